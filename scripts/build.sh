@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Configures and builds the three flavours (and, with --fuzz, the libFuzzer
+# build) under build/.
+#   build/host    native g++, ASan + UBSan
+#   build/driver  Varnholt.sys (x86-64 kernel mode)
+#   build/win32   Kelm.exe and its tests (i686)
+#   build/fuzz    clang + libFuzzer targets (only with --fuzz)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=${VH_JOBS:-$(nproc)}
+fuzz=0
+for arg in "$@"; do
+  case $arg in
+    --fuzz) fuzz=1 ;;
+    *) echo "usage: $0 [--fuzz]" >&2; exit 2 ;;
+  esac
+done
+
+configure() {  # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S "$root" -B "$root/build/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVH_WERROR=ON "$@" >/dev/null
+}
+
+configure host -DVH_SANITIZE=ON
+configure driver -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-driver.cmake"
+configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-win32.cmake"
+if [ $fuzz = 1 ]; then
+  configure fuzz -DVH_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+fi
+
+for dir in host driver win32 $([ $fuzz = 1 ] && echo fuzz); do
+  echo "== building $dir"
+  cmake --build "$root/build/$dir" -j "$jobs"
+done

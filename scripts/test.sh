@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Does all the set-up on a fresh machine, builds every flavour and runs every
+# test: host (ASan + UBSan), the driver image checks, win32 under Wine and
+# Xvfb, then each fuzz target for a bounded time. Exits non-zero on any failure.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=${VH_JOBS:-$(nproc)}
+start=$(date +%s)
+
+"$root/scripts/bootstrap.sh" || exit 1
+"$root/scripts/build.sh" --fuzz || { echo "test: build failed" >&2; exit 1; }
+
+status=0
+run_ctest() {  # flavour, extra ctest args...
+  local dir=$1; shift
+  echo "== tests: $dir"
+  ctest --test-dir "$root/build/$dir" --output-on-failure --no-tests=error "$@" || status=1
+}
+run_ctest host -j "$jobs"
+run_ctest driver
+run_ctest win32 -j "$jobs"
+if ctest --test-dir "$root/build/fuzz" -N | grep -q "Total Tests: [1-9]"; then
+  run_ctest fuzz -j "$jobs"
+fi
+
+echo "test: finished in $(( $(date +%s) - start )) s"
+if [ $status -ne 0 ]; then
+  echo "test: FAILED" >&2
+fi
+exit $status

@@ -132,3 +132,8 @@ if(VH_WIN32)
   set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
   set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 120)
 endif()
+
+# Build-time host programs (the form converter in tools/) for the win32
+# flavour, which cannot build them itself: scripts/build.sh builds the host
+# flavour first and points here.
+set(VH_HOST_TOOLS_DIR "${VH_ROOT}/build/host/tools" CACHE PATH "Folder of the host build's tools")

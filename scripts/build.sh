@@ -24,7 +24,8 @@ configure() {  # dir, extra cmake args...
 
 configure host -DVH_SANITIZE=ON
 configure driver -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-driver.cmake"
-configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-win32.cmake"
+configure win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-win32.cmake" \
+          -DVH_HOST_TOOLS_DIR="$root/build/host/tools"
 if [ $fuzz = 1 ]; then
   configure fuzz -DVH_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 fi

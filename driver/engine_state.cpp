@@ -1,0 +1,6 @@
+// Driver-wide references, set once at start-up.
+#include "engine.h"
+
+PDRIVER_OBJECT EngineDriverObject = nullptr;
+PDEVICE_OBJECT EngineControlDevice = nullptr;
+PDEVICE_OBJECT EngineRawDiskFilter = nullptr;

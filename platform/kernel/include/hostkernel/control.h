@@ -1,0 +1,93 @@
+// Test-side controls of the host kernel layer: loud faults, the debug log,
+// pool accounting and failure injection, the registry, names, and the
+// teardown check. Engine code never includes this.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "hostkernel/ntkernel.h"
+
+namespace hk {
+
+// Where the real kernel would stop the machine (wait at raised IRQL, bad
+// pool free, stack overrun, ...), the layer calls the fault handler. The
+// default prints the message and aborts; ThrowFaults() makes each fault a
+// KernelFault exception that a test can catch and inspect.
+struct KernelFault : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+using FaultHandler = std::function<void(const std::string& message)>;
+void SetFaultHandler(FaultHandler handler);  // empty: back to print-and-abort
+void ThrowFaults();
+[[noreturn]] void Fault(const char* format, ...);
+// Faults raised on the layer's own system threads: such a thread ends and
+// its message is kept here for the test to collect.
+std::vector<std::string> TakeThreadFaults();
+// For test helpers' own threads: keeps a fault for TakeThreadFaults.
+void ReportThreadFault(const std::string& message);
+
+// Debug log: every DbgPrint line, formatted.
+std::vector<std::string> DbgLines();
+void ClearDbgLog();
+void SetDbgEcho(bool echo);  // also write lines to stderr
+
+// Pool accounting and failure injection.
+struct PoolBlockInfo {
+  ULONG tag;
+  std::size_t bytes;
+  std::string site;  // file:line of the allocation
+};
+std::vector<PoolBlockInfo> LivePoolBlocks();
+std::size_t LivePoolBytes(ULONG tag);
+void FailPoolAllocation(unsigned nth);      // the nth allocation from now fails (1 = next)
+void FailPoolAllocationsOfSize(std::size_t bytes);
+void FailPoolAllocationsAtDispatch(bool fail);
+void FailLookasideAllocations(bool fail);
+void FailMdlMapping(bool fail);             // MmGetSystemAddressForMdlSafe answers NULL
+void FailIrpAllocation(unsigned nth);       // the nth IRP built or allocated from now is not
+void ClearInjectedFailures();
+unsigned PoStartNextPowerIrpCount();
+// Devices registered for (last-chance) shutdown notification, oldest first.
+std::vector<PDEVICE_OBJECT> ShutdownDevices(bool lastChance);
+
+// Time: waits with time-outs run this much faster (order is kept).
+void SetTimeScale(double factor);
+
+// Registry: tests seed values that ZwOpenKey/ZwQueryValueKey then answer.
+void SetRegistryValue(const std::u16string& keyPath, const std::u16string& valueName, ULONG type,
+                      const void* data, std::size_t bytes);
+
+// Drivers: load runs the entry routine at PASSIVE_LEVEL with the registry
+// path; the driver object lives until ResetKernel.
+PDRIVER_OBJECT LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry,
+                          const std::u16string& registryPath, NTSTATUS* entryStatus);
+// A driver object without an entry routine, for test devices (lower disks,
+// the mount manager, ...). Dispatch routines default to "not supported".
+PDRIVER_OBJECT CreateTestDriver(const std::u16string& name);
+// Runs the registered reinitialisation routines once, in order.
+void RunReinitialization();
+// The mount-manager's letter table that IoVolumeDeviceToDosName answers from.
+void SetVolumeDosName(PDEVICE_OBJECT volume, const std::u16string& dosName);
+// Mounts a file-system device on a volume: opens of names on the volume go
+// to the file system's stack from then on.
+void MountFileSystem(PDEVICE_OBJECT volume, PDEVICE_OBJECT fileSystemDevice);
+// Host directory behind an object-name prefix (e.g. u"\\SystemRoot").
+void MapHostPath(const std::u16string& ntPrefix, const std::string& hostDirectory);
+
+// What is left over: pool blocks, objects still referenced, open handles
+// and thread faults. Empty when the kernel is clean.
+std::string LeakReport();
+// Deletes every driver, device, name, handle and registry value, and
+// forgets pool accounting, logs and knobs. Call after LeakReport.
+void ResetKernel();
+
+// Wide-string helpers for tests.
+std::u16string Wide(const char* ascii);
+std::string Narrow(const std::u16string& wide);
+std::string Narrow(PCUNICODE_STRING s);
+
+}  // namespace hk

@@ -1,0 +1,78 @@
+// Shared state of the host kernel layer's units.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "hostkernel/control.h"
+
+namespace hk::detail {
+
+// One lock and one condition for every dispatcher object, as the kernel's
+// dispatcher database lock: waits re-check their objects on each signal.
+std::mutex& DispatcherLock();
+std::condition_variable& DispatcherSignal();
+
+struct ThreadState {
+  KIRQL irql = PASSIVE_LEVEL;
+  int spinLocksHeld = 0;
+  int mutexesOwned = 0;
+  KTHREAD* self = nullptr;
+};
+ThreadState& CurrentThreadState();
+
+// Objects of the object manager carry this header in front of their body.
+enum class ObKind : std::uint32_t { Device = 1, Driver, File, Thread, Key };
+struct ObjectHeader {
+  std::uint32_t magic;
+  ObKind kind;
+  std::atomic<long> refs;
+  void (*destroy)(void* body);
+  bool ignoreAtTeardown;
+};
+void* ObAllocate(ObKind kind, std::size_t bodyBytes, void (*destroy)(void* body));
+ObjectHeader* HeaderOf(const void* body);  // faults on a pointer that is no object
+void ObFree(void* body);                    // releases the memory only
+std::string LiveObjectsReport();
+void ForgetObjects();
+
+// Handles.
+HANDLE CreateHandle(void* object, ObKind kind, bool kernel);
+void* LookupHandle(HANDLE handle, ObKind* kind);
+bool RemoveHandle(HANDLE handle, void** object, ObKind* kind);
+std::size_t OpenHandleCount();
+
+void RequireIrqlAtMost(KIRQL level, const char* what);
+void RecordThreadFault(const std::string& message);
+std::string ThreadReport();
+std::string IoReport();
+double TimeScale();
+
+// Names: upper-cased, "\DosDevices\" folded into "\??\".
+std::u16string CanonicalName(const std::u16string& name);
+std::u16string ToU16(PCUNICODE_STRING s);
+struct Resolved {
+  PDEVICE_OBJECT device = nullptr;
+  std::string hostPath;
+  std::u16string remainder;
+};
+bool ResolveName(const std::u16string& name, Resolved* out);
+NTSTATUS OpenDevice(PDEVICE_OBJECT device, const std::u16string& remainder, ULONG fileFlags, ULONG disposition,
+                    ULONG options, ULONG share, ULONG attributes, PFILE_OBJECT* out);
+void CleanupFile(PFILE_OBJECT file);
+NTSTATUS SendFileControl(PFILE_OBJECT file, UCHAR major, ULONG code, PVOID input, ULONG inputLength,
+                         PVOID output, ULONG outputLength, PIO_STATUS_BLOCK iosb);
+NTSTATUS SendFileTransfer(PFILE_OBJECT file, UCHAR major, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
+                          PIO_STATUS_BLOCK iosb);
+bool MdlMappingFails();
+NTSTATUS SendFileQuery(PFILE_OBJECT file, PVOID buffer, ULONG length, FILE_INFORMATION_CLASS informationClass,
+                       PIO_STATUS_BLOCK iosb);
+void ResetIo();
+void ResetZw();
+void ResetPool();
+void ResetKe();
+
+}  // namespace hk::detail

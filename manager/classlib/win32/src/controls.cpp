@@ -1,0 +1,1474 @@
+#include "classlib/controls.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <set>
+
+#include "classlib/actions.h"
+#include "classlib/forms.h"
+#include "classlib/menus.h"
+#include "classlib/resources.h"
+
+namespace classlib {
+
+const TTypeInfo TypeInfo_TAlign =
+    EnumTypeInfo("TAlign", {"alNone", "alTop", "alBottom", "alLeft", "alRight", "alClient", "alCustom"});
+const TTypeInfo TypeInfo_TAnchorKind = EnumTypeInfo("TAnchorKind", {"akLeft", "akTop", "akRight", "akBottom"});
+const TTypeInfo TypeInfo_TAnchors = SetTypeInfo("TAnchors", &TypeInfo_TAnchorKind);
+const TTypeInfo TypeInfo_TBiDiMode = EnumTypeInfo(
+    "TBiDiMode", {"bdLeftToRight", "bdRightToLeft", "bdRightToLeftNoAlign", "bdRightToLeftReadingOnly"});
+const TTypeInfo TypeInfo_THelpType = EnumTypeInfo("THelpType", {"htKeyword", "htContext"});
+const TTypeInfo TypeInfo_TDragMode = EnumTypeInfo("TDragMode", {"dmManual", "dmAutomatic"});
+const TTypeInfo TypeInfo_TDragKind = EnumTypeInfo("TDragKind", {"dkDrag", "dkDock"});
+const TTypeInfo TypeInfo_TBorderStyle = EnumTypeInfo("TBorderStyle", {"bsNone", "bsSingle"});
+
+namespace {
+const wchar_t kControlProp[] = L"VhControl";
+thread_local TWinControl* creatingControl = nullptr;
+TControl* mouseControl = nullptr;
+TControl* captureControl = nullptr;
+
+bool IsWindowed(const TControl* c) { return dynamic_cast<const TWinControl*>(c) != nullptr; }
+
+void SetMouseControl(TControl* c) {
+  if (c == mouseControl) return;
+  TControl* old = mouseControl;
+  mouseControl = c;
+  if (old) old->Perform(CM_MOUSELEAVE);
+  if (c && mouseControl == c) c->Perform(CM_MOUSEENTER);
+}
+}  // namespace
+
+TControl* MouseControl() { return mouseControl; }
+TControl* CaptureControl() { return captureControl; }
+
+TShiftState MouseShiftState(WPARAM keys) {
+  TShiftState s;
+  if (keys & MK_SHIFT) s.Include(ssShift);
+  if (keys & MK_CONTROL) s.Include(ssCtrl);
+  if (keys & MK_LBUTTON) s.Include(ssLeft);
+  if (keys & MK_RBUTTON) s.Include(ssRight);
+  if (keys & MK_MBUTTON) s.Include(ssMiddle);
+  if (GetKeyState(VK_MENU) < 0) s.Include(ssAlt);
+  return s;
+}
+
+TShiftState KeyboardShiftState() {
+  TShiftState s;
+  if (GetKeyState(VK_SHIFT) < 0) s.Include(ssShift);
+  if (GetKeyState(VK_CONTROL) < 0) s.Include(ssCtrl);
+  if (GetKeyState(VK_MENU) < 0) s.Include(ssAlt);
+  return s;
+}
+
+bool IsAccel(WORD key, const std::u16string& caption) {
+  for (size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != u'&') continue;
+    if (caption[i + 1] == u'&') {
+      ++i;  // "&&" is a literal ampersand
+      continue;
+    }
+    char16_t a = caption[i + 1], b = static_cast<char16_t>(key);
+    auto up = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; };
+    return up(a) == up(b);
+  }
+  return false;
+}
+
+TCustomForm* GetParentForm(TControl* control) {
+  while (control && control->Parent()) control = control->Parent();
+  return dynamic_cast<TCustomForm*>(control);
+}
+
+// ---- window procedure shared by every control window
+LRESULT CALLBACK StdWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* control = static_cast<TWinControl*>(GetPropW(wnd, kControlProp));
+  if (!control && creatingControl) {
+    control = creatingControl;
+    creatingControl = nullptr;
+    control->handle_ = wnd;
+    SetPropW(wnd, kControlProp, control);
+  }
+  if (!control) return DefWindowProcW(wnd, msg, wp, lp);
+  TMessage m{msg, wp, lp, 0};
+  try {
+    // A copy: the handler may free the control (CM_RELEASE).
+    std::function<void(TMessage&)> proc = control->WindowProc;
+    proc(m);
+  } catch (...) {
+    HandleCallbackException();
+  }
+  if (msg == WM_NCDESTROY) {
+    // The window is gone (also when its parent took it along).
+    RemovePropW(wnd, kControlProp);
+    if (control->handle_ == wnd) {
+      control->handle_ = nullptr;
+      control->showing_ = false;
+    }
+  }
+  return m.Result;
+}
+
+// ---- TSizeConstraints
+CL_CLASS(TSizeConstraints) {
+  c.Int("MaxHeight", &TSizeConstraints::MaxHeight, &TSizeConstraints::SetMaxHeight).Default(0);
+  c.Int("MaxWidth", &TSizeConstraints::MaxWidth, &TSizeConstraints::SetMaxWidth).Default(0);
+  c.Int("MinHeight", &TSizeConstraints::MinHeight, &TSizeConstraints::SetMinHeight).Default(0);
+  c.Int("MinWidth", &TSizeConstraints::MinWidth, &TSizeConstraints::SetMinWidth).Default(0);
+}
+
+void TSizeConstraints::Assign(TPersistent* source) {
+  if (auto* s = dynamic_cast<TSizeConstraints*>(source)) {
+    minWidth_ = s->minWidth_;
+    minHeight_ = s->minHeight_;
+    maxWidth_ = s->maxWidth_;
+    maxHeight_ = s->maxHeight_;
+    Changed();
+    return;
+  }
+  TPersistent::Assign(source);
+}
+
+void TSizeConstraints::SetMinWidth(int v) {
+  minWidth_ = std::max(v, 0);
+  Changed();
+}
+void TSizeConstraints::SetMinHeight(int v) {
+  minHeight_ = std::max(v, 0);
+  Changed();
+}
+void TSizeConstraints::SetMaxWidth(int v) {
+  maxWidth_ = std::max(v, 0);
+  Changed();
+}
+void TSizeConstraints::SetMaxHeight(int v) {
+  maxHeight_ = std::max(v, 0);
+  Changed();
+}
+void TSizeConstraints::Changed() {
+  if (OnChange) OnChange(this);
+  // Re-apply to the control's current size.
+  if (control_ && !control_->IsLoading())
+    control_->SetBounds(control_->Left(), control_->Top(), control_->Width(), control_->Height());
+}
+
+// ---- TControl
+CL_CLASS(TControl) {
+  c.Int("Left", &TControl::Left, &TControl::SetLeft).NoDefault();
+  c.Int("Top", &TControl::Top, &TControl::SetTop).NoDefault();
+  c.Int("Width", &TControl::Width, &TControl::SetWidth).NoDefault();
+  c.Int("Height", &TControl::Height, &TControl::SetHeight).NoDefault();
+  c.Object("Action", &TControl::Action, &TControl::SetAction);
+  c.Enum("Align", &TControl::Align, &TControl::SetAlign, &TypeInfo_TAlign).Default(TAlign::alNone);
+  c.Set("Anchors", &TControl::Anchors, &TControl::SetAnchors, &TypeInfo_TAnchors).Default(TAnchors{akLeft, akTop});
+  c.Enum("BiDiMode", &TControl::BiDiMode, &TControl::SetBiDiMode, &TypeInfo_TBiDiMode)
+      .Default(TBiDiMode::bdLeftToRight);
+  c.WStr("Caption", &TControl::Caption, &TControl::SetCaption);
+  c.Int("Color", &TControl::Color, &TControl::SetColor, &TypeInfo_TColor).NoDefault().Stored(&TControl::IsColorStored);
+  c.Object("Constraints", &TControl::Constraints, &TControl::SetConstraints);
+  c.Int("Cursor", &TControl::Cursor, &TControl::SetCursor, &TypeInfo_TCursor).Default(crDefault);
+  c.Int("DragCursor", &TControl::DragCursor, &TControl::SetDragCursor, &TypeInfo_TCursor).Default(crDrag);
+  c.Enum("DragKind", &TControl::DragKind, &TControl::SetDragKind, &TypeInfo_TDragKind).Default(TDragKind::dkDrag);
+  c.Enum("DragMode", &TControl::DragMode, &TControl::SetDragMode, &TypeInfo_TDragMode).Default(TDragMode::dmManual);
+  c.Bool("Enabled", &TControl::Enabled, &TControl::SetEnabled).Default(true);
+  c.Object("Font", &TControl::Font, &TControl::SetFont).Stored(&TControl::IsFontStored);
+  c.Int("HelpContext", &TControl::HelpContext, &TControl::SetHelpContext).Default(0);
+  c.Str("HelpKeyword", &TControl::HelpKeyword, &TControl::SetHelpKeyword);
+  c.Enum("HelpType", &TControl::HelpType, &TControl::SetHelpType, &TypeInfo_THelpType).Default(THelpType::htContext);
+  c.WStr("Hint", &TControl::Hint, &TControl::SetHint);
+  c.Bool("ParentBiDiMode", &TControl::ParentBiDiMode, &TControl::SetParentBiDiMode).Default(true);
+  c.Bool("ParentColor", &TControl::ParentColor, &TControl::SetParentColor).Default(true);
+  c.Bool("ParentFont", &TControl::ParentFont, &TControl::SetParentFont).Default(true);
+  c.Bool("ParentShowHint", &TControl::ParentShowHint, &TControl::SetParentShowHint).Default(true);
+  c.Object("PopupMenu", &TControl::PopupMenu, &TControl::SetPopupMenu);
+  c.Bool("ShowHint", &TControl::ShowHint, &TControl::SetShowHint).Default(false).Stored(&TControl::IsShowHintStored);
+  c.Bool("Visible", &TControl::Visible, &TControl::SetVisible).Default(true);
+  c.Event("OnClick", &TControl::OnClick, &TControl::OnClick);
+  c.Event("OnContextPopup", &TControl::OnContextPopup, &TControl::OnContextPopup);
+  c.Event("OnDblClick", &TControl::OnDblClick, &TControl::OnDblClick);
+  c.Event("OnMouseDown", &TControl::OnMouseDown, &TControl::OnMouseDown);
+  c.Event("OnMouseMove", &TControl::OnMouseMove, &TControl::OnMouseMove);
+  c.Event("OnMouseUp", &TControl::OnMouseUp, &TControl::OnMouseUp);
+  c.Event("OnMouseWheel", &TControl::OnMouseWheel, &TControl::OnMouseWheel);
+  c.Event("OnResize", &TControl::OnResize, &TControl::OnResize);
+}
+
+TControl::TControl(TComponent* AOwner)
+    : TComponent(AOwner), font_(New<TFont>()), constraints_(New<TSizeConstraints>(this)) {
+  WindowProc = [this](TMessage& m) { WndProc(m); };
+  font_->OnChange = EventOf<&TControl::FontChanged>(this);
+}
+
+TControl::~TControl() {
+  Free(actionLink_);
+  Free(font_);
+  Free(constraints_);
+}
+
+void TControl::BeforeDestruction() {
+  TComponent::BeforeDestruction();
+  if (mouseControl == this) mouseControl = nullptr;
+  if (captureControl == this) SetMouseCapture(false);
+  SetParent(nullptr);
+}
+
+LRESULT TControl::Perform(UINT msg, WPARAM wParam, LPARAM lParam) {
+  TMessage m{msg, wParam, lParam, 0};
+  WindowProc(m);
+  return m.Result;
+}
+
+void TControl::DefaultHandler(TMessage& message) { (void)message; }
+
+void TControl::WndProc(TMessage& m) {
+  switch (m.Msg) {
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+    case WM_MBUTTONDBLCLK:
+      MouseMessage(m);
+      return;
+    case CM_COLORCHANGED:
+    case CM_FONTCHANGED:
+    case CM_TEXTCHANGED:
+    case CM_ENABLEDCHANGED:
+      Invalidate();
+      return;
+    case CM_VISIBLECHANGED:
+      InvalidateControl(true, controlStyle_.Contains(csOpaque) && !visible_);
+      return;
+    case CM_PARENTCOLORCHANGED:
+      if (parentColor_) AdoptParentColor();
+      return;
+    case CM_PARENTFONTCHANGED:
+      if (parentFont_) AdoptParentFont();
+      return;
+    case CM_MOUSEWHEEL: {
+      TPoint pos{GET_X_LPARAM(m.LParam), GET_Y_LPARAM(m.LParam)};
+      TShiftState shift = MouseShiftState(GET_KEYSTATE_WPARAM(m.WParam));
+      bool handled = DoMouseWheel(shift, GET_WHEEL_DELTA_WPARAM(m.WParam), pos);
+      // Not handled: the parent may take it.
+      if (!handled && parent_) handled = parent_->Perform(CM_MOUSEWHEEL, m.WParam, m.LParam) != 0;
+      m.Result = handled ? 1 : 0;
+      return;
+    }
+    default:
+      break;
+  }
+  DefaultHandler(m);
+}
+
+void TControl::MouseMessage(TMessage& m) {
+  const int x = GET_X_LPARAM(m.LParam), y = GET_Y_LPARAM(m.LParam);
+  TShiftState shift = MouseShiftState(m.WParam);
+  auto down = [&](TMouseButton b, bool dbl) {
+    if (b == TMouseButton::mbLeft) {
+      if (controlStyle_.Contains(csCaptureMouse)) SetMouseCapture(true);
+      if (controlStyle_.Contains(csClickEvents) && !dbl) controlState_.Include(csClicked);
+    }
+    if (dbl && controlStyle_.Contains(csDoubleClicks)) {
+      DblClick();
+      shift.Include(ssDouble);
+    }
+    MouseDown(b, shift, x, y);
+  };
+  auto up = [&](TMouseButton b) {
+    if (b == TMouseButton::mbLeft) {
+      if (MouseCapture()) SetMouseCapture(false);
+      if (controlState_.Contains(csClicked)) {
+        controlState_.Exclude(csClicked);
+        if (PtInRect(ClientRect(), Point(x, y))) Click();
+      }
+    }
+    MouseUp(b, shift, x, y);
+  };
+  switch (m.Msg) {
+    case WM_MOUSEMOVE: MouseMove(shift, x, y); break;
+    case WM_LBUTTONDOWN: down(TMouseButton::mbLeft, false); break;
+    case WM_LBUTTONDBLCLK: down(TMouseButton::mbLeft, true); break;
+    case WM_RBUTTONDOWN: down(TMouseButton::mbRight, false); break;
+    case WM_RBUTTONDBLCLK: down(TMouseButton::mbRight, true); break;
+    case WM_MBUTTONDOWN: down(TMouseButton::mbMiddle, false); break;
+    case WM_MBUTTONDBLCLK: down(TMouseButton::mbMiddle, true); break;
+    case WM_LBUTTONUP: up(TMouseButton::mbLeft); break;
+    case WM_RBUTTONUP: up(TMouseButton::mbRight); break;
+    case WM_MBUTTONUP: up(TMouseButton::mbMiddle); break;
+    default: break;
+  }
+}
+
+void TControl::Click() {
+  // An action runs when the click handler is the action's own (or none).
+  if (actionLink_ && actionLink_->Action() &&
+      (!OnClick || OnClick == actionLink_->Action()->OnExecute)) {
+    actionLink_->Execute(this);
+  } else if (OnClick) {
+    OnClick(this);
+  }
+}
+
+void TControl::DblClick() {
+  if (OnDblClick) OnDblClick(this);
+}
+void TControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  if (OnMouseDown) OnMouseDown(this, button, shift, x, y);
+}
+void TControl::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+  if (OnMouseUp) OnMouseUp(this, button, shift, x, y);
+}
+void TControl::MouseMove(TShiftState shift, int x, int y) {
+  if (OnMouseMove) OnMouseMove(this, shift, x, y);
+}
+bool TControl::DoMouseWheel(TShiftState shift, int delta, TPoint mousePos) {
+  bool handled = false;
+  if (OnMouseWheel) OnMouseWheel(this, shift, delta, mousePos, handled);
+  return handled;
+}
+void TControl::DoContextPopup(TPoint mousePos, bool& handled) {
+  if (OnContextPopup) OnContextPopup(this, mousePos, handled);
+}
+void TControl::Resize() {
+  if (OnResize) OnResize(this);
+}
+
+void TControl::SetParent(TWinControl* parent) {
+  if (parent == parent_) return;
+  if (parent == this) throw EInvalidOperation(u"A control cannot have itself as its parent");
+  if (parent_) parent_->RemoveControl(this);
+  if (parent) parent->InsertControl(this);
+}
+
+TComponent* TControl::GetParentComponent() const { return parent_; }
+
+void TControl::SetParentComponent(TComponent* parent) {
+  if (auto* w = dynamic_cast<TWinControl*>(parent)) SetParent(w);
+}
+
+void TControl::Loaded() {
+  TComponent::Loaded();
+  if (parent_) {
+    if (parentFont_) AdoptParentFont();
+    if (parentColor_) AdoptParentColor();
+    if (parentShowHint_) showHint_ = parent_->ShowHint();
+  }
+}
+
+void TControl::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation != TOperation::opRemove) return;
+  if (component == popupMenu_) popupMenu_ = nullptr;
+  if (actionLink_ && component == actionLink_->Action()) SetAction(nullptr);
+}
+
+void TControl::UpdateBoundsRect(const TRect& r) {
+  left_ = r.left;
+  top_ = r.top;
+  width_ = r.right - r.left;
+  height_ = r.bottom - r.top;
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+  if (constraints_->MinWidth() && width < constraints_->MinWidth()) width = constraints_->MinWidth();
+  if (constraints_->MaxWidth() && width > constraints_->MaxWidth()) width = constraints_->MaxWidth();
+  if (constraints_->MinHeight() && height < constraints_->MinHeight()) height = constraints_->MinHeight();
+  if (constraints_->MaxHeight() && height > constraints_->MaxHeight()) height = constraints_->MaxHeight();
+  if (left == left_ && top == top_ && width == width_ && height == height_) return;
+  InvalidateControl(visible_, false);
+  const bool resized = width != width_ || height != height_;
+  UpdateBoundsRect(Bounds(left, top, width, height));
+  InvalidateControl(visible_, false);
+  if (!IsLoading()) {
+    RequestAlign();
+    if (resized) Resize();
+  }
+}
+
+TRect TControl::ClientRect() { return Rect(0, 0, width_, height_); }
+void TControl::SetClientWidth(int v) { SetWidth(v); }
+void TControl::SetClientHeight(int v) { SetHeight(v); }
+
+TPoint TControl::ClientOrigin() {
+  if (auto* w = dynamic_cast<TWinControl*>(this)) {
+    POINT p{0, 0};
+    ::ClientToScreen(w->Handle(), &p);
+    return p;
+  }
+  if (!parent_) throw EInvalidOperation(Format(u"Control '%s' has no parent window", {Name()}));
+  TPoint p = parent_->ClientOrigin();
+  return Point(p.x + left_, p.y + top_);
+}
+
+TPoint TControl::ClientToScreen(TPoint p) {
+  TPoint o = ClientOrigin();
+  return Point(p.x + o.x, p.y + o.y);
+}
+
+TPoint TControl::ScreenToClient(TPoint p) {
+  TPoint o = ClientOrigin();
+  return Point(p.x - o.x, p.y - o.y);
+}
+
+void TControl::SetAlign(TAlign v) {
+  if (v == align_) return;
+  align_ = v;
+  if (!IsLoading()) RequestAlign();
+}
+
+void TControl::RequestAlign() {
+  if (parent_) parent_->Realign();
+}
+
+void TControl::BringToFront() {
+  if (!parent_) {
+    if (auto* w = dynamic_cast<TWinControl*>(this); w && w->HandleAllocated())
+      SetWindowPos(w->Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    return;
+  }
+  auto& list = parent_->controls_;
+  list.erase(std::find(list.begin(), list.end(), this));
+  list.push_back(this);
+  if (auto* w = dynamic_cast<TWinControl*>(this); w && w->HandleAllocated())
+    SetWindowPos(w->Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  else
+    InvalidateControl(visible_, true);
+}
+
+void TControl::SendToBack() {
+  if (!parent_) return;
+  auto& list = parent_->controls_;
+  list.erase(std::find(list.begin(), list.end(), this));
+  list.insert(list.begin(), this);
+  if (auto* w = dynamic_cast<TWinControl*>(this); w && w->HandleAllocated())
+    SetWindowPos(w->Handle(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  else
+    InvalidateControl(visible_, true);
+}
+
+void TControl::SetVisible(bool v) {
+  if (v == visible_) return;
+  VisibleChanging();
+  visible_ = v;
+  if (IsLoading()) return;
+  Perform(CM_VISIBLECHANGED, v);
+  RequestAlign();
+}
+
+bool TControl::Showing() const { return visible_ && parent_ && parent_->Showing(); }
+
+void TControl::SetEnabled(bool v) {
+  if (v == enabled_) return;
+  enabled_ = v;
+  Perform(CM_ENABLEDCHANGED);
+}
+
+void TControl::SetText(const std::u16string& v) {
+  if (v == text_) return;
+  text_ = v;
+  if (auto* w = dynamic_cast<TWinControl*>(this); w && w->HandleAllocated()) SetWindowTextW(w->Handle(), WStr(v));
+  Perform(CM_TEXTCHANGED);
+}
+
+void TControl::SetColor(TColor v) {
+  if (!settingParentColor_) parentColor_ = false;
+  if (v == color_) return;
+  color_ = v;
+  Perform(CM_COLORCHANGED);
+}
+
+void TControl::SetParentColor(bool v) {
+  if (v == parentColor_) return;
+  parentColor_ = v;
+  if (v && parent_ && !IsLoading()) AdoptParentColor();
+}
+
+void TControl::AdoptParentColor() {
+  if (!parent_) return;
+  settingParentColor_ = true;
+  SetColor(parent_->Color());
+  settingParentColor_ = false;
+}
+
+void TControl::SetParentFont(bool v) {
+  if (v == parentFont_) return;
+  parentFont_ = v;
+  if (v && parent_ && !IsLoading()) AdoptParentFont();
+}
+
+void TControl::AdoptParentFont() {
+  if (!parent_) return;
+  settingParentFont_ = true;
+  font_->Assign(parent_->Font());
+  settingParentFont_ = false;
+}
+
+void TControl::FontChanged(TObject*) {
+  if (!settingParentFont_) parentFont_ = false;
+  Perform(CM_FONTCHANGED);
+}
+
+void TControl::SetCursor(TCursor v) {
+  if (v == cursor_) return;
+  cursor_ = v;
+  Perform(CM_CURSORCHANGED);
+}
+
+void TControl::SetBiDiMode(TBiDiMode v) {
+  if (v == biDiMode_) return;
+  biDiMode_ = v;
+  parentBiDiMode_ = false;
+  Perform(CM_BIDIMODECHANGED);
+}
+
+void TControl::SetShowHint(bool v) {
+  showHint_ = v;
+  parentShowHint_ = false;
+}
+
+void TControl::SetParentShowHint(bool v) {
+  parentShowHint_ = v;
+  if (v && parent_) showHint_ = parent_->ShowHint();
+}
+
+void TControl::SetPopupMenu(TPopupMenu* v) {
+  if (popupMenu_) popupMenu_->RemoveFreeNotification(this);
+  popupMenu_ = v;
+  if (v) v->FreeNotification(this);
+}
+
+TBasicAction* TControl::Action() const { return actionLink_ ? actionLink_->Action() : nullptr; }
+
+void TControl::SetAction(TBasicAction* v) {
+  if (!v) {
+    FreeAndNil(actionLink_);
+    return;
+  }
+  if (!actionLink_) actionLink_ = New<TControlActionLink>(this);
+  actionLink_->SetAction(v);
+  ActionChange(v, IsLoading());
+  v->FreeNotification(this);
+}
+
+void TControl::ActionChange(TObject* sender, bool checkDefaults) {
+  auto* a = dynamic_cast<TCustomAction*>(sender);
+  if (!a) return;
+  // While loading, values stored with the control win over the action's.
+  if (!checkDefaults || text_.empty()) SetCaption(a->Caption());
+  if (!checkDefaults || enabled_) SetEnabled(a->Enabled());
+  if (!checkDefaults || hint_.empty()) SetHint(a->Hint());
+  if (!checkDefaults || visible_) SetVisible(a->Visible());
+  if (!checkDefaults || helpContext_ == 0) SetHelpContext(a->HelpContext());
+}
+
+void TControl::InitiateAction() {
+  if (actionLink_) actionLink_->Update();
+}
+
+void TControl::InvalidateControl(bool isVisible, bool isOpaque) {
+  if (!parent_ || !parent_->HandleAllocated() || IsWindowed(this)) return;
+  if (!isVisible && !visible_) return;
+  RECT r = BoundsRect();
+  InvalidateRect(parent_->Handle(), &r, !(isOpaque || controlStyle_.Contains(csOpaque)));
+}
+
+void TControl::Invalidate() { InvalidateControl(visible_, controlStyle_.Contains(csOpaque)); }
+
+void TControl::Update() {
+  if (parent_) parent_->Update();
+}
+
+void TControl::Repaint() {
+  Invalidate();
+  Update();
+}
+
+bool TControl::MouseCapture() const { return captureControl == this; }
+
+void TControl::SetMouseCapture(bool v) {
+  if (v == MouseCapture()) return;
+  if (v) {
+    captureControl = this;
+    HWND wnd = nullptr;
+    if (auto* w = dynamic_cast<TWinControl*>(this))
+      wnd = w->Handle();
+    else if (parent_)
+      wnd = parent_->Handle();
+    if (wnd) SetCapture(wnd);
+  } else {
+    captureControl = nullptr;
+    ReleaseCapture();
+  }
+}
+
+void TControl::SendCancelMode() {
+  if (captureControl) captureControl->SetMouseCapture(false);
+}
+
+// ---- TGraphicControl
+CL_CLASS(TGraphicControl) {}
+
+TGraphicControl::TGraphicControl(TComponent* AOwner) : TControl(AOwner), canvas_(New<TControlCanvas>(this)) {}
+
+TGraphicControl::~TGraphicControl() { Free(canvas_); }
+
+void TGraphicControl::WndProc(TMessage& m) {
+  if (m.Msg == WM_PAINT && m.WParam) {
+    auto* canvas = static_cast<TControlCanvas*>(canvas_);
+    canvas->Lock();
+    canvas->FreeDC();
+    canvas->SetHandle(reinterpret_cast<HDC>(m.WParam));
+    try {
+      Paint();
+    } catch (...) {
+      canvas->SetHandle(nullptr);
+      canvas->Unlock();
+      throw;
+    }
+    canvas->SetHandle(nullptr);
+    canvas->Unlock();
+    return;
+  }
+  TControl::WndProc(m);
+}
+
+// ---- TControlCanvas
+CL_CLASS(TControlCanvas) {}
+
+void TControlCanvas::FreeDC() {
+  if (!dcWindow_) return;
+  HDC dc = Handle();
+  SetHandle(nullptr);
+  ReleaseDC(dcWindow_, dc);
+  dcWindow_ = nullptr;
+}
+
+void TControlCanvas::CreateHandle() {
+  if (!control_) return;
+  if (auto* w = dynamic_cast<TWinControl*>(control_)) {
+    dcWindow_ = w->Handle();
+    SetHandle(GetDCEx(dcWindow_, nullptr, DCX_CACHE | DCX_CLIPSIBLINGS));
+    return;
+  }
+  TWinControl* parent = control_->Parent();
+  if (!parent) return;
+  dcWindow_ = parent->Handle();
+  HDC dc = GetDCEx(dcWindow_, nullptr, DCX_CACHE | DCX_CLIPSIBLINGS);
+  SetViewportOrgEx(dc, control_->Left(), control_->Top(), nullptr);
+  IntersectClipRect(dc, 0, 0, control_->Width(), control_->Height());
+  SetHandle(dc);
+}
+
+// ---- TWinControl
+CL_CLASS(TWinControl) {
+  c.Int("BorderWidth", &TWinControl::BorderWidth, &TWinControl::SetBorderWidth).Default(0);
+  c.Bool("Ctl3D", &TWinControl::Ctl3D, &TWinControl::SetCtl3D).Default(true);
+  c.Bool("DoubleBuffered", &TWinControl::DoubleBuffered, &TWinControl::SetDoubleBuffered).Default(false);
+  c.Bool("ParentCtl3D", &TWinControl::ParentCtl3D, &TWinControl::SetParentCtl3D).Default(true);
+  c.Int("TabOrder", &TWinControl::TabOrder, &TWinControl::SetTabOrder).Default(-1);
+  c.Bool("TabStop", &TWinControl::TabStop, &TWinControl::SetTabStop).Default(false);
+  c.Event("OnEnter", &TWinControl::OnEnter, &TWinControl::OnEnter);
+  c.Event("OnExit", &TWinControl::OnExit, &TWinControl::OnExit);
+  c.Event("OnKeyDown", &TWinControl::OnKeyDown, &TWinControl::OnKeyDown);
+  c.Event("OnKeyPress", &TWinControl::OnKeyPress, &TWinControl::OnKeyPress);
+  c.Event("OnKeyUp", &TWinControl::OnKeyUp, &TWinControl::OnKeyUp);
+}
+
+TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner), brush_(New<TBrush>()) {
+  brush_->SetColor(color_);
+}
+
+TWinControl::~TWinControl() { Free(brush_); }
+
+void TWinControl::BeforeDestruction() {
+  TComponent::BeforeDestruction();
+  if (mouseControl == this) mouseControl = nullptr;
+  if (captureControl == this) SetMouseCapture(false);
+  DestroyHandle();
+  // Children go with their parent, whoever owns them.
+  while (!controls_.empty()) {
+    TControl* child = controls_.back();
+    if (child->IsDestroying()) {
+      RemoveControl(child);
+      continue;
+    }
+    Free(child);
+  }
+  SetParent(nullptr);
+}
+
+TWinControl* TWinControl::FindControl(HWND wnd) {
+  return wnd ? static_cast<TWinControl*>(GetPropW(wnd, kControlProp)) : nullptr;
+}
+
+HWND TWinControl::Handle() {
+  HandleNeeded();
+  return handle_;
+}
+
+void TWinControl::HandleNeeded() {
+  if (handle_) return;
+  if (parent_) parent_->HandleNeeded();
+  CreateHandle();
+}
+
+void TWinControl::CreateHandle() {
+  if (handle_) return;
+  CreateWnd();
+  // Children that kept their windows (a parent re-created) move over.
+  for (TControl* c : controls_)
+    if (auto* w = dynamic_cast<TWinControl*>(c); w && w->handle_) ::SetParent(w->handle_, handle_);
+}
+
+void TWinControl::CreateParams(TCreateParams& params) {
+  params.Caption = Text();
+  params.Style = WS_CHILD | WS_CLIPSIBLINGS;
+  if (controlStyle_.Contains(csAcceptsControls)) params.Style |= WS_CLIPCHILDREN;
+  if (!enabled_) params.Style |= WS_DISABLED;
+  if (tabStop_) params.Style |= WS_TABSTOP;
+  params.X = left_;
+  params.Y = top_;
+  params.Width = width_;
+  params.Height = height_;
+  if (parent_) params.WndParent = parent_->Handle();
+  params.WindowClass.style = CS_VREDRAW | CS_HREDRAW;
+  if (controlStyle_.Contains(csDoubleClicks)) params.WindowClass.style |= CS_DBLCLKS;
+  params.WindowClass.lpfnWndProc = StdWndProc;
+  params.WindowClass.hInstance = HInstance();
+  params.WindowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  params.WinClassName = AsciiToWide(ClassName());
+}
+
+void TWinControl::CreateWnd() {
+  TCreateParams params;
+  CreateParams(params);
+  if (params.Style & WS_CHILD && !params.WndParent)
+    throw EInvalidOperation(Format(u"Control '%s' has no parent window", {Name()}));
+  CreateWindowHandle(params);
+  if (!handle_) RaiseLastOSError();
+  // Our fonts are not the system's: tell the window.
+  Perform(WM_SETFONT, reinterpret_cast<WPARAM>(font_->Handle()), 0);
+}
+
+void TWinControl::CreateWindowHandle(const TCreateParams& params) {
+  WNDCLASSW existing{};
+  if (!GetClassInfoW(params.WindowClass.hInstance, WStr(params.WinClassName), &existing)) {
+    WNDCLASSW wc = params.WindowClass;
+    wc.lpszClassName = WStr(params.WinClassName);
+    if (!RegisterClassW(&wc)) RaiseLastOSError();
+  }
+  creatingControl = this;
+  HWND wnd = CreateWindowExW(params.ExStyle, WStr(params.WinClassName), WStr(params.Caption), params.Style, params.X,
+                             params.Y, params.Width, params.Height, params.WndParent, nullptr,
+                             params.WindowClass.hInstance, params.Param);
+  creatingControl = nullptr;
+  if (wnd) handle_ = wnd;
+}
+
+void TWinControl::DestroyHandle() {
+  if (!handle_) return;
+  for (TControl* c : controls_)
+    if (auto* w = dynamic_cast<TWinControl*>(c)) w->DestroyHandle();
+  controlState_.Include(csDestroyingHandle);
+  try {
+    DestroyWnd();
+  } catch (...) {
+    controlState_.Exclude(csDestroyingHandle);
+    throw;
+  }
+  controlState_.Exclude(csDestroyingHandle);
+}
+
+void TWinControl::DestroyWnd() {
+  if (!handle_) return;
+  HWND wnd = handle_;
+  DestroyWindow(wnd);
+  // WM_NCDESTROY cleared the handle; make sure for windows whose thread
+  // refused the call.
+  handle_ = nullptr;
+  showing_ = false;
+}
+
+void TWinControl::RecreateWnd() {
+  if (!handle_) return;
+  const bool wasShowing = showing_;
+  DestroyHandle();
+  showing_ = false;
+  if (wasShowing)
+    UpdateShowing();
+  else
+    HandleNeeded();
+}
+
+void TWinControl::UpdateShowing() {
+  bool showing = visible_ && !IsDestroying() && (parent_ ? parent_->showing_ : true);
+  if (showing) HandleNeeded();
+  if (showing == showing_) return;
+  showing_ = showing;
+  if (showing) {
+    for (TControl* c : std::vector<TControl*>(controls_))
+      if (auto* w = dynamic_cast<TWinControl*>(c)) w->UpdateShowing();
+    Perform(CM_SHOWINGCHANGED);
+  } else {
+    Perform(CM_SHOWINGCHANGED);
+    for (TControl* c : std::vector<TControl*>(controls_))
+      if (auto* w = dynamic_cast<TWinControl*>(c)) w->UpdateShowing();
+  }
+}
+
+void TWinControl::SetParent(TWinControl* parent) {
+  if (parent == parent_) return;
+  TControl::SetParent(parent);
+  if (!parent_) {
+    // Away from its parent the window cannot stay.
+    if (!IsDestroying()) DestroyHandle();
+    showing_ = false;
+    return;
+  }
+  if (handle_) ::SetParent(handle_, parent_->Handle());
+  if (!IsLoading()) UpdateShowing();
+}
+
+void TWinControl::InsertControl(TControl* control) {
+  control->parent_ = this;
+  controls_.push_back(control);
+  if (auto* w = dynamic_cast<TWinControl*>(control)) tabList_.push_back(w);
+  if (!control->IsLoading()) {
+    if (control->parentFont_) control->AdoptParentFont();
+    if (control->parentColor_) control->AdoptParentColor();
+  }
+  if (control->visible_) control->InvalidateControl(true, false);
+  if (!IsLoading() && !control->IsLoading()) Realign();
+}
+
+void TWinControl::RemoveControl(TControl* control) {
+  if (control->visible_) control->InvalidateControl(true, false);
+  controls_.erase(std::remove(controls_.begin(), controls_.end(), control), controls_.end());
+  tabList_.erase(std::remove(tabList_.begin(), tabList_.end(), control), tabList_.end());
+  if (TCustomForm* form = GetParentForm(this)) {
+    // A control leaving the form cannot stay its active or focused one.
+    auto inside = [control](TWinControl* w) {
+      return w && (w == control || (IsWindowed(control) && static_cast<TWinControl*>(control)->ContainsControl(w)));
+    };
+    if (inside(form->activeControl_)) form->activeControl_ = nullptr;
+    if (inside(form->focusedControl_)) form->focusedControl_ = nullptr;
+  }
+  control->parent_ = nullptr;
+  if (!IsDestroying() && !IsLoading()) Realign();
+}
+
+bool TWinControl::ContainsControl(TControl* control) const {
+  for (TControl* c = control; c; c = c->Parent())
+    if (c == this) return true;
+  return false;
+}
+
+TControl* TWinControl::ControlAtPos(TPoint p, bool allowDisabled, bool allowWinControls) {
+  for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) {
+    TControl* c = *it;
+    if (!allowWinControls && IsWindowed(c)) continue;
+    if (!c->visible_ || (!allowDisabled && !c->enabled_)) continue;
+    if (PtInRect(c->BoundsRect(), p)) return c;
+  }
+  return nullptr;
+}
+
+void TWinControl::Broadcast(TMessage& message) {
+  for (TControl* c : std::vector<TControl*>(controls_)) {
+    c->WindowProc(message);
+    if (message.Result != 0) return;
+  }
+}
+
+void TWinControl::NotifyControls(UINT msg) {
+  TMessage m{msg, 0, 0, 0};
+  for (TControl* c : std::vector<TControl*>(controls_)) c->WindowProc(m);
+}
+
+void TWinControl::EnableAlign() {
+  if (alignDisabled_ > 0 && --alignDisabled_ == 0) Realign();
+}
+
+void TWinControl::Realign() {
+  if (aligning_ || alignDisabled_ || IsLoading() || IsDestroying()) return;
+  aligning_ = true;
+  try {
+    TRect r = ClientRect();
+    AlignControls(nullptr, r);
+  } catch (...) {
+    aligning_ = false;
+    throw;
+  }
+  aligning_ = false;
+}
+
+void TWinControl::AdjustClientRect(TRect& rect) {
+  InflateRect(&rect, -borderWidth_, -borderWidth_);
+}
+
+void TWinControl::AlignControls(TControl*, TRect& rect) {
+  AdjustClientRect(rect);
+  static const TAlign kOrder[] = {TAlign::alTop, TAlign::alBottom, TAlign::alLeft, TAlign::alRight, TAlign::alClient};
+  for (TAlign align : kOrder) {
+    std::vector<TControl*> list;
+    for (TControl* c : controls_)
+      if (c->align_ == align && (c->visible_ || c->IsDesigning())) list.push_back(c);
+    // Controls of one side stack in the order of their present positions.
+    std::stable_sort(list.begin(), list.end(), [align](TControl* a, TControl* b) {
+      switch (align) {
+        case TAlign::alTop: return a->top_ < b->top_;
+        case TAlign::alBottom: return a->top_ + a->height_ > b->top_ + b->height_;
+        case TAlign::alLeft: return a->left_ < b->left_;
+        case TAlign::alRight: return a->left_ + a->width_ > b->left_ + b->width_;
+        default: return false;
+      }
+    });
+    for (TControl* c : list) {
+      const int w = std::max<int>(rect.right - rect.left, 0), h = std::max<int>(rect.bottom - rect.top, 0);
+      switch (align) {
+        case TAlign::alTop:
+          c->SetBounds(rect.left, rect.top, w, c->height_);
+          rect.top += c->height_;
+          break;
+        case TAlign::alBottom:
+          c->SetBounds(rect.left, rect.bottom - c->height_, w, c->height_);
+          rect.bottom -= c->height_;
+          break;
+        case TAlign::alLeft:
+          c->SetBounds(rect.left, rect.top, c->width_, h);
+          rect.left += c->width_;
+          break;
+        case TAlign::alRight:
+          c->SetBounds(rect.right - c->width_, rect.top, c->width_, h);
+          rect.right -= c->width_;
+          break;
+        default:
+          c->SetBounds(rect.left, rect.top, w, h);
+          break;
+      }
+    }
+  }
+}
+
+void TWinControl::GetChildren(const TGetChildProc& proc, TComponent* root) {
+  for (TControl* c : controls_)
+    if (c->Owner() == root) proc(c);
+}
+
+void TWinControl::SetChildOrder(TComponent* child, int order) {
+  auto* c = dynamic_cast<TControl*>(child);
+  if (!c || c->parent_ != this) return;
+  auto it = std::find(controls_.begin(), controls_.end(), c);
+  controls_.erase(it);
+  order = std::clamp(order, 0, static_cast<int>(controls_.size()));
+  controls_.insert(controls_.begin() + order, c);
+}
+
+TRect TWinControl::ClientRect() {
+  if (handle_) {
+    RECT r{};
+    GetClientRect(handle_, &r);
+    return r;
+  }
+  return TControl::ClientRect();
+}
+
+void TWinControl::SetBounds(int left, int top, int width, int height) {
+  if (constraints_->MinWidth() && width < constraints_->MinWidth()) width = constraints_->MinWidth();
+  if (constraints_->MaxWidth() && width > constraints_->MaxWidth()) width = constraints_->MaxWidth();
+  if (constraints_->MinHeight() && height < constraints_->MinHeight()) height = constraints_->MinHeight();
+  if (constraints_->MaxHeight() && height > constraints_->MaxHeight()) height = constraints_->MaxHeight();
+  if (left == left_ && top == top_ && width == width_ && height == height_) return;
+  const bool resized = width != width_ || height != height_;
+  UpdateBoundsRect(Bounds(left, top, width, height));
+  if (handle_) {
+    // WM_WINDOWPOSCHANGED reads the result back.
+    SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    UpdateBoundsRect(Bounds(left, top, width, height));
+  }
+  if (IsLoading()) return;
+  if (resized) Realign();
+  RequestAlign();
+  if (resized) Resize();
+}
+
+void TWinControl::UpdateBounds() {
+  if (!handle_) return;
+  RECT r{};
+  GetWindowRect(handle_, &r);
+  if (GetWindowLongW(handle_, GWL_STYLE) & WS_CHILD) MapWindowPoints(HWND_DESKTOP, GetParent(handle_), reinterpret_cast<POINT*>(&r), 2);
+  if (r.left == left_ && r.top == top_ && r.right - r.left == width_ && r.bottom - r.top == height_) return;
+  const bool resized = r.right - r.left != width_ || r.bottom - r.top != height_;
+  UpdateBoundsRect(r);
+  if (resized && !IsLoading()) {
+    Realign();
+    RequestAlign();
+    Resize();
+  }
+}
+
+void TWinControl::SetTabStop(bool v) {
+  if (v == tabStop_) return;
+  tabStop_ = v;
+  if (handle_) {
+    LONG style = GetWindowLongW(handle_, GWL_STYLE);
+    SetWindowLongW(handle_, GWL_STYLE, v ? (style | WS_TABSTOP) : (style & ~WS_TABSTOP));
+  }
+}
+
+int TWinControl::TabOrder() const {
+  if (!parent_) return -1;
+  const auto& list = parent_->tabList_;
+  auto it = std::find(list.begin(), list.end(), this);
+  return it == list.end() ? -1 : static_cast<int>(it - list.begin());
+}
+
+void TWinControl::SetTabOrder(int v) {
+  if (!parent_) return;
+  auto& list = parent_->tabList_;
+  auto it = std::find(list.begin(), list.end(), this);
+  if (it == list.end()) return;
+  list.erase(it);
+  v = std::clamp(v, 0, static_cast<int>(list.size()));
+  list.insert(list.begin() + v, this);
+}
+
+void TWinControl::GetTabOrderList(std::vector<TWinControl*>& list) {
+  for (TWinControl* c : tabList_) {
+    list.push_back(c);
+    c->GetTabOrderList(list);
+  }
+}
+
+TWinControl* TWinControl::FindNextControl(TWinControl* current, bool goForward, bool checkTabStop,
+                                          bool checkParent) {
+  std::vector<TWinControl*> list;
+  GetTabOrderList(list);
+  if (list.empty()) return nullptr;
+  const int n = static_cast<int>(list.size());
+  auto it = std::find(list.begin(), list.end(), current);
+  int start = it == list.end() ? (goForward ? n - 1 : 0) : static_cast<int>(it - list.begin());
+  int i = start;
+  for (int step = 0; step < n; ++step) {
+    i = goForward ? (i + 1) % n : (i + n - 1) % n;
+    TWinControl* c = list[static_cast<size_t>(i)];
+    if (c == current) break;
+    if ((!checkTabStop || c->tabStop_) && (!checkParent || c->parent_ == this) && c->CanFocus()) return c;
+  }
+  return nullptr;
+}
+
+void TWinControl::SelectNext(TWinControl* current, bool goForward, bool checkTabStop) {
+  if (TWinControl* c = FindNextControl(current, goForward, checkTabStop, !checkTabStop)) c->SetFocus();
+}
+
+bool TWinControl::CanFocus() {
+  TCustomForm* form = GetParentForm(this);
+  if (!form || !form->Visible() || !form->Enabled()) return false;
+  for (TWinControl* c = this; c && c != form; c = c->parent_)
+    if (!c->visible_ || !c->enabled_) return false;
+  return true;
+}
+
+void TWinControl::SetFocus() {
+  if (TCustomForm* form = GetParentForm(this); form && form != this) {
+    form->FocusControl(this);
+    return;
+  }
+  if (TCustomForm* form = dynamic_cast<TCustomForm*>(this)) {
+    if (form->Showing()) ::SetFocus(Handle());
+    return;
+  }
+  ::SetFocus(Handle());
+}
+
+bool TWinControl::Focused() const { return handle_ && GetFocus() == handle_; }
+
+void TWinControl::SetCtl3D(bool v) {
+  if (v == ctl3D_) return;
+  ctl3D_ = v;
+  parentCtl3D_ = false;
+  Perform(CM_CTL3DCHANGED);
+}
+
+void TWinControl::SetBorderWidth(int v) {
+  if (v == borderWidth_) return;
+  borderWidth_ = v;
+  Realign();
+  Invalidate();
+}
+
+void TWinControl::Invalidate() {
+  if (handle_) InvalidateRect(handle_, nullptr, !controlStyle_.Contains(csOpaque));
+}
+
+void TWinControl::Update() {
+  if (handle_) UpdateWindow(handle_);
+}
+
+void TWinControl::InitiateAction() {
+  TControl::InitiateAction();
+  for (TControl* c : std::vector<TControl*>(controls_))
+    if (c->visible_) c->InitiateAction();
+}
+
+void TWinControl::Loaded() {
+  TControl::Loaded();
+  if (parent_ && parent_->showing_) UpdateShowing();
+  Realign();
+}
+
+void TWinControl::DoEnter() {
+  if (OnEnter) OnEnter(this);
+}
+void TWinControl::DoExit() {
+  if (OnExit) OnExit(this);
+}
+void TWinControl::KeyDown(WORD& key, TShiftState shift) {
+  if (OnKeyDown) OnKeyDown(this, key, shift);
+}
+void TWinControl::KeyUp(WORD& key, TShiftState shift) {
+  if (OnKeyUp) OnKeyUp(this, key, shift);
+}
+void TWinControl::KeyPress(char16_t& key) {
+  if (OnKeyPress) OnKeyPress(this, key);
+}
+
+bool TWinControl::DoKeyDown(WORD& key, TShiftState shift) {
+  TCustomForm* form = GetParentForm(this);
+  if (form && form != this && form->KeyPreview() && form->DoKeyDown(key, shift)) return true;
+  KeyDown(key, shift);
+  return key == 0;
+}
+
+bool TWinControl::DoKeyPress(char16_t& key) {
+  TCustomForm* form = GetParentForm(this);
+  if (form && form != this && form->KeyPreview() && form->DoKeyPress(key)) return true;
+  KeyPress(key);
+  return key == 0;
+}
+
+bool TWinControl::DialogKey(WORD key, LPARAM keyData) {
+  DWORD wanted = 0;
+  switch (key) {
+    case VK_TAB: wanted = DLGC_WANTTAB | DLGC_WANTALLKEYS; break;
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_UP:
+    case VK_DOWN: wanted = DLGC_WANTARROWS | DLGC_WANTALLKEYS; break;
+    case VK_RETURN:
+    case VK_ESCAPE:
+    case VK_EXECUTE:
+    case VK_CANCEL: wanted = DLGC_WANTALLKEYS; break;
+    default: return false;
+  }
+  if (Perform(WM_GETDLGCODE, key, 0) & wanted) return false;
+  TCustomForm* form = GetParentForm(this);
+  return form && form->Perform(CM_DIALOGKEY, key, keyData) != 0;
+}
+
+void TWinControl::PaintWindow(HDC) {}
+
+void TWinControl::PaintControls(HDC dc, TControl* first) {
+  auto it = first ? std::find(controls_.begin(), controls_.end(), first) : controls_.begin();
+  for (; it != controls_.end(); ++it) {
+    TControl* c = *it;
+    if (IsWindowed(c) || !(c->visible_ || c->IsDesigning())) continue;
+    RECT r = c->BoundsRect();
+    if (!RectVisible(dc, &r)) continue;
+    const int saved = SaveDC(dc);
+    POINT org{};
+    GetViewportOrgEx(dc, &org);
+    SetViewportOrgEx(dc, org.x + c->left_, org.y + c->top_, nullptr);
+    IntersectClipRect(dc, 0, 0, c->width_, c->height_);
+    c->Perform(WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+    RestoreDC(dc, saved);
+  }
+}
+
+void TWinControl::PaintHandler(TMessage& m) {
+  HDC given = reinterpret_cast<HDC>(m.WParam);
+  PAINTSTRUCT ps{};
+  HDC dc = given ? given : BeginPaint(handle_, &ps);
+  auto paint = [&](HDC target) {
+    PaintWindow(target);
+    PaintControls(target, nullptr);
+  };
+  try {
+    if (!given && doubleBuffered_) {
+      RECT r = ClientRect();
+      HDC mem = CreateCompatibleDC(dc);
+      HBITMAP bmp = CreateCompatibleBitmap(dc, r.right, r.bottom);
+      HGDIOBJ old = SelectObject(mem, bmp);
+      Perform(WM_ERASEBKGND, reinterpret_cast<WPARAM>(mem), reinterpret_cast<LPARAM>(mem));
+      paint(mem);
+      BitBlt(dc, 0, 0, r.right, r.bottom, mem, 0, 0, SRCCOPY);
+      SelectObject(mem, old);
+      DeleteObject(bmp);
+      DeleteDC(mem);
+    } else {
+      paint(dc);
+    }
+  } catch (...) {
+    if (!given) EndPaint(handle_, &ps);
+    throw;
+  }
+  if (!given) EndPaint(handle_, &ps);
+}
+
+void TWinControl::PaintTo(HDC dc, int x, int y) {
+  const int saved = SaveDC(dc);
+  POINT org{};
+  GetViewportOrgEx(dc, &org);
+  SetViewportOrgEx(dc, org.x + x, org.y + y, nullptr);
+  IntersectClipRect(dc, 0, 0, width_, height_);
+  Perform(WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(dc));
+  Perform(WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+  for (TControl* c : controls_)
+    if (auto* w = dynamic_cast<TWinControl*>(c); w && w->visible_) w->PaintTo(dc, w->left_, w->top_);
+  RestoreDC(dc, saved);
+}
+
+void TWinControl::ChildMouse(TMessage& m) {
+  TPoint p{GET_X_LPARAM(m.LParam), GET_Y_LPARAM(m.LParam)};
+  TControl* target = nullptr;
+  if (captureControl && captureControl->parent_ == this && !IsWindowed(captureControl))
+    target = captureControl;
+  else if (!captureControl || captureControl == this)
+    target = ControlAtPos(p, false);
+  if (m.Msg == WM_MOUSEMOVE) {
+    SetMouseControl(target ? target : this);
+    if (!trackingLeave_) {
+      TRACKMOUSEEVENT tme{sizeof tme, TME_LEAVE, handle_, 0};
+      trackingLeave_ = TrackMouseEvent(&tme) != FALSE;
+    }
+  }
+  if (!target) {
+    TControl::WndProc(m);
+    return;
+  }
+  TMessage forwarded = m;
+  forwarded.LParam = MAKELPARAM(static_cast<WORD>(p.x - target->left_), static_cast<WORD>(p.y - target->top_));
+  target->WindowProc(forwarded);
+  m.Result = forwarded.Result;
+}
+
+void TWinControl::Dispatch(TMessage& m) { WndProc(m); }
+
+void TWinControl::WndProc(TMessage& m) {
+  switch (m.Msg) {
+    case WM_SETFOCUS: {
+      DefaultHandler(m);
+      if (TCustomForm* form = GetParentForm(this)) form->SetFocusedControl(this);
+      return;
+    }
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN: {
+      WORD key = static_cast<WORD>(m.WParam);
+      if (DoKeyDown(key, KeyboardShiftState())) return;
+      if (m.Msg == WM_KEYDOWN && DialogKey(key, m.LParam)) return;
+      m.WParam = key;
+      break;
+    }
+    case WM_KEYUP:
+    case WM_SYSKEYUP: {
+      WORD key = static_cast<WORD>(m.WParam);
+      KeyUp(key, KeyboardShiftState());
+      if (key == 0) return;
+      m.WParam = key;
+      break;
+    }
+    case WM_CHAR: {
+      char16_t ch = static_cast<char16_t>(m.WParam);
+      if (DoKeyPress(ch)) return;
+      m.WParam = ch;
+      break;
+    }
+    case WM_SYSCHAR: {
+      if (TCustomForm* form = GetParentForm(this); form && form->Perform(CM_DIALOGCHAR, m.WParam, m.LParam)) return;
+      break;
+    }
+    case WM_PAINT:
+      PaintHandler(m);
+      return;
+    case WM_PRINTCLIENT: {
+      // Paints the client area into another's DC.
+      HDC dc = reinterpret_cast<HDC>(m.WParam);
+      if (m.LParam & PRF_ERASEBKGND) Perform(WM_ERASEBKGND, m.WParam, m.WParam);
+      Perform(WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+      return;
+    }
+    case WM_ERASEBKGND: {
+      if (!controlStyle_.Contains(csOpaque)) {
+        RECT r = ClientRect();
+        ::FillRect(reinterpret_cast<HDC>(m.WParam), &r, brush_->Handle());
+      }
+      m.Result = 1;
+      return;
+    }
+    case WM_SETCURSOR:
+      if (LOWORD(m.LParam) == HTCLIENT && reinterpret_cast<HWND>(m.WParam) == handle_) {
+        TCursor cursor = Screen ? Screen->Cursor() : crDefault;
+        if (cursor == crDefault) {
+          POINT p{};
+          GetCursorPos(&p);
+          ::ScreenToClient(handle_, &p);
+          TControl* c = ControlAtPos(p, false);
+          cursor = c ? c->Cursor() : Cursor();
+        }
+        if (cursor != crDefault && Screen) {
+          ::SetCursor(Screen->Cursors(cursor));
+          m.Result = 1;
+          return;
+        }
+      }
+      break;
+    case WM_CONTEXTMENU: {
+      TPoint pt{GET_X_LPARAM(m.LParam), GET_Y_LPARAM(m.LParam)};
+      const bool fromKeyboard = pt.x == -1 && pt.y == -1;
+      TPoint local = fromKeyboard ? Point(-1, -1) : ScreenToClient(pt);
+      TControl* target = fromKeyboard ? nullptr : ControlAtPos(local, false);
+      if (!target) target = this;
+      if (target != this && !fromKeyboard) local = Point(local.x - target->left_, local.y - target->top_);
+      bool handled = false;
+      target->DoContextPopup(local, handled);
+      if (handled) {
+        m.Result = 1;
+        return;
+      }
+      TPopupMenu* menu = target->PopupMenu() ? target->PopupMenu() : PopupMenu();
+      if (menu && menu->AutoPopup()) {
+        if (fromKeyboard) pt = ClientToScreen(Point(0, 0));
+        SendCancelMode();
+        menu->SetPopupComponent(target);
+        menu->Popup(pt.x, pt.y);
+        m.Result = 1;
+        return;
+      }
+      break;
+    }
+    case WM_MOUSEWHEEL:
+      Perform(CM_MOUSEWHEEL, m.WParam, m.LParam);
+      return;
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+    case WM_MBUTTONDBLCLK:
+      ChildMouse(m);
+      return;
+    case WM_MOUSELEAVE:
+      trackingLeave_ = false;
+      if (mouseControl == this || (mouseControl && mouseControl->parent_ == this && !IsWindowed(mouseControl)))
+        SetMouseControl(nullptr);
+      break;
+    case WM_CAPTURECHANGED:
+      if (captureControl && reinterpret_cast<HWND>(m.LParam) != handle_ &&
+          (captureControl == this || captureControl->parent_ == this))
+        captureControl = nullptr;
+      break;
+    case WM_WINDOWPOSCHANGED:
+      DefaultHandler(m);
+      UpdateBounds();
+      return;
+    case WM_COMMAND:
+      // A child window's notification goes back to its control.
+      if (TWinControl* child = FindControl(reinterpret_cast<HWND>(m.LParam)); child && child != this) {
+        m.Result = child->Perform(CN_COMMAND, m.WParam, m.LParam);
+        return;
+      }
+      break;
+    case WM_SYSCOLORCHANGE:
+      Perform(CM_SYSCOLORCHANGE);
+      break;
+    case CM_SYSCOLORCHANGE:
+      brush_->SetColor(color_);
+      NotifyControls(CM_SYSCOLORCHANGE);
+      Invalidate();
+      return;
+    case CM_ENTER:
+      DoEnter();
+      return;
+    case CM_EXIT:
+      DoExit();
+      return;
+    case CM_SHOWINGCHANGED:
+      if (handle_)
+        SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
+                     SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE |
+                         (showing_ ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+      return;
+    case CM_VISIBLECHANGED:
+      UpdateShowing();
+      return;
+    case CM_ENABLEDCHANGED:
+      if (handle_) EnableWindow(handle_, enabled_);
+      Invalidate();
+      return;
+    case CM_COLORCHANGED:
+      brush_->SetColor(color_);
+      NotifyControls(CM_PARENTCOLORCHANGED);
+      Invalidate();
+      return;
+    case CM_FONTCHANGED:
+      if (handle_) Perform(WM_SETFONT, reinterpret_cast<WPARAM>(font_->Handle()), 0);
+      NotifyControls(CM_PARENTFONTCHANGED);
+      Invalidate();
+      return;
+    case CM_TEXTCHANGED:
+      Invalidate();
+      return;
+    case CM_DIALOGKEY:
+    case CM_DIALOGCHAR:
+      Broadcast(m);
+      return;
+    default:
+      break;
+  }
+  TControl::WndProc(m);
+}
+
+void TWinControl::DefaultHandler(TMessage& m) {
+  if (!handle_) return;
+  // The library's own messages mean nothing to the system.
+  if (m.Msg >= CM_BASE && m.Msg < CN_BASE + 0x400) return;
+  m.Result = CallWindowProcW(defWndProc_, handle_, m.Msg, m.WParam, m.LParam);
+}
+
+// ---- TCustomControl
+CL_CLASS(TCustomControl) {}
+
+TCustomControl::TCustomControl(TComponent* AOwner) : TWinControl(AOwner), canvas_(New<TControlCanvas>(this)) {}
+
+TCustomControl::~TCustomControl() { Free(canvas_); }
+
+void TCustomControl::PaintWindow(HDC dc) {
+  auto* canvas = static_cast<TControlCanvas*>(canvas_);
+  canvas->Lock();
+  canvas->FreeDC();
+  canvas->SetHandle(dc);
+  controlState_.Include(csCustomPaint);
+  try {
+    Paint();
+  } catch (...) {
+    controlState_.Exclude(csCustomPaint);
+    canvas->SetHandle(nullptr);
+    canvas->Unlock();
+    throw;
+  }
+  controlState_.Exclude(csCustomPaint);
+  canvas->SetHandle(nullptr);
+  canvas->Unlock();
+}
+
+}  // namespace classlib

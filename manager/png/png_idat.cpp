@@ -1,0 +1,455 @@
+// Image data: the run of IDAT chunks as one zlib stream of filtered rows,
+// converted into and out of the picture's storage (PNG standard, sections
+// 7 to 10).
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "png_chunks.h"
+#include "png_crc.h"
+#include "png_errors.h"
+#include "png_filters.h"
+#include "png_picture.h"
+#include "png_records.h"
+
+namespace pngcodec {
+
+namespace {
+
+constexpr uint8_t kIdat[4] = {'I', 'D', 'A', 'T'};
+constexpr size_t kInputBufferSize = 65535;
+
+struct Pass {
+  uint32_t x0, y0, dx, dy;
+};
+constexpr Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+constexpr Pass kWhole = {0, 0, 1, 1};
+
+uint32_t PassSize(uint32_t size, uint32_t start, uint32_t step) {
+  return size > start ? (size - start + step - 1) / step : 0;
+}
+
+size_t RowBytes(uint8_t colourType, uint8_t depth, uint32_t width) {
+  uint64_t w = width;
+  switch (colourType) {
+    case kRgb:
+      return size_t(w * depth * 3 / 8);
+    case kGreyAlpha:
+      return size_t(w * depth * 2 / 8);
+    case kRgbAlpha:
+      return size_t(w * depth * 4 / 8);
+    default:
+      return size_t((w * depth + 7) / 8);
+  }
+}
+
+size_t PixelBytes(uint8_t colourType, uint8_t depth) {
+  switch (colourType) {
+    case kGrey:
+      return depth == 16 ? 2 : 1;
+    case kRgb:
+      return depth * 3 / 8;
+    case kGreyAlpha:
+      return depth / 4;
+    case kRgbAlpha:
+      return depth / 2;
+    default:
+      return 1;
+  }
+}
+
+// Sample i of a packed row of 1, 2 or 4 bits.
+inline unsigned PackedSample(const uint8_t* row, uint32_t i, unsigned bits) {
+  unsigned perByte = 8 / bits, shift = 8 - bits * (i % perByte + 1);
+  return (row[i / perByte] >> shift) & ((1u << bits) - 1);
+}
+inline void PutPackedSample(uint8_t* row, uint32_t i, unsigned bits, unsigned value) {
+  unsigned perByte = 8 / bits, shift = 8 - bits * (i % perByte + 1);
+  unsigned mask = ((1u << bits) - 1) << shift;
+  row[i / perByte] = uint8_t((row[i / perByte] & ~mask) | ((value << shift) & mask));
+}
+
+// Where one decoded or encoded row lives in the storage.
+struct RowPlace {
+  uint32_t y, x0, dx, count;
+};
+
+// ---- decoding ----
+
+void StoreRow(const uint8_t* src, const RowPlace& at, const TChunkIHDR& header, PngStorage& storage,
+              const uint8_t* lut) {
+  uint8_t* dst = storage.Row(at.y);
+  const uint8_t depth = header.BitDepth;
+  const unsigned bpp = storage.BitsPerPixel();
+  switch (header.ColourType) {
+    case kGrey:
+    case kPalette:
+      if (depth == 16) {
+        uint8_t* low = storage.LowRow(at.y);
+        for (uint32_t i = 0; i < at.count; ++i) {
+          uint32_t x = at.x0 + i * at.dx;
+          dst[x] = src[2 * size_t(i)];
+          low[x] = src[2 * size_t(i) + 1];
+        }
+      } else if (at.dx == 1 && depth == bpp) {
+        std::memcpy(dst, src, RowBytes(header.ColourType, depth, at.count));
+      } else {
+        // 2-bit samples widen to 4-bit nibbles of the same value.
+        for (uint32_t i = 0; i < at.count; ++i)
+          PngStorage::SetPacked(dst, at.x0 + i * at.dx, bpp,
+                                depth == 8 ? src[i] : PackedSample(src, i, depth));
+      }
+      break;
+    case kRgb:
+    case kRgbAlpha: {
+      const bool alpha = header.ColourType == kRgbAlpha;
+      const size_t step = size_t(alpha ? 4 : 3) * (depth / 8u);
+      const size_t sample = depth / 8u;
+      uint8_t* low = depth == 16 ? storage.LowRow(at.y) : nullptr;
+      uint8_t* alphaRow = alpha ? storage.AlphaRow(at.y) : nullptr;
+      for (uint32_t i = 0; i < at.count; ++i) {
+        const uint8_t* p = src + i * step;
+        uint32_t x = at.x0 + i * at.dx;
+        uint8_t* d = dst + size_t(x) * 3;
+        d[0] = lut[p[2 * sample]];
+        d[1] = lut[p[sample]];
+        d[2] = lut[p[0]];
+        if (low) {
+          uint8_t* l = low + size_t(x) * 3;
+          l[0] = lut[p[2 * sample + 1]];
+          l[1] = lut[p[sample + 1]];
+          l[2] = lut[p[1]];
+        }
+        if (alphaRow) alphaRow[x] = p[3 * sample];
+      }
+      break;
+    }
+    case kGreyAlpha: {
+      const size_t sample = depth / 8u;
+      uint8_t* low = depth == 16 ? storage.LowRow(at.y) : nullptr;
+      uint8_t* alphaRow = storage.AlphaRow(at.y);
+      for (uint32_t i = 0; i < at.count; ++i) {
+        const uint8_t* p = src + size_t(i) * 2 * sample;
+        uint32_t x = at.x0 + i * at.dx;
+        dst[x] = p[0];
+        if (low) low[x] = p[1];
+        alphaRow[x] = p[sample];
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// The run of IDAT chunks as one byte source, checking each chunk's CRC.
+class IdatInput {
+ public:
+  IdatInput(PngStream& stream, uint32_t firstLength)
+      : stream_(stream),
+        left_(firstLength),
+        crc_(PngCrcUpdate(kCrcInit, kIdat, 4)),
+        buffer_(kInputBufferSize) {}
+
+  // Next piece of compressed data; never empty.
+  size_t Next(const uint8_t** data) {
+    while (left_ == 0) NextChunk();
+    size_t got = stream_.Read(buffer_.data(), size_t(std::min<uint64_t>(left_, buffer_.size())));
+    if (got == 0) throw EPngUnexpectedEnd();
+    crc_ = PngCrcUpdate(crc_, buffer_.data(), got);
+    left_ -= got;
+    *data = buffer_.data();
+    return got;
+  }
+
+  // Reads the rest of the current chunk (the tail of the zlib stream the
+  // rows did not need) and checks its CRC.
+  void Finish() {
+    while (left_ != 0) {
+      size_t got = stream_.Read(buffer_.data(), size_t(std::min<uint64_t>(left_, buffer_.size())));
+      if (got == 0) throw EPngUnexpectedEnd();
+      crc_ = PngCrcUpdate(crc_, buffer_.data(), got);
+      left_ -= got;
+    }
+    CheckCrc();
+  }
+
+ private:
+  void CheckCrc() {
+    uint8_t stored[4];
+    if (stream_.Read(stored, 4) != 4) throw EPngUnexpectedEnd();
+    if (GetBE32(stored) != PngCrcFinish(crc_)) throw EPngInvalidCRC();
+  }
+
+  void NextChunk() {
+    CheckCrc();
+    PngChunkHead head;
+    if (stream_.Read(&head, sizeof head) != sizeof head) throw EPngUnexpectedEnd();
+    if (std::memcmp(head.type, kIdat, 4) != 0) throw EPNGMissingMultipleIDAT();
+    uint32_t length = GetBE32(head.length);
+    if (length > kMaxChunkLength) throw EPngUnexpectedEnd();
+    crc_ = PngCrcUpdate(kCrcInit, kIdat, 4);
+    left_ = length;
+  }
+
+  PngStream& stream_;
+  uint64_t left_;
+  uint32_t crc_;
+  std::vector<uint8_t> buffer_;
+};
+
+class Inflater {
+ public:
+  Inflater() {
+    if (inflateInit(&zs_) != Z_OK) throw EPNGZLIBError(Message(Z_MEM_ERROR));
+  }
+  ~Inflater() { inflateEnd(&zs_); }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+
+  // Fills out completely; false when the zlib stream ended first.
+  bool Fill(IdatInput& input, uint8_t* out, size_t size) {
+    zs_.next_out = out;
+    zs_.avail_out = uInt(size);
+    while (zs_.avail_out != 0) {
+      if (ended_) return false;
+      if (zs_.avail_in == 0) {
+        const uint8_t* data = nullptr;
+        zs_.avail_in = uInt(input.Next(&data));
+        zs_.next_in = const_cast<Bytef*>(data);
+      }
+      int ret = inflate(&zs_, Z_NO_FLUSH);
+      // A preset dictionary is not allowed in PNG and would never progress.
+      if (ret == Z_NEED_DICT) throw EPNGZLIBError("preset dictionary");
+      if (ret < 0 && ret != Z_BUF_ERROR) throw EPNGZLIBError(Message(ret));
+      if (ret == Z_STREAM_END) ended_ = true;
+    }
+    return true;
+  }
+
+ private:
+  std::string Message(int ret) const { return zs_.msg ? zs_.msg : zError(ret); }
+  z_stream zs_{};
+  bool ended_ = false;
+};
+
+// ---- encoding ----
+
+void LoadRow(uint8_t* out, const RowPlace& at, const TChunkIHDR& header, const PngStorage& storage,
+             const uint8_t* inverse) {
+  const uint8_t* src = storage.Row(at.y);
+  const uint8_t depth = header.BitDepth;
+  const unsigned bpp = storage.BitsPerPixel();
+  switch (header.ColourType) {
+    case kGrey:
+    case kPalette:
+      if (depth == 16) {
+        // The low-byte plane is not written: samples go out as high byte, 0.
+        for (uint32_t i = 0; i < at.count; ++i) {
+          out[2 * size_t(i)] = src[at.x0 + i * at.dx];
+          out[2 * size_t(i) + 1] = 0;
+        }
+      } else if (depth == 8) {
+        for (uint32_t i = 0; i < at.count; ++i) out[i] = src[at.x0 + i * at.dx];
+      } else {
+        unsigned written = WrittenBitDepth(header.ColourType, depth);
+        if (at.dx == 1 && written == bpp) {
+          std::memcpy(out, src, RowBytes(header.ColourType, uint8_t(written), at.count));
+          break;
+        }
+        std::memset(out, 0, RowBytes(header.ColourType, uint8_t(written), at.count));
+        for (uint32_t i = 0; i < at.count; ++i)
+          PutPackedSample(out, i, written, PngStorage::GetPacked(src, at.x0 + i * at.dx, bpp));
+      }
+      break;
+    case kRgb:
+    case kRgbAlpha: {
+      const bool alpha = header.ColourType == kRgbAlpha;
+      const size_t sample = depth / 8u;
+      const size_t step = (alpha ? 4u : 3u) * sample;
+      const uint8_t* alphaRow = alpha ? storage.AlphaRow(at.y) : nullptr;
+      for (uint32_t i = 0; i < at.count; ++i) {
+        uint8_t* p = out + i * step;
+        uint32_t x = at.x0 + i * at.dx;
+        const uint8_t* s = src + size_t(x) * 3;
+        if (sample == 2) std::memset(p, 0, step);
+        p[0] = inverse[s[2]];
+        p[sample] = inverse[s[1]];
+        p[2 * sample] = inverse[s[0]];
+        if (alphaRow) p[3 * sample] = alphaRow[x];
+      }
+      break;
+    }
+    case kGreyAlpha: {
+      const size_t sample = depth / 8u;
+      const uint8_t* alphaRow = storage.AlphaRow(at.y);
+      for (uint32_t i = 0; i < at.count; ++i) {
+        uint8_t* p = out + size_t(i) * 2 * sample;
+        uint32_t x = at.x0 + i * at.dx;
+        if (sample == 2) std::memset(p, 0, 4);
+        p[0] = src[x];
+        p[sample] = alphaRow[x];
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// Deflates rows and writes the output as IDAT chunks of at most limit bytes.
+class IdatWriter {
+ public:
+  IdatWriter(PngStream& stream, int level, uint32_t limit) : stream_(stream), out_(limit) {
+    int ret = deflateInit(&zs_, level);
+    if (ret != Z_OK) throw EPNGZLIBError(zError(ret));
+    Reset();
+  }
+  ~IdatWriter() { deflateEnd(&zs_); }
+  IdatWriter(const IdatWriter&) = delete;
+  IdatWriter& operator=(const IdatWriter&) = delete;
+
+  void Write(const uint8_t* data, size_t size) {
+    zs_.next_in = const_cast<Bytef*>(data);
+    zs_.avail_in = uInt(size);
+    while (zs_.avail_in != 0) Step(Z_NO_FLUSH);
+  }
+
+  void Finish() {
+    while (Step(Z_FINISH) != Z_STREAM_END) {
+    }
+    if (zs_.avail_out != out_.size()) Flush();
+  }
+
+ private:
+  int Step(int flush) {
+    int ret = deflate(&zs_, flush);
+    if (ret == Z_STREAM_ERROR) throw EPNGZLIBError(zs_.msg ? zs_.msg : zError(ret));
+    if (zs_.avail_out == 0) Flush();
+    return ret;
+  }
+  void Flush() {
+    TChunk::WriteChunk(stream_, kIdat, out_.data(), uint32_t(out_.size() - zs_.avail_out));
+    Reset();
+  }
+  void Reset() {
+    zs_.next_out = out_.data();
+    zs_.avail_out = uInt(out_.size());
+  }
+
+  PngStream& stream_;
+  std::vector<uint8_t> out_;
+  z_stream zs_{};
+};
+
+// Picks the filter for a row from the allowed set, leaving its filtered
+// form in candidates[filter].
+PngFilter ChooseFilter(PngFilterSet allowed, const uint8_t* raw, const uint8_t* prev,
+                       std::vector<std::vector<uint8_t>>& candidates, size_t rowBytes,
+                       size_t pixelBytes) {
+  unsigned count = 0;
+  for (unsigned f = 0; f < kFilterCount; ++f) {
+    if (!(allowed & FilterBit(PngFilter(f)))) continue;
+    FilterRow(PngFilter(f), raw, prev, candidates[f].data(), rowBytes, pixelBytes);
+    ++count;
+  }
+  if (count == 0 || allowed == FilterBit(kFilterNone)) return kFilterNone;
+  if (count == 1) {
+    for (unsigned f = 0; f < kFilterCount; ++f)
+      if (allowed & FilterBit(PngFilter(f))) return PngFilter(f);
+  }
+  PngFilter best = kFilterNone;
+  size_t bestScore = 0;
+  for (unsigned f = 0; f < kFilterCount; ++f) {
+    if (!(allowed & FilterBit(PngFilter(f)))) continue;
+    size_t score = FilterScore(candidates[f].data(), rowBytes);
+    if (score > bestScore) {
+      bestScore = score;
+      best = PngFilter(f);
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+void TChunkIDAT::LoadFromStream(PngStream& stream, const uint8_t kind[4], uint32_t size) {
+  // No payload is kept: the rows are decoded straight from the stream.
+  (void)kind;
+  if (size > kMaxChunkLength) throw EPngUnexpectedEnd();
+  TChunkIHDR& header = Owner().RequireHeader();
+  PngStorage& storage = header.Storage();
+  const uint8_t* lut = Owner().GammaLut;
+  const uint8_t colourType = header.ColourType, depth = header.BitDepth;
+  const size_t pixelBytes = PixelBytes(colourType, depth);
+  const size_t fullRow = RowBytes(colourType, depth, header.Width);
+
+  IdatInput input(stream, size);
+  Inflater inflater;
+  std::vector<uint8_t> rows[2] = {std::vector<uint8_t>(fullRow + 1),
+                                  std::vector<uint8_t>(fullRow + 1)};
+  const bool interlaced = header.InterlaceMethod == 1;
+  for (unsigned p = 0; p < (interlaced ? 7u : 1u); ++p) {
+    const Pass& pass = interlaced ? kAdam7[p] : kWhole;
+    uint32_t width = PassSize(header.Width, pass.x0, pass.dx);
+    uint32_t height = PassSize(header.Height, pass.y0, pass.dy);
+    if (width == 0 || height == 0) continue;
+    size_t rowBytes = RowBytes(colourType, depth, width);
+    std::fill(rows[1].begin(), rows[1].end(), 0);
+    for (uint32_t r = 0; r < height; ++r) {
+      std::vector<uint8_t>& cur = rows[r & 1];
+      std::vector<uint8_t>& prev = rows[(r & 1) ^ 1];
+      // A zlib stream that ends early leaves the remaining rows zero.
+      if (!inflater.Fill(input, cur.data(), rowBytes + 1)) {
+        input.Finish();
+        return;
+      }
+      UnfilterRow(cur[0], cur.data() + 1, prev.data() + 1, rowBytes, pixelBytes);
+      StoreRow(cur.data() + 1, {pass.y0 + r * pass.dy, pass.x0, pass.dx, width}, header, storage,
+               lut);
+    }
+    // The next pass starts from a zero previous row.
+    std::fill(rows[0].begin(), rows[0].end(), 0);
+    std::fill(rows[1].begin(), rows[1].end(), 0);
+  }
+  input.Finish();
+}
+
+void TChunkIDAT::SaveToStream(PngStream& stream) {
+  PngPicture& picture = Owner();
+  TChunkIHDR& header = picture.RequireHeader();
+  const PngStorage& storage = header.Storage();
+  const uint8_t colourType = header.ColourType;
+  const uint8_t depth = WrittenBitDepth(colourType, header.BitDepth);
+  const size_t pixelBytes = PixelBytes(colourType, depth);
+  const size_t fullRow = RowBytes(colourType, depth, header.Width);
+
+  IdatWriter writer(stream, picture.DeflateLevel, picture.IdatLimit());
+  std::vector<uint8_t> raw(fullRow), prev(fullRow);
+  std::vector<std::vector<uint8_t>> candidates(kFilterCount, std::vector<uint8_t>(fullRow));
+  const bool interlaced = picture.Interlacing == 1;
+  for (unsigned p = 0; p < (interlaced ? 7u : 1u); ++p) {
+    const Pass& pass = interlaced ? kAdam7[p] : kWhole;
+    uint32_t width = PassSize(header.Width, pass.x0, pass.dx);
+    uint32_t height = PassSize(header.Height, pass.y0, pass.dy);
+    if (width == 0 || height == 0) continue;
+    size_t rowBytes = RowBytes(colourType, depth, width);
+    std::fill(prev.begin(), prev.end(), 0);
+    for (uint32_t r = 0; r < height; ++r) {
+      LoadRow(raw.data(), {pass.y0 + r * pass.dy, pass.x0, pass.dx, width}, header, storage,
+              picture.InverseGammaLut);
+      PngFilter filter = ChooseFilter(picture.RowFilters, raw.data(), prev.data(), candidates,
+                                      rowBytes, pixelBytes);
+      uint8_t type = filter;
+      writer.Write(&type, 1);
+      writer.Write(filter == kFilterNone ? raw.data() : candidates[filter].data(), rowBytes);
+      std::swap(raw, prev);
+    }
+  }
+  writer.Finish();
+}
+
+}  // namespace pngcodec

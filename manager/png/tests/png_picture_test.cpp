@@ -1,0 +1,224 @@
+// The picture object and its chunk classes: CRC, registry, lists, copying,
+// pixel access, resizing and the texts of the errors.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "png_crc.h"
+#include "png_errors.h"
+#include "png_test_support.h"
+
+namespace pngtest {
+namespace {
+
+using namespace pngcodec;
+
+TEST(PngCrc, MatchesTheStandardsValues) {
+  // The CRC every IEND chunk carries, and the standard check value.
+  const uint8_t iend[4] = {'I', 'E', 'N', 'D'};
+  EXPECT_EQ(PngChunkCrc(iend, nullptr, 0), 0xAE426082u);
+  const char check[] = "123456789";
+  EXPECT_EQ(PngCrcFinish(PngCrcUpdate(kCrcInit, check, 9)), 0xCBF43926u);
+  std::vector<uint8_t> bytes(1000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 131 + 7);
+  EXPECT_EQ(PngCrcFinish(PngCrcUpdate(kCrcInit, bytes.data(), bytes.size())),
+            Crc32(bytes.data(), bytes.size()));
+}
+
+TEST(PngFilters, PaethBreaksTiesTowardsLeftThenAbove) {
+  struct Case {
+    uint8_t a, b, c, expected;
+  };
+  const Case cases[] = {
+      {10, 10, 10, 10},   // all equal
+      {10, 20, 10, 20},   // p = 20: b exact
+      {20, 10, 10, 20},   // p = 20: a exact
+      {5, 9, 7, 7},       // p = 7: c exact
+      {10, 4, 8, 4},      // p = 6: pb = pc = 2 < pa -> b
+      {4, 10, 8, 4},      // p = 6: pa = pc = 2 < pb -> a
+      {0, 255, 255, 0},   // p = 0: a
+      {100, 50, 75, 75},  // p = 75: c
+      {3, 7, 0, 7},       // p = 10: pa 7, pb 3, pc 10 -> b
+      {6, 4, 5, 5},       // p = 5: pa 1, pb 1, pc 0 -> c
+      {6, 4, 2, 6},       // p = 8: pa 2, pb 4 -> a
+      {2, 4, 6, 2},       // p = 0: pa 2, pb 4, pc 6 -> a
+      {4, 2, 6, 2},       // p = 0: pa 4, pb 2 -> b
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(PaethPredictor(c.a, c.b, c.c), c.expected)
+        << int(c.a) << " " << int(c.b) << " " << int(c.c);
+}
+
+TEST(PngFilters, UnknownFilterTypeLeavesTheRow) {
+  uint8_t row[4] = {1, 2, 3, 4};
+  const uint8_t prev[4] = {9, 9, 9, 9};
+  UnfilterRow(5, row, prev, 4, 1);
+  EXPECT_EQ(std::vector<uint8_t>(row, row + 4), (std::vector<uint8_t>{1, 2, 3, 4}));
+}
+
+TEST(PngChunks, RegistryCreatesTheClassOfEachType) {
+  PngPicture picture;
+  const char* known[] = {"IEND", "IHDR", "IDAT", "PLTE", "gAMA",
+                         "tRNS", "pHYs", "tIME", "tEXt", "zTXt"};
+  for (const char* type : known) {
+    auto chunk = CreateChunk(picture, reinterpret_cast<const uint8_t*>(type));
+    EXPECT_EQ(chunk->TypeName(), type);
+    EXPECT_EQ(chunk->KindString(), type);
+  }
+  auto raw = CreateChunk(picture, reinterpret_cast<const uint8_t*>("teST"));
+  EXPECT_EQ(&raw->ChunkClass(), &TChunk::StaticClass());
+  EXPECT_EQ(TChunkgAMA(picture).Gamma(), 1u);
+}
+
+TEST(PngChunks, ListOperations) {
+  PngPicture picture;
+  TPNGList& list = picture.ChunkList();
+  TChunk* a = list.Add(std::make_unique<TChunkIHDR>(picture));
+  TChunk* b = list.Add(std::make_unique<TChunktEXt>(picture));
+  TChunk* c = list.Add(std::make_unique<TChunktEXt>(picture));
+  EXPECT_EQ(list.Count(), 3u);
+  EXPECT_EQ(list.Item(3), nullptr);
+  EXPECT_EQ(list.Find<TChunktEXt>(), b);
+  EXPECT_EQ(list.Find<TChunkzTXt>(), nullptr);
+  list.Remove(b);
+  EXPECT_EQ(list.Count(), 2u);
+  EXPECT_EQ(list.Find<TChunktEXt>(), c);
+  list.SetItem(7, std::make_unique<TChunkIEND>(picture));  // out of range: nothing
+  EXPECT_EQ(list.Count(), 2u);
+  EXPECT_EQ(list.Item(0), a);
+  picture.Clear();
+  EXPECT_TRUE(picture.Empty());
+}
+
+TEST(PngChunks, AssignBetweenIncompatibleClassesFails) {
+  PngPicture picture;
+  TChunkIHDR header(picture);
+  TChunkPLTE palette(picture);
+  TChunkgAMA gamma(picture);
+  TChunktEXt text(picture);
+  for (TChunk* target : std::initializer_list<TChunk*>{&header, &palette, &gamma}) {
+    try {
+      target->Assign(text);
+      ADD_FAILURE() << target->TypeName();
+    } catch (const EPngError& e) {
+      EXPECT_EQ(e.Message(), "The chunks must be compatible to be assigned.");
+    }
+  }
+  gamma.SetGamma(45455);
+  TChunkgAMA other(picture);
+  other.Assign(gamma);
+  EXPECT_EQ(other.Gamma(), 45455u);
+}
+
+TEST(PngErrors, Texts) {
+  EXPECT_STREQ(EPngUnexpectedEnd().what(),
+               "This \"Portable Network Graphics\" image is invalid because the decoder found an "
+               "unexpected end of the file.");
+  EXPECT_STREQ(EPNGIHDRNotFirst().what(),
+               "This \"Portable Network Graphics\" image is not supported or it might be invalid."
+               "\r\n(IHDR chunk is not the first)");
+  EXPECT_STREQ(EPNGInvalidFileHeader().what(),
+               "The file being readed is not a valid \"Portable Network Graphics\" image because "
+               "it contains an invalid header. This file may be corruped, try obtaining it "
+               "again.");
+  EXPECT_STREQ(EPNGInvalidNewSize().what(), "The new size provided for image resizing is invalid.");
+  // Every error is one the graphic class can catch by the common base.
+  EXPECT_THROW(throw EPNGNoImageData(), EPngException);
+}
+
+TEST(PngPictureOps, OperationsNeedingTheHeader) {
+  PngPicture picture;
+  EXPECT_EQ(picture.Width(), 0u);
+  EXPECT_THROW(picture.SetSize(4, 4), EPNGHeaderNotPresent);
+  EXPECT_THROW(picture.Pixel(0, 0), EPNGHeaderNotPresent);
+  PngMemoryStream out;
+  picture.ChunkList().Add(std::make_unique<TChunkIDAT>(picture));
+  EXPECT_THROW(picture.SaveToStream(out), EPNGHeaderNotPresent);
+}
+
+TEST(PngPictureOps, PixelAccessPerFormat) {
+  struct Case {
+    uint8_t colourType, bitDepth;
+    PngColour written, readBack;
+  };
+  const Case cases[] = {
+      {0, 1, PngRgb(200, 200, 200), PngRgb(255, 255, 255)},
+      {0, 2, PngRgb(90, 80, 80), PngRgb(85, 85, 85)},
+      {0, 4, PngRgb(34, 34, 34), PngRgb(34, 34, 34)},
+      {0, 8, PngRgb(77, 77, 77), PngRgb(77, 77, 77)},
+      {0, 16, PngRgb(78, 78, 78), PngRgb(78, 78, 78)},
+      {2, 8, PngRgb(1, 2, 3), PngRgb(1, 2, 3)},
+      {6, 16, PngRgb(4, 5, 6), PngRgb(4, 5, 6)},
+      {4, 8, PngRgb(9, 100, 100), PngRgb(9, 9, 9)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.colourType) + "/" + std::to_string(c.bitDepth));
+    PngPicture picture;
+    Load(picture, Encode(RandomImage(5, 3, c.colourType, c.bitDepth, 1)));
+    picture.SetPixel(4, 2, c.written);
+    EXPECT_EQ(picture.Pixel(4, 2), c.readBack);
+    // Outside the image: nothing written, 0 read.
+    picture.SetPixel(5, 0, PngRgb(1, 1, 1));
+    picture.SetPixel(-1, 0, PngRgb(1, 1, 1));
+    EXPECT_EQ(picture.Pixel(5, 0), 0u);
+    EXPECT_EQ(picture.Pixel(0, -1), 0u);
+    EXPECT_EQ(picture.Pixel(0, 3), 0u);
+  }
+}
+
+TEST(PngPictureOps, ResizeKeepsTheTopLeftAndPadsNewPixels) {
+  Image im = RandomImage(6, 5, 6, 16, 9);
+  PngPicture picture;
+  Load(picture, Encode(im));
+  EXPECT_THROW(picture.SetSize(0, 5), EPNGInvalidNewSize);
+  EXPECT_THROW(picture.SetSize(5, 0), EPNGInvalidNewSize);
+  EXPECT_THROW(picture.SetSize(65536, 5), EPNGSizeExceeds);
+  picture.SetSize(9, 3);
+  EXPECT_EQ(picture.Width(), 9u);
+  EXPECT_EQ(picture.Height(), 3u);
+  const TChunkIHDR& header = *picture.Header();
+  for (uint32_t y = 0; y < 3; ++y)
+    for (uint32_t x = 0; x < 9; ++x)
+      for (unsigned c = 0; c < 4; ++c) {
+        uint16_t want = x < 6 ? KeptSample(im, x, y, c) : (c == 3 ? 0xFF00 : 0);
+        ASSERT_EQ(StoredSample(header, x, y, c), want) << x << "," << y << " " << c;
+      }
+  // The resized picture saves and loads at its new size.
+  PngPicture back;
+  Load(back, Save(picture));
+  EXPECT_EQ(back.Width(), 9u);
+  EXPECT_EQ(back.Height(), 3u);
+}
+
+TEST(PngPictureOps, GreyRampAndPaletteSizes) {
+  struct Case {
+    uint8_t bitDepth;
+    unsigned entries, ramp;
+  };
+  const Case cases[] = {{1, 2, 2}, {2, 16, 4}, {4, 16, 16}, {8, 256, 256}, {16, 256, 256}};
+  for (const Case& c : cases) {
+    PngPicture picture;
+    Load(picture, Encode(RandomImage(3, 3, 0, c.bitDepth, 1)));
+    const PngStorage& s = picture.Header()->Storage();
+    ASSERT_EQ(s.PaletteCount(), c.entries) << int(c.bitDepth);
+    EXPECT_EQ(s.Palette()[c.ramp - 1].red, 255);
+    EXPECT_EQ(s.Palette()[0].red, 0);
+    if (c.ramp < c.entries) {
+      EXPECT_EQ(s.Palette()[c.ramp].red, 0);
+    }
+  }
+}
+
+TEST(PngPictureOps, TransparencyOf256BytesIsAccepted) {
+  EncodeOptions options;
+  options.beforeImage = {{"tRNS", std::vector<uint8_t>(256, 7)}};
+  PngPicture picture;
+  Load(picture, Encode(RandomImage(3, 3, 3, 8, 1), options));
+  auto* trns = picture.ChunkList().Find<TChunktRNS>();
+  ASSERT_NE(trns, nullptr);
+  EXPECT_EQ(trns->AlphaTable[255], 7);
+  EXPECT_EQ(picture.TransparencyMode(), PngTransparency::Partial);
+}
+
+}  // namespace
+}  // namespace pngtest

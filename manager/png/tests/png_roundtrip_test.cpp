@@ -1,0 +1,280 @@
+// Saving: what the codec writes is read back by the independent reader as
+// the same samples, and by the codec itself as the same storage.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "png_errors.h"
+#include "png_test_support.h"
+
+namespace pngtest {
+namespace {
+
+using namespace pngcodec;
+
+// What a saved image holds: 16-bit samples keep only their high byte.
+Image Expected(const Image& im) {
+  Image out = im;
+  if (out.bitDepth == 16)
+    for (auto& s : out.samples) s = uint16_t(s & 0xFF00);
+  return out;
+}
+
+std::vector<uint8_t> Resaved(const std::vector<uint8_t>& file, PngPicture& picture) {
+  Load(picture, file);
+  return Save(picture);
+}
+
+TEST(PngRoundTrip, EveryFormatReadsBackUnchanged) {
+  uint32_t seed = 500;
+  for (const Format& f : AllFormats())
+    for (bool interlace : {false, true})
+      for (uint32_t size : {1u, 5u, 33u}) {
+        Image im = RandomImage(size, size + 2, f.colourType, f.bitDepth, seed++);
+        SCOPED_TRACE(Describe(im, interlace));
+        EncodeOptions options;
+        options.interlace = interlace;
+        PngPicture picture;
+        std::vector<uint8_t> saved = Resaved(Encode(im, options), picture);
+
+        Image back;
+        std::string why;
+        ASSERT_TRUE(Decode(saved, &back, &why)) << why;
+        // 2-bit palette indices are written as 4-bit ones of the same value.
+        EXPECT_EQ(back.bitDepth, f.colourType == 3 && f.bitDepth == 2 ? 4 : f.bitDepth);
+        EXPECT_EQ(back.colourType, f.colourType);
+        Image want = Expected(im);
+        EXPECT_EQ(back.samples, want.samples);
+        EXPECT_EQ(back.palette, im.palette);
+
+        PngPicture again;
+        Load(again, saved);
+        want.bitDepth = back.bitDepth;
+        EXPECT_TRUE(StorageMatches(again, want));
+      }
+}
+
+TEST(PngRoundTrip, TwoBitGreyKeepsItsDepthAndLevels) {
+  Image im = RandomImage(13, 5, 0, 2, 8);
+  PngPicture picture;
+  std::vector<uint8_t> saved = Resaved(Encode(im), picture);
+  Image back;
+  std::string why;
+  ASSERT_TRUE(Decode(saved, &back, &why)) << why;
+  EXPECT_EQ(back.bitDepth, 2);
+  EXPECT_EQ(back.samples, im.samples);
+  // Level 3 is white, level 1 a third of the way.
+  for (uint32_t x = 0; x < im.width; ++x) {
+    uint8_t grey = uint8_t(im.At(x, 0, 0) * 85);
+    EXPECT_EQ(picture.Pixel(x, 0), PngRgb(grey, grey, grey)) << x;
+  }
+}
+
+TEST(PngRoundTrip, SixteenBitKeepsHighBytesAndZeroesLowBytes) {
+  Image im = RandomImage(6, 4, 2, 16, 77);
+  PngPicture picture;
+  PngPicture again;
+  Load(again, Resaved(Encode(im), picture));
+  for (uint32_t y = 0; y < 4; ++y)
+    for (uint32_t x = 0; x < 6; ++x)
+      for (unsigned c = 0; c < 3; ++c)
+        EXPECT_EQ(StoredSample(*again.Header(), x, y, c), im.At(x, y, c) & 0xFF00);
+}
+
+TEST(PngRoundTrip, FilterChoice) {
+  struct Case {
+    const char* name;
+    PngFilterSet allowed;
+    std::vector<uint8_t> expected;  // every row's filter, or {} to check only validity
+  };
+  const PngFilterSet all = 0x1F;
+  const Case cases[] = {
+      {"default {Sub}", FilterBit(kFilterSub), {1, 1, 1, 1}},
+      {"empty set", 0, {0, 0, 0, 0}},
+      {"only None", FilterBit(kFilterNone), {0, 0, 0, 0}},
+      {"only Paeth", FilterBit(kFilterPaeth), {4, 4, 4, 4}},
+      {"only Up", FilterBit(kFilterUp), {2, 2, 2, 2}},
+      // Row 0 (squares) repeats under no filter: None. Row 1 repeats row 0:
+      // Up and Paeth both give zeros, Up wins the tie. Rows 2 and 3 repeat
+      // as they are: None wins its ties with Sub.
+      {"all five", all, {0, 2, 0, 0}},
+  };
+  Image im;
+  im.width = 12;
+  im.height = 4;
+  im.colourType = 0;
+  im.bitDepth = 8;
+  for (uint32_t y = 0; y < 4; ++y)
+    for (uint32_t x = 0; x < 12; ++x)
+      im.samples.push_back(uint16_t(y < 2 ? x * x : y == 2 ? 9 : (x % 2 ? 200 : 9)));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PngPicture picture;
+    Load(picture, Encode(im));
+    picture.RowFilters = c.allowed;
+    std::vector<uint8_t> saved = Save(picture);
+    Image back;
+    std::string why;
+    std::vector<uint8_t> filters;
+    ASSERT_TRUE(Decode(saved, &back, &why, &filters)) << why;
+    EXPECT_EQ(back.samples, im.samples);
+    EXPECT_EQ(filters, c.expected);
+  }
+}
+
+TEST(PngRoundTrip, EveryFilterSetWritesTheSameImage) {
+  Image im = RandomImage(40, 37, 6, 8, 3);
+  for (PngFilterSet set = 0; set < 32; ++set) {
+    for (bool interlace : {false, true}) {
+      PngPicture picture;
+      EncodeOptions options;
+      options.interlace = interlace;
+      Load(picture, Encode(im, options));
+      picture.RowFilters = set;
+      Image back;
+      std::string why;
+      ASSERT_TRUE(Decode(Save(picture), &back, &why)) << why;
+      ASSERT_EQ(back.samples, im.samples) << int(set);
+    }
+  }
+}
+
+TEST(PngRoundTrip, ImageDataIsSplitAtTheLimit) {
+  Image im = RandomImage(300, 300, 2, 8, 1);
+  PngPicture picture;
+  Load(picture, Encode(im));
+  picture.DeflateLevel = 0;
+  picture.SetIdatLimit(0xFFFFFFFFu);
+  EXPECT_EQ(picture.IdatLimit(), 0x7FFFFFFFu);
+  picture.SetIdatLimit(100);
+  EXPECT_EQ(picture.IdatLimit(), 65535u);
+  std::vector<uint8_t> saved = Save(picture);
+  std::vector<size_t> sizes;
+  for (const FileChunk& c : ListChunks(saved))
+    if (c.type == "IDAT") sizes.push_back(c.data.size());
+  ASSERT_GE(sizes.size(), 3u);
+  for (size_t i = 0; i + 1 < sizes.size(); ++i) EXPECT_EQ(sizes[i], 65535u);
+  EXPECT_LE(sizes.back(), 65535u);
+  Image back;
+  std::string why;
+  ASSERT_TRUE(Decode(saved, &back, &why)) << why;
+  EXPECT_EQ(back.samples, im.samples);
+}
+
+TEST(PngRoundTrip, AncillaryChunksAndPalettes) {
+  EncodeOptions options;
+  options.beforeImage = {{"tRNS", {10, 0, 255, 30}}, {"prVt", {1, 2, 3, 0, 9}}};
+  options.afterImage = {{"tEXt", {'k', 0, 'v'}}, {"cHRM", std::vector<uint8_t>(32, 1)}};
+  Image im = RandomImage(7, 3, 3, 8, 2);
+  std::vector<uint8_t> file = Encode(im, options);
+  PngPicture picture;
+  std::vector<uint8_t> saved = Resaved(file, picture);
+  std::vector<std::string> types;
+  std::map<std::string, std::vector<uint8_t>> data;
+  for (const FileChunk& c : ListChunks(saved)) {
+    types.push_back(c.type);
+    data[c.type] = c.data;
+    EXPECT_TRUE(c.crcOk) << c.type;
+  }
+  EXPECT_EQ(data["prVt"], (std::vector<uint8_t>{1, 2, 3, 0, 9}));
+  EXPECT_EQ(data["tRNS"], (std::vector<uint8_t>{10, 0, 255, 30}));
+  EXPECT_EQ(data["tEXt"], (std::vector<uint8_t>{'k', 0, 'v'}));
+  // cHRM is dropped on load.
+  EXPECT_EQ(types,
+            (std::vector<std::string>{"IHDR", "PLTE", "tRNS", "prVt", "IDAT", "tEXt", "IEND"}));
+  Image back;
+  std::string why;
+  ASSERT_TRUE(Decode(saved, &back, &why)) << why;
+  EXPECT_EQ(back.palette, im.palette);
+  EXPECT_EQ(back.samples, im.samples);
+}
+
+TEST(PngRoundTrip, SecondImageDataRunIsIgnored) {
+  Image first = RandomImage(4, 4, 0, 8, 1), second = RandomImage(4, 4, 0, 8, 2);
+  std::vector<uint8_t> other;
+  for (const FileChunk& c : ListChunks(Encode(second)))
+    if (c.type == "IDAT") other = MakeChunk("IDAT", c.data);
+  EncodeOptions options;
+  options.afterImage = {{"tEXt", {'a', 0, 'b'}}};
+  std::vector<uint8_t> file = Encode(first, options);
+  file.insert(file.end() - 12, other.begin(), other.end());
+  PngPicture picture;
+  Load(picture, file);
+  EXPECT_TRUE(StorageMatches(picture, first));
+  size_t idats = 0;
+  for (const FileChunk& c : ListChunks(Save(picture))) idats += c.type == "IDAT";
+  EXPECT_EQ(idats, 1u);
+}
+
+TEST(PngRoundTrip, GammaCorrectedColoursLoadTheSameAfterSaving) {
+  // Gamma 1.0 file: samples are brightened on load and written back through
+  // the inverse table, so loading the saved file shows the same colours.
+  EncodeOptions options;
+  options.beforeImage = {{"gAMA", {0, 1, 0x86, 0xA0}}};
+  Image im = RandomImage(16, 16, 6, 8, 4);
+  PngPicture picture;
+  std::vector<uint8_t> saved = Resaved(Encode(im, options), picture);
+  PngPicture again;
+  Load(again, saved);
+  for (uint32_t y = 0; y < 16; ++y)
+    for (uint32_t x = 0; x < 16; ++x)
+      for (unsigned c = 0; c < 4; ++c)
+        ASSERT_EQ(StoredSample(*again.Header(), x, y, c), StoredSample(*picture.Header(), x, y, c));
+  // The stored colours are brightened; the written ones are not. Dark
+  // samples, where the correction is one to one, come back exactly.
+  Image back;
+  std::string why;
+  ASSERT_TRUE(Decode(saved, &back, &why)) << why;
+  for (uint32_t y = 0; y < 16; ++y)
+    for (uint32_t x = 0; x < 16; ++x)
+      for (unsigned c = 0; c < 3; ++c) {
+        uint16_t v = im.At(x, y, c);
+        if (v == 0 || v >= 40) continue;
+        ASSERT_GT(StoredSample(*picture.Header(), x, y, c), v);
+        ASSERT_EQ(back.At(x, y, c), v);
+      }
+}
+
+TEST(PngRoundTrip, CompressedTextIsWrittenCompressed) {
+  PngPicture picture;
+  Load(picture, Encode(RandomImage(2, 2, 0, 8, 1)));
+  auto chunk = std::make_unique<TChunkzTXt>(picture);
+  chunk->Keyword = "Note";
+  picture.ChunkList().Remove(picture.ChunkList().Find<TChunkIEND>());
+  TChunk* added = picture.ChunkList().Add(std::move(chunk));
+  picture.ChunkList().Add(std::make_unique<TChunkIEND>(picture));
+  // An empty text is written as one space.
+  PngPicture back;
+  Load(back, Save(picture));
+  auto* text = back.ChunkList().Find<TChunkzTXt>();
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->Keyword, "Note");
+  EXPECT_EQ(text->Text, " ");
+  static_cast<TChunkzTXt*>(added)->Text = std::string(5000, 'q');
+  Load(back, Save(picture));
+  EXPECT_EQ(back.ChunkList().Find<TChunkzTXt>()->Text, std::string(5000, 'q'));
+  EXPECT_LT(back.ChunkList().Find<TChunkzTXt>()->PayloadSize(), 200u);
+}
+
+TEST(PngRoundTrip, AssignedCopySavesTheSameBytes) {
+  EncodeOptions options;
+  options.interlace = true;
+  options.beforeImage = {{"gAMA", {0, 1, 0x86, 0xA0}}, {"tRNS", {0, 1, 0, 2, 0, 3}}};
+  options.afterImage = {{"tIME", {7, 234, 1, 2, 3, 4, 5}},
+                        {"zTXt", {'a', 0, 0, 0x78, 0x9C, 3, 0, 0, 0, 0, 1}}};
+  PngPicture picture;
+  Load(picture, Encode(RandomImage(9, 9, 2, 8, 6), options));
+  picture.RowFilters = 0x1F;
+  picture.DeflateLevel = 9;
+  PngPicture copy;
+  copy.Assign(&picture);
+  EXPECT_EQ(copy.Interlacing, 1);
+  EXPECT_EQ(copy.RowFilters, 0x1F);
+  EXPECT_EQ(copy.DeflateLevel, 9);
+  EXPECT_EQ(Save(copy), Save(picture));
+  copy.Assign(nullptr);
+  EXPECT_TRUE(copy.Empty());
+}
+
+}  // namespace
+}  // namespace pngtest

@@ -43,6 +43,25 @@ struct VolumeFilterExtension {
   WCHAR DosNameBuffer[EngineNameBytes / sizeof(WCHAR)];
   WCHAR DriveLetter;
   vh::EngineHeader* Header;     // the live 64 KB header, or none
+  // Boot-sector geometry (ReadBootSectorGeometry).
+  ULONG FileSystemKind;         // vh::kFileSystemNtfs or vh::kFileSystemFat32
+  ULONG BytesPerSector;
+  ULONG SectorsPerCluster;
+  ULONG DataStartSector;        // volume sector of cluster 0
+  ULONGLONG TotalVolumeSectors;
+  // Space bitmap (one bit per space block) and the block bitmaps built from
+  // the live map (one bit per volume block); each buffer with its bytes.
+  PULONG SpaceBitmapBuffer;
+  ULONG SpaceBitmapBytes;
+  RTL_BITMAP SpaceBitmap;
+  PULONG MarkedBlocksBuffer;
+  ULONG MarkedBlocksBytes;
+  RTL_BITMAP MarkedBlocks;
+  PULONG SavedBlocksBuffer;
+  ULONG SavedBlocksBytes;
+  RTL_BITMAP SavedBlocks;
+  ULONG FreeSectors;            // space sectors, in whole blocks
+  ULONG TotalSectors;
   // Worker handshake (the worker parks between requests while PauseFlag is
   // set; both events are notification events, each cleared by its waiter).
   PKTHREAD WorkerThread;        // referenced thread object
@@ -78,6 +97,23 @@ NTSTATUS ReadWriteVolumeSectors(UCHAR read, PDEVICE_OBJECT volume, LONGLONG engi
 NTSTATUS GetPartitionInfo(PDEVICE_OBJECT device, PARTITION_INFORMATION* info);
 NTSTATUS SendFileSystemControl(PFILE_OBJECT file, ULONG code);
 NTSTATUS OpenAndReferenceFile(PUNICODE_STRING path, PHANDLE handle, PFILE_OBJECT* file);
+
+// The engine header, the "Parameter" record and the bitmaps loaded from the
+// engine area.
+NTSTATUS ReadRegistryValue(PUNICODE_STRING registryPath, vh::EngineParameters* destination);
+NTSTATUS ReadBootSectorGeometry(PDEVICE_OBJECT volume);
+BOOLEAN ValidateEngineHeader(const vh::EngineHeader* header);
+NTSTATUS LocateEngineHeader(PDEVICE_OBJECT volume, vh::EngineHeader* buffer);
+NTSTATUS LoadEngineHeader(PDEVICE_OBJECT volume);
+NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT volume);
+NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT volume);
+BOOLEAN IsValidMapEntry(PVolumeFilterExtension volume, ULONG entry);
+// Engine sectors in either form of the area: at AreaBaseSector + n on the
+// lower device, or through the header's extents when the base is 0.
+NTSTATUS ReadWriteEngineSectors(UCHAR read, PDEVICE_OBJECT volume, ULONGLONG engineSector, ULONG length,
+                                PVOID buffer);
+// Frees the header and every bitmap of the volume (no engine afterwards).
+void FreeVolumeEngineState(PVolumeFilterExtension volume);
 
 // Finding volumes.
 NTSTATUS FindVolumeByDeviceName(PCUNICODE_STRING name, PDEVICE_OBJECT* device);

@@ -222,6 +222,13 @@ TEST_F(UtilityTest, PassThroughCompletesOnTheControlDeviceAndForwardsElsewhere) 
   IoDeleteDevice(control);
 }
 
+TEST_F(UtilityTest, PassThroughOnAFilterWithoutLowerDeviceFailsTheRequestInsteadOfCrashing) {
+  PVolumeFilterExtension detached = AddFilter(disk->device(), KindOtherVolume, u"\\DEVICE\\D", u"\\??\\D:", false);
+  ULONG_PTR bytes = 1;
+  EXPECT_EQ(SendDeviceIoctl(DeviceOf(detached), 0x70000, nullptr, 0, nullptr, 0, &bytes), STATUS_INVALID_DEVICE_REQUEST);
+  EXPECT_EQ(bytes, 0u);
+}
+
 TEST_F(UtilityTest, LookupsSkipNonVolumesAndTheNewestMatchWins) {
   PVolumeFilterExtension older = volume;
   PVolumeFilterExtension newer = AddFilter(disk->device(), KindOtherVolume, u"\\DEVICE\\HARDDISKVOLUME1", u"\\??\\C:");

@@ -239,22 +239,29 @@ void ExFreeToNPagedLookasideList(PNPAGED_LOOKASIDE_LIST list, PVOID entry) {
   if (entry != nullptr) ExFreePoolWithTag(entry, list->Tag);
 }
 
-PLIST_ENTRY ExInterlockedInsertTailList(PLIST_ENTRY head, PLIST_ENTRY entry, PKSPIN_LOCK lock) {
+namespace {
+// Inserts under the lock and answers the entry that was at that end before
+// (NULL for an empty list), as the kernel's interlocked routines do.
+PLIST_ENTRY InterlockedInsert(PLIST_ENTRY head, PLIST_ENTRY entry, PKSPIN_LOCK lock, bool atHead) {
   KIRQL old;
   KeAcquireSpinLock(lock, &old);
-  PLIST_ENTRY previous = IsListEmpty(head) ? nullptr : head->Blink;
-  InsertTailList(head, entry);
+  PLIST_ENTRY previous = IsListEmpty(head) ? nullptr : (atHead ? head->Flink : head->Blink);
+  if (atHead) {
+    InsertHeadList(head, entry);
+  } else {
+    InsertTailList(head, entry);
+  }
   KeReleaseSpinLock(lock, old);
   return previous;
 }
+}  // namespace
+
+PLIST_ENTRY ExInterlockedInsertTailList(PLIST_ENTRY head, PLIST_ENTRY entry, PKSPIN_LOCK lock) {
+  return InterlockedInsert(head, entry, lock, false);
+}
 
 PLIST_ENTRY ExInterlockedInsertHeadList(PLIST_ENTRY head, PLIST_ENTRY entry, PKSPIN_LOCK lock) {
-  KIRQL old;
-  KeAcquireSpinLock(lock, &old);
-  PLIST_ENTRY previous = IsListEmpty(head) ? nullptr : head->Flink;
-  InsertHeadList(head, entry);
-  KeReleaseSpinLock(lock, old);
-  return previous;
+  return InterlockedInsert(head, entry, lock, true);
 }
 
 PLIST_ENTRY ExInterlockedRemoveHeadList(PLIST_ENTRY head, PKSPIN_LOCK lock) {

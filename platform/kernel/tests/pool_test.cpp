@@ -95,3 +95,29 @@ TEST_F(PoolTest, MisalignedLookasideListIsLoud) {
 
 }  // namespace
 }  // namespace hk::testing
+
+namespace hk::testing {
+namespace {
+
+struct Item {
+  int value;
+  LIST_ENTRY link;
+};
+
+TEST_F(PoolTest, InterlockedListsKeepOrderAndAnswerThePreviousEnd) {
+  LIST_ENTRY head;
+  InitializeListHead(&head);
+  KSPIN_LOCK lock;
+  KeInitializeSpinLock(&lock);
+  Item a{1, {}}, b{2, {}}, c{3, {}};
+  EXPECT_EQ(ExInterlockedInsertTailList(&head, &a.link, &lock), nullptr);
+  EXPECT_EQ(ExInterlockedInsertTailList(&head, &b.link, &lock), &a.link);
+  EXPECT_EQ(ExInterlockedInsertHeadList(&head, &c.link, &lock), &a.link);
+  std::vector<int> order;
+  while (PLIST_ENTRY e = ExInterlockedRemoveHeadList(&head, &lock)) order.push_back(CONTAINING_RECORD(e, Item, link)->value);
+  EXPECT_EQ(order, (std::vector<int>{3, 1, 2}));
+  EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
+}
+
+}  // namespace
+}  // namespace hk::testing

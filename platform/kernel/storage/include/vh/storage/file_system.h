@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -105,7 +106,7 @@ class FileSystemModel {
   FileRecord* Find(const std::u16string& path);
   const FileRecord* Find(const std::u16string& path) const;
   // Every file record; for inspection in tests, not while others change files.
-  const std::vector<FileRecord>& Files() const { return files_; }
+  const std::list<FileRecord>& Files() const { return files_; }
 
   // A byte range of a file as volume sector runs (sector-aligned range inside
   // the allocation; holes refuse).
@@ -144,7 +145,8 @@ class FileSystemModel {
   Geometry geometry_;
   std::vector<uint8_t> bitmap_;  // bit i = byte i / 8, bit i % 8; 1 = in use
   uint64_t freeClusters_ = 0;
-  std::vector<FileRecord> files_;
+  // A list: records handed out by Find() must survive other files' creation.
+  std::list<FileRecord> files_;
   bool locked_ = false;
   bool dismounted_ = false;
 };

@@ -1,0 +1,422 @@
+// The engine header and the "Parameter" record: reading the record from the
+// service key, the volume's boot-sector geometry, the header validator, the
+// search of the header locations, and the loaders of the space bitmap and the
+// two in-memory block bitmaps. Everything runs at PASSIVE_LEVEL (volume
+// arrival, the control device's dispatch path, the snapshot code).
+#include "engine.h"
+
+namespace {
+
+constexpr ULONG SectorBytes = vh::kSectorBytes;
+constexpr ULONG PartialHeadBytes = FIELD_OFFSET(KEY_VALUE_PARTIAL_INFORMATION, Data);
+constexpr ULONG RegistryQueryBytes = 2048;
+// Bytes of a block bitmap per sector of the block map: a sector holds 128
+// entries, one bit each.
+constexpr ULONG RedirectBytesPerMapSector = SectorBytes / 32;
+// The block bitmaps are RTL bitmaps: their bit count must fit in a ULONG.
+constexpr ULONGLONG MaxRedirectBytes = 0xFFFFFFFFull / 8;
+
+PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
+  return device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
+}
+
+bool HasLetters(const UCHAR* bytes, const char* letters, ULONG count) {
+  for (ULONG i = 0; i < count; ++i) {
+    if (bytes[i] != static_cast<UCHAR>(letters[i])) return false;
+  }
+  return true;
+}
+
+USHORT ReadU16(const UCHAR* p) { return static_cast<USHORT>(p[0] | (p[1] << 8)); }
+ULONG ReadU32(const UCHAR* p) {
+  return static_cast<ULONG>(p[0]) | (static_cast<ULONG>(p[1]) << 8) | (static_cast<ULONG>(p[2]) << 16) |
+         (static_cast<ULONG>(p[3]) << 24);
+}
+
+bool ParametersAreValid(const vh::EngineParameters& parameters) {
+  return parameters.Magic == vh::kEngineMagic && parameters.Word008 != 0 &&
+         parameters.Signature == vh::kRecordSignature;
+}
+
+// Blocks of the space area; a map entry may name only these.
+ULONGLONG SpaceBlocks(const vh::EngineHeader* header) {
+  if (header->SpaceLast < header->SpaceFirst) return 0;
+  ULONGLONG span = header->SpaceLast - header->SpaceFirst;
+  return span / vh::kBlockSectors + ((span % vh::kBlockSectors) + 1) / vh::kBlockSectors;
+}
+
+void FreeBitmap(PULONG* buffer, ULONG* bytes, PRTL_BITMAP bitmap) {
+  if (*buffer != nullptr) ExFreePoolWithTag(*buffer, EnginePoolTag);
+  *buffer = nullptr;
+  *bytes = 0;
+  RtlInitializeBitMap(bitmap, nullptr, 0);
+}
+
+// Keeps a buffer of exactly `bytes` (freeing one of another size), zeroed
+// and described as bytes x 8 bits.
+NTSTATUS PrepareBitmap(PULONG* buffer, ULONG* size, PRTL_BITMAP bitmap, ULONG bytes) {
+  if (*buffer != nullptr && *size != bytes) FreeBitmap(buffer, size, bitmap);
+  if (*buffer == nullptr) {
+    *buffer = static_cast<PULONG>(ExAllocatePoolWithTag(NonPagedPool, bytes, EnginePoolTag));
+    if (*buffer == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+    *size = bytes;
+  }
+  RtlZeroMemory(*buffer, bytes);
+  RtlInitializeBitMap(bitmap, *buffer, bytes * 8);
+  return STATUS_SUCCESS;
+}
+
+void FreeRedirectBitmaps(PVolumeFilterExtension volume) {
+  FreeBitmap(&volume->MarkedBlocksBuffer, &volume->MarkedBlocksBytes, &volume->MarkedBlocks);
+  FreeBitmap(&volume->SavedBlocksBuffer, &volume->SavedBlocksBytes, &volume->SavedBlocks);
+}
+
+void FreeSpaceBitmap(PVolumeFilterExtension volume) {
+  FreeBitmap(&volume->SpaceBitmapBuffer, &volume->SpaceBitmapBytes, &volume->SpaceBitmap);
+  volume->FreeSectors = 0;
+  volume->TotalSectors = 0;
+}
+
+// Sets the block bits of one page of the live map; `entries` of it are
+// inside the map. Ends the scan (without failing it) at an invalid entry.
+NTSTATUS MarkPageEntries(PVolumeFilterExtension volume, const ULONG* page, ULONG entries, ULONG firstBlock,
+                         bool* stop) {
+  for (ULONG j = 0; j < entries; ++j) {
+    ULONG entry = page[j];
+    if (!IsValidMapEntry(volume, entry)) {
+      DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, entry);
+      *stop = true;
+      return STATUS_SUCCESS;
+    }
+    NTSTATUS status = STATUS_SUCCESS;
+    if (entry == vh::kMapEntryFree) {
+      status = SetBitmapBit(&volume->MarkedBlocks, firstBlock + j);
+    } else if (entry >= vh::kBlockSectors) {
+      status = SetBitmapBit(&volume->SavedBlocks, firstBlock + j);
+    }
+    if (!NT_SUCCESS(status)) return status;
+  }
+  return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+NTSTATUS ReadRegistryValue(PUNICODE_STRING registryPath, vh::EngineParameters* destination) {
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, registryPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  HANDLE key;
+  NTSTATUS status = ZwOpenKey(&key, KEY_READ, &attributes);
+  if (!NT_SUCCESS(status)) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    return status;
+  }
+  auto* answer = static_cast<PKEY_VALUE_PARTIAL_INFORMATION>(
+      ExAllocatePoolWithTag(PagedPool, RegistryQueryBytes, EnginePoolTag));
+  if (answer == nullptr) {
+    ZwClose(key);
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  UNICODE_STRING valueName;
+  RtlInitUnicodeString(&valueName, VH_WIDE("Parameter"));
+  ULONG resultLength = 0;
+  status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, answer, RegistryQueryBytes, &resultLength);
+  if (NT_SUCCESS(status)) {
+    // The data length comes from the registry: never copy more than the
+    // answer holds or the record has room for.
+    ULONG bytes = answer->DataLength;
+    if (bytes > RegistryQueryBytes - PartialHeadBytes) bytes = RegistryQueryBytes - PartialHeadBytes;
+    if (bytes > sizeof *destination) bytes = sizeof *destination;
+    RtlCopyMemory(destination, answer->Data, bytes);
+  } else {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+  }
+  ExFreePoolWithTag(answer, EnginePoolTag);
+  ZwClose(key);
+  return status;
+}
+
+NTSTATUS ReadBootSectorGeometry(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->LowerDevice == nullptr) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  auto* boot = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, SectorBytes, EnginePoolTag));
+  if (boot == nullptr) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  IO_STATUS_BLOCK ioStatus;
+  NTSTATUS status = ReadWriteDiskSectors(1, volume->LowerDevice, 0, SectorBytes, boot, &ioStatus);
+  ULONG kind = 0;
+  ULONG dataStart = 0;
+  ULONGLONG totalSectors = 0;
+  if (NT_SUCCESS(status)) {
+    // NTFS wins when both names are present: its name sits at byte 3.
+    if (HasLetters(boot + 3, "NTFS", 4)) {
+      kind = vh::kFileSystemNtfs;
+      totalSectors = ReadU32(boot + 0x28);
+    } else if (HasLetters(boot + 0x52, "FAT32", 5)) {
+      kind = vh::kFileSystemFat32;
+      dataStart = ReadU16(boot + 0x0E) + static_cast<ULONG>(boot[0x10]) * ReadU32(boot + 0x24);
+      totalSectors = static_cast<ULONGLONG>(ReadU16(boot + 0x13)) + ReadU32(boot + 0x20);
+    } else {
+      status = STATUS_UNSUCCESSFUL;
+    }
+  }
+  const USHORT bytesPerSector = NT_SUCCESS(status) ? ReadU16(boot + 0x0B) : 0;
+  const UCHAR sectorsPerCluster = NT_SUCCESS(status) ? boot[0x0D] : 0;
+  if (NT_SUCCESS(status) && bytesPerSector != SectorBytes) {
+    // Every engine offset is counted in 512-byte sectors; a volume with
+    // other sectors would be misread rather than tracked.
+    status = STATUS_NOT_SUPPORTED;
+  }
+  if (NT_SUCCESS(status) && sectorsPerCluster == 0) {
+    // Clusters of no sectors describe no file system the engine can map.
+    status = STATUS_UNSUCCESSFUL;
+  }
+  if (NT_SUCCESS(status)) {
+    volume->FileSystemKind = kind;
+    volume->BytesPerSector = bytesPerSector;
+    volume->SectorsPerCluster = sectorsPerCluster;
+    volume->DataStartSector = dataStart;
+    volume->TotalVolumeSectors = totalSectors;
+  } else {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+  }
+  ExFreePoolWithTag(boot, EnginePoolTag);
+  return status;
+}
+
+BOOLEAN ValidateEngineHeader(const vh::EngineHeader* header) {
+  struct Region {
+    ULONGLONG first;
+    ULONGLONG last;
+  };
+  bool valid = header->Version == vh::kEngineVersion && header->Magic == vh::kEngineMagic &&
+               header->VolumeId != 0 && header->Signature == vh::kRecordSignature &&
+               header->SnapshotCount <= header->MaxSnapshots;
+  if (valid) {
+    const Region regions[] = {
+        {header->BootBackupSector, header->BootBackupLastSector},
+        {header->BootImageSector, header->BootImageLastSector},
+        {header->SpaceBitmapSector, header->SpaceBitmapLastSector},
+        {header->SpaceFirst, header->SpaceLast},
+        {header->AreaBaseSector, header->AreaLastSector},
+        {header->LoaderImageSector, header->LoaderImageLastSector},
+        {header->HeaderSector, header->HeaderLastSector},
+        {header->BlockMapFirst, header->BlockMapLast},
+    };
+    for (const Region& region : regions) {
+      if (region.first > region.last) {
+        valid = false;
+        break;
+      }
+    }
+  }
+  valid = valid && header->OldestNumber <= header->MaxSnapshots && header->CountCopy <= header->SnapshotCount;
+  if (!valid) DbgPrint("ERROR:%s (%d): Error %08x\n", EngineLogTag, __LINE__, 0);
+  return valid ? TRUE : FALSE;
+}
+
+NTSTATUS LocateEngineHeader(PDEVICE_OBJECT device, vh::EngineHeader* buffer) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  DriverExtension* driver;
+  NTSTATUS status = GetDriverExtension(&driver);
+  if (!NT_SUCCESS(status)) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    return status;
+  }
+  const vh::EngineParameters& parameters = driver->EngineParameters;
+  if (volume == nullptr || volume->LowerDevice == nullptr || buffer == nullptr || !ParametersAreValid(parameters)) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  for (ULONG i = 0; i < vh::kHeaderLocationCount; ++i) {
+    const vh::HeaderLocation& location = parameters.HeaderLocations[i];
+    // A sector whose byte offset does not fit is no place on any volume.
+    if (location.Sector > (0x7FFFFFFFFFFFFFFFull - vh::kEngineHeaderBytes) / SectorBytes) {
+      DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+      continue;
+    }
+    IO_STATUS_BLOCK ioStatus;
+    status = ReadWriteDiskSectors(1, volume->LowerDevice, location.Sector * SectorBytes, vh::kEngineHeaderBytes,
+                                  buffer, &ioStatus);
+    if (!NT_SUCCESS(status)) {
+      DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+      continue;
+    }
+    if (buffer->Magic != vh::kEngineMagic || buffer->Version == 0 || buffer->Signature != vh::kRecordSignature ||
+        buffer->VolumeId != location.VolumeId) {
+      continue;
+    }
+    // The first header that names this volume decides.
+    if (!ValidateEngineHeader(buffer)) {
+      DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+      return STATUS_INVALID_PARAMETER;
+    }
+    return STATUS_SUCCESS;
+  }
+  DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+  return STATUS_INVALID_PARAMETER;
+}
+
+NTSTATUS LoadEngineHeader(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr) return STATUS_INVALID_PARAMETER;
+  // Callers load only a volume without header; one already loaded may be in
+  // use by the worker and is kept.
+  if (volume->Header != nullptr) return STATUS_SUCCESS;
+  auto* header =
+      static_cast<vh::EngineHeader*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(vh::EngineHeader), EnginePoolTag));
+  if (header == nullptr) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  RtlZeroMemory(header, sizeof *header);
+  NTSTATUS status = LocateEngineHeader(device, header);
+  if (!NT_SUCCESS(status)) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    ExFreePoolWithTag(header, EnginePoolTag);
+    return status;
+  }
+  volume->Header = header;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS ReadWriteEngineSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG engineSector, ULONG length,
+                                PVOID buffer) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->Header == nullptr || volume->LowerDevice == nullptr) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  IO_STATUS_BLOCK ioStatus;
+  const ULONGLONG base = volume->Header->AreaBaseSector;
+  // Sector numbers come from the header: their byte offsets must not wrap.
+  const ULONGLONG limit = 0x7FFFFFFFFFFFFFFFull / SectorBytes;
+  if (engineSector > limit || base > limit - engineSector) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  if (base != 0) {
+    return ReadWriteDiskSectors(read, volume->LowerDevice, (base + engineSector) * SectorBytes, length, buffer,
+                                &ioStatus);
+  }
+  return ReadWriteVolumeSectors(read, device, static_cast<LONGLONG>(engineSector * SectorBytes), length, buffer,
+                                &ioStatus);
+}
+
+BOOLEAN IsValidMapEntry(PVolumeFilterExtension volume, ULONG entry) {
+  if (volume == nullptr || volume->Header == nullptr) return FALSE;
+  if (entry == 0 || entry == vh::kMapEntryFree) return TRUE;
+  const LONG value = static_cast<LONG>(entry);
+  if (value < static_cast<LONG>(vh::kBlockSectors) || value % static_cast<LONG>(vh::kBlockSectors) != 0) return FALSE;
+  // Entry E names space block (E - 64) / 64: it must be one of the space's
+  // blocks, never the one just past the space's end.
+  return static_cast<ULONGLONG>(value) <= SpaceBlocks(volume->Header) * vh::kBlockSectors ? TRUE : FALSE;
+}
+
+NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->Header == nullptr) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  const vh::EngineHeader* header = volume->Header;
+  const ULONGLONG size = vh::SpaceBitmapBytes(header->SpaceFirst, header->SpaceLast);
+  if (size < vh::kSpaceBitmapMinBytes || size > vh::kSpaceBitmapMaxBytes) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x-%I64d-%I64d-%I64d\n\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER,
+             size, header->SpaceLast, header->SpaceFirst);
+    FreeSpaceBitmap(volume);
+    return STATUS_INVALID_PARAMETER;
+  }
+  // The bitmap is read and later written whole: a region shorter than the
+  // bitmap would let those writes run over the table after it.
+  if (header->SpaceBitmapLastSector < header->SpaceBitmapSector ||
+      header->SpaceBitmapLastSector - header->SpaceBitmapSector < size / SectorBytes - 1) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x-%I64d-%I64d-%I64d\n\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER,
+             size, header->SpaceBitmapLastSector, header->SpaceBitmapSector);
+    FreeSpaceBitmap(volume);
+    return STATUS_INVALID_PARAMETER;
+  }
+  const ULONG bytes = static_cast<ULONG>(size);
+  NTSTATUS status = PrepareBitmap(&volume->SpaceBitmapBuffer, &volume->SpaceBitmapBytes, &volume->SpaceBitmap, bytes);
+  if (!NT_SUCCESS(status)) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x %08x\n", EngineLogTag, __LINE__, status, bytes);
+    FreeSpaceBitmap(volume);
+    return status;
+  }
+  volume->TotalSectors = bytes * SectorBytes;
+  volume->FreeSectors = volume->TotalSectors;
+  if (header->SnapshotCount == 0) return STATUS_SUCCESS;  // nothing in use yet
+  status = ReadWriteEngineSectors(1, device, header->SpaceBitmapSector, bytes, volume->SpaceBitmapBuffer);
+  if (!NT_SUCCESS(status)) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    FreeSpaceBitmap(volume);
+    return status;
+  }
+  volume->FreeSectors = RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->Header == nullptr) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  const vh::EngineHeader* header = volume->Header;
+  // The map's sector count; a pair that spans every sector wraps to 0.
+  const ULONGLONG mapSectors =
+      header->BlockMapLast < header->BlockMapFirst ? 0 : header->BlockMapLast - header->BlockMapFirst + 1;
+  if (mapSectors == 0 || mapSectors > MaxRedirectBytes / RedirectBytesPerMapSector) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    FreeRedirectBitmaps(volume);
+    return STATUS_INVALID_PARAMETER;
+  }
+  const ULONG bytes = static_cast<ULONG>(mapSectors * RedirectBytesPerMapSector);
+  NTSTATUS status =
+      PrepareBitmap(&volume->MarkedBlocksBuffer, &volume->MarkedBlocksBytes, &volume->MarkedBlocks, bytes);
+  if (NT_SUCCESS(status)) {
+    status = PrepareBitmap(&volume->SavedBlocksBuffer, &volume->SavedBlocksBytes, &volume->SavedBlocks, bytes);
+  }
+  if (!NT_SUCCESS(status)) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    FreeRedirectBitmaps(volume);
+    return status;
+  }
+  if (header->SnapshotCount == 0) return STATUS_SUCCESS;  // the live map is all zero
+
+  auto* page = static_cast<PULONG>(ExAllocatePoolWithTag(NonPagedPool, vh::kBlockBytes, EnginePoolTag));
+  if (page == nullptr) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    FreeRedirectBitmaps(volume);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  bool stop = false;
+  for (ULONGLONG first = 0; first < mapSectors && !stop && NT_SUCCESS(status); first += vh::kMapPageSectors) {
+    // A map that ends inside a page is read only as far as it goes.
+    ULONGLONG left = mapSectors - first;
+    ULONG sectors = left < vh::kMapPageSectors ? static_cast<ULONG>(left) : vh::kMapPageSectors;
+    status = ReadWriteEngineSectors(1, device, header->BlockMapFirst + first, sectors * SectorBytes, page);
+    if (NT_SUCCESS(status)) {
+      ULONG firstBlock = static_cast<ULONG>(first / vh::kMapPageSectors * vh::kMapPageEntries);
+      status = MarkPageEntries(volume, page, sectors * (SectorBytes / sizeof(ULONG)), firstBlock, &stop);
+    }
+  }
+  ExFreePoolWithTag(page, EnginePoolTag);
+  if (!NT_SUCCESS(status)) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    FreeRedirectBitmaps(volume);
+  }
+  return status;
+}
+
+void FreeVolumeEngineState(PVolumeFilterExtension volume) {
+  FreeRedirectBitmaps(volume);
+  FreeSpaceBitmap(volume);
+  if (volume->Header != nullptr) ExFreePoolWithTag(volume->Header, EnginePoolTag);
+  volume->Header = nullptr;
+}

@@ -31,7 +31,9 @@ const TChunktRNS* Transparency(const PngPicture& picture) {
 
 void AssignFromDib(PngPicture& picture, const PngDibSource& source) {
   const unsigned bpp = source.bitsPerPixel;
-  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) throw EPngError("Unsupported bitmap format.");
+  if ((bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) || !source.bits ||
+      (bpp < 16 && !source.palette))
+    throw EPngError("Unsupported bitmap format.");
   if (source.width < 1 || source.height < 1) throw EPNGInvalidNewSize();
   if (source.width > kMaxImageSide || source.height > kMaxImageSide) throw EPNGSizeExceeds();
   picture.Clear();
@@ -97,7 +99,9 @@ std::optional<PngColour> TransparentColour(const PngPicture& picture) {
     case kRgb: {
       // 16-bit samples are kept by their high byte, 8-bit ones by the low.
       unsigned shift = header.BitDepth == 16 ? 8 : 0;
-      auto sample = [&](int i) { return lut[uint8_t(GetBE16(trns.AlphaTable + 2 * i) >> shift)]; };
+      auto sample = [&](size_t i) {
+        return lut[uint8_t(GetBE16(trns.AlphaTable + 2 * i) >> shift)];
+      };
       return PngRgb(sample(0), sample(1), sample(2));
     }
     default: {
@@ -128,7 +132,7 @@ bool IsTransparentPixel(const PngPicture& picture, uint32_t x, uint32_t y) {
       const uint8_t* bgr = s.Row(y) + size_t(x) * 3;
       const uint8_t* low = header.BitDepth == 16 ? s.LowRow(y) + size_t(x) * 3 : nullptr;
       for (int c = 0; c < 3; ++c) {
-        uint16_t want = GetBE16(trns.AlphaTable + 2 * c);
+        uint16_t want = GetBE16(trns.AlphaTable + 2 * size_t(c));
         uint8_t hi = header.BitDepth == 16 ? uint8_t(want >> 8) : uint8_t(want);
         if (bgr[2 - c] != lut[hi]) return false;
         if (low && low[2 - c] != lut[uint8_t(want)]) return false;

@@ -203,6 +203,11 @@ void TChunkIHDR::LoadFromStream(PngStream& stream, const uint8_t kind[4], uint32
   CompressionMethod = record.compression;
   FilterMethod = record.filter;
   InterlaceMethod = record.interlace;
+  PrepareStorage();
+  Owner().Interlacing = InterlaceMethod;
+}
+
+void TChunkIHDR::PrepareStorage() {
   if (Width > kMaxImageSide || Height > kMaxImageSide) throw EPNGSizeExceeds();
   // The PNG standard forbids empty images; formats it does not define have no
   // conversion and are refused before any storage is made.
@@ -210,11 +215,6 @@ void TChunkIHDR::LoadFromStream(PngStream& stream, const uint8_t kind[4], uint32
   if (CompressionMethod != 0) throw EPNGUnknownCompression();
   if (InterlaceMethod > 1) throw EPNGUnknownInterlace();
   if (!IsValidPngFormat(ColourType, BitDepth)) throw EPngInvalidIHDR();
-  Owner().Interlacing = InterlaceMethod;
-  PrepareStorage();
-}
-
-void TChunkIHDR::PrepareStorage() {
   storage_.Prepare(Width, Height, ColourType, BitDepth, Owner().GammaLut);
 }
 
@@ -264,6 +264,7 @@ void TChunkPLTE::SaveToStream(PngStream& stream) {
   // true-colour image is written back as it was read.
   if (header && header->Storage().UsesPalette()) {
     if (EntryCount == 0) EntryCount = header->Storage().PaletteCount();
+    EntryCount = std::min(EntryCount, 256u);
     const uint8_t* inverse = Owner().InverseGammaLut;
     const PngRgbQuad* palette = header->Storage().Palette();
     SetPayloadSize(EntryCount * 3);
@@ -280,7 +281,9 @@ void TChunkPLTE::SaveToStream(PngStream& stream) {
 PngRgbQuad TChunkPLTE::Item(unsigned index) const {
   if (index >= EntryCount) throw EPngError(kNoSuchPaletteEntry);
   TChunkIHDR* header = Owner().Header();
-  if (header && header->Storage().UsesPalette()) return header->Storage().Palette()[index];
+  if (header && header->Storage().UsesPalette() && index < 256)
+    return header->Storage().Palette()[index];
+  if (3 * size_t(index) + 3 > PayloadSize()) throw EPngError(kNoSuchPaletteEntry);
   const uint8_t* rgb = Payload() + 3 * size_t(index);
   return {rgb[2], rgb[1], rgb[0], 0};
 }
@@ -355,7 +358,7 @@ void TChunktRNS::LoadFromStream(PngStream& stream, const uint8_t kind[4], uint32
 }
 
 void TChunktRNS::SaveToStream(PngStream& stream) {
-  uint32_t size = PayloadSize();
+  uint32_t size = std::min<uint32_t>(PayloadSize(), sizeof AlphaTable);
   SetPayloadSize(size);
   std::memcpy(Payload(), AlphaTable, size);
   TChunk::SaveToStream(stream);

@@ -92,7 +92,8 @@ class TChunkIHDR : public TChunk {
   uint8_t FilterMethod = 0;
   uint8_t InterlaceMethod = 0;
 
-  // Zero-filled storage for the header's size and format.
+  // Zero-filled storage for the header's size and format; a header the
+  // codec cannot hold raises its loading error.
   void PrepareStorage();
   PngStorage& Storage() { return storage_; }
   const PngStorage& Storage() const { return storage_; }

@@ -95,7 +95,11 @@ void PngPicture::Assign(const PngPicture* source) {
 
 TChunkIHDR& PngPicture::RequireHeader() const {
   TChunkIHDR* header = Header();
-  if (!header) throw EPNGHeaderNotPresent();
+  // The header's fields are open to change; the storage must still be the
+  // one they describe before anything walks it.
+  if (!header || !header->Storage().Describes(header->Width, header->Height, header->ColourType,
+                                              header->BitDepth))
+    throw EPNGHeaderNotPresent();
   return *header;
 }
 

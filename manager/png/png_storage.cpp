@@ -91,6 +91,8 @@ void PngStorage::Prepare(uint32_t width, uint32_t height, uint8_t colourType, ui
   lowBytes_ = std::move(low);
   width_ = width;
   height_ = height;
+  colourType_ = colourType;
+  bitDepth_ = bitDepth;
   bitsPerPixel_ = bpp;
   rowStride_ = sizes.stride;
   usesPalette_ = bpp <= 8;
@@ -182,6 +184,8 @@ PngStorage PngStorage::Clone() const {
   PngStorage copy;
   copy.width_ = width_;
   copy.height_ = height_;
+  copy.colourType_ = colourType_;
+  copy.bitDepth_ = bitDepth_;
   copy.bitsPerPixel_ = bitsPerPixel_;
   copy.rowStride_ = rowStride_;
   copy.usesPalette_ = usesPalette_;

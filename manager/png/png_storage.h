@@ -60,6 +60,11 @@ class PngStorage {
   void Prepare(uint32_t width, uint32_t height, uint8_t colourType, uint8_t bitDepth,
                const uint8_t* gammaLut);
   bool Empty() const { return width_ == 0; }
+  // True when prepared for exactly this size and format.
+  bool Describes(uint32_t width, uint32_t height, uint8_t colourType, uint8_t bitDepth) const {
+    return width_ != 0 && width == width_ && height == height_ && colourType == colourType_ &&
+           bitDepth == bitDepth_;
+  }
 
   uint32_t Width() const { return width_; }
   uint32_t Height() const { return height_; }
@@ -103,6 +108,7 @@ class PngStorage {
 
  private:
   uint32_t width_ = 0, height_ = 0;
+  uint8_t colourType_ = 0, bitDepth_ = 0;
   unsigned bitsPerPixel_ = 0;
   size_t rowStride_ = 0;
   bool usesPalette_ = false;

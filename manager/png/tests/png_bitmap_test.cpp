@@ -87,6 +87,8 @@ TEST(PngBitmap, RefusedSources) {
   PngPicture picture;
   source.bitsPerPixel = 16;
   EXPECT_THROW(AssignFromDib(picture, source), EPngError);
+  source.bitsPerPixel = 8;  // paletted bits without their palette
+  EXPECT_THROW(AssignFromDib(picture, source), EPngError);
   source.bitsPerPixel = 24;
   source.width = 0;
   EXPECT_THROW(AssignFromDib(picture, source), EPNGInvalidNewSize);
@@ -141,7 +143,7 @@ TEST(PngBitmap, BlendingUsesAlphaAndScales) {
   Load(picture, Encode(im));
   EXPECT_EQ(picture.TransparencyMode(), PngTransparency::Partial);
   // Destination 4x2, all (B, G, R) = (0, 0, 0): each source pixel covers 2x2.
-  std::vector<uint8_t> dest(4 * 4 * 2, 0);
+  std::vector<uint8_t> dest(size_t(4) * 4 * 2, 0);
   BlendOnto(picture, dest.data(), 16, 4, 2);
   for (uint32_t y = 0; y < 2; ++y)
     for (uint32_t x = 0; x < 4; ++x) {

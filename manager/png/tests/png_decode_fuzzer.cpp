@@ -29,7 +29,7 @@ void LoadAndResave(const uint8_t* data, size_t size) {
   if (picture.Width() <= 64 && picture.Height() <= 64) {
     // Drawing helpers, scaled up and down.
     std::vector<uint8_t> block(size_t(4) * 96 * 40);
-    BlendOnto(picture, block.data(), 4 * 96, 96, 40);
+    BlendOnto(picture, block.data(), size_t(4) * 96, 96, 40);
     (void)TransparentColour(picture);
     for (uint32_t y = 0; y < picture.Height(); ++y)
       for (uint32_t x = 0; x < picture.Width(); ++x) (void)picture.Pixel(x, y);

@@ -136,6 +136,43 @@ TEST(PngPictureOps, OperationsNeedingTheHeader) {
   EXPECT_THROW(picture.SaveToStream(out), EPNGHeaderNotPresent);
 }
 
+TEST(PngPictureOps, HeaderFieldsChangedAfterLoadingAreNotTrusted) {
+  // Changing the format under prepared storage would make every row walk
+  // past its end; the picture then counts as having no valid header.
+  PngPicture picture;
+  Load(picture, Encode(RandomImage(4, 4, 0, 8, 1)));
+  TChunkIHDR& header = *picture.Header();
+  header.ColourType = 2;
+  PngMemoryStream out;
+  EXPECT_THROW(picture.SaveToStream(out), EPNGHeaderNotPresent);
+  EXPECT_THROW(picture.Pixel(3, 3), EPNGHeaderNotPresent);
+  header.ColourType = 0;
+  header.Width = 5000;
+  EXPECT_THROW(picture.SetPixel(4000, 0, 0), EPNGHeaderNotPresent);
+  // Preparing the storage again for the new fields makes it usable.
+  header.PrepareStorage();
+  picture.SetPixel(4999, 3, PngRgb(9, 9, 9));
+  EXPECT_EQ(picture.Pixel(4999, 3), PngRgb(9, 9, 9));
+  header.BitDepth = 3;
+  EXPECT_THROW(header.PrepareStorage(), EPngInvalidIHDR);
+}
+
+TEST(PngPictureOps, OversizedTablesAreWrittenWithinTheirBounds) {
+  EncodeOptions options;
+  options.beforeImage = {{"tRNS", {1, 2}}};
+  PngPicture picture;
+  Load(picture, Encode(RandomImage(3, 3, 3, 8, 1), options));
+  picture.ChunkList().Find<TChunkPLTE>()->EntryCount = 100000;
+  picture.ChunkList().Find<TChunktRNS>()->SetPayloadSize(5000);
+  std::vector<uint8_t> saved = Save(picture);
+  EXPECT_EQ(ChunkData(saved, "PLTE").size(), 768u);
+  EXPECT_EQ(ChunkData(saved, "tRNS").size(), 256u);
+  TChunkPLTE detached(picture);
+  detached.EntryCount = 4;  // more than its (empty) payload holds
+  picture.Clear();
+  EXPECT_THROW(detached.Item(2), EPngError);
+}
+
 TEST(PngPictureOps, PixelAccessPerFormat) {
   struct Case {
     uint8_t colourType, bitDepth;

@@ -139,6 +139,25 @@ TEST(PngRoundTrip, EveryFilterSetWritesTheSameImage) {
   }
 }
 
+TEST(PngRoundTrip, InterlacingCanBeSwitchedForSaving) {
+  for (const Format& f : AllFormats())
+    for (uint8_t target : {0, 1}) {
+      Image im = RandomImage(11, 6, f.colourType, f.bitDepth, 31);
+      SCOPED_TRACE(Describe(im, target == 1));
+      EncodeOptions options;
+      options.interlace = target == 0;
+      PngPicture picture;
+      Load(picture, Encode(im, options));
+      picture.Interlacing = target;
+      std::vector<uint8_t> saved = Save(picture);
+      EXPECT_EQ(ChunkData(saved, "IHDR").at(12), target);
+      Image back;
+      std::string why;
+      ASSERT_TRUE(Decode(saved, &back, &why)) << why;
+      EXPECT_EQ(back.samples, Expected(im).samples);
+    }
+}
+
 TEST(PngRoundTrip, ImageDataIsSplitAtTheLimit) {
   Image im = RandomImage(300, 300, 2, 8, 1);
   PngPicture picture;

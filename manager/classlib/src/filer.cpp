@@ -256,7 +256,10 @@ float TReader::ReadSingle() {
     stream_.ReadBuffer(&f, 4);
     return f;
   }
-  return static_cast<float>(ReadFloat());
+  double d = ReadFloat();
+  if (d > 3.4028234663852886e38) return HUGE_VALF;
+  if (d < -3.4028234663852886e38) return -HUGE_VALF;
+  return static_cast<float>(d);
 }
 
 int64_t TReader::ReadCurrency() {
@@ -266,9 +269,9 @@ int64_t TReader::ReadCurrency() {
     stream_.ReadBuffer(&v, 8);
     return v;
   }
-  double d = ReadFloat() * 10000.0;
+  double d = std::nearbyint(ReadFloat() * 10000.0);
   if (!(d > -9.2e18 && d < 9.2e18)) InvalidValue();
-  return static_cast<int64_t>(std::llround(d));
+  return static_cast<int64_t>(d);
 }
 
 double TReader::ReadDate() { return ReadFloat(); }
@@ -993,7 +996,12 @@ void TWriter::WriteProperty(TPersistent* instance, const TPropInfo* prop) {
       double v = prop->GetFloat(instance);
       switch (prop->PropType->FloatType) {
         case TFloatType::Single: WriteSingle(static_cast<float>(v)); break;
-        case TFloatType::Currency: WriteCurrency(static_cast<int64_t>(std::llround(v * 10000.0))); break;
+        case TFloatType::Currency: {
+          double scaled = std::nearbyint(v * 10000.0);
+          if (!(scaled > -9.2e18 && scaled < 9.2e18)) throw EWriteError(Format(u"Invalid value for %s", {prop->Name}));
+          WriteCurrency(static_cast<int64_t>(scaled));
+          break;
+        }
         case TFloatType::Date: WriteDate(v); break;
         default: WriteFloat(v); break;
       }

@@ -290,6 +290,41 @@ double StrToFloat(std::u16string_view s) {
   return v;
 }
 
+namespace {
+void CheckInt64Range(double v) {
+  // Every double in (-2^63, 2^63) truncates into an Int64.
+  if (!(v > -9223372036854775808.0 - 1.0 && v < 9223372036854775808.0))
+    throw EInvalidOp(u"Invalid floating point operation");
+}
+}  // namespace
+
+int64_t Round(double v) {
+  CheckInt64Range(v);
+  double f = std::floor(v);
+  double diff = v - f;  // exact
+  if (diff > 0.5 || (diff == 0.5 && std::fmod(f, 2.0) != 0.0)) f += 1.0;
+  CheckInt64Range(f);
+  return static_cast<int64_t>(f);
+}
+
+int64_t Trunc(double v) {
+  CheckInt64Range(v);
+  return static_cast<int64_t>(v);
+}
+
+#ifndef _WIN32
+int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
+  if (c == 0) return -1;
+  int64_t p = int64_t(a) * b;
+  bool neg = (p < 0) != (c < 0);
+  uint64_t up = p < 0 ? 0 - static_cast<uint64_t>(p) : static_cast<uint64_t>(p);
+  uint64_t uc = c < 0 ? 0 - static_cast<uint64_t>(int64_t(c)) : static_cast<uint64_t>(c);
+  uint64_t q = (up + uc / 2) / uc;
+  if (q > (neg ? uint64_t(1) << 31 : (uint64_t(1) << 31) - 1)) return -1;
+  return neg ? static_cast<int32_t>(-static_cast<int64_t>(q)) : static_cast<int32_t>(q);
+}
+#endif
+
 std::u16string Format(std::u16string_view fmt, std::initializer_list<TVarRec> args) {
   std::u16string out;
   auto it = args.begin();

@@ -1,5 +1,6 @@
 #include "classlib/textform.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -226,7 +227,9 @@ bool ParseCurrency(const std::string& text, int64_t& out) {
   if (i != text.size()) return false;
   while (fracDigits++ < 4) frac *= 10;
   uint64_t v = whole * 10000 + frac;
-  out = neg ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+  const uint64_t limit = uint64_t(INT64_MAX) + (neg ? 1 : 0);
+  if (v > limit) return false;
+  out = neg ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
   return true;
 }
 
@@ -412,7 +415,7 @@ class TextToBinary {
     }
     double d = std::strtod(text.c_str(), nullptr);
     if (lex_.suffix == 's')
-      w_.WriteSingle(static_cast<float>(d));
+      w_.WriteSingle(d > 3.4028234663852886e38 ? HUGE_VALF : (d < -3.4028234663852886e38 ? -HUGE_VALF : static_cast<float>(d)));
     else if (lex_.suffix == 'd')
       w_.WriteDate(d);
     else
@@ -593,7 +596,6 @@ class BinaryToText {
         Enter();
         r_.ReadValue();
         out_ += "<";
-        bool any = false;
         while (!r_.EndOfList()) {
           out_ += "\r\n";
           Indent(indent + 2);
@@ -607,10 +609,8 @@ class BinaryToText {
           r_.ReadListEnd();
           Indent(indent + 2);
           out_ += "end";
-          any = true;
         }
         r_.ReadListEnd();
-        (void)any;
         out_ += ">";
         --depth_;
         return;

@@ -2,6 +2,7 @@
 // exceptions.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 
 #include "classlib/classes.h"
@@ -63,6 +64,33 @@ TEST(SysUtils, FloatTextIsShortAndExact) {
   }
   EXPECT_EQ(FloatToStrA(0.1), "0.1");
   EXPECT_EQ(FloatToStrA(1000.0), "1000");
+}
+
+TEST(SysUtils, RoundHalvesToEvenTruncTowardZero) {
+  struct Case {
+    double v;
+    int64_t round, trunc;
+  } cases[] = {
+      {0.5, 0, 0},   {1.5, 2, 1},     {2.5, 2, 2},   {-0.5, 0, 0},        {-1.5, -2, -1},
+      {-2.5, -2, -2}, {2.4999, 2, 2}, {-2.7, -3, -2}, {4503599627370497.0, 4503599627370497, 4503599627370497},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Round(c.v), c.round) << c.v;
+    EXPECT_EQ(Trunc(c.v), c.trunc) << c.v;
+  }
+  EXPECT_THROW(Round(1e19), EInvalidOp);
+  EXPECT_THROW(Trunc(-1e300), EInvalidOp);
+  EXPECT_THROW(Round(std::nan("")), EInvalidOp);
+}
+
+TEST(SysUtils, MulDivRoundsAndReportsFailure) {
+  EXPECT_EQ(MulDiv(10, 3, 4), 8);    // 7.5 away from zero
+  EXPECT_EQ(MulDiv(-10, 3, 4), -8);
+  EXPECT_EQ(MulDiv(10, 3, -4), -8);
+  EXPECT_EQ(MulDiv(7, 96, 96), 7);
+  EXPECT_EQ(MulDiv(0x7FFFFFFF, 2, 2), 0x7FFFFFFF);  // 64-bit intermediate
+  EXPECT_EQ(MulDiv(1, 1, 0), -1);
+  EXPECT_EQ(MulDiv(0x7FFFFFFF, 4, 1), -1);
 }
 
 TEST(SysUtils, Utf8AndUtf16) {

@@ -121,6 +121,8 @@ TEST_F(TextFormTest, SyntaxVariantsReadToCanonicalText) {
       {"X = 3s", "X = 3.0s"},
       {"X = 7c", "X = 7.0c"},
       {"X = -0.0001c", "X = -0.0001c"},
+      {"X = 922337203685477.5807c", "X = 922337203685477.5807c"},
+      {"X = -922337203685477.5808c", "X = -922337203685477.5808c"},
       {"X = 1d", "X = 1.0d"},
       {"X = true", "X = True"},
       {"X = NIL", "X = nil"},
@@ -219,6 +221,7 @@ TEST_F(TextFormTest, MalformedTextNamesTheLine) {
       {"object T\r\n  X = 99999999999999999999\r\nend\r\n", "Line 2: Invalid integer value"},
       {"object T\r\n  X = #70000\r\nend\r\n", "Line 2: Invalid character code"},
       {"object T\r\n  X = 1.5.5c\r\nend\r\n", "Line 2: Property name expected"},
+      {"object T\r\n  X = 922337203685477.5808c\r\nend\r\n", "Line 2: Invalid currency value"},
       {"", "Line 1: 'object' expected"},
   };
   for (const auto& c : cases) {

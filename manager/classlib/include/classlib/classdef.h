@@ -12,6 +12,7 @@
 // See README.md beside the library for the conventions.
 #pragma once
 
+#include <limits>
 #include <type_traits>
 #include <utility>
 
@@ -67,6 +68,17 @@ V FromOrd(int64_t o) {
     return static_cast<V>(o);
   else
     return V::FromInt(static_cast<uint32_t>(o));
+}
+
+// Narrowing that stays defined for values beyond float's range (they come
+// from streams): they become infinities, as the hardware conversion gives.
+template <class A>
+A NarrowFloat(double v) {
+  if constexpr (std::is_same_v<A, float>) {
+    if (v > 3.4028234663852886e38) return std::numeric_limits<float>::infinity();
+    if (v < -3.4028234663852886e38) return -std::numeric_limits<float>::infinity();
+  }
+  return static_cast<A>(v);
 }
 
 template <class T>
@@ -167,7 +179,7 @@ class ClassDef {
     p.GetFloat = [get](TObject* o) { return static_cast<double>(detail::Fetch(static_cast<T*>(o), get)); };
     if constexpr (!std::is_null_pointer_v<S>) {
       using A = typename detail::SetterArg<S>::type;
-      p.SetFloat = [set](TObject* o, double v) { detail::Store(static_cast<T*>(o), set, static_cast<A>(v)); };
+      p.SetFloat = [set](TObject* o, double v) { detail::Store(static_cast<T*>(o), set, detail::NarrowFloat<A>(v)); };
     }
     return PropBuilder<T>(p);
   }

@@ -46,6 +46,29 @@ double StrToFloat(std::u16string_view s);
 bool TryStrToInt64(std::u16string_view s, int64_t& out);
 bool TryStrToFloat(std::u16string_view s, double& out);
 
+// ---- rounding
+// To nearest, halves to even (2.5 -> 2, 3.5 -> 4); EInvalidOp beyond Int64.
+int64_t Round(double v);
+// Toward zero; EInvalidOp beyond Int64.
+int64_t Trunc(double v);
+}  // namespace classlib
+
+// a * b / c rounded to nearest, halves away from zero, with a 64-bit
+// intermediate; -1 when c is 0 or the result does not fit. On Windows it is
+// the system's own (the same declaration as the system header's, so code
+// that sees both is not ambiguous); elsewhere ours.
+#ifdef _WIN32
+extern "C" __declspec(dllimport) int __stdcall MulDiv(int nNumber, int nNumerator, int nDenominator);
+namespace classlib {
+using ::MulDiv;
+}
+#endif
+
+namespace classlib {
+#ifndef _WIN32
+int32_t MulDiv(int32_t a, int32_t b, int32_t c);
+#endif
+
 // ---- Format: %s %d %u %x %X %f %e %g with flags '-' and '0', width and
 // precision ("%.2f", "%5d"), and "%%". A mismatch raises EConvertError.
 class TVarRec {
@@ -123,6 +146,7 @@ CLASSLIB_EXCEPTION(EInvalidCast, Exception)
 CLASSLIB_EXCEPTION(EOSError, Exception)
 CLASSLIB_EXCEPTION(ERangeError, Exception)
 CLASSLIB_EXCEPTION(EVariantError, Exception)
+CLASSLIB_EXCEPTION(EInvalidOp, Exception)
 
 // Assertion failures are raised, never aborting: message, unit and line.
 class EAssertionFailed : public Exception {

@@ -571,6 +571,8 @@ void TCustomForm::WndProc(TMessage& m) {
   TWinControl::WndProc(m);
 }
 
+CL_CLASS(TForm) {}
+
 // ---- TScreen
 CL_CLASS(TScreen) {}
 

@@ -193,7 +193,7 @@ int TCustomImageList::AddImages(TBitmap* strip) {
 }
 
 void TCustomImageList::Delete(int index) {
-  if (index < 0 || index >= Count()) throw EInvalidOperation(u"Image list index out of bounds");
+  if (index < 0 || index >= Count()) throw EInvalidGraphicOperation(u"Image list index out of bounds");
   images_.erase(images_.begin() + index);
   Change();
 }
@@ -204,7 +204,7 @@ void TCustomImageList::Clear() {
 }
 
 void TCustomImageList::Replace(int index, TBitmap* image, TBitmap* mask) {
-  if (index < 0 || index >= Count()) throw EInvalidOperation(u"Image list index out of bounds");
+  if (index < 0 || index >= Count()) throw EInvalidGraphicOperation(u"Image list index out of bounds");
   images_[static_cast<size_t>(index)] = FromBitmap(image, mask, false, clNone);
   Change();
 }

@@ -338,6 +338,7 @@ class TWinControl : public TControl {
 
   void WndProc(TMessage& message) override;
   void DefaultHandler(TMessage& message) override;
+  void SetParent(TWinControl* parent) override;
 
   // ---- children
   int ControlCount() const { return static_cast<int>(controls_.size()); }
@@ -417,7 +418,6 @@ class TWinControl : public TControl {
   virtual void KeyPress(char16_t& key);
   // Reads the window's position back after the system moved it.
   void UpdateBounds();
-  void SetParent(TWinControl* parent) override;
 
   HWND handle_ = nullptr;
   WNDPROC defWndProc_ = DefWindowProcW;

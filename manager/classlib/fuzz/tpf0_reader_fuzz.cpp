@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
       TResourceStream in(data, static_cast<int64_t>(size));
       TReader r(in);
-      if (skipErrors) r.OnError = [](TReader&, const std::u16string&, bool& handled) { handled = true; };
+      if (skipErrors)
+        r.OnError = [](TReader&, const std::u16string&, bool& handled) { handled = true; };
       r.ReadRootComponent(form);
       // What loaded must write again.
       TMemoryStream out;

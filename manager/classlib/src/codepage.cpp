@@ -11,10 +11,10 @@ namespace classlib {
 namespace {
 
 // 0x80-0x9F of Windows-1252; the rest of the byte range maps to itself.
-const char16_t kHigh1252[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+const char16_t kHigh1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 class TWindows1252 final : public TCodePageConverter {
  public:
@@ -58,7 +58,8 @@ class TSystemCodePage final : public TCodePageConverter {
   std::string ToAnsi(std::u16string_view s) const override {
     if (s.empty()) return {};
     auto w = reinterpret_cast<const wchar_t*>(s.data());
-    int n = WideCharToMultiByte(CP_ACP, 0, w, static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+    int n =
+        WideCharToMultiByte(CP_ACP, 0, w, static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
     std::string r(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_ACP, 0, w, static_cast<int>(s.size()), &r[0], n, nullptr, nullptr);
     return r;
@@ -81,7 +82,9 @@ std::unique_ptr<TCodePageConverter>& Current() {
 
 }  // namespace
 
-std::unique_ptr<TCodePageConverter> MakeWindows1252Converter() { return std::make_unique<TWindows1252>(); }
+std::unique_ptr<TCodePageConverter> MakeWindows1252Converter() {
+  return std::make_unique<TWindows1252>();
+}
 
 const TCodePageConverter& CodePage() { return *Current(); }
 

@@ -11,7 +11,9 @@ CL_CLASS(TCollection) {}
 CL_CLASS(TOwnedCollection) {}
 
 namespace {
-[[noreturn]] void IndexError(int index) { throw EListError(Format(u"List index out of bounds (%d)", {index})); }
+[[noreturn]] void IndexError(int index) {
+  throw EListError(Format(u"List index out of bounds (%d)", {index}));
+}
 }  // namespace
 
 TCollectionItem::TCollectionItem(TCollection* collection) { SetCollection(collection); }

@@ -102,7 +102,8 @@ void TComponent::InsertComponent(TComponent* component) {
 void TComponent::RemoveComponent(TComponent* component) {
   if (!component || component->owner_ != this) return;
   Notification(component, TOperation::opRemove);
-  components_.erase(std::remove(components_.begin(), components_.end(), component), components_.end());
+  components_.erase(std::remove(components_.begin(), components_.end(), component),
+                    components_.end());
   component->owner_ = nullptr;
 }
 
@@ -143,7 +144,8 @@ void TComponent::SetName(const std::string& newName) {
   name_ = newName;
 }
 
-void TComponent::ValidateRename(TComponent* component, const std::string& curName, const std::string& newName) {
+void TComponent::ValidateRename(TComponent* component, const std::string& curName,
+                                const std::string& newName) {
   if (!component || newName.empty() || SameText(curName, newName)) return;
   TComponent* existing = FindComponent(newName);
   if (existing && existing != component)
@@ -180,7 +182,8 @@ void TComponent::FreeNotification(TComponent* component) {
 
 void TComponent::RemoveFreeNotification(TComponent* component) {
   if (!component) return;
-  freeNotifies_.erase(std::remove(freeNotifies_.begin(), freeNotifies_.end(), component), freeNotifies_.end());
+  freeNotifies_.erase(std::remove(freeNotifies_.begin(), freeNotifies_.end(), component),
+                      freeNotifies_.end());
   auto& back = component->freeNotifies_;
   back.erase(std::remove(back.begin(), back.end(), this), back.end());
 }
@@ -188,7 +191,8 @@ void TComponent::RemoveFreeNotification(TComponent* component) {
 void TComponent::Notification(TComponent* component, TOperation operation) {
   if (operation == TOperation::opRemove && component) RemoveFreeNotification(component);
   // Index walk: a receiver may free components of this owner.
-  for (size_t i = 0; i < components_.size(); ++i) components_[i]->Notification(component, operation);
+  for (size_t i = 0; i < components_.size(); ++i)
+    components_[i]->Notification(component, operation);
 }
 
 void TComponent::GetChildren(const TGetChildProc& proc, TComponent* root) {

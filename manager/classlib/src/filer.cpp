@@ -20,6 +20,25 @@ constexpr int kMaxNesting = 200;
 
 [[noreturn]] void InvalidValue() { throw EReadError(u"Invalid property value"); }
 
+// One level of nesting for as long as it lives, also when reading fails.
+class Nesting {
+ public:
+  explicit Nesting(int& depth) : depth_(depth) {
+    if (depth_ >= kMaxNesting) throw EReadError(u"Stream nesting too deep");
+    ++depth_;
+  }
+  ~Nesting() { --depth_; }
+  Nesting(const Nesting&) = delete;
+  Nesting& operator=(const Nesting&) = delete;
+
+ private:
+  int& depth_;
+};
+
+// Bytes after the tag of the values of fixed size; 0 for the others.
+const uint8_t kFixedSize[kMaxValueType + 1] = {0, 0, 1, 2, 4, 10, 0, 0, 0, 0, 0,
+                                               0, 0, 0, 0, 4, 8,  8, 0, 8, 0, 8};
+
 }  // namespace
 
 // ---- 80-bit extended
@@ -64,7 +83,8 @@ double ExtendedToDouble(const uint8_t in[10]) {
   int e = se & 0x7FFF;
   double r;
   if (e == 0x7FFF) {
-    r = (mant << 1) == 0 ? std::numeric_limits<double>::infinity() : std::numeric_limits<double>::quiet_NaN();
+    r = (mant << 1) == 0 ? std::numeric_limits<double>::infinity()
+                         : std::numeric_limits<double>::quiet_NaN();
   } else if (mant == 0) {
     r = 0.0;
   } else {
@@ -113,10 +133,6 @@ bool TReader::Error(const std::u16string& message) {
   bool handled = false;
   if (OnError) OnError(*this, message, handled);
   return handled;
-}
-
-void TReader::EnterNesting() {
-  if (depth_ >= kMaxNesting) throw EReadError(u"Stream nesting too deep");
 }
 
 void TReader::CheckAvailable(uint64_t bytes) {
@@ -365,31 +381,17 @@ void TReader::SkipValue() {
     stream_.Seek(static_cast<int64_t>(n), TSeekOrigin::soCurrent);
   };
   TValueType t = ReadValue();
+  if (uint8_t n = kFixedSize[static_cast<uint8_t>(t)]) {
+    skipBytes(n);
+    return;
+  }
   switch (t) {
-    case TValueType::vaNull:
-    case TValueType::vaFalse:
-    case TValueType::vaTrue:
-    case TValueType::vaNil:
-      return;
     case TValueType::vaList: {
-      EnterNesting();
-      ++depth_;
+      Nesting nest(depth_);
       while (!EndOfList()) SkipValue();
       ReadListEnd();
-      --depth_;
       return;
     }
-    case TValueType::vaInt8: skipBytes(1); return;
-    case TValueType::vaInt16: skipBytes(2); return;
-    case TValueType::vaInt32: skipBytes(4); return;
-    case TValueType::vaExtended: skipBytes(10); return;
-    case TValueType::vaSingle: skipBytes(4); return;
-    case TValueType::vaCurrency:
-    case TValueType::vaDate:
-    case TValueType::vaInt64:
-    case TValueType::vaDouble:
-      skipBytes(8);
-      return;
     case TValueType::vaString:
     case TValueType::vaIdent:
       ReadStr();
@@ -407,11 +409,11 @@ void TReader::SkipValue() {
       }
       return;
     case TValueType::vaCollection: {
-      EnterNesting();
-      ++depth_;
+      Nesting nest(depth_);
       while (!EndOfList()) {
         TValueType n = NextValue();
-        if (n == TValueType::vaInt8 || n == TValueType::vaInt16 || n == TValueType::vaInt32) ReadInteger();
+        if (n == TValueType::vaInt8 || n == TValueType::vaInt16 || n == TValueType::vaInt32)
+          ReadInteger();
         ReadListBegin();
         while (!EndOfList()) {
           ReadStr();
@@ -420,20 +422,23 @@ void TReader::SkipValue() {
         ReadListEnd();
       }
       ReadListEnd();
-      --depth_;
       return;
     }
+    default:  // Null, False, True, nil: the tag is all
+      return;
   }
 }
 
-void TReader::DefineProperty(const std::string& name, const TReaderProc& read, const TWriterProc&, bool) {
+void TReader::DefineProperty(const std::string& name, const TReaderProc& read, const TWriterProc&,
+                             bool) {
   if (!propDone_ && read && SameText(name, propName_)) {
     read(*this);
     propDone_ = true;
   }
 }
 
-void TReader::DefineBinaryProperty(const std::string& name, const TStreamProc& read, const TStreamProc&, bool) {
+void TReader::DefineBinaryProperty(const std::string& name, const TStreamProc& read,
+                                   const TStreamProc&, bool) {
   if (!propDone_ && read && SameText(name, propName_)) {
     std::vector<uint8_t> data = ReadBinary();
     TMemoryStream m;
@@ -518,7 +523,8 @@ void TReader::ReadPropValue(TPersistent* instance, const TPropInfo* prop) {
       } else if (t == TValueType::vaIdent) {
         std::string name = ReadIdent();
         TClass declared = type->ClassType();
-        if (!prop->SetObj || !declared || !declared->InheritsFrom(TComponent::StaticClass())) InvalidValue();
+        if (!prop->SetObj || !declared || !declared->InheritsFrom(TComponent::StaticClass()))
+          InvalidValue();
         fixups_.push_back(Fixup{current_, instance, prop, name});
       } else {
         InvalidValue();
@@ -536,7 +542,9 @@ void TReader::ReadPropValue(TPersistent* instance, const TPropInfo* prop) {
       if (!prop->SetMethod) InvalidValue();
       TComponent* root = lookupRoot_ ? lookupRoot_ : root_;
       const TMethodEntry* m = root ? root->ClassType()->FindMethod(name) : nullptr;
-      if (!m) throw EReadError(Format(u"Method %s not found in %s", {name, root ? root->ClassName() : "nil"}));
+      if (!m)
+        throw EReadError(
+            Format(u"Method %s not found in %s", {name, root ? root->ClassName() : "nil"}));
       if (m->EventTag != type->EventTag)
         throw EReadError(Format(u"Method %s does not match the event's parameters", {name}));
       prop->SetMethod(instance, TMethod{root, m->Code});
@@ -569,7 +577,8 @@ void TReader::ReadPropertyPath(TPersistent* instance, const std::string& path) {
       }
       return;
     }
-    TObject* sub = (prop && prop->Kind() == TTypeKind::Class && prop->GetObj) ? prop->GetObj(target) : nullptr;
+    TObject* sub =
+        (prop && prop->Kind() == TTypeKind::Class && prop->GetObj) ? prop->GetObj(target) : nullptr;
     auto* next = dynamic_cast<TPersistent*>(sub);
     if (!next) {
       SkipValue();
@@ -591,22 +600,30 @@ void TReader::ReadProperty(TPersistent* instance) {
     // raises here and ends the read.
     stream_.SetPosition(valueStart);
     SkipValue();
-    std::string who = current_ ? (current_->Name().empty() ? current_->ClassName() : current_->Name())
-                               : instance->ClassName();
+    std::string who = current_
+                          ? (current_->Name().empty() ? current_->ClassName() : current_->Name())
+                          : instance->ClassName();
     std::u16string message = Format(u"Error reading %s.%s: %s", {who, name, e.Message()});
     if (!Error(message)) throw EReadError(message);
   }
 }
 
 void TReader::ReadCollection(TCollection* collection) {
-  EnterNesting();
-  ++depth_;
+  Nesting nest(depth_);
   collection->BeginUpdate();
   try {
+    // References waiting in items about to go must not outlive them.
+    fixups_.erase(std::remove_if(fixups_.begin(), fixups_.end(),
+                                 [collection](const Fixup& f) {
+                                   auto* item = dynamic_cast<TCollectionItem*>(f.instance);
+                                   return item && item->Collection() == collection;
+                                 }),
+                  fixups_.end());
     collection->Clear();
     while (!EndOfList()) {
       TValueType n = NextValue();
-      if (n == TValueType::vaInt8 || n == TValueType::vaInt16 || n == TValueType::vaInt32) ReadInteger();
+      if (n == TValueType::vaInt8 || n == TValueType::vaInt16 || n == TValueType::vaInt32)
+        ReadInteger();
       TCollectionItem* item = collection->Add();
       ReadListBegin();
       while (!EndOfList()) ReadProperty(item);
@@ -615,11 +632,9 @@ void TReader::ReadCollection(TCollection* collection) {
     ReadListEnd();
   } catch (...) {
     collection->EndUpdate();
-    --depth_;
     throw;
   }
   collection->EndUpdate();
-  --depth_;
 }
 
 void TReader::ReadData(TComponent* instance) {
@@ -646,13 +661,7 @@ void TReader::ReadData(TComponent* instance) {
 }
 
 TComponent* TReader::ReadComponent(TComponent* component) {
-  EnterNesting();
-  ++depth_;
-  struct DepthGuard {
-    int& d;
-    ~DepthGuard() { --d; }
-  } guard{depth_};
-
+  Nesting nest(depth_);
   uint8_t flags;
   int32_t childPos;
   ReadPrefix(flags, childPos);
@@ -916,15 +925,16 @@ void TWriter::WriteBinary(const void* data, uint32_t size) {
 
 void TWriter::WritePropName(const std::string& name) { WriteStr(propPath_ + name); }
 
-void TWriter::DefineProperty(const std::string& name, const TReaderProc&, const TWriterProc& write, bool hasData) {
+void TWriter::DefineProperty(const std::string& name, const TReaderProc&, const TWriterProc& write,
+                             bool hasData) {
   if (hasData && write) {
     WritePropName(name);
     write(*this);
   }
 }
 
-void TWriter::DefineBinaryProperty(const std::string& name, const TStreamProc&, const TStreamProc& write,
-                                   bool hasData) {
+void TWriter::DefineBinaryProperty(const std::string& name, const TStreamProc&,
+                                   const TStreamProc& write, bool hasData) {
   if (!hasData || !write) return;
   TMemoryStream m;
   write(m);
@@ -984,7 +994,8 @@ void TWriter::WriteProperty(TPersistent* instance, const TPropInfo* prop) {
       uint32_t bits = static_cast<uint32_t>(prop->GetOrd(instance));
       for (int i = 0; i < 32; ++i)
         if (bits & (uint32_t(1) << i)) {
-          std::string name = prop->PropType->CompType ? prop->PropType->CompType->GetEnumName(i) : "";
+          std::string name =
+              prop->PropType->CompType ? prop->PropType->CompType->GetEnumName(i) : "";
           if (name.empty()) throw EWriteError(Format(u"Invalid value for %s", {prop->Name}));
           WriteStr(name);
         }
@@ -995,15 +1006,22 @@ void TWriter::WriteProperty(TPersistent* instance, const TPropInfo* prop) {
       WritePropName(prop->Name);
       double v = prop->GetFloat(instance);
       switch (prop->PropType->FloatType) {
-        case TFloatType::Single: WriteSingle(static_cast<float>(v)); break;
+        case TFloatType::Single:
+          WriteSingle(static_cast<float>(v));
+          break;
         case TFloatType::Currency: {
           double scaled = std::nearbyint(v * 10000.0);
-          if (!(scaled > -9.2e18 && scaled < 9.2e18)) throw EWriteError(Format(u"Invalid value for %s", {prop->Name}));
+          if (!(scaled > -9.2e18 && scaled < 9.2e18))
+            throw EWriteError(Format(u"Invalid value for %s", {prop->Name}));
           WriteCurrency(static_cast<int64_t>(scaled));
           break;
         }
-        case TFloatType::Date: WriteDate(v); break;
-        default: WriteFloat(v); break;
+        case TFloatType::Date:
+          WriteDate(v);
+          break;
+        default:
+          WriteFloat(v);
+          break;
       }
       return;
     }
@@ -1030,7 +1048,8 @@ void TWriter::WriteProperty(TPersistent* instance, const TPropInfo* prop) {
         if (comp->Name().empty()) return;
         std::string ref = comp->Name();
         TComponent* root = lookupRoot_ ? lookupRoot_ : root_;
-        if (comp != root && comp->Owner() != root && comp->Owner() && !comp->Owner()->Name().empty())
+        if (comp != root && comp->Owner() != root && comp->Owner() &&
+            !comp->Owner()->Name().empty())
           ref = comp->Owner()->Name() + "." + ref;
         WritePropName(prop->Name);
         WriteIdent(ref);

@@ -5,7 +5,8 @@
 namespace classlib {
 
 void TList::Check(int index, int limit) const {
-  if (index < 0 || index >= limit) throw EListError(Format(u"List index out of bounds (%d)", {index}));
+  if (index < 0 || index >= limit)
+    throw EListError(Format(u"List index out of bounds (%d)", {index}));
 }
 
 int TList::Add(void* item) {
@@ -66,10 +67,13 @@ void* TList::Extract(void* item) {
   return item;
 }
 
-void TList::Pack() { items_.erase(std::remove(items_.begin(), items_.end(), nullptr), items_.end()); }
+void TList::Pack() {
+  items_.erase(std::remove(items_.begin(), items_.end(), nullptr), items_.end());
+}
 
 void TList::Sort(const std::function<int(void*, void*)>& compare) {
-  std::stable_sort(items_.begin(), items_.end(), [&](void* a, void* b) { return compare(a, b) < 0; });
+  std::stable_sort(items_.begin(), items_.end(),
+                   [&](void* a, void* b) { return compare(a, b) < 0; });
 }
 
 }  // namespace classlib

@@ -23,11 +23,13 @@ CL_CLASS(TStringStream) {}
 CL_CLASS(TFileStream) {}
 
 void TStream::ReadBuffer(void* buffer, int64_t count) {
-  if (count < 0 || (count != 0 && Read(buffer, count) != count)) throw EReadError(u"Stream read error");
+  if (count < 0 || (count != 0 && Read(buffer, count) != count))
+    throw EReadError(u"Stream read error");
 }
 
 void TStream::WriteBuffer(const void* buffer, int64_t count) {
-  if (count < 0 || (count != 0 && Write(buffer, count) != count)) throw EWriteError(u"Stream write error");
+  if (count < 0 || (count != 0 && Write(buffer, count) != count))
+    throw EWriteError(u"Stream write error");
 }
 
 int64_t TStream::CopyFrom(TStream& source, int64_t count) {
@@ -38,7 +40,8 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   int64_t done = 0;
   char buf[8192];
   while (done < count) {
-    int64_t n = count - done < static_cast<int64_t>(sizeof buf) ? count - done : static_cast<int64_t>(sizeof buf);
+    int64_t n = count - done < static_cast<int64_t>(sizeof buf) ? count - done
+                                                                : static_cast<int64_t>(sizeof buf);
     source.ReadBuffer(buf, n);
     WriteBuffer(buf, n);
     done += n;
@@ -57,7 +60,8 @@ void TStream::SetSize(int64_t) { throw EStreamError(u"Stream cannot change its s
 
 namespace {
 int64_t ClampSeek(int64_t base, int64_t offset) {
-  if (offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) return std::numeric_limits<int64_t>::max();
+  if (offset > 0 && base > std::numeric_limits<int64_t>::max() - offset)
+    return std::numeric_limits<int64_t>::max();
   int64_t r = base + offset;
   return r < 0 ? 0 : r;
 }
@@ -78,7 +82,8 @@ int64_t TCustomMemoryStream::Read(void* buffer, int64_t count) {
 }
 
 int64_t TCustomMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t base = origin == TSeekOrigin::soBeginning ? 0 : (origin == TSeekOrigin::soCurrent ? pos_ : size_);
+  int64_t base =
+      origin == TSeekOrigin::soBeginning ? 0 : (origin == TSeekOrigin::soCurrent ? pos_ : size_);
   pos_ = ClampSeek(base, offset);
   return pos_;
 }
@@ -97,7 +102,8 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   int64_t end = pos_ + count;
   if (end < pos_) throw EStreamError(u"Out of memory while expanding memory stream");
   if (end > size_) {
-    if (static_cast<uint64_t>(end) > buf_.max_size()) throw EStreamError(u"Out of memory while expanding memory stream");
+    if (static_cast<uint64_t>(end) > buf_.max_size())
+      throw EStreamError(u"Out of memory while expanding memory stream");
     buf_.resize(static_cast<size_t>(end));
     SetPointer(buf_.data(), end);
   }
@@ -153,15 +159,16 @@ int64_t TStringStream::Read(void* buffer, int64_t count) {
 int64_t TStringStream::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
   if (static_cast<size_t>(pos_) > data_.size()) data_.resize(static_cast<size_t>(pos_));
-  data_.replace(static_cast<size_t>(pos_), static_cast<size_t>(count), static_cast<const char*>(buffer),
-                static_cast<size_t>(count));
+  data_.replace(static_cast<size_t>(pos_), static_cast<size_t>(count),
+                static_cast<const char*>(buffer), static_cast<size_t>(count));
   pos_ += count;
   return count;
 }
 
 int64_t TStringStream::Seek(int64_t offset, TSeekOrigin origin) {
   int64_t size = static_cast<int64_t>(data_.size());
-  int64_t base = origin == TSeekOrigin::soBeginning ? 0 : (origin == TSeekOrigin::soCurrent ? pos_ : size);
+  int64_t base =
+      origin == TSeekOrigin::soBeginning ? 0 : (origin == TSeekOrigin::soCurrent ? pos_ : size);
   pos_ = ClampSeek(base, offset);
   return pos_;
 }
@@ -178,10 +185,17 @@ namespace {
 std::FILE* OpenFile(const std::u16string& name, const wchar_t* mode, uint16_t share) {
   int sh = _SH_DENYNO;
   switch (share & 0xF0) {
-    case fmShareExclusive: sh = _SH_DENYRW; break;
-    case fmShareDenyWrite: sh = _SH_DENYWR; break;
-    case fmShareDenyRead: sh = _SH_DENYRD; break;
-    default: break;
+    case fmShareExclusive:
+      sh = _SH_DENYRW;
+      break;
+    case fmShareDenyWrite:
+      sh = _SH_DENYWR;
+      break;
+    case fmShareDenyRead:
+      sh = _SH_DENYRD;
+      break;
+    default:
+      break;
   }
   return _wfsopen(reinterpret_cast<const wchar_t*>(name.c_str()), mode, sh);
 }
@@ -201,7 +215,8 @@ std::u16string LastErrorText() { return Utf8ToWide(std::strerror(errno)); }
 TFileStream::TFileStream(const std::u16string& fileName, uint16_t mode) : fileName_(fileName) {
   if (mode == fmCreate || (mode & 0xFF00) == fmCreate) {
     file_ = OpenFile(fileName, CL_MODE("w+b"), static_cast<uint16_t>(mode & 0xF0));
-    if (!file_) throw EFCreateError(Format(u"Cannot create file \"%s\". %s", {fileName, LastErrorText()}));
+    if (!file_)
+      throw EFCreateError(Format(u"Cannot create file \"%s\". %s", {fileName, LastErrorText()}));
     return;
   }
   switch (mode & 0x3) {
@@ -213,7 +228,8 @@ TFileStream::TFileStream(const std::u16string& fileName, uint16_t mode) : fileNa
       file_ = OpenFile(fileName, CL_MODE("rb"), mode);
       break;
   }
-  if (!file_) throw EFOpenError(Format(u"Cannot open file \"%s\". %s", {fileName, LastErrorText()}));
+  if (!file_)
+    throw EFOpenError(Format(u"Cannot open file \"%s\". %s", {fileName, LastErrorText()}));
 }
 
 TFileStream::~TFileStream() {
@@ -231,7 +247,9 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET : (origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END);
+  int whence = origin == TSeekOrigin::soBeginning
+                   ? SEEK_SET
+                   : (origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END);
 #ifdef _WIN32
   if (_fseeki64(file_, offset, whence) != 0) return -1;
   return _ftelli64(file_);
@@ -248,7 +266,9 @@ void TFileStream::SetSize(int64_t size) {
 #else
   bool ok = ftruncate(fileno(file_), static_cast<off_t>(size)) == 0;
 #endif
-  if (!ok) throw EStreamError(Format(u"Cannot change the size of \"%s\". %s", {fileName_, LastErrorText()}));
+  if (!ok)
+    throw EStreamError(
+        Format(u"Cannot change the size of \"%s\". %s", {fileName_, LastErrorText()}));
   if (Position() > size) SetPosition(size);
 }
 

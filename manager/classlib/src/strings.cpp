@@ -11,7 +11,9 @@ namespace classlib {
 CL_CLASS(TStrings) {}
 CL_CLASS(TStringList) {}
 
-void TStrings::Error(const char16_t* fmt, int index) const { throw EStringListError(Format(fmt, {index})); }
+void TStrings::Error(const char16_t* fmt, int index) const {
+  throw EStringListError(Format(fmt, {index}));
+}
 
 int TStrings::Add(const std::string& s) { return AddObject(s, nullptr); }
 
@@ -52,7 +54,9 @@ void TStrings::Assign(TPersistent* source) {
   TPersistent::Assign(source);
 }
 
-int TStrings::CompareStrings(const std::string& a, const std::string& b) const { return CompareText(a, b); }
+int TStrings::CompareStrings(const std::string& a, const std::string& b) const {
+  return CompareText(a, b);
+}
 
 int TStrings::IndexOf(const std::string& s) const {
   for (int i = 0; i < Count(); ++i)
@@ -392,7 +396,8 @@ void TStringList::CustomSort(int (*compare)(TStringList* list, int a, int b)) {
   // Sort a permutation: the comparer sees the list as it was.
   std::vector<int> order(items_.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
-  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return compare(this, a, b) < 0; });
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int a, int b) { return compare(this, a, b) < 0; });
   std::vector<Item> sorted;
   sorted.reserve(items_.size());
   for (int i : order) sorted.push_back(items_[static_cast<size_t>(i)]);

@@ -138,7 +138,8 @@ std::string WideToUtf8(std::u16string_view s) {
   out.reserve(s.size());
   for (size_t i = 0; i < s.size(); ++i) {
     uint32_t cp = s[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+        s[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
       ++i;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
@@ -242,10 +243,14 @@ bool TryStrToInt64(std::u16string_view s, int64_t& out) {
   for (; i < t.size(); ++i) {
     char c = t[i];
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return false;
     if (v > (limit - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) return false;
     v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
   }
@@ -329,7 +334,8 @@ std::u16string Format(std::u16string_view fmt, std::initializer_list<TVarRec> ar
   std::u16string out;
   auto it = args.begin();
   auto bad = [&]() -> EConvertError {
-    return EConvertError(u"Format '" + std::u16string(fmt) + u"' invalid or incompatible with argument");
+    return EConvertError(u"Format '" + std::u16string(fmt) +
+                         u"' invalid or incompatible with argument");
   };
   for (size_t i = 0; i < fmt.size(); ++i) {
     char16_t c = fmt[i];
@@ -343,12 +349,15 @@ std::u16string Format(std::u16string_view fmt, std::initializer_list<TVarRec> ar
       continue;
     }
     bool left = false, zero = false;
-    for (; i < fmt.size() && (fmt[i] == u'-' || fmt[i] == u'0'); ++i) (fmt[i] == u'-' ? left : zero) = true;
+    for (; i < fmt.size() && (fmt[i] == u'-' || fmt[i] == u'0'); ++i)
+      (fmt[i] == u'-' ? left : zero) = true;
     int width = 0, prec = -1;
-    for (; i < fmt.size() && fmt[i] >= u'0' && fmt[i] <= u'9'; ++i) width = width * 10 + (fmt[i] - u'0');
+    for (; i < fmt.size() && fmt[i] >= u'0' && fmt[i] <= u'9'; ++i)
+      width = width * 10 + (fmt[i] - u'0');
     if (i < fmt.size() && fmt[i] == u'.') {
       prec = 0;
-      for (++i; i < fmt.size() && fmt[i] >= u'0' && fmt[i] <= u'9'; ++i) prec = prec * 10 + (fmt[i] - u'0');
+      for (++i; i < fmt.size() && fmt[i] >= u'0' && fmt[i] <= u'9'; ++i)
+        prec = prec * 10 + (fmt[i] - u'0');
     }
     if (i >= fmt.size() || it == args.end() || width > 1000 || prec > 100) throw bad();
     const TVarRec& a = *it++;
@@ -359,7 +368,8 @@ std::u16string Format(std::u16string_view fmt, std::initializer_list<TVarRec> ar
       case 'd':
       case 'u':
         if (a.kind() != TVarRec::Kind::Int) throw bad();
-        std::snprintf(buf, sizeof buf, "%.*lld", prec < 0 ? 1 : prec, static_cast<long long>(a.AsInt()));
+        std::snprintf(buf, sizeof buf, "%.*lld", prec < 0 ? 1 : prec,
+                      static_cast<long long>(a.AsInt()));
         piece = AsciiToWide(buf);
         break;
       case 'x':
@@ -373,9 +383,12 @@ std::u16string Format(std::u16string_view fmt, std::initializer_list<TVarRec> ar
       case 'e':
       case 'g': {
         double v;
-        if (a.kind() == TVarRec::Kind::Float) v = a.AsFloat();
-        else if (a.kind() == TVarRec::Kind::Int) v = static_cast<double>(a.AsInt());
-        else throw bad();
+        if (a.kind() == TVarRec::Kind::Float)
+          v = a.AsFloat();
+        else if (a.kind() == TVarRec::Kind::Int)
+          v = static_cast<double>(a.AsInt());
+        else
+          throw bad();
         int p = prec < 0 ? (conv == 'g' ? 15 : 2) : prec;
         if (conv == 'f')
           std::snprintf(buf, sizeof buf, "%.*f", p, v);
@@ -389,7 +402,8 @@ std::u16string Format(std::u16string_view fmt, std::initializer_list<TVarRec> ar
       case 's':
         if (a.kind() != TVarRec::Kind::Wide) throw bad();
         piece = a.AsWide();
-        if (prec >= 0 && piece.size() > static_cast<size_t>(prec)) piece.resize(static_cast<size_t>(prec));
+        if (prec >= 0 && piece.size() > static_cast<size_t>(prec))
+          piece.resize(static_cast<size_t>(prec));
         break;
       default:
         throw bad();
@@ -413,7 +427,8 @@ std::u16string Format(std::u16string_view fmt, std::initializer_list<TVarRec> ar
 Exception::Exception(std::u16string message, int helpContext)
     : message_(std::move(message)), utf8_(WideToUtf8(message_)), helpContext_(helpContext) {}
 
-Exception::Exception(const char* asciiMessage) : Exception(Utf8ToWide(asciiMessage ? asciiMessage : "")) {}
+Exception::Exception(const char* asciiMessage)
+    : Exception(Utf8ToWide(asciiMessage ? asciiMessage : "")) {}
 
 void Exception::SetMessage(std::u16string m) {
   message_ = std::move(m);
@@ -421,7 +436,8 @@ void Exception::SetMessage(std::u16string m) {
 }
 
 void RaiseAssertion(std::u16string_view message, std::string_view unit, int line) {
-  throw EAssertionFailed(Format(u"%s (%s, line %d)", {std::u16string(message), std::string(unit), line}));
+  throw EAssertionFailed(
+      Format(u"%s (%s, line %d)", {std::u16string(message), std::string(unit), line}));
 }
 
 }  // namespace classlib

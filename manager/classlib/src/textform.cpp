@@ -22,10 +22,10 @@ class Lexer {
 
   Tok tok = Tok::Eof;
   char sym = 0;
-  std::string ident;     // identifier, or raw float text
-  std::u16string str;    // string value
+  std::string ident;   // identifier, or raw float text
+  std::u16string str;  // string value
   int64_t integer = 0;
-  char suffix = 0;       // float suffix: 's', 'c', 'd' or 0
+  char suffix = 0;  // float suffix: 's', 'c', 'd' or 0
 
   int Line() const { return tokLine_; }
 
@@ -55,8 +55,9 @@ class Lexer {
       ReadString();
       return;
     }
-    if (c == '$' || IsDigit(c) || ((c == '-' || c == '+') && p_ + 1 < s_.size() &&
-                                   (IsDigit(s_[p_ + 1]) || s_[p_ + 1] == '$'))) {
+    if (c == '$' || IsDigit(c) ||
+        ((c == '-' || c == '+') && p_ + 1 < s_.size() &&
+         (IsDigit(s_[p_ + 1]) || s_[p_ + 1] == '$'))) {
       ReadNumber();
       return;
     }
@@ -90,7 +91,9 @@ class Lexer {
   }
 
  private:
-  static bool IsAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+  static bool IsAlpha(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+  }
   static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
   static int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -186,7 +189,8 @@ class Lexer {
     suffix = 0;
     if (p_ < s_.size()) {
       char c = static_cast<char>(s_[p_] | 0x20);
-      if ((c == 's' || c == 'c' || c == 'd') && !(p_ + 1 < s_.size() && (IsAlpha(s_[p_ + 1]) || IsDigit(s_[p_ + 1])))) {
+      if ((c == 's' || c == 'c' || c == 'd') &&
+          !(p_ + 1 < s_.size() && (IsAlpha(s_[p_ + 1]) || IsDigit(s_[p_ + 1])))) {
         suffix = c;
         isFloat = true;
         ++p_;
@@ -415,7 +419,9 @@ class TextToBinary {
     }
     double d = std::strtod(text.c_str(), nullptr);
     if (lex_.suffix == 's')
-      w_.WriteSingle(d > 3.4028234663852886e38 ? HUGE_VALF : (d < -3.4028234663852886e38 ? -HUGE_VALF : static_cast<float>(d)));
+      w_.WriteSingle(d > 3.4028234663852886e38
+                         ? HUGE_VALF
+                         : (d < -3.4028234663852886e38 ? -HUGE_VALF : static_cast<float>(d)));
     else if (lex_.suffix == 'd')
       w_.WriteDate(d);
     else

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "classlib/codepage.h"
+#include "classlib/datetime.h"
 #include "classlib/object.h"
 
 namespace classlib {
@@ -31,12 +32,18 @@ std::u16string TVariant::ToString() const {
     case TVarType::varInteger:
       return IntToStr(i_);
     case TVarType::varDouble:
-    case TVarType::varDate:
       return FloatToStr(d_);
+    case TVarType::varDate:
+      return DateTimeToStr(d_);
     case TVarType::varString:
       return s_;
   }
   return {};
+}
+
+double TVariant::ToDateTime() const {
+  if (type_ == TVarType::varString) return StrToDateTime(s_);
+  return ToDouble();
 }
 
 double TVariant::ToDouble() const {
@@ -61,7 +68,8 @@ int64_t TVariant::ToInt64() const {
       return i_;
     case TVarType::varDouble:
     case TVarType::varDate: {
-      if (!(d_ > -9.2e18 && d_ < 9.2e18)) throw EVariantError(u"Could not convert variant to an integer");
+      if (!(d_ > -9.2e18 && d_ < 9.2e18))
+        throw EVariantError(u"Could not convert variant to an integer");
       // Halves go to even, as the platform's rounding does.
       return static_cast<int64_t>(std::nearbyint(d_));
     }
@@ -69,7 +77,8 @@ int64_t TVariant::ToInt64() const {
       int64_t v;
       if (TryStrToInt64(s_, v)) return v;
       double d = StrToFloat(s_);
-      if (!(d > -9.2e18 && d < 9.2e18)) throw EConvertError(u"Could not convert variant to an integer");
+      if (!(d > -9.2e18 && d < 9.2e18))
+        throw EConvertError(u"Could not convert variant to an integer");
       return static_cast<int64_t>(std::nearbyint(d));
     }
     default:
@@ -112,7 +121,8 @@ const TPropInfo* Need(TObject* instance, std::string_view name) {
 }
 
 bool IsOrd(TTypeKind k) {
-  return k == TTypeKind::Integer || k == TTypeKind::Int64 || k == TTypeKind::Enumeration || k == TTypeKind::Set;
+  return k == TTypeKind::Integer || k == TTypeKind::Int64 || k == TTypeKind::Enumeration ||
+         k == TTypeKind::Set;
 }
 
 [[noreturn]] void KindError(const TPropInfo* p) {
@@ -130,7 +140,8 @@ int64_t GetOrdProp(TObject* instance, std::string_view name) {
 void SetOrdProp(TObject* instance, std::string_view name, int64_t value) {
   const TPropInfo* p = Need(instance, name);
   if (!IsOrd(p->Kind()) || !p->SetOrd) KindError(p);
-  if (p->Kind() != TTypeKind::Set && (value < p->PropType->MinValue || value > p->PropType->MaxValue))
+  if (p->Kind() != TTypeKind::Set &&
+      (value < p->PropType->MinValue || value > p->PropType->MaxValue))
     throw ERangeError(Format(u"Value %d out of range for %s", {value, p->Name}));
   p->SetOrd(instance, value);
 }
@@ -208,7 +219,8 @@ std::u16string GetPropText(TObject* instance, const TPropInfo* prop) {
     case TTypeKind::Int64: {
       int64_t v = prop->GetOrd(instance);
       std::string ident;
-      if (prop->PropType->IntToIdent && prop->PropType->IntToIdent(v, ident)) return AsciiToWide(ident);
+      if (prop->PropType->IntToIdent && prop->PropType->IntToIdent(v, ident))
+        return AsciiToWide(ident);
       return IntToStr(v);
     }
     case TTypeKind::Enumeration:
@@ -234,7 +246,8 @@ TVariant GetPropValue(TObject* instance, const TPropInfo* prop) {
       if (prop->PropType->Name == "Boolean") return TVariant(prop->GetOrd(instance) != 0);
       return TVariant(AsciiToWide(prop->PropType->GetEnumName(prop->GetOrd(instance))));
     case TTypeKind::Float:
-      if (prop->PropType->FloatType == TFloatType::Date) return TVariant::Date(prop->GetFloat(instance));
+      if (prop->PropType->FloatType == TFloatType::Date)
+        return TVariant::Date(prop->GetFloat(instance));
       return TVariant(prop->GetFloat(instance));
     case TTypeKind::String:
     case TTypeKind::WString:

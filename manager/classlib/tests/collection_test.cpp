@@ -17,7 +17,9 @@ class TLoggingCollection : public TCollection {
  protected:
   void Update(TCollectionItem* item) override { log += item ? "u" : "U"; }
   void Notify(TCollectionItem*, TCollectionNotification a) override {
-    log += a == TCollectionNotification::cnAdded ? "+" : (a == TCollectionNotification::cnDeleting ? "d" : "-");
+    log += a == TCollectionNotification::cnAdded
+               ? "+"
+               : (a == TCollectionNotification::cnDeleting ? "d" : "-");
   }
 };
 CL_CLASS(TLoggingCollection) {}

@@ -18,7 +18,8 @@ template <class T>
 using Owned = std::unique_ptr<T, Freer>;
 
 // Reads bytes into a new, empty form.
-Owned<TTestForm> Load(const std::vector<uint8_t>& bytes, const TReader::TReaderError& onError = nullptr,
+Owned<TTestForm> Load(const std::vector<uint8_t>& bytes,
+                      const TReader::TReaderError& onError = nullptr,
                       const TReader::TSetNameEvent& onSetName = nullptr) {
   Owned<TTestForm> form(New<TTestForm>(nullptr));
   TResourceStream in(bytes.data(), static_cast<int64_t>(bytes.size()));
@@ -29,7 +30,9 @@ Owned<TTestForm> Load(const std::vector<uint8_t>& bytes, const TReader::TReaderE
   return form;
 }
 
-TTestBox* Box(TComponent* form, const char* name) { return dynamic_cast<TTestBox*>(form->FindComponent(name)); }
+TTestBox* Box(TComponent* form, const char* name) {
+  return dynamic_cast<TTestBox*>(form->FindComponent(name));
+}
 
 class FilerTest : public ::testing::Test {
  protected:
@@ -218,6 +221,31 @@ TEST_F(FilerTest, SecondInstanceOfAFormInOneOwnerGetsAFreeName) {
   }
 }
 
+TEST_F(FilerTest, ReferencesInCollectionItemsResolveAndDieWithTheirItems) {
+  auto src = TextToBinary(
+      "object f: TTestForm\r\n"
+      "  object a: TTestBox\r\n"
+      "    Items = <\r\n"
+      "      item\r\n"
+      "        Link = b\r\n"
+      "      end>\r\n"
+      "  end\r\n"
+      "  object b: TTestBox\r\n"
+      "    Items = <\r\n"
+      "      item\r\n"
+      "        Link = a\r\n"
+      "      end>\r\n"
+      "    Items = <>\r\n"  // the item holding a pending reference goes
+      "  end\r\n"
+      "end\r\n");
+  auto form = Load(src);
+  TTestBox* a = Box(form.get(), "a");
+  TTestBox* b = Box(form.get(), "b");
+  ASSERT_EQ(a->Items->Count(), 1);
+  EXPECT_EQ(static_cast<TTestItem*>(a->Items->Items(0))->Link, b);
+  EXPECT_EQ(b->Items->Count(), 0);
+}
+
 // ---- references beyond the form
 TComponent* g_otherForm = nullptr;
 TComponent* FindOther(std::string_view name) {
@@ -244,7 +272,8 @@ TEST_F(FilerTest, ReferenceIntoAnotherLiveFormResolvesByFormName) {
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->Buddy, res);
   // Written back the same way.
-  EXPECT_NE(BinaryToText(SaveToBytes(form.get())).find("Buddy = frmManager.sgResources1"), std::string::npos);
+  EXPECT_NE(BinaryToText(SaveToBytes(form.get())).find("Buddy = frmManager.sgResources1"),
+            std::string::npos);
   // Freeing the target clears the reference through the free notification.
   Free(res);
   EXPECT_EQ(box->Buddy, nullptr);
@@ -261,7 +290,8 @@ class THeader : public TPersistent {
     filer.DefineProperty(
         "Columns",
         [this](TReader& r) {
-          if (r.NextValue() != TValueType::vaCollection) throw EReadError(u"Invalid property value");
+          if (r.NextValue() != TValueType::vaCollection)
+            throw EReadError(u"Invalid property value");
           r.ReadValue();
           r.ReadCollection(columns);
         },
@@ -336,8 +366,8 @@ const BadCase kBadCases[] = {
     {"unknown handler", "OnClick = NoSuchHandler", "Method NoSuchHandler not found", true},
     {"handler of another shape", "OnClick = ValueChange", "does not match", true},
     {"collection for a reference", "Buddy = <>", "Invalid property value", true},
-    {"wrong type in a collection item", "Items = <\r\n item\r\n Width = 'x'\r\n end>", "Invalid property value",
-     true},
+    {"wrong type in a collection item", "Items = <\r\n item\r\n Width = 'x'\r\n end>",
+     "Invalid property value", true},
     {"wrong type in a defined property", "Marker = 'text'", "Invalid property value", true},
     {"unresolved reference", "Buddy = nobody", "Unresolved reference to nobody", true},
     {"reference of the wrong class", "Buddy = frmBad", "is not a TTestBox", true},
@@ -346,7 +376,8 @@ const BadCase kBadCases[] = {
 std::vector<uint8_t> BadStream(const BadCase& c) {
   std::string text = "object frmBad: TTestForm\r\n  object first: TTestBox\r\n";
   text += std::string("    ") + c.text + "\r\n";
-  text += "    Width = 11\r\n  end\r\n  object second: TTestBox\r\n    Width = 22\r\n  end\r\nend\r\n";
+  text +=
+      "    Width = 11\r\n  end\r\n  object second: TTestBox\r\n    Width = 22\r\n  end\r\nend\r\n";
   return TextToBinary(text);
 }
 
@@ -468,11 +499,20 @@ TEST_F(FilerTest, MalformedHeadersAndLengths) {
   cases.push_back({"wrong signature", str("TPF1\x09TTestForm\x00\x00\x00")});
   cases.push_back({"empty", {}});
   // Long string claiming 4 GB.
-  auto big = str("TPF0\x09TTestForm\x01" "F\x07" "Caption\x0c\xff\xff\xff\xff");
+  auto big =
+      str("TPF0\x09TTestForm\x01"
+          "F\x07"
+          "Caption\x0c\xff\xff\xff\xff");
   cases.push_back({"huge long string", big});
-  auto wide = str("TPF0\x09TTestForm\x01" "F\x07" "Caption\x12\xff\xff\xff\x7f");
+  auto wide =
+      str("TPF0\x09TTestForm\x01"
+          "F\x07"
+          "Caption\x12\xff\xff\xff\x7f");
   cases.push_back({"huge wide string", wide});
-  auto tag = str("TPF0\x09TTestForm\x01" "F\x07" "Caption\x63");
+  auto tag =
+      str("TPF0\x09TTestForm\x01"
+          "F\x07"
+          "Caption\x63");
   cases.push_back({"unknown value tag", tag});
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -491,7 +531,8 @@ TEST_F(FilerTest, DeepNestingIsRefused) {
   text += "end\r\n";
   EXPECT_THROW(TextToBinary(text), EParserError);
   // Build the deep binary by hand-nesting a valid prefix.
-  std::vector<uint8_t> b = {'T', 'P', 'F', '0', 9, 'T', 'T', 'e', 's', 't', 'F', 'o', 'r', 'm', 0, 0};
+  std::vector<uint8_t> b = {'T', 'P', 'F', '0', 9,   'T', 'T', 'e',
+                            's', 't', 'F', 'o', 'r', 'm', 0,   0};
   for (int i = 0; i < 300; ++i) {
     const char* cls = "\x08TTestBox\x00\x00";
     b.insert(b.end(), cls, cls + 11);

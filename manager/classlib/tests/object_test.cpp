@@ -53,7 +53,9 @@ class TBaseWidget : public TComponent {
 class TDerivedWidget : public TBaseWidget {
   CL_DECLARE_CLASS(TDerivedWidget, TBaseWidget)
  public:
-  explicit TDerivedWidget(TComponent* owner) : TBaseWidget(owner) { Trace().push_back("ctor derived"); }
+  explicit TDerivedWidget(TComponent* owner) : TBaseWidget(owner) {
+    Trace().push_back("ctor derived");
+  }
   ~TDerivedWidget() override { Trace().push_back("dtor derived"); }
   TClass GetHelperClass() const override { return TSpecialHelper::StaticClass(); }
   std::string Describe() const override { return "derived"; }
@@ -114,7 +116,8 @@ TEST(ObjectModel, CreationByClassRunsEveryConstructorThenAfterConstruction) {
   TComponent owner(nullptr);
   TClass cls = TDerivedWidget::StaticClass();
   auto* w = static_cast<TBaseWidget*>(cls->Create(&owner));
-  EXPECT_EQ(Trace(), (std::vector<std::string>{"ctor base", "ctor derived", "after TSpecialHelper"}));
+  EXPECT_EQ(Trace(),
+            (std::vector<std::string>{"ctor base", "ctor derived", "after TSpecialHelper"}));
   EXPECT_EQ(w->Owner(), &owner);
   EXPECT_EQ(w->ClassType(), cls);
   Trace().clear();
@@ -183,7 +186,10 @@ TEST(ObjectModel, EventsAreTestedForAssignmentAndCompareByCode) {
   EXPECT_EQ(x.a, 1);
   // Equality compares the code, not the object.
   EXPECT_EQ(e, EventOf<&TListener::OnA>(&y));
-  EXPECT_NE(e, EventOf<&TListener::OnB>(&x));
+  TNotifyEvent other = EventOf<&TListener::OnB>(&x);
+  EXPECT_NE(e, other);
+  other(nullptr);
+  EXPECT_EQ(x.b, 1);
   TEvent<TObject*, int&> ev = EventOf<&TListener::OnValue>(&x);
   int v = 4;
   ev(nullptr, v);

@@ -38,11 +38,11 @@ TEST(Properties, KindsAndTypeInformation) {
     TTypeKind kind;
     bool writable;
   } cases[] = {
-      {"Tag", TTypeKind::Integer, true},       {"Align", TTypeKind::Enumeration, true},
+      {"Tag", TTypeKind::Integer, true},         {"Align", TTypeKind::Enumeration, true},
       {"Enabled", TTypeKind::Enumeration, true}, {"Style", TTypeKind::Set, true},
-      {"Ratio", TTypeKind::Float, true},       {"Caption8", TTypeKind::String, true},
-      {"Text", TTypeKind::WString, true},      {"Font", TTypeKind::Class, true},
-      {"Inner", TTypeKind::Class, false},      {"OnClick", TTypeKind::Method, true},
+      {"Ratio", TTypeKind::Float, true},         {"Caption8", TTypeKind::String, true},
+      {"Text", TTypeKind::WString, true},        {"Font", TTypeKind::Class, true},
+      {"Inner", TTypeKind::Class, false},        {"OnClick", TTypeKind::Method, true},
       {"Big", TTypeKind::Int64, true},
   };
   for (const auto& c : cases) {
@@ -149,7 +149,8 @@ TEST(Properties, TextAndVariantAccessConvertToTheKind) {
   EXPECT_EQ(GetPropText(&box, GetPropInfo(&box, "Style")), u"");
   EXPECT_EQ(GetPropText(&box, GetPropInfo(&box, "Font")), u"");
   EXPECT_THROW(SetPropValue(&box, GetPropInfo(&box, "Width"), TVariant(u"wide")), EConvertError);
-  EXPECT_THROW(SetPropValue(&box, GetPropInfo(&box, "Align"), TVariant(u"alSideways")), EConvertError);
+  EXPECT_THROW(SetPropValue(&box, GetPropInfo(&box, "Align"), TVariant(u"alSideways")),
+               EConvertError);
   EXPECT_EQ(GetPropValue(&box, GetPropInfo(&box, "Enabled")), TVariant(true));
 }
 

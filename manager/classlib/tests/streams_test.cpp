@@ -99,7 +99,8 @@ TEST(Streams, FileStreamCreatesReadsAndReportsMissingFiles) {
     TFileStream f(name, fmOpenRead);
     ADD_FAILURE();
   } catch (const EFOpenError& e) {
-    EXPECT_NE(std::string(e.what()).find("Cannot open file \"" + path + "\"."), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("Cannot open file \"" + path + "\"."), std::string::npos)
+        << e.what();
   }
 }
 

@@ -71,8 +71,9 @@ TEST(SysUtils, RoundHalvesToEvenTruncTowardZero) {
     double v;
     int64_t round, trunc;
   } cases[] = {
-      {0.5, 0, 0},   {1.5, 2, 1},     {2.5, 2, 2},   {-0.5, 0, 0},        {-1.5, -2, -1},
-      {-2.5, -2, -2}, {2.4999, 2, 2}, {-2.7, -3, -2}, {4503599627370497.0, 4503599627370497, 4503599627370497},
+      {0.5, 0, 0},    {1.5, 2, 1},    {2.5, 2, 2},
+      {-0.5, 0, 0},   {-1.5, -2, -1}, {-2.5, -2, -2},
+      {2.4999, 2, 2}, {-2.7, -3, -2}, {4503599627370497.0, 4503599627370497, 4503599627370497},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Round(c.v), c.round) << c.v;
@@ -84,7 +85,7 @@ TEST(SysUtils, RoundHalvesToEvenTruncTowardZero) {
 }
 
 TEST(SysUtils, MulDivRoundsAndReportsFailure) {
-  EXPECT_EQ(MulDiv(10, 3, 4), 8);    // 7.5 away from zero
+  EXPECT_EQ(MulDiv(10, 3, 4), 8);  // 7.5 away from zero
   EXPECT_EQ(MulDiv(-10, 3, 4), -8);
   EXPECT_EQ(MulDiv(10, 3, -4), -8);
   EXPECT_EQ(MulDiv(7, 96, 96), 7);
@@ -100,9 +101,9 @@ TEST(SysUtils, Utf8AndUtf16) {
   EXPECT_EQ(Utf8ToWide(u8), w);
   // Broken sequences become U+FFFD, never read past the end.
   EXPECT_EQ(Utf8ToWide("\xe4\xb8"), u"\xfffd\xfffd");
-  EXPECT_EQ(Utf8ToWide("\xc0\xaf"), u"\xfffd\xfffd");  // overlong
+  EXPECT_EQ(Utf8ToWide("\xc0\xaf"), u"\xfffd\xfffd");            // overlong
   EXPECT_EQ(Utf8ToWide("\xed\xa0\x80"), u"\xfffd\xfffd\xfffd");  // surrogate
-  EXPECT_EQ(WideToUtf8(u"\xd800x"), "\xef\xbf\xbdx");  // lone surrogate
+  EXPECT_EQ(WideToUtf8(u"\xd800x"), "\xef\xbf\xbdx");            // lone surrogate
 }
 
 TEST(SysUtils, CodePageConversion) {

@@ -4,8 +4,10 @@
 
 namespace classlib::testing {
 
-const TTypeInfo TypeInfo_TTestAlign = EnumTypeInfo("TTestAlign", {"alNone", "alTop", "alBottom", "alClient"});
-const TTypeInfo TypeInfo_TTestStyle = EnumTypeInfo("TTestStyle", {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"});
+const TTypeInfo TypeInfo_TTestAlign =
+    EnumTypeInfo("TTestAlign", {"alNone", "alTop", "alBottom", "alClient"});
+const TTypeInfo TypeInfo_TTestStyle =
+    EnumTypeInfo("TTestStyle", {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"});
 const TTypeInfo TypeInfo_TTestStyles = SetTypeInfo("TTestStyles", &TypeInfo_TTestStyle);
 
 namespace {
@@ -66,6 +68,7 @@ CL_CLASS(TTestItem) {
   c.WStr("Caption", &TTestItem::Caption, &TTestItem::Caption);
   c.Int("Width", &TTestItem::Width, &TTestItem::Width).Default(50);
   c.Bool("Visible", &TTestItem::Visible, &TTestItem::Visible).Default(true);
+  c.Object("Link", &TTestItem::Link, &TTestItem::Link);
 }
 
 void TTestItem::Assign(TPersistent* source) {
@@ -83,7 +86,8 @@ CL_CLASS(TTestSub) { c.Int("Value", &TTestSub::Value, &TTestSub::Value).Default(
 CL_CLASS(TTestBox) {
   c.Int("Left", &TTestBox::Left, &TTestBox::SetLeft).Default(0);
   c.Int("Width", &TTestBox::Width, &TTestBox::Width).Default(100);
-  c.Enum("Align", &TTestBox::Align, &TTestBox::Align, &TypeInfo_TTestAlign).Default(TTestAlign::alNone);
+  c.Enum("Align", &TTestBox::Align, &TTestBox::Align, &TypeInfo_TTestAlign)
+      .Default(TTestAlign::alNone);
   c.Bool("Enabled", &TTestBox::Enabled, &TTestBox::Enabled).Default(true);
   c.Set("Style", &TTestBox::Style, &TTestBox::Style, &TypeInfo_TTestStyles).Default(0);
   c.Float("Ratio", &TTestBox::Ratio, &TTestBox::Ratio);
@@ -189,8 +193,8 @@ void TTestBox::DefineProperties(TFiler& filer) {
       },
       !Data.empty());
   filer.DefineProperty(
-      "Marker", [this](TReader& r) { Marker = r.ReadInteger(); }, [this](TWriter& w) { w.WriteInteger(Marker); },
-      Marker != 0);
+      "Marker", [this](TReader& r) { Marker = r.ReadInteger(); },
+      [this](TWriter& w) { w.WriteInteger(Marker); }, Marker != 0);
 }
 
 void TTestBox::Loaded() {

@@ -44,6 +44,7 @@ class TTestItem : public TCollectionItem {
   std::u16string Caption;
   int Width = 50;
   bool Visible = true;
+  TComponent* Link = nullptr;  // a plain reference, without notification
 };
 
 // Owned by its box and streamed inline with dotted names.
@@ -69,8 +70,8 @@ class TTestBox : public TComponent {
   TTestStyles Style;
   double Ratio = 0;
   float Scale = 0;
-  double Price = 0;     // currency
-  double Stamp = 0;     // date
+  double Price = 0;  // currency
+  double Stamp = 0;  // date
   int64_t Big = 0;
   int32_t Color = 0;
   std::string Caption8;
@@ -123,7 +124,10 @@ class TTestForm : public TComponent {
   int Clicks = 0;
   int LastValue = 0;
   void ButtonClick(TObject*) { ++Clicks; }
-  void ValueChange(TObject*, int& v) { LastValue = v; v = 42; }
+  void ValueChange(TObject*, int& v) {
+    LastValue = v;
+    v = 42;
+  }
   void Loaded() override;
 };
 

@@ -161,7 +161,8 @@ TEST_F(TextFormTest, PrefixesAndChildPositionsRoundTrip) {
 }
 
 TEST_F(TextFormTest, FloatsKeepEveryBit) {
-  const double values[] = {0.1, -1.0 / 3.0, 1e-300, 5e-324, 1.7976931348623157e308, 123456789.125, 1e20, -2.0};
+  const double values[] = {0.1,           -1.0 / 3.0, 1e-300, 5e-324, 1.7976931348623157e308,
+                           123456789.125, 1e20,       -2.0};
   for (double v : values) {
     SCOPED_TRACE(v);
     TMemoryStream m;

@@ -40,13 +40,16 @@ const char kForm[] =
     "end\r\n";
 
 TEST(FormConv, TextToBinaryAndBackIsExact) {
-  std::string txt = Dir() + "fc_form.txt", bin = Dir() + "fc_form.bin", back = Dir() + "fc_back.txt";
+  std::string txt = Dir() + "fc_form.txt", bin = Dir() + "fc_form.bin",
+              back = Dir() + "fc_back.txt";
   WriteFile(txt, kForm);
   ASSERT_EQ(RunConv(txt + " " + bin), 0);
   std::string b = ReadFile(bin);
   ASSERT_GE(b.size(), 4u);
   EXPECT_EQ(b.substr(0, 4), "TPF0");
-  EXPECT_NE(b.find("\x07TfrmNew\x06" "frmNew"), std::string::npos);
+  EXPECT_NE(b.find("\x07TfrmNew\x06"
+                   "frmNew"),
+            std::string::npos);
   ASSERT_EQ(RunConv("--to-text " + bin + " " + back), 0);
   EXPECT_EQ(ReadFile(back), kForm);
 }

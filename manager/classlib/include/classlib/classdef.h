@@ -176,10 +176,14 @@ class ClassDef {
   template <class G, class S>
   PropBuilder<T> Float(const char* name, G get, S set, const TTypeInfo* type = &TypeInfo_Double) {
     auto& p = Add(name, type);
-    p.GetFloat = [get](TObject* o) { return static_cast<double>(detail::Fetch(static_cast<T*>(o), get)); };
+    p.GetFloat = [get](TObject* o) {
+      return static_cast<double>(detail::Fetch(static_cast<T*>(o), get));
+    };
     if constexpr (!std::is_null_pointer_v<S>) {
       using A = typename detail::SetterArg<S>::type;
-      p.SetFloat = [set](TObject* o, double v) { detail::Store(static_cast<T*>(o), set, detail::NarrowFloat<A>(v)); };
+      p.SetFloat = [set](TObject* o, double v) {
+        detail::Store(static_cast<T*>(o), set, detail::NarrowFloat<A>(v));
+      };
     }
     return PropBuilder<T>(p);
   }
@@ -189,16 +193,22 @@ class ClassDef {
     auto& p = Add(name, &TypeInfo_String);
     p.GetStr = [get](TObject* o) { return std::string(detail::Fetch(static_cast<T*>(o), get)); };
     if constexpr (!std::is_null_pointer_v<S>)
-      p.SetStr = [set](TObject* o, const std::string& v) { detail::Store(static_cast<T*>(o), set, v); };
+      p.SetStr = [set](TObject* o, const std::string& v) {
+        detail::Store(static_cast<T*>(o), set, v);
+      };
     return PropBuilder<T>(p);
   }
 
   template <class G, class S>
   PropBuilder<T> WStr(const char* name, G get, S set) {
     auto& p = Add(name, &TypeInfo_WideString);
-    p.GetWStr = [get](TObject* o) { return std::u16string(detail::Fetch(static_cast<T*>(o), get)); };
+    p.GetWStr = [get](TObject* o) {
+      return std::u16string(detail::Fetch(static_cast<T*>(o), get));
+    };
     if constexpr (!std::is_null_pointer_v<S>)
-      p.SetWStr = [set](TObject* o, const std::u16string& v) { detail::Store(static_cast<T*>(o), set, v); };
+      p.SetWStr = [set](TObject* o, const std::u16string& v) {
+        detail::Store(static_cast<T*>(o), set, v);
+      };
     return PropBuilder<T>(p);
   }
 
@@ -254,10 +264,14 @@ class ClassDef {
   PropBuilder<T> Ord(const char* name, G get, S set, const TTypeInfo* type) {
     using V = std::decay_t<decltype(detail::Fetch(std::declval<T*>(), get))>;
     auto& p = Add(name, type);
-    p.GetOrd = [get](TObject* o) { return detail::ToOrd<V>(detail::Fetch(static_cast<T*>(o), get)); };
+    p.GetOrd = [get](TObject* o) {
+      return detail::ToOrd<V>(detail::Fetch(static_cast<T*>(o), get));
+    };
     if constexpr (!std::is_null_pointer_v<S>) {
       using A = typename detail::SetterArg<S>::type;
-      p.SetOrd = [set](TObject* o, int64_t v) { detail::Store(static_cast<T*>(o), set, detail::FromOrd<A>(v)); };
+      p.SetOrd = [set](TObject* o, int64_t v) {
+        detail::Store(static_cast<T*>(o), set, detail::FromOrd<A>(v));
+      };
     }
     return PropBuilder<T>(p);
   }
@@ -280,14 +294,14 @@ class ClassDef {
 
 }  // namespace classlib
 
-#define CL_CLASS(Cls)                                                                  \
-  ::classlib::TClass Cls::StaticClass() {                                              \
-    static const ::classlib::TClassInfo info(#Cls, &Cls::inherited::StaticClass,      \
-                                             ::classlib::detail::FactoryFor<Cls>(),    \
-                                             [](::classlib::TClassInfo& i) {           \
-                                               ::classlib::ClassDef<Cls> d(i);         \
-                                               Cls::DefineClass(d);                    \
-                                             });                                       \
-    return &info;                                                                      \
-  }                                                                                    \
+#define CL_CLASS(Cls)                                                               \
+  ::classlib::TClass Cls::StaticClass() {                                           \
+    static const ::classlib::TClassInfo info(#Cls, &Cls::inherited::StaticClass,    \
+                                             ::classlib::detail::FactoryFor<Cls>(), \
+                                             [](::classlib::TClassInfo& i) {        \
+                                               ::classlib::ClassDef<Cls> d(i);      \
+                                               Cls::DefineClass(d);                 \
+                                             });                                    \
+    return &info;                                                                   \
+  }                                                                                 \
   void Cls::DefineClass([[maybe_unused]] ::classlib::ClassDef<Cls>& c)

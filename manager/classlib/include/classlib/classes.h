@@ -5,6 +5,7 @@
 #include "classlib/codepage.h"
 #include "classlib/collection.h"
 #include "classlib/component.h"
+#include "classlib/datetime.h"
 #include "classlib/filer.h"
 #include "classlib/lists.h"
 #include "classlib/object.h"

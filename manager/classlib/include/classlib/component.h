@@ -37,7 +37,8 @@ class TStream;
 // Objects that load and save themselves as a whole (pictures, bitmaps).
 class IStreamPersist {
  public:
-  static constexpr TGUID IID = {0x6E1B3C2Au, 0x94D7, 0x4C05, {0xA8, 0x1F, 0x3B, 0x52, 0xC9, 0x60, 0x7D, 0x14}};
+  static constexpr TGUID IID = {
+      0x6E1B3C2Au, 0x94D7, 0x4C05, {0xA8, 0x1F, 0x3B, 0x52, 0xC9, 0x60, 0x7D, 0x14}};
   virtual void LoadFromStream(TStream& stream) = 0;
   virtual void SaveToStream(TStream& stream) = 0;
 
@@ -143,7 +144,8 @@ class TComponent : public TPersistent {
   virtual void WriteState(TWriter& writer);
   // After a whole stream is read and its references resolved.
   virtual void Loaded();
-  virtual void ValidateRename(TComponent* component, const std::string& curName, const std::string& newName);
+  virtual void ValidateRename(TComponent* component, const std::string& curName,
+                              const std::string& newName);
 
   TPersistent* GetOwner() override { return owner_; }
 

@@ -23,28 +23,28 @@ class TCollection;
 
 // Value tags: the conventional numbering of the format.
 enum class TValueType : uint8_t {
-  vaNull = 0,        // end of a list; the Null value
-  vaList = 1,        // values up to vaNull
+  vaNull = 0,  // end of a list; the Null value
+  vaList = 1,  // values up to vaNull
   vaInt8 = 2,
   vaInt16 = 3,
   vaInt32 = 4,
-  vaExtended = 5,    // 80-bit x87 extended, 10 bytes
-  vaString = 6,      // length byte, 8-bit text
-  vaIdent = 7,       // length byte, identifier
+  vaExtended = 5,  // 80-bit x87 extended, 10 bytes
+  vaString = 6,    // length byte, 8-bit text
+  vaIdent = 7,     // length byte, identifier
   vaFalse = 8,
   vaTrue = 9,
-  vaBinary = 10,     // u32 length, bytes
-  vaSet = 11,        // short strings up to an empty one
-  vaLString = 12,    // u32 length, 8-bit text
+  vaBinary = 10,   // u32 length, bytes
+  vaSet = 11,      // short strings up to an empty one
+  vaLString = 12,  // u32 length, 8-bit text
   vaNil = 13,
-  vaCollection = 14, // items (optional integer order, vaList, properties, vaNull) up to vaNull
-  vaSingle = 15,     // 4-byte IEEE float
-  vaCurrency = 16,   // i64, value * 10000
-  vaDate = 17,       // 8-byte IEEE double, days since 1899-12-30
-  vaWString = 18,    // u32 count, UTF-16LE code units
+  vaCollection = 14,  // items (optional integer order, vaList, properties, vaNull) up to vaNull
+  vaSingle = 15,      // 4-byte IEEE float
+  vaCurrency = 16,    // i64, value * 10000
+  vaDate = 17,        // 8-byte IEEE double, days since 1899-12-30
+  vaWString = 18,     // u32 count, UTF-16LE code units
   vaInt64 = 19,
-  vaUTF8String = 20, // u32 length, UTF-8
-  vaDouble = 21,     // 8-byte IEEE double
+  vaUTF8String = 20,  // u32 length, UTF-8
+  vaDouble = 21,      // 8-byte IEEE double
 };
 constexpr uint8_t kMaxValueType = 21;
 
@@ -63,11 +63,11 @@ class TFiler {
 
   // A custom property: the reader calls read when the stream names it; the
   // writer calls write when hasData.
-  virtual void DefineProperty(const std::string& name, const TReaderProc& read, const TWriterProc& write,
-                              bool hasData) = 0;
+  virtual void DefineProperty(const std::string& name, const TReaderProc& read,
+                              const TWriterProc& write, bool hasData) = 0;
   // The same for a block of bytes (vaBinary).
-  virtual void DefineBinaryProperty(const std::string& name, const TStreamProc& read, const TStreamProc& write,
-                                    bool hasData) = 0;
+  virtual void DefineBinaryProperty(const std::string& name, const TStreamProc& read,
+                                    const TStreamProc& write, bool hasData) = 0;
 
   TStream& Stream() { return stream_; }
   TComponent* Root() const { return root_; }
@@ -83,16 +83,18 @@ class TFiler {
 
 class TReader : public TFiler {
  public:
-  using TSetNameEvent = std::function<void(TReader& reader, TComponent* component, std::string& name)>;
-  using TReaderError = std::function<void(TReader& reader, const std::u16string& message, bool& handled)>;
+  using TSetNameEvent =
+      std::function<void(TReader& reader, TComponent* component, std::string& name)>;
+  using TReaderError =
+      std::function<void(TReader& reader, const std::u16string& message, bool& handled)>;
 
   explicit TReader(TStream& stream);
   ~TReader() override;
 
   void DefineProperty(const std::string& name, const TReaderProc& read, const TWriterProc& write,
                       bool hasData) override;
-  void DefineBinaryProperty(const std::string& name, const TStreamProc& read, const TStreamProc& write,
-                            bool hasData) override;
+  void DefineBinaryProperty(const std::string& name, const TStreamProc& read,
+                            const TStreamProc& write, bool hasData) override;
 
   // Reads a whole stream into root (or, with none, into a new instance of
   // the stream's registered class, which the caller then owns): names,
@@ -119,13 +121,13 @@ class TReader : public TFiler {
   std::string ReadStr();  // short string, no tag
   int32_t ReadInteger();
   int64_t ReadInt64();
-  double ReadFloat();     // any number
+  double ReadFloat();  // any number
   float ReadSingle();
-  int64_t ReadCurrency(); // value * 10000
+  int64_t ReadCurrency();  // value * 10000
   double ReadDate();
-  std::string ReadString();      // any string value, as 8-bit text
-  std::u16string ReadWideString(); // any string value, as UTF-16
-  std::string ReadIdent();       // identifiers, False, True, nil, Null
+  std::string ReadString();         // any string value, as 8-bit text
+  std::u16string ReadWideString();  // any string value, as UTF-16
+  std::string ReadIdent();          // identifiers, False, True, nil, Null
   bool ReadBoolean();
   // Skips one value of any type.
   void SkipValue();
@@ -158,7 +160,6 @@ class TReader : public TFiler {
   uint32_t ReadSet(const TTypeInfo* setType);
   void ResolveFixups();
   void Forget(TComponent* component);
-  void EnterNesting();
   void CheckAvailable(uint64_t bytes);
   uint32_t ReadU32();
 
@@ -181,8 +182,8 @@ class TWriter : public TFiler {
 
   void DefineProperty(const std::string& name, const TReaderProc& read, const TWriterProc& write,
                       bool hasData) override;
-  void DefineBinaryProperty(const std::string& name, const TStreamProc& read, const TStreamProc& write,
-                            bool hasData) override;
+  void DefineBinaryProperty(const std::string& name, const TStreamProc& read,
+                            const TStreamProc& write, bool hasData) override;
 
   // Signature and the root with everything it stores.
   void WriteRootComponent(TComponent* root);
@@ -207,10 +208,10 @@ class TWriter : public TFiler {
   void WriteDouble(double v);
   void WriteCurrency(int64_t scaled);
   void WriteDate(double v);
-  void WriteString(const std::string& s);       // vaString, or vaLString past 255 bytes
+  void WriteString(const std::string& s);         // vaString, or vaLString past 255 bytes
   void WriteWideString(const std::u16string& s);  // vaWString
   void WriteUTF8String(const std::string& s);
-  void WriteIdent(const std::string& ident);    // False, True, nil, Null get their own tags
+  void WriteIdent(const std::string& ident);  // False, True, nil, Null get their own tags
   void WriteBoolean(bool v) { WriteValue(v ? TValueType::vaTrue : TValueType::vaFalse); }
   void WriteBinary(const void* data, uint32_t size);
   void WritePropName(const std::string& name);

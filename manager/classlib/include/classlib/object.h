@@ -35,13 +35,13 @@ struct TGUID {
 };
 
 // Declares the class-identity members; put first in every class body.
-#define CL_DECLARE_CLASS(Cls, Base)                                      \
- public:                                                                 \
-  using inherited = Base;                                                \
-  static ::classlib::TClass StaticClass();                               \
+#define CL_DECLARE_CLASS(Cls, Base)                                            \
+ public:                                                                       \
+  using inherited = Base;                                                      \
+  static ::classlib::TClass StaticClass();                                     \
   ::classlib::TClass ClassType() const override { return Cls::StaticClass(); } \
-                                                                         \
- private:                                                                \
+                                                                               \
+ private:                                                                      \
   static void DefineClass(::classlib::ClassDef<Cls>& c);
 
 class TObject {
@@ -159,7 +159,9 @@ class TEvent {
   TObject* Data() const { return data_; }
 
   TMethod ToMethod() const { return {data_, reinterpret_cast<TMethodCode>(code_)}; }
-  static TEvent FromMethod(const TMethod& m) { return TEvent(m.Data, reinterpret_cast<Thunk>(m.Code)); }
+  static TEvent FromMethod(const TMethod& m) {
+    return TEvent(m.Data, reinterpret_cast<Thunk>(m.Code));
+  }
   // Identity of the signature, matched when a stream binds a handler.
   static const void* Tag() {
     static const char tag = 0;
@@ -177,7 +179,9 @@ template <class C, class... A, void (C::*M)(A...)>
 struct MethodThunk<M> {
   using Class = C;
   using Event = TEvent<A...>;
-  static void Call(TObject* data, A... args) { (static_cast<C*>(data)->*M)(std::forward<A>(args)...); }
+  static void Call(TObject* data, A... args) {
+    (static_cast<C*>(data)->*M)(std::forward<A>(args)...);
+  }
 };
 
 // Binds a member function to an object: Button->OnClick = EventOf<&TForm1::ButtonClick>(this).

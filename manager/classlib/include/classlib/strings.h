@@ -29,7 +29,10 @@ class TStrings : public TPersistent {
 
   virtual std::string Get(int index) const = 0;
   virtual int Count() const = 0;
-  virtual TObject* GetObject(int index) const { (void)index; return nullptr; }
+  virtual TObject* GetObject(int index) const {
+    (void)index;
+    return nullptr;
+  }
   virtual void Put(int index, const std::string& s);
   virtual void PutObject(int index, TObject* obj) { (void)index, (void)obj; }
   std::string operator[](int index) const { return Get(index); }

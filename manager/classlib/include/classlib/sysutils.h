@@ -58,7 +58,8 @@ int64_t Trunc(double v);
 // the system's own (the same declaration as the system header's, so code
 // that sees both is not ambiguous); elsewhere ours.
 #ifdef _WIN32
-extern "C" __declspec(dllimport) int __stdcall MulDiv(int nNumber, int nNumerator, int nDenominator);
+extern "C" __declspec(dllimport) int __stdcall MulDiv(int nNumber, int nNumerator,
+                                                      int nDenominator);
 namespace classlib {
 using ::MulDiv;
 }
@@ -120,13 +121,13 @@ class Exception : public std::exception {
   int helpContext_ = 0;
 };
 
-#define CLASSLIB_EXCEPTION(Name, Base)                                               \
-  class Name : public Base {                                                         \
-   public:                                                                           \
-    using Base::Base;                                                                \
+#define CLASSLIB_EXCEPTION(Name, Base)                                                 \
+  class Name : public Base {                                                           \
+   public:                                                                             \
+    using Base::Base;                                                                  \
     static Name CreateFmt(std::u16string_view fmt, std::initializer_list<TVarRec> a) { \
-      return Name(Format(fmt, a));                                                   \
-    }                                                                                \
+      return Name(Format(fmt, a));                                                     \
+    }                                                                                  \
   };
 
 CLASSLIB_EXCEPTION(EConvertError, Exception)

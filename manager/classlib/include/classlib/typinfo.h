@@ -27,7 +27,18 @@ struct TMethod {
   bool Assigned() const { return Code != nullptr; }
 };
 
-enum class TTypeKind { Unknown, Integer, Enumeration, Float, String, WString, Set, Class, Method, Int64 };
+enum class TTypeKind {
+  Unknown,
+  Integer,
+  Enumeration,
+  Float,
+  String,
+  WString,
+  Set,
+  Class,
+  Method,
+  Int64
+};
 enum class TFloatType { Single, Double, Extended, Currency, Date };
 
 // The type of a published property.
@@ -37,11 +48,11 @@ struct TTypeInfo {
   // Integer: accepted range. Enumeration: 0..Names.size()-1.
   int64_t MinValue = INT32_MIN;
   int64_t MaxValue = INT32_MAX;
-  std::vector<std::string> Names;            // enumeration member names, lowest first
-  const TTypeInfo* CompType = nullptr;       // set: its member enumeration
+  std::vector<std::string> Names;       // enumeration member names, lowest first
+  const TTypeInfo* CompType = nullptr;  // set: its member enumeration
   TFloatType FloatType = TFloatType::Double;
-  TClass (*ClassFn)() = nullptr;             // class: declared class (resolved lazily)
-  const void* EventTag = nullptr;            // method: signature identity
+  TClass (*ClassFn)() = nullptr;   // class: declared class (resolved lazily)
+  const void* EventTag = nullptr;  // method: signature identity
   // Integer types with names (colours, cursors): both or none.
   bool (*IdentToInt)(std::string_view ident, int64_t& value) = nullptr;
   bool (*IntToIdent)(int64_t value, std::string& ident) = nullptr;
@@ -58,17 +69,17 @@ TTypeInfo SetTypeInfo(std::string name, const TTypeInfo* memberType);
 TTypeInfo IntTypeInfo(std::string name, int64_t minValue = INT32_MIN, int64_t maxValue = INT32_MAX);
 
 // Predefined types.
-extern const TTypeInfo TypeInfo_Integer;    // signed 32 bits
-extern const TTypeInfo TypeInfo_Cardinal;   // unsigned 32 bits
+extern const TTypeInfo TypeInfo_Integer;   // signed 32 bits
+extern const TTypeInfo TypeInfo_Cardinal;  // unsigned 32 bits
 extern const TTypeInfo TypeInfo_Int64;
-extern const TTypeInfo TypeInfo_Boolean;    // False, True
+extern const TTypeInfo TypeInfo_Boolean;  // False, True
 extern const TTypeInfo TypeInfo_Single;
 extern const TTypeInfo TypeInfo_Double;
 extern const TTypeInfo TypeInfo_Extended;
-extern const TTypeInfo TypeInfo_Currency;   // stored as value * 10000
-extern const TTypeInfo TypeInfo_TDateTime;  // a double, streamed as a date
-extern const TTypeInfo TypeInfo_String;     // 8-bit
-extern const TTypeInfo TypeInfo_WideString; // UTF-16
+extern const TTypeInfo TypeInfo_Currency;    // stored as value * 10000
+extern const TTypeInfo TypeInfo_TDateTime;   // a double, streamed as a date
+extern const TTypeInfo TypeInfo_String;      // 8-bit
+extern const TTypeInfo TypeInfo_WideString;  // UTF-16
 
 // One published property. Accessors take the instance as TObject*; the
 // builder in classdef.h wires them to getters, setters or fields.

@@ -35,6 +35,8 @@ class TVariant {
   int64_t ToInt64() const;
   double ToDouble() const;
   bool ToBoolean() const;
+  // Dates travel as text in the default format (DateTimeToStr).
+  double ToDateTime() const;
 
   bool operator==(const TVariant& o) const;
   bool operator!=(const TVariant& o) const { return !(*this == o); }

@@ -11,7 +11,9 @@
 # an executable (a static library would drop objects nothing refers to).
 
 set(VH_FORMCONV "" CACHE FILEPATH "The formconv host tool (default: from VH_HOST_TOOLS_DIR)")
-find_program(VH_WINDRES NAMES i686-w64-mingw32-windres windres)
+if(VH_WIN32)
+  find_program(VH_WINDRES NAMES i686-w64-mingw32-windres windres)
+endif()
 
 function(_vh_formconv_path out)
   if(VH_FORMCONV)

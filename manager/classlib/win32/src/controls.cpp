@@ -29,12 +29,16 @@ thread_local TWinControl* creatingControl = nullptr;
 TControl* mouseControl = nullptr;
 TControl* captureControl = nullptr;
 
+// A freed control leaves any drag it takes part in.
+void DragControlGone(TControl* c);
+
 bool IsWindowed(const TControl* c) { return dynamic_cast<const TWinControl*>(c) != nullptr; }
 
 void SetMouseControl(TControl* c) {
   if (c == mouseControl) return;
   TControl* old = mouseControl;
   mouseControl = c;
+  if (old && Application) Application->HintControlLeft(old);
   if (old) old->Perform(CM_MOUSELEAVE);
   if (c && mouseControl == c) c->Perform(CM_MOUSEENTER);
 }
@@ -186,6 +190,10 @@ CL_CLASS(TControl) {
   c.Bool("Visible", &TControl::Visible, &TControl::SetVisible).Default(true);
   c.Event("OnClick", &TControl::OnClick, &TControl::OnClick);
   c.Event("OnContextPopup", &TControl::OnContextPopup, &TControl::OnContextPopup);
+  c.Event("OnDragDrop", &TControl::OnDragDrop, &TControl::OnDragDrop);
+  c.Event("OnDragOver", &TControl::OnDragOver, &TControl::OnDragOver);
+  c.Event("OnEndDrag", &TControl::OnEndDrag, &TControl::OnEndDrag);
+  c.Event("OnStartDrag", &TControl::OnStartDrag, &TControl::OnStartDrag);
   c.Event("OnDblClick", &TControl::OnDblClick, &TControl::OnDblClick);
   c.Event("OnMouseDown", &TControl::OnMouseDown, &TControl::OnMouseDown);
   c.Event("OnMouseMove", &TControl::OnMouseMove, &TControl::OnMouseMove);
@@ -208,6 +216,8 @@ TControl::~TControl() {
 
 void TControl::BeforeDestruction() {
   TComponent::BeforeDestruction();
+  DragControlGone(this);
+  if (Application) Application->HintControlLeft(this);
   if (mouseControl == this) mouseControl = nullptr;
   if (captureControl == this) SetMouseCapture(false);
   SetParent(nullptr);
@@ -250,6 +260,27 @@ void TControl::WndProc(TMessage& m) {
     case CM_PARENTFONTCHANGED:
       if (parentFont_) AdoptParentFont();
       return;
+    case CM_DRAG: {
+      auto* rec = reinterpret_cast<TDragRec*>(m.LParam);
+      if (m.WParam == dmFindTarget) {
+        m.Result = reinterpret_cast<LRESULT>(this);
+        return;
+      }
+      TPoint p = ScreenToClient(rec->Pos);
+      TObject* source = rec->Source->Control ? static_cast<TObject*>(rec->Source->Control) : rec->Source;
+      switch (m.WParam) {
+        case dmDragEnter:
+        case dmDragLeave:
+        case dmDragMove: {
+          bool accept = false;
+          DragOver(source, p.x, p.y, static_cast<TDragState>(m.WParam), accept);
+          m.Result = accept ? 1 : 0;
+          return;
+        }
+        case dmDragDrop: DragDrop(source, p.x, p.y); return;
+        default: return;
+      }
+    }
     case CM_MOUSEWHEEL: {
       TPoint pos{GET_X_LPARAM(m.LParam), GET_Y_LPARAM(m.LParam)};
       TShiftState shift = MouseShiftState(GET_KEYSTATE_WPARAM(m.WParam));
@@ -269,6 +300,10 @@ void TControl::MouseMessage(TMessage& m) {
   const int x = GET_X_LPARAM(m.LParam), y = GET_Y_LPARAM(m.LParam);
   TShiftState shift = MouseShiftState(m.WParam);
   auto down = [&](TMouseButton b, bool dbl) {
+    if (b == TMouseButton::mbLeft && dragMode_ == TDragMode::dmAutomatic && !dbl) {
+      BeginDrag(false);
+      return;
+    }
     if (b == TMouseButton::mbLeft) {
       if (controlStyle_.Contains(csCaptureMouse)) SetMouseCapture(true);
       if (controlStyle_.Contains(csClickEvents) && !dbl) controlState_.Include(csClicked);
@@ -289,6 +324,7 @@ void TControl::MouseMessage(TMessage& m) {
     }
     MouseUp(b, shift, x, y);
   };
+  if (Application) Application->HintMouseMessage(this, m);
   switch (m.Msg) {
     case WM_MOUSEMOVE: MouseMove(shift, x, y); break;
     case WM_LBUTTONDOWN: down(TMouseButton::mbLeft, false); break;
@@ -353,6 +389,10 @@ void TControl::SetParentComponent(TComponent* parent) {
 
 void TControl::Loaded() {
   TComponent::Loaded();
+  // Limits read after the size apply now.
+  int w = width_, h = height_;
+  ApplyConstraints(w, h);
+  if (w != width_ || h != height_) SetBounds(left_, top_, w, h);
   if (parent_) {
     if (parentFont_) AdoptParentFont();
     if (parentColor_) AdoptParentColor();
@@ -375,10 +415,7 @@ void TControl::UpdateBoundsRect(const TRect& r) {
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
-  if (constraints_->MinWidth() && width < constraints_->MinWidth()) width = constraints_->MinWidth();
-  if (constraints_->MaxWidth() && width > constraints_->MaxWidth()) width = constraints_->MaxWidth();
-  if (constraints_->MinHeight() && height < constraints_->MinHeight()) height = constraints_->MinHeight();
-  if (constraints_->MaxHeight() && height > constraints_->MaxHeight()) height = constraints_->MaxHeight();
+  ApplyConstraints(width, height);
   if (left == left_ && top == top_ && width == width_ && height == height_) return;
   InvalidateControl(visible_, false);
   const bool resized = width != width_ || height != height_;
@@ -388,6 +425,14 @@ void TControl::SetBounds(int left, int top, int width, int height) {
     RequestAlign();
     if (resized) Resize();
   }
+}
+
+void TControl::ApplyConstraints(int& width, int& height) const {
+  // Zero limits are no limits.
+  if (constraints_->MinWidth() && width < constraints_->MinWidth()) width = constraints_->MinWidth();
+  if (constraints_->MaxWidth() && width > constraints_->MaxWidth()) width = constraints_->MaxWidth();
+  if (constraints_->MinHeight() && height < constraints_->MinHeight()) height = constraints_->MinHeight();
+  if (constraints_->MaxHeight() && height > constraints_->MaxHeight()) height = constraints_->MaxHeight();
 }
 
 TRect TControl::ClientRect() { return Rect(0, 0, width_, height_); }
@@ -610,6 +655,183 @@ void TControl::SendCancelMode() {
   if (captureControl) captureControl->SetMouseCapture(false);
 }
 
+// ---- dragging
+CL_CLASS(TDragObject) {}
+
+TCursor TDragObject::GetDragCursor(bool accepted, int, int) { return accepted ? crDrag : crNoDrop; }
+
+namespace {
+struct DragState {
+  TControl* control = nullptr;   // the source
+  TDragObject* object = nullptr;
+  bool ownObject = false;
+  bool started = false;
+  TPoint start{};
+  int threshold = 5;
+  TControl* target = nullptr;
+  bool accepted = false;
+  HWND captureWindow = nullptr;
+};
+DragState drag;
+
+TControl* FindDragTarget(TPoint screen) {
+  HWND wnd = WindowFromPoint(screen);
+  TWinControl* w = nullptr;
+  while (wnd && !(w = TWinControl::FindControl(wnd))) wnd = GetParent(wnd);
+  if (!w) return nullptr;
+  TDragRec rec{screen, drag.object, nullptr, false};
+  // A graphic child under the point is the target; the control may say.
+  TControl* c = w->ControlAtPos(w->ScreenToClient(screen), false);
+  if (!c) c = w;
+  return reinterpret_cast<TControl*>(c->Perform(CM_DRAG, dmFindTarget, reinterpret_cast<LPARAM>(&rec)));
+}
+
+bool SendDrag(TControl* target, TDragMessage msg, TPoint screen) {
+  TDragRec rec{screen, drag.object, target, false};
+  return target->Perform(CM_DRAG, msg, reinterpret_cast<LPARAM>(&rec)) != 0;
+}
+
+void StartDrag() {
+  drag.started = true;
+  TDragObject* obj = nullptr;
+  drag.control->DoStartDrag(obj);
+  if (!obj) {
+    obj = New<TDragObject>();
+    obj->Control = drag.control;
+    drag.ownObject = true;
+  }
+  drag.object = obj;
+}
+
+void DragTo(TPoint screen) {
+  drag.object->DragPos = screen;
+  TControl* target = FindDragTarget(screen);
+  if (target != drag.target) {
+    if (drag.target) SendDrag(drag.target, dmDragLeave, screen);
+    drag.target = target;
+    drag.accepted = target && SendDrag(target, dmDragEnter, screen);
+  } else if (target) {
+    drag.accepted = SendDrag(target, dmDragMove, screen);
+  }
+  drag.object->DragTarget = drag.target;
+  TPoint local = drag.target ? drag.target->ScreenToClient(screen) : screen;
+  if (Screen) ::SetCursor(Screen->Cursors(drag.object->GetDragCursor(drag.accepted, local.x, local.y)));
+}
+
+void DragDone(bool drop) {
+  if (!drag.control) return;
+  DragState d = drag;
+  drag = DragState{};
+  if (GetCapture() == d.captureWindow) ReleaseCapture();
+  if (!d.started) return;
+  POINT screen{};
+  GetCursorPos(&screen);
+  TObject* target = nullptr;
+  if (d.target) {
+    if (drop && d.accepted) {
+      d.object->Dropped = true;
+      target = d.target;
+      TDragRec rec{screen, d.object, d.target, false};
+      d.target->Perform(CM_DRAG, dmDragDrop, reinterpret_cast<LPARAM>(&rec));
+    } else {
+      TDragRec rec{screen, d.object, d.target, false};
+      d.target->Perform(CM_DRAG, dmDragLeave, reinterpret_cast<LPARAM>(&rec));
+    }
+  }
+  TPoint local = d.control->ScreenToClient(screen);
+  d.control->DoEndDrag(target, local.x, local.y);
+  if (d.ownObject) Free(d.object);
+}
+
+void DragControlGone(TControl* c) {
+  if (drag.control == c) DragDone(false);
+  if (drag.target == c) drag.target = nullptr;
+}
+}  // namespace
+
+void TControl::BeginDrag(bool immediate, int threshold) {
+  if (drag.control) return;
+  drag.control = this;
+  POINT p{};
+  GetCursorPos(&p);
+  drag.start = p;
+  drag.threshold = threshold < 0 ? (Screen ? Screen->DragThreshold() : 5) : threshold;
+  if (auto* w = dynamic_cast<TWinControl*>(this))
+    drag.captureWindow = w->Handle();
+  else if (parent_)
+    drag.captureWindow = parent_->Handle();
+  if (drag.captureWindow) SetCapture(drag.captureWindow);
+  if (immediate) {
+    StartDrag();
+    DragTo(p);
+  }
+}
+
+void TControl::EndDrag(bool drop) {
+  if (drag.control == this) DragDone(drop);
+}
+
+bool TControl::Dragging() const { return drag.control == this; }
+
+void TControl::DragOver(TObject* source, int x, int y, TDragState state, bool& accept) {
+  accept = false;
+  if (OnDragOver) {
+    accept = true;
+    OnDragOver(this, source, x, y, state, accept);
+  }
+}
+
+void TControl::DragDrop(TObject* source, int x, int y) {
+  if (OnDragDrop) OnDragDrop(this, source, x, y);
+}
+
+void TControl::DoStartDrag(TDragObject*& dragObject) {
+  if (OnStartDrag) OnStartDrag(this, dragObject);
+}
+
+void TControl::DoEndDrag(TObject* target, int x, int y) {
+  if (OnEndDrag) OnEndDrag(this, target, x, y);
+}
+
+bool DragMessage(const MSG& msg) {
+  if (!drag.control) return false;
+  switch (msg.message) {
+    case WM_MOUSEMOVE: {
+      POINT p{};
+      GetCursorPos(&p);
+      if (!drag.started) {
+        if (std::abs(p.x - drag.start.x) < drag.threshold && std::abs(p.y - drag.start.y) < drag.threshold)
+          return false;
+        StartDrag();
+      }
+      DragTo(p);
+      return true;
+    }
+    case WM_LBUTTONUP:
+      if (!drag.started) {
+        // Never moved far enough: an ordinary click.
+        drag = DragState{};
+        return false;
+      }
+      DragDone(true);
+      return true;
+    case WM_RBUTTONDOWN:
+      DragDone(false);
+      return true;
+    case WM_KEYDOWN:
+      if (msg.wParam == VK_ESCAPE) {
+        DragDone(false);
+        return true;
+      }
+      return drag.started;
+    case WM_CANCELMODE:
+    case WM_CAPTURECHANGED:
+      return false;
+    default:
+      return false;
+  }
+}
+
 // ---- TGraphicControl
 CL_CLASS(TGraphicControl) {}
 
@@ -687,6 +909,8 @@ TWinControl::~TWinControl() { Free(brush_); }
 
 void TWinControl::BeforeDestruction() {
   TComponent::BeforeDestruction();
+  if (Application) Application->HintControlLeft(this);
+  DragControlGone(this);
   if (mouseControl == this) mouseControl = nullptr;
   if (captureControl == this) SetMouseCapture(false);
   DestroyHandle();
@@ -979,10 +1203,7 @@ TRect TWinControl::ClientRect() {
 }
 
 void TWinControl::SetBounds(int left, int top, int width, int height) {
-  if (constraints_->MinWidth() && width < constraints_->MinWidth()) width = constraints_->MinWidth();
-  if (constraints_->MaxWidth() && width > constraints_->MaxWidth()) width = constraints_->MaxWidth();
-  if (constraints_->MinHeight() && height < constraints_->MinHeight()) height = constraints_->MinHeight();
-  if (constraints_->MaxHeight() && height > constraints_->MaxHeight()) height = constraints_->MaxHeight();
+  ApplyConstraints(width, height);
   if (left == left_ && top == top_ && width == width_ && height == height_) return;
   const bool resized = width != width_ || height != height_;
   UpdateBoundsRect(Bounds(left, top, width, height));
@@ -1258,8 +1479,6 @@ void TWinControl::ChildMouse(TMessage& m) {
   m.Result = forwarded.Result;
 }
 
-void TWinControl::Dispatch(TMessage& m) { WndProc(m); }
-
 void TWinControl::WndProc(TMessage& m) {
   switch (m.Msg) {
     case WM_SETFOCUS: {
@@ -1443,6 +1662,78 @@ void TWinControl::DefaultHandler(TMessage& m) {
   // The library's own messages mean nothing to the system.
   if (m.Msg >= CM_BASE && m.Msg < CN_BASE + 0x400) return;
   m.Result = CallWindowProcW(defWndProc_, handle_, m.Msg, m.WParam, m.LParam);
+}
+
+// ---- hints
+std::u16string GetShortHint(const std::u16string& hint) {
+  size_t bar = hint.find(u'|');
+  return bar == std::u16string::npos ? hint : hint.substr(0, bar);
+}
+
+std::u16string GetLongHint(const std::u16string& hint) {
+  size_t bar = hint.find(u'|');
+  return bar == std::u16string::npos ? hint : hint.substr(bar + 1);
+}
+
+CL_CLASS(THintWindow) {}
+
+THintWindow::THintWindow(TComponent* AOwner) : TCustomControl(AOwner) {
+  visible_ = false;
+  parentColor_ = false;
+  parentFont_ = false;
+  SetColor(clInfoBk);
+  if (Screen) Font()->Assign(Screen->HintFont());
+  Font()->SetColor(clInfoText);
+}
+
+void THintWindow::CreateParams(TCreateParams& params) {
+  TCustomControl::CreateParams(params);
+  params.Style = WS_POPUP | WS_BORDER;
+  params.ExStyle = WS_EX_TOOLWINDOW | WS_EX_TOPMOST;
+  params.WndParent = Application ? Application->Handle() : nullptr;
+  params.WindowClass.style |= CS_SAVEBITS;
+}
+
+TRect THintWindow::CalcHintRect(int maxWidth, const std::u16string& hint, void*) {
+  RECT r{0, 0, maxWidth, 0};
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, Font()->Handle());
+  DrawTextW(dc, WStr(hint), static_cast<int>(hint.size()), &r, DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  // Room for the border and a margin.
+  r.right += 6;
+  r.bottom += 4;
+  return r;
+}
+
+void THintWindow::ActivateHint(TRect rect, const std::u16string& hint) {
+  SetCaption(hint);
+  UpdateBoundsRect(rect);
+  SetWindowPos(Handle(), HWND_TOPMOST, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+               SWP_SHOWWINDOW | SWP_NOACTIVATE);
+  Invalidate();
+  Update();
+}
+
+void THintWindow::ActivateHintData(TRect rect, const std::u16string& hint, void*) { ActivateHint(rect, hint); }
+
+bool THintWindow::IsHintMsg(const MSG& msg) {
+  return (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) ||
+         msg.message == WM_LBUTTONDOWN || msg.message == WM_RBUTTONDOWN || msg.message == WM_MBUTTONDOWN ||
+         msg.message == WM_NCLBUTTONDOWN || msg.message == WM_NCRBUTTONDOWN || msg.message == WM_ACTIVATEAPP ||
+         msg.message == WM_MOUSEWHEEL;
+}
+
+void THintWindow::Paint() {
+  RECT r = ClientRect();
+  Canvas()->Brush()->SetColor(Color());
+  Canvas()->FillRect(r);
+  Canvas()->Font()->Assign(Font());
+  Canvas()->Brush()->SetStyle(TBrushStyle::bsClear);
+  InflateRect(&r, -2, -1);
+  const std::u16string& text = Caption();
+  DrawTextW(Canvas()->Handle(), WStr(text), static_cast<int>(text.size()), &r, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
 }
 
 // ---- TCustomControl

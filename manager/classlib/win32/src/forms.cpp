@@ -55,6 +55,12 @@ SIZE FrameSize(DWORD style, DWORD exStyle, bool menu) {
 
 }  // namespace
 
+TCustomForm* GetOwnerForm(TComponent* component) {
+  for (TComponent* c = component ? component->Owner() : nullptr; c; c = c->Owner())
+    if (auto* f = dynamic_cast<TCustomForm*>(c)) return f;
+  return nullptr;
+}
+
 void HandleCallbackException() {
   if (Application) {
     Application->HandleException(nullptr);
@@ -175,13 +181,6 @@ void TCustomForm::Deactivate() {
   if (OnDeactivate) OnDeactivate(this);
 }
 
-void TCustomForm::Loaded() {
-  TWinControl::Loaded();
-  if (activeControl_ && !activeControl_->CanFocus() && !Visible()) {
-    // Kept: it gets the focus when the form shows.
-  }
-}
-
 void TCustomForm::CreateParams(TCreateParams& p) {
   TWinControl::CreateParams(p);
   p.Style = WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
@@ -252,10 +251,6 @@ void TCustomForm::SetClientWidth(int v) {
 
 void TCustomForm::SetClientHeight(int v) {
   SetHeight(height_ - ClientHeight() + v);
-}
-
-void TCustomForm::SetBounds(int left, int top, int width, int height) {
-  TWinControl::SetBounds(left, top, width, height);
 }
 
 void TCustomForm::SetBorderStyle(TFormBorderStyle v) {
@@ -372,7 +367,8 @@ void TCustomForm::ShowingChanged(TMessage&) {
       first->SetFocus();
   } else {
     DoHide();
-    ShowWindow(handle_, SW_HIDE);
+    SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
+                 SWP_HIDEWINDOW | SWP_NOACTIVATE | SWP_NOZORDER | SWP_NOMOVE | SWP_NOSIZE);
   }
 }
 
@@ -673,6 +669,7 @@ TApplication::TApplication(TComponent* AOwner) : TComponent(AOwner) {
 }
 
 TApplication::~TApplication() {
+  Free(hintWindow_);
   if (handle_) DestroyWindow(handle_);
 }
 
@@ -692,9 +689,22 @@ LRESULT CALLBACK TApplication::AppWindowProc(HWND wnd, UINT msg, WPARAM wp, LPAR
   return m.Result;
 }
 
+namespace {
+const UINT_PTR kHintShowTimer = 0x4801, kHintHideTimer = 0x4802;
+}
+
+TClass TApplication::HintWindowClass = THintWindow::StaticClass();
+
 void TApplication::AppWndProc(TMessage& m) {
   auto def = [&] { m.Result = DefWindowProcW(handle_, m.Msg, m.WParam, m.LParam); };
   switch (m.Msg) {
+    case WM_TIMER:
+      if (m.WParam == kHintShowTimer || m.WParam == kHintHideTimer) {
+        HintTimerExpired(m.WParam);
+        return;
+      }
+      def();
+      return;
     case WM_SYSCOMMAND:
       switch (m.WParam & 0xFFF0) {
         case SC_MINIMIZE: Minimize(); return;
@@ -782,6 +792,8 @@ bool TApplication::ProcessMessage(MSG& msg) {
     terminated_ = true;
     return true;
   }
+  if (hintShowing_ && hintWindow_ && hintWindow_->IsHintMsg(msg)) CancelHint();
+  if (DragMessage(msg)) return true;
   TranslateMessage(&msg);
   DispatchMessageW(&msg);
   return true;
@@ -888,6 +900,97 @@ void TApplication::HookMainWindow(const TWindowHook& hook, const void* id) {
 void TApplication::UnhookMainWindow(const void* id) {
   hooks_.erase(std::remove_if(hooks_.begin(), hooks_.end(), [id](const auto& h) { return h.first == id; }),
                hooks_.end());
+}
+
+// ---- hints
+void TApplication::SetShowHint(bool v) {
+  if (v == showHint_) return;
+  showHint_ = v;
+  CancelHint();
+  // The next hint gets a new window.
+  FreeAndNil(hintWindow_);
+}
+
+void TApplication::HintControlLeft(TControl* control) {
+  if (control && control == hintControl_) CancelHint();
+}
+
+void TApplication::HintMouseMessage(TControl* control, TMessage& message) {
+  if (!showHint_ || !handle_ || message.Msg != WM_MOUSEMOVE) return;
+  POINT screen{};
+  GetCursorPos(&screen);
+  const bool wants = control && control->ShowHint() && !control->Hint().empty() && !control->IsDesigning();
+  if (wants && control == hintControl_) {
+    TPoint local = control->ScreenToClient(screen);
+    if (PtInRect(hintCursorRect_, local)) return;  // still the same hint
+  }
+  const bool wasShowing = hintShowing_;
+  HideHint();
+  hintControl_ = wants ? control : nullptr;
+  if (!hintControl_) return;
+  hintCursorRect_ = control->ClientRect();
+  int pause = wasShowing ? hintShortPause_ : hintPause_;
+  control->Perform(CM_HINTSHOWPAUSE, wasShowing ? 1 : 0, reinterpret_cast<LPARAM>(&pause));
+  SetTimer(handle_, kHintShowTimer, static_cast<UINT>(std::max(pause, 1)), nullptr);
+}
+
+void TApplication::HintTimerExpired(UINT_PTR id) {
+  KillTimer(handle_, id);
+  if (id == kHintShowTimer)
+    ActivateHint();
+  else
+    HideHint();
+}
+
+void TApplication::ActivateHint() {
+  TControl* c = hintControl_;
+  if (!c) return;
+  POINT screen{};
+  GetCursorPos(&screen);
+  THintInfo info;
+  info.HintControl = c;
+  info.HintWindowClass = HintWindowClass;
+  info.HintPos = Point(screen.x, screen.y + GetSystemMetrics(SM_CYCURSOR) / 2 + 4);
+  info.HintMaxWidth = Screen->Width();
+  info.HintColor = hintColor_;
+  info.CursorRect = hintCursorRect_;
+  info.CursorPos = c->ScreenToClient(screen);
+  info.HideTimeout = hintHidePause_;
+  info.HintStr = GetShortHint(c->Hint());
+  if (c->Perform(CM_HINTSHOW, 0, reinterpret_cast<LPARAM>(&info)) != 0) return;
+  if (hintControl_ != c) return;  // the handler moved on
+  hintCursorRect_ = info.CursorRect;
+  if (info.HintStr.empty()) return;
+  TClass cls = info.HintWindowClass && info.HintWindowClass->InheritsFrom(THintWindow::StaticClass())
+                   ? info.HintWindowClass
+                   : THintWindow::StaticClass();
+  if (!hintWindow_ || hintWindow_->ClassType() != cls) {
+    FreeAndNil(hintWindow_);
+    hintWindow_ = static_cast<THintWindow*>(cls->Create(nullptr));
+  }
+  hintWindow_->SetColor(info.HintColor);
+  TRect r = hintWindow_->CalcHintRect(info.HintMaxWidth, info.HintStr, info.HintData);
+  OffsetRect(&r, info.HintPos.x, info.HintPos.y);
+  hintWindow_->ActivateHintData(r, info.HintStr, info.HintData);
+  hintShowing_ = true;
+  if (info.ReshowTimeout > 0) SetTimer(handle_, kHintShowTimer, static_cast<UINT>(info.ReshowTimeout), nullptr);
+  if (info.HideTimeout > 0) SetTimer(handle_, kHintHideTimer, static_cast<UINT>(info.HideTimeout), nullptr);
+}
+
+void TApplication::HideHint() {
+  if (handle_) {
+    KillTimer(handle_, kHintShowTimer);
+    KillTimer(handle_, kHintHideTimer);
+  }
+  if (hintShowing_ && hintWindow_ && hintWindow_->HandleAllocated())
+    SetWindowPos(hintWindow_->Handle(), nullptr, 0, 0, 0, 0,
+                 SWP_HIDEWINDOW | SWP_NOACTIVATE | SWP_NOZORDER | SWP_NOMOVE | SWP_NOSIZE);
+  hintShowing_ = false;
+}
+
+void TApplication::CancelHint() {
+  HideHint();
+  hintControl_ = nullptr;
 }
 
 // ---- utility windows

@@ -137,6 +137,43 @@ TEST_F(ActionFixture, ContextPopupHandlerCanTakeTheRightClick) {
   EXPECT_EQ(taker.at.y, 6);
 }
 
+namespace {
+int menuTicks = 0;
+void CALLBACK DriveMenu(HWND, UINT, UINT_PTR id, DWORD) {
+  ++menuTicks;
+  HWND menu = FindWindowW(L"#32768", nullptr);
+  if (menuTicks == 1 && menu) {
+    // Second item, then Enter.
+    PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+  } else if (menuTicks > 20) {
+    KillTimer(nullptr, id);
+    EndMenu();  // never leave the test stuck in the menu loop
+  }
+}
+}  // namespace
+
+TEST_F(ActionFixture, PopupRunsTheChosenItem) {
+  form->Show();
+  PumpFor(30);
+  struct Picked : TObject {
+    int opens = 0, popups = 0;
+    void Open(TObject*) { ++opens; }
+    void Popup(TObject*) { ++popups; }
+  } picked;
+  TMenuItem* open = popup->Items()->Items(1);
+  open->OnClick = EventOf<&Picked::Open>(&picked);
+  popup->OnPopup = EventOf<&Picked::Popup>(&picked);
+  menuTicks = 0;
+  UINT_PTR t = SetTimer(nullptr, 0, 100, &DriveMenu);
+  popup->Popup(150, 150);
+  KillTimer(nullptr, t);
+  EXPECT_EQ(picked.popups, 1);
+  EXPECT_EQ(picked.opens, 1);
+  EXPECT_EQ(form->GoExecutes, 0);
+}
+
 TEST(Menu, ItemsRadioGroupsAndHotkeys) {
   struct Case {
     const char16_t* in;

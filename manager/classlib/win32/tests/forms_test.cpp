@@ -25,18 +25,9 @@ class StoredForm : public ::testing::Test {
     footer = dynamic_cast<TTestPanel*>(form->FindComponent("Footer"));
     mark = dynamic_cast<TTestMark*>(form->FindComponent("Mark"));
   }
-  ~StoredForm() override {
-    DWORD t0 = GetTickCount();
-    if (form) form->Hide();
-    printf("hide %lu\n", GetTickCount() - t0);
-    t0 = GetTickCount();
-    Free(form);
-    printf("free %lu\n", GetTickCount() - t0);
-  }
+  ~StoredForm() override { Free(form); }
   void ShowAndSettle() {
-    DWORD t0 = GetTickCount();
     form->Show();
-    printf("show %lu\n", GetTickCount() - t0);
     PumpFor(100);
   }
   TTestMainForm* form;
@@ -54,6 +45,8 @@ TEST_F(StoredForm, ReadsNestedControlsAndBindsHandlersByName) {
   EXPECT_EQ(mark->Parent(), panel);
   EXPECT_EQ(panel->Parent(), form);
   EXPECT_EQ(box->Owner(), form);
+  EXPECT_EQ(GetOwnerForm(box), form);
+  EXPECT_EQ(GetOwnerForm(form), nullptr);  // owned by the application
   EXPECT_EQ(box->Color(), clRed);
   EXPECT_EQ(box->OnClick.Data(), form);
   EXPECT_EQ(form->MethodName(box->OnClick.ToMethod().Code), "BoxClick");
@@ -142,6 +135,18 @@ TEST_F(StoredForm, TabMovesTheFocusInTabOrderWithEnterAndExit) {
   EXPECT_TRUE(box->Focused());
 }
 
+TEST_F(StoredForm, AltKeysGoToEveryControlAsDialogChars) {
+  ShowAndSettle();
+  box->Notices.clear();
+  footer->Notices.clear();
+  SendMessageW(box2->Handle(), WM_SYSCHAR, 'g', 0);
+  auto saw = [](TTestBox* c) {
+    return std::count(c->Notices.begin(), c->Notices.end(), static_cast<UINT>(CM_DIALOGCHAR));
+  };
+  EXPECT_EQ(saw(box), 1);
+  EXPECT_EQ(saw(footer), 1);
+}
+
 TEST_F(StoredForm, NotificationsTellChildrenOfParentColourAndFont) {
   // Footer keeps its own colour; a new child without one follows its parent.
   auto* child = New<TTestBox>(form);
@@ -214,6 +219,142 @@ TEST_F(StoredForm, WindowsMessagesReachAReplacedWindowProc) {
   Click(box->Handle(), 2, 2);
   EXPECT_EQ(std::count(seen.begin(), seen.end(), static_cast<UINT>(WM_LBUTTONUP)), 1);
   EXPECT_EQ(form->BoxClicks, 2);
+}
+
+TEST_F(StoredForm, HintShowsTheShortPartAfterThePauseTheControlMayChange) {
+  ShowAndSettle();
+  box->SetHint(u"Short|Long text");
+  box->SetShowHint(true);
+  int pausesAsked = 0;
+  std::u16string offered;
+  auto saved = box->WindowProc;
+  box->WindowProc = [&](TMessage& m) {
+    if (m.Msg == CM_HINTSHOWPAUSE) {
+      ++pausesAsked;
+      *reinterpret_cast<int*>(m.LParam) = 20;  // instead of the usual half second
+    }
+    if (m.Msg == CM_HINTSHOW) {
+      auto* info = reinterpret_cast<THintInfo*>(m.LParam);
+      offered = info->HintStr;
+      EXPECT_EQ(info->HintControl, box);
+      info->HintStr += u"!";
+    }
+    saved(m);
+  };
+  POINT p{5, 5};
+  ClientToScreen(box->Handle(), &p);
+  SetCursorPos(p.x, p.y);
+  SendMessageW(box->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+  auto hintVisible = [] {
+    return Application->HintWindow() && Application->HintWindow()->HandleAllocated() &&
+           IsWindowVisible(Application->HintWindow()->Handle());
+  };
+  ASSERT_TRUE(PumpUntil(hintVisible, 2000));
+  EXPECT_EQ(pausesAsked, 1);
+  EXPECT_EQ(offered, u"Short");
+  EXPECT_EQ(Application->HintWindow()->Caption(), u"Short!");
+  // A press ends the hint.
+  PostMessageW(box->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  PostMessageW(box->Handle(), WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  EXPECT_TRUE(PumpUntil([&] { return !hintVisible(); }, 2000));
+  box->WindowProc = saved;
+  // Switching hints off and on makes a new window for the next hint.
+  Application->SetShowHint(false);
+  EXPECT_EQ(Application->HintWindow(), nullptr);
+  Application->SetShowHint(true);
+}
+
+struct DragProbe : TObject {
+  // Moving the cursor brings moves of its own: repeats collapse to one.
+  std::vector<std::string> Steps() const {
+    std::vector<std::string> out;
+    for (const auto& e : log)
+      if (out.empty() || out.back() != e) out.push_back(e);
+    return out;
+  }
+  std::vector<std::string> log;
+  TObject* dropSource = nullptr;
+  void Over(TObject*, TObject*, int, int, TDragState state, bool& accept) {
+    log.push_back("over " + std::to_string(static_cast<int>(state)));
+    accept = true;
+  }
+  void Drop(TObject*, TObject* source, int, int) {
+    log.push_back("drop");
+    dropSource = source;
+  }
+  void End(TObject*, TObject* target, int, int) { log.push_back(target ? "end on target" : "end on none"); }
+};
+
+TEST_F(StoredForm, DraggingOntoAControlThatAcceptsDropsThere) {
+  ShowAndSettle();
+  DragProbe probe;
+  box2->OnDragOver = EventOf<&DragProbe::Over>(&probe);
+  box2->OnDragDrop = EventOf<&DragProbe::Drop>(&probe);
+  box->OnEndDrag = EventOf<&DragProbe::End>(&probe);
+  auto moveTo = [](TWinControl* c, int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(c->Handle(), &p);
+    SetCursorPos(p.x, p.y);
+  };
+  auto post = [&](UINT msg, WPARAM wp) {
+    PostMessageW(box->Handle(), msg, wp, 0);
+    PumpFor(30);
+  };
+  moveTo(box, 5, 5);
+  box->BeginDrag(true);
+  EXPECT_TRUE(box->Dragging());
+  moveTo(box2, 5, 5);
+  post(WM_MOUSEMOVE, MK_LBUTTON);
+  moveTo(box2, 6, 5);
+  post(WM_MOUSEMOVE, MK_LBUTTON);
+  post(WM_LBUTTONUP, 0);
+  EXPECT_EQ(probe.Steps(), (std::vector<std::string>{"over 0", "over 2", "drop", "end on target"}));
+  EXPECT_EQ(probe.dropSource, box);
+  EXPECT_FALSE(box->Dragging());
+
+  // Escape cancels: the target hears the leave, the source ends on none.
+  probe.log.clear();
+  moveTo(box, 5, 5);
+  box->BeginDrag(true);
+  moveTo(box2, 5, 5);
+  post(WM_MOUSEMOVE, MK_LBUTTON);
+  post(WM_KEYDOWN, VK_ESCAPE);
+  std::vector<std::string> steps = probe.Steps();
+  if (steps.size() == 4 && steps[1] == "over 2") steps.erase(steps.begin() + 1);
+  EXPECT_EQ(steps, (std::vector<std::string>{"over 0", "over 1", "end on none"}));
+
+  // Below the threshold there is no drag, and the press stays a click.
+  probe.log.clear();
+  moveTo(box, 5, 5);
+  SendMessageW(box->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  box->BeginDrag(false, 10);
+  moveTo(box, 8, 5);
+  post(WM_MOUSEMOVE, MK_LBUTTON);
+  PostMessageW(box->Handle(), WM_LBUTTONUP, 0, MAKELPARAM(8, 5));
+  PumpFor(30);
+  EXPECT_TRUE(probe.log.empty());
+  EXPECT_FALSE(box->Dragging());
+  EXPECT_EQ(form->BoxClicks, 1);
+}
+
+TEST_F(StoredForm, WheelGoesUpTheParentsUntilOneTakesIt) {
+  ShowAndSettle();
+  struct Wheel : TObject {
+    int calls = 0;
+    int delta = 0;
+    void OnWheel(TObject*, TShiftState, int d, TPoint, bool& handled) {
+      ++calls;
+      delta = d;
+      handled = true;
+    }
+  } wheel;
+  panel->OnMouseWheel = EventOf<&Wheel::OnWheel>(&wheel);
+  LRESULT r = SendMessageW(box->Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), MAKELPARAM(1, 1));
+  (void)r;
+  EXPECT_EQ(wheel.calls, 1);
+  EXPECT_EQ(wheel.delta, -120);
+  EXPECT_EQ(box->Perform(CM_MOUSEWHEEL, MAKEWPARAM(0, 120), 0), 1);
+  EXPECT_EQ(wheel.calls, 2);
 }
 
 // ---- closing, releasing, modal runs
@@ -422,6 +563,21 @@ TEST(Form, BorderStyleDecidesTheWindowFrame) {
   top->SetFormStyle(TFormStyle::fsStayOnTop);
   EXPECT_TRUE(GetWindowLongW(top->Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST);
   Free(top);
+}
+
+TEST(Form, ConstraintsLimitTheSizeSetAndTheSizeTheUserDrags) {
+  TForm* f = New<TForm>(nullptr, 0);
+  f->SetBorderStyle(TFormBorderStyle::bsNone);
+  f->Constraints()->SetMinWidth(200);
+  f->Constraints()->SetMinHeight(150);
+  f->SetBounds(0, 0, 100, 400);
+  EXPECT_EQ(f->Width(), 200);
+  EXPECT_EQ(f->Height(), 400);
+  MINMAXINFO info{};
+  SendMessageW(f->Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(info.ptMinTrackSize.x, 200);
+  EXPECT_EQ(info.ptMinTrackSize.y, 150);
+  Free(f);
 }
 
 TEST(Form, ShowingGoesThroughShowingChangedSoAFormCanOverrideIt) {

@@ -17,6 +17,14 @@ TEST(Resources, StringTableGivesUtf16Text) {
   EXPECT_EQ(LoadStr(65201), u"");
 }
 
+TEST(Resources, ProgramFileAndFolder) {
+  std::u16string folder = ExeFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), u'\\');
+  EXPECT_EQ(ExeName().compare(0, folder.size(), folder), 0);
+  EXPECT_NE(ExeName().find(u"classlib_win32"), std::u16string::npos);
+}
+
 TEST(Resources, NamedStreamsAreFoundWithoutCase) {
   EXPECT_TRUE(HasRCData(HInstance(), u"teststylebook"));
   EXPECT_TRUE(HasRCData(HInstance(), u"TTESTMAINFORM"));

@@ -64,6 +64,36 @@ using TKeyEvent = TEvent<TObject*, WORD&, TShiftState>;
 using TKeyPressEvent = TEvent<TObject*, char16_t&>;
 using TContextPopupEvent = TEvent<TObject*, TPoint, bool&>;
 
+// ---- the library's drag and drop (within the program, not OLE)
+enum class TDragState { dsDragEnter, dsDragLeave, dsDragMove };
+// CM_DRAG's wParam; lParam points to a TDragRec. Enter, leave and move
+// answer whether the target accepts; find-target answers the control.
+enum TDragMessage : WPARAM { dmDragEnter, dmDragLeave, dmDragMove, dmDragDrop, dmDragCancel, dmFindTarget };
+
+class TDragObject : public TObject {
+  CL_DECLARE_CLASS(TDragObject, TObject)
+ public:
+  TDragObject() = default;
+  // The control the drag started from (none for other drag objects).
+  TControl* Control = nullptr;
+  TPoint DragPos{};
+  TControl* DragTarget = nullptr;
+  bool Dropped = false;
+  virtual TCursor GetDragCursor(bool accepted, int x, int y);
+};
+
+struct TDragRec {
+  TPoint Pos{};  // screen
+  TDragObject* Source = nullptr;
+  TControl* Target = nullptr;
+  bool Docking = false;
+};
+
+using TDragOverEvent = TEvent<TObject*, TObject*, int, int, TDragState, bool&>;
+using TDragDropEvent = TEvent<TObject*, TObject*, int, int>;
+using TStartDragEvent = TEvent<TObject*, TDragObject*&>;
+using TEndDragEvent = TEvent<TObject*, TObject*, int, int>;
+
 // The shift state of a mouse message's wParam plus the Alt key.
 TShiftState MouseShiftState(WPARAM keys);
 // The shift state of the keyboard now.
@@ -222,6 +252,20 @@ class TControl : public TComponent {
   void Loaded() override;
   void Notification(TComponent* component, TOperation operation) override;
 
+  // ---- dragging: at once, or once the mouse moved threshold pixels (-1:
+  // the screen's drag threshold) with the button held.
+  void BeginDrag(bool immediate, int threshold = -1);
+  void EndDrag(bool drop);
+  bool Dragging() const;
+  virtual void DragOver(TObject* source, int x, int y, TDragState state, bool& accept);
+  virtual void DragDrop(TObject* source, int x, int y);
+  virtual void DoStartDrag(TDragObject*& dragObject);
+  virtual void DoEndDrag(TObject* target, int x, int y);
+  TDragOverEvent OnDragOver;
+  TDragDropEvent OnDragDrop;
+  TStartDragEvent OnStartDrag;
+  TEndDragEvent OnEndDrag;
+
   // Events.
   TNotifyEvent OnClick, OnDblClick, OnResize;
   TMouseEvent OnMouseDown, OnMouseUp;
@@ -247,10 +291,10 @@ class TControl : public TComponent {
   void RequestAlign();
   // Sets the fields without moving a window.
   void UpdateBoundsRect(const TRect& r);
+  void ApplyConstraints(int& width, int& height) const;
   void SendCancelMode();
   void MouseMessage(TMessage& m);
   virtual void VisibleChanging() {}
-  void ChangeScale(int, int) {}
 
   TWinControl* parent_ = nullptr;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
@@ -427,7 +471,6 @@ class TWinControl : public TControl {
   friend class TControl;
   friend class TCustomForm;
   friend LRESULT CALLBACK StdWndProc(HWND, UINT, WPARAM, LPARAM);
-  void Dispatch(TMessage& m);
   bool DialogKey(WORD key, LPARAM keyData);
   void ChildMouse(TMessage& m);
 
@@ -482,6 +525,49 @@ class TControlCanvas : public TCanvas {
   TControl* control_;
   HWND dcWindow_ = nullptr;
 };
+
+// ---- hints
+// "Short|Long": the part before the bar is shown in the hint window.
+std::u16string GetShortHint(const std::u16string& hint);
+std::u16string GetLongHint(const std::u16string& hint);
+
+// The record CM_HINTSHOW carries in lParam; a control may change any
+// field, or answer nonzero to show no hint.
+struct THintInfo {
+  TControl* HintControl = nullptr;
+  TClass HintWindowClass = nullptr;
+  TPoint HintPos{};          // screen
+  int HintMaxWidth = 0;
+  TColor HintColor = 0;
+  TRect CursorRect{};        // in HintControl's client coordinates
+  TPoint CursorPos{};        // in HintControl's client coordinates
+  int ReshowTimeout = 0;
+  int HideTimeout = 0;
+  std::u16string HintStr;
+  void* HintData = nullptr;
+};
+
+// The hint window: a top-most pop-up showing the hint text.
+class THintWindow : public TCustomControl {
+  CL_DECLARE_CLASS(THintWindow, TCustomControl)
+ public:
+  explicit THintWindow(TComponent* AOwner);
+  virtual void ActivateHint(TRect rect, const std::u16string& hint);
+  virtual void ActivateHintData(TRect rect, const std::u16string& hint, void* data);
+  // The size the text needs, at most maxWidth wide, at (0, 0).
+  virtual TRect CalcHintRect(int maxWidth, const std::u16string& hint, void* data);
+  // Whether a message ends the hint (keys, clicks, leaving the window).
+  virtual bool IsHintMsg(const MSG& msg);
+  void ReleaseHandle() { DestroyHandle(); }
+
+ protected:
+  void CreateParams(TCreateParams& params) override;
+  void Paint() override;
+};
+
+// A running or pending drag takes the mouse and Escape; the message loop
+// offers every message here first. True when the drag used it.
+bool DragMessage(const MSG& msg);
 
 // The first form up the parent chain, or none.
 TCustomForm* GetParentForm(TControl* control);

@@ -114,15 +114,12 @@ class TCustomForm : public TWinControl {
   // Updates the actions of the form's action lists and of its visible
   // controls (the action-update pass).
   void UpdateActions();
-  bool WantChildKey(TControl*, TMessage&) { return false; }
 
   TNotifyEvent OnCreate, OnDestroy, OnShow, OnHide, OnActivate, OnDeactivate, OnPaint;
   TCloseEvent OnClose;
   TCloseQueryEvent OnCloseQuery;
 
   void WndProc(TMessage& message) override;
-  void SetBounds(int left, int top, int width, int height) override;
-  void Loaded() override;
 
  protected:
   void CreateParams(TCreateParams& params) override;
@@ -146,9 +143,6 @@ class TCustomForm : public TWinControl {
  private:
   friend class TWinControl;
   void CloseModal();
-  void ReadClientWidth(int v) { SetClientWidth(v); }
-  void ReadClientHeight(int v) { SetClientHeight(v); }
-  void ExitActive();
 
   bool createNew_ = false;
   TFormBorderStyle borderStyle_ = TFormBorderStyle::bsSizeable;
@@ -274,6 +268,26 @@ class TApplication : public TComponent {
   // A form's window shows: the task-bar button appears with the main form.
   void FormShown(TCustomForm* form);
 
+  // ---- hints
+  bool ShowHint() const { return showHint_; }
+  // Switching hints off and on makes a new hint window.
+  void SetShowHint(bool v);
+  int HintPause() const { return hintPause_; }
+  void SetHintPause(int v) { hintPause_ = v; }
+  int HintHidePause() const { return hintHidePause_; }
+  void SetHintHidePause(int v) { hintHidePause_ = v; }
+  TColor HintColor() const { return hintColor_; }
+  void SetHintColor(TColor v) { hintColor_ = v; }
+  // A mouse message over a control: starts, moves or ends its hint. Controls
+  // call it for non-client messages of their own.
+  void HintMouseMessage(TControl* control, TMessage& message);
+  void CancelHint();
+  // The control is gone or the mouse left it: its hint ends.
+  void HintControlLeft(TControl* control);
+  THintWindow* HintWindow() const { return hintWindow_; }
+  // The class of new hint windows.
+  static TClass HintWindowClass;
+
  private:
   friend class TCustomForm;
   bool ProcessMessage(MSG& msg);
@@ -291,7 +305,21 @@ class TApplication : public TComponent {
   unsigned actionPass_ = 0;
   unsigned passCounter_ = 0;
   std::vector<std::pair<const void*, TWindowHook>> hooks_;
+
+  void HintTimerExpired(UINT_PTR id);
+  void ActivateHint();
+  void HideHint();
+  bool showHint_ = true;
+  int hintPause_ = 500, hintHidePause_ = 2500, hintShortPause_ = 50;
+  TColor hintColor_ = clInfoBk;
+  TControl* hintControl_ = nullptr;
+  TRect hintCursorRect_{};
+  THintWindow* hintWindow_ = nullptr;
+  bool hintShowing_ = false;
 };
+
+// The first form up the owner chain of a component, or none.
+TCustomForm* GetOwnerForm(TComponent* component);
 
 // The program's application and screen, made at start-up.
 extern TApplication* Application;

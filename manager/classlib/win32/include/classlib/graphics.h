@@ -328,8 +328,6 @@ class TBitmap : public TGraphic {
   void SetTransparentColor(TColor c);
   TTransparentMode TransparentMode() const { return transparentMode_; }
   void SetTransparentMode(TTransparentMode m) { transparentMode_ = m; }
-  void Dormant() {}
-  void FreeImage() {}
 
   void LoadFromStream(TStream& stream) override;
   void SaveToStream(TStream& stream) override;

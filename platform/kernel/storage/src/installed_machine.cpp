@@ -58,6 +58,7 @@ NTSTATUS InstalledMachine::Build(const MachineOptions& options, std::unique_ptr<
       result = storage.AssignDriveLetter(other.volume->PartitionInfo().number, other.options.driveLetter);
     }
   }
+  if (NT_SUCCESS(result) && options.mountManager) result = storage.AddMountManager();
   if (!NT_SUCCESS(result)) return result;
 
   machine->serviceKey_ = options.serviceKey;

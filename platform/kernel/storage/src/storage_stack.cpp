@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include "hostkernel/control.h"
 #include "vh/storage/byte_order.h"
@@ -51,7 +52,7 @@ std::u16string NumberedName(const char16_t* prefix, uint32_t number) {
 }  // namespace
 
 struct StorageStack::DeviceContext {
-  enum Kind { kDisk, kVolume, kFileSystem } kind = kDisk;
+  enum Kind { kDisk, kVolume, kFileSystem, kMountManager } kind = kDisk;
   Disk* disk = nullptr;
   Volume* volume = nullptr;
   FileSystemModel* fs = nullptr;
@@ -61,8 +62,13 @@ struct StorageStack::DeviceContext {
   PDEVICE_OBJECT volumeDevice = nullptr;  // the file system's volume
   DeviceContext* volumeContext = nullptr;  // the file system's volume's context
   VolumeKnobs knobs;
-  mutable std::mutex recordLock;
+  mutable std::mutex recordLock;  // also guards completions
   VolumeRecords records;
+  std::vector<std::thread> completions;  // joined before the device goes
+  // The mount manager's.
+  std::map<std::u16string, char16_t> lettersOnArrival;  // upper-case device names
+  std::map<std::u16string, std::u16string> points;      // link (PointKey) -> device name
+  MountManagerRecords mountManager;
 };
 
 namespace {
@@ -82,17 +88,17 @@ IoAnswer Transfer(DeviceContext* c, bool write, uint64_t offset, uint32_t length
   return c->volume->Transfer(write, offset, length, buffer);
 }
 
-NTSTATUS DispatchTransfer(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
+IoAnswer DispatchTransfer(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
   const bool write = stack->MajorFunction == IRP_MJ_WRITE;
   const ULONG length = stack->Parameters.Read.Length;
   const LONGLONG offset = stack->Parameters.Read.ByteOffset.QuadPart;
-  if (offset < 0) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
-  if (length == 0) return Complete(irp, STATUS_SUCCESS, 0);
+  if (offset < 0) return IoAnswer{STATUS_INVALID_PARAMETER, 0};
+  if (length == 0) return IoAnswer{STATUS_SUCCESS, 0};
   void* buffer = irp->MdlAddress ? MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority) : nullptr;
-  if (buffer == nullptr) return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+  if (buffer == nullptr) return IoAnswer{STATUS_INSUFFICIENT_RESOURCES, 0};
   // The MDL describes the caller's buffer: never move more than it holds.
-  if (MmGetMdlByteCount(irp->MdlAddress) < length) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
-  return Complete(irp, Transfer(c, write, static_cast<uint64_t>(offset), length, buffer));
+  if (MmGetMdlByteCount(irp->MdlAddress) < length) return IoAnswer{STATUS_INVALID_PARAMETER, 0};
+  return Transfer(c, write, static_cast<uint64_t>(offset), length, buffer);
 }
 
 IoAnswer AnswerLengthInfo(uint64_t bytes, void* out, uint32_t outLength) {
@@ -113,38 +119,68 @@ IoAnswer AnswerUniqueId(const DeviceContext* c, void* out, uint32_t outLength) {
   return {kStatusSuccess, 2 + kMountDevUniqueIdBytes};
 }
 
-NTSTATUS DispatchDeviceControl(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
+IoAnswer DispatchDeviceControl(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
   const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
   const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
-  if (METHOD_FROM_CTL_CODE(code) != METHOD_BUFFERED) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  if (METHOD_FROM_CTL_CODE(code) != METHOD_BUFFERED) return IoAnswer{STATUS_INVALID_DEVICE_REQUEST, 0};
   void* out = irp->AssociatedIrp.SystemBuffer;
   const VolumeKnobs& knobs = c->knobs;
   switch (code) {
     case IOCTL_DISK_GET_PARTITION_INFO:
-      if (knobs.partitionInfoStatus != 0) return Complete(irp, knobs.partitionInfoStatus, 0);
-      return Complete(irp, AnswerPartitionInfo(c->partition, out, outLength));
+      if (knobs.partitionInfoStatus != 0) return IoAnswer{knobs.partitionInfoStatus, 0};
+      return AnswerPartitionInfo(c->partition, out, outLength);
     case IOCTL_STORAGE_GET_HOTPLUG_INFO:
-      if (knobs.hotplugStatus != 0) return Complete(irp, knobs.hotplugStatus, 0);
-      return Complete(irp, AnswerHotplugInfo(knobs.hotplug, out, outLength));
+      if (knobs.hotplugStatus != 0) return IoAnswer{knobs.hotplugStatus, 0};
+      return AnswerHotplugInfo(knobs.hotplug, out, outLength);
     case IOCTL_STORAGE_GET_DEVICE_NUMBER:
-      if (knobs.deviceNumberStatus != 0) return Complete(irp, knobs.deviceNumberStatus, 0);
-      return Complete(irp, AnswerDeviceNumber(0, c->partition.number, out, outLength));
+      if (knobs.deviceNumberStatus != 0) return IoAnswer{knobs.deviceNumberStatus, 0};
+      return AnswerDeviceNumber(0, c->partition.number, out, outLength);
     case IOCTL_DISK_GET_DRIVE_GEOMETRY:
-      return Complete(irp, AnswerDriveGeometry(*c->disk, knobs.geometryBytesPerSector, out, outLength));
+      return AnswerDriveGeometry(*c->disk, knobs.geometryBytesPerSector, out, outLength);
     case IOCTL_DISK_GET_LENGTH_INFO:
-      return Complete(irp, AnswerLengthInfo(c->partition.ByteLength(), out, outLength));
+      return AnswerLengthInfo(c->partition.ByteLength(), out, outLength);
     case IOCTL_DISK_IS_WRITABLE:
     case IOCTL_VOLUME_ONLINE:
-      return Complete(irp, STATUS_SUCCESS, 0);
+      return IoAnswer{STATUS_SUCCESS, 0};
     case IOCTL_MOUNTDEV_QUERY_DEVICE_NAME:
-      return Complete(irp, AnswerMountDevName(c->name, out, outLength));
+      return AnswerMountDevName(c->name, out, outLength);
     case IOCTL_MOUNTDEV_QUERY_UNIQUE_ID:
       if (c->kind != DeviceContext::kVolume) break;
-      return Complete(irp, AnswerUniqueId(c, out, outLength));
+      return AnswerUniqueId(c, out, outLength);
     default:
       break;
   }
-  return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  return IoAnswer{STATUS_INVALID_DEVICE_REQUEST, 0};
+}
+
+// Completes a disk or volume request in the way the device's knob names,
+// as real disk drivers do (inline, or pending and from another thread).
+NTSTATUS Finish(DeviceContext* c, PIRP irp, const IoAnswer& answer) {
+  irp->IoStatus.Status = answer.status;
+  irp->IoStatus.Information = answer.information;
+  const StorageCompletion mode = c->knobs.completion;
+  if (mode == StorageCompletion::kInline) {
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return answer.status;
+  }
+  IoMarkIrpPending(irp);
+  if (mode == StorageCompletion::kPendingInline) {
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return STATUS_PENDING;
+  }
+  const bool raise = mode == StorageCompletion::kOtherThreadAtDispatch;
+  std::lock_guard<std::mutex> guard(c->recordLock);
+  c->completions.emplace_back([irp, raise] {
+    try {
+      KIRQL old = PASSIVE_LEVEL;
+      if (raise) KeRaiseIrql(DISPATCH_LEVEL, &old);
+      IoCompleteRequest(irp, IO_NO_INCREMENT);
+      if (raise) KeLowerIrql(old);
+    } catch (const hk::KernelFault& fault) {
+      hk::ReportThreadFault(fault.what());
+    }
+  });
+  return STATUS_PENDING;
 }
 
 NTSTATUS StorageDispatch(PDEVICE_OBJECT device, PIRP irp) {
@@ -157,11 +193,11 @@ NTSTATUS StorageDispatch(PDEVICE_OBJECT device, PIRP irp) {
       return Complete(irp, STATUS_SUCCESS, 0);
     case IRP_MJ_READ:
     case IRP_MJ_WRITE:
-      return DispatchTransfer(c, stack, irp);
+      return Finish(c, irp, DispatchTransfer(c, stack, irp));
     case IRP_MJ_FLUSH_BUFFERS:
-      return Complete(irp, c->disk->Flush());
+      return Finish(c, irp, c->disk->Flush());
     case IRP_MJ_DEVICE_CONTROL:
-      return DispatchDeviceControl(c, stack, irp);
+      return Finish(c, irp, DispatchDeviceControl(c, stack, irp));
     case IRP_MJ_FILE_SYSTEM_CONTROL: {
       // Only a file system answers these; one reached the volume itself
       // with a file object its stack never opened.
@@ -526,6 +562,194 @@ NTSTATUS FileSystemDispatch(PDEVICE_OBJECT device, PIRP irp) {
   }
 }
 
+
+// ------------------------------------------------------------ the mount manager
+
+std::u16string Upper(std::u16string text) {
+  for (char16_t& c : text) c = RtlUpcaseUnicodeChar(c);
+  return text;
+}
+
+// "\DosDevices\X:" and "\??\X:" name one link.
+std::u16string PointKey(const std::u16string& link) {
+  static const std::u16string dos = u"\\DOSDEVICES\\";
+  std::u16string key = Upper(link);
+  if (key.compare(0, dos.size(), dos) == 0) key = u"\\??\\" + key.substr(dos.size());
+  return key;
+}
+
+// A name inside a request's input: offset and length must lie within it.
+bool NameInside(const uint8_t* input, ULONG inLength, ULONG offset, ULONG length, std::u16string* name) {
+  if (offset > inLength || length > inLength - offset || length % 2 != 0) return false;
+  name->resize(length / 2);
+  std::memcpy(&(*name)[0], input + offset, length);
+  return true;
+}
+
+NTSTATUS CreateLink(const std::u16string& link, const std::u16string& target) {
+  UNICODE_STRING linkName;
+  UNICODE_STRING targetName;
+  RtlInitUnicodeString(&linkName, link.c_str());
+  RtlInitUnicodeString(&targetName, target.c_str());
+  return IoCreateSymbolicLink(&linkName, &targetName);
+}
+
+// Asks the arriving device for its name as NT's mount manager does: the
+// length first, then the whole name. PASSIVE_LEVEL, the caller's thread.
+NTSTATUS QueryArrivingName(const std::u16string& deviceName, std::u16string* answered) {
+  UNICODE_STRING name;
+  RtlInitUnicodeString(&name, deviceName.c_str());
+  PFILE_OBJECT file;
+  PDEVICE_OBJECT device;
+  NTSTATUS status = IoGetDeviceObjectPointer(&name, FILE_READ_ATTRIBUTES, &file, &device);
+  if (!NT_SUCCESS(status)) return status;
+  std::vector<uint8_t> out(sizeof(MOUNTDEV_NAME));
+  for (int round = 0; round < 2; ++round) {
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK ioStatus{};
+    PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, device, nullptr, 0, out.data(),
+                                             static_cast<ULONG>(out.size()), FALSE, &event, &ioStatus);
+    if (irp == nullptr) {
+      status = STATUS_INSUFFICIENT_RESOURCES;
+      break;
+    }
+    status = IoCallDriver(device, irp);
+    if (status == STATUS_PENDING) {
+      // Set by the request's final completion.
+      KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+      status = ioStatus.Status;
+    }
+    if (status != STATUS_BUFFER_OVERFLOW || round == 1) break;
+    out.resize(2 + GetLe16(out.data()));
+  }
+  if (NT_SUCCESS(status)) {
+    const ULONG length = GetLe16(out.data());
+    if (2 + length > out.size()) {
+      status = STATUS_INVALID_PARAMETER;
+    } else {
+      answered->assign(length / 2, u'\0');
+      std::memcpy(&(*answered)[0], out.data() + 2, length);
+    }
+  }
+  ObDereferenceObject(file);
+  return status;
+}
+
+NTSTATUS MountArrival(DeviceContext* c, const uint8_t* in, ULONG inLength) {
+  std::u16string name;
+  if (in == nullptr || inLength < 2 || !NameInside(in, inLength, 2, GetLe16(in), &name)) {
+    return STATUS_INVALID_PARAMETER;
+  }
+  std::u16string answered;
+  NTSTATUS status = QueryArrivingName(name, &answered);
+  std::lock_guard<std::mutex> guard(c->recordLock);
+  c->mountManager.arrivals.push_back(name);
+  if (!NT_SUCCESS(status)) return status;
+  c->mountManager.queriedNames.push_back(answered);
+  auto letter = c->lettersOnArrival.find(Upper(name));
+  if (letter != c->lettersOnArrival.end()) {
+    const std::u16string link = u"\\DosDevices\\" + std::u16string{letter->second, u':'};
+    if (NT_SUCCESS(CreateLink(link, name))) {
+      c->mountManager.createdLinks.push_back(link);
+      c->points[PointKey(link)] = name;
+    }
+  }
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS MountCreatePoint(DeviceContext* c, const uint8_t* in, ULONG inLength) {
+  std::u16string link;
+  std::u16string device;
+  if (in == nullptr || inLength < sizeof(MOUNTMGR_CREATE_POINT_INPUT) ||
+      !NameInside(in, inLength, GetLe16(in), GetLe16(in + 2), &link) ||
+      !NameInside(in, inLength, GetLe16(in + 4), GetLe16(in + 6), &device) || link.empty() || device.empty()) {
+    return STATUS_INVALID_PARAMETER;
+  }
+  NTSTATUS status = CreateLink(link, device);
+  if (NT_SUCCESS(status)) {
+    std::lock_guard<std::mutex> guard(c->recordLock);
+    c->mountManager.createdLinks.push_back(link);
+    c->points[PointKey(link)] = device;
+  }
+  return status;
+}
+
+// Deletes the point whose link the input names and answers it as
+// MOUNTMGR_MOUNT_POINTS {Size, Count, one MOUNTMGR_MOUNT_POINT, link, device}.
+IoAnswer MountDeletePoints(DeviceContext* c, const uint8_t* in, ULONG inLength, uint8_t* out, ULONG outLength) {
+  std::u16string link;
+  if (in == nullptr || inLength < sizeof(MOUNTMGR_MOUNT_POINT) ||
+      !NameInside(in, inLength, GetLe32(in), GetLe16(in + 4), &link) || link.empty() || out == nullptr ||
+      outLength < sizeof(MOUNTMGR_MOUNT_POINTS)) {
+    return {kStatusInvalidParameter, 0};
+  }
+  // Only points of its own database: a link made by someone else is unknown.
+  std::u16string deviceName;
+  {
+    std::lock_guard<std::mutex> guard(c->recordLock);
+    auto point = c->points.find(PointKey(link));
+    if (point == c->points.end()) return {kStatusObjectNameNotFound, 0};
+    deviceName = point->second;
+    c->points.erase(point);
+  }
+  UNICODE_STRING linkName;
+  RtlInitUnicodeString(&linkName, link.c_str());
+  IoDeleteSymbolicLink(&linkName);
+  {
+    std::lock_guard<std::mutex> guard(c->recordLock);
+    c->mountManager.deletedLinks.push_back(link);
+  }
+  const ULONG head = sizeof(MOUNTMGR_MOUNT_POINTS);
+  const ULONG linkBytes = static_cast<ULONG>(link.size() * 2);
+  const ULONG deviceBytes = static_cast<ULONG>(deviceName.size() * 2);
+  const ULONG size = head + linkBytes + deviceBytes;
+  std::memset(out, 0, head);
+  PutLe32(out, size);
+  PutLe32(out + 4, 1);
+  if (outLength < size) return {kStatusBufferOverflow, head};
+  uint8_t* point = out + 8;
+  PutLe32(point, head);
+  PutLe16(point + 4, static_cast<uint16_t>(linkBytes));
+  PutLe32(point + 16, head + linkBytes);
+  PutLe16(point + 20, static_cast<uint16_t>(deviceBytes));
+  std::memcpy(out + head, link.data(), linkBytes);
+  std::memcpy(out + head + linkBytes, deviceName.data(), deviceBytes);
+  return {kStatusSuccess, size};
+}
+
+NTSTATUS MountManagerDispatch(PDEVICE_OBJECT device, PIRP irp) {
+  DeviceContext* c = ContextOfDevice(device);
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  switch (stack->MajorFunction) {
+    case IRP_MJ_CREATE:
+    case IRP_MJ_CLEANUP:
+    case IRP_MJ_CLOSE:
+      return Complete(irp, STATUS_SUCCESS, 0);
+    case IRP_MJ_DEVICE_CONTROL:
+      break;
+    default:
+      return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  }
+  const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+  const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+  // Input and output share the system buffer: take the input first.
+  std::vector<uint8_t> input(inLength);
+  if (inLength) std::memcpy(input.data(), irp->AssociatedIrp.SystemBuffer, inLength);
+  const uint8_t* in = inLength ? input.data() : nullptr;
+  switch (stack->Parameters.DeviceIoControl.IoControlCode) {
+    case IOCTL_MOUNTMGR_VOLUME_ARRIVAL_NOTIFICATION:
+      return Complete(irp, MountArrival(c, in, inLength), 0);
+    case IOCTL_MOUNTMGR_CREATE_POINT:
+      return Complete(irp, MountCreatePoint(c, in, inLength), 0);
+    case IOCTL_MOUNTMGR_DELETE_POINTS:
+      return Complete(irp, MountDeletePoints(c, in, inLength, static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer),
+                                             outLength));
+    default:
+      return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  }
+}
+
 PDRIVER_OBJECT NewDriver(const std::u16string& name, PDRIVER_DISPATCH dispatch) {
   PDRIVER_OBJECT driver = hk::CreateTestDriver(name);
   for (auto& routine : driver->MajorFunction) routine = dispatch;
@@ -567,11 +791,57 @@ NTSTATUS StorageStack::Create(Disk& disk, std::unique_ptr<StorageStack>* out) {
   return STATUS_SUCCESS;
 }
 
+NTSTATUS StorageStack::AddMountManager() {
+  for (const auto& context : contexts_) {
+    if (context->kind == DeviceContext::kMountManager) return STATUS_OBJECT_NAME_COLLISION;
+  }
+  auto context = std::make_unique<DeviceContext>();
+  context->kind = DeviceContext::kMountManager;
+  context->name = MOUNTMGR_DEVICE_NAME;
+  PDRIVER_OBJECT driver = NewDriver(u"\\Driver\\MountMgr", MountManagerDispatch);
+  PDEVICE_OBJECT device;
+  NTSTATUS status = NewDevice(driver, context->name, FILE_DEVICE_UNKNOWN, context.get(), &device);
+  if (!NT_SUCCESS(status)) return status;
+  device->Flags = (device->Flags & ~static_cast<ULONG>(DO_DIRECT_IO)) | DO_BUFFERED_IO;
+  devices_.push_back(device);
+  contexts_.push_back(std::move(context));
+  return STATUS_SUCCESS;
+}
+
+StorageStack::DeviceContext* StorageStack::MountManagerContext() const {
+  for (const auto& context : contexts_) {
+    if (context->kind == DeviceContext::kMountManager) return context.get();
+  }
+  hk::Fault("the storage stack has no mount manager");
+}
+
+void StorageStack::GiveLetterOnArrival(const std::u16string& deviceName, char16_t letter) {
+  DeviceContext* context = MountManagerContext();
+  std::lock_guard<std::mutex> guard(context->recordLock);
+  context->lettersOnArrival[Upper(deviceName)] = letter;
+}
+
+StorageStack::MountManagerRecords StorageStack::MountManagerSeen() const {
+  DeviceContext* context = MountManagerContext();
+  std::lock_guard<std::mutex> guard(context->recordLock);
+  return context->mountManager;
+}
+
 StorageStack::~StorageStack() {
+  for (const auto& context : contexts_) {
+    if (context->kind != DeviceContext::kMountManager) continue;
+    // Points the engine left behind.
+    for (const auto& point : context->points) links_.push_back(point.first);
+  }
   for (const std::u16string& link : links_) {
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, link.c_str());
     IoDeleteSymbolicLink(&name);
+  }
+  // Requests completed from other threads have ended by now (their callers
+  // waited for them); the threads are joined before their devices go.
+  for (const auto& context : contexts_) {
+    for (std::thread& thread : context->completions) thread.join();
   }
   // Newest first: file systems before the volumes they are mounted on.
   for (auto it = devices_.rbegin(); it != devices_.rend(); ++it) IoDeleteDevice(*it);

@@ -1,7 +1,7 @@
 // One call to an installed machine for tests and the main job: disk 0 as an
 // image in a fresh temporary folder, the test installer run on it, the disk,
 // volume and file-system devices created, drive letters and \SystemRoot
-// registered, and the "Parameter" record seeded under the engine's service
+// registered, the mount manager present, and the "Parameter" record seeded under the engine's service
 // key. The kernel layer must be reset (or fresh) and is left for the caller
 // to tear down after this object is gone.
 #pragma once
@@ -21,6 +21,7 @@ struct MachineOptions {
   InstallOptions install;  // imagePath is chosen by the machine when empty
   std::u16string serviceKey = kEngineServiceKey;
   bool seedParameter = true;
+  bool mountManager = true;  // \Device\MountPointManager (StorageStack::AddMountManager)
   // Called after the installer and before the record is seeded, to edit the
   // image or the record (decoy locations, broken headers, ...).
   void (*adjust)(Installation& installation, void* context) = nullptr;

@@ -31,6 +31,12 @@
 
 namespace vh::storage {
 
+// How a disk or volume device completes its reads, writes, flushes and
+// control requests: in the dispatch routine, or marked pending and then
+// completed inline, from another thread, or from another thread at
+// DISPATCH_LEVEL.
+enum class StorageCompletion { kInline, kPendingInline, kOtherThread, kOtherThreadAtDispatch };
+
 // Answers of one volume device that tests may change. A status other than
 // success makes that control code fail with it (a hot-plug query that fails,
 // a multi-disk volume's 0xC0000010 for the device number, a GPT disk's
@@ -41,6 +47,7 @@ struct VolumeKnobs {
   int32_t deviceNumberStatus = 0;
   int32_t partitionInfoStatus = 0;
   uint32_t geometryBytesPerSector = kDiskSectorBytes;
+  StorageCompletion completion = StorageCompletion::kInline;
 };
 
 // What reached a device that its stack could not serve, for tests to pin.
@@ -70,6 +77,20 @@ class StorageStack {
   // device name followed by the folder.
   NTSTATUS LinkFolder(const std::u16string& linkName, uint32_t partitionNumber, const std::u16string& folder);
 
+  // \Device\MountPointManager: volume arrival (queries the arriving
+  // device's name), mount-point creation (links \DosDevices\X: itself, so a
+  // second link of the same name collides) and deletion (answers the deleted
+  // points). Letters are given on arrival only where a test asked for one.
+  NTSTATUS AddMountManager();
+  void GiveLetterOnArrival(const std::u16string& deviceName, char16_t letter);
+  struct MountManagerRecords {
+    std::vector<std::u16string> arrivals;      // names in the notifications
+    std::vector<std::u16string> queriedNames;  // what the arriving devices answered
+    std::vector<std::u16string> createdLinks;
+    std::vector<std::u16string> deletedLinks;
+  };
+  MountManagerRecords MountManagerSeen() const;
+
   PDEVICE_OBJECT DiskDevice() const { return diskDevice_; }
   PDEVICE_OBJECT VolumeDevice(uint32_t partitionNumber) const;
   PDEVICE_OBJECT FileSystemDevice(uint32_t partitionNumber) const;
@@ -83,6 +104,7 @@ class StorageStack {
  private:
   StorageStack() = default;
   DeviceContext* ContextOf(uint32_t partitionNumber) const;
+  DeviceContext* MountManagerContext() const;  // faults when there is none
 
   PDRIVER_OBJECT diskDriver_ = nullptr;
   PDRIVER_OBJECT fileSystemDriver_ = nullptr;

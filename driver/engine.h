@@ -69,13 +69,171 @@ struct VolumeFilterExtension {
   UCHAR PauseFlag;
   KEVENT ResumeEvent;
   KEVENT PausedEvent;
+  // Start-up, PnP and the write path.
+  IO_REMOVE_LOCK RemoveLock;       // tag "qvrl"; PnP, power and device control
+  ULONG PnpState;                  // EnginePnpState
+  ULONG EngineMode;                // EngineModeOff, ...Tracking, ...Temporary
+  KEVENT PagingEvent;              // synchronisation; serialises paging notifications
+  LONG PagingCount;                // paging files on the volume
+  UCHAR ProtectionActive;          // writes are intercepted only while set
+  ULONG DeviceNumber;              // primary protected volume only
+  ULONG PartitionNumber;
+  KEVENT WakeEvent;                // synchronisation; set when a write is queued
+  LIST_ENTRY WriteQueue;           // IRPs through Tail.Overlay.ListEntry
+  KSPIN_LOCK WriteQueueLock;       // taken alone, only to insert and remove
+  struct PassThroughChunk* PassThroughList;  // null = empty; only grows
+  struct RunTableChunk* ExcludedRuns;        // while an exclusion request runs
+  struct RunTableChunk* FreeRuns;            // while a create request runs
 };
 using PVolumeFilterExtension = VolumeFilterExtension*;
+
+enum EngineMode : ULONG { EngineModeOff = 0, EngineModeTracking = 1, EngineModeTemporary = 2 };
+enum EnginePnpState : ULONG {
+  PnpStopped = 0,
+  PnpStarted = 1,
+  PnpStopPending = 2,
+  PnpRemovePending = 3,
+  PnpSurpriseRemoved = 4,
+  PnpRemoved = 5,
+};
+
+// The control device's extension.
+struct ControlExtension {
+  ULONG Kind;  // KindControl
+  ULONG Size;
+  ULONG Flags;  // bit 0 set
+  PDRIVER_OBJECT DriverObject;
+  PDEVICE_OBJECT ControlDevice;
+  vh::MountTable* MountTable;  // non-paged, zero-filled
+  HANDLE GuardThreadHandle;    // the space-file guard
+  PKTHREAD GuardThread;        // referenced thread object
+  KEVENT GuardEvent;           // notification; set only to end the guard
+  UCHAR ResetEngine;           // 1 = every worker resets its engine and ends
+};
+
+// Pass-through range list: chunks of inclusive volume-sector ranges.
+constexpr ULONG PassThroughChunkRanges = 1022;
+struct PassThroughChunk {
+  PassThroughChunk* Next;
+  ULONG Count;
+  ULONG First[PassThroughChunkRanges];
+  ULONG Last[PassThroughChunkRanges];
+};
+
+// Chunked run table {first cluster, cluster count} (free clusters of a
+// snapshot, clusters of an excluded file).
+#pragma pack(push, 1)
+struct ClusterRun {
+  ULONGLONG FirstCluster;
+  ULONG ClusterCount;
+};
+#pragma pack(pop)
+static_assert(sizeof(ClusterRun) == 12, "runs are 12 bytes");
+constexpr ULONG RunTableChunkRuns = 10240;
+struct RunTableChunk {
+  RunTableChunk* Next;
+  ULONG ChunkCount;  // chunks in the chain, the same in every chunk
+  ULONG Used;
+  ClusterRun Runs[RunTableChunkRuns];
+};
 
 // Driver-wide references (set by start-up and the raw-disk attachment).
 extern PDRIVER_OBJECT EngineDriverObject;
 extern PDEVICE_OBJECT EngineControlDevice;
 extern PDEVICE_OBJECT EngineRawDiskFilter;
+extern PDEVICE_OBJECT EnginePrimaryVolume;  // set once at volume arrival; cleared only when its filter is removed
+// Driver-wide lookaside list of 16,384-byte entries (temporary-mode splits).
+constexpr ULONG EngineLookasideEntryBytes = 16384;
+extern NPAGED_LOOKASIDE_LIST EngineLookaside;
+
+// Start-up (the entry routine, the boot reinitialisation, AddDevice).
+extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);
+void EngineUnload(PDRIVER_OBJECT driverObject);
+void EngineBootReinit(PDRIVER_OBJECT driverObject, PVOID context, ULONG count);
+NTSTATUS EngineAddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDevice);
+NTSTATUS PinSystemFiles(PDEVICE_OBJECT volume);
+NTSTATUS AttachRawDiskFilter();
+void SpaceFileGuardThread(PVOID context);
+// Gives back what start-up took (guard thread, control device, link, pool).
+// The system never calls it: the unload routine does nothing. A host that
+// switches the machine off calls it after shutdown and PnP removal.
+void EngineTeardown(PDRIVER_OBJECT driverObject);
+// Ends the space-file guard and waits for it (closes its handles).
+void StopSpaceFileGuard();
+
+// Dispatch routines, one per major function, routing by device kind.
+NTSTATUS EngineDispatchCreateClose(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS EngineDispatchRead(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS EngineDispatchWrite(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS EngineDispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS EngineDispatchShutdown(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS EngineDispatchPower(PDEVICE_OBJECT device, PIRP irp);
+NTSTATUS EngineDispatchPnp(PDEVICE_OBJECT device, PIRP irp);
+// Detaches a volume filter and frees what it holds, once its worker ended.
+void ReleaseVolumeFilter(PDEVICE_OBJECT device);
+
+// Volume arrival and engine state.
+void VolumeOnlineCompletion(PDEVICE_OBJECT device);
+NTSTATUS VolumeLoadEngineState(PDEVICE_OBJECT device);
+NTSTATUS FindVolumeByName(PCUNICODE_STRING name, ULONG kind, PDEVICE_OBJECT* device);
+NTSTATUS PrepareEngineChange(PDEVICE_OBJECT device);
+BOOLEAN EngineParametersUsable(const vh::EngineParameters& parameters);
+
+// Pass-through extents, the header file and exclusions.
+NTSTATUS AddPassThroughRange(PassThroughChunk** list, ULONG first, ULONG last);
+void FreePassThroughList(PassThroughChunk** list);
+NTSTATUS GetFileExtents(PVolumeFilterExtension volume, PassThroughChunk** list, PCUNICODE_STRING path);
+NTSTATUS GetPagingFileExtents(PVolumeFilterExtension volume, PassThroughChunk** list, PCUNICODE_STRING path);
+NTSTATUS AddExcludedFile(PDEVICE_OBJECT volume, PCUNICODE_STRING path);
+NTSTATUS AppendPassThroughRuns(PDEVICE_OBJECT volume, RunTableChunk* table);
+NTSTATUS ReadWholeFile(PCUNICODE_STRING path, PVOID buffer);
+NTSTATUS WriteWholeFile(PCUNICODE_STRING path, PVOID buffer);
+NTSTATUS MarkSpaceFileHandle(PDEVICE_OBJECT volume, HANDLE file);
+NTSTATUS FlushVolumeBuffers(PVolumeFilterExtension volume);
+// 0: the write is not tracked (pass-through); 0xC0000001: it is.
+NTSTATUS IsPassThroughWrite(PDEVICE_OBJECT volume, PIRP irp);
+// Chunked run tables.
+NTSTATUS AppendRun(RunTableChunk** table, ULONGLONG firstCluster, ULONG clusterCount);
+NTSTATUS FreeRunTable(RunTableChunk** table);
+
+// Entry points of the engine's other units, called from start-up, dispatch
+// and shutdown.
+void VolumeWorkerThread(PVOID context);                    // copy-on-write worker
+NTSTATUS EngineControlIoctl(PDEVICE_OBJECT device, PIRP irp);  // control protocol
+NTSTATUS SplitRedirectedIo(PDEVICE_OBJECT device, PIRP irp);   // temporary mode
+NTSTATUS MountDeviceDispatch(PDEVICE_OBJECT device, PIRP irp); // snapshot drives
+NTSTATUS DeleteMountDevice(PDEVICE_OBJECT mountDevice);
+NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT volume);            // block release
+NTSTATUS RecheckBootRestorer(PDEVICE_OBJECT volume);           // boot-area check
+
+// Snapshot creation and free-block marking. TakeSnapshot and the map
+// helpers run under EngineLock with the worker paused.
+NTSTATUS CollectFreeRuns(PDEVICE_OBJECT volume);
+NTSTATUS TakeSnapshot(PDEVICE_OBJECT volume, const vh::VolumeRequest* request);
+NTSTATUS SaveSnapshotMapCopy(PDEVICE_OBJECT volume, ULONG* slotIndex);
+NTSTATUS MarkFreeRuns(PDEVICE_OBJECT volume, PRTL_BITMAP previousMarks);
+NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT volume, PRTL_BITMAP previousMarks, ULONGLONG firstCluster,
+                           ULONG clusterCount);
+NTSTATUS SaveBlockMap(PDEVICE_OBJECT volume);
+// A create cut short between its two header writes leaves the live map
+// unknown; this empties it and finishes the header. No-op otherwise.
+NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT volume);
+
+// The copy-on-write write path.
+NTSTATUS CopyOnWrite(PDEVICE_OBJECT volume, PIRP irp);
+NTSTATUS SkipSavedBlocks(PDEVICE_OBJECT volume, ULONG* firstBlock, ULONG* blockCount);
+NTSTATUS WritePinnedSectors(PDEVICE_OBJECT volume, ULONGLONG firstSector, ULONGLONG lastSector, const UCHAR* data);
+NTSTATUS AllocateSpaceBlock(const vh::EngineHeader* header, PRTL_BITMAP spaceBitmap, ULONG volumeBlock,
+                            ULONG* spaceBlock);
+
+// Snapshot deletion, oldest-drop and block release.
+NTSTATUS FindSlotByNumber(const vh::EngineHeader* header, ULONG number, ULONG* index);
+NTSTATUS DropOldestSnapshot(PDEVICE_OBJECT volume);
+NTSTATUS DeleteSnapshotSlot(PDEVICE_OBJECT volume, ULONG number);
+NTSTATUS ResetEngine(PDEVICE_OBJECT volume);
+// Sets the space bitmap to exactly the saved copies the listed snapshots'
+// maps reference, and FreeSectors from it; does not write it.
+NTSTATUS RebuildSpaceBitmap(PDEVICE_OBJECT volume);
 
 // Lock and worker handshake. Lock order: EngineLock, then PauseVolumeWorker;
 // resume before unlock.

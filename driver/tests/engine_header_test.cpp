@@ -29,6 +29,11 @@ std::vector<std::string> ErrorLines() {
   return out;
 }
 
+template <class Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& param) {
+  return param.param.name;
+}
+
 bool LogHas(const std::string& text) {
   for (const std::string& line : ErrorLines()) {
     if (line.find(text) != std::string::npos) return true;
@@ -198,7 +203,41 @@ const Form kForms[] = {
     {"Fat32TwoPieces", 2, storage::FileSystemKind::kFat32},
 };
 INSTANTIATE_TEST_SUITE_P(Forms, InstalledImage, ::testing::ValuesIn(kForms),
-                         [](const ::testing::TestParamInfo<Form>& info) { return info.param.name; });
+                         CaseName<Form>);
+
+// The loaders wait correctly however the volume completes their reads.
+class EveryCompletion : public HeaderTest, public ::testing::WithParamInterface<storage::StorageCompletion> {};
+
+TEST_P(EveryCompletion, LoadersSeeTheSameState) {
+  MachineOptions options;
+  options.install.areaPieces = 2;
+  Boot(options);
+  machine_->Storage().Knobs(1).completion = GetParam();
+  const EngineHeader header = WithOneSnapshot();
+  WriteHeader(header);
+  std::vector<uint8_t> bitmap(1024, 0);
+  bitmap[1] = 0x81;
+  WriteEngineSectors(header.SpaceBitmapSector, bitmap);
+  std::vector<uint8_t> page(kBlockBytes, 0);
+  const uint32_t saved = 64;
+  std::memcpy(&page[77 * 4], &saved, 4);
+  WriteEngineSectors(header.BlockMapFirst, page);
+
+  ASSERT_EQ(ReadBootSectorGeometry(filter_), STATUS_SUCCESS);
+  ASSERT_EQ(LoadEngineHeader(filter_), STATUS_SUCCESS);
+  ASSERT_EQ(LoadSpaceBitmap(filter_), STATUS_SUCCESS);
+  EXPECT_EQ(volume_->FreeSectors, (8192u - 2u) * 64u);
+  ASSERT_EQ(BuildRedirectBitmaps(filter_), STATUS_SUCCESS);
+  EXPECT_TRUE(RtlTestBit(&volume_->SavedBlocks, 77));
+  EXPECT_EQ(RtlNumberOfSetBits(&volume_->SavedBlocks), 1u);
+  EXPECT_TRUE(hk::TakeThreadFaults().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, EveryCompletion,
+                         ::testing::Values(storage::StorageCompletion::kInline,
+                                           storage::StorageCompletion::kPendingInline,
+                                           storage::StorageCompletion::kOtherThread,
+                                           storage::StorageCompletion::kOtherThreadAtDispatch));
 
 // ------------------------------------------------------------ the validator
 
@@ -249,7 +288,7 @@ TEST_P(BrokenHeader, IsRefusedAndNeverLoaded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EachRule, BrokenHeader, ::testing::ValuesIn(kBreakages),
-                         [](const ::testing::TestParamInfo<Breakage>& info) { return info.param.name; });
+                         CaseName<Breakage>);
 
 TEST_F(HeaderTest, ValidatorAcceptsTheInstalledHeaderAndACountCopyBelowTheCount) {
   Boot();
@@ -370,7 +409,7 @@ const SpaceCase kSpaceCases[] = {
     {"RegionShorterThanTheBitmap", 4096ull * 64 * 2, -1, kInvalid, 0},
 };
 INSTANTIATE_TEST_SUITE_P(Sizes, SpaceBitmapSize, ::testing::ValuesIn(kSpaceCases),
-                         [](const ::testing::TestParamInfo<SpaceCase>& info) { return info.param.name; });
+                         CaseName<SpaceCase>);
 
 TEST_F(HeaderTest, SpaceBitmapIsNotReadWithoutSnapshots) {
   Boot();
@@ -507,7 +546,7 @@ const BootCase kBootCases[] = {
     {"NoSectorsPerCluster", [](uint8_t* b) { b[0x0D] = 0; }, STATUS_UNSUCCESSFUL, 0},
 };
 INSTANTIATE_TEST_SUITE_P(Kinds, BootSector, ::testing::ValuesIn(kBootCases),
-                         [](const ::testing::TestParamInfo<BootCase>& info) { return info.param.name; });
+                         CaseName<BootCase>);
 
 TEST_F(HeaderTest, Fat32GeometryCountsReservedSectorsAndBothFats) {
   MachineOptions options;

@@ -1,0 +1,379 @@
+// The copy-on-write write path: each volume's worker takes the queued
+// writes one at a time and saves the old contents of every block not yet
+// saved since the newest snapshot before the write reaches the volume. The
+// engine never refuses a write: whatever fails, the request goes down.
+// Everything runs in the worker thread at PASSIVE_LEVEL.
+//
+// Order on disk for each map piece a request touches: the saved copies,
+// then the space bitmap, then the map piece, and only then the write
+// itself. A cut anywhere leaves either the old block (with or without a
+// recorded copy of it) or a recorded copy: never a new block whose old
+// content no map names. A cut between bitmap and piece only leaks blocks,
+// which the next deletion's rebuild of the bitmap gives back.
+#include "snapshot_maps.h"
+
+using namespace snapshot_maps;
+
+namespace {
+
+constexpr ULONG PieceSectors = 32;     // 16 KB of the live map
+constexpr ULONG PieceEntries = 4096;
+constexpr ULONG EntriesPerSector = vh::kSectorBytes / sizeof(ULONG);
+constexpr ULONG ReadGroupBlocks = 32;  // old contents are read 1 MB at a time
+
+void LogStatus(int line, NTSTATUS status) { DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, line, status); }
+
+NTSTATUS CompleteWith(PIRP irp, NTSTATUS status) {
+  irp->IoStatus.Status = status;
+  IoCompleteRequest(irp, IO_DISK_INCREMENT);
+  return status;
+}
+
+// The pause handshake between two requests or at the tick: park until
+// resumed unless told to stop.
+NTSTATUS ParkIfPaused(PVolumeFilterExtension volume, NTSTATUS status) {
+  if (!volume->PauseFlag || volume->StopFlag) return status;
+  KeSetEvent(&volume->PausedEvent, IO_NO_INCREMENT, FALSE);
+  // PASSIVE_LEVEL; PauseVolumeWorker(volume, 0) sets it.
+  status = KeWaitForSingleObject(&volume->ResumeEvent, Executive, KernelMode, FALSE, nullptr);
+  KeClearEvent(&volume->ResumeEvent);
+  return status;
+}
+
+PIRP IrpOfQueueEntry(PLIST_ENTRY entry) {
+  return reinterpret_cast<PIRP>(reinterpret_cast<PUCHAR>(entry) - offsetof(IRP, Tail.Overlay.ListEntry));
+}
+
+bool StopRequested(PVolumeFilterExtension volume) {
+  auto* control =
+      EngineControlDevice ? static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension) : nullptr;
+  return volume->StopFlag == 1 || (control != nullptr && control->ResetEngine == 1);
+}
+
+// One map piece of a request: the blocks first .. first + count - 1, all
+// inside the piece that starts at map sector `pieceSector`.
+struct Piece {
+  ULONGLONG pieceSector;  // engine sector
+  ULONG pieceLength;      // bytes inside the map
+  ULONG firstEntry;       // the request's first block within the piece
+  ULONG first;            // volume block
+  ULONG count;
+};
+
+// Working state of one request.
+struct Request {
+  PDEVICE_OBJECT device;
+  PVolumeFilterExtension volume;
+  PULONG piece;       // the piece as it will be written
+  PULONG kept;        // the piece as read
+  PUCHAR old;         // old contents of up to ReadGroupBlocks blocks
+  PULONG allocated;   // space blocks taken for the current piece
+  ULONG allocatedCount;
+  bool engineReset;   // an oldest-drop discarded every snapshot
+  ULONG saved;        // blocks saved by the whole request
+};
+
+// Gives back what the current piece took: its space blocks and its
+// SavedBlocks bits. Blocks of other pieces and of other requests stay.
+void UndoPiece(Request& r, const Piece& p) {
+  PVolumeFilterExtension volume = r.volume;
+  for (ULONG i = 0; i < r.allocatedCount; ++i) ClearBitmapBit(&volume->SpaceBitmap, r.allocated[i]);
+  for (ULONG i = 0; i < p.count; ++i) {
+    const ULONG index = p.firstEntry + i;
+    if (!IsSavedCopy(r.kept[index]) && IsSavedCopy(r.piece[index])) ClearBitmapBit(&volume->SavedBlocks, p.first + i);
+  }
+  r.allocatedCount = 0;
+}
+
+// A space block for volume block b; when the space is full the oldest
+// snapshot goes and the search runs once more.
+NTSTATUS TakeSpaceBlock(Request& r, ULONG block, ULONG* spaceBlock) {
+  PVolumeFilterExtension volume = r.volume;
+  NTSTATUS status = AllocateSpaceBlock(volume->Header, &volume->SpaceBitmap, block, spaceBlock);
+  if (NT_SUCCESS(status)) return status;
+  DbgPrint("ERROR:%s (%d): SNAP1 %08x\n", EngineLogTag, __LINE__, status);
+  NTSTATUS drop = DropOldestSnapshot(r.device);
+  if (!NT_SUCCESS(drop)) LogStatus(__LINE__, drop);
+  if (volume->Header->SnapshotCount == 0) {
+    r.engineReset = true;  // nothing left to protect
+    return STATUS_UNSUCCESSFUL;
+  }
+  // The drop rebuilt the bitmap from the maps on disk, which do not yet
+  // name this piece's copies.
+  for (ULONG i = 0; i < r.allocatedCount; ++i) SetBitmapBit(&volume->SpaceBitmap, r.allocated[i]);
+  status = AllocateSpaceBlock(volume->Header, &volume->SpaceBitmap, block, spaceBlock);
+  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): SNAP2 %08x\n", EngineLogTag, __LINE__, status);
+  return status;
+}
+
+// Reads the old contents of `count` blocks from `first` (zeros past the
+// volume's end).
+NTSTATUS ReadOldContents(Request& r, ULONG first, ULONG count) {
+  PVolumeFilterExtension volume = r.volume;
+  RtlZeroMemory(r.old, static_cast<SIZE_T>(count) * vh::kBlockBytes);
+  const ULONGLONG firstSector = static_cast<ULONGLONG>(first) * vh::kBlockSectors;
+  if (firstSector >= volume->TotalVolumeSectors) return STATUS_SUCCESS;
+  ULONGLONG sectors = static_cast<ULONGLONG>(count) * vh::kBlockSectors;
+  if (firstSector + sectors > volume->TotalVolumeSectors) sectors = volume->TotalVolumeSectors - firstSector;
+  IO_STATUS_BLOCK ioStatus;
+  return ReadWriteDiskSectors(1, volume->LowerDevice, firstSector * vh::kSectorBytes,
+                              static_cast<ULONG>(sectors * vh::kSectorBytes), r.old, &ioStatus);
+}
+
+// Saves the unsaved blocks of one piece and records them on disk.
+NTSTATUS SavePiece(Request& r, const Piece& p) {
+  PVolumeFilterExtension volume = r.volume;
+  const vh::EngineHeader* header = volume->Header;
+  r.allocatedCount = 0;
+  NTSTATUS status = ReadWriteEngineSectors(1, r.device, p.pieceSector, p.pieceLength, r.kept);
+  if (!NT_SUCCESS(status)) return status;
+  RtlCopyMemory(r.piece, r.kept, p.pieceLength);
+  ULONG savedHere = 0;
+  for (ULONG group = 0; group < p.count && NT_SUCCESS(status); group += ReadGroupBlocks) {
+    const ULONG inGroup = p.count - group < ReadGroupBlocks ? p.count - group : ReadGroupBlocks;
+    bool needed = false;
+    for (ULONG i = 0; i < inGroup; ++i) needed = needed || r.piece[p.firstEntry + group + i] == 0;
+    if (!needed) continue;
+    status = ReadOldContents(r, p.first + group, inGroup);
+    for (ULONG i = 0; i < inGroup && NT_SUCCESS(status); ++i) {
+      const ULONG index = p.firstEntry + group + i;
+      const ULONG block = p.first + group + i;
+      const ULONG entry = r.piece[index];
+      if (!IsValidMapEntry(volume, entry)) {
+        LogStatus(__LINE__, entry);
+        status = STATUS_UNSUCCESSFUL;
+        break;
+      }
+      if (entry != 0) continue;  // free at the snapshot, or saved already
+      ULONG space = 0;
+      status = TakeSpaceBlock(r, block, &space);
+      if (!NT_SUCCESS(status)) break;
+      r.allocated[r.allocatedCount++] = space;
+      status = ReadWriteEngineSectors(0, r.device, header->SpaceFirst + static_cast<ULONGLONG>(space) * vh::kBlockSectors,
+                                      vh::kBlockBytes, r.old + static_cast<SIZE_T>(i) * vh::kBlockBytes);
+      if (!NT_SUCCESS(status)) break;
+      r.piece[index] = space * vh::kBlockSectors + vh::kBlockSectors;
+      SetBitmapBit(&volume->SavedBlocks, block);
+      ++savedHere;
+    }
+  }
+  if (r.engineReset) return STATUS_UNSUCCESSFUL;
+  if (NT_SUCCESS(status) && savedHere != 0) {
+    status = WriteSpaceBitmap(r.device);
+    if (NT_SUCCESS(status)) status = ReadWriteEngineSectors(0, r.device, p.pieceSector, p.pieceLength, r.piece);
+  }
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    UndoPiece(r, p);
+    return status;
+  }
+  r.saved += savedHere;
+  return STATUS_SUCCESS;
+}
+
+// Saves the blocks first .. first + count - 1 piece by piece.
+NTSTATUS SaveBlocks(Request& r, ULONG first, ULONG count) {
+  const vh::EngineHeader* header = r.volume->Header;
+  const ULONGLONG mapSectors = MapSectors(header);
+  while (count != 0) {
+    Piece p;
+    const ULONGLONG mapSector = first / EntriesPerSector;
+    if (mapSector >= mapSectors) return STATUS_SUCCESS;  // blocks past the map are not tracked
+    const ULONGLONG sectors = mapSectors - mapSector < PieceSectors ? mapSectors - mapSector : PieceSectors;
+    p.pieceSector = header->BlockMapFirst + mapSector;
+    p.pieceLength = static_cast<ULONG>(sectors) * vh::kSectorBytes;
+    p.firstEntry = first % EntriesPerSector;
+    const ULONG room = static_cast<ULONG>(sectors) * EntriesPerSector - p.firstEntry;
+    p.first = first;
+    p.count = count < room ? count : room;
+    NTSTATUS status = SavePiece(r, p);
+    if (!NT_SUCCESS(status)) return status;
+    first += p.count;
+    count -= p.count;
+  }
+  return STATUS_SUCCESS;
+}
+
+PVOID Allocate(SIZE_T bytes) { return ExAllocatePoolWithTag(NonPagedPool, bytes, EnginePoolTag); }
+
+// Everything after the tracking checks; the request goes down in every case.
+NTSTATUS ProtectAndForward(PDEVICE_OBJECT device, PIRP irp, PUCHAR data, ULONGLONG firstSector,
+                           ULONGLONG lastSector, ULONG firstBlock, ULONG blockCount) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const ULONG length = IoGetCurrentIrpStackLocation(irp)->Parameters.Write.Length;
+  Request r;
+  RtlZeroMemory(&r, sizeof r);
+  r.device = device;
+  r.volume = volume;
+  auto* copy = static_cast<PUCHAR>(Allocate(length));
+  r.piece = static_cast<PULONG>(Allocate(PieceEntries * sizeof(ULONG)));
+  r.kept = static_cast<PULONG>(Allocate(PieceEntries * sizeof(ULONG)));
+  r.allocated = static_cast<PULONG>(Allocate(PieceEntries * sizeof(ULONG)));
+  r.old = static_cast<PUCHAR>(Allocate(static_cast<SIZE_T>(ReadGroupBlocks) * vh::kBlockBytes));
+  NTSTATUS status = STATUS_SUCCESS;
+  if (copy == nullptr || r.piece == nullptr || r.kept == nullptr || r.allocated == nullptr || r.old == nullptr) {
+    status = STATUS_INSUFFICIENT_RESOURCES;
+    LogStatus(__LINE__, status);
+  }
+  if (NT_SUCCESS(status)) {
+    RtlCopyMemory(copy, data, length);
+    status = WritePinnedSectors(device, firstSector, lastSector, copy);
+    if (!NT_SUCCESS(status)) {
+      DbgPrint("ERROR:%s (%d): SNAP %08x - %08x - %I64d\n", EngineLogTag, __LINE__, status, length, firstSector);
+    }
+  }
+  if (NT_SUCCESS(status)) status = SaveBlocks(r, firstBlock, blockCount);
+  if (volume->SpaceBitmapBuffer != nullptr) {
+    volume->FreeSectors = RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors;
+  }
+  FreePool(copy);
+  FreePool(r.piece);
+  FreePool(r.kept);
+  FreePool(r.allocated);
+  FreePool(r.old);
+  // Nothing saved (or saving failed): the write goes down as it is.
+  if (r.saved == 0) return EngineDispatchPassThrough(device, irp);
+  NTSTATUS forwarded = ForwardIrpAndWait(device, irp);
+  if (!NT_SUCCESS(forwarded)) LogStatus(__LINE__, forwarded);
+  const vh::EngineHeader* header = volume->Header;
+  if (header->SnapshotCount != 0 && volume->FreeSectors <= header->LowWaterSectors) {
+    NTSTATUS drop = DropOldestSnapshot(device);
+    if (!NT_SUCCESS(drop)) LogStatus(__LINE__, drop);
+  }
+  return CompleteWith(irp, forwarded);
+}
+
+}  // namespace
+
+void VolumeWorkerThread(PVOID context) {
+  auto* device = static_cast<PDEVICE_OBJECT>(context);
+  PVolumeFilterExtension volume = VolumeOf(device);
+  KeSetPriorityThread(KeGetCurrentThread(), 16);
+  LARGE_INTEGER second;
+  second.QuadPart = -10000000;
+  for (;;) {
+    // PASSIVE_LEVEL; the write dispatch sets it for each queued write.
+    NTSTATUS status = KeWaitForSingleObject(&volume->WakeEvent, Executive, KernelMode, FALSE, &second);
+    status = ParkIfPaused(volume, status);
+    const bool stopping = StopRequested(volume);
+    if (status != STATUS_TIMEOUT || stopping) {
+      for (PLIST_ENTRY entry = ExInterlockedRemoveHeadList(&volume->WriteQueue, &volume->WriteQueueLock);
+           entry != nullptr; entry = ExInterlockedRemoveHeadList(&volume->WriteQueue, &volume->WriteQueueLock)) {
+        ParkIfPaused(volume, STATUS_SUCCESS);
+        PIRP irp = IrpOfQueueEntry(entry);
+        // Once told to stop, every snapshot is about to go: nothing to save.
+        if (!StopRequested(volume) && IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_WRITE) {
+          CopyOnWrite(device, irp);
+        } else {
+          EngineDispatchPassThrough(device, irp);
+        }
+      }
+    }
+    if (StopRequested(volume)) break;
+  }
+  if (volume->Header != nullptr) {
+    NTSTATUS status = ResetEngine(device);
+    if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): SNAP %08x \n\n", EngineLogTag, __LINE__, status);
+  }
+}
+
+NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const vh::EngineHeader* header = volume->Header;
+  if (volume->EngineMode != EngineModeTracking || volume->PnpState != PnpStarted || header == nullptr ||
+      header->SnapshotCount == 0 || volume->SavedBlocksBuffer == nullptr || volume->SpaceBitmapBuffer == nullptr) {
+    LogStatus(__LINE__, STATUS_UNSUCCESSFUL);
+    LogStatus(__LINE__, STATUS_UNSUCCESSFUL);
+    return EngineDispatchPassThrough(device, irp);
+  }
+  NTSTATUS status = CompleteInterruptedSnapshot(device);
+  if (!NT_SUCCESS(status)) return EngineDispatchPassThrough(device, irp);
+  if (IsPassThroughWrite(device, irp) == STATUS_SUCCESS) return EngineDispatchPassThrough(device, irp);
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const LONGLONG offset = stack->Parameters.Write.ByteOffset.QuadPart;
+  const ULONG length = stack->Parameters.Write.Length;
+  if (offset < 0 || length < vh::kSectorBytes || irp->MdlAddress == nullptr) {
+    return EngineDispatchPassThrough(device, irp);
+  }
+  const ULONGLONG firstSector = static_cast<ULONGLONG>(offset) / vh::kSectorBytes;
+  const ULONGLONG lastSector = firstSector + length / vh::kSectorBytes - 1;
+  const ULONGLONG mapBlocks = volume->SavedBlocks.SizeOfBitMap;
+  ULONGLONG lastBlock = lastSector / vh::kBlockSectors;
+  if (firstSector / vh::kBlockSectors >= mapBlocks) return EngineDispatchPassThrough(device, irp);
+  if (lastBlock >= mapBlocks) lastBlock = mapBlocks - 1;
+  auto* data = static_cast<PUCHAR>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+  if (data == nullptr) return EngineDispatchPassThrough(device, irp);
+  ULONG firstBlock = static_cast<ULONG>(firstSector / vh::kBlockSectors);
+  ULONG blockCount = static_cast<ULONG>(lastBlock) - firstBlock + 1;
+  status = SkipSavedBlocks(device, &firstBlock, &blockCount);
+  if (!NT_SUCCESS(status) || blockCount == 0) return EngineDispatchPassThrough(device, irp);
+  return ProtectAndForward(device, irp, data, firstSector, lastSector, firstBlock, blockCount);
+}
+
+NTSTATUS SkipSavedBlocks(PDEVICE_OBJECT device, ULONG* firstBlock, ULONG* blockCount) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  UCHAR allMarked = 0;
+  UCHAR allSaved = 0;
+  NTSTATUS status = TestBitmapBitsSet(&volume->MarkedBlocks, *firstBlock, *blockCount, &allMarked);
+  if (NT_SUCCESS(status)) status = TestBitmapBitsSet(&volume->SavedBlocks, *firstBlock, *blockCount, &allSaved);
+  if (!NT_SUCCESS(status)) return status;
+  if (allMarked || allSaved) {
+    *firstBlock += *blockCount;
+    *blockCount = 0;
+    return STATUS_SUCCESS;
+  }
+  while (*blockCount != 0 &&
+         (RtlTestBit(&volume->MarkedBlocks, *firstBlock) || RtlTestBit(&volume->SavedBlocks, *firstBlock))) {
+    ++*firstBlock;
+    --*blockCount;
+  }
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS WritePinnedSectors(PDEVICE_OBJECT device, ULONGLONG firstSector, ULONGLONG lastSector, const UCHAR* data) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (firstSector > volume->Header->VolumeSectors) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x - %08x\n", EngineLogTag, __LINE__, static_cast<ULONG>(firstSector),
+             volume->Header->VolumeSectors);
+    return STATUS_UNSUCCESSFUL;
+  }
+  for (PassThroughChunk* chunk = volume->PassThroughList; chunk != nullptr; chunk = chunk->Next) {
+    for (ULONG i = 0; i < chunk->Count; ++i) {
+      const ULONGLONG lo = firstSector > chunk->First[i] ? firstSector : chunk->First[i];
+      const ULONGLONG hi = lastSector < chunk->Last[i] ? lastSector : chunk->Last[i];
+      if (hi < lo) continue;
+      const ULONG bytes = static_cast<ULONG>(hi - lo + 1) * vh::kSectorBytes;
+      IO_STATUS_BLOCK ioStatus;
+      NTSTATUS status = ReadWriteDiskSectors(0, volume->LowerDevice, lo * vh::kSectorBytes, bytes,
+                                             const_cast<PUCHAR>(data) + (lo - firstSector) * vh::kSectorBytes,
+                                             &ioStatus);
+      if (!NT_SUCCESS(status)) {
+        DbgPrint("ERROR:%s (%d): AFZ 0x%08x - 0x%08x\n", EngineLogTag, __LINE__, status, bytes);
+        return status;
+      }
+    }
+  }
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS AllocateSpaceBlock(const vh::EngineHeader* header, PRTL_BITMAP spaceBitmap, ULONG volumeBlock,
+                            ULONG* spaceBlock) {
+  if (header == nullptr || spaceBitmap == nullptr || spaceBitmap->Buffer == nullptr || spaceBlock == nullptr) {
+    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  const ULONGLONG spaceBlocks =
+      header->SpaceLast < header->SpaceFirst ? 0 : (header->SpaceLast - header->SpaceFirst + 1) / vh::kBlockSectors;
+  ULONGLONG volumeBlocks = header->VolumeBytes / vh::kBlockBytes;
+  if (volumeBlocks == 0) volumeBlocks = 1;
+  // Both factors are below 2^32, so the product fits.
+  ULONGLONG start = (spaceBlocks & 0xFFFFFFFFull) * volumeBlock / volumeBlocks;
+  if (start >= spaceBitmap->SizeOfBitMap) start = 0;
+  const ULONG found = RtlFindClearBitsAndSet(spaceBitmap, 1, static_cast<ULONG>(start));
+  if (found == 0xFFFFFFFF) {
+    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_UNSUCCESSFUL);
+    return STATUS_UNSUCCESSFUL;
+  }
+  *spaceBlock = found;
+  return STATUS_SUCCESS;
+}

@@ -1,0 +1,386 @@
+// Taking a snapshot: the free clusters collected from the file system, the
+// live map moved into a free slot, the free blocks stamped into the fresh
+// live map, and the new descriptor. Collection runs in the create request's
+// thread before the engine lock; the rest under the lock with the worker
+// paused. All at PASSIVE_LEVEL.
+//
+// Commit order (each step durable before the next begins):
+//   1. the live map is copied into the slot's saved-map area (unreferenced
+//      until the header names the slot);
+//   2. header A: the slot in use, the new count, CountCopy one below it:
+//      "the live map may still hold the previous snapshot's entries";
+//   3. the fresh live map (only the free-at-snapshot stamps);
+//   4. header B: CountCopy equal to the count.
+// A cut between 2 and 4 is finished by CompleteInterruptedSnapshot, which
+// empties the live map: nothing was written after the snapshot, so an
+// empty map is exact for it.
+#include "snapshot_maps.h"
+
+using namespace snapshot_maps;
+
+namespace {
+
+constexpr ULONG WindowBits = 32768;
+#pragma pack(push, 1)
+struct VolumeBitmapWindow {
+  LONGLONG StartingLcn;
+  LONGLONG BitmapSize;  // clusters from StartingLcn to the volume's end
+  UCHAR Bits[WindowBits / 8];
+};
+#pragma pack(pop)
+static_assert(sizeof(VolumeBitmapWindow) == 4112, "a 16-byte head and 4,096 bytes of bits");
+
+void LogStatus(int line, NTSTATUS status) { DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, line, status); }
+
+// Clusters of one block: a shorter free run cannot hold a whole block.
+ULONG ClustersPerBlock(PVolumeFilterExtension volume) {
+  return volume->SectorsPerCluster == 0 ? vh::kBlockSectors : vh::kBlockSectors / volume->SectorsPerCluster;
+}
+
+NTSTATUS CloseRun(RunTableChunk** table, ULONGLONG first, ULONGLONG count, ULONG minimum) {
+  if (count == 0 || count < minimum) return STATUS_SUCCESS;
+  // A window holds 32,768 clusters, so a run always fits a ULONG.
+  return AppendRun(table, first, static_cast<ULONG>(count));
+}
+
+// Appends the free runs of one window of the volume bitmap; runs are cut at
+// the window's end and each piece is judged alone.
+NTSTATUS ScanWindow(RunTableChunk** table, const VolumeBitmapWindow* window, ULONG bits, ULONG minimum) {
+  ULONGLONG runFirst = 0;
+  ULONGLONG runCount = 0;
+  for (ULONG i = 0; i < bits; ++i) {
+    const bool used = (window->Bits[i / 8] >> (i % 8)) & 1;
+    if (!used) {
+      if (runCount == 0) runFirst = static_cast<ULONGLONG>(window->StartingLcn) + i;
+      ++runCount;
+      continue;
+    }
+    NTSTATUS status = CloseRun(table, runFirst, runCount, minimum);
+    if (!NT_SUCCESS(status)) return status;
+    runCount = 0;
+  }
+  return CloseRun(table, runFirst, runCount, minimum);
+}
+
+NTSTATUS OpenVolume(PVolumeFilterExtension volume, PHANDLE handle) {
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &volume->DosName, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
+                             nullptr);
+  IO_STATUS_BLOCK ioStatus;
+  return ZwCreateFile(handle, GENERIC_READ | SYNCHRONIZE, &attributes, &ioStatus, nullptr, FILE_ATTRIBUTE_NORMAL,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+}
+
+NTSTATUS CollectFromVolume(PVolumeFilterExtension volume, HANDLE handle, VolumeBitmapWindow* window) {
+  const ULONG minimum = ClustersPerBlock(volume);
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  for (;;) {
+    RtlZeroMemory(window, sizeof *window);
+    IO_STATUS_BLOCK ioStatus;
+    NTSTATUS answer = ZwFsControlFile(handle, nullptr, nullptr, nullptr, &ioStatus, FSCTL_GET_VOLUME_BITMAP, &start,
+                                      sizeof start, window, sizeof *window);
+    if (answer != STATUS_BUFFER_OVERFLOW && !NT_SUCCESS(answer)) {
+      DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, answer);
+      return STATUS_SUCCESS;  // the runs found so far stand
+    }
+    ULONG bits = WindowBits;
+    if (window->BitmapSize >= 0 && window->BitmapSize < static_cast<LONGLONG>(WindowBits)) {
+      bits = static_cast<ULONG>(window->BitmapSize);
+    }
+    if (window->BitmapSize < 0) bits = 0;
+    NTSTATUS status = ScanWindow(&volume->FreeRuns, window, bits, minimum);
+    if (!NT_SUCCESS(status)) return status;
+    if (answer != STATUS_BUFFER_OVERFLOW || bits == 0) {
+      DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, answer);
+      return STATUS_SUCCESS;
+    }
+    start.QuadPart = window->StartingLcn + bits;
+  }
+}
+
+// Copies the descriptor of the snapshot that stops being the newest.
+void FillSlotFromNewest(vh::EngineHeader* header, vh::SnapshotSlot* slot) {
+  const vh::SnapshotSlot& newest = header->NewestSnapshot;
+  RtlCopyMemory(slot->ClientTag, newest.ClientTag, sizeof slot->ClientTag);
+  slot->CreateTime = newest.CreateTime;
+  slot->Signature = newest.Signature;
+  RtlCopyMemory(slot->Name, newest.Name, sizeof slot->Name);
+  slot->Guid = newest.Guid;
+  RtlCopyMemory(slot->Remark, newest.Remark, sizeof slot->Remark);
+  slot->Number = header->SnapshotCount;
+  slot->Used = 1;
+}
+
+void FillNewest(vh::EngineHeader* header, const vh::VolumeRequest* request) {
+  vh::SnapshotSlot& newest = header->NewestSnapshot;
+  RtlCopyMemory(newest.ClientTag, request->ClientTag, sizeof newest.ClientTag);
+  newest.CreateTime = request->CreateTime;
+  RtlCopyMemory(newest.Name, request->SnapshotName, sizeof newest.Name);
+  newest.Guid = request->SnapshotGuid;
+  RtlCopyMemory(newest.Remark, request->SnapshotRemark, sizeof newest.Remark);
+  newest.Signature = vh::kRecordSignature;
+  newest.SavedMapSector = header->BlockMapFirst;
+  newest.SavedMapLastSector = header->BlockMapLast;
+  newest.Number = header->SnapshotCount;
+}
+
+// A copy of the marks of the newest snapshot: a block is marked again only
+// when it stayed free since then.
+NTSTATUS CopyPreviousMarks(PVolumeFilterExtension volume, PULONG* buffer, RTL_BITMAP* marks) {
+  *buffer = nullptr;
+  if (volume->MarkedBlocksBuffer == nullptr || volume->MarkedBlocksBytes == 0) return STATUS_SUCCESS;
+  *buffer = static_cast<PULONG>(ExAllocatePoolWithTag(NonPagedPool, volume->MarkedBlocksBytes, EnginePoolTag));
+  if (*buffer == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  RtlCopyMemory(*buffer, volume->MarkedBlocksBuffer, volume->MarkedBlocksBytes);
+  RtlInitializeBitMap(marks, *buffer, volume->MarkedBlocksBytes * 8);
+  return STATUS_SUCCESS;
+}
+
+// Steps after the previous marks were taken; any failure here discards
+// every snapshot of the volume (the caller resets).
+NTSTATUS TakeSnapshotSteps(PDEVICE_OBJECT device, const vh::VolumeRequest* request, PRTL_BITMAP previous) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  vh::EngineHeader* header = volume->Header;
+  const UCHAR count = header->SnapshotCount;
+  NTSTATUS status = STATUS_SUCCESS;
+  if (count == 0) {
+    status = LoadSpaceBitmap(device);
+    if (NT_SUCCESS(status)) status = BuildRedirectBitmaps(device);
+    if (!NT_SUCCESS(status)) return status;
+  }
+  if (volume->MarkedBlocksBuffer == nullptr || volume->SavedBlocksBuffer == nullptr) return STATUS_INVALID_PARAMETER;
+  RtlClearAllBits(&volume->MarkedBlocks);
+  RtlClearAllBits(&volume->SavedBlocks);
+  ULONG slot = vh::kSlotCount;
+  if (count > 0) {
+    status = SaveSnapshotMapCopy(device, &slot);
+    if (!NT_SUCCESS(status)) return status;
+  }
+  if (volume->FreeRuns == nullptr) return STATUS_INVALID_PARAMETER;
+  status = MarkFreeRuns(device, previous);
+  if (!NT_SUCCESS(status)) return status;
+
+  // Header A: the slot holds the previous newest snapshot; the live map is
+  // not yet the new snapshot's.
+  if (slot < vh::kSlotCount) FillSlotFromNewest(header, &header->Slots[slot]);
+  header->SnapshotCount = static_cast<UCHAR>(count + 1);
+  header->CountCopy = count;
+  FillNewest(header, request);
+  status = WriteHeader(device);
+  if (!NT_SUCCESS(status)) return status;
+  status = SaveBlockMap(device);
+  if (!NT_SUCCESS(status)) return status;
+  header->CountCopy = header->SnapshotCount;  // header B
+  return WriteHeader(device);
+}
+
+}  // namespace
+
+NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->Header == nullptr || volume->FreeRuns != nullptr) {
+    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  auto* window =
+      static_cast<VolumeBitmapWindow*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(VolumeBitmapWindow), EnginePoolTag));
+  auto* first = static_cast<RunTableChunk*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(RunTableChunk), EnginePoolTag));
+  if (window == nullptr || first == nullptr) {
+    FreePool(window);
+    FreePool(first);
+    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  RtlZeroMemory(first, sizeof *first);
+  first->ChunkCount = 1;
+  volume->FreeRuns = first;
+  HANDLE handle = nullptr;
+  NTSTATUS status = OpenVolume(volume, &handle);
+  if (!NT_SUCCESS(status)) {
+    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+  } else {
+    status = CollectFromVolume(volume, handle, window);
+    ZwClose(handle);
+  }
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    FreeRunTable(&volume->FreeRuns);
+  }
+  ExFreePoolWithTag(window, EnginePoolTag);
+  return status;
+}
+
+NTSTATUS TakeSnapshot(PDEVICE_OBJECT device, const vh::VolumeRequest* request) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->Header == nullptr || request == nullptr) {
+    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  NTSTATUS status = CompleteInterruptedSnapshot(device);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  PULONG previousBuffer;
+  RTL_BITMAP previous;
+  status = CopyPreviousMarks(volume, &previousBuffer, &previous);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  status = TakeSnapshotSteps(device, request, previousBuffer ? &previous : nullptr);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    NTSTATUS reset = ResetEngine(device);
+    if (!NT_SUCCESS(reset)) LogStatus(__LINE__, reset);
+  }
+  FreePool(previousBuffer);
+  return status;
+}
+
+NTSTATUS SaveSnapshotMapCopy(PDEVICE_OBJECT device, ULONG* slotIndex) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->Header == nullptr) {
+    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  const vh::EngineHeader* header = volume->Header;
+  ULONG slot = 0;
+  while (slot < vh::kSlotCount && header->Slots[slot].Used != 0) ++slot;
+  if (slot == vh::kSlotCount) {
+    LogStatus(__LINE__, STATUS_UNSUCCESSFUL);
+    return STATUS_UNSUCCESSFUL;
+  }
+  PVOID page = AllocatePage();
+  if (page == nullptr) {
+    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  // Copied only: the live map is replaced after the header names the slot,
+  // so a cut at any point leaves every snapshot's entries somewhere listed.
+  NTSTATUS status = STATUS_SUCCESS;
+  const ULONG pages = MapPages(header);
+  for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
+    const ULONG length = PageLength(header, p);
+    status = ReadWriteEngineSectors(1, device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
+                                    length, page);
+    if (NT_SUCCESS(status)) {
+      status = ReadWriteEngineSectors(
+          0, device, header->Slots[slot].SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors, length, page);
+    }
+  }
+  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  FreePool(page);
+  if (NT_SUCCESS(status)) *slotIndex = slot;
+  return status;
+}
+
+NTSTATUS MarkFreeRuns(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  for (RunTableChunk* chunk = volume->FreeRuns; chunk != nullptr; chunk = chunk->Next) {
+    for (ULONG i = 0; i < chunk->Used; ++i) {
+      NTSTATUS status =
+          MarkFreeRunBlocks(device, previousMarks, chunk->Runs[i].FirstCluster, chunk->Runs[i].ClusterCount);
+      if (!NT_SUCCESS(status)) return status;
+    }
+  }
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks, ULONGLONG firstCluster,
+                           ULONG clusterCount) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const vh::EngineHeader* header = volume->Header;
+  const ULONG perCluster = header->SectorsPerCluster;
+  if (perCluster == 0 || perCluster != volume->SectorsPerCluster ||
+      header->DataStartSector != static_cast<ULONGLONG>(volume->DataStartSector)) {
+    DbgPrint("ERROR:%s (%d): SNAP %08x  %08x  %08x  %08x\n", EngineLogTag, __LINE__, perCluster,
+             static_cast<ULONG>(header->DataStartSector), volume->SectorsPerCluster, volume->DataStartSector);
+    return STATUS_UNSUCCESSFUL;
+  }
+  if (clusterCount < vh::kBlockSectors / perCluster) {
+    LogStatus(__LINE__, 0);
+    return STATUS_SUCCESS;
+  }
+  // A cluster number past any volume cannot name a block.
+  if (firstCluster > (0xFFFFFFFFFFFFFFFFull - header->DataStartSector) / perCluster) return STATUS_SUCCESS;
+  ULONGLONG first = firstCluster * perCluster + header->DataStartSector;
+  ULONGLONG sectors = static_cast<ULONGLONG>(clusterCount) * perCluster;
+  if (first % vh::kBlockSectors != 0) {
+    const ULONGLONG skip = vh::kBlockSectors - first % vh::kBlockSectors;
+    if (sectors < skip) return STATUS_SUCCESS;
+    first += skip;
+    sectors -= skip;
+  }
+  const bool anyBlock = previousMarks == nullptr || header->SnapshotCount == 0;
+  for (; sectors >= vh::kBlockSectors; first += vh::kBlockSectors, sectors -= vh::kBlockSectors) {
+    const ULONGLONG block = first / vh::kBlockSectors;
+    // Blocks past the map are not tracked at all.
+    if (block >= volume->MarkedBlocks.SizeOfBitMap) break;
+    const ULONG b = static_cast<ULONG>(block);
+    const bool qualifies = anyBlock || (b < previousMarks->SizeOfBitMap && RtlTestBit(previousMarks, b));
+    if (!qualifies || RtlTestBit(&volume->SavedBlocks, b)) continue;
+    NTSTATUS status = SetBitmapBit(&volume->MarkedBlocks, b);
+    if (!NT_SUCCESS(status)) {
+      LogStatus(__LINE__, status);
+      return status;
+    }
+  }
+  return STATUS_SUCCESS;
+}
+
+// Writes the new snapshot's live map: its free-at-snapshot stamps and
+// nothing else. The previous live map is in a slot by now (or there was no
+// snapshot, and whatever a reset left behind must not survive), so no
+// entry of it is kept.
+NTSTATUS SaveBlockMap(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const vh::EngineHeader* header = volume->Header;
+  auto* page = static_cast<PULONG>(AllocatePage());
+  if (page == nullptr) {
+    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  NTSTATUS status = STATUS_SUCCESS;
+  const ULONG pages = MapPages(header);
+  const ULONG marks = volume->MarkedBlocks.SizeOfBitMap;
+  for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
+    for (ULONG j = 0; j < PageEntries; ++j) {
+      const ULONG block = p * PageEntries + j;
+      page[j] = block < marks && RtlTestBit(&volume->MarkedBlocks, block) ? vh::kMapEntryFree : 0;
+    }
+    status = ReadWriteEngineSectors(0, device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
+                                    PageLength(header, p), page);
+  }
+  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  FreePool(page);
+  return status;
+}
+
+NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  vh::EngineHeader* header = volume ? volume->Header : nullptr;
+  if (header == nullptr || header->SnapshotCount == 0 || header->CountCopy >= header->SnapshotCount) {
+    return STATUS_SUCCESS;
+  }
+  auto* page = static_cast<PULONG>(AllocatePage());
+  if (page == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  RtlZeroMemory(page, PageBytes);
+  NTSTATUS status = STATUS_SUCCESS;
+  const ULONG pages = MapPages(header);
+  for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
+    status = ReadWriteEngineSectors(0, device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
+                                    PageLength(header, p), page);
+  }
+  FreePool(page);
+  if (NT_SUCCESS(status)) {
+    // The bitmaps were built from the entries just discarded.
+    if (volume->MarkedBlocksBuffer != nullptr) RtlClearAllBits(&volume->MarkedBlocks);
+    if (volume->SavedBlocksBuffer != nullptr) RtlClearAllBits(&volume->SavedBlocks);
+    header->CountCopy = header->SnapshotCount;
+    status = WriteHeader(device);
+  }
+  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  return status;
+}

@@ -1,0 +1,340 @@
+// Snapshots leaving the engine: a requested deletion, the oldest dropped
+// under space pressure, everything discarded, and the blocks of the release
+// list given back. Numbering stays dense (1 .. SnapshotCount) on every path.
+// Requested deletions run under the engine lock with the worker paused; the
+// oldest-drop also runs inside the worker during a write. PASSIVE_LEVEL.
+//
+// Order on disk: maps first, then the header (the commit point), then the
+// space bitmap. The bitmap is rebuilt from the maps of the snapshots that
+// remain, so a cut before it only leaves blocks in use that nothing needs,
+// and the next rebuild gives them back; a block some listed map still names
+// is never given away.
+#include "snapshot_maps.h"
+
+using namespace snapshot_maps;
+
+namespace {
+
+void LogStatus(int line, NTSTATUS status) { DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, line, status); }
+
+// The pre-boot program leaves disk 0 again: the boot sectors saved when it
+// was installed go back.
+NTSTATUS RestoreBootArea(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (EngineRawDiskFilter == nullptr) return STATUS_INVALID_PARAMETER;
+  PVolumeFilterExtension raw = VolumeOf(EngineRawDiskFilter);
+  PVOID sectors = ExAllocatePoolWithTag(NonPagedPool, vh::kBootImageBytes, EnginePoolTag);
+  if (sectors == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  NTSTATUS status =
+      ReadWriteEngineSectors(1, device, volume->Header->BootBackupSector, vh::kBootImageBytes, sectors);
+  if (NT_SUCCESS(status)) {
+    IO_STATUS_BLOCK ioStatus;
+    status = ReadWriteDiskSectors(0, raw->LowerDevice, 0, vh::kBootImageBytes, sectors, &ioStatus);
+  }
+  FreePool(sectors);
+  return status;
+}
+
+// A pending rollback follows its snapshot through a renumbering, and is
+// cancelled when its snapshot goes (removed 0: all of them go).
+void FollowRollback(PDEVICE_OBJECT device, ULONG removed) {
+  vh::EngineHeader* header = VolumeOf(device)->Header;
+  if (header->RollbackPending == 0) return;
+  if (removed == 0 || header->RollbackTarget == removed) {
+    NTSTATUS status = RestoreBootArea(device);
+    if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+    header->RollbackPending = 0;
+    header->RollbackTarget = 0;
+  } else if (header->RollbackTarget > removed) {
+    --header->RollbackTarget;
+  }
+}
+
+// Sets the bits of the saved copies one map names.
+NTSTATUS CollectReferences(PDEVICE_OBJECT device, ULONGLONG mapSector, PULONG page, PRTL_BITMAP references) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const vh::EngineHeader* header = volume->Header;
+  const ULONG pages = MapPages(header);
+  for (ULONG p = 0; p < pages; ++p) {
+    const ULONG length = PageLength(header, p);
+    NTSTATUS status =
+        ReadWriteEngineSectors(1, device, mapSector + static_cast<ULONGLONG>(p) * PageSectors, length, page);
+    if (!NT_SUCCESS(status)) return status;
+    for (ULONG j = 0; j < length / sizeof(ULONG); ++j) {
+      if (!IsSavedCopy(page[j]) || !IsValidMapEntry(volume, page[j])) continue;
+      const ULONG block = SpaceBlockOf(page[j]);
+      if (block < references->SizeOfBitMap) RtlSetBit(references, block);
+    }
+  }
+  return STATUS_SUCCESS;
+}
+
+// Renumbers the slots above a removed number.
+void CloseNumberGap(vh::EngineHeader* header, ULONG removed, bool usedOnly) {
+  for (vh::SnapshotSlot& slot : header->Slots) {
+    if (slot.Number == vh::kFreedSlotNumber || slot.Number <= removed) continue;
+    if (usedOnly && slot.Used != 1) continue;
+    --slot.Number;
+  }
+}
+
+// The commit of a removal: the header without snapshot `number`, then the
+// bitmap rebuilt for the snapshots that remain.
+NTSTATUS CommitRemoval(PDEVICE_OBJECT device, ULONG slot, ULONG number, bool usedOnly) {
+  vh::EngineHeader* header = VolumeOf(device)->Header;
+  FreeSlot(&header->Slots[slot]);
+  CloseNumberGap(header, number, usedOnly);
+  --header->SnapshotCount;
+  header->CountCopy = header->SnapshotCount;
+  FollowRollback(device, number);
+  NTSTATUS status = WriteHeader(device);
+  if (!NT_SUCCESS(status)) {
+    // The header in memory stays changed; the next header write persists it.
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  status = RebuildSpaceBitmap(device);
+  if (NT_SUCCESS(status)) status = WriteSpaceBitmap(device);
+  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  return status;
+}
+
+// Merges page p of snapshot `number`'s map into the next older map where
+// that one has no entry. Fails on an entry the check refuses.
+NTSTATUS MergePage(PDEVICE_OBJECT device, ULONG p, const vh::SnapshotSlot& removed, const vh::SnapshotSlot& older,
+                   PULONG removedPage, PULONG olderPage) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const ULONG length = PageLength(volume->Header, p);
+  const ULONGLONG removedSector = removed.SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors;
+  const ULONGLONG olderSector = older.SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors;
+  NTSTATUS status = ReadWriteEngineSectors(1, device, removedSector, length, removedPage);
+  if (NT_SUCCESS(status)) status = ReadWriteEngineSectors(1, device, olderSector, length, olderPage);
+  if (!NT_SUCCESS(status)) return status;
+  bool merged = false;
+  for (ULONG j = 0; j < length / sizeof(ULONG); ++j) {
+    const ULONG mine = removedPage[j];
+    const ULONG theirs = olderPage[j];
+    if (!IsValidMapEntry(volume, mine) || !IsValidMapEntry(volume, theirs)) {
+      DbgPrint("ERROR:%s (%d): SNAP %08x %08x\n", EngineLogTag, __LINE__, mine, theirs);
+      DbgPrint("ERROR:%s (%d): SNAP %08x %08x %I64d %I64d\n", EngineLogTag, __LINE__, p, j,
+               removedSector * vh::kSectorBytes, olderSector * vh::kSectorBytes);
+      return STATUS_UNSUCCESSFUL;
+    }
+    // The older snapshot saw the block unchanged until this one: this
+    // one's copy is its content too. Where the older map has its own entry,
+    // that entry stands and this copy is no longer needed.
+    if (IsSavedCopy(mine) && theirs == 0) {
+      olderPage[j] = mine;
+      merged = true;
+    }
+  }
+  return merged ? ReadWriteEngineSectors(0, device, olderSector, length, olderPage) : STATUS_SUCCESS;
+}
+
+void FreeBitmapBuffer(PULONG* buffer, ULONG* bytes, PRTL_BITMAP bitmap) {
+  FreePool(*buffer);
+  *buffer = nullptr;
+  *bytes = 0;
+  RtlInitializeBitMap(bitmap, nullptr, 0);
+}
+
+}  // namespace
+
+NTSTATUS FindSlotByNumber(const vh::EngineHeader* header, ULONG number, ULONG* index) {
+  if (header == nullptr || index == nullptr || number > 32) return STATUS_INVALID_PARAMETER;
+  for (ULONG i = 0; i < vh::kSlotCount; ++i) {
+    if (header->Slots[i].Number == number && header->Slots[i].Used == 1) {
+      *index = i;
+      return STATUS_SUCCESS;
+    }
+  }
+  return STATUS_UNSUCCESSFUL;
+}
+
+NTSTATUS RebuildSpaceBitmap(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const vh::EngineHeader* header = volume->Header;
+  if (header == nullptr || volume->SpaceBitmapBuffer == nullptr) return STATUS_INVALID_PARAMETER;
+  auto* buffer = static_cast<PULONG>(ExAllocatePoolWithTag(NonPagedPool, volume->SpaceBitmapBytes, EnginePoolTag));
+  auto* page = static_cast<PULONG>(AllocatePage());
+  NTSTATUS status = STATUS_SUCCESS;
+  if (buffer == nullptr || page == nullptr) status = STATUS_INSUFFICIENT_RESOURCES;
+  RTL_BITMAP references;
+  if (NT_SUCCESS(status)) {
+    RtlZeroMemory(buffer, volume->SpaceBitmapBytes);
+    RtlInitializeBitMap(&references, buffer, volume->SpaceBitmapBytes * 8);
+    if (header->SnapshotCount != 0) status = CollectReferences(device, header->BlockMapFirst, page, &references);
+  }
+  for (ULONG i = 0; i < vh::kSlotCount && NT_SUCCESS(status); ++i) {
+    const vh::SnapshotSlot& slot = header->Slots[i];
+    if (slot.Used != 1 || slot.Number == 0 || slot.Number >= header->SnapshotCount) continue;
+    status = CollectReferences(device, slot.SavedMapSector, page, &references);
+  }
+  // Only a complete scan replaces the bitmap: a partial one would give
+  // away blocks the unread maps still name.
+  if (NT_SUCCESS(status)) {
+    RtlCopyMemory(volume->SpaceBitmapBuffer, buffer, volume->SpaceBitmapBytes);
+    volume->FreeSectors = RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors;
+  } else {
+    LogStatus(__LINE__, status);
+  }
+  FreePool(buffer);
+  FreePool(page);
+  return status;
+}
+
+NTSTATUS DropOldestSnapshot(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->Header == nullptr) {
+    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  NTSTATUS status = CompleteInterruptedSnapshot(device);
+  if (!NT_SUCCESS(status)) return status;
+  if (volume->Header->SnapshotCount <= 1) return ResetEngine(device);
+  ULONG slot;
+  status = FindSlotByNumber(volume->Header, 1, &slot);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  // Nothing is older than snapshot 1: its copies served it alone.
+  return CommitRemoval(device, slot, 1, false);
+}
+
+NTSTATUS DeleteSnapshotSlot(PDEVICE_OBJECT device, ULONG number) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->Header == nullptr) {
+    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  NTSTATUS status = CompleteInterruptedSnapshot(device);
+  if (!NT_SUCCESS(status)) return status;
+  if (number == 1) return DropOldestSnapshot(device);
+  ULONG slot;
+  ULONG olderSlot = 0;
+  status = FindSlotByNumber(volume->Header, number, &slot);
+  if (NT_SUCCESS(status)) status = FindSlotByNumber(volume->Header, number - 1, &olderSlot);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  auto* removedPage = static_cast<PULONG>(AllocatePage());
+  auto* olderPage = static_cast<PULONG>(AllocatePage());
+  if (removedPage == nullptr || olderPage == nullptr) status = STATUS_INSUFFICIENT_RESOURCES;
+  // Merged pages name copies the removed map names too until the header
+  // commits: both views stay exact if the power goes in between.
+  const ULONG pages = MapPages(volume->Header);
+  for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
+    status = MergePage(device, p, volume->Header->Slots[slot], volume->Header->Slots[olderSlot], removedPage,
+                       olderPage);
+  }
+  FreePool(removedPage);
+  FreePool(olderPage);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  return CommitRemoval(device, slot, number, true);
+}
+
+NTSTATUS ResetEngine(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->Header == nullptr) {
+    LogStatus(__LINE__, STATUS_UNSUCCESSFUL);
+    return STATUS_UNSUCCESSFUL;
+  }
+  vh::EngineHeader* header = volume->Header;
+  if (header->SnapshotCount == 0) {
+    FreeBitmapBuffer(&volume->SpaceBitmapBuffer, &volume->SpaceBitmapBytes, &volume->SpaceBitmap);
+    FreeBitmapBuffer(&volume->MarkedBlocksBuffer, &volume->MarkedBlocksBytes, &volume->MarkedBlocks);
+    FreeBitmapBuffer(&volume->SavedBlocksBuffer, &volume->SavedBlocksBytes, &volume->SavedBlocks);
+    return STATUS_SUCCESS;
+  }
+  // The header first: once it lists no snapshot, whatever the maps and the
+  // bitmap still hold is never read (the next first snapshot rewrites the
+  // live map whole and starts from a clear bitmap).
+  for (vh::SnapshotSlot& slot : header->Slots) FreeSlot(&slot);
+  header->SnapshotCount = 0;
+  header->CountCopy = 0;
+  FollowRollback(device, 0);
+  const NTSTATUS result = WriteHeader(device);
+  if (!NT_SUCCESS(result)) LogStatus(__LINE__, result);
+  if (volume->SpaceBitmapBuffer != nullptr) RtlClearAllBits(&volume->SpaceBitmap);
+  if (volume->MarkedBlocksBuffer != nullptr) RtlClearAllBits(&volume->MarkedBlocks);
+  if (volume->SavedBlocksBuffer != nullptr) RtlClearAllBits(&volume->SavedBlocks);
+  NTSTATUS status = WriteSpaceBitmap(device);
+  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  PVOID page = AllocatePage();
+  if (page == nullptr) {
+    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  RtlZeroMemory(page, PageBytes);
+  const ULONG pages = MapPages(header);
+  for (ULONG p = 0; p < pages; ++p) {
+    status = ReadWriteEngineSectors(0, device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
+                                    PageLength(header, p), page);
+    if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  }
+  FreePool(page);
+  return result;
+}
+
+NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->Header == nullptr) {
+    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  vh::EngineHeader* header = volume->Header;
+  if (header->ReinitPending == 0) {
+    LogStatus(__LINE__, 0);
+    return STATUS_SUCCESS;
+  }
+  if (volume->SpaceBitmapBuffer == nullptr) {
+    NTSTATUS status = LoadSpaceBitmap(device);
+    if (!NT_SUCCESS(status)) return status;
+  }
+  auto* page = static_cast<PULONG>(AllocatePage());
+  if (page == nullptr) {
+    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  NTSTATUS status = STATUS_SUCCESS;
+  ULONG released = 0;
+  const ULONG pages = MapPages(header);
+  for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
+    const ULONG length = PageLength(header, p);
+    const ULONGLONG sector = header->ReleaseListSector + static_cast<ULONGLONG>(p) * PageSectors;
+    status = ReadWriteEngineSectors(1, device, sector, length, page);
+    for (ULONG j = 0; j < length / sizeof(ULONG) && NT_SUCCESS(status); ++j) {
+      if (!IsValidMapEntry(volume, page[j])) {
+        LogStatus(__LINE__, page[j]);
+        status = STATUS_UNSUCCESSFUL;
+      } else if (IsSavedCopy(page[j])) {
+        status = ClearBitmapBit(&volume->SpaceBitmap, SpaceBlockOf(page[j]));
+        released += vh::kBlockSectors;
+      }
+    }
+    if (NT_SUCCESS(status)) {
+      RtlZeroMemory(page, length);
+      status = ReadWriteEngineSectors(0, device, sector, length, page);
+    }
+  }
+  FreePool(page);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  DbgPrint("ERROR:%s (%d): FREE %08x\n", EngineLogTag, __LINE__, released);
+  status = WriteSpaceBitmap(device);
+  if (NT_SUCCESS(status)) {
+    header->ReinitPending = 0;
+    header->ReclaimPending = 0;
+    status = WriteHeader(device);
+  }
+  volume->FreeSectors = RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors;
+  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  return status;
+}

@@ -1,0 +1,262 @@
+// Snapshots on an installed machine: the engine booted by the boot fixture,
+// the create and delete requests' engine steps, a restorer that does what
+// the pre-boot program does (rebuild the volume as it was at snapshot k from
+// the on-disk header and maps alone), and a reboot after a power cut.
+#pragma once
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "boot_fixture.h"
+
+namespace vh::test {
+
+constexpr uint32_t kProtectedVolume = 1;
+constexpr uint32_t kBlockBytes = vh::kBlockBytes;
+
+// What the restorer found for one block of snapshot k.
+struct RestoredWindow {
+  std::vector<uint8_t> bytes;  // the window as it was (free blocks: current bytes)
+  std::vector<bool> free;      // free at the snapshot: its content is not kept
+  std::string fault;           // empty when the maps made sense
+};
+
+// The pre-boot restorer's reading of the engine area, straight from the
+// image: no engine state is used.
+class Restorer {
+ public:
+  explicit Restorer(Installation& installed) : installed_(installed) {
+    header_ = std::make_unique<EngineHeader>();
+    loaded_ = installed.ReadEngineSectors(0, kEngineHeaderSectors, header_.get()) == storage::kStatusSuccess;
+  }
+  bool Loaded() const { return loaded_; }
+  const EngineHeader& Header() const { return *header_; }
+  uint32_t Count() const { return header_->SnapshotCount; }
+
+  // The descriptor of snapshot `number` (the newest lives in NewestSnapshot).
+  const SnapshotSlot* Descriptor(uint32_t number) const {
+    if (number == header_->SnapshotCount) return &header_->NewestSnapshot;
+    const SnapshotSlot* found = nullptr;
+    for (const SnapshotSlot& slot : header_->Slots) {
+      if (slot.Used == 1 && slot.Number == number) {
+        if (found != nullptr) return nullptr;  // two slots claim one number
+        found = &slot;
+      }
+    }
+    return found;
+  }
+
+  // Map entries of `blocks` blocks from `first` in the map of snapshot j.
+  bool MapEntries(uint32_t j, uint64_t first, uint64_t blocks, std::vector<uint32_t>* entries) const {
+    entries->assign(blocks, 0);
+    const EngineHeader& h = *header_;
+    uint64_t mapSector;
+    if (j == h.SnapshotCount) {
+      // A create cut short between its header writes: the live map is not
+      // yet the newest snapshot's, and nothing changed since it.
+      if (h.CountCopy < h.SnapshotCount) return true;
+      mapSector = h.BlockMapFirst;
+    } else {
+      const SnapshotSlot* slot = Descriptor(j);
+      if (slot == nullptr) return false;
+      mapSector = slot->SavedMapSector;
+    }
+    const uint64_t firstSector = first / 128;
+    const uint64_t lastSector = (first + blocks - 1) / 128;
+    std::vector<uint32_t> raw((lastSector - firstSector + 1) * 128);
+    if (installed_.ReadEngineSectors(mapSector + firstSector, lastSector - firstSector + 1, raw.data()) !=
+        storage::kStatusSuccess) {
+      return false;
+    }
+    for (uint64_t i = 0; i < blocks; ++i) (*entries)[i] = raw[first % 128 + i];
+    return true;
+  }
+
+  bool ValidEntry(uint32_t e) const {
+    if (e == 0 || e == kMapEntryFree) return true;
+    const uint64_t spaceBlocks = (header_->SpaceLast - header_->SpaceFirst + 1) / 64;
+    return e % 64 == 0 && e >= 64 && e < 0x80000000u && (e - 64) / 64 < spaceBlocks;
+  }
+
+  // Snapshot k's blocks first .. first + blocks - 1.
+  RestoredWindow Restore(uint32_t k, uint64_t first, uint64_t blocks) const {
+    RestoredWindow out;
+    out.bytes.resize(blocks * kBlockBytes);
+    out.free.assign(blocks, false);
+    if (installed_.volume->Read(first * kBlockBytes, static_cast<uint32_t>(blocks * kBlockBytes), out.bytes.data())
+            .status != storage::kStatusSuccess) {
+      out.fault = "volume read failed";
+      return out;
+    }
+    std::vector<bool> resolved(blocks, false);
+    std::vector<uint32_t> entries;
+    for (uint32_t j = k; j <= Count(); ++j) {
+      if (!MapEntries(j, first, blocks, &entries)) {
+        out.fault = "no map for snapshot " + std::to_string(j);
+        return out;
+      }
+      for (uint64_t i = 0; i < blocks; ++i) {
+        const uint32_t e = entries[i];
+        if (resolved[i] || e == 0) continue;
+        if (!ValidEntry(e)) {
+          out.fault = "bad entry " + std::to_string(e);
+          return out;
+        }
+        resolved[i] = true;
+        if (e == kMapEntryFree) {
+          out.free[i] = true;
+          continue;
+        }
+        if (installed_.ReadEngineSectors(header_->SpaceFirst + e - 64, 64, out.bytes.data() + i * kBlockBytes) !=
+            storage::kStatusSuccess) {
+          out.fault = "space read failed";
+          return out;
+        }
+      }
+    }
+    return out;
+  }
+
+  // Space blocks named by the maps of the listed snapshots (whole maps).
+  std::set<uint32_t> Referenced() const {
+    std::set<uint32_t> out;
+    const uint64_t mapSectors = header_->BlockMapLast - header_->BlockMapFirst + 1;
+    std::vector<uint32_t> entries;
+    for (uint32_t j = 1; j <= Count(); ++j) {
+      if (!MapEntries(j, 0, mapSectors * 128, &entries)) continue;
+      for (uint32_t e : entries) {
+        if (e != 0 && e != kMapEntryFree && ValidEntry(e)) out.insert((e - 64) / 64);
+      }
+    }
+    return out;
+  }
+
+  std::set<uint32_t> BitmapInUse() const {
+    std::set<uint32_t> out;
+    const uint64_t bytes = SpaceBitmapBytes(header_->SpaceFirst, header_->SpaceLast);
+    std::vector<uint8_t> bits(bytes);
+    if (installed_.ReadEngineSectors(header_->SpaceBitmapSector, bytes / 512, bits.data()) != storage::kStatusSuccess) {
+      return out;
+    }
+    for (uint32_t i = 0; i < bytes * 8; ++i) {
+      if ((bits[i / 8] >> (i % 8)) & 1) out.insert(i);
+    }
+    return out;
+  }
+
+ private:
+  Installation& installed_;
+  std::unique_ptr<EngineHeader> header_;
+  bool loaded_ = false;
+};
+
+inline RecordGuid GuidFor(uint32_t serial) {
+  RecordGuid g{};
+  g.Data1 = 0x5EED0000u + serial;
+  g.Data2 = 0x1234;
+  return g;
+}
+
+class SnapshotTest : public BootTest {
+ protected:
+  // A 1 GiB protected volume (four map pages) on NTFS with 4 KB clusters.
+  static MachineOptions Options(uint32_t lowWaterSectors = 0) {
+    MachineOptions options;
+    options.install.lowWaterSectors = lowWaterSectors;
+    return options;
+  }
+
+  void BootMachine(MachineOptions options = Options()) {
+    // The worker parks for a map change at its one-second tick at the
+    // latest; the tests need not wait that long.
+    hk::SetTimeScale(200);
+    ASSERT_NO_FATAL_FAILURE(Boot(options));
+  }
+
+  PDEVICE_OBJECT Device() const { return Filter(kProtectedVolume); }
+  PVolumeFilterExtension Ext() const { return Volume(kProtectedVolume); }
+
+  // The engine steps of the create request (its rule checks and flush are
+  // the control protocol's).
+  NTSTATUS Create(uint32_t serial) {
+    PDEVICE_OBJECT device = Device();
+    PVolumeFilterExtension volume = Ext();
+    if (volume->Header == nullptr) {
+      NTSTATUS status = LoadEngineHeader(device);
+      if (!NT_SUCCESS(status)) return status;
+    }
+    NTSTATUS status = CollectFreeRuns(device);
+    if (!NT_SUCCESS(status)) return status;
+    volume->EngineMode = EngineModeTracking;
+    VolumeRequest request{};
+    request.CreateTime.Year = 2026;
+    std::snprintf(request.SnapshotName, sizeof request.SnapshotName, "snap %u", serial);
+    request.SnapshotGuid = GuidFor(serial);
+    EngineLock();
+    PauseVolumeWorker(volume, 1);
+    status = TakeSnapshot(device, &request);
+    PauseVolumeWorker(volume, 0);
+    EngineUnlock();
+    FreeRunTable(&volume->FreeRuns);
+    return status;
+  }
+
+  // The engine steps of the delete request.
+  NTSTATUS Delete(uint32_t number) {
+    PVolumeFilterExtension volume = Ext();
+    EngineLock();
+    PauseVolumeWorker(volume, 1);
+    NTSTATUS status = number == 1 ? DropOldestSnapshot(Device()) : DeleteSnapshotSlot(Device(), number);
+    PauseVolumeWorker(volume, 0);
+    EngineUnlock();
+    return status;
+  }
+
+  NTSTATUS Write(uint64_t byteOffset, std::vector<uint8_t>& data) {
+    return WriteSectors(Device(), byteOffset, data);
+  }
+
+  storage::Disk& Disk0() { return *Installed().disk; }
+  storage::FileSystemModel& Fs() { return *Installed().fs; }
+
+  // Marks the clusters of blocks first .. first + count - 1 allocated.
+  void AllocateBlocks(uint64_t first, uint64_t count) {
+    const uint64_t perBlock = 64 / Fs().GetGeometry().sectorsPerCluster;
+    ASSERT_EQ(Fs().AllocateRun(first * perBlock, count * perBlock), storage::kStatusSuccess);
+  }
+  void FreeBlocks(uint64_t first, uint64_t count) {
+    const uint64_t perBlock = 64 / Fs().GetGeometry().sectorsPerCluster;
+    ASSERT_EQ(Fs().FreeRun(first * perBlock, count * perBlock), storage::kStatusSuccess);
+  }
+  bool BlockAllocated(uint64_t block) {
+    const uint64_t perBlock = 64 / Fs().GetGeometry().sectorsPerCluster;
+    return Fs().IsAllocated(block * perBlock);
+  }
+
+  // The next boot after the power went: nothing written from now on (or
+  // after the armed cut) reaches the image; the engine is shut down and
+  // removed as the machine stops, and loads again from what persisted.
+  void Reboot() {
+    if (!Disk0().PowerIsCut()) Disk0().CutPowerAfterWrites({0, 0});
+    if (EngineControlDevice != nullptr) Shutdown();
+    for (uint32_t partition = 1; partition <= 4; ++partition) {
+      if (machine_->Storage().VolumeDevice(partition) != nullptr && Filter(partition) != nullptr) Remove(partition);
+    }
+    EngineTeardown(driver_);
+    driver_ = nullptr;
+    EngineDriverObject = nullptr;
+    EngineControlDevice = nullptr;
+    EngineRawDiskFilter = nullptr;
+    EnginePrimaryVolume = nullptr;
+    ASSERT_EQ(Disk0().Reload(), storage::kStatusSuccess);
+    ASSERT_NO_FATAL_FAILURE(LoadEngine());
+    ASSERT_NO_FATAL_FAILURE(ArriveVolume(kProtectedVolume));
+    hk::RunReinitialization();
+  }
+};
+
+}  // namespace vh::test

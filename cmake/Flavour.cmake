@@ -75,6 +75,11 @@ function(vh_add_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
 endfunction()
 
+# The fuzz build compiles only what its fuzz targets need.
+if(VH_FUZZ AND NOT TARGET vh_fuzzers)
+  add_custom_target(vh_fuzzers)
+endif()
+
 # vh_add_fuzzer(name SOURCES a.cpp ... [LIBS x] [CORPUS dir])
 # The sources define LLVMFuzzerTestOneInput. With VH_FUZZ a libFuzzer binary
 # is built; otherwise a replay program that runs the corpus once as a test, so
@@ -88,6 +93,7 @@ function(vh_add_fuzzer name)
     add_executable(${name} ${F_SOURCES})
     target_link_libraries(${name} PRIVATE ${F_LIBS})
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    add_dependencies(vh_fuzzers ${name})
     # libFuzzer grows the first corpus folder; keep the seeds read-only.
     set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
     file(MAKE_DIRECTORY ${work})

@@ -30,7 +30,11 @@ if [ $fuzz = 1 ]; then
   configure fuzz -DVH_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 fi
 
-for dir in host driver win32 $([ $fuzz = 1 ] && echo fuzz); do
+for dir in host driver win32; do
   echo "== building $dir"
   cmake --build "$root/build/$dir" -j "$jobs"
 done
+if [ $fuzz = 1 ]; then
+  echo "== building fuzz targets"
+  cmake --build "$root/build/fuzz" -j "$jobs" --target vh_fuzzers
+fi

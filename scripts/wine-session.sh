@@ -60,6 +60,9 @@ start)
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
   wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
   wine reg add 'HKCU\Control Panel\International' /v Locale /t REG_SZ /d 00000409 /f >/dev/null 2>&1
+  # No window manager runs on Xvfb: unmanaged windows spare every hide and
+  # destroy the wait for a window-manager answer that never comes.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
   wineserver -w
   echo "wine-session: prefix $prefix on display $DISPLAY"
   ;;

@@ -244,6 +244,9 @@ void TControl::WndProc(TMessage& m) {
     case WM_MBUTTONUP:
     case WM_MBUTTONDBLCLK:
       MouseMessage(m);
+      // The system's handling too: WM_CONTEXTMENU comes from a right
+      // button's release, and system controls need their clicks.
+      DefaultHandler(m);
       return;
     case CM_COLORCHANGED:
     case CM_FONTCHANGED:
@@ -968,6 +971,19 @@ void TWinControl::CreateParams(TCreateParams& params) {
   params.WinClassName = AsciiToWide(ClassName());
 }
 
+void TWinControl::CreateSubClass(TCreateParams& params, const wchar_t* systemClass) {
+  WNDCLASSW wc{};
+  if (!GetClassInfoW(nullptr, systemClass, &wc)) RaiseLastOSError();
+  defWndProc_ = wc.lpfnWndProc;
+  wc.lpfnWndProc = StdWndProc;
+  wc.hInstance = HInstance();
+  wc.lpszClassName = nullptr;
+  // Keep our own style bits over the system class's.
+  wc.style = (wc.style & ~(CS_OWNDC | CS_CLASSDC | CS_PARENTDC | CS_GLOBALCLASS)) |
+             (params.WindowClass.style & CS_DBLCLKS);
+  params.WindowClass = wc;
+}
+
 void TWinControl::CreateWnd() {
   TCreateParams params;
   CreateParams(params);
@@ -1477,6 +1493,7 @@ void TWinControl::ChildMouse(TMessage& m) {
   forwarded.LParam = MAKELPARAM(static_cast<WORD>(p.x - target->left_), static_cast<WORD>(p.y - target->top_));
   target->WindowProc(forwarded);
   m.Result = forwarded.Result;
+  DefaultHandler(m);
 }
 
 void TWinControl::WndProc(TMessage& m) {
@@ -1662,6 +1679,140 @@ void TWinControl::DefaultHandler(TMessage& m) {
   // The library's own messages mean nothing to the system.
   if (m.Msg >= CM_BASE && m.Msg < CN_BASE + 0x400) return;
   m.Result = CallWindowProcW(defWndProc_, handle_, m.Msg, m.WParam, m.LParam);
+}
+
+// ---- TCustomEdit
+CL_CLASS(TCustomEdit) {
+  c.Bool("AutoSelect", &TCustomEdit::AutoSelect, &TCustomEdit::SetAutoSelect).Default(true);
+  c.Enum("BorderStyle", &TCustomEdit::BorderStyle, &TCustomEdit::SetBorderStyle, &TypeInfo_TBorderStyle)
+      .Default(TBorderStyle::bsSingle);
+  c.Int("MaxLength", &TCustomEdit::MaxLength, &TCustomEdit::SetMaxLength).Default(0);
+  c.Bool("ReadOnly", &TCustomEdit::ReadOnly, &TCustomEdit::SetReadOnly).Default(false);
+  c.WStr("Text", &TCustomEdit::Text, &TCustomEdit::SetText);
+  c.Event("OnChange", &TCustomEdit::OnChange, &TCustomEdit::OnChange);
+}
+
+TCustomEdit::TCustomEdit(TComponent* AOwner) : TWinControl(AOwner) {
+  SetBounds(0, 0, 121, 21);
+  SetTabStop(true);
+  parentColor_ = false;
+  color_ = clWindow;
+  Brush()->SetColor(color_);
+  controlStyle_ = {csClickEvents, csSetCaption, csDoubleClicks};
+}
+
+void TCustomEdit::CreateParams(TCreateParams& params) {
+  TWinControl::CreateParams(params);
+  CreateSubClass(params, L"EDIT");
+  params.Style |= ES_AUTOHSCROLL | ES_AUTOVSCROLL;
+  if (readOnly_) params.Style |= ES_READONLY;
+  if (borderStyle_ == TBorderStyle::bsSingle) {
+    if (Ctl3D())
+      params.ExStyle |= WS_EX_CLIENTEDGE;
+    else
+      params.Style |= WS_BORDER;
+  }
+}
+
+void TCustomEdit::CreateWnd() {
+  creating_ = true;
+  try {
+    TWinControl::CreateWnd();
+  } catch (...) {
+    creating_ = false;
+    throw;
+  }
+  creating_ = false;
+  SendMessageW(handle_, EM_LIMITTEXT, static_cast<WPARAM>(maxLength_), 0);
+}
+
+void TCustomEdit::DestroyWnd() {
+  // The text lives in the field while there is no window.
+  if (handle_) StoreText(GetText());
+  TWinControl::DestroyWnd();
+}
+
+std::u16string TCustomEdit::GetText() {
+  if (!handle_) return Text();
+  int n = GetWindowTextLengthW(handle_);
+  std::u16string text(static_cast<size_t>(n) + 1, u'\0');
+  n = GetWindowTextW(handle_, reinterpret_cast<wchar_t*>(text.data()), n + 1);
+  text.resize(static_cast<size_t>(std::max(n, 0)));
+  return text;
+}
+
+void TCustomEdit::SetText(const std::u16string& v) {
+  if (v == GetText()) return;
+  StoreText(v);
+  // The window answers with EN_CHANGE, which tells OnChange.
+  if (handle_) SetWindowTextW(handle_, WStr(v));
+  Perform(CM_TEXTCHANGED);
+}
+
+void TCustomEdit::SetMaxLength(int v) {
+  maxLength_ = std::max(v, 0);
+  if (handle_) SendMessageW(handle_, EM_LIMITTEXT, static_cast<WPARAM>(maxLength_), 0);
+}
+
+void TCustomEdit::SetReadOnly(bool v) {
+  readOnly_ = v;
+  if (handle_) SendMessageW(handle_, EM_SETREADONLY, v, 0);
+}
+
+void TCustomEdit::SetBorderStyle(TBorderStyle v) {
+  if (v == borderStyle_) return;
+  borderStyle_ = v;
+  RecreateWnd();
+}
+
+int TCustomEdit::SelStart() {
+  DWORD start = 0;
+  SendMessageW(Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
+  return static_cast<int>(start);
+}
+
+int TCustomEdit::SelLength() {
+  DWORD start = 0, end = 0;
+  SendMessageW(Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  return static_cast<int>(end - start);
+}
+
+void TCustomEdit::SetSelStart(int v) { SendMessageW(Handle(), EM_SETSEL, static_cast<WPARAM>(v), v); }
+
+void TCustomEdit::SetSelLength(int v) {
+  const int start = SelStart();
+  SendMessageW(Handle(), EM_SETSEL, static_cast<WPARAM>(start), start + v);
+}
+
+void TCustomEdit::SelectAll() { SendMessageW(Handle(), EM_SETSEL, 0, -1); }
+
+void TCustomEdit::Change() {
+  if (OnChange) OnChange(this);
+}
+
+void TCustomEdit::DoEnter() {
+  if (autoSelect_ && !(GetKeyState(VK_LBUTTON) < 0)) SelectAll();
+  TWinControl::DoEnter();
+}
+
+void TCustomEdit::WndProc(TMessage& m) {
+  switch (m.Msg) {
+    case CN_COMMAND:
+      // EN_CHANGE from the window, reflected by the parent.
+      if (HIWORD(m.WParam) == EN_CHANGE && !creating_) {
+        StoreText(GetText());
+        Change();
+      }
+      return;
+    case WM_PAINT:
+    case WM_ERASEBKGND:
+      // The system paints its edit itself.
+      DefaultHandler(m);
+      return;
+    default:
+      break;
+  }
+  TWinControl::WndProc(m);
 }
 
 // ---- hints

@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <exception>
 #include <memory>
 
 #include "classlib/actions.h"
@@ -840,7 +841,8 @@ void TApplication::Terminate() {
 }
 
 void TApplication::HandleException(TObject*) {
-  if (handlingException_) return;
+  // Only meaningful inside a handler: outside one there is nothing to show.
+  if (handlingException_ || !std::current_exception()) return;
   handlingException_ = true;
   struct Reset {
     bool& b;
@@ -916,7 +918,7 @@ void TApplication::HintControlLeft(TControl* control) {
 }
 
 void TApplication::HintMouseMessage(TControl* control, TMessage& message) {
-  if (!showHint_ || !handle_ || message.Msg != WM_MOUSEMOVE) return;
+  if (!showHint_ || !handle_ || (message.Msg != WM_MOUSEMOVE && message.Msg != WM_NCMOUSEMOVE)) return;
   POINT screen{};
   GetCursorPos(&screen);
   const bool wants = control && control->ShowHint() && !control->Hint().empty() && !control->IsDesigning();

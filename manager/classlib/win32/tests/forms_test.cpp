@@ -357,6 +357,54 @@ TEST_F(StoredForm, WheelGoesUpTheParentsUntilOneTakesIt) {
   EXPECT_EQ(wheel.calls, 2);
 }
 
+TEST_F(StoredForm, RightButtonReleaseAsksForTheContextMenu) {
+  ShowAndSettle();
+  struct Asked : TObject {
+    TObject* sender = nullptr;
+    void Popup(TObject* s, TPoint, bool& handled) {
+      sender = s;
+      handled = true;
+    }
+  } asked;
+  box->OnContextPopup = EventOf<&Asked::Popup>(&asked);
+  mark->OnContextPopup = EventOf<&Asked::Popup>(&asked);
+  POINT p{3, 3};
+  ClientToScreen(box->Handle(), &p);
+  SendMessageW(box->Handle(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 3));
+  SendMessageW(box->Handle(), WM_RBUTTONUP, 0, MAKELPARAM(3, 3));
+  EXPECT_EQ(asked.sender, box);
+  // On a graphic control, through its parent's window.
+  asked.sender = nullptr;
+  SendMessageW(panel->Handle(), WM_RBUTTONUP, 0, MAKELPARAM(105, 15));
+  EXPECT_EQ(asked.sender, mark);
+}
+
+TEST_F(StoredForm, EditTakesTypedTextWithinItsLimit) {
+  ShowAndSettle();
+  auto* edit = New<TCustomEdit>(form);
+  edit->SetParent(panel);
+  edit->SetBounds(5, 75, 100, 20);
+  struct Changes : TObject {
+    int n = 0;
+    void Changed(TObject*) { ++n; }
+  } changes;
+  edit->OnChange = EventOf<&Changes::Changed>(&changes);
+  edit->SetMaxLength(3);
+  edit->SetFocus();
+  for (char16_t ch : std::u16string(u"abc")) SendMessageW(edit->Handle(), WM_CHAR, ch, 1);
+  EXPECT_EQ(changes.n, 3);
+  SendMessageW(edit->Handle(), WM_CHAR, u'd', 1);  // over the limit
+  EXPECT_EQ(edit->GetText(), u"abc");
+  EXPECT_EQ(edit->Text(), u"abc");
+  edit->SetText(u"\uFF1Ax");
+  wchar_t text[8] = {};
+  GetWindowTextW(edit->Handle(), text, 8);
+  EXPECT_EQ(FromWStr(text), u"\uFF1Ax");
+  edit->RecreateWnd();
+  EXPECT_EQ(edit->GetText(), u"\uFF1Ax");
+  EXPECT_EQ(edit->MaxLength(), 3);
+}
+
 // ---- closing, releasing, modal runs
 TEST_F(StoredForm, CloseActionsHideOrFreeTheForm) {
   ShowAndSettle();

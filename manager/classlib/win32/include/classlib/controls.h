@@ -291,6 +291,8 @@ class TControl : public TComponent {
   void RequestAlign();
   // Sets the fields without moving a window.
   void UpdateBoundsRect(const TRect& r);
+  // Sets the text field alone (the window already shows it).
+  void StoreText(const std::u16string& v) { text_ = v; }
   void ApplyConstraints(int& width, int& height) const;
   void SendCancelMode();
   void MouseMessage(TMessage& m);
@@ -441,6 +443,9 @@ class TWinControl : public TControl {
 
  protected:
   virtual void CreateParams(TCreateParams& params);
+  // Builds on a system window class (superclassing): its class data with
+  // our window procedure in front; what we leave goes to the system's.
+  void CreateSubClass(TCreateParams& params, const wchar_t* systemClass);
   virtual void CreateHandle();
   virtual void CreateWnd();
   virtual void CreateWindowHandle(const TCreateParams& params);
@@ -502,6 +507,45 @@ class TCustomControl : public TWinControl {
 
  private:
   TCanvas* canvas_;
+};
+
+// The system's edit control.
+class TCustomEdit : public TWinControl {
+  CL_DECLARE_CLASS(TCustomEdit, TWinControl)
+ public:
+  explicit TCustomEdit(TComponent* AOwner);
+  // The text as the window has it.
+  std::u16string GetText();
+  void SetText(const std::u16string& v) override;
+  int MaxLength() const { return maxLength_; }
+  void SetMaxLength(int v);
+  bool ReadOnly() const { return readOnly_; }
+  void SetReadOnly(bool v);
+  TBorderStyle BorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TBorderStyle v);
+  bool AutoSelect() const { return autoSelect_; }
+  void SetAutoSelect(bool v) { autoSelect_ = v; }
+  int SelStart();
+  int SelLength();
+  void SetSelStart(int v);
+  void SetSelLength(int v);
+  void SelectAll();
+  TNotifyEvent OnChange;
+  void WndProc(TMessage& message) override;
+
+ protected:
+  void CreateParams(TCreateParams& params) override;
+  void CreateWnd() override;
+  void DestroyWnd() override;
+  virtual void Change();
+  void DoEnter() override;
+
+ private:
+  int maxLength_ = 0;
+  bool readOnly_ = false;
+  bool autoSelect_ = true;
+  bool creating_ = false;
+  TBorderStyle borderStyle_ = TBorderStyle::bsSingle;
 };
 
 // A canvas over a control: the paint DC while painting, else the window's DC.

@@ -246,7 +246,8 @@ class TApplication : public TComponent {
   bool InActionUpdate() const { return actionPass_ != 0; }
   unsigned ActionPass() const { return actionPass_; }
 
-  // The standard error display: the exception's message in a message box.
+  // The standard error display: the message of the exception being
+  // handled (call it from a catch block) in a message box.
   void HandleException(TObject* sender);
   void ShowException(const std::exception& e);
   // Message box owned by the active form (or the application window).

@@ -16,12 +16,14 @@ using namespace snapshot_maps;
 
 namespace {
 
-constexpr ULONG PieceSectors = 32;     // 16 KB of the live map
+constexpr ULONG PieceSectors = 32;  // 16 KB of the live map
 constexpr ULONG PieceEntries = 4096;
 constexpr ULONG EntriesPerSector = vh::kSectorBytes / sizeof(ULONG);
-constexpr ULONG ReadGroupBlocks = 32;  // old contents are read 1 MB at a time
+constexpr ULONG ReadGroupBlocks = 8;  // old contents are read 256 KB at a time at most
 
-void LogStatus(int line, NTSTATUS status) { DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, line, status); }
+void LogStatus(int line, NTSTATUS status) {
+  DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, line, status);
+}
 
 NTSTATUS CompleteWith(PIRP irp, NTSTATUS status) {
   irp->IoStatus.Status = status;
@@ -41,12 +43,14 @@ NTSTATUS ParkIfPaused(PVolumeFilterExtension volume, NTSTATUS status) {
 }
 
 PIRP IrpOfQueueEntry(PLIST_ENTRY entry) {
-  return reinterpret_cast<PIRP>(reinterpret_cast<PUCHAR>(entry) - offsetof(IRP, Tail.Overlay.ListEntry));
+  return reinterpret_cast<PIRP>(reinterpret_cast<PUCHAR>(entry) -
+                                offsetof(IRP, Tail.Overlay.ListEntry));
 }
 
 bool StopRequested(PVolumeFilterExtension volume) {
-  auto* control =
-      EngineControlDevice ? static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension) : nullptr;
+  auto* control = EngineControlDevice
+                      ? static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension)
+                      : nullptr;
   return volume->StopFlag == 1 || (control != nullptr && control->ResetEngine == 1);
 }
 
@@ -64,13 +68,13 @@ struct Piece {
 struct Request {
   PDEVICE_OBJECT device;
   PVolumeFilterExtension volume;
-  PULONG piece;       // the piece as it will be written
-  PULONG kept;        // the piece as read
-  PUCHAR old;         // old contents of up to ReadGroupBlocks blocks
-  PULONG allocated;   // space blocks taken for the current piece
+  PULONG piece;      // the piece as it will be written
+  PULONG kept;       // the piece as read
+  PUCHAR old;        // old contents of up to ReadGroupBlocks blocks
+  PULONG allocated;  // space blocks taken for the current piece
   ULONG allocatedCount;
-  bool engineReset;   // an oldest-drop discarded every snapshot
-  ULONG saved;        // blocks saved by the whole request
+  bool engineReset;  // an oldest-drop discarded every snapshot
+  ULONG saved;       // blocks saved by the whole request
 };
 
 // Gives back what the current piece took: its space blocks and its
@@ -80,7 +84,8 @@ void UndoPiece(Request& r, const Piece& p) {
   for (ULONG i = 0; i < r.allocatedCount; ++i) ClearBitmapBit(&volume->SpaceBitmap, r.allocated[i]);
   for (ULONG i = 0; i < p.count; ++i) {
     const ULONG index = p.firstEntry + i;
-    if (!IsSavedCopy(r.kept[index]) && IsSavedCopy(r.piece[index])) ClearBitmapBit(&volume->SavedBlocks, p.first + i);
+    if (!IsSavedCopy(r.kept[index]) && IsSavedCopy(r.piece[index]))
+      ClearBitmapBit(&volume->SavedBlocks, p.first + i);
   }
   r.allocatedCount = 0;
 }
@@ -114,7 +119,8 @@ NTSTATUS ReadOldContents(Request& r, ULONG first, ULONG count) {
   const ULONGLONG firstSector = static_cast<ULONGLONG>(first) * vh::kBlockSectors;
   if (firstSector >= volume->TotalVolumeSectors) return STATUS_SUCCESS;
   ULONGLONG sectors = static_cast<ULONGLONG>(count) * vh::kBlockSectors;
-  if (firstSector + sectors > volume->TotalVolumeSectors) sectors = volume->TotalVolumeSectors - firstSector;
+  if (firstSector + sectors > volume->TotalVolumeSectors)
+    sectors = volume->TotalVolumeSectors - firstSector;
   IO_STATUS_BLOCK ioStatus;
   return ReadWriteDiskSectors(1, volume->LowerDevice, firstSector * vh::kSectorBytes,
                               static_cast<ULONG>(sectors * vh::kSectorBytes), r.old, &ioStatus);
@@ -149,8 +155,9 @@ NTSTATUS SavePiece(Request& r, const Piece& p) {
       status = TakeSpaceBlock(r, block, &space);
       if (!NT_SUCCESS(status)) break;
       r.allocated[r.allocatedCount++] = space;
-      status = ReadWriteEngineSectors(0, r.device, header->SpaceFirst + static_cast<ULONGLONG>(space) * vh::kBlockSectors,
-                                      vh::kBlockBytes, r.old + static_cast<SIZE_T>(i) * vh::kBlockBytes);
+      status = ReadWriteEngineSectors(
+          0, r.device, header->SpaceFirst + static_cast<ULONGLONG>(space) * vh::kBlockSectors,
+          vh::kBlockBytes, r.old + static_cast<SIZE_T>(i) * vh::kBlockBytes);
       if (!NT_SUCCESS(status)) break;
       r.piece[index] = space * vh::kBlockSectors + vh::kBlockSectors;
       SetBitmapBit(&volume->SavedBlocks, block);
@@ -160,7 +167,8 @@ NTSTATUS SavePiece(Request& r, const Piece& p) {
   if (r.engineReset) return STATUS_UNSUCCESSFUL;
   if (NT_SUCCESS(status) && savedHere != 0) {
     status = WriteSpaceBitmap(r.device);
-    if (NT_SUCCESS(status)) status = ReadWriteEngineSectors(0, r.device, p.pieceSector, p.pieceLength, r.piece);
+    if (NT_SUCCESS(status))
+      status = ReadWriteEngineSectors(0, r.device, p.pieceSector, p.pieceLength, r.piece);
   }
   if (!NT_SUCCESS(status)) {
     LogStatus(__LINE__, status);
@@ -179,7 +187,8 @@ NTSTATUS SaveBlocks(Request& r, ULONG first, ULONG count) {
     Piece p;
     const ULONGLONG mapSector = first / EntriesPerSector;
     if (mapSector >= mapSectors) return STATUS_SUCCESS;  // blocks past the map are not tracked
-    const ULONGLONG sectors = mapSectors - mapSector < PieceSectors ? mapSectors - mapSector : PieceSectors;
+    const ULONGLONG sectors =
+        mapSectors - mapSector < PieceSectors ? mapSectors - mapSector : PieceSectors;
     p.pieceSector = header->BlockMapFirst + mapSector;
     p.pieceLength = static_cast<ULONG>(sectors) * vh::kSectorBytes;
     p.firstEntry = first % EntriesPerSector;
@@ -209,9 +218,12 @@ NTSTATUS ProtectAndForward(PDEVICE_OBJECT device, PIRP irp, PUCHAR data, ULONGLO
   r.piece = static_cast<PULONG>(Allocate(PieceEntries * sizeof(ULONG)));
   r.kept = static_cast<PULONG>(Allocate(PieceEntries * sizeof(ULONG)));
   r.allocated = static_cast<PULONG>(Allocate(PieceEntries * sizeof(ULONG)));
-  r.old = static_cast<PUCHAR>(Allocate(static_cast<SIZE_T>(ReadGroupBlocks) * vh::kBlockBytes));
+  // Most writes touch one or two blocks: no larger buffer than they need.
+  const ULONG groupBlocks = blockCount < ReadGroupBlocks ? blockCount : ReadGroupBlocks;
+  r.old = static_cast<PUCHAR>(Allocate(static_cast<SIZE_T>(groupBlocks) * vh::kBlockBytes));
   NTSTATUS status = STATUS_SUCCESS;
-  if (copy == nullptr || r.piece == nullptr || r.kept == nullptr || r.allocated == nullptr || r.old == nullptr) {
+  if (copy == nullptr || r.piece == nullptr || r.kept == nullptr || r.allocated == nullptr ||
+      r.old == nullptr) {
     status = STATUS_INSUFFICIENT_RESOURCES;
     LogStatus(__LINE__, status);
   }
@@ -219,7 +231,8 @@ NTSTATUS ProtectAndForward(PDEVICE_OBJECT device, PIRP irp, PUCHAR data, ULONGLO
     RtlCopyMemory(copy, data, length);
     status = WritePinnedSectors(device, firstSector, lastSector, copy);
     if (!NT_SUCCESS(status)) {
-      DbgPrint("ERROR:%s (%d): SNAP %08x - %08x - %I64d\n", EngineLogTag, __LINE__, status, length, firstSector);
+      DbgPrint("ERROR:%s (%d): SNAP %08x - %08x - %I64d\n", EngineLogTag, __LINE__, status, length,
+               firstSector);
     }
   }
   if (NT_SUCCESS(status)) status = SaveBlocks(r, firstBlock, blockCount);
@@ -243,6 +256,22 @@ NTSTATUS ProtectAndForward(PDEVICE_OBJECT device, PIRP irp, PUCHAR data, ULONGLO
   return CompleteWith(irp, forwarded);
 }
 
+// A snapshot is being taken: the blocks of this write hold data from now
+// on, whatever the free-cluster collection saw.
+void NoteWrittenBlocks(PVolumeFilterExtension volume, PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const LONGLONG offset = stack->Parameters.Write.ByteOffset.QuadPart;
+  const ULONG length = stack->Parameters.Write.Length;
+  if (offset < 0 || length == 0) return;
+  const ULONGLONG first = static_cast<ULONGLONG>(offset) / vh::kBlockBytes;
+  ULONGLONG last = (static_cast<ULONGLONG>(offset) + length - 1) / vh::kBlockBytes;
+  const ULONG size = volume->WrittenBlocks.SizeOfBitMap;
+  if (first >= size) return;
+  if (last >= size) last = size - 1;
+  RtlSetBits(&volume->WrittenBlocks, static_cast<ULONG>(first),
+             static_cast<ULONG>(last - first + 1));
+}
+
 }  // namespace
 
 void VolumeWorkerThread(PVOID context) {
@@ -253,16 +282,20 @@ void VolumeWorkerThread(PVOID context) {
   second.QuadPart = -10000000;
   for (;;) {
     // PASSIVE_LEVEL; the write dispatch sets it for each queued write.
-    NTSTATUS status = KeWaitForSingleObject(&volume->WakeEvent, Executive, KernelMode, FALSE, &second);
+    NTSTATUS status =
+        KeWaitForSingleObject(&volume->WakeEvent, Executive, KernelMode, FALSE, &second);
     status = ParkIfPaused(volume, status);
     const bool stopping = StopRequested(volume);
     if (status != STATUS_TIMEOUT || stopping) {
-      for (PLIST_ENTRY entry = ExInterlockedRemoveHeadList(&volume->WriteQueue, &volume->WriteQueueLock);
-           entry != nullptr; entry = ExInterlockedRemoveHeadList(&volume->WriteQueue, &volume->WriteQueueLock)) {
+      for (PLIST_ENTRY entry =
+               ExInterlockedRemoveHeadList(&volume->WriteQueue, &volume->WriteQueueLock);
+           entry != nullptr;
+           entry = ExInterlockedRemoveHeadList(&volume->WriteQueue, &volume->WriteQueueLock)) {
         ParkIfPaused(volume, STATUS_SUCCESS);
         PIRP irp = IrpOfQueueEntry(entry);
         // Once told to stop, every snapshot is about to go: nothing to save.
-        if (!StopRequested(volume) && IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_WRITE) {
+        if (!StopRequested(volume) &&
+            IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_WRITE) {
           CopyOnWrite(device, irp);
         } else {
           EngineDispatchPassThrough(device, irp);
@@ -273,22 +306,31 @@ void VolumeWorkerThread(PVOID context) {
   }
   if (volume->Header != nullptr) {
     NTSTATUS status = ResetEngine(device);
-    if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): SNAP %08x \n\n", EngineLogTag, __LINE__, status);
+    if (!NT_SUCCESS(status))
+      DbgPrint("ERROR:%s (%d): SNAP %08x \n\n", EngineLogTag, __LINE__, status);
   }
+  // No snapshot is taken on this volume any more.
+  volume->WatchWrites = 0;
+  FreePool(volume->WrittenBlocksBuffer);
+  volume->WrittenBlocksBuffer = nullptr;
+  volume->WrittenBlocksBytes = 0;
 }
 
 NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume->WatchWrites) NoteWrittenBlocks(volume, irp);
   const vh::EngineHeader* header = volume->Header;
-  if (volume->EngineMode != EngineModeTracking || volume->PnpState != PnpStarted || header == nullptr ||
-      header->SnapshotCount == 0 || volume->SavedBlocksBuffer == nullptr || volume->SpaceBitmapBuffer == nullptr) {
+  if (volume->EngineMode != EngineModeTracking || volume->PnpState != PnpStarted ||
+      header == nullptr || header->SnapshotCount == 0 || volume->SavedBlocksBuffer == nullptr ||
+      volume->SpaceBitmapBuffer == nullptr) {
     LogStatus(__LINE__, STATUS_UNSUCCESSFUL);
     LogStatus(__LINE__, STATUS_UNSUCCESSFUL);
     return EngineDispatchPassThrough(device, irp);
   }
   NTSTATUS status = CompleteInterruptedSnapshot(device);
   if (!NT_SUCCESS(status)) return EngineDispatchPassThrough(device, irp);
-  if (IsPassThroughWrite(device, irp) == STATUS_SUCCESS) return EngineDispatchPassThrough(device, irp);
+  if (IsPassThroughWrite(device, irp) == STATUS_SUCCESS)
+    return EngineDispatchPassThrough(device, irp);
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const LONGLONG offset = stack->Parameters.Write.ByteOffset.QuadPart;
   const ULONG length = stack->Parameters.Write.Length;
@@ -301,7 +343,8 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   ULONGLONG lastBlock = lastSector / vh::kBlockSectors;
   if (firstSector / vh::kBlockSectors >= mapBlocks) return EngineDispatchPassThrough(device, irp);
   if (lastBlock >= mapBlocks) lastBlock = mapBlocks - 1;
-  auto* data = static_cast<PUCHAR>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+  auto* data =
+      static_cast<PUCHAR>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
   if (data == nullptr) return EngineDispatchPassThrough(device, irp);
   ULONG firstBlock = static_cast<ULONG>(firstSector / vh::kBlockSectors);
   ULONG blockCount = static_cast<ULONG>(lastBlock) - firstBlock + 1;
@@ -315,26 +358,28 @@ NTSTATUS SkipSavedBlocks(PDEVICE_OBJECT device, ULONG* firstBlock, ULONG* blockC
   UCHAR allMarked = 0;
   UCHAR allSaved = 0;
   NTSTATUS status = TestBitmapBitsSet(&volume->MarkedBlocks, *firstBlock, *blockCount, &allMarked);
-  if (NT_SUCCESS(status)) status = TestBitmapBitsSet(&volume->SavedBlocks, *firstBlock, *blockCount, &allSaved);
+  if (NT_SUCCESS(status))
+    status = TestBitmapBitsSet(&volume->SavedBlocks, *firstBlock, *blockCount, &allSaved);
   if (!NT_SUCCESS(status)) return status;
   if (allMarked || allSaved) {
     *firstBlock += *blockCount;
     *blockCount = 0;
     return STATUS_SUCCESS;
   }
-  while (*blockCount != 0 &&
-         (RtlTestBit(&volume->MarkedBlocks, *firstBlock) || RtlTestBit(&volume->SavedBlocks, *firstBlock))) {
+  while (*blockCount != 0 && (RtlTestBit(&volume->MarkedBlocks, *firstBlock) ||
+                              RtlTestBit(&volume->SavedBlocks, *firstBlock))) {
     ++*firstBlock;
     --*blockCount;
   }
   return STATUS_SUCCESS;
 }
 
-NTSTATUS WritePinnedSectors(PDEVICE_OBJECT device, ULONGLONG firstSector, ULONGLONG lastSector, const UCHAR* data) {
+NTSTATUS WritePinnedSectors(PDEVICE_OBJECT device, ULONGLONG firstSector, ULONGLONG lastSector,
+                            const UCHAR* data) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (firstSector > volume->Header->VolumeSectors) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x - %08x\n", EngineLogTag, __LINE__, static_cast<ULONG>(firstSector),
-             volume->Header->VolumeSectors);
+    DbgPrint("ERROR:%s (%d): SNAP %08x - %08x\n", EngineLogTag, __LINE__,
+             static_cast<ULONG>(firstSector), volume->Header->VolumeSectors);
     return STATUS_UNSUCCESSFUL;
   }
   for (PassThroughChunk* chunk = volume->PassThroughList; chunk != nullptr; chunk = chunk->Next) {
@@ -344,9 +389,9 @@ NTSTATUS WritePinnedSectors(PDEVICE_OBJECT device, ULONGLONG firstSector, ULONGL
       if (hi < lo) continue;
       const ULONG bytes = static_cast<ULONG>(hi - lo + 1) * vh::kSectorBytes;
       IO_STATUS_BLOCK ioStatus;
-      NTSTATUS status = ReadWriteDiskSectors(0, volume->LowerDevice, lo * vh::kSectorBytes, bytes,
-                                             const_cast<PUCHAR>(data) + (lo - firstSector) * vh::kSectorBytes,
-                                             &ioStatus);
+      NTSTATUS status = ReadWriteDiskSectors(
+          0, volume->LowerDevice, lo * vh::kSectorBytes, bytes,
+          const_cast<PUCHAR>(data) + (lo - firstSector) * vh::kSectorBytes, &ioStatus);
       if (!NT_SUCCESS(status)) {
         DbgPrint("ERROR:%s (%d): AFZ 0x%08x - 0x%08x\n", EngineLogTag, __LINE__, status, bytes);
         return status;
@@ -356,14 +401,17 @@ NTSTATUS WritePinnedSectors(PDEVICE_OBJECT device, ULONGLONG firstSector, ULONGL
   return STATUS_SUCCESS;
 }
 
-NTSTATUS AllocateSpaceBlock(const vh::EngineHeader* header, PRTL_BITMAP spaceBitmap, ULONG volumeBlock,
-                            ULONG* spaceBlock) {
-  if (header == nullptr || spaceBitmap == nullptr || spaceBitmap->Buffer == nullptr || spaceBlock == nullptr) {
+NTSTATUS AllocateSpaceBlock(const vh::EngineHeader* header, PRTL_BITMAP spaceBitmap,
+                            ULONG volumeBlock, ULONG* spaceBlock) {
+  if (header == nullptr || spaceBitmap == nullptr || spaceBitmap->Buffer == nullptr ||
+      spaceBlock == nullptr) {
     LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   const ULONGLONG spaceBlocks =
-      header->SpaceLast < header->SpaceFirst ? 0 : (header->SpaceLast - header->SpaceFirst + 1) / vh::kBlockSectors;
+      header->SpaceLast < header->SpaceFirst
+          ? 0
+          : (header->SpaceLast - header->SpaceFirst + 1) / vh::kBlockSectors;
   ULONGLONG volumeBlocks = header->VolumeBytes / vh::kBlockBytes;
   if (volumeBlocks == 0) volumeBlocks = 1;
   // Both factors are below 2^32, so the product fits.

@@ -334,6 +334,7 @@ void ReleaseVolumeFilter(PDEVICE_OBJECT device) {
   if (EnginePrimaryVolume == device) EnginePrimaryVolume = nullptr;
   FreeVolumeEngineState(volume);
   FreePassThroughList(&volume->PassThroughList);
+  FreeTemporaryTables(volume);
   if (volume->ExcludedRuns != nullptr) FreeRunTable(&volume->ExcludedRuns);
   if (volume->FreeRuns != nullptr) FreeRunTable(&volume->FreeRuns);
   IoDetachDevice(volume->LowerDevice);

@@ -84,6 +84,21 @@ struct VolumeFilterExtension {
   struct PassThroughChunk* PassThroughList;  // null = empty; only grows
   struct RunTableChunk* ExcludedRuns;        // while an exclusion request runs
   struct RunTableChunk* FreeRuns;            // while a create request runs
+  // Blocks written between the start of the free-cluster collection and the
+  // snapshot: the collection saw them free, but they hold data by then.
+  // The worker sets bits while WatchWrites is 1; TakeSnapshot reads them.
+  PULONG WrittenBlocksBuffer;
+  ULONG WrittenBlocksBytes;
+  RTL_BITMAP WrittenBlocks;
+  volatile UCHAR WatchWrites;
+  // Temporary mode (under WriteQueueLock): free runs left for redirection
+  // and the translation of redirected home sectors.
+  struct FreeRunChunk* FreeRunList;
+  struct TranslationChunk* TranslationList;
+  LIST_ENTRY TemporaryHeld;  // requests held while the switch finishes
+  UCHAR TemporaryHolding;
+  // Snapshot drives (Kind 3) only: the drive's own state.
+  struct MountDrive* Mount;
 };
 using PVolumeFilterExtension = VolumeFilterExtension*;
 
@@ -203,6 +218,36 @@ NTSTATUS EngineControlIoctl(PDEVICE_OBJECT device, PIRP irp);  // control protoc
 NTSTATUS SplitRedirectedIo(PDEVICE_OBJECT device, PIRP irp);   // temporary mode
 NTSTATUS MountDeviceDispatch(PDEVICE_OBJECT device, PIRP irp); // snapshot drives
 NTSTATUS DeleteMountDevice(PDEVICE_OBJECT mountDevice);
+
+// Temporary mode. StartTemporaryMode is IOCTL_ENGINE_START_TEMPORARY's work
+// once the primary volume is found started and flushed; the caller holds
+// EngineLock. It drains the volume worker, builds the free-space list
+// (BuildFreeSpaceList, clusters allocated meanwhile excluded), pins the
+// system files and switches EngineMode to 2. On failure the mode stays.
+NTSTATUS StartTemporaryMode(PDEVICE_OBJECT volume);
+NTSTATUS BuildFreeSpaceList(PDEVICE_OBJECT volume);
+// Gives back the tables when the volume filter goes (system stop).
+void FreeTemporaryTables(PVolumeFilterExtension volume);
+
+// Snapshot drives. The control protocol builds a MountRequest from the
+// VolumeRequest and calls MountSnapshot / UnmountSnapshot with the volume
+// filter; entry k-1 of the MountTable belongs to snapshot k, the last to
+// the current state (ViewKind nonzero).
+struct MountRequest {
+  ULONG Result;          // out: 1 when the drive index is refused
+  ULONG DriveIndex;      // 0 = "A"
+  ULONG ReadOnly;        // always 1 from the protocol
+  ULONG NoLetter;        // no letter, no mount point, no mount-manager answers
+  ULONG SnapshotNumber;  // view kind 0
+  ULONG ViewKind;        // 0 snapshot, 1 current state, 2 the volume unfiltered
+};
+NTSTATUS MountSnapshot(PDEVICE_OBJECT volume, MountRequest* request);
+NTSTATUS UnmountSnapshot(PDEVICE_OBJECT volume, MountRequest* request);
+NTSTATUS MountQueueIrp(PDEVICE_OBJECT mountDevice, PIRP irp);
+// After snapshot `removedNumber` of `volume` was deleted (under EngineLock):
+// drives of newer snapshots follow the renumbering (device and MountTable
+// entry move down by one); the drive of the removed snapshot is deleted.
+void RenumberSnapshotDrives(PDEVICE_OBJECT volume, ULONG removedNumber);
 NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT volume);            // block release
 NTSTATUS RecheckBootRestorer(PDEVICE_OBJECT volume);           // boot-area check
 

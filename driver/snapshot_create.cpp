@@ -30,11 +30,14 @@ struct VolumeBitmapWindow {
 #pragma pack(pop)
 static_assert(sizeof(VolumeBitmapWindow) == 4112, "a 16-byte head and 4,096 bytes of bits");
 
-void LogStatus(int line, NTSTATUS status) { DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, line, status); }
+void LogStatus(int line, NTSTATUS status) {
+  DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, line, status);
+}
 
 // Clusters of one block: a shorter free run cannot hold a whole block.
 ULONG ClustersPerBlock(PVolumeFilterExtension volume) {
-  return volume->SectorsPerCluster == 0 ? vh::kBlockSectors : vh::kBlockSectors / volume->SectorsPerCluster;
+  return volume->SectorsPerCluster == 0 ? vh::kBlockSectors
+                                        : vh::kBlockSectors / volume->SectorsPerCluster;
 }
 
 NTSTATUS CloseRun(RunTableChunk** table, ULONGLONG first, ULONGLONG count, ULONG minimum) {
@@ -45,7 +48,8 @@ NTSTATUS CloseRun(RunTableChunk** table, ULONGLONG first, ULONGLONG count, ULONG
 
 // Appends the free runs of one window of the volume bitmap; runs are cut at
 // the window's end and each piece is judged alone.
-NTSTATUS ScanWindow(RunTableChunk** table, const VolumeBitmapWindow* window, ULONG bits, ULONG minimum) {
+NTSTATUS ScanWindow(RunTableChunk** table, const VolumeBitmapWindow* window, ULONG bits,
+                    ULONG minimum) {
   ULONGLONG runFirst = 0;
   ULONGLONG runCount = 0;
   for (ULONG i = 0; i < bits; ++i) {
@@ -64,22 +68,25 @@ NTSTATUS ScanWindow(RunTableChunk** table, const VolumeBitmapWindow* window, ULO
 
 NTSTATUS OpenVolume(PVolumeFilterExtension volume, PHANDLE handle) {
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &volume->DosName, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
-                             nullptr);
+  InitializeObjectAttributes(&attributes, &volume->DosName,
+                             OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
   IO_STATUS_BLOCK ioStatus;
-  return ZwCreateFile(handle, GENERIC_READ | SYNCHRONIZE, &attributes, &ioStatus, nullptr, FILE_ATTRIBUTE_NORMAL,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  return ZwCreateFile(handle, GENERIC_READ | SYNCHRONIZE, &attributes, &ioStatus, nullptr,
+                      FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
+                      FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
 }
 
-NTSTATUS CollectFromVolume(PVolumeFilterExtension volume, HANDLE handle, VolumeBitmapWindow* window) {
+NTSTATUS CollectFromVolume(PVolumeFilterExtension volume, HANDLE handle,
+                           VolumeBitmapWindow* window) {
   const ULONG minimum = ClustersPerBlock(volume);
   LARGE_INTEGER start;
   start.QuadPart = 0;
   for (;;) {
     RtlZeroMemory(window, sizeof *window);
     IO_STATUS_BLOCK ioStatus;
-    NTSTATUS answer = ZwFsControlFile(handle, nullptr, nullptr, nullptr, &ioStatus, FSCTL_GET_VOLUME_BITMAP, &start,
-                                      sizeof start, window, sizeof *window);
+    NTSTATUS answer =
+        ZwFsControlFile(handle, nullptr, nullptr, nullptr, &ioStatus, FSCTL_GET_VOLUME_BITMAP,
+                        &start, sizeof start, window, sizeof *window);
     if (answer != STATUS_BUFFER_OVERFLOW && !NT_SUCCESS(answer)) {
       DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, answer);
       return STATUS_SUCCESS;  // the runs found so far stand
@@ -129,8 +136,10 @@ void FillNewest(vh::EngineHeader* header, const vh::VolumeRequest* request) {
 // when it stayed free since then.
 NTSTATUS CopyPreviousMarks(PVolumeFilterExtension volume, PULONG* buffer, RTL_BITMAP* marks) {
   *buffer = nullptr;
-  if (volume->MarkedBlocksBuffer == nullptr || volume->MarkedBlocksBytes == 0) return STATUS_SUCCESS;
-  *buffer = static_cast<PULONG>(ExAllocatePoolWithTag(NonPagedPool, volume->MarkedBlocksBytes, EnginePoolTag));
+  if (volume->MarkedBlocksBuffer == nullptr || volume->MarkedBlocksBytes == 0)
+    return STATUS_SUCCESS;
+  *buffer = static_cast<PULONG>(
+      ExAllocatePoolWithTag(NonPagedPool, volume->MarkedBlocksBytes, EnginePoolTag));
   if (*buffer == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   RtlCopyMemory(*buffer, volume->MarkedBlocksBuffer, volume->MarkedBlocksBytes);
   RtlInitializeBitMap(marks, *buffer, volume->MarkedBlocksBytes * 8);
@@ -139,7 +148,8 @@ NTSTATUS CopyPreviousMarks(PVolumeFilterExtension volume, PULONG* buffer, RTL_BI
 
 // Steps after the previous marks were taken; any failure here discards
 // every snapshot of the volume (the caller resets).
-NTSTATUS TakeSnapshotSteps(PDEVICE_OBJECT device, const vh::VolumeRequest* request, PRTL_BITMAP previous) {
+NTSTATUS TakeSnapshotSteps(PDEVICE_OBJECT device, const vh::VolumeRequest* request,
+                           PRTL_BITMAP previous) {
   PVolumeFilterExtension volume = VolumeOf(device);
   vh::EngineHeader* header = volume->Header;
   const UCHAR count = header->SnapshotCount;
@@ -149,7 +159,8 @@ NTSTATUS TakeSnapshotSteps(PDEVICE_OBJECT device, const vh::VolumeRequest* reque
     if (NT_SUCCESS(status)) status = BuildRedirectBitmaps(device);
     if (!NT_SUCCESS(status)) return status;
   }
-  if (volume->MarkedBlocksBuffer == nullptr || volume->SavedBlocksBuffer == nullptr) return STATUS_INVALID_PARAMETER;
+  if (volume->MarkedBlocksBuffer == nullptr || volume->SavedBlocksBuffer == nullptr)
+    return STATUS_INVALID_PARAMETER;
   RtlClearAllBits(&volume->MarkedBlocks);
   RtlClearAllBits(&volume->SavedBlocks);
   ULONG slot = vh::kSlotCount;
@@ -175,6 +186,37 @@ NTSTATUS TakeSnapshotSteps(PDEVICE_OBJECT device, const vh::VolumeRequest* reque
   return WriteHeader(device);
 }
 
+// From here until the snapshot is taken, the worker records every block
+// written: the collection may see such a block free although it holds data
+// when the snapshot freezes. The worker must see the writes, so a volume
+// that does not track yet starts tracking now (temporary mode is left alone).
+NTSTATUS WatchWrites(PVolumeFilterExtension volume) {
+  const ULONGLONG mapSectors = MapSectors(volume->Header);
+  const ULONGLONG bytes = mapSectors * (vh::kSectorBytes / 32);
+  if (bytes == 0 || bytes > 0x1FFFFFFFull) return STATUS_INVALID_PARAMETER;
+  if (volume->WrittenBlocksBuffer != nullptr && volume->WrittenBlocksBytes != bytes) {
+    // The worker records nothing into a buffer of the wrong size: it is idle
+    // between watches or reads this flag first.
+    volume->WatchWrites = 0;
+    FreePool(volume->WrittenBlocksBuffer);
+    volume->WrittenBlocksBuffer = nullptr;
+  }
+  if (volume->WrittenBlocksBuffer == nullptr) {
+    auto* buffer = static_cast<PULONG>(
+        ExAllocatePoolWithTag(NonPagedPool, static_cast<SIZE_T>(bytes), EnginePoolTag));
+    if (buffer == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+    RtlZeroMemory(buffer, static_cast<SIZE_T>(bytes));
+    RtlInitializeBitMap(&volume->WrittenBlocks, buffer, static_cast<ULONG>(bytes) * 8);
+    volume->WrittenBlocksBytes = static_cast<ULONG>(bytes);
+    volume->WrittenBlocksBuffer = buffer;
+  } else if (volume->WatchWrites == 0) {
+    RtlClearAllBits(&volume->WrittenBlocks);
+  }
+  volume->WatchWrites = 1;
+  if (volume->EngineMode == EngineModeOff) volume->EngineMode = EngineModeTracking;
+  return STATUS_SUCCESS;
+}
+
 }  // namespace
 
 NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
@@ -183,9 +225,10 @@ NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
     LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
-  auto* window =
-      static_cast<VolumeBitmapWindow*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(VolumeBitmapWindow), EnginePoolTag));
-  auto* first = static_cast<RunTableChunk*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(RunTableChunk), EnginePoolTag));
+  auto* window = static_cast<VolumeBitmapWindow*>(
+      ExAllocatePoolWithTag(NonPagedPool, sizeof(VolumeBitmapWindow), EnginePoolTag));
+  auto* first = static_cast<RunTableChunk*>(
+      ExAllocatePoolWithTag(NonPagedPool, sizeof(RunTableChunk), EnginePoolTag));
   if (window == nullptr || first == nullptr) {
     FreePool(window);
     FreePool(first);
@@ -195,8 +238,16 @@ NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
   RtlZeroMemory(first, sizeof *first);
   first->ChunkCount = 1;
   volume->FreeRuns = first;
+  const ULONG mode = volume->EngineMode;
+  NTSTATUS status = WatchWrites(volume);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    FreeRunTable(&volume->FreeRuns);
+    ExFreePoolWithTag(window, EnginePoolTag);
+    return status;
+  }
   HANDLE handle = nullptr;
-  NTSTATUS status = OpenVolume(volume, &handle);
+  status = OpenVolume(volume, &handle);
   if (!NT_SUCCESS(status)) {
     DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
   } else {
@@ -206,6 +257,8 @@ NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
   if (!NT_SUCCESS(status)) {
     LogStatus(__LINE__, status);
     FreeRunTable(&volume->FreeRuns);
+    volume->WatchWrites = 0;
+    volume->EngineMode = mode;
   }
   ExFreePoolWithTag(window, EnginePoolTag);
   return status;
@@ -236,6 +289,9 @@ NTSTATUS TakeSnapshot(PDEVICE_OBJECT device, const vh::VolumeRequest* request) {
     if (!NT_SUCCESS(reset)) LogStatus(__LINE__, reset);
   }
   FreePool(previousBuffer);
+  // The snapshot is frozen (or gone): from now on writes are copied or
+  // need no copy.
+  volume->WatchWrites = 0;
   return status;
 }
 
@@ -263,11 +319,12 @@ NTSTATUS SaveSnapshotMapCopy(PDEVICE_OBJECT device, ULONG* slotIndex) {
   const ULONG pages = MapPages(header);
   for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
     const ULONG length = PageLength(header, p);
-    status = ReadWriteEngineSectors(1, device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
-                                    length, page);
+    status = ReadWriteEngineSectors(
+        1, device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors, length, page);
     if (NT_SUCCESS(status)) {
       status = ReadWriteEngineSectors(
-          0, device, header->Slots[slot].SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors, length, page);
+          0, device, header->Slots[slot].SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors,
+          length, page);
     }
   }
   if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
@@ -280,8 +337,8 @@ NTSTATUS MarkFreeRuns(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks) {
   PVolumeFilterExtension volume = VolumeOf(device);
   for (RunTableChunk* chunk = volume->FreeRuns; chunk != nullptr; chunk = chunk->Next) {
     for (ULONG i = 0; i < chunk->Used; ++i) {
-      NTSTATUS status =
-          MarkFreeRunBlocks(device, previousMarks, chunk->Runs[i].FirstCluster, chunk->Runs[i].ClusterCount);
+      NTSTATUS status = MarkFreeRunBlocks(device, previousMarks, chunk->Runs[i].FirstCluster,
+                                          chunk->Runs[i].ClusterCount);
       if (!NT_SUCCESS(status)) return status;
     }
   }
@@ -296,7 +353,8 @@ NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks, ULO
   if (perCluster == 0 || perCluster != volume->SectorsPerCluster ||
       header->DataStartSector != static_cast<ULONGLONG>(volume->DataStartSector)) {
     DbgPrint("ERROR:%s (%d): SNAP %08x  %08x  %08x  %08x\n", EngineLogTag, __LINE__, perCluster,
-             static_cast<ULONG>(header->DataStartSector), volume->SectorsPerCluster, volume->DataStartSector);
+             static_cast<ULONG>(header->DataStartSector), volume->SectorsPerCluster,
+             volume->DataStartSector);
     return STATUS_UNSUCCESSFUL;
   }
   if (clusterCount < vh::kBlockSectors / perCluster) {
@@ -304,7 +362,8 @@ NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks, ULO
     return STATUS_SUCCESS;
   }
   // A cluster number past any volume cannot name a block.
-  if (firstCluster > (0xFFFFFFFFFFFFFFFFull - header->DataStartSector) / perCluster) return STATUS_SUCCESS;
+  if (firstCluster > (0xFFFFFFFFFFFFFFFFull - header->DataStartSector) / perCluster)
+    return STATUS_SUCCESS;
   ULONGLONG first = firstCluster * perCluster + header->DataStartSector;
   ULONGLONG sectors = static_cast<ULONGLONG>(clusterCount) * perCluster;
   if (first % vh::kBlockSectors != 0) {
@@ -319,8 +378,13 @@ NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks, ULO
     // Blocks past the map are not tracked at all.
     if (block >= volume->MarkedBlocks.SizeOfBitMap) break;
     const ULONG b = static_cast<ULONG>(block);
-    const bool qualifies = anyBlock || (b < previousMarks->SizeOfBitMap && RtlTestBit(previousMarks, b));
+    const bool qualifies =
+        anyBlock || (b < previousMarks->SizeOfBitMap && RtlTestBit(previousMarks, b));
     if (!qualifies || RtlTestBit(&volume->SavedBlocks, b)) continue;
+    if (volume->WrittenBlocksBuffer != nullptr && b < volume->WrittenBlocks.SizeOfBitMap &&
+        RtlTestBit(&volume->WrittenBlocks, b)) {
+      continue;  // written since the collection saw it free
+    }
     NTSTATUS status = SetBitmapBit(&volume->MarkedBlocks, b);
     if (!NT_SUCCESS(status)) {
       LogStatus(__LINE__, status);
@@ -350,7 +414,8 @@ NTSTATUS SaveBlockMap(PDEVICE_OBJECT device) {
       const ULONG block = p * PageEntries + j;
       page[j] = block < marks && RtlTestBit(&volume->MarkedBlocks, block) ? vh::kMapEntryFree : 0;
     }
-    status = ReadWriteEngineSectors(0, device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
+    status = ReadWriteEngineSectors(0, device,
+                                    header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
                                     PageLength(header, p), page);
   }
   if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
@@ -361,7 +426,8 @@ NTSTATUS SaveBlockMap(PDEVICE_OBJECT device) {
 NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   vh::EngineHeader* header = volume ? volume->Header : nullptr;
-  if (header == nullptr || header->SnapshotCount == 0 || header->CountCopy >= header->SnapshotCount) {
+  if (header == nullptr || header->SnapshotCount == 0 ||
+      header->CountCopy >= header->SnapshotCount) {
     return STATUS_SUCCESS;
   }
   auto* page = static_cast<PULONG>(AllocatePage());
@@ -370,7 +436,8 @@ NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT device) {
   NTSTATUS status = STATUS_SUCCESS;
   const ULONG pages = MapPages(header);
   for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
-    status = ReadWriteEngineSectors(0, device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
+    status = ReadWriteEngineSectors(0, device,
+                                    header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
                                     PageLength(header, p), page);
   }
   FreePool(page);

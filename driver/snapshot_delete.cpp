@@ -15,7 +15,9 @@ using namespace snapshot_maps;
 
 namespace {
 
-void LogStatus(int line, NTSTATUS status) { DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, line, status); }
+void LogStatus(int line, NTSTATUS status) {
+  DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, line, status);
+}
 
 // The pre-boot program leaves disk 0 again: the boot sectors saved when it
 // was installed go back.
@@ -25,8 +27,8 @@ NTSTATUS RestoreBootArea(PDEVICE_OBJECT device) {
   PVolumeFilterExtension raw = VolumeOf(EngineRawDiskFilter);
   PVOID sectors = ExAllocatePoolWithTag(NonPagedPool, vh::kBootImageBytes, EnginePoolTag);
   if (sectors == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  NTSTATUS status =
-      ReadWriteEngineSectors(1, device, volume->Header->BootBackupSector, vh::kBootImageBytes, sectors);
+  NTSTATUS status = ReadWriteEngineSectors(1, device, volume->Header->BootBackupSector,
+                                           vh::kBootImageBytes, sectors);
   if (NT_SUCCESS(status)) {
     IO_STATUS_BLOCK ioStatus;
     status = ReadWriteDiskSectors(0, raw->LowerDevice, 0, vh::kBootImageBytes, sectors, &ioStatus);
@@ -51,14 +53,15 @@ void FollowRollback(PDEVICE_OBJECT device, ULONG removed) {
 }
 
 // Sets the bits of the saved copies one map names.
-NTSTATUS CollectReferences(PDEVICE_OBJECT device, ULONGLONG mapSector, PULONG page, PRTL_BITMAP references) {
+NTSTATUS CollectReferences(PDEVICE_OBJECT device, ULONGLONG mapSector, PULONG page,
+                           PRTL_BITMAP references) {
   PVolumeFilterExtension volume = VolumeOf(device);
   const vh::EngineHeader* header = volume->Header;
   const ULONG pages = MapPages(header);
   for (ULONG p = 0; p < pages; ++p) {
     const ULONG length = PageLength(header, p);
-    NTSTATUS status =
-        ReadWriteEngineSectors(1, device, mapSector + static_cast<ULONGLONG>(p) * PageSectors, length, page);
+    NTSTATUS status = ReadWriteEngineSectors(
+        1, device, mapSector + static_cast<ULONGLONG>(p) * PageSectors, length, page);
     if (!NT_SUCCESS(status)) return status;
     for (ULONG j = 0; j < length / sizeof(ULONG); ++j) {
       if (!IsSavedCopy(page[j]) || !IsValidMapEntry(volume, page[j])) continue;
@@ -101,14 +104,15 @@ NTSTATUS CommitRemoval(PDEVICE_OBJECT device, ULONG slot, ULONG number, bool use
 
 // Merges page p of snapshot `number`'s map into the next older map where
 // that one has no entry. Fails on an entry the check refuses.
-NTSTATUS MergePage(PDEVICE_OBJECT device, ULONG p, const vh::SnapshotSlot& removed, const vh::SnapshotSlot& older,
-                   PULONG removedPage, PULONG olderPage) {
+NTSTATUS MergePage(PDEVICE_OBJECT device, ULONG p, const vh::SnapshotSlot& removed,
+                   const vh::SnapshotSlot& older, PULONG removedPage, PULONG olderPage) {
   PVolumeFilterExtension volume = VolumeOf(device);
   const ULONG length = PageLength(volume->Header, p);
   const ULONGLONG removedSector = removed.SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors;
   const ULONGLONG olderSector = older.SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors;
   NTSTATUS status = ReadWriteEngineSectors(1, device, removedSector, length, removedPage);
-  if (NT_SUCCESS(status)) status = ReadWriteEngineSectors(1, device, olderSector, length, olderPage);
+  if (NT_SUCCESS(status))
+    status = ReadWriteEngineSectors(1, device, olderSector, length, olderPage);
   if (!NT_SUCCESS(status)) return status;
   bool merged = false;
   for (ULONG j = 0; j < length / sizeof(ULONG); ++j) {
@@ -128,7 +132,8 @@ NTSTATUS MergePage(PDEVICE_OBJECT device, ULONG p, const vh::SnapshotSlot& remov
       merged = true;
     }
   }
-  return merged ? ReadWriteEngineSectors(0, device, olderSector, length, olderPage) : STATUS_SUCCESS;
+  return merged ? ReadWriteEngineSectors(0, device, olderSector, length, olderPage)
+                : STATUS_SUCCESS;
 }
 
 void FreeBitmapBuffer(PULONG* buffer, ULONG* bytes, PRTL_BITMAP bitmap) {
@@ -155,7 +160,8 @@ NTSTATUS RebuildSpaceBitmap(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   const vh::EngineHeader* header = volume->Header;
   if (header == nullptr || volume->SpaceBitmapBuffer == nullptr) return STATUS_INVALID_PARAMETER;
-  auto* buffer = static_cast<PULONG>(ExAllocatePoolWithTag(NonPagedPool, volume->SpaceBitmapBytes, EnginePoolTag));
+  auto* buffer = static_cast<PULONG>(
+      ExAllocatePoolWithTag(NonPagedPool, volume->SpaceBitmapBytes, EnginePoolTag));
   auto* page = static_cast<PULONG>(AllocatePage());
   NTSTATUS status = STATUS_SUCCESS;
   if (buffer == nullptr || page == nullptr) status = STATUS_INSUFFICIENT_RESOURCES;
@@ -163,7 +169,8 @@ NTSTATUS RebuildSpaceBitmap(PDEVICE_OBJECT device) {
   if (NT_SUCCESS(status)) {
     RtlZeroMemory(buffer, volume->SpaceBitmapBytes);
     RtlInitializeBitMap(&references, buffer, volume->SpaceBitmapBytes * 8);
-    if (header->SnapshotCount != 0) status = CollectReferences(device, header->BlockMapFirst, page, &references);
+    if (header->SnapshotCount != 0)
+      status = CollectReferences(device, header->BlockMapFirst, page, &references);
   }
   for (ULONG i = 0; i < vh::kSlotCount && NT_SUCCESS(status); ++i) {
     const vh::SnapshotSlot& slot = header->Slots[i];
@@ -226,8 +233,8 @@ NTSTATUS DeleteSnapshotSlot(PDEVICE_OBJECT device, ULONG number) {
   // commits: both views stay exact if the power goes in between.
   const ULONG pages = MapPages(volume->Header);
   for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
-    status = MergePage(device, p, volume->Header->Slots[slot], volume->Header->Slots[olderSlot], removedPage,
-                       olderPage);
+    status = MergePage(device, p, volume->Header->Slots[slot], volume->Header->Slots[olderSlot],
+                       removedPage, olderPage);
   }
   FreePool(removedPage);
   FreePool(olderPage);
@@ -247,7 +254,8 @@ NTSTATUS ResetEngine(PDEVICE_OBJECT device) {
   vh::EngineHeader* header = volume->Header;
   if (header->SnapshotCount == 0) {
     FreeBitmapBuffer(&volume->SpaceBitmapBuffer, &volume->SpaceBitmapBytes, &volume->SpaceBitmap);
-    FreeBitmapBuffer(&volume->MarkedBlocksBuffer, &volume->MarkedBlocksBytes, &volume->MarkedBlocks);
+    FreeBitmapBuffer(&volume->MarkedBlocksBuffer, &volume->MarkedBlocksBytes,
+                     &volume->MarkedBlocks);
     FreeBitmapBuffer(&volume->SavedBlocksBuffer, &volume->SavedBlocksBytes, &volume->SavedBlocks);
     return STATUS_SUCCESS;
   }
@@ -273,7 +281,8 @@ NTSTATUS ResetEngine(PDEVICE_OBJECT device) {
   RtlZeroMemory(page, PageBytes);
   const ULONG pages = MapPages(header);
   for (ULONG p = 0; p < pages; ++p) {
-    status = ReadWriteEngineSectors(0, device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
+    status = ReadWriteEngineSectors(0, device,
+                                    header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
                                     PageLength(header, p), page);
     if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
   }

@@ -16,7 +16,9 @@ inline PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
 
 // Sectors of the live map; 0 when its pair is out of order.
 inline ULONGLONG MapSectors(const vh::EngineHeader* header) {
-  return header->BlockMapLast < header->BlockMapFirst ? 0 : header->BlockMapLast - header->BlockMapFirst + 1;
+  return header->BlockMapLast < header->BlockMapFirst
+             ? 0
+             : header->BlockMapLast - header->BlockMapFirst + 1;
 }
 
 // Pages of every map table; a map that ends inside a page counts that page.
@@ -35,21 +37,24 @@ inline ULONG PageLength(const vh::EngineHeader* header, ULONG page) {
 inline bool IsSavedCopy(ULONG entry) { return entry != 0 && entry < vh::kMapEntryFree; }
 inline ULONG SpaceBlockOf(ULONG entry) { return (entry - vh::kBlockSectors) / vh::kBlockSectors; }
 
-inline PVOID AllocatePage() { return ExAllocatePoolWithTag(NonPagedPool, PageBytes, EnginePoolTag); }
+inline PVOID AllocatePage() {
+  return ExAllocatePoolWithTag(NonPagedPool, PageBytes, EnginePoolTag);
+}
 inline void FreePool(PVOID buffer) {
   if (buffer != nullptr) ExFreePoolWithTag(buffer, EnginePoolTag);
 }
 
 inline NTSTATUS WriteHeader(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
-  return ReadWriteEngineSectors(0, device, volume->Header->HeaderSector, vh::kEngineHeaderBytes, volume->Header);
+  return ReadWriteEngineSectors(0, device, volume->Header->HeaderSector, vh::kEngineHeaderBytes,
+                                volume->Header);
 }
 
 inline NTSTATUS WriteSpaceBitmap(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume->SpaceBitmapBuffer == nullptr) return STATUS_INVALID_PARAMETER;
-  return ReadWriteEngineSectors(0, device, volume->Header->SpaceBitmapSector, volume->SpaceBitmapBytes,
-                                volume->SpaceBitmapBuffer);
+  return ReadWriteEngineSectors(0, device, volume->Header->SpaceBitmapSector,
+                                volume->SpaceBitmapBytes, volume->SpaceBitmapBuffer);
 }
 
 inline void FreeSlot(vh::SnapshotSlot* slot) {

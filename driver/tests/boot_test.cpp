@@ -477,8 +477,8 @@ TEST_F(BootTest, ControlDeviceAnswersEveryOtherRequestWithSuccess) {
                       IRP_MJ_PNP, IRP_MJ_CLEANUP}) {
     EXPECT_EQ(SendRequest(EngineControlDevice, major), STATUS_SUCCESS) << int(major);
   }
-  // Until the control protocol lands, every code is one it does not handle.
-  EXPECT_EQ(SendIoctl(EngineControlDevice, IOCTL_ENGINE_QUERY_STATUS), STATUS_NOT_IMPLEMENTED);
+  // Control requests reach the protocol: one without its buffers is too small.
+  EXPECT_EQ(SendIoctl(EngineControlDevice, IOCTL_ENGINE_QUERY_STATUS), STATUS_BUFFER_OVERFLOW);
 }
 
 TEST_F(BootTest, StartUpStopsEarlyWithoutTheParameterRecord) {

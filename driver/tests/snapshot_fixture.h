@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -29,9 +30,48 @@ struct RestoredWindow {
 // image: no engine state is used.
 class Restorer {
  public:
-  explicit Restorer(Installation& installed) : installed_(installed) {
+  // `rawImage`: read the image file itself rather than through the disk
+  // (faster; the same bytes whenever no write cache or cut is pending).
+  explicit Restorer(Installation& installed, bool rawImage = false) : installed_(installed) {
+    if (rawImage) image_.open(installed.disk->Path(), std::ios::binary | std::ios::in);
     header_ = std::make_unique<EngineHeader>();
-    loaded_ = installed.ReadEngineSectors(0, kEngineHeaderSectors, header_.get()) == storage::kStatusSuccess;
+    loaded_ = ReadEngine(0, kEngineHeaderSectors, header_.get());
+  }
+  Restorer(const Restorer&) = delete;
+  Restorer& operator=(const Restorer&) = delete;
+
+  bool ReadVolume(uint64_t sector, uint64_t count, void* buffer) const {
+    const uint64_t bytes = count * 512;
+    if (!image_.is_open()) {
+      return installed_.volume->Read(sector * 512, static_cast<uint32_t>(bytes), buffer).status ==
+             storage::kStatusSuccess;
+    }
+    const uint64_t at = (installed_.volume->PartitionInfo().startSector + sector) * 512;
+    image_.clear();
+    image_.seekg(static_cast<std::streamoff>(at));
+    image_.read(static_cast<char*>(buffer), static_cast<std::streamsize>(bytes));
+    return image_.gcount() == static_cast<std::streamsize>(bytes);
+  }
+  // Engine sectors through the area's pieces, contiguous runs at a time.
+  bool ReadEngine(uint64_t first, uint64_t count, void* buffer) const {
+    auto* out = static_cast<uint8_t*>(buffer);
+    uint64_t done = 0;
+    while (done < count) {
+      uint64_t start;
+      if (installed_.EngineToVolumeSector(first + done, &start) != storage::kStatusSuccess)
+        return false;
+      uint64_t run = 1;
+      uint64_t next;
+      while (done + run < count &&
+             installed_.EngineToVolumeSector(first + done + run, &next) ==
+                 storage::kStatusSuccess &&
+             next == start + run) {
+        ++run;
+      }
+      if (!ReadVolume(start, run, out + done * 512)) return false;
+      done += run;
+    }
+    return true;
   }
   bool Loaded() const { return loaded_; }
   const EngineHeader& Header() const { return *header_; }
@@ -51,7 +91,8 @@ class Restorer {
   }
 
   // Map entries of `blocks` blocks from `first` in the map of snapshot j.
-  bool MapEntries(uint32_t j, uint64_t first, uint64_t blocks, std::vector<uint32_t>* entries) const {
+  bool MapEntries(uint32_t j, uint64_t first, uint64_t blocks,
+                  std::vector<uint32_t>* entries) const {
     entries->assign(blocks, 0);
     const EngineHeader& h = *header_;
     uint64_t mapSector;
@@ -68,10 +109,8 @@ class Restorer {
     const uint64_t firstSector = first / 128;
     const uint64_t lastSector = (first + blocks - 1) / 128;
     std::vector<uint32_t> raw((lastSector - firstSector + 1) * 128);
-    if (installed_.ReadEngineSectors(mapSector + firstSector, lastSector - firstSector + 1, raw.data()) !=
-        storage::kStatusSuccess) {
+    if (!ReadEngine(mapSector + firstSector, lastSector - firstSector + 1, raw.data()))
       return false;
-    }
     for (uint64_t i = 0; i < blocks; ++i) (*entries)[i] = raw[first % 128 + i];
     return true;
   }
@@ -87,8 +126,7 @@ class Restorer {
     RestoredWindow out;
     out.bytes.resize(blocks * kBlockBytes);
     out.free.assign(blocks, false);
-    if (installed_.volume->Read(first * kBlockBytes, static_cast<uint32_t>(blocks * kBlockBytes), out.bytes.data())
-            .status != storage::kStatusSuccess) {
+    if (!ReadVolume(first * 64, blocks * 64, out.bytes.data())) {
       out.fault = "volume read failed";
       return out;
     }
@@ -111,14 +149,42 @@ class Restorer {
           out.free[i] = true;
           continue;
         }
-        if (installed_.ReadEngineSectors(header_->SpaceFirst + e - 64, 64, out.bytes.data() + i * kBlockBytes) !=
-            storage::kStatusSuccess) {
+        if (!ReadEngine(header_->SpaceFirst + e - 64, 64, out.bytes.data() + i * kBlockBytes)) {
           out.fault = "space read failed";
           return out;
         }
       }
     }
     return out;
+  }
+
+  // For every listed snapshot k (index k - 1) and block of the window: the
+  // first nonzero entry of the maps k .. count (0: the block is as it is
+  // now). What Restore does, for all snapshots in one pass of the maps.
+  bool Resolve(uint64_t first, uint64_t blocks, std::vector<std::vector<uint32_t>>* out,
+               std::string* fault) const {
+    out->assign(Count(), std::vector<uint32_t>(blocks, 0));
+    std::vector<uint32_t> entries;
+    std::vector<uint32_t> above(blocks, 0);
+    for (uint32_t j = Count(); j >= 1; --j) {
+      if (!MapEntries(j, first, blocks, &entries)) {
+        *fault = "no map for snapshot " + std::to_string(j);
+        return false;
+      }
+      for (uint64_t i = 0; i < blocks; ++i) {
+        if (!ValidEntry(entries[i])) {
+          *fault = "bad entry " + std::to_string(entries[i]);
+          return false;
+        }
+        if (entries[i] != 0) above[i] = entries[i];
+      }
+      (*out)[j - 1] = above;
+    }
+    return true;
+  }
+
+  bool ReadCopy(uint32_t entry, uint8_t* block) const {
+    return ReadEngine(header_->SpaceFirst + entry - 64, 64, block);
   }
 
   // Space blocks named by the maps of the listed snapshots (whole maps).
@@ -139,9 +205,7 @@ class Restorer {
     std::set<uint32_t> out;
     const uint64_t bytes = SpaceBitmapBytes(header_->SpaceFirst, header_->SpaceLast);
     std::vector<uint8_t> bits(bytes);
-    if (installed_.ReadEngineSectors(header_->SpaceBitmapSector, bytes / 512, bits.data()) != storage::kStatusSuccess) {
-      return out;
-    }
+    if (!ReadEngine(header_->SpaceBitmapSector, bytes / 512, bits.data())) return out;
     for (uint32_t i = 0; i < bytes * 8; ++i) {
       if ((bits[i / 8] >> (i % 8)) & 1) out.insert(i);
     }
@@ -152,6 +216,7 @@ class Restorer {
   Installation& installed_;
   std::unique_ptr<EngineHeader> header_;
   bool loaded_ = false;
+  mutable std::ifstream image_;
 };
 
 inline RecordGuid GuidFor(uint32_t serial) {
@@ -210,7 +275,8 @@ class SnapshotTest : public BootTest {
     PVolumeFilterExtension volume = Ext();
     EngineLock();
     PauseVolumeWorker(volume, 1);
-    NTSTATUS status = number == 1 ? DropOldestSnapshot(Device()) : DeleteSnapshotSlot(Device(), number);
+    NTSTATUS status =
+        number == 1 ? DropOldestSnapshot(Device()) : DeleteSnapshotSlot(Device(), number);
     PauseVolumeWorker(volume, 0);
     EngineUnlock();
     return status;
@@ -244,7 +310,8 @@ class SnapshotTest : public BootTest {
     if (!Disk0().PowerIsCut()) Disk0().CutPowerAfterWrites({0, 0});
     if (EngineControlDevice != nullptr) Shutdown();
     for (uint32_t partition = 1; partition <= 4; ++partition) {
-      if (machine_->Storage().VolumeDevice(partition) != nullptr && Filter(partition) != nullptr) Remove(partition);
+      if (machine_->Storage().VolumeDevice(partition) != nullptr && Filter(partition) != nullptr)
+        Remove(partition);
     }
     EngineTeardown(driver_);
     driver_ = nullptr;

@@ -3,6 +3,8 @@
 // state.
 #include <algorithm>
 #include <cstring>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "snapshot_fixture.h"
@@ -92,6 +94,366 @@ TEST_F(SnapshotUnitTest, EngineLoadsItsSnapshotsAgainAfterARestart) {
   EXPECT_EQ(r.Restore(1, kBase, 1).bytes, first);
   EXPECT_EQ(r.Restore(2, kBase, 1).bytes, second);
   EXPECT_EQ(VolumeBytes(Installed(), kBase, 1), third);
+}
+
+// ------------------------------------------------------------ marking
+
+struct MarkCase {
+  const char* name;
+  uint64_t clusterOffset;  // from the first cluster of block kBase
+  uint32_t clusters;
+  int marked;  // blocks marked from kBase on
+};
+
+class MarkFreeRunTest : public SnapshotTest, public ::testing::WithParamInterface<MarkCase> {};
+
+TEST_P(MarkFreeRunTest, MarksOnlyWholeBlocksOfTheRun) {
+  const MarkCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 4));
+  ASSERT_EQ(Create(1), STATUS_SUCCESS);
+  RtlClearAllBits(&Ext()->MarkedBlocks);
+  ASSERT_EQ(MarkFreeRunBlocks(Device(), nullptr, kBase * 8 + c.clusterOffset, c.clusters),
+            STATUS_SUCCESS);
+  int marked = 0;
+  for (uint64_t b = kBase; b < kBase + 4; ++b)
+    marked += RtlTestBit(&Ext()->MarkedBlocks, static_cast<ULONG>(b));
+  EXPECT_EQ(marked, c.marked);
+  EXPECT_EQ(RtlNumberOfSetBits(&Ext()->MarkedBlocks), static_cast<ULONG>(c.marked));
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, MarkFreeRunTest,
+                         ::testing::Values(MarkCase{"OneBlockOnItsBoundary", 0, 8, 1},
+                                           MarkCase{"OneClusterLater", 1, 8, 0},
+                                           MarkCase{"TooShort", 0, 7, 0},
+                                           MarkCase{"TwoBlocksAndABit", 0, 19, 2},
+                                           MarkCase{"UnalignedLongRun", 3, 21, 2}),
+                         [](const ::testing::TestParamInfo<MarkCase>& param) {
+                           return std::string(param.param.name);
+                         });
+
+TEST_F(SnapshotUnitTest, ABlockFreedAfterTheFirstSnapshotIsNotMarkedAtTheSecond) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 1));
+  ASSERT_EQ(Create(1), STATUS_SUCCESS);
+  EXPECT_EQ(LiveEntry(Installed(), kBase), 0u);
+  EXPECT_EQ(LiveEntry(Installed(), kBase + 1), kMapEntryFree);
+  ASSERT_NO_FATAL_FAILURE(FreeBlocks(kBase, 1));
+  ASSERT_EQ(Create(2), STATUS_SUCCESS);
+  // Free now, but its content at snapshot 1 is still needed.
+  EXPECT_EQ(LiveEntry(Installed(), kBase), 0u);
+  EXPECT_EQ(LiveEntry(Installed(), kBase + 1), kMapEntryFree);
+  const uint64_t transfers = Disk0().TransferCount();
+  std::vector<uint8_t> data = Pattern(kBlockBytes, 2);
+  ASSERT_EQ(Write((kBase + 1) * kBlockBytes, data), STATUS_SUCCESS);
+  EXPECT_EQ(Disk0().TransferCount(), transfers + 1)
+      << "a write into a free-at-snapshot block costs no engine I/O";
+  ASSERT_EQ(Write(kBase * kBlockBytes, data), STATUS_SUCCESS);
+  EXPECT_GE(LiveEntry(Installed(), kBase), 64u);
+}
+
+// The file system may take free clusters and fill them between the free-
+// space collection and the freeze (the engine lock is not held while the
+// bitmap is read). Those blocks hold data at the snapshot and are kept.
+TEST_F(SnapshotUnitTest, BlocksFilledWhileFreeSpaceIsCollectedAreKept) {
+  for (const bool first : {true, false}) {
+    SCOPED_TRACE(first ? "first snapshot" : "second snapshot");
+    ASSERT_NO_FATAL_FAILURE(BootMachine());
+    if (!first) {
+      ASSERT_EQ(Create(1), STATUS_SUCCESS);
+    }
+    PVolumeFilterExtension volume = Ext();
+    if (volume->Header == nullptr) {
+      ASSERT_EQ(LoadEngineHeader(Device()), STATUS_SUCCESS);
+    }
+    ASSERT_EQ(CollectFreeRuns(Device()), STATUS_SUCCESS);
+    // Free when collected; allocated and written before the freeze.
+    ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 1));
+    std::vector<uint8_t> filled = Pattern(kBlockBytes, 11);
+    ASSERT_EQ(Write(kBase * kBlockBytes, filled), STATUS_SUCCESS);
+    VolumeRequest request{};
+    request.SnapshotGuid = GuidFor(2);
+    EngineLock();
+    PauseVolumeWorker(volume, 1);
+    ASSERT_EQ(TakeSnapshot(Device(), &request), STATUS_SUCCESS);
+    PauseVolumeWorker(volume, 0);
+    EngineUnlock();
+    FreeRunTable(&volume->FreeRuns);
+    EXPECT_EQ(LiveEntry(Installed(), kBase), 0u);
+    EXPECT_EQ(LiveEntry(Installed(), kBase + 1),
+              kMapEntryFree);  // untouched neighbours still need no copy
+    std::vector<uint8_t> later = Pattern(kBlockBytes, 12);
+    ASSERT_EQ(Write(kBase * kBlockBytes, later), STATUS_SUCCESS);
+    Restorer r(Installed());
+    RestoredWindow w = r.Restore(r.Count(), kBase, 1);
+    ASSERT_EQ(w.fault, "");
+    EXPECT_FALSE(w.free[0]);
+    EXPECT_EQ(w.bytes, filled);
+    TearDown();
+    SetUp();
+  }
+}
+
+TEST_F(SnapshotUnitTest, NoFreeSlotDiscardsEverySnapshot) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  ASSERT_EQ(Create(1), STATUS_SUCCESS);
+  ASSERT_EQ(Create(2), STATUS_SUCCESS);
+  for (SnapshotSlot& slot : Ext()->Header->Slots) slot.Used = 1;
+  EXPECT_EQ(Create(3), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(Ext()->Header->SnapshotCount, 0);
+  Restorer r(Installed());
+  EXPECT_EQ(r.Count(), 0u);
+  for (const SnapshotSlot& slot : r.Header().Slots) EXPECT_EQ(slot.Used, 0);
+}
+
+// ------------------------------------------------------------ copy-on-write
+
+TEST_F(SnapshotUnitTest, PassThroughSectorsKeepTheirNewestDataInTheSavedCopy) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 2));
+  std::vector<uint8_t> before = Pattern(2 * kBlockBytes, 6);
+  ASSERT_EQ(Installed().volume->Write(kBase * kBlockBytes, 2 * kBlockBytes, before.data()).status,
+            storage::kStatusSuccess);
+  ASSERT_EQ(Create(1), STATUS_SUCCESS);
+  const ULONG pinnedFirst = static_cast<ULONG>(kBase * 64 + 10);
+  ASSERT_EQ(AddPassThroughRange(&Ext()->PassThroughList, pinnedFirst, pinnedFirst + 10),
+            STATUS_SUCCESS);
+  std::vector<uint8_t> after = Pattern(2 * kBlockBytes, 7);
+  ASSERT_EQ(Write(kBase * kBlockBytes, after), STATUS_SUCCESS);
+  Restorer r(Installed());
+  RestoredWindow w = r.Restore(1, kBase, 2);
+  ASSERT_EQ(w.fault, "");
+  std::vector<uint8_t> expected = before;
+  std::copy(after.begin() + 10 * 512, after.begin() + 21 * 512, expected.begin() + 10 * 512);
+  EXPECT_EQ(w.bytes, expected);
+  EXPECT_EQ(VolumeBytes(Installed(), kBase, 2), after);
+}
+
+TEST_F(SnapshotUnitTest, TheLastBlockIsSavedWithZerosPastTheVolumeEnd) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  // NTFS counts one sector less than the partition: the engine's volume
+  // ends one sector before the last block does.
+  const uint64_t last = Installed().volume->SectorCount() / 64 - 1;
+  std::vector<uint8_t> before = Pattern(kBlockBytes, 8);
+  ASSERT_EQ(Installed().volume->Write(last * kBlockBytes, kBlockBytes, before.data()).status,
+            storage::kStatusSuccess);
+  ASSERT_EQ(Create(1), STATUS_SUCCESS);
+  RtlClearBits(&Ext()->MarkedBlocks, static_cast<ULONG>(last), 1);  // whatever the file system says
+  std::vector<uint8_t> sector = Pattern(512, 9);
+  ASSERT_EQ(Write(last * kBlockBytes, sector), STATUS_SUCCESS);
+  Restorer r(Installed());
+  std::vector<uint32_t> entry;
+  ASSERT_TRUE(r.MapEntries(1, last, 1, &entry));
+  ASSERT_GE(entry[0], 64u);
+  std::vector<uint8_t> copy(kBlockBytes);
+  ASSERT_TRUE(r.ReadCopy(entry[0], copy.data()));
+  const uint64_t kept = (Ext()->TotalVolumeSectors - last * 64) * 512;
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + kept, copy.begin()));
+  EXPECT_TRUE(std::all_of(copy.begin() + kept, copy.end(), [](uint8_t v) { return v == 0; }));
+}
+
+TEST_F(SnapshotUnitTest, ASaveThatReachesTheLowWaterMarkDropsTheOldest) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine(Options(524288 - 64)));
+  ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 2));
+  ASSERT_EQ(Create(1), STATUS_SUCCESS);
+  ASSERT_EQ(Create(2), STATUS_SUCCESS);
+  std::vector<uint8_t> data = Pattern(512, 1);
+  ASSERT_EQ(Write(kBase * kBlockBytes, data), STATUS_SUCCESS);
+  EXPECT_EQ(Ext()->Header->SnapshotCount, 1);
+  EXPECT_EQ(Ext()->Header->Slots[0].Used, 0);
+  Restorer r(Installed());
+  EXPECT_EQ(r.Descriptor(1)->Guid.Data1, GuidFor(2).Data1);
+  EXPECT_EQ(r.Referenced(), r.BitmapInUse());
+  EXPECT_EQ(Ext()->FreeSectors, 524288u - 64);
+}
+
+// The space runs out inside a write: the oldest snapshot goes, the search
+// runs again, and a later failure of the same request gives back only what
+// this request took. The bitmap and the free count then describe exactly
+// the copies the remaining maps name.
+TEST_F(SnapshotUnitTest, ADropInsideAWriteKeepsTheBitmapExact) {
+  struct Case {
+    const char* name;
+    uint64_t failTransfer;  // 0: none
+  };
+  for (const Case& c : {Case{"retry succeeds", 0}, Case{"second copy fails", 10}}) {
+    SCOPED_TRACE(c.name);
+    ASSERT_NO_FATAL_FAILURE(BootMachine());
+    ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 4));
+    ASSERT_EQ(Create(1), STATUS_SUCCESS);
+    std::vector<uint8_t> first = Pattern(2 * kBlockBytes, 1);
+    ASSERT_EQ(Write(kBase * kBlockBytes, first), STATUS_SUCCESS);  // snapshot 1 holds two copies
+    ASSERT_EQ(Create(2), STATUS_SUCCESS);
+    RtlSetAllBits(&Ext()->SpaceBitmap);  // the space is full
+    if (c.failTransfer) Disk0().FailTransfer(c.failTransfer);
+    std::vector<uint8_t> second = Pattern(2 * kBlockBytes, 2);
+    ASSERT_EQ(Write((kBase + 2) * kBlockBytes, second), STATUS_SUCCESS);
+    EXPECT_EQ(Ext()->Header->SnapshotCount, 1);
+    Restorer r(Installed());
+    const std::set<uint32_t> referenced = r.Referenced();
+    EXPECT_EQ(referenced.size(), c.failTransfer ? 0u : 2u);
+    std::set<uint32_t> inMemory;
+    for (ULONG i = 0; i < Ext()->SpaceBitmap.SizeOfBitMap; ++i) {
+      if (RtlTestBit(&Ext()->SpaceBitmap, i)) inMemory.insert(i);
+    }
+    EXPECT_EQ(inMemory, referenced);
+    EXPECT_EQ(Ext()->FreeSectors, (Ext()->SpaceBitmap.SizeOfBitMap - referenced.size()) * 64);
+    if (c.failTransfer == 0) {
+      EXPECT_EQ(r.BitmapInUse(), referenced);
+      EXPECT_EQ(r.Restore(1, kBase, 2).bytes, first);
+    }
+    EXPECT_EQ(VolumeBytes(Installed(), kBase + 2, 2), second);
+    TearDown();
+    SetUp();
+  }
+}
+
+// ------------------------------------------------------------ deletion
+
+struct DeleteCase {
+  const char* name;
+  uint32_t count;
+  uint32_t deleted;
+};
+
+class DeleteMergeTest : public SnapshotTest, public ::testing::WithParamInterface<DeleteCase> {};
+
+// Block X changes before and after snapshot N; block Y only after it. The
+// older neighbour keeps its own copy of X and takes N's copy of Y; every
+// remaining snapshot still shows what it showed.
+TEST_P(DeleteMergeTest, MergesIntoTheOlderMapAndReleasesWhatItCovers) {
+  const DeleteCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  const uint64_t x = kBase;  // and Y = kBase + 1
+  ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 2));
+  std::vector<std::vector<uint8_t>> views;  // the window at each snapshot
+  for (uint32_t n = 1; n <= c.count; ++n) {
+    if (n == c.deleted) {
+      std::vector<uint8_t> d = Pattern(kBlockBytes, static_cast<uint8_t>(40 + n));
+      ASSERT_EQ(Write(x * kBlockBytes, d), STATUS_SUCCESS);  // X changed before N
+    }
+    ASSERT_EQ(Create(n), STATUS_SUCCESS);
+    views.push_back(VolumeBytes(Installed(), kBase, 2));
+    if (n == c.deleted) {
+      std::vector<uint8_t> d = Pattern(2 * kBlockBytes, static_cast<uint8_t>(60 + n));
+      ASSERT_EQ(Write(x * kBlockBytes, d), STATUS_SUCCESS);  // X and Y change after N
+    }
+  }
+  const uint32_t freeBefore = Ext()->FreeSectors;
+  ASSERT_EQ(Delete(c.deleted), STATUS_SUCCESS);
+  views.erase(views.begin() + (c.deleted - 1));
+  Restorer r(Installed());
+  ASSERT_EQ(r.Count(), c.count - 1);
+  for (uint32_t k = 1; k <= r.Count(); ++k) {
+    RestoredWindow w = r.Restore(k, kBase, 2);
+    ASSERT_EQ(w.fault, "");
+    EXPECT_EQ(w.bytes, views[k - 1]) << "snapshot " << k;
+  }
+  EXPECT_EQ(r.Referenced(), r.BitmapInUse());
+  // N's copy of X was needed by N alone.
+  EXPECT_EQ(Ext()->FreeSectors, freeBefore + 64);
+}
+
+INSTANTIATE_TEST_SUITE_P(Numbers, DeleteMergeTest,
+                         ::testing::Values(DeleteCase{"NextToNewest", 3, 2},
+                                           DeleteCase{"Middle", 5, 3},
+                                           DeleteCase{"SecondOfMany", 6, 2}),
+                         [](const ::testing::TestParamInfo<DeleteCase>& param) {
+                           return std::string(param.param.name);
+                         });
+
+TEST_F(SnapshotUnitTest, NumbersStayDenseThroughDeletionsAndDrops) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  for (uint32_t n = 1; n <= 5; ++n) ASSERT_EQ(Create(n), STATUS_SUCCESS);
+  const std::vector<uint8_t> header(reinterpret_cast<uint8_t*>(Ext()->Header),
+                                    reinterpret_cast<uint8_t*>(Ext()->Header) + kEngineHeaderBytes);
+  EXPECT_EQ(Delete(0), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(std::memcmp(header.data(), Ext()->Header, kEngineHeaderBytes), 0)
+      << "a refused delete changes nothing";
+  ASSERT_EQ(Delete(3), STATUS_SUCCESS);
+  const EngineHeader& h = *Ext()->Header;
+  EXPECT_EQ(h.SnapshotCount, 4);
+  EXPECT_EQ(h.CountCopy, 4);
+  EXPECT_EQ(h.NewestSnapshot.Number, 5);  // renumbered only when the next snapshot is taken
+  Restorer r(Installed());
+  const uint32_t expected[] = {1, 2, 4};
+  for (uint32_t k = 1; k <= 3; ++k)
+    EXPECT_EQ(r.Descriptor(k)->Guid.Data1, GuidFor(expected[k - 1]).Data1);
+  ASSERT_EQ(Delete(1), STATUS_SUCCESS);
+  ASSERT_EQ(Delete(1), STATUS_SUCCESS);
+  ASSERT_EQ(Delete(1), STATUS_SUCCESS);
+  EXPECT_EQ(h.SnapshotCount, 1);
+  ASSERT_EQ(DropOldestSnapshot(Device()), STATUS_SUCCESS);  // the last one: everything goes
+  EXPECT_EQ(h.SnapshotCount, 0);
+  for (const SnapshotSlot& slot : h.Slots) {
+    EXPECT_EQ(slot.Number, kFreedSlotNumber);
+    EXPECT_EQ(slot.Used, 0);
+  }
+  ASSERT_EQ(Create(6), STATUS_SUCCESS);
+  EXPECT_EQ(h.NewestSnapshot.Number, 1);
+}
+
+// A pending rollback keeps pointing at the same snapshot while numbers
+// move, and is cancelled (boot sectors put back) when its snapshot goes.
+TEST_F(SnapshotUnitTest, APendingRollbackFollowsItsSnapshot) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  for (uint32_t n = 1; n <= 4; ++n) ASSERT_EQ(Create(n), STATUS_SUCCESS);
+  EngineHeader& h = *Ext()->Header;
+  // What a scheduled rollback leaves: the saved boot sectors and the
+  // pre-boot program in their place.
+  std::vector<uint8_t> original(kBootImageBytes);
+  ASSERT_EQ(Disk0().Read(0, kBootImageBytes, original.data()).status, storage::kStatusSuccess);
+  ASSERT_EQ(Installed().WriteEngineSectors(h.BootBackupSector, kBootImageSectors, original.data()),
+            storage::kStatusSuccess);
+  std::vector<uint8_t> program = original;
+  std::fill(program.begin(), program.begin() + 432, 0xEB);
+  ASSERT_EQ(Disk0().Write(0, kBootImageBytes, program.data()).status, storage::kStatusSuccess);
+  h.RollbackPending = 1;
+  h.RollbackTarget = 3;
+
+  ASSERT_EQ(Delete(1), STATUS_SUCCESS);  // oldest-drop: 3 becomes 2
+  EXPECT_EQ(h.RollbackPending, 1);
+  EXPECT_EQ(h.RollbackTarget, 2);
+  ASSERT_EQ(Delete(1), STATUS_SUCCESS);  // 2 becomes 1
+  EXPECT_EQ(h.RollbackTarget, 1);
+  Restorer r(Installed());
+  EXPECT_EQ(r.Descriptor(r.Header().RollbackTarget)->Guid.Data1, GuidFor(3).Data1);
+  ASSERT_EQ(Create(5), STATUS_SUCCESS);
+  ASSERT_EQ(Delete(1), STATUS_SUCCESS);  // the target itself goes
+  EXPECT_EQ(h.RollbackPending, 0);
+  std::vector<uint8_t> boot(kBootImageBytes);
+  ASSERT_EQ(Disk0().Read(0, kBootImageBytes, boot.data()).status, storage::kStatusSuccess);
+  EXPECT_EQ(boot, original);
+
+  // A reset cancels it too.
+  h.RollbackPending = 1;
+  h.RollbackTarget = 1;
+  ASSERT_EQ(ResetEngine(Device()), STATUS_SUCCESS);
+  EXPECT_EQ(h.RollbackPending, 0);
+  EXPECT_EQ(Restorer(Installed()).Header().RollbackPending, 0);
+}
+
+TEST_F(SnapshotUnitTest, ReleaseListGivesBackItsBlocksOnlyWhenAsked) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  ASSERT_EQ(Create(1), STATUS_SUCCESS);
+  EngineHeader& h = *Ext()->Header;
+  ASSERT_EQ(SetBitmapBit(&Ext()->SpaceBitmap, 0), STATUS_SUCCESS);
+  std::vector<uint32_t> list(8192, 0);
+  list[5] = 64;  // space block 0
+  ASSERT_EQ(Installed().WriteEngineSectors(h.ReleaseListSector, 64, list.data()),
+            storage::kStatusSuccess);
+  h.ReclaimPending = 1;
+  ASSERT_EQ(FreeReleasedBlocks(Device()), STATUS_SUCCESS);
+  EXPECT_TRUE(RtlTestBit(&Ext()->SpaceBitmap, 0)) << "ReinitPending 0: nothing happens";
+  h.ReinitPending = 1;
+  ASSERT_EQ(FreeReleasedBlocks(Device()), STATUS_SUCCESS);
+  EXPECT_FALSE(RtlTestBit(&Ext()->SpaceBitmap, 0));
+  EXPECT_EQ(h.ReinitPending, 0);
+  EXPECT_EQ(h.ReclaimPending, 0);
+  EXPECT_TRUE(LogHasLineEnding("FREE 00000040"));
+  ASSERT_EQ(Installed().ReadEngineSectors(h.ReleaseListSector, 64, list.data()),
+            storage::kStatusSuccess);
+  EXPECT_EQ(list[5], 0u);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 namespace pngcodec {
 
+EPngException::EPngException(const std::string& message)
+    : classlib::Exception(classlib::Utf8ToWide(message)) {}
+
 #define VH_PNG_ERROR_TEXT(Name, Text) \
   Name::Name() : EPngException(Text) {}
 

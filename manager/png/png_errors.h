@@ -1,24 +1,20 @@
-// Failures of the PNG codec. Every failure is an exception carrying its
-// message text; the texts are the codec's user-visible messages.
-//
-// EPngException stands in for the class library's base exception until the
-// graphic class moves onto the class library: then it derives from that base
-// (keeping Message()) and the classes below stay as they are.
+// Failures of the PNG codec. Every failure is an exception of the class
+// library carrying its message text; the texts are the codec's user-visible
+// messages.
 #pragma once
 
-#include <exception>
 #include <string>
+
+#include "classlib/sysutils.h"
 
 namespace pngcodec {
 
-class EPngException : public std::exception {
+// The common base of the codec's failures, so callers can tell them from
+// other errors of the library. Message() is the UTF-16 text, what() UTF-8.
+class EPngException : public classlib::Exception {
  public:
-  explicit EPngException(std::string message) : message_(std::move(message)) {}
-  const char* what() const noexcept override { return message_.c_str(); }
-  const std::string& Message() const noexcept { return message_; }
-
- private:
-  std::string message_;
+  // The codec's texts are ASCII.
+  explicit EPngException(const std::string& message);
 };
 
 // One class per failure, each with its fixed text.

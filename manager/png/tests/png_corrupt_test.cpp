@@ -199,8 +199,8 @@ TEST(PngCorrupt, ZlibErrorCarriesZlibsDescription) {
     FAIL() << "loaded";
   } catch (const EPNGZLIBError& e) {
     EXPECT_EQ(e.Message(),
-              "Could not decompress the image because it contains invalid compressed data.\r\n"
-              " Description: invalid block type");
+              u"Could not decompress the image because it contains invalid compressed data.\r\n"
+              u" Description: invalid block type");
   }
 }
 

@@ -101,7 +101,7 @@ TEST(PngChunks, AssignBetweenIncompatibleClassesFails) {
       target->Assign(text);
       ADD_FAILURE() << target->TypeName();
     } catch (const EPngError& e) {
-      EXPECT_EQ(e.Message(), "The chunks must be compatible to be assigned.");
+      EXPECT_EQ(e.Message(), u"The chunks must be compatible to be assigned.");
     }
   }
   gamma.SetGamma(45455);
@@ -122,8 +122,14 @@ TEST(PngErrors, Texts) {
                "it contains an invalid header. This file may be corruped, try obtaining it "
                "again.");
   EXPECT_STREQ(EPNGInvalidNewSize().what(), "The new size provided for image resizing is invalid.");
-  // Every error is one the graphic class can catch by the common base.
+  // Every error is one the graphic class can catch by the common base, and
+  // one of the class library's exceptions with the same text.
   EXPECT_THROW(throw EPNGNoImageData(), EPngException);
+  try {
+    throw EPNGInvalidPalette();
+  } catch (const classlib::Exception& e) {
+    EXPECT_EQ(e.Message(), u"The \"Portable Network Graphics\" image contains an invalid palette.");
+  }
 }
 
 TEST(PngPictureOps, OperationsNeedingTheHeader) {

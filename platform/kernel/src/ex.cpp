@@ -179,8 +179,12 @@ void CheckLookaside(PNPAGED_LOOKASIDE_LIST list, const char* what) {
 
 void ExInitializeNPagedLookasideList(PNPAGED_LOOKASIDE_LIST list, PALLOCATE_FUNCTION allocate,
                                      PFREE_FUNCTION free, ULONG, SIZE_T size, ULONG tag, USHORT depth) {
-  if (reinterpret_cast<ULONG_PTR>(list) % alignof(NPAGED_LOOKASIDE_LIST) != 0) {
-    hk::Fault("lookaside list %p is not 16-byte aligned", static_cast<void*>(list));
+  // The list head is an interlocked pair of pointers: 16-byte alignment on
+  // 64-bit Windows, 8 on 32-bit.
+  constexpr ULONG_PTR kHeadAlignment = 2 * sizeof(void*);
+  if (reinterpret_cast<ULONG_PTR>(list) % kHeadAlignment != 0) {
+    hk::Fault("lookaside list %p is not %u-byte aligned", static_cast<void*>(list),
+              static_cast<unsigned>(kHeadAlignment));
   }
   if (allocate != nullptr || free != nullptr) hk::Fault("custom lookaside allocators are not supported");
   std::memset(list, 0, sizeof *list);

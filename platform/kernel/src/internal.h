@@ -64,7 +64,8 @@ NTSTATUS OpenDevice(PDEVICE_OBJECT device, const std::u16string& remainder, ULON
                     ULONG options, ULONG share, ULONG attributes, PFILE_OBJECT* out);
 void CleanupFile(PFILE_OBJECT file);
 NTSTATUS SendFileControl(PFILE_OBJECT file, UCHAR major, ULONG code, PVOID input, ULONG inputLength,
-                         PVOID output, ULONG outputLength, PIO_STATUS_BLOCK iosb);
+                         PVOID output, ULONG outputLength, PIO_STATUS_BLOCK iosb,
+                         KPROCESSOR_MODE requestorMode = KernelMode);
 NTSTATUS SendFileTransfer(PFILE_OBJECT file, UCHAR major, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
                           PIO_STATUS_BLOCK iosb);
 bool MdlMappingFails();

@@ -1076,7 +1076,7 @@ void CleanupFile(PFILE_OBJECT file) {
 }
 
 NTSTATUS SendFileControl(PFILE_OBJECT file, UCHAR major, ULONG code, PVOID input, ULONG inputLength,
-                         PVOID output, ULONG outputLength, PIO_STATUS_BLOCK iosb) {
+                         PVOID output, ULONG outputLength, PIO_STATUS_BLOCK iosb, KPROCESSOR_MODE requestorMode) {
   PDEVICE_OBJECT target = IoGetRelatedDeviceObject(file);
   KEVENT event;
   KeInitializeEvent(&event, NotificationEvent, FALSE);
@@ -1084,6 +1084,7 @@ NTSTATUS SendFileControl(PFILE_OBJECT file, UCHAR major, ULONG code, PVOID input
                                            &event, iosb);
   if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   irp->HostKind = kIrpThreadedFile;
+  irp->RequestorMode = requestorMode;
   irp->Tail.Overlay.OriginalFileObject = file;
   PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
   next->MajorFunction = major;

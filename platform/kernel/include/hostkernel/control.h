@@ -23,7 +23,12 @@ struct KernelFault : std::runtime_error {
 using FaultHandler = std::function<void(const std::string& message)>;
 void SetFaultHandler(FaultHandler handler);  // empty: back to print-and-abort
 void ThrowFaults();
-[[noreturn]] void Fault(const char* format, ...);
+#if defined(__MINGW32__)
+#define HK_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define HK_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#endif
+[[noreturn]] void Fault(const char* format, ...) HK_PRINTF_FORMAT(1, 2);
 // Faults raised on the layer's own system threads: such a thread ends and
 // its message is kept here for the test to collect.
 std::vector<std::string> TakeThreadFaults();

@@ -1,0 +1,828 @@
+// The control device's request handler: fifteen buffered control codes,
+// each with its length rules, its refusals and its lock discipline.
+//
+// Order of checks for every request: control state present; code known;
+// buffer lengths; volume found; header present where needed; the code's
+// own rules; then the work. A refused, too-small or at-once request
+// changes nothing. Locks: EngineLock, then the worker pause; resume before
+// unlock. Everything here runs at PASSIVE_LEVEL on the caller's thread.
+#include "engine.h"
+#include "rollback.h"
+
+namespace {
+
+constexpr ULONG RequestBytes = vh::kRequestBytes;
+constexpr ULONG StatusBytes = vh::kStatusBytes;
+constexpr ULONG HeaderBytes = vh::kEngineHeaderBytes;
+constexpr ULONG HeaderWriteBytes = vh::kHeaderWriteBytes;
+constexpr ULONG MountTableBytes = sizeof(vh::MountTable);
+constexpr ULONG VolumeNameChars = 260;
+// Longest path a UNICODE_STRING can carry, in characters.
+constexpr ULONG MaxPathChars = 0x7FFE;
+
+// One request in flight: its buffer and lengths, and what it answers.
+struct Request {
+  PIRP Irp;
+  ULONG Code;
+  PUCHAR Buffer;  // the system buffer: max(input, output) bytes
+  ULONG Input;
+  ULONG Output;
+  ULONG_PTR Information;
+};
+
+void LogRefused(int line, ULONG a, ULONG b) {
+  DbgPrint("ERROR:%s (%d): VOL %08x - %08x - %08x\n", EngineLogTag, line, STATUS_INVALID_PARAMETER, a, b);
+}
+
+void LogStatus(int line, NTSTATUS status) { DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, line, status); }
+
+NTSTATUS TooSmall(int line, const Request& r) {
+  DbgPrint("ERROR:%s (%d): VOL %08x - %08x - %08x\n", EngineLogTag, line, STATUS_BUFFER_OVERFLOW, r.Input,
+           r.Output);
+  return STATUS_BUFFER_OVERFLOW;
+}
+
+// Success answers that echo the request: never more than the caller's
+// output buffer can take.
+void AnswerBytes(Request& r, ULONG bytes) { r.Information = bytes < r.Output ? bytes : r.Output; }
+
+PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
+  return static_cast<PVolumeFilterExtension>(device->DeviceExtension);
+}
+
+ControlExtension* Control() {
+  return EngineControlDevice ? static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension) : nullptr;
+}
+
+// Copies a NUL-terminated UTF-16 string of at most maxChars characters out
+// of the (byte-packed, possibly unaligned) request into `storage`, which
+// holds maxChars + 1 characters. False when no NUL ends it inside the field.
+bool TakeString(const UCHAR* field, ULONG maxChars, PWCHAR storage, UNICODE_STRING* out) {
+  ULONG length = 0;
+  for (;; ++length) {
+    if (length == maxChars) return false;
+    WCHAR c;
+    RtlCopyMemory(&c, field + length * sizeof(WCHAR), sizeof c);
+    storage[length] = c;
+    if (c == 0) break;
+  }
+  out->Buffer = storage;
+  out->Length = static_cast<USHORT>(length * sizeof(WCHAR));
+  out->MaximumLength = static_cast<USHORT>((length + 1) * sizeof(WCHAR));
+  return true;
+}
+
+bool CharFieldEnds(const char* field, ULONG bytes) {
+  for (ULONG i = 0; i < bytes; ++i) {
+    if (field[i] == 0) return true;
+  }
+  return false;
+}
+
+// The volume a request names (VolumeNameKind at `kindOffset`, VolumeName
+// right after it). A name without its NUL inside the field is refused.
+NTSTATUS FindRequestVolume(const Request& r, ULONG kindOffset, PDEVICE_OBJECT* device) {
+  *device = nullptr;
+  ULONG kind;
+  RtlCopyMemory(&kind, r.Buffer + kindOffset, sizeof kind);
+  WCHAR storage[VolumeNameChars + 1];
+  UNICODE_STRING name;
+  if (!TakeString(r.Buffer + kindOffset + sizeof kind, VolumeNameChars, storage, &name)) {
+    LogRefused(__LINE__, kind, VolumeNameChars);
+    return STATUS_INVALID_PARAMETER;
+  }
+  NTSTATUS status = FindVolumeByName(&name, kind, device);
+  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  return status;
+}
+
+NTSTATUS FindVolume(const Request& r, PDEVICE_OBJECT* device) {
+  return FindRequestVolume(r, offsetof(vh::VolumeRequest, VolumeNameKind), device);
+}
+
+// The volume with a loaded header, or the answer for its absence.
+NTSTATUS FindVolumeWithHeader(const Request& r, PDEVICE_OBJECT* device) {
+  NTSTATUS status = FindVolume(r, device);
+  if (!NT_SUCCESS(status)) return status;
+  if (VolumeOf(*device)->Header == nullptr) {
+    LogStatus(__LINE__, STATUS_NO_SUCH_DEVICE);
+    return STATUS_NO_SUCH_DEVICE;
+  }
+  return STATUS_SUCCESS;
+}
+
+const vh::VolumeRequest* VolumeRequestOf(const Request& r) {
+  return reinterpret_cast<const vh::VolumeRequest*>(r.Buffer);
+}
+
+// ---------------------------------------------------------------- status
+
+NTSTATUS QueryStatus(Request& r) {
+  PDEVICE_OBJECT device;
+  NTSTATUS status = FindVolume(r, &device);
+  if (!NT_SUCCESS(status)) return status;
+  PVolumeFilterExtension volume = VolumeOf(device);
+  vh::EngineStatus answer;
+  RtlZeroMemory(&answer, sizeof answer);
+  answer.InterfaceVersion = vh::kStatusInterfaceVersion;
+  answer.EngineMode = volume->EngineMode;
+  answer.PnpState = volume->PnpState;
+  answer.FreeSectors = volume->FreeSectors;
+  answer.TotalSectors = volume->TotalSectors;
+  WCHAR letter = volume->DriveLetter;
+  if (letter >= VH_WIDE('a') && letter <= VH_WIDE('z')) letter = static_cast<WCHAR>(letter - 0x20);
+  answer.DriveLetter = letter;
+  RtlCopyMemory(r.Buffer, &answer, sizeof answer);
+  r.Information = StatusBytes;
+  return STATUS_SUCCESS;
+}
+
+// ---------------------------------------------------------------- temporary mode
+
+NTSTATUS StartTemporary(Request&) {
+  PDEVICE_OBJECT device = EnginePrimaryVolume;
+  if (device == nullptr) {
+    LogStatus(__LINE__, STATUS_NO_SUCH_DEVICE);
+    return STATUS_NO_SUCH_DEVICE;
+  }
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume->EngineMode == EngineModeTemporary) return STATUS_SUCCESS;
+  if (volume->PnpState != PnpStarted) {
+    DbgPrint("ERROR:%s (%d): VOL\n", EngineLogTag, __LINE__);
+    return STATUS_DEVICE_NOT_READY;
+  }
+  NTSTATUS status = FlushVolumeBuffers(volume);
+  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  EngineLock();
+  status = StartTemporaryMode(device);
+  EngineUnlock();
+  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  return status;
+}
+
+// ---------------------------------------------------------------- create
+
+// The rules a create must pass against a loaded header.
+bool CreateAllowed(PVolumeFilterExtension volume) {
+  const vh::EngineHeader* header = volume->Header;
+  // Temporary mode redirects writes that a create would stop redirecting.
+  if (header->SnapshotCount > 31 || header->SnapshotCount >= header->MaxSnapshots ||
+      header->RollbackPending == 1 || volume->StopFlag || volume->EngineMode == EngineModeTemporary) {
+    DbgPrint("ERROR:%s (%d): VOL %08x - %08x - %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER,
+             header->SnapshotCount, header->OldestNumber);
+    return false;
+  }
+  return true;
+}
+
+// A header loaded for this request alone goes again when the request is
+// refused or fails before it used it.
+void DropLoadedHeader(PVolumeFilterExtension volume) {
+  if (volume->SpaceBitmapBuffer == nullptr && volume->MarkedBlocksBuffer == nullptr &&
+      volume->SavedBlocksBuffer == nullptr && volume->Header != nullptr) {
+    ExFreePoolWithTag(volume->Header, EnginePoolTag);
+    volume->Header = nullptr;
+  } else {
+    FreeVolumeEngineState(volume);
+  }
+}
+
+// Loads the header a create needs when the volume has none yet. The
+// snapshots it lists stay intact: their bitmaps are loaded with it, and the
+// same rules apply as to a header loaded at start-up.
+NTSTATUS LoadHeaderForCreate(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  NTSTATUS status = LoadEngineHeader(device);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  if (!CreateAllowed(volume)) {
+    DropLoadedHeader(volume);
+    return STATUS_INVALID_PARAMETER;
+  }
+  if (volume->Header->SnapshotCount > 0 &&
+      (volume->SpaceBitmapBuffer == nullptr || volume->MarkedBlocksBuffer == nullptr)) {
+    status = LoadSpaceBitmap(device);
+    if (NT_SUCCESS(status)) status = BuildRedirectBitmaps(device);
+    if (!NT_SUCCESS(status)) {
+      LogStatus(__LINE__, status);
+      DropLoadedHeader(volume);
+      return status;
+    }
+  }
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS CreateSnapshot(Request& r) {
+  PDEVICE_OBJECT device;
+  NTSTATUS status = FindVolume(r, &device);
+  if (!NT_SUCCESS(status)) return status;
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const vh::VolumeRequest* request = VolumeRequestOf(r);
+  if (!CharFieldEnds(request->SnapshotName, sizeof request->SnapshotName) ||
+      !CharFieldEnds(request->SnapshotRemark, sizeof request->SnapshotRemark)) {
+    LogRefused(__LINE__, sizeof request->SnapshotName, sizeof request->SnapshotRemark);
+    return STATUS_INVALID_PARAMETER;
+  }
+  if (volume->EngineMode == EngineModeTemporary || volume->StopFlag) {
+    LogRefused(__LINE__, volume->EngineMode, volume->StopFlag);
+    return STATUS_INVALID_PARAMETER;
+  }
+  if (volume->Header != nullptr && !CreateAllowed(volume)) return STATUS_INVALID_PARAMETER;
+
+  status = FlushVolumeBuffers(volume);
+  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+
+  if (volume->Header != nullptr) {
+    ControlExtension* control = Control();
+    if (control->MountTable->Entries[vh::kCurrentStateEntry].InUse) {
+      LogStatus(__LINE__, STATUS_UNSUCCESSFUL);
+      return STATUS_UNSUCCESSFUL;
+    }
+    if (volume->Header->ReinitPending == 1) {
+      status = PrepareEngineChange(device);
+      if (!NT_SUCCESS(status)) {
+        LogStatus(__LINE__, status);
+        return status;
+      }
+    }
+  } else {
+    status = LoadHeaderForCreate(device);
+    if (!NT_SUCCESS(status)) return status;
+  }
+
+  status = CollectFreeRuns(device);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  volume->EngineMode = EngineModeTracking;
+
+  EngineLock();
+  PauseVolumeWorker(volume, 1);
+  status = TakeSnapshot(device, request);
+  PauseVolumeWorker(volume, 0);
+  EngineUnlock();
+  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+
+  FreeRunTable(&volume->FreeRuns);
+  if (NT_SUCCESS(status)) AnswerBytes(r, r.Input);
+  return status;
+}
+
+// ---------------------------------------------------------------- delete
+
+NTSTATUS DeleteSnapshot(Request& r) {
+  PDEVICE_OBJECT device;
+  NTSTATUS status = FindVolumeWithHeader(r, &device);
+  if (!NT_SUCCESS(status)) return status;
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const vh::EngineHeader* header = volume->Header;
+  const ULONG number = VolumeRequestOf(r)->SnapshotNumber;
+  const LONG count = header->SnapshotCount;
+  const LONG oldest = header->OldestNumber;
+  if (!(count - 1 >= oldest && number < static_cast<ULONG>(count) && count > 1 && header->RollbackPending != 1 &&
+        !volume->StopFlag)) {
+    LogRefused(__LINE__, static_cast<ULONG>(count), static_cast<ULONG>(oldest));
+    return STATUS_INVALID_PARAMETER;
+  }
+  EngineLock();
+  PauseVolumeWorker(volume, 1);
+  DbgPrint("node = %d \n", number);
+  status = number == 1 ? DropOldestSnapshot(device) : DeleteSnapshotSlot(device, number);
+  PauseVolumeWorker(volume, 0);
+  EngineUnlock();
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  AnswerBytes(r, r.Input);
+  return STATUS_SUCCESS;
+}
+
+// ---------------------------------------------------------------- rollback
+
+NTSTATUS SetRollback(Request& r) {
+  PDEVICE_OBJECT device;
+  NTSTATUS status = FindRequestVolume(r, offsetof(vh::RollbackRequest, VolumeNameKind), &device);
+  if (!NT_SUCCESS(status)) return status;
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume->Header == nullptr) {
+    LogStatus(__LINE__, STATUS_NO_SUCH_DEVICE);
+    return STATUS_NO_SUCH_DEVICE;
+  }
+  vh::RollbackRequest request;
+  RtlCopyMemory(&request, r.Buffer, sizeof request);
+  const vh::EngineHeader* header = volume->Header;
+  if (request.Schedule != 0) {
+    if (header->RollbackPending != 0 && request.TargetNumber == header->RollbackTarget) {
+      AnswerBytes(r, r.Input);
+      return STATUS_SUCCESS;
+    }
+    if (request.TargetNumber == 0 || request.TargetNumber > header->SnapshotCount ||
+        request.TargetNumber < header->OldestNumber || request.TargetNumber > header->MaxSnapshots ||
+        volume->StopFlag) {
+      LogRefused(__LINE__, header->SnapshotCount, header->OldestNumber);
+      return STATUS_INVALID_PARAMETER;
+    }
+  } else if (header->RollbackPending == 0) {
+    AnswerBytes(r, r.Input);
+    return STATUS_SUCCESS;
+  }
+  EngineLock();
+  status = PrepareEngineChange(device);
+  if (NT_SUCCESS(status)) status = ScheduleRollback(device, &request);
+  EngineUnlock();
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  AnswerBytes(r, r.Input);
+  return STATUS_SUCCESS;
+}
+
+// ---------------------------------------------------------------- header
+
+// "\??\X:\" + the header file's name from the "Parameter" record.
+NTSTATUS HeaderFileName(PVolumeFilterExtension volume, PWCHAR storage, ULONG storageChars, UNICODE_STRING* out) {
+  DriverExtension* driver;
+  NTSTATUS status = GetDriverExtension(&driver);
+  if (!NT_SUCCESS(status)) return status;
+  const ULONG nameChars = sizeof driver->EngineParameters.HeaderFileName / sizeof(WCHAR);
+  if (storageChars < nameChars + 8) return STATUS_INVALID_PARAMETER;
+  const WCHAR prefix[] = {VH_WIDE('\\'), VH_WIDE('?'), VH_WIDE('?'), VH_WIDE('\\'), volume->DriveLetter,
+                          VH_WIDE(':'), VH_WIDE('\\')};
+  const ULONG prefixChars = sizeof prefix / sizeof prefix[0];
+  RtlCopyMemory(storage, prefix, sizeof prefix);
+  UNICODE_STRING name;
+  if (volume->DriveLetter == 0 ||
+      !TakeString(reinterpret_cast<const UCHAR*>(driver->EngineParameters.HeaderFileName), nameChars,
+                  storage + prefixChars, &name) ||
+      name.Length == 0) {
+    return STATUS_OBJECT_NAME_INVALID;
+  }
+  out->Buffer = storage;
+  out->Length = static_cast<USHORT>(prefixChars * sizeof(WCHAR) + name.Length);
+  out->MaximumLength = static_cast<USHORT>(out->Length + sizeof(WCHAR));
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS ReadHeader(Request& r) {
+  PDEVICE_OBJECT device;
+  NTSTATUS status = FindVolume(r, &device);
+  if (!NT_SUCCESS(status)) return status;
+  PVolumeFilterExtension volume = VolumeOf(device);
+  // Under the lock the copy is never one of a create's half-written states.
+  EngineLock();
+  if (volume->Header != nullptr) {
+    RtlCopyMemory(r.Buffer, volume->Header, HeaderBytes);
+    EngineUnlock();
+    r.Information = HeaderBytes;
+    return STATUS_SUCCESS;
+  }
+  EngineUnlock();
+  auto* buffer = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, HeaderBytes, EnginePoolTag));
+  if (buffer == nullptr) {
+    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  // An unreadable header file answers zeros: the request still succeeds.
+  RtlZeroMemory(buffer, HeaderBytes);
+  WCHAR storage[96];
+  UNICODE_STRING name;
+  status = HeaderFileName(volume, storage, sizeof storage / sizeof storage[0], &name);
+  if (NT_SUCCESS(status)) status = ReadWholeFile(&name, buffer);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    RtlZeroMemory(buffer, HeaderBytes);
+  }
+  RtlCopyMemory(r.Buffer, buffer, HeaderBytes);
+  ExFreePoolWithTag(buffer, EnginePoolTag);
+  r.Information = HeaderBytes;
+  return STATUS_SUCCESS;
+}
+
+// The fields of a header a client may set; everything else (counts, region
+// sectors, extents, maps, rollback state) stays the engine's.
+bool ClientFieldsFit(const vh::EngineHeader* from) {
+  if (!CharFieldEnds(from->NewestSnapshot.Name, sizeof from->NewestSnapshot.Name) ||
+      !CharFieldEnds(from->NewestSnapshot.Remark, sizeof from->NewestSnapshot.Remark)) {
+    return false;
+  }
+  for (const vh::SnapshotSlot& slot : from->Slots) {
+    if (!CharFieldEnds(slot.Name, sizeof slot.Name) || !CharFieldEnds(slot.Remark, sizeof slot.Remark)) return false;
+  }
+  return true;
+}
+
+void TakeClientFields(vh::EngineHeader* into, const vh::EngineHeader* from) {
+  RtlCopyMemory(into->NewestSnapshot.Name, from->NewestSnapshot.Name, sizeof into->NewestSnapshot.Name);
+  RtlCopyMemory(into->NewestSnapshot.Remark, from->NewestSnapshot.Remark, sizeof into->NewestSnapshot.Remark);
+  for (ULONG i = 0; i < vh::kSlotCount; ++i) {
+    RtlCopyMemory(into->Slots[i].Name, from->Slots[i].Name, sizeof into->Slots[i].Name);
+    RtlCopyMemory(into->Slots[i].Remark, from->Slots[i].Remark, sizeof into->Slots[i].Remark);
+  }
+  into->HourlySchedule = from->HourlySchedule;
+}
+
+// With a loaded header: the client's fields are merged into a copy of the
+// live header, the copy is written, and only then does it become live.
+NTSTATUS WriteLoadedHeader(PDEVICE_OBJECT device, const vh::EngineHeader* incoming, vh::EngineHeader* merged) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  EngineLock();
+  RtlCopyMemory(merged, volume->Header, HeaderBytes);
+  TakeClientFields(merged, incoming);
+  NTSTATUS status = ReadWriteEngineSectors(0, device, volume->Header->HeaderSector, HeaderBytes, merged);
+  if (NT_SUCCESS(status)) RtlCopyMemory(volume->Header, merged, HeaderBytes);
+  EngineUnlock();
+  return status;
+}
+
+// Without one: a header file that already holds a valid header keeps its
+// engine fields the same way; one that does not (a fresh installation)
+// takes the client's whole.
+NTSTATUS WriteHeaderFile(PVolumeFilterExtension volume, const vh::EngineHeader* incoming, vh::EngineHeader* merged) {
+  WCHAR storage[96];
+  UNICODE_STRING name;
+  NTSTATUS status = HeaderFileName(volume, storage, sizeof storage / sizeof storage[0], &name);
+  if (!NT_SUCCESS(status)) return status;
+  EngineLock();
+  if (NT_SUCCESS(ReadWholeFile(&name, merged)) && ValidateEngineHeader(merged)) {
+    TakeClientFields(merged, incoming);
+  } else {
+    RtlCopyMemory(merged, incoming, HeaderBytes);
+  }
+  status = WriteWholeFile(&name, merged);
+  EngineUnlock();
+  return status;
+}
+
+NTSTATUS WriteHeader(Request& r) {
+  PDEVICE_OBJECT device;
+  NTSTATUS status = FindVolume(r, &device);
+  if (!NT_SUCCESS(status)) return status;
+  PVolumeFilterExtension volume = VolumeOf(device);
+  auto* incoming = static_cast<vh::EngineHeader*>(ExAllocatePoolWithTag(NonPagedPool, HeaderBytes, EnginePoolTag));
+  auto* merged = static_cast<vh::EngineHeader*>(ExAllocatePoolWithTag(NonPagedPool, HeaderBytes, EnginePoolTag));
+  if (incoming == nullptr || merged == nullptr) {
+    if (incoming) ExFreePoolWithTag(incoming, EnginePoolTag);
+    if (merged) ExFreePoolWithTag(merged, EnginePoolTag);
+    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  RtlCopyMemory(incoming, r.Buffer + RequestBytes, HeaderBytes);
+  if (volume->Header != nullptr) {
+    if (!ValidateEngineHeader(incoming) || !ClientFieldsFit(incoming)) {
+      LogRefused(__LINE__, incoming->SnapshotCount, incoming->OldestNumber);
+      status = STATUS_INVALID_PARAMETER;
+    } else {
+      status = WriteLoadedHeader(device, incoming, merged);
+    }
+  } else if (!ClientFieldsFit(incoming)) {
+    LogRefused(__LINE__, incoming->SnapshotCount, incoming->OldestNumber);
+    status = STATUS_INVALID_PARAMETER;
+  } else {
+    status = WriteHeaderFile(volume, incoming, merged);
+  }
+  ExFreePoolWithTag(incoming, EnginePoolTag);
+  ExFreePoolWithTag(merged, EnginePoolTag);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  AnswerBytes(r, HeaderBytes);
+  return STATUS_SUCCESS;
+}
+
+// ---------------------------------------------------------------- snapshot drives
+
+// The MountTable entry a mount or unmount request names, or refused.
+NTSTATUS MountEntryOf(const Request& r, PVolumeFilterExtension volume, vh::MountEntry** entry) {
+  const vh::VolumeRequest* request = VolumeRequestOf(r);
+  ControlExtension* control = Control();
+  if (request->MountCurrentState != 0) {
+    *entry = &control->MountTable->Entries[vh::kCurrentStateEntry];
+    return STATUS_SUCCESS;
+  }
+  const ULONG number = request->SnapshotNumber;
+  if (number < 1 || number > vh::kCurrentStateEntry || number > volume->Header->SnapshotCount) {
+    LogRefused(__LINE__, number, volume->Header->SnapshotCount);
+    return STATUS_INVALID_PARAMETER;
+  }
+  *entry = &control->MountTable->Entries[number - 1];
+  return STATUS_SUCCESS;
+}
+
+MountRequest MountRequestOf(const Request& r) {
+  const vh::VolumeRequest* request = VolumeRequestOf(r);
+  MountRequest mount;
+  RtlZeroMemory(&mount, sizeof mount);
+  mount.DriveIndex = request->MountDriveIndex;
+  mount.ReadOnly = 1;
+  mount.NoLetter = request->MountNoLetter;
+  mount.SnapshotNumber = request->SnapshotNumber;
+  mount.ViewKind = request->MountCurrentState;
+  return mount;
+}
+
+// What mount and unmount check first: the volume with its header, not
+// stopping, and the entry the request names.
+NTSTATUS MountTarget(const Request& r, PDEVICE_OBJECT* device, vh::MountEntry** entry) {
+  NTSTATUS status = FindVolumeWithHeader(r, device);
+  if (!NT_SUCCESS(status)) return status;
+  PVolumeFilterExtension volume = VolumeOf(*device);
+  if (volume->StopFlag) {
+    LogRefused(__LINE__, volume->StopFlag, 0);
+    return STATUS_INVALID_PARAMETER;
+  }
+  return MountEntryOf(r, volume, entry);
+}
+
+NTSTATUS MountDrive(Request& r) {
+  PDEVICE_OBJECT device;
+  vh::MountEntry* entry;
+  NTSTATUS status = MountTarget(r, &device, &entry);
+  if (!NT_SUCCESS(status)) return status;
+  MountRequest mount = MountRequestOf(r);
+  if (entry->InUse || entry->VolumeDevice != 0 || entry->MountDevice != 0) {
+    AnswerBytes(r, r.Input);
+    return STATUS_SUCCESS;
+  }
+  status = MountSnapshot(device, &mount);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  entry->InUse = 1;
+  entry->VolumeDevice = reinterpret_cast<ULONG_PTR>(device);
+  static const char kName[] = "\\Device\\5E27-B4%c9-4A1F-9C63\\";
+  WCHAR name[sizeof entry->DeviceName / sizeof(WCHAR)];
+  RtlZeroMemory(name, sizeof name);
+  for (ULONG i = 0, o = 0; kName[i] != 0 && o + 1 < sizeof name / sizeof name[0]; ++i) {
+    if (kName[i] == '%' && kName[i + 1] == 'c') {
+      name[o++] = static_cast<WCHAR>(VH_WIDE('A') + mount.DriveIndex);
+      ++i;
+    } else {
+      name[o++] = static_cast<WCHAR>(kName[i]);
+    }
+  }
+  RtlCopyMemory(entry->DeviceName, name, sizeof name);
+  AnswerBytes(r, r.Input);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS UnmountDrive(Request& r) {
+  PDEVICE_OBJECT device;
+  vh::MountEntry* entry;
+  NTSTATUS status = MountTarget(r, &device, &entry);
+  if (!NT_SUCCESS(status)) return status;
+  if (!entry->InUse || entry->VolumeDevice == 0 || entry->MountDevice == 0) {
+    AnswerBytes(r, r.Input);
+    return STATUS_SUCCESS;
+  }
+  MountRequest mount = MountRequestOf(r);
+  status = UnmountSnapshot(device, &mount);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  entry->InUse = 0;
+  entry->VolumeDevice = 0;
+  entry->MountDevice = 0;
+  RtlZeroMemory(entry->DeviceName, 76);
+  AnswerBytes(r, r.Input);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS GetMountTable(Request& r) {
+  PDEVICE_OBJECT device;
+  NTSTATUS status = FindVolumeWithHeader(r, &device);
+  if (!NT_SUCCESS(status)) return status;
+  if (VolumeOf(device)->StopFlag) {
+    LogRefused(__LINE__, 1, 0);
+    return STATUS_INVALID_PARAMETER;
+  }
+  RtlCopyMemory(r.Buffer, Control()->MountTable, MountTableBytes);
+  r.Information = MountTableBytes;
+  return STATUS_SUCCESS;
+}
+
+// ---------------------------------------------------------------- maintenance
+
+NTSTATUS ReclaimSpace(Request& r) {
+  PDEVICE_OBJECT device;
+  NTSTATUS status = FindVolumeWithHeader(r, &device);
+  if (!NT_SUCCESS(status)) return status;
+  PVolumeFilterExtension volume = VolumeOf(device);
+  // The lock keeps the release away from a create or delete in progress.
+  EngineLock();
+  PauseVolumeWorker(volume, 1);
+  if (volume->Header->ReclaimPending == 1) {
+    status = FreeReleasedBlocks(device);
+    if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  }
+  PauseVolumeWorker(volume, 0);
+  EngineUnlock();
+  if (!NT_SUCCESS(status)) return status;
+  AnswerBytes(r, r.Input);
+  return STATUS_SUCCESS;
+}
+
+// Whether the NUL-terminated path at `offset` of the request opens.
+// A path without its NUL inside the input is refused.
+NTSTATUS OpenTest(const Request& r, ULONG offset, BOOLEAN* opened) {
+  *opened = FALSE;
+  ULONG maxChars = (r.Input - offset) / sizeof(WCHAR);
+  if (maxChars > MaxPathChars) maxChars = MaxPathChars;
+  auto* storage =
+      static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, (maxChars + 1) * sizeof(WCHAR), EnginePoolTag));
+  if (storage == nullptr) {
+    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  UNICODE_STRING path;
+  if (!TakeString(r.Buffer + offset, maxChars, storage, &path)) {
+    ExFreePoolWithTag(storage, EnginePoolTag);
+    LogRefused(__LINE__, r.Input, offset);
+    return STATUS_INVALID_PARAMETER;
+  }
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  IO_STATUS_BLOCK ioStatus;
+  HANDLE handle = nullptr;
+  NTSTATUS status = path.Length == 0 ? STATUS_OBJECT_NAME_INVALID
+                                     : ZwCreateFile(&handle, FILE_READ_ATTRIBUTES, &attributes, &ioStatus, nullptr,
+                                                    FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_OPEN, 0, nullptr, 0);
+  ExFreePoolWithTag(storage, EnginePoolTag);
+  if (NT_SUCCESS(status)) {
+    ZwClose(handle);
+    *opened = TRUE;
+  } else {
+    DbgPrint("ERROR:%s (%d): Vol status = %08x\n", EngineLogTag, __LINE__, status);
+  }
+  return STATUS_SUCCESS;
+}
+
+void SetFirstWord(Request& r, ULONG value) { RtlCopyMemory(r.Buffer, &value, sizeof value); }
+
+// Sets StopFlag on a volume with an engine: its worker resets the engine
+// (every snapshot goes) and ends.
+NTSTATUS StopEngine(PVolumeFilterExtension volume) {
+  if (volume->StopFlag || volume->EngineMode == EngineModeTemporary) {
+    LogRefused(__LINE__, volume->StopFlag, volume->EngineMode);
+    return STATUS_INVALID_PARAMETER;
+  }
+  volume->StopFlag = 1;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS SystemControl(Request& r) {
+  ULONG selector;
+  RtlCopyMemory(&selector, r.Buffer, sizeof selector);
+  if (selector == 1) {
+    BOOLEAN opened;
+    NTSTATUS status = OpenTest(r, sizeof selector, &opened);
+    if (!NT_SUCCESS(status)) return status;
+    if (opened) {
+      DbgPrint("ERROR:%s (%d): Vol 1\n", EngineLogTag, __LINE__);
+    } else {
+      DbgPrint("ERROR:%s (%d): Vol 0\n", EngineLogTag, __LINE__);
+    }
+    SetFirstWord(r, opened ? 1 : 0);
+    r.Information = r.Output;
+    return STATUS_SUCCESS;
+  }
+  if (selector != 3) return STATUS_SUCCESS;
+  PDEVICE_OBJECT device = EnginePrimaryVolume;
+  if (device == nullptr || VolumeOf(device)->Header == nullptr) {
+    LogStatus(__LINE__, STATUS_NO_SUCH_DEVICE);
+    return STATUS_NO_SUCH_DEVICE;
+  }
+  return StopEngine(VolumeOf(device));
+}
+
+NTSTATUS ProbeFile(Request& r) {
+  BOOLEAN opened;
+  NTSTATUS status = OpenTest(r, sizeof(ULONG), &opened);
+  if (!NT_SUCCESS(status)) return status;
+  if (!opened) DbgPrint("ERROR:%s (%d): 0\n", EngineLogTag, __LINE__);
+  SetFirstWord(r, opened ? 1 : 0);
+  r.Information = r.Output;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS StopVolume(Request& r) {
+  PDEVICE_OBJECT device;
+  NTSTATUS status = FindVolume(r, &device);
+  if (!NT_SUCCESS(status)) return status;
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->Header == nullptr) {
+    LogStatus(__LINE__, STATUS_SUCCESS);
+    return STATUS_SUCCESS;
+  }
+  return StopEngine(volume);
+}
+
+NTSTATUS AddExcluded(Request& r) {
+  PDEVICE_OBJECT device;
+  NTSTATUS status = FindVolume(r, &device);
+  if (!NT_SUCCESS(status)) return status;
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const ULONG offset = offsetof(vh::VolumeRequest, ExcludePath);
+  ULONG maxChars = (r.Input - offset) / sizeof(WCHAR);
+  if (maxChars > MaxPathChars) maxChars = MaxPathChars;
+  auto* storage =
+      static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, (maxChars + 1) * sizeof(WCHAR), EnginePoolTag));
+  if (storage == nullptr) {
+    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  UNICODE_STRING path;
+  if (!TakeString(r.Buffer + offset, maxChars, storage, &path) || path.Length == 0) {
+    ExFreePoolWithTag(storage, EnginePoolTag);
+    LogRefused(__LINE__, r.Input, offset);
+    return STATUS_INVALID_PARAMETER;
+  }
+  status = AddExcludedFile(device, &path);
+  ExFreePoolWithTag(storage, EnginePoolTag);
+  if (!NT_SUCCESS(status)) {
+    LogStatus(__LINE__, status);
+    return status;
+  }
+  EngineLock();
+  PauseVolumeWorker(volume, 1);
+  status = AppendPassThroughRuns(device, volume->ExcludedRuns);
+  PauseVolumeWorker(volume, 0);
+  EngineUnlock();
+  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  FreeRunTable(&volume->ExcludedRuns);
+  if (!NT_SUCCESS(status)) return status;
+  AnswerBytes(r, r.Input);
+  return STATUS_SUCCESS;
+}
+
+// ---------------------------------------------------------------- the table
+
+struct Handler {
+  ULONG Code;
+  ULONG MinInput;
+  ULONG MinOutput;
+  NTSTATUS (*Run)(Request& r);
+};
+
+const Handler Handlers[] = {
+    {vh::IOCTL_ENGINE_QUERY_STATUS, RequestBytes, StatusBytes, QueryStatus},
+    {vh::IOCTL_ENGINE_START_TEMPORARY, 512, 0, StartTemporary},
+    {vh::IOCTL_ENGINE_CREATE_SNAPSHOT, RequestBytes, 0, CreateSnapshot},
+    {vh::IOCTL_ENGINE_DELETE_SNAPSHOT, RequestBytes, 0, DeleteSnapshot},
+    {vh::IOCTL_ENGINE_SET_ROLLBACK, RequestBytes, 0, SetRollback},
+    {vh::IOCTL_ENGINE_READ_HEADER, RequestBytes, HeaderBytes, ReadHeader},
+    {vh::IOCTL_ENGINE_WRITE_HEADER, HeaderWriteBytes, 0, WriteHeader},
+    {vh::IOCTL_ENGINE_MOUNT_SNAPSHOT, RequestBytes, 0, MountDrive},
+    {vh::IOCTL_ENGINE_UNMOUNT_SNAPSHOT, RequestBytes, 0, UnmountDrive},
+    {vh::IOCTL_ENGINE_GET_MOUNT_TABLE, RequestBytes, MountTableBytes, GetMountTable},
+    {vh::IOCTL_ENGINE_RECLAIM_SPACE, RequestBytes, 0, ReclaimSpace},
+    {vh::IOCTL_ENGINE_SYSTEM_CONTROL, RequestBytes, StatusBytes, SystemControl},
+    {vh::IOCTL_ENGINE_PROBE_FILE, RequestBytes, StatusBytes, ProbeFile},
+    {vh::IOCTL_ENGINE_STOP_VOLUME, RequestBytes, 0, StopVolume},
+    {vh::IOCTL_ENGINE_ADD_EXCLUDED_FILE, RequestBytes, 0, AddExcluded},
+};
+
+NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = NT_SUCCESS(status) ? information : 0;
+  IoCompleteRequest(irp, IO_DISK_INCREMENT);
+  return status;
+}
+
+}  // namespace
+
+NTSTATUS EngineControlIoctl(PDEVICE_OBJECT, PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  ControlExtension* control = Control();
+  if (control == nullptr || control->MountTable == nullptr) {
+    LogStatus(__LINE__, STATUS_NO_SUCH_DEVICE);
+    return Complete(irp, STATUS_NO_SUCH_DEVICE, 0);
+  }
+  Request r;
+  r.Irp = irp;
+  r.Code = stack->Parameters.DeviceIoControl.IoControlCode;
+  r.Buffer = static_cast<PUCHAR>(irp->AssociatedIrp.SystemBuffer);
+  r.Input = stack->Parameters.DeviceIoControl.InputBufferLength;
+  r.Output = stack->Parameters.DeviceIoControl.OutputBufferLength;
+  r.Information = 0;
+  const Handler* handler = nullptr;
+  for (const Handler& h : Handlers) {
+    if (h.Code == r.Code) handler = &h;
+  }
+  if (handler == nullptr) {
+    LogStatus(__LINE__, STATUS_NOT_IMPLEMENTED);
+    return Complete(irp, STATUS_NOT_IMPLEMENTED, 0);
+  }
+  if (r.Input < handler->MinInput || r.Output < handler->MinOutput || r.Buffer == nullptr) {
+    return Complete(irp, TooSmall(__LINE__, r), 0);
+  }
+  NTSTATUS status = handler->Run(r);
+  return Complete(irp, status, r.Information);
+}

@@ -1,0 +1,882 @@
+// Snapshot drives: read-only disk devices that show a snapshot of a volume
+// (view kind 0), its current state (1) or the protected volume's own blocks
+// unfiltered (2). Each drive has a worker thread that serves its requests
+// in arrival order; the dispatch side only queues. Mount and unmount run on
+// the control request's thread at PASSIVE_LEVEL.
+#include "engine.h"
+
+namespace {
+
+constexpr ULONG SectorBytes = vh::kSectorBytes;
+constexpr ULONG BlockBytes = vh::kBlockBytes;
+constexpr ULONG BlockSectors = vh::kBlockSectors;
+constexpr ULONG EntriesPerSector = SectorBytes / sizeof(ULONG);
+constexpr ULONG ChunkBlocks = 64;  // a read is assembled 2 MB at a time
+
+// Control codes answered to the storage stack, by number (the DDK and the
+// host layer spell some of them differently).
+constexpr ULONG CodeGeometry = 0x70000;
+constexpr ULONG CodeMediaTypes = 0x70C00;
+constexpr ULONG CodeVerify = 0x70014;
+constexpr ULONG CodeIsWritable = 0x70024;
+constexpr ULONG CodePartitionInfoEx = 0x70048;
+constexpr ULONG CodeLayoutEx = 0x70050;
+constexpr ULONG CodePartitionInfo = 0x74004;
+constexpr ULONG CodeLayout = 0x7400C;
+constexpr ULONG CodeLengthInfo = 0x7405C;
+constexpr ULONG CodeDiskCheckVerify = 0x74800;
+constexpr ULONG CodeStorageCheckVerify = 0x2D4800;
+constexpr ULONG CodeUniqueId = 0x4D0000;
+constexpr ULONG CodeDeviceName = 0x4D0008;
+constexpr ULONG CodeSuggestedLink = 0x4D000C;
+
+void LogShap(int line, NTSTATUS status) {
+  DbgPrint("ERROR:%s (%d): SHAP %08x\n", EngineLogTag, line, status);
+}
+
+}  // namespace
+
+// The drive's own state, behind its VolumeFilterExtension in the same
+// device extension.
+struct MountDrive {
+  ULONG DriveIndex;
+  ULONG ReadOnly;
+  ULONG NoLetter;
+  ULONG SnapshotNumber;  // follows the renumbering of older deletions
+  ULONG ViewKind;
+  UCHAR Removing;  // set while the drive goes: new I/O is refused
+  // The snapshot shown, by its descriptor: numbers move, descriptors not.
+  vh::SnapshotSlot Identity;
+  // Geometry answered to the storage stack.
+  ULONGLONG PartitionLength;
+  ULONG HiddenSectors;
+  UCHAR PartitionType;
+  ULONGLONG Cylinders;
+  ULONG TracksPerCylinder;
+  ULONG SectorsPerTrack;
+  ULONG BytesPerSector;
+  // The worker.
+  PKTHREAD Thread;
+  KEVENT StartEvent;
+  NTSTATUS StartStatus;
+  KSEMAPHORE QueueSemaphore;
+  LIST_ENTRY Queue;
+  KSPIN_LOCK QueueLock;
+  UCHAR StopFlag;
+  // A file object kept while the drive is dismounted for removal.
+  HANDLE RemovalHandle;
+  PFILE_OBJECT RemovalFile;
+};
+
+namespace {
+
+PVolumeFilterExtension ExtensionOf(PDEVICE_OBJECT device) {
+  return device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
+}
+
+MountDrive* DriveOf(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension extension = ExtensionOf(device);
+  return extension != nullptr && extension->Kind == KindMount ? extension->Mount : nullptr;
+}
+
+vh::MountTable* Table() {
+  if (EngineControlDevice == nullptr) return nullptr;
+  return static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension)->MountTable;
+}
+
+// The entry of a request: the current-state entry for a view, else the
+// snapshot's own (numbers 1..32).
+vh::MountEntry* EntryOf(const MountRequest* request) {
+  vh::MountTable* table = Table();
+  if (table == nullptr) return nullptr;
+  if (request->ViewKind != 0) return &table->Entries[vh::kCurrentStateEntry];
+  if (request->SnapshotNumber == 0 || request->SnapshotNumber > vh::kCurrentStateEntry)
+    return nullptr;
+  return &table->Entries[request->SnapshotNumber - 1];
+}
+
+PDEVICE_OBJECT DeviceOfEntry(const vh::MountEntry* entry) {
+  return reinterpret_cast<PDEVICE_OBJECT>(static_cast<ULONG_PTR>(entry->MountDevice));
+}
+
+NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  IoCompleteRequest(irp, IO_DISK_INCREMENT);
+  return status;
+}
+
+// ---- Which snapshot a drive shows ------------------------------------------------
+
+bool SameSnapshot(const vh::SnapshotSlot& a, const vh::SnapshotSlot& b) {
+  return RtlCompareMemory(&a.CreateTime, &b.CreateTime, sizeof a.CreateTime) ==
+             sizeof a.CreateTime &&
+         RtlCompareMemory(&a.Guid, &b.Guid, sizeof a.Guid) == sizeof a.Guid &&
+         RtlCompareMemory(a.Name, b.Name, sizeof a.Name) == sizeof a.Name &&
+         RtlCompareMemory(a.ClientTag, b.ClientTag, sizeof a.ClientTag) == sizeof a.ClientTag;
+}
+
+const vh::SnapshotSlot* DescriptorOf(const vh::EngineHeader* header, ULONG number) {
+  if (number == 0 || number > header->SnapshotCount) return nullptr;
+  if (number == header->SnapshotCount) return &header->NewestSnapshot;
+  ULONG index = 0;
+  return NT_SUCCESS(FindSlotByNumber(header, number, &index)) ? &header->Slots[index] : nullptr;
+}
+
+// The number the drive's snapshot has now; 0 when it is gone.
+ULONG CurrentNumber(const vh::EngineHeader* header, const MountDrive* drive) {
+  for (ULONG n = header->SnapshotCount; n >= 1; --n) {
+    const vh::SnapshotSlot* slot = DescriptorOf(header, n);
+    if (slot != nullptr && SameSnapshot(*slot, drive->Identity)) return n;
+  }
+  return 0;
+}
+
+// ---- Reading views ---------------------------------------------------------------
+
+struct ReadPlan {
+  PDEVICE_OBJECT volumeDevice;  // the volume filter
+  PVolumeFilterExtension volume;
+  ULONG firstBlock;
+  ULONG blocks;
+  PULONG entries;  // one per block: the entry that decides it
+  PUCHAR data;     // blocks x 32 KB
+};
+
+// Map entries of the plan's blocks from the table at engine sector `table`.
+NTSTATUS ReadEntries(const ReadPlan& plan, ULONGLONG table, PULONG out, PULONG scratch) {
+  const ULONG firstSector = plan.firstBlock / EntriesPerSector;
+  const ULONG lastSector = (plan.firstBlock + plan.blocks - 1) / EntriesPerSector;
+  const ULONG bytes = (lastSector - firstSector + 1) * SectorBytes;
+  NTSTATUS status =
+      ReadWriteEngineSectors(1, plan.volumeDevice, table + firstSector, bytes, scratch);
+  if (!NT_SUCCESS(status)) return status;
+  RtlCopyMemory(out, scratch + plan.firstBlock % EntriesPerSector, plan.blocks * sizeof(ULONG));
+  return STATUS_SUCCESS;
+}
+
+bool NamesSavedCopy(ULONG entry) { return entry != 0 && entry < vh::kMapEntryFree; }
+
+// Reads live blocks (in runs) and saved copies as the entries say. A block
+// whose entry names no copy is read from the volume below the filter.
+NTSTATUS ReadBlocks(const ReadPlan& plan, const PULONG entries, ULONG from, ULONG to) {
+  const vh::EngineHeader* header = plan.volume->Header;
+  const ULONGLONG volumeBytes = plan.volume->TotalVolumeSectors != 0
+                                    ? plan.volume->TotalVolumeSectors * SectorBytes
+                                    : header->VolumeBytes;
+  ULONG i = from;
+  while (i < to) {
+    PUCHAR at = plan.data + static_cast<SIZE_T>(i) * BlockBytes;
+    NTSTATUS status;
+    if (NamesSavedCopy(entries[i])) {
+      status = ReadWriteEngineSectors(
+          1, plan.volumeDevice, header->SpaceFirst + entries[i] - BlockSectors, BlockBytes, at);
+      ++i;
+    } else {
+      ULONG run = 1;
+      while (i + run < to && !NamesSavedCopy(entries[i + run])) ++run;
+      const ULONGLONG offset = static_cast<ULONGLONG>(plan.firstBlock + i) * BlockBytes;
+      ULONGLONG length = static_cast<ULONGLONG>(run) * BlockBytes;
+      // The last block of a volume that ends inside it reads zeros beyond.
+      if (offset >= volumeBytes) {
+        length = 0;
+      } else if (offset + length > volumeBytes) {
+        length = (volumeBytes - offset) / SectorBytes * SectorBytes;
+      }
+      RtlZeroMemory(at, static_cast<SIZE_T>(run) * BlockBytes);
+      IO_STATUS_BLOCK ioStatus;
+      status = length == 0 ? STATUS_SUCCESS
+                           : ReadWriteDiskSectors(1, plan.volume->LowerDevice, offset,
+                                                  static_cast<ULONG>(length), at, &ioStatus);
+      i += run;
+    }
+    if (!NT_SUCCESS(status)) return status;
+  }
+  return STATUS_SUCCESS;
+}
+
+// Fills plan.entries for snapshot `number` (view kind 0) or the current
+// state (view kind 1), with the live map's entries in `live`.
+NTSTATUS ResolveEntries(const ReadPlan& plan, ULONG viewKind, ULONG number, PULONG live,
+                        PULONG scratch) {
+  const vh::EngineHeader* header = plan.volume->Header;
+  NTSTATUS status = ReadEntries(plan, header->BlockMapFirst, live, scratch);
+  if (!NT_SUCCESS(status)) return status;
+  RtlCopyMemory(plan.entries, live, plan.blocks * sizeof(ULONG));
+  if (viewKind == 1) {
+    PULONG released = plan.entries;  // reused below
+    status = ReadEntries(plan, header->ReleaseListSector, released, scratch);
+    if (!NT_SUCCESS(status)) return status;
+    for (ULONG j = 0; j < plan.blocks; ++j) {
+      const ULONG e = released[j] != 0 ? released[j] : live[j];
+      plan.entries[j] = static_cast<LONG>(e) > 0 ? e : 0;
+    }
+    return STATUS_SUCCESS;
+  }
+  // Older maps win: snapshot `number`'s own map decides first.
+  PULONG older = static_cast<PULONG>(
+      ExAllocatePoolWithTag(NonPagedPool, plan.blocks * sizeof(ULONG), EnginePoolTag));
+  if (older == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  for (ULONG k = static_cast<ULONG>(header->SnapshotCount) - 1;
+       k >= number && k >= 1 && NT_SUCCESS(status); --k) {
+    ULONG index = 0;
+    status = FindSlotByNumber(header, k, &index);
+    if (NT_SUCCESS(status))
+      status = ReadEntries(plan, header->Slots[index].SavedMapSector, older, scratch);
+    if (NT_SUCCESS(status)) {
+      for (ULONG j = 0; j < plan.blocks; ++j) {
+        if (older[j] != 0) plan.entries[j] = older[j];
+      }
+    }
+  }
+  ExFreePoolWithTag(older, EnginePoolTag);
+  if (!NT_SUCCESS(status)) return status;
+  for (ULONG j = 0; j < plan.blocks; ++j) {
+    if (plan.entries[j] == vh::kMapEntryFree) plan.entries[j] = 0;
+    // An entry the space cannot hold is never followed.
+    if (NamesSavedCopy(plan.entries[j]) && !IsValidMapEntry(plan.volume, plan.entries[j]))
+      return STATUS_INVALID_PARAMETER;
+  }
+  return STATUS_SUCCESS;
+}
+
+// One chunk of a view read. Copy-on-write may save a block between the
+// map read and the live read; its map piece is written before the write
+// itself, so a live entry that changed meanwhile is read again from its
+// saved copy.
+NTSTATUS ReadViewChunk(const ReadPlan& plan, ULONG viewKind, ULONG number) {
+  const SIZE_T entryBytes = plan.blocks * sizeof(ULONG);
+  auto* live =
+      static_cast<PULONG>(ExAllocatePoolWithTag(NonPagedPool, entryBytes * 2, EnginePoolTag));
+  auto* scratch = static_cast<PULONG>(
+      ExAllocatePoolWithTag(NonPagedPool, 2 * SectorBytes + ChunkBlocks * 4, EnginePoolTag));
+  NTSTATUS status = live && scratch ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
+  if (NT_SUCCESS(status)) status = ResolveEntries(plan, viewKind, number, live, scratch);
+  if (NT_SUCCESS(status)) status = ReadBlocks(plan, plan.entries, 0, plan.blocks);
+  for (int round = 0; round < 8 && NT_SUCCESS(status); ++round) {
+    PULONG again = live + plan.blocks;
+    status = ReadEntries(plan, plan.volume->Header->BlockMapFirst, again, scratch);
+    if (!NT_SUCCESS(status)) break;
+    bool changed = false;
+    for (ULONG j = 0; j < plan.blocks; ++j) {
+      if (again[j] == live[j]) continue;
+      changed = true;
+      live[j] = again[j];
+      // Only a block that was read live can have changed under the read.
+      if (!NamesSavedCopy(plan.entries[j]) && NamesSavedCopy(again[j]) && viewKind == 0) {
+        plan.entries[j] = again[j];
+        status = ReadBlocks(plan, plan.entries, j, j + 1);
+      } else if (viewKind == 1 && NamesSavedCopy(again[j]) && !NamesSavedCopy(plan.entries[j])) {
+        plan.entries[j] = again[j];
+        status = ReadBlocks(plan, plan.entries, j, j + 1);
+      }
+    }
+    if (!changed) break;
+  }
+  if (live != nullptr) ExFreePoolWithTag(live, EnginePoolTag);
+  if (scratch != nullptr) ExFreePoolWithTag(scratch, EnginePoolTag);
+  return status;
+}
+
+// The engine lock for a view read. The drive's removal may run under that
+// lock and waits for this worker, so the wait gives up once the drive is
+// being removed. PASSIVE_LEVEL, in the drive's worker.
+bool LockForView(const MountDrive* drive) {
+  DriverExtension* driver = nullptr;
+  if (!NT_SUCCESS(GetDriverExtension(&driver))) return false;
+  LARGE_INTEGER step;
+  step.QuadPart = -500000;  // 50 ms
+  for (;;) {
+    if (KeWaitForSingleObject(&driver->EngineLock, Executive, KernelMode, FALSE, &step) ==
+        STATUS_SUCCESS)
+      return true;
+    if (drive->Removing) return false;
+  }
+}
+
+NTSTATUS ReadView(PDEVICE_OBJECT device, PIRP irp) {
+  PVolumeFilterExtension self = ExtensionOf(device);
+  MountDrive* drive = self->Mount;
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const LONGLONG offset = stack->Parameters.Read.ByteOffset.QuadPart;
+  const ULONG length = stack->Parameters.Read.Length;
+  if (length == 0 || length % SectorBytes != 0 || offset < 0 || offset % SectorBytes != 0 ||
+      static_cast<ULONGLONG>(offset) + length > drive->PartitionLength ||
+      irp->MdlAddress == nullptr) {
+    return STATUS_INVALID_PARAMETER;
+  }
+  auto* out =
+      static_cast<PUCHAR>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+  if (out == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  ReadPlan plan{};
+  plan.volumeDevice = self->LowerDevice;
+  plan.volume = ExtensionOf(plan.volumeDevice);
+  const ULONGLONG firstSector = static_cast<ULONGLONG>(offset) / SectorBytes;
+  ULONGLONG block = firstSector / BlockSectors;
+  const ULONGLONG lastBlock = (firstSector + length / SectorBytes - 1) / BlockSectors;
+  // Buffers for one chunk, no larger than the read needs.
+  const ULONG chunk =
+      lastBlock - block + 1 < ChunkBlocks ? static_cast<ULONG>(lastBlock - block + 1) : ChunkBlocks;
+  plan.entries = static_cast<PULONG>(
+      ExAllocatePoolWithTag(NonPagedPool, chunk * sizeof(ULONG), EnginePoolTag));
+  plan.data =
+      static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, chunk * BlockBytes, EnginePoolTag));
+  NTSTATUS status = plan.entries && plan.data ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
+  // The engine lock keeps snapshot creation and deletion (and with them
+  // the slots and their numbers) still while the maps are read.
+  if (NT_SUCCESS(status) && !LockForView(drive)) status = STATUS_IO_DEVICE_ERROR;
+  if (!NT_SUCCESS(status)) {
+    if (plan.entries) ExFreePoolWithTag(plan.entries, EnginePoolTag);
+    if (plan.data) ExFreePoolWithTag(plan.data, EnginePoolTag);
+    return status;
+  }
+  const vh::EngineHeader* header = plan.volume->Header;
+  ULONG number = 0;
+  if (header == nullptr || header->SnapshotCount == 0) status = STATUS_INVALID_PARAMETER;
+  if (NT_SUCCESS(status) && drive->ViewKind == 0) {
+    number = CurrentNumber(header, drive);
+    if (number == 0) {
+      status = STATUS_NO_SUCH_DEVICE;  // its snapshot was deleted
+    } else {
+      drive->SnapshotNumber = number;
+    }
+  }
+  ULONG copied = 0;
+  ULONG skip = static_cast<ULONG>(firstSector % BlockSectors) * SectorBytes;
+  while (NT_SUCCESS(status) && block <= lastBlock) {
+    plan.firstBlock = static_cast<ULONG>(block);
+    plan.blocks = static_cast<ULONG>(lastBlock - block + 1 < chunk ? lastBlock - block + 1 : chunk);
+    status = ReadViewChunk(plan, drive->ViewKind, number);
+    if (!NT_SUCCESS(status)) break;
+    ULONG take = plan.blocks * BlockBytes - skip;
+    if (take > length - copied) take = length - copied;
+    RtlCopyMemory(out + copied, plan.data + skip, take);
+    copied += take;
+    skip = 0;
+    block += plan.blocks;
+  }
+  EngineUnlock();
+  if (plan.entries) ExFreePoolWithTag(plan.entries, EnginePoolTag);
+  if (plan.data) ExFreePoolWithTag(plan.data, EnginePoolTag);
+  if (NT_SUCCESS(status)) irp->IoStatus.Information = length;
+  return status;
+}
+
+// View kind 2: the protected volume's own sectors at the same offset.
+NTSTATUS RawVolumeIo(PDEVICE_OBJECT device, PIRP irp) {
+  MountDrive* drive = DriveOf(device);
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const bool read = stack->MajorFunction == IRP_MJ_READ;
+  const LONGLONG offset = stack->Parameters.Read.ByteOffset.QuadPart;
+  const ULONG length = stack->Parameters.Read.Length;
+  if (length == 0 || length % SectorBytes != 0 || offset < 0 ||
+      static_cast<ULONGLONG>(offset) + length > drive->PartitionLength ||
+      irp->MdlAddress == nullptr) {
+    return STATUS_INVALID_PARAMETER;
+  }
+  if (EnginePrimaryVolume == nullptr) return STATUS_NO_SUCH_DEVICE;
+  if (!read && drive->ReadOnly) return STATUS_MEDIA_WRITE_PROTECTED;
+  auto* user =
+      static_cast<PUCHAR>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+  auto* buffer = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, length, EnginePoolTag));
+  if (user == nullptr || buffer == nullptr) {
+    if (buffer) ExFreePoolWithTag(buffer, EnginePoolTag);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  if (!read) RtlCopyMemory(buffer, user, length);
+  IO_STATUS_BLOCK ioStatus;
+  NTSTATUS status =
+      ReadWriteDiskSectors(read ? 1 : 0, ExtensionOf(EnginePrimaryVolume)->LowerDevice,
+                           static_cast<ULONGLONG>(offset), length, buffer, &ioStatus);
+  if (NT_SUCCESS(status)) {
+    if (read) RtlCopyMemory(user, buffer, length);
+    irp->IoStatus.Information = length;
+  }
+  ExFreePoolWithTag(buffer, EnginePoolTag);
+  return status;
+}
+
+// ---- Device control -------------------------------------------------------------
+
+void FillPartition(const MountDrive* drive, PARTITION_INFORMATION* entry) {
+  RtlZeroMemory(entry, sizeof *entry);
+  entry->StartingOffset.QuadPart = 0;
+  entry->PartitionLength.QuadPart = static_cast<LONGLONG>(drive->PartitionLength);
+  entry->HiddenSectors = drive->HiddenSectors;
+  entry->PartitionNumber = 1;
+  entry->PartitionType = drive->PartitionType;
+  entry->BootIndicator = FALSE;
+  entry->RecognizedPartition = TRUE;
+  entry->RewritePartition = FALSE;
+}
+
+void FillPartitionEx(const MountDrive* drive, PARTITION_INFORMATION_EX* entry) {
+  RtlZeroMemory(entry, sizeof *entry);
+  entry->PartitionStyle = PARTITION_STYLE_MBR;
+  entry->PartitionLength.QuadPart = static_cast<LONGLONG>(drive->PartitionLength);
+  entry->PartitionNumber = 1;
+  entry->Mbr.PartitionType = drive->PartitionType;
+  entry->Mbr.RecognizedPartition = TRUE;
+  entry->Mbr.HiddenSectors = drive->HiddenSectors;
+}
+
+// Writes a counted name {u16 length, name} (with `lead` bytes before it),
+// or its needed size. Information never exceeds the output buffer.
+NTSTATUS AnswerName(PUCHAR out, ULONG outLength, ULONG lead, const void* name, USHORT nameBytes,
+                    ULONG_PTR* information) {
+  const ULONG head = lead + sizeof(USHORT);
+  *information = 0;
+  if (outLength < head) return STATUS_BUFFER_OVERFLOW;
+  RtlZeroMemory(out, head);
+  RtlCopyMemory(out + lead, &nameBytes, sizeof nameBytes);
+  if (outLength < head + nameBytes) {
+    // The caller learns the length and asks again with room for it.
+    *information = head;
+    return STATUS_BUFFER_OVERFLOW;
+  }
+  RtlCopyMemory(out + head, name, nameBytes);
+  *information = head + nameBytes;
+  return STATUS_SUCCESS;
+}
+
+// A fixed-size answer, filled when the output holds it. A reply that does
+// not fit is answered without bytes: a byte count beyond the caller's
+// buffer would be copied past it.
+template <typename T, typename Fill>
+NTSTATUS AnswerFixed(PUCHAR out, ULONG outLength, NTSTATUS tooSmall, ULONG_PTR* information,
+                     Fill fill) {
+  *information = 0;
+  if (out == nullptr || outLength < sizeof(T)) return tooSmall;
+  auto* answer = reinterpret_cast<T*>(out);
+  RtlZeroMemory(answer, sizeof *answer);
+  fill(answer);
+  *information = sizeof(T);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS MountDeviceControl(PVolumeFilterExtension self, PIRP irp) {
+  const MountDrive* drive = self->Mount;
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+  auto* out = static_cast<PUCHAR>(irp->AssociatedIrp.SystemBuffer);
+  ULONG_PTR information = 0;
+  NTSTATUS status = STATUS_INVALID_DEVICE_REQUEST;
+  if (drive->NoLetter &&
+      (code == CodeUniqueId || code == CodeDeviceName || code == CodeSuggestedLink)) {
+    LogShap(__LINE__, status);
+    return Complete(irp, status, 0);
+  }
+  switch (code) {
+    case CodeGeometry:
+    case CodeMediaTypes:
+      status = AnswerFixed<DISK_GEOMETRY>(
+          out, outLength, STATUS_BUFFER_OVERFLOW, &information, [&](DISK_GEOMETRY* g) {
+            g->Cylinders.QuadPart = static_cast<LONGLONG>(drive->Cylinders);
+            g->MediaType = FixedMedia;
+            g->TracksPerCylinder = drive->TracksPerCylinder;
+            g->SectorsPerTrack = drive->SectorsPerTrack;
+            g->BytesPerSector = drive->BytesPerSector;
+          });
+      break;
+    case CodeVerify:
+      // Nothing is copied back for a verify; its length is not echoed into
+      // an output buffer that may have none.
+      status = stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(VERIFY_INFORMATION)
+                   ? STATUS_INVALID_PARAMETER
+                   : STATUS_SUCCESS;
+      break;
+    case CodeIsWritable:
+      status = drive->ReadOnly ? STATUS_MEDIA_WRITE_PROTECTED : STATUS_SUCCESS;
+      break;
+    case CodePartitionInfoEx:
+      status = AnswerFixed<PARTITION_INFORMATION_EX>(
+          out, outLength, STATUS_BUFFER_TOO_SMALL, &information,
+          [&](PARTITION_INFORMATION_EX* p) { FillPartitionEx(drive, p); });
+      break;
+    case CodeLayoutEx:
+      status = AnswerFixed<DRIVE_LAYOUT_INFORMATION_EX>(
+          out, outLength, STATUS_BUFFER_TOO_SMALL, &information,
+          [&](DRIVE_LAYOUT_INFORMATION_EX* layout) {
+            layout->PartitionStyle = PARTITION_STYLE_MBR;
+            layout->PartitionCount = 1;
+            FillPartitionEx(drive, &layout->PartitionEntry[0]);
+          });
+      break;
+    case CodePartitionInfo:
+      status = AnswerFixed<PARTITION_INFORMATION>(
+          out, outLength, STATUS_BUFFER_TOO_SMALL, &information,
+          [&](PARTITION_INFORMATION* p) { FillPartition(drive, p); });
+      break;
+    case CodeLayout:
+      status = AnswerFixed<DRIVE_LAYOUT_INFORMATION>(
+          out, outLength, STATUS_BUFFER_TOO_SMALL, &information,
+          [&](DRIVE_LAYOUT_INFORMATION* layout) {
+            layout->PartitionCount = 1;
+            FillPartition(drive, &layout->PartitionEntry[0]);
+          });
+      break;
+    case CodeLengthInfo:
+      status = AnswerFixed<GET_LENGTH_INFORMATION>(
+          out, outLength, STATUS_BUFFER_OVERFLOW, &information, [&](GET_LENGTH_INFORMATION* l) {
+            l->Length.QuadPart = static_cast<LONGLONG>(drive->PartitionLength);
+          });
+      break;
+    case CodeDiskCheckVerify:
+    case CodeStorageCheckVerify:
+      status = STATUS_SUCCESS;
+      break;
+    case CodeUniqueId: {
+      // "QVRDisk" and the drive letter: 8 bytes.
+      const UCHAR id[8] = {'Q', 'V', 'R', 'D',
+                           'i', 's', 'k', static_cast<UCHAR>('A' + drive->DriveIndex)};
+      status =
+          out ? AnswerName(out, outLength, 0, id, sizeof id, &information) : STATUS_BUFFER_OVERFLOW;
+      break;
+    }
+    case CodeDeviceName:
+      status = out ? AnswerName(out, outLength, 0, self->DeviceName.Buffer, self->DeviceName.Length,
+                                &information)
+                   : STATUS_BUFFER_OVERFLOW;
+      break;
+    case CodeSuggestedLink:
+      // {u8 use-only-without-other-links, u16 length, name}, laid out as the
+      // record is (the length at its natural offset 2).
+      status =
+          out == nullptr || outLength < 6
+              ? STATUS_INVALID_PARAMETER
+              : AnswerName(out, outLength, FIELD_OFFSET(MOUNTDEV_SUGGESTED_LINK_NAME, NameLength),
+                           self->DosName.Buffer, self->DosName.Length, &information);
+      break;
+    default:
+      break;
+  }
+  if (!NT_SUCCESS(status)) LogShap(__LINE__, status);
+  return Complete(irp, status, information);
+}
+
+// ---- The worker -----------------------------------------------------------------
+
+PIRP IrpOfEntry(PLIST_ENTRY entry) {
+  return reinterpret_cast<PIRP>(reinterpret_cast<PUCHAR>(entry) -
+                                offsetof(IRP, Tail.Overlay.ListEntry));
+}
+
+void Serve(PDEVICE_OBJECT device, PIRP irp) {
+  PVolumeFilterExtension self = ExtensionOf(device);
+  MountDrive* drive = self->Mount;
+  switch (IoGetCurrentIrpStackLocation(irp)->MajorFunction) {
+    case IRP_MJ_READ: {
+      irp->IoStatus.Information = 0;
+      NTSTATUS status = drive->ViewKind == 2 ? RawVolumeIo(device, irp) : ReadView(device, irp);
+      if (!NT_SUCCESS(status)) {
+        LogShap(__LINE__, status);
+        irp->IoStatus.Information = 0;
+      }
+      Complete(irp, status, irp->IoStatus.Information);
+      return;
+    }
+    case IRP_MJ_WRITE: {
+      irp->IoStatus.Information = 0;
+      NTSTATUS status =
+          drive->ViewKind == 2 ? RawVolumeIo(device, irp) : STATUS_MEDIA_WRITE_PROTECTED;
+      if (!NT_SUCCESS(status)) irp->IoStatus.Information = 0;
+      Complete(irp, status, irp->IoStatus.Information);
+      return;
+    }
+    case IRP_MJ_DEVICE_CONTROL:
+      MountDeviceControl(self, irp);
+      return;
+    default:  // flush
+      Complete(irp, STATUS_SUCCESS, 0);
+      return;
+  }
+}
+
+NTSTATUS MountDeviceStart(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension self = ExtensionOf(device);
+  MountDrive* drive = self->Mount;
+  PVolumeFilterExtension volume = ExtensionOf(self->LowerDevice);
+  if (volume == nullptr || volume->LowerDevice == nullptr) return STATUS_NO_SUCH_DEVICE;
+  PARTITION_INFORMATION partition;
+  NTSTATUS status = GetPartitionInfo(volume->LowerDevice, &partition);
+  if (!NT_SUCCESS(status)) return status;
+  drive->PartitionLength = static_cast<ULONGLONG>(partition.PartitionLength.QuadPart);
+  drive->PartitionType = 0;
+  drive->HiddenSectors = 1;
+  DISK_GEOMETRY geometry;
+  ULONG_PTR bytes = 0;
+  status = SendDeviceIoctl(volume->LowerDevice, CodeGeometry, nullptr, 0, &geometry,
+                           sizeof geometry, &bytes);
+  if (NT_SUCCESS(status) && bytes < sizeof geometry) status = STATUS_UNSUCCESSFUL;
+  if (!NT_SUCCESS(status)) return status;
+  drive->Cylinders = static_cast<ULONGLONG>(geometry.Cylinders.QuadPart);
+  drive->TracksPerCylinder = geometry.TracksPerCylinder;
+  drive->SectorsPerTrack = geometry.SectorsPerTrack;
+  drive->BytesPerSector = geometry.BytesPerSector;
+  DbgPrint("ERROR:%s (%d): MountNode %08x\n", EngineLogTag, __LINE__, drive->SnapshotNumber);
+  device->StackSize = static_cast<CCHAR>(self->LowerDevice->StackSize + 1);
+  device->AlignmentRequirement = self->LowerDevice->AlignmentRequirement;
+  return STATUS_SUCCESS;
+}
+
+void MountWorkerThread(PVOID context) {
+  auto* device = static_cast<PDEVICE_OBJECT>(context);
+  MountDrive* drive = DriveOf(device);
+  KeSetPriorityThread(KeGetCurrentThread(), 16);
+  drive->StartStatus = MountDeviceStart(device);
+  const bool started = NT_SUCCESS(drive->StartStatus);
+  KeSetEvent(&drive->StartEvent, IO_NO_INCREMENT, FALSE);
+  if (!started) return;
+  LARGE_INTEGER second;
+  second.QuadPart = -10000000;
+  for (;;) {
+    // PASSIVE_LEVEL; MountQueueIrp and StopMountWorker release it.
+    NTSTATUS status =
+        KeWaitForSingleObject(&drive->QueueSemaphore, Executive, KernelMode, FALSE, &second);
+    if (status == STATUS_SUCCESS) {
+      for (PLIST_ENTRY entry = ExInterlockedRemoveHeadList(&drive->Queue, &drive->QueueLock);
+           entry != nullptr;
+           entry = ExInterlockedRemoveHeadList(&drive->Queue, &drive->QueueLock)) {
+        Serve(device, IrpOfEntry(entry));
+      }
+    }
+    if (drive->StopFlag) break;
+  }
+}
+
+NTSTATUS StartMountWorker(PDEVICE_OBJECT device) {
+  MountDrive* drive = DriveOf(device);
+  drive->StopFlag = 0;
+  HANDLE handle = nullptr;
+  NTSTATUS status = PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
+                                         MountWorkerThread, device);
+  if (!NT_SUCCESS(status)) return status;
+  PVOID object = nullptr;
+  status = ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &object,
+                                     nullptr);
+  ZwClose(handle);
+  if (!NT_SUCCESS(status)) {
+    // The thread still runs: it must not outlive the device. Wait for its
+    // start, then tell it to end; it ends within a second.
+    KeWaitForSingleObject(&drive->StartEvent, Executive, KernelMode, FALSE, nullptr);
+    drive->StopFlag = 1;
+    KeReleaseSemaphore(&drive->QueueSemaphore, IO_NO_INCREMENT, 1, FALSE);
+    return status;
+  }
+  drive->Thread = static_cast<PKTHREAD>(object);
+  // PASSIVE_LEVEL; the worker sets it once MountDeviceStart has answered.
+  KeWaitForSingleObject(&drive->StartEvent, Executive, KernelMode, FALSE, nullptr);
+  return drive->StartStatus;
+}
+
+void StopMountWorker(MountDrive* drive) {
+  drive->StopFlag = 1;
+  KeReleaseSemaphore(&drive->QueueSemaphore, IO_NO_INCREMENT, 1, FALSE);
+  if (drive->Thread == nullptr) return;
+  // PASSIVE_LEVEL; the thread object is signalled when the worker returns.
+  NTSTATUS status = KeWaitForSingleObject(drive->Thread, Executive, KernelMode, FALSE, nullptr);
+  if (status != STATUS_SUCCESS) LogShap(__LINE__, status);
+  ObDereferenceObject(drive->Thread);
+  drive->Thread = nullptr;
+}
+
+void SetName(UNICODE_STRING* name, WCHAR* buffer, const WCHAR* text, ULONG letterAt, WCHAR letter) {
+  ULONG n = 0;
+  for (; text[n] != 0; ++n) buffer[n] = text[n];
+  buffer[n] = 0;
+  buffer[letterAt] = letter;
+  name->Buffer = buffer;
+  name->Length = static_cast<USHORT>(n * sizeof(WCHAR));
+  name->MaximumLength = EngineNameBytes;
+}
+
+// Answers every request still queued once the worker has ended.
+void FailQueued(MountDrive* drive) {
+  for (PLIST_ENTRY entry = ExInterlockedRemoveHeadList(&drive->Queue, &drive->QueueLock);
+       entry != nullptr; entry = ExInterlockedRemoveHeadList(&drive->Queue, &drive->QueueLock)) {
+    Complete(IrpOfEntry(entry), STATUS_IO_DEVICE_ERROR, 0);
+  }
+}
+
+}  // namespace
+
+NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
+  PVolumeFilterExtension volume = ExtensionOf(volumeDevice);
+  request->Result = 0;
+  if ((request->NoLetter == 0 && request->DriveIndex > 25) || request->DriveIndex > 0xFF) {
+    request->Result = 1;
+    LogShap(__LINE__, STATUS_UNSUCCESSFUL);
+    return STATUS_UNSUCCESSFUL;
+  }
+  // No view serves a kind above 2; a view of a snapshot needs its header.
+  vh::MountEntry* entry = EntryOf(request);
+  if (request->ViewKind > 2 || entry == nullptr || volume == nullptr ||
+      EngineDriverObject == nullptr ||
+      (request->ViewKind == 0 &&
+       (volume->Header == nullptr ||
+        DescriptorOf(volume->Header, request->SnapshotNumber) == nullptr))) {
+    LogShap(__LINE__, STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  const WCHAR letter = static_cast<WCHAR>('A' + request->DriveIndex);
+  WCHAR nameBuffer[48];
+  UNICODE_STRING name;
+  SetName(&name, nameBuffer, VH_WIDE("\\Device\\5E27-B4%9-4A1F-9C63"), 15, letter);
+  PDEVICE_OBJECT device = nullptr;
+  NTSTATUS status =
+      IoCreateDevice(EngineDriverObject, sizeof(VolumeFilterExtension) + sizeof(MountDrive), &name,
+                     FILE_DEVICE_DISK, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
+  if (!NT_SUCCESS(status)) {
+    LogShap(__LINE__, status);
+    return status;
+  }
+  device->Flags |= DO_DIRECT_IO;
+  PVolumeFilterExtension self = ExtensionOf(device);
+  RtlZeroMemory(self, sizeof(VolumeFilterExtension) + sizeof(MountDrive));
+  self->Kind = KindMount;
+  self->Mount = reinterpret_cast<MountDrive*>(self + 1);
+  MountDrive* drive = self->Mount;
+  drive->DriveIndex = request->DriveIndex;
+  drive->ReadOnly = request->ReadOnly;
+  drive->NoLetter = request->NoLetter;
+  drive->SnapshotNumber = request->SnapshotNumber;
+  drive->ViewKind = request->ViewKind;
+  if (request->ViewKind == 0)
+    drive->Identity = *DescriptorOf(volume->Header, request->SnapshotNumber);
+  SetName(&self->DeviceName, self->DeviceNameBuffer, VH_WIDE("\\Device\\5E27-B4%9-4A1F-9C63"), 15,
+          letter);
+  SetName(&self->DosName, self->DosNameBuffer, VH_WIDE("\\DosDevices\\%:"), 12, letter);
+  self->DriveLetter = letter;
+  KeInitializeEvent(&drive->StartEvent, SynchronizationEvent, FALSE);
+  KeInitializeSemaphore(&drive->QueueSemaphore, 0, 0x7FFFFFFF);
+  InitializeListHead(&drive->Queue);
+  KeInitializeSpinLock(&drive->QueueLock);
+  self->LowerDevice = volumeDevice;
+  entry->MountDevice = reinterpret_cast<ULONG_PTR>(device);
+
+  status = StartMountWorker(device);
+  if (!NT_SUCCESS(status)) {
+    LogShap(__LINE__, status);
+    StopMountWorker(drive);
+    IoDeleteDevice(device);
+    entry->MountDevice = 0;
+    return status;
+  }
+  if (drive->ReadOnly) device->Characteristics |= FILE_READ_ONLY_DEVICE;
+  device->Flags &= ~static_cast<ULONG>(DO_DEVICE_INITIALIZING);
+  status = NotifyVolumeArrival(self);
+  if (!NT_SUCCESS(status)) LogShap(__LINE__, status);
+  if (!drive->NoLetter) {
+    status = CreateMountPoint(self);
+    if (!NT_SUCCESS(status)) LogShap(__LINE__, status);
+    // The mount manager's point is the link; one made here only when it
+    // made none.
+    if (!NT_SUCCESS(status)) {
+      status = CreateDosLink(self);
+      if (!NT_SUCCESS(status)) LogShap(__LINE__, status);
+    }
+  }
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS UnmountSnapshot(PDEVICE_OBJECT, MountRequest* request) {
+  vh::MountEntry* entry = EntryOf(request);
+  if (entry == nullptr || entry->MountDevice == 0) {
+    LogShap(__LINE__, STATUS_UNSUCCESSFUL);
+    return STATUS_UNSUCCESSFUL;
+  }
+  NTSTATUS status = DeleteMountDevice(DeviceOfEntry(entry));
+  if (!NT_SUCCESS(status)) LogShap(__LINE__, status);
+  entry->MountDevice = 0;
+  return status;
+}
+
+NTSTATUS DeleteMountDevice(PDEVICE_OBJECT device) {
+  MountDrive* drive = DriveOf(device);
+  if (drive == nullptr) return STATUS_INVALID_PARAMETER;
+  PVolumeFilterExtension self = ExtensionOf(device);
+  // A file system mounted on the drive is locked and dismounted first.
+  HANDLE handle = nullptr;
+  PFILE_OBJECT file = nullptr;
+  const bool mounted = device->Vpb != nullptr && (device->Vpb->Flags & VPB_MOUNTED) != 0;
+  if (mounted) {
+    NTSTATUS status = OpenAndReferenceFile(&self->DosName, &handle, &file);
+    if (!NT_SUCCESS(status) && !self->Mount->NoLetter) {
+      CreateDosLink(self);
+      status = OpenAndReferenceFile(&self->DosName, &handle, &file);
+    }
+    if (NT_SUCCESS(status)) {
+      SendFileSystemControl(file, FSCTL_LOCK_VOLUME);
+      SendFileSystemControl(file, FSCTL_DISMOUNT_VOLUME);
+    }
+    device->Flags |= DO_VERIFY_VOLUME;
+  }
+  KIRQL irql;
+  KeAcquireSpinLock(&drive->QueueLock, &irql);
+  drive->Removing = 1;
+  KeReleaseSpinLock(&drive->QueueLock, irql);
+  if (!drive->NoLetter) {
+    NTSTATUS status = DeleteMountPoints(self);
+    if (!NT_SUCCESS(status)) LogShap(__LINE__, status);
+    status = IoDeleteSymbolicLink(&self->DosName);
+    if (!NT_SUCCESS(status) && status != STATUS_OBJECT_NAME_NOT_FOUND) LogShap(__LINE__, status);
+  }
+  if (file != nullptr) ObDereferenceObject(file);
+  if (handle != nullptr) ZwClose(handle);
+  // The reference count is the I/O manager's: opens still held keep the
+  // device (and its extension) until they close.
+  StopMountWorker(drive);
+  FailQueued(drive);
+  IoDeleteDevice(device);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS MountQueueIrp(PDEVICE_OBJECT device, PIRP irp) {
+  MountDrive* drive = DriveOf(device);
+  const UCHAR major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
+  const bool queued = major == IRP_MJ_READ || major == IRP_MJ_WRITE ||
+                      major == IRP_MJ_FLUSH_BUFFERS || major == IRP_MJ_DEVICE_CONTROL;
+  if (major == IRP_MJ_SHUTDOWN || (queued && (drive == nullptr || drive->Removing))) {
+    LogShap(__LINE__, STATUS_IO_DEVICE_ERROR);
+    return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
+  }
+  if (!queued) return Complete(irp, STATUS_DRIVER_INTERNAL_ERROR, 0);
+  // Tested again under the queue's lock: the removal sets it under the same
+  // lock, so a request is either refused here or answered by the removal.
+  KIRQL irql;
+  KeAcquireSpinLock(&drive->QueueLock, &irql);
+  if (drive->Removing) {
+    KeReleaseSpinLock(&drive->QueueLock, irql);
+    LogShap(__LINE__, STATUS_IO_DEVICE_ERROR);
+    return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
+  }
+  IoMarkIrpPending(irp);
+  InsertTailList(&drive->Queue, &irp->Tail.Overlay.ListEntry);
+  KeReleaseSpinLock(&drive->QueueLock, irql);
+  KeReleaseSemaphore(&drive->QueueSemaphore, IO_NO_INCREMENT, 1, FALSE);
+  return STATUS_PENDING;
+}
+
+NTSTATUS MountDeviceDispatch(PDEVICE_OBJECT device, PIRP irp) { return MountQueueIrp(device, irp); }
+
+void RenumberSnapshotDrives(PDEVICE_OBJECT volume, ULONG removedNumber) {
+  vh::MountTable* table = Table();
+  if (table == nullptr || removedNumber == 0 || removedNumber > vh::kCurrentStateEntry) return;
+  vh::MountEntry& removed = table->Entries[removedNumber - 1];
+  if (removed.VolumeDevice == reinterpret_cast<ULONG_PTR>(volume) && removed.MountDevice != 0) {
+    // Its snapshot is gone: so is the drive.
+    DeleteMountDevice(DeviceOfEntry(&removed));
+    RtlZeroMemory(&removed, sizeof removed);
+  }
+  for (ULONG n = removedNumber + 1; n <= vh::kCurrentStateEntry; ++n) {
+    vh::MountEntry& entry = table->Entries[n - 1];
+    if (entry.VolumeDevice != reinterpret_cast<ULONG_PTR>(volume)) continue;
+    vh::MountEntry& lower = table->Entries[n - 2];
+    if (lower.InUse || lower.MountDevice != 0) continue;  // another volume's drive holds it
+    RtlCopyMemory(&lower, &entry, sizeof entry);
+    RtlZeroMemory(&entry, sizeof entry);
+    MountDrive* drive = DriveOf(DeviceOfEntry(&lower));
+    if (drive != nullptr) drive->SnapshotNumber = n - 1;
+  }
+}

@@ -1,0 +1,29 @@
+// What a user-mode program sees of a device's control requests: the
+// CreateFile + DeviceIoControl + CloseHandle sequence, with the I/O
+// manager's buffered copy-back. Test-side only; engine code never includes
+// this.
+#pragma once
+
+#include <string_view>
+
+#include "hostkernel/ntkernel.h"
+
+namespace hk {
+
+struct UserIoResult {
+  NTSTATUS status;
+  ULONG bytesReturned;
+};
+
+// What a user-mode program's CreateFile("\\\\.\\Name") + DeviceIoControl +
+// CloseHandle would see: resolves \??\Name (\DosDevices), sends IRP_MJ_CREATE,
+// a METHOD_BUFFERED IRP_MJ_DEVICE_CONTROL with one system buffer of
+// max(inLen, outLen) bytes, copies back to `out` the bytes the I/O manager
+// would (never more than outLen: a driver reporting more Information than
+// the output buffer holds is a loud kernel fault), then IRP_MJ_CLEANUP and
+// IRP_MJ_CLOSE. Runs at PASSIVE_LEVEL in the calling thread.
+// bytesReturned is 0 when the status is an error (nothing is copied back).
+UserIoResult UserDeviceIoControl(std::u16string_view win32DeviceName, ULONG code, const void* in, ULONG inLen,
+                                 void* out, ULONG outLen);
+
+}  // namespace hk

@@ -1,0 +1,168 @@
+// A user-mode caller's DeviceIoControl: the open/control/cleanup/close
+// sequence and exactly the bytes the I/O manager hands back.
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "hostkernel/user_io.h"
+#include "kernel_test.h"
+#include "scripted_device.h"
+
+namespace hk::testing {
+namespace {
+
+constexpr ULONG kCode = CTL_CODE(0x22, 7, METHOD_BUFFERED, FILE_ANY_ACCESS);
+
+class UserIoTest : public KernelTest {
+ protected:
+  void SetUp() override {
+    KernelTest::SetUp();
+    SetUpDevice();
+  }
+  void TearDown() override {
+    UNICODE_STRING link;
+    RtlInitUnicodeString(&link, u"\\DosDevices\\UserIoProbe");
+    IoDeleteSymbolicLink(&link);
+    device.reset();
+    KernelTest::TearDown();
+  }
+  // After a fault the kernel is abandoned mid-request; start afresh.
+  void Recover() {
+    device.reset();
+    ResetKernel();
+    ThrowFaults();
+    SetUpDevice();
+  }
+  void SetUpDevice() {
+    device = std::make_unique<ScriptedDevice>(u"\\Device\\UserIoProbe", FILE_DEVICE_UNKNOWN, DO_BUFFERED_IO);
+    UNICODE_STRING link, target;
+    RtlInitUnicodeString(&link, u"\\DosDevices\\UserIoProbe");
+    RtlInitUnicodeString(&target, u"\\Device\\UserIoProbe");
+    ASSERT_EQ(IoCreateSymbolicLink(&link, &target), STATUS_SUCCESS);
+  }
+  // The device answers with `status`, writing `fill` bytes of 0x5A into the
+  // system buffer and reporting `information`.
+  void Answer(NTSTATUS status, ULONG fill, ULONG_PTR information) {
+    device->SetHandler([=](PIO_STACK_LOCATION stack, PIRP irp) {
+      if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL) {
+        seenMode = irp->RequestorMode;
+        auto* buffer = static_cast<unsigned char*>(irp->AssociatedIrp.SystemBuffer);
+        if (buffer) {
+          seenInput.assign(buffer, buffer + stack->Parameters.DeviceIoControl.InputBufferLength);
+          std::memset(buffer, 0x5A, fill);
+        }
+        irp->IoStatus.Status = status;
+        irp->IoStatus.Information = information;
+      } else {
+        irp->IoStatus.Status = STATUS_SUCCESS;
+        irp->IoStatus.Information = 0;
+      }
+    });
+  }
+  std::unique_ptr<ScriptedDevice> device;
+  KPROCESSOR_MODE seenMode = KernelMode;
+  std::vector<unsigned char> seenInput;
+};
+
+class UserIoCompletionTest : public UserIoTest, public ::testing::WithParamInterface<Completion> {};
+
+TEST_P(UserIoCompletionTest, OpensSendsOneBufferedRequestAndClosesInOrder) {
+  device->SetCompletion(GetParam());
+  Answer(STATUS_SUCCESS, 8, 6);
+  const unsigned char in[4] = {1, 2, 3, 4};
+  std::vector<unsigned char> out(8, 0xEE);
+  UserIoResult r = UserDeviceIoControl(u"\\\\.\\UserIoProbe", kCode, in, 4, out.data(), 8);
+  EXPECT_EQ(r.status, STATUS_SUCCESS);
+  EXPECT_EQ(r.bytesReturned, 6u);
+  EXPECT_EQ(std::vector<unsigned char>(out.begin(), out.begin() + 6), std::vector<unsigned char>(6, 0x5A));
+  EXPECT_EQ(out[6], 0xEE);  // only Information bytes come back
+  EXPECT_EQ(out[7], 0xEE);
+  EXPECT_EQ(seenInput, std::vector<unsigned char>(in, in + 4));
+  EXPECT_EQ(seenMode, UserMode);
+  std::vector<SeenRequest> seen = device->Seen();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0].major, IRP_MJ_CREATE);
+  EXPECT_EQ(seen[1].major, IRP_MJ_DEVICE_CONTROL);
+  EXPECT_EQ(seen[1].code, kCode);
+  EXPECT_EQ(seen[1].inputLength, 4u);
+  EXPECT_EQ(seen[1].length, 8u);
+  EXPECT_EQ(seen[2].major, IRP_MJ_CLEANUP);
+  EXPECT_EQ(seen[3].major, IRP_MJ_CLOSE);
+  for (const SeenRequest& s : seen) EXPECT_EQ(s.file, seen[0].file);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllCompletions, UserIoCompletionTest, ::testing::ValuesIn(kAllCompletions),
+                         [](const ::testing::TestParamInfo<Completion>& param) {
+                           std::string name = CompletionName(param.param);
+                           for (char& c : name) c = c == '-' ? '_' : c;
+                           return name;
+                         });
+
+// What comes back for each kind of answer: errors copy nothing and report
+// no bytes; warnings copy like successes.
+struct AnswerCase {
+  const char* name;
+  NTSTATUS status;
+  ULONG_PTR information;
+  ULONG expectedBytes;
+};
+const AnswerCase kAnswers[] = {
+    {"Success", STATUS_SUCCESS, 3, 3},
+    {"SuccessNothing", STATUS_SUCCESS, 0, 0},
+    {"WarningCopies", STATUS_BUFFER_OVERFLOW, 8, 8},
+    {"ErrorCopiesNothing", STATUS_INVALID_PARAMETER, 8, 0},
+};
+
+class UserIoAnswerTest : public UserIoTest, public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(UserIoAnswerTest, CopiesBackWhatTheCallerWouldSee) {
+  const AnswerCase& c = GetParam();
+  Answer(c.status, 8, c.information);
+  std::vector<unsigned char> out(8, 0xEE);
+  UserIoResult r = UserDeviceIoControl(u"\\\\.\\userioprobe", kCode, nullptr, 0, out.data(), 8);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.bytesReturned, c.expectedBytes);
+  for (ULONG i = 0; i < 8; ++i) EXPECT_EQ(out[i], i < c.expectedBytes ? 0x5A : 0xEE) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, UserIoAnswerTest, ::testing::ValuesIn(kAnswers),
+                         [](const ::testing::TestParamInfo<AnswerCase>& param) { return std::string(param.param.name); });
+
+TEST_F(UserIoTest, InformationBeyondTheOutputBufferIsAKernelFault) {
+  Answer(STATUS_SUCCESS, 4, 5);
+  unsigned char out[4] = {};
+  EXPECT_TRUE(FaultOf([&] { UserDeviceIoControl(u"\\\\.\\UserIoProbe", kCode, nullptr, 0, out, 4); },
+                      "beyond its 4-byte output buffer"));
+  Recover();
+  // No output buffer at all: any byte count reported is one too many.
+  Answer(STATUS_SUCCESS, 0, 1);
+  EXPECT_TRUE(FaultOf([&] { UserDeviceIoControl(u"\\\\.\\UserIoProbe", kCode, nullptr, 0, nullptr, 0); },
+                      "1 bytes returned for a 0-byte output buffer"));
+  Recover();
+}
+
+TEST_F(UserIoTest, NamesThatDoNotResolveNeverReachADevice) {
+  Answer(STATUS_SUCCESS, 0, 0);
+  EXPECT_EQ(UserDeviceIoControl(u"\\\\.\\NoSuchDevice", kCode, nullptr, 0, nullptr, 0).status,
+            STATUS_OBJECT_NAME_NOT_FOUND);
+  EXPECT_EQ(UserDeviceIoControl(u"UserIoProbe", kCode, nullptr, 0, nullptr, 0).status, STATUS_OBJECT_NAME_INVALID);
+  EXPECT_EQ(UserDeviceIoControl(u"\\\\.\\", kCode, nullptr, 0, nullptr, 0).status, STATUS_OBJECT_NAME_INVALID);
+  EXPECT_TRUE(device->Seen().empty());
+}
+
+TEST_F(UserIoTest, AFailedOpenIsTheAnswerAndNoControlRequestIsSent) {
+  device->SetHandler([](PIO_STACK_LOCATION stack, PIRP irp) {
+    irp->IoStatus.Status = stack->MajorFunction == IRP_MJ_CREATE ? STATUS_ACCESS_DENIED : STATUS_SUCCESS;
+    irp->IoStatus.Information = 0;
+  });
+  unsigned char out[4] = {};
+  UserIoResult r = UserDeviceIoControl(u"\\\\.\\UserIoProbe", kCode, nullptr, 0, out, 4);
+  EXPECT_EQ(r.status, STATUS_ACCESS_DENIED);
+  EXPECT_EQ(r.bytesReturned, 0u);
+  std::vector<SeenRequest> seen = device->Seen();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].major, IRP_MJ_CREATE);
+}
+
+}  // namespace
+}  // namespace hk::testing

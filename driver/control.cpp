@@ -28,6 +28,10 @@ struct Request {
   ULONG Input;
   ULONG Output;
   ULONG_PTR Information;
+  // The volume the request names, found before the handler runs (where
+  // its row asks for one).
+  PDEVICE_OBJECT Device;
+  PVolumeFilterExtension Volume;
 };
 
 void LogRefused(int line, ULONG a, ULONG b) {
@@ -96,20 +100,7 @@ NTSTATUS FindRequestVolume(const Request& r, ULONG kindOffset, PDEVICE_OBJECT* d
   return status;
 }
 
-NTSTATUS FindVolume(const Request& r, PDEVICE_OBJECT* device) {
-  return FindRequestVolume(r, offsetof(vh::VolumeRequest, VolumeNameKind), device);
-}
 
-// The volume with a loaded header, or the answer for its absence.
-NTSTATUS FindVolumeWithHeader(const Request& r, PDEVICE_OBJECT* device) {
-  NTSTATUS status = FindVolume(r, device);
-  if (!NT_SUCCESS(status)) return status;
-  if (VolumeOf(*device)->Header == nullptr) {
-    LogStatus(__LINE__, STATUS_NO_SUCH_DEVICE);
-    return STATUS_NO_SUCH_DEVICE;
-  }
-  return STATUS_SUCCESS;
-}
 
 const vh::VolumeRequest* VolumeRequestOf(const Request& r) {
   return reinterpret_cast<const vh::VolumeRequest*>(r.Buffer);
@@ -118,10 +109,7 @@ const vh::VolumeRequest* VolumeRequestOf(const Request& r) {
 // ---------------------------------------------------------------- status
 
 NTSTATUS QueryStatus(Request& r) {
-  PDEVICE_OBJECT device;
-  NTSTATUS status = FindVolume(r, &device);
-  if (!NT_SUCCESS(status)) return status;
-  PVolumeFilterExtension volume = VolumeOf(device);
+  PVolumeFilterExtension volume = r.Volume;
   vh::EngineStatus answer;
   RtlZeroMemory(&answer, sizeof answer);
   answer.InterfaceVersion = vh::kStatusInterfaceVersion;
@@ -215,10 +203,9 @@ NTSTATUS LoadHeaderForCreate(PDEVICE_OBJECT device) {
 }
 
 NTSTATUS CreateSnapshot(Request& r) {
-  PDEVICE_OBJECT device;
-  NTSTATUS status = FindVolume(r, &device);
-  if (!NT_SUCCESS(status)) return status;
-  PVolumeFilterExtension volume = VolumeOf(device);
+  PDEVICE_OBJECT device = r.Device;
+  PVolumeFilterExtension volume = r.Volume;
+  NTSTATUS status = STATUS_SUCCESS;
   const vh::VolumeRequest* request = VolumeRequestOf(r);
   if (!CharFieldEnds(request->SnapshotName, sizeof request->SnapshotName) ||
       !CharFieldEnds(request->SnapshotRemark, sizeof request->SnapshotRemark)) {
@@ -274,10 +261,9 @@ NTSTATUS CreateSnapshot(Request& r) {
 // ---------------------------------------------------------------- delete
 
 NTSTATUS DeleteSnapshot(Request& r) {
-  PDEVICE_OBJECT device;
-  NTSTATUS status = FindVolumeWithHeader(r, &device);
-  if (!NT_SUCCESS(status)) return status;
-  PVolumeFilterExtension volume = VolumeOf(device);
+  PDEVICE_OBJECT device = r.Device;
+  PVolumeFilterExtension volume = r.Volume;
+  NTSTATUS status = STATUS_SUCCESS;
   const vh::EngineHeader* header = volume->Header;
   const ULONG number = VolumeRequestOf(r)->SnapshotNumber;
   const LONG count = header->SnapshotCount;
@@ -292,6 +278,8 @@ NTSTATUS DeleteSnapshot(Request& r) {
   DbgPrint("node = %d \n", number);
   status = number == 1 ? DropOldestSnapshot(device) : DeleteSnapshotSlot(device, number);
   PauseVolumeWorker(volume, 0);
+  // Drives of newer snapshots follow the renumbering; the deleted one's goes.
+  if (NT_SUCCESS(status)) RenumberSnapshotDrives(device, number);
   EngineUnlock();
   if (!NT_SUCCESS(status)) {
     LogStatus(__LINE__, status);
@@ -304,14 +292,8 @@ NTSTATUS DeleteSnapshot(Request& r) {
 // ---------------------------------------------------------------- rollback
 
 NTSTATUS SetRollback(Request& r) {
-  PDEVICE_OBJECT device;
-  NTSTATUS status = FindRequestVolume(r, offsetof(vh::RollbackRequest, VolumeNameKind), &device);
-  if (!NT_SUCCESS(status)) return status;
-  PVolumeFilterExtension volume = VolumeOf(device);
-  if (volume->Header == nullptr) {
-    LogStatus(__LINE__, STATUS_NO_SUCH_DEVICE);
-    return STATUS_NO_SUCH_DEVICE;
-  }
+  PDEVICE_OBJECT device = r.Device;
+  PVolumeFilterExtension volume = r.Volume;
   vh::RollbackRequest request;
   RtlCopyMemory(&request, r.Buffer, sizeof request);
   const vh::EngineHeader* header = volume->Header;
@@ -331,7 +313,7 @@ NTSTATUS SetRollback(Request& r) {
     return STATUS_SUCCESS;
   }
   EngineLock();
-  status = PrepareEngineChange(device);
+  NTSTATUS status = PrepareEngineChange(device);
   if (NT_SUCCESS(status)) status = ScheduleRollback(device, &request);
   EngineUnlock();
   if (!NT_SUCCESS(status)) {
@@ -369,10 +351,8 @@ NTSTATUS HeaderFileName(PVolumeFilterExtension volume, PWCHAR storage, ULONG sto
 }
 
 NTSTATUS ReadHeader(Request& r) {
-  PDEVICE_OBJECT device;
-  NTSTATUS status = FindVolume(r, &device);
-  if (!NT_SUCCESS(status)) return status;
-  PVolumeFilterExtension volume = VolumeOf(device);
+  PVolumeFilterExtension volume = r.Volume;
+  NTSTATUS status = STATUS_SUCCESS;
   // Under the lock the copy is never one of a create's half-written states.
   EngineLock();
   if (volume->Header != nullptr) {
@@ -459,10 +439,9 @@ NTSTATUS WriteHeaderFile(PVolumeFilterExtension volume, const vh::EngineHeader* 
 }
 
 NTSTATUS WriteHeader(Request& r) {
-  PDEVICE_OBJECT device;
-  NTSTATUS status = FindVolume(r, &device);
-  if (!NT_SUCCESS(status)) return status;
-  PVolumeFilterExtension volume = VolumeOf(device);
+  PDEVICE_OBJECT device = r.Device;
+  PVolumeFilterExtension volume = r.Volume;
+  NTSTATUS status = STATUS_SUCCESS;
   auto* incoming = static_cast<vh::EngineHeader*>(ExAllocatePoolWithTag(NonPagedPool, HeaderBytes, EnginePoolTag));
   auto* merged = static_cast<vh::EngineHeader*>(ExAllocatePoolWithTag(NonPagedPool, HeaderBytes, EnginePoolTag));
   if (incoming == nullptr || merged == nullptr) {
@@ -529,9 +508,8 @@ MountRequest MountRequestOf(const Request& r) {
 // What mount and unmount check first: the volume with its header, not
 // stopping, and the entry the request names.
 NTSTATUS MountTarget(const Request& r, PDEVICE_OBJECT* device, vh::MountEntry** entry) {
-  NTSTATUS status = FindVolumeWithHeader(r, device);
-  if (!NT_SUCCESS(status)) return status;
-  PVolumeFilterExtension volume = VolumeOf(*device);
+  *device = r.Device;
+  PVolumeFilterExtension volume = r.Volume;
   if (volume->StopFlag) {
     LogRefused(__LINE__, volume->StopFlag, 0);
     return STATUS_INVALID_PARAMETER;
@@ -596,10 +574,7 @@ NTSTATUS UnmountDrive(Request& r) {
 }
 
 NTSTATUS GetMountTable(Request& r) {
-  PDEVICE_OBJECT device;
-  NTSTATUS status = FindVolumeWithHeader(r, &device);
-  if (!NT_SUCCESS(status)) return status;
-  if (VolumeOf(device)->StopFlag) {
+  if (r.Volume->StopFlag) {
     LogRefused(__LINE__, 1, 0);
     return STATUS_INVALID_PARAMETER;
   }
@@ -611,10 +586,9 @@ NTSTATUS GetMountTable(Request& r) {
 // ---------------------------------------------------------------- maintenance
 
 NTSTATUS ReclaimSpace(Request& r) {
-  PDEVICE_OBJECT device;
-  NTSTATUS status = FindVolumeWithHeader(r, &device);
-  if (!NT_SUCCESS(status)) return status;
-  PVolumeFilterExtension volume = VolumeOf(device);
+  PDEVICE_OBJECT device = r.Device;
+  PVolumeFilterExtension volume = r.Volume;
+  NTSTATUS status = STATUS_SUCCESS;
   // The lock keeps the release away from a create or delete in progress.
   EngineLock();
   PauseVolumeWorker(volume, 1);
@@ -713,10 +687,7 @@ NTSTATUS ProbeFile(Request& r) {
 }
 
 NTSTATUS StopVolume(Request& r) {
-  PDEVICE_OBJECT device;
-  NTSTATUS status = FindVolume(r, &device);
-  if (!NT_SUCCESS(status)) return status;
-  PVolumeFilterExtension volume = VolumeOf(device);
+  PVolumeFilterExtension volume = r.Volume;
   if (volume == nullptr || volume->Header == nullptr) {
     LogStatus(__LINE__, STATUS_SUCCESS);
     return STATUS_SUCCESS;
@@ -725,10 +696,9 @@ NTSTATUS StopVolume(Request& r) {
 }
 
 NTSTATUS AddExcluded(Request& r) {
-  PDEVICE_OBJECT device;
-  NTSTATUS status = FindVolume(r, &device);
-  if (!NT_SUCCESS(status)) return status;
-  PVolumeFilterExtension volume = VolumeOf(device);
+  PDEVICE_OBJECT device = r.Device;
+  PVolumeFilterExtension volume = r.Volume;
+  NTSTATUS status = STATUS_SUCCESS;
   const ULONG offset = offsetof(vh::VolumeRequest, ExcludePath);
   ULONG maxChars = (r.Input - offset) / sizeof(WCHAR);
   if (maxChars > MaxPathChars) maxChars = MaxPathChars;
@@ -764,30 +734,55 @@ NTSTATUS AddExcluded(Request& r) {
 
 // ---------------------------------------------------------------- the table
 
+// Which volume a request needs before its own rules run.
+enum Needs : ULONG {
+  NoVolume,
+  Volume,            // named by the VolumeRequest
+  VolumeWithHeader,  // the same, with its header loaded
+  RollbackVolume,    // named by the RollbackRequest, with its header loaded
+};
+
 struct Handler {
   ULONG Code;
   ULONG MinInput;
   ULONG MinOutput;
+  Needs Lookup;
   NTSTATUS (*Run)(Request& r);
 };
 
 const Handler Handlers[] = {
-    {vh::IOCTL_ENGINE_QUERY_STATUS, RequestBytes, StatusBytes, QueryStatus},
-    {vh::IOCTL_ENGINE_START_TEMPORARY, 512, 0, StartTemporary},
-    {vh::IOCTL_ENGINE_CREATE_SNAPSHOT, RequestBytes, 0, CreateSnapshot},
-    {vh::IOCTL_ENGINE_DELETE_SNAPSHOT, RequestBytes, 0, DeleteSnapshot},
-    {vh::IOCTL_ENGINE_SET_ROLLBACK, RequestBytes, 0, SetRollback},
-    {vh::IOCTL_ENGINE_READ_HEADER, RequestBytes, HeaderBytes, ReadHeader},
-    {vh::IOCTL_ENGINE_WRITE_HEADER, HeaderWriteBytes, 0, WriteHeader},
-    {vh::IOCTL_ENGINE_MOUNT_SNAPSHOT, RequestBytes, 0, MountDrive},
-    {vh::IOCTL_ENGINE_UNMOUNT_SNAPSHOT, RequestBytes, 0, UnmountDrive},
-    {vh::IOCTL_ENGINE_GET_MOUNT_TABLE, RequestBytes, MountTableBytes, GetMountTable},
-    {vh::IOCTL_ENGINE_RECLAIM_SPACE, RequestBytes, 0, ReclaimSpace},
-    {vh::IOCTL_ENGINE_SYSTEM_CONTROL, RequestBytes, StatusBytes, SystemControl},
-    {vh::IOCTL_ENGINE_PROBE_FILE, RequestBytes, StatusBytes, ProbeFile},
-    {vh::IOCTL_ENGINE_STOP_VOLUME, RequestBytes, 0, StopVolume},
-    {vh::IOCTL_ENGINE_ADD_EXCLUDED_FILE, RequestBytes, 0, AddExcluded},
+    {vh::IOCTL_ENGINE_QUERY_STATUS, RequestBytes, StatusBytes, Volume, QueryStatus},
+    {vh::IOCTL_ENGINE_START_TEMPORARY, 512, 0, NoVolume, StartTemporary},
+    {vh::IOCTL_ENGINE_CREATE_SNAPSHOT, RequestBytes, 0, Volume, CreateSnapshot},
+    {vh::IOCTL_ENGINE_DELETE_SNAPSHOT, RequestBytes, 0, VolumeWithHeader, DeleteSnapshot},
+    {vh::IOCTL_ENGINE_SET_ROLLBACK, RequestBytes, 0, RollbackVolume, SetRollback},
+    {vh::IOCTL_ENGINE_READ_HEADER, RequestBytes, HeaderBytes, Volume, ReadHeader},
+    {vh::IOCTL_ENGINE_WRITE_HEADER, HeaderWriteBytes, 0, Volume, WriteHeader},
+    {vh::IOCTL_ENGINE_MOUNT_SNAPSHOT, RequestBytes, 0, VolumeWithHeader, MountDrive},
+    {vh::IOCTL_ENGINE_UNMOUNT_SNAPSHOT, RequestBytes, 0, VolumeWithHeader, UnmountDrive},
+    {vh::IOCTL_ENGINE_GET_MOUNT_TABLE, RequestBytes, MountTableBytes, VolumeWithHeader, GetMountTable},
+    {vh::IOCTL_ENGINE_RECLAIM_SPACE, RequestBytes, 0, VolumeWithHeader, ReclaimSpace},
+    {vh::IOCTL_ENGINE_SYSTEM_CONTROL, RequestBytes, StatusBytes, NoVolume, SystemControl},
+    {vh::IOCTL_ENGINE_PROBE_FILE, RequestBytes, StatusBytes, NoVolume, ProbeFile},
+    {vh::IOCTL_ENGINE_STOP_VOLUME, RequestBytes, 0, Volume, StopVolume},
+    {vh::IOCTL_ENGINE_ADD_EXCLUDED_FILE, RequestBytes, 0, Volume, AddExcluded},
 };
+
+// The volume the request names and, where needed, the answer for a missing
+// header.
+NTSTATUS FindNeededVolume(Needs needs, Request& r) {
+  if (needs == NoVolume) return STATUS_SUCCESS;
+  const ULONG kindOffset = needs == RollbackVolume ? offsetof(vh::RollbackRequest, VolumeNameKind)
+                                                   : offsetof(vh::VolumeRequest, VolumeNameKind);
+  NTSTATUS status = FindRequestVolume(r, kindOffset, &r.Device);
+  if (!NT_SUCCESS(status)) return status;
+  r.Volume = VolumeOf(r.Device);
+  if (needs != Volume && r.Volume->Header == nullptr) {
+    LogStatus(__LINE__, STATUS_NO_SUCH_DEVICE);
+    return STATUS_NO_SUCH_DEVICE;
+  }
+  return STATUS_SUCCESS;
+}
 
 NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   irp->IoStatus.Status = status;
@@ -812,6 +807,8 @@ NTSTATUS EngineControlIoctl(PDEVICE_OBJECT, PIRP irp) {
   r.Input = stack->Parameters.DeviceIoControl.InputBufferLength;
   r.Output = stack->Parameters.DeviceIoControl.OutputBufferLength;
   r.Information = 0;
+  r.Device = nullptr;
+  r.Volume = nullptr;
   const Handler* handler = nullptr;
   for (const Handler& h : Handlers) {
     if (h.Code == r.Code) handler = &h;
@@ -823,6 +820,7 @@ NTSTATUS EngineControlIoctl(PDEVICE_OBJECT, PIRP irp) {
   if (r.Input < handler->MinInput || r.Output < handler->MinOutput || r.Buffer == nullptr) {
     return Complete(irp, TooSmall(__LINE__, r), 0);
   }
-  NTSTATUS status = handler->Run(r);
+  NTSTATUS status = FindNeededVolume(handler->Lookup, r);
+  if (NT_SUCCESS(status)) status = handler->Run(r);
   return Complete(irp, status, r.Information);
 }

@@ -20,3 +20,8 @@ for dir in host win32; do
   count=$(ctest --test-dir "$root/build/$dir" -N 2>/dev/null | sed -n 's/^Total Tests: //p')
   echo "  $dir flavour: ${count:-0} test programs"
 done
+
+# The engine at work: its control requests on an installed disk image.
+echo
+echo "== engine report"
+"$root/build/host/platform/enginehost/engine_report"

@@ -150,6 +150,30 @@ TEST_F(RollbackTest, AnyScheduleByteRecordsPendingAsOne) {
   EXPECT_EQ(CreateViaControl(3), STATUS_INVALID_PARAMETER);
 }
 
+// Whichever disk transfer of a schedule fails, the disk boots into the
+// pre-boot program exactly when the header on disk records the rollback.
+class RollbackFailureTest : public RollbackTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RollbackFailureTest, AFailedTransferNeverLeavesTheProgramWithoutTheRecord) {
+  ASSERT_NO_FATAL_FAILURE(BootWith(1));
+  ASSERT_EQ(CreateViaControl(1), STATUS_SUCCESS);
+  const std::vector<uint8_t> before = BootSectors();
+  Disk0().FailTransfer(static_cast<uint64_t>(GetParam()));
+  const NTSTATUS status = Rollback(1, 1);
+  Disk0().FailTransfer(0);
+  const EngineHeader onDisk = HeaderRecord();
+  if (NT_SUCCESS(status)) {
+    EXPECT_EQ(onDisk.RollbackPending, 1);
+    EXPECT_EQ(BootSectors(), ExpectedPreBoot(before));
+  } else {
+    EXPECT_EQ(onDisk.RollbackPending, 0);
+    EXPECT_EQ(Ext()->Header->RollbackPending, 0);
+    EXPECT_EQ(BootSectors(), before);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, RollbackFailureTest, ::testing::Range(1, 10));
+
 // ---------------------------------------------------------------- shutdown check
 
 struct RecheckCase {

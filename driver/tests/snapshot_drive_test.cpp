@@ -215,6 +215,37 @@ TEST_F(DriveTest, ControlRequestsMountListAndUnmountADrive) {
   EXPECT_EQ(DeviceAt(0), 0u);
 }
 
+// A delete through the control device moves the drives of newer snapshots
+// down with their numbers and takes the deleted snapshot's drive away.
+TEST_F(DriveTest, ADeleteRequestRenumbersTheMountTable) {
+  const uint64_t first = AllocatedRegion(4) / 64;
+  for (uint32_t k = 1; k <= 3; ++k) {
+    ASSERT_EQ(Create(k), STATUS_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(WriteBlocks(first, 4, k));
+  }
+  const std::vector<uint8_t> third = Restored(3, first, 4);
+  auto send = [](ULONG code, uint32_t number, uint32_t letterIndex) {
+    VolumeRequest request{};
+    request.VolumeNameKind = kVolumeNameIsDriveLetter;
+    request.VolumeName[0] = u'C';
+    request.SnapshotNumber = number;
+    request.MountDriveIndex = letterIndex;
+    return hk::UserDeviceIoControl(u"\\\\.\\QuorvelVH", code, &request, sizeof request, &request,
+                                   sizeof request)
+        .status;
+  };
+  ASSERT_EQ(send(IOCTL_ENGINE_MOUNT_SNAPSHOT, 3, 6), STATUS_SUCCESS);
+  ASSERT_EQ(send(IOCTL_ENGINE_MOUNT_SNAPSHOT, 1, 7), STATUS_SUCCESS);
+  const uint64_t drive = DeviceAt(2);
+  ASSERT_NE(drive, 0u);
+  ASSERT_EQ(send(IOCTL_ENGINE_DELETE_SNAPSHOT, 1, 0), STATUS_SUCCESS);
+  EXPECT_EQ(DeviceAt(0), 0u);  // snapshot 1's drive went with it
+  EXPECT_EQ(DeviceAt(1), drive);
+  EXPECT_EQ(DeviceAt(2), 0u);
+  EXPECT_TRUE(ReadDrive(reinterpret_cast<PDEVICE_OBJECT>(static_cast<uintptr_t>(drive)), first, 4) ==
+              third);
+}
+
 // The current-state view: the newest snapshot's blocks as the live map and
 // the saved copies give them.
 TEST_F(DriveTest, TheCurrentStateViewShowsTheNewestSnapshot) {

@@ -293,9 +293,7 @@ void VolumeWorkerThread(PVOID context) {
            entry = ExInterlockedRemoveHeadList(&volume->WriteQueue, &volume->WriteQueueLock)) {
         ParkIfPaused(volume, STATUS_SUCCESS);
         PIRP irp = IrpOfQueueEntry(entry);
-        // Once told to stop, every snapshot is about to go: nothing to save.
-        if (!StopRequested(volume) &&
-            IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_WRITE) {
+        if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_WRITE) {
           CopyOnWrite(device, irp);
         } else {
           EngineDispatchPassThrough(device, irp);
@@ -318,9 +316,24 @@ void VolumeWorkerThread(PVOID context) {
 
 NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   PVolumeFilterExtension volume = VolumeOf(device);
+  // The mode is read once, before anything else: a write taken from the
+  // queue just before the switch to temporary mode goes where every later
+  // write goes, never in place without its copy. One read as tracking keeps
+  // its copy-on-write to the end; the switch waits for it.
+  KIRQL irql;
+  KeAcquireSpinLock(&volume->WriteQueueLock, &irql);
+  const ULONG mode = volume->EngineMode;
+  KeReleaseSpinLock(&volume->WriteQueueLock, irql);
+  if (mode == EngineModeTemporary) {
+    if (IsPassThroughWrite(device, irp) == STATUS_SUCCESS)
+      return EngineDispatchPassThrough(device, irp);
+    return SplitRedirectedIo(device, irp);
+  }
+  // Once told to stop, every snapshot is about to go: nothing to save.
+  if (StopRequested(volume)) return EngineDispatchPassThrough(device, irp);
   if (volume->WatchWrites) NoteWrittenBlocks(volume, irp);
   const vh::EngineHeader* header = volume->Header;
-  if (volume->EngineMode != EngineModeTracking || volume->PnpState != PnpStarted ||
+  if (mode != EngineModeTracking || volume->PnpState != PnpStarted ||
       header == nullptr || header->SnapshotCount == 0 || volume->SavedBlocksBuffer == nullptr ||
       volume->SpaceBitmapBuffer == nullptr) {
     LogStatus(__LINE__, STATUS_UNSUCCESSFUL);

@@ -42,12 +42,9 @@ inline NTSTATUS WriteDone(PDEVICE_OBJECT, PIRP, PVOID context) {
   return STATUS_MORE_PROCESSING_REQUIRED;  // the IRP stays ours
 }
 
-// A write IRP of our own. Each is freed only after the next one has
-// completed, so two consecutive requests never share an address while the
-// drivers below may still be returning from the older one.
+// A write IRP of our own, freed as soon as it has completed.
 class Writer {
  public:
-  ~Writer() { Release(); }
   NTSTATUS Write(PDEVICE_OBJECT target, uint64_t offset, std::vector<uint8_t>& data) {
     PIRP irp = IoAllocateIrp(target->StackSize, FALSE);
     if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
@@ -68,21 +65,11 @@ class Writer {
     IoCallDriver(target, irp);
     KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
     const NTSTATUS status = irp->IoStatus.Status;
-    Release();
-    previous_ = irp;
+    IoFreeMdl(irp->MdlAddress);
+    irp->MdlAddress = nullptr;
+    IoFreeIrp(irp);
     return status;
   }
-
-  void Release() {
-    if (previous_ == nullptr) return;
-    IoFreeMdl(previous_->MdlAddress);
-    previous_->MdlAddress = nullptr;
-    IoFreeIrp(previous_);
-    previous_ = nullptr;
-  }
-
- private:
-  PIRP previous_ = nullptr;
 };
 
 // One installed machine with the engine booted on it.
@@ -105,14 +92,12 @@ class Machine {
       return false;
     hk::RunReinitialization();
     // The space-file guard's once-a-second file queries are no part of what
-    // is measured, and their short-lived IRPs would share addresses with the
-    // measured ones while the host layer still tracks them.
+    // is measured.
     StopSpaceFileGuard();
     return true;
   }
 
   ~Machine() {
-    writer_.Release();  // before the devices go
     if (driver_ != nullptr) {
       if (EngineControlDevice != nullptr) Send(EngineControlDevice, IRP_MJ_SHUTDOWN, 0, 0);
       Send(filter_, IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE, 0);
@@ -173,7 +158,6 @@ class Machine {
 
  private:
   std::unique_ptr<InstalledMachine> machine_;
-  // One writer for the machine's life: its last IRP outlives every call.
   Writer writer_;
   PDRIVER_OBJECT driver_ = nullptr;
   PDEVICE_OBJECT filter_ = nullptr;

@@ -4,6 +4,7 @@
 // restart that must bring back the volume as it was at the switch.
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <random>
 #include <thread>
@@ -314,6 +315,102 @@ TEST_F(TemporaryTest, RandomIoAgreesWithAShadowAndARestartBringsBackTheSwitch) {
   std::vector<uint8_t> generation0(span * 512);
   FillPattern(generation0.data(), busy, span, 0);
   EXPECT_TRUE(busyAtSnapshot.bytes == generation0);
+}
+
+// A device slipped in below the volume filter: everything goes on to the
+// volume unchanged, except one flush, which it holds until told to let go.
+// While it holds it, it makes the worker take the next queued request and
+// park with it in hand.
+struct FlushGate {
+  PDEVICE_OBJECT device = nullptr;
+  PDEVICE_OBJECT below = nullptr;
+  PVolumeFilterExtension filter = nullptr;
+  std::atomic<int> flushesToPass{0};
+  std::atomic<PIRP> held{nullptr};
+
+  static NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp) {
+    auto* gate = *static_cast<FlushGate**>(device->DeviceExtension);
+    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_FLUSH_BUFFERS &&
+        gate->flushesToPass.fetch_sub(1) == 0) {
+      // The worker runs this; the request queued behind the flush is taken
+      // next, and the worker parks before serving it.
+      for (;;) {
+        KIRQL irql;
+        KeAcquireSpinLock(&gate->filter->WriteQueueLock, &irql);
+        const bool queued = !IsListEmpty(&gate->filter->WriteQueue);
+        KeReleaseSpinLock(&gate->filter->WriteQueueLock, irql);
+        if (queued) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      gate->filter->PauseFlag = 1;
+      IoMarkIrpPending(irp);
+      gate->held = irp;
+      return STATUS_PENDING;
+    }
+    IoSkipCurrentIrpStackLocation(irp);
+    return IoCallDriver(gate->below, irp);
+  }
+};
+
+// A write the worker takes from its queue just before the mode switches
+// and serves just after goes where every write after the switch goes.
+TEST_F(TemporaryTest, AWriteTakenJustBeforeTheSwitchNeverLandsInPlace) {
+  const uint64_t region = AllocatedRegion(2);
+  ASSERT_EQ(Create(1), STATUS_SUCCESS);  // writes are queued for the worker
+  const std::vector<uint8_t> atSwitch = ImageSectors(region, 128);
+
+  FlushGate gate;
+  gate.filter = Ext();
+  gate.below = Ext()->LowerDevice;
+  gate.flushesToPass = 1;  // the switch's first drain goes through; the second is held
+  PDRIVER_OBJECT driver = hk::CreateTestDriver(u"\\Driver\\FlushGate");
+  for (ULONG major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major)
+    driver->MajorFunction[major] = FlushGate::Dispatch;
+  ASSERT_EQ(IoCreateDevice(driver, sizeof(FlushGate*), nullptr, gate.below->DeviceType, 0, FALSE,
+                           &gate.device),
+            STATUS_SUCCESS);
+  *static_cast<FlushGate**>(gate.device->DeviceExtension) = &gate;
+  gate.device->StackSize = gate.below->StackSize;
+  gate.device->Flags = (gate.below->Flags & (DO_DIRECT_IO | DO_BUFFERED_IO));
+  gate.device->AlignmentRequirement = gate.below->AlignmentRequirement;
+  Ext()->LowerDevice = gate.device;
+
+  std::thread switcher([&] { EXPECT_EQ(Switch(), STATUS_SUCCESS); });
+  while (gate.flushesToPass.load() >= 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // The second drain's flush is down: the write queued now is the next
+  // request the worker takes.
+  std::vector<uint8_t> written(128 * 512);
+  FillPattern(written.data(), region, 128, 9);
+  NTSTATUS writeStatus = STATUS_PENDING;
+  std::thread writer([&] { writeStatus = WriteSectors(Device(), region * 512, written); });
+  ASSERT_EQ(KeWaitForSingleObject(&Ext()->PausedEvent, Executive, KernelMode, FALSE, nullptr),
+            STATUS_SUCCESS);
+  KeClearEvent(&Ext()->PausedEvent);
+  // The worker holds the write; the switch goes on once its flush is done.
+  PIRP flush = gate.held.exchange(nullptr);
+  ASSERT_NE(flush, nullptr);
+  flush->IoStatus.Status = STATUS_SUCCESS;
+  flush->IoStatus.Information = 0;
+  IoCompleteRequest(flush, IO_NO_INCREMENT);
+  for (;;) {
+    KIRQL irql;
+    KeAcquireSpinLock(&Ext()->WriteQueueLock, &irql);
+    const bool switched = Ext()->EngineMode == EngineModeTemporary;
+    KeReleaseSpinLock(&Ext()->WriteQueueLock, irql);
+    if (switched) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  PauseVolumeWorker(Ext(), 0);
+  writer.join();
+  switcher.join();
+  Ext()->LowerDevice = gate.below;
+  IoDeleteDevice(gate.device);
+
+  EXPECT_EQ(writeStatus, STATUS_SUCCESS);
+  EXPECT_TRUE(ImageSectors(region, 128) == atSwitch) << "the write landed in place";
+  std::vector<uint8_t> back(128 * 512);
+  ASSERT_EQ(ReadSectors(Device(), region * 512, back), STATUS_SUCCESS);
+  EXPECT_TRUE(back == written);
 }
 
 // Clusters that the file system allocates and writes in place while the

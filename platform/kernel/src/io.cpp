@@ -35,8 +35,12 @@ struct ReinitRecord {
   PVOID context;
 };
 
-// A dispatch call in progress, for the pending-return checks.
+// A dispatch call in progress, for the pending-return checks. It belongs to
+// the IRP of its generation: once that IRP is freed, a new one may take its
+// address (and stack locations) while the old dispatch routine is still on
+// its way out, and its marks and completions are none of this frame's.
 struct Frame {
+  unsigned long long generation = 0;
   bool markedDuring = false;
   bool premarked = false;
   bool passed = false;
@@ -60,6 +64,10 @@ std::vector<std::u16string*> g_registryPaths;
 // Never destroyed, so what it holds stays reachable to the leak checker
 // after static destruction.
 std::set<PIRP>& g_liveIrps = *new std::set<PIRP>;  // kept reachable even when abandoned by a fault
+// Each live IRP's generation, unique for the run: what ties a frame to it.
+// Never destroyed, like the sets around it.
+std::map<PIRP, unsigned long long>& g_irpGenerations = *new std::map<PIRP, unsigned long long>;
+unsigned long long g_lastIrpGeneration = 0;
 // Never destroyed, so what it holds stays reachable to the leak checker
 // after static destruction.
 std::set<PMDL>& g_liveMdls = *new std::set<PMDL>;
@@ -181,6 +189,7 @@ void ResetIo() {
   for (PIRP irp : g_liveIrps) g_abandonedIo.push_back(irp);
   for (PMDL mdl : g_liveMdls) g_abandonedIo.push_back(mdl);
   g_liveIrps.clear();
+  g_irpGenerations.clear();
   g_liveMdls.clear();
   g_irpFailCountdown = 0;
   g_powerStarts = 0;
@@ -544,6 +553,7 @@ PIRP NewIrp(CCHAR stackSize, ULONG kind) {
   InitializeListHead(&irp->ThreadListEntry);
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
   g_liveIrps.insert(irp);
+  g_irpGenerations[irp] = ++g_lastIrpGeneration;
   return irp;
 }
 
@@ -610,10 +620,18 @@ void FinalCompletion(PIRP irp) {
   IoFreeIrp(irp);
 }
 
-void NotePassed(PIO_STACK_LOCATION stack, bool marked) {
+// Under g_ioLock: 0 for an IRP that is no longer live.
+unsigned long long GenerationOf(PIRP irp) {
+  auto it = g_irpGenerations.find(irp);
+  return it == g_irpGenerations.end() ? 0 : it->second;
+}
+
+void NotePassed(PIRP irp, PIO_STACK_LOCATION stack, bool marked) {
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
+  const unsigned long long generation = GenerationOf(irp);
   auto range = g_frames.equal_range(stack);
   for (auto it = range.first; it != range.second; ++it) {
+    if (it->second->generation != generation) continue;
     it->second->passed = true;
     it->second->markedWhenPassed = marked;
   }
@@ -628,8 +646,11 @@ void IoMarkIrpPending(PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
   stack->Control |= SL_PENDING_RETURNED;
+  const unsigned long long generation = GenerationOf(irp);
   auto range = g_frames.equal_range(stack);
-  for (auto it = range.first; it != range.second; ++it) it->second->markedDuring = true;
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second->generation == generation) it->second->markedDuring = true;
+  }
 }
 
 NTSTATUS IoCallDriver(PDEVICE_OBJECT device, PIRP irp) {
@@ -661,22 +682,28 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT device, PIRP irp) {
   std::unique_ptr<Registration> registration;
   {
     std::lock_guard<std::recursive_mutex> guard(g_ioLock);
+    frame.generation = GenerationOf(irp);
     frame.premarked = (stack->Control & SL_PENDING_RETURNED) != 0;
     registration.reset(new Registration{g_frames.emplace(stack, &frame)});
   }
-  PDRIVER_DISPATCH routine = device->DriverObject->MajorFunction[stack->MajorFunction];
+  const UCHAR major = stack->MajorFunction;
+  PDRIVER_DISPATCH routine = device->DriverObject->MajorFunction[major];
   NTSTATUS status = routine(device, irp);
   registration.reset();
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
+  // The IRP may be gone by now (its memory another IRP's): its stack is
+  // read only while it is still the one this call was made with.
+  const bool sameIrp = GenerationOf(irp) == frame.generation;
   if (status == STATUS_PENDING) {
-    bool marked = frame.passed ? frame.markedWhenPassed : (frame.premarked || frame.markedDuring ||
-                                                           (stack->Control & SL_PENDING_RETURNED));
+    bool marked = frame.passed ? frame.markedWhenPassed
+                               : (frame.premarked || frame.markedDuring ||
+                                  (sameIrp && (stack->Control & SL_PENDING_RETURNED)));
     if (!marked) {
       if (frame.passed) {
         hk::Fault("a dispatch routine returned STATUS_PENDING without IoMarkIrpPending (major 0x%02x)",
-                  stack->MajorFunction);
+                  major);
       }
-      stack->HostReturnedPending = 1;  // checked when completion passes this location
+      if (sameIrp) stack->HostReturnedPending = 1;  // checked when completion passes this location
     }
   } else if (frame.markedDuring) {
     hk::Fault("a dispatch routine marked the IRP pending but returned 0x%08x", static_cast<unsigned>(status));
@@ -701,7 +728,7 @@ void IoCompleteRequest(PIRP irp, CCHAR) {
     IoSkipCurrentIrpStackLocation(irp);  // up one location
     bool marked = (stack->Control & SL_PENDING_RETURNED) != 0;
     irp->PendingReturned = marked;
-    NotePassed(stack, marked);
+    NotePassed(irp, stack, marked);
     bool top = irp->CurrentLocation > irp->StackCount;
     NTSTATUS status = irp->IoStatus.Status;
     bool invoke = stack->CompletionRoutine != nullptr &&
@@ -746,6 +773,7 @@ void IoFreeIrp(PIRP irp) {
   {
     std::lock_guard<std::recursive_mutex> guard(g_ioLock);
     g_liveIrps.erase(irp);
+    g_irpGenerations.erase(irp);
   }
   ::operator delete(irp);
 }

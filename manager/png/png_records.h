@@ -1,4 +1,4 @@
-// On-disk records of the PNG format (PNG specification, section 5 and 11),
+// On-disk records of the PNG format (the PNG standard, sections 5 and 11),
 // byte-packed, multi-byte fields big-endian as byte arrays.
 #pragma once
 

@@ -69,6 +69,11 @@ function(vh_add_test name)
              COMMAND ${VH_ROOT}/scripts/wine-session.sh run ${CMAKE_BINARY_DIR}
                      $<TARGET_FILE:${name}>)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine)
+    # The manager's programs share one Wine desktop: windows found by title,
+    # the clipboard, focus. They take turns; the engine's tests run beside them.
+    if(CMAKE_CURRENT_SOURCE_DIR MATCHES "/manager/")
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
+    endif()
   else()
     add_test(NAME ${name} COMMAND ${name})
   endif()

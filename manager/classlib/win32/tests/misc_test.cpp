@@ -59,9 +59,10 @@ TEST(ApplicationWindow, IsHiddenTitledAndOwnsForms) {
   ASSERT_NE(app, nullptr);
   wchar_t title[64] = {};
   GetWindowTextW(app, title, 64);
-  EXPECT_EQ(FromWStr(title), u"Win32 Tests");
+  const std::u16string expected = TestAppTitle();
+  EXPECT_EQ(FromWStr(title), expected);
   // Found by title, as a second instance of the program looks for it.
-  EXPECT_EQ(FindWindowW(nullptr, L"Win32 Tests"), app);
+  EXPECT_EQ(FindWindowW(nullptr, reinterpret_cast<const wchar_t*>(expected.c_str())), app);
   // The hook chain sees the application window's messages first.
   int seen = 0;
   Application->HookMainWindow(

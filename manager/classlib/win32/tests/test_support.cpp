@@ -149,6 +149,12 @@ void Click(HWND wnd, int x, int y) {
   SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
 }
 
+std::u16string TestAppTitle() {
+  std::u16string title = u"Win32 Tests ";
+  for (char c : std::to_string(GetCurrentProcessId())) title += static_cast<char16_t>(c);
+  return title;
+}
+
 namespace {
 // The classes stored forms name, and the application window, for every test.
 class Win32Environment : public ::testing::Environment {
@@ -159,7 +165,9 @@ class Win32Environment : public ::testing::Environment {
                      TActionList::StaticClass(), TAction::StaticClass(), TPopupMenu::StaticClass(),
                      TMenuItem::StaticClass()});
     Application->Initialize();
-    Application->SetTitle(u"Win32 Tests");
+    // Test programs run side by side on one Wine desktop: the title that
+    // finds the application window must be this process's own.
+    Application->SetTitle(TestAppTitle());
   }
 };
 [[maybe_unused]] const auto* environment = ::testing::AddGlobalTestEnvironment(new Win32Environment);

@@ -17,6 +17,10 @@ namespace vhtest {
 using namespace classlib;
 
 // Handles messages (and the action-update pass) for ms milliseconds.
+// The application title of this test process (unique among the test
+// programs sharing a Wine desktop).
+std::u16string TestAppTitle();
+
 void PumpFor(int ms);
 // Handles messages until pred holds or timeoutMs passes; answers pred().
 bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = 3000);

@@ -109,7 +109,10 @@ Machine* g_machine = nullptr;
 
 // libFuzzer ends the process with exit() while the last machine still runs:
 // its engine threads and pool would show as leaks at exit, failing a run at
-// random. Handlers run before the leak check registered at start-up.
+// random. Handlers run in reverse order of registration: this one is
+// registered once a boot and a request have built the kernel layer's
+// function-local statics (it needs them), and the leak check registered at
+// start-up runs after it.
 void ShutDownLastMachine() {
   if (g_machine == nullptr) return;
   g_machine->Shutdown();
@@ -118,8 +121,6 @@ void ShutDownLastMachine() {
 }
 
 Machine& TheMachine() {
-  static const bool registered = std::atexit(ShutDownLastMachine) == 0;
-  (void)registered;
   if (g_machine == nullptr) {
     g_machine = new Machine;
     g_machine->Boot();
@@ -139,6 +140,8 @@ namespace {
 
 void AfterInput() {
   if (LLVMFuzzerRunDriver != nullptr) {
+    static const bool registered = std::atexit(ShutDownLastMachine) == 0;
+    if (!registered) Die("cannot register the shutdown at exit");
     g_machine->AfterRequest();
     return;
   }

@@ -173,6 +173,8 @@ void SpaceFileGuardThread(PVOID context);
 // The system never calls it: the unload routine does nothing. A host that
 // switches the machine off calls it after shutdown and PnP removal.
 void EngineTeardown(PDRIVER_OBJECT driverObject);
+// Forgets the driver-wide references, for a host that boots another machine.
+void ResetEngineGlobals();
 // Ends the space-file guard and waits for it (closes its handles).
 void StopSpaceFileGuard();
 

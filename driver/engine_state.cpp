@@ -4,3 +4,10 @@
 PDRIVER_OBJECT EngineDriverObject = nullptr;
 PDEVICE_OBJECT EngineControlDevice = nullptr;
 PDEVICE_OBJECT EngineRawDiskFilter = nullptr;
+
+void ResetEngineGlobals() {
+  EngineDriverObject = nullptr;
+  EngineControlDevice = nullptr;
+  EngineRawDiskFilter = nullptr;
+  EnginePrimaryVolume = nullptr;
+}

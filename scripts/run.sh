@@ -24,4 +24,4 @@ done
 # The engine at work: its control requests on an installed disk image.
 echo
 echo "== engine report"
-"$root/build/host/platform/enginehost/engine_report"
+"$root/build/host/driver/host/engine_report"

@@ -10,6 +10,7 @@
 
 #include "engine.h"
 #include "hostkernel/control.h"
+#include "vh/enginehost/engine_boot.h"
 #include "vh/storage/installed_machine.h"
 
 namespace vh::bench {
@@ -17,25 +18,6 @@ namespace vh::bench {
 using Clock = std::chrono::steady_clock;
 using storage::InstalledMachine;
 using storage::MachineOptions;
-
-inline NTSTATUS Send(PDEVICE_OBJECT target, UCHAR major, UCHAR minor, ULONG code) {
-  KEVENT event;
-  KeInitializeEvent(&event, NotificationEvent, FALSE);
-  IO_STATUS_BLOCK ioStatus{};
-  PIRP irp =
-      major == IRP_MJ_DEVICE_CONTROL
-          ? IoBuildDeviceIoControlRequest(code, target, nullptr, 0, nullptr, 0, FALSE, &event,
-                                          &ioStatus)
-          : IoBuildSynchronousFsdRequest(major, target, nullptr, 0, nullptr, &event, &ioStatus);
-  if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  IoGetNextIrpStackLocation(irp)->MinorFunction = minor;
-  NTSTATUS status = IoCallDriver(target, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    status = ioStatus.Status;
-  }
-  return status;
-}
 
 inline NTSTATUS WriteDone(PDEVICE_OBJECT, PIRP, PVOID context) {
   KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
@@ -81,16 +63,8 @@ class Machine {
     options.install.volumeSectors = volumeBytes / 512;
     options.install.lowWaterSectors = 0;
     if (InstalledMachine::Build(options, &machine_) != STATUS_SUCCESS) return false;
-    NTSTATUS entry = STATUS_UNSUCCESSFUL;
-    driver_ = hk::LoadDriver(u"\\Driver\\Varnholt", DriverEntry, machine_->ServiceKey(), &entry);
-    if (driver_ == nullptr || entry != STATUS_SUCCESS) return false;
-    PDEVICE_OBJECT volume = machine_->ProtectedVolume();
-    if (driver_->DriverExtension->AddDevice(driver_, volume) != STATUS_SUCCESS) return false;
-    filter_ = IoGetAttachedDevice(volume);
-    if (Send(filter_, IRP_MJ_PNP, IRP_MN_START_DEVICE, 0) != STATUS_SUCCESS) return false;
-    if (Send(filter_, IRP_MJ_DEVICE_CONTROL, 0, IOCTL_VOLUME_ONLINE) != STATUS_SUCCESS)
-      return false;
-    hk::RunReinitialization();
+    if (boot_.Boot(*machine_) != STATUS_SUCCESS) return false;
+    filter_ = IoGetAttachedDevice(machine_->ProtectedVolume());
     // The space-file guard's once-a-second file queries are no part of what
     // is measured.
     StopSpaceFileGuard();
@@ -98,16 +72,8 @@ class Machine {
   }
 
   ~Machine() {
-    if (driver_ != nullptr) {
-      if (EngineControlDevice != nullptr) Send(EngineControlDevice, IRP_MJ_SHUTDOWN, 0, 0);
-      Send(filter_, IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE, 0);
-      EngineTeardown(driver_);
-    }
+    boot_.TearDown(machine_.get());
     machine_.reset();
-    EngineDriverObject = nullptr;
-    EngineControlDevice = nullptr;
-    EngineRawDiskFilter = nullptr;
-    EnginePrimaryVolume = nullptr;
     hk::ResetKernel();
   }
 
@@ -159,7 +125,7 @@ class Machine {
  private:
   std::unique_ptr<InstalledMachine> machine_;
   Writer writer_;
-  PDRIVER_OBJECT driver_ = nullptr;
+  enginehost::EngineBoot boot_;
   PDEVICE_OBJECT filter_ = nullptr;
 };
 

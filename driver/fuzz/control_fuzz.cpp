@@ -22,6 +22,7 @@
 #include "engine.h"
 #include "hostkernel/control.h"
 #include "hostkernel/user_io.h"
+#include "vh/enginehost/engine_boot.h"
 #include "vh/storage/installed_machine.h"
 
 namespace {
@@ -44,41 +45,13 @@ constexpr unsigned kRebootEvery = 400;
   std::abort();
 }
 
-NTSTATUS SendPlain(PDEVICE_OBJECT target, UCHAR major, UCHAR minor, ULONG code = 0) {
-  KEVENT event;
-  KeInitializeEvent(&event, NotificationEvent, FALSE);
-  IO_STATUS_BLOCK ioStatus{};
-  PIRP irp = code ? IoBuildDeviceIoControlRequest(code, target, nullptr, 0, nullptr, 0, FALSE, &event, &ioStatus)
-                  : IoBuildSynchronousFsdRequest(major, target, nullptr, 0, nullptr, &event, &ioStatus);
-  if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  IoGetNextIrpStackLocation(irp)->MinorFunction = minor;
-  NTSTATUS status = IoCallDriver(target, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    status = ioStatus.Status;
-  }
-  return status;
-}
-
 class Machine {
  public:
   void Boot() {
     hk::SetTimeScale(200);
     MachineOptions options;
     if (InstalledMachine::Build(options, &machine_) != STATUS_SUCCESS) Die("machine build failed");
-    driver_ = hk::CreateTestDriver(u"\\Driver\\Varnholt");
-    serviceKey_ = machine_->ServiceKey();
-    UNICODE_STRING key;
-    key.Buffer = &serviceKey_[0];
-    key.Length = static_cast<USHORT>(serviceKey_.size() * sizeof(char16_t));
-    key.MaximumLength = key.Length;
-    if (DriverEntry(driver_, &key) != STATUS_SUCCESS) Die("DriverEntry failed");
-    PDEVICE_OBJECT volume = machine_->Storage().VolumeDevice(1);
-    if (driver_->DriverExtension->AddDevice(driver_, volume) != STATUS_SUCCESS) Die("AddDevice failed");
-    PDEVICE_OBJECT top = IoGetAttachedDevice(volume);
-    if (SendPlain(top, IRP_MJ_PNP, IRP_MN_START_DEVICE) != STATUS_SUCCESS) Die("start failed");
-    if (SendPlain(top, IRP_MJ_DEVICE_CONTROL, 0, IOCTL_VOLUME_ONLINE) != STATUS_SUCCESS) Die("online failed");
-    hk::RunReinitialization();
+    if (boot_.Boot(*machine_) != STATUS_SUCCESS) Die("boot failed");
     // One snapshot, so that the requests that need a header find one.
     std::vector<uint8_t> request(vh::kRequestBytes, 0);
     NameDriveC(request);
@@ -98,18 +71,9 @@ class Machine {
         if (device != 0) DeleteMountDevice(reinterpret_cast<PDEVICE_OBJECT>(static_cast<uintptr_t>(device)));
         std::memset(&entry, 0, sizeof entry);
       }
-      SendPlain(EngineControlDevice, IRP_MJ_SHUTDOWN, 0);
     }
-    PDEVICE_OBJECT volume = machine_->Storage().VolumeDevice(1);
-    PDEVICE_OBJECT top = IoGetAttachedDevice(volume);
-    if (top != volume) SendPlain(top, IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE);
-    EngineTeardown(driver_);
+    boot_.TearDown(machine_.get());
     machine_.reset();
-    driver_ = nullptr;
-    EngineDriverObject = nullptr;
-    EngineControlDevice = nullptr;
-    EngineRawDiskFilter = nullptr;
-    EnginePrimaryVolume = nullptr;
     std::string leaks = hk::LeakReport();
     if (!leaks.empty()) Die("the kernel is not clean after shutdown:\n" + leaks);
     hk::ResetKernel();
@@ -137,12 +101,24 @@ class Machine {
 
  private:
   std::unique_ptr<InstalledMachine> machine_;
-  PDRIVER_OBJECT driver_ = nullptr;
-  std::u16string serviceKey_;
+  vh::enginehost::EngineBoot boot_;
   unsigned sent_ = 0;
 };
 
 Machine* g_machine = nullptr;
+
+// libFuzzer ends the process with exit() while the last machine still runs:
+// its engine threads and pool would show as leaks at exit, failing a run at
+// random. Handlers run in reverse order of registration: this one is
+// registered once a boot and a request have built the kernel layer's
+// function-local statics (it needs them), and the leak check registered at
+// start-up runs after it.
+void ShutDownLastMachine() {
+  if (g_machine == nullptr) return;
+  g_machine->Shutdown();
+  delete g_machine;
+  g_machine = nullptr;
+}
 
 Machine& TheMachine() {
   if (g_machine == nullptr) {
@@ -164,12 +140,12 @@ namespace {
 
 void AfterInput() {
   if (LLVMFuzzerRunDriver != nullptr) {
+    static const bool registered = std::atexit(ShutDownLastMachine) == 0;
+    if (!registered) Die("cannot register the shutdown at exit");
     g_machine->AfterRequest();
     return;
   }
-  g_machine->Shutdown();
-  delete g_machine;
-  g_machine = nullptr;
+  ShutDownLastMachine();
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "engine.h"
 #include "kernel_test.h"
+#include "vh/enginehost/engine_boot.h"
 #include "vh/storage/installed_machine.h"
 
 namespace vh::test {
@@ -167,30 +168,18 @@ class BootTest : public hk::testing::KernelTest {
   }
 
   // The entry routine, as the boot loader runs it: a new driver object and
-  // the service key, at PASSIVE_LEVEL. (hk::LoadDriver does the same but
-  // keeps its copy of the key past the kernel's reset, which the leak
-  // sanitizer reports.)
+  // the service key, at PASSIVE_LEVEL.
   void LoadEngine() {
-    driver_ = hk::CreateTestDriver(u"\\Driver\\Varnholt");
-    ASSERT_NE(driver_, nullptr);
-    serviceKey_ = machine_->ServiceKey();
-    UNICODE_STRING key;
-    key.Buffer = &serviceKey_[0];
-    key.Length = static_cast<USHORT>(serviceKey_.size() * sizeof(char16_t));
-    key.MaximumLength = key.Length;
     ASSERT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
-    ASSERT_EQ(DriverEntry(driver_, &key), STATUS_SUCCESS);
+    const NTSTATUS status = boot_.Load(machine_->ServiceKey());
+    driver_ = boot_.Driver();
+    ASSERT_NE(driver_, nullptr);
+    ASSERT_EQ(status, STATUS_SUCCESS);
   }
 
   // PnP brings a volume up: AddDevice, START_DEVICE, then the volume online.
   void ArriveVolume(uint32_t partition) {
-    PDEVICE_OBJECT volume = machine_->Storage().VolumeDevice(partition);
-    ASSERT_NE(volume, nullptr);
-    ASSERT_NE(driver_->DriverExtension->AddDevice, nullptr);
-    ASSERT_EQ(driver_->DriverExtension->AddDevice(driver_, volume), STATUS_SUCCESS);
-    PDEVICE_OBJECT top = IoGetAttachedDevice(volume);
-    ASSERT_EQ(SendRequest(top, IRP_MJ_PNP, IRP_MN_START_DEVICE), STATUS_SUCCESS);
-    ASSERT_EQ(SendIoctl(top, IOCTL_VOLUME_ONLINE), STATUS_SUCCESS);
+    ASSERT_EQ(boot_.Arrive(*machine_, partition), STATUS_SUCCESS);
   }
 
   // The "Parameter" record as the installation now holds it.
@@ -209,12 +198,9 @@ class BootTest : public hk::testing::KernelTest {
       prepare(Installed());
       SeedParameters();
     }
-    LoadEngine();
-    ArriveVolume(1);
-    for (const storage::OtherVolume& other : machine_->Installed().others) {
-      ArriveVolume(other.volume->PartitionInfo().number);
-    }
-    hk::RunReinitialization();
+    ASSERT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
+    ASSERT_EQ(boot_.Boot(*machine_), STATUS_SUCCESS);
+    driver_ = boot_.Driver();
   }
 
   PDEVICE_OBJECT Filter(uint32_t partition) const {
@@ -233,30 +219,22 @@ class BootTest : public hk::testing::KernelTest {
     return SendRequest(Filter(partition), IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE);
   }
 
+  // The machine switched off, then the next one starts from a clean kernel.
   void TearDown() override {
-    if (driver_ != nullptr) {
-      if (EngineControlDevice != nullptr) Shutdown();
-      if (machine_) {
-        for (uint32_t partition = 1; partition <= 4; ++partition) {
-          if (machine_->Storage().VolumeDevice(partition) != nullptr &&
-              Filter(partition) != nullptr) {
-            Remove(partition);
-          }
-        }
-      }
-      EngineTeardown(driver_);
-    }
+    ShutDownEngine();
     machine_.reset();
-    EngineDriverObject = nullptr;
-    EngineControlDevice = nullptr;
-    EngineRawDiskFilter = nullptr;
-    EnginePrimaryVolume = nullptr;
     KernelTest::TearDown();
   }
 
+  // System shutdown, every filter removed, what start-up took given back.
+  void ShutDownEngine() {
+    boot_.TearDown(machine_.get());
+    driver_ = nullptr;
+  }
+
   std::unique_ptr<InstalledMachine> machine_;
-  PDRIVER_OBJECT driver_ = nullptr;
-  std::u16string serviceKey_;
+  enginehost::EngineBoot boot_;
+  PDRIVER_OBJECT driver_ = nullptr;  // the loaded engine's, for the tests' own requests
 };
 
 }  // namespace vh::test

@@ -124,7 +124,7 @@ TEST_F(BootTest, ReinitialisationWaitsForSystemRoot) {
   ASSERT_EQ(IoDeleteSymbolicLink(&root), STATUS_SUCCESS);
   ASSERT_NO_FATAL_FAILURE(LoadEngine());
   ASSERT_NO_FATAL_FAILURE(ArriveVolume(kProtected));
-  hk::RunReinitialization();
+  enginehost::EngineBoot::Reinitialise();
 
   // Not yet: nothing of the second stage ran, so even in tracking mode the
   // protected volume's writes pass straight through.
@@ -139,7 +139,7 @@ TEST_F(BootTest, ReinitialisationWaitsForSystemRoot) {
 
   // The routine registered itself again and finishes once the name opens.
   ASSERT_EQ(machine_->Storage().LinkFolder(u"\\SystemRoot", 1, u"\\Windows"), STATUS_SUCCESS);
-  hk::RunReinitialization();
+  enginehost::EngineBoot::Reinitialise();
   EXPECT_NE(EngineRawDiskFilter, nullptr);
   EXPECT_EQ(Volume(kProtected)->ProtectionActive, 1);
   EXPECT_NE(Volume(kProtected)->PassThroughList, nullptr);
@@ -526,7 +526,7 @@ TEST_P(ControlFailureTest, StartUpStopsBeforeTheReinitialisation) {
   if (!GetParam().nameTaken) {
     EXPECT_FALSE(NT_SUCCESS(IoGetDeviceObjectPointer(&link, FILE_READ_ATTRIBUTES, &file, &device)));
   }
-  hk::RunReinitialization();  // nothing registered: no raw-disk filter
+  enginehost::EngineBoot::Reinitialise();  // nothing registered: no raw-disk filter
   EXPECT_EQ(EngineRawDiskFilter, nullptr);
   if (taken != nullptr) IoDeleteDevice(taken);
 }

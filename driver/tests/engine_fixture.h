@@ -82,9 +82,7 @@ class EngineTest : public hk::testing::KernelTest {
     }
     filters.clear();
     disk.reset();
-    EngineDriverObject = nullptr;
-    EngineControlDevice = nullptr;
-    EngineRawDiskFilter = nullptr;
+    ResetEngineGlobals();
     KernelTest::TearDown();
   }
 

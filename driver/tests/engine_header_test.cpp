@@ -63,7 +63,7 @@ class HeaderTest : public hk::testing::KernelTest {
       IoDeleteDevice(filter_);
     }
     machine_.reset();
-    EngineDriverObject = nullptr;
+    ResetEngineGlobals();
     KernelTest::TearDown();
   }
 

@@ -9,6 +9,7 @@
 #include "engine.h"
 #include "kernel_test.h"
 #include "scripted_device.h"
+#include "vh/enginehost/engine_boot.h"
 
 namespace vh::test {
 namespace {
@@ -18,25 +19,6 @@ using hk::testing::ScriptedDevice;
 
 const char16_t kServiceKey[] =
     u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\VarnholtOnline";
-
-NTSTATUS Send(PDEVICE_OBJECT target, UCHAR major, UCHAR minor, ULONG code = 0) {
-  KEVENT event;
-  KeInitializeEvent(&event, NotificationEvent, FALSE);
-  IO_STATUS_BLOCK ioStatus{};
-  PIRP irp =
-      major == IRP_MJ_DEVICE_CONTROL
-          ? IoBuildDeviceIoControlRequest(code, target, nullptr, 0, nullptr, 0, FALSE, &event,
-                                          &ioStatus)
-          : IoBuildSynchronousFsdRequest(major, target, nullptr, 0, nullptr, &event, &ioStatus);
-  if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  IoGetNextIrpStackLocation(irp)->MinorFunction = minor;
-  NTSTATUS status = IoCallDriver(target, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    status = ioStatus.Status;
-  }
-  return status;
-}
 
 struct OnlineCase {
   Completion completion;
@@ -56,27 +38,18 @@ class OnlineTest : public hk::testing::KernelTest,
     parameters.ProtectedDrive = u'C';
     parameters.Signature = kRecordSignature;
     hk::SetRegistryValue(kServiceKey, u"Parameter", REG_BINARY, &parameters, sizeof parameters);
-    driver_ = hk::CreateTestDriver(u"\\Driver\\Varnholt");
-    key_ = kServiceKey;
-    UNICODE_STRING key{static_cast<USHORT>(key_.size() * 2), static_cast<USHORT>(key_.size() * 2),
-                       &key_[0]};
-    ASSERT_EQ(DriverEntry(driver_, &key), STATUS_SUCCESS);
+    ASSERT_EQ(boot_.Load(kServiceKey), STATUS_SUCCESS);
     volume_ = std::make_unique<ScriptedDevice>(u"\\Device\\HarddiskVolume9", FILE_DEVICE_DISK,
                                                DO_DIRECT_IO);
   }
 
   void TearDown() override {
-    PDEVICE_OBJECT top = IoGetAttachedDevice(volume_->device());
-    if (top != volume_->device()) Send(top, IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE);
-    EngineTeardown(driver_);
+    boot_.TearDown({volume_->device()});
     volume_.reset();
-    EngineDriverObject = nullptr;
-    EngineControlDevice = nullptr;
     KernelTest::TearDown();
   }
 
-  PDRIVER_OBJECT driver_ = nullptr;
-  std::u16string key_;
+  enginehost::EngineBoot boot_;
   std::unique_ptr<ScriptedDevice> volume_;
 };
 
@@ -96,13 +69,12 @@ TEST_P(OnlineTest, ArrivalRunsAfterTheLowerDriverCompleted) {
     }
   });
   if (c.dosName) hk::SetVolumeDosName(volume_->device(), c.dosName);
-  ASSERT_EQ(EngineAddDevice(driver_, volume_->device()), STATUS_SUCCESS);
+  ASSERT_EQ(boot_.Attach(volume_->device()), STATUS_SUCCESS);  // AddDevice, START_DEVICE
   PDEVICE_OBJECT filter = IoGetAttachedDevice(volume_->device());
   ASSERT_NE(filter, volume_->device());
-  ASSERT_EQ(Send(filter, IRP_MJ_PNP, IRP_MN_START_DEVICE), STATUS_SUCCESS);
 
   volume_->SetCompletion(c.completion);
-  EXPECT_EQ(Send(filter, IRP_MJ_DEVICE_CONTROL, 0, IOCTL_VOLUME_ONLINE), STATUS_SUCCESS);
+  EXPECT_EQ(enginehost::EngineBoot::Online(volume_->device()), STATUS_SUCCESS);
   auto* volume = static_cast<PVolumeFilterExtension>(filter->DeviceExtension);
   // The arrival's own requests followed the online request.
   const std::vector<hk::testing::SeenRequest> seen = volume_->Seen();

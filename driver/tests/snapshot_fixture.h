@@ -308,21 +308,11 @@ class SnapshotTest : public BootTest {
   // removed as the machine stops, and loads again from what persisted.
   void Reboot() {
     if (!Disk0().PowerIsCut()) Disk0().CutPowerAfterWrites({0, 0});
-    if (EngineControlDevice != nullptr) Shutdown();
-    for (uint32_t partition = 1; partition <= 4; ++partition) {
-      if (machine_->Storage().VolumeDevice(partition) != nullptr && Filter(partition) != nullptr)
-        Remove(partition);
-    }
-    EngineTeardown(driver_);
-    driver_ = nullptr;
-    EngineDriverObject = nullptr;
-    EngineControlDevice = nullptr;
-    EngineRawDiskFilter = nullptr;
-    EnginePrimaryVolume = nullptr;
+    ShutDownEngine();
     ASSERT_EQ(Disk0().Reload(), storage::kStatusSuccess);
     ASSERT_NO_FATAL_FAILURE(LoadEngine());
     ASSERT_NO_FATAL_FAILURE(ArriveVolume(kProtectedVolume));
-    hk::RunReinitialization();
+    enginehost::EngineBoot::Reinitialise();
   }
 };
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "hostkernel/user_io.h"
+#include "vh/enginehost/engine_boot.h"
 #include "vh/storage/installed_machine.h"
 
 namespace vh::enginehost {
@@ -51,13 +52,10 @@ class EngineHost {
 
  private:
   EngineHost() = default;
-  NTSTATUS Boot();
-  NTSTATUS ArriveVolume(uint32_t partition);
   void TearDown();
 
   std::unique_ptr<storage::InstalledMachine> machine_;
-  PDRIVER_OBJECT driver_ = nullptr;
-  std::u16string serviceKey_;
+  EngineBoot boot_;
   bool stopped_ = false;
 };
 

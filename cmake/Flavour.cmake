@@ -98,6 +98,7 @@ function(vh_add_fuzzer name)
     add_executable(${name} ${F_SOURCES})
     target_link_libraries(${name} PRIVATE ${F_LIBS})
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_compile_definitions(${name} PRIVATE VH_LIBFUZZER=1)
     add_dependencies(vh_fuzzers ${name})
     # libFuzzer grows the first corpus folder; keep the seeds read-only.
     set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)

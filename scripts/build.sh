@@ -5,6 +5,8 @@
 #   build/driver  Varnholt.sys (x86-64 kernel mode)
 #   build/win32   Kelm.exe and its tests (i686)
 #   build/fuzz    clang + libFuzzer targets (only with --fuzz)
+#   build/win64   the win32 flavour's sources for x86-64, only on machines
+#                 that cannot run 32-bit programs: its tests run there instead
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${VH_JOBS:-$(nproc)}
@@ -27,6 +29,11 @@ configure host -DVH_SANITIZE=ON -DVH_WERROR=ON
 configure driver -DVH_WERROR=ON -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-driver.cmake"
 configure win32 -DVH_WERROR=ON -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-win32.cmake" \
           -DVH_HOST_TOOLS_DIR="$root/build/host/tools"
+wine_arch=$("$root/scripts/wine-session.sh" arch)
+if [ "$wine_arch" = 64 ]; then
+  configure win64 -DVH_WERROR=ON -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-win64.cmake" \
+            -DVH_HOST_TOOLS_DIR="$root/build/host/tools"
+fi
 if [ $fuzz = 1 ]; then
   configure fuzz -DVH_WERROR=OFF -DVH_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 fi
@@ -35,6 +42,10 @@ for dir in host driver win32; do
   echo "== building $dir"
   cmake --build "$root/build/$dir" -j "$jobs"
 done
+if [ "$wine_arch" = 64 ]; then
+  echo "== building win64 (this machine runs no 32-bit programs: the Win32 tests run 64-bit)"
+  cmake --build "$root/build/win64" -j "$jobs"
+fi
 if [ $fuzz = 1 ]; then
   echo "== building fuzz targets"
   cmake --build "$root/build/fuzz" -j "$jobs" --target vh_fuzzers

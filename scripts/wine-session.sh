@@ -3,10 +3,29 @@
 #   wine-session.sh start BUILD     fresh prefix under BUILD, Xvfb, pinned settings
 #   wine-session.sh run BUILD EXE [ARGS...]
 #   wine-session.sh stop BUILD      wineserver -k, Xvfb stopped
+#   wine-session.sh arch            32 when this machine runs 32-bit Windows
+#                                   programs under Wine, else 64
 # The session's display and prefix are kept in BUILD/wine-session.env.
 set -uo pipefail
 
 cmd=${1:?command}
+
+# Some kernels run no 32-bit programs at all (no IA-32 emulation): Wine's
+# 32-bit loader then fails with "Exec format error". Such machines run the
+# 64-bit test build under the 64-bit loader.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  arch=32
+  wine=wine
+else
+  arch=64
+  wine=/usr/lib/wine/wine64
+  export WINELOADER=$wine
+fi
+if [ "$cmd" = arch ]; then
+  echo $arch
+  exit 0
+fi
+
 build=$(cd "${2:?build dir}" && pwd)
 shift 2
 envfile=$build/wine-session.env
@@ -50,19 +69,19 @@ start)
   printf 'XVFB_PID=%s\nDISPLAY=:%s\nexport DISPLAY\n' "$xvfb_pid" "$display" >"$envfile"
   . "$envfile"
   common_env
-  wineboot -i >/dev/null 2>&1
+  "$wine" wineboot -i >/dev/null 2>&1
   wineserver -w
   # Windows 7, 96 DPI: what the tests measure against.
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v CurrentVersion /t REG_SZ /d 6.1 /f >/dev/null 2>&1
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v CurrentBuildNumber /t REG_SZ /d 7601 /f >/dev/null 2>&1
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v ProductName /t REG_SZ /d 'Microsoft Windows 7' /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win7 /f >/dev/null 2>&1
-  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
-  wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
-  wine reg add 'HKCU\Control Panel\International' /v Locale /t REG_SZ /d 00000409 /f >/dev/null 2>&1
+  "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v CurrentVersion /t REG_SZ /d 6.1 /f >/dev/null 2>&1
+  "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v CurrentBuildNumber /t REG_SZ /d 7601 /f >/dev/null 2>&1
+  "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' /v ProductName /t REG_SZ /d 'Microsoft Windows 7' /f >/dev/null 2>&1
+  "$wine" reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win7 /f >/dev/null 2>&1
+  "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+  "$wine" reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+  "$wine" reg add 'HKCU\Control Panel\International' /v Locale /t REG_SZ /d 00000409 /f >/dev/null 2>&1
   # No window manager runs on Xvfb: unmanaged windows spare every hide and
   # destroy the wait for a window-manager answer that never comes.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
   wineserver -w
   echo "wine-session: prefix $prefix on display $DISPLAY"
   ;;
@@ -76,7 +95,7 @@ run)
   . "$envfile"
   common_env
   cd "$(dirname "$exe")" || exit 1
-  wine "$exe" "$@"
+  "$wine" "$exe" "$@"
   rc=$?
   exit $rc
   ;;
@@ -85,7 +104,7 @@ stop)
   echo "wine-session: stopped"
   ;;
 *)
-  echo "usage: $0 start|run|stop BUILD [EXE ARGS...]" >&2
+  echo "usage: $0 arch | start|run|stop BUILD [EXE ARGS...]" >&2
   exit 2
   ;;
 esac

@@ -130,22 +130,19 @@ Machine& TheMachine() {
 
 }  // namespace
 
-// Present only when libFuzzer drives the inputs. The replay program instead
-// shuts the machine down after each input: at its exit no engine thread may
-// still run while the process's static objects go away.
-extern "C" int LLVMFuzzerRunDriver(int* argc, char*** argv, int (*callback)(const uint8_t*, size_t))
-    __attribute__((weak));
-
 namespace {
 
+// Under libFuzzer the machine lives across inputs and is shut down at exit.
+// The replay program instead shuts it down after each input: at its exit no
+// engine thread may still run while the process's static objects go away.
 void AfterInput() {
-  if (LLVMFuzzerRunDriver != nullptr) {
-    static const bool registered = std::atexit(ShutDownLastMachine) == 0;
-    if (!registered) Die("cannot register the shutdown at exit");
-    g_machine->AfterRequest();
-    return;
-  }
+#ifdef VH_LIBFUZZER
+  static const bool registered = std::atexit(ShutDownLastMachine) == 0;
+  if (!registered) Die("cannot register the shutdown at exit");
+  g_machine->AfterRequest();
+#else
   ShutDownLastMachine();
+#endif
 }
 
 }  // namespace

@@ -12,7 +12,15 @@
 
 set(VH_FORMCONV "" CACHE FILEPATH "The formconv host tool (default: from VH_HOST_TOOLS_DIR)")
 if(VH_WIN32)
-  find_program(VH_WINDRES NAMES i686-w64-mingw32-windres windres)
+  # The toolchain's own resource compiler, so the objects match its machine
+  # (i686 for Kelm; x86-64 for the 64-bit test build).
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    find_program(VH_WINDRES NAMES x86_64-w64-mingw32-windres)
+    set(VH_WINDRES_TARGET pe-x86-64 CACHE INTERNAL "")
+  else()
+    find_program(VH_WINDRES NAMES i686-w64-mingw32-windres windres)
+    set(VH_WINDRES_TARGET pe-i386 CACHE INTERNAL "")
+  endif()
 endif()
 
 function(_vh_formconv_path out)
@@ -31,7 +39,7 @@ endfunction()
 function(_vh_windres target rc out)
   add_custom_command(
     OUTPUT ${out}
-    COMMAND ${VH_WINDRES} --target=pe-i386 -c 65001 -O coff -I ${CMAKE_CURRENT_SOURCE_DIR}
+    COMMAND ${VH_WINDRES} --target=${VH_WINDRES_TARGET} -c 65001 -O coff -I ${CMAKE_CURRENT_SOURCE_DIR}
             -I ${CMAKE_CURRENT_BINARY_DIR} -i ${rc} -o ${out}
     DEPENDS ${rc} ${ARGN}
     COMMENT "Compiling resources ${rc}"

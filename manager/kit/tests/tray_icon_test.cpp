@@ -239,6 +239,34 @@ TEST_F(TrayFixture, WithoutADoubleClickHandlerAClickComesAtOnceBeforeMouseUp) {
                                                   "mouse 0 " + left + " 40,50"}));
 }
 
+// A modal menu loop tells its owner (the application window) when it idles:
+// the menu is closed then, after noting where it showed.
+struct MenuCloser {
+  RECT shownAt{};
+  int shown = 0;
+  MenuCloser() {
+    Application->HookMainWindow(
+        [this](TMessage& m) {
+          if (m.Msg == WM_ENTERIDLE && m.WParam == MSGF_MENU) {
+            ++shown;
+            GetWindowRect(reinterpret_cast<HWND>(m.LParam), &shownAt);
+            EndMenu();
+          }
+          return false;
+        },
+        this);
+  }
+  ~MenuCloser() { Application->UnhookMainWindow(this); }
+};
+
+// Should the loop never say it idles, the menu is closed after two seconds
+// and the test fails instead of waiting for ever.
+void CALLBACK CloseMenu(HWND, UINT, UINT_PTR, DWORD) { EndMenu(); }
+struct MenuDeadline {
+  UINT_PTR timer = SetTimer(nullptr, 0, 2000, &CloseMenu);
+  ~MenuDeadline() { KillTimer(nullptr, timer); }
+};
+
 TEST_F(TrayFixture, ADoubleClickFiresOnlyOnDblClickThenTheMenusDefaultItem) {
   WatchAll();
   icon->OnDblClick = EventOf<&TEventLog::DblClick>(log);
@@ -248,11 +276,14 @@ TEST_F(TrayFixture, ADoubleClickFiresOnlyOnDblClickThenTheMenusDefaultItem) {
   menu->Items()->Items(2)->SetDefault(true);
   menu->Items()->Items(1)->OnClick = EventOf<&TEventLog::Enter>(log);
   menu->Items()->Items(2)->OnClick = EventOf<&TEventLog::Exit>(log);
+  menu->OnPopup = EventOf<&TEventLog::Tick>(log);
   icon->SetPopupMenu(menu);
+  MenuCloser closer;
+  MenuDeadline deadline;
+  // With LeftPopup the left press opens the menu instead of the default item.
   for (bool leftPopup : {false, true}) {
     SCOPED_TRACE(leftPopup);
     icon->SetLeftPopup(leftPopup);
-    menu->SetAutoPopup(!leftPopup);  // no modal menu on the left press
     log->Lines.clear();
     for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}) Post(m);
     PumpFor(static_cast<int>(GetDoubleClickTime()) + 300);
@@ -260,7 +291,15 @@ TEST_F(TrayFixture, ADoubleClickFiresOnlyOnDblClickThenTheMenusDefaultItem) {
     EXPECT_FALSE(log->Has("click"));
     EXPECT_EQ(log->Count("enter"), leftPopup ? 0u : 1u);  // the first default item only
     EXPECT_FALSE(log->Has("exit"));
+    EXPECT_EQ(log->Count("tick"), leftPopup ? 1u : 0u);
   }
+  // Auto-popup off: neither the menu nor its default item.
+  icon->SetLeftPopup(false);
+  menu->SetAutoPopup(false);
+  log->Lines.clear();
+  Post(WM_LBUTTONDBLCLK);
+  PumpFor(30);
+  EXPECT_EQ(log->Lines, std::vector<std::string>{"dblclick"});
   Free(menu);
   EXPECT_EQ(icon->PopupMenu(), nullptr);
 }
@@ -402,37 +441,25 @@ TEST_F(TrayFixture, RightButtonPopsTheMenuUpAtTheCursorForThisIcon) {
   item->SetCaption(u"Show Program");
   menu->Items()->Add(item);
   TComponent* popupComponent = nullptr;
-  RECT menuRect{};
-  int popups = 0;
-  menu->OnPopup = EventOf<&TEventLog::Click>(log);
-  log->After = [&](TObject*) {
-    ++popups;
-    popupComponent = menu->PopupComponent();
-  };
-  // The menu runs its own loop: its owner hears it idle, then closes it.
-  Application->HookMainWindow(
-      [&](TMessage& m) {
-        if (m.Msg == WM_ENTERIDLE && m.WParam == MSGF_MENU) {
-          GetWindowRect(reinterpret_cast<HWND>(m.LParam), &menuRect);
-          EndMenu();
-        }
-        return false;
-      },
-      this);
+  menu->OnPopup = EventOf<&TEventLog::Tick>(log);
+  log->After = [&](TObject*) { popupComponent = menu->PopupComponent(); };
   icon->SetPopupMenu(menu);
+  MenuCloser closer;
+  MenuDeadline deadline;
   SetCursorPos(400, 300);
   Post(WM_RBUTTONDOWN);
-  PumpFor(300);
-  Application->UnhookMainWindow(this);
-  EXPECT_EQ(popups, 1);
+  ASSERT_TRUE(PumpUntil([&] { return closer.shown == 1; }, 2000));
+  PumpFor(50);
+  EXPECT_EQ(log->Count("tick"), 1u);
   EXPECT_EQ(popupComponent, icon);
-  EXPECT_EQ(menuRect.left, 400);
-  EXPECT_EQ(menuRect.top, 300);
+  EXPECT_EQ(closer.shownAt.left, 400);
+  EXPECT_EQ(closer.shownAt.top, 300);
   // Auto-popup off: the press is only reported.
   menu->SetAutoPopup(false);
   Post(WM_RBUTTONDOWN);
   PumpFor(50);
-  EXPECT_EQ(popups, 1);
+  EXPECT_EQ(log->Count("tick"), 1u);
+  EXPECT_EQ(closer.shown, 1);
   Free(menu);
 }
 

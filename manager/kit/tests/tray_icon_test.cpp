@@ -486,7 +486,10 @@ struct ListFixture : TrayFixture {
 TEST_F(ListFixture, IconIndexSelectsAnImageAndStopsAtTheLast) {
   icon->SetIconIndex(2);
   EXPECT_EQ(icon->IconIndex(), 0);  // no list yet
-  icon->SetIconList(list);
+  ShellRecorder::Clear();
+  icon->SetIconList(list);  // selects the first image
+  EXPECT_EQ(IconCentre(icon->Icon()->Handle()), colours[0]);
+  EXPECT_EQ(ShellRecorder::Calls.size(), 1u);
   const struct { int index, expected; } cases[] = {{1, 1}, {2, 2}, {7, 2}, {0, 0}, {-3, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.index);
@@ -547,6 +550,50 @@ TEST_F(TrayFixture, FreeingDeletesTheIcon) {
   FreeAndNil(icon);
   EXPECT_EQ(ShellRecorder::Of(id, kit::kNimDelete).size(), 1u);
   EXPECT_EQ(ShellRecorder::Calls.size(), 1u);
+}
+
+}  // namespace
+}  // namespace kelm::test
+
+namespace kelm::test {
+namespace {
+
+// An icon owned by a form watches the form's window until the icon goes.
+TEST(TrayOwnerForm, MinimiseHandlerThatFreesItsIconLeavesTheFormItsOwnWindow) {
+  TForm* form = New<TForm>(nullptr, 0);
+  form->SetBounds(50, 50, 200, 100);
+  TEventLog* log = New<TEventLog>();
+  TTrayIcon* icon = New<TTrayIcon>(form);
+  icon->SetMinimizeToTray(true);
+  icon->OnMinimizeToTray = EventOf<&TEventLog::Minimize>(log);
+  log->After = [&](TObject*) { FreeAndNil(icon); };
+  form->Show();
+  PumpFor(30);
+  struct {
+    WPARAM wParam;
+    LPARAM lParam;
+    UINT message;
+  } const taken[] = {{0, SW_PARENTCLOSING, WM_SHOWWINDOW}, {SC_MINIMIZE, 0, WM_SYSCOMMAND}};
+  for (const auto& c : taken) {
+    SCOPED_TRACE(c.message);
+    if (!icon) {
+      icon = New<TTrayIcon>(form);
+      icon->SetMinimizeToTray(true);
+      icon->OnMinimizeToTray = EventOf<&TEventLog::Minimize>(log);
+    }
+    log->Lines.clear();
+    EXPECT_EQ(SendMessageW(form->Handle(), c.message, c.wParam, c.lParam), 1);
+    EXPECT_EQ(log->Lines, std::vector<std::string>{"minimize"});
+    EXPECT_EQ(icon, nullptr);
+    EXPECT_FALSE(IsIconic(form->Handle()));
+  }
+  // The form's own handling is back: the command minimises it.
+  log->Lines.clear();
+  SendMessageW(form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_TRUE(log->Lines.empty());
+  EXPECT_TRUE(IsIconic(form->Handle()));
+  Free(form);
+  Free(log);
 }
 
 }  // namespace

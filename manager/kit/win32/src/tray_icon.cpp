@@ -357,17 +357,16 @@ void TTrayIcon::SetIconList(classlib::TCustomImageList* v) {
 }
 
 void TTrayIcon::SetIconIndex(int v) {
-  if (IsLoading()) {
-    iconIndex_ = v;  // the list may not be read yet
-    return;
-  }
+  // A stored index is read before the stored list is bound; binding the
+  // list then selects its first image.
   if (!iconList_ || iconList_->Count() == 0) {
     iconIndex_ = 0;
     return;
   }
   iconIndex_ = std::clamp(v, 0, iconList_->Count() - 1);
   LoadListImage(iconIndex_);
-  ModifyIcon();
+  // While loading, Loaded sends the record once.
+  if (!IsLoading()) ModifyIcon();
 }
 
 void TTrayIcon::SetHint(const std::u16string& v) {

@@ -82,8 +82,7 @@ TEST_F(MainFormFixture, LoadingRunsStartupThenAddsTheIconAndSetsVersionZero) {
   EXPECT_EQ(icon->PopupMenu(), form->FindComponent("PopupTop"));
   std::vector<DWORD> messages;
   for (const NotifyCall& c : creationCalls)
-    if (c.data.uID == static_cast<UINT>(reinterpret_cast<UINT_PTR>(icon)))
-      messages.push_back(c.message);
+    if (c.data.uID == icon->IconId()) messages.push_back(c.message);
   // Nothing is sent while the stored properties are read.
   EXPECT_EQ(messages, (std::vector<DWORD>{kit::kNimModify, kit::kNimAdd, kit::kNimSetVersion}));
   EXPECT_EQ(creationCalls.back().data.uVersion, 0u);
@@ -96,7 +95,7 @@ TEST_F(MainFormFixture, MinimiseCommandWithHandlerSendsFormAndButtonToTheTray) {
   EXPECT_EQ(SendMessageW(form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0), 1);
   EXPECT_EQ(log->Lines, std::vector<std::string>{"minimize"});
   EXPECT_TRUE(InTray());
-  EXPECT_EQ(ShellRecorder::Of(icon, kit::kNimAdd).size(), 1u);
+  EXPECT_EQ(ShellRecorder::Of(icon->IconId(), kit::kNimAdd).size(), 1u);
   EXPECT_FALSE(IsIconic(app));  // taken straight to the tray
 }
 
@@ -104,7 +103,7 @@ TEST_F(MainFormFixture, MinimiseCommandWithoutHandlerGoesThroughTheMinimisedAppl
   SendMessageW(form->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
   EXPECT_TRUE(PumpUntil([&] { return InTray(); }, 2000));
   EXPECT_TRUE(IsIconic(app));
-  EXPECT_EQ(ShellRecorder::Of(icon, kit::kNimAdd).size(), 1u);
+  EXPECT_EQ(ShellRecorder::Of(icon->IconId(), kit::kNimAdd).size(), 1u);
 }
 
 TEST_F(MainFormFixture, MinimisedApplicationWindowGoesToTheTray) {
@@ -140,7 +139,7 @@ TEST_F(MainFormFixture, DoubleClickRunsTheStoredMenusDefaultItem) {
   show->OnClick = EventOf<&TEventLog::Click>(log);
   icon->OnDblClick = EventOf<&TEventLog::DblClick>(log);
   for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
-    PostMessageW(TTrayIcon::HandlerWindow(), 0x800, reinterpret_cast<WPARAM>(icon), m);
+    PostMessageW(TTrayIcon::HandlerWindow(), 0x800, icon->IconId(), m);
   PumpFor(100);
   EXPECT_EQ(log->Lines, (std::vector<std::string>{"dblclick", "click"}));
   show->OnClick = nullptr;

@@ -32,7 +32,7 @@ TEST(TrayStartup, StartupAnsweringFalseKeepsTheStoredMainFormHidden) {
   form->OnShow = EventOf<&TTrayStartupForm::FormShow>(form);
   auto* icon = static_cast<kit::TTrayIcon*>(form->FindComponent("TrayIcon"));
   EXPECT_TRUE(icon->IconVisible());
-  EXPECT_EQ(ShellRecorder::Of(icon, kit::kNimAdd).size(), 1u);
+  EXPECT_EQ(ShellRecorder::Of(icon->IconId(), kit::kNimAdd).size(), 1u);
   // The program's run: shows the main form unless switched off.
   PostQuitMessage(0);
   Application->Run();

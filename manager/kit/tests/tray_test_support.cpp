@@ -34,11 +34,10 @@ bool PumpUntil(const std::function<bool()>& pred, int timeoutMs) {
 std::vector<NotifyCall> ShellRecorder::Calls;
 BOOL ShellRecorder::Answer = TRUE;
 
-std::vector<NotifyCall> ShellRecorder::Of(const void* icon, DWORD message) {
+std::vector<NotifyCall> ShellRecorder::Of(UINT id, DWORD message) {
   std::vector<NotifyCall> out;
   for (const NotifyCall& c : Calls)
-    if (c.data.uID == static_cast<UINT>(reinterpret_cast<UINT_PTR>(icon)) && c.message == message)
-      out.push_back(c);
+    if (c.data.uID == id && c.message == message) out.push_back(c);
   return out;
 }
 

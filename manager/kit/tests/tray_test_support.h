@@ -27,7 +27,7 @@ struct ShellRecorder {
   static std::vector<NotifyCall> Calls;
   static BOOL Answer;
   // Calls with this uID and message.
-  static std::vector<NotifyCall> Of(const void* icon, DWORD message);
+  static std::vector<NotifyCall> Of(UINT id, DWORD message);
   static void Clear() { Calls.clear(); }
 };
 

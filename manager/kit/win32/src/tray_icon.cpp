@@ -22,8 +22,19 @@ using classlib::TShiftState;
 class TTrayIconHandler : public THandlerWindow {
   CL_DECLARE_CLASS(TTrayIconHandler, THandlerWindow)
  public:
-  void Add(TTrayIcon* icon) { icons_[reinterpret_cast<UINT_PTR>(icon)] = icon; }
-  void Remove(TTrayIcon* icon) { icons_.erase(reinterpret_cast<UINT_PTR>(icon)); }
+  // Issues the icon's uID: its address, which the 32-bit record holds
+  // whole; a 64-bit build numbers its icons instead.
+  UINT Add(TTrayIcon* icon) {
+#ifdef _WIN64
+    if (++lastId_ == 0) ++lastId_;
+    const UINT id = lastId_;
+#else
+    const UINT id = reinterpret_cast<UINT_PTR>(icon);
+#endif
+    icons_[id] = icon;
+    return id;
+  }
+  void Remove(UINT id) { icons_.erase(id); }
 
  private:
   void WndProc(TMessage& m) override {
@@ -64,6 +75,7 @@ class TTrayIconHandler : public THandlerWindow {
   void Refuse(TMessage& m) { m.Result = 1; }
 
   std::map<UINT_PTR, TTrayIcon*> icons_;
+  static inline UINT lastId_ = 0;  // never reused within a run
 };
 
 CL_CLASS(TTrayIconHandler) {}
@@ -160,12 +172,11 @@ UINT TaskbarCreatedMessage() {
 TTrayIcon::TTrayIcon(classlib::TComponent* AOwner) : TComponent(AOwner) {
   TaskbarCreatedMessage();
   TTrayIconHandler* handler = sharedHandler.Acquire();
-  handler->Add(this);
   icon_ = classlib::New<classlib::TIcon>();
   icon_->OnChange = classlib::EventOf<&TTrayIcon::IconChanged>(this);
   data_.cbSize = sizeof data_;
   data_.hWnd = handler->Window();
-  data_.uID = static_cast<UINT>(reinterpret_cast<UINT_PTR>(this));
+  data_.uID = handler->Add(this);
   data_.uFlags = kNifNormal;
   data_.uCallbackMessage = kTrayCallbackMessage;
   cycleTimer_ = classlib::New<TMessageTimer>(cycleInterval_,
@@ -206,7 +217,7 @@ void TTrayIcon::BeforeDestruction() {
   if (appHooked_ && classlib::Application) classlib::Application->UnhookMainWindow(this);
   if (ownerSubclassed_)
     if (classlib::TWinControl* owner = OwnerControl()) owner->WindowProc = savedOwnerProc_;
-  sharedHandler.Get()->Remove(this);
+  sharedHandler.Get()->Remove(data_.uID);
   sharedHandler.Release();
   TComponent::BeforeDestruction();
 }

@@ -97,6 +97,9 @@ class TTrayIcon : public classlib::TComponent {
   classlib::TNotifyEvent OnMinimizeToTray;
   TTrayStartupEvent OnStartup;
 
+  // The record's uID, which callbacks carry as wParam: the icon's address
+  // in the 32-bit program.
+  UINT IconId() const { return data_.uID; }
   // The shared callback window while any icon exists, else none.
   static HWND HandlerWindow();
 

@@ -1,6 +1,7 @@
-// The record every notification-area call carries: our own byte-packed
-// NOTIFYICONDATAA in its 488-byte form (the layout with balloon texts and
-// without the GUID), and the one replaceable entry to Shell_NotifyIconA.
+// The record every notification-area call carries: our own NOTIFYICONDATAA
+// in the layout with balloon texts and without the GUID (488 bytes, byte
+// packed, in the 32-bit program; naturally aligned in a 64-bit build), and
+// the one replaceable entry to Shell_NotifyIconA.
 #pragma once
 
 #include <windows.h>
@@ -9,7 +10,9 @@
 
 namespace kelm::kit {
 
+#ifndef _WIN64
 #pragma pack(push, 1)
+#endif
 struct TNotifyIconDataA {
   DWORD cbSize;
   HWND hWnd;
@@ -28,8 +31,24 @@ struct TNotifyIconDataA {
   char szInfoTitle[64];
   DWORD dwInfoFlags;
 };
+#ifndef _WIN64
 #pragma pack(pop)
+#endif
 
+#ifdef _WIN64
+static_assert(offsetof(TNotifyIconDataA, hWnd) == 8);
+static_assert(offsetof(TNotifyIconDataA, uID) == 16);
+static_assert(offsetof(TNotifyIconDataA, uFlags) == 20);
+static_assert(offsetof(TNotifyIconDataA, uCallbackMessage) == 24);
+static_assert(offsetof(TNotifyIconDataA, hIcon) == 32);
+static_assert(offsetof(TNotifyIconDataA, szTip) == 40);
+static_assert(offsetof(TNotifyIconDataA, dwState) == 168);
+static_assert(offsetof(TNotifyIconDataA, szInfo) == 176);
+static_assert(offsetof(TNotifyIconDataA, uTimeout) == 432);
+static_assert(offsetof(TNotifyIconDataA, szInfoTitle) == 436);
+static_assert(offsetof(TNotifyIconDataA, dwInfoFlags) == 500);
+static_assert(sizeof(TNotifyIconDataA) == 504);
+#else
 static_assert(offsetof(TNotifyIconDataA, cbSize) == 0);
 static_assert(offsetof(TNotifyIconDataA, hWnd) == 4);
 static_assert(offsetof(TNotifyIconDataA, uID) == 8);
@@ -45,6 +64,7 @@ static_assert(offsetof(TNotifyIconDataA, uVersion) == 416);
 static_assert(offsetof(TNotifyIconDataA, szInfoTitle) == 420);
 static_assert(offsetof(TNotifyIconDataA, dwInfoFlags) == 484);
 static_assert(sizeof(TNotifyIconDataA) == 488);
+#endif
 
 // Commands and flags of the record (the system's values).
 constexpr DWORD kNimAdd = 0, kNimModify = 1, kNimDelete = 2, kNimSetVersion = 4;

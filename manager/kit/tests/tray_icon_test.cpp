@@ -554,6 +554,9 @@ TEST_F(TrayFixture, FreeingDeletesTheIcon) {
   FreeAndNil(icon);
   EXPECT_EQ(ShellRecorder::Of(id, kit::kNimDelete).size(), 1u);
   EXPECT_EQ(ShellRecorder::Calls.size(), 1u);
+  // Its application hook went with it.
+  SendMessageW(Application->Handle(), kit::TaskbarCreatedMessage(), 0, 0);
+  EXPECT_TRUE(ShellRecorder::Of(id, kit::kNimAdd).empty());
 }
 
 }  // namespace

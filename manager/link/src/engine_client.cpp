@@ -14,12 +14,12 @@
 #include "classlib/sysutils.h"
 #include "link/engine_records.h"
 #include "link/system_helpers.h"
+#include "texts/unit_language.h"
 
-namespace vh::link {
+namespace kelm::link {
 
 namespace {
 
-constexpr UINT kNotInstalledText = 65242;
 
 [[noreturn]] void RaiseWithError(std::u16string_view format, uint32_t error) {
   throw classlib::Exception::CreateFmt(format, {SystemMessageText(error)});
@@ -37,7 +37,7 @@ EngineHandle OpenEngineDevice() {
   EngineHandle handle = EngineDevice().Open(kEngineDevicePath, &error);
   if (handle == InvalidEngineHandle()) {
     throw classlib::Exception(u"Connect Error:" + SystemMessageText(error) + u"\r\n" +
-                              classlib::LoadStr(kNotInstalledText));
+                              texts::LangText(texts::ltNotInstalled));
   }
   return handle;
 }
@@ -140,4 +140,4 @@ RecordGuid NewRecordGuid() {
   return out;
 }
 
-}  // namespace vh::link
+}  // namespace kelm::link

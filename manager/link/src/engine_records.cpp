@@ -4,7 +4,7 @@
 
 #include "classlib/codepage.h"
 
-namespace vh::link {
+namespace kelm::link {
 
 namespace {
 
@@ -102,4 +102,4 @@ std::vector<uint8_t> MakeHeaderWrite(char16_t driveLetter, const EngineHeader& h
   return buffer;
 }
 
-}  // namespace vh::link
+}  // namespace kelm::link

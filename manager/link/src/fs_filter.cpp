@@ -5,14 +5,12 @@
 #include "classlib/resources.h"
 #include "classlib/sysutils.h"
 #include "link/system_helpers.h"
+#include "texts/unit_language.h"
 
-namespace vh::link {
+namespace kelm::link {
 
 namespace {
 
-constexpr UINT kConnectFailedWithText = 65238;
-constexpr UINT kConnectFailed = 65239;
-constexpr UINT kControlFailed = 65240;
 
 HANDLE port = nullptr;
 HANDLE completionPort = nullptr;
@@ -36,7 +34,7 @@ HRESULT LastErrorResult() {
 }
 
 [[noreturn]] void RaiseNotConnected() {
-  throw classlib::Exception::CreateFmt(classlib::LoadStr(kConnectFailed), {u"vexgard"});
+  throw classlib::Exception::CreateFmt(texts::LangText(texts::ltServiceConnectFailed), {u"vexgard"});
 }
 
 void CloseIfOpen(HANDLE& handle) {
@@ -69,7 +67,7 @@ bool ConnectFsFilter() {
                                                                   nullptr, &connected)
                              : LastErrorResult();
   if (FAILED(result)) {
-    throw classlib::Exception::CreateFmt(classlib::LoadStr(kConnectFailedWithText),
+    throw classlib::Exception::CreateFmt(texts::LangText(texts::ltServiceConnectFailedWith),
                                          {u"vexgard#", SystemMessageText(HRESULT_CODE(result))});
   }
   port = connected;
@@ -79,7 +77,7 @@ bool ConnectFsFilter() {
   if (completionPort == nullptr) {
     const DWORD error = GetLastError();
     CloseIfOpen(port);  // else the next connect would find a stale port
-    throw classlib::Exception::CreateFmt(classlib::LoadStr(kConnectFailedWithText),
+    throw classlib::Exception::CreateFmt(texts::LangText(texts::ltServiceConnectFailedWith),
                                          {u"vexgard@", SystemMessageText(error)});
   }
   return true;
@@ -98,7 +96,7 @@ bool SendFsFilterCommand(void* reply) {
     if (FAILED(result)) {
       const DWORD error = GetLastError();
       throw classlib::Exception::CreateFmt(
-          classlib::LoadStr(kControlFailed),
+          texts::LangText(texts::ltServiceControlFailed),
           {u"fs Error 2025", static_cast<unsigned>(error), SystemMessageText(error)});
     }
     return true;
@@ -130,4 +128,4 @@ void NotifyFsFilterOfFirstSnapshot() {
   }
 }
 
-}  // namespace vh::link
+}  // namespace kelm::link

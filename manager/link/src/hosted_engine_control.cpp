@@ -3,14 +3,14 @@
 #include "link/hosted_engine_device.h"
 #include "vh/enginehost/engine_host.h"
 
-namespace vh::link {
+namespace kelm::link {
 
 namespace {
-enginehost::EngineHost* hosted = nullptr;
+vh::enginehost::EngineHost* hosted = nullptr;
 }
 
-void SetHostedEngine(enginehost::EngineHost* host) { hosted = host; }
-enginehost::EngineHost* HostedEngine() { return hosted; }
+void SetHostedEngine(vh::enginehost::EngineHost* host) { hosted = host; }
+vh::enginehost::EngineHost* HostedEngine() { return hosted; }
 
 namespace detail {
 
@@ -26,4 +26,4 @@ bool HostedDeviceControl(const std::u16string& device, uint32_t code, void* in, 
 }
 
 }  // namespace detail
-}  // namespace vh::link
+}  // namespace kelm::link

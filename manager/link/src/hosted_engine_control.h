@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vh::link::detail {
+namespace kelm::link::detail {
 
 // Sends one control request to the hosted engine; answers the NTSTATUS and
 // the bytes returned. False when no engine is hosted.
@@ -14,4 +14,4 @@ bool HostedDeviceControl(const std::u16string& device, uint32_t code, void* in, 
                          void* out, uint32_t outLen, int32_t* status, uint32_t* bytesReturned);
 bool HostedEnginePresent();
 
-}  // namespace vh::link::detail
+}  // namespace kelm::link::detail

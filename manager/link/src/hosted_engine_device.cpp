@@ -11,7 +11,7 @@
 #include "hosted_engine_control.h"
 #include "link/engine_device.h"
 
-namespace vh::link {
+namespace kelm::link {
 
 namespace {
 
@@ -73,4 +73,4 @@ TEngineDevice& EngineDevice() {
   return device;
 }
 
-}  // namespace vh::link
+}  // namespace kelm::link

@@ -10,12 +10,12 @@
 #include "classlib/resources.h"
 #include "classlib/sysutils.h"
 #include "link/system_seams.h"
+#include "texts/unit_language.h"
 
-namespace vh::link {
+namespace kelm::link {
 
 namespace {
 
-constexpr UINT kWarningCaption = 65261;
 
 LPCWSTR W(const std::u16string& s) { return reinterpret_cast<LPCWSTR>(s.c_str()); }
 
@@ -100,7 +100,7 @@ void ShellOpen(const std::u16string& path) {
 }
 
 void ShowWarning(const std::u16string& text) {
-  classlib::ShowMessageBox(nullptr, text, classlib::LoadStr(kWarningCaption), MB_ICONWARNING);
+  classlib::ShowMessageBox(nullptr, text, texts::LangText(texts::ltWarning), MB_ICONWARNING);
 }
 
 void DebugPrint(const std::u16string& text) { OutputDebugStringW(W(text)); }
@@ -126,4 +126,4 @@ bool RebootSystem() {
   return SystemSeams().ExitWindowsEx(EWX_REBOOT, 0) != FALSE;
 }
 
-}  // namespace vh::link
+}  // namespace kelm::link

@@ -2,7 +2,7 @@
 
 #include "classlib/sysutils.h"
 
-namespace vh::link {
+namespace kelm::link {
 
 std::u16string CutMessageTail(std::u16string_view text) {
   std::size_t end = text.size();
@@ -40,4 +40,4 @@ bool IsBlankPath(std::u16string_view path) {
   return true;
 }
 
-}  // namespace vh::link
+}  // namespace kelm::link

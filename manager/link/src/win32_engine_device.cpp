@@ -3,7 +3,7 @@
 
 #include "link/engine_device.h"
 
-namespace vh::link {
+namespace kelm::link {
 
 namespace {
 
@@ -43,4 +43,4 @@ TEngineDevice& EngineDevice() {
   return device;
 }
 
-}  // namespace vh::link
+}  // namespace kelm::link

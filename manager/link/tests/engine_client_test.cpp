@@ -20,7 +20,7 @@
 #include "raised_by.h"
 #include "vh/enginehost/engine_host.h"
 
-namespace vh::link {
+namespace kelm::link {
 namespace {
 
 constexpr uint32_t kErrorFileNotFound = 2;
@@ -36,7 +36,7 @@ std::u16string Expected(std::u16string_view format, uint32_t error) {
 class EngineClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(enginehost::EngineHost::Start(&host_), STATUS_SUCCESS);
+    ASSERT_EQ(vh::enginehost::EngineHost::Start(&host_), STATUS_SUCCESS);
     SetHostedEngine(host_.get());
     handle_ = OpenEngineDevice();
   }
@@ -73,7 +73,7 @@ class EngineClientTest : public ::testing::Test {
     return nullptr;
   }
 
-  std::unique_ptr<enginehost::EngineHost> host_;
+  std::unique_ptr<vh::enginehost::EngineHost> host_;
   EngineHandle handle_ = InvalidEngineHandle();
 };
 
@@ -293,4 +293,4 @@ TEST(EngineClientWithoutEngine, OpeningFailsWithTheConnectTextAndTheInstallAdvic
 }
 
 }  // namespace
-}  // namespace vh::link
+}  // namespace kelm::link

@@ -10,7 +10,7 @@
 
 #include "classlib/codepage.h"
 
-namespace vh::link {
+namespace kelm::link {
 namespace {
 
 template <typename T>
@@ -214,4 +214,4 @@ TEST(HeaderWriteRecord, IsTheRequestFollowedByTheWholeHeader) {
 }
 
 }  // namespace
-}  // namespace vh::link
+}  // namespace kelm::link

@@ -15,7 +15,7 @@
 #include "link/system_helpers.h"
 #include "raised_by.h"
 
-namespace vh::link {
+namespace kelm::link {
 namespace {
 
 // What the stand-in library saw and answers.
@@ -204,4 +204,4 @@ TEST_F(FsFilterTest, TheFirstSnapshotNoticeSwallowsARefusedConnection) {
 }
 
 }  // namespace
-}  // namespace vh::link
+}  // namespace kelm::link

@@ -6,7 +6,7 @@
 
 #include "classlib/sysutils.h"
 
-namespace vh::link::test {
+namespace kelm::test {
 
 inline std::u16string RaisedBy(const std::function<void()>& operation) {
   try {
@@ -17,4 +17,4 @@ inline std::u16string RaisedBy(const std::function<void()>& operation) {
   return u"<nothing raised>";
 }
 
-}  // namespace vh::link::test
+}  // namespace kelm::test

@@ -13,7 +13,7 @@
 #include "link/system_helpers.h"
 #include "raised_by.h"
 
-namespace vh::link {
+namespace kelm::link {
 namespace {
 
 using test::RaisedBy;
@@ -51,4 +51,4 @@ TEST(FlushVolume, ALetterThatDoesNotExistAnswersFalseAndRaisesNothing) {
 }
 
 }  // namespace
-}  // namespace vh::link
+}  // namespace kelm::link

@@ -12,7 +12,7 @@
 #include "classlib/sysutils.h"
 #include "link/system_seams.h"
 
-namespace vh::link {
+namespace kelm::link {
 namespace {
 
 struct Box {
@@ -190,4 +190,4 @@ TEST(SystemHelpersStartUp, FindsTheRedirectionSwitchesAndKeepsShell32Loaded) {
 }
 
 }  // namespace
-}  // namespace vh::link
+}  // namespace kelm::link

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vh::link {
+namespace kelm::link {
 namespace {
 
 struct TextCase {
@@ -58,4 +58,4 @@ TEST(IsBlankPath, BlanksAndControlCharactersOnly) {
 }
 
 }  // namespace
-}  // namespace vh::link
+}  // namespace kelm::link

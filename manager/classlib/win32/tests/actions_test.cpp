@@ -4,7 +4,7 @@
 
 #include "test_support.h"
 
-namespace vhtest {
+namespace kelm::test {
 namespace {
 
 class ActionFixture : public ::testing::Test {
@@ -209,4 +209,4 @@ TEST(Menu, ItemsRadioGroupsAndHotkeys) {
 }
 
 }  // namespace
-}  // namespace vhtest
+}  // namespace kelm::test

@@ -4,7 +4,7 @@
 
 #include "test_support.h"
 
-namespace vhtest {
+namespace kelm::test {
 namespace {
 
 // Steps through the running program on timer ticks and notes what it sees.
@@ -76,4 +76,4 @@ TEST(ApplicationRun, StartsWithTheMainFormHiddenAndEndsWhenItCloses) {
 }
 
 }  // namespace
-}  // namespace vhtest
+}  // namespace kelm::test

@@ -5,7 +5,7 @@
 #include "classlib/resources.h"
 #include "test_support.h"
 
-namespace vhtest {
+namespace kelm::test {
 
 class TUnstoredForm : public TForm {
   CL_DECLARE_CLASS(TUnstoredForm, TForm)
@@ -664,4 +664,4 @@ TEST(Form, PrintClientPaintsTheFormColourForOthers) {
 }
 
 }  // namespace
-}  // namespace vhtest
+}  // namespace kelm::test

@@ -8,7 +8,7 @@
 #include "classlib/imglist.h"
 #include "test_support.h"
 
-namespace vhtest {
+namespace kelm::test {
 namespace {
 
 uint32_t RowPixel(TBitmap& b, int x, int y) { return static_cast<const uint32_t*>(b.ScanLine(y))[x] & 0xFFFFFF; }
@@ -315,4 +315,4 @@ TEST_F(ImageListTest, ImagesStreamWithTheComponentAndGiveIcons) {
 }
 
 }  // namespace
-}  // namespace vhtest
+}  // namespace kelm::test

@@ -9,7 +9,7 @@
 #include "classlib/threads.h"
 #include "test_support.h"
 
-namespace vhtest {
+namespace kelm::test {
 namespace {
 
 TEST(Resources, StringTableGivesUtf16Text) {
@@ -134,4 +134,4 @@ TEST(Thread, FreeTerminatesAndWaits) {
 }
 
 }  // namespace
-}  // namespace vhtest
+}  // namespace kelm::test

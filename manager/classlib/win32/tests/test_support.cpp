@@ -4,7 +4,7 @@
 
 #include "classlib/dialogs.h"
 
-namespace vhtest {
+namespace kelm::test {
 
 void PumpFor(int ms) {
   DWORD end = GetTickCount() + static_cast<DWORD>(ms);
@@ -173,4 +173,4 @@ class Win32Environment : public ::testing::Environment {
 [[maybe_unused]] const auto* environment = ::testing::AddGlobalTestEnvironment(new Win32Environment);
 }  // namespace
 
-}  // namespace vhtest
+}  // namespace kelm::test

@@ -12,7 +12,7 @@
 #include "classlib/menus.h"
 #include "classlib/timers.h"
 
-namespace vhtest {
+namespace kelm::test {
 
 using namespace classlib;
 
@@ -122,4 +122,4 @@ class TFreeWatch : public TComponent {
 // Presses and releases the left button at a client point of wnd.
 void Click(HWND wnd, int x, int y);
 
-}  // namespace vhtest
+}  // namespace kelm::test

@@ -11,7 +11,10 @@
 #include "link/engine_device.h"
 #include "vh/records.h"
 
-namespace vh::link {
+namespace kelm::link {
+
+// The records and codes shared with the engine, under their own names.
+using namespace vh;
 
 inline constexpr char16_t kEngineDevicePath[] = u"\\\\.\\QuorvelVH";
 
@@ -25,7 +28,7 @@ static_assert(CtlCode(0x8000, 0x800, 0, 0) == IOCTL_ENGINE_QUERY_STATUS, "client
 static_assert(CtlCode(0x8000, 0x806, 0, 0) == IOCTL_ENGINE_WRITE_HEADER, "client and engine agree");
 
 // Opens \\.\QuorvelVH. Failure raises "Connect Error:" + the system's text
-// + CR LF + string 65242; the caller keeps InvalidEngineHandle() then.
+// + CR LF + ltNotInstalled; the caller keeps InvalidEngineHandle() then.
 EngineHandle OpenEngineDevice();
 void CloseEngineDevice(EngineHandle handle);
 
@@ -53,4 +56,4 @@ bool FlushVolume(char16_t drive);
 RecordTime LocalRecordTime();
 RecordGuid NewRecordGuid();
 
-}  // namespace vh::link
+}  // namespace kelm::link

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vh::link {
+namespace kelm::link {
 
 // A handle as CreateFile answers it; kInvalidEngineHandle when opening failed.
 using EngineHandle = void*;
@@ -35,4 +35,4 @@ class TEngineDevice {
 // The device this program was linked with.
 TEngineDevice& EngineDevice();
 
-}  // namespace vh::link
+}  // namespace kelm::link

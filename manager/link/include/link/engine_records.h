@@ -11,7 +11,10 @@
 
 #include "vh/records.h"
 
-namespace vh::link {
+namespace kelm::link {
+
+// The records and constants shared with the engine, under their own names.
+using namespace vh;
 
 // The name a snapshot gets when the user leaves it empty.
 inline constexpr char16_t kDefaultSnapshotName[] = u"New Snapshot";
@@ -45,4 +48,4 @@ RollbackRequest MakeRollbackRequest(char16_t driveLetter, uint8_t target, bool c
 // bytes 0-1,023 and the header after it.
 std::vector<uint8_t> MakeHeaderWrite(char16_t driveLetter, const EngineHeader& header);
 
-}  // namespace vh::link
+}  // namespace kelm::link

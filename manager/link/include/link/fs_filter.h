@@ -10,7 +10,7 @@
 
 #include "vh/layout.h"
 
-namespace vh::link {
+namespace kelm::link {
 
 #pragma pack(push, 1)
 struct FilterCommand {
@@ -39,12 +39,14 @@ const TFltLib& FltLib();
 // back to fltlib.dll. Answers the previous replacement or none.
 const TFltLib* SetFltLib(const TFltLib* lib);
 
-// Raise 65239 ("vexgard") when connected already; 65238 ("vexgard#", or
+// Raise ltServiceConnectFailed ("vexgard") when connected already;
+// ltServiceConnectFailedWith ("vexgard#", or
 // "vexgard@" when the completion port fails) when the connection fails.
 // A failed connection leaves no handle behind.
 bool ConnectFsFilter();
 // Sends FilterCommand with a 100-byte reply buffer. Without a connection
-// raises 65239; a failed send raises 65240 ("fs Error 2025", the error
+// raises ltServiceConnectFailed; a failed send raises ltServiceControlFailed
+// ("fs Error 2025", the error
 // number and its text). Either is first shown with ShowWarning("Set Engine
 // 1 FS:" + message).
 bool SendFsFilterCommand(void* reply);
@@ -58,4 +60,4 @@ bool FsFilterConnected();
 // every path; failures go to the debugger output, never to the user.
 void NotifyFsFilterOfFirstSnapshot();
 
-}  // namespace vh::link
+}  // namespace kelm::link

@@ -8,11 +8,11 @@ namespace vh::enginehost {
 class EngineHost;
 }
 
-namespace vh::link {
+namespace kelm::link {
 
 // The engine that answers; with none, opening the device fails as it does
 // on a PC without the engine installed. The host stays the caller's.
-void SetHostedEngine(enginehost::EngineHost* host);
-enginehost::EngineHost* HostedEngine();
+void SetHostedEngine(vh::enginehost::EngineHost* host);
+vh::enginehost::EngineHost* HostedEngine();
 
-}  // namespace vh::link
+}  // namespace kelm::link

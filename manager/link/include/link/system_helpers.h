@@ -8,7 +8,7 @@
 
 #include "link/text_rules.h"
 
-namespace vh::link {
+namespace kelm::link {
 
 // Start-up: looks up the WOW64 redirection switches and keeps shell32
 // loaded for ShellOpen (without the system's open-file error box).
@@ -25,7 +25,7 @@ std::u16string GetSystemDir(bool withBackslash);
 // Opens a document with its program ("Open" verb); see the .cpp for the
 // fallback of HTML documents.
 void ShellOpen(const std::u16string& path);
-// A modal warning box without owner, caption string 65261.
+// A modal warning box without owner, caption ltWarning.
 void ShowWarning(const std::u16string& text);
 void DebugPrint(const std::u16string& text);
 
@@ -35,4 +35,4 @@ bool EnableShutdownPrivilege();
 // cannot be enabled; false when the system refused the restart.
 bool RebootSystem();
 
-}  // namespace vh::link
+}  // namespace kelm::link

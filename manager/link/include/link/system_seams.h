@@ -9,7 +9,7 @@
 #include <shellapi.h>
 // clang-format on
 
-namespace vh::link {
+namespace kelm::link {
 
 struct TSystemSeams {
   BOOL(WINAPI* ExitWindowsEx)(UINT flags, DWORD reason);
@@ -22,4 +22,4 @@ TSystemSeams& SystemSeams();
 // The system's own calls.
 TSystemSeams SystemCalls();
 
-}  // namespace vh::link
+}  // namespace kelm::link

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace vh::link {
+namespace kelm::link {
 
 // A system message without its tail: trailing characters below '!'
 // (control characters and blanks) and dots are cut from the end.
@@ -27,4 +27,4 @@ bool IsHtmlDocument(std::u16string_view path);
 // Whether a document path is empty after trimming blanks.
 bool IsBlankPath(std::u16string_view path);
 
-}  // namespace vh::link
+}  // namespace kelm::link

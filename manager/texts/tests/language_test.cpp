@@ -5,9 +5,9 @@
 
 #include <set>
 
-#include "UnitLanguage.h"
+#include "texts/unit_language.h"
 
-namespace kelm {
+namespace kelm::texts {
 namespace {
 
 const TLangEntry kExpected[] = {
@@ -98,4 +98,4 @@ TEST(LanguageTable, IdsOutsideTheTableAreEmpty) {
 }
 
 }  // namespace
-}  // namespace kelm
+}  // namespace kelm::texts

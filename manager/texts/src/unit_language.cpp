@@ -1,16 +1,16 @@
-#include "UnitLanguage.h"
+#include "texts/unit_language.h"
 
 #ifdef _WIN32
 #include "classlib/resources.h"
 #endif
 
-namespace kelm {
+namespace kelm::texts {
 
 namespace {
 
 #define VH_TEXT(id, text) {id, u"" text},
 const TLangEntry kTable[] = {
-#include "texts/language_texts.def"
+#include "language_texts.def"
 };
 #undef VH_TEXT
 
@@ -36,4 +36,4 @@ std::u16string LangText(uint32_t id) {
 #endif
 }
 
-}  // namespace kelm
+}  // namespace kelm::texts

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace kelm {
+namespace kelm::texts {
 
 enum TLangText : uint32_t {
   ltColumnNode = 65200,
@@ -67,4 +67,4 @@ std::u16string BuiltInText(uint32_t id);
 // built-in one. Empty for an id the table lacks.
 std::u16string LangText(uint32_t id);
 
-}  // namespace kelm
+}  // namespace kelm::texts

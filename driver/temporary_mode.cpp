@@ -584,7 +584,7 @@ NTSTATUS TranslateRange(BOOLEAN isRead, ULONG f, ULONG e, Fragment* fragments, U
     if (found && chunk->Entries[index].HomeSector <= f) {
       const TranslationEntry& t = chunk->Entries[index];
       const ULONG end = LastOf(t) < e ? LastOf(t) : e;
-      fragments[*count] = Fragment{nullptr, t.NewSector + (f - t.HomeSector), end - f + 1};
+      fragments[*count] = Fragment{{nullptr}, t.NewSector + (f - t.HomeSector), end - f + 1};
       ++*count;
       if (end == 0xFFFFFFFFu) {
         f = end;
@@ -597,7 +597,7 @@ NTSTATUS TranslateRange(BOOLEAN isRead, ULONG f, ULONG e, Fragment* fragments, U
                                  ? chunk->Entries[index].HomeSector - 1
                                  : e;
     if (isRead) {
-      fragments[*count] = Fragment{nullptr, f, stretchEnd - f + 1};
+      fragments[*count] = Fragment{{nullptr}, f, stretchEnd - f + 1};
       ++*count;
       f = stretchEnd + 1;
       continue;
@@ -614,7 +614,7 @@ NTSTATUS TranslateRange(BOOLEAN isRead, ULONG f, ULONG e, Fragment* fragments, U
         status = STATUS_INSUFFICIENT_RESOURCES;
         break;
       }
-      fragments[*count] = Fragment{nullptr, at, taken};
+      fragments[*count] = Fragment{{nullptr}, at, taken};
       if (fresh != nullptr) fresh[*count / 32] |= 1u << (*count % 32);
       ++*count;
       f += taken;

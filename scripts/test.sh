@@ -11,6 +11,10 @@ start=$(date +%s)
 "$root/scripts/build.sh" --fuzz || { echo "test: build failed" >&2; exit 1; }
 
 status=0
+# The bug-prone and performance checks over the host build's sources.
+echo "== tidy"
+"$root/scripts/check-tidy.sh" "$root/build/host" || status=1
+
 run_ctest() {  # flavour, extra ctest args...
   local dir=$1; shift
   echo "== tests: $dir"

@@ -163,7 +163,7 @@ class BootTest : public hk::testing::KernelTest {
   }
 
  protected:
-  void BuildMachine(MachineOptions options) {
+  void BuildMachine(const MachineOptions& options) {
     ASSERT_EQ(InstalledMachine::Build(options, &machine_), STATUS_SUCCESS);
   }
 
@@ -191,7 +191,7 @@ class BootTest : public hk::testing::KernelTest {
 
   // The whole boot: entry routine, every volume, one reinitialisation round.
   // `prepare` edits the installed machine before the engine loads.
-  void Boot(MachineOptions options = TwoVolumes(),
+  void Boot(const MachineOptions& options = TwoVolumes(),
             const std::function<void(Installation&)>& prepare = {}) {
     BuildMachine(options);
     if (prepare) {

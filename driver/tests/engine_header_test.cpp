@@ -69,7 +69,7 @@ class HeaderTest : public hk::testing::KernelTest {
 
   // Installs, reads "Parameter" as the driver does at start, and attaches a
   // filter to the protected volume.
-  void Boot(MachineOptions options = {}) {
+  void Boot(const MachineOptions& options = {}) {
     ASSERT_EQ(InstalledMachine::Build(options, &machine_), STATUS_SUCCESS);
     UNICODE_STRING key;
     RtlInitUnicodeString(&key, machine_->ServiceKey().c_str());

@@ -235,7 +235,7 @@ class SnapshotTest : public BootTest {
     return options;
   }
 
-  void BootMachine(MachineOptions options = Options()) {
+  void BootMachine(const MachineOptions& options = Options()) {
     // The worker parks for a map change at its one-second tick at the
     // latest; the tests need not wait that long.
     hk::SetTimeScale(200);

@@ -366,6 +366,7 @@ TEST_F(TemporaryTest, AWriteTakenJustBeforeTheSwitchNeverLandsInPlace) {
   PDRIVER_OBJECT driver = hk::CreateTestDriver(u"\\Driver\\FlushGate");
   for (ULONG major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major)
     driver->MajorFunction[major] = FlushGate::Dispatch;
+  // The extension holds one pointer.  NOLINTNEXTLINE(bugprone-sizeof-expression)
   ASSERT_EQ(IoCreateDevice(driver, sizeof(FlushGate*), nullptr, gate.below->DeviceType, 0, FALSE,
                            &gate.device),
             STATUS_SUCCESS);

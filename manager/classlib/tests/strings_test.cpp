@@ -37,6 +37,7 @@ TEST(StringList, SortedListsFindAndPlaceStrings) {
     l.Add("a");
     EXPECT_EQ(l.Add("b"), c.dupIndex);
     std::vector<std::string> got;
+    got.reserve(l.Count());
     for (int i = 0; i < l.Count(); ++i) got.push_back(l[i]);
     EXPECT_EQ(got, c.expected);
     int at = -1;
@@ -123,6 +124,7 @@ TEST(StringList, TextSplitsAtEveryLineBreakKind) {
     TStringList l;
     l.SetText(c.text);
     std::vector<std::string> got;
+    got.reserve(l.Count());
     for (int i = 0; i < l.Count(); ++i) got.push_back(l[i]);
     EXPECT_EQ(got, c.lines) << c.text;
   }

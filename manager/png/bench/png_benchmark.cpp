@@ -121,9 +121,7 @@ std::pair<double, double> Race(const std::function<void()>& ours,
   return {best[0], best[1]};
 }
 
-}  // namespace
-
-int main() {
+int Run() {
   const Shape shapes[] = {
       {"RGB 8-bit 2048x2048", 2048, 2048, PNG_COLOR_TYPE_RGB, 3, false},
       {"RGBA 8-bit 2048x2048", 2048, 2048, PNG_COLOR_TYPE_RGB_ALPHA, 4, false},
@@ -150,4 +148,15 @@ int main() {
                 double(ourSize) / double(theirSize));
   }
   return 0;
+}
+
+}  // namespace
+
+int main() {
+  try {
+    return Run();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "png_benchmark: %s\n", e.what());
+    return 1;
+  }
 }

@@ -22,6 +22,7 @@ ScriptedDevice::ScriptedDevice(const std::u16string& name, DEVICE_TYPE type, ULO
   for (auto& routine : driver->MajorFunction) routine = Dispatch;
   UNICODE_STRING text{static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2),
                       const_cast<PWSTR>(name.data())};
+  // The extension holds one pointer.  NOLINTNEXTLINE(bugprone-sizeof-expression)
   NTSTATUS status = IoCreateDevice(driver, sizeof(ScriptedDevice*), name.empty() ? nullptr : &text, type, 0,
                                    FALSE, &device_);
   if (!NT_SUCCESS(status)) Fault("ScriptedDevice: IoCreateDevice failed 0x%08x", static_cast<unsigned>(status));

@@ -102,6 +102,7 @@ TEST_P(IrpCompletionTest, ForwardingFilterWithCompletionRoutineWaitsForTheLowerD
     return status;
   };
   PDEVICE_OBJECT filter;
+  // The extension holds one pointer.  NOLINTNEXTLINE(bugprone-sizeof-expression)
   ASSERT_EQ(IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, FILE_DEVICE_DISK, 0, FALSE, &filter),
             STATUS_SUCCESS);
   PDEVICE_OBJECT below = IoAttachDeviceToDeviceStack(filter, lower->device());
@@ -290,6 +291,7 @@ TEST_F(IrpTest, CompletionRoutineThatDropsThePendingMarkIsLoud) {
     return IoCallDriver(*static_cast<PDEVICE_OBJECT*>(device->DeviceExtension), irp);
   };
   PDEVICE_OBJECT filter;
+  // The extension holds one pointer.  NOLINTNEXTLINE(bugprone-sizeof-expression)
   ASSERT_EQ(IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, FILE_DEVICE_DISK, 0, FALSE, &filter),
             STATUS_SUCCESS);
   *static_cast<PDEVICE_OBJECT*>(filter->DeviceExtension) = IoAttachDeviceToDeviceStack(filter, lower->device());

@@ -69,6 +69,7 @@ TEST_F(SyncTest, SynchronizationEventReleasesOneWaiterNotificationEventReleasesA
     KeInitializeEvent(&event, type, FALSE);
     std::atomic<int> woken{0};
     std::vector<std::thread> waiters;
+    waiters.reserve(3);
     for (int i = 0; i < 3; ++i) {
       waiters.emplace_back([&] {
         LARGE_INTEGER t = Relative(300);

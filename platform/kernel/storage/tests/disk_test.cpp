@@ -244,6 +244,7 @@ TEST_F(DiskTest, TransfersFromSeveralThreadsStayWholeAndCounted) {
   constexpr int kThreads = 4;
   constexpr int kWritesEach = 200;
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([this, t] {
       for (int i = 0; i < kWritesEach; ++i) {

@@ -114,6 +114,7 @@ class StorageStackTest : public hk::testing::KernelTest {
   void AttachCountingFilter() {
     PDRIVER_OBJECT driver = hk::CreateTestDriver(u"\\Driver\\Counting");
     for (auto& routine : driver->MajorFunction) routine = CountingFilter;
+    // The extension holds one pointer.  NOLINTNEXTLINE(bugprone-sizeof-expression)
     ASSERT_EQ(IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, FILE_DEVICE_DISK, 0, FALSE, &filter_),
               STATUS_SUCCESS);
     *static_cast<PDEVICE_OBJECT*>(filter_->DeviceExtension) =

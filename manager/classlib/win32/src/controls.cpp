@@ -1496,183 +1496,213 @@ void TWinControl::ChildMouse(TMessage& m) {
   DefaultHandler(m);
 }
 
+// Routes only: one line per message to its named handler. A handler that
+// leaves a message to the inherited behaviour ends in TControl::WndProc.
 void TWinControl::WndProc(TMessage& m) {
   switch (m.Msg) {
-    case WM_SETFOCUS: {
-      DefaultHandler(m);
-      if (TCustomForm* form = GetParentForm(this)) form->SetFocusedControl(this);
-      return;
+    case WM_SETFOCUS: return WMSetFocus(m);
+    case WM_KEYDOWN: case WM_SYSKEYDOWN: return WMKeyDown(m);
+    case WM_KEYUP: case WM_SYSKEYUP: return WMKeyUp(m);
+    case WM_CHAR: return WMChar(m);
+    case WM_SYSCHAR: return WMSysChar(m);
+    case WM_PAINT: return WMPaint(m);
+    case WM_PRINTCLIENT: return WMPrintClient(m);
+    case WM_ERASEBKGND: return WMEraseBkgnd(m);
+    case WM_SETCURSOR: return WMSetCursor(m);
+    case WM_CONTEXTMENU: return WMContextMenu(m);
+    case WM_MOUSEWHEEL: return WMMouseWheel(m);
+    case WM_MOUSEMOVE: case WM_LBUTTONDOWN: case WM_LBUTTONUP: case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN: case WM_RBUTTONUP: case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDOWN: case WM_MBUTTONUP: case WM_MBUTTONDBLCLK: return WMMouse(m);
+    case WM_MOUSELEAVE: return WMMouseLeave(m);
+    case WM_CAPTURECHANGED: return WMCaptureChanged(m);
+    case WM_WINDOWPOSCHANGED: return WMWindowPosChanged(m);
+    case WM_COMMAND: return WMCommand(m);
+    case WM_SYSCOLORCHANGE: return WMSysColorChange(m);
+    case CM_SYSCOLORCHANGE: return CMSysColorChange(m);
+    case CM_ENTER: return CMEnter(m);
+    case CM_EXIT: return CMExit(m);
+    case CM_SHOWINGCHANGED: return CMShowingChanged(m);
+    case CM_VISIBLECHANGED: return CMVisibleChanged(m);
+    case CM_ENABLEDCHANGED: return CMEnabledChanged(m);
+    case CM_COLORCHANGED: return CMColorChanged(m);
+    case CM_FONTCHANGED: return CMFontChanged(m);
+    case CM_TEXTCHANGED: return CMTextChanged(m);
+    case CM_DIALOGKEY: case CM_DIALOGCHAR: return CMDialogKey(m);
+    default: return TControl::WndProc(m);
+  }
+}
+
+void TWinControl::WMSetFocus(TMessage& m) {
+  DefaultHandler(m);
+  if (TCustomForm* form = GetParentForm(this)) form->SetFocusedControl(this);
+}
+
+void TWinControl::WMKeyDown(TMessage& m) {
+  WORD key = static_cast<WORD>(m.WParam);
+  if (DoKeyDown(key, KeyboardShiftState())) return;
+  if (m.Msg == WM_KEYDOWN && DialogKey(key, m.LParam)) return;
+  m.WParam = key;
+  TControl::WndProc(m);
+}
+
+void TWinControl::WMKeyUp(TMessage& m) {
+  WORD key = static_cast<WORD>(m.WParam);
+  KeyUp(key, KeyboardShiftState());
+  if (key == 0) return;
+  m.WParam = key;
+  TControl::WndProc(m);
+}
+
+void TWinControl::WMChar(TMessage& m) {
+  char16_t ch = static_cast<char16_t>(m.WParam);
+  if (DoKeyPress(ch)) return;
+  m.WParam = ch;
+  TControl::WndProc(m);
+}
+
+void TWinControl::WMSysChar(TMessage& m) {
+  if (TCustomForm* form = GetParentForm(this); form && form->Perform(CM_DIALOGCHAR, m.WParam, m.LParam)) return;
+  TControl::WndProc(m);
+}
+
+void TWinControl::WMPaint(TMessage& m) { PaintHandler(m); }
+
+void TWinControl::WMMouse(TMessage& m) { ChildMouse(m); }
+
+void TWinControl::CMDialogKey(TMessage& m) { Broadcast(m); }
+
+void TWinControl::WMPrintClient(TMessage& m) {
+  // Paints the client area into another's DC.
+  HDC dc = reinterpret_cast<HDC>(m.WParam);
+  if (m.LParam & PRF_ERASEBKGND) Perform(WM_ERASEBKGND, m.WParam, m.WParam);
+  Perform(WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+}
+
+void TWinControl::WMEraseBkgnd(TMessage& m) {
+  if (!controlStyle_.Contains(csOpaque)) {
+    RECT r = ClientRect();
+    ::FillRect(reinterpret_cast<HDC>(m.WParam), &r, brush_->Handle());
+  }
+  m.Result = 1;
+}
+
+void TWinControl::WMSetCursor(TMessage& m) {
+  if (LOWORD(m.LParam) == HTCLIENT && reinterpret_cast<HWND>(m.WParam) == handle_) {
+    TCursor cursor = Screen ? Screen->Cursor() : crDefault;
+    if (cursor == crDefault) {
+      POINT p{};
+      GetCursorPos(&p);
+      ::ScreenToClient(handle_, &p);
+      TControl* c = ControlAtPos(p, false);
+      cursor = c ? c->Cursor() : Cursor();
     }
-    case WM_KEYDOWN:
-    case WM_SYSKEYDOWN: {
-      WORD key = static_cast<WORD>(m.WParam);
-      if (DoKeyDown(key, KeyboardShiftState())) return;
-      if (m.Msg == WM_KEYDOWN && DialogKey(key, m.LParam)) return;
-      m.WParam = key;
-      break;
-    }
-    case WM_KEYUP:
-    case WM_SYSKEYUP: {
-      WORD key = static_cast<WORD>(m.WParam);
-      KeyUp(key, KeyboardShiftState());
-      if (key == 0) return;
-      m.WParam = key;
-      break;
-    }
-    case WM_CHAR: {
-      char16_t ch = static_cast<char16_t>(m.WParam);
-      if (DoKeyPress(ch)) return;
-      m.WParam = ch;
-      break;
-    }
-    case WM_SYSCHAR: {
-      if (TCustomForm* form = GetParentForm(this); form && form->Perform(CM_DIALOGCHAR, m.WParam, m.LParam)) return;
-      break;
-    }
-    case WM_PAINT:
-      PaintHandler(m);
-      return;
-    case WM_PRINTCLIENT: {
-      // Paints the client area into another's DC.
-      HDC dc = reinterpret_cast<HDC>(m.WParam);
-      if (m.LParam & PRF_ERASEBKGND) Perform(WM_ERASEBKGND, m.WParam, m.WParam);
-      Perform(WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
-      return;
-    }
-    case WM_ERASEBKGND: {
-      if (!controlStyle_.Contains(csOpaque)) {
-        RECT r = ClientRect();
-        ::FillRect(reinterpret_cast<HDC>(m.WParam), &r, brush_->Handle());
-      }
+    if (cursor != crDefault && Screen) {
+      ::SetCursor(Screen->Cursors(cursor));
       m.Result = 1;
       return;
     }
-    case WM_SETCURSOR:
-      if (LOWORD(m.LParam) == HTCLIENT && reinterpret_cast<HWND>(m.WParam) == handle_) {
-        TCursor cursor = Screen ? Screen->Cursor() : crDefault;
-        if (cursor == crDefault) {
-          POINT p{};
-          GetCursorPos(&p);
-          ::ScreenToClient(handle_, &p);
-          TControl* c = ControlAtPos(p, false);
-          cursor = c ? c->Cursor() : Cursor();
-        }
-        if (cursor != crDefault && Screen) {
-          ::SetCursor(Screen->Cursors(cursor));
-          m.Result = 1;
-          return;
-        }
-      }
-      break;
-    case WM_CONTEXTMENU: {
-      TPoint pt{GET_X_LPARAM(m.LParam), GET_Y_LPARAM(m.LParam)};
-      const bool fromKeyboard = pt.x == -1 && pt.y == -1;
-      TPoint local = fromKeyboard ? Point(-1, -1) : ScreenToClient(pt);
-      TControl* target = fromKeyboard ? nullptr : ControlAtPos(local, false);
-      if (!target) target = this;
-      if (target != this && !fromKeyboard) local = Point(local.x - target->left_, local.y - target->top_);
-      bool handled = false;
-      target->DoContextPopup(local, handled);
-      if (handled) {
-        m.Result = 1;
-        return;
-      }
-      TPopupMenu* menu = target->PopupMenu() ? target->PopupMenu() : PopupMenu();
-      if (menu && menu->AutoPopup()) {
-        if (fromKeyboard) pt = ClientToScreen(Point(0, 0));
-        SendCancelMode();
-        menu->SetPopupComponent(target);
-        menu->Popup(pt.x, pt.y);
-        m.Result = 1;
-        return;
-      }
-      break;
-    }
-    case WM_MOUSEWHEEL:
-      Perform(CM_MOUSEWHEEL, m.WParam, m.LParam);
-      return;
-    case WM_MOUSEMOVE:
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP:
-    case WM_LBUTTONDBLCLK:
-    case WM_RBUTTONDOWN:
-    case WM_RBUTTONUP:
-    case WM_RBUTTONDBLCLK:
-    case WM_MBUTTONDOWN:
-    case WM_MBUTTONUP:
-    case WM_MBUTTONDBLCLK:
-      ChildMouse(m);
-      return;
-    case WM_MOUSELEAVE:
-      trackingLeave_ = false;
-      if (mouseControl == this || (mouseControl && mouseControl->parent_ == this && !IsWindowed(mouseControl)))
-        SetMouseControl(nullptr);
-      break;
-    case WM_CAPTURECHANGED:
-      if (captureControl && reinterpret_cast<HWND>(m.LParam) != handle_ &&
-          (captureControl == this || captureControl->parent_ == this))
-        captureControl = nullptr;
-      break;
-    case WM_WINDOWPOSCHANGED:
-      DefaultHandler(m);
-      UpdateBounds();
-      return;
-    case WM_COMMAND:
-      // A child window's notification goes back to its control.
-      if (TWinControl* child = FindControl(reinterpret_cast<HWND>(m.LParam)); child && child != this) {
-        m.Result = child->Perform(CN_COMMAND, m.WParam, m.LParam);
-        return;
-      }
-      break;
-    case WM_SYSCOLORCHANGE:
-      Perform(CM_SYSCOLORCHANGE);
-      break;
-    case CM_SYSCOLORCHANGE:
-      brush_->SetColor(color_);
-      NotifyControls(CM_SYSCOLORCHANGE);
-      Invalidate();
-      return;
-    case CM_ENTER:
-      DoEnter();
-      return;
-    case CM_EXIT:
-      DoExit();
-      return;
-    case CM_SHOWINGCHANGED:
-      if (handle_)
-        SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
-                     SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE |
-                         (showing_ ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
-      return;
-    case CM_VISIBLECHANGED:
-      UpdateShowing();
-      return;
-    case CM_ENABLEDCHANGED:
-      if (handle_) EnableWindow(handle_, enabled_);
-      Invalidate();
-      return;
-    case CM_COLORCHANGED:
-      brush_->SetColor(color_);
-      NotifyControls(CM_PARENTCOLORCHANGED);
-      Invalidate();
-      return;
-    case CM_FONTCHANGED:
-      if (handle_) Perform(WM_SETFONT, reinterpret_cast<WPARAM>(font_->Handle()), 0);
-      NotifyControls(CM_PARENTFONTCHANGED);
-      Invalidate();
-      return;
-    case CM_TEXTCHANGED:
-      Invalidate();
-      return;
-    case CM_DIALOGKEY:
-    case CM_DIALOGCHAR:
-      Broadcast(m);
-      return;
-    default:
-      break;
   }
   TControl::WndProc(m);
 }
+
+void TWinControl::WMContextMenu(TMessage& m) {
+  TPoint pt{GET_X_LPARAM(m.LParam), GET_Y_LPARAM(m.LParam)};
+  const bool fromKeyboard = pt.x == -1 && pt.y == -1;
+  TPoint local = fromKeyboard ? Point(-1, -1) : ScreenToClient(pt);
+  TControl* target = fromKeyboard ? nullptr : ControlAtPos(local, false);
+  if (!target) target = this;
+  if (target != this && !fromKeyboard) local = Point(local.x - target->left_, local.y - target->top_);
+  bool handled = false;
+  target->DoContextPopup(local, handled);
+  if (handled) {
+    m.Result = 1;
+    return;
+  }
+  TPopupMenu* menu = target->PopupMenu() ? target->PopupMenu() : PopupMenu();
+  if (menu && menu->AutoPopup()) {
+    if (fromKeyboard) pt = ClientToScreen(Point(0, 0));
+    SendCancelMode();
+    menu->SetPopupComponent(target);
+    menu->Popup(pt.x, pt.y);
+    m.Result = 1;
+    return;
+  }
+  TControl::WndProc(m);
+}
+
+void TWinControl::WMMouseWheel(TMessage& m) { Perform(CM_MOUSEWHEEL, m.WParam, m.LParam); }
+
+void TWinControl::WMMouseLeave(TMessage& m) {
+  trackingLeave_ = false;
+  if (mouseControl == this || (mouseControl && mouseControl->parent_ == this && !IsWindowed(mouseControl)))
+    SetMouseControl(nullptr);
+  TControl::WndProc(m);
+}
+
+void TWinControl::WMCaptureChanged(TMessage& m) {
+  if (captureControl && reinterpret_cast<HWND>(m.LParam) != handle_ &&
+      (captureControl == this || captureControl->parent_ == this))
+    captureControl = nullptr;
+  TControl::WndProc(m);
+}
+
+void TWinControl::WMWindowPosChanged(TMessage& m) {
+  DefaultHandler(m);
+  UpdateBounds();
+}
+
+void TWinControl::WMCommand(TMessage& m) {
+  // A child window's notification goes back to its control.
+  if (TWinControl* child = FindControl(reinterpret_cast<HWND>(m.LParam)); child && child != this) {
+    m.Result = child->Perform(CN_COMMAND, m.WParam, m.LParam);
+    return;
+  }
+  TControl::WndProc(m);
+}
+
+void TWinControl::WMSysColorChange(TMessage& m) {
+  Perform(CM_SYSCOLORCHANGE);
+  TControl::WndProc(m);
+}
+
+void TWinControl::CMSysColorChange(TMessage&) {
+  brush_->SetColor(color_);
+  NotifyControls(CM_SYSCOLORCHANGE);
+  Invalidate();
+}
+
+void TWinControl::CMEnter(TMessage&) { DoEnter(); }
+
+void TWinControl::CMExit(TMessage&) { DoExit(); }
+
+void TWinControl::CMShowingChanged(TMessage&) {
+  if (handle_)
+    SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
+                 SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE |
+                     (showing_ ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+}
+
+void TWinControl::CMVisibleChanged(TMessage&) { UpdateShowing(); }
+
+void TWinControl::CMEnabledChanged(TMessage&) {
+  if (handle_) EnableWindow(handle_, enabled_);
+  Invalidate();
+}
+
+void TWinControl::CMColorChanged(TMessage&) {
+  brush_->SetColor(color_);
+  NotifyControls(CM_PARENTCOLORCHANGED);
+  Invalidate();
+}
+
+void TWinControl::CMFontChanged(TMessage&) {
+  if (handle_) Perform(WM_SETFONT, reinterpret_cast<WPARAM>(font_->Handle()), 0);
+  NotifyControls(CM_PARENTFONTCHANGED);
+  Invalidate();
+}
+
+void TWinControl::CMTextChanged(TMessage&) { Invalidate(); }
 
 void TWinControl::DefaultHandler(TMessage& m) {
   if (!handle_) return;

@@ -468,6 +468,36 @@ class TWinControl : public TControl {
   // Reads the window's position back after the system moved it.
   void UpdateBounds();
 
+  // Message handlers, one per message that WndProc routes. An override
+  // calls its inherited handler for what it leaves alone.
+  virtual void WMSetFocus(TMessage& m);
+  virtual void WMKeyDown(TMessage& m);  // also WM_SYSKEYDOWN
+  virtual void WMKeyUp(TMessage& m);    // also WM_SYSKEYUP
+  virtual void WMChar(TMessage& m);
+  virtual void WMSysChar(TMessage& m);
+  virtual void WMPaint(TMessage& m);
+  virtual void WMPrintClient(TMessage& m);
+  virtual void WMEraseBkgnd(TMessage& m);
+  virtual void WMSetCursor(TMessage& m);
+  virtual void WMContextMenu(TMessage& m);
+  virtual void WMMouseWheel(TMessage& m);
+  virtual void WMMouse(TMessage& m);  // button presses, releases, moves
+  virtual void WMMouseLeave(TMessage& m);
+  virtual void WMCaptureChanged(TMessage& m);
+  virtual void WMWindowPosChanged(TMessage& m);
+  virtual void WMCommand(TMessage& m);
+  virtual void WMSysColorChange(TMessage& m);
+  virtual void CMSysColorChange(TMessage& m);
+  virtual void CMEnter(TMessage& m);
+  virtual void CMExit(TMessage& m);
+  virtual void CMShowingChanged(TMessage& m);
+  virtual void CMVisibleChanged(TMessage& m);
+  virtual void CMEnabledChanged(TMessage& m);
+  virtual void CMColorChanged(TMessage& m);
+  virtual void CMFontChanged(TMessage& m);
+  virtual void CMTextChanged(TMessage& m);
+  virtual void CMDialogKey(TMessage& m);  // also CM_DIALOGCHAR
+
   HWND handle_ = nullptr;
   WNDPROC defWndProc_ = DefWindowProcW;
   bool showing_ = false;

@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "png_picture.h"
+#include "png/png_picture.h"
 
 namespace {
 
@@ -93,14 +93,14 @@ size_t LibpngDecode(const std::vector<uint8_t>& file) {
 
 // ---- ours ----
 
-size_t OurDecode(const std::vector<uint8_t>& file, pngcodec::PngPicture& picture) {
-  pngcodec::PngReadStream in(file);
+size_t OurDecode(const std::vector<uint8_t>& file, kelm::png::PngPicture& picture) {
+  kelm::png::PngReadStream in(file);
   picture.LoadFromStream(in);
   return picture.Height();
 }
 
-std::vector<uint8_t> OurEncode(pngcodec::PngPicture& picture) {
-  pngcodec::PngMemoryStream out;
+std::vector<uint8_t> OurEncode(kelm::png::PngPicture& picture) {
+  kelm::png::PngMemoryStream out;
   picture.SaveToStream(out);
   return out.Bytes();
 }
@@ -135,10 +135,10 @@ int Run() {
     std::vector<uint8_t> px = MakePixels(s);
     // Both encoders at the codec's defaults: level 7, Sub filter only.
     std::vector<uint8_t> file = LibpngEncode(s, px, 7, PNG_FILTER_SUB);
-    pngcodec::PngPicture picture;
+    kelm::png::PngPicture picture;
     auto decode = Race([&] { OurDecode(file, picture); }, [&] { LibpngDecode(file); }, runs);
     picture.DeflateLevel = 7;
-    picture.RowFilters = pngcodec::FilterBit(pngcodec::kFilterSub);
+    picture.RowFilters = kelm::png::FilterBit(kelm::png::kFilterSub);
     size_t ourSize = 0, theirSize = 0;
     auto encode = Race([&] { ourSize = OurEncode(picture).size(); },
                        [&] { theirSize = LibpngEncode(s, px, 7, PNG_FILTER_SUB).size(); }, runs);

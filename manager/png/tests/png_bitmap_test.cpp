@@ -1,15 +1,15 @@
 // Pictures built from bitmap bits, transparency tests and blending.
-#include "png_bitmap.h"
+#include "png/png_bitmap.h"
 
 #include <gtest/gtest.h>
 
-#include "png_errors.h"
+#include "png/png_errors.h"
 #include "png_test_support.h"
 
-namespace pngtest {
+namespace kelm::test {
 namespace {
 
-using namespace pngcodec;
+using namespace kelm::png;
 
 std::vector<std::string> ChunkTypes(const PngPicture& picture) {
   std::vector<std::string> types;
@@ -184,4 +184,4 @@ TEST(PngBitmap, PalettedAlphaComesFromTheTable) {
 }
 
 }  // namespace
-}  // namespace pngtest
+}  // namespace kelm::test

@@ -1,16 +1,16 @@
 // Pictures through the class library's streams: the adapter must keep the
 // stream's own positions and report the library's stream errors.
-#include "png_class_stream.h"
+#include "png/png_class_stream.h"
 
 #include <gtest/gtest.h>
 
-#include "png_errors.h"
+#include "png/png_errors.h"
 #include "png_test_support.h"
 
-namespace pngtest {
+namespace kelm::test {
 namespace {
 
-using namespace pngcodec;
+using namespace kelm::png;
 
 std::vector<uint8_t> SmallFile() {
   EncodeOptions options;
@@ -85,4 +85,4 @@ TEST(PngClassStream, AFullStreamRaisesTheLibrarysWriteError) {
 }
 
 }  // namespace
-}  // namespace pngtest
+}  // namespace kelm::test

@@ -4,14 +4,14 @@
 
 #include <functional>
 
-#include "png_errors.h"
-#include "png_records.h"
+#include "png/png_errors.h"
+#include "png/png_records.h"
 #include "png_test_support.h"
 
-namespace pngtest {
+namespace kelm::test {
 namespace {
 
-using namespace pngcodec;
+using namespace kelm::png;
 
 std::vector<uint8_t> Signature() { return {137, 80, 78, 71, 13, 10, 26, 10}; }
 
@@ -271,4 +271,4 @@ TEST(PngCorrupt, LargestSidesAreAccepted) {
 }
 
 }  // namespace
-}  // namespace pngtest
+}  // namespace kelm::test

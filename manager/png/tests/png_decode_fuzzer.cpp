@@ -6,15 +6,15 @@
 #include <cstdlib>
 #include <vector>
 
-#include "png_bitmap.h"
-#include "png_crc.h"
-#include "png_errors.h"
-#include "png_picture.h"
-#include "png_records.h"
+#include "png/png_bitmap.h"
+#include "png/png_crc.h"
+#include "png/png_errors.h"
+#include "png/png_picture.h"
+#include "png/png_records.h"
 
 namespace {
 
-using namespace pngcodec;
+using namespace kelm::png;
 
 void LoadAndResave(const uint8_t* data, size_t size) {
   PngPicture picture;

@@ -3,14 +3,14 @@
 
 #include <cmath>
 
-#include "png_errors.h"
+#include "png/png_errors.h"
 #include "png_test_support.h"
 
-namespace pngtest {
+namespace kelm::test {
 namespace {
 
-using pngcodec::PngPicture;
-using pngcodec::PngTransparency;
+using kelm::png::PngPicture;
+using kelm::png::PngTransparency;
 
 const uint32_t kSizes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 32, 33, 34, 35, 36, 37, 38, 39, 40};
 
@@ -125,7 +125,7 @@ TEST(PngDecode, TransparencyKinds) {
     PngPicture picture;
     Load(picture, Encode(im, options));
     EXPECT_EQ(picture.TransparencyMode(), c.kind);
-    auto* trns = picture.ChunkList().Find<pngcodec::TChunktRNS>();
+    auto* trns = picture.ChunkList().Find<kelm::png::TChunktRNS>();
     ASSERT_EQ(trns != nullptr, !c.trns.empty());
     if (!trns) continue;
     EXPECT_EQ(trns->SingleTransparent, c.single);
@@ -148,7 +148,7 @@ TEST(PngDecode, GammaChunkCorrectsColourSamples) {
     for (uint32_t x = 0; x < im.width; ++x)
       for (unsigned c = 0; c < 3; ++c)
         ASSERT_EQ(StoredSample(*picture.Header(), x, y, c), expected(im.At(x, y, c)));
-  auto* chunk = picture.ChunkList().Find<pngcodec::TChunkgAMA>();
+  auto* chunk = picture.ChunkList().Find<kelm::png::TChunkgAMA>();
   ASSERT_NE(chunk, nullptr);
   EXPECT_EQ(chunk->Gamma(), gamma);
   EXPECT_EQ(picture.GammaLut[128], expected(128));
@@ -166,12 +166,12 @@ TEST(PngDecode, PaletteComesFromThePLTEChunk) {
   }
   // Pixels read back as their palette colour.
   const auto& e = im.palette[im.At(2, 3, 0)];
-  EXPECT_EQ(picture.Pixel(2, 3), pngcodec::PngRgb(e[0], e[1], e[2]));
-  auto* plte = picture.ChunkList().Find<pngcodec::TChunkPLTE>();
+  EXPECT_EQ(picture.Pixel(2, 3), kelm::png::PngRgb(e[0], e[1], e[2]));
+  auto* plte = picture.ChunkList().Find<kelm::png::TChunkPLTE>();
   ASSERT_NE(plte, nullptr);
   EXPECT_EQ(plte->EntryCount, 4u);
   EXPECT_EQ(plte->Item(3).red, im.palette[3][0]);
-  EXPECT_THROW(plte->Item(4), pngcodec::EPngError);
+  EXPECT_THROW(plte->Item(4), kelm::png::EPngError);
 }
 
 TEST(PngDecode, TextTimeAndResolutionChunks) {
@@ -189,20 +189,20 @@ TEST(PngDecode, TextTimeAndResolutionChunks) {
   PngPicture picture;
   Load(picture, Encode(RandomImage(3, 3, 0, 8, 1), options));
   auto& list = picture.ChunkList();
-  auto* text = list.Find<pngcodec::TChunktEXt>();
+  auto* text = list.Find<kelm::png::TChunktEXt>();
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(text->Keyword, "Title");
   EXPECT_EQ(text->Text, "abc");
-  auto* ztext = list.Find<pngcodec::TChunkzTXt>();
+  auto* ztext = list.Find<kelm::png::TChunkzTXt>();
   ASSERT_NE(ztext, nullptr);
   EXPECT_EQ(ztext->Keyword, "Comment");
   EXPECT_EQ(ztext->Text, "zipped words");
-  auto* time = list.Find<pngcodec::TChunktIME>();
+  auto* time = list.Find<kelm::png::TChunktIME>();
   ASSERT_NE(time, nullptr);
   EXPECT_EQ(time->Year, 2026);
   EXPECT_EQ(time->Month, 12);
   EXPECT_EQ(time->Second, 7);
-  auto* phys = list.Find<pngcodec::TChunkpHYs>();
+  auto* phys = list.Find<kelm::png::TChunkpHYs>();
   ASSERT_NE(phys, nullptr);
   EXPECT_EQ(phys->PPUnitX, 2835u);
   EXPECT_EQ(phys->PPUnitY, 2834u);
@@ -214,7 +214,7 @@ TEST(PngDecode, BrokenCompressedTextLeavesTheTextEmpty) {
   options.afterImage = {{"zTXt", {'K', 0, 0, 0x78, 0x9C, 0xFF, 0xFF, 0xFF}}};
   PngPicture picture;
   Load(picture, Encode(RandomImage(2, 2, 0, 8, 1), options));
-  auto* ztext = picture.ChunkList().Find<pngcodec::TChunkzTXt>();
+  auto* ztext = picture.ChunkList().Find<kelm::png::TChunkzTXt>();
   ASSERT_NE(ztext, nullptr);
   EXPECT_EQ(ztext->Keyword, "K");
   EXPECT_EQ(ztext->Text, "");
@@ -245,4 +245,4 @@ TEST(PngDecode, ZlibStreamEndingEarlyLeavesTheRemainingRowsZero) {
 }
 
 }  // namespace
-}  // namespace pngtest
+}  // namespace kelm::test

@@ -1,7 +1,7 @@
 // The PNG graphic on the class library under Wine: the registered picture
 // format, drawing with each kind of transparency (pixels checked at points
 // the quadrant geometry fixes), bitmaps in and out, palette and clipboard.
-#include "png_graphic.h"
+#include "png/png_graphic.h"
 
 #include <gtest/gtest.h>
 
@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "png_errors.h"
+#include "png/png_errors.h"
 #include "png_test_image.h"
 
-namespace pngtest {
+namespace kelm::test {
 namespace {
 
 using namespace classlib;
-using pngcodec::TPngGraphic;
+using kelm::png::TPngGraphic;
 
 // ---- test pictures: 8x8, four 4x4 quadrants of one sample tuple each
 
@@ -242,11 +242,11 @@ TEST(PngGraphic, RegisteredAsThePngPictureFormat) {
   EXPECT_EQ(GetClass("TPngGraphic"), TPngGraphic::StaticClass());
 
   // What shutdown does takes both away, leaving the other formats.
-  pngcodec::UnregisterPngGraphic();
+  kelm::png::UnregisterPngGraphic();
   EXPECT_EQ(TPicture::FindFormat("png"), nullptr);
   EXPECT_EQ(GetClass("TPngGraphic"), nullptr);
   EXPECT_EQ(TPicture::FindFormat("bmp"), TBitmap::StaticClass());
-  pngcodec::RegisterPngGraphic();
+  kelm::png::RegisterPngGraphic();
   EXPECT_EQ(TPicture::FindFormat("png"), TPngGraphic::StaticClass());
 }
 
@@ -264,7 +264,7 @@ TEST(PngGraphic, AFailedLoadRaisesTheCodecsErrorAndKeepsThePicture) {
     picture.LoadFromFile(bad);
     ADD_FAILURE() << "loaded";
   } catch (const Exception& e) {
-    EXPECT_NE(dynamic_cast<const pngcodec::EPNGInvalidFileHeader*>(&e), nullptr);
+    EXPECT_NE(dynamic_cast<const kelm::png::EPNGInvalidFileHeader*>(&e), nullptr);
     EXPECT_EQ(e.Message(),
               u"The file being readed is not a valid \"Portable Network Graphics\" image because "
               u"it contains an "
@@ -406,7 +406,7 @@ TEST(PngGraphic, CopiesThroughThePictureKeepPixelsAndSettings) {
 
 TEST(PngGraphic, ResizingChecksTheSizeAndKeepsTheOverlap) {
   TPngGraphic empty;
-  EXPECT_THROW(empty.SetSize(4, 4), pngcodec::EPNGHeaderNotPresent);
+  EXPECT_THROW(empty.SetSize(4, 4), kelm::png::EPNGHeaderNotPresent);
   TBitmap source;
   Paint(source, 4, 3);
   TPngGraphic png;
@@ -419,8 +419,8 @@ TEST(PngGraphic, ResizingChecksTheSizeAndKeepsTheOverlap) {
   counter.n = &changes;
   png.OnChange = EventOf<&Counter::Changed>(&counter);
   for (int bad : {0, -1}) {
-    EXPECT_THROW(png.SetWidth(bad), pngcodec::EPNGInvalidNewSize);
-    EXPECT_THROW(png.SetHeight(bad), pngcodec::EPNGInvalidNewSize);
+    EXPECT_THROW(png.SetWidth(bad), kelm::png::EPNGInvalidNewSize);
+    EXPECT_THROW(png.SetHeight(bad), kelm::png::EPNGInvalidNewSize);
   }
   EXPECT_EQ(changes, 0);
   png.SetWidth(6);
@@ -489,4 +489,4 @@ TEST(PngGraphic, ClipboardPairGoesThroughADib) {
 }
 
 }  // namespace
-}  // namespace pngtest
+}  // namespace kelm::test

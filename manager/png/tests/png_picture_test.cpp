@@ -4,14 +4,14 @@
 
 #include <cstring>
 
-#include "png_crc.h"
-#include "png_errors.h"
+#include "png/png_crc.h"
+#include "png/png_errors.h"
 #include "png_test_support.h"
 
-namespace pngtest {
+namespace kelm::test {
 namespace {
 
-using namespace pngcodec;
+using namespace kelm::png;
 
 TEST(PngCrc, MatchesTheStandardsValues) {
   // The CRC every IEND chunk carries, and the standard check value.
@@ -264,4 +264,4 @@ TEST(PngPictureOps, TransparencyOf256BytesIsAccepted) {
 }
 
 }  // namespace
-}  // namespace pngtest
+}  // namespace kelm::test

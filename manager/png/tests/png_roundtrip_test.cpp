@@ -4,13 +4,13 @@
 
 #include <map>
 
-#include "png_errors.h"
+#include "png/png_errors.h"
 #include "png_test_support.h"
 
-namespace pngtest {
+namespace kelm::test {
 namespace {
 
-using namespace pngcodec;
+using namespace kelm::png;
 
 // What a saved image holds: 16-bit samples keep only their high byte.
 Image Expected(const Image& im) {
@@ -296,4 +296,4 @@ TEST(PngRoundTrip, AssignedCopySavesTheSameBytes) {
 }
 
 }  // namespace
-}  // namespace pngtest
+}  // namespace kelm::test

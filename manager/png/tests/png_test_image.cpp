@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <random>
 
-namespace pngtest {
+namespace kelm::test {
 
 namespace {
 
@@ -295,4 +295,4 @@ bool Decode(const std::vector<uint8_t>& file, Image* out, std::string* why,
   return true;
 }
 
-}  // namespace pngtest
+}  // namespace kelm::test

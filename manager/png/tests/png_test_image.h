@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace pngtest {
+namespace kelm::test {
 
 // An image as sample values at the file's bit depth, row-major, channels
 // interleaved (grey; R G B; index; grey A; R G B A).
@@ -70,4 +70,4 @@ std::vector<FileChunk> ListChunks(const std::vector<uint8_t>& file);
 bool Decode(const std::vector<uint8_t>& file, Image* out, std::string* why,
             std::vector<uint8_t>* filters = nullptr);
 
-}  // namespace pngtest
+}  // namespace kelm::test

@@ -9,17 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "png_picture.h"
-#include "png_stream.h"
+#include "png/png_picture.h"
+#include "png/png_stream.h"
 #include "png_test_image.h"
 
-namespace pngtest {
+namespace kelm::test {
 
 // The sample as the storage holds it at the file's depth (16-bit samples
 // rebuilt from both planes).
-inline uint16_t StoredSample(const pngcodec::TChunkIHDR& header, uint32_t x, uint32_t y,
+inline uint16_t StoredSample(const kelm::png::TChunkIHDR& header, uint32_t x, uint32_t y,
                              unsigned c) {
-  const pngcodec::PngStorage& s = header.Storage();
+  const kelm::png::PngStorage& s = header.Storage();
   const bool wide = header.BitDepth == 16;
   auto both = [&](const uint8_t* hi, const uint8_t* lo, size_t i) -> uint16_t {
     return wide ? uint16_t(hi[i] << 8 | lo[i]) : hi[i];
@@ -36,7 +36,7 @@ inline uint16_t StoredSample(const pngcodec::TChunkIHDR& header, uint32_t x, uin
       return both(row, low, x);
     default:
       if (wide) return both(row, low, x);
-      return uint16_t(pngcodec::PngStorage::GetPacked(row, x, s.BitsPerPixel()));
+      return uint16_t(kelm::png::PngStorage::GetPacked(row, x, s.BitsPerPixel()));
   }
 }
 
@@ -47,9 +47,9 @@ inline uint16_t KeptSample(const Image& im, uint32_t x, uint32_t y, unsigned c) 
   return im.bitDepth == 16 && alpha ? uint16_t(v & 0xFF00) : v;
 }
 
-inline ::testing::AssertionResult StorageMatches(const pngcodec::PngPicture& picture,
+inline ::testing::AssertionResult StorageMatches(const kelm::png::PngPicture& picture,
                                                  const Image& im) {
-  const pngcodec::TChunkIHDR* header = picture.Header();
+  const kelm::png::TChunkIHDR* header = picture.Header();
   if (!header) return ::testing::AssertionFailure() << "no header";
   if (header->Width != im.width || header->Height != im.height)
     return ::testing::AssertionFailure() << "size " << header->Width << "x" << header->Height;
@@ -64,13 +64,13 @@ inline ::testing::AssertionResult StorageMatches(const pngcodec::PngPicture& pic
   return ::testing::AssertionSuccess();
 }
 
-inline void Load(pngcodec::PngPicture& picture, const std::vector<uint8_t>& file) {
-  pngcodec::PngReadStream stream(file);
+inline void Load(kelm::png::PngPicture& picture, const std::vector<uint8_t>& file) {
+  kelm::png::PngReadStream stream(file);
   picture.LoadFromStream(stream);
 }
 
-inline std::vector<uint8_t> Save(pngcodec::PngPicture& picture) {
-  pngcodec::PngMemoryStream stream;
+inline std::vector<uint8_t> Save(kelm::png::PngPicture& picture) {
+  kelm::png::PngMemoryStream stream;
   picture.SaveToStream(stream);
   return stream.Bytes();
 }
@@ -99,4 +99,4 @@ inline std::string Describe(const Image& im, bool interlace) {
          (interlace ? " interlaced" : "");
 }
 
-}  // namespace pngtest
+}  // namespace kelm::test

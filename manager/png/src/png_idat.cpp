@@ -7,14 +7,14 @@
 #include <cstring>
 #include <vector>
 
-#include "png_chunks.h"
-#include "png_crc.h"
-#include "png_errors.h"
-#include "png_filters.h"
-#include "png_picture.h"
-#include "png_records.h"
+#include "png/png_chunks.h"
+#include "png/png_crc.h"
+#include "png/png_errors.h"
+#include "png/png_filters.h"
+#include "png/png_picture.h"
+#include "png/png_records.h"
 
-namespace pngcodec {
+namespace kelm::png {
 
 namespace {
 
@@ -452,4 +452,4 @@ void TChunkIDAT::SaveToStream(PngStream& stream) {
   writer.Finish();
 }
 
-}  // namespace pngcodec
+}  // namespace kelm::png

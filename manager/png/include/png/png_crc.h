@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace pngcodec {
+namespace kelm::png {
 
 // Running form: start with kCrcInit, update, then PngCrcFinish.
 constexpr uint32_t kCrcInit = 0xFFFFFFFFu;
@@ -14,4 +14,4 @@ inline uint32_t PngCrcFinish(uint32_t crc) { return ~crc; }
 // CRC of a chunk's type followed by its data.
 uint32_t PngChunkCrc(const uint8_t type[4], const uint8_t* data, size_t size);
 
-}  // namespace pngcodec
+}  // namespace kelm::png

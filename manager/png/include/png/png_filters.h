@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace pngcodec {
+namespace kelm::png {
 
 enum PngFilter : uint8_t { kFilterNone, kFilterSub, kFilterUp, kFilterAverage, kFilterPaeth };
 constexpr unsigned kFilterCount = 5;
@@ -28,4 +28,4 @@ void FilterRow(PngFilter type, const uint8_t* raw, const uint8_t* prev, uint8_t*
 // that repeat one of the two bytes before them.
 size_t FilterScore(const uint8_t* row, size_t rowBytes);
 
-}  // namespace pngcodec
+}  // namespace kelm::png

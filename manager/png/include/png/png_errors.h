@@ -7,7 +7,7 @@
 
 #include "classlib/sysutils.h"
 
-namespace pngcodec {
+namespace kelm::png {
 
 // The common base of the codec's failures, so callers can tell them from
 // other errors of the library. Message() is the UTF-16 text, what() UTF-8.
@@ -57,4 +57,4 @@ class EPNGZLIBError : public EPngException {
 extern const char* const kChunksIncompatible;
 extern const char* const kNoSuchPaletteEntry;
 
-}  // namespace pngcodec
+}  // namespace kelm::png

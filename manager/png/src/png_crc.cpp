@@ -1,8 +1,8 @@
-#include "png_crc.h"
+#include "png/png_crc.h"
 
 #include <array>
 
-namespace pngcodec {
+namespace kelm::png {
 namespace {
 
 constexpr std::array<uint32_t, 256> MakeTable() {
@@ -29,4 +29,4 @@ uint32_t PngChunkCrc(const uint8_t type[4], const uint8_t* data, size_t size) {
   return PngCrcFinish(PngCrcUpdate(PngCrcUpdate(kCrcInit, type, 4), data, size));
 }
 
-}  // namespace pngcodec
+}  // namespace kelm::png

@@ -1,11 +1,11 @@
-#include "png_picture.h"
+#include "png/png_picture.h"
 
 #include <cstring>
 
-#include "png_errors.h"
-#include "png_records.h"
+#include "png/png_errors.h"
+#include "png/png_records.h"
 
-namespace pngcodec {
+namespace kelm::png {
 
 namespace {
 
@@ -191,4 +191,4 @@ void PngPicture::SetPixel(int64_t x, int64_t y, PngColour colour) {
   }
 }
 
-}  // namespace pngcodec
+}  // namespace kelm::png

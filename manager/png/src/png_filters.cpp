@@ -1,8 +1,8 @@
-#include "png_filters.h"
+#include "png/png_filters.h"
 
 #include <cstdlib>
 
-namespace pngcodec {
+namespace kelm::png {
 
 uint8_t PaethPredictor(uint8_t a, uint8_t b, uint8_t c) {
   int p = int(a) + b - c;
@@ -72,4 +72,4 @@ size_t FilterScore(const uint8_t* row, size_t rowBytes) {
   return score;
 }
 
-}  // namespace pngcodec
+}  // namespace kelm::png

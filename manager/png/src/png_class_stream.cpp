@@ -1,9 +1,9 @@
-#include "png_class_stream.h"
+#include "png/png_class_stream.h"
 
 #include <cstdint>
 #include <limits>
 
-namespace pngcodec {
+namespace kelm::png {
 
 namespace {
 constexpr uint64_t kMaxOffset = uint64_t(std::numeric_limits<int64_t>::max());
@@ -32,4 +32,4 @@ void PngClassStream::Seek(uint64_t position) {
   stream_->SetPosition(int64_t(position < kMaxOffset ? position : kMaxOffset));
 }
 
-}  // namespace pngcodec
+}  // namespace kelm::png

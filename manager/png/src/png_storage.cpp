@@ -1,12 +1,12 @@
-#include "png_storage.h"
+#include "png/png_storage.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "png_errors.h"
+#include "png/png_errors.h"
 #include "vh/checked.h"
 
-namespace pngcodec {
+namespace kelm::png {
 
 bool IsValidPngFormat(uint8_t colourType, uint8_t bitDepth) {
   switch (colourType) {
@@ -197,4 +197,4 @@ PngStorage PngStorage::Clone() const {
   return copy;
 }
 
-}  // namespace pngcodec
+}  // namespace kelm::png

@@ -5,12 +5,12 @@
 
 #include <cstdint>
 
-#include "png_chunks.h"
-#include "png_filters.h"
-#include "png_records.h"
-#include "png_stream.h"
+#include "png/png_chunks.h"
+#include "png/png_filters.h"
+#include "png/png_records.h"
+#include "png/png_stream.h"
 
-namespace pngcodec {
+namespace kelm::png {
 
 enum class PngTransparency { None, SingleColour, Partial };
 
@@ -84,4 +84,4 @@ class PngPicture {
   uint32_t idatLimit_ = kMinIdatLimit;
 };
 
-}  // namespace pngcodec
+}  // namespace kelm::png

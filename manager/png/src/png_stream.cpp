@@ -1,10 +1,10 @@
-#include "png_stream.h"
+#include "png/png_stream.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
-namespace pngcodec {
+namespace kelm::png {
 
 size_t PngReadStream::Read(void* buffer, size_t count) {
   size_t n = std::min(count, size_ - pos_);
@@ -35,4 +35,4 @@ void PngMemoryStream::Seek(uint64_t position) {
   pos_ = size_t(std::min<uint64_t>(position, bytes_.size()));
 }
 
-}  // namespace pngcodec
+}  // namespace kelm::png

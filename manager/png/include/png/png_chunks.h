@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "png_storage.h"
-#include "png_stream.h"
+#include "png/png_storage.h"
+#include "png/png_stream.h"
 
-namespace pngcodec {
+namespace kelm::png {
 
 class PngPicture;
 class TChunk;
@@ -217,4 +217,4 @@ class TPNGList : public TPNGPointerList {
   }
 };
 
-}  // namespace pngcodec
+}  // namespace kelm::png

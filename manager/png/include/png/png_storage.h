@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <memory>
 
-namespace pngcodec {
+namespace kelm::png {
 
 enum PngColourType : uint8_t {
   kGrey = 0,
@@ -123,4 +123,4 @@ class PngStorage {
                             bool lowBytes);
 };
 
-}  // namespace pngcodec
+}  // namespace kelm::png

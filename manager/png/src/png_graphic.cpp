@@ -1,4 +1,4 @@
-#include "png_graphic.h"
+#include "png/png_graphic.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "classlib/classdef.h"
-#include "png_bitmap.h"
-#include "png_class_stream.h"
-#include "png_errors.h"
+#include "png/png_bitmap.h"
+#include "png/png_class_stream.h"
+#include "png/png_errors.h"
 
-namespace pngcodec {
+namespace kelm::png {
 
 using classlib::TBitmap;
 using classlib::TCanvas;
@@ -386,4 +386,4 @@ struct Registration {
 } registration;
 }  // namespace
 
-}  // namespace pngcodec
+}  // namespace kelm::png

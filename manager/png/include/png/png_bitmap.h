@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "png_picture.h"
+#include "png/png_picture.h"
 
-namespace pngcodec {
+namespace kelm::png {
 
 // Device-independent bitmap bits: bottom-up rows of ((bpp x width + 31) / 32)
 // x 4 bytes at 1, 4 or 8 bits per pixel (with a palette) or 24 (B, G, R).
@@ -40,4 +40,4 @@ uint8_t PixelAlpha(const PngPicture& picture, uint32_t x, uint32_t y);
 void BlendOnto(const PngPicture& picture, uint8_t* bgrx, size_t stride, uint32_t width,
                uint32_t height);
 
-}  // namespace pngcodec
+}  // namespace kelm::png

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace pngcodec {
+namespace kelm::png {
 
 class PngStream {
  public:
@@ -60,4 +60,4 @@ class PngMemoryStream : public PngStream {
   size_t pos_ = 0;
 };
 
-}  // namespace pngcodec
+}  // namespace kelm::png

@@ -1,12 +1,12 @@
-#include "png_bitmap.h"
+#include "png/png_bitmap.h"
 
 #include <cstring>
 #include <memory>
 
-#include "png_errors.h"
-#include "png_records.h"
+#include "png/png_errors.h"
+#include "png/png_records.h"
 
-namespace pngcodec {
+namespace kelm::png {
 
 namespace {
 
@@ -173,4 +173,4 @@ void BlendOnto(const PngPicture& picture, uint8_t* bgrx, size_t stride, uint32_t
   }
 }
 
-}  // namespace pngcodec
+}  // namespace kelm::png

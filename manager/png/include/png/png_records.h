@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace pngcodec {
+namespace kelm::png {
 
 inline uint32_t GetBE32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
@@ -84,4 +84,4 @@ static_assert(sizeof(PngGammaRecord) == 4);
 
 #pragma pack(pop)
 
-}  // namespace pngcodec
+}  // namespace kelm::png

@@ -9,9 +9,9 @@
 #pragma once
 
 #include "classlib/graphics.h"
-#include "png_picture.h"
+#include "png/png_picture.h"
 
-namespace pngcodec {
+namespace kelm::png {
 
 class TPngGraphic : public classlib::TGraphic {
   CL_DECLARE_CLASS(TPngGraphic, classlib::TGraphic)
@@ -77,4 +77,4 @@ class TPngGraphic : public classlib::TGraphic {
 void RegisterPngGraphic();
 void UnregisterPngGraphic();
 
-}  // namespace pngcodec
+}  // namespace kelm::png

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "classlib/streams.h"
-#include "png_stream.h"
+#include "png/png_stream.h"
 
-namespace pngcodec {
+namespace kelm::png {
 
 // Works on the stream's own positions: a picture embedded in a larger
 // stream reads from where the stream stands.
@@ -23,4 +23,4 @@ class PngClassStream : public PngStream {
   classlib::TStream* stream_;
 };
 
-}  // namespace pngcodec
+}  // namespace kelm::png

@@ -1,4 +1,4 @@
-#include "png_chunks.h"
+#include "png/png_chunks.h"
 
 #include <zlib.h>
 
@@ -6,12 +6,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "png_crc.h"
-#include "png_errors.h"
-#include "png_picture.h"
-#include "png_records.h"
+#include "png/png_crc.h"
+#include "png/png_errors.h"
+#include "png/png_picture.h"
+#include "png/png_records.h"
 
-namespace pngcodec {
+namespace kelm::png {
 
 namespace {
 
@@ -524,4 +524,4 @@ void TChunkzTXt::SaveToStream(PngStream& stream) {
   TChunk::SaveToStream(stream);  // NOLINT(bugprone-parent-virtual-call): payload built here
 }
 
-}  // namespace pngcodec
+}  // namespace kelm::png

@@ -1,6 +1,6 @@
-#include "png_errors.h"
+#include "png/png_errors.h"
 
-namespace pngcodec {
+namespace kelm::png {
 
 EPngException::EPngException(const std::string& message)
     : classlib::Exception(classlib::Utf8ToWide(message)) {}
@@ -61,4 +61,4 @@ EPNGZLIBError::EPNGZLIBError(const std::string& zlibMessage)
 const char* const kChunksIncompatible = "The chunks must be compatible to be assigned.";
 const char* const kNoSuchPaletteEntry = "There is no such palette entry.";
 
-}  // namespace pngcodec
+}  // namespace kelm::png

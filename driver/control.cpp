@@ -35,13 +35,11 @@ struct Request {
 };
 
 void LogRefused(int line, ULONG a, ULONG b) {
-  DbgPrint("ERROR:%s (%d): VOL %08x - %08x - %08x\n", EngineLogTag, line, STATUS_INVALID_PARAMETER, a, b);
+  LogFailureAt(line, "VOL %08x - %08x - %08x\n", STATUS_INVALID_PARAMETER, a, b);
 }
 
-void LogStatus(int line, NTSTATUS status) { DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, line, status); }
-
 NTSTATUS TooSmall(int line, const Request& r) {
-  DbgPrint("ERROR:%s (%d): VOL %08x - %08x - %08x\n", EngineLogTag, line, STATUS_BUFFER_OVERFLOW, r.Input,
+  LogFailureAt(line, "VOL %08x - %08x - %08x\n", STATUS_BUFFER_OVERFLOW, r.Input,
            r.Output);
   return STATUS_BUFFER_OVERFLOW;
 }
@@ -96,7 +94,7 @@ NTSTATUS FindRequestVolume(const Request& r, ULONG kindOffset, PDEVICE_OBJECT* d
     return STATUS_INVALID_PARAMETER;
   }
   NTSTATUS status = FindVolumeByName(&name, kind, device);
-  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
   return status;
 }
 
@@ -130,21 +128,21 @@ NTSTATUS QueryStatus(Request& r) {
 NTSTATUS StartTemporary(Request&) {
   PDEVICE_OBJECT device = EnginePrimaryVolume;
   if (device == nullptr) {
-    LogStatus(__LINE__, STATUS_NO_SUCH_DEVICE);
+    LogFailure("VOL %08x\n", STATUS_NO_SUCH_DEVICE);
     return STATUS_NO_SUCH_DEVICE;
   }
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume->EngineMode == EngineModeTemporary) return STATUS_SUCCESS;
   if (volume->PnpState != PnpStarted) {
-    DbgPrint("ERROR:%s (%d): VOL\n", EngineLogTag, __LINE__);
+    LogFailure("VOL\n");
     return STATUS_DEVICE_NOT_READY;
   }
   NTSTATUS status = FlushVolumeBuffers(volume);
-  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
   EngineLock();
   status = StartTemporaryMode(device);
   EngineUnlock();
-  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
   return status;
 }
 
@@ -156,7 +154,7 @@ bool CreateAllowed(PVolumeFilterExtension volume) {
   // Temporary mode redirects writes that a create would stop redirecting.
   if (header->SnapshotCount > 31 || header->SnapshotCount >= header->MaxSnapshots ||
       header->RollbackPending == 1 || volume->StopFlag || volume->EngineMode == EngineModeTemporary) {
-    DbgPrint("ERROR:%s (%d): VOL %08x - %08x - %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER,
+    LogFailure("VOL %08x - %08x - %08x\n", STATUS_INVALID_PARAMETER,
              header->SnapshotCount, header->OldestNumber);
     return false;
   }
@@ -182,7 +180,7 @@ NTSTATUS LoadHeaderForCreate(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   NTSTATUS status = LoadEngineHeader(device);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("VOL %08x\n", status);
     return status;
   }
   if (!CreateAllowed(volume)) {
@@ -194,7 +192,7 @@ NTSTATUS LoadHeaderForCreate(PDEVICE_OBJECT device) {
     status = LoadSpaceBitmap(device);
     if (NT_SUCCESS(status)) status = BuildRedirectBitmaps(device);
     if (!NT_SUCCESS(status)) {
-      LogStatus(__LINE__, status);
+      LogFailure("VOL %08x\n", status);
       DropLoadedHeader(volume);
       return status;
     }
@@ -219,18 +217,18 @@ NTSTATUS CreateSnapshot(Request& r) {
   if (volume->Header != nullptr && !CreateAllowed(volume)) return STATUS_INVALID_PARAMETER;
 
   status = FlushVolumeBuffers(volume);
-  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
 
   if (volume->Header != nullptr) {
     ControlExtension* control = Control();
     if (control->MountTable->Entries[vh::kCurrentStateEntry].InUse) {
-      LogStatus(__LINE__, STATUS_UNSUCCESSFUL);
+      LogFailure("VOL %08x\n", STATUS_UNSUCCESSFUL);
       return STATUS_UNSUCCESSFUL;
     }
     if (volume->Header->ReinitPending == 1) {
       status = PrepareEngineChange(device);
       if (!NT_SUCCESS(status)) {
-        LogStatus(__LINE__, status);
+        LogFailure("VOL %08x\n", status);
         return status;
       }
     }
@@ -241,7 +239,7 @@ NTSTATUS CreateSnapshot(Request& r) {
 
   status = CollectFreeRuns(device);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("VOL %08x\n", status);
     return status;
   }
   volume->EngineMode = EngineModeTracking;
@@ -251,7 +249,7 @@ NTSTATUS CreateSnapshot(Request& r) {
   status = TakeSnapshot(device, request);
   PauseVolumeWorker(volume, 0);
   EngineUnlock();
-  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
 
   FreeRunTable(&volume->FreeRuns);
   if (NT_SUCCESS(status)) AnswerBytes(r, r.Input);
@@ -275,6 +273,8 @@ NTSTATUS DeleteSnapshot(Request& r) {
   }
   EngineLock();
   PauseVolumeWorker(volume, 1);
+  // The engine traces which snapshot a delete takes, in its own words (not a
+  // failure line, so not through LogFailure).
   DbgPrint("node = %d \n", number);
   status = number == 1 ? DropOldestSnapshot(device) : DeleteSnapshotSlot(device, number);
   PauseVolumeWorker(volume, 0);
@@ -282,7 +282,7 @@ NTSTATUS DeleteSnapshot(Request& r) {
   if (NT_SUCCESS(status)) RenumberSnapshotDrives(device, number);
   EngineUnlock();
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("VOL %08x\n", status);
     return status;
   }
   AnswerBytes(r, r.Input);
@@ -317,7 +317,7 @@ NTSTATUS SetRollback(Request& r) {
   if (NT_SUCCESS(status)) status = ScheduleRollback(device, &request);
   EngineUnlock();
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("VOL %08x\n", status);
     return status;
   }
   AnswerBytes(r, r.Input);
@@ -364,7 +364,7 @@ NTSTATUS ReadHeader(Request& r) {
   EngineUnlock();
   auto* buffer = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, HeaderBytes, EnginePoolTag));
   if (buffer == nullptr) {
-    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("VOL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   // An unreadable header file answers zeros: the request still succeeds.
@@ -374,7 +374,7 @@ NTSTATUS ReadHeader(Request& r) {
   status = HeaderFileName(volume, storage, sizeof storage / sizeof storage[0], &name);
   if (NT_SUCCESS(status)) status = ReadWholeFile(&name, buffer);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("VOL %08x\n", status);
     RtlZeroMemory(buffer, HeaderBytes);
   }
   RtlCopyMemory(r.Buffer, buffer, HeaderBytes);
@@ -447,7 +447,7 @@ NTSTATUS WriteHeader(Request& r) {
   if (incoming == nullptr || merged == nullptr) {
     if (incoming) ExFreePoolWithTag(incoming, EnginePoolTag);
     if (merged) ExFreePoolWithTag(merged, EnginePoolTag);
-    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("VOL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   RtlCopyMemory(incoming, r.Buffer + RequestBytes, HeaderBytes);
@@ -467,7 +467,7 @@ NTSTATUS WriteHeader(Request& r) {
   ExFreePoolWithTag(incoming, EnginePoolTag);
   ExFreePoolWithTag(merged, EnginePoolTag);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("VOL %08x\n", status);
     return status;
   }
   AnswerBytes(r, HeaderBytes);
@@ -529,7 +529,7 @@ NTSTATUS MountDrive(Request& r) {
   }
   status = MountSnapshot(device, &mount);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("VOL %08x\n", status);
     return status;
   }
   entry->InUse = 1;
@@ -562,7 +562,7 @@ NTSTATUS UnmountDrive(Request& r) {
   MountRequest mount = MountRequestOf(r);
   status = UnmountSnapshot(device, &mount);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("VOL %08x\n", status);
     return status;
   }
   entry->InUse = 0;
@@ -594,7 +594,7 @@ NTSTATUS ReclaimSpace(Request& r) {
   PauseVolumeWorker(volume, 1);
   if (volume->Header->ReclaimPending == 1) {
     status = FreeReleasedBlocks(device);
-    if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+    if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
   }
   PauseVolumeWorker(volume, 0);
   EngineUnlock();
@@ -612,7 +612,7 @@ NTSTATUS OpenTest(const Request& r, ULONG offset, BOOLEAN* opened) {
   auto* storage =
       static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, (maxChars + 1) * sizeof(WCHAR), EnginePoolTag));
   if (storage == nullptr) {
-    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("VOL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   UNICODE_STRING path;
@@ -633,7 +633,7 @@ NTSTATUS OpenTest(const Request& r, ULONG offset, BOOLEAN* opened) {
     ZwClose(handle);
     *opened = TRUE;
   } else {
-    DbgPrint("ERROR:%s (%d): Vol status = %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("Vol status = %08x\n", status);
   }
   return STATUS_SUCCESS;
 }
@@ -659,9 +659,9 @@ NTSTATUS SystemControl(Request& r) {
     NTSTATUS status = OpenTest(r, sizeof selector, &opened);
     if (!NT_SUCCESS(status)) return status;
     if (opened) {
-      DbgPrint("ERROR:%s (%d): Vol 1\n", EngineLogTag, __LINE__);
+      LogFailure("Vol 1\n");
     } else {
-      DbgPrint("ERROR:%s (%d): Vol 0\n", EngineLogTag, __LINE__);
+      LogFailure("Vol 0\n");
     }
     SetFirstWord(r, opened ? 1 : 0);
     r.Information = r.Output;
@@ -670,7 +670,7 @@ NTSTATUS SystemControl(Request& r) {
   if (selector != 3) return STATUS_SUCCESS;
   PDEVICE_OBJECT device = EnginePrimaryVolume;
   if (device == nullptr || VolumeOf(device)->Header == nullptr) {
-    LogStatus(__LINE__, STATUS_NO_SUCH_DEVICE);
+    LogFailure("VOL %08x\n", STATUS_NO_SUCH_DEVICE);
     return STATUS_NO_SUCH_DEVICE;
   }
   return StopEngine(VolumeOf(device));
@@ -680,7 +680,7 @@ NTSTATUS ProbeFile(Request& r) {
   BOOLEAN opened;
   NTSTATUS status = OpenTest(r, sizeof(ULONG), &opened);
   if (!NT_SUCCESS(status)) return status;
-  if (!opened) DbgPrint("ERROR:%s (%d): 0\n", EngineLogTag, __LINE__);
+  if (!opened) LogFailure("0\n");
   SetFirstWord(r, opened ? 1 : 0);
   r.Information = r.Output;
   return STATUS_SUCCESS;
@@ -689,7 +689,7 @@ NTSTATUS ProbeFile(Request& r) {
 NTSTATUS StopVolume(Request& r) {
   PVolumeFilterExtension volume = r.Volume;
   if (volume == nullptr || volume->Header == nullptr) {
-    LogStatus(__LINE__, STATUS_SUCCESS);
+    LogFailure("VOL %08x\n", STATUS_SUCCESS);
     return STATUS_SUCCESS;
   }
   return StopEngine(volume);
@@ -705,7 +705,7 @@ NTSTATUS AddExcluded(Request& r) {
   auto* storage =
       static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, (maxChars + 1) * sizeof(WCHAR), EnginePoolTag));
   if (storage == nullptr) {
-    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("VOL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   UNICODE_STRING path;
@@ -717,7 +717,7 @@ NTSTATUS AddExcluded(Request& r) {
   status = AddExcludedFile(device, &path);
   ExFreePoolWithTag(storage, EnginePoolTag);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("VOL %08x\n", status);
     return status;
   }
   EngineLock();
@@ -725,7 +725,7 @@ NTSTATUS AddExcluded(Request& r) {
   status = AppendPassThroughRuns(device, volume->ExcludedRuns);
   PauseVolumeWorker(volume, 0);
   EngineUnlock();
-  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
   FreeRunTable(&volume->ExcludedRuns);
   if (!NT_SUCCESS(status)) return status;
   AnswerBytes(r, r.Input);
@@ -778,7 +778,7 @@ NTSTATUS FindNeededVolume(Needs needs, Request& r) {
   if (!NT_SUCCESS(status)) return status;
   r.Volume = VolumeOf(r.Device);
   if (needs != Volume && r.Volume->Header == nullptr) {
-    LogStatus(__LINE__, STATUS_NO_SUCH_DEVICE);
+    LogFailure("VOL %08x\n", STATUS_NO_SUCH_DEVICE);
     return STATUS_NO_SUCH_DEVICE;
   }
   return STATUS_SUCCESS;
@@ -797,7 +797,7 @@ NTSTATUS EngineControlIoctl(PDEVICE_OBJECT, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   ControlExtension* control = Control();
   if (control == nullptr || control->MountTable == nullptr) {
-    LogStatus(__LINE__, STATUS_NO_SUCH_DEVICE);
+    LogFailure("VOL %08x\n", STATUS_NO_SUCH_DEVICE);
     return Complete(irp, STATUS_NO_SUCH_DEVICE, 0);
   }
   Request r;
@@ -814,7 +814,7 @@ NTSTATUS EngineControlIoctl(PDEVICE_OBJECT, PIRP irp) {
     if (h.Code == r.Code) handler = &h;
   }
   if (handler == nullptr) {
-    LogStatus(__LINE__, STATUS_NOT_IMPLEMENTED);
+    LogFailure("VOL %08x\n", STATUS_NOT_IMPLEMENTED);
     return Complete(irp, STATUS_NOT_IMPLEMENTED, 0);
   }
   if (r.Input < handler->MinInput || r.Output < handler->MinOutput || r.Buffer == nullptr) {

@@ -21,10 +21,6 @@ constexpr ULONG PieceEntries = 4096;
 constexpr ULONG EntriesPerSector = vh::kSectorBytes / sizeof(ULONG);
 constexpr ULONG ReadGroupBlocks = 8;  // old contents are read 256 KB at a time at most
 
-void LogStatus(int line, NTSTATUS status) {
-  DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, line, status);
-}
-
 NTSTATUS CompleteWith(PIRP irp, NTSTATUS status) {
   irp->IoStatus.Status = status;
   IoCompleteRequest(irp, IO_DISK_INCREMENT);
@@ -96,9 +92,9 @@ NTSTATUS TakeSpaceBlock(Request& r, ULONG block, ULONG* spaceBlock) {
   PVolumeFilterExtension volume = r.volume;
   NTSTATUS status = AllocateSpaceBlock(volume->Header, &volume->SpaceBitmap, block, spaceBlock);
   if (NT_SUCCESS(status)) return status;
-  DbgPrint("ERROR:%s (%d): SNAP1 %08x\n", EngineLogTag, __LINE__, status);
+  LogFailure("SNAP1 %08x\n", status);
   NTSTATUS drop = DropOldestSnapshot(r.device);
-  if (!NT_SUCCESS(drop)) LogStatus(__LINE__, drop);
+  if (!NT_SUCCESS(drop)) LogFailure("SNAP %08x\n", drop);
   if (volume->Header->SnapshotCount == 0) {
     r.engineReset = true;  // nothing left to protect
     return STATUS_UNSUCCESSFUL;
@@ -107,7 +103,7 @@ NTSTATUS TakeSpaceBlock(Request& r, ULONG block, ULONG* spaceBlock) {
   // name this piece's copies.
   for (ULONG i = 0; i < r.allocatedCount; ++i) SetBitmapBit(&volume->SpaceBitmap, r.allocated[i]);
   status = AllocateSpaceBlock(volume->Header, &volume->SpaceBitmap, block, spaceBlock);
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): SNAP2 %08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("SNAP2 %08x\n", status);
   return status;
 }
 
@@ -146,7 +142,7 @@ NTSTATUS SavePiece(Request& r, const Piece& p) {
       const ULONG block = p.first + group + i;
       const ULONG entry = r.piece[index];
       if (!IsValidMapEntry(volume, entry)) {
-        LogStatus(__LINE__, entry);
+        LogFailure("SNAP %08x\n", entry);
         status = STATUS_UNSUCCESSFUL;
         break;
       }
@@ -171,7 +167,7 @@ NTSTATUS SavePiece(Request& r, const Piece& p) {
       status = ReadWriteEngineSectors(0, r.device, p.pieceSector, p.pieceLength, r.piece);
   }
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     UndoPiece(r, p);
     return status;
   }
@@ -225,13 +221,13 @@ NTSTATUS ProtectAndForward(PDEVICE_OBJECT device, PIRP irp, PUCHAR data, ULONGLO
   if (copy == nullptr || r.piece == nullptr || r.kept == nullptr || r.allocated == nullptr ||
       r.old == nullptr) {
     status = STATUS_INSUFFICIENT_RESOURCES;
-    LogStatus(__LINE__, status);
+    LogFailure("SNAP %08x\n", status);
   }
   if (NT_SUCCESS(status)) {
     RtlCopyMemory(copy, data, length);
     status = WritePinnedSectors(device, firstSector, lastSector, copy);
     if (!NT_SUCCESS(status)) {
-      DbgPrint("ERROR:%s (%d): SNAP %08x - %08x - %I64d\n", EngineLogTag, __LINE__, status, length,
+      LogFailure("SNAP %08x - %08x - %I64d\n", status, length,
                firstSector);
     }
   }
@@ -247,11 +243,11 @@ NTSTATUS ProtectAndForward(PDEVICE_OBJECT device, PIRP irp, PUCHAR data, ULONGLO
   // Nothing saved (or saving failed): the write goes down as it is.
   if (r.saved == 0) return EngineDispatchPassThrough(device, irp);
   NTSTATUS forwarded = ForwardIrpAndWait(device, irp);
-  if (!NT_SUCCESS(forwarded)) LogStatus(__LINE__, forwarded);
+  if (!NT_SUCCESS(forwarded)) LogFailure("SNAP %08x\n", forwarded);
   const vh::EngineHeader* header = volume->Header;
   if (header->SnapshotCount != 0 && volume->FreeSectors <= header->LowWaterSectors) {
     NTSTATUS drop = DropOldestSnapshot(device);
-    if (!NT_SUCCESS(drop)) LogStatus(__LINE__, drop);
+    if (!NT_SUCCESS(drop)) LogFailure("SNAP %08x\n", drop);
   }
   return CompleteWith(irp, forwarded);
 }
@@ -305,7 +301,7 @@ void VolumeWorkerThread(PVOID context) {
   if (volume->Header != nullptr) {
     NTSTATUS status = ResetEngine(device);
     if (!NT_SUCCESS(status))
-      DbgPrint("ERROR:%s (%d): SNAP %08x \n\n", EngineLogTag, __LINE__, status);
+      LogFailure("SNAP %08x \n\n", status);
   }
   // No snapshot is taken on this volume any more.
   volume->WatchWrites = 0;
@@ -336,8 +332,8 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   if (mode != EngineModeTracking || volume->PnpState != PnpStarted ||
       header == nullptr || header->SnapshotCount == 0 || volume->SavedBlocksBuffer == nullptr ||
       volume->SpaceBitmapBuffer == nullptr) {
-    LogStatus(__LINE__, STATUS_UNSUCCESSFUL);
-    LogStatus(__LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);
+    LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);
     return EngineDispatchPassThrough(device, irp);
   }
   NTSTATUS status = CompleteInterruptedSnapshot(device);
@@ -391,7 +387,7 @@ NTSTATUS WritePinnedSectors(PDEVICE_OBJECT device, ULONGLONG firstSector, ULONGL
                             const UCHAR* data) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (firstSector > volume->Header->VolumeSectors) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x - %08x\n", EngineLogTag, __LINE__,
+    LogFailure("SNAP %08x - %08x\n",
              static_cast<ULONG>(firstSector), volume->Header->VolumeSectors);
     return STATUS_UNSUCCESSFUL;
   }
@@ -406,7 +402,7 @@ NTSTATUS WritePinnedSectors(PDEVICE_OBJECT device, ULONGLONG firstSector, ULONGL
           0, volume->LowerDevice, lo * vh::kSectorBytes, bytes,
           const_cast<PUCHAR>(data) + (lo - firstSector) * vh::kSectorBytes, &ioStatus);
       if (!NT_SUCCESS(status)) {
-        DbgPrint("ERROR:%s (%d): AFZ 0x%08x - 0x%08x\n", EngineLogTag, __LINE__, status, bytes);
+        LogFailure("AFZ 0x%08x - 0x%08x\n", status, bytes);
         return status;
       }
     }
@@ -418,7 +414,7 @@ NTSTATUS AllocateSpaceBlock(const vh::EngineHeader* header, PRTL_BITMAP spaceBit
                             ULONG volumeBlock, ULONG* spaceBlock) {
   if (header == nullptr || spaceBitmap == nullptr || spaceBitmap->Buffer == nullptr ||
       spaceBlock == nullptr) {
-    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   const ULONGLONG spaceBlocks =
@@ -432,7 +428,7 @@ NTSTATUS AllocateSpaceBlock(const vh::EngineHeader* header, PRTL_BITMAP spaceBit
   if (start >= spaceBitmap->SizeOfBitMap) start = 0;
   const ULONG found = RtlFindClearBitsAndSet(spaceBitmap, 1, static_cast<ULONG>(start));
   if (found == 0xFFFFFFFF) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("UTIL %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
   *spaceBlock = found;

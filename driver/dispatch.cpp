@@ -99,7 +99,7 @@ NTSTATUS DeviceUsageNotification(PDEVICE_OBJECT device, PIRP irp) {
   KeWaitForSingleObject(&volume->PagingEvent, Executive, KernelMode, FALSE, nullptr);
   bool setPageable = false;
   if (!inPath && volume->PagingCount == 1 && (device->Flags & DO_POWER_INRUSH) == 0) {
-    DbgPrint("ERROR:%s (%d): VOL F1\n", EngineLogTag, __LINE__);
+    LogFailure("VOL F1\n");
     device->Flags |= DO_POWER_PAGABLE;
     setPageable = true;
   }
@@ -175,7 +175,7 @@ void ShutdownVolumes() {
     } else if (volume->Header->ReclaimPending == 1) {
       status = FreeReleasedBlocks(device);
     }
-    if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+    if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
   }
 }
 
@@ -267,7 +267,7 @@ NTSTATUS EngineDispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   if (KeGetCurrentIrql() == PASSIVE_LEVEL) {
     VolumeOnlineCompletion(device);
   } else {
-    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_DEVICE_REQUEST);
+    LogFailure("VOL %08x\n", STATUS_INVALID_DEVICE_REQUEST);
   }
   IoCompleteRequest(irp, IO_NO_INCREMENT);
   IoReleaseRemoveLock(&volume->RemoveLock, irp);
@@ -297,7 +297,7 @@ NTSTATUS EngineDispatchPower(PDEVICE_OBJECT device, PIRP irp) {
   PVolumeFilterExtension volume = VolumeOf(device);
   NTSTATUS status = IoAcquireRemoveLock(&volume->RemoveLock, irp);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("VOL %08x\n", status);
     PoStartNextPowerIrp(irp);
     return CompleteRequest(irp, status);
   }

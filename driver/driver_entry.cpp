@@ -46,7 +46,7 @@ NTSTATUS CreateControlDevice(PDRIVER_OBJECT driverObject) {
   NTSTATUS status = IoCreateDevice(driverObject, sizeof(ControlExtension), &name,
                                    FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UTIL %08x\n", status);
     return status;
   }
   device->Flags |= DO_DIRECT_IO;
@@ -72,7 +72,7 @@ NTSTATUS CreateControlDevice(PDRIVER_OBJECT driverObject) {
     status = IoRegisterLastChanceShutdownNotification(device);
   }
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UTIL %08x\n", status);
     if (control->MountTable != nullptr) ExFreePoolWithTag(control->MountTable, EnginePoolTag);
     control->MountTable = nullptr;
     if (linked) IoDeleteSymbolicLink(&link);
@@ -103,13 +103,13 @@ void StartSpaceFileGuard(ControlExtension* control) {
   NTSTATUS status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
                                          SpaceFileGuardThread, nullptr);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UTIL %08x\n", status);
     return;
   }
   PVOID object = nullptr;
   status = ObReferenceObjectByHandle(thread, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &object,
                                      nullptr);
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
   control->GuardThreadHandle = thread;
   control->GuardThread = static_cast<PKTHREAD>(object);
 }
@@ -125,7 +125,7 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING reg
   NTSTATUS status = IoAllocateDriverObjectExtension(driverObject, driverObject,
                                                     sizeof(DriverExtension), &allocated);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UTIL %08x\n", status);
     return STATUS_SUCCESS;
   }
   auto* driver = static_cast<DriverExtension*>(allocated);
@@ -142,7 +142,7 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING reg
 
   status = ReadRegistryValue(&path, &driver->EngineParameters);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UTIL %08x\n", status);
     return STATUS_SUCCESS;
   }
 
@@ -177,7 +177,7 @@ void EngineBootReinit(PDRIVER_OBJECT driverObject, PVOID context, ULONG) {
                                  FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
   if (!NT_SUCCESS(status)) {
     // The file systems are not ready yet: try again at the next round.
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UTIL %08x\n", status);
     IoRegisterDriverReinitialization(driverObject, EngineBootReinit, context);
     return;
   }
@@ -185,11 +185,11 @@ void EngineBootReinit(PDRIVER_OBJECT driverObject, PVOID context, ULONG) {
 
   if (EnginePrimaryVolume != nullptr) {
     status = PinSystemFiles(EnginePrimaryVolume);
-    if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
     static_cast<PVolumeFilterExtension>(EnginePrimaryVolume->DeviceExtension)->ProtectionActive = 1;
   }
   status = AttachRawDiskFilter();
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
   ControlExtension* control = ControlOf(EngineControlDevice);
   if (control != nullptr && control->GuardThread == nullptr) StartSpaceFileGuard(control);
 }
@@ -202,7 +202,7 @@ NTSTATUS PinSystemFiles(PDEVICE_OBJECT device) {
   auto* buffer =
       static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, EngineNameBytes, EnginePoolTag));
   if (buffer == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   UNICODE_STRING name;
@@ -231,7 +231,7 @@ NTSTATUS PinSystemFiles(PDEVICE_OBJECT device) {
     }
     status = which < 2 ? GetFileExtents(volume, &volume->PassThroughList, &name)
                        : GetPagingFileExtents(volume, &volume->PassThroughList, &name);
-    if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
   }
   ExFreePoolWithTag(buffer, EnginePoolTag);
   return STATUS_SUCCESS;
@@ -243,7 +243,7 @@ NTSTATUS AttachRawDiskFilter() {
   NTSTATUS status = IoCreateDevice(EngineDriverObject, sizeof(VolumeFilterExtension), nullptr,
                                    FILE_DEVICE_DISK, 0, FALSE, &device);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UTIL %08x\n", status);
     return status;
   }
   auto* filter = static_cast<PVolumeFilterExtension>(device->DeviceExtension);
@@ -254,7 +254,7 @@ NTSTATUS AttachRawDiskFilter() {
   PDEVICE_OBJECT lower = nullptr;
   status = IoAttachDevice(device, &name, &lower);
   if (!NT_SUCCESS(status) || lower == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UTIL %08x\n", status);
     IoDeleteDevice(device);
     return STATUS_NO_SUCH_DEVICE;
   }
@@ -273,21 +273,21 @@ NTSTATUS AttachRawDiskFilter() {
 NTSTATUS EngineAddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDevice) {
   if (physicalDevice->DeviceType != FILE_DEVICE_DISK ||
       (physicalDevice->Characteristics & UnfilteredMedia) != 0) {
-    DbgPrint("ERROR:%s (%d): VOL Device need to be passed.\n", EngineLogTag, __LINE__);
+    LogFailure("VOL Device need to be passed.\n");
     return STATUS_SUCCESS;
   }
   PDEVICE_OBJECT device = nullptr;
   NTSTATUS status = IoCreateDevice(driverObject, sizeof(VolumeFilterExtension), nullptr,
                                    FILE_DEVICE_DISK, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("VOL %08x\n", status);
     return status;
   }
   auto* volume = static_cast<PVolumeFilterExtension>(device->DeviceExtension);
   RtlZeroMemory(volume, sizeof *volume);
   volume->LowerDevice = IoAttachDeviceToDeviceStack(device, physicalDevice);
   if (volume->LowerDevice == nullptr) {
-    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, STATUS_NO_SUCH_DEVICE);
+    LogFailure("VOL %08x\n", STATUS_NO_SUCH_DEVICE);
     IoDeleteDevice(device);
     return STATUS_NO_SUCH_DEVICE;
   }
@@ -296,7 +296,7 @@ NTSTATUS EngineAddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDev
   InitializeNameBuffers(volume);
   volume->TargetDevice = physicalDevice;
   status = QueryTargetDeviceName(volume);
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
   device->AlignmentRequirement = volume->LowerDevice->AlignmentRequirement;
   device->Flags |= volume->LowerDevice->Flags & InheritedFlags;
   device->Flags &= ~static_cast<ULONG>(DO_DEVICE_INITIALIZING);
@@ -314,7 +314,7 @@ NTSTATUS EngineAddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDev
   status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
                                 VolumeWorkerThread, device);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("VOL %08x\n", status);
     IoDetachDevice(volume->LowerDevice);
     IoDeleteDevice(device);
     return status;
@@ -327,7 +327,7 @@ NTSTATUS EngineAddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDev
     // The worker runs but cannot be waited for, so the device must not be
     // deleted under it: it is told to end and the filter stays as a plain
     // pass-through (a stopped worker's writes always go straight down).
-    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("VOL %08x\n", status);
     volume->StopFlag = 1;
     KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
     return STATUS_SUCCESS;

@@ -12,6 +12,14 @@
 constexpr ULONG EnginePoolTag = 0x6C727671;
 // Every failure line reads "ERROR:QVR (<line>): <module> ...".
 #define EngineLogTag "QVR"
+// Logs a failure: the fixed prefix, the tag and the line of the call, then
+// the module tag and values that `format` gives ("SNAP %08x\n", status).
+#define LogFailure(format, ...) \
+  DbgPrint("ERROR:%s (%d): " format, EngineLogTag, __LINE__, ##__VA_ARGS__)
+// The same for a helper that logs on its caller's behalf and is given the
+// caller's line.
+#define LogFailureAt(line, format, ...) \
+  DbgPrint("ERROR:%s (%d): " format, EngineLogTag, (line), ##__VA_ARGS__)
 
 // Device kinds, the first field of every extension.
 enum EngineDeviceKind : ULONG {

@@ -84,7 +84,7 @@ NTSTATUS MarkPageEntries(PVolumeFilterExtension volume, const ULONG* page, ULONG
   for (ULONG j = 0; j < entries; ++j) {
     ULONG entry = page[j];
     if (!IsValidMapEntry(volume, entry)) {
-      DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, entry);
+      LogFailure("SNAP %08x\n", entry);
       *stop = true;
       return STATUS_SUCCESS;
     }
@@ -107,14 +107,14 @@ NTSTATUS ReadRegistryValue(PUNICODE_STRING registryPath, vh::EngineParameters* d
   HANDLE key;
   NTSTATUS status = ZwOpenKey(&key, KEY_READ, &attributes);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     return status;
   }
   auto* answer = static_cast<PKEY_VALUE_PARTIAL_INFORMATION>(
       ExAllocatePoolWithTag(PagedPool, RegistryQueryBytes, EnginePoolTag));
   if (answer == nullptr) {
     ZwClose(key);
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   UNICODE_STRING valueName;
@@ -129,7 +129,7 @@ NTSTATUS ReadRegistryValue(PUNICODE_STRING registryPath, vh::EngineParameters* d
     if (bytes > sizeof *destination) bytes = sizeof *destination;
     RtlCopyMemory(destination, answer->Data, bytes);
   } else {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("SNAP %08x\n", status);
   }
   ExFreePoolWithTag(answer, EnginePoolTag);
   ZwClose(key);
@@ -139,12 +139,12 @@ NTSTATUS ReadRegistryValue(PUNICODE_STRING registryPath, vh::EngineParameters* d
 NTSTATUS ReadBootSectorGeometry(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->LowerDevice == nullptr) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   auto* boot = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, SectorBytes, EnginePoolTag));
   if (boot == nullptr) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   IO_STATUS_BLOCK ioStatus;
@@ -183,7 +183,7 @@ NTSTATUS ReadBootSectorGeometry(PDEVICE_OBJECT device) {
     volume->DataStartSector = dataStart;
     volume->TotalVolumeSectors = totalSectors;
   } else {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("SNAP %08x\n", status);
   }
   ExFreePoolWithTag(boot, EnginePoolTag);
   return status;
@@ -216,7 +216,7 @@ BOOLEAN ValidateEngineHeader(const vh::EngineHeader* header) {
     }
   }
   valid = valid && header->OldestNumber <= header->MaxSnapshots && header->CountCopy <= header->SnapshotCount;
-  if (!valid) DbgPrint("ERROR:%s (%d): Error %08x\n", EngineLogTag, __LINE__, 0);
+  if (!valid) LogFailure("Error %08x\n", 0);
   return valid ? TRUE : FALSE;
 }
 
@@ -225,26 +225,26 @@ NTSTATUS LocateEngineHeader(PDEVICE_OBJECT device, vh::EngineHeader* buffer) {
   DriverExtension* driver;
   NTSTATUS status = GetDriverExtension(&driver);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     return status;
   }
   const vh::EngineParameters& parameters = driver->EngineParameters;
   if (volume == nullptr || volume->LowerDevice == nullptr || buffer == nullptr || !ParametersAreValid(parameters)) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   for (ULONG i = 0; i < vh::kHeaderLocationCount; ++i) {
     const vh::HeaderLocation& location = parameters.HeaderLocations[i];
     // A sector whose byte offset does not fit is no place on any volume.
     if (location.Sector > (0x7FFFFFFFFFFFFFFFull - vh::kEngineHeaderBytes) / SectorBytes) {
-      DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+      LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
       continue;
     }
     IO_STATUS_BLOCK ioStatus;
     status = ReadWriteDiskSectors(1, volume->LowerDevice, location.Sector * SectorBytes, vh::kEngineHeaderBytes,
                                   buffer, &ioStatus);
     if (!NT_SUCCESS(status)) {
-      DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+      LogFailure("SNAP %08x\n", status);
       continue;
     }
     if (buffer->Magic != vh::kEngineMagic || buffer->Version == 0 || buffer->Signature != vh::kRecordSignature ||
@@ -253,12 +253,12 @@ NTSTATUS LocateEngineHeader(PDEVICE_OBJECT device, vh::EngineHeader* buffer) {
     }
     // The first header that names this volume decides.
     if (!ValidateEngineHeader(buffer)) {
-      DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+      LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
       return STATUS_INVALID_PARAMETER;
     }
     return STATUS_SUCCESS;
   }
-  DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+  LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
   return STATUS_INVALID_PARAMETER;
 }
 
@@ -271,13 +271,13 @@ NTSTATUS LoadEngineHeader(PDEVICE_OBJECT device) {
   auto* header =
       static_cast<vh::EngineHeader*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(vh::EngineHeader), EnginePoolTag));
   if (header == nullptr) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   RtlZeroMemory(header, sizeof *header);
   NTSTATUS status = LocateEngineHeader(device, header);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     ExFreePoolWithTag(header, EnginePoolTag);
     return status;
   }
@@ -289,7 +289,7 @@ NTSTATUS ReadWriteEngineSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG eng
                                 PVOID buffer) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr || volume->LowerDevice == nullptr) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   IO_STATUS_BLOCK ioStatus;
@@ -297,7 +297,7 @@ NTSTATUS ReadWriteEngineSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG eng
   // Sector numbers come from the header: their byte offsets must not wrap.
   const ULONGLONG limit = 0x7FFFFFFFFFFFFFFFull / SectorBytes;
   if (engineSector > limit || base > limit - engineSector) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   if (base != 0) {
@@ -321,13 +321,13 @@ BOOLEAN IsValidMapEntry(PVolumeFilterExtension volume, ULONG entry) {
 NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   const vh::EngineHeader* header = volume->Header;
   const ULONGLONG size = vh::SpaceBitmapBytes(header->SpaceFirst, header->SpaceLast);
   if (size < vh::kSpaceBitmapMinBytes || size > vh::kSpaceBitmapMaxBytes) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x-%I64d-%I64d-%I64d\n\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER,
+    LogFailure("SNAP %08x-%I64d-%I64d-%I64d\n\n", STATUS_INVALID_PARAMETER,
              size, header->SpaceLast, header->SpaceFirst);
     FreeSpaceBitmap(volume);
     return STATUS_INVALID_PARAMETER;
@@ -336,7 +336,7 @@ NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT device) {
   // bitmap would let those writes run over the table after it.
   if (header->SpaceBitmapLastSector < header->SpaceBitmapSector ||
       header->SpaceBitmapLastSector - header->SpaceBitmapSector < size / SectorBytes - 1) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x-%I64d-%I64d-%I64d\n\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER,
+    LogFailure("SNAP %08x-%I64d-%I64d-%I64d\n\n", STATUS_INVALID_PARAMETER,
              size, header->SpaceBitmapLastSector, header->SpaceBitmapSector);
     FreeSpaceBitmap(volume);
     return STATUS_INVALID_PARAMETER;
@@ -344,7 +344,7 @@ NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT device) {
   const ULONG bytes = static_cast<ULONG>(size);
   NTSTATUS status = PrepareBitmap(&volume->SpaceBitmapBuffer, &volume->SpaceBitmapBytes, &volume->SpaceBitmap, bytes);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x %08x\n", EngineLogTag, __LINE__, status, bytes);
+    LogFailure("SNAP %08x %08x\n", status, bytes);
     FreeSpaceBitmap(volume);
     return status;
   }
@@ -353,7 +353,7 @@ NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT device) {
   if (header->SnapshotCount == 0) return STATUS_SUCCESS;  // nothing in use yet
   status = ReadWriteEngineSectors(1, device, header->SpaceBitmapSector, bytes, volume->SpaceBitmapBuffer);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     FreeSpaceBitmap(volume);
     return status;
   }
@@ -364,7 +364,7 @@ NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT device) {
 NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   const vh::EngineHeader* header = volume->Header;
@@ -372,7 +372,7 @@ NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT device) {
   const ULONGLONG mapSectors =
       header->BlockMapLast < header->BlockMapFirst ? 0 : header->BlockMapLast - header->BlockMapFirst + 1;
   if (mapSectors == 0 || mapSectors > MaxRedirectBytes / RedirectBytesPerMapSector) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     FreeRedirectBitmaps(volume);
     return STATUS_INVALID_PARAMETER;
   }
@@ -383,7 +383,7 @@ NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT device) {
     status = PrepareBitmap(&volume->SavedBlocksBuffer, &volume->SavedBlocksBytes, &volume->SavedBlocks, bytes);
   }
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     FreeRedirectBitmaps(volume);
     return status;
   }
@@ -391,7 +391,7 @@ NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT device) {
 
   auto* page = static_cast<PULONG>(ExAllocatePoolWithTag(NonPagedPool, vh::kBlockBytes, EnginePoolTag));
   if (page == nullptr) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     FreeRedirectBitmaps(volume);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
@@ -408,7 +408,7 @@ NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT device) {
   }
   ExFreePoolWithTag(page, EnginePoolTag);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     FreeRedirectBitmaps(volume);
   }
   return status;

@@ -40,7 +40,7 @@ void EngineLock() {
   DriverExtension* driver;
   NTSTATUS status = GetDriverExtension(&driver);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UTIL %08x\n", status);
     return;
   }
   // PASSIVE_LEVEL, caller's thread; released by EngineUnlock of the holder.
@@ -86,7 +86,7 @@ NTSTATUS SendDeviceIoctl(PDEVICE_OBJECT device, ULONG code, PVOID input, ULONG i
   PIRP irp = IoBuildDeviceIoControlRequest(code, device, input, inputLength, output, outputLength, FALSE, &event,
                                            &ioStatus);
   if (irp == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   NTSTATUS status = IoCallDriver(device, irp);
@@ -130,7 +130,7 @@ NTSTATUS ForwardIrpAndWait(PDEVICE_OBJECT device, PIRP irp) {
   if (status == STATUS_PENDING) {
     NTSTATUS wait = WaitForever(&event);
     if (!NT_SUCCESS(wait)) {
-      DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_PENDING);
+      LogFailure("UTIL %08x\n", STATUS_PENDING);
       irp->IoStatus.Status = wait;
       IoCompleteRequest(irp, IO_NO_INCREMENT);
       return wait;
@@ -143,11 +143,11 @@ NTSTATUS ForwardIrpAndWait(PDEVICE_OBJECT device, PIRP irp) {
 NTSTATUS ReadWriteDiskSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG byteOffset, ULONG length,
                               PVOID buffer, PIO_STATUS_BLOCK ioStatus) {
   if (length == 0) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("UTIL %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_SUCCESS;
   }
   if (device == nullptr || buffer == nullptr || ioStatus == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("UTIL %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   KEVENT event;
@@ -159,14 +159,14 @@ NTSTATUS ReadWriteDiskSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG byteO
   PIRP irp = IoBuildSynchronousFsdRequest(read ? IRP_MJ_READ : IRP_MJ_WRITE, device, buffer, length, &offset, &event,
                                           ioStatus);
   if (irp == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   NTSTATUS status = IoCallDriver(device, irp);
   if (status == STATUS_PENDING) {
     NTSTATUS wait = WaitForever(&event);
     if (!NT_SUCCESS(wait)) {
-      DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, wait);
+      LogFailure("UTIL %08x\n", wait);
       return wait;
     }
     status = ioStatus->Status;
@@ -174,7 +174,7 @@ NTSTATUS ReadWriteDiskSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG byteO
   // A transfer that moved fewer bytes than asked is a failure however the
   // lower driver answered, inline or pending.
   if (NT_SUCCESS(status) && ioStatus->Information != length) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("UTIL %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
   return status;
@@ -185,7 +185,7 @@ NTSTATUS ReadWriteVolumeSectors(UCHAR read, PDEVICE_OBJECT device, LONGLONG engi
   PVolumeFilterExtension volume = VolumeOf(device);
   if (!IsEngineVolume(device) || length == 0 || buffer == nullptr || ioStatus == nullptr ||
       volume->Header == nullptr || engineByteOffset < 0) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("UTIL %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   const vh::AreaExtent* extents = volume->Header->AreaExtents;
@@ -198,13 +198,13 @@ NTSTATUS ReadWriteVolumeSectors(UCHAR read, PDEVICE_OBJECT device, LONGLONG engi
     ++index;
   }
   if (index == vh::kAreaExtentCount) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("UTIL %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   if (length < SectorBytes) return STATUS_UNSUCCESSFUL;
   if (length % SectorBytes != 0) {
     // Whole sectors only: a tail would silently stay untransferred.
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("UTIL %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   ULONG remaining = length / SectorBytes;
@@ -218,14 +218,14 @@ NTSTATUS ReadWriteVolumeSectors(UCHAR read, PDEVICE_OBJECT device, LONGLONG engi
                                            (extents[index].StartSector + into) * SectorBytes, piece * SectorBytes,
                                            position, ioStatus);
     if (!NT_SUCCESS(status)) {
-      DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+      LogFailure("UTIL %08x\n", status);
       return status;
     }
     position += static_cast<SIZE_T>(piece) * SectorBytes;
     remaining -= piece;
   }
   if (remaining != 0) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("UTIL %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
   ioStatus->Information = length;
@@ -244,7 +244,7 @@ NTSTATUS FindVolume(PCUNICODE_STRING name, BOOLEAN caseInsensitive, bool byDosNa
       return STATUS_SUCCESS;
     }
   }
-  DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_UNSUCCESSFUL);
+  LogFailure("UTIL %08x\n", STATUS_UNSUCCESSFUL);
   return STATUS_UNSUCCESSFUL;
 }
 }  // namespace
@@ -252,11 +252,11 @@ NTSTATUS FindVolume(PCUNICODE_STRING name, BOOLEAN caseInsensitive, bool byDosNa
 NTSTATUS FindVolumeByDeviceName(PCUNICODE_STRING name, PDEVICE_OBJECT* device) {
   *device = nullptr;
   if (EngineDriverObject == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("UTIL %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
   if (name == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("UTIL %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   return FindVolume(name, TRUE, false, device);
@@ -265,11 +265,11 @@ NTSTATUS FindVolumeByDeviceName(PCUNICODE_STRING name, PDEVICE_OBJECT* device) {
 NTSTATUS FindVolumeByDosName(PCUNICODE_STRING name, PDEVICE_OBJECT* device) {
   *device = nullptr;
   if (name == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("UTIL %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   if (EngineDriverObject == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("UTIL %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
   return FindVolume(name, FALSE, true, device);
@@ -281,7 +281,7 @@ namespace {
 NTSTATUS CheckBitIndex(PRTL_BITMAP bitmap, ULONG index) {
   if (bitmap == nullptr) return STATUS_INVALID_PARAMETER;
   if (index >= bitmap->SizeOfBitMap) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x %08x\n", EngineLogTag, __LINE__, index, STATUS_UNSUCCESSFUL);
+    LogFailure("UTIL %08x %08x\n", index, STATUS_UNSUCCESSFUL);
     return STATUS_INVALID_PARAMETER;
   }
   return STATUS_SUCCESS;
@@ -310,18 +310,18 @@ NTSTATUS TestBitmapBitsSet(PRTL_BITMAP bitmap, ULONG first, ULONG count, UCHAR* 
 NTSTATUS QueryTargetDeviceName(PVolumeFilterExtension volume) {
   PDEVICE_OBJECT target = volume->TargetDevice;
   if (target == nullptr || target->DeviceType != FILE_DEVICE_DISK) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("UTIL %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
   ULONG needed = 0;
   NTSTATUS status = ObQueryNameString(target, nullptr, 0, &needed);
   if (status != STATUS_INFO_LENGTH_MISMATCH) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UTIL %08x\n", status);
     return status;
   }
   auto* info = static_cast<POBJECT_NAME_INFORMATION>(ExAllocatePoolWithTag(PagedPool, needed, EnginePoolTag));
   if (info == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   status = ObQueryNameString(target, info, needed, &needed);
@@ -333,14 +333,14 @@ NTSTATUS QueryTargetDeviceName(PVolumeFilterExtension volume) {
       volume->DeviceName.Buffer[volume->DeviceName.Length / sizeof(WCHAR)] = 0;
     }
   }
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
   ExFreePoolWithTag(info, EnginePoolTag);
   return status;
 }
 
 NTSTATUS QueryVolumeDeviceName(PVolumeFilterExtension volume) {
   if (volume->TargetDevice == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("UTIL %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
   MOUNTDEV_NAME head;
@@ -353,7 +353,7 @@ NTSTATUS QueryVolumeDeviceName(PVolumeFilterExtension volume) {
     size = static_cast<ULONG>(head.NameLength) + sizeof head;
     name = static_cast<PMOUNTDEV_NAME>(ExAllocatePoolWithTag(NonPagedPool, size, EnginePoolTag));
     if (name == nullptr) {
-      DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+      LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
       return STATUS_INSUFFICIENT_RESOURCES;
     }
     status = SendDeviceIoctl(volume->TargetDevice, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, nullptr, 0, name, size);
@@ -372,7 +372,7 @@ NTSTATUS QueryVolumeDeviceName(PVolumeFilterExtension volume) {
       RtlUpcaseUnicodeString(&volume->DeviceName, &volume->DeviceName, FALSE);
     }
   }
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
   if (name != &head) ExFreePoolWithTag(name, EnginePoolTag);
   return status;
 }
@@ -382,7 +382,7 @@ NTSTATUS GetPartitionInfo(PDEVICE_OBJECT device, PARTITION_INFORMATION* info) {
   NTSTATUS status = SendDeviceIoctl(device, IOCTL_DISK_GET_PARTITION_INFO, nullptr, 0, info, sizeof *info, &bytes);
   // A short answer would leave the starting offset undefined.
   if (NT_SUCCESS(status) && bytes < sizeof *info) status = STATUS_UNSUCCESSFUL;
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
   return status;
 }
 
@@ -393,12 +393,12 @@ NTSTATUS SendMountManagerIoctl(ULONG code, PVOID input, ULONG inputLength, PVOID
   PDEVICE_OBJECT device;
   NTSTATUS status = IoGetDeviceObjectPointer(&name, FILE_READ_ATTRIBUTES, &file, &device);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UTIL %08x\n", status);
     return status;
   }
   status = SendDeviceIoctl(device, code, input, inputLength, output, outputLength);
   ObDereferenceObject(file);
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
   return status;
 }
 
@@ -406,7 +406,7 @@ NTSTATUS NotifyVolumeArrival(PVolumeFilterExtension volume) {
   ULONG size = FIELD_OFFSET(MOUNTMGR_TARGET_NAME, DeviceName) + volume->DeviceName.Length;
   auto* target = static_cast<PMOUNTMGR_TARGET_NAME>(ExAllocatePoolWithTag(NonPagedPool, size, EnginePoolTag));
   if (target == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   target->DeviceNameLength = volume->DeviceName.Length;
@@ -421,7 +421,7 @@ NTSTATUS CreateMountPoint(PVolumeFilterExtension volume) {
   ULONG size = head + volume->DosName.Length + volume->DeviceName.Length;
   auto* input = static_cast<PMOUNTMGR_CREATE_POINT_INPUT>(ExAllocatePoolWithTag(NonPagedPool, size, EnginePoolTag));
   if (input == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL :%08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("UTIL :%08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   input->SymbolicLinkNameOffset = static_cast<USHORT>(head);
@@ -432,7 +432,7 @@ NTSTATUS CreateMountPoint(PVolumeFilterExtension volume) {
   RtlCopyMemory(bytes + input->SymbolicLinkNameOffset, volume->DosName.Buffer, volume->DosName.Length);
   RtlCopyMemory(bytes + input->DeviceNameOffset, volume->DeviceName.Buffer, volume->DeviceName.Length);
   NTSTATUS status = SendMountManagerIoctl(IOCTL_MOUNTMGR_CREATE_POINT, input, size, nullptr, 0);
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): UTIL :%08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("UTIL :%08x\n", status);
   ExFreePoolWithTag(input, EnginePoolTag);
   return status;
 }
@@ -451,7 +451,7 @@ NTSTATUS DeleteMountPoints(PVolumeFilterExtension volume) {
     RtlCopyMemory(reinterpret_cast<PUCHAR>(point) + head, volume->DosName.Buffer, volume->DosName.Length);
     status = SendMountManagerIoctl(IOCTL_MOUNTMGR_DELETE_POINTS, point, size, output, OutputBytes);
   }
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
   if (point != nullptr) ExFreePoolWithTag(point, EnginePoolTag);
   if (output != nullptr) ExFreePoolWithTag(output, EnginePoolTag);
   return status;
@@ -459,7 +459,7 @@ NTSTATUS DeleteMountPoints(PVolumeFilterExtension volume) {
 
 NTSTATUS CreateDosLink(PVolumeFilterExtension volume) {
   NTSTATUS status = IoCreateSymbolicLink(&volume->DosName, &volume->DeviceName);
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
   return status;
 }
 
@@ -476,13 +476,13 @@ NTSTATUS OpenAndReferenceFile(PUNICODE_STRING path, PHANDLE handle, PFILE_OBJECT
                                  FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
                                  FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UTIL %08x\n", status);
     return status;
   }
   PVOID object;
   status = ObReferenceObjectByHandle(opened, 0, *IoFileObjectType, KernelMode, &object, nullptr);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UTIL %08x\n", status);
     ZwClose(opened);
     return status;
   }
@@ -500,7 +500,7 @@ NTSTATUS SendFileSystemControl(PFILE_OBJECT file, ULONG code) {
   ioStatus.Information = 0;
   PIRP irp = IoBuildDeviceIoControlRequest(code, device, nullptr, 0, nullptr, 0, FALSE, &event, &ioStatus);
   if (irp == nullptr) {
-    DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   // The device-control parameters overlay the file-system-control ones.

@@ -136,7 +136,7 @@ NTSTATUS CollectExtents(PVolumeFilterExtension volume, PassThroughChunk** list,
   HANDLE file = nullptr;
   NTSTATUS status = OpenForExtents(path, paging, &file);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): SPAC %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("SPAC %08x\n", status);
     return paging ? STATUS_UNSUCCESSFUL : status;
   }
   status = WalkExtents(
@@ -144,14 +144,14 @@ NTSTATUS CollectExtents(PVolumeFilterExtension volume, PassThroughChunk** list,
       [&](LONGLONG lcn, ULONGLONG clusters) -> NTSTATUS {
         ULONG first, last;
         if (!ClusterSectors(volume, lcn, clusters, &first, &last)) {
-          DbgPrint("ERROR:%s (%d): SPAC %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+          LogFailure("SPAC %08x\n", STATUS_INVALID_PARAMETER);
           return STATUS_SUCCESS;
         }
         NTSTATUS added = AddPassThroughRange(list, first, last);
         return added == STATUS_INSUFFICIENT_RESOURCES ? added : STATUS_SUCCESS;
       },
-      [] { DbgPrint("ERROR:%s (%d): SPAC\n", EngineLogTag, __LINE__); });
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): SPAC %08x\n", EngineLogTag, __LINE__, status);
+      [] { LogFailure("SPAC\n"); });
+  if (!NT_SUCCESS(status)) LogFailure("SPAC %08x\n", status);
   ZwClose(file);
   return status;
 }
@@ -173,7 +173,7 @@ NTSTATUS TransferWholeFile(PCUNICODE_STRING path, PVOID buffer, bool write) {
   HANDLE file = nullptr;
   NTSTATUS status = OpenHeaderFile(path, write, &file);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): SPAC %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("SPAC %08x\n", status);
     return status;
   }
   IO_STATUS_BLOCK ioStatus;
@@ -181,7 +181,7 @@ NTSTATUS TransferWholeFile(PCUNICODE_STRING path, PVOID buffer, bool write) {
     FILE_STANDARD_INFORMATION standard;
     status = ZwQueryInformationFile(file, &ioStatus, &standard, sizeof standard,
                                     FileStandardInformation);
-    if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): SPAC %08x\n", EngineLogTag, __LINE__, status);
+    if (!NT_SUCCESS(status)) LogFailure("SPAC %08x\n", status);
   }
   if (NT_SUCCESS(status)) {
     LARGE_INTEGER offset;
@@ -192,10 +192,10 @@ NTSTATUS TransferWholeFile(PCUNICODE_STRING path, PVOID buffer, bool write) {
                    : ZwReadFile(file, nullptr, nullptr, nullptr, &ioStatus, buffer,
                                 vh::kEngineHeaderBytes, &offset, nullptr);
     if (!NT_SUCCESS(status)) {
-      DbgPrint("ERROR:%s (%d): SPAC %08x\n", EngineLogTag, __LINE__, status);
+      LogFailure("SPAC %08x\n", status);
     } else if (ioStatus.Information != vh::kEngineHeaderBytes) {
       // Part of a header is no header: a short transfer fails.
-      DbgPrint("ERROR:%s (%d): SPAC %08x\n", EngineLogTag, __LINE__, status);
+      LogFailure("SPAC %08x\n", status);
       status = STATUS_UNSUCCESSFUL;
     }
   }
@@ -225,7 +225,7 @@ NTSTATUS AddPassThroughRange(PassThroughChunk** list, ULONG first, ULONG last) {
     auto* chunk = static_cast<PassThroughChunk*>(
         ExAllocatePoolWithTag(NonPagedPool, sizeof(PassThroughChunk), EnginePoolTag));
     if (chunk == nullptr) {
-      DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+      LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
       return STATUS_INSUFFICIENT_RESOURCES;
     }
     RtlZeroMemory(chunk, sizeof *chunk);
@@ -266,20 +266,20 @@ NTSTATUS AddExcludedFile(PDEVICE_OBJECT device, PCUNICODE_STRING path) {
   auto* volume = device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
   if (volume == nullptr || path == nullptr || path->Buffer == nullptr ||
       volume->ExcludedRuns != nullptr) {
-    DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("UIL %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   // Clusters of a file on another volume would leave this volume's blocks
   // unprotected.
   if (!BeginsWithDosName(volume, path)) {
-    DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("UIL %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
   RunTableChunk* table = nullptr;
   auto* first = static_cast<RunTableChunk*>(
       ExAllocatePoolWithTag(NonPagedPool, sizeof(RunTableChunk), EnginePoolTag));
   if (first == nullptr) {
-    DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("UIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   RtlZeroMemory(first, sizeof *first);
@@ -288,7 +288,7 @@ NTSTATUS AddExcludedFile(PDEVICE_OBJECT device, PCUNICODE_STRING path) {
   HANDLE file = nullptr;
   NTSTATUS status = OpenForExtents(path, false, &file);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UIL %08x\n", status);
     FreeRunTable(&table);
     return status;
   }
@@ -300,16 +300,16 @@ NTSTATUS AddExcludedFile(PDEVICE_OBJECT device, PCUNICODE_STRING path) {
           ULONG piece = clusters > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<ULONG>(clusters);
           NTSTATUS appended = AppendRun(&table, static_cast<ULONGLONG>(lcn), piece);
           if (!NT_SUCCESS(appended))
-            DbgPrint("ERROR:%s (%d): UIL %08x \n", EngineLogTag, __LINE__, appended);
+            LogFailure("UIL %08x \n", appended);
           lcn += piece;
           clusters -= piece;
         }
         return STATUS_SUCCESS;
       },
-      [] { DbgPrint("ERROR:%s (%d): UIL\n", EngineLogTag, __LINE__); });
+      [] { LogFailure("UIL\n"); });
   ZwClose(file);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UIL %08x\n", status);
     FreeRunTable(&table);
     return status;
   }
@@ -327,7 +327,7 @@ NTSTATUS AppendPassThroughRuns(PDEVICE_OBJECT device, RunTableChunk* table) {
       if (run.FirstCluster > 0x7FFFFFFFFFFFFFFFull ||
           !ClusterSectors(volume, static_cast<LONGLONG>(run.FirstCluster), run.ClusterCount, &first,
                           &last)) {
-        DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+        LogFailure("UIL %08x\n", STATUS_INVALID_PARAMETER);
         continue;
       }
       // A range that cannot be kept would leave the file's writes tracked.
@@ -354,7 +354,7 @@ NTSTATUS MarkSpaceFileHandle(PDEVICE_OBJECT device, HANDLE file) {
   HANDLE volumeHandle = nullptr;
   NTSTATUS status = OpenHeaderFile(&volume->DosName, false, &volumeHandle);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UIL %08x\n", status);
     return status;
   }
   MarkHandleRecord record;
@@ -375,7 +375,7 @@ NTSTATUS FlushVolumeBuffers(PVolumeFilterExtension volume) {
   NTSTATUS status =
       IoGetDeviceObjectPointer(&volume->DosName, FILE_READ_ATTRIBUTES, &file, &target);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("UIL %08x\n", status);
     return status;
   }
   KEVENT event;
@@ -398,7 +398,7 @@ NTSTATUS FlushVolumeBuffers(PVolumeFilterExtension volume) {
       status = ioStatus.Status;
     }
   }
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("UIL %08x\n", status);
   ObDereferenceObject(file);
   return status;
 }
@@ -413,7 +413,7 @@ NTSTATUS IsPassThroughWrite(PDEVICE_OBJECT device, PIRP irp) {
   constexpr ULONG LargeVolumeSectors = 1048576;
   if (volume->Header != nullptr && volume->Header->VolumeSectors > LargeVolumeSectors &&
       first > volume->Header->VolumeSectors) {
-    DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, static_cast<ULONG>(first));
+    LogFailure("UIL %08x\n", static_cast<ULONG>(first));
     return STATUS_SUCCESS;
   }
   // Ranges are compared in whole blocks: a write inside the blocks of a

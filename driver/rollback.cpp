@@ -18,8 +18,6 @@ PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
   return device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
 }
 
-void LogFailure(int line, NTSTATUS status) { DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, line, status); }
-
 ULONG ReadU32(const UCHAR* bytes, ULONG at) {
   ULONG value;
   RtlCopyMemory(&value, bytes + at, sizeof value);
@@ -183,18 +181,18 @@ NTSTATUS ChangeBootSectors(PDEVICE_OBJECT device, bool schedule, UCHAR* saved, U
 NTSTATUS ScheduleRollback(PDEVICE_OBJECT device, const vh::RollbackRequest* request) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr || request == nullptr) {
-    LogFailure(__LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   UCHAR* saved;
   UCHAR* image;
   if (!AllocateImages(&saved, &image)) {
-    LogFailure(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   if (DiskZero() == nullptr) {
     FreeImages(saved, image);
-    LogFailure(__LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   const bool schedule = request->Schedule != 0;
@@ -217,11 +215,11 @@ NTSTATUS ScheduleRollback(PDEVICE_OBJECT device, const vh::RollbackRequest* requ
       header->RollbackTarget = before[3];
       if (installed) {
         NTSTATUS undo = DiskSectors(0, saved);
-        if (!NT_SUCCESS(undo)) LogFailure(__LINE__, undo);
+        if (!NT_SUCCESS(undo)) LogFailure("SNAP %08x\n", undo);
       }
     }
   }
-  if (!NT_SUCCESS(status)) LogFailure(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   FreeImages(saved, image);
   return status;
 }
@@ -229,18 +227,18 @@ NTSTATUS ScheduleRollback(PDEVICE_OBJECT device, const vh::RollbackRequest* requ
 NTSTATUS RecheckBootRestorer(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (DiskZero() == nullptr || volume == nullptr || volume->Header == nullptr) {
-    LogFailure(__LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   // Only a FAT32 system volume can lose the program before the restart.
   if (volume->FileSystemKind != vh::kFileSystemFat32) {
-    LogFailure(__LINE__, 0);
+    LogFailure("SNAP %08x\n", 0);
     return STATUS_SUCCESS;
   }
   UCHAR* current;
   UCHAR* image;
   if (!AllocateImages(&current, &image)) {
-    LogFailure(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   BootPlaces places;
@@ -249,7 +247,7 @@ NTSTATUS RecheckBootRestorer(PDEVICE_OBJECT device) {
   if (NT_SUCCESS(status) && !PreBootInPlace(current, places)) {
     status = InstallPreBoot(device, places, current, image);
   }
-  if (!NT_SUCCESS(status)) LogFailure(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   FreeImages(current, image);
   return status;
 }

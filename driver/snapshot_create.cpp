@@ -30,10 +30,6 @@ struct VolumeBitmapWindow {
 #pragma pack(pop)
 static_assert(sizeof(VolumeBitmapWindow) == 4112, "a 16-byte head and 4,096 bytes of bits");
 
-void LogStatus(int line, NTSTATUS status) {
-  DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, line, status);
-}
-
 // Clusters of one block: a shorter free run cannot hold a whole block.
 ULONG ClustersPerBlock(PVolumeFilterExtension volume) {
   return volume->SectorsPerCluster == 0 ? vh::kBlockSectors
@@ -88,7 +84,7 @@ NTSTATUS CollectFromVolume(PVolumeFilterExtension volume, HANDLE handle,
         ZwFsControlFile(handle, nullptr, nullptr, nullptr, &ioStatus, FSCTL_GET_VOLUME_BITMAP,
                         &start, sizeof start, window, sizeof *window);
     if (answer != STATUS_BUFFER_OVERFLOW && !NT_SUCCESS(answer)) {
-      DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, answer);
+      LogFailure("UIL %08x\n", answer);
       return STATUS_SUCCESS;  // the runs found so far stand
     }
     ULONG bits = WindowBits;
@@ -99,7 +95,7 @@ NTSTATUS CollectFromVolume(PVolumeFilterExtension volume, HANDLE handle,
     NTSTATUS status = ScanWindow(&volume->FreeRuns, window, bits, minimum);
     if (!NT_SUCCESS(status)) return status;
     if (answer != STATUS_BUFFER_OVERFLOW || bits == 0) {
-      DbgPrint("ERROR:%s (%d): UIL %08x\n", EngineLogTag, __LINE__, answer);
+      LogFailure("UIL %08x\n", answer);
       return STATUS_SUCCESS;
     }
     start.QuadPart = window->StartingLcn + bits;
@@ -222,7 +218,7 @@ NTSTATUS WatchWrites(PVolumeFilterExtension volume) {
 NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr || volume->FreeRuns != nullptr) {
-    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   auto* window = static_cast<VolumeBitmapWindow*>(
@@ -232,7 +228,7 @@ NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
   if (window == nullptr || first == nullptr) {
     FreePool(window);
     FreePool(first);
-    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   RtlZeroMemory(first, sizeof *first);
@@ -241,7 +237,7 @@ NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
   const ULONG mode = volume->EngineMode;
   NTSTATUS status = WatchWrites(volume);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     FreeRunTable(&volume->FreeRuns);
     ExFreePoolWithTag(window, EnginePoolTag);
     return status;
@@ -249,13 +245,13 @@ NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
   HANDLE handle = nullptr;
   status = OpenVolume(volume, &handle);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("VOL %08x\n", status);
   } else {
     status = CollectFromVolume(volume, handle, window);
     ZwClose(handle);
   }
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     FreeRunTable(&volume->FreeRuns);
     volume->WatchWrites = 0;
     volume->EngineMode = mode;
@@ -267,26 +263,26 @@ NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
 NTSTATUS TakeSnapshot(PDEVICE_OBJECT device, const vh::VolumeRequest* request) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr || request == nullptr) {
-    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   NTSTATUS status = CompleteInterruptedSnapshot(device);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     return status;
   }
   PULONG previousBuffer;
   RTL_BITMAP previous;
   status = CopyPreviousMarks(volume, &previousBuffer, &previous);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     return status;
   }
   status = TakeSnapshotSteps(device, request, previousBuffer ? &previous : nullptr);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     NTSTATUS reset = ResetEngine(device);
-    if (!NT_SUCCESS(reset)) LogStatus(__LINE__, reset);
+    if (!NT_SUCCESS(reset)) LogFailure("SNAP %08x\n", reset);
   }
   FreePool(previousBuffer);
   // The snapshot is frozen (or gone): from now on writes are copied or
@@ -298,19 +294,19 @@ NTSTATUS TakeSnapshot(PDEVICE_OBJECT device, const vh::VolumeRequest* request) {
 NTSTATUS SaveSnapshotMapCopy(PDEVICE_OBJECT device, ULONG* slotIndex) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr) {
-    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   const vh::EngineHeader* header = volume->Header;
   ULONG slot = 0;
   while (slot < vh::kSlotCount && header->Slots[slot].Used != 0) ++slot;
   if (slot == vh::kSlotCount) {
-    LogStatus(__LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
   PVOID page = AllocatePage();
   if (page == nullptr) {
-    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   // Copied only: the live map is replaced after the header names the slot,
@@ -327,7 +323,7 @@ NTSTATUS SaveSnapshotMapCopy(PDEVICE_OBJECT device, ULONG* slotIndex) {
           length, page);
     }
   }
-  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   FreePool(page);
   if (NT_SUCCESS(status)) *slotIndex = slot;
   return status;
@@ -352,13 +348,13 @@ NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks, ULO
   const ULONG perCluster = header->SectorsPerCluster;
   if (perCluster == 0 || perCluster != volume->SectorsPerCluster ||
       header->DataStartSector != static_cast<ULONGLONG>(volume->DataStartSector)) {
-    DbgPrint("ERROR:%s (%d): SNAP %08x  %08x  %08x  %08x\n", EngineLogTag, __LINE__, perCluster,
+    LogFailure("SNAP %08x  %08x  %08x  %08x\n", perCluster,
              static_cast<ULONG>(header->DataStartSector), volume->SectorsPerCluster,
              volume->DataStartSector);
     return STATUS_UNSUCCESSFUL;
   }
   if (clusterCount < vh::kBlockSectors / perCluster) {
-    LogStatus(__LINE__, 0);
+    LogFailure("SNAP %08x\n", 0);
     return STATUS_SUCCESS;
   }
   // A cluster number past any volume cannot name a block.
@@ -387,7 +383,7 @@ NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks, ULO
     }
     NTSTATUS status = SetBitmapBit(&volume->MarkedBlocks, b);
     if (!NT_SUCCESS(status)) {
-      LogStatus(__LINE__, status);
+      LogFailure("SNAP %08x\n", status);
       return status;
     }
   }
@@ -403,7 +399,7 @@ NTSTATUS SaveBlockMap(PDEVICE_OBJECT device) {
   const vh::EngineHeader* header = volume->Header;
   auto* page = static_cast<PULONG>(AllocatePage());
   if (page == nullptr) {
-    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   NTSTATUS status = STATUS_SUCCESS;
@@ -418,7 +414,7 @@ NTSTATUS SaveBlockMap(PDEVICE_OBJECT device) {
                                     header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
                                     PageLength(header, p), page);
   }
-  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   FreePool(page);
   return status;
 }
@@ -448,6 +444,6 @@ NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT device) {
     header->CountCopy = header->SnapshotCount;
     status = WriteHeader(device);
   }
-  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   return status;
 }

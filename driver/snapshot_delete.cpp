@@ -15,10 +15,6 @@ using namespace snapshot_maps;
 
 namespace {
 
-void LogStatus(int line, NTSTATUS status) {
-  DbgPrint("ERROR:%s (%d): SNAP %08x\n", EngineLogTag, line, status);
-}
-
 // The pre-boot program leaves disk 0 again: the boot sectors saved when it
 // was installed go back.
 NTSTATUS RestoreBootArea(PDEVICE_OBJECT device) {
@@ -44,7 +40,7 @@ void FollowRollback(PDEVICE_OBJECT device, ULONG removed) {
   if (header->RollbackPending == 0) return;
   if (removed == 0 || header->RollbackTarget == removed) {
     NTSTATUS status = RestoreBootArea(device);
-    if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+    if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
     header->RollbackPending = 0;
     header->RollbackTarget = 0;
   } else if (header->RollbackTarget > removed) {
@@ -93,12 +89,12 @@ NTSTATUS CommitRemoval(PDEVICE_OBJECT device, ULONG slot, ULONG number, bool use
   NTSTATUS status = WriteHeader(device);
   if (!NT_SUCCESS(status)) {
     // The header in memory stays changed; the next header write persists it.
-    LogStatus(__LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     return status;
   }
   status = RebuildSpaceBitmap(device);
   if (NT_SUCCESS(status)) status = WriteSpaceBitmap(device);
-  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   return status;
 }
 
@@ -119,8 +115,8 @@ NTSTATUS MergePage(PDEVICE_OBJECT device, ULONG p, const vh::SnapshotSlot& remov
     const ULONG mine = removedPage[j];
     const ULONG theirs = olderPage[j];
     if (!IsValidMapEntry(volume, mine) || !IsValidMapEntry(volume, theirs)) {
-      DbgPrint("ERROR:%s (%d): SNAP %08x %08x\n", EngineLogTag, __LINE__, mine, theirs);
-      DbgPrint("ERROR:%s (%d): SNAP %08x %08x %I64d %I64d\n", EngineLogTag, __LINE__, p, j,
+      LogFailure("SNAP %08x %08x\n", mine, theirs);
+      LogFailure("SNAP %08x %08x %I64d %I64d\n", p, j,
                removedSector * vh::kSectorBytes, olderSector * vh::kSectorBytes);
       return STATUS_UNSUCCESSFUL;
     }
@@ -183,7 +179,7 @@ NTSTATUS RebuildSpaceBitmap(PDEVICE_OBJECT device) {
     RtlCopyMemory(volume->SpaceBitmapBuffer, buffer, volume->SpaceBitmapBytes);
     volume->FreeSectors = RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors;
   } else {
-    LogStatus(__LINE__, status);
+    LogFailure("SNAP %08x\n", status);
   }
   FreePool(buffer);
   FreePool(page);
@@ -193,7 +189,7 @@ NTSTATUS RebuildSpaceBitmap(PDEVICE_OBJECT device) {
 NTSTATUS DropOldestSnapshot(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr) {
-    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   NTSTATUS status = CompleteInterruptedSnapshot(device);
@@ -202,7 +198,7 @@ NTSTATUS DropOldestSnapshot(PDEVICE_OBJECT device) {
   ULONG slot;
   status = FindSlotByNumber(volume->Header, 1, &slot);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     return status;
   }
   // Nothing is older than snapshot 1: its copies served it alone.
@@ -212,7 +208,7 @@ NTSTATUS DropOldestSnapshot(PDEVICE_OBJECT device) {
 NTSTATUS DeleteSnapshotSlot(PDEVICE_OBJECT device, ULONG number) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr) {
-    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   NTSTATUS status = CompleteInterruptedSnapshot(device);
@@ -223,7 +219,7 @@ NTSTATUS DeleteSnapshotSlot(PDEVICE_OBJECT device, ULONG number) {
   status = FindSlotByNumber(volume->Header, number, &slot);
   if (NT_SUCCESS(status)) status = FindSlotByNumber(volume->Header, number - 1, &olderSlot);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     return status;
   }
   auto* removedPage = static_cast<PULONG>(AllocatePage());
@@ -239,7 +235,7 @@ NTSTATUS DeleteSnapshotSlot(PDEVICE_OBJECT device, ULONG number) {
   FreePool(removedPage);
   FreePool(olderPage);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     return status;
   }
   return CommitRemoval(device, slot, number, true);
@@ -248,7 +244,7 @@ NTSTATUS DeleteSnapshotSlot(PDEVICE_OBJECT device, ULONG number) {
 NTSTATUS ResetEngine(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr) {
-    LogStatus(__LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
   vh::EngineHeader* header = volume->Header;
@@ -267,15 +263,15 @@ NTSTATUS ResetEngine(PDEVICE_OBJECT device) {
   header->CountCopy = 0;
   FollowRollback(device, 0);
   const NTSTATUS result = WriteHeader(device);
-  if (!NT_SUCCESS(result)) LogStatus(__LINE__, result);
+  if (!NT_SUCCESS(result)) LogFailure("SNAP %08x\n", result);
   if (volume->SpaceBitmapBuffer != nullptr) RtlClearAllBits(&volume->SpaceBitmap);
   if (volume->MarkedBlocksBuffer != nullptr) RtlClearAllBits(&volume->MarkedBlocks);
   if (volume->SavedBlocksBuffer != nullptr) RtlClearAllBits(&volume->SavedBlocks);
   NTSTATUS status = WriteSpaceBitmap(device);
-  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   PVOID page = AllocatePage();
   if (page == nullptr) {
-    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   RtlZeroMemory(page, PageBytes);
@@ -284,7 +280,7 @@ NTSTATUS ResetEngine(PDEVICE_OBJECT device) {
     status = ReadWriteEngineSectors(0, device,
                                     header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
                                     PageLength(header, p), page);
-    if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+    if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   }
   FreePool(page);
   return result;
@@ -293,12 +289,12 @@ NTSTATUS ResetEngine(PDEVICE_OBJECT device) {
 NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr) {
-    LogStatus(__LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   vh::EngineHeader* header = volume->Header;
   if (header->ReinitPending == 0) {
-    LogStatus(__LINE__, 0);
+    LogFailure("SNAP %08x\n", 0);
     return STATUS_SUCCESS;
   }
   if (volume->SpaceBitmapBuffer == nullptr) {
@@ -307,7 +303,7 @@ NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT device) {
   }
   auto* page = static_cast<PULONG>(AllocatePage());
   if (page == nullptr) {
-    LogStatus(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   NTSTATUS status = STATUS_SUCCESS;
@@ -319,7 +315,7 @@ NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT device) {
     status = ReadWriteEngineSectors(1, device, sector, length, page);
     for (ULONG j = 0; j < length / sizeof(ULONG) && NT_SUCCESS(status); ++j) {
       if (!IsValidMapEntry(volume, page[j])) {
-        LogStatus(__LINE__, page[j]);
+        LogFailure("SNAP %08x\n", page[j]);
         status = STATUS_UNSUCCESSFUL;
       } else if (IsSavedCopy(page[j])) {
         status = ClearBitmapBit(&volume->SpaceBitmap, SpaceBlockOf(page[j]));
@@ -333,10 +329,10 @@ NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT device) {
   }
   FreePool(page);
   if (!NT_SUCCESS(status)) {
-    LogStatus(__LINE__, status);
+    LogFailure("SNAP %08x\n", status);
     return status;
   }
-  DbgPrint("ERROR:%s (%d): FREE %08x\n", EngineLogTag, __LINE__, released);
+  LogFailure("FREE %08x\n", released);
   status = WriteSpaceBitmap(device);
   if (NT_SUCCESS(status)) {
     header->ReinitPending = 0;
@@ -344,6 +340,6 @@ NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT device) {
     status = WriteHeader(device);
   }
   volume->FreeSectors = RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors;
-  if (!NT_SUCCESS(status)) LogStatus(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   return status;
 }

@@ -30,10 +30,6 @@ constexpr ULONG CodeUniqueId = 0x4D0000;
 constexpr ULONG CodeDeviceName = 0x4D0008;
 constexpr ULONG CodeSuggestedLink = 0x4D000C;
 
-void LogShap(int line, NTSTATUS status) {
-  DbgPrint("ERROR:%s (%d): SHAP %08x\n", EngineLogTag, line, status);
-}
-
 }  // namespace
 
 // The drive's own state, behind its VolumeFilterExtension in the same
@@ -464,7 +460,7 @@ NTSTATUS MountDeviceControl(PVolumeFilterExtension self, PIRP irp) {
   NTSTATUS status = STATUS_INVALID_DEVICE_REQUEST;
   if (drive->NoLetter &&
       (code == CodeUniqueId || code == CodeDeviceName || code == CodeSuggestedLink)) {
-    LogShap(__LINE__, status);
+    LogFailure("SHAP %08x\n", status);
     return Complete(irp, status, 0);
   }
   switch (code) {
@@ -551,7 +547,7 @@ NTSTATUS MountDeviceControl(PVolumeFilterExtension self, PIRP irp) {
     default:
       break;
   }
-  if (!NT_SUCCESS(status)) LogShap(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("SHAP %08x\n", status);
   return Complete(irp, status, information);
 }
 
@@ -570,7 +566,7 @@ void Serve(PDEVICE_OBJECT device, PIRP irp) {
       irp->IoStatus.Information = 0;
       NTSTATUS status = drive->ViewKind == 2 ? RawVolumeIo(device, irp) : ReadView(device, irp);
       if (!NT_SUCCESS(status)) {
-        LogShap(__LINE__, status);
+        LogFailure("SHAP %08x\n", status);
         irp->IoStatus.Information = 0;
       }
       Complete(irp, status, irp->IoStatus.Information);
@@ -614,7 +610,7 @@ NTSTATUS MountDeviceStart(PDEVICE_OBJECT device) {
   drive->TracksPerCylinder = geometry.TracksPerCylinder;
   drive->SectorsPerTrack = geometry.SectorsPerTrack;
   drive->BytesPerSector = geometry.BytesPerSector;
-  DbgPrint("ERROR:%s (%d): MountNode %08x\n", EngineLogTag, __LINE__, drive->SnapshotNumber);
+  LogFailure("MountNode %08x\n", drive->SnapshotNumber);
   device->StackSize = static_cast<CCHAR>(self->LowerDevice->StackSize + 1);
   device->AlignmentRequirement = self->LowerDevice->AlignmentRequirement;
   return STATUS_SUCCESS;
@@ -676,7 +672,7 @@ void StopMountWorker(MountDrive* drive) {
   if (drive->Thread == nullptr) return;
   // PASSIVE_LEVEL; the thread object is signalled when the worker returns.
   NTSTATUS status = KeWaitForSingleObject(drive->Thread, Executive, KernelMode, FALSE, nullptr);
-  if (status != STATUS_SUCCESS) LogShap(__LINE__, status);
+  if (status != STATUS_SUCCESS) LogFailure("SHAP %08x\n", status);
   ObDereferenceObject(drive->Thread);
   drive->Thread = nullptr;
 }
@@ -706,7 +702,7 @@ NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
   request->Result = 0;
   if ((request->NoLetter == 0 && request->DriveIndex > 25) || request->DriveIndex > 0xFF) {
     request->Result = 1;
-    LogShap(__LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("SHAP %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
   // No view serves a kind above 2; a view of a snapshot needs its header.
@@ -716,7 +712,7 @@ NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
       (request->ViewKind == 0 &&
        (volume->Header == nullptr ||
         DescriptorOf(volume->Header, request->SnapshotNumber) == nullptr))) {
-    LogShap(__LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SHAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   const WCHAR letter = static_cast<WCHAR>('A' + request->DriveIndex);
@@ -728,7 +724,7 @@ NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
       IoCreateDevice(EngineDriverObject, sizeof(VolumeFilterExtension) + sizeof(MountDrive), &name,
                      FILE_DEVICE_DISK, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
   if (!NT_SUCCESS(status)) {
-    LogShap(__LINE__, status);
+    LogFailure("SHAP %08x\n", status);
     return status;
   }
   device->Flags |= DO_DIRECT_IO;
@@ -757,7 +753,7 @@ NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
 
   status = StartMountWorker(device);
   if (!NT_SUCCESS(status)) {
-    LogShap(__LINE__, status);
+    LogFailure("SHAP %08x\n", status);
     StopMountWorker(drive);
     IoDeleteDevice(device);
     entry->MountDevice = 0;
@@ -766,15 +762,15 @@ NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
   if (drive->ReadOnly) device->Characteristics |= FILE_READ_ONLY_DEVICE;
   device->Flags &= ~static_cast<ULONG>(DO_DEVICE_INITIALIZING);
   status = NotifyVolumeArrival(self);
-  if (!NT_SUCCESS(status)) LogShap(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("SHAP %08x\n", status);
   if (!drive->NoLetter) {
     status = CreateMountPoint(self);
-    if (!NT_SUCCESS(status)) LogShap(__LINE__, status);
+    if (!NT_SUCCESS(status)) LogFailure("SHAP %08x\n", status);
     // The mount manager's point is the link; one made here only when it
     // made none.
     if (!NT_SUCCESS(status)) {
       status = CreateDosLink(self);
-      if (!NT_SUCCESS(status)) LogShap(__LINE__, status);
+      if (!NT_SUCCESS(status)) LogFailure("SHAP %08x\n", status);
     }
   }
   return STATUS_SUCCESS;
@@ -783,11 +779,11 @@ NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
 NTSTATUS UnmountSnapshot(PDEVICE_OBJECT, MountRequest* request) {
   vh::MountEntry* entry = EntryOf(request);
   if (entry == nullptr || entry->MountDevice == 0) {
-    LogShap(__LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("SHAP %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
   NTSTATUS status = DeleteMountDevice(DeviceOfEntry(entry));
-  if (!NT_SUCCESS(status)) LogShap(__LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("SHAP %08x\n", status);
   entry->MountDevice = 0;
   return status;
 }
@@ -818,9 +814,9 @@ NTSTATUS DeleteMountDevice(PDEVICE_OBJECT device) {
   KeReleaseSpinLock(&drive->QueueLock, irql);
   if (!drive->NoLetter) {
     NTSTATUS status = DeleteMountPoints(self);
-    if (!NT_SUCCESS(status)) LogShap(__LINE__, status);
+    if (!NT_SUCCESS(status)) LogFailure("SHAP %08x\n", status);
     status = IoDeleteSymbolicLink(&self->DosName);
-    if (!NT_SUCCESS(status) && status != STATUS_OBJECT_NAME_NOT_FOUND) LogShap(__LINE__, status);
+    if (!NT_SUCCESS(status) && status != STATUS_OBJECT_NAME_NOT_FOUND) LogFailure("SHAP %08x\n", status);
   }
   if (file != nullptr) ObDereferenceObject(file);
   if (handle != nullptr) ZwClose(handle);
@@ -838,7 +834,7 @@ NTSTATUS MountQueueIrp(PDEVICE_OBJECT device, PIRP irp) {
   const bool queued = major == IRP_MJ_READ || major == IRP_MJ_WRITE ||
                       major == IRP_MJ_FLUSH_BUFFERS || major == IRP_MJ_DEVICE_CONTROL;
   if (major == IRP_MJ_SHUTDOWN || (queued && (drive == nullptr || drive->Removing))) {
-    LogShap(__LINE__, STATUS_IO_DEVICE_ERROR);
+    LogFailure("SHAP %08x\n", STATUS_IO_DEVICE_ERROR);
     return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
   }
   if (!queued) return Complete(irp, STATUS_DRIVER_INTERNAL_ERROR, 0);
@@ -848,7 +844,7 @@ NTSTATUS MountQueueIrp(PDEVICE_OBJECT device, PIRP irp) {
   KeAcquireSpinLock(&drive->QueueLock, &irql);
   if (drive->Removing) {
     KeReleaseSpinLock(&drive->QueueLock, irql);
-    LogShap(__LINE__, STATUS_IO_DEVICE_ERROR);
+    LogFailure("SHAP %08x\n", STATUS_IO_DEVICE_ERROR);
     return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
   }
   IoMarkIrpPending(irp);

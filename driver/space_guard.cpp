@@ -62,10 +62,10 @@ void GuardOpenedFile(PDEVICE_OBJECT device, HANDLE handle) {
       ZwQueryInformationFile(handle, &ioStatus, &basic, sizeof basic, FileBasicInformation);
   if (NT_SUCCESS(status) && (basic.FileAttributes & FILE_ATTRIBUTE_COMPRESSED) != 0) {
     volume->EngineMode = EngineModeOff;
-    DbgPrint("ERROR:%s (%d): VOL NONE_PROTECT\n", EngineLogTag, __LINE__);
+    LogFailure("VOL NONE_PROTECT\n");
   }
   status = MarkSpaceFileHandle(device, handle);
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
 }
 
 // Opens the space files of every engine volume whose header sits at one of
@@ -85,7 +85,7 @@ void OpenSpaceFiles(const vh::EngineParameters& parameters, vh::EngineHeader* bu
       const vh::HeaderLocation& location = parameters.HeaderLocations[i];
       if (location.Valid == 0 || location.VolumeId == 0 ||
           location.Sector > (0x7FFFFFFFFFFFFFFFull - vh::kEngineHeaderBytes) / SectorBytes) {
-        DbgPrint("ERROR:%s (%d): VOL %d\n", EngineLogTag, __LINE__, i);
+        LogFailure("VOL %d\n", i);
         continue;
       }
       IO_STATUS_BLOCK ioStatus;
@@ -99,7 +99,7 @@ void OpenSpaceFiles(const vh::EngineParameters& parameters, vh::EngineHeader* bu
         // Several volumes can match several locations: the slots never
         // overflow, the files beyond them stay unguarded (logged).
         if (*used == GuardSlots) {
-          DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__,
+          LogFailure("VOL %08x\n",
                    STATUS_INSUFFICIENT_RESOURCES);
           return;
         }
@@ -107,7 +107,7 @@ void OpenSpaceFiles(const vh::EngineParameters& parameters, vh::EngineHeader* bu
         HANDLE handle = nullptr;
         status = OpenSpaceFile(&name, &handle);
         if (!NT_SUCCESS(status)) {
-          DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+          LogFailure("VOL %08x\n", status);
           continue;
         }
         slots[(*used)++] = handle;
@@ -123,7 +123,7 @@ void SpaceFileGuardThread(PVOID) {
   DriverExtension* driver;
   NTSTATUS status = GetDriverExtension(&driver);
   if (!NT_SUCCESS(status) || !EngineParametersUsable(driver->EngineParameters)) {
-    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("VOL %08x\n", STATUS_INVALID_PARAMETER);
     return;
   }
   auto* control = static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension);
@@ -132,7 +132,7 @@ void SpaceFileGuardThread(PVOID) {
   auto* buffer = static_cast<vh::EngineHeader*>(
       ExAllocatePoolWithTag(NonPagedPool, sizeof(vh::EngineHeader), EnginePoolTag));
   if (buffer == nullptr) {
-    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("VOL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return;
   }
   // The scan walks the driver's volumes: a PnP removal deletes a filter
@@ -150,7 +150,7 @@ void SpaceFileGuardThread(PVOID) {
     // thread wakes once a second for ever.
     status = KeWaitForSingleObject(&control->GuardEvent, Executive, KernelMode, FALSE, &second);
     if (status != STATUS_TIMEOUT) {
-      DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+      LogFailure("VOL %08x\n", status);
       break;
     }
   }

@@ -14,13 +14,6 @@ constexpr ULONG SectorBytes = vh::kSectorBytes;
 constexpr ULONG BlockSectors = vh::kBlockSectors;
 constexpr ULONG WindowBits = 32768;
 
-void LogSpace(int line, NTSTATUS status) {
-  DbgPrint("ERROR:%s (%d): SPCE %08x\n", EngineLogTag, line, status);
-}
-void LogVss(int line, NTSTATUS status) {
-  DbgPrint("ERROR:%s (%d): VSS %08x\n", EngineLogTag, line, status);
-}
-
 PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
   return device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
 }
@@ -75,7 +68,7 @@ NTSTATUS ScanVolumeBitmap(PVolumeFilterExtension volume, FreeRunChunk** list) {
                    FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
                    FILE_SYNCHRONOUS_IO_NONALERT | FILE_NO_INTERMEDIATE_BUFFERING, nullptr, 0);
   if (!NT_SUCCESS(status)) {
-    LogVss(__LINE__, status);
+    LogFailure("VSS %08x\n", status);
     return status;
   }
   auto* window = static_cast<VolumeBitmapWindow*>(
@@ -91,7 +84,7 @@ NTSTATUS ScanVolumeBitmap(PVolumeFilterExtension volume, FreeRunChunk** list) {
     status = ZwFsControlFile(handle, nullptr, nullptr, nullptr, &ioStatus, FSCTL_GET_VOLUME_BITMAP,
                              &start, sizeof start, window, sizeof *window);
     if (status != STATUS_BUFFER_OVERFLOW && !NT_SUCCESS(status)) {
-      LogVss(__LINE__, status);
+      LogFailure("VSS %08x\n", status);
       break;
     }
     ULONG bits = 0;
@@ -249,7 +242,7 @@ NTSTATUS AddFreeRun(FreeRunChunk** list, ULONG first, ULONG last) {
   if (tail == nullptr || tail->Count == FreeRunChunkRuns) {
     auto* chunk = AllocateZeroed<FreeRunChunk>(sizeof(FreeRunChunk));
     if (chunk == nullptr) {
-      LogSpace(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+      LogFailure("SPCE %08x\n", STATUS_INSUFFICIENT_RESOURCES);
       return STATUS_INSUFFICIENT_RESOURCES;
     }
     if (tail == nullptr) {
@@ -343,7 +336,7 @@ NTSTATUS StartTemporaryMode(PDEVICE_OBJECT device) {
   if (NT_SUCCESS(status)) status = ScanVolumeBitmap(volume, &first);
   if (NT_SUCCESS(status)) status = PinSystemFiles(device);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("VOL %08x\n", status);
     FreeRunList(&first);
     return status;
   }
@@ -370,7 +363,7 @@ NTSTATUS StartTemporaryMode(PDEVICE_OBJECT device) {
   if (!NT_SUCCESS(status)) {
     // The mode is on already; without free runs writes fail rather than
     // land in place.
-    DbgPrint("ERROR:%s (%d): VSS %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("VSS %08x\n", status);
   }
   LIST_ENTRY held;
   InitializeListHead(&held);
@@ -514,7 +507,7 @@ LONG RecordTranslation(ULONG home, ULONG newSector, ULONG count, PVolumeFilterEx
   if (head == nullptr || head->Count == TranslationChunkEntries) {
     auto* chunk = AllocateZeroed<TranslationChunk>(sizeof(TranslationChunk));
     if (chunk == nullptr) {
-      LogSpace(__LINE__, STATUS_INSUFFICIENT_RESOURCES);
+      LogFailure("SPCE %08x\n", STATUS_INSUFFICIENT_RESOURCES);
       return -1;
     }
     chunk->Next = head;
@@ -661,7 +654,7 @@ void ForgetFresh(SplitContext* context, ULONG home, ULONG newSector, ULONG count
   KIRQL irql;
   KeAcquireSpinLock(&context->Volume->WriteQueueLock, &irql);
   if (RemoveTranslation(home, newSector, count, context->Volume) < 0) {
-    DbgPrint("ERROR:%s (%d): SPCE %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("SPCE %08x\n", STATUS_INSUFFICIENT_RESOURCES);
   }
   KeReleaseSpinLock(&context->Volume->WriteQueueLock, irql);
 }
@@ -687,7 +680,7 @@ NTSTATUS SplitIrpCompletion(PDEVICE_OBJECT, PIRP child, PVOID) {
   const ULONG_PTR packed = reinterpret_cast<ULONG_PTR>(own->Parameters.Others.Argument4);
   const NTSTATUS status = child->IoStatus.Status;
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): SPCE %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("SPCE %08x\n", status);
     if (packed & FreshFlag)
       ForgetFresh(context, home, newSector, static_cast<ULONG>(packed & ~FreshFlag));
   } else if (child->IoStatus.Information !=
@@ -734,7 +727,7 @@ NTSTATUS SplitRedirectedIo(PDEVICE_OBJECT device, PIRP irp) {
   if (offset < 0 || offset % SectorBytes != 0 || length % SectorBytes != 0 ||
       irp->MdlAddress == nullptr ||
       static_cast<ULONGLONG>(offset) / SectorBytes + length / SectorBytes > 0xFFFFFFFFull) {
-    DbgPrint("ERROR:%s (%d): SPCE %08x\n", EngineLogTag, __LINE__, STATUS_INVALID_PARAMETER);
+    LogFailure("SPCE %08x\n", STATUS_INVALID_PARAMETER);
     irp->IoStatus.Status = STATUS_INVALID_PARAMETER;
     irp->IoStatus.Information = 0;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
@@ -759,7 +752,7 @@ NTSTATUS SplitRedirectedIo(PDEVICE_OBJECT device, PIRP irp) {
   auto* round = static_cast<RoundState*>(
       ExAllocatePoolWithTag(NonPagedPool, sizeof(RoundState), EnginePoolTag));
   if (fragments == nullptr || context == nullptr || round == nullptr) {
-    DbgPrint("ERROR:%s (%d): SPCE %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("SPCE %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     if (fragments != nullptr) ExFreeToNPagedLookasideList(&EngineLookaside, fragments);
     if (context != nullptr) ExFreePoolWithTag(context, EnginePoolTag);
     if (round != nullptr) ExFreePoolWithTag(round, EnginePoolTag);
@@ -838,7 +831,7 @@ NTSTATUS SplitRedirectedIo(PDEVICE_OBJECT device, PIRP irp) {
     }
     if (!NT_SUCCESS(failure)) {
       if (failure == STATUS_CANCELLED || failure == STATUS_INSUFFICIENT_RESOURCES) {
-        DbgPrint("ERROR:%s (%d): SPCE %08x\n", EngineLogTag, __LINE__, failure);
+        LogFailure("SPCE %08x\n", failure);
       }
       RecordFailure(context, failure);
       // Nothing of this round is sent: its children are freed and its

@@ -56,7 +56,7 @@ NTSTATUS DecideKind(PVolumeFilterExtension volume, PDEVICE_OBJECT device,
   }
   if (EnginePrimaryVolume == nullptr) {
     if (volume->LowerDevice == nullptr) {
-      DbgPrint("ERROR:%s (%d): UTIL %08x\n", EngineLogTag, __LINE__, STATUS_UNSUCCESSFUL);
+      LogFailure("UTIL %08x\n", STATUS_UNSUCCESSFUL);
       return STATUS_UNSUCCESSFUL;
     }
     STORAGE_DEVICE_NUMBER number;
@@ -67,7 +67,7 @@ NTSTATUS DecideKind(PVolumeFilterExtension volume, PDEVICE_OBJECT device,
     if (NT_SUCCESS(status) && bytes < sizeof number)
       status = STATUS_UNSUCCESSFUL;  // fields left unset
     if (!NT_SUCCESS(status)) {
-      DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+      LogFailure("VOL %08x\n", status);
       return status;
     }
     volume->DeviceNumber = number.DeviceNumber;
@@ -85,7 +85,7 @@ NTSTATUS LoadFoundHeader(PDEVICE_OBJECT device, const vh::EngineHeader* found) {
   auto* header = static_cast<vh::EngineHeader*>(
       ExAllocatePoolWithTag(NonPagedPool, sizeof(vh::EngineHeader), EnginePoolTag));
   if (header == nullptr) {
-    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, STATUS_INSUFFICIENT_RESOURCES);
+    LogFailure("VOL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   RtlCopyMemory(header, found, sizeof *header);
@@ -93,7 +93,7 @@ NTSTATUS LoadFoundHeader(PDEVICE_OBJECT device, const vh::EngineHeader* found) {
   NTSTATUS status = LoadSpaceBitmap(device);
   if (NT_SUCCESS(status)) status = BuildRedirectBitmaps(device);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("VOL %08x\n", status);
     FreeVolumeEngineState(volume);
     volume->EngineMode = EngineModeOff;
     return status;
@@ -118,19 +118,19 @@ void VolumeOnlineCompletion(PDEVICE_OBJECT device) {
   NTSTATUS status = SendDeviceIoctl(volume->LowerDevice, IOCTL_STORAGE_GET_HOTPLUG_INFO, nullptr, 0,
                                     &hotplug, sizeof hotplug);
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+    LogFailure("VOL %08x\n", status);
     return;
   }
   if (hotplug.DeviceHotplug) {
     // A device that can leave at any time keeps no letter and no engine.
     volume->Hotplug = 1;
-    DbgPrint("ERROR:%s (%d): VOL DeviceHotplug\n", EngineLogTag, __LINE__);
+    LogFailure("VOL DeviceHotplug\n");
     return;
   }
   status = LearnDriveLetter(volume);
   if (NT_SUCCESS(status)) status = ReadBootSectorGeometry(device);
   if (NT_SUCCESS(status)) status = VolumeLoadEngineState(device);
-  if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+  if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
 }
 
 NTSTATUS VolumeLoadEngineState(PDEVICE_OBJECT device) {
@@ -157,7 +157,7 @@ NTSTATUS VolumeLoadEngineState(PDEVICE_OBJECT device) {
     const vh::HeaderLocation& location = parameters.HeaderLocations[i];
     if (location.Valid == 0 || location.VolumeId == 0 ||
         location.Sector > (0x7FFFFFFFFFFFFFFFull - vh::kEngineHeaderBytes) / SectorBytes) {
-      DbgPrint("ERROR:%s (%d): VOL %d\n", EngineLogTag, __LINE__, i);
+      LogFailure("VOL %d\n", i);
       status = STATUS_INVALID_PARAMETER;
       continue;
     }
@@ -165,7 +165,7 @@ NTSTATUS VolumeLoadEngineState(PDEVICE_OBJECT device) {
     status = ReadWriteDiskSectors(1, volume->LowerDevice, location.Sector * SectorBytes,
                                   vh::kEngineHeaderBytes, buffer, &ioStatus);
     if (!NT_SUCCESS(status)) {
-      DbgPrint("ERROR:%s (%d): VOL %d - %08x - %I64d\n", EngineLogTag, __LINE__, i, status,
+      LogFailure("VOL %d - %08x - %I64d\n", i, status,
                location.Sector);
       continue;
     }
@@ -205,7 +205,7 @@ NTSTATUS FindVolumeByName(PCUNICODE_STRING name, ULONG kind, PDEVICE_OBJECT* dev
     }
   }
   if (!NT_SUCCESS(status)) {
-    DbgPrint("ERROR:%s (%d): VOL 0x%08x\n", EngineLogTag, __LINE__, STATUS_UNSUCCESSFUL);
+    LogFailure("VOL 0x%08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
   return STATUS_SUCCESS;
@@ -224,7 +224,7 @@ NTSTATUS PrepareEngineChange(PDEVICE_OBJECT device) {
       NTSTATUS status = DeleteMountDevice(
           reinterpret_cast<PDEVICE_OBJECT>(static_cast<ULONG_PTR>(entry.MountDevice)));
       if (!NT_SUCCESS(status))
-        DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+        LogFailure("VOL %08x\n", status);
       entry.InUse = 0;
       entry.VolumeDevice = 0;
       entry.MountDevice = 0;
@@ -234,7 +234,7 @@ NTSTATUS PrepareEngineChange(PDEVICE_OBJECT device) {
   PauseVolumeWorker(volume, 1);
   if (volume->Header->ReclaimPending == 1) {
     NTSTATUS status = FreeReleasedBlocks(device);
-    if (!NT_SUCCESS(status)) DbgPrint("ERROR:%s (%d): VOL %08x\n", EngineLogTag, __LINE__, status);
+    if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
   }
   PauseVolumeWorker(volume, 0);
   return STATUS_SUCCESS;

@@ -244,11 +244,10 @@ NTSTATUS CreateSnapshot(Request& r) {
   }
   volume->EngineMode = EngineModeTracking;
 
-  EngineLock();
-  PauseVolumeWorker(volume, 1);
-  status = TakeSnapshot(device, request);
-  PauseVolumeWorker(volume, 0);
-  EngineUnlock();
+  {
+    EngineLockedWorkerPaused locked(volume);
+    status = TakeSnapshot(device, request);
+  }
   if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
 
   FreeRunTable(&volume->FreeRuns);
@@ -413,7 +412,7 @@ NTSTATUS WriteLoadedHeader(PDEVICE_OBJECT device, const vh::EngineHeader* incomi
   EngineLock();
   RtlCopyMemory(merged, volume->Header, HeaderBytes);
   TakeClientFields(merged, incoming);
-  NTSTATUS status = ReadWriteEngineSectors(0, device, volume->Header->HeaderSector, HeaderBytes, merged);
+  NTSTATUS status = WriteEngineSectors(device, volume->Header->HeaderSector, HeaderBytes, merged);
   if (NT_SUCCESS(status)) RtlCopyMemory(volume->Header, merged, HeaderBytes);
   EngineUnlock();
   return status;
@@ -590,14 +589,13 @@ NTSTATUS ReclaimSpace(Request& r) {
   PVolumeFilterExtension volume = r.Volume;
   NTSTATUS status = STATUS_SUCCESS;
   // The lock keeps the release away from a create or delete in progress.
-  EngineLock();
-  PauseVolumeWorker(volume, 1);
-  if (volume->Header->ReclaimPending == 1) {
-    status = FreeReleasedBlocks(device);
-    if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
+  {
+    EngineLockedWorkerPaused locked(volume);
+    if (volume->Header->ReclaimPending == 1) {
+      status = FreeReleasedBlocks(device);
+      if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
+    }
   }
-  PauseVolumeWorker(volume, 0);
-  EngineUnlock();
   if (!NT_SUCCESS(status)) return status;
   AnswerBytes(r, r.Input);
   return STATUS_SUCCESS;
@@ -720,11 +718,10 @@ NTSTATUS AddExcluded(Request& r) {
     LogFailure("VOL %08x\n", status);
     return status;
   }
-  EngineLock();
-  PauseVolumeWorker(volume, 1);
-  status = AppendPassThroughRuns(device, volume->ExcludedRuns);
-  PauseVolumeWorker(volume, 0);
-  EngineUnlock();
+  {
+    EngineLockedWorkerPaused locked(volume);
+    status = AppendPassThroughRuns(device, volume->ExcludedRuns);
+  }
   if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
   FreeRunTable(&volume->ExcludedRuns);
   if (!NT_SUCCESS(status)) return status;

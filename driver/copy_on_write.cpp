@@ -127,7 +127,7 @@ NTSTATUS SavePiece(Request& r, const Piece& p) {
   PVolumeFilterExtension volume = r.volume;
   const vh::EngineHeader* header = volume->Header;
   r.allocatedCount = 0;
-  NTSTATUS status = ReadWriteEngineSectors(1, r.device, p.pieceSector, p.pieceLength, r.kept);
+  NTSTATUS status = ReadEngineSectors(r.device, p.pieceSector, p.pieceLength, r.kept);
   if (!NT_SUCCESS(status)) return status;
   RtlCopyMemory(r.piece, r.kept, p.pieceLength);
   ULONG savedHere = 0;
@@ -151,8 +151,7 @@ NTSTATUS SavePiece(Request& r, const Piece& p) {
       status = TakeSpaceBlock(r, block, &space);
       if (!NT_SUCCESS(status)) break;
       r.allocated[r.allocatedCount++] = space;
-      status = ReadWriteEngineSectors(
-          0, r.device, header->SpaceFirst + static_cast<ULONGLONG>(space) * vh::kBlockSectors,
+      status = WriteEngineSectors(r.device, header->SpaceFirst + static_cast<ULONGLONG>(space) * vh::kBlockSectors,
           vh::kBlockBytes, r.old + static_cast<SIZE_T>(i) * vh::kBlockBytes);
       if (!NT_SUCCESS(status)) break;
       r.piece[index] = space * vh::kBlockSectors + vh::kBlockSectors;
@@ -164,7 +163,7 @@ NTSTATUS SavePiece(Request& r, const Piece& p) {
   if (NT_SUCCESS(status) && savedHere != 0) {
     status = WriteSpaceBitmap(r.device);
     if (NT_SUCCESS(status))
-      status = ReadWriteEngineSectors(0, r.device, p.pieceSector, p.pieceLength, r.piece);
+      status = WriteEngineSectors(r.device, p.pieceSector, p.pieceLength, r.piece);
   }
   if (!NT_SUCCESS(status)) {
     LogFailure("SNAP %08x\n", status);

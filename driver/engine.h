@@ -295,6 +295,26 @@ NTSTATUS RebuildSpaceBitmap(PDEVICE_OBJECT volume);
 void EngineLock();
 void EngineUnlock();
 NTSTATUS PauseVolumeWorker(PVolumeFilterExtension volume, UCHAR pause);
+
+// The engine lock held and the volume's worker parked for one scope, taken
+// and given back in the lock order. For changes to the header and the maps
+// that the worker must not see half done.
+class EngineLockedWorkerPaused {
+ public:
+  explicit EngineLockedWorkerPaused(PVolumeFilterExtension volume) : volume_(volume) {
+    EngineLock();
+    PauseVolumeWorker(volume_, 1);
+  }
+  ~EngineLockedWorkerPaused() {
+    PauseVolumeWorker(volume_, 0);
+    EngineUnlock();
+  }
+  EngineLockedWorkerPaused(const EngineLockedWorkerPaused&) = delete;
+  EngineLockedWorkerPaused& operator=(const EngineLockedWorkerPaused&) = delete;
+
+ private:
+  PVolumeFilterExtension volume_;
+};
 NTSTATUS GetDriverExtension(DriverExtension** extension);
 
 // Requests to other drivers, all synchronous, all at PASSIVE_LEVEL.
@@ -325,6 +345,12 @@ BOOLEAN IsValidMapEntry(PVolumeFilterExtension volume, ULONG entry);
 // lower device, or through the header's extents when the base is 0.
 NTSTATUS ReadWriteEngineSectors(UCHAR read, PDEVICE_OBJECT volume, ULONGLONG engineSector, ULONG length,
                                 PVOID buffer);
+inline NTSTATUS ReadEngineSectors(PDEVICE_OBJECT volume, ULONGLONG engineSector, ULONG length, PVOID buffer) {
+  return ReadWriteEngineSectors(1, volume, engineSector, length, buffer);
+}
+inline NTSTATUS WriteEngineSectors(PDEVICE_OBJECT volume, ULONGLONG engineSector, ULONG length, PVOID buffer) {
+  return ReadWriteEngineSectors(0, volume, engineSector, length, buffer);
+}
 // Frees the header and every bitmap of the volume (no engine afterwards).
 void FreeVolumeEngineState(PVolumeFilterExtension volume);
 

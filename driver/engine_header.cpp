@@ -351,7 +351,7 @@ NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT device) {
   volume->TotalSectors = bytes * SectorBytes;
   volume->FreeSectors = volume->TotalSectors;
   if (header->SnapshotCount == 0) return STATUS_SUCCESS;  // nothing in use yet
-  status = ReadWriteEngineSectors(1, device, header->SpaceBitmapSector, bytes, volume->SpaceBitmapBuffer);
+  status = ReadEngineSectors(device, header->SpaceBitmapSector, bytes, volume->SpaceBitmapBuffer);
   if (!NT_SUCCESS(status)) {
     LogFailure("SNAP %08x\n", status);
     FreeSpaceBitmap(volume);
@@ -400,7 +400,7 @@ NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT device) {
     // A map that ends inside a page is read only as far as it goes.
     ULONGLONG left = mapSectors - first;
     ULONG sectors = left < vh::kMapPageSectors ? static_cast<ULONG>(left) : vh::kMapPageSectors;
-    status = ReadWriteEngineSectors(1, device, header->BlockMapFirst + first, sectors * SectorBytes, page);
+    status = ReadEngineSectors(device, header->BlockMapFirst + first, sectors * SectorBytes, page);
     if (NT_SUCCESS(status)) {
       ULONG firstBlock = static_cast<ULONG>(first / vh::kMapPageSectors * vh::kMapPageEntries);
       status = MarkPageEntries(volume, page, sectors * (SectorBytes / sizeof(ULONG)), firstBlock, &stop);

@@ -109,15 +109,15 @@ NTSTATUS FindBootPlaces(PDEVICE_OBJECT device, BootPlaces* places) {
 NTSTATUS InstallPreBoot(PDEVICE_OBJECT device, const BootPlaces& places, UCHAR* current, UCHAR* image) {
   const vh::EngineHeader* header = VolumeOf(device)->Header;
   if (!IsMbrDisk(current)) return STATUS_NOT_SUPPORTED;
-  NTSTATUS status = ReadWriteEngineSectors(1, device, header->LoaderImageSector, ImageBytes, image);
+  NTSTATUS status = ReadEngineSectors(device, header->LoaderImageSector, ImageBytes, image);
   if (!NT_SUCCESS(status)) return status;
   WriteU32(image, LoaderAreaStart, places.AreaStart);
   WriteU32(image, LoaderPartitionStart, places.PartitionStart);
-  status = ReadWriteEngineSectors(0, device, header->LoaderImageSector, ImageBytes, image);
+  status = WriteEngineSectors(device, header->LoaderImageSector, ImageBytes, image);
   if (!NT_SUCCESS(status)) return status;
-  status = ReadWriteEngineSectors(0, device, header->BootBackupSector, ImageBytes, current);
+  status = WriteEngineSectors(device, header->BootBackupSector, ImageBytes, current);
   if (!NT_SUCCESS(status)) return status;
-  status = ReadWriteEngineSectors(1, device, header->BootImageSector, ImageBytes, image);
+  status = ReadEngineSectors(device, header->BootImageSector, ImageBytes, image);
   if (!NT_SUCCESS(status)) return status;
   WriteU32(image, BootZeroWord, 0);
   WriteU16(image, BootStageWord, 4);
@@ -150,7 +150,7 @@ void FreeImages(UCHAR* first, UCHAR* second) {
 
 NTSTATUS WriteHeader(PDEVICE_OBJECT device) {
   const vh::EngineHeader* header = VolumeOf(device)->Header;
-  return ReadWriteEngineSectors(0, device, header->HeaderSector, vh::kEngineHeaderBytes, VolumeOf(device)->Header);
+  return WriteEngineSectors(device, header->HeaderSector, vh::kEngineHeaderBytes, VolumeOf(device)->Header);
 }
 
 // The disk side of a schedule or cancel; *installed tells whether sectors
@@ -167,7 +167,7 @@ NTSTATUS ChangeBootSectors(PDEVICE_OBJECT device, bool schedule, UCHAR* saved, U
     return status;
   }
   if (!schedule && header->RollbackPending != 0) {
-    NTSTATUS status = ReadWriteEngineSectors(1, device, header->BootBackupSector, ImageBytes, image);
+    NTSTATUS status = ReadEngineSectors(device, header->BootBackupSector, ImageBytes, image);
     if (!NT_SUCCESS(status)) return status;
     // A backup that is no boot sector would leave the disk unbootable.
     if (image[510] != 0x55 || image[511] != 0xAA) return STATUS_INVALID_PARAMETER;

@@ -315,11 +315,9 @@ NTSTATUS SaveSnapshotMapCopy(PDEVICE_OBJECT device, ULONG* slotIndex) {
   const ULONG pages = MapPages(header);
   for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
     const ULONG length = PageLength(header, p);
-    status = ReadWriteEngineSectors(
-        1, device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors, length, page);
+    status = ReadEngineSectors(device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors, length, page);
     if (NT_SUCCESS(status)) {
-      status = ReadWriteEngineSectors(
-          0, device, header->Slots[slot].SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors,
+      status = WriteEngineSectors(device, header->Slots[slot].SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors,
           length, page);
     }
   }
@@ -410,7 +408,7 @@ NTSTATUS SaveBlockMap(PDEVICE_OBJECT device) {
       const ULONG block = p * PageEntries + j;
       page[j] = block < marks && RtlTestBit(&volume->MarkedBlocks, block) ? vh::kMapEntryFree : 0;
     }
-    status = ReadWriteEngineSectors(0, device,
+    status = WriteEngineSectors(device,
                                     header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
                                     PageLength(header, p), page);
   }
@@ -432,7 +430,7 @@ NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT device) {
   NTSTATUS status = STATUS_SUCCESS;
   const ULONG pages = MapPages(header);
   for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
-    status = ReadWriteEngineSectors(0, device,
+    status = WriteEngineSectors(device,
                                     header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
                                     PageLength(header, p), page);
   }

@@ -23,7 +23,7 @@ NTSTATUS RestoreBootArea(PDEVICE_OBJECT device) {
   PVolumeFilterExtension raw = VolumeOf(EngineRawDiskFilter);
   PVOID sectors = ExAllocatePoolWithTag(NonPagedPool, vh::kBootImageBytes, EnginePoolTag);
   if (sectors == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  NTSTATUS status = ReadWriteEngineSectors(1, device, volume->Header->BootBackupSector,
+  NTSTATUS status = ReadEngineSectors(device, volume->Header->BootBackupSector,
                                            vh::kBootImageBytes, sectors);
   if (NT_SUCCESS(status)) {
     IO_STATUS_BLOCK ioStatus;
@@ -56,8 +56,7 @@ NTSTATUS CollectReferences(PDEVICE_OBJECT device, ULONGLONG mapSector, PULONG pa
   const ULONG pages = MapPages(header);
   for (ULONG p = 0; p < pages; ++p) {
     const ULONG length = PageLength(header, p);
-    NTSTATUS status = ReadWriteEngineSectors(
-        1, device, mapSector + static_cast<ULONGLONG>(p) * PageSectors, length, page);
+    NTSTATUS status = ReadEngineSectors(device, mapSector + static_cast<ULONGLONG>(p) * PageSectors, length, page);
     if (!NT_SUCCESS(status)) return status;
     for (ULONG j = 0; j < length / sizeof(ULONG); ++j) {
       if (!IsSavedCopy(page[j]) || !IsValidMapEntry(volume, page[j])) continue;
@@ -106,9 +105,9 @@ NTSTATUS MergePage(PDEVICE_OBJECT device, ULONG p, const vh::SnapshotSlot& remov
   const ULONG length = PageLength(volume->Header, p);
   const ULONGLONG removedSector = removed.SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors;
   const ULONGLONG olderSector = older.SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors;
-  NTSTATUS status = ReadWriteEngineSectors(1, device, removedSector, length, removedPage);
+  NTSTATUS status = ReadEngineSectors(device, removedSector, length, removedPage);
   if (NT_SUCCESS(status))
-    status = ReadWriteEngineSectors(1, device, olderSector, length, olderPage);
+    status = ReadEngineSectors(device, olderSector, length, olderPage);
   if (!NT_SUCCESS(status)) return status;
   bool merged = false;
   for (ULONG j = 0; j < length / sizeof(ULONG); ++j) {
@@ -128,7 +127,7 @@ NTSTATUS MergePage(PDEVICE_OBJECT device, ULONG p, const vh::SnapshotSlot& remov
       merged = true;
     }
   }
-  return merged ? ReadWriteEngineSectors(0, device, olderSector, length, olderPage)
+  return merged ? WriteEngineSectors(device, olderSector, length, olderPage)
                 : STATUS_SUCCESS;
 }
 
@@ -277,7 +276,7 @@ NTSTATUS ResetEngine(PDEVICE_OBJECT device) {
   RtlZeroMemory(page, PageBytes);
   const ULONG pages = MapPages(header);
   for (ULONG p = 0; p < pages; ++p) {
-    status = ReadWriteEngineSectors(0, device,
+    status = WriteEngineSectors(device,
                                     header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
                                     PageLength(header, p), page);
     if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
@@ -312,7 +311,7 @@ NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT device) {
   for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
     const ULONG length = PageLength(header, p);
     const ULONGLONG sector = header->ReleaseListSector + static_cast<ULONGLONG>(p) * PageSectors;
-    status = ReadWriteEngineSectors(1, device, sector, length, page);
+    status = ReadEngineSectors(device, sector, length, page);
     for (ULONG j = 0; j < length / sizeof(ULONG) && NT_SUCCESS(status); ++j) {
       if (!IsValidMapEntry(volume, page[j])) {
         LogFailure("SNAP %08x\n", page[j]);
@@ -324,7 +323,7 @@ NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT device) {
     }
     if (NT_SUCCESS(status)) {
       RtlZeroMemory(page, length);
-      status = ReadWriteEngineSectors(0, device, sector, length, page);
+      status = WriteEngineSectors(device, sector, length, page);
     }
   }
   FreePool(page);

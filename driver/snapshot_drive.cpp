@@ -145,7 +145,7 @@ NTSTATUS ReadEntries(const ReadPlan& plan, ULONGLONG table, PULONG out, PULONG s
   const ULONG lastSector = (plan.firstBlock + plan.blocks - 1) / EntriesPerSector;
   const ULONG bytes = (lastSector - firstSector + 1) * SectorBytes;
   NTSTATUS status =
-      ReadWriteEngineSectors(1, plan.volumeDevice, table + firstSector, bytes, scratch);
+      ReadEngineSectors(plan.volumeDevice, table + firstSector, bytes, scratch);
   if (!NT_SUCCESS(status)) return status;
   RtlCopyMemory(out, scratch + plan.firstBlock % EntriesPerSector, plan.blocks * sizeof(ULONG));
   return STATUS_SUCCESS;
@@ -165,8 +165,7 @@ NTSTATUS ReadBlocks(const ReadPlan& plan, const PULONG entries, ULONG from, ULON
     PUCHAR at = plan.data + static_cast<SIZE_T>(i) * BlockBytes;
     NTSTATUS status;
     if (NamesSavedCopy(entries[i])) {
-      status = ReadWriteEngineSectors(
-          1, plan.volumeDevice, header->SpaceFirst + entries[i] - BlockSectors, BlockBytes, at);
+      status = ReadEngineSectors(plan.volumeDevice, header->SpaceFirst + entries[i] - BlockSectors, BlockBytes, at);
       ++i;
     } else {
       ULONG run = 1;

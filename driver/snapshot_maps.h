@@ -46,14 +46,14 @@ inline void FreePool(PVOID buffer) {
 
 inline NTSTATUS WriteHeader(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
-  return ReadWriteEngineSectors(0, device, volume->Header->HeaderSector, vh::kEngineHeaderBytes,
+  return WriteEngineSectors(device, volume->Header->HeaderSector, vh::kEngineHeaderBytes,
                                 volume->Header);
 }
 
 inline NTSTATUS WriteSpaceBitmap(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume->SpaceBitmapBuffer == nullptr) return STATUS_INVALID_PARAMETER;
-  return ReadWriteEngineSectors(0, device, volume->Header->SpaceBitmapSector,
+  return WriteEngineSectors(device, volume->Header->SpaceBitmapSector,
                                 volume->SpaceBitmapBytes, volume->SpaceBitmapBuffer);
 }
 

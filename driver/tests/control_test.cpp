@@ -479,7 +479,7 @@ TEST_F(ControlAnswerTest, CreateWithoutALoadedHeaderStillObeysTheCountRule) {
   EngineLock();
   PauseVolumeWorker(Ext(), 1);
   Ext()->Header->MaxSnapshots = 1;
-  ASSERT_EQ(ReadWriteEngineSectors(0, Device(), Ext()->Header->HeaderSector, kEngineHeaderBytes, Ext()->Header),
+  ASSERT_EQ(WriteEngineSectors(Device(), Ext()->Header->HeaderSector, kEngineHeaderBytes, Ext()->Header),
             STATUS_SUCCESS);
   FreeVolumeEngineState(Ext());
   PauseVolumeWorker(Ext(), 0);

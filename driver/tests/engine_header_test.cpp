@@ -566,10 +566,10 @@ TEST_F(HeaderTest, EngineSectorsWhoseOffsetWouldWrapMoveNothing) {
   ASSERT_EQ(LoadEngineHeader(filter_), STATUS_SUCCESS);
   std::vector<uint8_t> buffer(1024, 0x5A);
   const uint64_t transfers = Installed().disk->TransferCount();
-  EXPECT_EQ(ReadWriteEngineSectors(1, filter_, ~0ull / 512, 1024, buffer.data()), kInvalid);
-  EXPECT_EQ(ReadWriteEngineSectors(1, filter_, ~0ull - 5, 1024, buffer.data()), kInvalid);
+  EXPECT_EQ(ReadEngineSectors(filter_, ~0ull / 512, 1024, buffer.data()), kInvalid);
+  EXPECT_EQ(ReadEngineSectors(filter_, ~0ull - 5, 1024, buffer.data()), kInvalid);
   // Inside the byte range but past the volume: the volume refuses it.
-  EXPECT_EQ(ReadWriteEngineSectors(1, filter_, Installed().volume->SectorCount(), 1024, buffer.data()), kInvalid);
+  EXPECT_EQ(ReadEngineSectors(filter_, Installed().volume->SectorCount(), 1024, buffer.data()), kInvalid);
   EXPECT_EQ(Installed().disk->TransferCount(), transfers);
   EXPECT_EQ(buffer, std::vector<uint8_t>(1024, 0x5A));
 }

@@ -320,7 +320,7 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   const ULONG mode = volume->EngineMode;
   KeReleaseSpinLock(&volume->WriteQueueLock, irql);
   if (mode == EngineModeTemporary) {
-    if (IsPassThroughWrite(device, irp) == STATUS_SUCCESS)
+    if (IsPassThroughWrite(device, irp))
       return EngineDispatchPassThrough(device, irp);
     return SplitRedirectedIo(device, irp);
   }
@@ -337,7 +337,7 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   }
   NTSTATUS status = CompleteInterruptedSnapshot(device);
   if (!NT_SUCCESS(status)) return EngineDispatchPassThrough(device, irp);
-  if (IsPassThroughWrite(device, irp) == STATUS_SUCCESS)
+  if (IsPassThroughWrite(device, irp))
     return EngineDispatchPassThrough(device, irp);
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const LONGLONG offset = stack->Parameters.Write.ByteOffset.QuadPart;

@@ -234,7 +234,7 @@ NTSTATUS EngineDispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
     return STATUS_PENDING;
   }
   if (volume->EngineMode == EngineModeTemporary &&
-      IsPassThroughWrite(device, irp) != STATUS_SUCCESS) {
+      !IsPassThroughWrite(device, irp)) {
     return SplitRedirectedIo(device, irp);
   }
   return EngineDispatchPassThrough(device, irp);

@@ -215,8 +215,9 @@ NTSTATUS ReadWholeFile(PCUNICODE_STRING path, PVOID buffer);
 NTSTATUS WriteWholeFile(PCUNICODE_STRING path, PVOID buffer);
 NTSTATUS MarkSpaceFileHandle(PDEVICE_OBJECT volume, HANDLE file);
 NTSTATUS FlushVolumeBuffers(PVolumeFilterExtension volume);
-// 0: the write is not tracked (pass-through); 0xC0000001: it is.
-NTSTATUS IsPassThroughWrite(PDEVICE_OBJECT volume, PIRP irp);
+// True when the write goes down untracked (a pass-through range, or past the
+// end of a large volume).
+bool IsPassThroughWrite(PDEVICE_OBJECT volume, PIRP irp);
 // Chunked run tables.
 NTSTATUS AppendRun(RunTableChunk** table, ULONGLONG firstCluster, ULONG clusterCount);
 NTSTATUS FreeRunTable(RunTableChunk** table);

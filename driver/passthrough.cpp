@@ -403,7 +403,7 @@ NTSTATUS FlushVolumeBuffers(PVolumeFilterExtension volume) {
   return status;
 }
 
-NTSTATUS IsPassThroughWrite(PDEVICE_OBJECT device, PIRP irp) {
+bool IsPassThroughWrite(PDEVICE_OBJECT device, PIRP irp) {
   auto* volume = static_cast<PVolumeFilterExtension>(device->DeviceExtension);
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const ULONGLONG first =
@@ -414,7 +414,7 @@ NTSTATUS IsPassThroughWrite(PDEVICE_OBJECT device, PIRP irp) {
   if (volume->Header != nullptr && volume->Header->VolumeSectors > LargeVolumeSectors &&
       first > volume->Header->VolumeSectors) {
     LogFailure("UIL %08x\n", static_cast<ULONG>(first));
-    return STATUS_SUCCESS;
+    return true;
   }
   // Ranges are compared in whole blocks: a write inside the blocks of a
   // pass-through range is not copied. The list itself keeps the exact
@@ -423,8 +423,8 @@ NTSTATUS IsPassThroughWrite(PDEVICE_OBJECT device, PIRP irp) {
     for (ULONG i = 0; i < chunk->Count; ++i) {
       const ULONGLONG blockFirst = chunk->First[i] & ~(vh::kBlockSectors - 1);
       const ULONGLONG blockLast = chunk->Last[i] & ~(vh::kBlockSectors - 1);
-      if (first >= blockFirst && last < blockLast + vh::kBlockSectors) return STATUS_SUCCESS;
+      if (first >= blockFirst && last < blockLast + vh::kBlockSectors) return true;
     }
   }
-  return STATUS_UNSUCCESSFUL;
+  return false;
 }

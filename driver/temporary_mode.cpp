@@ -375,7 +375,7 @@ NTSTATUS StartTemporaryMode(PDEVICE_OBJECT device) {
   while (!IsListEmpty(&held)) {
     PIRP irp = IrpOfQueueEntry(RemoveHeadList(&held));
     if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_WRITE &&
-        IsPassThroughWrite(device, irp) == STATUS_SUCCESS) {
+        IsPassThroughWrite(device, irp)) {
       EngineDispatchPassThrough(device, irp);
     } else {
       SplitRedirectedIo(device, irp);

@@ -781,11 +781,9 @@ NTSTATUS FindNeededVolume(Needs needs, Request& r) {
   return STATUS_SUCCESS;
 }
 
+// A failed request moves no bytes back to the caller.
 NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = NT_SUCCESS(status) ? information : 0;
-  IoCompleteRequest(irp, IO_DISK_INCREMENT);
-  return status;
+  return CompleteRequest(irp, status, NT_SUCCESS(status) ? information : 0, IO_DISK_INCREMENT);
 }
 
 }  // namespace

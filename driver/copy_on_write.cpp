@@ -21,11 +21,6 @@ constexpr ULONG PieceEntries = 4096;
 constexpr ULONG EntriesPerSector = vh::kSectorBytes / sizeof(ULONG);
 constexpr ULONG ReadGroupBlocks = 8;  // old contents are read 256 KB at a time at most
 
-NTSTATUS CompleteWith(PIRP irp, NTSTATUS status) {
-  irp->IoStatus.Status = status;
-  IoCompleteRequest(irp, IO_DISK_INCREMENT);
-  return status;
-}
 
 // The pause handshake between two requests or at the tick: park until
 // resumed unless told to stop.
@@ -248,7 +243,7 @@ NTSTATUS ProtectAndForward(PDEVICE_OBJECT device, PIRP irp, PUCHAR data, ULONGLO
     NTSTATUS drop = DropOldestSnapshot(device);
     if (!NT_SUCCESS(drop)) LogFailure("SNAP %08x\n", drop);
   }
-  return CompleteWith(irp, forwarded);
+  return CompleteRequest(irp, forwarded, irp->IoStatus.Information, IO_DISK_INCREMENT);
 }
 
 // A snapshot is being taken: the blocks of this write hold data from now

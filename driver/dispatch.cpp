@@ -19,13 +19,6 @@ Route RouteOf(PDEVICE_OBJECT device) {
   return VolumeOf(device)->Kind == KindMount ? Route::Mount : Route::Volume;
 }
 
-NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information = 0) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
-
 PIRP IrpOfQueueEntry(PLIST_ENTRY entry) {
   return reinterpret_cast<PIRP>(reinterpret_cast<PUCHAR>(entry) -
                                 offsetof(IRP, Tail.Overlay.ListEntry));

@@ -297,6 +297,11 @@ void EngineLock();
 void EngineUnlock();
 NTSTATUS PauseVolumeWorker(PVolumeFilterExtension volume, UCHAR pause);
 
+// Completes a request: its status, the bytes it moved, and the priority
+// boost its waiter gets. Returns the status, for `return CompleteRequest(...)`.
+NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information = 0,
+                         CCHAR boost = IO_NO_INCREMENT);
+
 // The engine lock held and the volume's worker parked for one scope, taken
 // and given back in the lock order. For changes to the header and the maps
 // that the worker must not see half done.

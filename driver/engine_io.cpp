@@ -98,16 +98,20 @@ NTSTATUS SendDeviceIoctl(PDEVICE_OBJECT device, ULONG code, PVOID input, ULONG i
   return status;
 }
 
+NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status, ULONG_PTR information, CCHAR boost) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  IoCompleteRequest(irp, boost);
+  return status;
+}
+
 NTSTATUS EngineDispatchPassThrough(PDEVICE_OBJECT device, PIRP irp) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (device == EngineControlDevice || volume == nullptr || volume->LowerDevice == nullptr) {
     // Nothing lies below the control device; a filter that lost its lower
     // device cannot pass anything on either.
     NTSTATUS status = device == EngineControlDevice ? STATUS_SUCCESS : STATUS_INVALID_DEVICE_REQUEST;
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = 0;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
+    return CompleteRequest(irp, status);
   }
   IoSkipCurrentIrpStackLocation(irp);
   return IoCallDriver(volume->LowerDevice, irp);

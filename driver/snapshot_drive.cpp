@@ -96,10 +96,7 @@ PDEVICE_OBJECT DeviceOfEntry(const vh::MountEntry* entry) {
 }
 
 NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_DISK_INCREMENT);
-  return status;
+  return CompleteRequest(irp, status, information, IO_DISK_INCREMENT);
 }
 
 // ---- Which snapshot a drive shows ------------------------------------------------

@@ -728,9 +728,7 @@ NTSTATUS SplitRedirectedIo(PDEVICE_OBJECT device, PIRP irp) {
       irp->MdlAddress == nullptr ||
       static_cast<ULONGLONG>(offset) / SectorBytes + length / SectorBytes > 0xFFFFFFFFull) {
     LogFailure("SPCE %08x\n", STATUS_INVALID_PARAMETER);
-    irp->IoStatus.Status = STATUS_INVALID_PARAMETER;
-    irp->IoStatus.Information = 0;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    CompleteRequest(irp, STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   {
@@ -756,9 +754,7 @@ NTSTATUS SplitRedirectedIo(PDEVICE_OBJECT device, PIRP irp) {
     if (fragments != nullptr) ExFreeToNPagedLookasideList(&EngineLookaside, fragments);
     if (context != nullptr) ExFreePoolWithTag(context, EnginePoolTag);
     if (round != nullptr) ExFreePoolWithTag(round, EnginePoolTag);
-    irp->IoStatus.Status = STATUS_INSUFFICIENT_RESOURCES;
-    irp->IoStatus.Information = 0;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    CompleteRequest(irp, STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   PULONG homes = round->Homes;

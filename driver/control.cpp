@@ -48,10 +48,6 @@ NTSTATUS TooSmall(int line, const Request& r) {
 // output buffer can take.
 void AnswerBytes(Request& r, ULONG bytes) { r.Information = bytes < r.Output ? bytes : r.Output; }
 
-PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
-  return static_cast<PVolumeFilterExtension>(device->DeviceExtension);
-}
-
 ControlExtension* Control() {
   return EngineControlDevice ? static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension) : nullptr;
 }

@@ -8,10 +8,6 @@ namespace {
 
 enum class Route { None, Control, Volume, Mount, RawDisk };
 
-PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
-  return static_cast<PVolumeFilterExtension>(device->DeviceExtension);
-}
-
 Route RouteOf(PDEVICE_OBJECT device) {
   if (device == EngineControlDevice) return Route::Control;
   if (device->DeviceExtension == nullptr) return Route::None;

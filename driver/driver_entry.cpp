@@ -186,7 +186,7 @@ void EngineBootReinit(PDRIVER_OBJECT driverObject, PVOID context, ULONG) {
   if (EnginePrimaryVolume != nullptr) {
     status = PinSystemFiles(EnginePrimaryVolume);
     if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
-    static_cast<PVolumeFilterExtension>(EnginePrimaryVolume->DeviceExtension)->ProtectionActive = 1;
+    VolumeOf(EnginePrimaryVolume)->ProtectionActive = 1;
   }
   status = AttachRawDiskFilter();
   if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
@@ -198,7 +198,7 @@ NTSTATUS PinSystemFiles(PDEVICE_OBJECT device) {
   DriverExtension* driver;
   NTSTATUS status = GetDriverExtension(&driver);
   if (!NT_SUCCESS(status)) return status;
-  auto* volume = static_cast<PVolumeFilterExtension>(device->DeviceExtension);
+  PVolumeFilterExtension volume = VolumeOf(device);
   auto* buffer =
       static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, EngineNameBytes, EnginePoolTag));
   if (buffer == nullptr) {
@@ -246,7 +246,7 @@ NTSTATUS AttachRawDiskFilter() {
     LogFailure("UTIL %08x\n", status);
     return status;
   }
-  auto* filter = static_cast<PVolumeFilterExtension>(device->DeviceExtension);
+  PVolumeFilterExtension filter = VolumeOf(device);
   RtlZeroMemory(filter, sizeof *filter);
   InitializeNameBuffers(filter);
   UNICODE_STRING name;
@@ -283,7 +283,7 @@ NTSTATUS EngineAddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDev
     LogFailure("VOL %08x\n", status);
     return status;
   }
-  auto* volume = static_cast<PVolumeFilterExtension>(device->DeviceExtension);
+  PVolumeFilterExtension volume = VolumeOf(device);
   RtlZeroMemory(volume, sizeof *volume);
   volume->LowerDevice = IoAttachDeviceToDeviceStack(device, physicalDevice);
   if (volume->LowerDevice == nullptr) {

@@ -291,6 +291,12 @@ NTSTATUS ResetEngine(PDEVICE_OBJECT volume);
 // maps reference, and FreeSectors from it; does not write it.
 NTSTATUS RebuildSpaceBitmap(PDEVICE_OBJECT volume);
 
+// A device's volume-filter extension (none for a null device). Every engine
+// device's extension starts with the same kind field, so callers check Kind.
+inline PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
+  return device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
+}
+
 // Lock and worker handshake. Lock order: EngineLock, then PauseVolumeWorker;
 // resume before unlock.
 void EngineLock();

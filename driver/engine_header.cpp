@@ -16,10 +16,6 @@ constexpr ULONG RedirectBytesPerMapSector = SectorBytes / 32;
 // The block bitmaps are RTL bitmaps: their bit count must fit in a ULONG.
 constexpr ULONGLONG MaxRedirectBytes = 0xFFFFFFFFull / 8;
 
-PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
-  return device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
-}
-
 bool HasLetters(const UCHAR* bytes, const char* letters, ULONG count) {
   for (ULONG i = 0; i < count; ++i) {
     if (bytes[i] != static_cast<UCHAR>(letters[i])) return false;

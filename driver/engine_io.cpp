@@ -8,10 +8,6 @@ namespace {
 
 constexpr ULONG SectorBytes = vh::kSectorBytes;
 
-PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
-  return device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
-}
-
 // The control device, the raw-disk filter and snapshot drives are never
 // volumes for the lookups and the engine transfers.
 bool IsEngineVolume(PDEVICE_OBJECT device) {

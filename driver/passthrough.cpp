@@ -263,7 +263,7 @@ NTSTATUS GetPagingFileExtents(PVolumeFilterExtension volume, PassThroughChunk** 
 }
 
 NTSTATUS AddExcludedFile(PDEVICE_OBJECT device, PCUNICODE_STRING path) {
-  auto* volume = device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
+  PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || path == nullptr || path->Buffer == nullptr ||
       volume->ExcludedRuns != nullptr) {
     LogFailure("UIL %08x\n", STATUS_INVALID_PARAMETER);
@@ -318,7 +318,7 @@ NTSTATUS AddExcludedFile(PDEVICE_OBJECT device, PCUNICODE_STRING path) {
 }
 
 NTSTATUS AppendPassThroughRuns(PDEVICE_OBJECT device, RunTableChunk* table) {
-  auto* volume = device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
+  PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || table == nullptr) return STATUS_INVALID_PARAMETER;
   for (RunTableChunk* chunk = table; chunk != nullptr; chunk = chunk->Next) {
     for (ULONG i = 0; i < chunk->Used && i < RunTableChunkRuns; ++i) {
@@ -349,7 +349,7 @@ NTSTATUS WriteWholeFile(PCUNICODE_STRING path, PVOID buffer) {
 }
 
 NTSTATUS MarkSpaceFileHandle(PDEVICE_OBJECT device, HANDLE file) {
-  auto* volume = device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
+  PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr) return STATUS_INVALID_PARAMETER;
   HANDLE volumeHandle = nullptr;
   NTSTATUS status = OpenHeaderFile(&volume->DosName, false, &volumeHandle);
@@ -404,7 +404,7 @@ NTSTATUS FlushVolumeBuffers(PVolumeFilterExtension volume) {
 }
 
 bool IsPassThroughWrite(PDEVICE_OBJECT device, PIRP irp) {
-  auto* volume = static_cast<PVolumeFilterExtension>(device->DeviceExtension);
+  PVolumeFilterExtension volume = VolumeOf(device);
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const ULONGLONG first =
       static_cast<ULONGLONG>(stack->Parameters.Write.ByteOffset.QuadPart) / SectorBytes;

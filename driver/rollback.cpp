@@ -14,10 +14,6 @@ using namespace rollback_layout;
 constexpr ULONG ImageBytes = vh::kBootImageBytes;
 constexpr ULONG SectorSize = vh::kSectorBytes;
 
-PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
-  return device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
-}
-
 ULONG ReadU32(const UCHAR* bytes, ULONG at) {
   ULONG value;
   RtlCopyMemory(&value, bytes + at, sizeof value);

@@ -66,12 +66,9 @@ struct MountDrive {
 
 namespace {
 
-PVolumeFilterExtension ExtensionOf(PDEVICE_OBJECT device) {
-  return device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
-}
 
 MountDrive* DriveOf(PDEVICE_OBJECT device) {
-  PVolumeFilterExtension extension = ExtensionOf(device);
+  PVolumeFilterExtension extension = VolumeOf(device);
   return extension != nullptr && extension->Kind == KindMount ? extension->Mount : nullptr;
 }
 
@@ -287,7 +284,7 @@ bool LockForView(const MountDrive* drive) {
 }
 
 NTSTATUS ReadView(PDEVICE_OBJECT device, PIRP irp) {
-  PVolumeFilterExtension self = ExtensionOf(device);
+  PVolumeFilterExtension self = VolumeOf(device);
   MountDrive* drive = self->Mount;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const LONGLONG offset = stack->Parameters.Read.ByteOffset.QuadPart;
@@ -302,7 +299,7 @@ NTSTATUS ReadView(PDEVICE_OBJECT device, PIRP irp) {
   if (out == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   ReadPlan plan{};
   plan.volumeDevice = self->LowerDevice;
-  plan.volume = ExtensionOf(plan.volumeDevice);
+  plan.volume = VolumeOf(plan.volumeDevice);
   const ULONGLONG firstSector = static_cast<ULONGLONG>(offset) / SectorBytes;
   ULONGLONG block = firstSector / BlockSectors;
   const ULONGLONG lastBlock = (firstSector + length / SectorBytes - 1) / BlockSectors;
@@ -378,7 +375,7 @@ NTSTATUS RawVolumeIo(PDEVICE_OBJECT device, PIRP irp) {
   if (!read) RtlCopyMemory(buffer, user, length);
   IO_STATUS_BLOCK ioStatus;
   NTSTATUS status =
-      ReadWriteDiskSectors(read ? 1 : 0, ExtensionOf(EnginePrimaryVolume)->LowerDevice,
+      ReadWriteDiskSectors(read ? 1 : 0, VolumeOf(EnginePrimaryVolume)->LowerDevice,
                            static_cast<ULONGLONG>(offset), length, buffer, &ioStatus);
   if (NT_SUCCESS(status)) {
     if (read) RtlCopyMemory(user, buffer, length);
@@ -555,7 +552,7 @@ PIRP IrpOfEntry(PLIST_ENTRY entry) {
 }
 
 void Serve(PDEVICE_OBJECT device, PIRP irp) {
-  PVolumeFilterExtension self = ExtensionOf(device);
+  PVolumeFilterExtension self = VolumeOf(device);
   MountDrive* drive = self->Mount;
   switch (IoGetCurrentIrpStackLocation(irp)->MajorFunction) {
     case IRP_MJ_READ: {
@@ -586,9 +583,9 @@ void Serve(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 NTSTATUS MountDeviceStart(PDEVICE_OBJECT device) {
-  PVolumeFilterExtension self = ExtensionOf(device);
+  PVolumeFilterExtension self = VolumeOf(device);
   MountDrive* drive = self->Mount;
-  PVolumeFilterExtension volume = ExtensionOf(self->LowerDevice);
+  PVolumeFilterExtension volume = VolumeOf(self->LowerDevice);
   if (volume == nullptr || volume->LowerDevice == nullptr) return STATUS_NO_SUCH_DEVICE;
   PARTITION_INFORMATION partition;
   NTSTATUS status = GetPartitionInfo(volume->LowerDevice, &partition);
@@ -694,7 +691,7 @@ void FailQueued(MountDrive* drive) {
 }  // namespace
 
 NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
-  PVolumeFilterExtension volume = ExtensionOf(volumeDevice);
+  PVolumeFilterExtension volume = VolumeOf(volumeDevice);
   request->Result = 0;
   if ((request->NoLetter == 0 && request->DriveIndex > 25) || request->DriveIndex > 0xFF) {
     request->Result = 1;
@@ -724,7 +721,7 @@ NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
     return status;
   }
   device->Flags |= DO_DIRECT_IO;
-  PVolumeFilterExtension self = ExtensionOf(device);
+  PVolumeFilterExtension self = VolumeOf(device);
   RtlZeroMemory(self, sizeof(VolumeFilterExtension) + sizeof(MountDrive));
   self->Kind = KindMount;
   self->Mount = reinterpret_cast<MountDrive*>(self + 1);
@@ -787,7 +784,7 @@ NTSTATUS UnmountSnapshot(PDEVICE_OBJECT, MountRequest* request) {
 NTSTATUS DeleteMountDevice(PDEVICE_OBJECT device) {
   MountDrive* drive = DriveOf(device);
   if (drive == nullptr) return STATUS_INVALID_PARAMETER;
-  PVolumeFilterExtension self = ExtensionOf(device);
+  PVolumeFilterExtension self = VolumeOf(device);
   // A file system mounted on the drive is locked and dismounted first.
   HANDLE handle = nullptr;
   PFILE_OBJECT file = nullptr;

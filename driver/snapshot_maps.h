@@ -10,10 +10,6 @@ constexpr ULONG PageBytes = vh::kBlockBytes;  // one 32 KB map page
 constexpr ULONG PageSectors = vh::kMapPageSectors;
 constexpr ULONG PageEntries = vh::kMapPageEntries;
 
-inline PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
-  return device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
-}
-
 // Sectors of the live map; 0 when its pair is out of order.
 inline ULONGLONG MapSectors(const vh::EngineHeader* header) {
   return header->BlockMapLast < header->BlockMapFirst

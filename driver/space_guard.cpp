@@ -18,7 +18,7 @@ bool IsEngineVolume(PDEVICE_OBJECT device) {
       device->DeviceExtension == nullptr) {
     return false;
   }
-  auto* volume = static_cast<PVolumeFilterExtension>(device->DeviceExtension);
+  PVolumeFilterExtension volume = VolumeOf(device);
   return volume->Kind == KindPrimaryVolume || volume->Kind == KindOtherVolume;
 }
 
@@ -54,7 +54,7 @@ NTSTATUS OpenSpaceFile(PCUNICODE_STRING name, PHANDLE handle) {
 // A compressed space file on NTFS switches the volume's engine off; every
 // opened file is marked so the file system never moves its clusters.
 void GuardOpenedFile(PDEVICE_OBJECT device, HANDLE handle) {
-  auto* volume = static_cast<PVolumeFilterExtension>(device->DeviceExtension);
+  PVolumeFilterExtension volume = VolumeOf(device);
   if (volume->FileSystemKind != vh::kFileSystemNtfs) return;
   FILE_BASIC_INFORMATION basic;
   IO_STATUS_BLOCK ioStatus;
@@ -79,7 +79,7 @@ void OpenSpaceFiles(const vh::EngineParameters& parameters, vh::EngineHeader* bu
   for (PDEVICE_OBJECT device = EngineDriverObject->DeviceObject; device != nullptr;
        device = device->NextDevice) {
     if (!IsEngineVolume(device)) continue;
-    auto* volume = static_cast<PVolumeFilterExtension>(device->DeviceExtension);
+    PVolumeFilterExtension volume = VolumeOf(device);
     if (volume->Hotplug) continue;
     for (ULONG i = 0; i < vh::kHeaderLocationCount; ++i) {
       const vh::HeaderLocation& location = parameters.HeaderLocations[i];

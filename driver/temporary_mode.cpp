@@ -14,10 +14,6 @@ constexpr ULONG SectorBytes = vh::kSectorBytes;
 constexpr ULONG BlockSectors = vh::kBlockSectors;
 constexpr ULONG WindowBits = 32768;
 
-PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
-  return device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
-}
-
 template <typename T>
 T* AllocateZeroed(SIZE_T bytes) {
   auto* memory = static_cast<T*>(ExAllocatePoolWithTag(NonPagedPool, bytes, EnginePoolTag));

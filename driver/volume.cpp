@@ -10,10 +10,6 @@ namespace {
 
 constexpr ULONG SectorBytes = vh::kSectorBytes;
 
-PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
-  return static_cast<PVolumeFilterExtension>(device->DeviceExtension);
-}
-
 WCHAR UpperLetter(WCHAR c) {
   return (c >= 'a' && c <= 'z') ? static_cast<WCHAR>(c - ('a' - 'A')) : c;
 }

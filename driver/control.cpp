@@ -39,8 +39,7 @@ void LogRefused(int line, ULONG a, ULONG b) {
 }
 
 NTSTATUS TooSmall(int line, const Request& r) {
-  LogFailureAt(line, "VOL %08x - %08x - %08x\n", STATUS_BUFFER_OVERFLOW, r.Input,
-           r.Output);
+  LogFailureAt(line, "VOL %08x - %08x - %08x\n", STATUS_BUFFER_OVERFLOW, r.Input, r.Output);
   return STATUS_BUFFER_OVERFLOW;
 }
 
@@ -49,7 +48,8 @@ NTSTATUS TooSmall(int line, const Request& r) {
 void AnswerBytes(Request& r, ULONG bytes) { r.Information = bytes < r.Output ? bytes : r.Output; }
 
 ControlExtension* Control() {
-  return EngineControlDevice ? static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension) : nullptr;
+  return EngineControlDevice ? static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension)
+                             : nullptr;
 }
 
 // Copies a NUL-terminated UTF-16 string of at most maxChars characters out
@@ -93,8 +93,6 @@ NTSTATUS FindRequestVolume(const Request& r, ULONG kindOffset, PDEVICE_OBJECT* d
   if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
   return status;
 }
-
-
 
 const vh::VolumeRequest* VolumeRequestOf(const Request& r) {
   return reinterpret_cast<const vh::VolumeRequest*>(r.Buffer);
@@ -149,9 +147,10 @@ bool CreateAllowed(PVolumeFilterExtension volume) {
   const vh::EngineHeader* header = volume->Header;
   // Temporary mode redirects writes that a create would stop redirecting.
   if (header->SnapshotCount > 31 || header->SnapshotCount >= header->MaxSnapshots ||
-      header->RollbackPending == 1 || volume->StopFlag || volume->EngineMode == EngineModeTemporary) {
-    LogFailure("VOL %08x - %08x - %08x\n", STATUS_INVALID_PARAMETER,
-             header->SnapshotCount, header->OldestNumber);
+      header->RollbackPending == 1 || volume->StopFlag ||
+      volume->EngineMode == EngineModeTemporary) {
+    LogFailure("VOL %08x - %08x - %08x\n", STATUS_INVALID_PARAMETER, header->SnapshotCount,
+               header->OldestNumber);
     return false;
   }
   return true;
@@ -261,8 +260,8 @@ NTSTATUS DeleteSnapshot(Request& r) {
   const ULONG number = VolumeRequestOf(r)->SnapshotNumber;
   const LONG count = header->SnapshotCount;
   const LONG oldest = header->OldestNumber;
-  if (!(count - 1 >= oldest && number < static_cast<ULONG>(count) && count > 1 && header->RollbackPending != 1 &&
-        !volume->StopFlag)) {
+  if (!(count - 1 >= oldest && number < static_cast<ULONG>(count) && count > 1 &&
+        header->RollbackPending != 1 && !volume->StopFlag)) {
     LogRefused(__LINE__, static_cast<ULONG>(count), static_cast<ULONG>(oldest));
     return STATUS_INVALID_PARAMETER;
   }
@@ -298,8 +297,8 @@ NTSTATUS SetRollback(Request& r) {
       return STATUS_SUCCESS;
     }
     if (request.TargetNumber == 0 || request.TargetNumber > header->SnapshotCount ||
-        request.TargetNumber < header->OldestNumber || request.TargetNumber > header->MaxSnapshots ||
-        volume->StopFlag) {
+        request.TargetNumber < header->OldestNumber ||
+        request.TargetNumber > header->MaxSnapshots || volume->StopFlag) {
       LogRefused(__LINE__, header->SnapshotCount, header->OldestNumber);
       return STATUS_INVALID_PARAMETER;
     }
@@ -322,20 +321,21 @@ NTSTATUS SetRollback(Request& r) {
 // ---------------------------------------------------------------- header
 
 // "\??\X:\" + the header file's name from the "Parameter" record.
-NTSTATUS HeaderFileName(PVolumeFilterExtension volume, PWCHAR storage, ULONG storageChars, UNICODE_STRING* out) {
+NTSTATUS HeaderFileName(PVolumeFilterExtension volume, PWCHAR storage, ULONG storageChars,
+                        UNICODE_STRING* out) {
   DriverExtension* driver;
   NTSTATUS status = GetDriverExtension(&driver);
   if (!NT_SUCCESS(status)) return status;
   const ULONG nameChars = sizeof driver->EngineParameters.HeaderFileName / sizeof(WCHAR);
   if (storageChars < nameChars + 8) return STATUS_INVALID_PARAMETER;
-  const WCHAR prefix[] = {VH_WIDE('\\'), VH_WIDE('?'), VH_WIDE('?'), VH_WIDE('\\'), volume->DriveLetter,
-                          VH_WIDE(':'), VH_WIDE('\\')};
+  const WCHAR prefix[] = {VH_WIDE('\\'),       VH_WIDE('?'), VH_WIDE('?'), VH_WIDE('\\'),
+                          volume->DriveLetter, VH_WIDE(':'), VH_WIDE('\\')};
   const ULONG prefixChars = sizeof prefix / sizeof prefix[0];
   RtlCopyMemory(storage, prefix, sizeof prefix);
   UNICODE_STRING name;
   if (volume->DriveLetter == 0 ||
-      !TakeString(reinterpret_cast<const UCHAR*>(driver->EngineParameters.HeaderFileName), nameChars,
-                  storage + prefixChars, &name) ||
+      !TakeString(reinterpret_cast<const UCHAR*>(driver->EngineParameters.HeaderFileName),
+                  nameChars, storage + prefixChars, &name) ||
       name.Length == 0) {
     return STATUS_OBJECT_NAME_INVALID;
   }
@@ -357,7 +357,8 @@ NTSTATUS ReadHeader(Request& r) {
     return STATUS_SUCCESS;
   }
   EngineUnlock();
-  auto* buffer = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, HeaderBytes, EnginePoolTag));
+  auto* buffer =
+      static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, HeaderBytes, EnginePoolTag));
   if (buffer == nullptr) {
     LogFailure("VOL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
@@ -386,14 +387,18 @@ bool ClientFieldsFit(const vh::EngineHeader* from) {
     return false;
   }
   for (const vh::SnapshotSlot& slot : from->Slots) {
-    if (!CharFieldEnds(slot.Name, sizeof slot.Name) || !CharFieldEnds(slot.Remark, sizeof slot.Remark)) return false;
+    if (!CharFieldEnds(slot.Name, sizeof slot.Name) ||
+        !CharFieldEnds(slot.Remark, sizeof slot.Remark))
+      return false;
   }
   return true;
 }
 
 void TakeClientFields(vh::EngineHeader* into, const vh::EngineHeader* from) {
-  RtlCopyMemory(into->NewestSnapshot.Name, from->NewestSnapshot.Name, sizeof into->NewestSnapshot.Name);
-  RtlCopyMemory(into->NewestSnapshot.Remark, from->NewestSnapshot.Remark, sizeof into->NewestSnapshot.Remark);
+  RtlCopyMemory(into->NewestSnapshot.Name, from->NewestSnapshot.Name,
+                sizeof into->NewestSnapshot.Name);
+  RtlCopyMemory(into->NewestSnapshot.Remark, from->NewestSnapshot.Remark,
+                sizeof into->NewestSnapshot.Remark);
   for (ULONG i = 0; i < vh::kSlotCount; ++i) {
     RtlCopyMemory(into->Slots[i].Name, from->Slots[i].Name, sizeof into->Slots[i].Name);
     RtlCopyMemory(into->Slots[i].Remark, from->Slots[i].Remark, sizeof into->Slots[i].Remark);
@@ -403,7 +408,8 @@ void TakeClientFields(vh::EngineHeader* into, const vh::EngineHeader* from) {
 
 // With a loaded header: the client's fields are merged into a copy of the
 // live header, the copy is written, and only then does it become live.
-NTSTATUS WriteLoadedHeader(PDEVICE_OBJECT device, const vh::EngineHeader* incoming, vh::EngineHeader* merged) {
+NTSTATUS WriteLoadedHeader(PDEVICE_OBJECT device, const vh::EngineHeader* incoming,
+                           vh::EngineHeader* merged) {
   PVolumeFilterExtension volume = VolumeOf(device);
   EngineLock();
   RtlCopyMemory(merged, volume->Header, HeaderBytes);
@@ -417,7 +423,8 @@ NTSTATUS WriteLoadedHeader(PDEVICE_OBJECT device, const vh::EngineHeader* incomi
 // Without one: a header file that already holds a valid header keeps its
 // engine fields the same way; one that does not (a fresh installation)
 // takes the client's whole.
-NTSTATUS WriteHeaderFile(PVolumeFilterExtension volume, const vh::EngineHeader* incoming, vh::EngineHeader* merged) {
+NTSTATUS WriteHeaderFile(PVolumeFilterExtension volume, const vh::EngineHeader* incoming,
+                         vh::EngineHeader* merged) {
   WCHAR storage[96];
   UNICODE_STRING name;
   NTSTATUS status = HeaderFileName(volume, storage, sizeof storage / sizeof storage[0], &name);
@@ -437,8 +444,10 @@ NTSTATUS WriteHeader(Request& r) {
   PDEVICE_OBJECT device = r.Device;
   PVolumeFilterExtension volume = r.Volume;
   NTSTATUS status = STATUS_SUCCESS;
-  auto* incoming = static_cast<vh::EngineHeader*>(ExAllocatePoolWithTag(NonPagedPool, HeaderBytes, EnginePoolTag));
-  auto* merged = static_cast<vh::EngineHeader*>(ExAllocatePoolWithTag(NonPagedPool, HeaderBytes, EnginePoolTag));
+  auto* incoming = static_cast<vh::EngineHeader*>(
+      ExAllocatePoolWithTag(NonPagedPool, HeaderBytes, EnginePoolTag));
+  auto* merged = static_cast<vh::EngineHeader*>(
+      ExAllocatePoolWithTag(NonPagedPool, HeaderBytes, EnginePoolTag));
   if (incoming == nullptr || merged == nullptr) {
     if (incoming) ExFreePoolWithTag(incoming, EnginePoolTag);
     if (merged) ExFreePoolWithTag(merged, EnginePoolTag);
@@ -603,8 +612,8 @@ NTSTATUS OpenTest(const Request& r, ULONG offset, BOOLEAN* opened) {
   *opened = FALSE;
   ULONG maxChars = (r.Input - offset) / sizeof(WCHAR);
   if (maxChars > MaxPathChars) maxChars = MaxPathChars;
-  auto* storage =
-      static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, (maxChars + 1) * sizeof(WCHAR), EnginePoolTag));
+  auto* storage = static_cast<PWCHAR>(
+      ExAllocatePoolWithTag(PagedPool, (maxChars + 1) * sizeof(WCHAR), EnginePoolTag));
   if (storage == nullptr) {
     LogFailure("VOL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
@@ -616,12 +625,14 @@ NTSTATUS OpenTest(const Request& r, ULONG offset, BOOLEAN* opened) {
     return STATUS_INVALID_PARAMETER;
   }
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
+                             nullptr);
   IO_STATUS_BLOCK ioStatus;
   HANDLE handle = nullptr;
   NTSTATUS status = path.Length == 0 ? STATUS_OBJECT_NAME_INVALID
-                                     : ZwCreateFile(&handle, FILE_READ_ATTRIBUTES, &attributes, &ioStatus, nullptr,
-                                                    FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_OPEN, 0, nullptr, 0);
+                                     : ZwCreateFile(&handle, FILE_READ_ATTRIBUTES, &attributes,
+                                                    &ioStatus, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                                    FILE_SHARE_READ, FILE_OPEN, 0, nullptr, 0);
   ExFreePoolWithTag(storage, EnginePoolTag);
   if (NT_SUCCESS(status)) {
     ZwClose(handle);
@@ -696,8 +707,8 @@ NTSTATUS AddExcluded(Request& r) {
   const ULONG offset = offsetof(vh::VolumeRequest, ExcludePath);
   ULONG maxChars = (r.Input - offset) / sizeof(WCHAR);
   if (maxChars > MaxPathChars) maxChars = MaxPathChars;
-  auto* storage =
-      static_cast<PWCHAR>(ExAllocatePoolWithTag(PagedPool, (maxChars + 1) * sizeof(WCHAR), EnginePoolTag));
+  auto* storage = static_cast<PWCHAR>(
+      ExAllocatePoolWithTag(PagedPool, (maxChars + 1) * sizeof(WCHAR), EnginePoolTag));
   if (storage == nullptr) {
     LogFailure("VOL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
@@ -753,7 +764,8 @@ const Handler Handlers[] = {
     {vh::IOCTL_ENGINE_WRITE_HEADER, HeaderWriteBytes, 0, Volume, WriteHeader},
     {vh::IOCTL_ENGINE_MOUNT_SNAPSHOT, RequestBytes, 0, VolumeWithHeader, MountDrive},
     {vh::IOCTL_ENGINE_UNMOUNT_SNAPSHOT, RequestBytes, 0, VolumeWithHeader, UnmountDrive},
-    {vh::IOCTL_ENGINE_GET_MOUNT_TABLE, RequestBytes, MountTableBytes, VolumeWithHeader, GetMountTable},
+    {vh::IOCTL_ENGINE_GET_MOUNT_TABLE, RequestBytes, MountTableBytes, VolumeWithHeader,
+     GetMountTable},
     {vh::IOCTL_ENGINE_RECLAIM_SPACE, RequestBytes, 0, VolumeWithHeader, ReclaimSpace},
     {vh::IOCTL_ENGINE_SYSTEM_CONTROL, RequestBytes, StatusBytes, NoVolume, SystemControl},
     {vh::IOCTL_ENGINE_PROBE_FILE, RequestBytes, StatusBytes, NoVolume, ProbeFile},

@@ -21,7 +21,6 @@ constexpr ULONG PieceEntries = 4096;
 constexpr ULONG EntriesPerSector = vh::kSectorBytes / sizeof(ULONG);
 constexpr ULONG ReadGroupBlocks = 8;  // old contents are read 256 KB at a time at most
 
-
 // The pause handshake between two requests or at the tick: park until
 // resumed unless told to stop.
 NTSTATUS ParkIfPaused(PVolumeFilterExtension volume, NTSTATUS status) {
@@ -146,7 +145,8 @@ NTSTATUS SavePiece(Request& r, const Piece& p) {
       status = TakeSpaceBlock(r, block, &space);
       if (!NT_SUCCESS(status)) break;
       r.allocated[r.allocatedCount++] = space;
-      status = WriteEngineSectors(r.device, header->SpaceFirst + static_cast<ULONGLONG>(space) * vh::kBlockSectors,
+      status = WriteEngineSectors(
+          r.device, header->SpaceFirst + static_cast<ULONGLONG>(space) * vh::kBlockSectors,
           vh::kBlockBytes, r.old + static_cast<SIZE_T>(i) * vh::kBlockBytes);
       if (!NT_SUCCESS(status)) break;
       r.piece[index] = space * vh::kBlockSectors + vh::kBlockSectors;
@@ -221,8 +221,7 @@ NTSTATUS ProtectAndForward(PDEVICE_OBJECT device, PIRP irp, PUCHAR data, ULONGLO
     RtlCopyMemory(copy, data, length);
     status = WritePinnedSectors(device, firstSector, lastSector, copy);
     if (!NT_SUCCESS(status)) {
-      LogFailure("SNAP %08x - %08x - %I64d\n", status, length,
-               firstSector);
+      LogFailure("SNAP %08x - %08x - %I64d\n", status, length, firstSector);
     }
   }
   if (NT_SUCCESS(status)) status = SaveBlocks(r, firstBlock, blockCount);
@@ -294,8 +293,7 @@ void VolumeWorkerThread(PVOID context) {
   }
   if (volume->Header != nullptr) {
     NTSTATUS status = ResetEngine(device);
-    if (!NT_SUCCESS(status))
-      LogFailure("SNAP %08x \n\n", status);
+    if (!NT_SUCCESS(status)) LogFailure("SNAP %08x \n\n", status);
   }
   // No snapshot is taken on this volume any more.
   volume->WatchWrites = 0;
@@ -315,16 +313,15 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   const ULONG mode = volume->EngineMode;
   KeReleaseSpinLock(&volume->WriteQueueLock, irql);
   if (mode == EngineModeTemporary) {
-    if (IsPassThroughWrite(device, irp))
-      return EngineDispatchPassThrough(device, irp);
+    if (IsPassThroughWrite(device, irp)) return EngineDispatchPassThrough(device, irp);
     return SplitRedirectedIo(device, irp);
   }
   // Once told to stop, every snapshot is about to go: nothing to save.
   if (StopRequested(volume)) return EngineDispatchPassThrough(device, irp);
   if (volume->WatchWrites) NoteWrittenBlocks(volume, irp);
   const vh::EngineHeader* header = volume->Header;
-  if (mode != EngineModeTracking || volume->PnpState != PnpStarted ||
-      header == nullptr || header->SnapshotCount == 0 || volume->SavedBlocksBuffer == nullptr ||
+  if (mode != EngineModeTracking || volume->PnpState != PnpStarted || header == nullptr ||
+      header->SnapshotCount == 0 || volume->SavedBlocksBuffer == nullptr ||
       volume->SpaceBitmapBuffer == nullptr) {
     LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);
     LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);
@@ -332,8 +329,7 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   }
   NTSTATUS status = CompleteInterruptedSnapshot(device);
   if (!NT_SUCCESS(status)) return EngineDispatchPassThrough(device, irp);
-  if (IsPassThroughWrite(device, irp))
-    return EngineDispatchPassThrough(device, irp);
+  if (IsPassThroughWrite(device, irp)) return EngineDispatchPassThrough(device, irp);
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const LONGLONG offset = stack->Parameters.Write.ByteOffset.QuadPart;
   const ULONG length = stack->Parameters.Write.Length;
@@ -381,8 +377,8 @@ NTSTATUS WritePinnedSectors(PDEVICE_OBJECT device, ULONGLONG firstSector, ULONGL
                             const UCHAR* data) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (firstSector > volume->Header->VolumeSectors) {
-    LogFailure("SNAP %08x - %08x\n",
-             static_cast<ULONG>(firstSector), volume->Header->VolumeSectors);
+    LogFailure("SNAP %08x - %08x\n", static_cast<ULONG>(firstSector),
+               volume->Header->VolumeSectors);
     return STATUS_UNSUCCESSFUL;
   }
   for (PassThroughChunk* chunk = volume->PassThroughList; chunk != nullptr; chunk = chunk->Next) {

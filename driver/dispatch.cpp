@@ -222,8 +222,7 @@ NTSTATUS EngineDispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
     KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
     return STATUS_PENDING;
   }
-  if (volume->EngineMode == EngineModeTemporary &&
-      !IsPassThroughWrite(device, irp)) {
+  if (volume->EngineMode == EngineModeTemporary && !IsPassThroughWrite(device, irp)) {
     return SplitRedirectedIo(device, irp);
   }
   return EngineDispatchPassThrough(device, irp);

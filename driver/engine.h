@@ -47,15 +47,15 @@ struct VolumeFilterExtension {
   PDEVICE_OBJECT TargetDevice;  // the physical device handed to AddDevice
   UNICODE_STRING DeviceName;    // upper case
   WCHAR DeviceNameBuffer[EngineNameBytes / sizeof(WCHAR)];
-  UNICODE_STRING DosName;       // "\??\X:"
+  UNICODE_STRING DosName;  // "\??\X:"
   WCHAR DosNameBuffer[EngineNameBytes / sizeof(WCHAR)];
   WCHAR DriveLetter;
-  vh::EngineHeader* Header;     // the live 64 KB header, or none
+  vh::EngineHeader* Header;  // the live 64 KB header, or none
   // Boot-sector geometry (ReadBootSectorGeometry).
-  ULONG FileSystemKind;         // vh::kFileSystemNtfs or vh::kFileSystemFat32
+  ULONG FileSystemKind;  // vh::kFileSystemNtfs or vh::kFileSystemFat32
   ULONG BytesPerSector;
   ULONG SectorsPerCluster;
-  ULONG DataStartSector;        // volume sector of cluster 0
+  ULONG DataStartSector;  // volume sector of cluster 0
   ULONGLONG TotalVolumeSectors;
   // Space bitmap (one bit per space block) and the block bitmaps built from
   // the live map (one bit per volume block); each buffer with its bytes.
@@ -68,27 +68,27 @@ struct VolumeFilterExtension {
   PULONG SavedBlocksBuffer;
   ULONG SavedBlocksBytes;
   RTL_BITMAP SavedBlocks;
-  ULONG FreeSectors;            // space sectors, in whole blocks
+  ULONG FreeSectors;  // space sectors, in whole blocks
   ULONG TotalSectors;
   // Worker handshake (the worker parks between requests while PauseFlag is
   // set; both events are notification events, each cleared by its waiter).
-  PKTHREAD WorkerThread;        // referenced thread object
+  PKTHREAD WorkerThread;  // referenced thread object
   UCHAR StopFlag;
   UCHAR PauseFlag;
   KEVENT ResumeEvent;
   KEVENT PausedEvent;
   // Start-up, PnP and the write path.
-  IO_REMOVE_LOCK RemoveLock;       // tag "qvrl"; PnP, power and device control
-  ULONG PnpState;                  // EnginePnpState
-  ULONG EngineMode;                // EngineModeOff, ...Tracking, ...Temporary
-  KEVENT PagingEvent;              // synchronisation; serialises paging notifications
-  LONG PagingCount;                // paging files on the volume
-  UCHAR ProtectionActive;          // writes are intercepted only while set
-  ULONG DeviceNumber;              // primary protected volume only
+  IO_REMOVE_LOCK RemoveLock;  // tag "qvrl"; PnP, power and device control
+  ULONG PnpState;             // EnginePnpState
+  ULONG EngineMode;           // EngineModeOff, ...Tracking, ...Temporary
+  KEVENT PagingEvent;         // synchronisation; serialises paging notifications
+  LONG PagingCount;           // paging files on the volume
+  UCHAR ProtectionActive;     // writes are intercepted only while set
+  ULONG DeviceNumber;         // primary protected volume only
   ULONG PartitionNumber;
-  KEVENT WakeEvent;                // synchronisation; set when a write is queued
-  LIST_ENTRY WriteQueue;           // IRPs through Tail.Overlay.ListEntry
-  KSPIN_LOCK WriteQueueLock;       // taken alone, only to insert and remove
+  KEVENT WakeEvent;                          // synchronisation; set when a write is queued
+  LIST_ENTRY WriteQueue;                     // IRPs through Tail.Overlay.ListEntry
+  KSPIN_LOCK WriteQueueLock;                 // taken alone, only to insert and remove
   struct PassThroughChunk* PassThroughList;  // null = empty; only grows
   struct RunTableChunk* ExcludedRuns;        // while an exclusion request runs
   struct RunTableChunk* FreeRuns;            // while a create request runs
@@ -164,7 +164,8 @@ struct RunTableChunk {
 extern PDRIVER_OBJECT EngineDriverObject;
 extern PDEVICE_OBJECT EngineControlDevice;
 extern PDEVICE_OBJECT EngineRawDiskFilter;
-extern PDEVICE_OBJECT EnginePrimaryVolume;  // set once at volume arrival; cleared only when its filter is removed
+extern PDEVICE_OBJECT
+    EnginePrimaryVolume;  // set once at volume arrival; cleared only when its filter is removed
 // Driver-wide lookaside list of 16,384-byte entries (temporary-mode splits).
 constexpr ULONG EngineLookasideEntryBytes = 16384;
 extern NPAGED_LOOKASIDE_LIST EngineLookaside;
@@ -207,8 +208,10 @@ BOOLEAN EngineParametersUsable(const vh::EngineParameters& parameters);
 // Pass-through extents, the header file and exclusions.
 NTSTATUS AddPassThroughRange(PassThroughChunk** list, ULONG first, ULONG last);
 void FreePassThroughList(PassThroughChunk** list);
-NTSTATUS GetFileExtents(PVolumeFilterExtension volume, PassThroughChunk** list, PCUNICODE_STRING path);
-NTSTATUS GetPagingFileExtents(PVolumeFilterExtension volume, PassThroughChunk** list, PCUNICODE_STRING path);
+NTSTATUS GetFileExtents(PVolumeFilterExtension volume, PassThroughChunk** list,
+                        PCUNICODE_STRING path);
+NTSTATUS GetPagingFileExtents(PVolumeFilterExtension volume, PassThroughChunk** list,
+                              PCUNICODE_STRING path);
 NTSTATUS AddExcludedFile(PDEVICE_OBJECT volume, PCUNICODE_STRING path);
 NTSTATUS AppendPassThroughRuns(PDEVICE_OBJECT volume, RunTableChunk* table);
 NTSTATUS ReadWholeFile(PCUNICODE_STRING path, PVOID buffer);
@@ -224,10 +227,10 @@ NTSTATUS FreeRunTable(RunTableChunk** table);
 
 // Entry points of the engine's other units, called from start-up, dispatch
 // and shutdown.
-void VolumeWorkerThread(PVOID context);                    // copy-on-write worker
-NTSTATUS EngineControlIoctl(PDEVICE_OBJECT device, PIRP irp);  // control protocol
-NTSTATUS SplitRedirectedIo(PDEVICE_OBJECT device, PIRP irp);   // temporary mode
-NTSTATUS MountDeviceDispatch(PDEVICE_OBJECT device, PIRP irp); // snapshot drives
+void VolumeWorkerThread(PVOID context);                         // copy-on-write worker
+NTSTATUS EngineControlIoctl(PDEVICE_OBJECT device, PIRP irp);   // control protocol
+NTSTATUS SplitRedirectedIo(PDEVICE_OBJECT device, PIRP irp);    // temporary mode
+NTSTATUS MountDeviceDispatch(PDEVICE_OBJECT device, PIRP irp);  // snapshot drives
 NTSTATUS DeleteMountDevice(PDEVICE_OBJECT mountDevice);
 
 // Temporary mode. StartTemporaryMode is IOCTL_ENGINE_START_TEMPORARY's work
@@ -259,8 +262,8 @@ NTSTATUS MountQueueIrp(PDEVICE_OBJECT mountDevice, PIRP irp);
 // drives of newer snapshots follow the renumbering (device and MountTable
 // entry move down by one); the drive of the removed snapshot is deleted.
 void RenumberSnapshotDrives(PDEVICE_OBJECT volume, ULONG removedNumber);
-NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT volume);            // block release
-NTSTATUS RecheckBootRestorer(PDEVICE_OBJECT volume);           // boot-area check
+NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT volume);   // block release
+NTSTATUS RecheckBootRestorer(PDEVICE_OBJECT volume);  // boot-area check
 
 // Snapshot creation and free-block marking. TakeSnapshot and the map
 // helpers run under EngineLock with the worker paused.
@@ -278,9 +281,10 @@ NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT volume);
 // The copy-on-write write path.
 NTSTATUS CopyOnWrite(PDEVICE_OBJECT volume, PIRP irp);
 NTSTATUS SkipSavedBlocks(PDEVICE_OBJECT volume, ULONG* firstBlock, ULONG* blockCount);
-NTSTATUS WritePinnedSectors(PDEVICE_OBJECT volume, ULONGLONG firstSector, ULONGLONG lastSector, const UCHAR* data);
-NTSTATUS AllocateSpaceBlock(const vh::EngineHeader* header, PRTL_BITMAP spaceBitmap, ULONG volumeBlock,
-                            ULONG* spaceBlock);
+NTSTATUS WritePinnedSectors(PDEVICE_OBJECT volume, ULONGLONG firstSector, ULONGLONG lastSector,
+                            const UCHAR* data);
+NTSTATUS AllocateSpaceBlock(const vh::EngineHeader* header, PRTL_BITMAP spaceBitmap,
+                            ULONG volumeBlock, ULONG* spaceBlock);
 
 // Snapshot deletion, oldest-drop and block release.
 NTSTATUS FindSlotByNumber(const vh::EngineHeader* header, ULONG number, ULONG* index);
@@ -330,15 +334,15 @@ class EngineLockedWorkerPaused {
 NTSTATUS GetDriverExtension(DriverExtension** extension);
 
 // Requests to other drivers, all synchronous, all at PASSIVE_LEVEL.
-NTSTATUS SendDeviceIoctl(PDEVICE_OBJECT device, ULONG code, PVOID input, ULONG inputLength, PVOID output,
-                         ULONG outputLength, ULONG_PTR* bytesReturned = nullptr);
+NTSTATUS SendDeviceIoctl(PDEVICE_OBJECT device, ULONG code, PVOID input, ULONG inputLength,
+                         PVOID output, ULONG outputLength, ULONG_PTR* bytesReturned = nullptr);
 NTSTATUS EngineDispatchPassThrough(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS ForwardIrpAndWait(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS ForwardCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID context);
 NTSTATUS ReadWriteDiskSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG byteOffset, ULONG length,
                               PVOID buffer, PIO_STATUS_BLOCK ioStatus);
-NTSTATUS ReadWriteVolumeSectors(UCHAR read, PDEVICE_OBJECT volume, LONGLONG engineByteOffset, ULONG length,
-                                PVOID buffer, PIO_STATUS_BLOCK ioStatus);
+NTSTATUS ReadWriteVolumeSectors(UCHAR read, PDEVICE_OBJECT volume, LONGLONG engineByteOffset,
+                                ULONG length, PVOID buffer, PIO_STATUS_BLOCK ioStatus);
 NTSTATUS GetPartitionInfo(PDEVICE_OBJECT device, PARTITION_INFORMATION* info);
 NTSTATUS SendFileSystemControl(PFILE_OBJECT file, ULONG code);
 NTSTATUS OpenAndReferenceFile(PUNICODE_STRING path, PHANDLE handle, PFILE_OBJECT* file);
@@ -355,12 +359,14 @@ NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT volume);
 BOOLEAN IsValidMapEntry(PVolumeFilterExtension volume, ULONG entry);
 // Engine sectors in either form of the area: at AreaBaseSector + n on the
 // lower device, or through the header's extents when the base is 0.
-NTSTATUS ReadWriteEngineSectors(UCHAR read, PDEVICE_OBJECT volume, ULONGLONG engineSector, ULONG length,
-                                PVOID buffer);
-inline NTSTATUS ReadEngineSectors(PDEVICE_OBJECT volume, ULONGLONG engineSector, ULONG length, PVOID buffer) {
+NTSTATUS ReadWriteEngineSectors(UCHAR read, PDEVICE_OBJECT volume, ULONGLONG engineSector,
+                                ULONG length, PVOID buffer);
+inline NTSTATUS ReadEngineSectors(PDEVICE_OBJECT volume, ULONGLONG engineSector, ULONG length,
+                                  PVOID buffer) {
   return ReadWriteEngineSectors(1, volume, engineSector, length, buffer);
 }
-inline NTSTATUS WriteEngineSectors(PDEVICE_OBJECT volume, ULONGLONG engineSector, ULONG length, PVOID buffer) {
+inline NTSTATUS WriteEngineSectors(PDEVICE_OBJECT volume, ULONGLONG engineSector, ULONG length,
+                                   PVOID buffer) {
   return ReadWriteEngineSectors(0, volume, engineSector, length, buffer);
 }
 // Frees the header and every bitmap of the volume (no engine afterwards).
@@ -378,7 +384,8 @@ NTSTATUS ClearBitmapBit(PRTL_BITMAP bitmap, ULONG index);
 NTSTATUS TestBitmapBitsSet(PRTL_BITMAP bitmap, ULONG first, ULONG count, UCHAR* allSet);
 
 // The mount manager and the snapshot drives' names.
-NTSTATUS SendMountManagerIoctl(ULONG code, PVOID input, ULONG inputLength, PVOID output, ULONG outputLength);
+NTSTATUS SendMountManagerIoctl(ULONG code, PVOID input, ULONG inputLength, PVOID output,
+                               ULONG outputLength);
 NTSTATUS NotifyVolumeArrival(PVolumeFilterExtension volume);
 NTSTATUS CreateMountPoint(PVolumeFilterExtension volume);
 NTSTATUS DeleteMountPoints(PVolumeFilterExtension volume);

@@ -25,8 +25,8 @@ bool HasLetters(const UCHAR* bytes, const char* letters, ULONG count) {
 
 USHORT ReadU16(const UCHAR* p) { return static_cast<USHORT>(p[0] | (p[1] << 8)); }
 ULONG ReadU32(const UCHAR* p) {
-  return static_cast<ULONG>(p[0]) | (static_cast<ULONG>(p[1]) << 8) | (static_cast<ULONG>(p[2]) << 16) |
-         (static_cast<ULONG>(p[3]) << 24);
+  return static_cast<ULONG>(p[0]) | (static_cast<ULONG>(p[1]) << 8) |
+         (static_cast<ULONG>(p[2]) << 16) | (static_cast<ULONG>(p[3]) << 24);
 }
 
 bool ParametersAreValid(const vh::EngineParameters& parameters) {
@@ -75,8 +75,8 @@ void FreeSpaceBitmap(PVolumeFilterExtension volume) {
 
 // Sets the block bits of one page of the live map; `entries` of it are
 // inside the map. Ends the scan (without failing it) at an invalid entry.
-NTSTATUS MarkPageEntries(PVolumeFilterExtension volume, const ULONG* page, ULONG entries, ULONG firstBlock,
-                         bool* stop) {
+NTSTATUS MarkPageEntries(PVolumeFilterExtension volume, const ULONG* page, ULONG entries,
+                         ULONG firstBlock, bool* stop) {
   for (ULONG j = 0; j < entries; ++j) {
     ULONG entry = page[j];
     if (!IsValidMapEntry(volume, entry)) {
@@ -99,7 +99,8 @@ NTSTATUS MarkPageEntries(PVolumeFilterExtension volume, const ULONG* page, ULONG
 
 NTSTATUS ReadRegistryValue(PUNICODE_STRING registryPath, vh::EngineParameters* destination) {
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, registryPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  InitializeObjectAttributes(&attributes, registryPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+                             nullptr, nullptr);
   HANDLE key;
   NTSTATUS status = ZwOpenKey(&key, KEY_READ, &attributes);
   if (!NT_SUCCESS(status)) {
@@ -116,12 +117,14 @@ NTSTATUS ReadRegistryValue(PUNICODE_STRING registryPath, vh::EngineParameters* d
   UNICODE_STRING valueName;
   RtlInitUnicodeString(&valueName, VH_WIDE("Parameter"));
   ULONG resultLength = 0;
-  status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, answer, RegistryQueryBytes, &resultLength);
+  status = ZwQueryValueKey(key, &valueName, KeyValuePartialInformation, answer, RegistryQueryBytes,
+                           &resultLength);
   if (NT_SUCCESS(status)) {
     // The data length comes from the registry: never copy more than the
     // answer holds or the record has room for.
     ULONG bytes = answer->DataLength;
-    if (bytes > RegistryQueryBytes - PartialHeadBytes) bytes = RegistryQueryBytes - PartialHeadBytes;
+    if (bytes > RegistryQueryBytes - PartialHeadBytes)
+      bytes = RegistryQueryBytes - PartialHeadBytes;
     if (bytes > sizeof *destination) bytes = sizeof *destination;
     RtlCopyMemory(destination, answer->Data, bytes);
   } else {
@@ -211,7 +214,8 @@ BOOLEAN ValidateEngineHeader(const vh::EngineHeader* header) {
       }
     }
   }
-  valid = valid && header->OldestNumber <= header->MaxSnapshots && header->CountCopy <= header->SnapshotCount;
+  valid = valid && header->OldestNumber <= header->MaxSnapshots &&
+          header->CountCopy <= header->SnapshotCount;
   if (!valid) LogFailure("Error %08x\n", 0);
   return valid ? TRUE : FALSE;
 }
@@ -225,7 +229,8 @@ NTSTATUS LocateEngineHeader(PDEVICE_OBJECT device, vh::EngineHeader* buffer) {
     return status;
   }
   const vh::EngineParameters& parameters = driver->EngineParameters;
-  if (volume == nullptr || volume->LowerDevice == nullptr || buffer == nullptr || !ParametersAreValid(parameters)) {
+  if (volume == nullptr || volume->LowerDevice == nullptr || buffer == nullptr ||
+      !ParametersAreValid(parameters)) {
     LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
@@ -237,14 +242,14 @@ NTSTATUS LocateEngineHeader(PDEVICE_OBJECT device, vh::EngineHeader* buffer) {
       continue;
     }
     IO_STATUS_BLOCK ioStatus;
-    status = ReadWriteDiskSectors(1, volume->LowerDevice, location.Sector * SectorBytes, vh::kEngineHeaderBytes,
-                                  buffer, &ioStatus);
+    status = ReadWriteDiskSectors(1, volume->LowerDevice, location.Sector * SectorBytes,
+                                  vh::kEngineHeaderBytes, buffer, &ioStatus);
     if (!NT_SUCCESS(status)) {
       LogFailure("SNAP %08x\n", status);
       continue;
     }
-    if (buffer->Magic != vh::kEngineMagic || buffer->Version == 0 || buffer->Signature != vh::kRecordSignature ||
-        buffer->VolumeId != location.VolumeId) {
+    if (buffer->Magic != vh::kEngineMagic || buffer->Version == 0 ||
+        buffer->Signature != vh::kRecordSignature || buffer->VolumeId != location.VolumeId) {
       continue;
     }
     // The first header that names this volume decides.
@@ -264,8 +269,8 @@ NTSTATUS LoadEngineHeader(PDEVICE_OBJECT device) {
   // Callers load only a volume without header; one already loaded may be in
   // use by the worker and is kept.
   if (volume->Header != nullptr) return STATUS_SUCCESS;
-  auto* header =
-      static_cast<vh::EngineHeader*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(vh::EngineHeader), EnginePoolTag));
+  auto* header = static_cast<vh::EngineHeader*>(
+      ExAllocatePoolWithTag(NonPagedPool, sizeof(vh::EngineHeader), EnginePoolTag));
   if (header == nullptr) {
     LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
@@ -281,8 +286,8 @@ NTSTATUS LoadEngineHeader(PDEVICE_OBJECT device) {
   return STATUS_SUCCESS;
 }
 
-NTSTATUS ReadWriteEngineSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG engineSector, ULONG length,
-                                PVOID buffer) {
+NTSTATUS ReadWriteEngineSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG engineSector,
+                                ULONG length, PVOID buffer) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr || volume->LowerDevice == nullptr) {
     LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
@@ -297,21 +302,24 @@ NTSTATUS ReadWriteEngineSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG eng
     return STATUS_INVALID_PARAMETER;
   }
   if (base != 0) {
-    return ReadWriteDiskSectors(read, volume->LowerDevice, (base + engineSector) * SectorBytes, length, buffer,
-                                &ioStatus);
+    return ReadWriteDiskSectors(read, volume->LowerDevice, (base + engineSector) * SectorBytes,
+                                length, buffer, &ioStatus);
   }
-  return ReadWriteVolumeSectors(read, device, static_cast<LONGLONG>(engineSector * SectorBytes), length, buffer,
-                                &ioStatus);
+  return ReadWriteVolumeSectors(read, device, static_cast<LONGLONG>(engineSector * SectorBytes),
+                                length, buffer, &ioStatus);
 }
 
 BOOLEAN IsValidMapEntry(PVolumeFilterExtension volume, ULONG entry) {
   if (volume == nullptr || volume->Header == nullptr) return FALSE;
   if (entry == 0 || entry == vh::kMapEntryFree) return TRUE;
   const LONG value = static_cast<LONG>(entry);
-  if (value < static_cast<LONG>(vh::kBlockSectors) || value % static_cast<LONG>(vh::kBlockSectors) != 0) return FALSE;
+  if (value < static_cast<LONG>(vh::kBlockSectors) ||
+      value % static_cast<LONG>(vh::kBlockSectors) != 0)
+    return FALSE;
   // Entry E names space block (E - 64) / 64: it must be one of the space's
   // blocks, never the one just past the space's end.
-  return static_cast<ULONGLONG>(value) <= SpaceBlocks(volume->Header) * vh::kBlockSectors ? TRUE : FALSE;
+  return static_cast<ULONGLONG>(value) <= SpaceBlocks(volume->Header) * vh::kBlockSectors ? TRUE
+                                                                                          : FALSE;
 }
 
 NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT device) {
@@ -323,8 +331,8 @@ NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT device) {
   const vh::EngineHeader* header = volume->Header;
   const ULONGLONG size = vh::SpaceBitmapBytes(header->SpaceFirst, header->SpaceLast);
   if (size < vh::kSpaceBitmapMinBytes || size > vh::kSpaceBitmapMaxBytes) {
-    LogFailure("SNAP %08x-%I64d-%I64d-%I64d\n\n", STATUS_INVALID_PARAMETER,
-             size, header->SpaceLast, header->SpaceFirst);
+    LogFailure("SNAP %08x-%I64d-%I64d-%I64d\n\n", STATUS_INVALID_PARAMETER, size, header->SpaceLast,
+               header->SpaceFirst);
     FreeSpaceBitmap(volume);
     return STATUS_INVALID_PARAMETER;
   }
@@ -332,13 +340,14 @@ NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT device) {
   // bitmap would let those writes run over the table after it.
   if (header->SpaceBitmapLastSector < header->SpaceBitmapSector ||
       header->SpaceBitmapLastSector - header->SpaceBitmapSector < size / SectorBytes - 1) {
-    LogFailure("SNAP %08x-%I64d-%I64d-%I64d\n\n", STATUS_INVALID_PARAMETER,
-             size, header->SpaceBitmapLastSector, header->SpaceBitmapSector);
+    LogFailure("SNAP %08x-%I64d-%I64d-%I64d\n\n", STATUS_INVALID_PARAMETER, size,
+               header->SpaceBitmapLastSector, header->SpaceBitmapSector);
     FreeSpaceBitmap(volume);
     return STATUS_INVALID_PARAMETER;
   }
   const ULONG bytes = static_cast<ULONG>(size);
-  NTSTATUS status = PrepareBitmap(&volume->SpaceBitmapBuffer, &volume->SpaceBitmapBytes, &volume->SpaceBitmap, bytes);
+  NTSTATUS status = PrepareBitmap(&volume->SpaceBitmapBuffer, &volume->SpaceBitmapBytes,
+                                  &volume->SpaceBitmap, bytes);
   if (!NT_SUCCESS(status)) {
     LogFailure("SNAP %08x %08x\n", status, bytes);
     FreeSpaceBitmap(volume);
@@ -365,18 +374,20 @@ NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT device) {
   }
   const vh::EngineHeader* header = volume->Header;
   // The map's sector count; a pair that spans every sector wraps to 0.
-  const ULONGLONG mapSectors =
-      header->BlockMapLast < header->BlockMapFirst ? 0 : header->BlockMapLast - header->BlockMapFirst + 1;
+  const ULONGLONG mapSectors = header->BlockMapLast < header->BlockMapFirst
+                                   ? 0
+                                   : header->BlockMapLast - header->BlockMapFirst + 1;
   if (mapSectors == 0 || mapSectors > MaxRedirectBytes / RedirectBytesPerMapSector) {
     LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     FreeRedirectBitmaps(volume);
     return STATUS_INVALID_PARAMETER;
   }
   const ULONG bytes = static_cast<ULONG>(mapSectors * RedirectBytesPerMapSector);
-  NTSTATUS status =
-      PrepareBitmap(&volume->MarkedBlocksBuffer, &volume->MarkedBlocksBytes, &volume->MarkedBlocks, bytes);
+  NTSTATUS status = PrepareBitmap(&volume->MarkedBlocksBuffer, &volume->MarkedBlocksBytes,
+                                  &volume->MarkedBlocks, bytes);
   if (NT_SUCCESS(status)) {
-    status = PrepareBitmap(&volume->SavedBlocksBuffer, &volume->SavedBlocksBytes, &volume->SavedBlocks, bytes);
+    status = PrepareBitmap(&volume->SavedBlocksBuffer, &volume->SavedBlocksBytes,
+                           &volume->SavedBlocks, bytes);
   }
   if (!NT_SUCCESS(status)) {
     LogFailure("SNAP %08x\n", status);
@@ -385,21 +396,24 @@ NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT device) {
   }
   if (header->SnapshotCount == 0) return STATUS_SUCCESS;  // the live map is all zero
 
-  auto* page = static_cast<PULONG>(ExAllocatePoolWithTag(NonPagedPool, vh::kBlockBytes, EnginePoolTag));
+  auto* page =
+      static_cast<PULONG>(ExAllocatePoolWithTag(NonPagedPool, vh::kBlockBytes, EnginePoolTag));
   if (page == nullptr) {
     LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     FreeRedirectBitmaps(volume);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   bool stop = false;
-  for (ULONGLONG first = 0; first < mapSectors && !stop && NT_SUCCESS(status); first += vh::kMapPageSectors) {
+  for (ULONGLONG first = 0; first < mapSectors && !stop && NT_SUCCESS(status);
+       first += vh::kMapPageSectors) {
     // A map that ends inside a page is read only as far as it goes.
     ULONGLONG left = mapSectors - first;
     ULONG sectors = left < vh::kMapPageSectors ? static_cast<ULONG>(left) : vh::kMapPageSectors;
     status = ReadEngineSectors(device, header->BlockMapFirst + first, sectors * SectorBytes, page);
     if (NT_SUCCESS(status)) {
       ULONG firstBlock = static_cast<ULONG>(first / vh::kMapPageSectors * vh::kMapPageEntries);
-      status = MarkPageEntries(volume, page, sectors * (SectorBytes / sizeof(ULONG)), firstBlock, &stop);
+      status =
+          MarkPageEntries(volume, page, sectors * (SectorBytes / sizeof(ULONG)), firstBlock, &stop);
     }
   }
   ExFreePoolWithTag(page, EnginePoolTag);

@@ -26,7 +26,8 @@ NTSTATUS WaitForever(PKEVENT event) {
 NTSTATUS GetDriverExtension(DriverExtension** extension) {
   *extension = nullptr;
   if (EngineDriverObject == nullptr) return STATUS_UNSUCCESSFUL;
-  auto* found = static_cast<DriverExtension*>(IoGetDriverObjectExtension(EngineDriverObject, EngineDriverObject));
+  auto* found = static_cast<DriverExtension*>(
+      IoGetDriverObjectExtension(EngineDriverObject, EngineDriverObject));
   if (found == nullptr) return STATUS_UNSUCCESSFUL;
   *extension = found;
   return STATUS_SUCCESS;
@@ -63,7 +64,8 @@ NTSTATUS PauseVolumeWorker(PVolumeFilterExtension volume, UCHAR pause) {
   NTSTATUS status;
   if (volume->WorkerThread != nullptr) {
     PVOID objects[2] = {&volume->PausedEvent, volume->WorkerThread};
-    status = KeWaitForMultipleObjects(2, objects, WaitAny, Executive, KernelMode, FALSE, nullptr, nullptr);
+    status = KeWaitForMultipleObjects(2, objects, WaitAny, Executive, KernelMode, FALSE, nullptr,
+                                      nullptr);
   } else {
     status = KeWaitForSingleObject(&volume->PausedEvent, Executive, KernelMode, FALSE, nullptr);
   }
@@ -71,16 +73,16 @@ NTSTATUS PauseVolumeWorker(PVolumeFilterExtension volume, UCHAR pause) {
   return status;
 }
 
-NTSTATUS SendDeviceIoctl(PDEVICE_OBJECT device, ULONG code, PVOID input, ULONG inputLength, PVOID output,
-                         ULONG outputLength, ULONG_PTR* bytesReturned) {
+NTSTATUS SendDeviceIoctl(PDEVICE_OBJECT device, ULONG code, PVOID input, ULONG inputLength,
+                         PVOID output, ULONG outputLength, ULONG_PTR* bytesReturned) {
   if (bytesReturned) *bytesReturned = 0;
   KEVENT event;
   KeInitializeEvent(&event, NotificationEvent, FALSE);
   IO_STATUS_BLOCK ioStatus;
   ioStatus.Status = STATUS_SUCCESS;
   ioStatus.Information = 0;
-  PIRP irp = IoBuildDeviceIoControlRequest(code, device, input, inputLength, output, outputLength, FALSE, &event,
-                                           &ioStatus);
+  PIRP irp = IoBuildDeviceIoControlRequest(code, device, input, inputLength, output, outputLength,
+                                           FALSE, &event, &ioStatus);
   if (irp == nullptr) {
     LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
@@ -106,7 +108,8 @@ NTSTATUS EngineDispatchPassThrough(PDEVICE_OBJECT device, PIRP irp) {
   if (device == EngineControlDevice || volume == nullptr || volume->LowerDevice == nullptr) {
     // Nothing lies below the control device; a filter that lost its lower
     // device cannot pass anything on either.
-    NTSTATUS status = device == EngineControlDevice ? STATUS_SUCCESS : STATUS_INVALID_DEVICE_REQUEST;
+    NTSTATUS status =
+        device == EngineControlDevice ? STATUS_SUCCESS : STATUS_INVALID_DEVICE_REQUEST;
     return CompleteRequest(irp, status);
   }
   IoSkipCurrentIrpStackLocation(irp);
@@ -156,8 +159,8 @@ NTSTATUS ReadWriteDiskSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG byteO
   offset.QuadPart = static_cast<LONGLONG>(byteOffset);
   ioStatus->Status = STATUS_SUCCESS;
   ioStatus->Information = 0;
-  PIRP irp = IoBuildSynchronousFsdRequest(read ? IRP_MJ_READ : IRP_MJ_WRITE, device, buffer, length, &offset, &event,
-                                          ioStatus);
+  PIRP irp = IoBuildSynchronousFsdRequest(read ? IRP_MJ_READ : IRP_MJ_WRITE, device, buffer, length,
+                                          &offset, &event, ioStatus);
   if (irp == nullptr) {
     LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
@@ -180,8 +183,8 @@ NTSTATUS ReadWriteDiskSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG byteO
   return status;
 }
 
-NTSTATUS ReadWriteVolumeSectors(UCHAR read, PDEVICE_OBJECT device, LONGLONG engineByteOffset, ULONG length,
-                                PVOID buffer, PIO_STATUS_BLOCK ioStatus) {
+NTSTATUS ReadWriteVolumeSectors(UCHAR read, PDEVICE_OBJECT device, LONGLONG engineByteOffset,
+                                ULONG length, PVOID buffer, PIO_STATUS_BLOCK ioStatus) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (!IsEngineVolume(device) || length == 0 || buffer == nullptr || ioStatus == nullptr ||
       volume->Header == nullptr || engineByteOffset < 0) {
@@ -215,8 +218,8 @@ NTSTATUS ReadWriteVolumeSectors(UCHAR read, PDEVICE_OBJECT device, LONGLONG engi
     ULONG piece = available < remaining ? static_cast<ULONG>(available) : remaining;
     if (piece == 0) continue;  // an unused extent
     NTSTATUS status = ReadWriteDiskSectors(read, volume->LowerDevice,
-                                           (extents[index].StartSector + into) * SectorBytes, piece * SectorBytes,
-                                           position, ioStatus);
+                                           (extents[index].StartSector + into) * SectorBytes,
+                                           piece * SectorBytes, position, ioStatus);
     if (!NT_SUCCESS(status)) {
       LogFailure("UTIL %08x\n", status);
       return status;
@@ -233,13 +236,16 @@ NTSTATUS ReadWriteVolumeSectors(UCHAR read, PDEVICE_OBJECT device, LONGLONG engi
 }
 
 namespace {
-NTSTATUS FindVolume(PCUNICODE_STRING name, BOOLEAN caseInsensitive, bool byDosName, PDEVICE_OBJECT* found) {
+NTSTATUS FindVolume(PCUNICODE_STRING name, BOOLEAN caseInsensitive, bool byDosName,
+                    PDEVICE_OBJECT* found) {
   *found = nullptr;
   // Newest device first; the first match wins.
-  for (PDEVICE_OBJECT device = EngineDriverObject->DeviceObject; device != nullptr; device = device->NextDevice) {
+  for (PDEVICE_OBJECT device = EngineDriverObject->DeviceObject; device != nullptr;
+       device = device->NextDevice) {
     if (!IsEngineVolume(device)) continue;
     PVolumeFilterExtension volume = VolumeOf(device);
-    if (RtlEqualUnicodeString(byDosName ? &volume->DosName : &volume->DeviceName, name, caseInsensitive)) {
+    if (RtlEqualUnicodeString(byDosName ? &volume->DosName : &volume->DeviceName, name,
+                              caseInsensitive)) {
       *found = device;
       return STATUS_SUCCESS;
     }
@@ -319,17 +325,20 @@ NTSTATUS QueryTargetDeviceName(PVolumeFilterExtension volume) {
     LogFailure("UTIL %08x\n", status);
     return status;
   }
-  auto* info = static_cast<POBJECT_NAME_INFORMATION>(ExAllocatePoolWithTag(PagedPool, needed, EnginePoolTag));
+  auto* info = static_cast<POBJECT_NAME_INFORMATION>(
+      ExAllocatePoolWithTag(PagedPool, needed, EnginePoolTag));
   if (info == nullptr) {
     LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   status = ObQueryNameString(target, info, needed, &needed);
-  if (NT_SUCCESS(status) && info->Name.Length == 0) status = STATUS_UNSUCCESSFUL;  // an unnamed device
+  if (NT_SUCCESS(status) && info->Name.Length == 0)
+    status = STATUS_UNSUCCESSFUL;  // an unnamed device
   if (NT_SUCCESS(status)) {
     // Refused rather than truncated when it does not fit the inline buffer.
     status = RtlUpcaseUnicodeString(&volume->DeviceName, &info->Name, FALSE);
-    if (NT_SUCCESS(status) && volume->DeviceName.Length + sizeof(WCHAR) <= volume->DeviceName.MaximumLength) {
+    if (NT_SUCCESS(status) &&
+        volume->DeviceName.Length + sizeof(WCHAR) <= volume->DeviceName.MaximumLength) {
       volume->DeviceName.Buffer[volume->DeviceName.Length / sizeof(WCHAR)] = 0;
     }
   }
@@ -347,8 +356,8 @@ NTSTATUS QueryVolumeDeviceName(PVolumeFilterExtension volume) {
   head.NameLength = 0;
   PMOUNTDEV_NAME name = &head;
   ULONG size = sizeof head;
-  NTSTATUS status =
-      SendDeviceIoctl(volume->TargetDevice, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, nullptr, 0, name, size);
+  NTSTATUS status = SendDeviceIoctl(volume->TargetDevice, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, nullptr,
+                                    0, name, size);
   if (status == STATUS_BUFFER_OVERFLOW) {
     size = static_cast<ULONG>(head.NameLength) + sizeof head;
     name = static_cast<PMOUNTDEV_NAME>(ExAllocatePoolWithTag(NonPagedPool, size, EnginePoolTag));
@@ -356,7 +365,8 @@ NTSTATUS QueryVolumeDeviceName(PVolumeFilterExtension volume) {
       LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
       return STATUS_INSUFFICIENT_RESOURCES;
     }
-    status = SendDeviceIoctl(volume->TargetDevice, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, nullptr, 0, name, size);
+    status = SendDeviceIoctl(volume->TargetDevice, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, nullptr, 0,
+                             name, size);
   }
   if (NT_SUCCESS(status)) {
     // The answer's length comes from another driver: it must lie inside
@@ -379,14 +389,16 @@ NTSTATUS QueryVolumeDeviceName(PVolumeFilterExtension volume) {
 
 NTSTATUS GetPartitionInfo(PDEVICE_OBJECT device, PARTITION_INFORMATION* info) {
   ULONG_PTR bytes = 0;
-  NTSTATUS status = SendDeviceIoctl(device, IOCTL_DISK_GET_PARTITION_INFO, nullptr, 0, info, sizeof *info, &bytes);
+  NTSTATUS status = SendDeviceIoctl(device, IOCTL_DISK_GET_PARTITION_INFO, nullptr, 0, info,
+                                    sizeof *info, &bytes);
   // A short answer would leave the starting offset undefined.
   if (NT_SUCCESS(status) && bytes < sizeof *info) status = STATUS_UNSUCCESSFUL;
   if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
   return status;
 }
 
-NTSTATUS SendMountManagerIoctl(ULONG code, PVOID input, ULONG inputLength, PVOID output, ULONG outputLength) {
+NTSTATUS SendMountManagerIoctl(ULONG code, PVOID input, ULONG inputLength, PVOID output,
+                               ULONG outputLength) {
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, VH_WIDE("\\Device\\MountPointManager"));
   PFILE_OBJECT file;
@@ -404,14 +416,16 @@ NTSTATUS SendMountManagerIoctl(ULONG code, PVOID input, ULONG inputLength, PVOID
 
 NTSTATUS NotifyVolumeArrival(PVolumeFilterExtension volume) {
   ULONG size = FIELD_OFFSET(MOUNTMGR_TARGET_NAME, DeviceName) + volume->DeviceName.Length;
-  auto* target = static_cast<PMOUNTMGR_TARGET_NAME>(ExAllocatePoolWithTag(NonPagedPool, size, EnginePoolTag));
+  auto* target =
+      static_cast<PMOUNTMGR_TARGET_NAME>(ExAllocatePoolWithTag(NonPagedPool, size, EnginePoolTag));
   if (target == nullptr) {
     LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
   target->DeviceNameLength = volume->DeviceName.Length;
   RtlCopyMemory(target->DeviceName, volume->DeviceName.Buffer, volume->DeviceName.Length);
-  NTSTATUS status = SendMountManagerIoctl(IOCTL_MOUNTMGR_VOLUME_ARRIVAL_NOTIFICATION, target, size, nullptr, 0);
+  NTSTATUS status =
+      SendMountManagerIoctl(IOCTL_MOUNTMGR_VOLUME_ARRIVAL_NOTIFICATION, target, size, nullptr, 0);
   ExFreePoolWithTag(target, EnginePoolTag);
   return status;
 }
@@ -419,7 +433,8 @@ NTSTATUS NotifyVolumeArrival(PVolumeFilterExtension volume) {
 NTSTATUS CreateMountPoint(PVolumeFilterExtension volume) {
   ULONG head = sizeof(MOUNTMGR_CREATE_POINT_INPUT);
   ULONG size = head + volume->DosName.Length + volume->DeviceName.Length;
-  auto* input = static_cast<PMOUNTMGR_CREATE_POINT_INPUT>(ExAllocatePoolWithTag(NonPagedPool, size, EnginePoolTag));
+  auto* input = static_cast<PMOUNTMGR_CREATE_POINT_INPUT>(
+      ExAllocatePoolWithTag(NonPagedPool, size, EnginePoolTag));
   if (input == nullptr) {
     LogFailure("UTIL :%08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
@@ -429,8 +444,10 @@ NTSTATUS CreateMountPoint(PVolumeFilterExtension volume) {
   input->DeviceNameOffset = static_cast<USHORT>(head + volume->DosName.Length);
   input->DeviceNameLength = volume->DeviceName.Length;
   auto* bytes = reinterpret_cast<PUCHAR>(input);
-  RtlCopyMemory(bytes + input->SymbolicLinkNameOffset, volume->DosName.Buffer, volume->DosName.Length);
-  RtlCopyMemory(bytes + input->DeviceNameOffset, volume->DeviceName.Buffer, volume->DeviceName.Length);
+  RtlCopyMemory(bytes + input->SymbolicLinkNameOffset, volume->DosName.Buffer,
+                volume->DosName.Length);
+  RtlCopyMemory(bytes + input->DeviceNameOffset, volume->DeviceName.Buffer,
+                volume->DeviceName.Length);
   NTSTATUS status = SendMountManagerIoctl(IOCTL_MOUNTMGR_CREATE_POINT, input, size, nullptr, 0);
   if (!NT_SUCCESS(status)) LogFailure("UTIL :%08x\n", status);
   ExFreePoolWithTag(input, EnginePoolTag);
@@ -441,14 +458,16 @@ NTSTATUS DeleteMountPoints(PVolumeFilterExtension volume) {
   constexpr ULONG OutputBytes = 4096;
   ULONG head = sizeof(MOUNTMGR_MOUNT_POINT);
   ULONG size = head + volume->DosName.Length;
-  auto* point = static_cast<PMOUNTMGR_MOUNT_POINT>(ExAllocatePoolWithTag(NonPagedPool, size, EnginePoolTag));
+  auto* point =
+      static_cast<PMOUNTMGR_MOUNT_POINT>(ExAllocatePoolWithTag(NonPagedPool, size, EnginePoolTag));
   auto* output = ExAllocatePoolWithTag(NonPagedPool, OutputBytes, EnginePoolTag);
   NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
   if (point != nullptr && output != nullptr) {
     RtlZeroMemory(point, head);
     point->SymbolicLinkNameOffset = head;
     point->SymbolicLinkNameLength = volume->DosName.Length;
-    RtlCopyMemory(reinterpret_cast<PUCHAR>(point) + head, volume->DosName.Buffer, volume->DosName.Length);
+    RtlCopyMemory(reinterpret_cast<PUCHAR>(point) + head, volume->DosName.Buffer,
+                  volume->DosName.Length);
     status = SendMountManagerIoctl(IOCTL_MOUNTMGR_DELETE_POINTS, point, size, output, OutputBytes);
   }
   if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
@@ -469,12 +488,13 @@ NTSTATUS OpenAndReferenceFile(PUNICODE_STRING path, PHANDLE handle, PFILE_OBJECT
   OBJECT_ATTRIBUTES attributes;
   // A kernel handle: this runs on the caller's thread, and a handle in the
   // caller's process could be closed or replaced from user mode meanwhile.
-  InitializeObjectAttributes(&attributes, path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  InitializeObjectAttributes(&attributes, path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
+                             nullptr);
   IO_STATUS_BLOCK ioStatus;
   HANDLE opened;
-  NTSTATUS status = ZwCreateFile(&opened, GENERIC_READ | SYNCHRONIZE, &attributes, &ioStatus, nullptr,
-                                 FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
-                                 FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  NTSTATUS status = ZwCreateFile(&opened, GENERIC_READ | SYNCHRONIZE, &attributes, &ioStatus,
+                                 nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 FILE_OPEN, FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
   if (!NT_SUCCESS(status)) {
     LogFailure("UTIL %08x\n", status);
     return status;
@@ -498,7 +518,8 @@ NTSTATUS SendFileSystemControl(PFILE_OBJECT file, ULONG code) {
   IO_STATUS_BLOCK ioStatus;
   ioStatus.Status = STATUS_SUCCESS;
   ioStatus.Information = 0;
-  PIRP irp = IoBuildDeviceIoControlRequest(code, device, nullptr, 0, nullptr, 0, FALSE, &event, &ioStatus);
+  PIRP irp =
+      IoBuildDeviceIoControlRequest(code, device, nullptr, 0, nullptr, 0, FALSE, &event, &ioStatus);
   if (irp == nullptr) {
     LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;

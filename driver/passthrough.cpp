@@ -299,8 +299,7 @@ NTSTATUS AddExcludedFile(PDEVICE_OBJECT device, PCUNICODE_STRING path) {
         while (clusters != 0) {
           ULONG piece = clusters > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<ULONG>(clusters);
           NTSTATUS appended = AppendRun(&table, static_cast<ULONGLONG>(lcn), piece);
-          if (!NT_SUCCESS(appended))
-            LogFailure("UIL %08x \n", appended);
+          if (!NT_SUCCESS(appended)) LogFailure("UIL %08x \n", appended);
           lcn += piece;
           clusters -= piece;
         }

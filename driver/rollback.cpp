@@ -24,8 +24,12 @@ USHORT ReadU16(const UCHAR* bytes, ULONG at) {
   RtlCopyMemory(&value, bytes + at, sizeof value);
   return value;
 }
-void WriteU32(UCHAR* bytes, ULONG at, ULONG value) { RtlCopyMemory(bytes + at, &value, sizeof value); }
-void WriteU16(UCHAR* bytes, ULONG at, USHORT value) { RtlCopyMemory(bytes + at, &value, sizeof value); }
+void WriteU32(UCHAR* bytes, ULONG at, ULONG value) {
+  RtlCopyMemory(bytes + at, &value, sizeof value);
+}
+void WriteU16(UCHAR* bytes, ULONG at, USHORT value) {
+  RtlCopyMemory(bytes + at, &value, sizeof value);
+}
 
 PDEVICE_OBJECT DiskZero() {
   if (EngineRawDiskFilter == nullptr) return nullptr;
@@ -102,7 +106,8 @@ NTSTATUS FindBootPlaces(PDEVICE_OBJECT device, BootPlaces* places) {
 // Installs the pre-boot program: `current` holds disk 0's sectors 0-4 as
 // they are now; they become the backup. On success `current` still holds
 // them (for undoing).
-NTSTATUS InstallPreBoot(PDEVICE_OBJECT device, const BootPlaces& places, UCHAR* current, UCHAR* image) {
+NTSTATUS InstallPreBoot(PDEVICE_OBJECT device, const BootPlaces& places, UCHAR* current,
+                        UCHAR* image) {
   const vh::EngineHeader* header = VolumeOf(device)->Header;
   if (!IsMbrDisk(current)) return STATUS_NOT_SUPPORTED;
   NTSTATUS status = ReadEngineSectors(device, header->LoaderImageSector, ImageBytes, image);
@@ -125,7 +130,8 @@ NTSTATUS InstallPreBoot(PDEVICE_OBJECT device, const BootPlaces& places, UCHAR* 
 
 bool PreBootInPlace(const UCHAR* sectors, const BootPlaces& places) {
   return ReadU16(sectors, BootStageWord) == 4 && ReadU32(sectors, BootZeroWord) == 0 &&
-         ReadU32(sectors, BootModeWord) == 1 && ReadU32(sectors, BootLoaderSector) == places.LoaderSector;
+         ReadU32(sectors, BootModeWord) == 1 &&
+         ReadU32(sectors, BootLoaderSector) == places.LoaderSector;
 }
 
 // Two image buffers for one operation; both or neither.
@@ -146,12 +152,14 @@ void FreeImages(UCHAR* first, UCHAR* second) {
 
 NTSTATUS WriteHeader(PDEVICE_OBJECT device) {
   const vh::EngineHeader* header = VolumeOf(device)->Header;
-  return WriteEngineSectors(device, header->HeaderSector, vh::kEngineHeaderBytes, VolumeOf(device)->Header);
+  return WriteEngineSectors(device, header->HeaderSector, vh::kEngineHeaderBytes,
+                            VolumeOf(device)->Header);
 }
 
 // The disk side of a schedule or cancel; *installed tells whether sectors
 // 0-4 now hold a freshly installed program (saved holds what they held).
-NTSTATUS ChangeBootSectors(PDEVICE_OBJECT device, bool schedule, UCHAR* saved, UCHAR* image, bool* installed) {
+NTSTATUS ChangeBootSectors(PDEVICE_OBJECT device, bool schedule, UCHAR* saved, UCHAR* image,
+                           bool* installed) {
   const vh::EngineHeader* header = VolumeOf(device)->Header;
   *installed = false;
   if (schedule && header->RollbackPending == 0) {

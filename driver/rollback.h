@@ -12,11 +12,11 @@ NTSTATUS ScheduleRollback(PDEVICE_OBJECT volume, const vh::RollbackRequest* requ
 
 // Byte offsets of the pre-boot images' parameter fields.
 namespace rollback_layout {
-constexpr ULONG BootStageWord = 42;     // u16 := 4
-constexpr ULONG BootModeWord = 48;      // u32 := 1
-constexpr ULONG BootZeroWord = 52;      // u32 := 0
-constexpr ULONG BootLoaderSector = 100; // u32 := the loader image's disk sector
-constexpr ULONG LoaderAreaStart = 530;  // u32 := the engine area's first volume sector
+constexpr ULONG BootStageWord = 42;          // u16 := 4
+constexpr ULONG BootModeWord = 48;           // u32 := 1
+constexpr ULONG BootZeroWord = 52;           // u32 := 0
+constexpr ULONG BootLoaderSector = 100;      // u32 := the loader image's disk sector
+constexpr ULONG LoaderAreaStart = 530;       // u32 := the engine area's first volume sector
 constexpr ULONG LoaderPartitionStart = 534;  // u32 := the partition's first disk sector
 // Disk signature, its two following bytes and the four partition entries of
 // sector 0: what the pre-boot program's first sector must keep.

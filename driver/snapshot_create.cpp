@@ -315,9 +315,11 @@ NTSTATUS SaveSnapshotMapCopy(PDEVICE_OBJECT device, ULONG* slotIndex) {
   const ULONG pages = MapPages(header);
   for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
     const ULONG length = PageLength(header, p);
-    status = ReadEngineSectors(device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors, length, page);
+    status = ReadEngineSectors(
+        device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors, length, page);
     if (NT_SUCCESS(status)) {
-      status = WriteEngineSectors(device, header->Slots[slot].SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors,
+      status = WriteEngineSectors(
+          device, header->Slots[slot].SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors,
           length, page);
     }
   }
@@ -347,8 +349,8 @@ NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks, ULO
   if (perCluster == 0 || perCluster != volume->SectorsPerCluster ||
       header->DataStartSector != static_cast<ULONGLONG>(volume->DataStartSector)) {
     LogFailure("SNAP %08x  %08x  %08x  %08x\n", perCluster,
-             static_cast<ULONG>(header->DataStartSector), volume->SectorsPerCluster,
-             volume->DataStartSector);
+               static_cast<ULONG>(header->DataStartSector), volume->SectorsPerCluster,
+               volume->DataStartSector);
     return STATUS_UNSUCCESSFUL;
   }
   if (clusterCount < vh::kBlockSectors / perCluster) {
@@ -408,9 +410,9 @@ NTSTATUS SaveBlockMap(PDEVICE_OBJECT device) {
       const ULONG block = p * PageEntries + j;
       page[j] = block < marks && RtlTestBit(&volume->MarkedBlocks, block) ? vh::kMapEntryFree : 0;
     }
-    status = WriteEngineSectors(device,
-                                    header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
-                                    PageLength(header, p), page);
+    status =
+        WriteEngineSectors(device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
+                           PageLength(header, p), page);
   }
   if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   FreePool(page);
@@ -430,9 +432,9 @@ NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT device) {
   NTSTATUS status = STATUS_SUCCESS;
   const ULONG pages = MapPages(header);
   for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
-    status = WriteEngineSectors(device,
-                                    header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
-                                    PageLength(header, p), page);
+    status =
+        WriteEngineSectors(device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
+                           PageLength(header, p), page);
   }
   FreePool(page);
   if (NT_SUCCESS(status)) {

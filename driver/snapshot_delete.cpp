@@ -23,8 +23,8 @@ NTSTATUS RestoreBootArea(PDEVICE_OBJECT device) {
   PVolumeFilterExtension raw = VolumeOf(EngineRawDiskFilter);
   PVOID sectors = ExAllocatePoolWithTag(NonPagedPool, vh::kBootImageBytes, EnginePoolTag);
   if (sectors == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  NTSTATUS status = ReadEngineSectors(device, volume->Header->BootBackupSector,
-                                           vh::kBootImageBytes, sectors);
+  NTSTATUS status =
+      ReadEngineSectors(device, volume->Header->BootBackupSector, vh::kBootImageBytes, sectors);
   if (NT_SUCCESS(status)) {
     IO_STATUS_BLOCK ioStatus;
     status = ReadWriteDiskSectors(0, raw->LowerDevice, 0, vh::kBootImageBytes, sectors, &ioStatus);
@@ -56,7 +56,8 @@ NTSTATUS CollectReferences(PDEVICE_OBJECT device, ULONGLONG mapSector, PULONG pa
   const ULONG pages = MapPages(header);
   for (ULONG p = 0; p < pages; ++p) {
     const ULONG length = PageLength(header, p);
-    NTSTATUS status = ReadEngineSectors(device, mapSector + static_cast<ULONGLONG>(p) * PageSectors, length, page);
+    NTSTATUS status = ReadEngineSectors(device, mapSector + static_cast<ULONGLONG>(p) * PageSectors,
+                                        length, page);
     if (!NT_SUCCESS(status)) return status;
     for (ULONG j = 0; j < length / sizeof(ULONG); ++j) {
       if (!IsSavedCopy(page[j]) || !IsValidMapEntry(volume, page[j])) continue;
@@ -106,8 +107,7 @@ NTSTATUS MergePage(PDEVICE_OBJECT device, ULONG p, const vh::SnapshotSlot& remov
   const ULONGLONG removedSector = removed.SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors;
   const ULONGLONG olderSector = older.SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors;
   NTSTATUS status = ReadEngineSectors(device, removedSector, length, removedPage);
-  if (NT_SUCCESS(status))
-    status = ReadEngineSectors(device, olderSector, length, olderPage);
+  if (NT_SUCCESS(status)) status = ReadEngineSectors(device, olderSector, length, olderPage);
   if (!NT_SUCCESS(status)) return status;
   bool merged = false;
   for (ULONG j = 0; j < length / sizeof(ULONG); ++j) {
@@ -115,8 +115,8 @@ NTSTATUS MergePage(PDEVICE_OBJECT device, ULONG p, const vh::SnapshotSlot& remov
     const ULONG theirs = olderPage[j];
     if (!IsValidMapEntry(volume, mine) || !IsValidMapEntry(volume, theirs)) {
       LogFailure("SNAP %08x %08x\n", mine, theirs);
-      LogFailure("SNAP %08x %08x %I64d %I64d\n", p, j,
-               removedSector * vh::kSectorBytes, olderSector * vh::kSectorBytes);
+      LogFailure("SNAP %08x %08x %I64d %I64d\n", p, j, removedSector * vh::kSectorBytes,
+                 olderSector * vh::kSectorBytes);
       return STATUS_UNSUCCESSFUL;
     }
     // The older snapshot saw the block unchanged until this one: this
@@ -127,8 +127,7 @@ NTSTATUS MergePage(PDEVICE_OBJECT device, ULONG p, const vh::SnapshotSlot& remov
       merged = true;
     }
   }
-  return merged ? WriteEngineSectors(device, olderSector, length, olderPage)
-                : STATUS_SUCCESS;
+  return merged ? WriteEngineSectors(device, olderSector, length, olderPage) : STATUS_SUCCESS;
 }
 
 void FreeBitmapBuffer(PULONG* buffer, ULONG* bytes, PRTL_BITMAP bitmap) {
@@ -276,9 +275,9 @@ NTSTATUS ResetEngine(PDEVICE_OBJECT device) {
   RtlZeroMemory(page, PageBytes);
   const ULONG pages = MapPages(header);
   for (ULONG p = 0; p < pages; ++p) {
-    status = WriteEngineSectors(device,
-                                    header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
-                                    PageLength(header, p), page);
+    status =
+        WriteEngineSectors(device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
+                           PageLength(header, p), page);
     if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   }
   FreePool(page);

@@ -66,7 +66,6 @@ struct MountDrive {
 
 namespace {
 
-
 MountDrive* DriveOf(PDEVICE_OBJECT device) {
   PVolumeFilterExtension extension = VolumeOf(device);
   return extension != nullptr && extension->Kind == KindMount ? extension->Mount : nullptr;
@@ -138,8 +137,7 @@ NTSTATUS ReadEntries(const ReadPlan& plan, ULONGLONG table, PULONG out, PULONG s
   const ULONG firstSector = plan.firstBlock / EntriesPerSector;
   const ULONG lastSector = (plan.firstBlock + plan.blocks - 1) / EntriesPerSector;
   const ULONG bytes = (lastSector - firstSector + 1) * SectorBytes;
-  NTSTATUS status =
-      ReadEngineSectors(plan.volumeDevice, table + firstSector, bytes, scratch);
+  NTSTATUS status = ReadEngineSectors(plan.volumeDevice, table + firstSector, bytes, scratch);
   if (!NT_SUCCESS(status)) return status;
   RtlCopyMemory(out, scratch + plan.firstBlock % EntriesPerSector, plan.blocks * sizeof(ULONG));
   return STATUS_SUCCESS;
@@ -159,7 +157,8 @@ NTSTATUS ReadBlocks(const ReadPlan& plan, const PULONG entries, ULONG from, ULON
     PUCHAR at = plan.data + static_cast<SIZE_T>(i) * BlockBytes;
     NTSTATUS status;
     if (NamesSavedCopy(entries[i])) {
-      status = ReadEngineSectors(plan.volumeDevice, header->SpaceFirst + entries[i] - BlockSectors, BlockBytes, at);
+      status = ReadEngineSectors(plan.volumeDevice, header->SpaceFirst + entries[i] - BlockSectors,
+                                 BlockBytes, at);
       ++i;
     } else {
       ULONG run = 1;
@@ -374,9 +373,8 @@ NTSTATUS RawVolumeIo(PDEVICE_OBJECT device, PIRP irp) {
   }
   if (!read) RtlCopyMemory(buffer, user, length);
   IO_STATUS_BLOCK ioStatus;
-  NTSTATUS status =
-      ReadWriteDiskSectors(read ? 1 : 0, VolumeOf(EnginePrimaryVolume)->LowerDevice,
-                           static_cast<ULONGLONG>(offset), length, buffer, &ioStatus);
+  NTSTATUS status = ReadWriteDiskSectors(read ? 1 : 0, VolumeOf(EnginePrimaryVolume)->LowerDevice,
+                                         static_cast<ULONGLONG>(offset), length, buffer, &ioStatus);
   if (NT_SUCCESS(status)) {
     if (read) RtlCopyMemory(user, buffer, length);
     irp->IoStatus.Information = length;
@@ -809,7 +807,8 @@ NTSTATUS DeleteMountDevice(PDEVICE_OBJECT device) {
     NTSTATUS status = DeleteMountPoints(self);
     if (!NT_SUCCESS(status)) LogFailure("SHAP %08x\n", status);
     status = IoDeleteSymbolicLink(&self->DosName);
-    if (!NT_SUCCESS(status) && status != STATUS_OBJECT_NAME_NOT_FOUND) LogFailure("SHAP %08x\n", status);
+    if (!NT_SUCCESS(status) && status != STATUS_OBJECT_NAME_NOT_FOUND)
+      LogFailure("SHAP %08x\n", status);
   }
   if (file != nullptr) ObDereferenceObject(file);
   if (handle != nullptr) ZwClose(handle);

@@ -43,14 +43,14 @@ inline void FreePool(PVOID buffer) {
 inline NTSTATUS WriteHeader(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   return WriteEngineSectors(device, volume->Header->HeaderSector, vh::kEngineHeaderBytes,
-                                volume->Header);
+                            volume->Header);
 }
 
 inline NTSTATUS WriteSpaceBitmap(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume->SpaceBitmapBuffer == nullptr) return STATUS_INVALID_PARAMETER;
-  return WriteEngineSectors(device, volume->Header->SpaceBitmapSector,
-                                volume->SpaceBitmapBytes, volume->SpaceBitmapBuffer);
+  return WriteEngineSectors(device, volume->Header->SpaceBitmapSector, volume->SpaceBitmapBytes,
+                            volume->SpaceBitmapBuffer);
 }
 
 inline void FreeSlot(vh::SnapshotSlot* slot) {

@@ -99,8 +99,7 @@ void OpenSpaceFiles(const vh::EngineParameters& parameters, vh::EngineHeader* bu
         // Several volumes can match several locations: the slots never
         // overflow, the files beyond them stay unguarded (logged).
         if (*used == GuardSlots) {
-          LogFailure("VOL %08x\n",
-                   STATUS_INSUFFICIENT_RESOURCES);
+          LogFailure("VOL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
           return;
         }
         BuildSpaceFileName(&name, volume->DriveLetter, parameters, file);

@@ -161,8 +161,7 @@ NTSTATUS VolumeLoadEngineState(PDEVICE_OBJECT device) {
     status = ReadWriteDiskSectors(1, volume->LowerDevice, location.Sector * SectorBytes,
                                   vh::kEngineHeaderBytes, buffer, &ioStatus);
     if (!NT_SUCCESS(status)) {
-      LogFailure("VOL %d - %08x - %I64d\n", i, status,
-               location.Sector);
+      LogFailure("VOL %d - %08x - %I64d\n", i, status, location.Sector);
       continue;
     }
     if (buffer->Magic != vh::kEngineMagic || buffer->VolumeId != location.VolumeId) {
@@ -219,8 +218,7 @@ NTSTATUS PrepareEngineChange(PDEVICE_OBJECT device) {
       // The current-state drive shows the live maps about to change.
       NTSTATUS status = DeleteMountDevice(
           reinterpret_cast<PDEVICE_OBJECT>(static_cast<ULONG_PTR>(entry.MountDevice)));
-      if (!NT_SUCCESS(status))
-        LogFailure("VOL %08x\n", status);
+      if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
       entry.InUse = 0;
       entry.VolumeDevice = 0;
       entry.MountDevice = 0;

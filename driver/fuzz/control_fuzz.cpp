@@ -31,11 +31,14 @@ using vh::storage::InstalledMachine;
 using vh::storage::MachineOptions;
 
 const ULONG kCodes[] = {
-    vh::IOCTL_ENGINE_QUERY_STATUS,      vh::IOCTL_ENGINE_START_TEMPORARY,   vh::IOCTL_ENGINE_CREATE_SNAPSHOT,
-    vh::IOCTL_ENGINE_DELETE_SNAPSHOT,   vh::IOCTL_ENGINE_SET_ROLLBACK,      vh::IOCTL_ENGINE_READ_HEADER,
-    vh::IOCTL_ENGINE_WRITE_HEADER,      vh::IOCTL_ENGINE_MOUNT_SNAPSHOT,    vh::IOCTL_ENGINE_UNMOUNT_SNAPSHOT,
-    vh::IOCTL_ENGINE_GET_MOUNT_TABLE,   vh::IOCTL_ENGINE_RECLAIM_SPACE,     vh::IOCTL_ENGINE_SYSTEM_CONTROL,
-    vh::IOCTL_ENGINE_PROBE_FILE,        vh::IOCTL_ENGINE_STOP_VOLUME,       vh::IOCTL_ENGINE_ADD_EXCLUDED_FILE,
+    vh::IOCTL_ENGINE_QUERY_STATUS,      vh::IOCTL_ENGINE_START_TEMPORARY,
+    vh::IOCTL_ENGINE_CREATE_SNAPSHOT,   vh::IOCTL_ENGINE_DELETE_SNAPSHOT,
+    vh::IOCTL_ENGINE_SET_ROLLBACK,      vh::IOCTL_ENGINE_READ_HEADER,
+    vh::IOCTL_ENGINE_WRITE_HEADER,      vh::IOCTL_ENGINE_MOUNT_SNAPSHOT,
+    vh::IOCTL_ENGINE_UNMOUNT_SNAPSHOT,  vh::IOCTL_ENGINE_GET_MOUNT_TABLE,
+    vh::IOCTL_ENGINE_RECLAIM_SPACE,     vh::IOCTL_ENGINE_SYSTEM_CONTROL,
+    vh::IOCTL_ENGINE_PROBE_FILE,        vh::IOCTL_ENGINE_STOP_VOLUME,
+    vh::IOCTL_ENGINE_ADD_EXCLUDED_FILE,
 };
 constexpr unsigned kCodeCount = sizeof kCodes / sizeof kCodes[0];
 constexpr unsigned kRebootEvery = 400;
@@ -55,8 +58,9 @@ class Machine {
     // One snapshot, so that the requests that need a header find one.
     std::vector<uint8_t> request(vh::kRequestBytes, 0);
     NameDriveC(request);
-    hk::UserIoResult r = hk::UserDeviceIoControl(u"\\\\.\\QuorvelVH", vh::IOCTL_ENGINE_CREATE_SNAPSHOT,
-                                                 request.data(), vh::kRequestBytes, nullptr, 0);
+    hk::UserIoResult r =
+        hk::UserDeviceIoControl(u"\\\\.\\QuorvelVH", vh::IOCTL_ENGINE_CREATE_SNAPSHOT,
+                                request.data(), vh::kRequestBytes, nullptr, 0);
     if (r.status != STATUS_SUCCESS) Die("first snapshot failed");
     sent_ = 0;
   }
@@ -68,7 +72,8 @@ class Machine {
       auto* control = static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension);
       for (vh::MountEntry& entry : control->MountTable->Entries) {
         const uint64_t device = entry.MountDevice;
-        if (device != 0) DeleteMountDevice(reinterpret_cast<PDEVICE_OBJECT>(static_cast<uintptr_t>(device)));
+        if (device != 0)
+          DeleteMountDevice(reinterpret_cast<PDEVICE_OBJECT>(static_cast<uintptr_t>(device)));
         std::memset(&entry, 0, sizeof entry);
       }
     }
@@ -85,7 +90,8 @@ class Machine {
     ++sent_;
     PDEVICE_OBJECT filter = EnginePrimaryVolume;
     auto* volume = filter ? static_cast<PVolumeFilterExtension>(filter->DeviceExtension) : nullptr;
-    if (sent_ >= kRebootEvery || volume == nullptr || volume->StopFlag || volume->EngineMode == EngineModeTemporary) {
+    if (sent_ >= kRebootEvery || volume == nullptr || volume->StopFlag ||
+        volume->EngineMode == EngineModeTemporary) {
       Shutdown();
       Boot();
     }
@@ -177,8 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<uint8_t[]> in(input.empty() ? nullptr : new uint8_t[input.size()]);
   if (!input.empty()) std::memcpy(in.get(), input.data(), input.size());
   std::unique_ptr<uint8_t[]> out(outLength ? new uint8_t[outLength] : nullptr);
-  hk::UserIoResult r = hk::UserDeviceIoControl(u"\\\\.\\QuorvelVH", code, in.get(),
-                                               static_cast<ULONG>(input.size()), out.get(), outLength);
+  hk::UserIoResult r = hk::UserDeviceIoControl(
+      u"\\\\.\\QuorvelVH", code, in.get(), static_cast<ULONG>(input.size()), out.get(), outLength);
   if (r.bytesReturned > outLength) Die("more bytes returned than the output buffer holds");
   AfterInput();
   return 0;

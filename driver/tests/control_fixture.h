@@ -31,7 +31,9 @@ inline std::vector<uint8_t> VolumeRequestFor(char16_t letter = u'C', size_t byte
   return in;
 }
 
-inline void SetU32(std::vector<uint8_t>& in, size_t offset, uint32_t value) { std::memcpy(&in[offset], &value, 4); }
+inline void SetU32(std::vector<uint8_t>& in, size_t offset, uint32_t value) {
+  std::memcpy(&in[offset], &value, 4);
+}
 
 inline std::vector<uint8_t> RollbackRequestFor(uint8_t schedule, uint8_t target) {
   std::vector<uint8_t> in(kRequestBytes, 0);
@@ -49,9 +51,9 @@ class ControlTest : public SnapshotTest {
   static ControlAnswer Send(ULONG code, const std::vector<uint8_t>& in, ULONG outLength) {
     ControlAnswer a;
     a.out.assign(outLength, 0xEE);
-    hk::UserIoResult r = hk::UserDeviceIoControl(kControlName, code, in.empty() ? nullptr : in.data(),
-                                                 static_cast<ULONG>(in.size()),
-                                                 outLength ? a.out.data() : nullptr, outLength);
+    hk::UserIoResult r = hk::UserDeviceIoControl(
+        kControlName, code, in.empty() ? nullptr : in.data(), static_cast<ULONG>(in.size()),
+        outLength ? a.out.data() : nullptr, outLength);
     a.status = r.status;
     a.bytes = r.bytesReturned;
     return a;
@@ -59,7 +61,8 @@ class ControlTest : public SnapshotTest {
 
   NTSTATUS CreateViaControl(uint32_t serial) {
     std::vector<uint8_t> in = VolumeRequestFor();
-    std::snprintf(reinterpret_cast<char*>(&in[offsetof(VolumeRequest, SnapshotName)]), 24, "snap %u", serial);
+    std::snprintf(reinterpret_cast<char*>(&in[offsetof(VolumeRequest, SnapshotName)]), 24,
+                  "snap %u", serial);
     return Send(IOCTL_ENGINE_CREATE_SNAPSHOT, in, 0).status;
   }
 
@@ -74,7 +77,9 @@ class ControlTest : public SnapshotTest {
     EXPECT_EQ(Installed().ReadEngineSectors(sector, count, out.data()), storage::kStatusSuccess);
     return out;
   }
-  std::vector<uint8_t> HeaderOnDisk() { return EngineBytes(Installed().header->HeaderSector, kEngineHeaderSectors); }
+  std::vector<uint8_t> HeaderOnDisk() {
+    return EngineBytes(Installed().header->HeaderSector, kEngineHeaderSectors);
+  }
   EngineHeader HeaderRecord() {
     EngineHeader h;
     std::vector<uint8_t> bytes = HeaderOnDisk();

@@ -32,7 +32,9 @@ struct Case {
   bool bootChanges;  // disk 0's sectors 0-4
 };
 
-void Number(std::vector<uint8_t>& in, uint32_t n) { SetU32(in, offsetof(VolumeRequest, SnapshotNumber), n); }
+void Number(std::vector<uint8_t>& in, uint32_t n) {
+  SetU32(in, offsetof(VolumeRequest, SnapshotNumber), n);
+}
 void Number0(std::vector<uint8_t>& in) { Number(in, 0); }
 void Number2(std::vector<uint8_t>& in) { Number(in, 2); }
 void Number3(std::vector<uint8_t>& in) { Number(in, 3); }
@@ -72,124 +74,132 @@ constexpr NTSTATUS kNoDevice = STATUS_NO_SUCH_DEVICE;
 
 const Case kCases[] = {
     // Unknown codes, including the undefined functions 0x809-0x80D.
-    {"UnknownCode", State::kThreeSnapshots, 0x80002024, kIn, 0, nullptr, STATUS_NOT_IMPLEMENTED, 0, false, false},
-    {"UnknownCodeLast", State::kThreeSnapshots, 0x80002034, kIn, kIn, nullptr, STATUS_NOT_IMPLEMENTED, 0, false,
-     false},
-    {"UnknownCodeAfter", State::kThreeSnapshots, 0x80002050, 0, 0, nullptr, STATUS_NOT_IMPLEMENTED, 0, false, false},
-    // Query status.
-    {"QueryShortInput", State::kThreeSnapshots, IOCTL_ENGINE_QUERY_STATUS, kIn - 1, 512, nullptr, kSmall, 0, false,
-     false},
-    {"QueryShortOutput", State::kThreeSnapshots, IOCTL_ENGINE_QUERY_STATUS, kIn, 511, nullptr, kSmall, 0, false,
-     false},
-    {"Query", State::kThreeSnapshots, IOCTL_ENGINE_QUERY_STATUS, kIn, 600, nullptr, STATUS_SUCCESS, 512, false,
-     false},
-    {"QueryNoHeader", State::kNoHeader, IOCTL_ENGINE_QUERY_STATUS, kIn, 512, nullptr, STATUS_SUCCESS, 512, false,
-     false},
-    {"QueryLowerCaseLetter", State::kThreeSnapshots, IOCTL_ENGINE_QUERY_STATUS, kIn, 512, LowerCaseLetter,
-     STATUS_UNSUCCESSFUL, 0, false, false},
-    {"QueryUnknownLetter", State::kThreeSnapshots, IOCTL_ENGINE_QUERY_STATUS, kIn, 512, UnknownLetter,
-     STATUS_UNSUCCESSFUL, 0, false, false},
-    // Start temporary mode.
-    {"TemporaryShortInput", State::kThreeSnapshots, IOCTL_ENGINE_START_TEMPORARY, 511, 0, nullptr, kSmall, 0, false,
-     false},
-    {"TemporaryAgain", State::kTemporary, IOCTL_ENGINE_START_TEMPORARY, 512, 0, nullptr, STATUS_SUCCESS, 0, false,
-     false},
-    // Create.
-    {"CreateShortInput", State::kThreeSnapshots, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn - 1, 0, nullptr, kSmall, 0, false,
-     false},
-    {"CreateNoOutput", State::kThreeSnapshots, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn, 0, nullptr, STATUS_SUCCESS, 0, true,
-     false},
-    {"CreateEchoesAtMostTheOutput", State::kThreeSnapshots, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn, 16, nullptr,
-     STATUS_SUCCESS, 16, true, false},
-    {"CreateEchoesTheInput", State::kThreeSnapshots, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn, 4096, nullptr,
-     STATUS_SUCCESS, kIn, true, false},
-    {"CreateFirstLoadsTheHeader", State::kNoHeader, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn, kIn, nullptr, STATUS_SUCCESS,
-     kIn, true, false},
-    {"CreateRollbackPending", State::kRollbackPending, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn, 0, nullptr, kRefused, 0,
+    {"UnknownCode", State::kThreeSnapshots, 0x80002024, kIn, 0, nullptr, STATUS_NOT_IMPLEMENTED, 0,
      false, false},
-    {"CreateInTemporaryMode", State::kTemporary, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn, 0, nullptr, kRefused, 0, false,
-     false},
-    // Delete.
-    {"DeleteNoHeader", State::kNoHeader, IOCTL_ENGINE_DELETE_SNAPSHOT, kIn, 0, Number2, kNoDevice, 0, false, false},
-    {"DeleteNewest", State::kThreeSnapshots, IOCTL_ENGINE_DELETE_SNAPSHOT, kIn, 0, Number3, kRefused, 0, false,
-     false},
-    {"DeleteNumberZero", State::kThreeSnapshots, IOCTL_ENGINE_DELETE_SNAPSHOT, kIn, 0, Number0, STATUS_UNSUCCESSFUL,
+    {"UnknownCodeLast", State::kThreeSnapshots, 0x80002034, kIn, kIn, nullptr,
+     STATUS_NOT_IMPLEMENTED, 0, false, false},
+    {"UnknownCodeAfter", State::kThreeSnapshots, 0x80002050, 0, 0, nullptr, STATUS_NOT_IMPLEMENTED,
      0, false, false},
-    {"DeleteMiddle", State::kThreeSnapshots, IOCTL_ENGINE_DELETE_SNAPSHOT, kIn, kIn, Number2, STATUS_SUCCESS, kIn,
-     true, false},
-    {"DeleteRollbackPending", State::kRollbackPending, IOCTL_ENGINE_DELETE_SNAPSHOT, kIn, 0, Number2, kRefused, 0,
-     false, false},
-    // Rollback.
-    {"RollbackShortInput", State::kThreeSnapshots, IOCTL_ENGINE_SET_ROLLBACK, kIn - 1, 0, Schedule2, kSmall, 0, false,
-     false},
-    {"RollbackNoHeader", State::kNoHeader, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0, Schedule2, kNoDevice, 0, false, false},
-    {"RollbackTargetZero", State::kThreeSnapshots, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0, Schedule0, kRefused, 0, false,
-     false},
-    {"RollbackTargetPastNewest", State::kThreeSnapshots, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0, Schedule4, kRefused, 0,
-     false, false},
-    {"RollbackSchedule", State::kThreeSnapshots, IOCTL_ENGINE_SET_ROLLBACK, kIn, kIn, Schedule2, STATUS_SUCCESS, kIn,
-     true, true},
-    {"RollbackSameTargetAgain", State::kRollbackPending, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0, Schedule2,
-     STATUS_SUCCESS, 0, false, false},
-    {"RollbackOtherTarget", State::kRollbackPending, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0, Schedule3, STATUS_SUCCESS, 0,
-     true, false},
-    {"RollbackCancelNothing", State::kThreeSnapshots, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0, Cancel, STATUS_SUCCESS, 0,
-     false, false},
-    {"RollbackCancel", State::kRollbackPending, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0, Cancel, STATUS_SUCCESS, 0, true,
-     true},
-    // Header read and write.
-    {"ReadHeaderShortOutput", State::kThreeSnapshots, IOCTL_ENGINE_READ_HEADER, kIn, kHdr - 1, nullptr, kSmall, 0,
-     false, false},
-    {"ReadHeader", State::kThreeSnapshots, IOCTL_ENGINE_READ_HEADER, kIn, kHdr, nullptr, STATUS_SUCCESS, kHdr, false,
-     false},
-    {"ReadHeaderFile", State::kNoHeader, IOCTL_ENGINE_READ_HEADER, kIn, kHdr, nullptr, STATUS_SUCCESS, kHdr, false,
-     false},
-    {"WriteHeaderShortInput", State::kThreeSnapshots, IOCTL_ENGINE_WRITE_HEADER, kHeaderWriteBytes - 1, 0, nullptr,
+    // Query status.
+    {"QueryShortInput", State::kThreeSnapshots, IOCTL_ENGINE_QUERY_STATUS, kIn - 1, 512, nullptr,
      kSmall, 0, false, false},
-    {"WriteHeaderNotValid", State::kThreeSnapshots, IOCTL_ENGINE_WRITE_HEADER, kHeaderWriteBytes, 0, nullptr,
-     kRefused, 0, false, false},
-    {"WriteHeaderSame", State::kThreeSnapshots, IOCTL_ENGINE_WRITE_HEADER, kHeaderWriteBytes, 8, WholeHeaderCopy,
-     STATUS_SUCCESS, 8, false, false},
-    // Snapshot drives.
-    {"MountNoHeader", State::kNoHeader, IOCTL_ENGINE_MOUNT_SNAPSHOT, kIn, 0, Number2, kNoDevice, 0, false, false},
-    {"MountNumberZero", State::kThreeSnapshots, IOCTL_ENGINE_MOUNT_SNAPSHOT, kIn, 0, Number0, kRefused, 0, false,
-     false},
-    {"MountNumber33", State::kThreeSnapshots, IOCTL_ENGINE_MOUNT_SNAPSHOT, kIn, 0, Number33, kRefused, 0, false,
-     false},
-    {"UnmountNotMounted", State::kThreeSnapshots, IOCTL_ENGINE_UNMOUNT_SNAPSHOT, kIn, kIn, Number2, STATUS_SUCCESS,
-     kIn, false, false},
-    {"UnmountNumberZero", State::kThreeSnapshots, IOCTL_ENGINE_UNMOUNT_SNAPSHOT, kIn, 0, Number0, kRefused, 0, false,
-     false},
-    {"MountTableShortOutput", State::kThreeSnapshots, IOCTL_ENGINE_GET_MOUNT_TABLE, kIn, 3662, nullptr, kSmall, 0,
-     false, false},
-    {"MountTableNoHeader", State::kNoHeader, IOCTL_ENGINE_GET_MOUNT_TABLE, kIn, 3663, nullptr, kNoDevice, 0, false,
-     false},
-    {"MountTable", State::kThreeSnapshots, IOCTL_ENGINE_GET_MOUNT_TABLE, kIn, 4000, nullptr, STATUS_SUCCESS, 3663,
-     false, false},
-    // Maintenance.
-    {"ReclaimNoHeader", State::kNoHeader, IOCTL_ENGINE_RECLAIM_SPACE, kIn, 0, nullptr, kNoDevice, 0, false, false},
-    {"ReclaimNothingPending", State::kThreeSnapshots, IOCTL_ENGINE_RECLAIM_SPACE, kIn, 0, nullptr, STATUS_SUCCESS, 0,
-     false, false},
-    {"SystemShortOutput", State::kThreeSnapshots, IOCTL_ENGINE_SYSTEM_CONTROL, kIn, 511, Selector7, kSmall, 0, false,
-     false},
-    {"SystemOtherSelector", State::kThreeSnapshots, IOCTL_ENGINE_SYSTEM_CONTROL, kIn, 512, Selector7,
-     STATUS_SUCCESS, 0, false, false},
-    {"SystemOpenTestMissing", State::kThreeSnapshots, IOCTL_ENGINE_SYSTEM_CONTROL, kIn, 520, Selector1Missing,
-     STATUS_SUCCESS, 520, false, false},
-    {"SystemOpenTestFound", State::kThreeSnapshots, IOCTL_ENGINE_SYSTEM_CONTROL, kIn, 512, Selector1Windows,
+    {"QueryShortOutput", State::kThreeSnapshots, IOCTL_ENGINE_QUERY_STATUS, kIn, 511, nullptr,
+     kSmall, 0, false, false},
+    {"Query", State::kThreeSnapshots, IOCTL_ENGINE_QUERY_STATUS, kIn, 600, nullptr, STATUS_SUCCESS,
+     512, false, false},
+    {"QueryNoHeader", State::kNoHeader, IOCTL_ENGINE_QUERY_STATUS, kIn, 512, nullptr,
      STATUS_SUCCESS, 512, false, false},
-    {"ProbeShortInput", State::kThreeSnapshots, IOCTL_ENGINE_PROBE_FILE, kIn - 1, 512, Selector1Windows, kSmall, 0,
+    {"QueryLowerCaseLetter", State::kThreeSnapshots, IOCTL_ENGINE_QUERY_STATUS, kIn, 512,
+     LowerCaseLetter, STATUS_UNSUCCESSFUL, 0, false, false},
+    {"QueryUnknownLetter", State::kThreeSnapshots, IOCTL_ENGINE_QUERY_STATUS, kIn, 512,
+     UnknownLetter, STATUS_UNSUCCESSFUL, 0, false, false},
+    // Start temporary mode.
+    {"TemporaryShortInput", State::kThreeSnapshots, IOCTL_ENGINE_START_TEMPORARY, 511, 0, nullptr,
+     kSmall, 0, false, false},
+    {"TemporaryAgain", State::kTemporary, IOCTL_ENGINE_START_TEMPORARY, 512, 0, nullptr,
+     STATUS_SUCCESS, 0, false, false},
+    // Create.
+    {"CreateShortInput", State::kThreeSnapshots, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn - 1, 0, nullptr,
+     kSmall, 0, false, false},
+    {"CreateNoOutput", State::kThreeSnapshots, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn, 0, nullptr,
+     STATUS_SUCCESS, 0, true, false},
+    {"CreateEchoesAtMostTheOutput", State::kThreeSnapshots, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn, 16,
+     nullptr, STATUS_SUCCESS, 16, true, false},
+    {"CreateEchoesTheInput", State::kThreeSnapshots, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn, 4096,
+     nullptr, STATUS_SUCCESS, kIn, true, false},
+    {"CreateFirstLoadsTheHeader", State::kNoHeader, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn, kIn, nullptr,
+     STATUS_SUCCESS, kIn, true, false},
+    {"CreateRollbackPending", State::kRollbackPending, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn, 0,
+     nullptr, kRefused, 0, false, false},
+    {"CreateInTemporaryMode", State::kTemporary, IOCTL_ENGINE_CREATE_SNAPSHOT, kIn, 0, nullptr,
+     kRefused, 0, false, false},
+    // Delete.
+    {"DeleteNoHeader", State::kNoHeader, IOCTL_ENGINE_DELETE_SNAPSHOT, kIn, 0, Number2, kNoDevice,
+     0, false, false},
+    {"DeleteNewest", State::kThreeSnapshots, IOCTL_ENGINE_DELETE_SNAPSHOT, kIn, 0, Number3,
+     kRefused, 0, false, false},
+    {"DeleteNumberZero", State::kThreeSnapshots, IOCTL_ENGINE_DELETE_SNAPSHOT, kIn, 0, Number0,
+     STATUS_UNSUCCESSFUL, 0, false, false},
+    {"DeleteMiddle", State::kThreeSnapshots, IOCTL_ENGINE_DELETE_SNAPSHOT, kIn, kIn, Number2,
+     STATUS_SUCCESS, kIn, true, false},
+    {"DeleteRollbackPending", State::kRollbackPending, IOCTL_ENGINE_DELETE_SNAPSHOT, kIn, 0,
+     Number2, kRefused, 0, false, false},
+    // Rollback.
+    {"RollbackShortInput", State::kThreeSnapshots, IOCTL_ENGINE_SET_ROLLBACK, kIn - 1, 0, Schedule2,
+     kSmall, 0, false, false},
+    {"RollbackNoHeader", State::kNoHeader, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0, Schedule2, kNoDevice,
+     0, false, false},
+    {"RollbackTargetZero", State::kThreeSnapshots, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0, Schedule0,
+     kRefused, 0, false, false},
+    {"RollbackTargetPastNewest", State::kThreeSnapshots, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0,
+     Schedule4, kRefused, 0, false, false},
+    {"RollbackSchedule", State::kThreeSnapshots, IOCTL_ENGINE_SET_ROLLBACK, kIn, kIn, Schedule2,
+     STATUS_SUCCESS, kIn, true, true},
+    {"RollbackSameTargetAgain", State::kRollbackPending, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0,
+     Schedule2, STATUS_SUCCESS, 0, false, false},
+    {"RollbackOtherTarget", State::kRollbackPending, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0, Schedule3,
+     STATUS_SUCCESS, 0, true, false},
+    {"RollbackCancelNothing", State::kThreeSnapshots, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0, Cancel,
+     STATUS_SUCCESS, 0, false, false},
+    {"RollbackCancel", State::kRollbackPending, IOCTL_ENGINE_SET_ROLLBACK, kIn, 0, Cancel,
+     STATUS_SUCCESS, 0, true, true},
+    // Header read and write.
+    {"ReadHeaderShortOutput", State::kThreeSnapshots, IOCTL_ENGINE_READ_HEADER, kIn, kHdr - 1,
+     nullptr, kSmall, 0, false, false},
+    {"ReadHeader", State::kThreeSnapshots, IOCTL_ENGINE_READ_HEADER, kIn, kHdr, nullptr,
+     STATUS_SUCCESS, kHdr, false, false},
+    {"ReadHeaderFile", State::kNoHeader, IOCTL_ENGINE_READ_HEADER, kIn, kHdr, nullptr,
+     STATUS_SUCCESS, kHdr, false, false},
+    {"WriteHeaderShortInput", State::kThreeSnapshots, IOCTL_ENGINE_WRITE_HEADER,
+     kHeaderWriteBytes - 1, 0, nullptr, kSmall, 0, false, false},
+    {"WriteHeaderNotValid", State::kThreeSnapshots, IOCTL_ENGINE_WRITE_HEADER, kHeaderWriteBytes, 0,
+     nullptr, kRefused, 0, false, false},
+    {"WriteHeaderSame", State::kThreeSnapshots, IOCTL_ENGINE_WRITE_HEADER, kHeaderWriteBytes, 8,
+     WholeHeaderCopy, STATUS_SUCCESS, 8, false, false},
+    // Snapshot drives.
+    {"MountNoHeader", State::kNoHeader, IOCTL_ENGINE_MOUNT_SNAPSHOT, kIn, 0, Number2, kNoDevice, 0,
      false, false},
-    {"ProbeFound", State::kThreeSnapshots, IOCTL_ENGINE_PROBE_FILE, kIn, 512, Selector1Windows, STATUS_SUCCESS, 512,
+    {"MountNumberZero", State::kThreeSnapshots, IOCTL_ENGINE_MOUNT_SNAPSHOT, kIn, 0, Number0,
+     kRefused, 0, false, false},
+    {"MountNumber33", State::kThreeSnapshots, IOCTL_ENGINE_MOUNT_SNAPSHOT, kIn, 0, Number33,
+     kRefused, 0, false, false},
+    {"UnmountNotMounted", State::kThreeSnapshots, IOCTL_ENGINE_UNMOUNT_SNAPSHOT, kIn, kIn, Number2,
+     STATUS_SUCCESS, kIn, false, false},
+    {"UnmountNumberZero", State::kThreeSnapshots, IOCTL_ENGINE_UNMOUNT_SNAPSHOT, kIn, 0, Number0,
+     kRefused, 0, false, false},
+    {"MountTableShortOutput", State::kThreeSnapshots, IOCTL_ENGINE_GET_MOUNT_TABLE, kIn, 3662,
+     nullptr, kSmall, 0, false, false},
+    {"MountTableNoHeader", State::kNoHeader, IOCTL_ENGINE_GET_MOUNT_TABLE, kIn, 3663, nullptr,
+     kNoDevice, 0, false, false},
+    {"MountTable", State::kThreeSnapshots, IOCTL_ENGINE_GET_MOUNT_TABLE, kIn, 4000, nullptr,
+     STATUS_SUCCESS, 3663, false, false},
+    // Maintenance.
+    {"ReclaimNoHeader", State::kNoHeader, IOCTL_ENGINE_RECLAIM_SPACE, kIn, 0, nullptr, kNoDevice, 0,
      false, false},
-    {"StopNoHeader", State::kNoHeader, IOCTL_ENGINE_STOP_VOLUME, kIn, 0, nullptr, STATUS_SUCCESS, 0, false, false},
-    {"StopInTemporaryMode", State::kTemporary, IOCTL_ENGINE_STOP_VOLUME, kIn, 0, nullptr, kRefused, 0, false, false},
-    {"SystemStopInTemporaryMode", State::kTemporary, IOCTL_ENGINE_SYSTEM_CONTROL, kIn, 512, Selector3, kRefused, 0,
+    {"ReclaimNothingPending", State::kThreeSnapshots, IOCTL_ENGINE_RECLAIM_SPACE, kIn, 0, nullptr,
+     STATUS_SUCCESS, 0, false, false},
+    {"SystemShortOutput", State::kThreeSnapshots, IOCTL_ENGINE_SYSTEM_CONTROL, kIn, 511, Selector7,
+     kSmall, 0, false, false},
+    {"SystemOtherSelector", State::kThreeSnapshots, IOCTL_ENGINE_SYSTEM_CONTROL, kIn, 512,
+     Selector7, STATUS_SUCCESS, 0, false, false},
+    {"SystemOpenTestMissing", State::kThreeSnapshots, IOCTL_ENGINE_SYSTEM_CONTROL, kIn, 520,
+     Selector1Missing, STATUS_SUCCESS, 520, false, false},
+    {"SystemOpenTestFound", State::kThreeSnapshots, IOCTL_ENGINE_SYSTEM_CONTROL, kIn, 512,
+     Selector1Windows, STATUS_SUCCESS, 512, false, false},
+    {"ProbeShortInput", State::kThreeSnapshots, IOCTL_ENGINE_PROBE_FILE, kIn - 1, 512,
+     Selector1Windows, kSmall, 0, false, false},
+    {"ProbeFound", State::kThreeSnapshots, IOCTL_ENGINE_PROBE_FILE, kIn, 512, Selector1Windows,
+     STATUS_SUCCESS, 512, false, false},
+    {"StopNoHeader", State::kNoHeader, IOCTL_ENGINE_STOP_VOLUME, kIn, 0, nullptr, STATUS_SUCCESS, 0,
      false, false},
-    {"ExcludeShortInput", State::kThreeSnapshots, IOCTL_ENGINE_ADD_EXCLUDED_FILE, kIn - 1, 0, nullptr, kSmall, 0,
-     false, false},
-    {"ExcludeEmptyPath", State::kThreeSnapshots, IOCTL_ENGINE_ADD_EXCLUDED_FILE, kIn, 0, ExcludeNothing, kRefused, 0,
-     false, false},
+    {"StopInTemporaryMode", State::kTemporary, IOCTL_ENGINE_STOP_VOLUME, kIn, 0, nullptr, kRefused,
+     0, false, false},
+    {"SystemStopInTemporaryMode", State::kTemporary, IOCTL_ENGINE_SYSTEM_CONTROL, kIn, 512,
+     Selector3, kRefused, 0, false, false},
+    {"ExcludeShortInput", State::kThreeSnapshots, IOCTL_ENGINE_ADD_EXCLUDED_FILE, kIn - 1, 0,
+     nullptr, kSmall, 0, false, false},
+    {"ExcludeEmptyPath", State::kThreeSnapshots, IOCTL_ENGINE_ADD_EXCLUDED_FILE, kIn, 0,
+     ExcludeNothing, kRefused, 0, false, false},
 };
 
 class ControlConformanceTest : public ControlTest, public ::testing::WithParamInterface<Case> {
@@ -200,12 +210,15 @@ class ControlConformanceTest : public ControlTest, public ::testing::WithParamIn
       ASSERT_EQ(Ext()->Header, nullptr);
       return;
     }
-    for (uint32_t serial = 1; serial <= 3; ++serial) ASSERT_EQ(CreateViaControl(serial), STATUS_SUCCESS);
+    for (uint32_t serial = 1; serial <= 3; ++serial)
+      ASSERT_EQ(CreateViaControl(serial), STATUS_SUCCESS);
     if (state == State::kRollbackPending) {
-      ASSERT_EQ(Send(IOCTL_ENGINE_SET_ROLLBACK, RollbackRequestFor(1, 2), 0).status, STATUS_SUCCESS);
+      ASSERT_EQ(Send(IOCTL_ENGINE_SET_ROLLBACK, RollbackRequestFor(1, 2), 0).status,
+                STATUS_SUCCESS);
     }
     if (state == State::kTemporary) {
-      ASSERT_EQ(Send(IOCTL_ENGINE_START_TEMPORARY, std::vector<uint8_t>(512, 0), 0).status, STATUS_SUCCESS);
+      ASSERT_EQ(Send(IOCTL_ENGINE_START_TEMPORARY, std::vector<uint8_t>(512, 0), 0).status,
+                STATUS_SUCCESS);
       ASSERT_EQ(Ext()->EngineMode, static_cast<ULONG>(EngineModeTemporary));
     }
   }
@@ -236,7 +249,9 @@ TEST_P(ControlConformanceTest, AnswersAndChangesAsTheRulesSay) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, ControlConformanceTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
+                         [](const ::testing::TestParamInfo<Case>& param) {
+                           return std::string(param.param.name);
+                         });
 
 // ---------------------------------------------------------------- answers' contents
 
@@ -300,7 +315,8 @@ TEST_F(ControlAnswerTest, StopSetsTheFlagOnceAndRefusesTheSecond) {
   std::vector<uint8_t> in(kRequestBytes, 0);
   Selector(in, 3);
   EXPECT_EQ(Send(IOCTL_ENGINE_SYSTEM_CONTROL, in, 512).status, STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(Send(IOCTL_ENGINE_CREATE_SNAPSHOT, VolumeRequestFor(), 0).status, STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(Send(IOCTL_ENGINE_CREATE_SNAPSHOT, VolumeRequestFor(), 0).status,
+            STATUS_INVALID_PARAMETER);
 }
 
 TEST_F(ControlAnswerTest, MountRecordsTheDriveOnceAndUnmountClearsItsEntry) {
@@ -364,7 +380,8 @@ TEST_F(ControlAnswerTest, StringsWithoutTheirEndInsideTheirFieldAreRefused) {
   EXPECT_EQ(Send(IOCTL_ENGINE_CREATE_SNAPSHOT, remark, 0).status, STATUS_INVALID_PARAMETER);
 
   std::vector<uint8_t> exclude = VolumeRequestFor();
-  for (size_t i = offsetof(VolumeRequest, ExcludePath); i + 1 < exclude.size(); i += 2) exclude[i] = 'e';
+  for (size_t i = offsetof(VolumeRequest, ExcludePath); i + 1 < exclude.size(); i += 2)
+    exclude[i] = 'e';
   exclude.back() = 'e';
   EXPECT_EQ(Send(IOCTL_ENGINE_ADD_EXCLUDED_FILE, exclude, 0).status, STATUS_INVALID_PARAMETER);
 
@@ -479,8 +496,9 @@ TEST_F(ControlAnswerTest, CreateWithoutALoadedHeaderStillObeysTheCountRule) {
   EngineLock();
   PauseVolumeWorker(Ext(), 1);
   Ext()->Header->MaxSnapshots = 1;
-  ASSERT_EQ(WriteEngineSectors(Device(), Ext()->Header->HeaderSector, kEngineHeaderBytes, Ext()->Header),
-            STATUS_SUCCESS);
+  ASSERT_EQ(
+      WriteEngineSectors(Device(), Ext()->Header->HeaderSector, kEngineHeaderBytes, Ext()->Header),
+      STATUS_SUCCESS);
   FreeVolumeEngineState(Ext());
   PauseVolumeWorker(Ext(), 0);
   EngineUnlock();

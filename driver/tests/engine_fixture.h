@@ -67,7 +67,8 @@ class EngineTest : public hk::testing::KernelTest {
     for (auto& routine : driver->MajorFunction) routine = EngineDispatchPassThrough;
     EngineDriverObject = driver;
     PVOID extension = nullptr;
-    ASSERT_EQ(IoAllocateDriverObjectExtension(driver, driver, sizeof(DriverExtension), &extension), STATUS_SUCCESS);
+    ASSERT_EQ(IoAllocateDriverObjectExtension(driver, driver, sizeof(DriverExtension), &extension),
+              STATUS_SUCCESS);
     driverExtension = static_cast<DriverExtension*>(extension);
     KeInitializeMutex(&driverExtension->EngineLock, 1);
     disk = std::make_unique<MemoryDisk>(u"\\Device\\HarddiskVolume1", 4096);
@@ -90,7 +91,8 @@ class EngineTest : public hk::testing::KernelTest {
   PVolumeFilterExtension AddFilter(PDEVICE_OBJECT lower, ULONG kind, const char16_t* deviceName,
                                    const char16_t* dosName, bool attach = true) {
     PDEVICE_OBJECT device;
-    EXPECT_EQ(IoCreateDevice(driver, sizeof(VolumeFilterExtension), nullptr, FILE_DEVICE_DISK, 0, FALSE, &device),
+    EXPECT_EQ(IoCreateDevice(driver, sizeof(VolumeFilterExtension), nullptr, FILE_DEVICE_DISK, 0,
+                             FALSE, &device),
               STATUS_SUCCESS);
     auto* volume = static_cast<PVolumeFilterExtension>(device->DeviceExtension);
     volume->Kind = kind;

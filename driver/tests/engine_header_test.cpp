@@ -15,8 +15,8 @@
 namespace vh::test {
 namespace {
 
-using storage::InstalledMachine;
 using storage::Installation;
+using storage::InstalledMachine;
 using storage::MachineOptions;
 
 constexpr NTSTATUS kInvalid = STATUS_INVALID_PARAMETER;
@@ -51,7 +51,9 @@ class HeaderTest : public hk::testing::KernelTest {
     for (auto& routine : driver_->MajorFunction) routine = EngineDispatchPassThrough;
     EngineDriverObject = driver_;
     PVOID extension = nullptr;
-    ASSERT_EQ(IoAllocateDriverObjectExtension(driver_, driver_, sizeof(DriverExtension), &extension), STATUS_SUCCESS);
+    ASSERT_EQ(
+        IoAllocateDriverObjectExtension(driver_, driver_, sizeof(DriverExtension), &extension),
+        STATUS_SUCCESS);
     driverExtension_ = static_cast<DriverExtension*>(extension);
     KeInitializeMutex(&driverExtension_->EngineLock, 1);
   }
@@ -74,7 +76,8 @@ class HeaderTest : public hk::testing::KernelTest {
     UNICODE_STRING key;
     RtlInitUnicodeString(&key, machine_->ServiceKey().c_str());
     ASSERT_EQ(ReadRegistryValue(&key, &driverExtension_->EngineParameters), STATUS_SUCCESS);
-    ASSERT_EQ(IoCreateDevice(driver_, sizeof(VolumeFilterExtension), nullptr, FILE_DEVICE_DISK, 0, FALSE, &filter_),
+    ASSERT_EQ(IoCreateDevice(driver_, sizeof(VolumeFilterExtension), nullptr, FILE_DEVICE_DISK, 0,
+                             FALSE, &filter_),
               STATUS_SUCCESS);
     volume_ = static_cast<PVolumeFilterExtension>(filter_->DeviceExtension);
     volume_->Kind = KindPrimaryVolume;
@@ -88,7 +91,8 @@ class HeaderTest : public hk::testing::KernelTest {
 
   // Rewrites the header on the image at engine sector 0.
   void WriteHeader(const EngineHeader& header) {
-    ASSERT_EQ(Installed().WriteEngineSectors(0, kEngineHeaderSectors, &header), storage::kStatusSuccess);
+    ASSERT_EQ(Installed().WriteEngineSectors(0, kEngineHeaderSectors, &header),
+              storage::kStatusSuccess);
   }
 
   void WriteEngineSectors(uint64_t first, const std::vector<uint8_t>& bytes) {
@@ -177,8 +181,8 @@ TEST_P(InstalledImage, SavedStateIsReadThroughTheAreasAddressing) {
   put(3, kMapEntryFree);
   put(5, 64);
   put(8200, 128);
-  put(8201, 32);    // not a multiple of a block: ends the scan
-  put(8202, 192);   // never seen
+  put(8201, 32);   // not a multiple of a block: ends the scan
+  put(8202, 192);  // never seen
   WriteEngineSectors(header.BlockMapFirst, pages);
 
   ASSERT_EQ(LoadEngineHeader(filter_), STATUS_SUCCESS);
@@ -202,11 +206,11 @@ const Form kForms[] = {
     {"NtfsEightPieces", 8, storage::FileSystemKind::kNtfs},
     {"Fat32TwoPieces", 2, storage::FileSystemKind::kFat32},
 };
-INSTANTIATE_TEST_SUITE_P(Forms, InstalledImage, ::testing::ValuesIn(kForms),
-                         CaseName<Form>);
+INSTANTIATE_TEST_SUITE_P(Forms, InstalledImage, ::testing::ValuesIn(kForms), CaseName<Form>);
 
 // The loaders wait correctly however the volume completes their reads.
-class EveryCompletion : public HeaderTest, public ::testing::WithParamInterface<storage::StorageCompletion> {};
+class EveryCompletion : public HeaderTest,
+                        public ::testing::WithParamInterface<storage::StorageCompletion> {};
 
 TEST_P(EveryCompletion, LoadersSeeTheSameState) {
   MachineOptions options;
@@ -257,13 +261,18 @@ const Breakage kBreakages[] = {
     {"Magic", [](EngineHeader& h) { h.Magic = 0x4D4C454B; }, false},
     {"VolumeIdZero", [](EngineHeader& h) { h.VolumeId = 0; }, false},
     {"Signature", [](EngineHeader& h) { h.Signature = 0x55AA; }, false},
-    {"MoreSnapshotsThanMaximum", [](EngineHeader& h) { h.SnapshotCount = h.CountCopy = h.MaxSnapshots + 1; }, true},
-    {"BootBackupPair", [](EngineHeader& h) { Swap(h.BootBackupSector, h.BootBackupLastSector); }, true},
-    {"BootImagePair", [](EngineHeader& h) { Swap(h.BootImageSector, h.BootImageLastSector); }, true},
-    {"SpaceBitmapPair", [](EngineHeader& h) { Swap(h.SpaceBitmapSector, h.SpaceBitmapLastSector); }, true},
+    {"MoreSnapshotsThanMaximum",
+     [](EngineHeader& h) { h.SnapshotCount = h.CountCopy = h.MaxSnapshots + 1; }, true},
+    {"BootBackupPair", [](EngineHeader& h) { Swap(h.BootBackupSector, h.BootBackupLastSector); },
+     true},
+    {"BootImagePair", [](EngineHeader& h) { Swap(h.BootImageSector, h.BootImageLastSector); },
+     true},
+    {"SpaceBitmapPair", [](EngineHeader& h) { Swap(h.SpaceBitmapSector, h.SpaceBitmapLastSector); },
+     true},
     {"SpacePair", [](EngineHeader& h) { Swap(h.SpaceFirst, h.SpaceLast); }, true},
     {"AreaPair", [](EngineHeader& h) { h.AreaLastSector = h.AreaBaseSector - 1; }, true},
-    {"LoaderImagePair", [](EngineHeader& h) { Swap(h.LoaderImageSector, h.LoaderImageLastSector); }, true},
+    {"LoaderImagePair", [](EngineHeader& h) { Swap(h.LoaderImageSector, h.LoaderImageLastSector); },
+     true},
     {"HeaderPair", [](EngineHeader& h) { Swap(h.HeaderSector, h.HeaderLastSector); }, true},
     {"BlockMapPair", [](EngineHeader& h) { Swap(h.BlockMapFirst, h.BlockMapLast); }, true},
     {"OldestAboveMaximum", [](EngineHeader& h) { h.OldestNumber = h.MaxSnapshots + 1; }, true},
@@ -313,7 +322,8 @@ TEST_F(HeaderTest, LocationWithAnotherVolumeIdIsSkippedAndTheFourthMayMatch) {
     // Location 0 holds a header of another volume, 1 lies past the volume's
     // end, 2 is an unwritten sector; 3 is the real one.
     installed.parameters.HeaderLocations[0] = {real.Sector, 1, real.VolumeId + 1};
-    installed.parameters.HeaderLocations[1] = {installed.volume->SectorCount() + 10, 1, real.VolumeId};
+    installed.parameters.HeaderLocations[1] = {installed.volume->SectorCount() + 10, 1,
+                                               real.VolumeId};
     installed.parameters.HeaderLocations[2] = {4096, 1, real.VolumeId};
     installed.parameters.HeaderLocations[3] = real;
   };
@@ -327,7 +337,8 @@ TEST_F(HeaderTest, LocationWithAnotherVolumeIdIsSkippedAndTheFourthMayMatch) {
 TEST_F(HeaderTest, NoMatchingLocationLeavesTheVolumeWithoutHeader) {
   MachineOptions options;
   options.adjust = [](Installation& installed, void*) {
-    for (HeaderLocation& location : installed.parameters.HeaderLocations) location = {2048, 1, 0x1234};
+    for (HeaderLocation& location : installed.parameters.HeaderLocations)
+      location = {2048, 1, 0x1234};
   };
   Boot(options);
   EXPECT_EQ(LoadEngineHeader(filter_), kInvalid);
@@ -368,7 +379,8 @@ TEST_F(HeaderTest, LocationReadFailureIsSkipped) {
   Boot();
   // The first transfer from now (location 0's read) fails; the record names
   // the real header again at location 1.
-  driverExtension_->EngineParameters.HeaderLocations[1] = driverExtension_->EngineParameters.HeaderLocations[0];
+  driverExtension_->EngineParameters.HeaderLocations[1] =
+      driverExtension_->EngineParameters.HeaderLocations[0];
   Installed().disk->FailTransfer(1, storage::kStatusDeviceDataError);
   ASSERT_EQ(LoadEngineHeader(filter_), STATUS_SUCCESS);
   EXPECT_TRUE(LogHas("SNAP c000009c"));
@@ -378,7 +390,7 @@ TEST_F(HeaderTest, LocationReadFailureIsSkipped) {
 
 struct SpaceCase {
   const char* name;
-  uint64_t spaceSectors;     // SpaceLast - SpaceFirst + 1
+  uint64_t spaceSectors;      // SpaceLast - SpaceFirst + 1
   int64_t bitmapRegionDelta;  // added to the installed bitmap region's last sector
   NTSTATUS expected;
   ULONG bytes;
@@ -390,8 +402,8 @@ TEST_P(SpaceBitmapSize, FollowsTheSpaceInWholeUnits) {
   Boot();
   EngineHeader header = *Installed().header;
   header.SpaceLast = header.SpaceFirst + GetParam().spaceSectors - 1;
-  header.SpaceBitmapLastSector = static_cast<uint64_t>(static_cast<int64_t>(header.SpaceBitmapLastSector) +
-                                                       GetParam().bitmapRegionDelta);
+  header.SpaceBitmapLastSector = static_cast<uint64_t>(
+      static_cast<int64_t>(header.SpaceBitmapLastSector) + GetParam().bitmapRegionDelta);
   WriteHeader(header);
   ASSERT_EQ(LoadEngineHeader(filter_), STATUS_SUCCESS);
   EXPECT_EQ(LoadSpaceBitmap(filter_), GetParam().expected);
@@ -484,8 +496,8 @@ TEST_F(HeaderTest, MapEntriesAreValidOnlyInsideTheSpace) {
   Boot();
   EXPECT_FALSE(IsValidMapEntry(volume_, 0)) << "no header: every entry is invalid";
   ASSERT_EQ(LoadEngineHeader(filter_), STATUS_SUCCESS);
-  const uint32_t blocks = static_cast<uint32_t>(
-      (volume_->Header->SpaceLast - volume_->Header->SpaceFirst + 1) / 64);
+  const uint32_t blocks =
+      static_cast<uint32_t>((volume_->Header->SpaceLast - volume_->Header->SpaceFirst + 1) / 64);
   const struct {
     uint32_t entry;
     bool valid;
@@ -493,11 +505,11 @@ TEST_F(HeaderTest, MapEntriesAreValidOnlyInsideTheSpace) {
       {0, true},
       {kMapEntryFree, true},
       {64, true},
-      {blocks * 64, true},            // the last space block
-      {(blocks + 1) * 64, false},     // one block past the space's end
+      {blocks * 64, true},         // the last space block
+      {(blocks + 1) * 64, false},  // one block past the space's end
       {32, false},
       {65, false},
-      {kMapEntryFree + 64, false},    // negative as a signed value
+      {kMapEntryFree + 64, false},  // negative as a signed value
       {0xFFFFFFC0u, false},
   };
   for (const auto& c : cases) {
@@ -540,13 +552,12 @@ TEST_P(BootSector, NamesTheFileSystem) {
 
 const BootCase kBootCases[] = {
     {"Fat32", [](uint8_t*) {}, STATUS_SUCCESS, kFileSystemFat32},
-    {"Fat32WithNtfsAtByte3IsNtfs", [](uint8_t* b) { std::memcpy(b + 3, "NTFS", 4); }, STATUS_SUCCESS,
-     kFileSystemNtfs},
+    {"Fat32WithNtfsAtByte3IsNtfs", [](uint8_t* b) { std::memcpy(b + 3, "NTFS", 4); },
+     STATUS_SUCCESS, kFileSystemNtfs},
     {"Unknown", [](uint8_t* b) { std::memcpy(b + 0x52, "FAT16", 5); }, STATUS_UNSUCCESSFUL, 0},
     {"NoSectorsPerCluster", [](uint8_t* b) { b[0x0D] = 0; }, STATUS_UNSUCCESSFUL, 0},
 };
-INSTANTIATE_TEST_SUITE_P(Kinds, BootSector, ::testing::ValuesIn(kBootCases),
-                         CaseName<BootCase>);
+INSTANTIATE_TEST_SUITE_P(Kinds, BootSector, ::testing::ValuesIn(kBootCases), CaseName<BootCase>);
 
 TEST_F(HeaderTest, Fat32GeometryCountsReservedSectorsAndBothFats) {
   MachineOptions options;
@@ -569,7 +580,8 @@ TEST_F(HeaderTest, EngineSectorsWhoseOffsetWouldWrapMoveNothing) {
   EXPECT_EQ(ReadEngineSectors(filter_, ~0ull / 512, 1024, buffer.data()), kInvalid);
   EXPECT_EQ(ReadEngineSectors(filter_, ~0ull - 5, 1024, buffer.data()), kInvalid);
   // Inside the byte range but past the volume: the volume refuses it.
-  EXPECT_EQ(ReadEngineSectors(filter_, Installed().volume->SectorCount(), 1024, buffer.data()), kInvalid);
+  EXPECT_EQ(ReadEngineSectors(filter_, Installed().volume->SectorCount(), 1024, buffer.data()),
+            kInvalid);
   EXPECT_EQ(Installed().disk->TransferCount(), transfers);
   EXPECT_EQ(buffer, std::vector<uint8_t>(1024, 0x5A));
 }

@@ -12,7 +12,8 @@ class TransferTest : public EngineTest, public ::testing::WithParamInterface<Com
   void SetUp() override {
     EngineTest::SetUp();
     disk->scripted().SetCompletion(GetParam());
-    volume = AddFilter(disk->device(), KindPrimaryVolume, u"\\DEVICE\\HARDDISKVOLUME1", u"\\??\\C:");
+    volume =
+        AddFilter(disk->device(), KindPrimaryVolume, u"\\DEVICE\\HARDDISKVOLUME1", u"\\??\\C:");
     volume->Header = new vh::EngineHeader{};
     // Eight extents of 10, 40, 30, 40 ... 80 sectors, each starting 200
     // sectors after the previous one, so pieces land in recognisable places.
@@ -20,17 +21,20 @@ class TransferTest : public EngineTest, public ::testing::WithParamInterface<Com
       volume->Header->AreaExtents[i].StartSector = 100 + 200 * i;
       volume->Header->AreaExtents[i].SectorCount = i == 1 ? 40 : 10 * (i + 1);
     }
-    for (std::size_t i = 0; i < disk->image().size(); ++i) disk->image()[i] = static_cast<unsigned char>(i / 512);
+    for (std::size_t i = 0; i < disk->image().size(); ++i)
+      disk->image()[i] = static_cast<unsigned char>(i / 512);
   }
   PVolumeFilterExtension volume = nullptr;
 };
 
 TEST_P(TransferTest, SixteenKilobytesAcrossTheEndOfTheFirstExtentAreSplitInTwo) {
   std::vector<unsigned char> data(16384);
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(0x80 + i / 512);
+  for (std::size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<unsigned char>(0x80 + i / 512);
   IO_STATUS_BLOCK iosb{};
   // Engine sector 7 is three sectors before the end of extent 0 (10 sectors).
-  ASSERT_EQ(ReadWriteVolumeSectors(0, DeviceOf(volume), 7 * 512, 16384, data.data(), &iosb), STATUS_SUCCESS);
+  ASSERT_EQ(ReadWriteVolumeSectors(0, DeviceOf(volume), 7 * 512, 16384, data.data(), &iosb),
+            STATUS_SUCCESS);
   auto seen = disk->scripted().Seen();
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[0].offset, (100 + 7) * 512);
@@ -41,10 +45,12 @@ TEST_P(TransferTest, SixteenKilobytesAcrossTheEndOfTheFirstExtentAreSplitInTwo) 
   EXPECT_EQ(disk->image()[109 * 512 + 511], 0x82);
   EXPECT_EQ(disk->image()[300 * 512], 0x83);
   EXPECT_EQ(disk->image()[328 * 512 + 511], 0x9F);
-  EXPECT_EQ(disk->image()[329 * 512], static_cast<unsigned char>(329)) << "nothing beyond the 29 sectors";
+  EXPECT_EQ(disk->image()[329 * 512], static_cast<unsigned char>(329))
+      << "nothing beyond the 29 sectors";
 
   std::vector<unsigned char> back(16384);
-  ASSERT_EQ(ReadWriteVolumeSectors(1, DeviceOf(volume), 7 * 512, 16384, back.data(), &iosb), STATUS_SUCCESS);
+  ASSERT_EQ(ReadWriteVolumeSectors(1, DeviceOf(volume), 7 * 512, 16384, back.data(), &iosb),
+            STATUS_SUCCESS);
   EXPECT_EQ(back, data);
 }
 
@@ -66,17 +72,21 @@ TEST_P(TransferTest, ShortTransferIsAFailureOnEveryCompletionPath) {
   disk->ShortenTransfersBy(512);
   std::vector<unsigned char> data(4096);
   IO_STATUS_BLOCK iosb{};
-  EXPECT_EQ(ReadWriteDiskSectors(1, disk->device(), 0, 4096, data.data(), &iosb), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(ReadWriteDiskSectors(1, disk->device(), 0, 4096, data.data(), &iosb),
+            STATUS_UNSUCCESSFUL);
   EXPECT_EQ(iosb.Information, 3584u);
-  EXPECT_EQ(ReadWriteVolumeSectors(1, DeviceOf(volume), 0, 4096, data.data(), &iosb), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(ReadWriteVolumeSectors(1, DeviceOf(volume), 0, 4096, data.data(), &iosb),
+            STATUS_UNSUCCESSFUL);
 }
 
 TEST_P(TransferTest, LowerFailureIsReturnedUnchanged) {
   disk->FailTransfersWith(STATUS_IO_DEVICE_ERROR);
   std::vector<unsigned char> data(1024);
   IO_STATUS_BLOCK iosb{};
-  EXPECT_EQ(ReadWriteDiskSectors(1, disk->device(), 512, 1024, data.data(), &iosb), STATUS_IO_DEVICE_ERROR);
-  EXPECT_EQ(ReadWriteVolumeSectors(0, DeviceOf(volume), 512, 1024, data.data(), &iosb), STATUS_IO_DEVICE_ERROR);
+  EXPECT_EQ(ReadWriteDiskSectors(1, disk->device(), 512, 1024, data.data(), &iosb),
+            STATUS_IO_DEVICE_ERROR);
+  EXPECT_EQ(ReadWriteVolumeSectors(0, DeviceOf(volume), 512, 1024, data.data(), &iosb),
+            STATUS_IO_DEVICE_ERROR);
 }
 
 TEST_P(TransferTest, DeviceControlRequestAnswersWithTheFinalStatusAndBytes) {
@@ -91,9 +101,12 @@ TEST_P(TransferTest, DeviceControlRequestAnswersWithTheFinalStatusAndBytes) {
   ASSERT_EQ(GetPartitionInfo(disk->device(), &info), STATUS_SUCCESS);
   EXPECT_EQ(info.StartingOffset.QuadPart, 0x100000);
   disk->scripted().SetHandler([](PIO_STACK_LOCATION, PIRP irp) { irp->IoStatus.Information = 8; });
-  EXPECT_EQ(GetPartitionInfo(disk->device(), &info), STATUS_UNSUCCESSFUL) << "a short answer is no answer";
-  disk->scripted().SetHandler([](PIO_STACK_LOCATION, PIRP irp) { irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST; });
-  EXPECT_EQ(SendDeviceIoctl(disk->device(), 0x70000, nullptr, 0, nullptr, 0), STATUS_INVALID_DEVICE_REQUEST);
+  EXPECT_EQ(GetPartitionInfo(disk->device(), &info), STATUS_UNSUCCESSFUL)
+      << "a short answer is no answer";
+  disk->scripted().SetHandler(
+      [](PIO_STACK_LOCATION, PIRP irp) { irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST; });
+  EXPECT_EQ(SendDeviceIoctl(disk->device(), 0x70000, nullptr, 0, nullptr, 0),
+            STATUS_INVALID_DEVICE_REQUEST);
 }
 
 // A dispatch routine of the engine that forwards and waits, then completes.
@@ -113,7 +126,8 @@ TEST_P(TransferTest, ForwardedIrpComesBackToItsForwarder) {
   });
   unsigned char out[8] = {};
   ULONG_PTR bytes = 0;
-  EXPECT_EQ(SendDeviceIoctl(DeviceOf(volume), 0x4D0008, nullptr, 0, out, sizeof out, &bytes), STATUS_BUFFER_OVERFLOW);
+  EXPECT_EQ(SendDeviceIoctl(DeviceOf(volume), 0x4D0008, nullptr, 0, out, sizeof out, &bytes),
+            STATUS_BUFFER_OVERFLOW);
   EXPECT_EQ(bytes, 4u);
   EXPECT_EQ(out[3], 0x3C);
   EXPECT_EQ(out[4], 0);
@@ -130,7 +144,8 @@ class UtilityTest : public EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    volume = AddFilter(disk->device(), KindPrimaryVolume, u"\\DEVICE\\HARDDISKVOLUME1", u"\\??\\C:");
+    volume =
+        AddFilter(disk->device(), KindPrimaryVolume, u"\\DEVICE\\HARDDISKVOLUME1", u"\\??\\C:");
     volume->Header = new vh::EngineHeader{};
     volume->Header->AreaExtents[0] = {100, 64};
   }
@@ -141,13 +156,15 @@ TEST_F(UtilityTest, VolumeTransfersRefuseWhatIsNoEngineVolume) {
   unsigned char data[512] = {};
   IO_STATUS_BLOCK iosb{};
   PDEVICE_OBJECT device = DeviceOf(volume);
-  PVolumeFilterExtension mount = AddFilter(disk->device(), KindMount, u"\\DEVICE\\M", nullptr, false);
+  PVolumeFilterExtension mount =
+      AddFilter(disk->device(), KindMount, u"\\DEVICE\\M", nullptr, false);
   mount->Header = new vh::EngineHeader{};
   mount->Header->AreaExtents[0] = {100, 64};
   PVolumeFilterExtension raw = AddFilter(disk->device(), KindRawDisk, nullptr, nullptr, false);
   raw->Header = new vh::EngineHeader{};
   EngineRawDiskFilter = DeviceOf(raw);
-  PVolumeFilterExtension bare = AddFilter(disk->device(), KindOtherVolume, u"\\DEVICE\\B", u"\\??\\D:", false);
+  PVolumeFilterExtension bare =
+      AddFilter(disk->device(), KindOtherVolume, u"\\DEVICE\\B", u"\\??\\D:", false);
 
   struct Case {
     const char* what;
@@ -170,7 +187,8 @@ TEST_F(UtilityTest, VolumeTransfersRefuseWhatIsNoEngineVolume) {
       {"partial sector", device, 0, 700, data, &iosb, STATUS_INVALID_PARAMETER},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ReadWriteVolumeSectors(1, c.device, c.offset, c.length, c.buffer, c.iosb), c.expected) << c.what;
+    EXPECT_EQ(ReadWriteVolumeSectors(1, c.device, c.offset, c.length, c.buffer, c.iosb), c.expected)
+        << c.what;
   }
   EngineControlDevice = device;  // the control device is refused as well
   EXPECT_EQ(ReadWriteVolumeSectors(1, device, 0, 512, data, &iosb), STATUS_INVALID_PARAMETER);
@@ -181,7 +199,8 @@ TEST_F(UtilityTest, ShortLengthFailsWithoutIoAndWithoutLog) {
   unsigned char data[512] = {};
   IO_STATUS_BLOCK iosb{};
   hk::ClearDbgLog();
-  EXPECT_EQ(ReadWriteVolumeSectors(1, DeviceOf(volume), 512, 100, data, &iosb), STATUS_UNSUCCESSFUL);
+  EXPECT_EQ(ReadWriteVolumeSectors(1, DeviceOf(volume), 512, 100, data, &iosb),
+            STATUS_UNSUCCESSFUL);
   EXPECT_TRUE(ErrorLines().empty());
   EXPECT_TRUE(disk->scripted().Seen().empty());
 }
@@ -199,14 +218,17 @@ TEST_F(UtilityTest, RequestsThatCannotBeBuiltAnswerNoMemory) {
   unsigned char data[512];
   IO_STATUS_BLOCK iosb{};
   hk::FailIrpAllocation(1);
-  EXPECT_EQ(ReadWriteDiskSectors(1, disk->device(), 0, 512, data, &iosb), STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(ReadWriteDiskSectors(1, disk->device(), 0, 512, data, &iosb),
+            STATUS_INSUFFICIENT_RESOURCES);
   hk::FailIrpAllocation(1);
-  EXPECT_EQ(SendDeviceIoctl(disk->device(), 0x70000, nullptr, 0, nullptr, 0), STATUS_INSUFFICIENT_RESOURCES);
+  EXPECT_EQ(SendDeviceIoctl(disk->device(), 0x70000, nullptr, 0, nullptr, 0),
+            STATUS_INSUFFICIENT_RESOURCES);
 }
 
 TEST_F(UtilityTest, PassThroughCompletesOnTheControlDeviceAndForwardsElsewhere) {
   PDEVICE_OBJECT control;
-  ASSERT_EQ(IoCreateDevice(driver, sizeof(VolumeFilterExtension), nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &control),
+  ASSERT_EQ(IoCreateDevice(driver, sizeof(VolumeFilterExtension), nullptr, FILE_DEVICE_UNKNOWN, 0,
+                           FALSE, &control),
             STATUS_SUCCESS);
   EngineControlDevice = control;
   unsigned char data[512];
@@ -223,16 +245,20 @@ TEST_F(UtilityTest, PassThroughCompletesOnTheControlDeviceAndForwardsElsewhere) 
 }
 
 TEST_F(UtilityTest, PassThroughOnAFilterWithoutLowerDeviceFailsTheRequestInsteadOfCrashing) {
-  PVolumeFilterExtension detached = AddFilter(disk->device(), KindOtherVolume, u"\\DEVICE\\D", u"\\??\\D:", false);
+  PVolumeFilterExtension detached =
+      AddFilter(disk->device(), KindOtherVolume, u"\\DEVICE\\D", u"\\??\\D:", false);
   ULONG_PTR bytes = 1;
-  EXPECT_EQ(SendDeviceIoctl(DeviceOf(detached), 0x70000, nullptr, 0, nullptr, 0, &bytes), STATUS_INVALID_DEVICE_REQUEST);
+  EXPECT_EQ(SendDeviceIoctl(DeviceOf(detached), 0x70000, nullptr, 0, nullptr, 0, &bytes),
+            STATUS_INVALID_DEVICE_REQUEST);
   EXPECT_EQ(bytes, 0u);
 }
 
 TEST_F(UtilityTest, LookupsSkipNonVolumesAndTheNewestMatchWins) {
   PVolumeFilterExtension older = volume;
-  PVolumeFilterExtension newer = AddFilter(disk->device(), KindOtherVolume, u"\\DEVICE\\HARDDISKVOLUME1", u"\\??\\C:");
-  PVolumeFilterExtension mount = AddFilter(disk->device(), KindMount, u"\\DEVICE\\HARDDISKVOLUME9", u"\\??\\Z:", false);
+  PVolumeFilterExtension newer =
+      AddFilter(disk->device(), KindOtherVolume, u"\\DEVICE\\HARDDISKVOLUME1", u"\\??\\C:");
+  PVolumeFilterExtension mount =
+      AddFilter(disk->device(), KindMount, u"\\DEVICE\\HARDDISKVOLUME9", u"\\??\\Z:", false);
   (void)mount;
   UNICODE_STRING mixed, dos, lowerDos, mountName;
   RtlInitUnicodeString(&mixed, u"\\Device\\HarddiskVolume1");
@@ -244,8 +270,10 @@ TEST_F(UtilityTest, LookupsSkipNonVolumesAndTheNewestMatchWins) {
   EXPECT_EQ(found, DeviceOf(newer));
   EXPECT_EQ(FindVolumeByDosName(&dos, &found), STATUS_SUCCESS);
   EXPECT_EQ(found, DeviceOf(newer));
-  EXPECT_EQ(FindVolumeByDosName(&lowerDos, &found), STATUS_UNSUCCESSFUL) << "DOS names match case-sensitively";
-  EXPECT_EQ(FindVolumeByDeviceName(&mountName, &found), STATUS_UNSUCCESSFUL) << "snapshot drives are skipped";
+  EXPECT_EQ(FindVolumeByDosName(&lowerDos, &found), STATUS_UNSUCCESSFUL)
+      << "DOS names match case-sensitively";
+  EXPECT_EQ(FindVolumeByDeviceName(&mountName, &found), STATUS_UNSUCCESSFUL)
+      << "snapshot drives are skipped";
   EngineControlDevice = DeviceOf(newer);
   EXPECT_EQ(FindVolumeByDeviceName(&mixed, &found), STATUS_SUCCESS);
   EXPECT_EQ(found, DeviceOf(older));
@@ -271,11 +299,13 @@ TEST_F(UtilityTest, CheckedBitmapsRefuseIndexesOutsideAndWrappingRanges) {
   EXPECT_EQ(TestBitmapBitsSet(&bitmap, 38, 2, &all), STATUS_SUCCESS);
   EXPECT_EQ(all, 0);
   EXPECT_EQ(TestBitmapBitsSet(&bitmap, 39, 2, &all), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(TestBitmapBitsSet(&bitmap, 2, 0xFFFFFFFFu, &all), STATUS_INVALID_PARAMETER) << "first + count wraps";
+  EXPECT_EQ(TestBitmapBitsSet(&bitmap, 2, 0xFFFFFFFFu, &all), STATUS_INVALID_PARAMETER)
+      << "first + count wraps";
   EXPECT_EQ(ClearBitmapBit(&bitmap, 39), STATUS_SUCCESS);
   EXPECT_EQ(words[1], 0u);
   bool logged = false;
-  for (const std::string& line : ErrorLines()) logged = logged || line.find("UTIL 00000028 c0000001") != std::string::npos;
+  for (const std::string& line : ErrorLines())
+    logged = logged || line.find("UTIL 00000028 c0000001") != std::string::npos;
   EXPECT_TRUE(logged);
 }
 
@@ -333,7 +363,8 @@ TEST_P(VolumeNameTest, NameIsAskedTwiceAndStoredUpperCasedAndTerminated) {
   EXPECT_EQ(seen[1].length, 4u + 24 * 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllModes, VolumeNameTest, ::testing::ValuesIn(hk::testing::kAllCompletions),
+INSTANTIATE_TEST_SUITE_P(AllModes, VolumeNameTest,
+                         ::testing::ValuesIn(hk::testing::kAllCompletions),
                          [](const ::testing::TestParamInfo<Completion>& param) {
                            std::string name = hk::testing::CompletionName(param.param);
                            std::replace(name.begin(), name.end(), '-', '_');
@@ -342,7 +373,8 @@ INSTANTIATE_TEST_SUITE_P(AllModes, VolumeNameTest, ::testing::ValuesIn(hk::testi
 
 TEST_F(UtilityTest, VolumeNameLongerThanTheNameBufferIsRefused) {
   std::u16string longName = u"\\Device\\" + std::u16string(140, u'v');  // 296 bytes
-  disk->scripted().SetHandler([&](PIO_STACK_LOCATION stack, PIRP irp) { AnswerDeviceName(longName, stack, irp); });
+  disk->scripted().SetHandler(
+      [&](PIO_STACK_LOCATION stack, PIRP irp) { AnswerDeviceName(longName, stack, irp); });
   std::memset(volume->DeviceNameBuffer, 0, sizeof volume->DeviceNameBuffer);
   volume->DeviceName.Length = 0;
   UCHAR after = volume->DosNameBuffer[0] & 0xFF;
@@ -358,7 +390,8 @@ class MountManagerTest : public UtilityTest {
  protected:
   void SetUp() override {
     UtilityTest::SetUp();
-    manager = std::make_unique<ScriptedDevice>(u"\\Device\\MountPointManager", FILE_DEVICE_UNKNOWN, DO_BUFFERED_IO);
+    manager = std::make_unique<ScriptedDevice>(u"\\Device\\MountPointManager", FILE_DEVICE_UNKNOWN,
+                                               DO_BUFFERED_IO);
     manager->SetHandler([this](PIO_STACK_LOCATION stack, PIRP irp) {
       if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL) return;
       auto* bytes = static_cast<unsigned char*>(irp->AssociatedIrp.SystemBuffer);
@@ -431,7 +464,8 @@ TEST_F(UtilityTest, DriveIsOpenedAndSentBufferlessFileSystemControls) {
   PFILE_OBJECT file;
   ASSERT_EQ(OpenAndReferenceFile(&volume->DosName, &handle, &file), STATUS_SUCCESS);
   EXPECT_EQ(SendFileSystemControl(file, FSCTL_LOCK_VOLUME), STATUS_SUCCESS);
-  drive.SetHandler([](PIO_STACK_LOCATION, PIRP irp) { irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST; });
+  drive.SetHandler(
+      [](PIO_STACK_LOCATION, PIRP irp) { irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST; });
   EXPECT_EQ(SendFileSystemControl(file, FSCTL_DISMOUNT_VOLUME), STATUS_INVALID_DEVICE_REQUEST);
   auto seen = drive.Seen();
   ASSERT_EQ(seen.size(), 3u);  // create, lock, dismount

@@ -51,10 +51,12 @@ class PauseTest : public EngineTest {
     world.volume = AddFilter(disk->device(), KindPrimaryVolume, u"\\DEVICE\\V", u"\\??\\C:");
     KeInitializeEvent(&world.wake, SynchronizationEvent, FALSE);
     HANDLE handle;
-    ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, Worker, &world),
-              STATUS_SUCCESS);
+    ASSERT_EQ(
+        PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, Worker, &world),
+        STATUS_SUCCESS);
     PVOID thread;
-    ASSERT_EQ(ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &thread, nullptr),
+    ASSERT_EQ(ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode,
+                                        &thread, nullptr),
               STATUS_SUCCESS);
     ZwClose(handle);
     world.volume->WorkerThread = static_cast<PKTHREAD>(thread);
@@ -81,7 +83,8 @@ class PauseTest : public EngineTest {
 TEST_F(PauseTest, PausedWorkerServesNothingUntilResumed) {
   EngineLock();
   ASSERT_EQ(PauseVolumeWorker(world.volume, 1), STATUS_SUCCESS);
-  EXPECT_EQ(KeReadStateEvent(&world.volume->PausedEvent), 0) << "the pauser clears the paused event";
+  EXPECT_EQ(KeReadStateEvent(&world.volume->PausedEvent), 0)
+      << "the pauser clears the paused event";
   Queue(5);
   std::this_thread::sleep_for(std::chrono::milliseconds(120));  // two worker ticks
   EXPECT_EQ(world.served.load(), 0);

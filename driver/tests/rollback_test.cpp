@@ -24,7 +24,8 @@ uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
 
 class RollbackTest : public ControlTest {
  protected:
-  void BootWith(uint32_t areaPieces, storage::FileSystemKind kind = storage::FileSystemKind::kNtfs) {
+  void BootWith(uint32_t areaPieces,
+                storage::FileSystemKind kind = storage::FileSystemKind::kNtfs) {
     MachineOptions options = Options();
     options.install.areaPieces = areaPieces;
     options.install.format.kind = kind;
@@ -42,8 +43,9 @@ class RollbackTest : public ControlTest {
   // worked out from the installation rather than from the engine.
   uint32_t LoaderDiskSector() {
     uint64_t volumeSector = 0;
-    EXPECT_EQ(Installed().EngineToVolumeSector(Installed().header->LoaderImageSector, &volumeSector),
-              storage::kStatusSuccess);
+    EXPECT_EQ(
+        Installed().EngineToVolumeSector(Installed().header->LoaderImageSector, &volumeSector),
+        storage::kStatusSuccess);
     return static_cast<uint32_t>(PartitionStart() + volumeSector);
   }
   uint32_t AreaStart() { return static_cast<uint32_t>(Installed().pieces.front().StartSector); }
@@ -127,7 +129,8 @@ TEST_P(RollbackDiskTest, ADiskWithoutAnMbrIsRefusedAndNothingChanges) {
   GetParam().spoil(sectors);
   ASSERT_EQ(Disk0().Write(0, kBootImageBytes, sectors.data()).status, storage::kStatusSuccess);
   const std::vector<uint8_t> header = HeaderOnDisk();
-  const std::vector<uint8_t> backup = EngineBytes(Installed().header->BootBackupSector, kBootImageSectors);
+  const std::vector<uint8_t> backup =
+      EngineBytes(Installed().header->BootBackupSector, kBootImageSectors);
 
   EXPECT_EQ(Rollback(1, 1), STATUS_NOT_SUPPORTED);
   EXPECT_EQ(BootSectors(), sectors);
@@ -137,7 +140,9 @@ TEST_P(RollbackDiskTest, ADiskWithoutAnMbrIsRefusedAndNothingChanges) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Disks, RollbackDiskTest, ::testing::ValuesIn(kNotMbr),
-                         [](const ::testing::TestParamInfo<DiskCase>& param) { return std::string(param.param.name); });
+                         [](const ::testing::TestParamInfo<DiskCase>& param) {
+                           return std::string(param.param.name);
+                         });
 
 // Any nonzero Schedule byte records a pending rollback as 1, the value the
 // create and delete rules test for.
@@ -186,7 +191,8 @@ const RecheckCase kRechecks[] = {
     {"NtfsLeavesTheDiskAlone", storage::FileSystemKind::kNtfs, false},
 };
 
-class RollbackRecheckTest : public RollbackTest, public ::testing::WithParamInterface<RecheckCase> {};
+class RollbackRecheckTest : public RollbackTest,
+                            public ::testing::WithParamInterface<RecheckCase> {};
 
 TEST_P(RollbackRecheckTest, ShutdownChecksTheBootSectorsOfAPendingRollback) {
   ASSERT_NO_FATAL_FAILURE(BootWith(1, GetParam().kind));
@@ -217,7 +223,8 @@ INSTANTIATE_TEST_SUITE_P(FileSystems, RollbackRecheckTest, ::testing::ValuesIn(k
 // ---------------------------------------------------------------- the whole road
 
 std::size_t BlockHash(const uint8_t* block) {
-  return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(block), kBlockBytes));
+  return std::hash<std::string_view>()(
+      std::string_view(reinterpret_cast<const char*>(block), kBlockBytes));
 }
 
 // Schedule a rollback to snapshot 1, then do what the pre-boot program does
@@ -239,7 +246,8 @@ TEST_F(RollbackTest, RestoringTheScheduledTargetGivesBackTheSnapshotByteForByte)
   std::vector<uint8_t> window(1024 * kBlockBytes);
   for (uint64_t first = 0; first < blocks; first += 1024) {
     const uint64_t n = std::min<uint64_t>(1024, blocks - first);
-    Installed().volume->Read(first * kBlockBytes, static_cast<uint32_t>(n * kBlockBytes), window.data());
+    Installed().volume->Read(first * kBlockBytes, static_cast<uint32_t>(n * kBlockBytes),
+                             window.data());
     for (uint64_t i = 0; i < n; ++i) snapshot[first + i] = BlockHash(&window[i * kBlockBytes]);
   }
 

@@ -242,8 +242,8 @@ TEST_F(DriveTest, ADeleteRequestRenumbersTheMountTable) {
   EXPECT_EQ(DeviceAt(0), 0u);  // snapshot 1's drive went with it
   EXPECT_EQ(DeviceAt(1), drive);
   EXPECT_EQ(DeviceAt(2), 0u);
-  EXPECT_TRUE(ReadDrive(reinterpret_cast<PDEVICE_OBJECT>(static_cast<uintptr_t>(drive)), first, 4) ==
-              third);
+  EXPECT_TRUE(ReadDrive(reinterpret_cast<PDEVICE_OBJECT>(static_cast<uintptr_t>(drive)), first,
+                        4) == third);
 }
 
 // The current-state view: the newest snapshot's blocks as the live map and

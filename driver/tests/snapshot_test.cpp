@@ -149,7 +149,8 @@ TEST_F(SnapshotUnitTest, ABlockFreedAfterTheFirstSnapshotIsNotMarkedAtTheSecond)
   const ULONG freeBefore = Ext()->FreeSectors;
   std::vector<uint8_t> data = Pattern(kBlockBytes, 2);
   ASSERT_EQ(Write((kBase + 1) * kBlockBytes, data), STATUS_SUCCESS);
-  EXPECT_EQ(Ext()->FreeSectors, freeBefore) << "a write into a free-at-snapshot block saves nothing";
+  EXPECT_EQ(Ext()->FreeSectors, freeBefore)
+      << "a write into a free-at-snapshot block saves nothing";
   EXPECT_EQ(LiveEntry(Installed(), kBase + 1), kMapEntryFree);
   ASSERT_EQ(Write(kBase * kBlockBytes, data), STATUS_SUCCESS);
   EXPECT_GE(LiveEntry(Installed(), kBase), 64u);

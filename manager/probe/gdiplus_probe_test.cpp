@@ -29,8 +29,8 @@ Fn Bind(HMODULE module, const char* name) {
 }
 
 TEST(Win32Platform, CreatesAWindow) {
-  HWND wnd = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPEDWINDOW, 10, 10, 200, 100,
-                             nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND wnd = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPEDWINDOW, 10, 10, 200, 100, nullptr,
+                             nullptr, GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(nullptr, wnd);
   RECT rc{};
   ASSERT_TRUE(GetWindowRect(wnd, &rc));

@@ -95,7 +95,9 @@ vh::RecordGuid NewGuid() {
   return g;
 }
 
-std::string Text(const char* field, size_t width) { return std::string(field, strnlen(field, width)); }
+std::string Text(const char* field, size_t width) {
+  return std::string(field, strnlen(field, width));
+}
 
 // ---- Requests --------------------------------------------------------------------
 
@@ -168,8 +170,8 @@ void PrintTable(const EngineHeader& h) {
       continue;
     }
     const vh::RecordTime& t = s->CreateTime;
-    Line("%-3u  %-24s  %04u-%02u-%02u %02u:%02u:%02u  %s", n,
-         Text(s->Name, sizeof s->Name).c_str(), t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second,
+    Line("%-3u  %-24s  %04u-%02u-%02u %02u:%02u:%02u  %s", n, Text(s->Name, sizeof s->Name).c_str(),
+         t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second,
          Text(s->Remark, sizeof s->Remark).c_str());
   }
 }
@@ -210,9 +212,10 @@ class Handle {
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(offset);
     const ULONG length = static_cast<ULONG>(data->size());
-    NTSTATUS status =
-        write ? ZwWriteFile(handle_, nullptr, nullptr, nullptr, &io, data->data(), length, &at, nullptr)
-              : ZwReadFile(handle_, nullptr, nullptr, nullptr, &io, data->data(), length, &at, nullptr);
+    NTSTATUS status = write ? ZwWriteFile(handle_, nullptr, nullptr, nullptr, &io, data->data(),
+                                          length, &at, nullptr)
+                            : ZwReadFile(handle_, nullptr, nullptr, nullptr, &io, data->data(),
+                                         length, &at, nullptr);
     if (NT_SUCCESS(status) && io.Information != length) status = STATUS_UNSUCCESSFUL;
     return status;
   }
@@ -268,7 +271,8 @@ NTSTATUS ReadFile(std::vector<uint8_t>* data) {
 
 // The file's bytes as a volume (or a snapshot drive of it) holds them, by
 // its sector runs on the volume.
-NTSTATUS ReadFileFromDrive(EngineHost& host, const std::u16string& drive, std::vector<uint8_t>* out) {
+NTSTATUS ReadFileFromDrive(EngineHost& host, const std::u16string& drive,
+                           std::vector<uint8_t>* out) {
   const vh::storage::FileSystemModel& fs = *host.Installed().fs;
   const vh::storage::FileRecord* record = fs.Find(kFilePath);
   if (record == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
@@ -292,7 +296,8 @@ uint64_t FileBlocks(EngineHost& host) {
   const vh::storage::FileSystemModel& fs = *host.Installed().fs;
   const vh::storage::FileRecord* record = fs.Find(kFilePath);
   std::vector<vh::storage::SectorRun> runs;
-  if (record == nullptr || fs.MapFileRange(*record, 0, kFileBytes, &runs) != vh::storage::kStatusSuccess)
+  if (record == nullptr ||
+      fs.MapFileRange(*record, 0, kFileBytes, &runs) != vh::storage::kStatusSuccess)
     return 0;
   uint64_t blocks = 0;
   uint64_t lastBlock = UINT64_MAX;
@@ -342,18 +347,20 @@ int Run() {
   Title(1, "boot an installed machine and ask the engine's status");
   std::unique_ptr<EngineHost> host;
   NTSTATUS booted = EngineHost::Start(&host);
-  if (!Check(booted == STATUS_SUCCESS, "machine installed and engine booted: status " + Hex(static_cast<uint32_t>(booted))))
+  if (!Check(booted == STATUS_SUCCESS,
+             "machine installed and engine booted: status " + Hex(static_cast<uint32_t>(booted))))
     return 1;
   Line("disk image: %s", host->Installed().disk->Path().c_str());
   vh::EngineStatus status;
   hk::UserIoResult r = Status(*host, &status);
   const char* modes[] = {"off", "tracking", "temporary"};
   Line("status request: %s", Answer(r).c_str());
-  Line("interface version %s, mode %u (%s), PnP state %u, drive %c:", Hex(status.InterfaceVersion).c_str(),
-       status.EngineMode, status.EngineMode < 3 ? modes[status.EngineMode] : "?", status.PnpState,
+  Line("interface version %s, mode %u (%s), PnP state %u, drive %c:",
+       Hex(status.InterfaceVersion).c_str(), status.EngineMode,
+       status.EngineMode < 3 ? modes[status.EngineMode] : "?", status.PnpState,
        static_cast<char>(status.DriveLetter));
-  Line("space area: %u of %u sectors free (%.1f of %.1f MiB)", status.FreeSectors, status.TotalSectors,
-       status.FreeSectors / 2048.0, status.TotalSectors / 2048.0);
+  Line("space area: %u of %u sectors free (%.1f of %.1f MiB)", status.FreeSectors,
+       status.TotalSectors, status.FreeSectors / 2048.0, status.TotalSectors / 2048.0);
   if (status.TotalSectors == 0) Line("(no snapshot yet: the engine has no space area loaded)");
   Check(r.status == STATUS_SUCCESS && r.bytesReturned == vh::kStatusBytes &&
             status.InterfaceVersion == vh::kStatusInterfaceVersion && status.PnpState == 1 &&
@@ -363,12 +370,15 @@ int Run() {
   Title(2, "write, snapshot, overwrite, snapshot, overwrite; list the header");
   vh::storage::FileSystemModel& fs = *host->Installed().fs;
   uint64_t firstLcn = 0;
-  bool made = fs.CreateDirectory(kFileDir1) == vh::storage::kStatusSuccess &&
-              fs.CreateDirectory(kFileDir2) == vh::storage::kStatusSuccess &&
-              fs.CreateContiguousFile(kFilePath, kFileBytes, &firstLcn) == vh::storage::kStatusSuccess;
-  Check(made, "file C:\\Users\\Demo\\notes.txt (96 KB) created at cluster " + std::to_string(firstLcn));
+  bool made =
+      fs.CreateDirectory(kFileDir1) == vh::storage::kStatusSuccess &&
+      fs.CreateDirectory(kFileDir2) == vh::storage::kStatusSuccess &&
+      fs.CreateContiguousFile(kFilePath, kFileBytes, &firstLcn) == vh::storage::kStatusSuccess;
+  Check(made,
+        "file C:\\Users\\Demo\\notes.txt (96 KB) created at cluster " + std::to_string(firstLcn));
   NTSTATUS w = WriteFile(1);
-  Check(w == STATUS_SUCCESS, "version 1 written through C:'s stack: status " + Hex(static_cast<uint32_t>(w)));
+  Check(w == STATUS_SUCCESS,
+        "version 1 written through C:'s stack: status " + Hex(static_cast<uint32_t>(w)));
   std::vector<uint8_t> onDisk;
   r = CreateSnapshot(*host, "Before update", "notes.txt at version 1");
   Check(r.status == STATUS_SUCCESS, "create \"Before update\": " + Answer(r));
@@ -427,8 +437,8 @@ int Run() {
   Check(r.status == STATUS_SUCCESS, "mount snapshot 1 as drive G: " + Answer(r));
   auto table = std::make_unique<vh::MountTable>();
   VolumeRequest tableRequest = DriveRequest();
-  hk::UserIoResult t = host->Control(vh::IOCTL_ENGINE_GET_MOUNT_TABLE, &tableRequest, sizeof tableRequest,
-                                     table.get(), sizeof *table);
+  hk::UserIoResult t = host->Control(vh::IOCTL_ENGINE_GET_MOUNT_TABLE, &tableRequest,
+                                     sizeof tableRequest, table.get(), sizeof *table);
   const vh::MountEntry& entry = table->Entries[0];
   std::string device;
   for (size_t i = 0; i < 47 && entry.DeviceName[i] != 0; ++i)
@@ -444,8 +454,8 @@ int Run() {
   rd = ReadFile(&onDisk);
   Check(rd == STATUS_SUCCESS && onDisk == FileVersion(3), "C: still reads version 3");
   r = NumberedRequest(*host, vh::IOCTL_ENGINE_UNMOUNT_SNAPSHOT, 1);
-  t = host->Control(vh::IOCTL_ENGINE_GET_MOUNT_TABLE, &tableRequest, sizeof tableRequest, table.get(),
-                    sizeof *table);
+  t = host->Control(vh::IOCTL_ENGINE_GET_MOUNT_TABLE, &tableRequest, sizeof tableRequest,
+                    table.get(), sizeof *table);
   Check(r.status == STATUS_SUCCESS && t.status == STATUS_SUCCESS && table->Entries[0].InUse == 0,
         "unmount drive G: " + Answer(r) + "; entry 1 free again");
 
@@ -456,7 +466,8 @@ int Run() {
   const std::vector<uint8_t> scheduled = BootSectors(*host);
   size_t changed = 0;
   std::string ranges = Differences(before, scheduled, &changed);
-  Line("disk 0 sectors 0-4: %zu of %u bytes changed (bytes %s)", changed, vh::kBootImageBytes, ranges.c_str());
+  Line("disk 0 sectors 0-4: %zu of %u bytes changed (bytes %s)", changed, vh::kBootImageBytes,
+       ranges.c_str());
   const bool tableKept = before.size() == scheduled.size() && !before.empty() &&
                          std::memcmp(before.data() + 440, scheduled.data() + 440, 72) == 0;
   Check(tableKept, "disk signature, partition table and 0x55AA (bytes 440-511) kept");
@@ -474,9 +485,10 @@ int Run() {
   r = ReadHeader(*host, header.get());
   img = host->ReadHeaderOnImage(imageHeader.get());
   std::vector<uint8_t> backup(vh::kBootImageBytes, 0);
-  bool backupRead = img == STATUS_SUCCESS &&
-                    host->Installed().ReadEngineSectors(imageHeader->BootBackupSector, vh::kBootImageSectors,
-                                                        backup.data()) == vh::storage::kStatusSuccess;
+  bool backupRead =
+      img == STATUS_SUCCESS &&
+      host->Installed().ReadEngineSectors(imageHeader->BootBackupSector, vh::kBootImageSectors,
+                                          backup.data()) == vh::storage::kStatusSuccess;
   Check(r.status == STATUS_SUCCESS && header->RollbackPending == 1 && header->RollbackTarget == 1 &&
             imageHeader->RollbackPending == 1,
         "header (engine and image): rollback pending, target 1");
@@ -513,9 +525,11 @@ int Run() {
 
   std::string leaks = host->Stop();
   host.reset();
-  Check(leaks.empty(), leaks.empty() ? "engine stopped: no leaks" : "engine stopped; leak report:\n" + leaks);
+  Check(leaks.empty(),
+        leaks.empty() ? "engine stopped: no leaks" : "engine stopped; leak report:\n" + leaks);
 
-  std::printf("\n%s: %d failed check(s)\n", g_failures == 0 ? "ALL STEPS OK" : "FAILED", g_failures);
+  std::printf("\n%s: %d failed check(s)\n", g_failures == 0 ? "ALL STEPS OK" : "FAILED",
+              g_failures);
   return g_failures == 0 ? 0 : 1;
 }
 

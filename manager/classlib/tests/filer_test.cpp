@@ -497,7 +497,9 @@ TEST_F(FilerTest, MalformedHeadersAndLengths) {
   auto str = [](const char* s) { return std::vector<uint8_t>(s, s + std::strlen(s)); };
   std::vector<Raw> cases;
   // str() stops at the first NUL: the stream ends right after the class name.
-  cases.push_back({"wrong signature", str("TPF1\x09TTestForm\x00\x00\x00")});  // NOLINT(bugprone-string-literal-with-embedded-nul)
+  cases.push_back(
+      {"wrong signature",
+       str("TPF1\x09TTestForm\x00\x00\x00")});  // NOLINT(bugprone-string-literal-with-embedded-nul)
   cases.push_back({"empty", {}});
   // Long string claiming 4 GB.
   auto big =

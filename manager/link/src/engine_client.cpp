@@ -20,7 +20,6 @@ namespace kelm::link {
 
 namespace {
 
-
 [[noreturn]] void RaiseWithError(std::u16string_view format, uint32_t error) {
   throw classlib::Exception::CreateFmt(format, {SystemMessageText(error)});
 }

@@ -11,7 +11,6 @@ namespace kelm::link {
 
 namespace {
 
-
 HANDLE port = nullptr;
 HANDLE completionPort = nullptr;
 const TFltLib* replacement = nullptr;
@@ -34,7 +33,8 @@ HRESULT LastErrorResult() {
 }
 
 [[noreturn]] void RaiseNotConnected() {
-  throw classlib::Exception::CreateFmt(texts::LangText(texts::ltServiceConnectFailed), {u"vexgard"});
+  throw classlib::Exception::CreateFmt(texts::LangText(texts::ltServiceConnectFailed),
+                                       {u"vexgard"});
 }
 
 void CloseIfOpen(HANDLE& handle) {

@@ -16,7 +16,6 @@ namespace kelm::link {
 
 namespace {
 
-
 LPCWSTR W(const std::u16string& s) { return reinterpret_cast<LPCWSTR>(s.c_str()); }
 
 bool wow64Switches = false;

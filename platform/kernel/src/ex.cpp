@@ -11,7 +11,7 @@ namespace {
 constexpr std::uint32_t kPoolMagic = 0x4C4F4F50;
 constexpr std::uint32_t kFreedMagic = 0x45455246;
 constexpr std::size_t kGuardBytes = 16;
-constexpr unsigned char kFillByte = 0xA5;    // new memory is not zeroed, as in the kernel
+constexpr unsigned char kFillByte = 0xA5;  // new memory is not zeroed, as in the kernel
 constexpr unsigned char kGuardByte = 0xFD;
 constexpr unsigned char kPoisonByte = 0xDD;
 
@@ -61,7 +61,8 @@ void ResetPool() {
 
 using namespace hk::detail;
 
-PVOID hk_ExAllocatePoolWithTag(POOL_TYPE type, SIZE_T bytes, ULONG tag, const char* file, int line) {
+PVOID hk_ExAllocatePoolWithTag(POOL_TYPE type, SIZE_T bytes, ULONG tag, const char* file,
+                               int line) {
   KIRQL irql = KeGetCurrentIrql();
   if (IsPaged(type) && irql > APC_LEVEL) {
     hk::Fault("paged pool allocation ('%s', %zu bytes) at IRQL %u from %s:%d", TagText(tag).c_str(),
@@ -92,15 +93,18 @@ PVOID hk_ExAllocatePoolWithTag(POOL_TYPE type, SIZE_T bytes, ULONG tag, const ch
 void hk_ExFreePoolWithTag(PVOID block, ULONG tag, bool checkTag) {
   if (block == nullptr) hk::Fault("pool free of a NULL pointer");
   RequireIrqlAtMost(DISPATCH_LEVEL, "ExFreePool");
-  auto* header = reinterpret_cast<PoolHeader*>(static_cast<unsigned char*>(block) - sizeof(PoolHeader));
+  auto* header =
+      reinterpret_cast<PoolHeader*>(static_cast<unsigned char*>(block) - sizeof(PoolHeader));
   {
     std::lock_guard<std::mutex> guard(g_poolLock);
     if (header->magic != kPoolMagic) {
-      hk::Fault(header->magic == kFreedMagic ? "pool block %p freed twice" : "pool free of %p, which is no pool block", block);
+      hk::Fault(header->magic == kFreedMagic ? "pool block %p freed twice"
+                                             : "pool free of %p, which is no pool block",
+                block);
     }
     if (checkTag && header->tag != tag) {
-      hk::Fault("pool block %p of tag '%s' freed with tag '%s'", block, TagText(header->tag).c_str(),
-                TagText(tag).c_str());
+      hk::Fault("pool block %p of tag '%s' freed with tag '%s'", block,
+                TagText(header->tag).c_str(), TagText(tag).c_str());
     }
     if (IsPaged(header->type) && KeGetCurrentIrql() > APC_LEVEL) {
       hk::Fault("paged pool freed at IRQL %u", KeGetCurrentIrql());
@@ -178,7 +182,8 @@ void CheckLookaside(PNPAGED_LOOKASIDE_LIST list, const char* what) {
 }  // namespace
 
 void ExInitializeNPagedLookasideList(PNPAGED_LOOKASIDE_LIST list, PALLOCATE_FUNCTION allocate,
-                                     PFREE_FUNCTION free, ULONG, SIZE_T size, ULONG tag, USHORT depth) {
+                                     PFREE_FUNCTION free, ULONG, SIZE_T size, ULONG tag,
+                                     USHORT depth) {
   // The list head is an interlocked pair of pointers: 16-byte alignment on
   // 64-bit Windows, 8 on 32-bit.
   constexpr ULONG_PTR kHeadAlignment = 2 * sizeof(void*);
@@ -186,11 +191,13 @@ void ExInitializeNPagedLookasideList(PNPAGED_LOOKASIDE_LIST list, PALLOCATE_FUNC
     hk::Fault("lookaside list %p is not %u-byte aligned", static_cast<void*>(list),
               static_cast<unsigned>(kHeadAlignment));
   }
-  if (allocate != nullptr || free != nullptr) hk::Fault("custom lookaside allocators are not supported");
+  if (allocate != nullptr || free != nullptr)
+    hk::Fault("custom lookaside allocators are not supported");
   std::memset(list, 0, sizeof *list);
   list->HostMagic = kLookasideMagic;
   list->Tag = tag;
-  list->Size = static_cast<ULONG>(size < sizeof(SINGLE_LIST_ENTRY) ? sizeof(SINGLE_LIST_ENTRY) : size);
+  list->Size =
+      static_cast<ULONG>(size < sizeof(SINGLE_LIST_ENTRY) ? sizeof(SINGLE_LIST_ENTRY) : size);
   list->Depth = depth;
   list->Type = NonPagedPool;
   KeInitializeSpinLock(&list->Lock);

@@ -35,7 +35,7 @@ struct ObjectHeader {
 };
 void* ObAllocate(ObKind kind, std::size_t bodyBytes, void (*destroy)(void* body));
 ObjectHeader* HeaderOf(const void* body);  // faults on a pointer that is no object
-void ObFree(void* body);                    // releases the memory only
+void ObFree(void* body);                   // releases the memory only
 std::string LiveObjectsReport();
 void ForgetObjects();
 
@@ -60,17 +60,18 @@ struct Resolved {
   std::u16string remainder;
 };
 bool ResolveName(const std::u16string& name, Resolved* out);
-NTSTATUS OpenDevice(PDEVICE_OBJECT device, const std::u16string& remainder, ULONG fileFlags, ULONG disposition,
-                    ULONG options, ULONG share, ULONG attributes, PFILE_OBJECT* out);
+NTSTATUS OpenDevice(PDEVICE_OBJECT device, const std::u16string& remainder, ULONG fileFlags,
+                    ULONG disposition, ULONG options, ULONG share, ULONG attributes,
+                    PFILE_OBJECT* out);
 void CleanupFile(PFILE_OBJECT file);
 NTSTATUS SendFileControl(PFILE_OBJECT file, UCHAR major, ULONG code, PVOID input, ULONG inputLength,
                          PVOID output, ULONG outputLength, PIO_STATUS_BLOCK iosb,
                          KPROCESSOR_MODE requestorMode = KernelMode);
-NTSTATUS SendFileTransfer(PFILE_OBJECT file, UCHAR major, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
-                          PIO_STATUS_BLOCK iosb);
+NTSTATUS SendFileTransfer(PFILE_OBJECT file, UCHAR major, PVOID buffer, ULONG length,
+                          PLARGE_INTEGER offset, PIO_STATUS_BLOCK iosb);
 bool MdlMappingFails();
-NTSTATUS SendFileQuery(PFILE_OBJECT file, PVOID buffer, ULONG length, FILE_INFORMATION_CLASS informationClass,
-                       PIO_STATUS_BLOCK iosb);
+NTSTATUS SendFileQuery(PFILE_OBJECT file, PVOID buffer, ULONG length,
+                       FILE_INFORMATION_CLASS informationClass, PIO_STATUS_BLOCK iosb);
 void ResetIo();
 void ResetZw();
 void ResetPool();

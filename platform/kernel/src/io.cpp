@@ -198,8 +198,10 @@ void ResetIo() {
 std::string IoReport() {
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
   std::string report;
-  if (!g_liveIrps.empty()) report += "IRPs never freed: " + std::to_string(g_liveIrps.size()) + "\n";
-  if (!g_liveMdls.empty()) report += "MDLs never freed: " + std::to_string(g_liveMdls.size()) + "\n";
+  if (!g_liveIrps.empty())
+    report += "IRPs never freed: " + std::to_string(g_liveIrps.size()) + "\n";
+  if (!g_liveMdls.empty())
+    report += "MDLs never freed: " + std::to_string(g_liveMdls.size()) + "\n";
   return report;
 }
 
@@ -212,8 +214,8 @@ using namespace hk::detail;
 namespace {
 PDRIVER_OBJECT NewDriver(const std::u16string& name) {
   std::size_t nameBytes = name.size() * 2;
-  auto* driver = static_cast<PDRIVER_OBJECT>(
-      ObAllocate(ObKind::Driver, sizeof(DRIVER_OBJECT) + sizeof(DRIVER_EXTENSION) + nameBytes + 2, nullptr));
+  auto* driver = static_cast<PDRIVER_OBJECT>(ObAllocate(
+      ObKind::Driver, sizeof(DRIVER_OBJECT) + sizeof(DRIVER_EXTENSION) + nameBytes + 2, nullptr));
   HeaderOf(driver)->ignoreAtTeardown = true;  // drivers live until the kernel is reset
   driver->Type = IO_TYPE_DRIVER;
   driver->Size = sizeof(DRIVER_OBJECT);
@@ -221,7 +223,8 @@ PDRIVER_OBJECT NewDriver(const std::u16string& name) {
   driver->DriverExtension->DriverObject = driver;
   auto* nameBuffer = reinterpret_cast<PWSTR>(driver->DriverExtension + 1);
   std::memcpy(nameBuffer, name.data(), nameBytes);
-  driver->DriverName = {static_cast<USHORT>(nameBytes), static_cast<USHORT>(nameBytes + 2), nameBuffer};
+  driver->DriverName = {static_cast<USHORT>(nameBytes), static_cast<USHORT>(nameBytes + 2),
+                        nameBuffer};
   for (auto& routine : driver->MajorFunction) routine = InvalidDeviceRequest;
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
   g_drivers.push_back(driver);
@@ -242,8 +245,8 @@ PDRIVER_OBJECT LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry,
     path = new std::u16string(registryPath);
     g_registryPaths.push_back(path);
   }
-  UNICODE_STRING registry{static_cast<USHORT>(path->size() * 2), static_cast<USHORT>(path->size() * 2),
-                          &(*path)[0]};
+  UNICODE_STRING registry{static_cast<USHORT>(path->size() * 2),
+                          static_cast<USHORT>(path->size() * 2), &(*path)[0]};
   if (KeGetCurrentIrql() != PASSIVE_LEVEL) Fault("LoadDriver at raised IRQL");
   NTSTATUS status = entry(driver, &registry);
   if (entryStatus) *entryStatus = status;
@@ -303,7 +306,8 @@ std::vector<PDEVICE_OBJECT> ShutdownDevices(bool lastChance) {
 }
 }  // namespace hk
 
-NTSTATUS IoAllocateDriverObjectExtension(PDRIVER_OBJECT driver, PVOID id, ULONG size, PVOID* extension) {
+NTSTATUS IoAllocateDriverObjectExtension(PDRIVER_OBJECT driver, PVOID id, ULONG size,
+                                         PVOID* extension) {
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
   *extension = nullptr;
   for (const auto& record : g_driverExtensions) {
@@ -325,7 +329,8 @@ PVOID IoGetDriverObjectExtension(PDRIVER_OBJECT driver, PVOID id) {
   return nullptr;
 }
 
-void IoRegisterDriverReinitialization(PDRIVER_OBJECT driver, PDRIVER_REINITIALIZE routine, PVOID context) {
+void IoRegisterDriverReinitialization(PDRIVER_OBJECT driver, PDRIVER_REINITIALIZE routine,
+                                      PVOID context) {
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
   g_reinit.push_back({driver, routine, context});
 }
@@ -364,9 +369,12 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STR
   std::u16string canonical = name ? CanonicalName(ToU16(name)) : std::u16string();
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
   if (!canonical.empty() && g_names.count(canonical)) return STATUS_OBJECT_NAME_COLLISION;
-  bool hasVpb = type == FILE_DEVICE_DISK || type == FILE_DEVICE_CD_ROM || type == FILE_DEVICE_VIRTUAL_DISK;
-  std::size_t head = (sizeof(DEVICE_OBJECT) + sizeof(DEVOBJ_EXTENSION) + sizeof(VPB) + 15) & ~std::size_t{15};
-  auto* raw = static_cast<unsigned char*>(ObAllocate(ObKind::Device, head + extensionSize, DestroyDevice));
+  bool hasVpb =
+      type == FILE_DEVICE_DISK || type == FILE_DEVICE_CD_ROM || type == FILE_DEVICE_VIRTUAL_DISK;
+  std::size_t head =
+      (sizeof(DEVICE_OBJECT) + sizeof(DEVOBJ_EXTENSION) + sizeof(VPB) + 15) & ~std::size_t{15};
+  auto* raw =
+      static_cast<unsigned char*>(ObAllocate(ObKind::Device, head + extensionSize, DestroyDevice));
   auto* dev = reinterpret_cast<PDEVICE_OBJECT>(raw);
   dev->Type = IO_TYPE_DEVICE;
   dev->Size = static_cast<USHORT>(sizeof(DEVICE_OBJECT) + extensionSize);
@@ -402,24 +410,29 @@ void IoDeleteDevice(PDEVICE_OBJECT device) {
   {
     std::lock_guard<std::recursive_mutex> guard(g_ioLock);
     DeviceHostState& state = g_deviceState[device];
-    if (state.deletePending) hk::Fault("IoDeleteDevice on device %p twice", static_cast<void*>(device));
+    if (state.deletePending)
+      hk::Fault("IoDeleteDevice on device %p twice", static_cast<void*>(device));
     if (device->ReferenceCount != state.openFiles) {
-      hk::Fault("IoDeleteDevice: ReferenceCount of %p is %d but %d file object(s) are open (count forced)",
-                static_cast<void*>(device), device->ReferenceCount, state.openFiles);
+      hk::Fault(
+          "IoDeleteDevice: ReferenceCount of %p is %d but %d file object(s) are open (count "
+          "forced)",
+          static_cast<void*>(device), device->ReferenceCount, state.openFiles);
     }
     if (Ext(device)->AttachedTo != nullptr) {
       hk::Fault("IoDeleteDevice on %p while it is still attached to %p", static_cast<void*>(device),
                 static_cast<void*>(Ext(device)->AttachedTo));
     }
     state.deletePending = true;
-    for (PDEVICE_OBJECT* link = &device->DriverObject->DeviceObject; *link; link = &(*link)->NextDevice) {
+    for (PDEVICE_OBJECT* link = &device->DriverObject->DeviceObject; *link;
+         link = &(*link)->NextDevice) {
       if (*link == device) {
         *link = device->NextDevice;
         break;
       }
     }
     for (auto it = g_names.begin(); it != g_names.end();) {
-      it = it->second.kind == NameEntry::kDevice && it->second.device == device ? g_names.erase(it) : std::next(it);
+      it = it->second.kind == NameEntry::kDevice && it->second.device == device ? g_names.erase(it)
+                                                                                : std::next(it);
     }
   }
   // Memory goes when the last file object or attachment lets go of it.
@@ -458,7 +471,8 @@ void IoDetachDevice(PDEVICE_OBJECT target) {
   {
     std::lock_guard<std::recursive_mutex> guard(g_ioLock);
     PDEVICE_OBJECT upper = target->AttachedDevice;
-    if (upper == nullptr) hk::Fault("IoDetachDevice on %p, which has nothing attached", static_cast<void*>(target));
+    if (upper == nullptr)
+      hk::Fault("IoDetachDevice on %p, which has nothing attached", static_cast<void*>(target));
     target->AttachedDevice = nullptr;
     Ext(upper)->AttachedTo = nullptr;
   }
@@ -479,7 +493,8 @@ NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING linkName) {
   std::u16string link = CanonicalName(ToU16(linkName));
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
   auto it = g_names.find(link);
-  if (it == g_names.end() || it->second.kind != NameEntry::kLink) return STATUS_OBJECT_NAME_NOT_FOUND;
+  if (it == g_names.end() || it->second.kind != NameEntry::kLink)
+    return STATUS_OBJECT_NAME_NOT_FOUND;
   g_names.erase(it);
   return STATUS_SUCCESS;
 }
@@ -504,7 +519,8 @@ NTSTATUS IoVolumeDeviceToDosName(PVOID volumeDevice, PUNICODE_STRING dosName) {
   return STATUS_SUCCESS;
 }
 
-NTSTATUS ObQueryNameString(PVOID object, POBJECT_NAME_INFORMATION info, ULONG length, PULONG returnLength) {
+NTSTATUS ObQueryNameString(PVOID object, POBJECT_NAME_INFORMATION info, ULONG length,
+                           PULONG returnLength) {
   RequireIrqlAtMost(PASSIVE_LEVEL, "ObQueryNameString");
   std::u16string name;
   ObjectHeader* header = HeaderOf(object);
@@ -520,7 +536,8 @@ NTSTATUS ObQueryNameString(PVOID object, POBJECT_NAME_INFORMATION info, ULONG le
       name += ToU16(&file->FileName);
     }
   }
-  ULONG needed = static_cast<ULONG>(sizeof(OBJECT_NAME_INFORMATION) + (name.empty() ? 0 : name.size() * 2 + 2));
+  ULONG needed = static_cast<ULONG>(sizeof(OBJECT_NAME_INFORMATION) +
+                                    (name.empty() ? 0 : name.size() * 2 + 2));
   if (returnLength) *returnLength = needed;
   if (length < needed) return STATUS_INFO_LENGTH_MISMATCH;
   auto* text = reinterpret_cast<PWSTR>(info + 1);
@@ -530,7 +547,8 @@ NTSTATUS ObQueryNameString(PVOID object, POBJECT_NAME_INFORMATION info, ULONG le
   }
   std::memcpy(text, name.data(), name.size() * 2);
   text[name.size()] = 0;
-  info->Name = {static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2 + 2), text};
+  info->Name = {static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2 + 2),
+                text};
   return STATUS_SUCCESS;
 }
 
@@ -547,7 +565,8 @@ PIRP NewIrp(CCHAR stackSize, ULONG kind) {
   irp->Size = static_cast<USHORT>(bytes);
   irp->StackCount = stackSize;
   irp->CurrentLocation = static_cast<CHAR>(stackSize + 1);
-  irp->Tail.Overlay.CurrentStackLocation = reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + stackSize;
+  irp->Tail.Overlay.CurrentStackLocation =
+      reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + stackSize;
   irp->Tail.Overlay.Thread = KeGetCurrentThread();
   irp->HostKind = kind;
   InitializeListHead(&irp->ThreadListEntry);
@@ -558,12 +577,13 @@ PIRP NewIrp(CCHAR stackSize, ULONG kind) {
 }
 
 void CheckIrp(PIRP irp, const char* what) {
-  if (irp == nullptr || irp->Type != IO_TYPE_IRP) hk::Fault("%s on %p, which is no live IRP", what, static_cast<void*>(irp));
+  if (irp == nullptr || irp->Type != IO_TYPE_IRP)
+    hk::Fault("%s on %p, which is no live IRP", what, static_cast<void*>(irp));
 }
 
 bool AllocateSystemBuffer(PIRP irp, ULONG bytes) {
-  auto* buffer = static_cast<unsigned char*>(
-      hk_ExAllocatePoolWithTag(NonPagedPool, bytes + kSystemBufferGuard, kSystemTag, "system buffer", 0));
+  auto* buffer = static_cast<unsigned char*>(hk_ExAllocatePoolWithTag(
+      NonPagedPool, bytes + kSystemBufferGuard, kSystemTag, "system buffer", 0));
   if (buffer == nullptr) return false;
   std::memset(buffer + bytes, kGuardByte, kSystemBufferGuard);
   irp->AssociatedIrp.SystemBuffer = buffer;
@@ -577,7 +597,8 @@ void ReleaseSystemBuffer(PIRP irp) {
   auto* buffer = static_cast<unsigned char*>(irp->AssociatedIrp.SystemBuffer);
   for (std::size_t i = 0; i < kSystemBufferGuard; ++i) {
     if (buffer[irp->HostSystemBufferLength + i] != kGuardByte) {
-      hk::Fault("a driver wrote past the %u-byte system buffer of an IRP", irp->HostSystemBufferLength);
+      hk::Fault("a driver wrote past the %u-byte system buffer of an IRP",
+                irp->HostSystemBufferLength);
     }
   }
   hk_ExFreePoolWithTag(buffer, kSystemTag, true);
@@ -598,8 +619,9 @@ void FreeMdlChain(PIRP irp) {
 // What the I/O manager does once no driver holds the IRP any more.
 void FinalCompletion(PIRP irp) {
   if (irp->HostKind == kIrpAllocated || irp->HostKind == kIrpAsynchronous) {
-    hk::Fault("an IRP its owner allocated reached final completion: the owner's completion routine must "
-              "free it and return STATUS_MORE_PROCESSING_REQUIRED");
+    hk::Fault(
+        "an IRP its owner allocated reached final completion: the owner's completion routine must "
+        "free it and return STATUS_MORE_PROCESSING_REQUIRED");
   }
   NTSTATUS status = irp->IoStatus.Status;
   if ((irp->Flags & IRP_BUFFERED_IO) && (irp->Flags & IRP_INPUT_OPERATION) && !NT_ERROR(status) &&
@@ -607,9 +629,10 @@ void FinalCompletion(PIRP irp) {
     // The kernel copies Information bytes unclamped; beyond the caller's
     // buffer that is an overrun of the caller's memory.
     if (irp->IoStatus.Information > irp->HostOutputLength) {
-      hk::Fault("IRP completed with Information %llu beyond its %u-byte output buffer (status 0x%08x)",
-                static_cast<unsigned long long>(irp->IoStatus.Information), irp->HostOutputLength,
-                static_cast<unsigned>(status));
+      hk::Fault(
+          "IRP completed with Information %llu beyond its %u-byte output buffer (status 0x%08x)",
+          static_cast<unsigned long long>(irp->IoStatus.Information), irp->HostOutputLength,
+          static_cast<unsigned>(status));
     }
     std::memcpy(irp->UserBuffer, irp->AssociatedIrp.SystemBuffer, irp->IoStatus.Information);
   }
@@ -665,10 +688,11 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   stack->DeviceObject = device;
   stack->HostReturnedPending = 0;
-  if ((device->Flags & DO_DIRECT_IO) && (stack->MajorFunction == IRP_MJ_READ || stack->MajorFunction == IRP_MJ_WRITE) &&
+  if ((device->Flags & DO_DIRECT_IO) &&
+      (stack->MajorFunction == IRP_MJ_READ || stack->MajorFunction == IRP_MJ_WRITE) &&
       stack->Parameters.Read.Length != 0 && irp->MdlAddress == nullptr) {
-    hk::Fault("a transfer of %u bytes reached direct-I/O device %p without an MDL", stack->Parameters.Read.Length,
-              static_cast<void*>(device));
+    hk::Fault("a transfer of %u bytes reached direct-I/O device %p without an MDL",
+              stack->Parameters.Read.Length, static_cast<void*>(device));
   }
   Frame frame;
   // Unregistered on every way out, a fault's unwinding included.
@@ -700,13 +724,15 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT device, PIRP irp) {
                                   (sameIrp && (stack->Control & SL_PENDING_RETURNED)));
     if (!marked) {
       if (frame.passed) {
-        hk::Fault("a dispatch routine returned STATUS_PENDING without IoMarkIrpPending (major 0x%02x)",
-                  major);
+        hk::Fault(
+            "a dispatch routine returned STATUS_PENDING without IoMarkIrpPending (major 0x%02x)",
+            major);
       }
       if (sameIrp) stack->HostReturnedPending = 1;  // checked when completion passes this location
     }
   } else if (frame.markedDuring) {
-    hk::Fault("a dispatch routine marked the IRP pending but returned 0x%08x", static_cast<unsigned>(status));
+    hk::Fault("a dispatch routine marked the IRP pending but returned 0x%08x",
+              static_cast<unsigned>(status));
   }
   return status;
 }
@@ -722,7 +748,8 @@ void IoCompleteRequest(PIRP irp, CCHAR) {
   CheckIrp(irp, "IoCompleteRequest");
   RequireIrqlAtMost(DISPATCH_LEVEL, "IoCompleteRequest");
   if (irp->IoStatus.Status == STATUS_PENDING) hk::Fault("IRP completed with STATUS_PENDING");
-  if (irp->CurrentLocation > irp->StackCount) hk::Fault("IRP completed that no driver holds (completed twice?)");
+  if (irp->CurrentLocation > irp->StackCount)
+    hk::Fault("IRP completed that no driver holds (completed twice?)");
   while (irp->CurrentLocation <= irp->StackCount) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     IoSkipCurrentIrpStackLocation(irp);  // up one location
@@ -740,9 +767,12 @@ void IoCompleteRequest(PIRP irp, CCHAR) {
       bool pendingReturned = irp->PendingReturned;
       NTSTATUS answer = stack->CompletionRoutine(owner, irp, stack->Context);
       if (answer == STATUS_MORE_PROCESSING_REQUIRED) return;
-      if (pendingReturned && !top && !(IoGetCurrentIrpStackLocation(irp)->Control & SL_PENDING_RETURNED)) {
-        hk::Fault("a completion routine let completion continue with PendingReturned set but did not "
-                  "mark the IRP pending (major 0x%02x)", stack->MajorFunction);
+      if (pendingReturned && !top &&
+          !(IoGetCurrentIrpStackLocation(irp)->Control & SL_PENDING_RETURNED)) {
+        hk::Fault(
+            "a completion routine let completion continue with PendingReturned set but did not "
+            "mark the IRP pending (major 0x%02x)",
+            stack->MajorFunction);
       }
     } else if (irp->PendingReturned && !top) {
       IoMarkIrpPending(irp);
@@ -807,7 +837,8 @@ PIRP BuildFsdRequest(ULONG major, PDEVICE_OBJECT device, PVOID buffer, ULONG len
         IoFreeIrp(irp);
         return nullptr;
       }
-      MmProbeAndLockPages(irp->MdlAddress, KernelMode, major == IRP_MJ_READ ? IoWriteAccess : IoReadAccess);
+      MmProbeAndLockPages(irp->MdlAddress, KernelMode,
+                          major == IRP_MJ_READ ? IoWriteAccess : IoReadAccess);
     } else {
       irp->UserBuffer = buffer;
     }
@@ -830,9 +861,9 @@ PIRP IoBuildAsynchronousFsdRequest(ULONG major, PDEVICE_OBJECT device, PVOID buf
   return BuildFsdRequest(major, device, buffer, length, offset, ioStatus, kIrpAsynchronous);
 }
 
-PIRP IoBuildDeviceIoControlRequest(ULONG code, PDEVICE_OBJECT device, PVOID input, ULONG inputLength,
-                                   PVOID output, ULONG outputLength, BOOLEAN internal, PKEVENT event,
-                                   PIO_STATUS_BLOCK ioStatus) {
+PIRP IoBuildDeviceIoControlRequest(ULONG code, PDEVICE_OBJECT device, PVOID input,
+                                   ULONG inputLength, PVOID output, ULONG outputLength,
+                                   BOOLEAN internal, PKEVENT event, PIO_STATUS_BLOCK ioStatus) {
   RequireIrqlAtMost(PASSIVE_LEVEL, "IoBuildDeviceIoControlRequest");
   PIRP irp = NewIrp(device->StackSize, kIrpSynchronous);
   if (irp == nullptr) return nullptr;
@@ -1052,7 +1083,8 @@ bool SetupQuery(PIRP irp, PIO_STACK_LOCATION stack, void* context) {
 
 // Opens a file object on a device: IRP_MJ_CREATE down the right stack.
 NTSTATUS OpenDevice(PDEVICE_OBJECT device, const std::u16string& remainder, ULONG fileFlags,
-                    ULONG disposition, ULONG options, ULONG share, ULONG attributes, PFILE_OBJECT* out) {
+                    ULONG disposition, ULONG options, ULONG share, ULONG attributes,
+                    PFILE_OBJECT* out) {
   *out = nullptr;
   {
     std::lock_guard<std::recursive_mutex> guard(g_ioLock);
@@ -1060,7 +1092,8 @@ NTSTATUS OpenDevice(PDEVICE_OBJECT device, const std::u16string& remainder, ULON
       return STATUS_NO_SUCH_DEVICE;
     }
   }
-  auto* file = static_cast<PFILE_OBJECT>(ObAllocate(ObKind::File, sizeof(FILE_OBJECT), DestroyFile));
+  auto* file =
+      static_cast<PFILE_OBJECT>(ObAllocate(ObKind::File, sizeof(FILE_OBJECT), DestroyFile));
   file->Type = IO_TYPE_FILE;
   file->Size = sizeof(FILE_OBJECT);
   file->DeviceObject = device;
@@ -1071,7 +1104,8 @@ NTSTATUS OpenDevice(PDEVICE_OBJECT device, const std::u16string& remainder, ULON
     auto* name = new WCHAR[remainder.size() + 1];
     std::memcpy(name, remainder.data(), remainder.size() * 2);
     name[remainder.size()] = 0;
-    file->FileName = {static_cast<USHORT>(remainder.size() * 2), static_cast<USHORT>(remainder.size() * 2 + 2), name};
+    file->FileName = {static_cast<USHORT>(remainder.size() * 2),
+                      static_cast<USHORT>(remainder.size() * 2 + 2), name};
   }
   KeInitializeEvent(&file->Event, NotificationEvent, FALSE);
   KeInitializeEvent(&file->Lock, SynchronizationEvent, TRUE);
@@ -1080,7 +1114,8 @@ NTSTATUS OpenDevice(PDEVICE_OBJECT device, const std::u16string& remainder, ULON
     g_files[file] = {false};
   }
   IO_STATUS_BLOCK iosb{};
-  CreateParameters parameters{(disposition << 24) | (options & 0x00FFFFFF), static_cast<USHORT>(share), attributes};
+  CreateParameters parameters{(disposition << 24) | (options & 0x00FFFFFF),
+                              static_cast<USHORT>(share), attributes};
   NTSTATUS status = SendFileRequest(file, IRP_MJ_CREATE, &iosb, SetupCreate, &parameters);
   if (!NT_SUCCESS(status)) {
     ObfDereferenceObject(file);
@@ -1104,12 +1139,13 @@ void CleanupFile(PFILE_OBJECT file) {
 }
 
 NTSTATUS SendFileControl(PFILE_OBJECT file, UCHAR major, ULONG code, PVOID input, ULONG inputLength,
-                         PVOID output, ULONG outputLength, PIO_STATUS_BLOCK iosb, KPROCESSOR_MODE requestorMode) {
+                         PVOID output, ULONG outputLength, PIO_STATUS_BLOCK iosb,
+                         KPROCESSOR_MODE requestorMode) {
   PDEVICE_OBJECT target = IoGetRelatedDeviceObject(file);
   KEVENT event;
   KeInitializeEvent(&event, NotificationEvent, FALSE);
-  PIRP irp = IoBuildDeviceIoControlRequest(code, target, input, inputLength, output, outputLength, FALSE,
-                                           &event, iosb);
+  PIRP irp = IoBuildDeviceIoControlRequest(code, target, input, inputLength, output, outputLength,
+                                           FALSE, &event, iosb);
   if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   irp->HostKind = kIrpThreadedFile;
   irp->RequestorMode = requestorMode;
@@ -1125,8 +1161,8 @@ NTSTATUS SendFileControl(PFILE_OBJECT file, UCHAR major, ULONG code, PVOID input
   return status;
 }
 
-NTSTATUS SendFileTransfer(PFILE_OBJECT file, UCHAR major, PVOID buffer, ULONG length, PLARGE_INTEGER offset,
-                          PIO_STATUS_BLOCK iosb) {
+NTSTATUS SendFileTransfer(PFILE_OBJECT file, UCHAR major, PVOID buffer, ULONG length,
+                          PLARGE_INTEGER offset, PIO_STATUS_BLOCK iosb) {
   PDEVICE_OBJECT target = IoGetRelatedDeviceObject(file);
   KEVENT event;
   KeInitializeEvent(&event, NotificationEvent, FALSE);
@@ -1142,8 +1178,8 @@ NTSTATUS SendFileTransfer(PFILE_OBJECT file, UCHAR major, PVOID buffer, ULONG le
   return status;
 }
 
-NTSTATUS SendFileQuery(PFILE_OBJECT file, PVOID buffer, ULONG length, FILE_INFORMATION_CLASS informationClass,
-                       PIO_STATUS_BLOCK iosb) {
+NTSTATUS SendFileQuery(PFILE_OBJECT file, PVOID buffer, ULONG length,
+                       FILE_INFORMATION_CLASS informationClass, PIO_STATUS_BLOCK iosb) {
   QueryParameters parameters{buffer, length, informationClass};
   return SendFileRequest(file, IRP_MJ_QUERY_INFORMATION, iosb, SetupQuery, &parameters);
 }
@@ -1159,10 +1195,12 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING name, ACCESS_MASK, PFILE_OBJEC
                                   PDEVICE_OBJECT* device) {
   RequireIrqlAtMost(PASSIVE_LEVEL, "IoGetDeviceObjectPointer");
   Resolved resolved;
-  if (!ResolveName(ToU16(name), &resolved) || resolved.device == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
+  if (!ResolveName(ToU16(name), &resolved) || resolved.device == nullptr)
+    return STATUS_OBJECT_NAME_NOT_FOUND;
   PFILE_OBJECT file;
-  NTSTATUS status = OpenDevice(resolved.device, resolved.remainder, 0, FILE_OPEN, FILE_NON_DIRECTORY_FILE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, 0, &file);
+  NTSTATUS status =
+      OpenDevice(resolved.device, resolved.remainder, 0, FILE_OPEN, FILE_NON_DIRECTORY_FILE,
+                 FILE_SHARE_READ | FILE_SHARE_WRITE, 0, &file);
   if (!NT_SUCCESS(status)) return status;
   CleanupFile(file);  // the handle the kernel opened internally is closed again
   *fileObject = file;
@@ -1170,11 +1208,13 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING name, ACCESS_MASK, PFILE_OBJEC
   return STATUS_SUCCESS;
 }
 
-NTSTATUS IoAttachDevice(PDEVICE_OBJECT source, PUNICODE_STRING targetName, PDEVICE_OBJECT* attachedDevice) {
+NTSTATUS IoAttachDevice(PDEVICE_OBJECT source, PUNICODE_STRING targetName,
+                        PDEVICE_OBJECT* attachedDevice) {
   RequireIrqlAtMost(PASSIVE_LEVEL, "IoAttachDevice");
   *attachedDevice = nullptr;
   Resolved resolved;
-  if (!ResolveName(ToU16(targetName), &resolved) || resolved.device == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
+  if (!ResolveName(ToU16(targetName), &resolved) || resolved.device == nullptr)
+    return STATUS_OBJECT_NAME_NOT_FOUND;
   PFILE_OBJECT file;
   NTSTATUS status = OpenDevice(resolved.device, resolved.remainder, 0, FILE_OPEN, 0,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, 0, &file);
@@ -1196,7 +1236,8 @@ void CheckRemoveLock(PIO_REMOVE_LOCK lock, const char* what) {
 }
 }  // namespace
 
-void IoInitializeRemoveLock(PIO_REMOVE_LOCK lock, ULONG tag, ULONG maxLockedMinutes, ULONG highWatermark) {
+void IoInitializeRemoveLock(PIO_REMOVE_LOCK lock, ULONG tag, ULONG maxLockedMinutes,
+                            ULONG highWatermark) {
   std::memset(lock, 0, sizeof *lock);
   lock->HostMagic = kRemoveLockMagic;
   lock->Tag = tag;
@@ -1211,12 +1252,14 @@ NTSTATUS IoAcquireRemoveLock(PIO_REMOVE_LOCK lock, PVOID) {
   CheckRemoveLock(lock, "IoAcquireRemoveLock");
   LONG count = InterlockedIncrement(&lock->IoCount);
   if (lock->Removed) {
-    if (InterlockedDecrement(&lock->IoCount) == 0) KeSetEvent(&lock->RemoveEvent, IO_NO_INCREMENT, FALSE);
+    if (InterlockedDecrement(&lock->IoCount) == 0)
+      KeSetEvent(&lock->RemoveEvent, IO_NO_INCREMENT, FALSE);
     return STATUS_DELETE_PENDING;
   }
   // The kernel checks the high-water mark only in its checking builds.
   if (lock->HighWatermark != 0 && static_cast<ULONG>(count - 1) > lock->HighWatermark) {
-    hk::Fault("remove lock held %d times, above its high-water mark %u", count - 1, lock->HighWatermark);
+    hk::Fault("remove lock held %d times, above its high-water mark %u", count - 1,
+              lock->HighWatermark);
   }
   return STATUS_SUCCESS;
 }
@@ -1225,7 +1268,8 @@ void IoReleaseRemoveLock(PIO_REMOVE_LOCK lock, PVOID) {
   RequireIrqlAtMost(DISPATCH_LEVEL, "IoReleaseRemoveLock");
   CheckRemoveLock(lock, "IoReleaseRemoveLock");
   LONG count = InterlockedDecrement(&lock->IoCount);
-  if (count < 0 || (count == 0 && !lock->Removed)) hk::Fault("remove lock released more often than acquired");
+  if (count < 0 || (count == 0 && !lock->Removed))
+    hk::Fault("remove lock released more often than acquired");
   if (count == 0) KeSetEvent(&lock->RemoveEvent, IO_NO_INCREMENT, FALSE);
 }
 

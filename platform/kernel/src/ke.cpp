@@ -55,7 +55,8 @@ void CheckObject(const DISPATCHER_HEADER* header, const char* what) {
 
 ThreadState& CurrentThreadState() {
   if (t_state.self == nullptr) {
-    auto* thread = static_cast<KTHREAD*>(ObAllocate(ObKind::Thread, sizeof(KTHREAD), DestroyThread));
+    auto* thread =
+        static_cast<KTHREAD*>(ObAllocate(ObKind::Thread, sizeof(KTHREAD), DestroyThread));
     HeaderOf(thread)->ignoreAtTeardown = true;
     thread->Header.Type = kThread;
     thread->Header.HostMagic = kDispatcherMagic;
@@ -84,14 +85,16 @@ KIRQL KeGetCurrentIrql() { return CurrentThreadState().irql; }
 
 void KeRaiseIrql(KIRQL newIrql, PKIRQL oldIrql) {
   ThreadState& state = CurrentThreadState();
-  if (newIrql < state.irql) hk::Fault("KeRaiseIrql to %u below the current IRQL %u", newIrql, state.irql);
+  if (newIrql < state.irql)
+    hk::Fault("KeRaiseIrql to %u below the current IRQL %u", newIrql, state.irql);
   *oldIrql = state.irql;
   state.irql = newIrql;
 }
 
 void KeLowerIrql(KIRQL newIrql) {
   ThreadState& state = CurrentThreadState();
-  if (newIrql > state.irql) hk::Fault("KeLowerIrql to %u above the current IRQL %u", newIrql, state.irql);
+  if (newIrql > state.irql)
+    hk::Fault("KeLowerIrql to %u above the current IRQL %u", newIrql, state.irql);
   if (newIrql < DISPATCH_LEVEL && state.spinLocksHeld > 0) {
     hk::Fault("IRQL lowered to %u while %d spin lock(s) are held", newIrql, state.spinLocksHeld);
   }
@@ -152,7 +155,8 @@ LONG KeReleaseMutex(PRKMUTEX mutex, BOOLEAN) {
   std::lock_guard<std::mutex> guard(DispatcherLock());
   CheckObject(&mutex->Header, "KeReleaseMutex");
   if (mutex->Header.Owner != state.self) {
-    hk::Fault("KeReleaseMutex by a thread that does not own the mutex (%p)", static_cast<void*>(mutex));
+    hk::Fault("KeReleaseMutex by a thread that does not own the mutex (%p)",
+              static_cast<void*>(mutex));
   }
   LONG previous = mutex->Header.SignalState;
   if (++mutex->Header.SignalState == 1) {
@@ -230,7 +234,8 @@ NTSTATUS WaitFor(ULONG count, DISPATCHER_HEADER* const* objects, bool waitAll,
   ThreadState& state = CurrentThreadState();
   bool mayBlock = timeout == nullptr || timeout->QuadPart != 0;
   if (mayBlock && state.irql >= DISPATCH_LEVEL) {
-    hk::Fault("%s may block at IRQL %u (spin locks held: %d)", what, state.irql, state.spinLocksHeld);
+    hk::Fault("%s may block at IRQL %u (spin locks held: %d)", what, state.irql,
+              state.spinLocksHeld);
   }
   using Clock = std::chrono::steady_clock;
   Clock::time_point deadline = Clock::time_point::max();
@@ -293,8 +298,8 @@ NTSTATUS KeWaitForMultipleObjects(ULONG count, PVOID objects[], WAIT_TYPE waitTy
 NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER interval) {
   RequireIrqlAtMost(APC_LEVEL, "KeDelayExecutionThread");
   LONGLONG units = interval->QuadPart < 0 ? -interval->QuadPart : 0;
-  std::this_thread::sleep_for(
-      std::chrono::nanoseconds(static_cast<long long>(static_cast<double>(units) * 100.0 / TimeScale())));
+  std::this_thread::sleep_for(std::chrono::nanoseconds(
+      static_cast<long long>(static_cast<double>(units) * 100.0 / TimeScale())));
   return STATUS_SUCCESS;
 }
 
@@ -315,7 +320,8 @@ void AcquireSpin(PKSPIN_LOCK lock) {
     hk::Fault("spin lock %p acquired recursively", static_cast<void*>(lock));
   }
   ULONG_PTR expected = 0;
-  while (!__atomic_compare_exchange_n(lock, &expected, self, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+  while (!__atomic_compare_exchange_n(lock, &expected, self, false, __ATOMIC_ACQUIRE,
+                                      __ATOMIC_RELAXED)) {
     expected = 0;
     std::this_thread::yield();
   }
@@ -345,7 +351,8 @@ void KeReleaseSpinLock(PKSPIN_LOCK lock, KIRQL newIrql) {
 }
 
 void KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK lock) {
-  if (KeGetCurrentIrql() != DISPATCH_LEVEL) hk::Fault("KeAcquireSpinLockAtDpcLevel below DISPATCH_LEVEL");
+  if (KeGetCurrentIrql() != DISPATCH_LEVEL)
+    hk::Fault("KeAcquireSpinLockAtDpcLevel below DISPATCH_LEVEL");
   AcquireSpin(lock);
 }
 
@@ -402,6 +409,7 @@ NTSTATUS PsCreateSystemThread(PHANDLE threadHandle, ULONG, OBJECT_ATTRIBUTES*, H
 }
 
 NTSTATUS PsTerminateSystemThread(NTSTATUS) {
-  if (!CurrentThreadState().self->System) hk::Fault("PsTerminateSystemThread on a thread that is not a system thread");
+  if (!CurrentThreadState().self->System)
+    hk::Fault("PsTerminateSystemThread on a thread that is not a system thread");
   throw ThreadExit{};
 }

@@ -48,18 +48,24 @@ ULONG_PTR g_nextHandle = 4;
 
 const char* KindName(ObKind kind) {
   switch (kind) {
-    case ObKind::Device: return "device";
-    case ObKind::Driver: return "driver";
-    case ObKind::File: return "file";
-    case ObKind::Thread: return "thread";
-    case ObKind::Key: return "key";
+    case ObKind::Device:
+      return "device";
+    case ObKind::Driver:
+      return "driver";
+    case ObKind::File:
+      return "file";
+    case ObKind::Thread:
+      return "thread";
+    case ObKind::Key:
+      return "key";
   }
   return "object";
 }
 }  // namespace
 
 void* ObAllocate(ObKind kind, std::size_t bodyBytes, void (*destroy)(void* body)) {
-  auto* raw = static_cast<unsigned char*>(::operator new(kHeaderBytes + bodyBytes, std::align_val_t(16)));
+  auto* raw =
+      static_cast<unsigned char*>(::operator new(kHeaderBytes + bodyBytes, std::align_val_t(16)));
   auto* header = new (raw) ObjectHeader{kObjectMagic, kind, {1}, destroy, false};
   std::memset(raw + kHeaderBytes, 0, bodyBytes);
   std::lock_guard<std::mutex> guard(g_obLock);
@@ -69,7 +75,8 @@ void* ObAllocate(ObKind kind, std::size_t bodyBytes, void (*destroy)(void* body)
 
 ObjectHeader* HeaderOf(const void* body) {
   if (body == nullptr) hk::Fault("object reference through a NULL pointer");
-  auto* header = reinterpret_cast<ObjectHeader*>(const_cast<unsigned char*>(static_cast<const unsigned char*>(body)) - kHeaderBytes);
+  auto* header = reinterpret_cast<ObjectHeader*>(
+      const_cast<unsigned char*>(static_cast<const unsigned char*>(body)) - kHeaderBytes);
   if (header->magic != kObjectMagic) hk::Fault("%p is not a live object", body);
   return header;
 }

@@ -40,7 +40,8 @@ void RtlCopyUnicodeString(PUNICODE_STRING destination, PCUNICODE_STRING source) 
     return;
   }
   // Truncates silently; terminates only when there is room.
-  USHORT n = source->Length < destination->MaximumLength ? source->Length : destination->MaximumLength;
+  USHORT n =
+      source->Length < destination->MaximumLength ? source->Length : destination->MaximumLength;
   n &= static_cast<USHORT>(~1u);
   std::memmove(destination->Buffer, source->Buffer, n);
   destination->Length = n;
@@ -130,7 +131,8 @@ namespace {
 void CheckRange(PRTL_BITMAP map, ULONG start, ULONG count, const char* what) {
   if (map == nullptr || map->Buffer == nullptr) hk::Fault("%s on a bitmap without buffer", what);
   if (start > map->SizeOfBitMap || count > map->SizeOfBitMap - start) {
-    hk::Fault("%s: bits %u..+%u outside a bitmap of %u bits", what, start, count, map->SizeOfBitMap);
+    hk::Fault("%s: bits %u..+%u outside a bitmap of %u bits", what, start, count,
+              map->SizeOfBitMap);
   }
 }
 auto* Bytes(PRTL_BITMAP map) { return reinterpret_cast<PUCHAR>(map->Buffer); }
@@ -156,8 +158,12 @@ void RtlInitializeBitMap(PRTL_BITMAP header, PULONG buffer, ULONG sizeOfBitMap) 
   header->SizeOfBitMap = sizeOfBitMap;
   header->Buffer = buffer;
 }
-void RtlClearAllBits(PRTL_BITMAP h) { std::memset(h->Buffer, 0, ((h->SizeOfBitMap + 31) / 32) * 4); }
-void RtlSetAllBits(PRTL_BITMAP h) { std::memset(h->Buffer, 0xFF, ((h->SizeOfBitMap + 31) / 32) * 4); }
+void RtlClearAllBits(PRTL_BITMAP h) {
+  std::memset(h->Buffer, 0, ((h->SizeOfBitMap + 31) / 32) * 4);
+}
+void RtlSetAllBits(PRTL_BITMAP h) {
+  std::memset(h->Buffer, 0xFF, ((h->SizeOfBitMap + 31) / 32) * 4);
+}
 void RtlSetBit(PRTL_BITMAP h, ULONG bit) {
   CheckRange(h, bit, 1, "RtlSetBit");
   Put(h, bit, true);
@@ -250,11 +256,13 @@ std::string Pad(std::string text, const std::string& conversion, bool numeric) {
   std::size_t precision = std::string::npos;
   std::size_t dot = conversion.find('.');
   for (std::size_t i = at; i < conversion.size() && i < dot; ++i) {
-    if (std::isdigit(static_cast<unsigned char>(conversion[i]))) width = width * 10 + static_cast<std::size_t>(conversion[i] - '0');
+    if (std::isdigit(static_cast<unsigned char>(conversion[i])))
+      width = width * 10 + static_cast<std::size_t>(conversion[i] - '0');
   }
   if (dot != std::string::npos) {
     precision = 0;
-    for (std::size_t i = dot + 1; i < conversion.size(); ++i) precision = precision * 10 + static_cast<std::size_t>(conversion[i] - '0');
+    for (std::size_t i = dot + 1; i < conversion.size(); ++i)
+      precision = precision * 10 + static_cast<std::size_t>(conversion[i] - '0');
   }
   if (!numeric && precision < text.size()) text.resize(precision);
   if (text.size() >= width) return text;
@@ -325,7 +333,8 @@ std::string Format(const char* format, va_list args) {
         if (width == kLong64) {
           long long v = va_arg(args, long long);
           negative = isSigned && v < 0;
-          value = negative ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+          value = negative ? 0ull - static_cast<unsigned long long>(v)
+                           : static_cast<unsigned long long>(v);
         } else if (width == kPtr) {
           std::intptr_t v = va_arg(args, std::intptr_t);
           negative = isSigned && v < 0;

@@ -8,15 +8,16 @@ namespace {
 // "\\.\Name" is the Win32 spelling of the object name "\??\Name".
 bool NtNameOf(std::u16string_view win32Name, std::u16string* ntName) {
   constexpr std::u16string_view kPrefix = u"\\\\.\\";
-  if (win32Name.size() <= kPrefix.size() || win32Name.substr(0, kPrefix.size()) != kPrefix) return false;
+  if (win32Name.size() <= kPrefix.size() || win32Name.substr(0, kPrefix.size()) != kPrefix)
+    return false;
   *ntName = u"\\??\\";
   ntName->append(win32Name.substr(kPrefix.size()));
   return true;
 }
 }  // namespace
 
-UserIoResult UserDeviceIoControl(std::u16string_view win32DeviceName, ULONG code, const void* in, ULONG inLen,
-                                 void* out, ULONG outLen) {
+UserIoResult UserDeviceIoControl(std::u16string_view win32DeviceName, ULONG code, const void* in,
+                                 ULONG inLen, void* out, ULONG outLen) {
   detail::RequireIrqlAtMost(PASSIVE_LEVEL, "UserDeviceIoControl");
   std::u16string ntName;
   if (!NtNameOf(win32DeviceName, &ntName)) return {STATUS_OBJECT_NAME_INVALID, 0};
@@ -26,14 +27,15 @@ UserIoResult UserDeviceIoControl(std::u16string_view win32DeviceName, ULONG code
   }
   // CreateFile(GENERIC_READ | GENERIC_WRITE, share read/write, OPEN_EXISTING).
   PFILE_OBJECT file = nullptr;
-  NTSTATUS status = detail::OpenDevice(resolved.device, resolved.remainder, FO_SYNCHRONOUS_IO, FILE_OPEN,
-                                       FILE_SYNCHRONOUS_IO_NONALERT, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, &file);
+  NTSTATUS status = detail::OpenDevice(resolved.device, resolved.remainder, FO_SYNCHRONOUS_IO,
+                                       FILE_OPEN, FILE_SYNCHRONOUS_IO_NONALERT,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, 0, &file);
   if (!NT_SUCCESS(status)) return {status, 0};
 
   IO_STATUS_BLOCK iosb{};
   iosb.Status = STATUS_PENDING;
-  status = detail::SendFileControl(file, IRP_MJ_DEVICE_CONTROL, code, const_cast<void*>(in), inLen, out, outLen,
-                                   &iosb, UserMode);
+  status = detail::SendFileControl(file, IRP_MJ_DEVICE_CONTROL, code, const_cast<void*>(in), inLen,
+                                   out, outLen, &iosb, UserMode);
   ULONG_PTR information = NT_ERROR(status) ? 0 : iosb.Information;
   // The I/O manager copies back only when there is an output buffer; with
   // none, a non-zero Information would still reach the caller as a byte

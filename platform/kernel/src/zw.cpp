@@ -31,7 +31,8 @@ void DestroyKey(void* body) { static_cast<RegistryKey*>(body)->~RegistryKey(); }
 
 ULONG FileFlagsFor(ULONG options) {
   ULONG flags = 0;
-  if (options & (FILE_SYNCHRONOUS_IO_ALERT | FILE_SYNCHRONOUS_IO_NONALERT)) flags |= FO_SYNCHRONOUS_IO;
+  if (options & (FILE_SYNCHRONOUS_IO_ALERT | FILE_SYNCHRONOUS_IO_NONALERT))
+    flags |= FO_SYNCHRONOUS_IO;
   if (options & FILE_SYNCHRONOUS_IO_ALERT) flags |= FO_ALERTABLE_IO;
   if (options & FILE_NO_INTERMEDIATE_BUFFERING) flags |= FO_NO_INTERMEDIATE_BUFFERING;
   if (options & FILE_WRITE_THROUGH) flags |= FO_WRITE_THROUGH;
@@ -50,7 +51,8 @@ NTSTATUS OpenHostFile(const std::string& path, ACCESS_MASK access, ULONG disposi
   bool isDirectory = exists && S_ISDIR(info.st_mode);
   if (!exists && disposition == FILE_OPEN) return STATUS_OBJECT_NAME_NOT_FOUND;
   if ((options & FILE_DIRECTORY_FILE) && !isDirectory) return STATUS_OBJECT_NAME_INVALID;
-  auto* file = new HostFile{nullptr, isDirectory, (options & FILE_NO_INTERMEDIATE_BUFFERING) != 0, path};
+  auto* file =
+      new HostFile{nullptr, isDirectory, (options & FILE_NO_INTERMEDIATE_BUFFERING) != 0, path};
   if (!isDirectory) {
     bool write = (access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
     file->stream = std::fopen(path.c_str(), exists ? (write ? "r+b" : "rb") : "w+b");
@@ -68,8 +70,8 @@ NTSTATUS OpenHostFile(const std::string& path, ACCESS_MASK access, ULONG disposi
 }
 
 NTSTATUS CreateCommon(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
-                      PIO_STATUS_BLOCK ioStatus, ULONG fileAttributes, ULONG share, ULONG disposition,
-                      ULONG options) {
+                      PIO_STATUS_BLOCK ioStatus, ULONG fileAttributes, ULONG share,
+                      ULONG disposition, ULONG options) {
   RequireIrqlAtMost(PASSIVE_LEVEL, "ZwCreateFile");
   *handle = nullptr;
   if (attributes == nullptr || attributes->ObjectName == nullptr) return STATUS_OBJECT_NAME_INVALID;
@@ -83,8 +85,8 @@ NTSTATUS CreateCommon(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES att
     status = OpenHostFile(resolved.hostPath, access, disposition, options, handle);
   } else {
     PFILE_OBJECT file;
-    status = OpenDevice(resolved.device, resolved.remainder, FileFlagsFor(options), disposition, options, share,
-                        fileAttributes, &file);
+    status = OpenDevice(resolved.device, resolved.remainder, FileFlagsFor(options), disposition,
+                        options, share, fileAttributes, &file);
     if (NT_SUCCESS(status)) *handle = CreateHandle(file, ObKind::File, true);
   }
   ioStatus->Status = status;
@@ -154,18 +156,21 @@ void SetRegistryValue(const std::u16string& keyPath, const std::u16string& value
 NTSTATUS ZwCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
                       PIO_STATUS_BLOCK ioStatus, PLARGE_INTEGER, ULONG fileAttributes, ULONG share,
                       ULONG disposition, ULONG options, PVOID, ULONG) {
-  return CreateCommon(handle, access, attributes, ioStatus, fileAttributes, share, disposition, options);
+  return CreateCommon(handle, access, attributes, ioStatus, fileAttributes, share, disposition,
+                      options);
 }
 
-NTSTATUS ZwOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, PIO_STATUS_BLOCK ioStatus,
-                    ULONG share, ULONG options) {
+NTSTATUS ZwOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                    PIO_STATUS_BLOCK ioStatus, ULONG share, ULONG options) {
   return CreateCommon(handle, access, attributes, ioStatus, 0, share, FILE_OPEN, options);
 }
 
-NTSTATUS IoCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, PIO_STATUS_BLOCK ioStatus,
-                      PLARGE_INTEGER, ULONG fileAttributes, ULONG share, ULONG disposition, ULONG options,
-                      PVOID, ULONG, CREATE_FILE_TYPE, PVOID, ULONG) {
-  return CreateCommon(handle, access, attributes, ioStatus, fileAttributes, share, disposition, options);
+NTSTATUS IoCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                      PIO_STATUS_BLOCK ioStatus, PLARGE_INTEGER, ULONG fileAttributes, ULONG share,
+                      ULONG disposition, ULONG options, PVOID, ULONG, CREATE_FILE_TYPE, PVOID,
+                      ULONG) {
+  return CreateCommon(handle, access, attributes, ioStatus, fileAttributes, share, disposition,
+                      options);
 }
 
 NTSTATUS ZwClose(HANDLE handle) {
@@ -190,25 +195,27 @@ namespace {
 NTSTATUS Transfer(HANDLE handle, bool write, PIO_STATUS_BLOCK ioStatus, PVOID buffer, ULONG length,
                   PLARGE_INTEGER offset) {
   RequireIrqlAtMost(PASSIVE_LEVEL, write ? "ZwWriteFile" : "ZwReadFile");
-  if (HostFile* host = HostFileOf(handle)) return HostTransfer(host, write, buffer, length, offset, ioStatus);
+  if (HostFile* host = HostFileOf(handle))
+    return HostTransfer(host, write, buffer, length, offset, ioStatus);
   PFILE_OBJECT file = FileOf(handle);
   if (file == nullptr) return STATUS_INVALID_HANDLE;
-  return SendFileTransfer(file, write ? IRP_MJ_WRITE : IRP_MJ_READ, buffer, length, offset, ioStatus);
+  return SendFileTransfer(file, write ? IRP_MJ_WRITE : IRP_MJ_READ, buffer, length, offset,
+                          ioStatus);
 }
 }  // namespace
 
-NTSTATUS ZwReadFile(HANDLE handle, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK ioStatus, PVOID buffer,
-                    ULONG length, PLARGE_INTEGER offset, PULONG) {
+NTSTATUS ZwReadFile(HANDLE handle, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK ioStatus,
+                    PVOID buffer, ULONG length, PLARGE_INTEGER offset, PULONG) {
   return Transfer(handle, false, ioStatus, buffer, length, offset);
 }
 
-NTSTATUS ZwWriteFile(HANDLE handle, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK ioStatus, PVOID buffer,
-                     ULONG length, PLARGE_INTEGER offset, PULONG) {
+NTSTATUS ZwWriteFile(HANDLE handle, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK ioStatus,
+                     PVOID buffer, ULONG length, PLARGE_INTEGER offset, PULONG) {
   return Transfer(handle, true, ioStatus, buffer, length, offset);
 }
 
-NTSTATUS ZwQueryInformationFile(HANDLE handle, PIO_STATUS_BLOCK ioStatus, PVOID information, ULONG length,
-                                FILE_INFORMATION_CLASS informationClass) {
+NTSTATUS ZwQueryInformationFile(HANDLE handle, PIO_STATUS_BLOCK ioStatus, PVOID information,
+                                ULONG length, FILE_INFORMATION_CLASS informationClass) {
   RequireIrqlAtMost(PASSIVE_LEVEL, "ZwQueryInformationFile");
   HostFile* host = HostFileOf(handle);
   if (host == nullptr) {
@@ -219,15 +226,18 @@ NTSTATUS ZwQueryInformationFile(HANDLE handle, PIO_STATUS_BLOCK ioStatus, PVOID 
     return SendFileQuery(file, information, length, informationClass, ioStatus);
   }
   struct stat info {};
-  if (::stat(host->path.c_str(), &info) != 0) return ioStatus->Status = STATUS_OBJECT_NAME_NOT_FOUND;
+  if (::stat(host->path.c_str(), &info) != 0)
+    return ioStatus->Status = STATUS_OBJECT_NAME_NOT_FOUND;
   if (informationClass == FileBasicInformation) {
-    if (length < sizeof(FILE_BASIC_INFORMATION)) return ioStatus->Status = STATUS_INFO_LENGTH_MISMATCH;
+    if (length < sizeof(FILE_BASIC_INFORMATION))
+      return ioStatus->Status = STATUS_INFO_LENGTH_MISMATCH;
     auto* basic = static_cast<FILE_BASIC_INFORMATION*>(information);
     std::memset(basic, 0, sizeof *basic);
     basic->FileAttributes = host->directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
     ioStatus->Information = sizeof *basic;
   } else if (informationClass == FileStandardInformation) {
-    if (length < sizeof(FILE_STANDARD_INFORMATION)) return ioStatus->Status = STATUS_INFO_LENGTH_MISMATCH;
+    if (length < sizeof(FILE_STANDARD_INFORMATION))
+      return ioStatus->Status = STATUS_INFO_LENGTH_MISMATCH;
     auto* standard = static_cast<FILE_STANDARD_INFORMATION*>(information);
     std::memset(standard, 0, sizeof *standard);
     standard->EndOfFile.QuadPart = info.st_size;
@@ -241,20 +251,26 @@ NTSTATUS ZwQueryInformationFile(HANDLE handle, PIO_STATUS_BLOCK ioStatus, PVOID 
   return ioStatus->Status = STATUS_SUCCESS;
 }
 
-NTSTATUS ZwFsControlFile(HANDLE handle, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK ioStatus, ULONG code,
-                         PVOID input, ULONG inputLength, PVOID output, ULONG outputLength) {
+NTSTATUS ZwFsControlFile(HANDLE handle, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK ioStatus,
+                         ULONG code, PVOID input, ULONG inputLength, PVOID output,
+                         ULONG outputLength) {
   RequireIrqlAtMost(PASSIVE_LEVEL, "ZwFsControlFile");
   PFILE_OBJECT file = FileOf(handle);
-  if (file == nullptr) return HostFileOf(handle) ? STATUS_INVALID_DEVICE_REQUEST : STATUS_INVALID_HANDLE;
-  return SendFileControl(file, IRP_MJ_FILE_SYSTEM_CONTROL, code, input, inputLength, output, outputLength, ioStatus);
+  if (file == nullptr)
+    return HostFileOf(handle) ? STATUS_INVALID_DEVICE_REQUEST : STATUS_INVALID_HANDLE;
+  return SendFileControl(file, IRP_MJ_FILE_SYSTEM_CONTROL, code, input, inputLength, output,
+                         outputLength, ioStatus);
 }
 
-NTSTATUS ZwDeviceIoControlFile(HANDLE handle, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK ioStatus,
-                               ULONG code, PVOID input, ULONG inputLength, PVOID output, ULONG outputLength) {
+NTSTATUS ZwDeviceIoControlFile(HANDLE handle, HANDLE, PIO_APC_ROUTINE, PVOID,
+                               PIO_STATUS_BLOCK ioStatus, ULONG code, PVOID input,
+                               ULONG inputLength, PVOID output, ULONG outputLength) {
   RequireIrqlAtMost(PASSIVE_LEVEL, "ZwDeviceIoControlFile");
   PFILE_OBJECT file = FileOf(handle);
-  if (file == nullptr) return HostFileOf(handle) ? STATUS_INVALID_DEVICE_REQUEST : STATUS_INVALID_HANDLE;
-  return SendFileControl(file, IRP_MJ_DEVICE_CONTROL, code, input, inputLength, output, outputLength, ioStatus);
+  if (file == nullptr)
+    return HostFileOf(handle) ? STATUS_INVALID_DEVICE_REQUEST : STATUS_INVALID_HANDLE;
+  return SendFileControl(file, IRP_MJ_DEVICE_CONTROL, code, input, inputLength, output,
+                         outputLength, ioStatus);
 }
 
 NTSTATUS ZwOpenKey(PHANDLE key, ACCESS_MASK, POBJECT_ATTRIBUTES attributes) {
@@ -266,14 +282,16 @@ NTSTATUS ZwOpenKey(PHANDLE key, ACCESS_MASK, POBJECT_ATTRIBUTES attributes) {
     std::lock_guard<std::mutex> guard(g_zwLock);
     if (!g_registry.count(path)) return STATUS_OBJECT_NAME_NOT_FOUND;
   }
-  auto* object = static_cast<RegistryKey*>(ObAllocate(ObKind::Key, sizeof(RegistryKey), DestroyKey));
+  auto* object =
+      static_cast<RegistryKey*>(ObAllocate(ObKind::Key, sizeof(RegistryKey), DestroyKey));
   new (object) RegistryKey{path};
   *key = CreateHandle(object, ObKind::Key, (attributes->Attributes & OBJ_KERNEL_HANDLE) != 0);
   return STATUS_SUCCESS;
 }
 
-NTSTATUS ZwQueryValueKey(HANDLE key, PUNICODE_STRING valueName, KEY_VALUE_INFORMATION_CLASS informationClass,
-                         PVOID information, ULONG length, PULONG resultLength) {
+NTSTATUS ZwQueryValueKey(HANDLE key, PUNICODE_STRING valueName,
+                         KEY_VALUE_INFORMATION_CLASS informationClass, PVOID information,
+                         ULONG length, PULONG resultLength) {
   RequireIrqlAtMost(PASSIVE_LEVEL, "ZwQueryValueKey");
   ObKind kind;
   auto* object = static_cast<RegistryKey*>(LookupHandle(key, &kind));

@@ -23,9 +23,11 @@ void KernelTest::TearDown() {
   } catch (const KernelFault& fault) {
     std::string message = fault.what();
     if (message.find(expected) != std::string::npos) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "fault \"" << message << "\" does not mention \"" << expected << "\"";
+    return ::testing::AssertionFailure()
+           << "fault \"" << message << "\" does not mention \"" << expected << "\"";
   }
-  return ::testing::AssertionFailure() << "no kernel fault (expected one about \"" << expected << "\")";
+  return ::testing::AssertionFailure()
+         << "no kernel fault (expected one about \"" << expected << "\")";
 }
 
 bool Eventually(const std::function<bool()>& predicate) {

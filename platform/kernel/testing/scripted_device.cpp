@@ -8,11 +8,16 @@ namespace hk::testing {
 
 const char* CompletionName(Completion mode) {
   switch (mode) {
-    case Completion::kInline: return "inline";
-    case Completion::kPendingInline: return "pending-inline";
-    case Completion::kOtherThreadBefore: return "other-thread-before-return";
-    case Completion::kOtherThreadAfter: return "other-thread-after-return";
-    case Completion::kOtherThreadAtDispatch: return "other-thread-at-dispatch";
+    case Completion::kInline:
+      return "inline";
+    case Completion::kPendingInline:
+      return "pending-inline";
+    case Completion::kOtherThreadBefore:
+      return "other-thread-before-return";
+    case Completion::kOtherThreadAfter:
+      return "other-thread-after-return";
+    case Completion::kOtherThreadAtDispatch:
+      return "other-thread-at-dispatch";
   }
   return "?";
 }
@@ -23,9 +28,10 @@ ScriptedDevice::ScriptedDevice(const std::u16string& name, DEVICE_TYPE type, ULO
   UNICODE_STRING text{static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2),
                       const_cast<PWSTR>(name.data())};
   // The extension holds one pointer.  NOLINTNEXTLINE(bugprone-sizeof-expression)
-  NTSTATUS status = IoCreateDevice(driver, sizeof(ScriptedDevice*), name.empty() ? nullptr : &text, type, 0,
-                                   FALSE, &device_);
-  if (!NT_SUCCESS(status)) Fault("ScriptedDevice: IoCreateDevice failed 0x%08x", static_cast<unsigned>(status));
+  NTSTATUS status = IoCreateDevice(driver, sizeof(ScriptedDevice*), name.empty() ? nullptr : &text,
+                                   type, 0, FALSE, &device_);
+  if (!NT_SUCCESS(status))
+    Fault("ScriptedDevice: IoCreateDevice failed 0x%08x", static_cast<unsigned>(status));
   *static_cast<ScriptedDevice**>(device_->DeviceExtension) = this;
   device_->Flags |= flags;
   device_->Flags &= ~static_cast<ULONG>(DO_DEVICE_INITIALIZING);
@@ -57,7 +63,8 @@ NTSTATUS ScriptedDevice::Serve(PIRP irp) {
   if (stack->MajorFunction == IRP_MJ_READ || stack->MajorFunction == IRP_MJ_WRITE) {
     seen.length = stack->Parameters.Read.Length;
     seen.offset = stack->Parameters.Read.ByteOffset.QuadPart;
-  } else if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL || stack->MajorFunction == IRP_MJ_FILE_SYSTEM_CONTROL ||
+  } else if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL ||
+             stack->MajorFunction == IRP_MJ_FILE_SYSTEM_CONTROL ||
              stack->MajorFunction == IRP_MJ_INTERNAL_DEVICE_CONTROL) {
     seen.code = stack->Parameters.DeviceIoControl.IoControlCode;
     seen.length = stack->Parameters.DeviceIoControl.OutputBufferLength;

@@ -20,15 +20,15 @@ enum class Completion {
   kOtherThreadAtDispatch,  // as kOtherThreadBefore, at DISPATCH_LEVEL
 };
 const char* CompletionName(Completion mode);
-inline const Completion kAllCompletions[] = {Completion::kInline, Completion::kPendingInline,
-                                             Completion::kOtherThreadBefore, Completion::kOtherThreadAfter,
-                                             Completion::kOtherThreadAtDispatch};
+inline const Completion kAllCompletions[] = {
+    Completion::kInline, Completion::kPendingInline, Completion::kOtherThreadBefore,
+    Completion::kOtherThreadAfter, Completion::kOtherThreadAtDispatch};
 
 struct SeenRequest {
   UCHAR major;
   UCHAR minor;
-  ULONG code;          // control code for device and file-system control
-  ULONG length;        // transfer or output length
+  ULONG code;    // control code for device and file-system control
+  ULONG length;  // transfer or output length
   ULONG inputLength;
   LONGLONG offset;
   PFILE_OBJECT file;

@@ -17,11 +17,12 @@ constexpr ULONG kBufferedCode = 0x00220004;  // CTL_CODE(0x22, 1, METHOD_BUFFERE
 static_assert(kBufferedCode == CTL_CODE(0x22, 1, METHOD_BUFFERED, FILE_ANY_ACCESS), "");
 
 // The engine's way of sending a control request and waiting for it.
-NTSTATUS SendAndWait(PDEVICE_OBJECT device, ULONG code, void* in, ULONG inLength, void* out, ULONG outLength,
-                     IO_STATUS_BLOCK* iosb) {
+NTSTATUS SendAndWait(PDEVICE_OBJECT device, ULONG code, void* in, ULONG inLength, void* out,
+                     ULONG outLength, IO_STATUS_BLOCK* iosb) {
   KEVENT event;
   KeInitializeEvent(&event, NotificationEvent, FALSE);
-  PIRP irp = IoBuildDeviceIoControlRequest(code, device, in, inLength, out, outLength, FALSE, &event, iosb);
+  PIRP irp = IoBuildDeviceIoControlRequest(code, device, in, inLength, out, outLength, FALSE,
+                                           &event, iosb);
   if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   NTSTATUS status = IoCallDriver(device, irp);
   if (status == STATUS_PENDING) {
@@ -65,7 +66,8 @@ TEST_P(IrpCompletionTest, SynchronousControlRequestReturnsTheLowerAnswerAndItsBy
   unsigned char in[4] = {0x40, 0, 0, 0};
   unsigned char out[8] = {};
   IO_STATUS_BLOCK iosb{};
-  EXPECT_EQ(SendAndWait(lower->device(), kBufferedCode, in, sizeof in, out, sizeof out, &iosb), STATUS_SUCCESS);
+  EXPECT_EQ(SendAndWait(lower->device(), kBufferedCode, in, sizeof in, out, sizeof out, &iosb),
+            STATUS_SUCCESS);
   EXPECT_EQ(iosb.Information, 6u);
   const unsigned char expected[8] = {0x40, 0x41, 0x42, 0x43, 0x44, 0x45, 0, 0};
   EXPECT_EQ(std::memcmp(out, expected, sizeof out), 0);
@@ -103,8 +105,9 @@ TEST_P(IrpCompletionTest, ForwardingFilterWithCompletionRoutineWaitsForTheLowerD
   };
   PDEVICE_OBJECT filter;
   // The extension holds one pointer.  NOLINTNEXTLINE(bugprone-sizeof-expression)
-  ASSERT_EQ(IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, FILE_DEVICE_DISK, 0, FALSE, &filter),
-            STATUS_SUCCESS);
+  ASSERT_EQ(
+      IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, FILE_DEVICE_DISK, 0, FALSE, &filter),
+      STATUS_SUCCESS);
   PDEVICE_OBJECT below = IoAttachDeviceToDeviceStack(filter, lower->device());
   *static_cast<PDEVICE_OBJECT*>(filter->DeviceExtension) = below;
   EXPECT_EQ(filter->StackSize, 2);
@@ -112,7 +115,8 @@ TEST_P(IrpCompletionTest, ForwardingFilterWithCompletionRoutineWaitsForTheLowerD
   unsigned char out[4] = {};
   IO_STATUS_BLOCK iosb{};
   // A warning still copies its bytes back.
-  EXPECT_EQ(SendAndWait(filter, kBufferedCode, nullptr, 0, out, sizeof out, &iosb), STATUS_BUFFER_OVERFLOW);
+  EXPECT_EQ(SendAndWait(filter, kBufferedCode, nullptr, 0, out, sizeof out, &iosb),
+            STATUS_BUFFER_OVERFLOW);
   EXPECT_EQ(iosb.Status, STATUS_BUFFER_OVERFLOW);
   EXPECT_EQ(iosb.Information, 2u);
 
@@ -134,14 +138,14 @@ TEST_F(IrpTest, CopyBackHonoursStatusClassAndFaultsBeyondTheOutputBuffer) {
     int copied;  // bytes expected in the caller's buffer, -1 for a fault
   };
   const Case cases[] = {
-      {STATUS_SUCCESS, 8, 8},
-      {STATUS_BUFFER_OVERFLOW, 4, 4},     // warnings copy
-      {STATUS_INVALID_PARAMETER, 8, 0},   // errors do not
-      {STATUS_SUCCESS, 9, -1},            // beyond the 8-byte output buffer
+      {STATUS_SUCCESS, 8, 8},           {STATUS_BUFFER_OVERFLOW, 4, 4},  // warnings copy
+      {STATUS_INVALID_PARAMETER, 8, 0},                                  // errors do not
+      {STATUS_SUCCESS, 9, -1},  // beyond the 8-byte output buffer
       {STATUS_BUFFER_OVERFLOW, 24, -1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << std::hex << c.status << " info " << std::dec << c.information);
+    SCOPED_TRACE(::testing::Message()
+                 << std::hex << c.status << " info " << std::dec << c.information);
     lower->SetHandler([c](PIO_STACK_LOCATION, PIRP irp) {
       std::memset(irp->AssociatedIrp.SystemBuffer, 0x77, 8);
       irp->IoStatus.Status = c.status;
@@ -152,12 +156,16 @@ TEST_F(IrpTest, CopyBackHonoursStatusClassAndFaultsBeyondTheOutputBuffer) {
     std::memset(out, 0x11, sizeof out);
     IO_STATUS_BLOCK iosb{};
     if (c.copied < 0) {
-      EXPECT_TRUE(FaultOf([&] { SendAndWait(lower->device(), kBufferedCode, in, sizeof in, out, sizeof out, &iosb); },
-                          "beyond its 8-byte output buffer"));
+      EXPECT_TRUE(FaultOf(
+          [&] {
+            SendAndWait(lower->device(), kBufferedCode, in, sizeof in, out, sizeof out, &iosb);
+          },
+          "beyond its 8-byte output buffer"));
       Recover();
       continue;
     }
-    EXPECT_EQ(SendAndWait(lower->device(), kBufferedCode, in, sizeof in, out, sizeof out, &iosb), c.status);
+    EXPECT_EQ(SendAndWait(lower->device(), kBufferedCode, in, sizeof in, out, sizeof out, &iosb),
+              c.status);
     for (int i = 0; i < 8; ++i) EXPECT_EQ(out[i], i < c.copied ? 0x77 : 0x11) << "byte " << i;
   }
 }
@@ -170,14 +178,17 @@ TEST_F(IrpTest, PendingReturnWithoutMarkIsLoud) {
     return STATUS_PENDING;
   };
   PDEVICE_OBJECT device;
-  ASSERT_EQ(IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device), STATUS_SUCCESS);
+  ASSERT_EQ(IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device),
+            STATUS_SUCCESS);
   KEVENT event;
   KeInitializeEvent(&event, NotificationEvent, FALSE);
   IO_STATUS_BLOCK iosb{};
-  PIRP irp = IoBuildDeviceIoControlRequest(kBufferedCode, device, nullptr, 0, nullptr, 0, FALSE, &event, &iosb);
+  PIRP irp = IoBuildDeviceIoControlRequest(kBufferedCode, device, nullptr, 0, nullptr, 0, FALSE,
+                                           &event, &iosb);
   ASSERT_EQ(IoCallDriver(device, irp), STATUS_PENDING);
   held->IoStatus.Status = STATUS_SUCCESS;
-  EXPECT_TRUE(FaultOf([] { IoCompleteRequest(held, IO_NO_INCREMENT); }, "without IoMarkIrpPending"));
+  EXPECT_TRUE(
+      FaultOf([] { IoCompleteRequest(held, IO_NO_INCREMENT); }, "without IoMarkIrpPending"));
   IoFreeIrp(irp);
   IoDeleteDevice(device);
 }
@@ -191,7 +202,8 @@ TEST_F(IrpTest, MarkedPendingButReturnedFinalStatusIsLoud) {
     return STATUS_SUCCESS;
   };
   PDEVICE_OBJECT device;
-  ASSERT_EQ(IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device), STATUS_SUCCESS);
+  ASSERT_EQ(IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device),
+            STATUS_SUCCESS);
   IO_STATUS_BLOCK iosb{};
   EXPECT_TRUE(FaultOf([&] { SendAndWait(device, kBufferedCode, nullptr, 0, nullptr, 0, &iosb); },
                       "marked the IRP pending but returned"));
@@ -286,15 +298,20 @@ TEST_F(IrpTest, CompletionRoutineThatDropsThePendingMarkIsLoud) {
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = [](PDEVICE_OBJECT device, PIRP irp) -> NTSTATUS {
     IoCopyCurrentIrpStackLocationToNext(irp);
     IoSetCompletionRoutine(
-        irp, [](PDEVICE_OBJECT, PIRP, PVOID) -> NTSTATUS { return STATUS_SUCCESS; },  // forgets IoMarkIrpPending
+        irp,
+        [](PDEVICE_OBJECT, PIRP, PVOID) -> NTSTATUS {
+          return STATUS_SUCCESS;
+        },  // forgets IoMarkIrpPending
         nullptr, TRUE, TRUE, TRUE);
     return IoCallDriver(*static_cast<PDEVICE_OBJECT*>(device->DeviceExtension), irp);
   };
   PDEVICE_OBJECT filter;
   // The extension holds one pointer.  NOLINTNEXTLINE(bugprone-sizeof-expression)
-  ASSERT_EQ(IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, FILE_DEVICE_DISK, 0, FALSE, &filter),
-            STATUS_SUCCESS);
-  *static_cast<PDEVICE_OBJECT*>(filter->DeviceExtension) = IoAttachDeviceToDeviceStack(filter, lower->device());
+  ASSERT_EQ(
+      IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, FILE_DEVICE_DISK, 0, FALSE, &filter),
+      STATUS_SUCCESS);
+  *static_cast<PDEVICE_OBJECT*>(filter->DeviceExtension) =
+      IoAttachDeviceToDeviceStack(filter, lower->device());
   IO_STATUS_BLOCK iosb{};
   EXPECT_TRUE(FaultOf([&] { SendAndWait(filter, kBufferedCode, nullptr, 0, nullptr, 0, &iosb); },
                       "did not mark the IRP pending"));
@@ -312,14 +329,19 @@ TEST_F(IrpTest, SkippingPastTheTopLocationIsLoud) {
   PIRP irp = IoAllocateIrp(1, FALSE);
   IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_FLUSH_BUFFERS;
   IoSetCompletionRoutine(
-      irp, [](PDEVICE_OBJECT, PIRP i, PVOID) -> NTSTATUS { IoFreeIrp(i); return STATUS_MORE_PROCESSING_REQUIRED; },
+      irp,
+      [](PDEVICE_OBJECT, PIRP i, PVOID) -> NTSTATUS {
+        IoFreeIrp(i);
+        return STATUS_MORE_PROCESSING_REQUIRED;
+      },
       nullptr, TRUE, TRUE, TRUE);
   PDRIVER_OBJECT driver = CreateTestDriver(u"\\Driver\\PassDown");
   driver->MajorFunction[IRP_MJ_FLUSH_BUFFERS] = [](PDEVICE_OBJECT device, PIRP i) -> NTSTATUS {
     return IoCallDriver(device, i);  // passes down with no location left below its own
   };
   PDEVICE_OBJECT device;
-  ASSERT_EQ(IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device), STATUS_SUCCESS);
+  ASSERT_EQ(IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device),
+            STATUS_SUCCESS);
   EXPECT_TRUE(FaultOf([&] { IoCallDriver(device, irp); }, "no stack location left"));
   IoFreeIrp(irp);
   IoDeleteDevice(device);
@@ -336,7 +358,8 @@ TEST_F(IrpTest, DirectIoTransfersCarryAnMdlAndBareOnesAreLoud) {
   IO_STATUS_BLOCK iosb{};
   LARGE_INTEGER offset;
   offset.QuadPart = 4096;
-  PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_READ, lower->device(), data, sizeof data, &offset, &event, &iosb);
+  PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_READ, lower->device(), data, sizeof data, &offset,
+                                          &event, &iosb);
   ASSERT_NE(irp->MdlAddress, nullptr);
   EXPECT_EQ(IoCallDriver(lower->device(), irp), STATUS_SUCCESS);
   EXPECT_EQ(iosb.Information, sizeof data);
@@ -357,8 +380,10 @@ TEST_F(IrpTest, InjectedIrpFailureMakesTheBuilderAnswerNull) {
   KeInitializeEvent(&event, NotificationEvent, FALSE);
   IO_STATUS_BLOCK iosb{};
   FailIrpAllocation(2);
-  PIRP first = IoBuildDeviceIoControlRequest(kBufferedCode, lower->device(), nullptr, 0, nullptr, 0, FALSE, &event, &iosb);
-  PIRP second = IoBuildDeviceIoControlRequest(kBufferedCode, lower->device(), nullptr, 0, nullptr, 0, FALSE, &event, &iosb);
+  PIRP first = IoBuildDeviceIoControlRequest(kBufferedCode, lower->device(), nullptr, 0, nullptr, 0,
+                                             FALSE, &event, &iosb);
+  PIRP second = IoBuildDeviceIoControlRequest(kBufferedCode, lower->device(), nullptr, 0, nullptr,
+                                              0, FALSE, &event, &iosb);
   EXPECT_NE(first, nullptr);
   EXPECT_EQ(second, nullptr);
   IoFreeIrp(first);
@@ -374,7 +399,8 @@ TEST_F(IrpTest, PartialMdlOutsideItsSourceIsLoud) {
   FailMdlMapping(true);
   EXPECT_EQ(MmGetSystemAddressForMdlSafe(part, NormalPagePriority), nullptr);
   FailMdlMapping(false);
-  EXPECT_TRUE(FaultOf([&] { IoBuildPartialMdl(source, part, data + 1536, 1024); }, "outside the source MDL"));
+  EXPECT_TRUE(FaultOf([&] { IoBuildPartialMdl(source, part, data + 1536, 1024); },
+                      "outside the source MDL"));
   IoFreeMdl(part);
   IoFreeMdl(source);
 }

@@ -40,7 +40,8 @@ TEST_F(ObjectTest, DeviceByLinkOpensTheTopOfTheStackAndClosesWithTheLastReferenc
   EXPECT_EQ(majors, (std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE}));
 
   EXPECT_EQ(IoDeleteSymbolicLink(&link), STATUS_SUCCESS);
-  EXPECT_EQ(IoGetDeviceObjectPointer(&byLink, FILE_READ_ATTRIBUTES, &file, &top), STATUS_OBJECT_NAME_NOT_FOUND);
+  EXPECT_EQ(IoGetDeviceObjectPointer(&byLink, FILE_READ_ATTRIBUTES, &file, &top),
+            STATUS_OBJECT_NAME_NOT_FOUND);
   IoDetachDevice(volume.device());
 }
 
@@ -49,7 +50,8 @@ TEST_F(ObjectTest, NewDevicesGoToTheHeadOfTheDriverListAndInitialisingDevicesRef
   PDEVICE_OBJECT first, second;
   UNICODE_STRING name = Text(u"\\Device\\Second");
   ASSERT_EQ(IoCreateDevice(driver, 8, nullptr, FILE_DEVICE_DISK, 0, FALSE, &first), STATUS_SUCCESS);
-  ASSERT_EQ(IoCreateDevice(driver, 8, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &second), STATUS_SUCCESS);
+  ASSERT_EQ(IoCreateDevice(driver, 8, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &second),
+            STATUS_SUCCESS);
   EXPECT_EQ(driver->DeviceObject, second);
   EXPECT_EQ(second->NextDevice, first);
   EXPECT_NE(first->Vpb, nullptr) << "disk devices get a VPB";
@@ -65,7 +67,8 @@ TEST_F(ObjectTest, NewDevicesGoToTheHeadOfTheDriverListAndInitialisingDevicesRef
 }
 
 TEST_F(ObjectTest, ForcedReferenceCountIsLoudAtDelete) {
-  auto volume = std::make_unique<ScriptedDevice>(u"\\Device\\Drive", FILE_DEVICE_DISK, DO_DIRECT_IO);
+  auto volume =
+      std::make_unique<ScriptedDevice>(u"\\Device\\Drive", FILE_DEVICE_DISK, DO_DIRECT_IO);
   UNICODE_STRING name = Text(u"\\Device\\Drive");
   PFILE_OBJECT file;
   PDEVICE_OBJECT top;
@@ -107,21 +110,27 @@ TEST_F(ObjectTest, RegistryPartialValueAnswersFollowTheBufferSize) {
   std::u16string mixed = u"\\REGISTRY\\machine\\System\\CurrentControlSet\\Services\\VARNHOLT";
   path = {static_cast<USHORT>(mixed.size() * 2), static_cast<USHORT>(mixed.size() * 2), &mixed[0]};
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
+                             nullptr);
   HANDLE handle;
   ASSERT_EQ(ZwOpenKey(&handle, KEY_READ, &attributes), STATUS_SUCCESS);
   UNICODE_STRING value = Text(u"Parameter");
   UNICODE_STRING missing = Text(u"Missing");
   alignas(8) unsigned char buffer[64];
   ULONG result = 0;
-  EXPECT_EQ(ZwQueryValueKey(handle, &missing, KeyValuePartialInformation, buffer, sizeof buffer, &result),
-            STATUS_OBJECT_NAME_NOT_FOUND);
-  EXPECT_EQ(ZwQueryValueKey(handle, &value, KeyValuePartialInformation, buffer, 11, &result), STATUS_BUFFER_TOO_SMALL);
-  EXPECT_EQ(ZwQueryValueKey(handle, &value, KeyValuePartialInformation, buffer, 20, &result), STATUS_BUFFER_OVERFLOW);
+  EXPECT_EQ(
+      ZwQueryValueKey(handle, &missing, KeyValuePartialInformation, buffer, sizeof buffer, &result),
+      STATUS_OBJECT_NAME_NOT_FOUND);
+  EXPECT_EQ(ZwQueryValueKey(handle, &value, KeyValuePartialInformation, buffer, 11, &result),
+            STATUS_BUFFER_TOO_SMALL);
+  EXPECT_EQ(ZwQueryValueKey(handle, &value, KeyValuePartialInformation, buffer, 20, &result),
+            STATUS_BUFFER_OVERFLOW);
   auto* partial = reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer);
   EXPECT_EQ(partial->DataLength, 20u);
   EXPECT_EQ(result, 32u);
-  ASSERT_EQ(ZwQueryValueKey(handle, &value, KeyValuePartialInformation, buffer, sizeof buffer, &result), STATUS_SUCCESS);
+  ASSERT_EQ(
+      ZwQueryValueKey(handle, &value, KeyValuePartialInformation, buffer, sizeof buffer, &result),
+      STATUS_SUCCESS);
   EXPECT_EQ(partial->Type, static_cast<ULONG>(REG_BINARY));
   EXPECT_EQ(buffer[12 + 19], 19);
   EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
@@ -159,24 +168,31 @@ TEST_F(ObjectTest, HostFilesUnderAMappedPrefixReadShortAcrossTheEnd) {
   MapHostPath(u"\\SystemRoot", dir);
   UNICODE_STRING name = Text(u"\\SystemRoot\\vh_kernel_file.bin");
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
+                             nullptr);
   HANDLE handle;
   IO_STATUS_BLOCK iosb{};
-  ASSERT_EQ(ZwCreateFile(&handle, GENERIC_READ | SYNCHRONIZE, &attributes, &iosb, nullptr, FILE_ATTRIBUTE_NORMAL,
-                         FILE_SHARE_READ, FILE_OPEN, FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0),
+  ASSERT_EQ(ZwCreateFile(&handle, GENERIC_READ | SYNCHRONIZE, &attributes, &iosb, nullptr,
+                         FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_OPEN,
+                         FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0),
             STATUS_SUCCESS);
   char buffer[16] = {};
   LARGE_INTEGER offset;
   offset.QuadPart = 4;
-  EXPECT_EQ(ZwReadFile(handle, nullptr, nullptr, nullptr, &iosb, buffer, sizeof buffer, &offset, nullptr),
-            STATUS_SUCCESS);
+  EXPECT_EQ(
+      ZwReadFile(handle, nullptr, nullptr, nullptr, &iosb, buffer, sizeof buffer, &offset, nullptr),
+      STATUS_SUCCESS);
   EXPECT_EQ(iosb.Information, 6u);
   offset.QuadPart = 10;
-  EXPECT_EQ(ZwReadFile(handle, nullptr, nullptr, nullptr, &iosb, buffer, sizeof buffer, &offset, nullptr),
-            STATUS_END_OF_FILE);
+  EXPECT_EQ(
+      ZwReadFile(handle, nullptr, nullptr, nullptr, &iosb, buffer, sizeof buffer, &offset, nullptr),
+      STATUS_END_OF_FILE);
   FILE_STANDARD_INFORMATION standard;
-  EXPECT_EQ(ZwQueryInformationFile(handle, &iosb, &standard, 8, FileStandardInformation), STATUS_INFO_LENGTH_MISMATCH);
-  ASSERT_EQ(ZwQueryInformationFile(handle, &iosb, &standard, sizeof standard, FileStandardInformation), STATUS_SUCCESS);
+  EXPECT_EQ(ZwQueryInformationFile(handle, &iosb, &standard, 8, FileStandardInformation),
+            STATUS_INFO_LENGTH_MISMATCH);
+  ASSERT_EQ(
+      ZwQueryInformationFile(handle, &iosb, &standard, sizeof standard, FileStandardInformation),
+      STATUS_SUCCESS);
   EXPECT_EQ(standard.EndOfFile.QuadPart, 10);
   EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
   std::remove((dir + "/vh_kernel_file.bin").c_str());
@@ -204,7 +220,8 @@ TEST_F(ObjectTest, ZwCallsOnADeviceFileBecomeIrpsWithTheFileObject) {
   });
   UNICODE_STRING name = Text(u"\\Device\\Fs\\space.bin");
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
+                             nullptr);
   HANDLE handle;
   IO_STATUS_BLOCK iosb{};
   ASSERT_EQ(ZwCreateFile(&handle, GENERIC_READ | SYNCHRONIZE, &attributes, &iosb, nullptr, 0,
@@ -212,11 +229,15 @@ TEST_F(ObjectTest, ZwCallsOnADeviceFileBecomeIrpsWithTheFileObject) {
                          FILE_SYNCHRONOUS_IO_NONALERT | FILE_NO_INTERMEDIATE_BUFFERING, nullptr, 0),
             STATUS_SUCCESS);
   FILE_STANDARD_INFORMATION standard{};
-  ASSERT_EQ(ZwQueryInformationFile(handle, &iosb, &standard, sizeof standard, FileStandardInformation), STATUS_SUCCESS);
+  ASSERT_EQ(
+      ZwQueryInformationFile(handle, &iosb, &standard, sizeof standard, FileStandardInformation),
+      STATUS_SUCCESS);
   EXPECT_EQ(standard.EndOfFile.QuadPart, 65536);
   unsigned char data[512] = {};
   LARGE_INTEGER offset{};
-  ASSERT_EQ(ZwReadFile(handle, nullptr, nullptr, nullptr, &iosb, data, sizeof data, &offset, nullptr), STATUS_SUCCESS);
+  ASSERT_EQ(
+      ZwReadFile(handle, nullptr, nullptr, nullptr, &iosb, data, sizeof data, &offset, nullptr),
+      STATUS_SUCCESS);
   EXPECT_EQ(data[511], 0x42);
   EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
   auto seen = fs.Seen();

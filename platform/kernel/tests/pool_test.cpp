@@ -90,8 +90,9 @@ TEST_F(PoolTest, MisalignedLookasideListIsLoud) {
   alignas(16) unsigned char storage[sizeof(NPAGED_LOOKASIDE_LIST) + 16];
   // Half the head's alignment: 8 bytes off on 64-bit, 4 on 32-bit.
   auto* list = reinterpret_cast<PNPAGED_LOOKASIDE_LIST>(storage + sizeof(void*));
-  EXPECT_TRUE(FaultOf([&] { ExInitializeNPagedLookasideList(list, nullptr, nullptr, 0, 64, kTag, 0); },
-                      sizeof(void*) == 8 ? "not 16-byte aligned" : "not 8-byte aligned"));
+  EXPECT_TRUE(
+      FaultOf([&] { ExInitializeNPagedLookasideList(list, nullptr, nullptr, 0, 64, kTag, 0); },
+              sizeof(void*) == 8 ? "not 16-byte aligned" : "not 8-byte aligned"));
 }
 
 }  // namespace
@@ -115,7 +116,8 @@ TEST_F(PoolTest, InterlockedListsKeepOrderAndAnswerThePreviousEnd) {
   EXPECT_EQ(ExInterlockedInsertTailList(&head, &b.link, &lock), &a.link);
   EXPECT_EQ(ExInterlockedInsertHeadList(&head, &c.link, &lock), &a.link);
   std::vector<int> order;
-  while (PLIST_ENTRY e = ExInterlockedRemoveHeadList(&head, &lock)) order.push_back(CONTAINING_RECORD(e, Item, link)->value);
+  while (PLIST_ENTRY e = ExInterlockedRemoveHeadList(&head, &lock))
+    order.push_back(CONTAINING_RECORD(e, Item, link)->value);
   EXPECT_EQ(order, (std::vector<int>{3, 1, 2}));
   EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
 }

@@ -31,7 +31,8 @@ TEST_F(RtlTest, AreBitsSetRefusesEmptyAndOutOfRangeQueries) {
   struct Case {
     ULONG start, length;
     BOOLEAN expected;
-  } cases[] = {{30, 10, TRUE}, {30, 0, FALSE}, {35, 6, FALSE}, {40, 1, FALSE}, {29, 2, FALSE}, {39, 1, TRUE}};
+  } cases[] = {{30, 10, TRUE}, {30, 0, FALSE}, {35, 6, FALSE},
+               {40, 1, FALSE}, {29, 2, FALSE}, {39, 1, TRUE}};
   for (const Case& c : cases) {
     EXPECT_EQ(RtlAreBitsSet(&f.map, c.start, c.length), c.expected) << c.start << "+" << c.length;
   }
@@ -43,8 +44,8 @@ TEST_F(RtlTest, FindClearBitsSearchesFromTheHintThenWraps) {
   RtlClearBits(&f.map, 4, 3);
   RtlClearBits(&f.map, 50, 2);
   EXPECT_EQ(RtlFindClearBits(&f.map, 2, 40), 50u);
-  EXPECT_EQ(RtlFindClearBits(&f.map, 3, 40), 4u);       // wrapped to the start
-  EXPECT_EQ(RtlFindClearBits(&f.map, 2, 1000), 4u);     // a hint past the end counts as 0
+  EXPECT_EQ(RtlFindClearBits(&f.map, 3, 40), 4u);    // wrapped to the start
+  EXPECT_EQ(RtlFindClearBits(&f.map, 2, 1000), 4u);  // a hint past the end counts as 0
   EXPECT_EQ(RtlFindClearBits(&f.map, 4, 0), 0xFFFFFFFFu);
   EXPECT_EQ(RtlFindClearBitsAndSet(&f.map, 2, 50), 50u);
   EXPECT_TRUE(RtlAreBitsSet(&f.map, 50, 2));

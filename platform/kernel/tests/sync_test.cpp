@@ -37,9 +37,16 @@ TEST_F(SyncTest, SpinLockRaisesIrqlAndForbidsWaitsAndRecursion) {
   KIRQL old;
   KeAcquireSpinLock(&lock, &old);
   EXPECT_EQ(KeGetCurrentIrql(), DISPATCH_LEVEL);
-  EXPECT_TRUE(FaultOf([&] { KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr); }, "may block"));
-  EXPECT_TRUE(FaultOf([&] { KIRQL again; KeAcquireSpinLock(&lock, &again); }, "acquired recursively"));
-  EXPECT_TRUE(FaultOf([&] { ExAllocatePoolWithTag(PagedPool, 16, 0x74736554); }, "paged pool allocation"));
+  EXPECT_TRUE(FaultOf([&] { KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr); },
+                      "may block"));
+  EXPECT_TRUE(FaultOf(
+      [&] {
+        KIRQL again;
+        KeAcquireSpinLock(&lock, &again);
+      },
+      "acquired recursively"));
+  EXPECT_TRUE(
+      FaultOf([&] { ExAllocatePoolWithTag(PagedPool, 16, 0x74736554); }, "paged pool allocation"));
   KeReleaseSpinLock(&lock, old);
   EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
 }
@@ -73,7 +80,8 @@ TEST_F(SyncTest, SynchronizationEventReleasesOneWaiterNotificationEventReleasesA
     for (int i = 0; i < 3; ++i) {
       waiters.emplace_back([&] {
         LARGE_INTEGER t = Relative(300);
-        if (KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &t) == STATUS_SUCCESS) ++woken;
+        if (KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, &t) == STATUS_SUCCESS)
+          ++woken;
       });
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -157,12 +165,15 @@ TEST_F(SyncTest, SystemThreadIsWaitableThroughItsReferencedObject) {
   KeInitializeEvent(&context.go, NotificationEvent, FALSE);
   KeInitializeMutex(&context.mutex, 1);
   HANDLE handle;
-  ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, ThreadBody, &context),
+  ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, ThreadBody,
+                                 &context),
             STATUS_SUCCESS);
   PVOID thread;
-  EXPECT_EQ(ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *IoFileObjectType, KernelMode, &thread, nullptr),
+  EXPECT_EQ(ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *IoFileObjectType, KernelMode,
+                                      &thread, nullptr),
             STATUS_OBJECT_TYPE_MISMATCH);
-  ASSERT_EQ(ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &thread, nullptr),
+  ASSERT_EQ(ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode, &thread,
+                                      nullptr),
             STATUS_SUCCESS);
   ZwClose(handle);
   LARGE_INTEGER zero{};
@@ -180,10 +191,12 @@ TEST_F(SyncTest, SystemThreadEndingWithAMutexHeldIsReported) {
   KeInitializeEvent(&context.go, NotificationEvent, TRUE);
   KeInitializeMutex(&context.mutex, 1);
   HANDLE handle;
-  ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, ThreadBody, &context),
+  ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, ThreadBody,
+                                 &context),
             STATUS_SUCCESS);
   PVOID thread;
-  ASSERT_EQ(ObReferenceObjectByHandle(handle, 0, *PsThreadType, KernelMode, &thread, nullptr), STATUS_SUCCESS);
+  ASSERT_EQ(ObReferenceObjectByHandle(handle, 0, *PsThreadType, KernelMode, &thread, nullptr),
+            STATUS_SUCCESS);
   ZwClose(handle);
   KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr);
   ObDereferenceObject(thread);
@@ -238,7 +251,8 @@ TEST_F(SyncTest, LastFileReferenceDroppedAtDispatchClosesOnAWorker) {
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, u"\\Device\\Files");
   PDEVICE_OBJECT device;
-  ASSERT_EQ(IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &device), STATUS_SUCCESS);
+  ASSERT_EQ(IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &device),
+            STATUS_SUCCESS);
   device->Flags &= ~static_cast<ULONG>(DO_DEVICE_INITIALIZING);
   PFILE_OBJECT file;
   PDEVICE_OBJECT top;
@@ -248,7 +262,8 @@ TEST_F(SyncTest, LastFileReferenceDroppedAtDispatchClosesOnAWorker) {
   ObDereferenceObject(file);
   KeLowerIrql(old);
   EXPECT_TRUE(Eventually([&] {
-    return closes.load() == 1 && device->ReferenceCount == 0 && LeakReport().find("deferred") == std::string::npos;
+    return closes.load() == 1 && device->ReferenceCount == 0 &&
+           LeakReport().find("deferred") == std::string::npos;
   }));
   IoDeleteDevice(device);
 }

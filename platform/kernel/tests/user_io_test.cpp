@@ -34,7 +34,8 @@ class UserIoTest : public KernelTest {
     SetUpDevice();
   }
   void SetUpDevice() {
-    device = std::make_unique<ScriptedDevice>(u"\\Device\\UserIoProbe", FILE_DEVICE_UNKNOWN, DO_BUFFERED_IO);
+    device = std::make_unique<ScriptedDevice>(u"\\Device\\UserIoProbe", FILE_DEVICE_UNKNOWN,
+                                              DO_BUFFERED_IO);
     UNICODE_STRING link, target;
     RtlInitUnicodeString(&link, u"\\DosDevices\\UserIoProbe");
     RtlInitUnicodeString(&target, u"\\Device\\UserIoProbe");
@@ -74,7 +75,8 @@ TEST_P(UserIoCompletionTest, OpensSendsOneBufferedRequestAndClosesInOrder) {
   UserIoResult r = UserDeviceIoControl(u"\\\\.\\UserIoProbe", kCode, in, 4, out.data(), 8);
   EXPECT_EQ(r.status, STATUS_SUCCESS);
   EXPECT_EQ(r.bytesReturned, 6u);
-  EXPECT_EQ(std::vector<unsigned char>(out.begin(), out.begin() + 6), std::vector<unsigned char>(6, 0x5A));
+  EXPECT_EQ(std::vector<unsigned char>(out.begin(), out.begin() + 6),
+            std::vector<unsigned char>(6, 0x5A));
   EXPECT_EQ(out[6], 0xEE);  // only Information bytes come back
   EXPECT_EQ(out[7], 0xEE);
   EXPECT_EQ(seenInput, std::vector<unsigned char>(in, in + 4));
@@ -126,18 +128,22 @@ TEST_P(UserIoAnswerTest, CopiesBackWhatTheCallerWouldSee) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, UserIoAnswerTest, ::testing::ValuesIn(kAnswers),
-                         [](const ::testing::TestParamInfo<AnswerCase>& param) { return std::string(param.param.name); });
+                         [](const ::testing::TestParamInfo<AnswerCase>& param) {
+                           return std::string(param.param.name);
+                         });
 
 TEST_F(UserIoTest, InformationBeyondTheOutputBufferIsAKernelFault) {
   Answer(STATUS_SUCCESS, 4, 5);
   unsigned char out[4] = {};
-  EXPECT_TRUE(FaultOf([&] { UserDeviceIoControl(u"\\\\.\\UserIoProbe", kCode, nullptr, 0, out, 4); },
-                      "beyond its 4-byte output buffer"));
+  EXPECT_TRUE(
+      FaultOf([&] { UserDeviceIoControl(u"\\\\.\\UserIoProbe", kCode, nullptr, 0, out, 4); },
+              "beyond its 4-byte output buffer"));
   Recover();
   // No output buffer at all: any byte count reported is one too many.
   Answer(STATUS_SUCCESS, 0, 1);
-  EXPECT_TRUE(FaultOf([&] { UserDeviceIoControl(u"\\\\.\\UserIoProbe", kCode, nullptr, 0, nullptr, 0); },
-                      "1 bytes returned for a 0-byte output buffer"));
+  EXPECT_TRUE(
+      FaultOf([&] { UserDeviceIoControl(u"\\\\.\\UserIoProbe", kCode, nullptr, 0, nullptr, 0); },
+              "1 bytes returned for a 0-byte output buffer"));
   Recover();
 }
 
@@ -145,14 +151,17 @@ TEST_F(UserIoTest, NamesThatDoNotResolveNeverReachADevice) {
   Answer(STATUS_SUCCESS, 0, 0);
   EXPECT_EQ(UserDeviceIoControl(u"\\\\.\\NoSuchDevice", kCode, nullptr, 0, nullptr, 0).status,
             STATUS_OBJECT_NAME_NOT_FOUND);
-  EXPECT_EQ(UserDeviceIoControl(u"UserIoProbe", kCode, nullptr, 0, nullptr, 0).status, STATUS_OBJECT_NAME_INVALID);
-  EXPECT_EQ(UserDeviceIoControl(u"\\\\.\\", kCode, nullptr, 0, nullptr, 0).status, STATUS_OBJECT_NAME_INVALID);
+  EXPECT_EQ(UserDeviceIoControl(u"UserIoProbe", kCode, nullptr, 0, nullptr, 0).status,
+            STATUS_OBJECT_NAME_INVALID);
+  EXPECT_EQ(UserDeviceIoControl(u"\\\\.\\", kCode, nullptr, 0, nullptr, 0).status,
+            STATUS_OBJECT_NAME_INVALID);
   EXPECT_TRUE(device->Seen().empty());
 }
 
 TEST_F(UserIoTest, AFailedOpenIsTheAnswerAndNoControlRequestIsSent) {
   device->SetHandler([](PIO_STACK_LOCATION stack, PIRP irp) {
-    irp->IoStatus.Status = stack->MajorFunction == IRP_MJ_CREATE ? STATUS_ACCESS_DENIED : STATUS_SUCCESS;
+    irp->IoStatus.Status =
+        stack->MajorFunction == IRP_MJ_CREATE ? STATUS_ACCESS_DENIED : STATUS_SUCCESS;
     irp->IoStatus.Information = 0;
   });
   unsigned char out[4] = {};

@@ -79,7 +79,9 @@ bool TBasicActionLink::Execute(TComponent* component) {
   return action_->Execute();
 }
 
-bool TBasicActionLink::Update() { return action_ && action_->TakeUpdatePass() && action_->Update(); }
+bool TBasicActionLink::Update() {
+  return action_ && action_->TakeUpdatePass() && action_->Update();
+}
 
 void TBasicActionLink::Change() {
   if (OnChange) OnChange(action_);
@@ -136,7 +138,9 @@ void TControlActionLink::SetOnExecute(const TNotifyEvent& v) {
 }
 
 // ---- TContainedAction
-CL_CLASS(TContainedAction) { c.Str("Category", &TContainedAction::Category, &TContainedAction::SetCategory); }
+CL_CLASS(TContainedAction) {
+  c.Str("Category", &TContainedAction::Category, &TContainedAction::SetCategory);
+}
 
 void TContainedAction::BeforeDestruction() {
   TBasicAction::BeforeDestruction();
@@ -211,7 +215,8 @@ void TCustomAction::SetChecked(bool v) {
   // Checking one action of a group clears the others.
   if (v && groupIndex_ > 0 && ActionList())
     for (int i = 0; i < ActionList()->ActionCount(); ++i)
-      if (auto* a = dynamic_cast<TCustomAction*>(ActionList()->Actions(i)); a && a != this && a->groupIndex_ == groupIndex_)
+      if (auto* a = dynamic_cast<TCustomAction*>(ActionList()->Actions(i));
+          a && a != this && a->groupIndex_ == groupIndex_)
         a->SetChecked(false);
   Change();
 }

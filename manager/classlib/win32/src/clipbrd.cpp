@@ -20,7 +20,9 @@ TClipboard::~TClipboard() {
 
 void TClipboard::Open() {
   if (openCount_++ > 0) return;
-  if (!window_) window_ = AllocateHWnd([this](TMessage& m) { m.Result = DefWindowProcW(window_, m.Msg, m.WParam, m.LParam); });
+  if (!window_)
+    window_ = AllocateHWnd(
+        [this](TMessage& m) { m.Result = DefWindowProcW(window_, m.Msg, m.WParam, m.LParam); });
   // Another program may hold it for a moment.
   for (int attempt = 0; !OpenClipboard(window_); ++attempt) {
     if (attempt == 50) {
@@ -44,7 +46,9 @@ void TClipboard::Clear() {
   Close();
 }
 
-bool TClipboard::HasFormat(UINT format) const { return IsClipboardFormatAvailable(format) != FALSE; }
+bool TClipboard::HasFormat(UINT format) const {
+  return IsClipboardFormatAvailable(format) != FALSE;
+}
 
 void TClipboard::SetAsHandle(UINT format, HANDLE data) {
   Open();
@@ -110,7 +114,8 @@ std::u16string TClipboard::AsText() {
         while (n < max && p[n]) ++n;
         int wide = MultiByteToWideChar(CP_ACP, 0, p, static_cast<int>(n), nullptr, 0);
         result.resize(static_cast<size_t>(wide));
-        MultiByteToWideChar(CP_ACP, 0, p, static_cast<int>(n), reinterpret_cast<wchar_t*>(result.data()), wide);
+        MultiByteToWideChar(CP_ACP, 0, p, static_cast<int>(n),
+                            reinterpret_cast<wchar_t*>(result.data()), wide);
         GlobalUnlock(a);
       }
     }

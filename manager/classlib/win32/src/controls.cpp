@@ -12,12 +12,14 @@
 
 namespace classlib {
 
-const TTypeInfo TypeInfo_TAlign =
-    EnumTypeInfo("TAlign", {"alNone", "alTop", "alBottom", "alLeft", "alRight", "alClient", "alCustom"});
-const TTypeInfo TypeInfo_TAnchorKind = EnumTypeInfo("TAnchorKind", {"akLeft", "akTop", "akRight", "akBottom"});
+const TTypeInfo TypeInfo_TAlign = EnumTypeInfo(
+    "TAlign", {"alNone", "alTop", "alBottom", "alLeft", "alRight", "alClient", "alCustom"});
+const TTypeInfo TypeInfo_TAnchorKind =
+    EnumTypeInfo("TAnchorKind", {"akLeft", "akTop", "akRight", "akBottom"});
 const TTypeInfo TypeInfo_TAnchors = SetTypeInfo("TAnchors", &TypeInfo_TAnchorKind);
 const TTypeInfo TypeInfo_TBiDiMode = EnumTypeInfo(
-    "TBiDiMode", {"bdLeftToRight", "bdRightToLeft", "bdRightToLeftNoAlign", "bdRightToLeftReadingOnly"});
+    "TBiDiMode",
+    {"bdLeftToRight", "bdRightToLeft", "bdRightToLeftNoAlign", "bdRightToLeftReadingOnly"});
 const TTypeInfo TypeInfo_THelpType = EnumTypeInfo("THelpType", {"htKeyword", "htContext"});
 const TTypeInfo TypeInfo_TDragMode = EnumTypeInfo("TDragMode", {"dmManual", "dmAutomatic"});
 const TTypeInfo TypeInfo_TDragKind = EnumTypeInfo("TDragKind", {"dkDrag", "dkDock"});
@@ -165,28 +167,37 @@ CL_CLASS(TControl) {
   c.Int("Height", &TControl::Height, &TControl::SetHeight).NoDefault();
   c.Object("Action", &TControl::Action, &TControl::SetAction);
   c.Enum("Align", &TControl::Align, &TControl::SetAlign, &TypeInfo_TAlign).Default(TAlign::alNone);
-  c.Set("Anchors", &TControl::Anchors, &TControl::SetAnchors, &TypeInfo_TAnchors).Default(TAnchors{akLeft, akTop});
+  c.Set("Anchors", &TControl::Anchors, &TControl::SetAnchors, &TypeInfo_TAnchors)
+      .Default(TAnchors{akLeft, akTop});
   c.Enum("BiDiMode", &TControl::BiDiMode, &TControl::SetBiDiMode, &TypeInfo_TBiDiMode)
       .Default(TBiDiMode::bdLeftToRight);
   c.WStr("Caption", &TControl::Caption, &TControl::SetCaption);
-  c.Int("Color", &TControl::Color, &TControl::SetColor, &TypeInfo_TColor).NoDefault().Stored(&TControl::IsColorStored);
+  c.Int("Color", &TControl::Color, &TControl::SetColor, &TypeInfo_TColor)
+      .NoDefault()
+      .Stored(&TControl::IsColorStored);
   c.Object("Constraints", &TControl::Constraints, &TControl::SetConstraints);
   c.Int("Cursor", &TControl::Cursor, &TControl::SetCursor, &TypeInfo_TCursor).Default(crDefault);
-  c.Int("DragCursor", &TControl::DragCursor, &TControl::SetDragCursor, &TypeInfo_TCursor).Default(crDrag);
-  c.Enum("DragKind", &TControl::DragKind, &TControl::SetDragKind, &TypeInfo_TDragKind).Default(TDragKind::dkDrag);
-  c.Enum("DragMode", &TControl::DragMode, &TControl::SetDragMode, &TypeInfo_TDragMode).Default(TDragMode::dmManual);
+  c.Int("DragCursor", &TControl::DragCursor, &TControl::SetDragCursor, &TypeInfo_TCursor)
+      .Default(crDrag);
+  c.Enum("DragKind", &TControl::DragKind, &TControl::SetDragKind, &TypeInfo_TDragKind)
+      .Default(TDragKind::dkDrag);
+  c.Enum("DragMode", &TControl::DragMode, &TControl::SetDragMode, &TypeInfo_TDragMode)
+      .Default(TDragMode::dmManual);
   c.Bool("Enabled", &TControl::Enabled, &TControl::SetEnabled).Default(true);
   c.Object("Font", &TControl::Font, &TControl::SetFont).Stored(&TControl::IsFontStored);
   c.Int("HelpContext", &TControl::HelpContext, &TControl::SetHelpContext).Default(0);
   c.Str("HelpKeyword", &TControl::HelpKeyword, &TControl::SetHelpKeyword);
-  c.Enum("HelpType", &TControl::HelpType, &TControl::SetHelpType, &TypeInfo_THelpType).Default(THelpType::htContext);
+  c.Enum("HelpType", &TControl::HelpType, &TControl::SetHelpType, &TypeInfo_THelpType)
+      .Default(THelpType::htContext);
   c.WStr("Hint", &TControl::Hint, &TControl::SetHint);
   c.Bool("ParentBiDiMode", &TControl::ParentBiDiMode, &TControl::SetParentBiDiMode).Default(true);
   c.Bool("ParentColor", &TControl::ParentColor, &TControl::SetParentColor).Default(true);
   c.Bool("ParentFont", &TControl::ParentFont, &TControl::SetParentFont).Default(true);
   c.Bool("ParentShowHint", &TControl::ParentShowHint, &TControl::SetParentShowHint).Default(true);
   c.Object("PopupMenu", &TControl::PopupMenu, &TControl::SetPopupMenu);
-  c.Bool("ShowHint", &TControl::ShowHint, &TControl::SetShowHint).Default(false).Stored(&TControl::IsShowHintStored);
+  c.Bool("ShowHint", &TControl::ShowHint, &TControl::SetShowHint)
+      .Default(false)
+      .Stored(&TControl::IsShowHintStored);
   c.Bool("Visible", &TControl::Visible, &TControl::SetVisible).Default(true);
   c.Event("OnClick", &TControl::OnClick, &TControl::OnClick);
   c.Event("OnContextPopup", &TControl::OnContextPopup, &TControl::OnContextPopup);
@@ -270,7 +281,8 @@ void TControl::WndProc(TMessage& m) {
         return;
       }
       TPoint p = ScreenToClient(rec->Pos);
-      TObject* source = rec->Source->Control ? static_cast<TObject*>(rec->Source->Control) : rec->Source;
+      TObject* source =
+          rec->Source->Control ? static_cast<TObject*>(rec->Source->Control) : rec->Source;
       switch (m.WParam) {
         case dmDragEnter:
         case dmDragLeave:
@@ -280,8 +292,11 @@ void TControl::WndProc(TMessage& m) {
           m.Result = accept ? 1 : 0;
           return;
         }
-        case dmDragDrop: DragDrop(source, p.x, p.y); return;
-        default: return;
+        case dmDragDrop:
+          DragDrop(source, p.x, p.y);
+          return;
+        default:
+          return;
       }
     }
     case CM_MOUSEWHEEL: {
@@ -329,17 +344,38 @@ void TControl::MouseMessage(TMessage& m) {
   };
   if (Application) Application->HintMouseMessage(this, m);
   switch (m.Msg) {
-    case WM_MOUSEMOVE: MouseMove(shift, x, y); break;
-    case WM_LBUTTONDOWN: down(TMouseButton::mbLeft, false); break;
-    case WM_LBUTTONDBLCLK: down(TMouseButton::mbLeft, true); break;
-    case WM_RBUTTONDOWN: down(TMouseButton::mbRight, false); break;
-    case WM_RBUTTONDBLCLK: down(TMouseButton::mbRight, true); break;
-    case WM_MBUTTONDOWN: down(TMouseButton::mbMiddle, false); break;
-    case WM_MBUTTONDBLCLK: down(TMouseButton::mbMiddle, true); break;
-    case WM_LBUTTONUP: up(TMouseButton::mbLeft); break;
-    case WM_RBUTTONUP: up(TMouseButton::mbRight); break;
-    case WM_MBUTTONUP: up(TMouseButton::mbMiddle); break;
-    default: break;
+    case WM_MOUSEMOVE:
+      MouseMove(shift, x, y);
+      break;
+    case WM_LBUTTONDOWN:
+      down(TMouseButton::mbLeft, false);
+      break;
+    case WM_LBUTTONDBLCLK:
+      down(TMouseButton::mbLeft, true);
+      break;
+    case WM_RBUTTONDOWN:
+      down(TMouseButton::mbRight, false);
+      break;
+    case WM_RBUTTONDBLCLK:
+      down(TMouseButton::mbRight, true);
+      break;
+    case WM_MBUTTONDOWN:
+      down(TMouseButton::mbMiddle, false);
+      break;
+    case WM_MBUTTONDBLCLK:
+      down(TMouseButton::mbMiddle, true);
+      break;
+    case WM_LBUTTONUP:
+      up(TMouseButton::mbLeft);
+      break;
+    case WM_RBUTTONUP:
+      up(TMouseButton::mbRight);
+      break;
+    case WM_MBUTTONUP:
+      up(TMouseButton::mbMiddle);
+      break;
+    default:
+      break;
   }
 }
 
@@ -432,10 +468,14 @@ void TControl::SetBounds(int left, int top, int width, int height) {
 
 void TControl::ApplyConstraints(int& width, int& height) const {
   // Zero limits are no limits.
-  if (constraints_->MinWidth() && width < constraints_->MinWidth()) width = constraints_->MinWidth();
-  if (constraints_->MaxWidth() && width > constraints_->MaxWidth()) width = constraints_->MaxWidth();
-  if (constraints_->MinHeight() && height < constraints_->MinHeight()) height = constraints_->MinHeight();
-  if (constraints_->MaxHeight() && height > constraints_->MaxHeight()) height = constraints_->MaxHeight();
+  if (constraints_->MinWidth() && width < constraints_->MinWidth())
+    width = constraints_->MinWidth();
+  if (constraints_->MaxWidth() && width > constraints_->MaxWidth())
+    width = constraints_->MaxWidth();
+  if (constraints_->MinHeight() && height < constraints_->MinHeight())
+    height = constraints_->MinHeight();
+  if (constraints_->MaxHeight() && height > constraints_->MaxHeight())
+    height = constraints_->MaxHeight();
 }
 
 TRect TControl::ClientRect() { return Rect(0, 0, width_, height_); }
@@ -519,7 +559,8 @@ void TControl::SetEnabled(bool v) {
 void TControl::SetText(const std::u16string& v) {
   if (v == text_) return;
   text_ = v;
-  if (auto* w = dynamic_cast<TWinControl*>(this); w && w->HandleAllocated()) SetWindowTextW(w->Handle(), WStr(v));
+  if (auto* w = dynamic_cast<TWinControl*>(this); w && w->HandleAllocated())
+    SetWindowTextW(w->Handle(), WStr(v));
   Perform(CM_TEXTCHANGED);
 }
 
@@ -665,7 +706,7 @@ TCursor TDragObject::GetDragCursor(bool accepted, int, int) { return accepted ? 
 
 namespace {
 struct DragState {
-  TControl* control = nullptr;   // the source
+  TControl* control = nullptr;  // the source
   TDragObject* object = nullptr;
   bool ownObject = false;
   bool started = false;
@@ -686,7 +727,8 @@ TControl* FindDragTarget(TPoint screen) {
   // A graphic child under the point is the target; the control may say.
   TControl* c = w->ControlAtPos(w->ScreenToClient(screen), false);
   if (!c) c = w;
-  return reinterpret_cast<TControl*>(c->Perform(CM_DRAG, dmFindTarget, reinterpret_cast<LPARAM>(&rec)));
+  return reinterpret_cast<TControl*>(
+      c->Perform(CM_DRAG, dmFindTarget, reinterpret_cast<LPARAM>(&rec)));
 }
 
 bool SendDrag(TControl* target, TDragMessage msg, TPoint screen) {
@@ -718,7 +760,8 @@ void DragTo(TPoint screen) {
   }
   drag.object->DragTarget = drag.target;
   TPoint local = drag.target ? drag.target->ScreenToClient(screen) : screen;
-  if (Screen) ::SetCursor(Screen->Cursors(drag.object->GetDragCursor(drag.accepted, local.x, local.y)));
+  if (Screen)
+    ::SetCursor(Screen->Cursors(drag.object->GetDragCursor(drag.accepted, local.x, local.y)));
 }
 
 void DragDone(bool drop) {
@@ -803,7 +846,8 @@ bool DragMessage(const MSG& msg) {
       POINT p{};
       GetCursorPos(&p);
       if (!drag.started) {
-        if (std::abs(p.x - drag.start.x) < drag.threshold && std::abs(p.y - drag.start.y) < drag.threshold)
+        if (std::abs(p.x - drag.start.x) < drag.threshold &&
+            std::abs(p.y - drag.start.y) < drag.threshold)
           return false;
         StartDrag();
       }
@@ -838,7 +882,8 @@ bool DragMessage(const MSG& msg) {
 // ---- TGraphicControl
 CL_CLASS(TGraphicControl) {}
 
-TGraphicControl::TGraphicControl(TComponent* AOwner) : TControl(AOwner), canvas_(New<TControlCanvas>(this)) {}
+TGraphicControl::TGraphicControl(TComponent* AOwner)
+    : TControl(AOwner), canvas_(New<TControlCanvas>(this)) {}
 
 TGraphicControl::~TGraphicControl() { Free(canvas_); }
 
@@ -893,7 +938,8 @@ void TControlCanvas::CreateHandle() {
 CL_CLASS(TWinControl) {
   c.Int("BorderWidth", &TWinControl::BorderWidth, &TWinControl::SetBorderWidth).Default(0);
   c.Bool("Ctl3D", &TWinControl::Ctl3D, &TWinControl::SetCtl3D).Default(true);
-  c.Bool("DoubleBuffered", &TWinControl::DoubleBuffered, &TWinControl::SetDoubleBuffered).Default(false);
+  c.Bool("DoubleBuffered", &TWinControl::DoubleBuffered, &TWinControl::SetDoubleBuffered)
+      .Default(false);
   c.Bool("ParentCtl3D", &TWinControl::ParentCtl3D, &TWinControl::SetParentCtl3D).Default(true);
   c.Int("TabOrder", &TWinControl::TabOrder, &TWinControl::SetTabOrder).Default(-1);
   c.Bool("TabStop", &TWinControl::TabStop, &TWinControl::SetTabStop).Default(false);
@@ -1003,9 +1049,9 @@ void TWinControl::CreateWindowHandle(const TCreateParams& params) {
     if (!RegisterClassW(&wc)) RaiseLastOSError();
   }
   creatingControl = this;
-  HWND wnd = CreateWindowExW(params.ExStyle, WStr(params.WinClassName), WStr(params.Caption), params.Style, params.X,
-                             params.Y, params.Width, params.Height, params.WndParent, nullptr,
-                             params.WindowClass.hInstance, params.Param);
+  HWND wnd = CreateWindowExW(params.ExStyle, WStr(params.WinClassName), WStr(params.Caption),
+                             params.Style, params.X, params.Y, params.Width, params.Height,
+                             params.WndParent, nullptr, params.WindowClass.hInstance, params.Param);
   creatingControl = nullptr;
   if (wnd) handle_ = wnd;
 }
@@ -1093,7 +1139,8 @@ void TWinControl::RemoveControl(TControl* control) {
   if (TCustomForm* form = GetParentForm(this)) {
     // A control leaving the form cannot stay its active or focused one.
     auto inside = [control](TWinControl* w) {
-      return w && (w == control || (IsWindowed(control) && static_cast<TWinControl*>(control)->ContainsControl(w)));
+      return w && (w == control ||
+                   (IsWindowed(control) && static_cast<TWinControl*>(control)->ContainsControl(w)));
     };
     if (inside(form->activeControl_)) form->activeControl_ = nullptr;
     if (inside(form->focusedControl_)) form->focusedControl_ = nullptr;
@@ -1153,7 +1200,8 @@ void TWinControl::AdjustClientRect(TRect& rect) {
 
 void TWinControl::AlignControls(TControl*, TRect& rect) {
   AdjustClientRect(rect);
-  static const TAlign kOrder[] = {TAlign::alTop, TAlign::alBottom, TAlign::alLeft, TAlign::alRight, TAlign::alClient};
+  static const TAlign kOrder[] = {TAlign::alTop, TAlign::alBottom, TAlign::alLeft, TAlign::alRight,
+                                  TAlign::alClient};
   for (TAlign align : kOrder) {
     std::vector<TControl*> list;
     for (TControl* c : controls_)
@@ -1161,15 +1209,21 @@ void TWinControl::AlignControls(TControl*, TRect& rect) {
     // Controls of one side stack in the order of their present positions.
     std::stable_sort(list.begin(), list.end(), [align](TControl* a, TControl* b) {
       switch (align) {
-        case TAlign::alTop: return a->top_ < b->top_;
-        case TAlign::alBottom: return a->top_ + a->height_ > b->top_ + b->height_;
-        case TAlign::alLeft: return a->left_ < b->left_;
-        case TAlign::alRight: return a->left_ + a->width_ > b->left_ + b->width_;
-        default: return false;
+        case TAlign::alTop:
+          return a->top_ < b->top_;
+        case TAlign::alBottom:
+          return a->top_ + a->height_ > b->top_ + b->height_;
+        case TAlign::alLeft:
+          return a->left_ < b->left_;
+        case TAlign::alRight:
+          return a->left_ + a->width_ > b->left_ + b->width_;
+        default:
+          return false;
       }
     });
     for (TControl* c : list) {
-      const int w = std::max<int>(rect.right - rect.left, 0), h = std::max<int>(rect.bottom - rect.top, 0);
+      const int w = std::max<int>(rect.right - rect.left, 0),
+                h = std::max<int>(rect.bottom - rect.top, 0);
       switch (align) {
         case TAlign::alTop:
           c->SetBounds(rect.left, rect.top, w, c->height_);
@@ -1238,8 +1292,10 @@ void TWinControl::UpdateBounds() {
   if (!handle_) return;
   RECT r{};
   GetWindowRect(handle_, &r);
-  if (GetWindowLongW(handle_, GWL_STYLE) & WS_CHILD) MapWindowPoints(HWND_DESKTOP, GetParent(handle_), reinterpret_cast<POINT*>(&r), 2);
-  if (r.left == left_ && r.top == top_ && r.right - r.left == width_ && r.bottom - r.top == height_) return;
+  if (GetWindowLongW(handle_, GWL_STYLE) & WS_CHILD)
+    MapWindowPoints(HWND_DESKTOP, GetParent(handle_), reinterpret_cast<POINT*>(&r), 2);
+  if (r.left == left_ && r.top == top_ && r.right - r.left == width_ && r.bottom - r.top == height_)
+    return;
   const bool resized = r.right - r.left != width_ || r.bottom - r.top != height_;
   UpdateBoundsRect(r);
   if (resized && !IsLoading()) {
@@ -1295,13 +1351,15 @@ TWinControl* TWinControl::FindNextControl(TWinControl* current, bool goForward, 
     i = goForward ? (i + 1) % n : (i + n - 1) % n;
     TWinControl* c = list[static_cast<size_t>(i)];
     if (c == current) break;
-    if ((!checkTabStop || c->tabStop_) && (!checkParent || c->parent_ == this) && c->CanFocus()) return c;
+    if ((!checkTabStop || c->tabStop_) && (!checkParent || c->parent_ == this) && c->CanFocus())
+      return c;
   }
   return nullptr;
 }
 
 void TWinControl::SelectNext(TWinControl* current, bool goForward, bool checkTabStop) {
-  if (TWinControl* c = FindNextControl(current, goForward, checkTabStop, !checkTabStop)) c->SetFocus();
+  if (TWinControl* c = FindNextControl(current, goForward, checkTabStop, !checkTabStop))
+    c->SetFocus();
 }
 
 bool TWinControl::CanFocus() {
@@ -1393,16 +1451,23 @@ bool TWinControl::DoKeyPress(char16_t& key) {
 bool TWinControl::DialogKey(WORD key, LPARAM keyData) {
   DWORD wanted = 0;
   switch (key) {
-    case VK_TAB: wanted = DLGC_WANTTAB | DLGC_WANTALLKEYS; break;
+    case VK_TAB:
+      wanted = DLGC_WANTTAB | DLGC_WANTALLKEYS;
+      break;
     case VK_LEFT:
     case VK_RIGHT:
     case VK_UP:
-    case VK_DOWN: wanted = DLGC_WANTARROWS | DLGC_WANTALLKEYS; break;
+    case VK_DOWN:
+      wanted = DLGC_WANTARROWS | DLGC_WANTALLKEYS;
+      break;
     case VK_RETURN:
     case VK_ESCAPE:
     case VK_EXECUTE:
-    case VK_CANCEL: wanted = DLGC_WANTALLKEYS; break;
-    default: return false;
+    case VK_CANCEL:
+      wanted = DLGC_WANTALLKEYS;
+      break;
+    default:
+      return false;
   }
   if (Perform(WM_GETDLGCODE, key, 0) & wanted) return false;
   TCustomForm* form = GetParentForm(this);
@@ -1467,7 +1532,8 @@ void TWinControl::PaintTo(HDC dc, int x, int y) {
   Perform(WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(dc));
   Perform(WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
   for (TControl* c : controls_)
-    if (auto* w = dynamic_cast<TWinControl*>(c); w && w->visible_) w->PaintTo(dc, w->left_, w->top_);
+    if (auto* w = dynamic_cast<TWinControl*>(c); w && w->visible_)
+      w->PaintTo(dc, w->left_, w->top_);
   RestoreDC(dc, saved);
 }
 
@@ -1490,7 +1556,8 @@ void TWinControl::ChildMouse(TMessage& m) {
     return;
   }
   TMessage forwarded = m;
-  forwarded.LParam = MAKELPARAM(static_cast<WORD>(p.x - target->left_), static_cast<WORD>(p.y - target->top_));
+  forwarded.LParam =
+      MAKELPARAM(static_cast<WORD>(p.x - target->left_), static_cast<WORD>(p.y - target->top_));
   target->WindowProc(forwarded);
   m.Result = forwarded.Result;
   DefaultHandler(m);
@@ -1500,36 +1567,74 @@ void TWinControl::ChildMouse(TMessage& m) {
 // leaves a message to the inherited behaviour ends in TControl::WndProc.
 void TWinControl::WndProc(TMessage& m) {
   switch (m.Msg) {
-    case WM_SETFOCUS: return WMSetFocus(m);
-    case WM_KEYDOWN: case WM_SYSKEYDOWN: return WMKeyDown(m);
-    case WM_KEYUP: case WM_SYSKEYUP: return WMKeyUp(m);
-    case WM_CHAR: return WMChar(m);
-    case WM_SYSCHAR: return WMSysChar(m);
-    case WM_PAINT: return WMPaint(m);
-    case WM_PRINTCLIENT: return WMPrintClient(m);
-    case WM_ERASEBKGND: return WMEraseBkgnd(m);
-    case WM_SETCURSOR: return WMSetCursor(m);
-    case WM_CONTEXTMENU: return WMContextMenu(m);
-    case WM_MOUSEWHEEL: return WMMouseWheel(m);
-    case WM_MOUSEMOVE: case WM_LBUTTONDOWN: case WM_LBUTTONUP: case WM_LBUTTONDBLCLK:
-    case WM_RBUTTONDOWN: case WM_RBUTTONUP: case WM_RBUTTONDBLCLK:
-    case WM_MBUTTONDOWN: case WM_MBUTTONUP: case WM_MBUTTONDBLCLK: return WMMouse(m);
-    case WM_MOUSELEAVE: return WMMouseLeave(m);
-    case WM_CAPTURECHANGED: return WMCaptureChanged(m);
-    case WM_WINDOWPOSCHANGED: return WMWindowPosChanged(m);
-    case WM_COMMAND: return WMCommand(m);
-    case WM_SYSCOLORCHANGE: return WMSysColorChange(m);
-    case CM_SYSCOLORCHANGE: return CMSysColorChange(m);
-    case CM_ENTER: return CMEnter(m);
-    case CM_EXIT: return CMExit(m);
-    case CM_SHOWINGCHANGED: return CMShowingChanged(m);
-    case CM_VISIBLECHANGED: return CMVisibleChanged(m);
-    case CM_ENABLEDCHANGED: return CMEnabledChanged(m);
-    case CM_COLORCHANGED: return CMColorChanged(m);
-    case CM_FONTCHANGED: return CMFontChanged(m);
-    case CM_TEXTCHANGED: return CMTextChanged(m);
-    case CM_DIALOGKEY: case CM_DIALOGCHAR: return CMDialogKey(m);
-    default: return TControl::WndProc(m);
+    case WM_SETFOCUS:
+      return WMSetFocus(m);
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      return WMKeyDown(m);
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+      return WMKeyUp(m);
+    case WM_CHAR:
+      return WMChar(m);
+    case WM_SYSCHAR:
+      return WMSysChar(m);
+    case WM_PAINT:
+      return WMPaint(m);
+    case WM_PRINTCLIENT:
+      return WMPrintClient(m);
+    case WM_ERASEBKGND:
+      return WMEraseBkgnd(m);
+    case WM_SETCURSOR:
+      return WMSetCursor(m);
+    case WM_CONTEXTMENU:
+      return WMContextMenu(m);
+    case WM_MOUSEWHEEL:
+      return WMMouseWheel(m);
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+    case WM_MBUTTONDBLCLK:
+      return WMMouse(m);
+    case WM_MOUSELEAVE:
+      return WMMouseLeave(m);
+    case WM_CAPTURECHANGED:
+      return WMCaptureChanged(m);
+    case WM_WINDOWPOSCHANGED:
+      return WMWindowPosChanged(m);
+    case WM_COMMAND:
+      return WMCommand(m);
+    case WM_SYSCOLORCHANGE:
+      return WMSysColorChange(m);
+    case CM_SYSCOLORCHANGE:
+      return CMSysColorChange(m);
+    case CM_ENTER:
+      return CMEnter(m);
+    case CM_EXIT:
+      return CMExit(m);
+    case CM_SHOWINGCHANGED:
+      return CMShowingChanged(m);
+    case CM_VISIBLECHANGED:
+      return CMVisibleChanged(m);
+    case CM_ENABLEDCHANGED:
+      return CMEnabledChanged(m);
+    case CM_COLORCHANGED:
+      return CMColorChanged(m);
+    case CM_FONTCHANGED:
+      return CMFontChanged(m);
+    case CM_TEXTCHANGED:
+      return CMTextChanged(m);
+    case CM_DIALOGKEY:
+    case CM_DIALOGCHAR:
+      return CMDialogKey(m);
+    default:
+      return TControl::WndProc(m);
   }
 }
 
@@ -1562,7 +1667,9 @@ void TWinControl::WMChar(TMessage& m) {
 }
 
 void TWinControl::WMSysChar(TMessage& m) {
-  if (TCustomForm* form = GetParentForm(this); form && form->Perform(CM_DIALOGCHAR, m.WParam, m.LParam)) return;
+  if (TCustomForm* form = GetParentForm(this);
+      form && form->Perform(CM_DIALOGCHAR, m.WParam, m.LParam))
+    return;
   TControl::WndProc(m);
 }
 
@@ -1612,7 +1719,8 @@ void TWinControl::WMContextMenu(TMessage& m) {
   TPoint local = fromKeyboard ? Point(-1, -1) : ScreenToClient(pt);
   TControl* target = fromKeyboard ? nullptr : ControlAtPos(local, false);
   if (!target) target = this;
-  if (target != this && !fromKeyboard) local = Point(local.x - target->left_, local.y - target->top_);
+  if (target != this && !fromKeyboard)
+    local = Point(local.x - target->left_, local.y - target->top_);
   bool handled = false;
   target->DoContextPopup(local, handled);
   if (handled) {
@@ -1635,7 +1743,8 @@ void TWinControl::WMMouseWheel(TMessage& m) { Perform(CM_MOUSEWHEEL, m.WParam, m
 
 void TWinControl::WMMouseLeave(TMessage& m) {
   trackingLeave_ = false;
-  if (mouseControl == this || (mouseControl && mouseControl->parent_ == this && !IsWindowed(mouseControl)))
+  if (mouseControl == this ||
+      (mouseControl && mouseControl->parent_ == this && !IsWindowed(mouseControl)))
     SetMouseControl(nullptr);
   TControl::WndProc(m);
 }
@@ -1714,7 +1823,8 @@ void TWinControl::DefaultHandler(TMessage& m) {
 // ---- TCustomEdit
 CL_CLASS(TCustomEdit) {
   c.Bool("AutoSelect", &TCustomEdit::AutoSelect, &TCustomEdit::SetAutoSelect).Default(true);
-  c.Enum("BorderStyle", &TCustomEdit::BorderStyle, &TCustomEdit::SetBorderStyle, &TypeInfo_TBorderStyle)
+  c.Enum("BorderStyle", &TCustomEdit::BorderStyle, &TCustomEdit::SetBorderStyle,
+         &TypeInfo_TBorderStyle)
       .Default(TBorderStyle::bsSingle);
   c.Int("MaxLength", &TCustomEdit::MaxLength, &TCustomEdit::SetMaxLength).Default(0);
   c.Bool("ReadOnly", &TCustomEdit::ReadOnly, &TCustomEdit::SetReadOnly).Default(false);
@@ -1803,11 +1913,14 @@ int TCustomEdit::SelStart() {
 
 int TCustomEdit::SelLength() {
   DWORD start = 0, end = 0;
-  SendMessageW(Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  SendMessageW(Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+               reinterpret_cast<LPARAM>(&end));
   return static_cast<int>(end - start);
 }
 
-void TCustomEdit::SetSelStart(int v) { SendMessageW(Handle(), EM_SETSEL, static_cast<WPARAM>(v), v); }
+void TCustomEdit::SetSelStart(int v) {
+  SendMessageW(Handle(), EM_SETSEL, static_cast<WPARAM>(v), v);
+}
 
 void TCustomEdit::SetSelLength(int v) {
   const int start = SelStart();
@@ -1879,7 +1992,8 @@ TRect THintWindow::CalcHintRect(int maxWidth, const std::u16string& hint, void*)
   RECT r{0, 0, maxWidth, 0};
   HDC dc = GetDC(nullptr);
   HGDIOBJ old = SelectObject(dc, Font()->Handle());
-  DrawTextW(dc, WStr(hint), static_cast<int>(hint.size()), &r, DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+  DrawTextW(dc, WStr(hint), static_cast<int>(hint.size()), &r,
+            DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
   SelectObject(dc, old);
   ReleaseDC(nullptr, dc);
   // Room for the border and a margin.
@@ -1891,18 +2005,21 @@ TRect THintWindow::CalcHintRect(int maxWidth, const std::u16string& hint, void*)
 void THintWindow::ActivateHint(TRect rect, const std::u16string& hint) {
   SetCaption(hint);
   UpdateBoundsRect(rect);
-  SetWindowPos(Handle(), HWND_TOPMOST, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
-               SWP_SHOWWINDOW | SWP_NOACTIVATE);
+  SetWindowPos(Handle(), HWND_TOPMOST, rect.left, rect.top, rect.right - rect.left,
+               rect.bottom - rect.top, SWP_SHOWWINDOW | SWP_NOACTIVATE);
   Invalidate();
   Update();
 }
 
-void THintWindow::ActivateHintData(TRect rect, const std::u16string& hint, void*) { ActivateHint(rect, hint); }
+void THintWindow::ActivateHintData(TRect rect, const std::u16string& hint, void*) {
+  ActivateHint(rect, hint);
+}
 
 bool THintWindow::IsHintMsg(const MSG& msg) {
   return (msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) ||
-         msg.message == WM_LBUTTONDOWN || msg.message == WM_RBUTTONDOWN || msg.message == WM_MBUTTONDOWN ||
-         msg.message == WM_NCLBUTTONDOWN || msg.message == WM_NCRBUTTONDOWN || msg.message == WM_ACTIVATEAPP ||
+         msg.message == WM_LBUTTONDOWN || msg.message == WM_RBUTTONDOWN ||
+         msg.message == WM_MBUTTONDOWN || msg.message == WM_NCLBUTTONDOWN ||
+         msg.message == WM_NCRBUTTONDOWN || msg.message == WM_ACTIVATEAPP ||
          msg.message == WM_MOUSEWHEEL;
 }
 
@@ -1914,13 +2031,15 @@ void THintWindow::Paint() {
   Canvas()->Brush()->SetStyle(TBrushStyle::bsClear);
   InflateRect(&r, -2, -1);
   const std::u16string& text = Caption();
-  DrawTextW(Canvas()->Handle(), WStr(text), static_cast<int>(text.size()), &r, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+  DrawTextW(Canvas()->Handle(), WStr(text), static_cast<int>(text.size()), &r,
+            DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
 }
 
 // ---- TCustomControl
 CL_CLASS(TCustomControl) {}
 
-TCustomControl::TCustomControl(TComponent* AOwner) : TWinControl(AOwner), canvas_(New<TControlCanvas>(this)) {}
+TCustomControl::TCustomControl(TComponent* AOwner)
+    : TWinControl(AOwner), canvas_(New<TControlCanvas>(this)) {}
 
 TCustomControl::~TCustomControl() { Free(canvas_); }
 

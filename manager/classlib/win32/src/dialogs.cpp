@@ -12,13 +12,15 @@
 namespace classlib {
 
 namespace {
-int SystemMessageBox(HWND owner, const std::u16string& text, const std::u16string& caption, UINT flags) {
+int SystemMessageBox(HWND owner, const std::u16string& text, const std::u16string& caption,
+                     UINT flags) {
   return MessageBoxW(owner, WStr(text), WStr(caption), flags);
 }
 TMessageBoxFunc messageBoxFunc = &SystemMessageBox;
 }  // namespace
 
-int ShowMessageBox(HWND owner, const std::u16string& text, const std::u16string& caption, UINT flags) {
+int ShowMessageBox(HWND owner, const std::u16string& text, const std::u16string& caption,
+                   UINT flags) {
   return messageBoxFunc(owner, text, caption, flags);
 }
 
@@ -60,9 +62,10 @@ bool TOpenDialog::Run(bool save) {
   ofn.lpstrTitle = Title.empty() ? nullptr : WStr(Title);
   ofn.lpstrDefExt = DefaultExt.empty() ? nullptr : WStr(DefaultExt);
   ofn.Flags = OFN_EXPLORER;
-  static const DWORD kFlags[] = {OFN_READONLY,      OFN_OVERWRITEPROMPT, OFN_HIDEREADONLY,   OFN_NOCHANGEDIR,
-                                 OFN_ALLOWMULTISELECT, OFN_PATHMUSTEXIST, OFN_FILEMUSTEXIST, OFN_CREATEPROMPT,
-                                 OFN_NOREADONLYRETURN, OFN_ENABLESIZING};
+  static const DWORD kFlags[] = {OFN_READONLY,      OFN_OVERWRITEPROMPT,  OFN_HIDEREADONLY,
+                                 OFN_NOCHANGEDIR,   OFN_ALLOWMULTISELECT, OFN_PATHMUSTEXIST,
+                                 OFN_FILEMUSTEXIST, OFN_CREATEPROMPT,     OFN_NOREADONLYRETURN,
+                                 OFN_ENABLESIZING};
   for (int i = 0; i < 10; ++i)
     if (Options.Contains(static_cast<TOpenOption>(i))) ofn.Flags |= kFlags[i];
   BOOL ok = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);

@@ -13,17 +13,19 @@
 
 namespace classlib {
 
-const TTypeInfo TypeInfo_TFormBorderStyle = EnumTypeInfo(
-    "TFormBorderStyle", {"bsNone", "bsSingle", "bsSizeable", "bsDialog", "bsToolWindow", "bsSizeToolWin"});
+const TTypeInfo TypeInfo_TFormBorderStyle =
+    EnumTypeInfo("TFormBorderStyle",
+                 {"bsNone", "bsSingle", "bsSizeable", "bsDialog", "bsToolWindow", "bsSizeToolWin"});
 const TTypeInfo TypeInfo_TBorderIcon =
     EnumTypeInfo("TBorderIcon", {"biSystemMenu", "biMinimize", "biMaximize", "biHelp"});
 const TTypeInfo TypeInfo_TBorderIcons = SetTypeInfo("TBorderIcons", &TypeInfo_TBorderIcon);
 const TTypeInfo TypeInfo_TFormStyle =
     EnumTypeInfo("TFormStyle", {"fsNormal", "fsMDIChild", "fsMDIForm", "fsStayOnTop"});
 const TTypeInfo TypeInfo_TPosition = EnumTypeInfo(
-    "TPosition", {"poDesigned", "poDefault", "poDefaultPosOnly", "poDefaultSizeOnly", "poScreenCenter",
-                  "poDesktopCenter", "poMainFormCenter", "poOwnerFormCenter"});
-const TTypeInfo TypeInfo_TWindowState = EnumTypeInfo("TWindowState", {"wsNormal", "wsMinimized", "wsMaximized"});
+    "TPosition", {"poDesigned", "poDefault", "poDefaultPosOnly", "poDefaultSizeOnly",
+                  "poScreenCenter", "poDesktopCenter", "poMainFormCenter", "poOwnerFormCenter"});
+const TTypeInfo TypeInfo_TWindowState =
+    EnumTypeInfo("TWindowState", {"wsNormal", "wsMinimized", "wsMaximized"});
 
 TApplication* Application = nullptr;
 TScreen* Screen = nullptr;
@@ -74,11 +76,14 @@ void HandleCallbackException() {
 // ---- TCustomForm
 CL_CLASS(TCustomForm) {
   c.Object("ActiveControl", &TCustomForm::ActiveControl, &TCustomForm::SetActiveControl);
-  c.Set("BorderIcons", &TCustomForm::BorderIcons, &TCustomForm::SetBorderIcons, &TypeInfo_TBorderIcons)
+  c.Set("BorderIcons", &TCustomForm::BorderIcons, &TCustomForm::SetBorderIcons,
+        &TypeInfo_TBorderIcons)
       .Default(TBorderIcons{biSystemMenu, biMinimize, biMaximize});
-  c.Enum("BorderStyle", &TCustomForm::BorderStyle, &TCustomForm::SetBorderStyle, &TypeInfo_TFormBorderStyle)
+  c.Enum("BorderStyle", &TCustomForm::BorderStyle, &TCustomForm::SetBorderStyle,
+         &TypeInfo_TFormBorderStyle)
       .Default(TFormBorderStyle::bsSizeable);
-  c.Int("ClientHeight", &TCustomForm::StoredClientHeight, &TCustomForm::SetClientHeight).NoDefault();
+  c.Int("ClientHeight", &TCustomForm::StoredClientHeight, &TCustomForm::SetClientHeight)
+      .NoDefault();
   c.Int("ClientWidth", &TCustomForm::StoredClientWidth, &TCustomForm::SetClientWidth).NoDefault();
   c.Int("Color", &TCustomForm::Color, &TCustomForm::SetColor, &TypeInfo_TColor).Default(clBtnFace);
   c.Enum("FormStyle", &TCustomForm::FormStyle, &TCustomForm::SetFormStyle, &TypeInfo_TFormStyle)
@@ -90,7 +95,8 @@ CL_CLASS(TCustomForm) {
       .Default(TPosition::poDesigned);
   c.Int("TextHeight", &TCustomForm::TextHeight, &TCustomForm::SetTextHeight).NoDefault();
   c.Bool("Visible", &TCustomForm::Visible, &TCustomForm::SetVisible).Default(false);
-  c.Enum("WindowState", &TCustomForm::WindowState, &TCustomForm::SetWindowState, &TypeInfo_TWindowState)
+  c.Enum("WindowState", &TCustomForm::WindowState, &TCustomForm::SetWindowState,
+         &TypeInfo_TWindowState)
       .Default(TWindowState::wsNormal);
   c.Event("OnActivate", &TCustomForm::OnActivate, &TCustomForm::OnActivate);
   c.Event("OnClose", &TCustomForm::OnClose, &TCustomForm::OnClose);
@@ -103,7 +109,8 @@ CL_CLASS(TCustomForm) {
   c.Event("OnShow", &TCustomForm::OnShow, &TCustomForm::OnShow);
 }
 
-TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner), canvas_(New<TControlCanvas>(this)) {
+TCustomForm::TCustomForm(TComponent* AOwner)
+    : TWinControl(AOwner), canvas_(New<TControlCanvas>(this)) {
   visible_ = false;
   parentColor_ = false;
   parentFont_ = false;
@@ -187,9 +194,15 @@ void TCustomForm::CreateParams(TCreateParams& p) {
   p.Style = WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
   p.WndParent = Application && Application->Handle() ? Application->Handle() : nullptr;
   switch (borderStyle_) {
-    case TFormBorderStyle::bsNone: p.Style |= WS_POPUP; break;
-    case TFormBorderStyle::bsSingle: p.Style |= WS_CAPTION | WS_BORDER; break;
-    case TFormBorderStyle::bsSizeable: p.Style |= WS_CAPTION | WS_THICKFRAME; break;
+    case TFormBorderStyle::bsNone:
+      p.Style |= WS_POPUP;
+      break;
+    case TFormBorderStyle::bsSingle:
+      p.Style |= WS_CAPTION | WS_BORDER;
+      break;
+    case TFormBorderStyle::bsSizeable:
+      p.Style |= WS_CAPTION | WS_THICKFRAME;
+      break;
     case TFormBorderStyle::bsDialog:
       p.Style |= WS_POPUP | WS_CAPTION;
       p.ExStyle |= WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
@@ -205,9 +218,9 @@ void TCustomForm::CreateParams(TCreateParams& p) {
   }
   if (borderStyle_ != TFormBorderStyle::bsNone) {
     if (borderIcons_.Contains(biSystemMenu)) p.Style |= WS_SYSMENU;
-    const bool dialogLike =
-        borderStyle_ == TFormBorderStyle::bsDialog || borderStyle_ == TFormBorderStyle::bsToolWindow ||
-        borderStyle_ == TFormBorderStyle::bsSizeToolWin;
+    const bool dialogLike = borderStyle_ == TFormBorderStyle::bsDialog ||
+                            borderStyle_ == TFormBorderStyle::bsToolWindow ||
+                            borderStyle_ == TFormBorderStyle::bsSizeToolWin;
     if (!dialogLike && borderIcons_.Contains(biMinimize)) p.Style |= WS_MINIMIZEBOX;
     if (!dialogLike && borderIcons_.Contains(biMaximize)) p.Style |= WS_MAXIMIZEBOX;
     if (borderIcons_.Contains(biHelp)) p.ExStyle |= WS_EX_CONTEXTHELP;
@@ -246,13 +259,9 @@ TRect TCustomForm::ClientRect() {
   return Rect(0, 0, std::max<int>(width_ - f.cx, 0), std::max<int>(height_ - f.cy, 0));
 }
 
-void TCustomForm::SetClientWidth(int v) {
-  SetWidth(width_ - ClientWidth() + v);
-}
+void TCustomForm::SetClientWidth(int v) { SetWidth(width_ - ClientWidth() + v); }
 
-void TCustomForm::SetClientHeight(int v) {
-  SetHeight(height_ - ClientHeight() + v);
-}
+void TCustomForm::SetClientHeight(int v) { SetHeight(height_ - ClientHeight() + v); }
 
 void TCustomForm::SetBorderStyle(TFormBorderStyle v) {
   if (v == borderStyle_) return;
@@ -330,7 +339,8 @@ TRect TCustomForm::MonitorRect() {
 
 void TCustomForm::ApplyPosition() {
   auto centreIn = [this](const TRect& r) {
-    SetBounds(r.left + (r.right - r.left - width_) / 2, r.top + (r.bottom - r.top - height_) / 2, width_, height_);
+    SetBounds(r.left + (r.right - r.left - width_) / 2, r.top + (r.bottom - r.top - height_) / 2,
+              width_, height_);
   };
   switch (position_) {
     case TPosition::poScreenCenter:
@@ -339,8 +349,9 @@ void TCustomForm::ApplyPosition() {
       break;
     case TPosition::poMainFormCenter:
     case TPosition::poOwnerFormCenter: {
-      TCustomForm* other = position_ == TPosition::poMainFormCenter ? Application->MainForm()
-                                                                    : dynamic_cast<TCustomForm*>(Owner());
+      TCustomForm* other = position_ == TPosition::poMainFormCenter
+                               ? Application->MainForm()
+                               : dynamic_cast<TCustomForm*>(Owner());
       if (other && other != this && other->HandleAllocated())
         centreIn(other->BoundsRect());
       else
@@ -387,10 +398,17 @@ void TCustomForm::Close() {
     return;
   }
   switch (action) {
-    case TCloseAction::caHide: Hide(); break;
-    case TCloseAction::caMinimize: SetWindowState(TWindowState::wsMinimized); break;
-    case TCloseAction::caFree: Release(); break;
-    default: break;
+    case TCloseAction::caHide:
+      Hide();
+      break;
+    case TCloseAction::caMinimize:
+      SetWindowState(TWindowState::wsMinimized);
+      break;
+    case TCloseAction::caFree:
+      Release();
+      break;
+    default:
+      break;
   }
 }
 
@@ -407,9 +425,14 @@ void TCustomForm::CloseModal() {
     DoClose(action);
   }
   switch (action) {
-    case TCloseAction::caNone: modalResult_ = mrNone; break;
-    case TCloseAction::caFree: Release(); break;
-    default: break;
+    case TCloseAction::caNone:
+      modalResult_ = mrNone;
+      break;
+    case TCloseAction::caFree:
+      Release();
+      break;
+    default:
+      break;
   }
 }
 
@@ -540,9 +563,12 @@ void TCustomForm::WndProc(TMessage& m) {
     }
     case WM_SIZE:
       DefaultHandler(m);
-      if (m.WParam == SIZE_MINIMIZED) windowState_ = TWindowState::wsMinimized;
-      else if (m.WParam == SIZE_MAXIMIZED) windowState_ = TWindowState::wsMaximized;
-      else if (m.WParam == SIZE_RESTORED) windowState_ = TWindowState::wsNormal;
+      if (m.WParam == SIZE_MINIMIZED)
+        windowState_ = TWindowState::wsMinimized;
+      else if (m.WParam == SIZE_MAXIMIZED)
+        windowState_ = TWindowState::wsMaximized;
+      else if (m.WParam == SIZE_RESTORED)
+        windowState_ = TWindowState::wsNormal;
       return;
     case WM_SETFOCUS:
       DefaultHandler(m);
@@ -553,7 +579,9 @@ void TCustomForm::WndProc(TMessage& m) {
         SetFocusedControl(this);
       return;
     case WM_COMMAND:
-      if (menu_ && HIWORD(m.WParam) == 0 && m.LParam == 0 && menu_->DispatchCommand(LOWORD(m.WParam))) return;
+      if (menu_ && HIWORD(m.WParam) == 0 && m.LParam == 0 &&
+          menu_->DispatchCommand(LOWORD(m.WParam)))
+        return;
       break;
     case CM_DIALOGKEY:
       if (GetKeyState(VK_MENU) >= 0 && m.WParam == VK_TAB && GetKeyState(VK_CONTROL) >= 0) {
@@ -579,11 +607,26 @@ TScreen::TScreen(TComponent* AOwner) : TComponent(AOwner), hintFont_(New<TFont>(
     LPCWSTR res;
   };
   static const Std kStd[] = {
-      {crDefault, IDC_ARROW},   {crArrow, IDC_ARROW},       {crCross, IDC_CROSS},      {crIBeam, IDC_IBEAM},
-      {crSizeNESW, IDC_SIZENESW}, {crSizeNS, IDC_SIZENS},   {crSizeNWSE, IDC_SIZENWSE}, {crSizeWE, IDC_SIZEWE},
-      {crUpArrow, IDC_UPARROW}, {crHourGlass, IDC_WAIT},    {crDrag, IDC_ARROW},       {crNoDrop, IDC_NO},
-      {crHSplit, IDC_SIZEWE},   {crVSplit, IDC_SIZENS},     {crMultiDrag, IDC_ARROW},  {crSQLWait, IDC_WAIT},
-      {crNo, IDC_NO},           {crAppStart, IDC_APPSTARTING}, {crHelp, IDC_HELP},     {crHandPoint, IDC_HAND},
+      {crDefault, IDC_ARROW},
+      {crArrow, IDC_ARROW},
+      {crCross, IDC_CROSS},
+      {crIBeam, IDC_IBEAM},
+      {crSizeNESW, IDC_SIZENESW},
+      {crSizeNS, IDC_SIZENS},
+      {crSizeNWSE, IDC_SIZENWSE},
+      {crSizeWE, IDC_SIZEWE},
+      {crUpArrow, IDC_UPARROW},
+      {crHourGlass, IDC_WAIT},
+      {crDrag, IDC_ARROW},
+      {crNoDrop, IDC_NO},
+      {crHSplit, IDC_SIZEWE},
+      {crVSplit, IDC_SIZENS},
+      {crMultiDrag, IDC_ARROW},
+      {crSQLWait, IDC_WAIT},
+      {crNo, IDC_NO},
+      {crAppStart, IDC_APPSTARTING},
+      {crHelp, IDC_HELP},
+      {crHandPoint, IDC_HAND},
       {crSizeAll, IDC_SIZEALL},
   };
   for (const Std& s : kStd) cursors_.emplace_back(s.id, LoadCursorW(nullptr, s.res));
@@ -708,12 +751,18 @@ void TApplication::AppWndProc(TMessage& m) {
       return;
     case WM_SYSCOMMAND:
       switch (m.WParam & 0xFFF0) {
-        case SC_MINIMIZE: Minimize(); return;
-        case SC_RESTORE: Restore(); return;
+        case SC_MINIMIZE:
+          Minimize();
+          return;
+        case SC_RESTORE:
+          Restore();
+          return;
         case SC_CLOSE:
           if (mainForm_) mainForm_->Close();
           return;
-        default: def(); return;
+        default:
+          def();
+          return;
       }
     case WM_CLOSE:
       if (mainForm_) mainForm_->Close();
@@ -752,9 +801,10 @@ void TApplication::Initialize() {
     if (!RegisterClassW(&wc)) RaiseLastOSError();
   }
   // Zero-sized: the window exists for its task-bar button only.
-  handle_ = CreateWindowExW(0, kClass, WStr(title_), WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
-                            GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
-                            nullptr, HInstance(), nullptr);
+  handle_ = CreateWindowExW(0, kClass, WStr(title_),
+                            WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                            GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0,
+                            0, nullptr, nullptr, HInstance(), nullptr);
   if (!handle_) RaiseLastOSError();
   SetWindowLongPtrW(handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
@@ -773,7 +823,8 @@ TCustomForm* TApplication::CreateForm(TFormClass cls) {
 }
 
 void TApplication::FormShown(TCustomForm* form) {
-  if (form == mainForm_ && handle_ && !IsWindowVisible(handle_)) ShowWindow(handle_, SW_SHOWNOACTIVATE);
+  if (form == mainForm_ && handle_ && !IsWindowVisible(handle_))
+    ShowWindow(handle_, SW_SHOWNOACTIVATE);
 }
 
 void TApplication::Run() {
@@ -867,7 +918,8 @@ void TApplication::ShowException(const std::exception& e) {
   MessageBox(text, title_, MB_OK | MB_ICONSTOP);
 }
 
-int TApplication::MessageBox(const std::u16string& text, const std::u16string& caption, UINT flags) {
+int TApplication::MessageBox(const std::u16string& text, const std::u16string& caption,
+                             UINT flags) {
   HWND owner = nullptr;
   if (TCustomForm* f = Screen ? Screen->ActiveForm() : nullptr) owner = f->Handle();
   if (!owner && handle_) owner = handle_;
@@ -882,7 +934,8 @@ void TApplication::Minimize() {
 void TApplication::Restore() {
   if (!handle_ || !IsIconic(handle_)) return;
   ShowWindow(handle_, SW_RESTORE);
-  if (mainForm_ && mainForm_->HandleAllocated() && mainForm_->Visible()) SetActiveWindow(mainForm_->Handle());
+  if (mainForm_ && mainForm_->HandleAllocated() && mainForm_->Visible())
+    SetActiveWindow(mainForm_->Handle());
 }
 
 void TApplication::BringToFront() {
@@ -900,8 +953,9 @@ void TApplication::HookMainWindow(const TWindowHook& hook, const void* id) {
 }
 
 void TApplication::UnhookMainWindow(const void* id) {
-  hooks_.erase(std::remove_if(hooks_.begin(), hooks_.end(), [id](const auto& h) { return h.first == id; }),
-               hooks_.end());
+  hooks_.erase(
+      std::remove_if(hooks_.begin(), hooks_.end(), [id](const auto& h) { return h.first == id; }),
+      hooks_.end());
 }
 
 // ---- hints
@@ -918,10 +972,12 @@ void TApplication::HintControlLeft(TControl* control) {
 }
 
 void TApplication::HintMouseMessage(TControl* control, TMessage& message) {
-  if (!showHint_ || !handle_ || (message.Msg != WM_MOUSEMOVE && message.Msg != WM_NCMOUSEMOVE)) return;
+  if (!showHint_ || !handle_ || (message.Msg != WM_MOUSEMOVE && message.Msg != WM_NCMOUSEMOVE))
+    return;
   POINT screen{};
   GetCursorPos(&screen);
-  const bool wants = control && control->ShowHint() && !control->Hint().empty() && !control->IsDesigning();
+  const bool wants =
+      control && control->ShowHint() && !control->Hint().empty() && !control->IsDesigning();
   if (wants && control == hintControl_) {
     TPoint local = control->ScreenToClient(screen);
     if (PtInRect(hintCursorRect_, local)) return;  // still the same hint
@@ -963,9 +1019,10 @@ void TApplication::ActivateHint() {
   if (hintControl_ != c) return;  // the handler moved on
   hintCursorRect_ = info.CursorRect;
   if (info.HintStr.empty()) return;
-  TClass cls = info.HintWindowClass && info.HintWindowClass->InheritsFrom(THintWindow::StaticClass())
-                   ? info.HintWindowClass
-                   : THintWindow::StaticClass();
+  TClass cls =
+      info.HintWindowClass && info.HintWindowClass->InheritsFrom(THintWindow::StaticClass())
+          ? info.HintWindowClass
+          : THintWindow::StaticClass();
   if (!hintWindow_ || hintWindow_->ClassType() != cls) {
     FreeAndNil(hintWindow_);
     hintWindow_ = static_cast<THintWindow*>(cls->Create(nullptr));
@@ -975,8 +1032,10 @@ void TApplication::ActivateHint() {
   OffsetRect(&r, info.HintPos.x, info.HintPos.y);
   hintWindow_->ActivateHintData(r, info.HintStr, info.HintData);
   hintShowing_ = true;
-  if (info.ReshowTimeout > 0) SetTimer(handle_, kHintShowTimer, static_cast<UINT>(info.ReshowTimeout), nullptr);
-  if (info.HideTimeout > 0) SetTimer(handle_, kHintHideTimer, static_cast<UINT>(info.HideTimeout), nullptr);
+  if (info.ReshowTimeout > 0)
+    SetTimer(handle_, kHintShowTimer, static_cast<UINT>(info.ReshowTimeout), nullptr);
+  if (info.HideTimeout > 0)
+    SetTimer(handle_, kHintHideTimer, static_cast<UINT>(info.HideTimeout), nullptr);
 }
 
 void TApplication::HideHint() {
@@ -1002,7 +1061,8 @@ struct UtilHolder {
 };
 
 LRESULT CALLBACK UtilWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* slot = reinterpret_cast<std::shared_ptr<UtilHolder>*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
+  auto* slot =
+      reinterpret_cast<std::shared_ptr<UtilHolder>*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
   if (!slot) return DefWindowProcW(wnd, msg, wp, lp);
   // Keeps the method alive when it deallocates its own window.
   std::shared_ptr<UtilHolder> keep = *slot;
@@ -1025,17 +1085,19 @@ HWND AllocateHWnd(std::function<void(TMessage&)> method) {
     wc.lpszClassName = kClass;
     if (!RegisterClassW(&wc)) RaiseLastOSError();
   }
-  HWND wnd = CreateWindowExW(WS_EX_TOOLWINDOW, kClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, HInstance(),
-                             nullptr);
+  HWND wnd = CreateWindowExW(WS_EX_TOOLWINDOW, kClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                             HInstance(), nullptr);
   if (!wnd) RaiseLastOSError();
-  auto* slot = new std::shared_ptr<UtilHolder>(std::make_shared<UtilHolder>(UtilHolder{std::move(method)}));
+  auto* slot =
+      new std::shared_ptr<UtilHolder>(std::make_shared<UtilHolder>(UtilHolder{std::move(method)}));
   SetWindowLongPtrW(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(slot));
   return wnd;
 }
 
 void DeallocateHWnd(HWND wnd) {
   if (!wnd) return;
-  auto* slot = reinterpret_cast<std::shared_ptr<UtilHolder>*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
+  auto* slot =
+      reinterpret_cast<std::shared_ptr<UtilHolder>*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
   SetWindowLongPtrW(wnd, GWLP_USERDATA, 0);
   DestroyWindow(wnd);
   delete slot;

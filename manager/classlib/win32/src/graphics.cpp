@@ -17,27 +17,56 @@ struct NamedInt {
 };
 
 const NamedInt kColorNames[] = {
-    {clBlack, "clBlack"}, {clMaroon, "clMaroon"}, {clGreen, "clGreen"}, {clOlive, "clOlive"},
-    {clNavy, "clNavy"}, {clPurple, "clPurple"}, {clTeal, "clTeal"}, {clGray, "clGray"},
-    {clSilver, "clSilver"}, {clRed, "clRed"}, {clLime, "clLime"}, {clYellow, "clYellow"},
-    {clBlue, "clBlue"}, {clFuchsia, "clFuchsia"}, {clAqua, "clAqua"}, {clWhite, "clWhite"},
-    {clScrollBar, "clScrollBar"}, {clBackground, "clBackground"}, {clActiveCaption, "clActiveCaption"},
-    {clInactiveCaption, "clInactiveCaption"}, {clMenu, "clMenu"}, {clWindow, "clWindow"},
-    {clWindowFrame, "clWindowFrame"}, {clMenuText, "clMenuText"}, {clWindowText, "clWindowText"},
-    {clCaptionText, "clCaptionText"}, {clHighlight, "clHighlight"}, {clHighlightText, "clHighlightText"},
-    {clBtnFace, "clBtnFace"}, {clBtnShadow, "clBtnShadow"}, {clGrayText, "clGrayText"},
-    {clBtnText, "clBtnText"}, {clBtnHighlight, "clBtnHighlight"}, {cl3DDkShadow, "cl3DDkShadow"},
-    {cl3DLight, "cl3DLight"}, {clInfoText, "clInfoText"}, {clInfoBk, "clInfoBk"},
-    {clNone, "clNone"}, {clDefault, "clDefault"},
+    {clBlack, "clBlack"},
+    {clMaroon, "clMaroon"},
+    {clGreen, "clGreen"},
+    {clOlive, "clOlive"},
+    {clNavy, "clNavy"},
+    {clPurple, "clPurple"},
+    {clTeal, "clTeal"},
+    {clGray, "clGray"},
+    {clSilver, "clSilver"},
+    {clRed, "clRed"},
+    {clLime, "clLime"},
+    {clYellow, "clYellow"},
+    {clBlue, "clBlue"},
+    {clFuchsia, "clFuchsia"},
+    {clAqua, "clAqua"},
+    {clWhite, "clWhite"},
+    {clScrollBar, "clScrollBar"},
+    {clBackground, "clBackground"},
+    {clActiveCaption, "clActiveCaption"},
+    {clInactiveCaption, "clInactiveCaption"},
+    {clMenu, "clMenu"},
+    {clWindow, "clWindow"},
+    {clWindowFrame, "clWindowFrame"},
+    {clMenuText, "clMenuText"},
+    {clWindowText, "clWindowText"},
+    {clCaptionText, "clCaptionText"},
+    {clHighlight, "clHighlight"},
+    {clHighlightText, "clHighlightText"},
+    {clBtnFace, "clBtnFace"},
+    {clBtnShadow, "clBtnShadow"},
+    {clGrayText, "clGrayText"},
+    {clBtnText, "clBtnText"},
+    {clBtnHighlight, "clBtnHighlight"},
+    {cl3DDkShadow, "cl3DDkShadow"},
+    {cl3DLight, "cl3DLight"},
+    {clInfoText, "clInfoText"},
+    {clInfoBk, "clInfoBk"},
+    {clNone, "clNone"},
+    {clDefault, "clDefault"},
 };
 
 const NamedInt kCursorNames[] = {
-    {crDefault, "crDefault"}, {crNone, "crNone"}, {crArrow, "crArrow"}, {crCross, "crCross"},
-    {crIBeam, "crIBeam"}, {crSizeNESW, "crSizeNESW"}, {crSizeNS, "crSizeNS"}, {crSizeNWSE, "crSizeNWSE"},
-    {crSizeWE, "crSizeWE"}, {crUpArrow, "crUpArrow"}, {crHourGlass, "crHourGlass"}, {crDrag, "crDrag"},
-    {crNoDrop, "crNoDrop"}, {crHSplit, "crHSplit"}, {crVSplit, "crVSplit"}, {crMultiDrag, "crMultiDrag"},
-    {crSQLWait, "crSQLWait"}, {crNo, "crNo"}, {crAppStart, "crAppStart"}, {crHelp, "crHelp"},
-    {crHandPoint, "crHandPoint"}, {crSizeAll, "crSizeAll"},
+    {crDefault, "crDefault"},     {crNone, "crNone"},           {crArrow, "crArrow"},
+    {crCross, "crCross"},         {crIBeam, "crIBeam"},         {crSizeNESW, "crSizeNESW"},
+    {crSizeNS, "crSizeNS"},       {crSizeNWSE, "crSizeNWSE"},   {crSizeWE, "crSizeWE"},
+    {crUpArrow, "crUpArrow"},     {crHourGlass, "crHourGlass"}, {crDrag, "crDrag"},
+    {crNoDrop, "crNoDrop"},       {crHSplit, "crHSplit"},       {crVSplit, "crVSplit"},
+    {crMultiDrag, "crMultiDrag"}, {crSQLWait, "crSQLWait"},     {crNo, "crNo"},
+    {crAppStart, "crAppStart"},   {crHelp, "crHelp"},           {crHandPoint, "crHandPoint"},
+    {crSizeAll, "crSizeAll"},
 };
 
 template <size_t N>
@@ -80,22 +109,27 @@ COLORREF ColorToRGB(TColor color) {
 }
 
 bool ColorToIdent(int64_t color, std::string& ident) { return ToIdent(kColorNames, color, ident); }
-bool IdentToColor(std::string_view ident, int64_t& color) { return FromIdent(kColorNames, ident, color); }
+bool IdentToColor(std::string_view ident, int64_t& color) {
+  return FromIdent(kColorNames, ident, color);
+}
 
 const TTypeInfo TypeInfo_TColor = NamedIntType("TColor", &IdentToColor, &ColorToIdent);
 const TTypeInfo TypeInfo_TCursor = NamedIntType("TCursor", &IdentToCursor, &CursorToIdent);
-const TTypeInfo TypeInfo_TFontStyle = EnumTypeInfo("TFontStyle", {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"});
+const TTypeInfo TypeInfo_TFontStyle =
+    EnumTypeInfo("TFontStyle", {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"});
 const TTypeInfo TypeInfo_TFontStyles = SetTypeInfo("TFontStyles", &TypeInfo_TFontStyle);
-const TTypeInfo TypeInfo_TFontPitch = EnumTypeInfo("TFontPitch", {"fpDefault", "fpVariable", "fpFixed"});
-const TTypeInfo TypeInfo_TBrushStyle = EnumTypeInfo(
-    "TBrushStyle", {"bsSolid", "bsClear", "bsHorizontal", "bsVertical", "bsFDiagonal", "bsBDiagonal", "bsCross",
-                    "bsDiagCross"});
+const TTypeInfo TypeInfo_TFontPitch =
+    EnumTypeInfo("TFontPitch", {"fpDefault", "fpVariable", "fpFixed"});
+const TTypeInfo TypeInfo_TBrushStyle =
+    EnumTypeInfo("TBrushStyle", {"bsSolid", "bsClear", "bsHorizontal", "bsVertical", "bsFDiagonal",
+                                 "bsBDiagonal", "bsCross", "bsDiagCross"});
 const TTypeInfo TypeInfo_TPenStyle = EnumTypeInfo(
-    "TPenStyle", {"psSolid", "psDash", "psDot", "psDashDot", "psDashDotDot", "psClear", "psInsideFrame"});
-const TTypeInfo TypeInfo_TPenMode = EnumTypeInfo(
-    "TPenMode", {"pmBlack", "pmWhite", "pmNop", "pmNot", "pmCopy", "pmNotCopy", "pmMergePenNot", "pmMaskPenNot",
-                 "pmMergeNotPen", "pmMaskNotPen", "pmMerge", "pmNotMerge", "pmMask", "pmNotMask", "pmXor",
-                 "pmNotXor"});
+    "TPenStyle",
+    {"psSolid", "psDash", "psDot", "psDashDot", "psDashDotDot", "psClear", "psInsideFrame"});
+const TTypeInfo TypeInfo_TPenMode =
+    EnumTypeInfo("TPenMode", {"pmBlack", "pmWhite", "pmNop", "pmNot", "pmCopy", "pmNotCopy",
+                              "pmMergePenNot", "pmMaskPenNot", "pmMergeNotPen", "pmMaskNotPen",
+                              "pmMerge", "pmNotMerge", "pmMask", "pmNotMask", "pmXor", "pmNotXor"});
 
 // ---- TGraphicsObject
 CL_CLASS(TGraphicsObject) {}
@@ -118,7 +152,8 @@ CL_CLASS(TFont) {
   c.Int("Color", &TFont::Color, &TFont::SetColor, &TypeInfo_TColor).Default(clWindowText);
   c.Int("Height", &TFont::Height, &TFont::SetHeight).NoDefault();
   c.Str("Name", &TFont::Name, &TFont::SetName);
-  c.Enum("Pitch", &TFont::Pitch, &TFont::SetPitch, &TypeInfo_TFontPitch).Default(TFontPitch::fpDefault);
+  c.Enum("Pitch", &TFont::Pitch, &TFont::SetPitch, &TypeInfo_TFontPitch)
+      .Default(TFontPitch::fpDefault);
   // Size follows Height; only Height is stored.
   c.Int("Size", &TFont::Size, &TFont::SetSize).Stored(false);
   c.Set("Style", &TFont::Style, &TFont::SetStyle, &TypeInfo_TFontStyles).Default(TFontStyles{});
@@ -213,7 +248,8 @@ void TFont::SetPitch(TFontPitch v) {
 // ---- TBrush
 CL_CLASS(TBrush) {
   c.Int("Color", &TBrush::Color, &TBrush::SetColor, &TypeInfo_TColor).Default(clWhite);
-  c.Enum("Style", &TBrush::Style, &TBrush::SetStyle, &TypeInfo_TBrushStyle).Default(TBrushStyle::bsSolid);
+  c.Enum("Style", &TBrush::Style, &TBrush::SetStyle, &TypeInfo_TBrushStyle)
+      .Default(TBrushStyle::bsSolid);
 }
 
 TBrush::~TBrush() { FreeAndNil(bitmap_); }
@@ -242,8 +278,12 @@ HBRUSH TBrush::Handle() {
       LOGBRUSH lb{};
       lb.lbColor = ColorToRGB(color_);
       switch (style_) {
-        case TBrushStyle::bsSolid: lb.lbStyle = BS_SOLID; break;
-        case TBrushStyle::bsClear: lb.lbStyle = BS_HOLLOW; break;
+        case TBrushStyle::bsSolid:
+          lb.lbStyle = BS_SOLID;
+          break;
+        case TBrushStyle::bsClear:
+          lb.lbStyle = BS_HOLLOW;
+          break;
         default:
           lb.lbStyle = BS_HATCHED;
           lb.lbHatch = static_cast<int>(style_) - static_cast<int>(TBrushStyle::bsHorizontal);
@@ -298,7 +338,8 @@ void TPen::Assign(TPersistent* source) {
 
 HPEN TPen::Handle() {
   if (!handle_) {
-    static const int kStyles[] = {PS_SOLID, PS_DASH, PS_DOT, PS_DASHDOT, PS_DASHDOTDOT, PS_NULL, PS_INSIDEFRAME};
+    static const int kStyles[] = {PS_SOLID,      PS_DASH, PS_DOT,        PS_DASHDOT,
+                                  PS_DASHDOTDOT, PS_NULL, PS_INSIDEFRAME};
     handle_ = CreatePen(kStyles[static_cast<int>(style_)], width_, ColorToRGB(color_));
   }
   return static_cast<HPEN>(handle_);
@@ -392,9 +433,10 @@ void TCanvas::RequiredState(TSet<StateFlag> req) {
   if (need.Contains(csPenValid)) {
     HGDIOBJ old = SelectObject(dc_, pen_->Handle());
     if (!oldPen_) oldPen_ = old;
-    static const int kRop2[] = {R2_BLACK, R2_WHITE, R2_NOP, R2_NOT, R2_COPYPEN, R2_NOTCOPYPEN,
-                                R2_MERGEPENNOT, R2_MASKPENNOT, R2_MERGENOTPEN, R2_MASKNOTPEN, R2_MERGEPEN,
-                                R2_NOTMERGEPEN, R2_MASKPEN, R2_NOTMASKPEN, R2_XORPEN, R2_NOTXORPEN};
+    static const int kRop2[] = {R2_BLACK,       R2_WHITE,      R2_NOP,         R2_NOT,
+                                R2_COPYPEN,     R2_NOTCOPYPEN, R2_MERGEPENNOT, R2_MASKPENNOT,
+                                R2_MERGENOTPEN, R2_MASKNOTPEN, R2_MERGEPEN,    R2_NOTMERGEPEN,
+                                R2_MASKPEN,     R2_NOTMASKPEN, R2_XORPEN,      R2_NOTXORPEN};
     SetROP2(dc_, kRop2[static_cast<int>(pen_->Mode())]);
     state_.Include(csPenValid);
   }
@@ -553,8 +595,8 @@ void TCanvas::CopyRect(const TRect& dest, TCanvas* source, const TRect& src) {
   RequiredState({csHandleValid, csBrushValid});
   HDC from = source->Handle();
   SetStretchBltMode(dc_, COLORONCOLOR);
-  StretchBlt(dc_, dest.left, dest.top, dest.right - dest.left, dest.bottom - dest.top, from, src.left, src.top,
-             src.right - src.left, src.bottom - src.top, copyMode_);
+  StretchBlt(dc_, dest.left, dest.top, dest.right - dest.left, dest.bottom - dest.top, from,
+             src.left, src.top, src.right - src.left, src.bottom - src.top, copyMode_);
   Changed();
 }
 
@@ -610,7 +652,8 @@ void TGraphic::SaveToClipboardFormat(UINT&, HANDLE&) {
 
 void TGraphic::DefineProperties(TFiler& filer) {
   filer.DefineBinaryProperty(
-      "Data", [this](TStream& s) { LoadFromStream(s); }, [this](TStream& s) { SaveToStream(s); }, !Empty());
+      "Data", [this](TStream& s) { LoadFromStream(s); }, [this](TStream& s) { SaveToStream(s); },
+      !Empty());
 }
 
 // ---- TBitmap
@@ -631,7 +674,8 @@ class TBitmapCanvas : public TCanvas {
 
  protected:
   void CreateHandle() override {
-    if (!bitmap_->bitmap_) bitmap_->SetSize(std::max(bitmap_->width_, 0), std::max(bitmap_->height_, 0));
+    if (!bitmap_->bitmap_)
+      bitmap_->SetSize(std::max(bitmap_->width_, 0), std::max(bitmap_->height_, 0));
     HDC dc = CreateCompatibleDC(nullptr);
     if (!dc) throw EOutOfResources(u"Can't create compatible DC");
     if (bitmap_->bitmap_) oldBitmap_ = SelectObject(dc, bitmap_->bitmap_);
@@ -728,7 +772,8 @@ void TBitmap::SetPixelFormat(TPixelFormat f) {
 }
 
 void* TBitmap::ScanLine(int row) {
-  if (!bits_ || row < 0 || row >= height_) throw EInvalidGraphicOperation(u"Scan line index out of range");
+  if (!bits_ || row < 0 || row >= height_)
+    throw EInvalidGraphicOperation(u"Scan line index out of range");
   GdiFlush();
   return bits_ + static_cast<size_t>(RowBytes()) * (height_ - 1 - row);
 }
@@ -802,7 +847,8 @@ HBITMAP TBitmap::ReleaseHandle() {
 }
 
 TColor TBitmap::TransparentColor() {
-  if (transparentMode_ == TTransparentMode::tmFixed && transparentColor_ != clDefault) return transparentColor_;
+  if (transparentMode_ == TTransparentMode::tmFixed && transparentColor_ != clDefault)
+    return transparentColor_;
   if (!bits_) return clDefault;
   // The bottom-left pixel: the first in memory.
   GdiFlush();
@@ -822,7 +868,8 @@ void TBitmap::Draw(TCanvas* canvas, const TRect& r) {
   GdiFlush();
   const int w = r.right - r.left, h = r.bottom - r.top;
   if (Transparent()) {
-    TransparentBlt(dst, r.left, r.top, w, h, src, 0, 0, width_, height_, ColorToRGB(TransparentColor()));
+    TransparentBlt(dst, r.left, r.top, w, h, src, 0, 0, width_, height_,
+                   ColorToRGB(TransparentColor()));
   } else {
     SetStretchBltMode(dst, COLORONCOLOR);
     StretchBlt(dst, r.left, r.top, w, h, src, 0, 0, width_, height_, canvas->CopyMode());
@@ -844,8 +891,9 @@ void TBitmap::LoadDIB(const uint8_t* dib, size_t size) {
   if (size < sizeof(BITMAPINFOHEADER)) throw EInvalidGraphic(u"Bitmap image is not valid");
   BITMAPINFOHEADER hdr;
   std::memcpy(&hdr, dib, sizeof hdr);
-  if (hdr.biSize < sizeof(BITMAPINFOHEADER) || hdr.biSize > size || hdr.biWidth <= 0 || hdr.biHeight == 0 ||
-      hdr.biWidth > 0x8000 || std::abs(hdr.biHeight) > 0x8000 || hdr.biPlanes != 1)
+  if (hdr.biSize < sizeof(BITMAPINFOHEADER) || hdr.biSize > size || hdr.biWidth <= 0 ||
+      hdr.biHeight == 0 || hdr.biWidth > 0x8000 || std::abs(hdr.biHeight) > 0x8000 ||
+      hdr.biPlanes != 1)
     throw EInvalidGraphic(u"Bitmap image is not valid");
   const int bpp = hdr.biBitCount;
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
@@ -859,11 +907,11 @@ void TBitmap::LoadDIB(const uint8_t* dib, size_t size) {
   const size_t offset = hdr.biSize + colours * 4;
   if (colours > 256 || offset > size || rowBytes * height > size - offset)
     throw EInvalidGraphic(u"Bitmap image is not valid");
-  NewImage(hdr.biWidth, static_cast<int>(height), bpp == 24 ? TPixelFormat::pf24bit : TPixelFormat::pf32bit,
-           nullptr, 0, 0, format_);
+  NewImage(hdr.biWidth, static_cast<int>(height),
+           bpp == 24 ? TPixelFormat::pf24bit : TPixelFormat::pf32bit, nullptr, 0, 0, format_);
   HDC dc = GetDC(nullptr);
-  SetDIBits(dc, bitmap_, 0, static_cast<UINT>(height), dib + offset, reinterpret_cast<const BITMAPINFO*>(dib),
-            DIB_RGB_COLORS);
+  SetDIBits(dc, bitmap_, 0, static_cast<UINT>(height), dib + offset,
+            reinterpret_cast<const BITMAPINFO*>(dib), DIB_RGB_COLORS);
   ReleaseDC(nullptr, dc);
   if (bpp == 32) {
     // SetDIBits drops alpha; keep the file's alpha bytes.
@@ -878,7 +926,8 @@ void TBitmap::LoadDIB(const uint8_t* dib, size_t size) {
 
 void TBitmap::LoadFromStream(TStream& stream) {
   int64_t size = stream.Remaining();
-  if (size < static_cast<int64_t>(sizeof(BmpFileHeader))) throw EInvalidGraphic(u"Bitmap image is not valid");
+  if (size < static_cast<int64_t>(sizeof(BmpFileHeader)))
+    throw EInvalidGraphic(u"Bitmap image is not valid");
   std::vector<uint8_t> data(static_cast<size_t>(size));
   stream.ReadBuffer(data.data(), size);
   BmpFileHeader fh;
@@ -945,7 +994,8 @@ void TBitmap::SaveToClipboardFormat(UINT& format, HANDLE& data) {
 }
 
 void TBitmap::LoadFromResourceName(HINSTANCE instance, const std::u16string& name) {
-  HBITMAP bmp = static_cast<HBITMAP>(LoadImageW(instance, WStr(name), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  HBITMAP bmp = static_cast<HBITMAP>(
+      LoadImageW(instance, WStr(name), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
   if (!bmp) throw EResNotFound(Format(u"Resource %s not found", {name}));
   SetHandle(bmp);
 }
@@ -1043,7 +1093,8 @@ void TIcon::LoadFromStream(TStream& stream) {
   if (best < 0) throw EInvalidGraphic(u"Icon image is not valid");
   IcoDirEntry e;
   std::memcpy(&e, data.data() + 6 + best * 16, sizeof e);
-  HICON icon = CreateIconFromResourceEx(data.data() + e.offset, e.bytes, TRUE, 0x00030000, 0, 0, LR_DEFAULTCOLOR);
+  HICON icon = CreateIconFromResourceEx(data.data() + e.offset, e.bytes, TRUE, 0x00030000, 0, 0,
+                                        LR_DEFAULTCOLOR);
   if (!icon) throw EInvalidGraphic(u"Icon image is not valid");
   SetHandle(icon);
   data_ = std::move(data);
@@ -1064,7 +1115,8 @@ void TIcon::SaveToStream(TStream& stream) {
   const uint32_t maskRow = ((w + 31) / 32) * 4;
   const uint32_t bytes = 40 + w * h * 4 + maskRow * h;
   uint16_t hdr[3] = {0, 1, 1};
-  IcoDirEntry e{static_cast<uint8_t>(w & 0xFF), static_cast<uint8_t>(h & 0xFF), 0, 0, 1, 32, bytes, 22};
+  IcoDirEntry e{
+      static_cast<uint8_t>(w & 0xFF), static_cast<uint8_t>(h & 0xFF), 0, 0, 1, 32, bytes, 22};
   BITMAPINFOHEADER bi{};
   bi.biSize = 40;
   bi.biWidth = w;
@@ -1087,7 +1139,8 @@ void TIcon::LoadFromResourceName(HINSTANCE instance, const std::u16string& name)
 
 void TIcon::Draw(TCanvas* canvas, const TRect& r) {
   if (icon_)
-    DrawIconEx(canvas->Handle(), r.left, r.top, icon_, r.right - r.left, r.bottom - r.top, 0, nullptr, DI_NORMAL);
+    DrawIconEx(canvas->Handle(), r.left, r.top, icon_, r.right - r.left, r.bottom - r.top, 0,
+               nullptr, DI_NORMAL);
 }
 
 // ---- TPicture
@@ -1098,7 +1151,8 @@ struct FileFormat {
   TGraphicClass cls;
 };
 std::vector<FileFormat>& Formats() {
-  static const bool registered = (RegisterClasses({TBitmap::StaticClass(), TIcon::StaticClass()}), true);
+  static const bool registered =
+      (RegisterClasses({TBitmap::StaticClass(), TIcon::StaticClass()}), true);
   (void)registered;
   static std::vector<FileFormat> formats = {
       {"bmp", u"Bitmaps", TBitmap::StaticClass()},
@@ -1191,13 +1245,16 @@ void TPicture::RegisterFileFormat(const std::string& extension, const std::u16st
   std::string ext = LowerCase(extension);
   if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
   auto& f = Formats();
-  f.erase(std::remove_if(f.begin(), f.end(), [&](const FileFormat& x) { return x.extension == ext; }), f.end());
+  f.erase(
+      std::remove_if(f.begin(), f.end(), [&](const FileFormat& x) { return x.extension == ext; }),
+      f.end());
   f.push_back({ext, description, cls});
 }
 
 void TPicture::UnregisterGraphicClass(TGraphicClass cls) {
   auto& f = Formats();
-  f.erase(std::remove_if(f.begin(), f.end(), [&](const FileFormat& x) { return x.cls->InheritsFrom(cls); }),
+  f.erase(std::remove_if(f.begin(), f.end(),
+                         [&](const FileFormat& x) { return x.cls->InheritsFrom(cls); }),
           f.end());
 }
 

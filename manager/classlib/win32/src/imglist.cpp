@@ -23,14 +23,17 @@ void TChangeLink::Change() {
 // ---- TCustomImageList
 CL_CLASS(TCustomImageList) {
   c.Int("AllocBy", &TCustomImageList::AllocBy, &TCustomImageList::SetAllocBy).Default(4);
-  c.Int("BkColor", &TCustomImageList::BkColor, &TCustomImageList::SetBkColor, &TypeInfo_TColor).Default(clNone);
-  c.Int("BlendColor", &TCustomImageList::BlendColor, &TCustomImageList::SetBlendColor, &TypeInfo_TColor)
+  c.Int("BkColor", &TCustomImageList::BkColor, &TCustomImageList::SetBkColor, &TypeInfo_TColor)
+      .Default(clNone);
+  c.Int("BlendColor", &TCustomImageList::BlendColor, &TCustomImageList::SetBlendColor,
+        &TypeInfo_TColor)
       .Default(clNone);
   c.Enum("DrawingStyle", &TCustomImageList::DrawingStyle, &TCustomImageList::SetDrawingStyle,
          &TypeInfo_TDrawingStyle)
       .Default(TDrawingStyle::dsNormal);
   c.Int("Height", &TCustomImageList::Height, &TCustomImageList::SetHeight).Default(16);
-  c.Enum("ImageType", &TCustomImageList::ImageType, &TCustomImageList::SetImageType, &TypeInfo_TImageType)
+  c.Enum("ImageType", &TCustomImageList::ImageType, &TCustomImageList::SetImageType,
+         &TypeInfo_TImageType)
       .Default(TImageType::itImage);
   c.Bool("Masked", &TCustomImageList::Masked, &TCustomImageList::SetMasked).Default(true);
   c.Int("Width", &TCustomImageList::Width, &TCustomImageList::SetWidth).Default(16);
@@ -114,7 +117,8 @@ TCustomImageList::Image TCustomImageList::FromBitmap(TBitmap* image, TBitmap* ma
   }
   for (int y = 0; y < std::min(height_, src.Height()); ++y) {
     auto* row = static_cast<const uint32_t*>(src.ScanLine(y));
-    const uint32_t* mrow = mask && y < m.Height() ? static_cast<const uint32_t*>(m.ScanLine(y)) : nullptr;
+    const uint32_t* mrow =
+        mask && y < m.Height() ? static_cast<const uint32_t*>(m.ScanLine(y)) : nullptr;
     for (int x = 0; x < std::min(width_, src.Width()); ++x) {
       uint32_t p = row[x];
       // Bitmaps without alpha are opaque.
@@ -133,7 +137,8 @@ void TCustomImageList::ToBitmap(const Image& img, TBitmap* out) const {
   out->SetPixelFormat(TPixelFormat::pf32bit);
   out->SetSize(width_, height_);
   for (int y = 0; y < height_; ++y)
-    std::memcpy(out->ScanLine(y), &img.pixels[static_cast<size_t>(y) * width_], static_cast<size_t>(width_) * 4);
+    std::memcpy(out->ScanLine(y), &img.pixels[static_cast<size_t>(y) * width_],
+                static_cast<size_t>(width_) * 4);
 }
 
 int TCustomImageList::Add(TBitmap* image, TBitmap* mask) {
@@ -193,7 +198,8 @@ int TCustomImageList::AddImages(TBitmap* strip) {
 }
 
 void TCustomImageList::Delete(int index) {
-  if (index < 0 || index >= Count()) throw EInvalidGraphicOperation(u"Image list index out of bounds");
+  if (index < 0 || index >= Count())
+    throw EInvalidGraphicOperation(u"Image list index out of bounds");
   images_.erase(images_.begin() + index);
   Change();
 }
@@ -204,14 +210,16 @@ void TCustomImageList::Clear() {
 }
 
 void TCustomImageList::Replace(int index, TBitmap* image, TBitmap* mask) {
-  if (index < 0 || index >= Count()) throw EInvalidGraphicOperation(u"Image list index out of bounds");
+  if (index < 0 || index >= Count())
+    throw EInvalidGraphicOperation(u"Image list index out of bounds");
   images_[static_cast<size_t>(index)] = FromBitmap(image, mask, false, clNone);
   Change();
 }
 
 HIMAGELIST TCustomImageList::Handle() {
   if (handle_) return handle_;
-  handle_ = ImageList_Create(width_, height_, ILC_COLOR32 | (masked_ ? ILC_MASK : 0), Count(), allocBy_);
+  handle_ =
+      ImageList_Create(width_, height_, ILC_COLOR32 | (masked_ ? ILC_MASK : 0), Count(), allocBy_);
   if (!handle_) throw EOutOfResources(u"Can't create the image list");
   ImageList_SetBkColor(handle_, bkColor_ == clNone ? CLR_NONE : ColorToRGB(bkColor_));
   for (const Image& img : images_) {
@@ -316,7 +324,8 @@ void TCustomImageList::Change() {
 void TCustomImageList::DefineProperties(TFiler& filer) {
   TComponent::DefineProperties(filer);
   filer.DefineBinaryProperty(
-      "Bitmap", [this](TStream& s) { ReadData(s); }, [this](TStream& s) { WriteData(s); }, !images_.empty());
+      "Bitmap", [this](TStream& s) { ReadData(s); }, [this](TStream& s) { WriteData(s); },
+      !images_.empty());
 }
 
 void TCustomImageList::ReadData(TStream& s) {
@@ -328,7 +337,8 @@ void TCustomImageList::ReadData(TStream& s) {
     Image img;
     img.pixels.assign(static_cast<size_t>(width_) * height_, 0);
     for (int y = 0; y < std::min(height_, strip.Height()); ++y)
-      std::memcpy(&img.pixels[static_cast<size_t>(y) * width_], static_cast<const uint32_t*>(strip.ScanLine(y)) + x,
+      std::memcpy(&img.pixels[static_cast<size_t>(y) * width_],
+                  static_cast<const uint32_t*>(strip.ScanLine(y)) + x,
                   static_cast<size_t>(width_) * 4);
     images_.push_back(std::move(img));
   }

@@ -34,18 +34,30 @@ std::u16string StripHotkey(const std::u16string& caption) {
 // ---- TMenuActionLink
 CL_CLASS(TMenuActionLink) {}
 
-bool TMenuActionLink::IsCaptionLinked() { return CustomAction() && client_->Caption() == CustomAction()->Caption(); }
-bool TMenuActionLink::IsCheckedLinked() { return CustomAction() && client_->Checked() == CustomAction()->Checked(); }
-bool TMenuActionLink::IsEnabledLinked() { return CustomAction() && client_->Enabled() == CustomAction()->Enabled(); }
+bool TMenuActionLink::IsCaptionLinked() {
+  return CustomAction() && client_->Caption() == CustomAction()->Caption();
+}
+bool TMenuActionLink::IsCheckedLinked() {
+  return CustomAction() && client_->Checked() == CustomAction()->Checked();
+}
+bool TMenuActionLink::IsEnabledLinked() {
+  return CustomAction() && client_->Enabled() == CustomAction()->Enabled();
+}
 bool TMenuActionLink::IsHelpContextLinked() {
   return CustomAction() && client_->HelpContext() == CustomAction()->HelpContext();
 }
-bool TMenuActionLink::IsHintLinked() { return CustomAction() && client_->Hint() == CustomAction()->Hint(); }
+bool TMenuActionLink::IsHintLinked() {
+  return CustomAction() && client_->Hint() == CustomAction()->Hint();
+}
 bool TMenuActionLink::IsImageIndexLinked() {
   return CustomAction() && client_->ImageIndex() == CustomAction()->ImageIndex();
 }
-bool TMenuActionLink::IsVisibleLinked() { return CustomAction() && client_->Visible() == CustomAction()->Visible(); }
-bool TMenuActionLink::IsOnExecuteLinked() { return Action() && client_->OnClick == Action()->OnExecute; }
+bool TMenuActionLink::IsVisibleLinked() {
+  return CustomAction() && client_->Visible() == CustomAction()->Visible();
+}
+bool TMenuActionLink::IsOnExecuteLinked() {
+  return Action() && client_->OnClick == Action()->OnExecute;
+}
 void TMenuActionLink::SetCaption(const std::u16string& v) {
   if (IsCaptionLinked()) client_->SetCaption(v);
 }
@@ -99,7 +111,8 @@ void TMenuItem::BeforeDestruction() {
 }
 
 TMenuItem* TMenuItem::Items(int index) const {
-  if (index < 0 || index >= Count()) throw EMenuError(Format(u"Menu index out of range (%d)", {index}));
+  if (index < 0 || index >= Count())
+    throw EMenuError(Format(u"Menu index out of range (%d)", {index}));
   return items_[static_cast<size_t>(index)];
 }
 
@@ -277,7 +290,8 @@ void TMenuItem::SetChildOrder(TComponent* child, int order) {
 
 void TMenuItem::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
-  if (operation == TOperation::opRemove && actionLink_ && component == actionLink_->Action()) SetAction(nullptr);
+  if (operation == TOperation::opRemove && actionLink_ && component == actionLink_->Action())
+    SetAction(nullptr);
 }
 
 void TMenuItem::AppendTo(HMENU menu) const {
@@ -291,7 +305,8 @@ void TMenuItem::AppendTo(HMENU menu) const {
     } else {
       mii.fMask = MIIM_FTYPE | MIIM_STRING | MIIM_ID | MIIM_STATE;
       mii.fType = i->radioItem_ ? MFT_RADIOCHECK : MFT_STRING;
-      mii.fState = (i->checked_ ? MFS_CHECKED : 0) | (i->enabled_ ? 0 : MFS_GRAYED) | (i->default_ ? MFS_DEFAULT : 0);
+      mii.fState = (i->checked_ ? MFS_CHECKED : 0) | (i->enabled_ ? 0 : MFS_GRAYED) |
+                   (i->default_ ? MFS_DEFAULT : 0);
       mii.wID = i->command_;
       mii.dwTypeData = const_cast<wchar_t*>(WStr(i->caption_));
       if (!i->items_.empty()) {
@@ -307,7 +322,9 @@ void TMenuItem::AppendTo(HMENU menu) const {
 // ---- TMenu
 CL_CLASS(TMenu) { c.Object("Images", &TMenu::Images, &TMenu::SetImages); }
 
-TMenu::TMenu(TComponent* AOwner) : TComponent(AOwner), items_(New<TMenuItem>(nullptr)) { items_->menu_ = this; }
+TMenu::TMenu(TComponent* AOwner) : TComponent(AOwner), items_(New<TMenuItem>(nullptr)) {
+  items_->menu_ = this;
+}
 
 TMenu::~TMenu() {
   if (handle_) DestroyMenu(handle_);
@@ -346,7 +363,9 @@ bool TMenu::DispatchCommand(UINT command) {
   return true;
 }
 
-void TMenu::GetChildren(const TGetChildProc& proc, TComponent* root) { items_->GetChildren(proc, root); }
+void TMenu::GetChildren(const TGetChildProc& proc, TComponent* root) {
+  items_->GetChildren(proc, root);
+}
 void TMenu::SetChildOrder(TComponent* child, int order) { items_->SetChildOrder(child, order); }
 
 void TMenu::Notification(TComponent* component, TOperation operation) {
@@ -368,7 +387,8 @@ HMENU TMainMenu::Handle() {
 void TMainMenu::MenuChanged() {
   // The form shows the menu bar: give it the new one at once.
   HWND form = nullptr;
-  if (auto* f = dynamic_cast<TCustomForm*>(Owner()); f && f->Menu() == this && f->HandleAllocated()) form = f->Handle();
+  if (auto* f = dynamic_cast<TCustomForm*>(Owner()); f && f->Menu() == this && f->HandleAllocated())
+    form = f->Handle();
   HMENU old = handle_;
   handle_ = nullptr;
   if (form) {

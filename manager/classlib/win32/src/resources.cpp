@@ -6,11 +6,13 @@ namespace classlib {
 
 std::u16string SysErrorMessage(DWORD code) {
   wchar_t* text = nullptr;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+  DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
   std::u16string result = text ? FromWStr(text, n) : std::u16string();
   if (text) LocalFree(text);
-  while (!result.empty() && (result.back() == u'\n' || result.back() == u'\r' || result.back() == u' '))
+  while (!result.empty() &&
+         (result.back() == u'\n' || result.back() == u'\r' || result.back() == u' '))
     result.pop_back();
   return result;
 }
@@ -18,7 +20,8 @@ std::u16string SysErrorMessage(DWORD code) {
 void RaiseLastOSError() {
   DWORD code = GetLastError();
   if (code == 0) throw EOSError(u"A call to an OS function failed");
-  throw EOSError(Format(u"System Error.  Code: %d.\r\n%s", {static_cast<unsigned>(code), SysErrorMessage(code)}));
+  throw EOSError(Format(u"System Error.  Code: %d.\r\n%s",
+                        {static_cast<unsigned>(code), SysErrorMessage(code)}));
 }
 
 HINSTANCE HInstance() { return GetModuleHandleW(nullptr); }

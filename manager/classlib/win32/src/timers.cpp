@@ -25,7 +25,8 @@ TTimer::~TTimer() {
 void TTimer::UpdateTimer() {
   KillTimer(window_, 1);
   if (enabled_ && interval_ != 0 && onTimer_ && !IsLoading())
-    if (!SetTimer(window_, 1, interval_, nullptr)) throw EOutOfResources(u"Not enough timers available");
+    if (!SetTimer(window_, 1, interval_, nullptr))
+      throw EOutOfResources(u"Not enough timers available");
 }
 
 void TTimer::SetEnabled(bool v) {

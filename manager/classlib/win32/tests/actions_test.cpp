@@ -131,7 +131,8 @@ TEST_F(ActionFixture, ContextPopupHandlerCanTakeTheRightClick) {
   go->OnContextPopup = EventOf<&Taker::Popup>(&taker);
   POINT p{4, 6};
   ClientToScreen(go->Handle(), &p);
-  SendMessageW(go->Handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(go->Handle()), MAKELPARAM(p.x, p.y));
+  SendMessageW(go->Handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(go->Handle()),
+               MAKELPARAM(p.x, p.y));
   EXPECT_EQ(taker.calls, 1);
   EXPECT_EQ(taker.at.x, 4);
   EXPECT_EQ(taker.at.y, 6);
@@ -178,7 +179,11 @@ TEST(Menu, ItemsRadioGroupsAndHotkeys) {
   struct Case {
     const char16_t* in;
     const char16_t* out;
-  } cases[] = {{u"&Open", u"Open"}, {u"Save &As", u"Save As"}, {u"A&&B", u"A&B"}, {u"plain", u"plain"}, {u"&", u""}};
+  } cases[] = {{u"&Open", u"Open"},
+               {u"Save &As", u"Save As"},
+               {u"A&&B", u"A&B"},
+               {u"plain", u"plain"},
+               {u"&", u""}};
   for (const Case& c : cases) EXPECT_EQ(StripHotkey(c.in), c.out);
   EXPECT_TRUE(IsAccel('o', u"&Open"));
   EXPECT_FALSE(IsAccel('b', u"A&&B"));

@@ -17,7 +17,8 @@ struct Driver : TObject {
     HWND app = Application->Handle();
     switch (step++) {
       case 0:
-        hiddenAtStart = !main->Visible() && !(main->HandleAllocated() && IsWindowVisible(main->Handle()));
+        hiddenAtStart =
+            !main->Visible() && !(main->HandleAllocated() && IsWindowVisible(main->Handle()));
         noButtonAtStart = !IsWindowVisible(app);
         noUpdatesWhileHidden = main->GoUpdates == 0;
         main->Show();

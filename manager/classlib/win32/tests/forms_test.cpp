@@ -80,10 +80,12 @@ TEST_F(StoredForm, ShownFormPaintsEveryLevelAtItsPlace) {
     int x, y;
     TColor colour;
   } cases[] = {
-      {"form", 5, 5, clLime},         {"panel", 15, 15, clBlue},      {"box", 35, 45, clRed},
-      {"mark (painted by its parent)", 115, 25, clYellow}, {"footer", 150, 185, clFuchsia},
+      {"form", 5, 5, clLime},          {"panel", 15, 15, clBlue},
+      {"box", 35, 45, clRed},          {"mark (painted by its parent)", 115, 25, clYellow},
+      {"footer", 150, 185, clFuchsia},
   };
-  for (const Case& c : cases) EXPECT_EQ(WindowPixel(wnd, c.x, c.y), static_cast<COLORREF>(c.colour)) << c.what;
+  for (const Case& c : cases)
+    EXPECT_EQ(WindowPixel(wnd, c.x, c.y), static_cast<COLORREF>(c.colour)) << c.what;
 }
 
 TEST_F(StoredForm, ClicksReachWindowedAndGraphicControls) {
@@ -158,8 +160,10 @@ TEST_F(StoredForm, NotificationsTellChildrenOfParentColourAndFont) {
   EXPECT_EQ(box->Color(), clRed);
   panel->Font()->SetHeight(-20);
   EXPECT_EQ(child->Font()->Height(), -20);
-  EXPECT_NE(std::find(child->Notices.begin(), child->Notices.end(), CM_PARENTCOLORCHANGED), child->Notices.end());
-  EXPECT_NE(std::find(child->Notices.begin(), child->Notices.end(), CM_PARENTFONTCHANGED), child->Notices.end());
+  EXPECT_NE(std::find(child->Notices.begin(), child->Notices.end(), CM_PARENTCOLORCHANGED),
+            child->Notices.end());
+  EXPECT_NE(std::find(child->Notices.begin(), child->Notices.end(), CM_PARENTFONTCHANGED),
+            child->Notices.end());
   child->Font()->SetHeight(-9);
   EXPECT_FALSE(child->ParentFont());
 }
@@ -282,7 +286,9 @@ struct DragProbe : TObject {
     log.push_back("drop");
     dropSource = source;
   }
-  void End(TObject*, TObject* target, int, int) { log.push_back(target ? "end on target" : "end on none"); }
+  void End(TObject*, TObject* target, int, int) {
+    log.push_back(target ? "end on target" : "end on none");
+  }
 };
 
 TEST_F(StoredForm, DraggingOntoAControlThatAcceptsDropsThere) {
@@ -349,7 +355,8 @@ TEST_F(StoredForm, WheelGoesUpTheParentsUntilOneTakesIt) {
     }
   } wheel;
   panel->OnMouseWheel = EventOf<&Wheel::OnWheel>(&wheel);
-  LRESULT r = SendMessageW(box->Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), MAKELPARAM(1, 1));
+  LRESULT r = SendMessageW(box->Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)),
+                           MAKELPARAM(1, 1));
   (void)r;
   EXPECT_EQ(wheel.calls, 1);
   EXPECT_EQ(wheel.delta, -120);
@@ -658,7 +665,8 @@ TEST(Form, PrintClientPaintsTheFormColourForOthers) {
   f->SetColor(clPurple);
   TBitmap b;
   b.SetSize(20, 20);
-  SendMessageW(f->Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(b.Canvas()->Handle()), PRF_CLIENT | PRF_ERASEBKGND);
+  SendMessageW(f->Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(b.Canvas()->Handle()),
+               PRF_CLIENT | PRF_ERASEBKGND);
   EXPECT_EQ(b.Canvas()->Pixel(10, 10), clPurple);
   Free(f);
 }

@@ -11,7 +11,9 @@
 namespace kelm::test {
 namespace {
 
-uint32_t RowPixel(TBitmap& b, int x, int y) { return static_cast<const uint32_t*>(b.ScanLine(y))[x] & 0xFFFFFF; }
+uint32_t RowPixel(TBitmap& b, int x, int y) {
+  return static_cast<const uint32_t*>(b.ScanLine(y))[x] & 0xFFFFFF;
+}
 
 TEST(Canvas, ShapesOnABitmapReadBackExactPixels) {
   TBitmap b;
@@ -26,14 +28,15 @@ TEST(Canvas, ShapesOnABitmapReadBackExactPixels) {
     int x, y;
     TColor expected;
   } cases[] = {
-      {0, 0, clRed},  {2, 2, clBlue}, {8, 7, clBlue}, {5, 5, clLime},  // outline and inside
-      {9, 8, clRed},  {19, 9, clRed}, {1, 5, clRed},                   // right and bottom edges are exclusive
+      {0, 0, clRed}, {2, 2, clBlue}, {8, 7, clBlue}, {5, 5, clLime},  // outline and inside
+      {9, 8, clRed}, {19, 9, clRed}, {1, 5, clRed},  // right and bottom edges are exclusive
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(testing::Message() << k.x << "," << k.y);
     EXPECT_EQ(c->Pixel(k.x, k.y), k.expected);
     // ScanLine sees the same pixels: BGR in memory.
-    EXPECT_EQ(RowPixel(b, k.x, k.y), ((k.expected & 0xFF) << 16) | (k.expected & 0xFF00) | ((k.expected >> 16) & 0xFF));
+    EXPECT_EQ(RowPixel(b, k.x, k.y),
+              ((k.expected & 0xFF) << 16) | (k.expected & 0xFF00) | ((k.expected >> 16) & 0xFF));
   }
 }
 
@@ -100,7 +103,8 @@ TEST(Bitmap, TwentyFourBitRowsArePaddedAndKeepThePixels) {
   b.Canvas()->SetPixel(2, 1, clAqua);
   b.SetPixelFormat(TPixelFormat::pf24bit);
   EXPECT_EQ(b.PixelFormat(), TPixelFormat::pf24bit);
-  EXPECT_EQ(static_cast<uint8_t*>(b.ScanLine(0)) - static_cast<uint8_t*>(b.ScanLine(1)), 12);  // 9 bytes padded
+  EXPECT_EQ(static_cast<uint8_t*>(b.ScanLine(0)) - static_cast<uint8_t*>(b.ScanLine(1)),
+            12);  // 9 bytes padded
   EXPECT_EQ(b.Canvas()->Pixel(2, 1), clAqua);
   auto* row = static_cast<uint8_t*>(b.ScanLine(1));
   EXPECT_EQ(row[6], 0xFF);  // blue
@@ -120,7 +124,8 @@ TEST(Bitmap, StreamRoundTripKeepsSizeAndPixels) {
   ASSERT_EQ(b.Width(), 5);
   ASSERT_EQ(b.Height(), 3);
   for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 5; ++x) EXPECT_EQ(b.Canvas()->Pixel(x, y), static_cast<TColor>(RGB(x * 40, y * 80, 7)));
+    for (int x = 0; x < 5; ++x)
+      EXPECT_EQ(b.Canvas()->Pixel(x, y), static_cast<TColor>(RGB(x * 40, y * 80, 7)));
 }
 
 TEST(Bitmap, MalformedStreamsAreRefused) {
@@ -201,7 +206,8 @@ TEST(Picture, FormatsAreFoundByExtension) {
   EXPECT_EQ(TPicture::FindFormat(".ico"), TIcon::StaticClass());
   TPicture::RegisterFileFormat("xyz", u"Test pictures", TBitmap::StaticClass());
   EXPECT_EQ(TPicture::FindFormat("xyz"), TBitmap::StaticClass());
-  EXPECT_NE(TPicture::GraphicFilter(nullptr).find(u"Test pictures (*.xyz)|*.xyz"), std::u16string::npos);
+  EXPECT_NE(TPicture::GraphicFilter(nullptr).find(u"Test pictures (*.xyz)|*.xyz"),
+            std::u16string::npos);
 
   // A .xyz file loads as the registered class.
   TBitmap a;
@@ -304,7 +310,8 @@ TEST_F(ImageListTest, ImagesStreamWithTheComponentAndGiveIcons) {
   EXPECT_EQ(copy->Width(), 4);
   for (int i = 0; i < 2; ++i)
     for (int y = 0; y < 4; ++y)
-      for (int x = 0; x < 4; ++x) EXPECT_EQ(copy->PixelOf(i, x, y), list->PixelOf(i, x, y)) << i << " " << x << "," << y;
+      for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(copy->PixelOf(i, x, y), list->PixelOf(i, x, y)) << i << " " << x << "," << y;
   TIcon icon;
   ASSERT_TRUE(copy->GetIcon(1, &icon));
   EXPECT_EQ(icon.Width(), 4);

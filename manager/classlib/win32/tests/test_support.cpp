@@ -47,7 +47,8 @@ MessageBoxRecorder::~MessageBoxRecorder() {
   activeRecorder = nullptr;
 }
 
-int MessageBoxRecorder::Record(HWND owner, const std::u16string& text, const std::u16string& caption, UINT flags) {
+int MessageBoxRecorder::Record(HWND owner, const std::u16string& text,
+                               const std::u16string& caption, UINT flags) {
   activeRecorder->boxes.push_back({owner, text, caption, flags});
   return activeRecorder->answer_;
 }
@@ -69,12 +70,17 @@ void TTestBox::Paint() {
 void TTestBox::WndProc(TMessage& m) {
   if (m.Msg >= CM_BASE && m.Msg < CM_BASE + 0x100) Notices.push_back(m.Msg);
   switch (m.Msg) {
-    case CM_ENTER: ++Enters; break;
-    case CM_EXIT: ++Exits; break;
+    case CM_ENTER:
+      ++Enters;
+      break;
+    case CM_EXIT:
+      ++Exits;
+      break;
     case WM_GETDLGCODE:
       m.Result = WantTab ? DLGC_WANTTAB : 0;
       return;
-    default: break;
+    default:
+      break;
   }
   TCustomControl::WndProc(m);
 }
@@ -161,16 +167,17 @@ class Win32Environment : public ::testing::Environment {
  public:
   void SetUp() override {
     RegisterClasses({TTestBox::StaticClass(), TTestPanel::StaticClass(), TTestMark::StaticClass(),
-                     TTestMainForm::StaticClass(), TTestDialog::StaticClass(), TTimer::StaticClass(),
-                     TActionList::StaticClass(), TAction::StaticClass(), TPopupMenu::StaticClass(),
-                     TMenuItem::StaticClass()});
+                     TTestMainForm::StaticClass(), TTestDialog::StaticClass(),
+                     TTimer::StaticClass(), TActionList::StaticClass(), TAction::StaticClass(),
+                     TPopupMenu::StaticClass(), TMenuItem::StaticClass()});
     Application->Initialize();
     // Test programs run side by side on one Wine desktop: the title that
     // finds the application window must be this process's own.
     Application->SetTitle(TestAppTitle());
   }
 };
-[[maybe_unused]] const auto* environment = ::testing::AddGlobalTestEnvironment(new Win32Environment);
+[[maybe_unused]] const auto* environment =
+    ::testing::AddGlobalTestEnvironment(new Win32Environment);
 }  // namespace
 
 }  // namespace kelm::test

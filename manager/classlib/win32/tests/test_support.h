@@ -40,7 +40,8 @@ class MessageBoxRecorder {
   std::vector<RecordedBox> boxes;
 
  private:
-  static int Record(HWND owner, const std::u16string& text, const std::u16string& caption, UINT flags);
+  static int Record(HWND owner, const std::u16string& text, const std::u16string& caption,
+                    UINT flags);
   TMessageBoxFunc previous_;
   int answer_;
 };

@@ -48,12 +48,12 @@ struct PoolBlockInfo {
 };
 std::vector<PoolBlockInfo> LivePoolBlocks();
 std::size_t LivePoolBytes(ULONG tag);
-void FailPoolAllocation(unsigned nth);      // the nth allocation from now fails (1 = next)
+void FailPoolAllocation(unsigned nth);  // the nth allocation from now fails (1 = next)
 void FailPoolAllocationsOfSize(std::size_t bytes);
 void FailPoolAllocationsAtDispatch(bool fail);
 void FailLookasideAllocations(bool fail);
-void FailMdlMapping(bool fail);             // MmGetSystemAddressForMdlSafe answers NULL
-void FailIrpAllocation(unsigned nth);       // the nth IRP built or allocated from now is not
+void FailMdlMapping(bool fail);        // MmGetSystemAddressForMdlSafe answers NULL
+void FailIrpAllocation(unsigned nth);  // the nth IRP built or allocated from now is not
 void ClearInjectedFailures();
 unsigned PoStartNextPowerIrpCount();
 // Devices registered for (last-chance) shutdown notification, oldest first.

@@ -368,7 +368,7 @@ struct IRP {
     } Overlay;
   } Tail;
   // Layer bookkeeping.
-  ULONG HostKind;        // how the IRP was made (see io.cpp)
+  ULONG HostKind;          // how the IRP was made (see io.cpp)
   ULONG HostOutputLength;  // caller's output buffer length for copy-back
   ULONG HostSystemBufferLength;
 };
@@ -426,8 +426,8 @@ PIRP IoBuildDeviceIoControlRequest(ULONG ioControlCode, PDEVICE_OBJECT device, P
                                    BOOLEAN internalDeviceIoControl, PKEVENT event,
                                    PIO_STATUS_BLOCK ioStatus);
 
-PMDL IoAllocateMdl(PVOID virtualAddress, ULONG length, BOOLEAN secondaryBuffer,
-                   BOOLEAN chargeQuota, PIRP irp);
+PMDL IoAllocateMdl(PVOID virtualAddress, ULONG length, BOOLEAN secondaryBuffer, BOOLEAN chargeQuota,
+                   PIRP irp);
 void IoFreeMdl(PMDL mdl);
 void IoBuildPartialMdl(PMDL sourceMdl, PMDL targetMdl, PVOID virtualAddress, ULONG length);
 void MmBuildMdlForNonPagedPool(PMDL mdl);

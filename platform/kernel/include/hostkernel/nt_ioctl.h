@@ -11,7 +11,7 @@
 #define METHOD_IN_DIRECT 1
 #define METHOD_OUT_DIRECT 2
 #define METHOD_NEITHER 3
-#define METHOD_FROM_CTL_CODE(code) ((ULONG)((code) & 3))
+#define METHOD_FROM_CTL_CODE(code) ((ULONG)((code)&3))
 #define FILE_READ_ACCESS 0x0001
 #define FILE_WRITE_ACCESS 0x0002
 
@@ -170,7 +170,8 @@ struct MOUNTMGR_MOUNT_POINTS {
 
 static_assert(sizeof(DISK_GEOMETRY) == 24 && offsetof(DISK_GEOMETRY, BytesPerSector) == 20, "");
 static_assert(sizeof(PARTITION_INFORMATION) == 32 &&
-                  offsetof(PARTITION_INFORMATION, PartitionType) == 24, "");
+                  offsetof(PARTITION_INFORMATION, PartitionType) == 24,
+              "");
 static_assert(sizeof(PARTITION_INFORMATION_EX) == 144 &&
                   offsetof(PARTITION_INFORMATION_EX, StartingOffset) == 8 &&
                   offsetof(PARTITION_INFORMATION_EX, Mbr) == 32,

@@ -25,7 +25,15 @@ KIRQL KeRaiseIrqlToDpcLevel();
 
 enum KPROCESSOR_MODE_VALUES { KernelMode = 0, UserMode = 1 };
 using KPROCESSOR_MODE = CCHAR;
-enum KWAIT_REASON { Executive = 0, FreePage, PageIn, PoolAllocation, DelayExecution, Suspended, UserRequest };
+enum KWAIT_REASON {
+  Executive = 0,
+  FreePage,
+  PageIn,
+  PoolAllocation,
+  DelayExecution,
+  Suspended,
+  UserRequest
+};
 enum EVENT_TYPE { NotificationEvent = 0, SynchronizationEvent = 1 };
 enum WAIT_TYPE { WaitAll = 0, WaitAny = 1 };
 
@@ -36,8 +44,8 @@ struct DISPATCHER_HEADER {
   UCHAR Reserved[3];
   LONG SignalState;
   ULONG HostMagic;
-  LONG Limit;              // semaphores
-  void* volatile Owner;    // mutexes: owning thread
+  LONG Limit;            // semaphores
+  void* volatile Owner;  // mutexes: owning thread
 };
 
 struct KEVENT {

@@ -152,10 +152,18 @@ inline void InsertHeadList(PLIST_ENTRY head, PLIST_ENTRY entry) {
 }
 
 // Interlocked arithmetic on 32-bit LONGs and pointers.
-inline LONG InterlockedIncrement(LONG volatile* v) { return __atomic_add_fetch(v, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedDecrement(LONG volatile* v) { return __atomic_sub_fetch(v, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchange(LONG volatile* v, LONG x) { return __atomic_exchange_n(v, x, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchangeAdd(LONG volatile* v, LONG x) { return __atomic_fetch_add(v, x, __ATOMIC_SEQ_CST); }
+inline LONG InterlockedIncrement(LONG volatile* v) {
+  return __atomic_add_fetch(v, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedDecrement(LONG volatile* v) {
+  return __atomic_sub_fetch(v, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchange(LONG volatile* v, LONG x) {
+  return __atomic_exchange_n(v, x, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchangeAdd(LONG volatile* v, LONG x) {
+  return __atomic_fetch_add(v, x, __ATOMIC_SEQ_CST);
+}
 inline LONG InterlockedCompareExchange(LONG volatile* v, LONG exchange, LONG comparand) {
   __atomic_compare_exchange_n(v, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
   return comparand;

@@ -16,8 +16,8 @@ struct OBJECT_ATTRIBUTES {
   PVOID SecurityQualityOfService;
 };
 using POBJECT_ATTRIBUTES = OBJECT_ATTRIBUTES*;
-inline void InitializeObjectAttributes(POBJECT_ATTRIBUTES p, PUNICODE_STRING name,
-                                       ULONG attributes, HANDLE root, PVOID security) {
+inline void InitializeObjectAttributes(POBJECT_ATTRIBUTES p, PUNICODE_STRING name, ULONG attributes,
+                                       HANDLE root, PVOID security) {
   p->Length = sizeof(OBJECT_ATTRIBUTES);
   p->RootDirectory = root;
   p->Attributes = attributes;
@@ -99,8 +99,8 @@ NTSTATUS ZwOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attri
 NTSTATUS IoCreateFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
                       PIO_STATUS_BLOCK ioStatus, PLARGE_INTEGER allocationSize,
                       ULONG fileAttributes, ULONG shareAccess, ULONG disposition,
-                      ULONG createOptions, PVOID eaBuffer, ULONG eaLength,
-                      CREATE_FILE_TYPE type, PVOID internalParameters, ULONG options);
+                      ULONG createOptions, PVOID eaBuffer, ULONG eaLength, CREATE_FILE_TYPE type,
+                      PVOID internalParameters, ULONG options);
 NTSTATUS ZwClose(HANDLE handle);
 NTSTATUS ZwReadFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, PVOID apcContext,
                     PIO_STATUS_BLOCK ioStatus, PVOID buffer, ULONG length,
@@ -121,8 +121,11 @@ NTSTATUS ZwDeviceIoControlFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc, P
 #define REG_SZ 1
 #define REG_BINARY 3
 #define REG_DWORD 4
-enum KEY_VALUE_INFORMATION_CLASS { KeyValueBasicInformation = 0, KeyValueFullInformation = 1,
-                                   KeyValuePartialInformation = 2 };
+enum KEY_VALUE_INFORMATION_CLASS {
+  KeyValueBasicInformation = 0,
+  KeyValueFullInformation = 1,
+  KeyValuePartialInformation = 2
+};
 struct KEY_VALUE_PARTIAL_INFORMATION {
   ULONG TitleIndex;
   ULONG Type;

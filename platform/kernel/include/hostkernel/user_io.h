@@ -23,7 +23,7 @@ struct UserIoResult {
 // the output buffer holds is a loud kernel fault), then IRP_MJ_CLEANUP and
 // IRP_MJ_CLOSE. Runs at PASSIVE_LEVEL in the calling thread.
 // bytesReturned is 0 when the status is an error (nothing is copied back).
-UserIoResult UserDeviceIoControl(std::u16string_view win32DeviceName, ULONG code, const void* in, ULONG inLen,
-                                 void* out, ULONG outLen);
+UserIoResult UserDeviceIoControl(std::u16string_view win32DeviceName, ULONG code, const void* in,
+                                 ULONG inLen, void* out, ULONG outLen);
 
 }  // namespace hk

@@ -20,8 +20,8 @@ bool MakeFolder(std::string* folder) {
   const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
   for (int attempt = 0; attempt < 16; ++attempt) {
     std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                 ("vh-machine-" + std::to_string(now) + "-" + std::to_string(entropy()) + "-" +
-                                  std::to_string(counter++));
+                                 ("vh-machine-" + std::to_string(now) + "-" +
+                                  std::to_string(entropy()) + "-" + std::to_string(counter++));
     std::error_code error;
     if (std::filesystem::create_directory(path, error)) {
       *folder = path.string();
@@ -33,7 +33,8 @@ bool MakeFolder(std::string* folder) {
 
 }  // namespace
 
-NTSTATUS InstalledMachine::Build(const MachineOptions& options, std::unique_ptr<InstalledMachine>* out) {
+NTSTATUS InstalledMachine::Build(const MachineOptions& options,
+                                 std::unique_ptr<InstalledMachine>* out) {
   std::unique_ptr<InstalledMachine> machine(new InstalledMachine);
   InstallOptions install = options.install;
   if (install.imagePath.empty()) {
@@ -48,14 +49,16 @@ NTSTATUS InstalledMachine::Build(const MachineOptions& options, std::unique_ptr<
   NTSTATUS result = StorageStack::Create(*installed.disk, &machine->storage_);
   StorageStack& storage = *machine->storage_;
   PDEVICE_OBJECT device;
-  if (NT_SUCCESS(result)) result = storage.AddVolume(*installed.volume, installed.fs.get(), HotplugFlags{}, &device);
+  if (NT_SUCCESS(result))
+    result = storage.AddVolume(*installed.volume, installed.fs.get(), HotplugFlags{}, &device);
   if (NT_SUCCESS(result)) result = storage.AssignDriveLetter(1, install.driveLetter);
   if (NT_SUCCESS(result)) result = storage.LinkFolder(u"\\SystemRoot", 1, u"\\Windows");
   for (OtherVolume& other : installed.others) {
     if (!NT_SUCCESS(result)) break;
     result = storage.AddVolume(*other.volume, other.fs.get(), other.options.hotplug, &device);
     if (NT_SUCCESS(result)) {
-      result = storage.AssignDriveLetter(other.volume->PartitionInfo().number, other.options.driveLetter);
+      result = storage.AssignDriveLetter(other.volume->PartitionInfo().number,
+                                         other.options.driveLetter);
     }
   }
   if (NT_SUCCESS(result) && options.mountManager) result = storage.AddMountManager();

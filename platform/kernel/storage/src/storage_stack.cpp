@@ -59,7 +59,7 @@ struct StorageStack::DeviceContext {
   Partition partition;  // number 0 for the whole disk
   std::u16string name;
   PDEVICE_OBJECT device = nullptr;
-  PDEVICE_OBJECT volumeDevice = nullptr;  // the file system's volume
+  PDEVICE_OBJECT volumeDevice = nullptr;   // the file system's volume
   DeviceContext* volumeContext = nullptr;  // the file system's volume's context
   VolumeKnobs knobs;
   mutable std::mutex recordLock;  // also guards completions
@@ -94,7 +94,8 @@ IoAnswer DispatchTransfer(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) 
   const LONGLONG offset = stack->Parameters.Read.ByteOffset.QuadPart;
   if (offset < 0) return IoAnswer{STATUS_INVALID_PARAMETER, 0};
   if (length == 0) return IoAnswer{STATUS_SUCCESS, 0};
-  void* buffer = irp->MdlAddress ? MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority) : nullptr;
+  void* buffer =
+      irp->MdlAddress ? MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority) : nullptr;
   if (buffer == nullptr) return IoAnswer{STATUS_INSUFFICIENT_RESOURCES, 0};
   // The MDL describes the caller's buffer: never move more than it holds.
   if (MmGetMdlByteCount(irp->MdlAddress) < length) return IoAnswer{STATUS_INVALID_PARAMETER, 0};
@@ -102,7 +103,8 @@ IoAnswer DispatchTransfer(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) 
 }
 
 IoAnswer AnswerLengthInfo(uint64_t bytes, void* out, uint32_t outLength) {
-  if (out == nullptr || outLength < sizeof(GET_LENGTH_INFORMATION)) return {kStatusBufferTooSmall, 0};
+  if (out == nullptr || outLength < sizeof(GET_LENGTH_INFORMATION))
+    return {kStatusBufferTooSmall, 0};
   PutLe64(static_cast<uint8_t*>(out), bytes);
   return {kStatusSuccess, sizeof(GET_LENGTH_INFORMATION)};
 }
@@ -113,7 +115,8 @@ IoAnswer AnswerUniqueId(const DeviceContext* c, void* out, uint32_t outLength) {
   if (out == nullptr || outLength < sizeof(MOUNTDEV_UNIQUE_ID)) return {kStatusInvalidParameter, 0};
   auto* p = static_cast<uint8_t*>(out);
   PutLe16(p, static_cast<uint16_t>(kMountDevUniqueIdBytes));
-  if (outLength < 2 + kMountDevUniqueIdBytes) return {kStatusBufferOverflow, sizeof(MOUNTDEV_UNIQUE_ID)};
+  if (outLength < 2 + kMountDevUniqueIdBytes)
+    return {kStatusBufferOverflow, sizeof(MOUNTDEV_UNIQUE_ID)};
   PutLe32(p + 2, c->disk->Signature());
   PutLe64(p + 6, c->partition.StartByte());
   return {kStatusSuccess, 2 + kMountDevUniqueIdBytes};
@@ -122,7 +125,8 @@ IoAnswer AnswerUniqueId(const DeviceContext* c, void* out, uint32_t outLength) {
 IoAnswer DispatchDeviceControl(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
   const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
   const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
-  if (METHOD_FROM_CTL_CODE(code) != METHOD_BUFFERED) return IoAnswer{STATUS_INVALID_DEVICE_REQUEST, 0};
+  if (METHOD_FROM_CTL_CODE(code) != METHOD_BUFFERED)
+    return IoAnswer{STATUS_INVALID_DEVICE_REQUEST, 0};
   void* out = irp->AssociatedIrp.SystemBuffer;
   const VolumeKnobs& knobs = c->knobs;
   switch (code) {
@@ -244,11 +248,13 @@ NTSTATUS SendDown(DeviceContext* c, UCHAR major, uint64_t offset, ULONG length, 
   return status;
 }
 
-NTSTATUS SendRuns(DeviceContext* c, bool write, const std::vector<SectorRun>& runs, uint8_t* buffer) {
+NTSTATUS SendRuns(DeviceContext* c, bool write, const std::vector<SectorRun>& runs,
+                  uint8_t* buffer) {
   for (const SectorRun& run : runs) {
     uint64_t bytes = run.sectors * kDiskSectorBytes;
-    NTSTATUS status = SendDown(c, write ? IRP_MJ_WRITE : IRP_MJ_READ, run.volumeSector * kDiskSectorBytes,
-                               static_cast<ULONG>(bytes), buffer);
+    NTSTATUS status =
+        SendDown(c, write ? IRP_MJ_WRITE : IRP_MJ_READ, run.volumeSector * kDiskSectorBytes,
+                 static_cast<ULONG>(bytes), buffer);
     if (!NT_SUCCESS(status)) return status;
     buffer += bytes;
   }
@@ -258,8 +264,8 @@ NTSTATUS SendRuns(DeviceContext* c, bool write, const std::vector<SectorRun>& ru
 // File data through the volume stack. Cached handles may use any offset and
 // length (partial sectors go through a bounce buffer, read-modify-write);
 // non-cached ones need whole sectors, as NT requires.
-NTSTATUS TransferFile(DeviceContext* c, const FileContext* file, PFILE_OBJECT fileObject, bool write,
-                      uint64_t offset, ULONG length, uint8_t* buffer, ULONG* moved) {
+NTSTATUS TransferFile(DeviceContext* c, const FileContext* file, PFILE_OBJECT fileObject,
+                      bool write, uint64_t offset, ULONG length, uint8_t* buffer, ULONG* moved) {
   *moved = 0;
   const bool noBuffering = (fileObject->Flags & FO_NO_INTERMEDIATE_BUFFERING) != 0;
   if (noBuffering && (offset % kDiskSectorBytes != 0 || length % kDiskSectorBytes != 0)) {
@@ -267,14 +273,16 @@ NTSTATUS TransferFile(DeviceContext* c, const FileContext* file, PFILE_OBJECT fi
   }
   if (file->kind == FileContext::kDirectory) return STATUS_INVALID_DEVICE_REQUEST;
   if (file->kind == FileContext::kVolumeOpen) {
-    if (offset % kDiskSectorBytes != 0 || length % kDiskSectorBytes != 0) return STATUS_INVALID_PARAMETER;
+    if (offset % kDiskSectorBytes != 0 || length % kDiskSectorBytes != 0)
+      return STATUS_INVALID_PARAMETER;
     NTSTATUS status = SendDown(c, write ? IRP_MJ_WRITE : IRP_MJ_READ, offset, length, buffer);
     if (NT_SUCCESS(status)) *moved = length;
     return status;
   }
   FileRecord* record = c->fs->Find(file->path);
   if (record == nullptr) return kStatusFileDeleted;
-  const uint64_t allocated = record->AllocatedClusters() * c->fs->GetGeometry().sectorsPerCluster * kDiskSectorBytes;
+  const uint64_t allocated =
+      record->AllocatedClusters() * c->fs->GetGeometry().sectorsPerCluster * kDiskSectorBytes;
   uint64_t count = length;
   if (write) {
     // The model never grows a file's allocation.
@@ -285,7 +293,8 @@ NTSTATUS TransferFile(DeviceContext* c, const FileContext* file, PFILE_OBJECT fi
   }
   if (count == 0) return STATUS_SUCCESS;
   const uint64_t first = offset / kDiskSectorBytes * kDiskSectorBytes;
-  const uint64_t end = (offset + count + kDiskSectorBytes - 1) / kDiskSectorBytes * kDiskSectorBytes;
+  const uint64_t end =
+      (offset + count + kDiskSectorBytes - 1) / kDiskSectorBytes * kDiskSectorBytes;
   std::vector<SectorRun> runs;
   Status mapped = c->fs->MapFileRange(*record, first, end - first, &runs);
   if (!IsSuccess(mapped)) return static_cast<NTSTATUS>(mapped);
@@ -319,9 +328,10 @@ NTSTATUS FsCreate(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
   PFILE_OBJECT fileObject = stack->FileObject;
   const ULONG disposition = stack->Parameters.Create.Options >> 24;
   const ULONG options = stack->Parameters.Create.Options & 0x00FFFFFF;
-  std::u16string path = fileObject ? std::u16string(fileObject->FileName.Buffer ? fileObject->FileName.Buffer : u"",
-                                                    fileObject->FileName.Length / sizeof(WCHAR))
-                                   : std::u16string();
+  std::u16string path =
+      fileObject ? std::u16string(fileObject->FileName.Buffer ? fileObject->FileName.Buffer : u"",
+                                  fileObject->FileName.Length / sizeof(WCHAR))
+                 : std::u16string();
   while (path.size() > 1 && path.back() == u'\\') path.pop_back();
   FileContext::Kind kind;
   if (path.empty()) {
@@ -332,12 +342,16 @@ NTSTATUS FsCreate(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
     const FileRecord* record = c->fs->Find(path);
     if (record == nullptr) {
       // The model makes files only through its own calls.
-      return Complete(irp, disposition == FILE_OPEN || disposition == FILE_OVERWRITE ? STATUS_OBJECT_NAME_NOT_FOUND
-                                                                                    : STATUS_NOT_SUPPORTED,
+      return Complete(irp,
+                      disposition == FILE_OPEN || disposition == FILE_OVERWRITE
+                          ? STATUS_OBJECT_NAME_NOT_FOUND
+                          : STATUS_NOT_SUPPORTED,
                       0);
     }
-    if (disposition != FILE_OPEN && disposition != FILE_OPEN_IF) return Complete(irp, STATUS_NOT_SUPPORTED, 0);
-    kind = (record->attributes & kFileAttributeDirectory) ? FileContext::kDirectory : FileContext::kFile;
+    if (disposition != FILE_OPEN && disposition != FILE_OPEN_IF)
+      return Complete(irp, STATUS_NOT_SUPPORTED, 0);
+    kind = (record->attributes & kFileAttributeDirectory) ? FileContext::kDirectory
+                                                          : FileContext::kFile;
   }
   if (kind == FileContext::kDirectory && (options & FILE_NON_DIRECTORY_FILE)) {
     return Complete(irp, kStatusFileIsADirectory, 0);
@@ -376,12 +390,15 @@ NTSTATUS FsTransfer(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
   const LONGLONG offset = stack->Parameters.Read.ByteOffset.QuadPart;
   if (offset < 0) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   if (length == 0) return Complete(irp, STATUS_SUCCESS, 0);
-  void* buffer = irp->MdlAddress ? MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority) : nullptr;
+  void* buffer =
+      irp->MdlAddress ? MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority) : nullptr;
   if (buffer == nullptr) return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
-  if (MmGetMdlByteCount(irp->MdlAddress) < length) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+  if (MmGetMdlByteCount(irp->MdlAddress) < length)
+    return Complete(irp, STATUS_INVALID_PARAMETER, 0);
   ULONG moved = 0;
-  NTSTATUS status = TransferFile(c, file, stack->FileObject, stack->MajorFunction == IRP_MJ_WRITE,
-                                 static_cast<uint64_t>(offset), length, static_cast<uint8_t*>(buffer), &moved);
+  NTSTATUS status =
+      TransferFile(c, file, stack->FileObject, stack->MajorFunction == IRP_MJ_WRITE,
+                   static_cast<uint64_t>(offset), length, static_cast<uint8_t*>(buffer), &moved);
   return Complete(irp, status, NT_SUCCESS(status) ? moved : 0);
 }
 
@@ -402,7 +419,8 @@ NTSTATUS FsQueryInformation(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp
     if (record == nullptr) return Complete(irp, kStatusFileDeleted, 0);
     attributes = record->attributes;
     size = record->size;
-    allocation = record->AllocatedClusters() * c->fs->GetGeometry().sectorsPerCluster * kDiskSectorBytes;
+    allocation =
+        record->AllocatedClusters() * c->fs->GetGeometry().sectorsPerCluster * kDiskSectorBytes;
   }
   switch (stack->Parameters.QueryFile.FileInformationClass) {
     case FileBasicInformation: {
@@ -441,14 +459,17 @@ struct MarkHandleInfo {
 // True when the handle is a volume open of this file system's volume.
 bool IsVolumeHandleOf(DeviceContext* c, HANDLE handle) {
   PVOID object = nullptr;
-  if (!NT_SUCCESS(ObReferenceObjectByHandle(handle, 0, *IoFileObjectType, KernelMode, &object, nullptr))) {
+  if (!NT_SUCCESS(
+          ObReferenceObjectByHandle(handle, 0, *IoFileObjectType, KernelMode, &object, nullptr))) {
     return false;
   }
-  const auto* context = static_cast<const FileContext*>(static_cast<PFILE_OBJECT>(object)->FsContext);
+  const auto* context =
+      static_cast<const FileContext*>(static_cast<PFILE_OBJECT>(object)->FsContext);
   bool same;
   {
     std::lock_guard<std::mutex> guard(g_contextLock);
-    same = g_liveContexts.count(context) != 0 && context->owner == c && context->kind == FileContext::kVolumeOpen;
+    same = g_liveContexts.count(context) != 0 && context->owner == c &&
+           context->kind == FileContext::kVolumeOpen;
   }
   ObDereferenceObject(object);
   return same;
@@ -461,7 +482,8 @@ NTSTATUS FsControl(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
   const ULONG inLength = stack->Parameters.FileSystemControl.InputBufferLength;
   const ULONG outLength = stack->Parameters.FileSystemControl.OutputBufferLength;
   const bool neither = METHOD_FROM_CTL_CODE(code) == METHOD_NEITHER;
-  const void* in = neither ? stack->Parameters.FileSystemControl.Type3InputBuffer : irp->AssociatedIrp.SystemBuffer;
+  const void* in = neither ? stack->Parameters.FileSystemControl.Type3InputBuffer
+                           : irp->AssociatedIrp.SystemBuffer;
   void* out = neither ? irp->UserBuffer : irp->AssociatedIrp.SystemBuffer;
   const bool volumeOpen = file->kind == FileContext::kVolumeOpen;
   switch (code) {
@@ -472,16 +494,20 @@ NTSTATUS FsControl(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
       if (file->kind != FileContext::kFile) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
       const FileRecord* record = c->fs->Find(file->path);
       if (record == nullptr) return Complete(irp, kStatusFileDeleted, 0);
-      return Complete(irp, c->fs->GetRetrievalPointers(*record, in, in ? inLength : 0, out, out ? outLength : 0));
+      return Complete(irp, c->fs->GetRetrievalPointers(*record, in, in ? inLength : 0, out,
+                                                       out ? outLength : 0));
     }
     case FSCTL_MARK_HANDLE: {
       if (file->kind != FileContext::kFile) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
-      if (in == nullptr || inLength < sizeof(MarkHandleInfo)) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+      if (in == nullptr || inLength < sizeof(MarkHandleInfo))
+        return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
       MarkHandleInfo info;
       std::memcpy(&info, in, sizeof info);
       FileRecord* record = c->fs->Find(file->path);
       if (record == nullptr) return Complete(irp, kStatusFileDeleted, 0);
-      return Complete(irp, c->fs->MarkHandle(*record, IsVolumeHandleOf(c, info.VolumeHandle), info.HandleInfo), 0);
+      return Complete(
+          irp, c->fs->MarkHandle(*record, IsVolumeHandleOf(c, info.VolumeHandle), info.HandleInfo),
+          0);
     }
     case FSCTL_LOCK_VOLUME:
       if (!volumeOpen) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
@@ -501,7 +527,8 @@ NTSTATUS FsControl(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
 // volume's stack as a new request and its answer is copied back.
 NTSTATUS FsDeviceControl(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
   const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
-  if (METHOD_FROM_CTL_CODE(code) != METHOD_BUFFERED) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  if (METHOD_FROM_CTL_CODE(code) != METHOD_BUFFERED)
+    return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   const ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
   const ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
   std::vector<uint8_t> input(inLength);
@@ -511,8 +538,8 @@ NTSTATUS FsDeviceControl(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
   KeInitializeEvent(&event, NotificationEvent, FALSE);
   IO_STATUS_BLOCK ioStatus{};
   PIRP down = IoBuildDeviceIoControlRequest(code, top, inLength ? input.data() : nullptr, inLength,
-                                            outLength ? irp->AssociatedIrp.SystemBuffer : nullptr, outLength, FALSE,
-                                            &event, &ioStatus);
+                                            outLength ? irp->AssociatedIrp.SystemBuffer : nullptr,
+                                            outLength, FALSE, &event, &ioStatus);
   NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
   if (down != nullptr) {
     status = IoCallDriver(top, down);
@@ -562,7 +589,6 @@ NTSTATUS FileSystemDispatch(PDEVICE_OBJECT device, PIRP irp) {
   }
 }
 
-
 // ------------------------------------------------------------ the mount manager
 
 std::u16string Upper(std::u16string text) {
@@ -579,7 +605,8 @@ std::u16string PointKey(const std::u16string& link) {
 }
 
 // A name inside a request's input: offset and length must lie within it.
-bool NameInside(const uint8_t* input, ULONG inLength, ULONG offset, ULONG length, std::u16string* name) {
+bool NameInside(const uint8_t* input, ULONG inLength, ULONG offset, ULONG length,
+                std::u16string* name) {
   if (offset > inLength || length > inLength - offset || length % 2 != 0) return false;
   name->resize(length / 2);
   std::memcpy(&(*name)[0], input + offset, length);
@@ -608,8 +635,9 @@ NTSTATUS QueryArrivingName(const std::u16string& deviceName, std::u16string* ans
     KEVENT event;
     KeInitializeEvent(&event, NotificationEvent, FALSE);
     IO_STATUS_BLOCK ioStatus{};
-    PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, device, nullptr, 0, out.data(),
-                                             static_cast<ULONG>(out.size()), FALSE, &event, &ioStatus);
+    PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, device, nullptr, 0,
+                                             out.data(), static_cast<ULONG>(out.size()), FALSE,
+                                             &event, &ioStatus);
     if (irp == nullptr) {
       status = STATUS_INSUFFICIENT_RESOURCES;
       break;
@@ -663,7 +691,8 @@ NTSTATUS MountCreatePoint(DeviceContext* c, const uint8_t* in, ULONG inLength) {
   std::u16string device;
   if (in == nullptr || inLength < sizeof(MOUNTMGR_CREATE_POINT_INPUT) ||
       !NameInside(in, inLength, GetLe16(in), GetLe16(in + 2), &link) ||
-      !NameInside(in, inLength, GetLe16(in + 4), GetLe16(in + 6), &device) || link.empty() || device.empty()) {
+      !NameInside(in, inLength, GetLe16(in + 4), GetLe16(in + 6), &device) || link.empty() ||
+      device.empty()) {
     return STATUS_INVALID_PARAMETER;
   }
   NTSTATUS status = CreateLink(link, device);
@@ -677,11 +706,12 @@ NTSTATUS MountCreatePoint(DeviceContext* c, const uint8_t* in, ULONG inLength) {
 
 // Deletes the point whose link the input names and answers it as
 // MOUNTMGR_MOUNT_POINTS {Size, Count, one MOUNTMGR_MOUNT_POINT, link, device}.
-IoAnswer MountDeletePoints(DeviceContext* c, const uint8_t* in, ULONG inLength, uint8_t* out, ULONG outLength) {
+IoAnswer MountDeletePoints(DeviceContext* c, const uint8_t* in, ULONG inLength, uint8_t* out,
+                           ULONG outLength) {
   std::u16string link;
   if (in == nullptr || inLength < sizeof(MOUNTMGR_MOUNT_POINT) ||
-      !NameInside(in, inLength, GetLe32(in), GetLe16(in + 4), &link) || link.empty() || out == nullptr ||
-      outLength < sizeof(MOUNTMGR_MOUNT_POINTS)) {
+      !NameInside(in, inLength, GetLe32(in), GetLe16(in + 4), &link) || link.empty() ||
+      out == nullptr || outLength < sizeof(MOUNTMGR_MOUNT_POINTS)) {
     return {kStatusInvalidParameter, 0};
   }
   // Only points of its own database: a link made by someone else is unknown.
@@ -743,7 +773,8 @@ NTSTATUS MountManagerDispatch(PDEVICE_OBJECT device, PIRP irp) {
     case IOCTL_MOUNTMGR_CREATE_POINT:
       return Complete(irp, MountCreatePoint(c, in, inLength), 0);
     case IOCTL_MOUNTMGR_DELETE_POINTS:
-      return Complete(irp, MountDeletePoints(c, in, inLength, static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer),
+      return Complete(irp, MountDeletePoints(c, in, inLength,
+                                             static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer),
                                              outLength));
     default:
       return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
@@ -756,12 +787,12 @@ PDRIVER_OBJECT NewDriver(const std::u16string& name, PDRIVER_DISPATCH dispatch) 
   return driver;
 }
 
-NTSTATUS NewDevice(PDRIVER_OBJECT driver, const std::u16string& name, DEVICE_TYPE type, DeviceContext* context,
-                   PDEVICE_OBJECT* out) {
+NTSTATUS NewDevice(PDRIVER_OBJECT driver, const std::u16string& name, DEVICE_TYPE type,
+                   DeviceContext* context, PDEVICE_OBJECT* out) {
   UNICODE_STRING unicode;
   RtlInitUnicodeString(&unicode, name.empty() ? nullptr : name.c_str());
-  NTSTATUS status =
-      IoCreateDevice(driver, sizeof(DeviceContext*), name.empty() ? nullptr : &unicode, type, 0, FALSE, out);
+  NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceContext*),
+                                   name.empty() ? nullptr : &unicode, type, 0, FALSE, out);
   if (!NT_SUCCESS(status)) return status;
   *static_cast<DeviceContext**>((*out)->DeviceExtension) = context;
   (*out)->Flags |= DO_DIRECT_IO;
@@ -783,7 +814,8 @@ NTSTATUS StorageStack::Create(Disk& disk, std::unique_ptr<StorageStack>* out) {
   context->partition.startSector = 0;
   context->partition.sectorCount = disk.SectorCount();
   context->name = u"\\Device\\Harddisk0\\Partition0";
-  NTSTATUS status = NewDevice(stack->diskDriver_, context->name, FILE_DEVICE_DISK, context.get(), &stack->diskDevice_);
+  NTSTATUS status = NewDevice(stack->diskDriver_, context->name, FILE_DEVICE_DISK, context.get(),
+                              &stack->diskDevice_);
   if (!NT_SUCCESS(status)) return status;
   stack->devices_.push_back(stack->diskDevice_);
   stack->contexts_.push_back(std::move(context));
@@ -851,7 +883,8 @@ NTSTATUS StorageStack::AddVolume(Volume& volume, FileSystemModel* fs, const Hotp
                                  PDEVICE_OBJECT* device) {
   *device = nullptr;
   const Partition& partition = volume.PartitionInfo();
-  if (partition.number == 0 || ContextOf(partition.number) != nullptr) return STATUS_OBJECT_NAME_COLLISION;
+  if (partition.number == 0 || ContextOf(partition.number) != nullptr)
+    return STATUS_OBJECT_NAME_COLLISION;
   auto context = std::make_unique<DeviceContext>();
   context->kind = DeviceContext::kVolume;
   context->disk = &volume.OwningDisk();
@@ -861,7 +894,8 @@ NTSTATUS StorageStack::AddVolume(Volume& volume, FileSystemModel* fs, const Hotp
   context->knobs.hotplug = hotplug;
   context->name = NumberedName(u"\\Device\\HarddiskVolume", partition.number);
   PDEVICE_OBJECT volumeDevice;
-  NTSTATUS status = NewDevice(diskDriver_, context->name, FILE_DEVICE_DISK, context.get(), &volumeDevice);
+  NTSTATUS status =
+      NewDevice(diskDriver_, context->name, FILE_DEVICE_DISK, context.get(), &volumeDevice);
   if (!NT_SUCCESS(status)) return status;
   devices_.push_back(volumeDevice);
   DeviceContext* volumeContext = context.get();
@@ -876,7 +910,8 @@ NTSTATUS StorageStack::AddVolume(Volume& volume, FileSystemModel* fs, const Hotp
     fsContext->volumeDevice = volumeDevice;
     fsContext->volumeContext = volumeContext;
     PDEVICE_OBJECT fsDevice;
-    status = NewDevice(fileSystemDriver_, u"", FILE_DEVICE_DISK_FILE_SYSTEM, fsContext.get(), &fsDevice);
+    status =
+        NewDevice(fileSystemDriver_, u"", FILE_DEVICE_DISK_FILE_SYSTEM, fsContext.get(), &fsDevice);
     if (!NT_SUCCESS(status)) return status;
     devices_.push_back(fsDevice);
     contexts_.push_back(std::move(fsContext));
@@ -918,7 +953,8 @@ NTSTATUS StorageStack::LinkFolder(const std::u16string& linkName, uint32_t parti
 
 StorageStack::DeviceContext* StorageStack::ContextOf(uint32_t partitionNumber) const {
   for (const auto& context : contexts_) {
-    bool device = context->kind == DeviceContext::kVolume || (context->kind == DeviceContext::kDisk && partitionNumber == 0);
+    bool device = context->kind == DeviceContext::kVolume ||
+                  (context->kind == DeviceContext::kDisk && partitionNumber == 0);
     if (device && context->partition.number == partitionNumber) return context.get();
   }
   return nullptr;
@@ -931,7 +967,8 @@ PDEVICE_OBJECT StorageStack::VolumeDevice(uint32_t partitionNumber) const {
 
 PDEVICE_OBJECT StorageStack::FileSystemDevice(uint32_t partitionNumber) const {
   for (const auto& context : contexts_) {
-    if (context->kind == DeviceContext::kFileSystem && context->partition.number == partitionNumber) {
+    if (context->kind == DeviceContext::kFileSystem &&
+        context->partition.number == partitionNumber) {
       return context->device;
     }
   }

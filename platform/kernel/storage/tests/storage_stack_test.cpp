@@ -25,11 +25,13 @@ struct Answer {
   ULONG_PTR information;
 };
 
-Answer Ioctl(PDEVICE_OBJECT device, ULONG code, void* out, ULONG outLength, void* in = nullptr, ULONG inLength = 0) {
+Answer Ioctl(PDEVICE_OBJECT device, ULONG code, void* out, ULONG outLength, void* in = nullptr,
+             ULONG inLength = 0) {
   KEVENT event;
   KeInitializeEvent(&event, NotificationEvent, FALSE);
   IO_STATUS_BLOCK ioStatus{};
-  PIRP irp = IoBuildDeviceIoControlRequest(code, device, in, inLength, out, outLength, FALSE, &event, &ioStatus);
+  PIRP irp = IoBuildDeviceIoControlRequest(code, device, in, inLength, out, outLength, FALSE,
+                                           &event, &ioStatus);
   NTSTATUS status = IoCallDriver(device, irp);
   if (status == STATUS_PENDING) {
     KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
@@ -44,7 +46,8 @@ Answer Transfer(PDEVICE_OBJECT device, UCHAR major, LONGLONG offset, ULONG lengt
   IO_STATUS_BLOCK ioStatus{};
   LARGE_INTEGER position;
   position.QuadPart = offset;
-  PIRP irp = IoBuildSynchronousFsdRequest(major, device, buffer, length, &position, &event, &ioStatus);
+  PIRP irp =
+      IoBuildSynchronousFsdRequest(major, device, buffer, length, &position, &event, &ioStatus);
   NTSTATUS status = IoCallDriver(device, irp);
   if (status == STATUS_PENDING) {
     KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
@@ -64,7 +67,8 @@ std::vector<SeenTransfer> g_seen;
 NTSTATUS CountingFilter(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   if (stack->MajorFunction == IRP_MJ_READ || stack->MajorFunction == IRP_MJ_WRITE) {
-    g_seen.push_back({stack->MajorFunction, stack->Parameters.Read.ByteOffset.QuadPart, stack->Parameters.Read.Length});
+    g_seen.push_back({stack->MajorFunction, stack->Parameters.Read.ByteOffset.QuadPart,
+                      stack->Parameters.Read.Length});
   }
   IoSkipCurrentIrpStackLocation(irp);
   return IoCallDriver(*static_cast<PDEVICE_OBJECT*>(device->DeviceExtension), irp);
@@ -87,14 +91,17 @@ class StorageStackTest : public hk::testing::KernelTest {
     KernelTest::TearDown();
   }
 
-  NTSTATUS Open(const std::u16string& path, ULONG options, HANDLE* handle, ACCESS_MASK access = GENERIC_READ) {
+  NTSTATUS Open(const std::u16string& path, ULONG options, HANDLE* handle,
+                ACCESS_MASK access = GENERIC_READ) {
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, path.c_str());
     OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+                               nullptr, nullptr);
     IO_STATUS_BLOCK ioStatus{};
-    NTSTATUS status = ZwCreateFile(handle, access | SYNCHRONIZE, &attributes, &ioStatus, nullptr, 0,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, options, nullptr, 0);
+    NTSTATUS status =
+        ZwCreateFile(handle, access | SYNCHRONIZE, &attributes, &ioStatus, nullptr, 0,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, options, nullptr, 0);
     if (NT_SUCCESS(status)) handles_.push_back(*handle);
     return status;
   }
@@ -105,9 +112,11 @@ class StorageStackTest : public hk::testing::KernelTest {
     return handle;
   }
 
-  Answer FsControl(HANDLE handle, ULONG code, void* in, ULONG inLength, void* out, ULONG outLength) {
+  Answer FsControl(HANDLE handle, ULONG code, void* in, ULONG inLength, void* out,
+                   ULONG outLength) {
     IO_STATUS_BLOCK ioStatus{};
-    NTSTATUS status = ZwFsControlFile(handle, nullptr, nullptr, nullptr, &ioStatus, code, in, inLength, out, outLength);
+    NTSTATUS status = ZwFsControlFile(handle, nullptr, nullptr, nullptr, &ioStatus, code, in,
+                                      inLength, out, outLength);
     return {status, ioStatus.Information};
   }
 
@@ -115,7 +124,8 @@ class StorageStackTest : public hk::testing::KernelTest {
     PDRIVER_OBJECT driver = hk::CreateTestDriver(u"\\Driver\\Counting");
     for (auto& routine : driver->MajorFunction) routine = CountingFilter;
     // The extension holds one pointer.  NOLINTNEXTLINE(bugprone-sizeof-expression)
-    ASSERT_EQ(IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, FILE_DEVICE_DISK, 0, FALSE, &filter_),
+    ASSERT_EQ(IoCreateDevice(driver, sizeof(PDEVICE_OBJECT), nullptr, FILE_DEVICE_DISK, 0, FALSE,
+                             &filter_),
               STATUS_SUCCESS);
     *static_cast<PDEVICE_OBJECT*>(filter_->DeviceExtension) =
         IoAttachDeviceToDeviceStack(filter_, machine_->ProtectedVolume());
@@ -131,7 +141,6 @@ class StorageStackTest : public hk::testing::KernelTest {
   std::vector<HANDLE> handles_;
   PDEVICE_OBJECT filter_ = nullptr;
 };
-
 
 // ------------------------------------------------------------ control codes
 
@@ -218,12 +227,14 @@ TEST_F(StorageStackTest, MountDeviceNameIsAskedForInTwoSteps) {
   ASSERT_EQ(a.status, STATUS_SUCCESS);
   EXPECT_EQ(a.information, full.size());
   EXPECT_EQ(std::memcmp(full.data() + 2, name.data(), name.size() * 2), 0);
-  EXPECT_EQ(Ioctl(volume, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, head, 1).status, STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(Ioctl(volume, IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, head, 1).status,
+            STATUS_INVALID_PARAMETER);
 }
 
 TEST_F(StorageStackTest, KnobsFailTheirCodes) {
   VolumeKnobs& knobs = machine_->Storage().Knobs(1);
-  knobs.deviceNumberStatus = static_cast<int32_t>(kInvalidDeviceRequest);  // a volume over several disks
+  knobs.deviceNumberStatus =
+      static_cast<int32_t>(kInvalidDeviceRequest);  // a volume over several disks
   knobs.partitionInfoStatus = static_cast<int32_t>(kInvalidDeviceRequest);  // a GPT disk
   knobs.hotplug.deviceHotplug = true;
   uint8_t out[32];
@@ -232,7 +243,8 @@ TEST_F(StorageStackTest, KnobsFailTheirCodes) {
   EXPECT_EQ(Ioctl(machine_->ProtectedVolume(), IOCTL_DISK_GET_PARTITION_INFO, out, 32).status,
             kInvalidDeviceRequest);
   STORAGE_HOTPLUG_INFO hotplug{};
-  ASSERT_EQ(Ioctl(machine_->ProtectedVolume(), IOCTL_STORAGE_GET_HOTPLUG_INFO, &hotplug, 8).status, STATUS_SUCCESS);
+  ASSERT_EQ(Ioctl(machine_->ProtectedVolume(), IOCTL_STORAGE_GET_HOTPLUG_INFO, &hotplug, 8).status,
+            STATUS_SUCCESS);
   EXPECT_TRUE(hotplug.DeviceHotplug);
 }
 
@@ -241,7 +253,8 @@ TEST_F(StorageStackTest, KnobsFailTheirCodes) {
 TEST_F(StorageStackTest, VolumeSectorIsDiskSectorPlusThePartitionStart) {
   std::vector<uint8_t> data(1024);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13);
-  ASSERT_EQ(Transfer(machine_->ProtectedVolume(), IRP_MJ_WRITE, 7 * 512, 1024, data.data()).status, STATUS_SUCCESS);
+  ASSERT_EQ(Transfer(machine_->ProtectedVolume(), IRP_MJ_WRITE, 7 * 512, 1024, data.data()).status,
+            STATUS_SUCCESS);
   std::vector<uint8_t> back(1024);
   Answer a = Transfer(machine_->Disk0(), IRP_MJ_READ, (2048 + 7) * 512, 1024, back.data());
   ASSERT_EQ(a.status, STATUS_SUCCESS);
@@ -257,10 +270,8 @@ TEST_F(StorageStackTest, BadTransfersMoveNothing) {
     ULONG length;
   };
   const Case cases[] = {
-      {"offset inside a sector", 100, 512},
-      {"length not whole sectors", 512, 700},
-      {"past the end", volumeBytes, 512},
-      {"block across the end", volumeBytes - 16384, 32768},
+      {"offset inside a sector", 100, 512}, {"length not whole sectors", 512, 700},
+      {"past the end", volumeBytes, 512},   {"block across the end", volumeBytes - 16384, 32768},
       {"negative offset", -512, 512},
   };
   for (const Case& c : cases) {
@@ -274,7 +285,8 @@ TEST_F(StorageStackTest, BadTransfersMoveNothing) {
     EXPECT_EQ(buffer, std::vector<uint8_t>(32768 + 512, 0x77));
   }
   std::vector<uint8_t> last(512);
-  EXPECT_EQ(Transfer(machine_->ProtectedVolume(), IRP_MJ_READ, volumeBytes - 512, 512, last.data()).status,
+  EXPECT_EQ(Transfer(machine_->ProtectedVolume(), IRP_MJ_READ, volumeBytes - 512, 512, last.data())
+                .status,
             STATUS_SUCCESS);
 }
 
@@ -293,54 +305,68 @@ TEST_F(StorageStackTest, InjectedFaultsReachTheCaller) {
 
 TEST_F(StorageStackTest, NamesOnTheVolumeOpenTheModelsFiles) {
   HANDLE handle;
-  EXPECT_EQ(Open(u"\\SystemRoot", FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, &handle, FILE_READ_ATTRIBUTES),
+  EXPECT_EQ(Open(u"\\SystemRoot", FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, &handle,
+                 FILE_READ_ATTRIBUTES),
             STATUS_SUCCESS);
   EXPECT_EQ(Open(u"\\??\\C:\\boot\\bcd", FILE_SYNCHRONOUS_IO_NONALERT, &handle), STATUS_SUCCESS);
-  EXPECT_EQ(Open(u"\\DosDevices\\c:\\HIBERFIL.SYS", FILE_SYNCHRONOUS_IO_NONALERT, &handle), STATUS_SUCCESS);
-  EXPECT_EQ(Open(u"\\??\\C:\\nothing.txt", FILE_SYNCHRONOUS_IO_NONALERT, &handle), STATUS_OBJECT_NAME_NOT_FOUND);
-  EXPECT_EQ(Open(u"\\??\\C:\\boot\\bcd", FILE_DIRECTORY_FILE, &handle), static_cast<NTSTATUS>(0xC0000103));
-  EXPECT_EQ(Open(u"\\??\\C:\\Windows", FILE_NON_DIRECTORY_FILE, &handle), static_cast<NTSTATUS>(0xC00000BA));
+  EXPECT_EQ(Open(u"\\DosDevices\\c:\\HIBERFIL.SYS", FILE_SYNCHRONOUS_IO_NONALERT, &handle),
+            STATUS_SUCCESS);
+  EXPECT_EQ(Open(u"\\??\\C:\\nothing.txt", FILE_SYNCHRONOUS_IO_NONALERT, &handle),
+            STATUS_OBJECT_NAME_NOT_FOUND);
+  EXPECT_EQ(Open(u"\\??\\C:\\boot\\bcd", FILE_DIRECTORY_FILE, &handle),
+            static_cast<NTSTATUS>(0xC0000103));
+  EXPECT_EQ(Open(u"\\??\\C:\\Windows", FILE_NON_DIRECTORY_FILE, &handle),
+            static_cast<NTSTATUS>(0xC00000BA));
   EXPECT_EQ(machine_->Storage().Records(1).creates, 3u);
 }
 
 TEST_F(StorageStackTest, FileReadsFollowNtRules) {
   const EngineHeader& header = *Installed().header;
   const auto* headerBytes = reinterpret_cast<const uint8_t*>(&header);
-  HANDLE raw = OpenOrFail(kHeaderFile, FILE_SYNCHRONOUS_IO_NONALERT | FILE_NO_INTERMEDIATE_BUFFERING);
+  HANDLE raw =
+      OpenOrFail(kHeaderFile, FILE_SYNCHRONOUS_IO_NONALERT | FILE_NO_INTERMEDIATE_BUFFERING);
   std::vector<uint8_t> buffer(65536);
   IO_STATUS_BLOCK ioStatus{};
   LARGE_INTEGER offset{};
-  ASSERT_EQ(ZwReadFile(raw, nullptr, nullptr, nullptr, &ioStatus, buffer.data(), 65536, &offset, nullptr),
-            STATUS_SUCCESS);
+  ASSERT_EQ(
+      ZwReadFile(raw, nullptr, nullptr, nullptr, &ioStatus, buffer.data(), 65536, &offset, nullptr),
+      STATUS_SUCCESS);
   EXPECT_EQ(ioStatus.Information, 65536u);
-  EXPECT_EQ(std::memcmp(buffer.data(), headerBytes, 65536), 0) << "the header file begins with the header";
+  EXPECT_EQ(std::memcmp(buffer.data(), headerBytes, 65536), 0)
+      << "the header file begins with the header";
   offset.QuadPart = 100;
-  EXPECT_EQ(ZwReadFile(raw, nullptr, nullptr, nullptr, &ioStatus, buffer.data(), 512, &offset, nullptr),
-            STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(
+      ZwReadFile(raw, nullptr, nullptr, nullptr, &ioStatus, buffer.data(), 512, &offset, nullptr),
+      STATUS_INVALID_PARAMETER);
 
   HANDLE cached = OpenOrFail(kHeaderFile);
   offset.QuadPart = 3;
   std::vector<uint8_t> small(10);
-  ASSERT_EQ(ZwReadFile(cached, nullptr, nullptr, nullptr, &ioStatus, small.data(), 10, &offset, nullptr),
-            STATUS_SUCCESS);
+  ASSERT_EQ(
+      ZwReadFile(cached, nullptr, nullptr, nullptr, &ioStatus, small.data(), 10, &offset, nullptr),
+      STATUS_SUCCESS);
   EXPECT_EQ(std::memcmp(small.data(), headerBytes + 3, 10), 0);
 
   FILE_STANDARD_INFORMATION standard{};
-  ASSERT_EQ(ZwQueryInformationFile(cached, &ioStatus, &standard, sizeof standard, FileStandardInformation),
+  ASSERT_EQ(ZwQueryInformationFile(cached, &ioStatus, &standard, sizeof standard,
+                                   FileStandardInformation),
             STATUS_SUCCESS);
   const LONGLONG size = standard.EndOfFile.QuadPart;
   ASSERT_GE(size, 65536);
   EXPECT_GE(standard.AllocationSize.QuadPart, size);
   offset.QuadPart = size - 4;
-  ASSERT_EQ(ZwReadFile(cached, nullptr, nullptr, nullptr, &ioStatus, small.data(), 10, &offset, nullptr),
-            STATUS_SUCCESS);
+  ASSERT_EQ(
+      ZwReadFile(cached, nullptr, nullptr, nullptr, &ioStatus, small.data(), 10, &offset, nullptr),
+      STATUS_SUCCESS);
   EXPECT_EQ(ioStatus.Information, 4u) << "a read across the end is short";
   offset.QuadPart = size;
-  EXPECT_EQ(ZwReadFile(cached, nullptr, nullptr, nullptr, &ioStatus, small.data(), 10, &offset, nullptr),
-            STATUS_END_OF_FILE);
+  EXPECT_EQ(
+      ZwReadFile(cached, nullptr, nullptr, nullptr, &ioStatus, small.data(), 10, &offset, nullptr),
+      STATUS_END_OF_FILE);
   FILE_BASIC_INFORMATION basic{};
-  EXPECT_EQ(ZwQueryInformationFile(cached, &ioStatus, &basic, sizeof basic - 1, FileBasicInformation),
-            STATUS_INFO_LENGTH_MISMATCH);
+  EXPECT_EQ(
+      ZwQueryInformationFile(cached, &ioStatus, &basic, sizeof basic - 1, FileBasicInformation),
+      STATUS_INFO_LENGTH_MISMATCH);
 }
 
 TEST_F(StorageStackTest, FileWritesGoDownThroughTheVolumesFilters) {
@@ -349,7 +375,8 @@ TEST_F(StorageStackTest, FileWritesGoDownThroughTheVolumesFilters) {
   const FileRecord* record = Installed().fs->Find(u"\\boot\\bcd");
   ASSERT_NE(record, nullptr);
   std::vector<uint8_t> before(1024, 0x11);
-  ASSERT_EQ(Installed().fs->WriteFileData(*record, 0, before.data(), before.size()), kStatusSuccess);
+  ASSERT_EQ(Installed().fs->WriteFileData(*record, 0, before.data(), before.size()),
+            kStatusSuccess);
   g_seen.clear();
 
   // Five bytes inside the first sector: the sector is read, patched, written.
@@ -357,10 +384,12 @@ TEST_F(StorageStackTest, FileWritesGoDownThroughTheVolumesFilters) {
   LARGE_INTEGER offset;
   offset.QuadPart = 510;
   uint8_t bytes[5] = {1, 2, 3, 4, 5};
-  ASSERT_EQ(ZwWriteFile(file, nullptr, nullptr, nullptr, &ioStatus, bytes, 5, &offset, nullptr), STATUS_SUCCESS);
+  ASSERT_EQ(ZwWriteFile(file, nullptr, nullptr, nullptr, &ioStatus, bytes, 5, &offset, nullptr),
+            STATUS_SUCCESS);
   EXPECT_EQ(ioStatus.Information, 5u);
-  const LONGLONG fileStart =
-      static_cast<LONGLONG>(Installed().fs->ClusterToSector(static_cast<uint64_t>(record->runs[0].lcn))) * 512;
+  const LONGLONG fileStart = static_cast<LONGLONG>(Installed().fs->ClusterToSector(
+                                 static_cast<uint64_t>(record->runs[0].lcn))) *
+                             512;
   ASSERT_EQ(g_seen.size(), 2u);
   EXPECT_EQ(g_seen[0].major, IRP_MJ_READ);
   EXPECT_EQ(g_seen[1].major, IRP_MJ_WRITE);
@@ -383,10 +412,13 @@ TEST_F(StorageStackTest, FileIoWaitsForVolumeRequestsCompletedElsewhere) {
     IO_STATUS_BLOCK ioStatus{};
     LARGE_INTEGER offset;
     offset.QuadPart = 7;
-    ASSERT_EQ(ZwReadFile(file, nullptr, nullptr, nullptr, &ioStatus, buffer.data(), 1000, &offset, nullptr),
+    ASSERT_EQ(ZwReadFile(file, nullptr, nullptr, nullptr, &ioStatus, buffer.data(), 1000, &offset,
+                         nullptr),
               STATUS_SUCCESS);
     EXPECT_EQ(ioStatus.Information, 1000u);
-    EXPECT_EQ(std::memcmp(buffer.data(), reinterpret_cast<const uint8_t*>(Installed().header.get()) + 7, 1000), 0);
+    EXPECT_EQ(std::memcmp(buffer.data(),
+                          reinterpret_cast<const uint8_t*>(Installed().header.get()) + 7, 1000),
+              0);
   }
   EXPECT_TRUE(hk::TakeThreadFaults().empty());
 }
@@ -403,7 +435,8 @@ TEST_F(StorageStackTest, RetrievalPointersWalkEndsWithEndOfFile) {
     uint8_t out[32];
     Answer a = FsControl(file, FSCTL_GET_RETRIEVAL_POINTERS, &vcn, sizeof vcn, out, sizeof out);
     if (a.status == STATUS_END_OF_FILE) break;
-    ASSERT_TRUE(a.status == STATUS_SUCCESS || a.status == STATUS_BUFFER_OVERFLOW) << std::hex << a.status;
+    ASSERT_TRUE(a.status == STATUS_SUCCESS || a.status == STATUS_BUFFER_OVERFLOW)
+        << std::hex << a.status;
     ASSERT_EQ(a.information, 32u);
     const LONGLONG start = static_cast<LONGLONG>(GetLe64(out + 8));
     const LONGLONG next = static_cast<LONGLONG>(GetLe64(out + 16));
@@ -417,8 +450,10 @@ TEST_F(StorageStackTest, RetrievalPointersWalkEndsWithEndOfFile) {
   }
   uint8_t tooSmall[31];
   vcn = 0;
-  EXPECT_EQ(FsControl(file, FSCTL_GET_RETRIEVAL_POINTERS, &vcn, sizeof vcn, tooSmall, sizeof tooSmall).status,
-            STATUS_BUFFER_TOO_SMALL);
+  EXPECT_EQ(
+      FsControl(file, FSCTL_GET_RETRIEVAL_POINTERS, &vcn, sizeof vcn, tooSmall, sizeof tooSmall)
+          .status,
+      STATUS_BUFFER_TOO_SMALL);
 }
 
 TEST_F(StorageStackTest, VolumeBitmapAnswersOnVolumeHandlesOnly) {
@@ -447,19 +482,24 @@ TEST_F(StorageStackTest, MarkHandleNeedsAVolumeHandleOfTheSameVolume) {
     HANDLE VolumeHandle;
     ULONG HandleInfo;
   } info{4, other, 1};
-  EXPECT_EQ(FsControl(file, FSCTL_MARK_HANDLE, &info, sizeof info, nullptr, 0).status, STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(FsControl(file, FSCTL_MARK_HANDLE, &info, sizeof info, nullptr, 0).status,
+            STATUS_INVALID_PARAMETER);
   EXPECT_FALSE(Installed().fs->Find(u"\\qvspace.sys")->pinned);
   info.VolumeHandle = volume;
-  EXPECT_EQ(FsControl(file, FSCTL_MARK_HANDLE, &info, sizeof info, nullptr, 0).status, STATUS_SUCCESS);
+  EXPECT_EQ(FsControl(file, FSCTL_MARK_HANDLE, &info, sizeof info, nullptr, 0).status,
+            STATUS_SUCCESS);
   EXPECT_TRUE(Installed().fs->Find(u"\\qvspace.sys")->pinned);
-  EXPECT_EQ(FsControl(file, FSCTL_MARK_HANDLE, &info, 4, nullptr, 0).status, STATUS_BUFFER_TOO_SMALL);
+  EXPECT_EQ(FsControl(file, FSCTL_MARK_HANDLE, &info, 4, nullptr, 0).status,
+            STATUS_BUFFER_TOO_SMALL);
 }
 
 TEST_F(StorageStackTest, LockAndDismountAreVolumeState) {
   HANDLE volume = OpenOrFail(u"\\??\\C:");
   EXPECT_EQ(FsControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0).status, STATUS_SUCCESS);
-  EXPECT_EQ(FsControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0).status, STATUS_ACCESS_DENIED);
-  EXPECT_EQ(FsControl(volume, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0).status, STATUS_SUCCESS);
+  EXPECT_EQ(FsControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0).status,
+            STATUS_ACCESS_DENIED);
+  EXPECT_EQ(FsControl(volume, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0).status,
+            STATUS_SUCCESS);
   EXPECT_TRUE(Installed().fs->IsLocked());
   EXPECT_TRUE(Installed().fs->IsDismounted());
 }
@@ -469,8 +509,8 @@ TEST_F(StorageStackTest, RequestsAFileSystemCannotServeAreRecorded) {
   KEVENT event;
   KeInitializeEvent(&event, NotificationEvent, FALSE);
   IO_STATUS_BLOCK ioStatus{};
-  PIRP irp = IoBuildDeviceIoControlRequest(FSCTL_LOCK_VOLUME, machine_->ProtectedVolume(), nullptr, 0, nullptr, 0,
-                                           FALSE, &event, &ioStatus);
+  PIRP irp = IoBuildDeviceIoControlRequest(FSCTL_LOCK_VOLUME, machine_->ProtectedVolume(), nullptr,
+                                           0, nullptr, 0, FALSE, &event, &ioStatus);
   IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_FILE_SYSTEM_CONTROL;
   EXPECT_EQ(IoCallDriver(machine_->ProtectedVolume(), irp), kInvalidDeviceRequest);
   // A flush without a file object, sent to the file system.
@@ -485,14 +525,17 @@ TEST_F(StorageStackTest, RegistryHoldsTheInstalledParameterRecord) {
   UNICODE_STRING key;
   RtlInitUnicodeString(&key, machine_->ServiceKey().c_str());
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &key, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  InitializeObjectAttributes(&attributes, &key, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
+                             nullptr);
   HANDLE handle;
   ASSERT_EQ(ZwOpenKey(&handle, KEY_READ, &attributes), STATUS_SUCCESS);
   UNICODE_STRING value;
   RtlInitUnicodeString(&value, u"Parameter");
   std::vector<uint8_t> answer(2048);
   ULONG length = 0;
-  EXPECT_EQ(ZwQueryValueKey(handle, &value, KeyValuePartialInformation, answer.data(), 2048, &length), STATUS_SUCCESS);
+  EXPECT_EQ(
+      ZwQueryValueKey(handle, &value, KeyValuePartialInformation, answer.data(), 2048, &length),
+      STATUS_SUCCESS);
   ZwClose(handle);
   const auto* partial = reinterpret_cast<const KEY_VALUE_PARTIAL_INFORMATION*>(answer.data());
   ASSERT_EQ(partial->DataLength, 1024u);
@@ -525,10 +568,12 @@ class MountManagerTest : public StorageStackTest {
  protected:
   void SetUp() override {
     StorageStackTest::SetUp();
-    ASSERT_EQ(machine_->Storage().AddMountManager(), STATUS_OBJECT_NAME_COLLISION) << "the machine has one";
+    ASSERT_EQ(machine_->Storage().AddMountManager(), STATUS_OBJECT_NAME_COLLISION)
+        << "the machine has one";
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, MOUNTMGR_DEVICE_NAME);
-    ASSERT_EQ(IoGetDeviceObjectPointer(&name, FILE_READ_ATTRIBUTES, &file_, &manager_), STATUS_SUCCESS);
+    ASSERT_EQ(IoGetDeviceObjectPointer(&name, FILE_READ_ATTRIBUTES, &file_, &manager_),
+              STATUS_SUCCESS);
   }
   void TearDown() override {
     if (file_ != nullptr) ObDereferenceObject(file_);
@@ -543,7 +588,8 @@ class MountManagerTest : public StorageStackTest {
 
 TEST_F(MountManagerTest, CreatePointLinksTheNameItselfAndRefusesASecond) {
   const std::u16string device = u"\\Device\\HarddiskVolume1";
-  EXPECT_EQ(Send(IOCTL_MOUNTMGR_CREATE_POINT, CreatePointInput(u"\\DosDevices\\E:", device)).status, STATUS_SUCCESS);
+  EXPECT_EQ(Send(IOCTL_MOUNTMGR_CREATE_POINT, CreatePointInput(u"\\DosDevices\\E:", device)).status,
+            STATUS_SUCCESS);
   HANDLE handle;
   EXPECT_EQ(Open(u"\\??\\E:\\boot\\bcd", FILE_SYNCHRONOUS_IO_NONALERT, &handle), STATUS_SUCCESS);
   EXPECT_EQ(Send(IOCTL_MOUNTMGR_CREATE_POINT, CreatePointInput(u"\\DosDevices\\E:", device)).status,
@@ -552,13 +598,15 @@ TEST_F(MountManagerTest, CreatePointLinksTheNameItselfAndRefusesASecond) {
   std::vector<uint8_t> in = CreatePointInput(u"\\DosDevices\\G:", device);
   PutLe16(&in[6], static_cast<uint16_t>(device.size() * 2 + 2));
   EXPECT_EQ(Send(IOCTL_MOUNTMGR_CREATE_POINT, in).status, STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(Send(IOCTL_MOUNTMGR_CREATE_POINT, std::vector<uint8_t>(7)).status, STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(Send(IOCTL_MOUNTMGR_CREATE_POINT, std::vector<uint8_t>(7)).status,
+            STATUS_INVALID_PARAMETER);
 }
 
 TEST_F(MountManagerTest, DeletePointsRemovesTheLinkAndAnswersThePoint) {
   const std::u16string link = u"\\DosDevices\\E:";
   const std::u16string device = u"\\Device\\HarddiskVolume1";
-  ASSERT_EQ(Send(IOCTL_MOUNTMGR_CREATE_POINT, CreatePointInput(link, device)).status, STATUS_SUCCESS);
+  ASSERT_EQ(Send(IOCTL_MOUNTMGR_CREATE_POINT, CreatePointInput(link, device)).status,
+            STATUS_SUCCESS);
   std::vector<uint8_t> out(4096, 0xCC);
   Answer a = Send(IOCTL_MOUNTMGR_DELETE_POINTS, DeletePointsInput(u"\\??\\E:"), out.data(), 4096);
   ASSERT_EQ(a.status, STATUS_SUCCESS);
@@ -566,20 +614,24 @@ TEST_F(MountManagerTest, DeletePointsRemovesTheLinkAndAnswersThePoint) {
   EXPECT_EQ(size, 32 + (6 + device.size()) * 2);
   EXPECT_EQ(a.information, size);
   EXPECT_EQ(GetLe32(out.data() + 4), 1u);
-  EXPECT_EQ(std::memcmp(out.data() + GetLe32(out.data() + 8 + 16), device.data(), device.size() * 2), 0);
+  EXPECT_EQ(
+      std::memcmp(out.data() + GetLe32(out.data() + 8 + 16), device.data(), device.size() * 2), 0);
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, link.c_str());
-  EXPECT_EQ(IoDeleteSymbolicLink(&name), STATUS_OBJECT_NAME_NOT_FOUND) << "the manager removed it already";
+  EXPECT_EQ(IoDeleteSymbolicLink(&name), STATUS_OBJECT_NAME_NOT_FOUND)
+      << "the manager removed it already";
   EXPECT_EQ(Send(IOCTL_MOUNTMGR_DELETE_POINTS, DeletePointsInput(link), out.data(), 4096).status,
             STATUS_OBJECT_NAME_NOT_FOUND);
 
   // Too small for the answer: its size, and the warning.
-  ASSERT_EQ(Send(IOCTL_MOUNTMGR_CREATE_POINT, CreatePointInput(link, device)).status, STATUS_SUCCESS);
+  ASSERT_EQ(Send(IOCTL_MOUNTMGR_CREATE_POINT, CreatePointInput(link, device)).status,
+            STATUS_SUCCESS);
   std::vector<uint8_t> small(40, 0xCC);
   a = Send(IOCTL_MOUNTMGR_DELETE_POINTS, DeletePointsInput(link), small.data(), 40);
   EXPECT_EQ(a.status, STATUS_BUFFER_OVERFLOW);
   EXPECT_EQ(a.information, 32u);
-  EXPECT_EQ(GetLe32(small.data()), 32 + (link.size() + device.size()) * 2) << "the point as this request named it";
+  EXPECT_EQ(GetLe32(small.data()), 32 + (link.size() + device.size()) * 2)
+      << "the point as this request named it";
   EXPECT_EQ(small[32], 0xCC) << "nothing past the copied head";
 }
 

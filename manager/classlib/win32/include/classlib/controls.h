@@ -28,7 +28,12 @@ using TAnchors = TSet<TAnchorKind>;
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
 enum TShiftStateFlag { ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble };
 using TShiftState = TSet<TShiftStateFlag>;
-enum class TBiDiMode { bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly };
+enum class TBiDiMode {
+  bdLeftToRight,
+  bdRightToLeft,
+  bdRightToLeftNoAlign,
+  bdRightToLeftReadingOnly
+};
 enum class THelpType { htKeyword, htContext };
 enum class TDragMode { dmManual, dmAutomatic };
 enum class TDragKind { dkDrag, dkDock };
@@ -37,14 +42,39 @@ enum class TBorderStyle { bsNone, bsSingle };
 // What a control class does by itself (honoured: capture-mouse,
 // click-events, double-clicks, opaque, accepts-controls; the rest stored).
 enum TControlStyleFlag {
-  csAcceptsControls, csCaptureMouse, csDesignInteractive, csClickEvents, csFramed, csSetCaption, csOpaque,
-  csDoubleClicks, csFixedWidth, csFixedHeight, csNoDesignVisible, csReplicatable, csNoStdEvents,
-  csDisplayDragImage, csReflector, csActionClient, csMenuEvents, csNeedsBorderPaint, csParentBackground
+  csAcceptsControls,
+  csCaptureMouse,
+  csDesignInteractive,
+  csClickEvents,
+  csFramed,
+  csSetCaption,
+  csOpaque,
+  csDoubleClicks,
+  csFixedWidth,
+  csFixedHeight,
+  csNoDesignVisible,
+  csReplicatable,
+  csNoStdEvents,
+  csDisplayDragImage,
+  csReflector,
+  csActionClient,
+  csMenuEvents,
+  csNeedsBorderPaint,
+  csParentBackground
 };
 using TControlStyle = TSet<TControlStyleFlag>;
 enum TControlStateFlag {
-  csLButtonDown, csClicked, csPalette, csReadingState, csAlignmentNeeded, csFocusing, csCreating, csPaintCopy,
-  csCustomPaint, csDestroyingHandle, csDocking
+  csLButtonDown,
+  csClicked,
+  csPalette,
+  csReadingState,
+  csAlignmentNeeded,
+  csFocusing,
+  csCreating,
+  csPaintCopy,
+  csCustomPaint,
+  csDestroyingHandle,
+  csDocking
 };
 using TControlState = TSet<TControlStateFlag>;
 
@@ -68,7 +98,14 @@ using TContextPopupEvent = TEvent<TObject*, TPoint, bool&>;
 enum class TDragState { dsDragEnter, dsDragLeave, dsDragMove };
 // CM_DRAG's wParam; lParam points to a TDragRec. Enter, leave and move
 // answer whether the target accepts; find-target answers the control.
-enum TDragMessage : WPARAM { dmDragEnter, dmDragLeave, dmDragMove, dmDragDrop, dmDragCancel, dmFindTarget };
+enum TDragMessage : WPARAM {
+  dmDragEnter,
+  dmDragLeave,
+  dmDragMove,
+  dmDragDrop,
+  dmDragCancel,
+  dmFindTarget
+};
 
 class TDragObject : public TObject {
   CL_DECLARE_CLASS(TDragObject, TObject)
@@ -153,7 +190,9 @@ class TControl : public TComponent {
   void SetHeight(int v) { SetBounds(left_, top_, width_, v); }
   virtual void SetBounds(int left, int top, int width, int height);
   TRect BoundsRect() const { return Bounds(left_, top_, width_, height_); }
-  void SetBoundsRect(const TRect& r) { SetBounds(r.left, r.top, r.right - r.left, r.bottom - r.top); }
+  void SetBoundsRect(const TRect& r) {
+    SetBounds(r.left, r.top, r.right - r.left, r.bottom - r.top);
+  }
   virtual TRect ClientRect();
   int ClientWidth() { return ClientRect().right; }
   int ClientHeight() { return ClientRect().bottom; }
@@ -414,7 +453,8 @@ class TWinControl : public TControl {
   void SetTabOrder(int v);
   // Tab-stop controls inside this one, in tab order, nested ones included.
   void GetTabOrderList(std::vector<TWinControl*>& list);
-  TWinControl* FindNextControl(TWinControl* current, bool goForward, bool checkTabStop, bool checkParent);
+  TWinControl* FindNextControl(TWinControl* current, bool goForward, bool checkTabStop,
+                               bool checkParent);
   void SelectNext(TWinControl* current, bool goForward, bool checkTabStop);
 
   // ---- appearance
@@ -509,8 +549,8 @@ class TWinControl : public TControl {
   bool DialogKey(WORD key, LPARAM keyData);
   void ChildMouse(TMessage& m);
 
-  std::vector<TControl*> controls_;     // z-order: last is on top
-  std::vector<TWinControl*> tabList_;   // windowed children in tab order
+  std::vector<TControl*> controls_;    // z-order: last is on top
+  std::vector<TWinControl*> tabList_;  // windowed children in tab order
   TBrush* brush_;
   bool tabStop_ = false;
   bool ctl3D_ = true;
@@ -610,11 +650,11 @@ std::u16string GetLongHint(const std::u16string& hint);
 struct THintInfo {
   TControl* HintControl = nullptr;
   TClass HintWindowClass = nullptr;
-  TPoint HintPos{};          // screen
+  TPoint HintPos{};  // screen
   int HintMaxWidth = 0;
   TColor HintColor = 0;
-  TRect CursorRect{};        // in HintControl's client coordinates
-  TPoint CursorPos{};        // in HintControl's client coordinates
+  TRect CursorRect{};  // in HintControl's client coordinates
+  TPoint CursorPos{};  // in HintControl's client coordinates
   int ReshowTimeout = 0;
   int HideTimeout = 0;
   std::u16string HintStr;

@@ -10,14 +10,26 @@ namespace classlib {
 // Every message box of the program goes through this entry: owner (or
 // none), text, caption and flags, passed to the system unchanged; the
 // answer is the button pressed (IDOK, IDCANCEL, ...).
-using TMessageBoxFunc = int (*)(HWND owner, const std::u16string& text, const std::u16string& caption, UINT flags);
-int ShowMessageBox(HWND owner, const std::u16string& text, const std::u16string& caption, UINT flags);
+using TMessageBoxFunc = int (*)(HWND owner, const std::u16string& text,
+                                const std::u16string& caption, UINT flags);
+int ShowMessageBox(HWND owner, const std::u16string& text, const std::u16string& caption,
+                   UINT flags);
 // Replaces the entry (tests record the boxes instead of showing them);
 // answers the previous one. None restores the system's.
 TMessageBoxFunc SetMessageBoxFunc(TMessageBoxFunc func);
 
-enum TOpenOption { ofReadOnly, ofOverwritePrompt, ofHideReadOnly, ofNoChangeDir, ofAllowMultiSelect, ofPathMustExist,
-                   ofFileMustExist, ofCreatePrompt, ofNoReadOnlyReturn, ofEnableSizing };
+enum TOpenOption {
+  ofReadOnly,
+  ofOverwritePrompt,
+  ofHideReadOnly,
+  ofNoChangeDir,
+  ofAllowMultiSelect,
+  ofPathMustExist,
+  ofFileMustExist,
+  ofCreatePrompt,
+  ofNoReadOnlyReturn,
+  ofEnableSizing
+};
 using TOpenOptions = TSet<TOpenOption>;
 
 class TCommonDialog : public TComponent {

@@ -52,10 +52,28 @@ extern const TTypeInfo TypeInfo_TColor;
 // ---- cursors: ids into the screen's cursor table
 using TCursor = int32_t;
 enum : TCursor {
-  crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSizeNESW = -6, crSizeNS = -7,
-  crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11, crDrag = -12, crNoDrop = -13,
-  crHSplit = -14, crVSplit = -15, crMultiDrag = -16, crSQLWait = -17, crNo = -18, crAppStart = -19,
-  crHelp = -20, crHandPoint = -21, crSizeAll = -22
+  crDefault = 0,
+  crNone = -1,
+  crArrow = -2,
+  crCross = -3,
+  crIBeam = -4,
+  crSizeNESW = -6,
+  crSizeNS = -7,
+  crSizeNWSE = -8,
+  crSizeWE = -9,
+  crUpArrow = -10,
+  crHourGlass = -11,
+  crDrag = -12,
+  crNoDrop = -13,
+  crHSplit = -14,
+  crVSplit = -15,
+  crMultiDrag = -16,
+  crSQLWait = -17,
+  crNo = -18,
+  crAppStart = -19,
+  crHelp = -20,
+  crHandPoint = -21,
+  crSizeAll = -22
 };
 extern const TTypeInfo TypeInfo_TCursor;
 
@@ -115,7 +133,16 @@ class TFont : public TGraphicsObject {
   TFontPitch pitch_ = TFontPitch::fpDefault;
 };
 
-enum class TBrushStyle { bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross, bsDiagCross };
+enum class TBrushStyle {
+  bsSolid,
+  bsClear,
+  bsHorizontal,
+  bsVertical,
+  bsFDiagonal,
+  bsBDiagonal,
+  bsCross,
+  bsDiagCross
+};
 extern const TTypeInfo TypeInfo_TBrushStyle;
 class TBitmap;
 
@@ -141,8 +168,24 @@ class TBrush : public TGraphicsObject {
 };
 
 enum class TPenStyle { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
-enum class TPenMode { pmBlack, pmWhite, pmNop, pmNot, pmCopy, pmNotCopy, pmMergePenNot, pmMaskPenNot,
-                      pmMergeNotPen, pmMaskNotPen, pmMerge, pmNotMerge, pmMask, pmNotMask, pmXor, pmNotXor };
+enum class TPenMode {
+  pmBlack,
+  pmWhite,
+  pmNop,
+  pmNot,
+  pmCopy,
+  pmNotCopy,
+  pmMergePenNot,
+  pmMaskPenNot,
+  pmMergeNotPen,
+  pmMaskNotPen,
+  pmMerge,
+  pmNotMerge,
+  pmMask,
+  pmNotMask,
+  pmXor,
+  pmNotXor
+};
 extern const TTypeInfo TypeInfo_TPenStyle;
 extern const TTypeInfo TypeInfo_TPenMode;
 
@@ -172,8 +215,9 @@ class TGraphic;
 
 // Raster operations for CopyRect and Draw (BitBlt codes).
 using TCopyMode = DWORD;
-constexpr TCopyMode cmSrcCopy = SRCCOPY, cmSrcAnd = SRCAND, cmSrcPaint = SRCPAINT, cmSrcInvert = SRCINVERT,
-                    cmBlackness = BLACKNESS, cmWhiteness = WHITENESS, cmMergeCopy = MERGECOPY;
+constexpr TCopyMode cmSrcCopy = SRCCOPY, cmSrcAnd = SRCAND, cmSrcPaint = SRCPAINT,
+                    cmSrcInvert = SRCINVERT, cmBlackness = BLACKNESS, cmWhiteness = WHITENESS,
+                    cmMergeCopy = MERGECOPY;
 
 class TCanvas : public TPersistent {
   CL_DECLARE_CLASS(TCanvas, TPersistent)
@@ -292,7 +336,17 @@ class TGraphic : public TPersistent {
 
 using TGraphicClass = TClass;
 
-enum class TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+enum class TPixelFormat {
+  pfDevice,
+  pf1bit,
+  pf4bit,
+  pf8bit,
+  pf15bit,
+  pf16bit,
+  pf24bit,
+  pf32bit,
+  pfCustom
+};
 enum class TTransparentMode { tmAuto, tmFixed };
 
 // A bitmap held as a 24- or 32-bit DIB section (32-bit by default); rows
@@ -340,7 +394,8 @@ class TBitmap : public TGraphic {
 
  private:
   friend class TBitmapCanvas;
-  void NewImage(int w, int h, TPixelFormat f, const void* copyFromBits, int copyW, int copyH, TPixelFormat copyFormat);
+  void NewImage(int w, int h, TPixelFormat f, const void* copyFromBits, int copyW, int copyH,
+                TPixelFormat copyFormat);
   void FreeBitmap();
   int BitsPerPixel() const { return format_ == TPixelFormat::pf24bit ? 24 : 32; }
   int RowBytes() const { return ((width_ * BitsPerPixel() + 31) / 32) * 4; }
@@ -406,7 +461,8 @@ class TPicture : public TPersistent {
   void LoadFromFile(const std::u16string& fileName);
   void SaveToFile(const std::u16string& fileName);
 
-  static void RegisterFileFormat(const std::string& extension, const std::u16string& description, TGraphicClass cls);
+  static void RegisterFileFormat(const std::string& extension, const std::u16string& description,
+                                 TGraphicClass cls);
   static void UnregisterGraphicClass(TGraphicClass cls);
   static TGraphicClass FindFormat(const std::string& extension);
   // "Description (*.ext)|*.ext|..." for the file dialogs.

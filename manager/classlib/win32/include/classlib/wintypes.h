@@ -13,7 +13,9 @@ namespace classlib {
 // wchar_t is two bytes with mingw-w64, so UTF-16 text passes to the wide
 // Win32 calls unchanged.
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
-inline const wchar_t* WStr(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+inline const wchar_t* WStr(const std::u16string& s) {
+  return reinterpret_cast<const wchar_t*>(s.c_str());
+}
 inline std::u16string FromWStr(const wchar_t* s) {
   return s ? std::u16string(reinterpret_cast<const char16_t*>(s)) : std::u16string();
 }

@@ -1,9 +1,9 @@
 // One call to an installed machine for tests and the main job: disk 0 as an
 // image in a fresh temporary folder, the test installer run on it, the disk,
 // volume and file-system devices created, drive letters and \SystemRoot
-// registered, the mount manager present, and the "Parameter" record seeded under the engine's service
-// key. The kernel layer must be reset (or fresh) and is left for the caller
-// to tear down after this object is gone.
+// registered, the mount manager present, and the "Parameter" record seeded under the engine's
+// service key. The kernel layer must be reset (or fresh) and is left for the caller to tear down
+// after this object is gone.
 #pragma once
 
 #include <memory>

@@ -70,12 +70,14 @@ class StorageStack {
 
   // A volume device for one partition, named \Device\HarddiskVolumeN; with
   // a model, a file system is mounted on it.
-  NTSTATUS AddVolume(Volume& volume, FileSystemModel* fs, const HotplugFlags& hotplug, PDEVICE_OBJECT* device);
+  NTSTATUS AddVolume(Volume& volume, FileSystemModel* fs, const HotplugFlags& hotplug,
+                     PDEVICE_OBJECT* device);
   // The \??\X: link and the mount manager's letter for the volume.
   NTSTATUS AssignDriveLetter(uint32_t partitionNumber, char16_t letter);
   // A name (\SystemRoot) for a folder of a volume: a link to the volume's
   // device name followed by the folder.
-  NTSTATUS LinkFolder(const std::u16string& linkName, uint32_t partitionNumber, const std::u16string& folder);
+  NTSTATUS LinkFolder(const std::u16string& linkName, uint32_t partitionNumber,
+                      const std::u16string& folder);
 
   // \Device\MountPointManager: volume arrival (queries the arriving
   // device's name), mount-point creation (links \DosDevices\X: itself, so a

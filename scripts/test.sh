@@ -11,6 +11,9 @@ start=$(date +%s)
 "$root/scripts/build.sh" --fuzz || { echo "test: build failed" >&2; exit 1; }
 
 status=0
+# The committed format holds for every source.
+echo "== format"
+"$root/scripts/check-format.sh" || status=1
 # The bug-prone and performance checks over the host build's sources.
 echo "== tidy"
 "$root/scripts/check-tidy.sh" "$root/build/host" || status=1

@@ -16,7 +16,8 @@ report() {  # label, file
 report "Varnholt (engine driver, x86-64 kernel mode)" "$root/build/driver/driver/Varnholt.sys"
 "$root/scripts/check-driver-image.sh" "$root/build/driver/driver/Varnholt.sys" | sed 's/^/    /'
 report "Kelm (manager, 32-bit GUI)" "$root/build/win32/manager/app/Kelm.exe"
-for dir in host win32; do
+for dir in host win32 win64; do
+  [ -d "$root/build/$dir" ] || continue
   count=$(ctest --test-dir "$root/build/$dir" -N 2>/dev/null | sed -n 's/^Total Tests: //p')
   echo "  $dir flavour: ${count:-0} test programs"
 done

@@ -538,7 +538,9 @@ NTSTATUS MountDrive(Request& r) {
   }
   entry->InUse = 1;
   entry->VolumeDevice = reinterpret_cast<ULONG_PTR>(device);
-  static const char kName[] = "\\Device\\5E27-B4%c9-4A1F-9C63\\";
+  static constexpr char kName[] = "\\Device\\5E27-B4%c9-4A1F-9C63\\";
+  static_assert(sizeof kName * sizeof(WCHAR) <= MountNameClearBytes,
+                "an unmount's clear covers the whole name");
   WCHAR name[sizeof entry->DeviceName / sizeof(WCHAR)];
   RtlZeroMemory(name, sizeof name);
   for (ULONG i = 0, o = 0; kName[i] != 0 && o + 1 < sizeof name / sizeof name[0]; ++i) {
@@ -572,7 +574,7 @@ NTSTATUS UnmountDrive(Request& r) {
   entry->InUse = 0;
   entry->VolumeDevice = 0;
   entry->MountDevice = 0;
-  RtlZeroMemory(entry->DeviceName, 76);
+  RtlZeroMemory(entry->DeviceName, MountNameClearBytes);
   AnswerBytes(r, r.Input);
   return STATUS_SUCCESS;
 }

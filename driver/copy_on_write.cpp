@@ -32,11 +32,6 @@ NTSTATUS ParkIfPaused(PVolumeFilterExtension volume, NTSTATUS status) {
   return status;
 }
 
-PIRP IrpOfQueueEntry(PLIST_ENTRY entry) {
-  return reinterpret_cast<PIRP>(reinterpret_cast<PUCHAR>(entry) -
-                                offsetof(IRP, Tail.Overlay.ListEntry));
-}
-
 bool StopRequested(PVolumeFilterExtension volume) {
   auto* control = EngineControlDevice
                       ? static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension)
@@ -323,6 +318,8 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   if (mode != EngineModeTracking || volume->PnpState != PnpStarted || header == nullptr ||
       header->SnapshotCount == 0 || volume->SavedBlocksBuffer == nullptr ||
       volume->SpaceBitmapBuffer == nullptr) {
+    // Two lines, not one: this refusal is told apart in the log by its
+    // doubled line.
     LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);
     LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);
     return EngineDispatchPassThrough(device, irp);

@@ -15,11 +15,6 @@ Route RouteOf(PDEVICE_OBJECT device) {
   return VolumeOf(device)->Kind == KindMount ? Route::Mount : Route::Volume;
 }
 
-PIRP IrpOfQueueEntry(PLIST_ENTRY entry) {
-  return reinterpret_cast<PIRP>(reinterpret_cast<PUCHAR>(entry) -
-                                offsetof(IRP, Tail.Overlay.ListEntry));
-}
-
 // Passes a request down and gives back the remove lock taken for it.
 NTSTATUS PassDownReleasing(PDEVICE_OBJECT device, PIRP irp) {
   PVolumeFilterExtension volume = VolumeOf(device);
@@ -217,9 +212,7 @@ NTSTATUS EngineDispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
   if (volume->EngineMode == EngineModeTracking) {
     // The worker finishes it; the queue's spin lock is taken alone.
     IoMarkIrpPending(irp);
-    ExInterlockedInsertTailList(&volume->WriteQueue, &irp->Tail.Overlay.ListEntry,
-                                &volume->WriteQueueLock);
-    KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
+    QueueForWorker(volume, irp);
     return STATUS_PENDING;
   }
   if (volume->EngineMode == EngineModeTemporary && !IsPassThroughWrite(device, irp)) {

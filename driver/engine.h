@@ -206,6 +206,9 @@ NTSTATUS PrepareEngineChange(PDEVICE_OBJECT device);
 BOOLEAN EngineParametersUsable(const vh::EngineParameters& parameters);
 
 // Pass-through extents, the header file and exclusions.
+// Adding a range to a range list answers, besides a failure status,
+// whether it joined a neighbour or took a new slot.
+enum RangeAdded : NTSTATUS { RangeAppended = 0, RangeMerged = 1 };
 NTSTATUS AddPassThroughRange(PassThroughChunk** list, ULONG first, ULONG last);
 void FreePassThroughList(PassThroughChunk** list);
 NTSTATUS GetFileExtents(PVolumeFilterExtension volume, PassThroughChunk** list,
@@ -301,6 +304,20 @@ inline PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
   return device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
 }
 
+// Clearing an unmounted drive's entry zeroes the first 76 bytes of its
+// 94-byte name: every name the engine writes (29 characters and the
+// terminator) lies within them, and the rest of the field is always zero.
+constexpr ULONG MountNameClearBytes = 76;
+
+// A queued IRP waits on its Tail.Overlay.ListEntry.
+inline PIRP IrpOfQueueEntry(PLIST_ENTRY entry) {
+  return reinterpret_cast<PIRP>(reinterpret_cast<PUCHAR>(entry) -
+                                offsetof(IRP, Tail.Overlay.ListEntry));
+}
+// Hands `irp` to the volume's worker and wakes it; the queue's spin lock is
+// taken alone. The caller has marked it pending (or owns it).
+void QueueForWorker(PVolumeFilterExtension volume, PIRP irp);
+
 // Lock and worker handshake. Lock order: EngineLock, then PauseVolumeWorker;
 // resume before unlock.
 void EngineLock();
@@ -334,6 +351,12 @@ class EngineLockedWorkerPaused {
 NTSTATUS GetDriverExtension(DriverExtension** extension);
 
 // Requests to other drivers, all synchronous, all at PASSIVE_LEVEL.
+// Sends `irp`, built with `event` and `ioStatus` as its completion event and
+// status block, and waits for it when it pends. A null `irp` (a failed
+// build) answers STATUS_INSUFFICIENT_RESOURCES. The host-side twin is
+// hk::CallDriverAndWait: engine sources also build against the DDK.
+NTSTATUS CallDriverAndWait(PDEVICE_OBJECT device, PIRP irp, PKEVENT event,
+                           PIO_STATUS_BLOCK ioStatus);
 NTSTATUS SendDeviceIoctl(PDEVICE_OBJECT device, ULONG code, PVOID input, ULONG inputLength,
                          PVOID output, ULONG outputLength, ULONG_PTR* bytesReturned = nullptr);
 NTSTATUS EngineDispatchPassThrough(PDEVICE_OBJECT device, PIRP irp);

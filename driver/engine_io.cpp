@@ -73,6 +73,25 @@ NTSTATUS PauseVolumeWorker(PVolumeFilterExtension volume, UCHAR pause) {
   return status;
 }
 
+void QueueForWorker(PVolumeFilterExtension volume, PIRP irp) {
+  ExInterlockedInsertTailList(&volume->WriteQueue, &irp->Tail.Overlay.ListEntry,
+                              &volume->WriteQueueLock);
+  KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
+}
+
+NTSTATUS CallDriverAndWait(PDEVICE_OBJECT device, PIRP irp, PKEVENT event,
+                           PIO_STATUS_BLOCK ioStatus) {
+  if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  NTSTATUS status = IoCallDriver(device, irp);
+  if (status != STATUS_PENDING) return status;
+  NTSTATUS wait = WaitForever(event);
+  if (!NT_SUCCESS(wait)) {
+    LogFailure("UTIL %08x\n", wait);
+    return wait;
+  }
+  return ioStatus->Status;
+}
+
 NTSTATUS SendDeviceIoctl(PDEVICE_OBJECT device, ULONG code, PVOID input, ULONG inputLength,
                          PVOID output, ULONG outputLength, ULONG_PTR* bytesReturned) {
   if (bytesReturned) *bytesReturned = 0;
@@ -87,11 +106,7 @@ NTSTATUS SendDeviceIoctl(PDEVICE_OBJECT device, ULONG code, PVOID input, ULONG i
     LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
-  NTSTATUS status = IoCallDriver(device, irp);
-  if (status == STATUS_PENDING) {
-    WaitForever(&event);
-    status = ioStatus.Status;
-  }
+  NTSTATUS status = CallDriverAndWait(device, irp, &event, &ioStatus);
   if (bytesReturned) *bytesReturned = ioStatus.Information;
   return status;
 }
@@ -165,15 +180,7 @@ NTSTATUS ReadWriteDiskSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG byteO
     LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
-  NTSTATUS status = IoCallDriver(device, irp);
-  if (status == STATUS_PENDING) {
-    NTSTATUS wait = WaitForever(&event);
-    if (!NT_SUCCESS(wait)) {
-      LogFailure("UTIL %08x\n", wait);
-      return wait;
-    }
-    status = ioStatus->Status;
-  }
+  NTSTATUS status = CallDriverAndWait(device, irp, &event, ioStatus);
   // A transfer that moved fewer bytes than asked is a failure however the
   // lower driver answered, inline or pending.
   if (NT_SUCCESS(status) && ioStatus->Information != length) {
@@ -529,10 +536,5 @@ NTSTATUS SendFileSystemControl(PFILE_OBJECT file, ULONG code) {
   next->MajorFunction = IRP_MJ_FILE_SYSTEM_CONTROL;
   next->MinorFunction = IRP_MN_USER_FS_REQUEST;
   next->FileObject = file;
-  NTSTATUS status = IoCallDriver(device, irp);
-  if (status == STATUS_PENDING) {
-    WaitForever(&event);
-    status = ioStatus.Status;
-  }
-  return status;
+  return CallDriverAndWait(device, irp, &event, &ioStatus);
 }

@@ -212,11 +212,11 @@ NTSTATUS AddPassThroughRange(PassThroughChunk** list, ULONG first, ULONG last) {
       // Ranges that touch end to end are merged; overlapping ones are not.
       if (chunk->Last[i] != 0xFFFFFFFFu && first == chunk->Last[i] + 1) {
         chunk->Last[i] = last;
-        return 1;
+        return RangeMerged;
       }
       if (chunk->First[i] != 0 && last == chunk->First[i] - 1) {
         chunk->First[i] = first;
-        return 1;
+        return RangeMerged;
       }
     }
     tail = chunk;
@@ -239,7 +239,7 @@ NTSTATUS AddPassThroughRange(PassThroughChunk** list, ULONG first, ULONG last) {
   tail->First[tail->Count] = first;
   tail->Last[tail->Count] = last;
   ++tail->Count;
-  return 0;
+  return RangeAppended;
 }
 
 void FreePassThroughList(PassThroughChunk** list) {
@@ -390,12 +390,7 @@ NTSTATUS FlushVolumeBuffers(PVolumeFilterExtension volume) {
     // A file system flushes a volume through a volume open; without a file
     // object it has nothing to flush.
     IoGetNextIrpStackLocation(irp)->FileObject = file;
-    status = IoCallDriver(target, irp);
-    if (status == STATUS_PENDING) {
-      // PASSIVE_LEVEL; the flush's completion sets the event.
-      KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-      status = ioStatus.Status;
-    }
+    status = CallDriverAndWait(target, irp, &event, &ioStatus);
   }
   if (!NT_SUCCESS(status)) LogFailure("UIL %08x\n", status);
   ObDereferenceObject(file);

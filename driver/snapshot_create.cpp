@@ -14,21 +14,12 @@
 // A cut between 2 and 4 is finished by CompleteInterruptedSnapshot, which
 // empties the live map: nothing was written after the snapshot, so an
 // empty map is exact for it.
+#include "free_clusters.h"
 #include "snapshot_maps.h"
 
 using namespace snapshot_maps;
 
 namespace {
-
-constexpr ULONG WindowBits = 32768;
-#pragma pack(push, 1)
-struct VolumeBitmapWindow {
-  LONGLONG StartingLcn;
-  LONGLONG BitmapSize;  // clusters from StartingLcn to the volume's end
-  UCHAR Bits[WindowBits / 8];
-};
-#pragma pack(pop)
-static_assert(sizeof(VolumeBitmapWindow) == 4112, "a 16-byte head and 4,096 bytes of bits");
 
 // Clusters of one block: a shorter free run cannot hold a whole block.
 ULONG ClustersPerBlock(PVolumeFilterExtension volume) {
@@ -42,26 +33,6 @@ NTSTATUS CloseRun(RunTableChunk** table, ULONGLONG first, ULONGLONG count, ULONG
   return AppendRun(table, first, static_cast<ULONG>(count));
 }
 
-// Appends the free runs of one window of the volume bitmap; runs are cut at
-// the window's end and each piece is judged alone.
-NTSTATUS ScanWindow(RunTableChunk** table, const VolumeBitmapWindow* window, ULONG bits,
-                    ULONG minimum) {
-  ULONGLONG runFirst = 0;
-  ULONGLONG runCount = 0;
-  for (ULONG i = 0; i < bits; ++i) {
-    const bool used = (window->Bits[i / 8] >> (i % 8)) & 1;
-    if (!used) {
-      if (runCount == 0) runFirst = static_cast<ULONGLONG>(window->StartingLcn) + i;
-      ++runCount;
-      continue;
-    }
-    NTSTATUS status = CloseRun(table, runFirst, runCount, minimum);
-    if (!NT_SUCCESS(status)) return status;
-    runCount = 0;
-  }
-  return CloseRun(table, runFirst, runCount, minimum);
-}
-
 NTSTATUS OpenVolume(PVolumeFilterExtension volume, PHANDLE handle) {
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &volume->DosName,
@@ -72,34 +43,21 @@ NTSTATUS OpenVolume(PVolumeFilterExtension volume, PHANDLE handle) {
                       FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
 }
 
+// Runs are cut at each window's end and each piece is judged alone.
 NTSTATUS CollectFromVolume(PVolumeFilterExtension volume, HANDLE handle,
                            VolumeBitmapWindow* window) {
   const ULONG minimum = ClustersPerBlock(volume);
-  LARGE_INTEGER start;
-  start.QuadPart = 0;
-  for (;;) {
-    RtlZeroMemory(window, sizeof *window);
-    IO_STATUS_BLOCK ioStatus;
-    NTSTATUS answer =
-        ZwFsControlFile(handle, nullptr, nullptr, nullptr, &ioStatus, FSCTL_GET_VOLUME_BITMAP,
-                        &start, sizeof start, window, sizeof *window);
-    if (answer != STATUS_BUFFER_OVERFLOW && !NT_SUCCESS(answer)) {
-      LogFailure("UIL %08x\n", answer);
-      return STATUS_SUCCESS;  // the runs found so far stand
-    }
-    ULONG bits = WindowBits;
-    if (window->BitmapSize >= 0 && window->BitmapSize < static_cast<LONGLONG>(WindowBits)) {
-      bits = static_cast<ULONG>(window->BitmapSize);
-    }
-    if (window->BitmapSize < 0) bits = 0;
-    NTSTATUS status = ScanWindow(&volume->FreeRuns, window, bits, minimum);
-    if (!NT_SUCCESS(status)) return status;
-    if (answer != STATUS_BUFFER_OVERFLOW || bits == 0) {
-      LogFailure("UIL %08x\n", answer);
-      return STATUS_SUCCESS;
-    }
-    start.QuadPart = window->StartingLcn + bits;
-  }
+  NTSTATUS answer = STATUS_SUCCESS;
+  NTSTATUS status = ScanFreeClusters(
+      handle, window,
+      [&](ULONGLONG first, ULONGLONG count) {
+        return CloseRun(&volume->FreeRuns, first, count, minimum);
+      },
+      &answer);
+  if (!NT_SUCCESS(status) && !BitmapQueryFailed(answer)) return status;
+  // However the scan ended, the runs found so far stand.
+  LogFailure("UIL %08x\n", answer);
+  return STATUS_SUCCESS;
 }
 
 // Copies the descriptor of the snapshot that stops being the newest.

@@ -8,11 +8,12 @@
 // the child completions run at any level up to DISPATCH_LEVEL.
 #include "temporary_mode.h"
 
+#include "free_clusters.h"
+
 namespace {
 
 constexpr ULONG SectorBytes = vh::kSectorBytes;
 constexpr ULONG BlockSectors = vh::kBlockSectors;
-constexpr ULONG WindowBits = 32768;
 
 template <typename T>
 T* AllocateZeroed(SIZE_T bytes) {
@@ -31,15 +32,6 @@ void FreeRunList(FreeRunChunk** list) {
 }
 
 // ---- The free-space scan ----------------------------------------------------
-
-#pragma pack(push, 1)
-struct VolumeBitmapWindow {
-  LONGLONG StartingLcn;
-  LONGLONG BitmapSize;
-  UCHAR Bits[WindowBits / 8];
-};
-#pragma pack(pop)
-static_assert(sizeof(VolumeBitmapWindow) == 4112, "a 16-byte head and 4,096 bytes of bits");
 
 NTSTATUS AddClusterRun(PVolumeFilterExtension volume, FreeRunChunk** list, ULONGLONG lcn,
                        ULONGLONG clusters) {
@@ -73,48 +65,15 @@ NTSTATUS ScanVolumeBitmap(PVolumeFilterExtension volume, FreeRunChunk** list) {
     ZwClose(handle);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
-  LARGE_INTEGER start;
-  start.QuadPart = 0;
-  for (;;) {
-    RtlZeroMemory(window, sizeof *window);
-    status = ZwFsControlFile(handle, nullptr, nullptr, nullptr, &ioStatus, FSCTL_GET_VOLUME_BITMAP,
-                             &start, sizeof start, window, sizeof *window);
-    if (status != STATUS_BUFFER_OVERFLOW && !NT_SUCCESS(status)) {
-      LogFailure("VSS %08x\n", status);
-      break;
-    }
-    ULONG bits = 0;
-    if (window->BitmapSize > 0) {
-      bits = window->BitmapSize < static_cast<LONGLONG>(WindowBits)
-                 ? static_cast<ULONG>(window->BitmapSize)
-                 : WindowBits;
-    }
-    // A run open at the window's end is closed there; the next window's
-    // continuation merges with it.
-    ULONGLONG runFirst = 0;
-    ULONGLONG runCount = 0;
-    NTSTATUS added = STATUS_SUCCESS;
-    for (ULONG i = 0; i <= bits && NT_SUCCESS(added); ++i) {
-      const bool used = i == bits || ((window->Bits[i / 8] >> (i % 8)) & 1);
-      if (!used) {
-        if (runCount == 0) runFirst = static_cast<ULONGLONG>(window->StartingLcn) + i;
-        ++runCount;
-      } else if (runCount != 0) {
-        added = AddClusterRun(volume, list, runFirst, runCount);
-        runCount = 0;
-      }
-    }
-    if (!NT_SUCCESS(added)) {
-      status = added;
-      break;
-    }
-    if (status != STATUS_BUFFER_OVERFLOW || bits == 0) break;
-    start.QuadPart = window->StartingLcn + bits;
-  }
+  NTSTATUS answer = STATUS_SUCCESS;
+  status = ScanFreeClusters(
+      handle, window,
+      [&](ULONGLONG lcn, ULONGLONG clusters) { return AddClusterRun(volume, list, lcn, clusters); },
+      &answer);
+  if (BitmapQueryFailed(answer)) LogFailure("VSS %08x\n", answer);
   ExFreePoolWithTag(window, EnginePoolTag);
   ZwClose(handle);
-  // "More data" on the last window only means the scan stopped there.
-  return status == STATUS_BUFFER_OVERFLOW ? STATUS_SUCCESS : status;
+  return status;
 }
 
 // Walks a run list in order.
@@ -189,18 +148,11 @@ NTSTATUS DrainVolumeWorker(PDEVICE_OBJECT device) {
   // the current one when the worker passes it down.
   IoSetNextIrpStackLocation(irp);
   IoGetCurrentIrpStackLocation(irp)->DeviceObject = device;
-  ExInterlockedInsertTailList(&volume->WriteQueue, &irp->Tail.Overlay.ListEntry,
-                              &volume->WriteQueueLock);
-  KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
+  QueueForWorker(volume, irp);
   // A worker that ends meanwhile hands what is left down on its way out or
   // at the filter's removal; both complete the flush.
   KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
   return STATUS_SUCCESS;
-}
-
-PIRP IrpOfQueueEntry(PLIST_ENTRY entry) {
-  return reinterpret_cast<PIRP>(reinterpret_cast<PUCHAR>(entry) -
-                                offsetof(IRP, Tail.Overlay.ListEntry));
 }
 
 }  // namespace
@@ -216,7 +168,7 @@ NTSTATUS AddFreeRun(FreeRunChunk** list, ULONG first, ULONG last) {
       tail->End[tail->Count - 1] != 0xFFFFFFFFu && first >= tail->End[tail->Count - 1] + 1) {
     if (first == tail->End[tail->Count - 1] + 1) {
       tail->End[tail->Count - 1] = last;
-      return 1;
+      return RangeMerged;
     }
   } else {
     tail = nullptr;
@@ -225,11 +177,11 @@ NTSTATUS AddFreeRun(FreeRunChunk** list, ULONG first, ULONG last) {
         if (chunk->End[i] < chunk->Start[i]) continue;  // used up: nothing to join
         if (chunk->End[i] != 0xFFFFFFFFu && first == chunk->End[i] + 1) {
           chunk->End[i] = last;
-          return 1;
+          return RangeMerged;
         }
         if (chunk->Start[i] != 0 && last == chunk->Start[i] - 1) {
           chunk->Start[i] = first;
-          return 1;
+          return RangeMerged;
         }
       }
       tail = chunk;
@@ -251,7 +203,7 @@ NTSTATUS AddFreeRun(FreeRunChunk** list, ULONG first, ULONG last) {
   tail->Start[tail->Count] = first;
   tail->End[tail->Count] = last;
   ++tail->Count;
-  return 0;
+  return RangeAppended;
 }
 
 namespace {
@@ -496,20 +448,20 @@ LONG RecordTranslation(ULONG home, ULONG newSector, ULONG count, PVolumeFilterEx
         newSector == last.NewSector + last.SectorCount && nextClear) {
       last.SectorCount += count;
       RefreshBounds(head);
-      return 0;
+      return TranslationDone;
     }
   }
-  LONG started = 0;
+  LONG started = TranslationDone;
   if (head == nullptr || head->Count == TranslationChunkEntries) {
     auto* chunk = AllocateZeroed<TranslationChunk>(sizeof(TranslationChunk));
     if (chunk == nullptr) {
       LogFailure("SPCE %08x\n", STATUS_INSUFFICIENT_RESOURCES);
-      return -1;
+      return TranslationFailed;
     }
     chunk->Next = head;
     volume->TranslationList = chunk;
     head = chunk;
-    started = 1;
+    started = TranslationChunkStarted;
   }
   InsertSorted(head, home, newSector, count);
   RefreshBounds(head);
@@ -545,19 +497,19 @@ LONG RemoveTranslation(ULONG home, ULONG newSector, ULONG count, PVolumeFilterEx
         } else {
           // Full chunk: the tail goes to the head chunk (or a new one).
           chunk->LastInsert = 0;
-          if (RecordTranslation(tailHome, tailNew, after, volume) < 0) {
+          if (RecordTranslation(tailHome, tailNew, after, volume) == TranslationFailed) {
             chunk->Entries[i].SectorCount =
                 e.SectorCount;  // keep it whole rather than lose the tail
-            return -1;
+            return TranslationFailed;
           }
         }
       }
     }
     chunk->LastInsert = 0;  // no extension across an edited entry
     RefreshBounds(chunk);
-    return 0;
+    return TranslationDone;
   }
-  return 0;
+  return TranslationDone;
 }
 
 NTSTATUS TranslateRange(BOOLEAN isRead, ULONG f, ULONG e, Fragment* fragments, ULONG capacity,
@@ -599,7 +551,7 @@ NTSTATUS TranslateRange(BOOLEAN isRead, ULONG f, ULONG e, Fragment* fragments, U
         status = STATUS_INSUFFICIENT_RESOURCES;
         break;
       }
-      if (RecordTranslation(f, at, taken, volume) < 0) {
+      if (RecordTranslation(f, at, taken, volume) == TranslationFailed) {
         status = STATUS_INSUFFICIENT_RESOURCES;
         break;
       }
@@ -649,7 +601,7 @@ void ReleaseSplit(SplitContext* context) {
 void ForgetFresh(SplitContext* context, ULONG home, ULONG newSector, ULONG count) {
   KIRQL irql;
   KeAcquireSpinLock(&context->Volume->WriteQueueLock, &irql);
-  if (RemoveTranslation(home, newSector, count, context->Volume) < 0) {
+  if (RemoveTranslation(home, newSector, count, context->Volume) == TranslationFailed) {
     LogFailure("SPCE %08x\n", STATUS_INSUFFICIENT_RESOURCES);
   }
   KeReleaseSpinLock(&context->Volume->WriteQueueLock, irql);

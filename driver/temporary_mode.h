@@ -42,12 +42,17 @@ static_assert(sizeof(Fragment) == 16, "fragments are 16 bytes");
 constexpr ULONG FragmentCapacity =
     EngineLookasideEntryBytes / sizeof(Fragment) - 1;  // room for the end mark
 
-// 1 merged, 0 appended, or STATUS_INSUFFICIENT_RESOURCES.
+// RangeMerged, RangeAppended, or STATUS_INSUFFICIENT_RESOURCES.
 NTSTATUS AddFreeRun(FreeRunChunk** list, ULONG first, ULONG last);
-// 1 a new chunk was started, 0 otherwise, -1 no chunk could be allocated.
+enum TranslationRecorded : LONG {
+  TranslationFailed = -1,       // no chunk could be allocated
+  TranslationDone = 0,          // recorded (or removed) in place
+  TranslationChunkStarted = 1,  // recorded in a newly started chunk
+};
 LONG RecordTranslation(ULONG home, ULONG newSector, ULONG count, PVolumeFilterExtension volume);
 // Removes the translation of home .. home + count - 1 where it still leads
-// to newSector onwards (a failed redirected write); 0 or -1 as above.
+// to newSector onwards (a failed redirected write); TranslationDone or
+// TranslationFailed.
 LONG RemoveTranslation(ULONG home, ULONG newSector, ULONG count, PVolumeFilterExtension volume);
 // Translates sectors first .. last into at most `capacity` fragments under
 // the volume's spin lock. *count receives the fragments; *next the first

@@ -222,7 +222,7 @@ NTSTATUS PrepareEngineChange(PDEVICE_OBJECT device) {
       entry.InUse = 0;
       entry.VolumeDevice = 0;
       entry.MountDevice = 0;
-      RtlZeroMemory(entry.DeviceName, 76);
+      RtlZeroMemory(entry.DeviceName, MountNameClearBytes);
     }
   }
   PauseVolumeWorker(volume, 1);

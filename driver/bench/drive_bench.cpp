@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench_machine.h"
+#include "hostkernel/call_and_wait.h"
 
 namespace {
 
@@ -40,11 +41,7 @@ double Reads(PDEVICE_OBJECT target, uint64_t firstBlock) {
     PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_READ, target, data.data(), kTransfer, &offset,
                                             &event, &ioStatus);
     if (irp == nullptr) return -1;
-    NTSTATUS status = IoCallDriver(target, irp);
-    if (status == STATUS_PENDING) {
-      KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-      status = ioStatus.Status;
-    }
+    NTSTATUS status = hk::CallDriverAndWait(target, irp, &event, &ioStatus);
     if (status != STATUS_SUCCESS) return -1;
   }
   return std::chrono::duration<double>(Clock::now() - start).count();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "hostkernel/call_and_wait.h"
 #include "kernel_test.h"
 #include "vh/enginehost/engine_boot.h"
 #include "vh/storage/installed_machine.h"
@@ -59,11 +60,7 @@ inline NTSTATUS SendRequest(PDEVICE_OBJECT target, UCHAR major, UCHAR minor = 0,
   PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
   next->MinorFunction = minor;
   if (fill) fill(next);
-  NTSTATUS status = IoCallDriver(target, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    status = ioStatus.Status;
-  }
+  NTSTATUS status = hk::CallDriverAndWait(target, irp, &event, &ioStatus);
   return status;
 }
 
@@ -75,11 +72,7 @@ inline NTSTATUS SendIoctl(PDEVICE_OBJECT target, ULONG code, PVOID output = null
   PIRP irp = IoBuildDeviceIoControlRequest(code, target, nullptr, 0, output, outputLength, FALSE,
                                            &event, &ioStatus);
   if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  NTSTATUS status = IoCallDriver(target, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    status = ioStatus.Status;
-  }
+  NTSTATUS status = hk::CallDriverAndWait(target, irp, &event, &ioStatus);
   return status;
 }
 

@@ -7,6 +7,7 @@
 #include <random>
 #include <thread>
 
+#include "hostkernel/call_and_wait.h"
 #include "hostkernel/user_io.h"
 #include "temporary_fixture.h"
 
@@ -320,11 +321,7 @@ TEST_F(DriveTest, AnswersTheStorageStackWithoutOverrunningItsBuffers) {
     PIRP irp = IoBuildDeviceIoControlRequest(
         c.code, drive, nullptr, 0, c.output ? out.data() : nullptr, c.output, FALSE, &event, &io);
     ASSERT_NE(irp, nullptr);
-    NTSTATUS status = IoCallDriver(drive, irp);
-    if (status == STATUS_PENDING) {
-      KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-      status = io.Status;
-    }
+    NTSTATUS status = hk::CallDriverAndWait(drive, irp, &event, &io);
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(io.Information, c.information);
     EXPECT_EQ(out[c.output], 0xEE);  // nothing past the buffer

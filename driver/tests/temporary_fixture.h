@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "hostkernel/call_and_wait.h"
 #include "snapshot_fixture.h"
 #include "temporary_mode.h"
 
@@ -21,11 +22,7 @@ inline NTSTATUS ReadSectors(PDEVICE_OBJECT target, ULONGLONG offset, std::vector
   PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_READ, target, data.data(),
                                           static_cast<ULONG>(data.size()), &at, &event, &ioStatus);
   if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  NTSTATUS status = IoCallDriver(target, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    status = ioStatus.Status;
-  }
+  NTSTATUS status = hk::CallDriverAndWait(target, irp, &event, &ioStatus);
   if (NT_SUCCESS(status) && ioStatus.Information != data.size()) return STATUS_UNSUCCESSFUL;
   return status;
 }

@@ -1,6 +1,7 @@
 #include "vh/enginehost/engine_boot.h"
 
 #include "engine.h"
+#include "hostkernel/call_and_wait.h"
 #include "hostkernel/control.h"
 
 namespace vh::enginehost {
@@ -20,11 +21,7 @@ NTSTATUS Send(PDEVICE_OBJECT target, UCHAR major, UCHAR minor, ULONG code = 0) {
           : IoBuildSynchronousFsdRequest(major, target, nullptr, 0, nullptr, &event, &ioStatus);
   if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   IoGetNextIrpStackLocation(irp)->MinorFunction = minor;
-  NTSTATUS status = IoCallDriver(target, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    status = ioStatus.Status;
-  }
+  NTSTATUS status = hk::CallDriverAndWait(target, irp, &event, &ioStatus);
   return status;
 }
 

@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "hostkernel/call_and_wait.h"
 #include "internal.h"
 
 namespace hk::detail {
@@ -303,6 +304,18 @@ unsigned PoStartNextPowerIrpCount() {
 std::vector<PDEVICE_OBJECT> ShutdownDevices(bool lastChance) {
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
   return lastChance ? g_lastChance : g_shutdown;
+}
+
+NTSTATUS CallDriverAndWait(PDEVICE_OBJECT device, PIRP irp, PKEVENT event,
+                           PIO_STATUS_BLOCK ioStatus) {
+  if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  NTSTATUS status = IoCallDriver(device, irp);
+  if (status == STATUS_PENDING) {
+    // Set by the request's final completion, on whatever thread ends it.
+    KeWaitForSingleObject(event, Executive, KernelMode, FALSE, nullptr);
+    status = ioStatus->Status;
+  }
+  return status;
 }
 }  // namespace hk
 
@@ -1153,12 +1166,7 @@ NTSTATUS SendFileControl(PFILE_OBJECT file, UCHAR major, ULONG code, PVOID input
   PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
   next->MajorFunction = major;
   next->FileObject = file;
-  NTSTATUS status = IoCallDriver(target, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    status = iosb->Status;
-  }
-  return status;
+  return CallDriverAndWait(target, irp, &event, iosb);
 }
 
 NTSTATUS SendFileTransfer(PFILE_OBJECT file, UCHAR major, PVOID buffer, ULONG length,
@@ -1170,12 +1178,7 @@ NTSTATUS SendFileTransfer(PFILE_OBJECT file, UCHAR major, PVOID buffer, ULONG le
   if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
   irp->Tail.Overlay.OriginalFileObject = file;
   IoGetNextIrpStackLocation(irp)->FileObject = file;
-  NTSTATUS status = IoCallDriver(target, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    status = iosb->Status;
-  }
-  return status;
+  return CallDriverAndWait(target, irp, &event, iosb);
 }
 
 NTSTATUS SendFileQuery(PFILE_OBJECT file, PVOID buffer, ULONG length,

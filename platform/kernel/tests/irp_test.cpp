@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "hostkernel/call_and_wait.h"
 #include "kernel_test.h"
 #include "scripted_device.h"
 
@@ -24,11 +25,7 @@ NTSTATUS SendAndWait(PDEVICE_OBJECT device, ULONG code, void* in, ULONG inLength
   PIRP irp = IoBuildDeviceIoControlRequest(code, device, in, inLength, out, outLength, FALSE,
                                            &event, iosb);
   if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  NTSTATUS status = IoCallDriver(device, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    status = iosb->Status;
-  }
+  NTSTATUS status = hk::CallDriverAndWait(device, irp, &event, iosb);
   return status;
 }
 

@@ -5,6 +5,7 @@
 #include <set>
 #include <thread>
 
+#include "hostkernel/call_and_wait.h"
 #include "hostkernel/control.h"
 #include "vh/storage/byte_order.h"
 
@@ -234,12 +235,7 @@ NTSTATUS SendDown(DeviceContext* c, UCHAR major, uint64_t offset, ULONG length, 
   PIRP irp = IoBuildSynchronousFsdRequest(major, top, buffer, length, &position, &event, &ioStatus);
   NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
   if (irp != nullptr) {
-    status = IoCallDriver(top, irp);
-    if (status == STATUS_PENDING) {
-      // Set by the request's final completion, on whatever thread ends it.
-      KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-      status = ioStatus.Status;
-    }
+    status = hk::CallDriverAndWait(top, irp, &event, &ioStatus);
     if (NT_SUCCESS(status) && major != IRP_MJ_FLUSH_BUFFERS && ioStatus.Information != length) {
       status = STATUS_IO_DEVICE_ERROR;  // a short transfer below is an I/O error to the file system
     }
@@ -542,12 +538,7 @@ NTSTATUS FsDeviceControl(DeviceContext* c, PIO_STACK_LOCATION stack, PIRP irp) {
                                             outLength, FALSE, &event, &ioStatus);
   NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
   if (down != nullptr) {
-    status = IoCallDriver(top, down);
-    if (status == STATUS_PENDING) {
-      // Set by the request's final completion.
-      KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-      status = ioStatus.Status;
-    }
+    status = hk::CallDriverAndWait(top, down, &event, &ioStatus);
   }
   ObDereferenceObject(top);
   return Complete(irp, status, NT_ERROR(status) ? 0 : ioStatus.Information);
@@ -642,12 +633,7 @@ NTSTATUS QueryArrivingName(const std::u16string& deviceName, std::u16string* ans
       status = STATUS_INSUFFICIENT_RESOURCES;
       break;
     }
-    status = IoCallDriver(device, irp);
-    if (status == STATUS_PENDING) {
-      // Set by the request's final completion.
-      KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-      status = ioStatus.Status;
-    }
+    status = hk::CallDriverAndWait(device, irp, &event, &ioStatus);
     if (status != STATUS_BUFFER_OVERFLOW || round == 1) break;
     out.resize(2 + GetLe16(out.data()));
   }

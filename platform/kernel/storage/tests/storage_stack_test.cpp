@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "hostkernel/call_and_wait.h"
 #include "kernel_test.h"
 #include "vh/storage/byte_order.h"
 #include "vh/storage/installed_machine.h"
@@ -32,11 +33,7 @@ Answer Ioctl(PDEVICE_OBJECT device, ULONG code, void* out, ULONG outLength, void
   IO_STATUS_BLOCK ioStatus{};
   PIRP irp = IoBuildDeviceIoControlRequest(code, device, in, inLength, out, outLength, FALSE,
                                            &event, &ioStatus);
-  NTSTATUS status = IoCallDriver(device, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    status = ioStatus.Status;
-  }
+  NTSTATUS status = hk::CallDriverAndWait(device, irp, &event, &ioStatus);
   return {status, ioStatus.Information};
 }
 
@@ -48,11 +45,7 @@ Answer Transfer(PDEVICE_OBJECT device, UCHAR major, LONGLONG offset, ULONG lengt
   position.QuadPart = offset;
   PIRP irp =
       IoBuildSynchronousFsdRequest(major, device, buffer, length, &position, &event, &ioStatus);
-  NTSTATUS status = IoCallDriver(device, irp);
-  if (status == STATUS_PENDING) {
-    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-    status = ioStatus.Status;
-  }
+  NTSTATUS status = hk::CallDriverAndWait(device, irp, &event, &ioStatus);
   return {status, ioStatus.Information};
 }
 

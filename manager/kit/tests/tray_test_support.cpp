@@ -13,24 +13,6 @@ namespace kelm::test {
 
 using namespace classlib;
 
-void PumpFor(int ms) {
-  DWORD end = GetTickCount() + static_cast<DWORD>(ms);
-  while (static_cast<int>(end - GetTickCount()) > 0) {
-    Application->ProcessMessages();
-    Sleep(1);
-  }
-}
-
-bool PumpUntil(const std::function<bool()>& pred, int timeoutMs) {
-  DWORD end = GetTickCount() + static_cast<DWORD>(timeoutMs);
-  while (!pred()) {
-    if (static_cast<int>(end - GetTickCount()) <= 0) return false;
-    Application->ProcessMessages();
-    Sleep(1);
-  }
-  return true;
-}
-
 std::vector<NotifyCall> ShellRecorder::Calls;
 BOOL ShellRecorder::Answer = TRUE;
 

@@ -1,5 +1,5 @@
-// Shared pieces of the kit's Win32 tests: message pumping, a recorder in
-// place of Shell_NotifyIconA, and an object whose methods log the events
+// Shared pieces of the kit's Win32 tests: a recorder in place of
+// Shell_NotifyIconA, and an object whose methods log the events
 // they receive.
 #pragma once
 
@@ -10,13 +10,9 @@
 #include "classlib/controls.h"
 #include "classlib/forms.h"
 #include "kit/tray_icon_record.h"
+#include "message_pump.h"
 
 namespace kelm::test {
-
-// Handles messages for ms milliseconds.
-void PumpFor(int ms);
-// Handles messages until pred holds or timeoutMs passes; answers pred().
-bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = 3000);
 
 // Every Shell_NotifyIconA call of the process, recorded; answers `Answer`.
 struct NotifyCall {

@@ -11,19 +11,16 @@
 #include "classlib/forms.h"
 #include "classlib/menus.h"
 #include "classlib/timers.h"
+#include "message_pump.h"
 
 namespace kelm::test {
 
 using namespace classlib;
 
-// Handles messages (and the action-update pass) for ms milliseconds.
 // The application title of this test process (unique among the test
 // programs sharing a Wine desktop).
 std::u16string TestAppTitle();
 
-void PumpFor(int ms);
-// Handles messages until pred holds or timeoutMs passes; answers pred().
-bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = 3000);
 // The colour a window shows at a client point, read from its DC.
 COLORREF WindowPixel(HWND wnd, int x, int y);
 

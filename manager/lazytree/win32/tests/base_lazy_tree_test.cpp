@@ -1,0 +1,238 @@
+// The tree control under Wine: its window timers, the dispatchers' defaults
+// and the behaviours some of them carry (editing, the popup walk).
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "classlib/forms.h"
+#include "lazytree/base_lazy_tree.h"
+#include "lazytree/lazy_tree_error.h"
+
+namespace kelm::lazytree {
+namespace {
+
+using classlib::EventOf;
+using classlib::New;
+using classlib::TForm;
+
+class TRecorder : public TObject {
+ public:
+  std::vector<PLazyNode> structureNodes;
+  std::vector<PLazyNode> asked;
+  std::vector<TColumnIndex> askedColumns;
+  PLazyNode answerAt = nullptr;  // the popup handler answers a menu here
+  PLazyNode stopAt = nullptr;    // and stops asking parents here
+  TPopupMenu* menu = nullptr;
+  PLTEditLink link;
+  int edited = 0;
+  int cancelled = 0;
+  int exCalls = 0;
+  int plainCalls = 0;
+
+  void Structure(TObject*, PLazyNode n, TChangeReason) { structureNodes.push_back(n); }
+  void Popup(TBaseLazyTree*, PLazyNode n, TColumnIndex c, const TPoint&, bool& askParent,
+             TPopupMenu*& m) {
+    asked.push_back(n);
+    askedColumns.push_back(c);
+    if (n && n == answerAt) m = menu;
+    if (n && n == stopAt) askParent = false;
+  }
+  void CreateEditor(TBaseLazyTree*, PLazyNode, TColumnIndex, PLTEditLink& l) { l = link; }
+  void Edited(TBaseLazyTree*, PLazyNode, TColumnIndex) { ++edited; }
+  void Cancelled(TBaseLazyTree*, TColumnIndex) { ++cancelled; }
+  void ImageEx(TBaseLazyTree*, PLazyNode, TLTImageKind, TColumnIndex, bool&, int& i,
+               TCustomImageList*&) {
+    ++exCalls;
+    i = 3;
+  }
+  void Image(TBaseLazyTree*, PLazyNode, TLTImageKind, TColumnIndex, bool&, int& i) {
+    ++plainCalls;
+    i = 9;
+  }
+};
+
+// An editor that answers each question as told.
+class TFakeLink : public ILTEditLink {
+ public:
+  bool prepare = true, start = true, abort = true, commit = true;
+  bool StartEdit() override { return start; }
+  bool AbortEdit() override { return abort; }
+  bool CommitEdit() override { return commit; }
+  bool PrepareEditor(TBaseLazyTree*, PLazyNode, TColumnIndex) override { return prepare; }
+  TRect GetEditBounds() override { return TRect{}; }
+  void ForwardMessage(classlib::TMessage&) override {}
+  void SetEditBounds(TRect) override {}
+};
+
+class LazyTreeControl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form = New<TForm>(nullptr, 0);
+    tree = New<TBaseLazyTree>(form);
+    tree->SetParent(form);
+    ASSERT_NE(tree->Handle(), nullptr);
+  }
+  void TearDown() override { classlib::Free(form); }
+
+  TRecorder rec;
+  TForm* form = nullptr;
+  TBaseLazyTree* tree = nullptr;
+};
+
+TEST_F(LazyTreeControl, DelayedStructureChangeFiresOnceOnItsWindowTimer) {
+  tree->OnStructureChange = EventOf<&TRecorder::Structure>(&rec);
+  tree->ChangeDelay = 60000;  // never expires by itself during the test
+  tree->AddChild(nullptr);
+  tree->AddChild(nullptr);
+  EXPECT_TRUE(rec.structureNodes.empty());
+  EXPECT_TRUE(tree->TimerRunning(StructureChangeTimer));
+  SendMessageW(tree->Handle(), WM_TIMER, StructureChangeTimer, 0);
+  EXPECT_EQ(rec.structureNodes.size(), 1u);
+  EXPECT_FALSE(tree->TimerRunning(StructureChangeTimer));
+  SendMessageW(tree->Handle(), WM_TIMER, StructureChangeTimer, 0);  // a tick already queued
+  EXPECT_EQ(rec.structureNodes.size(), 1u);
+  EXPECT_FALSE(tree->States().Contains(tsStructureChangePending));
+}
+
+TEST_F(LazyTreeControl, DispatchersAnswerTheirDefaultsWithoutHandlers) {
+  PLazyNode node = tree->AddChild(nullptr);
+  TCheckState check = csCheckedNormal;
+  TPoint p{1, 2};
+  TPoint track{0, 0};
+  WORD key = VK_DOWN;
+  TShiftState shift;
+  uint32_t effect = 0;
+  FORMATETC format{};
+  STGMEDIUM medium{};
+  struct TCase {
+    const char* name;
+    bool answer;
+    bool expected;
+  };
+  const TCase cases[] = {
+      {"DoChecking", tree->DoChecking(node, check), true},
+      {"DoCollapsing", tree->DoCollapsing(node), true},
+      {"DoExpanding", tree->DoExpanding(node), true},
+      {"DoHeaderDragging", tree->DoHeaderDragging(0), true},
+      {"DoKeyAction", tree->DoKeyAction(key, shift), true},
+      {"DoNodeCopying", tree->DoNodeCopying(node, nullptr), true},
+      {"DoNodeMoving", tree->DoNodeMoving(node, nullptr), true},
+      {"DoNodeHeightDblClickResize", tree->DoNodeHeightDblClickResize(node, 0, shift, p), true},
+      {"DoNodeHeightTracking", tree->DoNodeHeightTracking(node, 0, shift, track, p), true},
+      {"DoFocusChanging same column", tree->DoFocusChanging(nullptr, node, 0, 0), true},
+      {"DoDragAllowed", tree->DoDragAllowed(node, 0), false},
+      {"DoDragOver",
+       tree->DoDragOver(nullptr, shift, classlib::TDragState::dsDragMove, p, dmOnNode, effect),
+       false},
+      {"DoBeforeItemPaint", tree->DoBeforeItemPaint(nullptr, node, TRect{}), false},
+      {"DoPaintBackground", tree->DoPaintBackground(nullptr, TRect{}), false},
+      {"DoRenderOLEData is E_FAIL", tree->DoRenderOLEData(format, medium, true) == E_FAIL, true},
+      {"DoCompareNodes is 0", tree->DoCompareNodes(node, node, 0) == 0, true},
+      {"DoIncrementalSearch is 0", tree->DoIncrementalSearch(node, u"x") == 0, true},
+      {"DoCreateEditor is none", tree->DoCreateEditor(node, 0) == nullptr, true},
+      {"DoCreateDataObject is none", tree->DoCreateDataObject() == nullptr, true},
+      {"DoGetPopupMenu is none", tree->DoGetPopupMenu(node, 0, p) == nullptr, true},
+      {"GetNodeWidth is 0", tree->GetNodeWidth(node, 0, nullptr) == 0, true},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(c.answer, c.expected) << c.name;
+  tree->Options.ReadOnly = true;
+  EXPECT_FALSE(tree->DoChecking(node, check)) << "refused under read-only";
+  EXPECT_EQ(check, csCheckedNormal);
+}
+
+TEST_F(LazyTreeControl, ExtendedImageEventWinsOverThePlainOne) {
+  PLazyNode node = tree->AddChild(nullptr);
+  bool ghosted = false;
+  int index = -1;
+  tree->OnGetImageIndex = EventOf<&TRecorder::Image>(&rec);
+  tree->DoGetImageIndex(node, ikNormal, 0, ghosted, index);
+  EXPECT_EQ(index, 9);
+  tree->OnGetImageIndexEx = EventOf<&TRecorder::ImageEx>(&rec);
+  tree->DoGetImageIndex(node, ikNormal, 0, ghosted, index);
+  EXPECT_EQ(index, 3);
+  EXPECT_EQ(rec.exCalls, 1);
+  EXPECT_EQ(rec.plainCalls, 1);
+}
+
+TEST_F(LazyTreeControl, PopupWalkAsksAncestorsButNeverTheRoot) {
+  PLazyNode top = tree->AddChild(nullptr);
+  PLazyNode mid = tree->AddChild(top);
+  PLazyNode leaf = tree->AddChild(mid);
+  tree->OnGetPopupMenu = EventOf<&TRecorder::Popup>(&rec);
+  TPopupMenu* menu = New<TPopupMenu>(form);
+  rec.menu = menu;
+  struct TCase {
+    PLazyNode answerAt, stopAt;
+    std::vector<PLazyNode> asked;
+    bool answered;
+  };
+  const TCase cases[] = {
+      {nullptr, nullptr, {leaf, mid, top}, false},  // nobody answers: up to the top level only
+      {mid, nullptr, {leaf, mid}, true},            // an answer ends the walk
+      {nullptr, leaf, {leaf}, false},               // AskParent cleared
+  };
+  for (const TCase& c : cases) {
+    rec.asked.clear();
+    rec.answerAt = c.answerAt;
+    rec.stopAt = c.stopAt;
+    TPopupMenu* got = tree->DoGetPopupMenu(leaf, 2, TPoint{0, 0});
+    EXPECT_EQ(rec.asked, c.asked);
+    EXPECT_EQ(got, c.answered ? menu : nullptr);
+  }
+  rec.asked.clear();
+  rec.askedColumns.clear();
+  tree->DoGetPopupMenu(nullptr, 2, TPoint{0, 0});
+  EXPECT_EQ(rec.asked, std::vector<PLazyNode>{nullptr});
+  EXPECT_EQ(rec.askedColumns, std::vector<TColumnIndex>{NoColumn});
+}
+
+TEST_F(LazyTreeControl, EditLinkRefusingAndAgreeing) {
+  PLazyNode node = tree->AddChild(nullptr);
+  tree->SetFocusedNodeDirect(node);
+  tree->OnCreateEditor = EventOf<&TRecorder::CreateEditor>(&rec);
+  tree->OnEdited = EventOf<&TRecorder::Edited>(&rec);
+  tree->OnEditCancelled = EventOf<&TRecorder::Cancelled>(&rec);
+  auto link = std::make_shared<TFakeLink>();
+  rec.link = link;
+  struct TCase {
+    bool prepare, start;
+    bool editing;
+  };
+  for (TCase c : {TCase{false, true, false}, TCase{true, false, false}, TCase{true, true, true}}) {
+    link->prepare = c.prepare;
+    link->start = c.start;
+    tree->StartEditing();
+    EXPECT_EQ(tree->States().Contains(tsEditing), c.editing) << c.prepare << c.start;
+    EXPECT_EQ(tree->EditLink() != nullptr, c.editing) << "released when the edit did not start";
+  }
+  link->commit = false;
+  EXPECT_FALSE(tree->EndEditing());
+  EXPECT_TRUE(tree->States().Contains(tsEditing));
+  link->abort = false;
+  EXPECT_FALSE(tree->CancelEditing());
+  link->commit = true;
+  EXPECT_TRUE(tree->EndEditing());
+  EXPECT_EQ(rec.edited, 1);
+  EXPECT_EQ(tree->EditLink(), nullptr);
+  EXPECT_EQ(link.use_count(), 2) << "only the test holds it";
+
+  link->abort = true;
+  tree->StartEditing();
+  EXPECT_TRUE(tree->CancelEditing());
+  EXPECT_EQ(rec.cancelled, 1);
+  EXPECT_FALSE(tree->States().Contains(tsEditing));
+
+  rec.link = nullptr;  // a handler that answers no editor
+  try {
+    tree->StartEditing();
+    ADD_FAILURE() << "no error";
+  } catch (const ELazyTreeError& e) {
+    EXPECT_EQ(e.HelpContext(), 2000);
+    EXPECT_EQ(e.Message(), u"Edit link must not be nil.");
+  }
+  EXPECT_FALSE(tree->States().Contains(tsEditing));
+}
+
+}  // namespace
+}  // namespace kelm::lazytree

@@ -25,6 +25,27 @@ PLazyNode SkipSubtree(PLazyNode n, PLazyNode top) {
   return nullptr;
 }
 
+// Node memory, aligned for the owner's data. Where the default allocation
+// already is, the cheaper plain form is taken.
+void* AllocateNodeMemory(size_t size) {
+  void* memory;
+  if constexpr (kNodeDataAlign <= __STDCPP_DEFAULT_NEW_ALIGNMENT__) {
+    memory = ::operator new(size);
+  } else {
+    memory = ::operator new(size, std::align_val_t(kNodeDataAlign));
+  }
+  std::memset(memory, 0, size);
+  return memory;
+}
+
+void ReleaseNodeMemory(void* memory) {
+  if constexpr (kNodeDataAlign <= __STDCPP_DEFAULT_NEW_ALIGNMENT__) {
+    ::operator delete(memory);
+  } else {
+    ::operator delete(memory, std::align_val_t(kNodeDataAlign));
+  }
+}
+
 PLazyNode NextWithin(PLazyNode n, PLazyNode top) {
   if (n->FirstChild) return n->FirstChild;
   return SkipSubtree(n, top);
@@ -49,10 +70,7 @@ size_t TLazyTreeModel::NodeAllocationSize() const {
 
 PLazyNode TLazyTreeModel::MakeNewNode() {
   if (nodeDataSize_ == -1) ValidateNodeDataSize(nodeDataSize_);
-  const size_t size = NodeAllocationSize();
-  void* memory = ::operator new(size, std::align_val_t(kNodeDataAlign));
-  std::memset(memory, 0, size);
-  auto* node = static_cast<PLazyNode>(memory);
+  auto* node = static_cast<PLazyNode>(AllocateNodeMemory(NodeAllocationSize()));
   node->TotalCount = 1;
   node->NodeHeight = static_cast<uint16_t>(defaultNodeHeight_);
   node->TotalHeight = defaultNodeHeight_;
@@ -61,16 +79,11 @@ PLazyNode TLazyTreeModel::MakeNewNode() {
   return node;
 }
 
-void TLazyTreeModel::FreeNodeMemory(PLazyNode node) {
-  ::operator delete(node, std::align_val_t(kNodeDataAlign));
-}
+void TLazyTreeModel::FreeNodeMemory(PLazyNode node) { ReleaseNodeMemory(node); }
 
 void TLazyTreeModel::CreateRootNode() {
   if (root_) return;
-  const size_t size = sizeof(TLazyNode) + internalDataSize_;
-  void* memory = ::operator new(size, std::align_val_t(kNodeDataAlign));
-  std::memset(memory, 0, size);
-  root_ = static_cast<PLazyNode>(memory);
+  root_ = static_cast<PLazyNode>(AllocateNodeMemory(sizeof(TLazyNode) + internalDataSize_));
   ResetRootNode();
 }
 
@@ -120,8 +133,7 @@ uint32_t TLazyTreeModel::AllocateInternalDataArea(uint32_t size) {
   const uint32_t offset = static_cast<uint32_t>(oldSize);
   const uint32_t newInternal = internalDataSize_ + (size + 3) / 4 * 4;
   const size_t newSize = sizeof(TLazyNode) + newInternal;
-  void* memory = ::operator new(newSize, std::align_val_t(kNodeDataAlign));
-  std::memset(memory, 0, newSize);
+  void* memory = AllocateNodeMemory(newSize);
   std::memcpy(memory, root_, oldSize);
   FreeNodeMemory(root_);
   root_ = static_cast<PLazyNode>(memory);

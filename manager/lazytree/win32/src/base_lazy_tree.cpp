@@ -78,16 +78,18 @@ void TBaseLazyTree::SetUpdateState(bool updating) {
   }
 }
 
+// Inside an update the window is repainted once at its end: asking the
+// window system for every deleted or added row would cost a round trip each.
 void TBaseLazyTree::InvalidateNode(PLazyNode /*node*/) {
-  if (HandleAllocated()) Invalidate();
+  if (HandleAllocated() && UpdateCount() == 0) Invalidate();
 }
 
 void TBaseLazyTree::InvalidateToBottom(PLazyNode /*node*/) {
-  if (HandleAllocated()) Invalidate();
+  if (HandleAllocated() && UpdateCount() == 0) Invalidate();
 }
 
 void TBaseLazyTree::InvalidateAll() {
-  if (HandleAllocated()) Invalidate();
+  if (HandleAllocated() && UpdateCount() == 0) Invalidate();
 }
 
 void TBaseLazyTree::UpdateEditBounds() {}

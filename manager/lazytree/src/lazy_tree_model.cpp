@@ -296,6 +296,12 @@ void TLazyTreeModel::SetChildCount(PLazyNode node, uint32_t count) {
 }
 
 void TLazyTreeModel::SetRootNodeCount(uint32_t count) {
+  if (IsLoading()) {
+    // Only a count, no nodes yet: the tree is not walked before loading ends.
+    root_->ChildCount = count;
+    DoStateChange({tsNeedRootCountUpdate});
+    return;
+  }
   if (count == root_->ChildCount) return;
   BeginUpdate();
   try {
@@ -306,6 +312,16 @@ void TLazyTreeModel::SetRootNodeCount(uint32_t count) {
     throw;
   }
   EndUpdate();
+}
+
+void TLazyTreeModel::ApplyStoredRootNodeCount() {
+  if (!states_.Contains(tsNeedRootCountUpdate)) return;
+  DoStateChange({}, {tsNeedRootCountUpdate});
+  // The stored count stands for nodes not made yet; the real ones (if any)
+  // are the last child's index + 1.
+  const uint32_t count = root_->ChildCount;
+  root_->ChildCount = root_->LastChild ? root_->LastChild->Index + 1 : 0;
+  SetRootNodeCount(count);
 }
 
 // ---- adding

@@ -55,10 +55,12 @@ class TTestTree : public TLazyTreeModel {
   std::vector<int> stopped;
   using TLazyTreeModel::DoStateChange;
   using TLazyTreeModel::ToggleNode;
+  bool loading = false;
 
  protected:
   void StartTimer(int id, uint32_t ms) override { started.emplace_back(id, ms); }
   void StopTimer(int id) override { stopped.push_back(id); }
+  bool IsLoading() const override { return loading; }
 };
 
 class LazyTreeModel : public ::testing::Test {
@@ -286,6 +288,20 @@ TEST_F(LazyTreeModel, NodeDataSizeSetterClampsAndRemakesEveryRootNode) {
   EXPECT_FALSE(tree.RootNode()->FirstChild->Has(nsInitialized)) << "made again";
   std::memset(tree.GetNodeData(tree.RootNode()->LastChild), 1, 40);
   Check();
+}
+
+TEST_F(LazyTreeModel, RootNodeCountReadFromAFormTakesEffectWhenLoadingEnds) {
+  tree.loading = true;
+  tree.SetRootNodeCount(5);
+  EXPECT_EQ(tree.RootNode()->FirstChild, nullptr);
+  EXPECT_TRUE(tree.States().Contains(tsNeedRootCountUpdate));
+  tree.loading = false;
+  tree.ApplyStoredRootNodeCount();
+  EXPECT_EQ(tree.RootNodeCount(), 5u);
+  EXPECT_FALSE(tree.States().Contains(tsNeedRootCountUpdate));
+  Check();
+  tree.ApplyStoredRootNodeCount();  // nothing pending: no change
+  EXPECT_EQ(tree.RootNodeCount(), 5u);
 }
 
 TEST_F(LazyTreeModel, FreeNoticeOnlyForInitialisedOrUserDataNodes) {

@@ -113,7 +113,10 @@ class TLazyTreeModel {
   uint32_t ChildCount(PLazyNode node) const;
   void SetChildCount(PLazyNode node, uint32_t count);
   uint32_t RootNodeCount() const { return root_->ChildCount; }
+  // While a stored form is read the count waits in the root (state
+  // tsNeedRootCountUpdate) until ApplyStoredRootNodeCount makes the nodes.
   void SetRootNodeCount(uint32_t count);
+  void ApplyStoredRootNodeCount();
 
   int32_t NodeDataSize() const { return nodeDataSize_; }
   void SetNodeDataSize(int32_t size);

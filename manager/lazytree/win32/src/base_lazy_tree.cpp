@@ -37,6 +37,11 @@ void TBaseLazyTree::BeforeDestruction() {
   FreeAllNodes();
 }
 
+void TBaseLazyTree::Loaded() {
+  TCustomControl::Loaded();
+  ApplyStoredRootNodeCount();
+}
+
 // ---- window
 
 void TBaseLazyTree::WndProc(classlib::TMessage& message) {

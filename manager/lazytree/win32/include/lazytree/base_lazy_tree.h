@@ -211,6 +211,7 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
 
  protected:
   virtual void WMTimer(classlib::TMessage& m);
+  void Loaded() override;
 
   // The node store's operations bound to the window.
   bool IsDestroying() const override { return TComponent::IsDestroying(); }

@@ -63,6 +63,7 @@ struct TLazyModelOptions {
   bool AutoSort = false;            // toAutoSort
   bool ChildrenAbove = false;       // toChildrenAbove
   bool VariableNodeHeight = false;  // toVariableNodeHeight
+  bool AutoExpand = false;          // toAutoExpand
 };
 
 // The owner's data area follows the internal one at this alignment, so the

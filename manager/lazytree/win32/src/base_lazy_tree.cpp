@@ -191,6 +191,15 @@ void TBaseLazyTree::DoEditing(PLazyNode node, TColumnIndex column, bool& allowed
   if (OnEditing) OnEditing(this, node, column, allowed);
 }
 
+void TBaseLazyTree::ApplyCheckClick(PLazyNode node, TCheckState newState) {
+  // The full check-state setter (propagation, radio groups) belongs to the
+  // selection part; here: ask, store, tell.
+  if (!node || node == RootNode() || node->CheckState == newState || node->Has(nsDisabled)) return;
+  if (!DoChecking(node, newState)) return;
+  node->CheckState = newState;
+  DoChecked(node);
+}
+
 void TBaseLazyTree::DoChecked(PLazyNode node) {
   if (OnChecked) OnChecked(this, node);
   NotifyAccessible(EVENT_OBJECT_STATECHANGE);
@@ -326,6 +335,28 @@ bool TBaseLazyTree::DoFocusChanging(PLazyNode oldNode, PLazyNode newNode, TColum
   bool allowed = oldColumn == newColumn;
   if (OnFocusChanging) OnFocusChanging(this, oldNode, newNode, oldColumn, newColumn, allowed);
   return allowed;
+}
+
+void TBaseLazyTree::FocusNode(PLazyNode node, bool ask) {
+  if (States().Contains(tsEditing) && !EndEditing()) return;
+  if (node == RootNode()) node = nullptr;
+  PLazyNode old = FocusedNode();
+  if (node == old || (ask && !DoFocusChanging(old, node, focusedColumn_, focusedColumn_))) return;
+  if (old && node && Options.AutoExpand && old->Parent == node->Parent && old->Has(nsExpanded)) {
+    ToggleNode(old);
+  } else if (old) {
+    InvalidateNode(old);
+  }
+  focusedNode_ = node;
+  if (node) {
+    if (Options.AutoExpand && !node->Has(nsExpanded)) ToggleNode(node);
+    InvalidateNode(node);
+    if (UpdateCount() == 0 && !DisableAutoscrollOnFocus) {
+      const TLazyTreeStates buttons{tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown};
+      ScrollIntoView(node, CenterScrollIntoView && (States() * buttons).Empty(), true);
+    }
+  }
+  if (SelectedCount() == 0) rangeAnchor_ = node;
 }
 
 THintAnimationType TBaseLazyTree::GetHintAnimation() {

@@ -40,6 +40,17 @@ class TRecorder : public TObject {
   }
   void CreateEditor(TBaseLazyTree*, PLazyNode, TColumnIndex, PLTEditLink& l) { l = link; }
   void Edited(TBaseLazyTree*, PLazyNode, TColumnIndex) { ++edited; }
+  bool allowFocus = true;
+  int focusAsked = 0;
+  void FocusChanging(TBaseLazyTree*, PLazyNode, PLazyNode, TColumnIndex, TColumnIndex,
+                     bool& allowed) {
+    ++focusAsked;
+    allowed = allowFocus;
+  }
+  bool allowCheck = true;
+  int checked = 0;
+  void Checking(TBaseLazyTree*, PLazyNode, TCheckState&, bool& allowed) { allowed = allowCheck; }
+  void Checked(TBaseLazyTree*, PLazyNode) { ++checked; }
   void Cancelled(TBaseLazyTree*, TColumnIndex) { ++cancelled; }
   void ImageEx(TBaseLazyTree*, PLazyNode, TLTImageKind, TColumnIndex, bool&, int& i,
                TCustomImageList*&) {
@@ -232,6 +243,68 @@ TEST_F(LazyTreeControl, EditLinkRefusingAndAgreeing) {
     EXPECT_EQ(e.Message(), u"Edit link must not be nil.");
   }
   EXPECT_FALSE(tree->States().Contains(tsEditing));
+}
+
+TEST_F(LazyTreeControl, FocusMovesOnlyWhenAllowedAndTheRootCountsAsNone) {
+  PLazyNode a = tree->AddChild(nullptr);
+  PLazyNode b = tree->AddChild(nullptr);
+  tree->OnFocusChanging = EventOf<&TRecorder::FocusChanging>(&rec);
+  struct TCase {
+    PLazyNode target;
+    bool ask, allow;
+    PLazyNode focused;
+    int asked;
+  };
+  const TCase cases[] = {
+      {a, true, true, a, 1},    // asked and allowed
+      {b, true, false, a, 1},   // refused
+      {b, false, false, b, 0},  // not asked
+      {b, true, true, b, 0},    // unchanged: nothing to ask
+      {nullptr, true, true, nullptr, 1},
+  };
+  for (const TCase& c : cases) {
+    rec.focusAsked = 0;
+    rec.allowFocus = c.allow;
+    tree->FocusNode(c.target, c.ask);
+    EXPECT_EQ(tree->FocusedNode(), c.focused);
+    EXPECT_EQ(rec.focusAsked, c.asked);
+  }
+  tree->FocusNode(a, false);
+  tree->FocusNode(tree->RootNode(), false);
+  EXPECT_EQ(tree->FocusedNode(), nullptr);
+  EXPECT_EQ(tree->RangeAnchor(), nullptr);
+
+  // A running edit that will not end keeps the focus where it is.
+  tree->FocusNode(a, false);
+  auto link = std::make_shared<TFakeLink>();
+  rec.link = link;
+  tree->OnCreateEditor = EventOf<&TRecorder::CreateEditor>(&rec);
+  tree->StartEditing();
+  ASSERT_TRUE(tree->States().Contains(tsEditing));
+  link->commit = false;
+  tree->FocusNode(b, false);
+  EXPECT_EQ(tree->FocusedNode(), a);
+  link->commit = true;
+  tree->FocusNode(b, false);
+  EXPECT_EQ(tree->FocusedNode(), b);
+  EXPECT_FALSE(tree->States().Contains(tsEditing));
+}
+
+TEST_F(LazyTreeControl, CheckClickAsksStoresAndTells) {
+  PLazyNode node = tree->AddChild(nullptr);
+  tree->OnChecking = EventOf<&TRecorder::Checking>(&rec);
+  tree->OnChecked = EventOf<&TRecorder::Checked>(&rec);
+  rec.allowCheck = false;
+  tree->ApplyCheckClick(node, csCheckedNormal);
+  EXPECT_EQ(node->CheckState, csUncheckedNormal);
+  rec.allowCheck = true;
+  tree->ApplyCheckClick(node, csCheckedNormal);
+  tree->ApplyCheckClick(node, csCheckedNormal);  // unchanged: no second notice
+  EXPECT_EQ(node->CheckState, csCheckedNormal);
+  EXPECT_EQ(rec.checked, 1);
+  tree->Options.ReadOnly = true;
+  tree->ApplyCheckClick(node, csUncheckedNormal);
+  EXPECT_EQ(node->CheckState, csCheckedNormal);
 }
 
 }  // namespace

@@ -115,7 +115,9 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   THintAnimationType HintAnimation = hatSystemDefault;
   TDropMode LastDropMode = dmNowhere;
   TColor DropMarkColor = classlib::clHighlight;
-  bool HasAccessible = false;  // an accessibility object is bound
+  bool HasAccessible = false;             // an accessibility object is bound
+  bool DisableAutoscrollOnFocus = false;  // toDisableAutoscrollOnFocus
+  bool CenterScrollIntoView = false;      // toCenterScrollIntoView
 
   // ---- dispatchers, in the order of their virtual slots
   virtual void DoAdvancedHeaderDraw(THeaderPaintInfo& paintInfo, THeaderPaintElements elements);
@@ -133,6 +135,7 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   virtual void DoBeforePaint(TCanvas* canvas);
   bool CancelEditing() override;
   virtual void DoEditing(PLazyNode node, TColumnIndex column, bool& allowed);
+  virtual void ApplyCheckClick(PLazyNode node, TCheckState newState);
   virtual void DoChecked(PLazyNode node);
   virtual bool DoChecking(PLazyNode node, TCheckState& newState);
   virtual void DoCollapsed(PLazyNode node);
@@ -154,6 +157,8 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   virtual void DoFocusChanged(PLazyNode node, TColumnIndex column);
   virtual bool DoFocusChanging(PLazyNode oldNode, PLazyNode newNode, TColumnIndex oldColumn,
                                TColumnIndex newColumn);
+  // The one way the focused node changes.
+  virtual void FocusNode(PLazyNode node, bool ask);
   virtual THintAnimationType GetHintAnimation();
   virtual void DoGetCursor(TCursor& cursor);
   virtual void DoGetHeaderCursor(HICON& cursor);

@@ -51,6 +51,8 @@ class TRecorder : public TObject {
   int checked = 0;
   void Checking(TBaseLazyTree*, PLazyNode, TCheckState&, bool& allowed) { allowed = allowCheck; }
   void Checked(TBaseLazyTree*, PLazyNode) { ++checked; }
+  std::vector<std::pair<int, int>> scrolls;
+  void Scrolled(TBaseLazyTree*, int dx, int dy) { scrolls.emplace_back(dx, dy); }
   void Cancelled(TBaseLazyTree*, TColumnIndex) { ++cancelled; }
   void ImageEx(TBaseLazyTree*, PLazyNode, TLTImageKind, TColumnIndex, bool&, int& i,
                TCustomImageList*&) {
@@ -305,6 +307,39 @@ TEST_F(LazyTreeControl, CheckClickAsksStoresAndTells) {
   tree->Options.ReadOnly = true;
   tree->ApplyCheckClick(node, csUncheckedNormal);
   EXPECT_EQ(node->CheckState, csCheckedNormal);
+}
+
+TEST_F(LazyTreeControl, OffsetsClampToTheRangesAndOnlyRealMovesScroll) {
+  tree->SetBounds(0, 0, 200, 100);
+  tree->OnScroll = EventOf<&TRecorder::Scrolled>(&rec);
+  tree->RangeX = 500;
+  tree->RangeY = 1000;
+  const int maxX = tree->ClientWidth() - 500;
+  const int maxY = tree->ClientHeight() - 1000;
+  struct TCase {
+    TPoint to;
+    bool moved;
+    int x, y;
+  };
+  const TCase cases[] = {
+      {{-50, -60}, true, -50, -60},
+      {{-50, -60}, false, -50, -60},         // equal: no notice
+      {{-10000, -10000}, true, maxX, maxY},  // beyond the ranges: clamped
+      {{40, 40}, true, 0, 0},                // never above 0
+  };
+  int notices = 0;
+  for (const TCase& c : cases) {
+    EXPECT_EQ(tree->SetOffsetXY(c.to), c.moved);
+    EXPECT_EQ(tree->OffsetX(), c.x);
+    EXPECT_EQ(tree->OffsetY(), c.y);
+    notices += c.moved ? 1 : 0;
+  }
+  ASSERT_EQ(static_cast<int>(rec.scrolls.size()), notices);
+  EXPECT_EQ(rec.scrolls[1], std::make_pair(maxX + 50, maxY + 60));  // the clamped move
+  tree->SetOffsetXY(TPoint{-5, -5});
+  tree->Clear();
+  EXPECT_EQ(tree->OffsetX(), 0);
+  EXPECT_EQ(tree->OffsetY(), 0);
 }
 
 }  // namespace

@@ -203,6 +203,26 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
                                   bool isClipboard);
   virtual void DoSaveNode(PLazyNode node, TStream* stream);
   virtual void DoScroll(int deltaX, int deltaY);
+  // Options of SetOffsetXY.
+  enum : uint32_t {
+    suoRepaintHeader = 1,
+    suoRepaintScrollBars = 2,
+    suoScrollClientArea = 4,
+    suoUpdateNCArea = 8,
+    DefaultScrollUpdateFlags = 15,
+  };
+  // The one way the scroll offsets change: clamped to the ranges; false
+  // when nothing moved.
+  virtual bool SetOffsetXY(TPoint value, uint32_t options = DefaultScrollUpdateFlags,
+                           TRect clipRect = TRect{});
+  int OffsetX() const { return offsetX_; }
+  int OffsetY() const { return offsetY_; }
+  // Scrollable extents, set by the scrolling part from the node totals and
+  // the header.
+  int RangeX = 0;
+  int RangeY = 0;
+  bool RightToLeft = false;
+  void Clear() override;
   virtual void DoShowScrollbar(int bar, bool show);
   void DoHeaderClick(TColumnIndex column, TMouseButton button, TShiftState shift, int x, int y);
   void DoHeaderImageClick(TColumnIndex column, TMouseButton button, TShiftState shift, int x,
@@ -241,6 +261,8 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   PLTEditLink editLink_;
   TLTHeader* header_ = nullptr;
   uint32_t timers_ = 0;  // bit n: timer n runs
+  int offsetX_ = 0;
+  int offsetY_ = 0;
 };
 
 }  // namespace kelm::lazytree

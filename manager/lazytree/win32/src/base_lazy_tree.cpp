@@ -134,6 +134,21 @@ void TBaseLazyTree::DoAfterPaint(TCanvas* canvas) {
   if (OnAfterPaint) OnAfterPaint(this, canvas);
 }
 
+void TBaseLazyTree::UpdateAutoScroll(int x, int y) {
+  scrollDirections_ = DetermineScrollDirections(x, y);
+  if (States().Contains(tsWheelPanning) || States().Contains(tsWheelScrolling)) return;
+  const bool scrolling = States().Contains(tsScrolling) || States().Contains(tsScrollPending);
+  if (scrollDirections_ != 0) {
+    if (!scrolling) {
+      DoStateChange({tsScrollPending});
+      StartTimer(ScrollTimer, AutoScrollDelay);
+    }
+  } else if (scrolling) {
+    StopTimer(ScrollTimer);
+    DoStateChange({}, {tsScrolling, tsScrollPending});
+  }
+}
+
 bool TBaseLazyTree::DoDragAllowed(PLazyNode node, TColumnIndex column) {
   bool allowed = false;
   if (OnDragAllowed) OnDragAllowed(this, node, column, allowed);
@@ -267,6 +282,18 @@ bool TBaseLazyTree::DoDragOver(TObject* source, TShiftState shift, TDragState st
   return accept;
 }
 
+void TBaseLazyTree::ExpandDropTarget() {
+  StopTimer(ExpandTimer);
+  PLazyNode target = DropTargetNode();
+  if (!target || target->Has(nsExpanded)) return;
+  if (target->ChildCount == 0 && !target->Has(nsHasChildren)) return;
+  if (DoExpanding(target)) {
+    ToggleNode(target);
+    DoExpanded(target);
+  }
+  if (HandleAllocated()) Update();
+}
+
 void TBaseLazyTree::DoDragDrop(TObject* source, IDataObject* dataObject,
                                const TFormatArray& formats, TShiftState shift, TPoint pt,
                                uint32_t& effect, TDropMode mode) {
@@ -373,6 +400,23 @@ THintAnimationType TBaseLazyTree::GetHintAnimation() {
   if (result == hatFade && !IsProcessorFeaturePresent(PF_MMX_INSTRUCTIONS_AVAILABLE))
     result = hatSlide;
   return result;
+}
+
+TPoint TBaseLazyTree::GetCellContentMargin(PLazyNode node, TColumnIndex column, int marginKind,
+                                           TCanvas* canvas) {
+  if (!OnBeforeCellPaint) return TPoint{0, 0};
+  const TRect cell = GetDisplayRect(node, column);
+  TRect content = cell;
+  DoBeforeCellPaint(canvas ? canvas : Canvas(), node, column, cpmGetContentMargin, cell, content);
+  switch (marginKind) {
+    case 1:
+      return TPoint{content.left - cell.left, content.top - cell.top};
+    case 2:
+      return TPoint{cell.right - content.right, cell.bottom - content.bottom};
+    default:
+      return TPoint{(content.left - cell.left) + (cell.right - content.right),
+                    (content.top - cell.top) + (cell.bottom - content.bottom)};
+  }
 }
 
 void TBaseLazyTree::DoGetCursor(TCursor& cursor) {

@@ -51,6 +51,14 @@ class TRecorder : public TObject {
   int checked = 0;
   void Checking(TBaseLazyTree*, PLazyNode, TCheckState&, bool& allowed) { allowed = allowCheck; }
   void Checked(TBaseLazyTree*, PLazyNode) { ++checked; }
+  void Margins(TBaseLazyTree*, TCanvas*, PLazyNode, TColumnIndex, TLTCellPaintMode mode, TRect,
+               TRect& content) {
+    if (mode != cpmGetContentMargin) return;
+    content.left += 1;
+    content.top += 2;
+    content.right -= 3;
+    content.bottom -= 4;
+  }
   std::vector<std::pair<int, int>> scrolls;
   void Scrolled(TBaseLazyTree*, int dx, int dy) { scrolls.emplace_back(dx, dy); }
   void Cancelled(TBaseLazyTree*, TColumnIndex) { ++cancelled; }
@@ -340,6 +348,74 @@ TEST_F(LazyTreeControl, OffsetsClampToTheRangesAndOnlyRealMovesScroll) {
   tree->Clear();
   EXPECT_EQ(tree->OffsetX(), 0);
   EXPECT_EQ(tree->OffsetY(), 0);
+}
+
+// A tree whose scrolling part answers fixed directions and rectangles.
+class TScriptedTree : public TBaseLazyTree {
+ public:
+  using TBaseLazyTree::TBaseLazyTree;
+  uint8_t directions = 0;
+
+ protected:
+  uint8_t DetermineScrollDirections(int, int) override { return directions; }
+  TRect GetDisplayRect(PLazyNode, TColumnIndex) override { return TRect{10, 20, 110, 40}; }
+};
+
+TEST_F(LazyTreeControl, AutoScrollStartsAndStopsItsTimer) {
+  auto* scripted = New<TScriptedTree>(form);
+  scripted->SetParent(form);
+  scripted->Handle();
+  struct TCase {
+    uint8_t directions;
+    TLazyTreeStates before;
+    bool timer;
+    bool pending;
+  };
+  const TCase cases[] = {
+      {TBaseLazyTree::sdDown, {}, true, true},                  // starts after the delay
+      {TBaseLazyTree::sdUp, {}, true, true},                    // already pending: unchanged
+      {0, {}, false, false},                                    // nothing left: stops
+      {TBaseLazyTree::sdLeft, {tsWheelPanning}, false, false},  // panning owns the view
+  };
+  for (const TCase& c : cases) {
+    scripted->DoStateChange(c.before);
+    scripted->directions = c.directions;
+    scripted->UpdateAutoScroll(5, 5);
+    EXPECT_EQ(scripted->ScrollDirections(), c.directions);
+    EXPECT_EQ(scripted->TimerRunning(ScrollTimer), c.timer);
+    EXPECT_EQ(scripted->States().Contains(tsScrollPending), c.pending);
+  }
+}
+
+TEST_F(LazyTreeControl, ContentMarginsComeFromTheCellPaintQuery) {
+  auto* scripted = New<TScriptedTree>(form);
+  scripted->SetParent(form);
+  PLazyNode node = scripted->AddChild(nullptr);
+  EXPECT_EQ(scripted->GetCellContentMargin(node, 0, 0).x, 0) << "no handler: no margin";
+  scripted->OnBeforeCellPaint = EventOf<&TRecorder::Margins>(&rec);
+  struct TCase {
+    int kind;
+    LONG x, y;
+  };
+  for (TCase c : {TCase{0, 4, 6}, TCase{1, 1, 2}, TCase{2, 3, 4}}) {
+    const TPoint margin = scripted->GetCellContentMargin(node, 0, c.kind);
+    EXPECT_EQ(margin.x, c.x) << c.kind;
+    EXPECT_EQ(margin.y, c.y) << c.kind;
+  }
+}
+
+TEST_F(LazyTreeControl, DropTargetWithChildrenIsExpanded) {
+  PLazyNode target = tree->AddChild(nullptr);
+  tree->AddChild(target);
+  tree->AddChild(target);
+  const uint32_t visible = tree->VisibleNodeCount();
+  tree->SetDropTargetNode(target);
+  tree->ExpandDropTarget();
+  EXPECT_TRUE(target->Has(nsExpanded));
+  EXPECT_EQ(tree->VisibleNodeCount(), visible + 2);
+  EXPECT_EQ(target->TotalHeight, 3u * target->NodeHeight);
+  tree->ExpandDropTarget();  // already open: stays open
+  EXPECT_TRUE(target->Has(nsExpanded));
 }
 
 }  // namespace

@@ -126,6 +126,7 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   virtual void DoAfterItemErase(TCanvas* canvas, PLazyNode node, TRect itemRect);
   virtual void DoAfterItemPaint(TCanvas* canvas, PLazyNode node, TRect itemRect);
   virtual void DoAfterPaint(TCanvas* canvas);
+  virtual void UpdateAutoScroll(int x, int y);
   virtual bool DoDragAllowed(PLazyNode node, TColumnIndex column);
   virtual void DoBeforeCellPaint(TCanvas* canvas, PLazyNode node, TColumnIndex column,
                                  TLTCellPaintMode mode, TRect cellRect, TRect& contentRect);
@@ -148,6 +149,7 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   virtual PLTEditLink DoCreateEditor(PLazyNode node, TColumnIndex column);
   virtual bool DoDragOver(TObject* source, TShiftState shift, TDragState state, TPoint pt,
                           TDropMode mode, uint32_t& effect);
+  virtual void ExpandDropTarget();
   virtual void DoDragDrop(TObject* source, IDataObject* dataObject, const TFormatArray& formats,
                           TShiftState shift, TPoint pt, uint32_t& effect, TDropMode mode);
   virtual void StartEditing();
@@ -160,6 +162,9 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   // The one way the focused node changes.
   virtual void FocusNode(PLazyNode node, bool ask);
   virtual THintAnimationType GetHintAnimation();
+  // MarginKind 0: both sides summed, 1: top-left, 2: bottom-right.
+  virtual TPoint GetCellContentMargin(PLazyNode node, TColumnIndex column, int marginKind,
+                                      TCanvas* canvas = nullptr);
   virtual void DoGetCursor(TCursor& cursor);
   virtual void DoGetHeaderCursor(HICON& cursor);
   virtual TCustomImageList* DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column,
@@ -222,6 +227,11 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   int RangeX = 0;
   int RangeY = 0;
   bool RightToLeft = false;
+  uint32_t AutoScrollDelay = 1000;
+  // Directions the view may scroll to follow the cursor.
+  enum : uint8_t { sdLeft = 1, sdUp = 2, sdRight = 4, sdDown = 8 };
+  uint8_t ScrollDirections() const { return scrollDirections_; }
+  void SetDropTargetNode(PLazyNode node) { dropTargetNode_ = node; }
   void Clear() override;
   virtual void DoShowScrollbar(int bar, bool show);
   void DoHeaderClick(TColumnIndex column, TMouseButton button, TShiftState shift, int x, int y);
@@ -253,6 +263,10 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   // Steps of the control's other parts.
   virtual void ScrollIntoView(PLazyNode /*node*/, bool /*center*/, bool /*horizontally*/) {}
   virtual void UpdateEditBounds();
+  // The scrolling part's answers: where a point asks the view to scroll, and
+  // a cell's rectangle in client coordinates.
+  virtual uint8_t DetermineScrollDirections(int /*x*/, int /*y*/) { return 0; }
+  virtual TRect GetDisplayRect(PLazyNode /*node*/, TColumnIndex /*column*/) { return TRect{}; }
   void NotifyAccessible(DWORD event);
 
  private:
@@ -262,6 +276,7 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   TLTHeader* header_ = nullptr;
   uint32_t timers_ = 0;  // bit n: timer n runs
   int offsetX_ = 0;
+  uint8_t scrollDirections_ = 0;
   int offsetY_ = 0;
 };
 

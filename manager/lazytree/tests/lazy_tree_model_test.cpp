@@ -56,11 +56,17 @@ class TTestTree : public TLazyTreeModel {
   using TLazyTreeModel::DoStateChange;
   using TLazyTreeModel::ToggleNode;
   bool loading = false;
+  int measured = 0;
+  int measureAnswer = 0;
 
  protected:
   void StartTimer(int id, uint32_t ms) override { started.emplace_back(id, ms); }
   void StopTimer(int id) override { stopped.push_back(id); }
   bool IsLoading() const override { return loading; }
+  void DoMeasureItem(PLazyNode, int& height) override {
+    ++measured;
+    if (measureAnswer) height = measureAnswer;
+  }
 };
 
 class LazyTreeModel : public ::testing::Test {
@@ -99,8 +105,10 @@ TEST_F(LazyTreeModel, FirstTopLevelNodeOnAnEmptyTree) {
 TEST_F(LazyTreeModel, OwnersDataIsZeroedAndAlignedForAnyScalar) {
   rec.dataSize = 152;
   tree.OnGetNodeDataSize = EventOf<&TRecorder::DataSize>(&rec);
-  tree.AllocateInternalDataArea(5);
+  EXPECT_EQ(tree.AllocateInternalDataArea(5), sizeof(TLazyNode));
   EXPECT_EQ(tree.InternalDataSize(), 8u);
+  EXPECT_EQ(tree.AllocateInternalDataArea(4), sizeof(TLazyNode) + 8) << "the next block follows";
+  EXPECT_EQ(tree.InternalDataSize(), 12u);
   for (int i = 0; i < 3; ++i) {
     PLazyNode node = tree.AddChild(nullptr);
     auto* data = static_cast<unsigned char*>(tree.GetNodeData(node));
@@ -111,6 +119,7 @@ TEST_F(LazyTreeModel, OwnersDataIsZeroedAndAlignedForAnyScalar) {
   }
   EXPECT_EQ(tree.NodeDataSize(), 152);
   EXPECT_THROW(tree.AllocateInternalDataArea(4), EAssertionFailed);
+  EXPECT_EQ(tree.InternalDataSize(), 12u);
 }
 
 TEST_F(LazyTreeModel, UserDataIsStoredPointerSizedAndAlwaysFreedWithNotice) {
@@ -302,6 +311,24 @@ TEST_F(LazyTreeModel, RootNodeCountReadFromAFormTakesEffectWhenLoadingEnds) {
   Check();
   tree.ApplyStoredRootNodeCount();  // nothing pending: no change
   EXPECT_EQ(tree.RootNodeCount(), 5u);
+}
+
+TEST_F(LazyTreeModel, VariableHeightsAreMeasuredOnceAndCarriedUpTheTotals) {
+  PLazyNode parent = tree.AddChild(nullptr);
+  PLazyNode child = tree.AddChild(parent);
+  tree.ToggleNode(parent);
+  EXPECT_EQ(tree.NodeHeight(child), 18u) << "fixed heights are not measured";
+  EXPECT_EQ(tree.measured, 0);
+  tree.Options.VariableNodeHeight = true;
+  tree.measureAnswer = 30;
+  EXPECT_EQ(tree.NodeHeight(child), 30u);
+  EXPECT_EQ(tree.NodeHeight(child), 30u);
+  EXPECT_EQ(tree.measured, 1);
+  EXPECT_TRUE(child->Has(nsHeightMeasured | nsInitialized));
+  EXPECT_EQ(parent->TotalHeight, 18u + 30u);
+  EXPECT_EQ(tree.NodeHeight(nullptr), 0u);
+  EXPECT_EQ(tree.NodeHeight(tree.RootNode()), 0u);
+  Check();
 }
 
 TEST_F(LazyTreeModel, FreeNoticeOnlyForInitialisedOrUserDataNodes) {

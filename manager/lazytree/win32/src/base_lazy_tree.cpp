@@ -248,6 +248,20 @@ void TBaseLazyTree::DoColumnDblClick(TColumnIndex column, TShiftState shift) {
   if (OnColumnDblClick) OnColumnDblClick(this, column, shift);
 }
 
+void TBaseLazyTree::DoColumnResize(TColumnIndex column) {
+  if (IsLoading() || !HandleAllocated()) return;
+  // Wrapped texts take another height in the new width.
+  for (PLazyNode n = GetFirstNoInit(); n; n = GetNextNoInit(n)) {
+    if (n->Has(nsInitialized) && n->Has(nsMultiline)) n->Exclude(nsHeightMeasured);
+  }
+  UpdateScrollBars(true);
+  // Without the header's geometry the whole client area is repainted, a
+  // superset of the part right of the column.
+  if (column > NoColumn) InvalidateAll();
+  if (OnColumnResize) OnColumnResize(header_, column);
+  if (States().Contains(tsEditing)) UpdateEditBounds();
+}
+
 int TBaseLazyTree::DoCompareNodes(PLazyNode node1, PLazyNode node2, TColumnIndex column) {
   int result = 0;
   if (OnCompareNodes) OnCompareNodes(this, node1, node2, column, result);

@@ -59,6 +59,8 @@ class TRecorder : public TObject {
     content.right -= 3;
     content.bottom -= 4;
   }
+  std::vector<TColumnIndex> resized;
+  void Resized(TLTHeader*, TColumnIndex c) { resized.push_back(c); }
   std::vector<std::pair<int, int>> scrolls;
   void Scrolled(TBaseLazyTree*, int dx, int dy) { scrolls.emplace_back(dx, dy); }
   void Cancelled(TBaseLazyTree*, TColumnIndex) { ++cancelled; }
@@ -402,6 +404,38 @@ TEST_F(LazyTreeControl, ContentMarginsComeFromTheCellPaintQuery) {
     EXPECT_EQ(margin.x, c.x) << c.kind;
     EXPECT_EQ(margin.y, c.y) << c.kind;
   }
+}
+
+TEST_F(LazyTreeControl, ColumnResizeRemeasuresWrappedNodesOnly) {
+  tree->OnColumnResize = EventOf<&TRecorder::Resized>(&rec);
+  struct TCase {
+    uint16_t states;
+    bool stillMeasured;
+  };
+  const TCase cases[] = {
+      {nsInitialized | nsMultiline | nsHeightMeasured, false},
+      {nsInitialized | nsHeightMeasured, true},
+      {nsMultiline | nsHeightMeasured, true},  // never initialised
+  };
+  std::vector<PLazyNode> nodes;
+  for (const TCase& c : cases) {
+    PLazyNode n = tree->AddChild(nullptr);
+    n->Include(c.states);
+    nodes.push_back(n);
+  }
+  tree->DoColumnResize(1);
+  for (size_t i = 0; i < nodes.size(); ++i)
+    EXPECT_EQ(nodes[i]->Has(nsHeightMeasured), cases[i].stillMeasured) << i;
+  EXPECT_EQ(rec.resized, std::vector<TColumnIndex>{1});
+}
+
+TEST_F(LazyTreeControl, HintAnimationKeepsChosenKinds) {
+  for (THintAnimationType kind : {hatNone, hatSlide, hatFade}) {
+    tree->HintAnimation = kind;
+    EXPECT_EQ(tree->GetHintAnimation(), kind);  // every x86-64 processor has MMX
+  }
+  tree->HintAnimation = hatSystemDefault;
+  EXPECT_NE(tree->GetHintAnimation(), hatSystemDefault) << "resolved from the system settings";
 }
 
 TEST_F(LazyTreeControl, DropTargetWithChildrenIsExpanded) {

@@ -143,6 +143,7 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   virtual bool DoCollapsing(PLazyNode node);
   virtual void DoColumnClick(TColumnIndex column, TShiftState shift);
   virtual void DoColumnDblClick(TColumnIndex column, TShiftState shift);
+  virtual void DoColumnResize(TColumnIndex column);
   virtual int DoCompareNodes(PLazyNode node1, PLazyNode node2, TColumnIndex column);
   virtual IDataObject* DoCreateDataObject();
   virtual ILTDragManager* DoCreateDragManager();

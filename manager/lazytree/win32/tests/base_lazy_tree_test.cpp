@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "classlib/forms.h"
 #include "lazytree/base_lazy_tree.h"
 #include "lazytree/lazy_tree_error.h"
+#include "../../tests/tree_invariants.h"
 
 namespace kelm::lazytree {
 namespace {
@@ -450,6 +453,67 @@ TEST_F(LazyTreeControl, DropTargetWithChildrenIsExpanded) {
   EXPECT_EQ(target->TotalHeight, 3u * target->NodeHeight);
   tree->ExpandDropTarget();  // already open: stays open
   EXPECT_TRUE(target->Has(nsExpanded));
+}
+
+// The control with its window: delayed notices on real timers, expansion
+// through the drop target, updates with the redraw switch; the store's
+// aggregates hold after every step.
+TEST_F(LazyTreeControl, InvariantsHoldWithTheWindowAttached) {
+  tree->OnStructureChange = EventOf<&TRecorder::Structure>(&rec);
+  tree->ChangeDelay = 60000;
+  std::mt19937 rng(5);
+  auto pick = [&]() -> PLazyNode {
+    const uint32_t total = tree->RootNode()->TotalCount - 1;
+    if (total == 0) return nullptr;
+    uint32_t k = rng() % total;
+    PLazyNode n = tree->GetFirstNoInit();
+    while (k-- > 0 && n) n = tree->GetNextNoInit(n);
+    return n;
+  };
+  bool consecutive = true;
+  for (int step = 0; step < 400; ++step) {  // bounded
+    PLazyNode node = pick();
+    switch (rng() % 9) {
+      case 0:
+      case 1:
+        tree->AddChild(node);
+        break;
+      case 2:
+        tree->SetChildCount(node, rng() % 4);
+        break;
+      case 3:
+        tree->DeleteNode(node, true);
+        break;
+      case 4:
+        tree->DeleteNode(node, false);
+        consecutive = consecutive && node == nullptr;
+        break;
+      case 5:
+        tree->SetDropTargetNode(node);
+        tree->ExpandDropTarget();
+        break;
+      case 6:
+        if (tree->UpdateCount() < 2) tree->BeginUpdate();
+        break;
+      case 7:
+        if (tree->UpdateCount() > 0) tree->EndUpdate();
+        break;
+      default:
+        SendMessageW(tree->Handle(), WM_TIMER, StructureChangeTimer, 0);
+        break;
+    }
+    const std::string error =
+        test::CheckTreeInvariants(*tree, static_cast<TObject*>(tree), consecutive);
+    ASSERT_EQ(error, "") << "step " << step;
+    if (tree->RootNode()->TotalCount > 300) {
+      tree->Clear();
+      consecutive = true;
+    }
+  }
+  while (tree->UpdateCount() > 0) tree->EndUpdate();
+  SendMessageW(tree->Handle(), WM_TIMER, StructureChangeTimer, 0);
+  EXPECT_FALSE(tree->States().Contains(tsStructureChangePending));
+  EXPECT_FALSE(rec.structureNodes.empty());
 }
 
 }  // namespace

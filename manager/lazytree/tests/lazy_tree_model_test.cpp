@@ -2,6 +2,7 @@
 // the change notices, checked against a brute-force walk after every step.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -525,23 +526,56 @@ TEST_F(LazyTreeModel, InvariantsHoldAfterEveryScriptedStep) {
 
 TEST_F(LazyTreeModel, InvariantsHoldAfterEveryRandomStep) {
   rec.initStates = {};
+  uint32_t largest = 0;
+  uint32_t deepest = 0;
+  bool sawExpanded = false;
+  bool sawHidden = false;
   for (uint32_t seed : {1u, 2u, 3u, 42u}) {
     SCOPED_TRACE(seed);
     tree.Clear();
     std::mt19937 rng(seed);
     TDriver driver(tree);
     for (int step = 0; step < 600; ++step) {  // bounded: no open-ended loop
-      const auto op = static_cast<TOp>(rng() % 11);
+      // Weighted so that the trees grow deep and wide between the clears.
+      static const TOp kWeighted[] = {TOp::Add,
+                                      TOp::Add,
+                                      TOp::Add,
+                                      TOp::Add,
+                                      TOp::SetCount,
+                                      TOp::SetCount,
+                                      TOp::SetCount,
+                                      TOp::Toggle,
+                                      TOp::Toggle,
+                                      TOp::Delete,
+                                      TOp::DeleteKeepIndex,
+                                      TOp::DeleteChildren,
+                                      TOp::Reset,
+                                      TOp::Reinit,
+                                      TOp::Begin,
+                                      TOp::End};
+      const TOp op = rng() % 150 == 0 ? TOp::Clear
+                                      : kWeighted[rng() % (sizeof kWeighted / sizeof kWeighted[0])];
       const int node = static_cast<int>(rng() % 64) - 1;
       const uint32_t value = op == TOp::SetCount ? rng() % 6 : rng() % 2;
       driver.Run({op, node, value});
       std::string error = test::CheckTreeInvariants(tree, &rec, driver.consecutive);
       ASSERT_EQ(error, "") << "step " << step;
+      // The walk must reach the states worth checking: deep, partly hidden.
+      largest = std::max(largest, tree.RootNode()->TotalCount);
+      for (PLazyNode n = tree.GetFirstNoInit(); n; n = tree.GetNextNoInit(n)) {
+        deepest = std::max(deepest, tree.GetNodeLevel(n));
+        if (n->Has(nsExpanded)) sawExpanded = true;
+      }
+      if (tree.VisibleNodeCount() + 1 < tree.RootNode()->TotalCount - 1) sawHidden = true;
       if (tree.RootNode()->TotalCount > 400) tree.Clear();  // keep the walk cheap
     }
     while (tree.UpdateCount() > 0) tree.EndUpdate();
     Check(driver.consecutive);
   }
+  EXPECT_GE(largest, 40u);
+  EXPECT_GE(deepest, 3u);
+  EXPECT_TRUE(sawExpanded);
+  EXPECT_TRUE(sawHidden);
 }
 
 }  // namespace

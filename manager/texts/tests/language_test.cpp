@@ -11,6 +11,15 @@ namespace kelm::texts {
 namespace {
 
 const TLangEntry kExpected[] = {
+    {65107, u"Edit link must not be nil."},
+    {65108, u"Target node cannot be a child node of the node to be moved."},
+    {65109, u"Unable to load tree structure, the format is wrong."},
+    {65110, u"Unable to load tree structure, the version is unknown."},
+    {65111, u"Unable to load tree structure, not enough data available."},
+    {65112, u"Stream data corrupt. A node's anchor chunk is missing."},
+    {65113, u"Stream data corrupt. Unexpected data after node's end position."},
+    {65114, u"Clipboard operation failed."},
+    {65115, u"Cannot set initial user data because there is not enough user data space allocated."},
     {65200, u"Node"},
     {65201, u"Create Time"},
     {65202, u"remarks"},

@@ -10,6 +10,15 @@
 namespace kelm::texts {
 
 enum TLangText : uint32_t {
+  ltTreeEditLinkNil = 65107,
+  ltTreeMoveIntoOwnChild = 65108,
+  ltTreeStreamFormat = 65109,
+  ltTreeStreamVersion = 65110,
+  ltTreeStreamTooShort = 65111,
+  ltTreeAnchorChunkMissing = 65112,
+  ltTreeDataAfterNodeEnd = 65113,
+  ltTreeClipboardFailed = 65114,
+  ltTreeUserDataSpace = 65115,
   ltColumnNode = 65200,
   ltColumnCreateTime = 65201,
   ltColumnRemarks = 65202,

@@ -1,0 +1,284 @@
+// TBaseLazyTree: the tree control. The class library's custom control
+// carries the portable node store; this part adds the window (timers, the
+// redraw switch), the published events and their dispatchers.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "classlib/controls.h"
+#include "classlib/graphics.h"
+#include "classlib/imglist.h"
+#include "classlib/menus.h"
+#include "classlib/streams.h"
+#include "lazytree/lazy_tree_model.h"
+
+namespace kelm::lazytree {
+
+using classlib::TCanvas;
+using classlib::TColor;
+using classlib::TCursor;
+using classlib::TCustomImageList;
+using classlib::TDragState;
+using classlib::TMouseButton;
+using classlib::TObject;
+using classlib::TPoint;
+using classlib::TPopupMenu;
+using classlib::TRect;
+using classlib::TShiftState;
+using classlib::TStream;
+
+class TBaseLazyTree;
+// Built by the header, drag and painting parts of the control.
+class TLTHeader;
+class TLTColumn;
+class ILTDragManager;
+struct THeaderPaintInfo;
+
+using TColumnIndex = int;
+inline constexpr TColumnIndex NoColumn = -1;
+using THeaderPaintElements = uint32_t;
+enum TSmartAutoFitType : uint8_t { smaAllColumns, smaNoColumn, smaUseColumnOption };
+enum TLTCellPaintMode : uint8_t { cpmPaint, cpmGetContentMargin };
+enum TItemEraseAction : uint8_t { eaColor, eaDefault, eaNone };
+enum TLTExportType : uint8_t { etRTF, etHTML, etText, etExcel, etWord, etCustom };
+enum TDropMode : uint8_t { dmNowhere, dmAbove, dmOnNode, dmBelow };
+enum TLTDropMarkMode : uint8_t { dmmNone, dmmLeft, dmmRight };
+enum TLTImageKind : uint8_t { ikNormal, ikSelected, ikState, ikOverlay };
+enum TLTTooltipLineBreakStyle : uint8_t { hlbDefault, hlbForceSingleLine, hlbForceMultiLine };
+enum TLTTextType : uint8_t { ttNormal, ttStatic };
+enum THintAnimationType : uint8_t { hatNone, hatFade, hatSlide, hatSystemDefault };
+using TFormatArray = std::vector<uint16_t>;
+using TFormatEtcArray = std::vector<FORMATETC>;
+
+// The in-place editor's link: the tree talks to any editor through it.
+class ILTEditLink {
+ public:
+  virtual ~ILTEditLink() = default;
+  virtual bool StartEdit() = 0;
+  virtual bool AbortEdit() = 0;
+  virtual bool CommitEdit() = 0;
+  virtual bool PrepareEditor(TBaseLazyTree* tree, PLazyNode node, TColumnIndex column) = 0;
+  virtual TRect GetEditBounds() = 0;
+  virtual void ForwardMessage(classlib::TMessage& message) = 0;
+  virtual void SetEditBounds(TRect r) = 0;
+};
+// Released when the last holder lets go.
+using PLTEditLink = std::shared_ptr<ILTEditLink>;
+
+class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
+  CL_DECLARE_CLASS(TBaseLazyTree, TCustomControl)
+ public:
+  explicit TBaseLazyTree(classlib::TComponent* AOwner);
+  ~TBaseLazyTree() override;
+  void AfterConstruction() override;
+  void BeforeDestruction() override;
+
+  // ---- events (the node store keeps OnChange, OnFreeNode, OnGetNodeDataSize,
+  // OnInitChildren, OnInitNode, OnResetNode, OnStateChange,
+  // OnStructureChange and OnUpdating)
+  using Tree = TBaseLazyTree*;
+  using Header = TLTHeader*;
+  using Node = PLazyNode;
+#define LT_EVENT(Name, ...) classlib::TEvent<__VA_ARGS__> Name;
+#define LT_STORE_EVENT(Name)
+#define LT_LIBRARY_EVENT(Name)
+#include "lazytree/lazy_tree_events.def"
+#undef LT_EVENT
+#undef LT_STORE_EVENT
+#undef LT_LIBRARY_EVENT
+  using TLazyTreeModel::OnChange;
+
+  // ---- properties the class library's control lacks
+  enum TBevelCut : uint8_t { bvNone, bvLowered, bvRaised, bvSpace };
+  enum TBevelKind : uint8_t { bkNone, bkTile, bkSoft, bkFlat };
+  uint8_t BevelEdges = 0x0F;  // left, top, right, bottom
+  TBevelCut BevelInner = bvRaised;
+  TBevelCut BevelOuter = bvLowered;
+  TBevelKind BevelKind = bkNone;
+  int BevelWidth = 1;
+  int ImeMode = 3;  // imDontCare
+  std::u16string ImeName;
+  bool AutoSize = false;
+
+  // ---- view state the dispatchers read
+  TColumnIndex FocusedColumn() const { return focusedColumn_; }
+  void SetFocusedNodeDirect(PLazyNode node) { focusedNode_ = node; }
+  TColumnIndex EditColumn() const { return editColumn_; }
+  void SetEditColumn(TColumnIndex c) { editColumn_ = c; }
+  const PLTEditLink& EditLink() const { return editLink_; }
+  THintAnimationType HintAnimation = hatSystemDefault;
+  TDropMode LastDropMode = dmNowhere;
+  TColor DropMarkColor = classlib::clHighlight;
+  bool HasAccessible = false;             // an accessibility object is bound
+  bool DisableAutoscrollOnFocus = false;  // toDisableAutoscrollOnFocus
+  bool CenterScrollIntoView = false;      // toCenterScrollIntoView
+
+  // ---- dispatchers, in the order of their virtual slots
+  virtual void DoAdvancedHeaderDraw(THeaderPaintInfo& paintInfo, THeaderPaintElements elements);
+  virtual void DoAfterCellPaint(TCanvas* canvas, PLazyNode node, TColumnIndex column,
+                                TRect cellRect);
+  virtual void DoAfterItemErase(TCanvas* canvas, PLazyNode node, TRect itemRect);
+  virtual void DoAfterItemPaint(TCanvas* canvas, PLazyNode node, TRect itemRect);
+  virtual void DoAfterPaint(TCanvas* canvas);
+  virtual void UpdateAutoScroll(int x, int y);
+  virtual bool DoDragAllowed(PLazyNode node, TColumnIndex column);
+  virtual void DoBeforeCellPaint(TCanvas* canvas, PLazyNode node, TColumnIndex column,
+                                 TLTCellPaintMode mode, TRect cellRect, TRect& contentRect);
+  virtual void DoBeforeItemErase(TCanvas* canvas, PLazyNode node, TRect itemRect, TColor& color,
+                                 TItemEraseAction& eraseAction);
+  virtual bool DoBeforeItemPaint(TCanvas* canvas, PLazyNode node, TRect itemRect);
+  virtual void DoBeforePaint(TCanvas* canvas);
+  bool CancelEditing() override;
+  virtual void DoEditing(PLazyNode node, TColumnIndex column, bool& allowed);
+  virtual void ApplyCheckClick(PLazyNode node, TCheckState newState);
+  virtual void DoChecked(PLazyNode node);
+  virtual bool DoChecking(PLazyNode node, TCheckState& newState);
+  virtual void DoCollapsed(PLazyNode node);
+  virtual bool DoCollapsing(PLazyNode node);
+  virtual void DoColumnClick(TColumnIndex column, TShiftState shift);
+  virtual void DoColumnDblClick(TColumnIndex column, TShiftState shift);
+  virtual void DoColumnResize(TColumnIndex column);
+  virtual int DoCompareNodes(PLazyNode node1, PLazyNode node2, TColumnIndex column);
+  virtual IDataObject* DoCreateDataObject();
+  virtual ILTDragManager* DoCreateDragManager();
+  virtual PLTEditLink DoCreateEditor(PLazyNode node, TColumnIndex column);
+  virtual bool DoDragOver(TObject* source, TShiftState shift, TDragState state, TPoint pt,
+                          TDropMode mode, uint32_t& effect);
+  virtual void ExpandDropTarget();
+  virtual void DoDragDrop(TObject* source, IDataObject* dataObject, const TFormatArray& formats,
+                          TShiftState shift, TPoint pt, uint32_t& effect, TDropMode mode);
+  virtual void StartEditing();
+  virtual bool EndEditing();
+  virtual void DoExpanded(PLazyNode node);
+  virtual bool DoExpanding(PLazyNode node);
+  virtual void DoFocusChanged(PLazyNode node, TColumnIndex column);
+  virtual bool DoFocusChanging(PLazyNode oldNode, PLazyNode newNode, TColumnIndex oldColumn,
+                               TColumnIndex newColumn);
+  // The one way the focused node changes.
+  virtual void FocusNode(PLazyNode node, bool ask);
+  virtual THintAnimationType GetHintAnimation();
+  // MarginKind 0: both sides summed, 1: top-left, 2: bottom-right.
+  virtual TPoint GetCellContentMargin(PLazyNode node, TColumnIndex column, int marginKind,
+                                      TCanvas* canvas = nullptr);
+  virtual void DoGetCursor(TCursor& cursor);
+  virtual void DoGetHeaderCursor(HICON& cursor);
+  virtual TCustomImageList* DoGetImageIndex(PLazyNode node, TLTImageKind kind, TColumnIndex column,
+                                            bool& ghosted, int& index);
+  virtual void DoGetImageText(PLazyNode node, TLTImageKind kind, TColumnIndex column,
+                              std::u16string& imageText);
+  virtual void DoGetLineStyle(void*& bits);
+  virtual std::u16string GetNodeHint(PLazyNode node, TColumnIndex column,
+                                     TLTTooltipLineBreakStyle& lineBreakStyle);
+  virtual std::u16string GetNodeTooltip(PLazyNode node, TColumnIndex column,
+                                        TLTTooltipLineBreakStyle& lineBreakStyle);
+  virtual int GetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas);
+  virtual TPopupMenu* DoGetPopupMenu(PLazyNode node, TColumnIndex column, TPoint p);
+  virtual void DoGetUserClipboardFormats(TFormatEtcArray& formats);
+  virtual void DoHeaderDragged(TColumnIndex column, int oldPosition);
+  virtual void DoHeaderDraggedOut(TColumnIndex column, TPoint dropPosition);
+  virtual bool DoHeaderDragging(TColumnIndex column);
+  virtual void DoHeaderDraw(TCanvas* canvas, TLTColumn* column, TRect r, bool hover, bool pressed,
+                            TLTDropMarkMode dropMark);
+  virtual void DoHeaderDrawQueryElements(THeaderPaintInfo& paintInfo,
+                                         THeaderPaintElements& elements);
+  virtual void DoHeaderMouseDown(TMouseButton button, TShiftState shift, int x, int y);
+  virtual void DoHeaderMouseMove(TShiftState shift, int x, int y);
+  virtual void DoHeaderMouseUp(TMouseButton button, TShiftState shift, int x, int y);
+  virtual void DoHotChange(PLazyNode oldNode, PLazyNode newNode);
+  virtual int DoIncrementalSearch(PLazyNode node, const std::u16string& searchText);
+  virtual bool DoKeyAction(WORD& charCode, TShiftState& shift);
+  virtual void DoLoadNode(PLazyNode node, TStream* stream);
+  virtual void DoNodeCopied(PLazyNode node);
+  virtual bool DoNodeCopying(PLazyNode node, PLazyNode target);
+  virtual bool DoNodeHeightDblClickResize(PLazyNode node, TColumnIndex column, TShiftState shift,
+                                          TPoint p);
+  virtual bool DoNodeHeightTracking(PLazyNode node, TColumnIndex column, TShiftState shift,
+                                    TPoint& trackPoint, TPoint p);
+  virtual void DoNodeMoved(PLazyNode node);
+  virtual bool DoNodeMoving(PLazyNode node, PLazyNode target);
+  virtual bool DoPaintBackground(TCanvas* canvas, TRect r);
+  virtual void PaintDropMark(TCanvas* canvas, TRect r);
+  virtual void ShowPopupMenu(PLazyNode node, TColumnIndex column, TPoint p);
+  virtual HRESULT DoRenderOLEData(const FORMATETC& formatEtcIn, STGMEDIUM& medium,
+                                  bool isClipboard);
+  virtual void DoSaveNode(PLazyNode node, TStream* stream);
+  virtual void DoScroll(int deltaX, int deltaY);
+  // Options of SetOffsetXY.
+  enum : uint32_t {
+    suoRepaintHeader = 1,
+    suoRepaintScrollBars = 2,
+    suoScrollClientArea = 4,
+    suoUpdateNCArea = 8,
+    DefaultScrollUpdateFlags = 15,
+  };
+  // The one way the scroll offsets change: clamped to the ranges; false
+  // when nothing moved.
+  virtual bool SetOffsetXY(TPoint value, uint32_t options = DefaultScrollUpdateFlags,
+                           TRect clipRect = TRect{});
+  int OffsetX() const { return offsetX_; }
+  int OffsetY() const { return offsetY_; }
+  // Scrollable extents, set by the scrolling part from the node totals and
+  // the header.
+  int RangeX = 0;
+  int RangeY = 0;
+  bool RightToLeft = false;
+  uint32_t AutoScrollDelay = 1000;
+  // Directions the view may scroll to follow the cursor.
+  enum : uint8_t { sdLeft = 1, sdUp = 2, sdRight = 4, sdDown = 8 };
+  uint8_t ScrollDirections() const { return scrollDirections_; }
+  void SetDropTargetNode(PLazyNode node) { dropTargetNode_ = node; }
+  void Clear() override;
+  virtual void DoShowScrollbar(int bar, bool show);
+  void DoHeaderClick(TColumnIndex column, TMouseButton button, TShiftState shift, int x, int y);
+  void DoHeaderImageClick(TColumnIndex column, TMouseButton button, TShiftState shift, int x,
+                          int y);
+  void DoHeaderCheckBoxClick(TColumnIndex column);
+  TLTHeader* HeaderObject() const { return header_; }
+
+  // The window timers the tree runs now (for diagnostics and tests).
+  bool TimerRunning(int id) const;
+  void WndProc(classlib::TMessage& message) override;
+
+ protected:
+  virtual void WMTimer(classlib::TMessage& m);
+  void Loaded() override;
+
+  // The node store's operations bound to the window.
+  bool IsDestroying() const override { return TComponent::IsDestroying(); }
+  bool IsLoading() const override { return TComponent::IsLoading(); }
+  bool IsDesigning() const override { return TComponent::IsDesigning(); }
+  void InvalidateNode(PLazyNode node) override;
+  void InvalidateToBottom(PLazyNode node) override;
+  void InvalidateAll() override;
+  void SetUpdateState(bool updating) override;
+  void StartTimer(int id, uint32_t ms) override;
+  void StopTimer(int id) override;
+  void DoMeasureItem(PLazyNode node, int& nodeHeight) override;
+
+  // Steps of the control's other parts.
+  virtual void ScrollIntoView(PLazyNode /*node*/, bool /*center*/, bool /*horizontally*/) {}
+  virtual void UpdateEditBounds();
+  // The scrolling part's answers: where a point asks the view to scroll, and
+  // a cell's rectangle in client coordinates.
+  virtual uint8_t DetermineScrollDirections(int /*x*/, int /*y*/) { return 0; }
+  virtual TRect GetDisplayRect(PLazyNode /*node*/, TColumnIndex /*column*/) { return TRect{}; }
+  void NotifyAccessible(DWORD event);
+
+ private:
+  TColumnIndex focusedColumn_ = NoColumn;
+  TColumnIndex editColumn_ = NoColumn;
+  PLTEditLink editLink_;
+  TLTHeader* header_ = nullptr;
+  uint32_t timers_ = 0;  // bit n: timer n runs
+  int offsetX_ = 0;
+  uint8_t scrollDirections_ = 0;
+  int offsetY_ = 0;
+};
+
+}  // namespace kelm::lazytree

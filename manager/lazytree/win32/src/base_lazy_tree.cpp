@@ -1,0 +1,691 @@
+#include "lazytree/base_lazy_tree.h"
+
+#include <algorithm>
+
+#include "classlib/classdef.h"
+#include "lazytree/lazy_tree_error.h"
+
+namespace kelm::lazytree {
+
+CL_CLASS(TBaseLazyTree) {}
+
+TBaseLazyTree::TBaseLazyTree(classlib::TComponent* AOwner)
+    : TCustomControl(AOwner), TLazyTreeModel(this) {
+  using namespace classlib;
+  SetControlStyle(
+      (ControlStyle() - TControlStyle{csSetCaption}) +
+      TControlStyle{csCaptureMouse, csOpaque, csReplicatable, csDisplayDragImage, csReflector});
+  SetWidth(200);
+  SetHeight(100);
+  SetTabStop(true);
+  SetParentColor(false);
+}
+
+TBaseLazyTree::~TBaseLazyTree() = default;
+
+void TBaseLazyTree::AfterConstruction() {
+  TCustomControl::AfterConstruction();
+  CreateRootNode();
+}
+
+void TBaseLazyTree::BeforeDestruction() {
+  // Owned components and handlers learn first that the tree goes away.
+  Destroying();
+  Options.ReadOnly = false;
+  CancelEditing();
+  editLink_.reset();
+  Clear();
+  TCustomControl::BeforeDestruction();
+  FreeAllNodes();
+}
+
+void TBaseLazyTree::Loaded() {
+  TCustomControl::Loaded();
+  ApplyStoredRootNodeCount();
+}
+
+// ---- window
+
+void TBaseLazyTree::WndProc(classlib::TMessage& message) {
+  switch (message.Msg) {
+    case WM_TIMER:
+      return WMTimer(message);
+    default:
+      return TCustomControl::WndProc(message);
+  }
+}
+
+void TBaseLazyTree::WMTimer(classlib::TMessage& m) {
+  const int id = static_cast<int>(m.WParam);
+  if (id == ChangeTimer || id == StructureChangeTimer) ChangeTimerExpired(id);
+}
+
+bool TBaseLazyTree::TimerRunning(int id) const { return (timers_ & (1u << id)) != 0; }
+
+void TBaseLazyTree::StartTimer(int id, uint32_t ms) {
+  if (!HandleAllocated()) {
+    // Without a window no timer can run: a delayed notice is given at once
+    // rather than lost.
+    ChangeTimerExpired(id);
+    return;
+  }
+  SetTimer(const_cast<TBaseLazyTree*>(this)->Handle(), static_cast<UINT_PTR>(id), ms, nullptr);
+  timers_ |= 1u << id;
+}
+
+void TBaseLazyTree::StopTimer(int id) {
+  if (!TimerRunning(id)) return;
+  timers_ &= ~(1u << id);
+  if (HandleAllocated()) KillTimer(Handle(), static_cast<UINT_PTR>(id));
+}
+
+void TBaseLazyTree::SetUpdateState(bool updating) {
+  if (Visible() && HandleAllocated() && UpdateCount() == 0) {
+    SendMessageW(Handle(), WM_SETREDRAW, updating ? FALSE : TRUE, 0);
+  }
+}
+
+// Inside an update the window is repainted once at its end: asking the
+// window system for every deleted or added row would cost a round trip each.
+void TBaseLazyTree::InvalidateNode(PLazyNode /*node*/) {
+  if (HandleAllocated() && UpdateCount() == 0) Invalidate();
+}
+
+void TBaseLazyTree::InvalidateToBottom(PLazyNode /*node*/) {
+  if (HandleAllocated() && UpdateCount() == 0) Invalidate();
+}
+
+void TBaseLazyTree::InvalidateAll() {
+  if (HandleAllocated() && UpdateCount() == 0) Invalidate();
+}
+
+void TBaseLazyTree::UpdateEditBounds() {}
+
+void TBaseLazyTree::NotifyAccessible(DWORD event) {
+  if (HasAccessible && HandleAllocated())
+    NotifyWinEvent(event, Handle(), OBJID_CLIENT, CHILDID_SELF);
+}
+
+void TBaseLazyTree::DoMeasureItem(PLazyNode node, int& nodeHeight) {
+  if (OnMeasureItem) OnMeasureItem(this, Canvas(), node, nodeHeight);
+}
+
+// ---- dispatchers
+
+void TBaseLazyTree::DoAdvancedHeaderDraw(THeaderPaintInfo& paintInfo,
+                                         THeaderPaintElements elements) {
+  if (OnAdvancedHeaderDraw) OnAdvancedHeaderDraw(header_, paintInfo, elements);
+}
+
+void TBaseLazyTree::DoAfterCellPaint(TCanvas* canvas, PLazyNode node, TColumnIndex column,
+                                     TRect cellRect) {
+  if (OnAfterCellPaint) OnAfterCellPaint(this, canvas, node, column, cellRect);
+}
+
+void TBaseLazyTree::DoAfterItemErase(TCanvas* canvas, PLazyNode node, TRect itemRect) {
+  if (OnAfterItemErase) OnAfterItemErase(this, canvas, node, itemRect);
+}
+
+void TBaseLazyTree::DoAfterItemPaint(TCanvas* canvas, PLazyNode node, TRect itemRect) {
+  if (OnAfterItemPaint) OnAfterItemPaint(this, canvas, node, itemRect);
+}
+
+void TBaseLazyTree::DoAfterPaint(TCanvas* canvas) {
+  if (OnAfterPaint) OnAfterPaint(this, canvas);
+}
+
+void TBaseLazyTree::UpdateAutoScroll(int x, int y) {
+  scrollDirections_ = DetermineScrollDirections(x, y);
+  if (States().Contains(tsWheelPanning) || States().Contains(tsWheelScrolling)) return;
+  const bool scrolling = States().Contains(tsScrolling) || States().Contains(tsScrollPending);
+  if (scrollDirections_ != 0) {
+    if (!scrolling) {
+      DoStateChange({tsScrollPending});
+      StartTimer(ScrollTimer, AutoScrollDelay);
+    }
+  } else if (scrolling) {
+    StopTimer(ScrollTimer);
+    DoStateChange({}, {tsScrolling, tsScrollPending});
+  }
+}
+
+bool TBaseLazyTree::DoDragAllowed(PLazyNode node, TColumnIndex column) {
+  bool allowed = false;
+  if (OnDragAllowed) OnDragAllowed(this, node, column, allowed);
+  return allowed;
+}
+
+void TBaseLazyTree::DoBeforeCellPaint(TCanvas* canvas, PLazyNode node, TColumnIndex column,
+                                      TLTCellPaintMode mode, TRect cellRect, TRect& contentRect) {
+  if (!OnBeforeCellPaint) return;
+  if (mode != cpmGetContentMargin || !HandleAllocated()) {
+    OnBeforeCellPaint(this, canvas, node, column, mode, cellRect, contentRect);
+    return;
+  }
+  // A handler that draws during a margin query must leave nothing half
+  // painted: the pending update area is painted again afterwards.
+  RECT update{};
+  GetUpdateRect(Handle(), &update, FALSE);
+  DoStateChange({tsPainting});
+  try {
+    OnBeforeCellPaint(this, canvas, node, column, mode, cellRect, contentRect);
+  } catch (...) {
+    DoStateChange({}, {tsPainting});
+    InvalidateRect(Handle(), &update, FALSE);
+    throw;
+  }
+  DoStateChange({}, {tsPainting});
+  InvalidateRect(Handle(), &update, FALSE);
+}
+
+void TBaseLazyTree::DoBeforeItemErase(TCanvas* canvas, PLazyNode node, TRect itemRect,
+                                      TColor& color, TItemEraseAction& eraseAction) {
+  if (OnBeforeItemErase) OnBeforeItemErase(this, canvas, node, itemRect, color, eraseAction);
+}
+
+bool TBaseLazyTree::DoBeforeItemPaint(TCanvas* canvas, PLazyNode node, TRect itemRect) {
+  bool customDraw = false;
+  if (OnBeforeItemPaint) OnBeforeItemPaint(this, canvas, node, itemRect, customDraw);
+  return customDraw;
+}
+
+void TBaseLazyTree::DoBeforePaint(TCanvas* canvas) {
+  if (OnBeforePaint) OnBeforePaint(this, canvas);
+}
+
+bool TBaseLazyTree::CancelEditing() {
+  StopTimer(EditTimer);
+  DoStateChange({}, {tsEditPending});
+  PLTEditLink link = editLink_;  // held while the editor runs
+  if (!States().Contains(tsEditing) || !link || !link->AbortEdit()) return false;
+  DoStateChange({}, {tsEditing});
+  if (OnEditCancelled) OnEditCancelled(this, editColumn_);
+  if (!IsDestroying()) editLink_.reset();
+  return true;
+}
+
+void TBaseLazyTree::DoEditing(PLazyNode node, TColumnIndex column, bool& allowed) {
+  if (OnEditing) OnEditing(this, node, column, allowed);
+}
+
+void TBaseLazyTree::ApplyCheckClick(PLazyNode node, TCheckState newState) {
+  // The full check-state setter (propagation, radio groups) belongs to the
+  // selection part; here: ask, store, tell.
+  if (!node || node == RootNode() || node->CheckState == newState || node->Has(nsDisabled)) return;
+  if (!DoChecking(node, newState)) return;
+  node->CheckState = newState;
+  DoChecked(node);
+}
+
+void TBaseLazyTree::DoChecked(PLazyNode node) {
+  if (OnChecked) OnChecked(this, node);
+  NotifyAccessible(EVENT_OBJECT_STATECHANGE);
+}
+
+bool TBaseLazyTree::DoChecking(PLazyNode node, TCheckState& newState) {
+  if (Options.ReadOnly) return false;
+  bool allowed = true;
+  if (OnChecking) OnChecking(this, node, newState, allowed);
+  return allowed;
+}
+
+void TBaseLazyTree::DoCollapsed(PLazyNode node) {
+  if (OnCollapsed) OnCollapsed(this, node);
+  NotifyAccessible(EVENT_OBJECT_STATECHANGE);
+}
+
+bool TBaseLazyTree::DoCollapsing(PLazyNode node) {
+  bool allowed = true;
+  if (OnCollapsing) OnCollapsing(this, node, allowed);
+  return allowed;
+}
+
+void TBaseLazyTree::DoColumnClick(TColumnIndex column, TShiftState shift) {
+  if (OnColumnClick) OnColumnClick(this, column, shift);
+}
+
+void TBaseLazyTree::DoColumnDblClick(TColumnIndex column, TShiftState shift) {
+  if (OnColumnDblClick) OnColumnDblClick(this, column, shift);
+}
+
+void TBaseLazyTree::DoColumnResize(TColumnIndex column) {
+  if (IsLoading() || !HandleAllocated()) return;
+  // Wrapped texts take another height in the new width.
+  for (PLazyNode n = GetFirstNoInit(); n; n = GetNextNoInit(n)) {
+    if (n->Has(nsInitialized) && n->Has(nsMultiline)) n->Exclude(nsHeightMeasured);
+  }
+  UpdateScrollBars(true);
+  // Without the header's geometry the whole client area is repainted, a
+  // superset of the part right of the column.
+  if (column > NoColumn) InvalidateAll();
+  if (OnColumnResize) OnColumnResize(header_, column);
+  if (States().Contains(tsEditing)) UpdateEditBounds();
+}
+
+int TBaseLazyTree::DoCompareNodes(PLazyNode node1, PLazyNode node2, TColumnIndex column) {
+  int result = 0;
+  if (OnCompareNodes) OnCompareNodes(this, node1, node2, column, result);
+  return result;
+}
+
+IDataObject* TBaseLazyTree::DoCreateDataObject() {
+  IDataObject* result = nullptr;
+  if (OnCreateDataObject) OnCreateDataObject(this, result);
+  return result;
+}
+
+ILTDragManager* TBaseLazyTree::DoCreateDragManager() {
+  ILTDragManager* result = nullptr;
+  if (OnCreateDragManager) OnCreateDragManager(this, result);
+  return result;
+}
+
+PLTEditLink TBaseLazyTree::DoCreateEditor(PLazyNode node, TColumnIndex column) {
+  PLTEditLink result;
+  if (OnCreateEditor) {
+    OnCreateEditor(this, node, column, result);
+    if (!result) RaiseTreeError(TLazyTreeErrorKind::EditLinkNil);
+  }
+  return result;
+}
+
+bool TBaseLazyTree::DoDragOver(TObject* source, TShiftState shift, TDragState state, TPoint pt,
+                               TDropMode mode, uint32_t& effect) {
+  bool accept = false;
+  if (OnDragOver) OnDragOver(this, source, shift, state, pt, mode, effect, accept);
+  return accept;
+}
+
+void TBaseLazyTree::ExpandDropTarget() {
+  StopTimer(ExpandTimer);
+  PLazyNode target = DropTargetNode();
+  if (!target || target->Has(nsExpanded)) return;
+  if (target->ChildCount == 0 && !target->Has(nsHasChildren)) return;
+  if (DoExpanding(target)) {
+    ToggleNode(target);
+    DoExpanded(target);
+  }
+  if (HandleAllocated()) Update();
+}
+
+void TBaseLazyTree::DoDragDrop(TObject* source, IDataObject* dataObject,
+                               const TFormatArray& formats, TShiftState shift, TPoint pt,
+                               uint32_t& effect, TDropMode mode) {
+  if (OnDragDrop) OnDragDrop(this, source, dataObject, formats, shift, pt, effect, mode);
+}
+
+void TBaseLazyTree::StartEditing() {
+  CancelHint();
+  StopTimer(ScrollTimer);
+  StopTimer(EditTimer);
+  DoStateChange({}, {tsEditPending});
+  PLazyNode node = FocusedNode();
+  if (!node || node->Has(nsDisabled) || Options.ReadOnly || editLink_) return;
+  editLink_ = DoCreateEditor(node, editColumn_);
+  if (!editLink_) return;
+  DoStateChange({tsEditing}, {tsToggleFocusedSelection, tsClearPending, tsDrawSelPending,
+                              tsDrawSelecting, tsMouseCheckPending, tsOLEDragging, tsOLEDragPending,
+                              tsScrolling, tsScrollPending});
+  ScrollIntoView(node, false, true);
+  PLTEditLink link = editLink_;
+  if (link->PrepareEditor(this, node, editColumn_)) {
+    UpdateEditBounds();
+    InvalidateNode(node);
+    if (!link->StartEdit()) DoStateChange({}, {tsEditing});
+  } else {
+    DoStateChange({}, {tsEditing});
+  }
+  if (!States().Contains(tsEditing)) editLink_.reset();
+}
+
+bool TBaseLazyTree::EndEditing() {
+  StopTimer(EditTimer);
+  bool ended = false;
+  PLTEditLink link = editLink_;
+  if (States().Contains(tsEditing) && link && link->CommitEdit()) {
+    DoStateChange({}, {tsEditing});
+    editLink_.reset();
+    if (OnEdited) OnEdited(this, FocusedNode(), editColumn_);
+    ended = true;
+  }
+  DoStateChange({}, {tsEditPending});
+  return ended;
+}
+
+void TBaseLazyTree::DoExpanded(PLazyNode node) {
+  if (OnExpanded) OnExpanded(this, node);
+  NotifyAccessible(EVENT_OBJECT_STATECHANGE);
+}
+
+bool TBaseLazyTree::DoExpanding(PLazyNode node) {
+  bool allowed = true;
+  if (OnExpanding) OnExpanding(this, node, allowed);
+  return allowed;
+}
+
+void TBaseLazyTree::DoFocusChanged(PLazyNode node, TColumnIndex column) {
+  if (OnFocusChanged) OnFocusChanged(this, node, column);
+  for (DWORD event :
+       {EVENT_OBJECT_LOCATIONCHANGE, EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_VALUECHANGE,
+        EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_SELECTION, EVENT_OBJECT_FOCUS}) {
+    NotifyAccessible(event);
+  }
+}
+
+bool TBaseLazyTree::DoFocusChanging(PLazyNode oldNode, PLazyNode newNode, TColumnIndex oldColumn,
+                                    TColumnIndex newColumn) {
+  // Without a header there is no column that could take the focus.
+  bool allowed = oldColumn == newColumn;
+  if (OnFocusChanging) OnFocusChanging(this, oldNode, newNode, oldColumn, newColumn, allowed);
+  return allowed;
+}
+
+void TBaseLazyTree::FocusNode(PLazyNode node, bool ask) {
+  if (States().Contains(tsEditing) && !EndEditing()) return;
+  if (node == RootNode()) node = nullptr;
+  PLazyNode old = FocusedNode();
+  if (node == old || (ask && !DoFocusChanging(old, node, focusedColumn_, focusedColumn_))) return;
+  if (old && node && Options.AutoExpand && old->Parent == node->Parent && old->Has(nsExpanded)) {
+    ToggleNode(old);
+  } else if (old) {
+    InvalidateNode(old);
+  }
+  focusedNode_ = node;
+  if (node) {
+    if (Options.AutoExpand && !node->Has(nsExpanded)) ToggleNode(node);
+    InvalidateNode(node);
+    if (UpdateCount() == 0 && !DisableAutoscrollOnFocus) {
+      const TLazyTreeStates buttons{tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown};
+      ScrollIntoView(node, CenterScrollIntoView && (States() * buttons).Empty(), true);
+    }
+  }
+  if (SelectedCount() == 0) rangeAnchor_ = node;
+}
+
+THintAnimationType TBaseLazyTree::GetHintAnimation() {
+  THintAnimationType result = HintAnimation;
+  if (result == hatSystemDefault) {
+    BOOL animation = FALSE;
+    BOOL fade = FALSE;
+    SystemParametersInfoW(SPI_GETTOOLTIPANIMATION, 0, &animation, 0);
+    SystemParametersInfoW(SPI_GETTOOLTIPFADE, 0, &fade, 0);
+    result = !animation ? hatNone : fade ? hatFade : hatSlide;
+  }
+  if (result == hatFade && !IsProcessorFeaturePresent(PF_MMX_INSTRUCTIONS_AVAILABLE))
+    result = hatSlide;
+  return result;
+}
+
+TPoint TBaseLazyTree::GetCellContentMargin(PLazyNode node, TColumnIndex column, int marginKind,
+                                           TCanvas* canvas) {
+  if (!OnBeforeCellPaint) return TPoint{0, 0};
+  const TRect cell = GetDisplayRect(node, column);
+  TRect content = cell;
+  DoBeforeCellPaint(canvas ? canvas : Canvas(), node, column, cpmGetContentMargin, cell, content);
+  switch (marginKind) {
+    case 1:
+      return TPoint{content.left - cell.left, content.top - cell.top};
+    case 2:
+      return TPoint{cell.right - content.right, cell.bottom - content.bottom};
+    default:
+      return TPoint{(content.left - cell.left) + (cell.right - content.right),
+                    (content.top - cell.top) + (cell.bottom - content.bottom)};
+  }
+}
+
+void TBaseLazyTree::DoGetCursor(TCursor& cursor) {
+  if (OnGetCursor) OnGetCursor(this, cursor);
+}
+
+void TBaseLazyTree::DoGetHeaderCursor(HICON& cursor) {
+  if (OnGetHeaderCursor) OnGetHeaderCursor(header_, cursor);
+}
+
+TCustomImageList* TBaseLazyTree::DoGetImageIndex(PLazyNode node, TLTImageKind kind,
+                                                 TColumnIndex column, bool& ghosted, int& index) {
+  TCustomImageList* list = nullptr;
+  if (OnGetImageIndexEx) {
+    OnGetImageIndexEx(this, node, kind, column, ghosted, index, list);
+  } else if (OnGetImageIndex) {
+    OnGetImageIndex(this, node, kind, column, ghosted, index);
+  }
+  return list;
+}
+
+void TBaseLazyTree::DoGetImageText(PLazyNode node, TLTImageKind kind, TColumnIndex column,
+                                   std::u16string& imageText) {
+  if (OnGetImageText) OnGetImageText(this, node, kind, column, imageText);
+}
+
+void TBaseLazyTree::DoGetLineStyle(void*& bits) {
+  if (OnGetLineStyle) OnGetLineStyle(this, bits);
+}
+
+std::u16string TBaseLazyTree::GetNodeHint(PLazyNode, TColumnIndex,
+                                          TLTTooltipLineBreakStyle& lineBreakStyle) {
+  lineBreakStyle = hlbDefault;
+  return Hint();
+}
+
+std::u16string TBaseLazyTree::GetNodeTooltip(PLazyNode node, TColumnIndex column,
+                                             TLTTooltipLineBreakStyle& lineBreakStyle) {
+  return GetNodeHint(node, column, lineBreakStyle);
+}
+
+int TBaseLazyTree::GetNodeWidth(PLazyNode, TColumnIndex, TCanvas*) { return 0; }
+
+TPopupMenu* TBaseLazyTree::DoGetPopupMenu(PLazyNode node, TColumnIndex column, TPoint p) {
+  if (!OnGetPopupMenu) return nullptr;
+  TPopupMenu* menu = nullptr;
+  bool askParent = true;
+  if (!node || node == RootNode()) {
+    OnGetPopupMenu(this, nullptr, NoColumn, p, askParent, menu);
+    return menu;
+  }
+  // Up the ancestors while the handler asks for it, never the root.
+  for (PLazyNode run = node; run != RootNode() && !menu && askParent; run = run->Parent) {
+    OnGetPopupMenu(this, run, column, p, askParent, menu);
+  }
+  return menu;
+}
+
+void TBaseLazyTree::DoGetUserClipboardFormats(TFormatEtcArray& formats) {
+  if (OnGetUserClipboardFormats) OnGetUserClipboardFormats(this, formats);
+}
+
+void TBaseLazyTree::DoHeaderDragged(TColumnIndex column, int oldPosition) {
+  if (OnHeaderDragged) OnHeaderDragged(header_, column, oldPosition);
+}
+
+void TBaseLazyTree::DoHeaderDraggedOut(TColumnIndex column, TPoint dropPosition) {
+  if (OnHeaderDraggedOut) OnHeaderDraggedOut(header_, column, dropPosition);
+}
+
+bool TBaseLazyTree::DoHeaderDragging(TColumnIndex column) {
+  bool allowed = true;
+  if (OnHeaderDragging) OnHeaderDragging(header_, column, allowed);
+  return allowed;
+}
+
+void TBaseLazyTree::DoHeaderDraw(TCanvas* canvas, TLTColumn* column, TRect r, bool hover,
+                                 bool pressed, TLTDropMarkMode dropMark) {
+  if (OnHeaderDraw) OnHeaderDraw(header_, canvas, column, r, hover, pressed, dropMark);
+}
+
+void TBaseLazyTree::DoHeaderDrawQueryElements(THeaderPaintInfo& paintInfo,
+                                              THeaderPaintElements& elements) {
+  if (OnHeaderDrawQueryElements) OnHeaderDrawQueryElements(header_, paintInfo, elements);
+}
+
+void TBaseLazyTree::DoHeaderMouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  if (OnHeaderMouseDown) OnHeaderMouseDown(header_, button, shift, x, y);
+}
+
+void TBaseLazyTree::DoHeaderMouseMove(TShiftState shift, int x, int y) {
+  if (OnHeaderMouseMove) OnHeaderMouseMove(header_, shift, x, y);
+}
+
+void TBaseLazyTree::DoHeaderMouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+  if (OnHeaderMouseUp) OnHeaderMouseUp(header_, button, shift, x, y);
+}
+
+void TBaseLazyTree::DoHotChange(PLazyNode oldNode, PLazyNode newNode) {
+  if (OnHotChange) OnHotChange(this, oldNode, newNode);
+}
+
+int TBaseLazyTree::DoIncrementalSearch(PLazyNode node, const std::u16string& searchText) {
+  int result = 0;
+  if (OnIncrementalSearch) OnIncrementalSearch(this, node, searchText, result);
+  return result;
+}
+
+bool TBaseLazyTree::DoKeyAction(WORD& charCode, TShiftState& shift) {
+  bool doDefault = true;
+  if (OnKeyAction) OnKeyAction(this, charCode, shift, doDefault);
+  return doDefault;
+}
+
+void TBaseLazyTree::DoLoadNode(PLazyNode node, TStream* stream) {
+  if (OnLoadNode) OnLoadNode(this, node == RootNode() ? nullptr : node, stream);
+}
+
+void TBaseLazyTree::DoNodeCopied(PLazyNode node) {
+  if (OnNodeCopied) OnNodeCopied(this, node);
+}
+
+bool TBaseLazyTree::DoNodeCopying(PLazyNode node, PLazyNode target) {
+  bool allowed = true;
+  if (OnNodeCopying) OnNodeCopying(this, node, target, allowed);
+  return allowed;
+}
+
+bool TBaseLazyTree::DoNodeHeightDblClickResize(PLazyNode node, TColumnIndex column,
+                                               TShiftState shift, TPoint p) {
+  bool allowed = true;
+  if (OnNodeHeightDblClickResize) OnNodeHeightDblClickResize(this, node, column, shift, p, allowed);
+  return allowed;
+}
+
+bool TBaseLazyTree::DoNodeHeightTracking(PLazyNode node, TColumnIndex column, TShiftState shift,
+                                         TPoint& trackPoint, TPoint p) {
+  bool allowed = true;
+  if (OnNodeHeightTracking) OnNodeHeightTracking(this, node, column, shift, trackPoint, p, allowed);
+  return allowed;
+}
+
+void TBaseLazyTree::DoNodeMoved(PLazyNode node) {
+  if (OnNodeMoved) OnNodeMoved(this, node);
+}
+
+bool TBaseLazyTree::DoNodeMoving(PLazyNode node, PLazyNode target) {
+  bool allowed = true;
+  if (OnNodeMoving) OnNodeMoving(this, node, target, allowed);
+  return allowed;
+}
+
+bool TBaseLazyTree::DoPaintBackground(TCanvas* canvas, TRect r) {
+  bool handled = false;
+  if (OnPaintBackground) OnPaintBackground(this, canvas, r, handled);
+  return handled;
+}
+
+void TBaseLazyTree::PaintDropMark(TCanvas* canvas, TRect r) {
+  if (LastDropMode != dmAbove && LastDropMode != dmBelow) return;
+  using classlib::Point;
+  const classlib::TPenStyle penStyle = canvas->Pen()->Style();
+  const TColor brushColor = canvas->Brush()->Color();
+  canvas->Pen()->SetStyle(classlib::TPenStyle::psClear);
+  canvas->Brush()->SetColor(DropMarkColor);
+  const LONG L = r.left, T = r.top, R = r.right, B = r.bottom;
+  if (LastDropMode == dmAbove) {
+    canvas->Polygon({Point(L + 2, T), Point(R - 2, T), Point(R - 2, T + 6), Point(R - 6, T + 2),
+                     Point(L + 6, T + 2), Point(L + 2, T + 6)});
+  } else {
+    canvas->Polygon({Point(L + 2, B - 1), Point(R - 2, B - 1), Point(R - 2, B - 8),
+                     Point(R - 7, B - 3), Point(L + 7, B - 3), Point(L + 2, B - 8)});
+  }
+  canvas->Pen()->SetStyle(penStyle);
+  canvas->Brush()->SetColor(brushColor);
+}
+
+void TBaseLazyTree::ShowPopupMenu(PLazyNode node, TColumnIndex column, TPoint p) {
+  TPopupMenu* menu = DoGetPopupMenu(node, column, p);
+  if (!menu) return;
+  DoStateChange({tsPopupMenuShown});
+  StopTimer(EditTimer);
+  menu->SetPopupComponent(this);
+  menu->Popup(p.x, p.y);
+}
+
+HRESULT TBaseLazyTree::DoRenderOLEData(const FORMATETC& formatEtcIn, STGMEDIUM& medium,
+                                       bool isClipboard) {
+  HRESULT result = E_FAIL;
+  if (OnRenderOLEData) OnRenderOLEData(this, formatEtcIn, medium, isClipboard, result);
+  return result;
+}
+
+void TBaseLazyTree::DoSaveNode(PLazyNode node, TStream* stream) {
+  if (OnSaveNode) OnSaveNode(this, node == RootNode() ? nullptr : node, stream);
+}
+
+void TBaseLazyTree::DoScroll(int deltaX, int deltaY) {
+  if (OnScroll) OnScroll(this, deltaX, deltaY);
+}
+
+bool TBaseLazyTree::SetOffsetXY(TPoint value, uint32_t options, TRect clipRect) {
+  const int clientWidth = HandleAllocated() ? ClientWidth() : Width();
+  const int clientHeight = HandleAllocated() ? ClientHeight() : Height();
+  const int x = std::min(0, std::max(static_cast<int>(value.x), clientWidth - RangeX));
+  const int y = std::min(0, std::max(static_cast<int>(value.y), clientHeight - RangeY));
+  int deltaX = x - offsetX_;
+  if (RightToLeft) deltaX = -deltaX;
+  const int deltaY = y - offsetY_;
+  if (deltaX == 0 && deltaY == 0) return false;
+  offsetX_ = x;
+  offsetY_ = y;
+  CancelHint();
+  if (UpdateCount() == 0 && HandleAllocated()) {
+    if ((options & suoScrollClientArea) && !States().Contains(tsToggling)) {
+      const bool clipped = clipRect.right > clipRect.left && clipRect.bottom > clipRect.top;
+      ScrollWindow(Handle(), deltaX, deltaY, clipped ? &clipRect : nullptr,
+                   clipped ? &clipRect : nullptr);
+    }
+    if ((options & suoUpdateNCArea) && !States().Contains(tsSizing) &&
+        !States().Contains(tsThumbTracking)) {
+      UpdateScrollBars((options & suoRepaintScrollBars) != 0);
+    }
+  }
+  DoScroll(deltaX, deltaY);
+  return true;
+}
+
+void TBaseLazyTree::Clear() {
+  TLazyTreeModel::Clear();
+  offsetX_ = 0;
+  offsetY_ = 0;
+}
+
+void TBaseLazyTree::DoShowScrollbar(int bar, bool show) {
+  if (HandleAllocated()) ShowScrollBar(Handle(), bar, show ? TRUE : FALSE);
+  if (OnShowScrollbar) OnShowScrollbar(this, bar, show);
+}
+
+void TBaseLazyTree::DoHeaderClick(TColumnIndex column, TMouseButton button, TShiftState shift,
+                                  int x, int y) {
+  if (OnHeaderClick) OnHeaderClick(header_, column, button, shift, x, y);
+}
+
+void TBaseLazyTree::DoHeaderImageClick(TColumnIndex column, TMouseButton button, TShiftState shift,
+                                       int x, int y) {
+  if (OnHeaderImageClick) {
+    OnHeaderImageClick(header_, column, button, shift, x, y);
+  } else if (OnHeaderClick) {
+    OnHeaderClick(header_, column, button, shift, x, y);
+  }
+}
+
+void TBaseLazyTree::DoHeaderCheckBoxClick(TColumnIndex column) {
+  if (OnHeaderCheckBoxClick) OnHeaderCheckBoxClick(header_, column);
+}
+
+}  // namespace kelm::lazytree

@@ -128,7 +128,8 @@ TEST(KtBandsTest, BoxQuadrantRunsCentreToCorner) {
     for (int x = 0; x < 21; ++x) ASSERT_NE(-1, grid[y][x]) << x << "," << y;
   EXPECT_EQ(0, Red(grid[15][20]));  // centre: stop colour
   // Outer corner: within two of the 21 steps of the start colour.
-  EXPECT_NEAR(0xFF, Red(grid[0][0]), 2 * 255 / 21 + 1);
+  const int twoSteps = 2 * 255 / 21 + 1;
+  EXPECT_NEAR(0xFF, Red(grid[0][0]), twoSteps);
   // Rings: moving outward never darkens.
   for (int i = 1; i < 16; ++i) EXPECT_GE(Red(grid[15 - i][20 - i]), Red(grid[16 - i][21 - i])) << i;
   for (const auto& b : bands) {

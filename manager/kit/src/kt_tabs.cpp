@@ -99,7 +99,7 @@ void TKtTabControlModel::SetRegionFactory(TKtRegionFactory factory) {
   regionCache_.Clear();
 }
 
-void TKtTabControlModel::SetBounds(int32_t width, int32_t height) {
+void TKtTabControlModel::SetControlSize(int32_t width, int32_t height) {
   if (width == width_ && height == height_) return;
   width_ = width;
   height_ = height;
@@ -119,7 +119,7 @@ void TKtTabControlModel::RepaintTabs() {
 
 void TKtTabControlModel::Repaint() {
   // Side effects of setters wait while the form is loading.
-  if (!loading_) Invalidate();
+  if (!Loading()) Invalidate();
 }
 
 bool TKtTabControlModel::DoChanging(int) { return true; }
@@ -248,7 +248,7 @@ void TKtTabControlModel::SetTabOverlap(int32_t v) {
 }
 void TKtTabControlModel::SetTextOrientation(TOrientation v) {
   if (!Change(textOrientation_, v)) return;
-  if (v == TOrientation::orVertical && !loading_) FontMayNeedTrueType();
+  if (v == TOrientation::orVertical && !Loading()) FontMayNeedTrueType();
   Relayout();
 }
 void TKtTabControlModel::SetTabHeight(int32_t v) {
@@ -258,7 +258,7 @@ void TKtTabControlModel::SetTabHints(bool v) {
   if (Change(tabHints_, v) && !v && !hotTrack_) StopHotTrackTimer();
 }
 void TKtTabControlModel::SetTabOrientation(TKtTabOrientation v) {
-  if (Change(tabOrientation_, v) && !loading_) Relayout();
+  if (Change(tabOrientation_, v) && !Loading()) Relayout();
 }
 void TKtTabControlModel::SetTabRegionCacheSize(int32_t v) {
   if (v == -1 || v > 0) regionCache_.SetCapacity(v);
@@ -289,7 +289,7 @@ bool TKtTabControlModel::CanChange(int i) {
 }
 
 void TKtTabControlModel::SetTabIndex(int32_t i) {
-  if (loading_ || DeferTabIndex()) {
+  if (Loading() || DeferTabIndex()) {
     tabIndex_ = i;
     return;
   }
@@ -737,7 +737,7 @@ std::vector<TKtPoint> TKtTabControlModel::TabPolygonInControl(int i) const {
 TKtRect TKtTabControlModel::CardRect(int row) const {
   TKtRect card;
   if (tabs_.Count() == 0 && cardVisible_) {
-    card = ClientRect();
+    card = TabClientRect();
   } else {
     const int32_t fullAlong = Horizontal() ? width_ - 1 : height_ - 1;
     const int32_t fullAcross = Horizontal() ? height_ - 1 : width_ - 1;

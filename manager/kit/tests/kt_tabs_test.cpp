@@ -185,7 +185,7 @@ TEST(KtTabsLayoutTest, NoTabsCardIsTheClientAndNothingIsHit) {
   Model m;
   m.SetShowFullFrame(false);
   m.UpdateLayout();
-  EXPECT_EQ(m.ClientRect(), m.CardRect(0));
+  EXPECT_EQ(m.TabClientRect(), m.CardRect(0));
   EXPECT_EQ((TKtRect{0, 0, 299, 99}), m.CardRect(0));
   EXPECT_EQ(-1, m.TabAtPoint({5, 5}));
   EXPECT_EQ(-1, m.TabAtPoint({150, 50}));
@@ -232,7 +232,7 @@ TEST(KtTabsLayoutTest, DisplayRectPerFrameFlags) {
 // packing restarts twice and ends with three rows of two.
 TEST(KtTabsLayoutTest, ThreeRowsAndABackRowSelectionComesToTheFront) {
   Model m({u"a", u"b", u"c", u"d", u"e", u"f"});
-  m.SetBounds(121, 150);
+  m.SetControlSize(121, 150);
   m.SetTabStyle(TKtTabStyle::tsSquareCorners);
   m.SetTabWidth(50);
   m.SetMultiLine(true);
@@ -268,7 +268,7 @@ TEST(KtTabsLayoutTest, ThreeRowsAndABackRowSelectionComesToTheFront) {
 // length is shared out, the odd pixel to the first tab.
 TEST(KtTabsLayoutTest, AlignTabsSharesRemainders) {
   Model m({u"AAAA", u"AAAA", u"AAAA", u"AAAA"});
-  m.SetBounds(104, 150);
+  m.SetControlSize(104, 150);
   m.SetTabStyle(TKtTabStyle::tsSquareCorners);
   m.SetMultiLine(true);
   m.SetAlignTabs(true);
@@ -292,7 +292,7 @@ TEST(KtTabsLayoutTest, AlignTabsSharesRemainders) {
 
 TEST(KtTabsLayoutTest, ReverseMultiLineShiftsRowsTheOtherWay) {
   Model m({u"a", u"b", u"c", u"d"});
-  m.SetBounds(121, 150);
+  m.SetControlSize(121, 150);
   m.SetTabStyle(TKtTabStyle::tsSquareCorners);
   m.SetTabWidth(50);
   m.SetMultiLine(true);

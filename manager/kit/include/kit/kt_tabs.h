@@ -126,7 +126,7 @@ class TKtTabControlModel {
   void SetMeasurer(TKtTextMeasurer* measurer) { measurer_ = measurer; }
   void SetRegionFactory(TKtRegionFactory factory);
   // The control's size; the client rectangle is (0, 0, W - 1, H - 1).
-  void SetBounds(int32_t width, int32_t height);
+  void SetControlSize(int32_t width, int32_t height);
   int32_t ControlWidth() const { return width_; }
   int32_t ControlHeight() const { return height_; }
 
@@ -253,7 +253,7 @@ class TKtTabControlModel {
   bool HotTrackOnly() const { return hotTrackOnly_; }
 
   // ---- geometry (after UpdateLayout)
-  TKtRect ClientRect() const { return TKtRect{0, 0, width_ - 1, height_ - 1}; }
+  TKtRect TabClientRect() const { return TKtRect{0, 0, width_ - 1, height_ - 1}; }
   int32_t StripThickness() const;
   TKtRect TabStripRect() const;
   int32_t StripLength() const;
@@ -282,7 +282,8 @@ class TKtTabControlModel {
   void BeginLoading() { loading_ = true; }
   // Ends loading: the stored index is not kept; tab 0 (or none) is selected.
   virtual void Loaded();
-  bool Loading() const { return loading_; }
+  // While loading (or reading), setters only store.
+  virtual bool Loading() const { return loading_; }
 
   bool CanChange(int i);
 

@@ -105,6 +105,49 @@ TEST(KtGrafxTest, BoxQuadrantsAreMirrored) {
   }
 }
 
+// A marker in the top-left quadrant shows up mirrored in the other three.
+TEST(KtGrafxTest, QuadMirrorBltFlipsTheQuadrant) {
+  const int w = 40, h = 30;
+  TBitmap b;
+  b.SetSize(w, h);
+  TCanvas* c = b.Canvas();
+  c->Brush()->SetColor(clWhite);
+  c->FillRect(Rect(0, 0, w, h));
+  c->Brush()->SetColor(clRed);
+  c->FillRect(Rect(2, 3, 7, 8));  // centre (4, 5)
+  kit::QuadMirrorBlt(c->Handle(), 0, 0, w, h, SRCCOPY);
+  EXPECT_EQ(clRed, PixelOf(b, 4, 5));
+  EXPECT_EQ(clRed, PixelOf(b, 4, h - 1 - 5));
+  EXPECT_EQ(clRed, PixelOf(b, w - 1 - 4, 5));
+  EXPECT_EQ(clRed, PixelOf(b, w - 1 - 4, h - 1 - 5));
+  // Elsewhere the quadrant's white is mirrored too.
+  EXPECT_EQ(clWhite, PixelOf(b, w / 2 - 2, 5));
+  EXPECT_EQ(clWhite, PixelOf(b, 4, h / 2 + 2));
+  EXPECT_EQ(clWhite, PixelOf(b, w - 1 - 12, h - 1 - 12));
+}
+
+// The tile at the origin fills the whole area, whatever the tile's shape.
+TEST(KtGrafxTest, DoublingTileBltFillsFromTheTile) {
+  for (const SIZE tile : {SIZE{8, 37}, SIZE{50, 8}, SIZE{3, 5}}) {
+    TBitmap b;
+    b.SetSize(50, 37);
+    TCanvas* c = b.Canvas();
+    c->Brush()->SetColor(clWhite);
+    c->FillRect(Rect(0, 0, 50, 37));
+    c->Brush()->SetColor(clBlue);
+    c->FillRect(Rect(0, 0, tile.cx, tile.cy));
+    c->SetPixel(0, 0, clRed);  // marks the tile's origin in every copy
+    kit::DoublingTileBlt(c->Handle(), 0, 0, 50, 37, tile.cx, tile.cy, SRCCOPY);
+    for (int y = 0; y < 37; ++y) {
+      for (int x = 0; x < 50; ++x) {
+        const bool origin = x % tile.cx == 0 && y % tile.cy == 0;
+        ASSERT_EQ(origin ? clRed : clBlue, PixelOf(b, x, y))
+            << tile.cx << "x" << tile.cy << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
 TEST(KtGrafxTest, EmptyRectanglesAndUnknownDirectionsPaintNothing) {
   struct Case {
     TRect r;

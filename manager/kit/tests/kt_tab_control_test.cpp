@@ -142,6 +142,14 @@ TEST_F(TabFormTest, SettersAndTheDisplayRectangle) {
   EXPECT_EQ(1, none->TabRegionCacheSize());
   none->SetTabRegionCacheSize(-1);
   EXPECT_EQ(-1, none->TabRegionCacheSize());
+  // A new font lays the tabs out again.
+  TTestTabControl* tabs = Find("Tabs");
+  tabs->UpdateLayout();
+  const int32_t thickness = tabs->FixedDimension();
+  tabs->Font()->SetSize(tabs->Font()->Size() * 2);
+  EXPECT_TRUE(tabs->LayoutStale());
+  tabs->UpdateLayout();
+  EXPECT_GT(tabs->FixedDimension(), thickness);
   // Resizing the control lays it out again.
   none->SetBounds(0, 120, 250, 100);
   EXPECT_TRUE(none->LayoutStale());

@@ -112,6 +112,12 @@ void TKtCustomTabControl::AdjustClientRect(TRect& rect) {
 
 void TKtCustomTabControl::Paint() { UpdateLayout(); }
 
+void TKtCustomTabControl::CMFontChanged(TMessage& m) {
+  TCustomControl::CMFontChanged(m);
+  // Tab text is measured in the control's font.
+  TabsChanged();
+}
+
 bool TKtCustomTabControl::DoChanging(int newIndex) {
   bool allow = true;
   if (OnChanging) OnChanging(this, newIndex, allow);

@@ -50,6 +50,7 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void CreateParams(classlib::TCreateParams& params) override;
   void AdjustClientRect(classlib::TRect& rect) override;
   void Paint() override;
+  void CMFontChanged(classlib::TMessage& m) override;
 
   bool Designing() const override { return IsDesigning(); }
   bool DoChanging(int newIndex) override;

@@ -10,6 +10,7 @@
 
 #include "classlib/classdef.h"
 #include "classlib/forms.h"
+#include "classlib/textform.h"
 
 namespace kelm::test {
 
@@ -99,6 +100,24 @@ TEST_F(TabFormTest, StoredIntegerReadAndStoredIndexNotKept) {
   TTestTabControl* none = Find("NoTabs");
   ASSERT_NE(nullptr, none);
   EXPECT_EQ(-1, none->TabIndex());
+}
+
+// Written back, the row thickness goes with the stored properties.
+TEST_F(TabFormTest, RowThicknessIsWrittenWithTheForm) {
+  TTestTabControl* tabs = Find("Tabs");
+  tabs->UpdateLayout();
+  TMemoryStream binary;
+  TWriter writer(binary);
+  writer.WriteRootComponent(tabs);
+  binary.SetPosition(0);
+  TStringStream text;
+  ObjectBinaryToText(binary, text);
+  const std::string& stored = text.DataString();
+  EXPECT_NE(std::string::npos,
+            stored.find("FixedDimension = " + std::to_string(tabs->FixedDimension())))
+      << stored;
+  EXPECT_NE(std::string::npos, stored.find("TabStyle = tsRoundCorners")) << stored;
+  EXPECT_EQ(std::string::npos, stored.find("ShowShadow = True")) << stored;
 }
 
 TEST_F(TabFormTest, FrameSettingsStayCoupled) {

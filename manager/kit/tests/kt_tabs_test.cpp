@@ -101,6 +101,39 @@ TEST(KtTabsLayoutTest, SizesPerStyle) {
   EXPECT_EQ(45, accel.Tabs().Item(1).Rect.Width());  // "A&B"
 }
 
+// Across and along the strip for vertical text and side tabs: "One" is
+// 21 x 13, turned 13 x 21 for vertical text.
+TEST(KtTabsLayoutTest, SizesForVerticalTextAndSideTabs) {
+  struct Case {
+    const char* name;
+    TKtTabStyle style;
+    TKtTabOrientation orientation;
+    TOrientation text;
+    int32_t length, thickness;
+  };
+  const Case cases[] = {
+      {"cut, top, vertical", TKtTabStyle::tsCutCorner, TKtTabOrientation::toTop,
+       TOrientation::orVertical, 13 + 10, 23 + 6 + 5},
+      {"cut, left, vertical", TKtTabStyle::tsCutCorner, TKtTabOrientation::toLeft,
+       TOrientation::orVertical, 2 * 6 + 23 + 6, 13 + 7},
+      {"cut, left, horizontal", TKtTabStyle::tsCutCorner, TKtTabOrientation::toLeft,
+       TOrientation::orHorizontal, 13 + 10, 23 + 6 + 5},
+      {"double, right", TKtTabStyle::tsDoubleSlant, TKtTabOrientation::toRight,
+       TOrientation::orHorizontal, 2 * 23 + 15 + 4, 23 + 4},
+      {"single, bottom, vertical", TKtTabStyle::tsSingleSlant, TKtTabOrientation::toBottom,
+       TOrientation::orVertical, 2 * 13 + 15 + 4, 23 + 4},
+  };
+  for (const auto& c : cases) {
+    Model m({u"One"});
+    m.SetTabStyle(c.style);
+    m.SetTabOrientation(c.orientation);
+    m.SetTextOrientation(c.text);
+    m.UpdateLayout();
+    EXPECT_EQ(c.length, m.Tabs().Item(0).Rect.Width()) << c.name;
+    EXPECT_EQ(c.thickness, m.FixedDimension()) << c.name;
+  }
+}
+
 TEST(KtTabsLayoutTest, OrientationsAndSequences) {
   struct Case {
     const char* name;

@@ -121,6 +121,9 @@ std::vector<TKtRectBand> BoxBands(int width, int height, int xInset, int yInset,
 
 std::vector<TKtPolygonBand> DiagonalBands(int width, int height, uint32_t startRgb,
                                           uint32_t stopRgb, uint8_t steps) {
+  // The sweeps end when y falls below 0: without a positive height y would
+  // never fall, and there is nothing to paint.
+  if (height <= 0) return {};
   const int minSteps = MinimumBandSteps(steps);
   const int aw = std::abs(width);
   const int n = static_cast<int>(std::sqrt(static_cast<double>(aw) * aw +

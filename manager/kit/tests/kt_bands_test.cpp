@@ -164,6 +164,12 @@ TEST(KtBandsTest, DiagonalBandLengthsFollowSteps) {
   }
 }
 
+TEST(KtBandsTest, DiagonalWithoutHeightHasNoBands) {
+  EXPECT_TRUE(DiagonalBands(50, 0, kBlack, kWhite, 1).empty());
+  EXPECT_TRUE(DiagonalBands(-50, -3, kBlack, kWhite, 1).empty());
+  EXPECT_FALSE(DiagonalBands(0, 10, kBlack, kWhite, 1).empty());
+}
+
 TEST(KtBandsTest, DiagonalDirectionsStartInTheirCorners) {
   const auto forward = DiagonalBands(100, 60, 0x0000FF, 0x000000, 1);
   ASSERT_FALSE(forward.empty());

@@ -228,6 +228,9 @@ void TKtTabControlModel::SetMultiLine(bool v) {
 void TKtTabControlModel::SetParentBackgroundColor(bool v) {
   if (Change(parentBackgroundColor_, v)) Repaint();
 }
+void TKtTabControlModel::ParentColorChanged(TColor parentColor) {
+  if (parentBackgroundColor_ && Change(backgroundColor_, parentColor)) Repaint();
+}
 void TKtTabControlModel::SetRowCount(int32_t v) {
   if (Change(rowCount_, v)) Relayout();
 }

@@ -138,6 +138,20 @@ TEST(KtBandsTest, BoxQuadrantRunsCentreToCorner) {
   }
 }
 
+// Insets as large as the half sizes leave an axis with nowhere to go: the
+// fill still ends, and still reaches the quadrant's corner.
+TEST(KtBandsTest, BoxWithAStillAxisEnds) {
+  struct Case {
+    int w, h, xInset, yInset;
+  };
+  for (const Case c : {Case{20, 20, 9, 9}, Case{21, 41, 10, 0}, Case{41, 21, 0, 10}}) {
+    const auto bands = BoxBands(c.w, c.h, c.xInset, c.yInset, kBlack, kWhite, 1);
+    ASSERT_FALSE(bands.empty()) << c.w << "x" << c.h;
+    const auto grid = PaintBox(bands, (c.w - 1) / 2 + 1, (c.h - 1) / 2 + 1);
+    EXPECT_NE(-1, grid[0][0]) << c.w << "x" << c.h;
+  }
+}
+
 TEST(KtBandsTest, BoxBandLengthsFollowSteps) {
   for (uint8_t steps : {0, 1, 2, 8, 16}) {
     const auto bands = BoxBands(301, 301, 0, 0, kBlack, kWhite, steps);

@@ -176,6 +176,15 @@ TEST_F(TabFormTest, SettersAndTheDisplayRectangle) {
   EXPECT_EQ((TKtRect{0, 0, 249, 99}), none->CardRect(0));
 }
 
+TEST_F(TabFormTest, BackgroundFollowsTheParentUntilSet) {
+  TTestTabControl* tabs = Find("Tabs");
+  TTestTabControl* none = Find("NoTabs");
+  none->SetBackgroundColor(clYellow);
+  form->SetColor(clTeal);
+  EXPECT_EQ(clTeal, tabs->BackgroundColor());
+  EXPECT_EQ(clYellow, none->BackgroundColor());
+}
+
 TEST_F(TabFormTest, SelectionAsksChangingAndTellsChange) {
   TTestTabControl* tabs = Find("Tabs");
   tabs->UpdateLayout();

@@ -510,8 +510,13 @@ TEST(KtTabsPropertiesTest, DefaultsCouplingsAndIgnoredValues) {
   m.SetShowShadow(false);
   EXPECT_TRUE(m.ShowFullFrame());
 
+  m.ParentColorChanged(0x00FF00);
+  EXPECT_EQ(0x00FF00, m.BackgroundColor());
+  EXPECT_TRUE(m.ParentBackgroundColor());
   m.SetBackgroundColor(0x123456);
   EXPECT_FALSE(m.ParentBackgroundColor());
+  m.ParentColorChanged(0x0000FF);
+  EXPECT_EQ(0x123456, m.BackgroundColor());
 
   struct Ignored {
     void (TKtTabControlModel::*set)(int32_t);

@@ -194,6 +194,8 @@ class TKtTabControlModel {
   virtual void SetMultiLine(bool v);
   bool ParentBackgroundColor() const { return parentBackgroundColor_; }
   virtual void SetParentBackgroundColor(bool v);
+  // The parent's colour changed: taken while ParentBackgroundColor holds.
+  void ParentColorChanged(TColor parentColor);
   int32_t RowCount() const { return rowCount_; }
   virtual void SetRowCount(int32_t v);
   int32_t RowIndent() const { return rowIndent_; }

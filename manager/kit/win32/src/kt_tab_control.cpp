@@ -112,6 +112,20 @@ void TKtCustomTabControl::AdjustClientRect(TRect& rect) {
 
 void TKtCustomTabControl::Paint() { UpdateLayout(); }
 
+void TKtCustomTabControl::WndProc(TMessage& m) {
+  switch (m.Msg) {
+    case CM_PARENTCOLORCHANGED:
+      return CMParentColorChanged(m);
+    default:
+      return TCustomControl::WndProc(m);
+  }
+}
+
+void TKtCustomTabControl::CMParentColorChanged(TMessage& m) {
+  TCustomControl::WndProc(m);
+  if (Parent() != nullptr) ParentColorChanged(Parent()->Color());
+}
+
 void TKtCustomTabControl::CMFontChanged(TMessage& m) {
   TCustomControl::CMFontChanged(m);
   // Tab text is measured in the control's font.

@@ -39,6 +39,7 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void Loaded() override;
   void Invalidate() override;
   void SetBounds(int left, int top, int width, int height) override;
+  void WndProc(classlib::TMessage& m) override;
 
   classlib::TNotifyEvent OnChange;
   classlib::TNotifyEvent OnPageChange;
@@ -51,6 +52,7 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void AdjustClientRect(classlib::TRect& rect) override;
   void Paint() override;
   void CMFontChanged(classlib::TMessage& m) override;
+  virtual void CMParentColorChanged(classlib::TMessage& m);
 
   bool Designing() const override { return IsDesigning(); }
   bool DoChanging(int newIndex) override;

@@ -1,0 +1,155 @@
+// The tab control as a window: the model of kt_tabs.h bound to the class
+// library's custom control, its stored form and its font. Painting, input,
+// the scroller and the buttons come with the page control.
+#pragma once
+
+#include <windows.h>
+
+#include "classlib/classdef.h"
+#include "classlib/controls.h"
+#include "classlib/graphics.h"
+#include "classlib/imglist.h"
+#include "kit/kt_tabs.h"
+#include "kit/kt_tabs_gdi.h"
+
+namespace kelm::kit {
+
+extern const classlib::TTypeInfo TypeInfo_TKtTabStyle;
+extern const classlib::TTypeInfo TypeInfo_TKtTabOrientation;
+extern const classlib::TTypeInfo TypeInfo_TKtTabSequence;
+extern const classlib::TTypeInfo TypeInfo_TKtImagePosition;
+extern const classlib::TTypeInfo TypeInfo_TKtHorizontalAlignment;
+extern const classlib::TTypeInfo TypeInfo_TKtVerticalAlignment;
+extern const classlib::TTypeInfo TypeInfo_TKtTabHotTrackStyle;
+extern const classlib::TTypeInfo TypeInfo_TKtTabHotTrackColorSource;
+extern const classlib::TTypeInfo TypeInfo_TKtHotTrackColorType;
+extern const classlib::TTypeInfo TypeInfo_TOrientation;
+
+using TKtTabChangingEvent = classlib::TEvent<classlib::TObject*, int, bool&>;
+
+class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabControlModel {
+  CL_DECLARE_CLASS(TKtCustomTabControl, TCustomControl)
+ public:
+  explicit TKtCustomTabControl(classlib::TComponent* AOwner);
+  ~TKtCustomTabControl() override;
+
+  classlib::TCustomImageList* Images() const { return images_; }
+  void SetImages(classlib::TCustomImageList* v);
+  bool Loading() const override;
+  void Loaded() override;
+  void Invalidate() override;
+  void SetBounds(int left, int top, int width, int height) override;
+  void WndProc(classlib::TMessage& m) override;
+
+  classlib::TNotifyEvent OnChange;
+  classlib::TNotifyEvent OnPageChange;
+  TKtTabChangingEvent OnChanging;
+
+ protected:
+  void DefineProperties(classlib::TFiler& filer) override;
+  void Notification(classlib::TComponent* component, classlib::TOperation operation) override;
+  void CreateParams(classlib::TCreateParams& params) override;
+  void AdjustClientRect(classlib::TRect& rect) override;
+  void Paint() override;
+  void CMFontChanged(classlib::TMessage& m) override;
+  virtual void CMParentColorChanged(classlib::TMessage& m);
+
+  bool Designing() const override { return IsDesigning(); }
+  bool DoChanging(int newIndex) override;
+  void DoChange() override;
+  void DoPageChange() override;
+  void FontMayNeedTrueType() override;
+  bool ImageSizeOf(int32_t imageIndex, TKtSize& size) override;
+  // Whether the tab text's font is TrueType (vertical text needs one).
+  virtual bool TabFontIsTrueType();
+
+ private:
+  void ImageListChange(classlib::TObject* sender);
+
+  TKtFontMeasurer measurer_;
+  classlib::TChangeLink* imageLink_;
+  classlib::TCustomImageList* images_ = nullptr;
+};
+
+// The published properties, for a descendant that publishes them (in the
+// order of the page control).
+template <class T>
+void PublishTabControlProperties(classlib::ClassDef<T>& c) {
+  using classlib::TypeInfo_TColor;
+  using M = TKtTabControlModel;
+  c.Bool("AlignTabs", &M::AlignTabs, &M::SetAlignTabs).Default(false);
+  c.Bool("AllowTabDragging", &M::AllowTabDragging, &M::SetAllowTabDragging).Default(false);
+  c.Int("BackgroundColor", &M::BackgroundColor, &M::SetBackgroundColor, &TypeInfo_TColor)
+      .Default(clKtBtnFace);
+  c.Bool("BoldCurrentTab", &M::BoldCurrentTab, &M::SetBoldCurrentTab).Default(false);
+  c.Int("ButtonColor", &M::ButtonColor, &M::SetButtonColor, &TypeInfo_TColor).Default(clKtBtnFace);
+  c.Bool("UseColoredTabs", &M::UseColoredTabs, &M::SetUseColoredTabs).Default(false);
+  c.Int("CutCornerSize", &M::CutCornerSize, &M::SetCutCornerSize).Default(6);
+  c.Int("DragIndicatorColor", &M::DragIndicatorColor, &M::SetDragIndicatorColor, &TypeInfo_TColor)
+      .Default(0x505050);
+  c.Int("FlatColor", &M::FlatColor, &M::SetFlatColor, &TypeInfo_TColor).Default(clKtBtnShadow);
+  c.Int("FlatColorAdjustment", &M::FlatColorAdjustment, &M::SetFlatColorAdjustment).Default(0);
+  c.Enum("ImageAlignment", &M::ImageAlignment, &M::SetImageAlignment,
+         &TypeInfo_TKtHorizontalAlignment)
+      .Default(TKtHorizontalAlignment::haCenter);
+  c.Int("ImageMargin", &M::ImageMargin, &M::SetImageMargin).Default(2);
+  c.Enum("ImagePosition", &M::ImagePosition, &M::SetImagePosition, &TypeInfo_TKtImagePosition)
+      .Default(TKtImagePosition::ipLeft);
+  c.Enum("ImageAlignmentVertical", &M::ImageAlignmentVertical, &M::SetImageAlignmentVertical,
+         &TypeInfo_TKtVerticalAlignment)
+      .Default(TKtVerticalAlignment::vaCenter);
+  c.Bool("HotTrack", &M::HotTrack, &M::SetHotTrack).Default(true);
+  c.Int("HotTrackColor", &M::HotTrackColor, &M::SetHotTrackColor, &TypeInfo_TColor)
+      .Default(0x149BF0);
+  c.Enum("HotTrackColorSource", &M::HotTrackColorSource, &M::SetHotTrackColorSource,
+         &TypeInfo_TKtTabHotTrackColorSource)
+      .Default(TKtTabHotTrackColorSource::htcsTabColor);
+  c.Enum("HotTrackColorType", &M::HotTrackColorType, &M::SetHotTrackColorType,
+         &TypeInfo_TKtHotTrackColorType)
+      .Default(TKtHotTrackColorType::htctActual);
+  c.Enum("HotTrackStyle", &M::HotTrackStyle, &M::SetHotTrackStyle, &TypeInfo_TKtTabHotTrackStyle)
+      .Default(TKtTabHotTrackStyle::htsTab);
+  c.Object("Images", &TKtCustomTabControl::Images, &TKtCustomTabControl::SetImages);
+  c.Int("Margin", &M::Margin, &M::SetMargin).Default(0);
+  c.Bool("MultiLine", &M::MultiLine, &M::SetMultiLine).Default(false);
+  c.Bool("ParentBackgroundColor", &M::ParentBackgroundColor, &M::SetParentBackgroundColor)
+      .Default(true);
+  c.Int("RowIndent", &M::RowIndent, &M::SetRowIndent).Default(5);
+  c.Int("RowOverlap", &M::RowOverlap, &M::SetRowOverlap).Default(5);
+  c.Bool("ShowCardFrame", &M::ShowCardFrame, &M::SetShowCardFrame).Default(true);
+  c.Bool("ShowCloseButton", &M::ShowCloseButton, &M::SetShowCloseButton).Default(false);
+  c.Bool("ShowCloseButtonOnActiveTab", &M::ShowCloseButtonOnActiveTab,
+         &M::SetShowCloseButtonOnActiveTab)
+      .Default(false);
+  c.Bool("ShowMenuButton", &M::ShowMenuButton, &M::SetShowMenuButton).Default(false);
+  c.Bool("SortTabMenu", &M::SortTabMenu, &M::SetSortTabMenu).Default(true);
+  c.Bool("ShowFocusRect", &M::ShowFocusRect, &M::SetShowFocusRect).Default(true);
+  c.Bool("ShowFullFrame", &M::ShowFullFrame, &M::SetShowFullFrame).Default(true);
+  c.Bool("ShowShadow", &M::ShowShadow, &M::SetShowShadow).Default(true);
+  c.Bool("SoftCorners", &M::SoftCorners, &M::SetSoftCorners).Default(false);
+  c.Int("TabOverlap", &M::TabOverlap, &M::SetTabOverlap).Default(-1);
+  c.Enum("TextOrientation", &M::TextOrientation, &M::SetTextOrientation, &TypeInfo_TOrientation)
+      .Default(TOrientation::orHorizontal);
+  c.Int("TabHeight", &M::TabHeight, &M::SetTabHeight).Default(0);
+  c.Bool("TabHints", &M::TabHints, &M::SetTabHints).Default(false);
+  c.Int("TabIndex", &M::TabIndex, &M::SetTabIndex).Default(-1);
+  c.Enum("TabOrientation", &M::TabOrientation, &M::SetTabOrientation, &TypeInfo_TKtTabOrientation)
+      .Default(TKtTabOrientation::toTop);
+  c.Enum("TabSequence", &M::TabSequence, &M::SetTabSequence, &TypeInfo_TKtTabSequence)
+      .Default(TKtTabSequence::tsStandard);
+  c.Enum("TabStyle", &M::TabStyle, &M::SetTabStyle, &TypeInfo_TKtTabStyle)
+      .Default(TKtTabStyle::tsSingleSlant);
+  c.Int("TabWidth", &M::TabWidth, &M::SetTabWidth).Default(0);
+  c.Enum("TextAlignment", &M::TextAlignment, &M::SetTextAlignment, &TypeInfo_TKtHorizontalAlignment)
+      .Default(TKtHorizontalAlignment::haCenter);
+  c.Enum("TextAlignmentVertical", &M::TextAlignmentVertical, &M::SetTextAlignmentVertical,
+         &TypeInfo_TKtVerticalAlignment)
+      .Default(TKtVerticalAlignment::vaCenter);
+  c.Bool("Transparent", &M::Transparent, &M::SetTransparent).Default(false);
+  c.Bool("UseGradients", &M::UseGradients, &M::SetUseGradients).Default(true);
+  c.Event("OnChange", &TKtCustomTabControl::OnChange, &TKtCustomTabControl::OnChange);
+  c.Event("OnChanging", &TKtCustomTabControl::OnChanging, &TKtCustomTabControl::OnChanging);
+  c.Event("OnPageChange", &TKtCustomTabControl::OnPageChange, &TKtCustomTabControl::OnPageChange);
+}
+
+}  // namespace kelm::kit

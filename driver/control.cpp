@@ -539,7 +539,7 @@ NTSTATUS MountDrive(Request& r) {
   entry->InUse = 1;
   entry->VolumeDevice = reinterpret_cast<ULONG_PTR>(device);
   static constexpr char kName[] = "\\Device\\5E27-B4%c9-4A1F-9C63\\";
-  static_assert(sizeof kName * sizeof(WCHAR) <= MountNameClearBytes,
+  static_assert(sizeof kName <= MountNameClearBytes / sizeof(WCHAR),
                 "an unmount's clear covers the whole name");
   WCHAR name[sizeof entry->DeviceName / sizeof(WCHAR)];
   RtlZeroMemory(name, sizeof name);

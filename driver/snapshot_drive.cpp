@@ -848,6 +848,18 @@ NTSTATUS MountQueueIrp(PDEVICE_OBJECT device, PIRP irp) {
 
 NTSTATUS MountDeviceDispatch(PDEVICE_OBJECT device, PIRP irp) { return MountQueueIrp(device, irp); }
 
+void DeleteVolumeDrives(PDEVICE_OBJECT volume) {
+  vh::MountTable* table = Table();
+  if (table == nullptr) return;
+  for (vh::MountEntry& entry : table->Entries) {
+    if (entry.VolumeDevice != reinterpret_cast<ULONG_PTR>(volume)) continue;
+    // A drive still open keeps its device, but refuses every request once
+    // deleted: nothing reaches the filter that is about to go.
+    if (entry.MountDevice != 0) DeleteMountDevice(DeviceOfEntry(&entry));
+    RtlZeroMemory(&entry, sizeof entry);
+  }
+}
+
 void RenumberSnapshotDrives(PDEVICE_OBJECT volume, ULONG removedNumber) {
   vh::MountTable* table = Table();
   if (table == nullptr || removedNumber == 0 || removedNumber > vh::kCurrentStateEntry) return;

@@ -346,9 +346,10 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   if (ResetRequested(volume)) return EngineDispatchPassThrough(device, irp);
   if (volume->WatchWrites) NoteWrittenBlocks(volume, irp);
   const vh::EngineHeader* header = volume->Header;
-  if (mode != EngineModeTracking || volume->PnpState != PnpStarted || header == nullptr ||
-      header->SnapshotCount == 0 || volume->SavedBlocksBuffer == nullptr ||
-      volume->SpaceBitmapBuffer == nullptr) {
+  // Writes queued before a removal are still saved: the snapshots outlive it.
+  const bool started = volume->PnpState == PnpStarted || volume->StopFlag == StopKeep;
+  if (mode != EngineModeTracking || !started || header == nullptr || header->SnapshotCount == 0 ||
+      volume->SavedBlocksBuffer == nullptr || volume->SpaceBitmapBuffer == nullptr) {
     LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);
     LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);
     return EngineDispatchPassThrough(device, irp);

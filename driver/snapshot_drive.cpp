@@ -853,9 +853,16 @@ void DeleteVolumeDrives(PDEVICE_OBJECT volume) {
   if (table == nullptr) return;
   for (vh::MountEntry& entry : table->Entries) {
     if (entry.VolumeDevice != reinterpret_cast<ULONG_PTR>(volume)) continue;
-    // A drive still open keeps its device, but refuses every request once
-    // deleted: nothing reaches the filter that is about to go.
-    if (entry.MountDevice != 0) DeleteMountDevice(DeviceOfEntry(&entry));
+    // A drive still open keeps its device after the deletion; it refuses
+    // its I/O, and what it passed down (cleanup, close of the open file)
+    // finds no lower device rather than the filter that is about to go.
+    PDEVICE_OBJECT drive = entry.MountDevice != 0 ? DeviceOfEntry(&entry) : nullptr;
+    if (drive != nullptr) {
+      ObReferenceObject(drive);
+      DeleteMountDevice(drive);
+      VolumeOf(drive)->LowerDevice = nullptr;
+      ObDereferenceObject(drive);
+    }
     RtlZeroMemory(&entry, sizeof entry);
   }
 }

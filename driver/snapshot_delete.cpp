@@ -98,7 +98,10 @@ NTSTATUS CommitRemoval(PDEVICE_OBJECT device, ULONG slot, ULONG number, bool use
   if (!usedOnly) CloseUnusedNumberGap(header, number);
   --header->SnapshotCount;
   header->CountCopy = header->SnapshotCount;
-  if (NT_SUCCESS(status)) status = WriteHeader(device);
+  // Written even after a failed step: the whole header, slots first, ends
+  // any gap a failed slot write left on disk.
+  const NTSTATUS whole = WriteHeader(device);
+  if (NT_SUCCESS(status)) status = whole;
   if (!NT_SUCCESS(status)) {
     // The header in memory stays changed; the next header write persists it.
     LogFailure("SNAP %08x\n", status);

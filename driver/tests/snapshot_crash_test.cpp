@@ -199,6 +199,65 @@ class SnapshotCrashTest : public SnapshotTest {
     SetUp();
   }
 
+  // Fault sweeps: `operation` runs with the Nth pool allocation (or the Nth
+  // transfer of disk 0) failing, N = 1, 2, ... until it runs without
+  // reaching the fault. Whatever it answers, every snapshot listed on disk
+  // restores exactly, now and after a restart, and the kernel is left
+  // clean (the fixture's teardown checks the leak report).
+  enum class Fault { kPool, kTransfer };
+  void FaultSweep(Fault fault, const std::function<void()>& prepare,
+                  const std::function<NTSTATUS()>& operation) {
+    for (unsigned n = 1; n < 5000; ++n) {
+      SCOPED_TRACE(std::string(fault == Fault::kPool ? "pool allocation " : "transfer ") +
+                   std::to_string(n) + " fails");
+      taken_.clear();
+      ASSERT_NO_FATAL_FAILURE(BootMachine());
+      ASSERT_NO_FATAL_FAILURE(prepare());
+      const uint64_t before = Disk0().TransferCount();
+      if (fault == Fault::kPool) {
+        hk::FailPoolAllocation(n);
+      } else {
+        Disk0().FailTransfer(n);
+      }
+      const NTSTATUS status = operation();
+      bool reached;
+      if (fault == Fault::kPool) {
+        reached = !hk::PoolAllocationFailurePending();
+        hk::FailPoolAllocation(0);
+      } else {
+        reached = Disk0().TransferCount() - before >= n;
+        Disk0().FailTransfer(0);
+      }
+      if (!reached) {
+        EXPECT_EQ(status, STATUS_SUCCESS) << "without a fault";
+      }
+      ASSERT_NO_FATAL_FAILURE(CheckListed("after the fault"));
+      ASSERT_NO_FATAL_FAILURE(Reboot());
+      ASSERT_NO_FATAL_FAILURE(CheckListed("after the restart"));
+      ASSERT_NO_FATAL_FAILURE(Fill(kBase, kBlocks, static_cast<uint8_t>(0xC0 + n)));
+      ASSERT_NO_FATAL_FAILURE(CheckListed("after a write"));
+      TearDown();
+      SetUp();
+      if (HasFailure() || !reached) return;
+    }
+    ADD_FAILURE() << "the operation never ran without reaching the fault";
+  }
+
+  // What a create about to run will freeze (read before any fault is armed).
+  void ExpectTake(uint32_t serial) {
+    Taken t;
+    t.image = Window();
+    for (uint64_t b = 0; b < kBlocks; ++b) t.free.push_back(!BlockAllocated(kBase + b));
+    taken_[serial] = std::move(t);
+  }
+
+  NTSTATUS TryFill(uint64_t block, uint64_t blocks, uint8_t seed) {
+    std::vector<uint8_t> data(blocks * kBlockBytes);
+    for (size_t i = 0; i < data.size(); ++i)
+      data[i] = static_cast<uint8_t>(seed + i * 3 + (i >> 10));
+    return Write(block * kBlockBytes, data);
+  }
+
   // Three snapshots; blocks changed before, between and after them.
   void ThreeSnapshots() {
     AllocateBlocks(kBase, kBlocks - 1);  // the last block stays free
@@ -246,6 +305,33 @@ TEST_F(SnapshotCrashTest, OldestDropUnderSpacePressure) {
   SweepAllKinds(
       Options(524288 - 5 * 64), [this] { ThreeSnapshots(); }, [this] { Fill(kBase + 2, 1, 0x60); },
       {{1, 2, 3}, {2, 3}});
+}
+
+// The engine steps of the create and delete requests and the write path,
+// each under every pool allocation and every transfer failing in turn.
+TEST_F(SnapshotCrashTest, FaultSweeps) {
+  const struct {
+    const char* name;
+    std::function<NTSTATUS()> operation;
+  } operations[] = {
+      {"create", [this] { return Create(4); }},
+      {"delete middle", [this] { return Delete(2); }},
+      {"delete oldest", [this] { return Delete(1); }},
+      {"copy-on-write", [this] { return TryFill(kBase + 1, 3, 0x50); }},
+  };
+  for (const auto& op : operations) {
+    for (Fault fault : {Fault::kPool, Fault::kTransfer}) {
+      SCOPED_TRACE(op.name);
+      FaultSweep(
+          fault,
+          [this] {
+            ThreeSnapshots();
+            ExpectTake(4);
+          },
+          op.operation);
+      if (HasFailure()) return;
+    }
+  }
 }
 
 }  // namespace

@@ -5,11 +5,12 @@
 // Everything runs in the worker thread at PASSIVE_LEVEL.
 //
 // Order on disk for each map piece a request touches: the saved copies,
-// then the space bitmap, then the map piece, and only then the write
-// itself. A cut anywhere leaves either the old block (with or without a
-// recorded copy of it) or a recorded copy: never a new block whose old
-// content no map names. A cut between bitmap and piece only leaks blocks,
-// which the next deletion's rebuild of the bitmap gives back.
+// then the space bitmap, a flush of the lower device, then the map piece;
+// one more flush, and only then the write itself (a disk with a write
+// cache keeps that order only through the flushes). A cut anywhere leaves either the old block
+// (with or without a recorded copy of it) or a recorded copy: never a new block whose old content
+// no map names. A cut between bitmap and piece only leaks blocks, which the next deletion's rebuild
+// of the bitmap gives back.
 #include "snapshot_maps.h"
 
 using namespace snapshot_maps;
@@ -32,11 +33,17 @@ NTSTATUS ParkIfPaused(PVolumeFilterExtension volume, NTSTATUS status) {
   return status;
 }
 
-bool StopRequested(PVolumeFilterExtension volume) {
+// The worker ends and discards every snapshot of the volume.
+bool ResetRequested(PVolumeFilterExtension volume) {
   auto* control = EngineControlDevice
                       ? static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension)
                       : nullptr;
-  return volume->StopFlag == 1 || (control != nullptr && control->ResetEngine == 1);
+  return volume->StopFlag == StopDiscard || (control != nullptr && control->ResetEngine == 1);
+}
+
+// The worker ends; after a removal (StopKeep) the snapshots stay on disk.
+bool StopRequested(PVolumeFilterExtension volume) {
+  return volume->StopFlag != StopNone || ResetRequested(volume);
 }
 
 // One map piece of a request: the blocks first .. first + count - 1, all
@@ -151,7 +158,9 @@ NTSTATUS SavePiece(Request& r, const Piece& p) {
   }
   if (r.engineReset) return STATUS_UNSUCCESSFUL;
   if (NT_SUCCESS(status) && savedHere != 0) {
+    // The copies and the bitmap are durable before the piece names them.
     status = WriteSpaceBitmap(r.device);
+    if (NT_SUCCESS(status)) status = FlushLowerDevice(r.device);
     if (NT_SUCCESS(status))
       status = WriteEngineSectors(r.device, p.pieceSector, p.pieceLength, r.piece);
   }
@@ -228,7 +237,23 @@ NTSTATUS ProtectAndForward(PDEVICE_OBJECT device, PIRP irp, PUCHAR data, ULONGLO
   FreePool(r.kept);
   FreePool(r.allocated);
   FreePool(r.old);
-  // Nothing saved (or saving failed): the write goes down as it is.
+  // One flush puts every piece of the request on stable storage before the
+  // write they protect goes down.
+  if (NT_SUCCESS(status) && r.saved != 0) status = FlushLowerDevice(device);
+  if (!NT_SUCCESS(status) && !r.engineReset && volume->Header->SnapshotCount != 0) {
+    // A block of this write could not be saved: every snapshot that reads
+    // it through the live map would restore the new bytes. The engine
+    // cannot remove the newest snapshot alone, so all of them go, before
+    // the write; when even that fails, the write does not go down.
+    LogFailure("SNAP %08x %08x\n", status, volume->Header->SnapshotCount);
+    NTSTATUS reset = ResetEngine(device);
+    if (!NT_SUCCESS(reset)) {
+      LogFailure("SNAP %08x\n", reset);
+      return CompleteRequest(irp, reset);
+    }
+    return EngineDispatchPassThrough(device, irp);
+  }
+  // Nothing needed saving: the write goes down as it is.
   if (r.saved == 0) return EngineDispatchPassThrough(device, irp);
   NTSTATUS forwarded = ForwardIrpAndWait(device, irp);
   if (!NT_SUCCESS(forwarded)) LogFailure("SNAP %08x\n", forwarded);
@@ -286,7 +311,7 @@ void VolumeWorkerThread(PVOID context) {
     }
     if (StopRequested(volume)) break;
   }
-  if (volume->Header != nullptr) {
+  if (volume->Header != nullptr && ResetRequested(volume)) {
     NTSTATUS status = ResetEngine(device);
     if (!NT_SUCCESS(status)) LogFailure("SNAP %08x \n\n", status);
   }
@@ -311,13 +336,15 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
     if (IsPassThroughWrite(device, irp)) return EngineDispatchPassThrough(device, irp);
     return SplitRedirectedIo(device, irp);
   }
-  // Once told to stop, every snapshot is about to go: nothing to save.
-  if (StopRequested(volume)) return EngineDispatchPassThrough(device, irp);
+  // Once told to discard, every snapshot is about to go: nothing to save.
+  // A removal keeps them, so its last writes are still saved.
+  if (ResetRequested(volume)) return EngineDispatchPassThrough(device, irp);
   if (volume->WatchWrites) NoteWrittenBlocks(volume, irp);
   const vh::EngineHeader* header = volume->Header;
-  if (mode != EngineModeTracking || volume->PnpState != PnpStarted || header == nullptr ||
-      header->SnapshotCount == 0 || volume->SavedBlocksBuffer == nullptr ||
-      volume->SpaceBitmapBuffer == nullptr) {
+  // Writes queued before a removal are still saved: the snapshots outlive it.
+  const bool started = volume->PnpState == PnpStarted || volume->StopFlag == StopKeep;
+  if (mode != EngineModeTracking || !started || header == nullptr || header->SnapshotCount == 0 ||
+      volume->SavedBlocksBuffer == nullptr || volume->SpaceBitmapBuffer == nullptr) {
     // Two lines, not one: this refusal is told apart in the log by its
     // doubled line.
     LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);

@@ -26,7 +26,7 @@ NTSTATUS PassDownReleasing(PDEVICE_OBJECT device, PIRP irp) {
 // The worker is told to stop and waited for: it may still hold queued
 // writes and touches the extension until it has returned.
 void StopVolumeWorker(PVolumeFilterExtension volume) {
-  volume->StopFlag = 1;
+  volume->StopFlag = StopKeep;
   KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
   if (volume->WorkerThread != nullptr) {
     // PASSIVE_LEVEL; the thread object is signalled when the worker returns.
@@ -64,8 +64,10 @@ NTSTATUS RemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
   IoSkipCurrentIrpStackLocation(irp);
   NTSTATUS status = IoCallDriver(volume->LowerDevice, irp);
   // The engine lock keeps walkers of the device list (the space-file
-  // guard) off the filter while it goes.
+  // guard) and the control requests off the filter while it goes; the
+  // volume's snapshot drives go first, since each reads through it.
   EngineLock();
+  DeleteVolumeDrives(device);
   ReleaseVolumeFilter(device);
   EngineUnlock();
   return status;
@@ -208,6 +210,10 @@ NTSTATUS EngineDispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
       return EngineDispatchPassThrough(device, irp);
   }
   PVolumeFilterExtension volume = VolumeOf(device);
+  // A volume that is leaving keeps its snapshots: an unprotected write
+  // would break them, and a removed volume takes no more writes anyway.
+  if (volume->StopFlag == StopKeep && volume->ProtectionActive)
+    return CompleteRequest(irp, STATUS_NO_SUCH_DEVICE);
   if (volume->StopFlag || !volume->ProtectionActive) return EngineDispatchPassThrough(device, irp);
   if (volume->EngineMode == EngineModeTracking) {
     // The worker finishes it; the queue's spin lock is taken alone.

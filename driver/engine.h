@@ -73,7 +73,7 @@ struct VolumeFilterExtension {
   // Worker handshake (the worker parks between requests while PauseFlag is
   // set; both events are notification events, each cleared by its waiter).
   PKTHREAD WorkerThread;  // referenced thread object
-  UCHAR StopFlag;
+  UCHAR StopFlag;         // StopDiscard: end and discard every snapshot; StopKeep: end only
   UCHAR PauseFlag;
   KEVENT ResumeEvent;
   KEVENT PausedEvent;
@@ -109,6 +109,10 @@ struct VolumeFilterExtension {
   struct MountDrive* Mount;
 };
 using PVolumeFilterExtension = VolumeFilterExtension*;
+
+// Values of StopFlag. A volume that leaves (PnP removal) keeps its
+// snapshots on disk for the next boot; only a stop request discards them.
+enum EngineStop : UCHAR { StopNone = 0, StopDiscard = 1, StopKeep = 2 };
 
 enum EngineMode : ULONG { EngineModeOff = 0, EngineModeTracking = 1, EngineModeTemporary = 2 };
 enum EnginePnpState : ULONG {
@@ -265,6 +269,9 @@ NTSTATUS MountQueueIrp(PDEVICE_OBJECT mountDevice, PIRP irp);
 // drives of newer snapshots follow the renumbering (device and MountTable
 // entry move down by one); the drive of the removed snapshot is deleted.
 void RenumberSnapshotDrives(PDEVICE_OBJECT volume, ULONG removedNumber);
+// Deletes every snapshot drive of `volume` and empties their MountTable
+// entries (under EngineLock): the volume is leaving.
+void DeleteVolumeDrives(PDEVICE_OBJECT volume);
 NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT volume);   // block release
 NTSTATUS RecheckBootRestorer(PDEVICE_OBJECT volume);  // boot-area check
 
@@ -366,6 +373,10 @@ NTSTATUS ReadWriteDiskSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG byteO
                               PVOID buffer, PIO_STATUS_BLOCK ioStatus);
 NTSTATUS ReadWriteVolumeSectors(UCHAR read, PDEVICE_OBJECT volume, LONGLONG engineByteOffset,
                                 ULONG length, PVOID buffer, PIO_STATUS_BLOCK ioStatus);
+// Puts every write the volume's lower device completed so far on stable
+// storage (a disk with a write cache may otherwise persist them in any
+// order, or not at all): the engine's ordering points.
+NTSTATUS FlushLowerDevice(PDEVICE_OBJECT device);
 NTSTATUS GetPartitionInfo(PDEVICE_OBJECT device, PARTITION_INFORMATION* info);
 NTSTATUS SendFileSystemControl(PFILE_OBJECT file, ULONG code);
 NTSTATUS OpenAndReferenceFile(PUNICODE_STRING path, PHANDLE handle, PFILE_OBJECT* file);
@@ -377,6 +388,16 @@ NTSTATUS ReadBootSectorGeometry(PDEVICE_OBJECT volume);
 BOOLEAN ValidateEngineHeader(const vh::EngineHeader* header);
 NTSTATUS LocateEngineHeader(PDEVICE_OBJECT volume, vh::EngineHeader* buffer);
 NTSTATUS LoadEngineHeader(PDEVICE_OBJECT volume);
+// The header's invariants (used slots numbered densely 1 .. count - 1, one
+// slot per number, none at or above the count) restored in memory: slots
+// the commit sector does not count are freed, gaps a cut removal left are
+// closed. True when anything changed.
+BOOLEAN RepairHeaderInvariants(vh::EngineHeader* header);
+// The same on a loaded header, written back when repaired.
+NTSTATUS CheckLoadedHeader(PDEVICE_OBJECT volume);
+// Space blocks marked in use that no listed map names (a cut between the
+// bitmap and the map) go back to the free pool, on disk too.
+NTSTATUS ReclaimUnnamedBlocks(PDEVICE_OBJECT volume);
 NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT volume);
 NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT volume);
 BOOLEAN IsValidMapEntry(PVolumeFilterExtension volume, ULONG entry);

@@ -3,7 +3,7 @@
 // search of the header locations, and the loaders of the space bitmap and the
 // two in-memory block bitmaps. Everything runs at PASSIVE_LEVEL (volume
 // arrival, the control device's dispatch path, the snapshot code).
-#include "engine.h"
+#include "snapshot_maps.h"
 
 namespace {
 
@@ -283,6 +283,7 @@ NTSTATUS LoadEngineHeader(PDEVICE_OBJECT device) {
     return status;
   }
   volume->Header = header;
+  CheckLoadedHeader(device);
   return STATUS_SUCCESS;
 }
 
@@ -429,4 +430,88 @@ void FreeVolumeEngineState(PVolumeFilterExtension volume) {
   FreeSpaceBitmap(volume);
   if (volume->Header != nullptr) ExFreePoolWithTag(volume->Header, EnginePoolTag);
   volume->Header = nullptr;
+}
+
+BOOLEAN RepairHeaderInvariants(vh::EngineHeader* header) {
+  bool changed = false;
+  const ULONG count = header->SnapshotCount;
+  // Used slots the commit sector does not count (a create cut before its
+  // count landed, or everything discarded), and second claims on a number.
+  ULONG seen = 0;  // bit n: number n has its slot
+  for (vh::SnapshotSlot& slot : header->Slots) {
+    if (slot.Used != 1) continue;
+    const ULONG number = slot.Number;
+    if (number == 0 || number >= count || number > vh::kSlotCount || (seen >> number) & 1) {
+      snapshot_maps::FreeSlot(&slot);
+      changed = true;
+      continue;
+    }
+    seen |= 1u << number;
+  }
+  // Numbers without their slot (a removal cut after its commit): the slots
+  // above each gap move down, and the count with them.
+  ULONG next = 1;
+  ULONG target = header->RollbackTarget;
+  bool targetGone = false;
+  for (ULONG number = 1; number < count && number <= vh::kSlotCount; ++number) {
+    if (((seen >> number) & 1) == 0) {
+      if (header->RollbackPending != 0 && number == header->RollbackTarget) targetGone = true;
+      if (header->RollbackPending != 0 && number < header->RollbackTarget) --target;
+      continue;
+    }
+    if (number != next) {
+      ULONG index;
+      if (NT_SUCCESS(FindSlotByNumber(header, number, &index))) {
+        header->Slots[index].Number = static_cast<UCHAR>(next);
+        changed = true;
+      }
+    }
+    ++next;
+  }
+  const ULONG repaired = count == 0 ? 0 : next;
+  if (repaired != count) {
+    // The boot sectors went back before the removal committed.
+    if (targetGone) {
+      header->RollbackPending = 0;
+      header->RollbackTarget = 0;
+    } else if (header->RollbackPending != 0) {
+      header->RollbackTarget = static_cast<UCHAR>(target);
+    }
+    header->CountCopy = header->CountCopy >= count ? static_cast<UCHAR>(repaired)
+                                                   : static_cast<UCHAR>(repaired - 1);
+    header->SnapshotCount = static_cast<UCHAR>(repaired);
+    changed = true;
+  } else if (header->CountCopy > count) {
+    header->CountCopy = static_cast<UCHAR>(count);
+    changed = true;
+  }
+  return changed ? TRUE : FALSE;
+}
+
+NTSTATUS CheckLoadedHeader(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->Header == nullptr) return STATUS_INVALID_PARAMETER;
+  const UCHAR count = volume->Header->SnapshotCount;
+  if (!RepairHeaderInvariants(volume->Header)) return STATUS_SUCCESS;
+  LogFailure("SNAP %08x %08x\n", count, volume->Header->SnapshotCount);
+  NTSTATUS status = snapshot_maps::WriteHeader(device);
+  if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
+  return status;
+}
+
+NTSTATUS ReclaimUnnamedBlocks(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->Header == nullptr || volume->SpaceBitmapBuffer == nullptr ||
+      volume->Header->SnapshotCount == 0) {
+    return STATUS_SUCCESS;
+  }
+  const ULONG before = volume->FreeSectors;
+  NTSTATUS status = RebuildSpaceBitmap(device);
+  if (NT_SUCCESS(status) && volume->FreeSectors != before) {
+    LogFailure("FREE %08x\n", volume->FreeSectors - before);
+    status = snapshot_maps::WriteSpaceBitmap(device);
+    if (NT_SUCCESS(status)) status = FlushLowerDevice(device);
+  }
+  if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
+  return status;
 }

@@ -190,6 +190,28 @@ NTSTATUS ReadWriteDiskSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG byteO
   return status;
 }
 
+NTSTATUS FlushLowerDevice(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  if (volume == nullptr || volume->LowerDevice == nullptr) {
+    LogFailure("UTIL %08x\n", STATUS_INVALID_PARAMETER);
+    return STATUS_INVALID_PARAMETER;
+  }
+  KEVENT event;
+  KeInitializeEvent(&event, NotificationEvent, FALSE);
+  IO_STATUS_BLOCK ioStatus;
+  ioStatus.Status = STATUS_SUCCESS;
+  ioStatus.Information = 0;
+  PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_FLUSH_BUFFERS, volume->LowerDevice, nullptr, 0,
+                                          nullptr, &event, &ioStatus);
+  if (irp == nullptr) {
+    LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  NTSTATUS status = CallDriverAndWait(volume->LowerDevice, irp, &event, &ioStatus);
+  if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
+  return status;
+}
+
 NTSTATUS ReadWriteVolumeSectors(UCHAR read, PDEVICE_OBJECT device, LONGLONG engineByteOffset,
                                 ULONG length, PVOID buffer, PIO_STATUS_BLOCK ioStatus) {
   PVolumeFilterExtension volume = VolumeOf(device);

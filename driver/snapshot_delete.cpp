@@ -4,11 +4,10 @@
 // Requested deletions run under the engine lock with the worker paused; the
 // oldest-drop also runs inside the worker during a write. PASSIVE_LEVEL.
 //
-// Order on disk: maps first, then the header (the commit point), then the
-// space bitmap. The bitmap is rebuilt from the maps of the snapshots that
-// remain, so a cut before it only leaves blocks in use that nothing needs,
-// and the next rebuild gives them back; a block some listed map still names
-// is never given away.
+// Order on disk: maps first, then the header (the commit point, written a
+// sector at a time: CommitRemoval), then the space bitmap. The bitmap is rebuilt from the maps of
+// the snapshots that remain, so a cut before it only leaves blocks in use that nothing needs, and
+// the next rebuild gives them back; a block some listed map still names is never given away.
 #include "snapshot_maps.h"
 
 using namespace snapshot_maps;
@@ -68,25 +67,41 @@ NTSTATUS CollectReferences(PDEVICE_OBJECT device, ULONGLONG mapSector, PULONG pa
   return STATUS_SUCCESS;
 }
 
-// Renumbers the slots above a removed number.
-void CloseNumberGap(vh::EngineHeader* header, ULONG removed, bool usedOnly) {
+// Renumbers the unused slots above a removed number (their numbers mean
+// nothing; they follow as they always did).
+void CloseUnusedNumberGap(vh::EngineHeader* header, ULONG removed) {
   for (vh::SnapshotSlot& slot : header->Slots) {
-    if (slot.Number == vh::kFreedSlotNumber || slot.Number <= removed) continue;
-    if (usedOnly && slot.Used != 1) continue;
+    if (slot.Used == 1 || slot.Number == vh::kFreedSlotNumber || slot.Number <= removed) continue;
     --slot.Number;
   }
 }
 
-// The commit of a removal: the header without snapshot `number`, then the
-// bitmap rebuilt for the snapshots that remain.
+// The commit of a removal, one sector at a time so that a cut between any
+// two writes leaves a header the load-time check completes: the removed
+// slot freed first (the commit: from then on the listing has one gap),
+// then each slot above it moved down one number in turn (the gap moves up
+// by one), then the count. Last, the bitmap rebuilt for the snapshots
+// that remain.
 NTSTATUS CommitRemoval(PDEVICE_OBJECT device, ULONG slot, ULONG number, bool usedOnly) {
   vh::EngineHeader* header = VolumeOf(device)->Header;
+  // A rollback to the removed snapshot gives the boot sectors back before
+  // the commit, so no restore of a snapshot that is gone can follow.
+  FollowRollback(device, number);
   FreeSlot(&header->Slots[slot]);
-  CloseNumberGap(header, number, usedOnly);
+  NTSTATUS status = WriteSlotSector(device, slot);
+  for (ULONG above = number + 1; above < header->SnapshotCount && NT_SUCCESS(status); ++above) {
+    ULONG index;
+    if (!NT_SUCCESS(FindSlotByNumber(header, above, &index))) continue;
+    header->Slots[index].Number = static_cast<UCHAR>(above - 1);
+    status = WriteSlotSector(device, index);
+  }
+  if (!usedOnly) CloseUnusedNumberGap(header, number);
   --header->SnapshotCount;
   header->CountCopy = header->SnapshotCount;
-  FollowRollback(device, number);
-  NTSTATUS status = WriteHeader(device);
+  // Written even after a failed step: the whole header, slots first, ends
+  // any gap a failed slot write left on disk.
+  const NTSTATUS whole = WriteHeader(device);
+  if (NT_SUCCESS(status)) status = whole;
   if (!NT_SUCCESS(status)) {
     // The header in memory stays changed; the next header write persists it.
     LogFailure("SNAP %08x\n", status);
@@ -260,7 +275,7 @@ NTSTATUS ResetEngine(PDEVICE_OBJECT device) {
   header->SnapshotCount = 0;
   header->CountCopy = 0;
   FollowRollback(device, 0);
-  const NTSTATUS result = WriteHeader(device);
+  const NTSTATUS result = WriteHeaderCountFirst(device);
   if (!NT_SUCCESS(result)) LogFailure("SNAP %08x\n", result);
   if (volume->SpaceBitmapBuffer != nullptr) RtlClearAllBits(&volume->SpaceBitmap);
   if (volume->MarkedBlocksBuffer != nullptr) RtlClearAllBits(&volume->MarkedBlocks);

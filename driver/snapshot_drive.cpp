@@ -848,6 +848,25 @@ NTSTATUS MountQueueIrp(PDEVICE_OBJECT device, PIRP irp) {
 
 NTSTATUS MountDeviceDispatch(PDEVICE_OBJECT device, PIRP irp) { return MountQueueIrp(device, irp); }
 
+void DeleteVolumeDrives(PDEVICE_OBJECT volume) {
+  vh::MountTable* table = Table();
+  if (table == nullptr) return;
+  for (vh::MountEntry& entry : table->Entries) {
+    if (entry.VolumeDevice != reinterpret_cast<ULONG_PTR>(volume)) continue;
+    // A drive still open keeps its device after the deletion; it refuses
+    // its I/O, and what it passed down (cleanup, close of the open file)
+    // finds no lower device rather than the filter that is about to go.
+    PDEVICE_OBJECT drive = entry.MountDevice != 0 ? DeviceOfEntry(&entry) : nullptr;
+    if (drive != nullptr) {
+      ObReferenceObject(drive);
+      DeleteMountDevice(drive);
+      VolumeOf(drive)->LowerDevice = nullptr;
+      ObDereferenceObject(drive);
+    }
+    RtlZeroMemory(&entry, sizeof entry);
+  }
+}
+
 void RenumberSnapshotDrives(PDEVICE_OBJECT volume, ULONG removedNumber) {
   vh::MountTable* table = Table();
   if (table == nullptr || removedNumber == 0 || removedNumber > vh::kCurrentStateEntry) return;

@@ -40,10 +40,63 @@ inline void FreePool(PVOID buffer) {
   if (buffer != nullptr) ExFreePoolWithTag(buffer, EnginePoolTag);
 }
 
-inline NTSTATUS WriteHeader(PDEVICE_OBJECT device) {
+// The header's first sector holds SnapshotCount, CountCopy and the newest
+// descriptor: it is the commit sector. One sector lands whole or not at
+// all; the header's 128 do not, and a disk cache may persist them in any
+// order, so each part is flushed before the next goes down.
+// A flush that fails is sent once more (a passing fault is worth a retry;
+// the commit steps below depend on each flush).
+inline NTSTATUS FlushForCommit(PDEVICE_OBJECT device) {
+  NTSTATUS status = FlushLowerDevice(device);
+  return NT_SUCCESS(status) ? status : FlushLowerDevice(device);
+}
+
+// A part that fails is written once more: a commit left half done stays
+// on disk until the next header write, so a passing fault is worth a retry.
+inline NTSTATUS WriteHeaderPart(PDEVICE_OBJECT device, ULONG firstSector, ULONG sectors) {
   PVolumeFilterExtension volume = VolumeOf(device);
-  return WriteEngineSectors(device, volume->Header->HeaderSector, vh::kEngineHeaderBytes,
-                            volume->Header);
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  for (int attempt = 0; attempt < 2 && !NT_SUCCESS(status); ++attempt) {
+    status = WriteEngineSectors(
+        device, volume->Header->HeaderSector + firstSector, sectors * vh::kSectorBytes,
+        reinterpret_cast<PUCHAR>(volume->Header) + firstSector * vh::kSectorBytes);
+    if (NT_SUCCESS(status)) status = FlushLowerDevice(device);
+  }
+  return status;
+}
+
+constexpr ULONG HeaderSectors = vh::kEngineHeaderBytes / vh::kSectorBytes;
+
+// A header commit: everything it names made durable, then the rest of the
+// header (the slots: never live before the commit sector counts them),
+// then the commit sector alone. A cut anywhere leaves the previous count
+// with slots the load-time check can tell apart (CheckLoadedHeader).
+inline NTSTATUS WriteHeader(PDEVICE_OBJECT device) {
+  NTSTATUS status = FlushForCommit(device);
+  if (NT_SUCCESS(status)) status = WriteHeaderPart(device, 1, HeaderSectors - 1);
+  if (NT_SUCCESS(status)) status = WriteHeaderPart(device, 0, 1);
+  return status;
+}
+
+// A commit that only takes away (every snapshot discarded): the commit
+// sector first, so the count drops before any slot is freed.
+inline NTSTATUS WriteHeaderCountFirst(PDEVICE_OBJECT device) {
+  NTSTATUS status = FlushForCommit(device);
+  if (NT_SUCCESS(status)) status = WriteHeaderPart(device, 0, 1);
+  if (NT_SUCCESS(status)) status = WriteHeaderPart(device, 1, HeaderSectors - 1);
+  return status;
+}
+
+static_assert(offsetof(vh::EngineHeader, Slots) % vh::kSectorBytes == 0 &&
+                  vh::kSectorBytes % sizeof(vh::SnapshotSlot) == 0,
+              "a slot never straddles two sectors");
+// The one sector that holds slot `index`.
+inline NTSTATUS WriteSlotSector(PDEVICE_OBJECT device, ULONG index) {
+  constexpr ULONG slotsOffset = offsetof(vh::EngineHeader, Slots);
+  const ULONG sector =
+      (slotsOffset + index * static_cast<ULONG>(sizeof(vh::SnapshotSlot))) / vh::kSectorBytes;
+  NTSTATUS status = FlushForCommit(device);
+  return NT_SUCCESS(status) ? WriteHeaderPart(device, sector, 1) : status;
 }
 
 inline NTSTATUS WriteSpaceBitmap(PDEVICE_OBJECT device) {

@@ -86,8 +86,13 @@ NTSTATUS LoadFoundHeader(PDEVICE_OBJECT device, const vh::EngineHeader* found) {
   }
   RtlCopyMemory(header, found, sizeof *header);
   volume->Header = header;
+  // What a cut left half written goes back to the last commit before the
+  // bitmaps are built from it; a failed repair write is retried by the
+  // next header write.
+  CheckLoadedHeader(device);
   NTSTATUS status = LoadSpaceBitmap(device);
   if (NT_SUCCESS(status)) status = BuildRedirectBitmaps(device);
+  if (NT_SUCCESS(status)) ReclaimUnnamedBlocks(device);
   if (!NT_SUCCESS(status)) {
     LogFailure("VOL %08x\n", status);
     FreeVolumeEngineState(volume);

@@ -341,18 +341,39 @@ TEST_F(BootTest, VolumeWithoutHeaderAtAnyLocationGetsNoSpaceFileHandles) {
 // ------------------------------------------------------------ shutdown, PnP, power
 
 TEST_F(BootTest, ShutdownChecksTheBootAreaBeforeTheRawDiskFilterGoes) {
-  ASSERT_NO_FATAL_FAILURE(Boot(TwoVolumes(), [](Installation& installed) {
+  // A FAT32 system volume with a rollback pending and disk 0 without the
+  // pre-boot program: the check at shutdown must put the program there,
+  // which it can only do while the raw-disk filter is still attached.
+  MachineOptions options = TwoVolumes();
+  options.install.format.kind = storage::FileSystemKind::kFat32;
+  options.install.format.sectorsPerCluster = 8;
+  ASSERT_NO_FATAL_FAILURE(Boot(options, [](Installation& installed) {
     EngineHeader header = *installed.header;
     header.SnapshotCount = header.CountCopy = 2;
+    header.Slots[0].Number = 1;
+    header.Slots[0].Used = 1;
     header.RollbackPending = 1;
     header.RollbackTarget = 1;
     installed.WriteEngineSectors(0, kEngineHeaderSectors, &header);
   }));
   ASSERT_NE(Volume(kProtected)->Header, nullptr);
+  ASSERT_EQ(Volume(kProtected)->Header->RollbackPending, 1);
   ASSERT_NE(EngineRawDiskFilter, nullptr);
+  std::vector<uint8_t> before(kBootImageBytes);
+  ASSERT_EQ(Installed().disk->Read(0, kBootImageBytes, before.data()).status,
+            storage::kStatusSuccess);
   hk::ClearDbgLog();
   EXPECT_EQ(Shutdown(), STATUS_SUCCESS);
-  // The check found its raw-disk filter: it logged no missing device.
+  // The check ran and found its raw-disk filter: disk 0 now starts with
+  // the pre-boot program, and no device was missing.
+  std::vector<uint8_t> after(kBootImageBytes);
+  ASSERT_EQ(Installed().disk->Read(0, kBootImageBytes, after.data()).status,
+            storage::kStatusSuccess);
+  EXPECT_NE(after, before);
+  std::vector<uint8_t> program(kBootImageBytes);
+  ASSERT_TRUE(Installed().ReadEngineSectors(Installed().header->BootImageSector, kBootImageSectors,
+                                            program.data()) == storage::kStatusSuccess);
+  EXPECT_TRUE(std::equal(after.begin(), after.begin() + 42, program.begin()));
   EXPECT_FALSE(LogHas("VOL c000000e"));
   EXPECT_EQ(EngineRawDiskFilter, nullptr);
 }

@@ -1,11 +1,16 @@
 // Power cuts during create, copy-on-write, delete and oldest-drop, at every
-// write of the operation. Variant: durable on completion, whole writes (the
-// image keeps writes 1..N and nothing later). After the next boot every
-// snapshot the engine lists must restore exactly as it was taken, none may
-// name a space block the bitmap calls free, and the engine must go on
-// protecting the volume.
+// write of the operation, on three kinds of disk: durable on completion with
+// whole writes (the image keeps writes 1..N and nothing later); the same
+// with the cut write torn (only its first sectors land); and a volatile
+// write cache, where any subset of the writes since the last flush may
+// land. After the next boot the engine lists exactly the snapshots committed
+// before the cut (or those with the operation done), numbered densely;
+// every one restores exactly as it was taken, none names a space block the
+// bitmap calls free, and the engine goes on protecting the volume.
+#include <cstdlib>
 #include <functional>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,6 +22,23 @@ namespace {
 
 constexpr uint64_t kBase = 28000;
 constexpr uint64_t kBlocks = 4;
+
+// Sectors of the cut write that land in the torn sweeps: the first sector
+// of a header alone, a few slot sectors, part of a map piece or copy.
+constexpr uint32_t kTornSectors[] = {1, 9, 40};
+
+// Seeds of the cached sweeps: a few in CI, more through VH_CRASH_SEEDS.
+uint32_t CacheSeeds() {
+  const char* text = std::getenv("VH_CRASH_SEEDS");
+  const long seeds = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
+  return seeds > 0 ? static_cast<uint32_t>(seeds) : 2;
+}
+
+enum class DiskKind { kWhole, kTorn, kCached };
+
+// The snapshots (by serial, oldest first) the engine may list after the
+// cut: as before the operation, or as after it.
+using Listings = std::vector<std::vector<uint32_t>>;
 
 struct Taken {
   std::vector<uint8_t> image;
@@ -48,9 +70,36 @@ class SnapshotCrashTest : public SnapshotTest {
     ASSERT_EQ(Write(block * kBlockBytes, data), STATUS_SUCCESS);
   }
 
-  void CheckListed(const std::string& when) {
+  void CheckListed(const std::string& when, const Listings& allowed = {}) {
     Restorer r(Installed());
     ASSERT_TRUE(r.Loaded()) << when;
+    // Dense numbering: count - 1 used slots, one for each of 1 .. count - 1.
+    std::set<uint32_t> numbers;
+    uint32_t used = 0;
+    for (const SnapshotSlot& slot : r.Header().Slots) {
+      if (slot.Used != 1) continue;
+      ++used;
+      numbers.insert(slot.Number);
+    }
+    const uint32_t expectedSlots = r.Count() == 0 ? 0 : r.Count() - 1;
+    EXPECT_EQ(used, expectedSlots) << when << ": used slots for " << r.Count() << " snapshots";
+    EXPECT_EQ(numbers.size(), expectedSlots) << when << ": slot numbers repeat";
+    if (!numbers.empty()) {
+      EXPECT_EQ(*numbers.begin(), 1u) << when;
+      EXPECT_EQ(*numbers.rbegin(), expectedSlots) << when;
+    }
+    if (!allowed.empty()) {
+      std::vector<uint32_t> listed;
+      for (uint32_t k = 1; k <= r.Count(); ++k) {
+        const SnapshotSlot* d = r.Descriptor(k);
+        listed.push_back(d == nullptr ? 0 : d->Guid.Data1 - GuidFor(0).Data1);
+      }
+      bool matches = false;
+      for (const std::vector<uint32_t>& one : allowed) matches = matches || one == listed;
+      std::string text;
+      for (uint32_t serial : listed) text += " " + std::to_string(serial);
+      EXPECT_TRUE(matches) << when << ": listed serials" << text;
+    }
     for (uint32_t k = 1; k <= r.Count(); ++k) {
       const SnapshotSlot* d = r.Descriptor(k);
       ASSERT_NE(d, nullptr) << when << ": number " << k;
@@ -80,34 +129,133 @@ class SnapshotCrashTest : public SnapshotTest {
   }
 
   // Sweeps the cut over every write of `operation` run on the state that
-  // `prepare` builds.
+  // `prepare` builds, on a disk of the given kind.
   void Sweep(const MachineOptions& options, const std::function<void()>& prepare,
-             const std::function<void()>& operation) {
+             const std::function<void()>& operation, const Listings& allowed,
+             DiskKind kind = DiskKind::kWhole) {
+    std::vector<uint32_t> variants = {0};
+    if (kind == DiskKind::kTorn) variants.assign(std::begin(kTornSectors), std::end(kTornSectors));
+    if (kind == DiskKind::kCached) {
+      variants.clear();
+      for (uint32_t seed = 1; seed <= CacheSeeds(); ++seed) variants.push_back(seed);
+    }
     uint64_t writes = 0;
-    for (uint64_t cut = 0;; ++cut) {
-      SCOPED_TRACE("cut after write " + std::to_string(cut));
+    for (uint32_t variant : variants) {
+      for (uint64_t cut = 0;; ++cut) {
+        SCOPED_TRACE("cut after write " + std::to_string(cut) + ", variant " +
+                     std::to_string(variant));
+        ASSERT_NO_FATAL_FAILURE(
+            CutOnce(options, prepare, operation, allowed, kind, variant, cut, &writes));
+        if (HasFatalFailure()) return;
+        if (cut >= writes) break;
+      }
+    }
+    EXPECT_GE(writes, 2u);
+  }
+
+  // The sweep on each kind of disk, up to the first fatal failure.
+  void SweepAllKinds(const MachineOptions& options, const std::function<void()>& prepare,
+                     const std::function<void()>& operation, const Listings& allowed) {
+    const DiskKind kinds[] = {DiskKind::kWhole, DiskKind::kTorn, DiskKind::kCached};
+    const char* const names[] = {"whole writes", "torn writes", "write cache"};
+    for (int k = 0; k < 3 && !HasFatalFailure(); ++k) {
+      SCOPED_TRACE(names[k]);
+      Sweep(options, prepare, operation, allowed, kinds[k]);
+    }
+  }
+
+  void CutOnce(const MachineOptions& options, const std::function<void()>& prepare,
+               const std::function<void()>& operation, const Listings& allowed, DiskKind kind,
+               uint32_t variant, uint64_t cut, uint64_t* writes) {
+    taken_.clear();
+    ASSERT_NO_FATAL_FAILURE(BootMachine(options));
+    ASSERT_NO_FATAL_FAILURE(prepare());
+    if (kind == DiskKind::kCached) {
+      ASSERT_EQ(Disk0().Flush().status, storage::kStatusSuccess);
+      Disk0().EnableWriteCache(true);
+    }
+    const uint64_t before = Disk0().WriteCount();
+    Disk0().CutPowerAfterWrites({cut, kind == DiskKind::kTorn ? variant : 0});
+    ASSERT_NO_FATAL_FAILURE(operation());
+    if (cut == 0) *writes = Disk0().WriteCount() - before;
+    if (kind == DiskKind::kCached) {
+      // Of the writes not yet flushed at the cut, a random subset lands.
+      std::mt19937 random(variant * 7919u + static_cast<uint32_t>(cut));
+      std::vector<bool> keep(Disk0().CachedWriteCount());
+      for (size_t i = 0; i < keep.size(); ++i) keep[i] = (random() & 1) != 0;
+      Disk0().CutPowerNow([&keep](size_t i) { return i < keep.size() && keep[i]; });
+    }
+    ASSERT_NO_FATAL_FAILURE(Reboot());
+    ASSERT_NO_FATAL_FAILURE(CheckListed("after the restart", allowed));
+    // The engine goes on: a write over every block, then the same check.
+    const uint32_t listed = Restorer(Installed()).Count();
+    if (listed > 0) {
+      ASSERT_NE(Ext()->Header, nullptr);
+      EXPECT_EQ(Ext()->Header->SnapshotCount, listed);
+    }
+    ASSERT_NO_FATAL_FAILURE(Fill(kBase, kBlocks, static_cast<uint8_t>(0xA0 + cut)));
+    ASSERT_NO_FATAL_FAILURE(CheckListed("after a write"));
+    TearDown();
+    SetUp();
+  }
+
+  // Fault sweeps: `operation` runs with the Nth pool allocation (or the Nth
+  // transfer of disk 0) failing, N = 1, 2, ... until it runs without
+  // reaching the fault. Whatever it answers, every snapshot listed on disk
+  // restores exactly, now and after a restart, and the kernel is left
+  // clean (the fixture's teardown checks the leak report).
+  enum class Fault { kPool, kTransfer };
+  void FaultSweep(Fault fault, const std::function<void()>& prepare,
+                  const std::function<NTSTATUS()>& operation) {
+    for (unsigned n = 1; n < 5000; ++n) {
+      SCOPED_TRACE(std::string(fault == Fault::kPool ? "pool allocation " : "transfer ") +
+                   std::to_string(n) + " fails");
       taken_.clear();
-      ASSERT_NO_FATAL_FAILURE(BootMachine(options));
+      ASSERT_NO_FATAL_FAILURE(BootMachine());
       ASSERT_NO_FATAL_FAILURE(prepare());
-      const uint64_t before = Disk0().WriteCount();
-      Disk0().CutPowerAfterWrites({cut, 0});
-      ASSERT_NO_FATAL_FAILURE(operation());
-      if (cut == 0) writes = Disk0().WriteCount() - before;
+      const uint64_t before = Disk0().TransferCount();
+      if (fault == Fault::kPool) {
+        hk::FailPoolAllocation(n);
+      } else {
+        Disk0().FailTransfer(n);
+      }
+      const NTSTATUS status = operation();
+      bool reached;
+      if (fault == Fault::kPool) {
+        reached = !hk::PoolAllocationFailurePending();
+        hk::FailPoolAllocation(0);
+      } else {
+        reached = Disk0().TransferCount() - before >= n;
+        Disk0().FailTransfer(0);
+      }
+      if (!reached) {
+        EXPECT_EQ(status, STATUS_SUCCESS) << "without a fault";
+      }
+      ASSERT_NO_FATAL_FAILURE(CheckListed("after the fault"));
       ASSERT_NO_FATAL_FAILURE(Reboot());
       ASSERT_NO_FATAL_FAILURE(CheckListed("after the restart"));
-      // The engine goes on: a write over every block, then the same check.
-      const uint32_t listed = Restorer(Installed()).Count();
-      if (listed > 0) {
-        ASSERT_NE(Ext()->Header, nullptr);
-        EXPECT_EQ(Ext()->Header->SnapshotCount, listed);
-      }
-      ASSERT_NO_FATAL_FAILURE(Fill(kBase, kBlocks, static_cast<uint8_t>(0xA0 + cut)));
+      ASSERT_NO_FATAL_FAILURE(Fill(kBase, kBlocks, static_cast<uint8_t>(0xC0 + n)));
       ASSERT_NO_FATAL_FAILURE(CheckListed("after a write"));
       TearDown();
       SetUp();
-      if (cut >= writes) break;
+      if (HasFailure() || !reached) return;
     }
-    EXPECT_GE(writes, 2u);
+    ADD_FAILURE() << "the operation never ran without reaching the fault";
+  }
+
+  // What a create about to run will freeze (read before any fault is armed).
+  void ExpectTake(uint32_t serial) {
+    Taken t;
+    t.image = Window();
+    for (uint64_t b = 0; b < kBlocks; ++b) t.free.push_back(!BlockAllocated(kBase + b));
+    taken_[serial] = std::move(t);
+  }
+
+  NTSTATUS TryFill(uint64_t block, uint64_t blocks, uint8_t seed) {
+    std::vector<uint8_t> data(blocks * kBlockBytes);
+    for (size_t i = 0; i < data.size(); ++i)
+      data[i] = static_cast<uint8_t>(seed + i * 3 + (i >> 10));
+    return Write(block * kBlockBytes, data);
   }
 
   // Three snapshots; blocks changed before, between and after them.
@@ -124,36 +272,66 @@ class SnapshotCrashTest : public SnapshotTest {
 };
 
 TEST_F(SnapshotCrashTest, Create) {
-  Sweep(
-      Options(), [this] { ThreeSnapshots(); }, [this] { Take(4); });
+  SweepAllKinds(
+      Options(), [this] { ThreeSnapshots(); }, [this] { Take(4); }, {{1, 2, 3}, {1, 2, 3, 4}});
 }
 
 TEST_F(SnapshotCrashTest, FirstCreate) {
-  Sweep(
-      Options(), [this] { AllocateBlocks(kBase, 2); }, [this] { Take(1); });
+  SweepAllKinds(
+      Options(), [this] { AllocateBlocks(kBase, 2); }, [this] { Take(1); }, {{}, {1}});
 }
 
 TEST_F(SnapshotCrashTest, CopyOnWrite) {
-  Sweep(
-      Options(), [this] { ThreeSnapshots(); }, [this] { Fill(kBase + 1, 3, 0x50); });
+  SweepAllKinds(
+      Options(), [this] { ThreeSnapshots(); }, [this] { Fill(kBase + 1, 3, 0x50); }, {{1, 2, 3}});
 }
 
 TEST_F(SnapshotCrashTest, DeleteMiddle) {
-  Sweep(
-      Options(), [this] { ThreeSnapshots(); }, [this] { ASSERT_EQ(Delete(2), STATUS_SUCCESS); });
+  SweepAllKinds(
+      Options(), [this] { ThreeSnapshots(); }, [this] { ASSERT_EQ(Delete(2), STATUS_SUCCESS); },
+      {{1, 2, 3}, {1, 3}});
 }
 
 TEST_F(SnapshotCrashTest, DeleteOldest) {
-  Sweep(
-      Options(), [this] { ThreeSnapshots(); }, [this] { ASSERT_EQ(Delete(1), STATUS_SUCCESS); });
+  SweepAllKinds(
+      Options(), [this] { ThreeSnapshots(); }, [this] { ASSERT_EQ(Delete(1), STATUS_SUCCESS); },
+      {{1, 2, 3}, {2, 3}});
 }
 
 // The write that saves one more block reaches the low-water mark and the
 // oldest snapshot goes inside the same request.
 TEST_F(SnapshotCrashTest, OldestDropUnderSpacePressure) {
   // ThreeSnapshots leaves 4 copies in use; the fifth reaches the mark.
-  Sweep(
-      Options(524288 - 5 * 64), [this] { ThreeSnapshots(); }, [this] { Fill(kBase + 2, 1, 0x60); });
+  SweepAllKinds(
+      Options(524288 - 5 * 64), [this] { ThreeSnapshots(); }, [this] { Fill(kBase + 2, 1, 0x60); },
+      {{1, 2, 3}, {2, 3}});
+}
+
+// The engine steps of the create and delete requests and the write path,
+// each under every pool allocation and every transfer failing in turn.
+TEST_F(SnapshotCrashTest, FaultSweeps) {
+  const struct {
+    const char* name;
+    std::function<NTSTATUS()> operation;
+  } operations[] = {
+      {"create", [this] { return Create(4); }},
+      {"delete middle", [this] { return Delete(2); }},
+      {"delete oldest", [this] { return Delete(1); }},
+      {"copy-on-write", [this] { return TryFill(kBase + 1, 3, 0x50); }},
+  };
+  for (const auto& op : operations) {
+    for (Fault fault : {Fault::kPool, Fault::kTransfer}) {
+      SCOPED_TRACE(op.name);
+      FaultSweep(
+          fault,
+          [this] {
+            ThreeSnapshots();
+            ExpectTake(4);
+          },
+          op.operation);
+      if (HasFailure()) return;
+    }
+  }
 }
 
 }  // namespace

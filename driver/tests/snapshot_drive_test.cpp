@@ -381,6 +381,99 @@ TEST_F(DriveTest, RemovalWithAFileStillOpenLeavesTheReferenceCountToTheIoManager
   EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
 }
 
+// PnP removal of the protected volume: its snapshots stay on disk for the
+// next boot, a drive of it still open refuses its I/O (nothing reaches the
+// freed filter), and writes queued at the removal are saved first.
+TEST_F(DriveTest, RemovalKeepsTheSnapshotsForTheNextBoot) {
+  enum What { kSnapshots, kMountedDrive, kWritesInFlight };
+  const struct {
+    const char* name;
+    What what;
+  } cases[] = {{"with snapshots", kSnapshots},
+               {"with a mounted drive", kMountedDrive},
+               {"with writes in flight", kWritesInFlight}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    constexpr uint64_t kBlocks = 4;
+    const uint64_t first = AllocatedRegion(kBlocks) / 64;
+    ASSERT_NO_FATAL_FAILURE(WriteBlocks(first, kBlocks, 1));
+    ASSERT_EQ(Create(1), STATUS_SUCCESS);
+    const std::vector<uint8_t> atOne = Restored(1, first, kBlocks);
+    ASSERT_NO_FATAL_FAILURE(WriteBlocks(first, 2, 2));
+    ASSERT_EQ(Create(2), STATUS_SUCCESS);
+    const std::vector<uint8_t> atTwo = Restored(2, first, kBlocks);
+    HANDLE handle = nullptr;
+    if (c.what == kMountedDrive) {
+      ASSERT_EQ(Mount(1, 5), STATUS_SUCCESS);
+      UNICODE_STRING name;
+      RtlInitUnicodeString(&name, u"\\DosDevices\\F:");
+      OBJECT_ATTRIBUTES attributes;
+      InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+                                 nullptr, nullptr);
+      IO_STATUS_BLOCK io{};
+      ASSERT_EQ(ZwCreateFile(&handle, GENERIC_READ | SYNCHRONIZE, &attributes, &io, nullptr,
+                             FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
+                             FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0),
+                STATUS_SUCCESS);
+    }
+    std::vector<uint8_t> late(kBlocks * kBlockBytes);
+    FillPattern(late.data(), first * 64, kBlocks * 64, 3);
+    if (c.what == kWritesInFlight) {
+      // The worker is held, a write queues behind it, the removal starts
+      // and waits for the worker; only then is the worker let go.
+      PVolumeFilterExtension volume = Ext();
+      ASSERT_EQ(PauseVolumeWorker(volume, 1), STATUS_SUCCESS);
+      NTSTATUS written = STATUS_PENDING;
+      std::thread writer([&] { written = WriteSectors(Device(), first * kBlockBytes, late); });
+      while (IsListEmpty(&volume->WriteQueue)) std::this_thread::yield();
+      NTSTATUS removed = STATUS_PENDING;
+      std::thread remover([&] { removed = Remove(kProtectedVolume); });
+      while (volume->StopFlag == 0) std::this_thread::yield();
+      PauseVolumeWorker(volume, 0);
+      writer.join();
+      remover.join();
+      EXPECT_EQ(written, STATUS_SUCCESS);
+      EXPECT_EQ(removed, STATUS_SUCCESS);
+    } else {
+      ASSERT_EQ(Remove(kProtectedVolume), STATUS_SUCCESS);
+    }
+    EXPECT_EQ(Filter(kProtectedVolume), nullptr);
+    if (handle != nullptr) {
+      std::vector<uint8_t> buffer(512);
+      LARGE_INTEGER at;
+      at.QuadPart = 0;
+      IO_STATUS_BLOCK io{};
+      EXPECT_EQ(
+          ZwReadFile(handle, nullptr, nullptr, nullptr, &io, buffer.data(), 512, &at, nullptr),
+          STATUS_IO_DEVICE_ERROR);
+      EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
+      EXPECT_EQ(DeviceAt(0), 0u);
+    }
+    // A clean restart: everything written reached the image.
+    ASSERT_EQ(Disk0().Flush().status, storage::kStatusSuccess);
+    ShutDownEngine();
+    ASSERT_EQ(Disk0().Reload(), storage::kStatusSuccess);
+    ASSERT_NO_FATAL_FAILURE(LoadEngine());
+    ASSERT_NO_FATAL_FAILURE(ArriveVolume(kProtectedVolume));
+    enginehost::EngineBoot::Reinitialise();
+    ASSERT_NE(Ext()->Header, nullptr);
+    EXPECT_EQ(Ext()->Header->SnapshotCount, 2);
+    EXPECT_EQ(Restored(1, first, kBlocks), atOne);
+    EXPECT_EQ(Restored(2, first, kBlocks), atTwo);
+    if (c.what == kWritesInFlight) {
+      std::vector<uint8_t> now(late.size());
+      ASSERT_EQ(
+          Installed()
+              .volume->Read(first * kBlockBytes, static_cast<uint32_t>(now.size()), now.data())
+              .status,
+          storage::kStatusSuccess);
+      EXPECT_EQ(now, late);
+    }
+    TearDown();
+    SetUp();
+  }
+}
+
 TEST_F(DriveTest, AMountWhoseWorkerCannotStartLeavesTheEntryFree) {
   ASSERT_EQ(Create(1), STATUS_SUCCESS);
   machine_->Storage().Knobs(kProtectedVolume).partitionInfoStatus =

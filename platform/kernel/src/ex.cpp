@@ -146,6 +146,10 @@ void FailPoolAllocation(unsigned nth) {
   std::lock_guard<std::mutex> guard(g_poolLock);
   g_failCountdown = nth;
 }
+bool PoolAllocationFailurePending() {
+  std::lock_guard<std::mutex> guard(g_poolLock);
+  return g_failCountdown != 0;
+}
 void FailPoolAllocationsOfSize(std::size_t bytes) {
   std::lock_guard<std::mutex> guard(g_poolLock);
   g_failSize = bytes;

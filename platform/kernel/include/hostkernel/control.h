@@ -49,6 +49,9 @@ struct PoolBlockInfo {
 std::vector<PoolBlockInfo> LivePoolBlocks();
 std::size_t LivePoolBytes(ULONG tag);
 void FailPoolAllocation(unsigned nth);  // the nth allocation from now fails (1 = next)
+// True while an armed FailPoolAllocation has not yet been reached: the code
+// under test made fewer allocations than the armed number.
+bool PoolAllocationFailurePending();
 void FailPoolAllocationsOfSize(std::size_t bytes);
 void FailPoolAllocationsAtDispatch(bool fail);
 void FailLookasideAllocations(bool fail);

@@ -95,7 +95,9 @@ class Disk {
   size_t CachedWriteCount() const;
   // Cuts power now. Of the cached writes (0 = oldest since the last flush)
   // those that `keep` selects reach the image, in order; the rest and every
-  // later write are lost. Without `keep` the whole cache is lost.
+  // later write are lost. Without `keep` the whole cache is lost. After an
+  // armed cut has passed, flushes do nothing: the cache keeps what it held
+  // at the cut, and this chooses among those writes.
   void CutPowerNow(const std::function<bool(size_t)>& keep = nullptr);
 
   // Counts since creation or the last Reload().

@@ -107,6 +107,12 @@ struct VolumeFilterExtension {
   UCHAR TemporaryHolding;
   // Snapshot drives (Kind 3) only: the drive's own state.
   struct MountDrive* Mount;
+  // A create runs (from its first check to its end, outside the lock for
+  // the free-space collection): another create, a delete or a stop is
+  // refused busy. Set and cleared under EngineLock.
+  UCHAR ChangeInProgress;
+  // The space-file guard switched the engine off: no create switches it on.
+  UCHAR ProtectionRefused;
 };
 using PVolumeFilterExtension = VolumeFilterExtension*;
 
@@ -202,6 +208,8 @@ void ReleaseVolumeFilter(PDEVICE_OBJECT device);
 void VolumeOnlineCompletion(PDEVICE_OBJECT device);
 NTSTATUS VolumeLoadEngineState(PDEVICE_OBJECT device);
 NTSTATUS FindVolumeByName(PCUNICODE_STRING name, ULONG kind, PDEVICE_OBJECT* device);
+// Before a create or a rollback change: the current-state drive goes and a
+// pending reclaim runs. The caller holds EngineLock with the worker paused.
 NTSTATUS PrepareEngineChange(PDEVICE_OBJECT device);
 BOOLEAN EngineParametersUsable(const vh::EngineParameters& parameters);
 

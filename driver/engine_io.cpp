@@ -57,6 +57,8 @@ NTSTATUS PauseVolumeWorker(PVolumeFilterExtension volume, UCHAR pause) {
     return STATUS_SUCCESS;
   }
   volume->PauseFlag = pause;
+  // An idle worker parks at once rather than at its tick.
+  KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
   // PASSIVE_LEVEL, with the engine lock held; the worker sets PausedEvent
   // between two requests or at its one-second tick. A worker that has ended
   // parks no more: its thread object ends the wait (status 1) instead of a

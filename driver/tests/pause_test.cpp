@@ -50,6 +50,8 @@ class PauseTest : public EngineTest {
     hk::SetTimeScale(20.0);  // the one-second tick every 50 ms
     world.volume = AddFilter(disk->device(), KindPrimaryVolume, u"\\DEVICE\\V", u"\\??\\C:");
     KeInitializeEvent(&world.wake, SynchronizationEvent, FALSE);
+    // A pause also wakes the engine's worker; this model parks at its tick.
+    KeInitializeEvent(&world.volume->WakeEvent, SynchronizationEvent, FALSE);
     HANDLE handle;
     ASSERT_EQ(
         PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, Worker, &world),

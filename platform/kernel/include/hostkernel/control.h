@@ -61,6 +61,9 @@ std::vector<PDEVICE_OBJECT> ShutdownDevices(bool lastChance);
 
 // Time: waits with time-outs run this much faster (order is kept).
 void SetTimeScale(double factor);
+// Races: true once at least `count` threads block in a wait on `object`
+// (an event, mutex, semaphore or thread); false after `timeoutMs` without.
+bool WaitForWaiters(const void* object, unsigned count, unsigned timeoutMs = 10000);
 
 // Registry: tests seed values that ZwOpenKey/ZwQueryValueKey then answer.
 void SetRegistryValue(const std::u16string& keyPath, const std::u16string& valueName, ULONG type,

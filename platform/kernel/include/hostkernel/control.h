@@ -80,6 +80,9 @@ PDRIVER_OBJECT CreateTestDriver(const std::u16string& name);
 void RunReinitialization();
 // The mount-manager's letter table that IoVolumeDeviceToDosName answers from.
 void SetVolumeDosName(PDEVICE_OBJECT volume, const std::u16string& dosName);
+// The security descriptor (SDDL) a device was created with through
+// IoCreateDeviceSecure; empty for a device without one.
+std::u16string DeviceSecurity(PDEVICE_OBJECT device);
 // Mounts a file-system device on a volume: opens of names on the volume go
 // to the file system's stack from then on.
 void MountFileSystem(PDEVICE_OBJECT volume, PDEVICE_OBJECT fileSystemDevice);

@@ -254,10 +254,11 @@ NTSTATUS CreateSteps(Request& r) {
     // stays off, and no snapshot is taken.
     if (volume->ProtectionRefused || !CreateAllowed(volume)) {
       volume->WatchWrites = 0;
-      volume->EngineMode = volume->ProtectionRefused ? static_cast<ULONG>(EngineModeOff) : mode;
+      WriteShared(volume->EngineMode,
+                  volume->ProtectionRefused ? static_cast<ULONG>(EngineModeOff) : mode);
       status = STATUS_INVALID_PARAMETER;
     } else {
-      volume->EngineMode = EngineModeTracking;
+      WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeTracking));
       status = TakeSnapshot(device, request);
     }
   }
@@ -743,7 +744,7 @@ NTSTATUS StopEngine(PVolumeFilterExtension volume) {
     LogRefused(__LINE__, volume->StopFlag, volume->EngineMode);
     status = STATUS_INVALID_PARAMETER;
   } else {
-    volume->StopFlag = 1;
+    WriteShared(volume->StopFlag, static_cast<UCHAR>(1));
   }
   EngineUnlock();
   return status;

@@ -24,7 +24,7 @@ constexpr ULONG ReadGroupBlocks = 8;  // old contents are read 256 KB at a time 
 // The pause handshake between two requests or at the tick: park until
 // resumed unless told to stop.
 NTSTATUS ParkIfPaused(PVolumeFilterExtension volume, NTSTATUS status) {
-  if (!volume->PauseFlag || volume->StopFlag) return status;
+  if (!ReadShared(volume->PauseFlag) || ReadShared(volume->StopFlag)) return status;
   KeSetEvent(&volume->PausedEvent, IO_NO_INCREMENT, FALSE);
   // PASSIVE_LEVEL; PauseVolumeWorker(volume, 0) sets it.
   status = KeWaitForSingleObject(&volume->ResumeEvent, Executive, KernelMode, FALSE, nullptr);
@@ -41,7 +41,7 @@ bool StopRequested(PVolumeFilterExtension volume) {
   auto* control = EngineControlDevice
                       ? static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension)
                       : nullptr;
-  return volume->StopFlag == 1 || (control != nullptr && control->ResetEngine == 1);
+  return ReadShared(volume->StopFlag) == 1 || (control != nullptr && control->ResetEngine == 1);
 }
 
 // One map piece of a request: the blocks first .. first + count - 1, all

@@ -31,7 +31,7 @@ NTSTATUS PassDownReleasing(PDEVICE_OBJECT device, PIRP irp) {
 // The worker is told to stop and waited for: it may still hold queued
 // writes and touches the extension until it has returned.
 void StopVolumeWorker(PVolumeFilterExtension volume) {
-  volume->StopFlag = 1;
+  WriteShared(volume->StopFlag, static_cast<UCHAR>(1));
   KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
   if (volume->WorkerThread != nullptr) {
     // PASSIVE_LEVEL; the thread object is signalled when the worker returns.
@@ -213,8 +213,10 @@ NTSTATUS EngineDispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
       return EngineDispatchPassThrough(device, irp);
   }
   PVolumeFilterExtension volume = VolumeOf(device);
-  if (volume->StopFlag || !volume->ProtectionActive) return EngineDispatchPassThrough(device, irp);
-  if (volume->EngineMode == EngineModeTracking) {
+  if (ReadShared(volume->StopFlag) || !volume->ProtectionActive)
+    return EngineDispatchPassThrough(device, irp);
+  const ULONG mode = ReadShared(volume->EngineMode);
+  if (mode == EngineModeTracking) {
     // The worker finishes it; the queue's spin lock is taken alone.
     IoMarkIrpPending(irp);
     ExInterlockedInsertTailList(&volume->WriteQueue, &irp->Tail.Overlay.ListEntry,
@@ -222,7 +224,7 @@ NTSTATUS EngineDispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
     KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
     return STATUS_PENDING;
   }
-  if (volume->EngineMode == EngineModeTemporary && !IsPassThroughWrite(device, irp)) {
+  if (mode == EngineModeTemporary && !IsPassThroughWrite(device, irp)) {
     return SplitRedirectedIo(device, irp);
   }
   return EngineDispatchPassThrough(device, irp);

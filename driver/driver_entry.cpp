@@ -386,7 +386,7 @@ NTSTATUS EngineAddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDev
     // deleted under it: it is told to end and the filter stays as a plain
     // pass-through (a stopped worker's writes always go straight down).
     LogFailure("VOL %08x\n", status);
-    volume->StopFlag = 1;
+    WriteShared(volume->StopFlag, static_cast<UCHAR>(1));
     KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
     return STATUS_SUCCESS;
   }

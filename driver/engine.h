@@ -309,6 +309,18 @@ inline PVolumeFilterExtension VolumeOf(PDEVICE_OBJECT device) {
   return device ? static_cast<PVolumeFilterExtension>(device->DeviceExtension) : nullptr;
 }
 
+// Flags and the mode that one thread sets while others test them between
+// waits or at DISPATCH_LEVEL (stop, pause, the engine mode): whole-value
+// atomic reads and writes, never torn and never cached.
+template <typename T>
+inline T ReadShared(const T& value) {
+  return __atomic_load_n(&value, __ATOMIC_ACQUIRE);
+}
+template <typename T>
+inline void WriteShared(T& value, T newValue) {
+  __atomic_store_n(&value, newValue, __ATOMIC_RELEASE);
+}
+
 // Lock and worker handshake. Lock order: EngineLock, then PauseVolumeWorker;
 // resume before unlock.
 void EngineLock();

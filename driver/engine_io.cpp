@@ -52,11 +52,11 @@ void EngineUnlock() {
 
 NTSTATUS PauseVolumeWorker(PVolumeFilterExtension volume, UCHAR pause) {
   if (pause == 0) {
-    volume->PauseFlag = 0;
+    WriteShared(volume->PauseFlag, static_cast<UCHAR>(0));
     KeSetEvent(&volume->ResumeEvent, IO_NO_INCREMENT, FALSE);
     return STATUS_SUCCESS;
   }
-  volume->PauseFlag = pause;
+  WriteShared(volume->PauseFlag, pause);
   // An idle worker parks at once rather than at its tick.
   KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
   // PASSIVE_LEVEL, with the engine lock held; the worker sets PausedEvent

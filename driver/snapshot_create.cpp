@@ -211,7 +211,8 @@ NTSTATUS WatchWrites(PVolumeFilterExtension volume) {
     RtlClearAllBits(&volume->WrittenBlocks);
   }
   volume->WatchWrites = 1;
-  if (volume->EngineMode == EngineModeOff) volume->EngineMode = EngineModeTracking;
+  if (volume->EngineMode == EngineModeOff)
+    WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeTracking));
   return STATUS_SUCCESS;
 }
 
@@ -256,7 +257,7 @@ NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
     LogFailure("SNAP %08x\n", status);
     FreeRunTable(&volume->FreeRuns);
     volume->WatchWrites = 0;
-    volume->EngineMode = mode;
+    WriteShared(volume->EngineMode, mode);
   }
   ExFreePoolWithTag(window, EnginePoolTag);
   return status;

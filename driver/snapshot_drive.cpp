@@ -635,13 +635,13 @@ void MountWorkerThread(PVOID context) {
         Serve(device, IrpOfEntry(entry));
       }
     }
-    if (drive->StopFlag) break;
+    if (ReadShared(drive->StopFlag)) break;
   }
 }
 
 NTSTATUS StartMountWorker(PDEVICE_OBJECT device) {
   MountDrive* drive = DriveOf(device);
-  drive->StopFlag = 0;
+  WriteShared(drive->StopFlag, static_cast<UCHAR>(0));
   HANDLE handle = nullptr;
   NTSTATUS status = PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
                                          MountWorkerThread, device);
@@ -654,7 +654,7 @@ NTSTATUS StartMountWorker(PDEVICE_OBJECT device) {
     // The thread still runs: it must not outlive the device. Wait for its
     // start, then tell it to end; it ends within a second.
     KeWaitForSingleObject(&drive->StartEvent, Executive, KernelMode, FALSE, nullptr);
-    drive->StopFlag = 1;
+    WriteShared(drive->StopFlag, static_cast<UCHAR>(1));
     KeReleaseSemaphore(&drive->QueueSemaphore, IO_NO_INCREMENT, 1, FALSE);
     return status;
   }
@@ -665,7 +665,7 @@ NTSTATUS StartMountWorker(PDEVICE_OBJECT device) {
 }
 
 void StopMountWorker(MountDrive* drive) {
-  drive->StopFlag = 1;
+  WriteShared(drive->StopFlag, static_cast<UCHAR>(1));
   KeReleaseSemaphore(&drive->QueueSemaphore, IO_NO_INCREMENT, 1, FALSE);
   if (drive->Thread == nullptr) return;
   // PASSIVE_LEVEL; the thread object is signalled when the worker returns.

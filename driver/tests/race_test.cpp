@@ -540,5 +540,83 @@ TEST_F(RaceTest, ACreateLeavesAnEngineTheGuardSwitchedOffOff) {
   EXPECT_EQ(Restorer(Installed()).Count(), 1u);
 }
 
+// ------------------------------------------------------------ a storm
+
+// Writes and every kind of request from several threads at once. Each
+// answer is one the request may give; afterwards the maps, the bitmap and
+// the header agree, and the ThreadSanitizer build sees no race.
+TEST_F(RaceTest, AStormOfRequestsAndWritesLeavesTheEngineConsistent) {
+  ASSERT_NO_FATAL_FAILURE(Setup(2));
+  ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase + 8, 24));
+  uint64_t lcn = 0;
+  ASSERT_EQ(Fs().FindFreeRun(4, 100000, &lcn), storage::kStatusSuccess);
+  const uint64_t clusterBytes = uint64_t{Fs().GetGeometry().sectorsPerCluster} * 512;
+  ASSERT_EQ(
+      Fs().CreateFile(u"\\Windows\\storm.dat", 4 * clusterBytes, {{static_cast<int64_t>(lcn), 4}}),
+      storage::kStatusSuccess);
+  ASSERT_EQ(MountNumber(1, 12), STATUS_SUCCESS);
+  PDEVICE_OBJECT drive = DriveOf(1);
+  constexpr int kRounds = 6;
+  std::atomic<int> unexpected{0};
+  auto expect = [&](NTSTATUS status, std::initializer_list<NTSTATUS> allowed) {
+    for (NTSTATUS a : allowed) {
+      if (status == a) return;
+    }
+    ++unexpected;
+  };
+  std::vector<std::thread> threads;
+  threads.emplace_back([&] {  // writes
+    for (int w = 0; w < kRounds * 4; ++w) {
+      std::vector<uint8_t> data = Pattern(kBlockBytes, static_cast<uint8_t>(10 + w));
+      expect(Write((kBase + 2 + (w * 7) % 30) * kBlockBytes, data), {STATUS_SUCCESS});
+    }
+  });
+  threads.emplace_back([&] {  // creates and deletes
+    for (int k = 0; k < kRounds; ++k) {
+      expect(CreateWithIdentity(10 + k),
+             {STATUS_SUCCESS, STATUS_DEVICE_BUSY, STATUS_INVALID_PARAMETER});
+      std::vector<uint8_t> in = VolumeRequestFor();
+      SetU32(in, offsetof(VolumeRequest, SnapshotNumber), 2);
+      expect(Send(IOCTL_ENGINE_DELETE_SNAPSHOT, in, 0).status,
+             {STATUS_SUCCESS, STATUS_DEVICE_BUSY, STATUS_INVALID_PARAMETER});
+    }
+  });
+  threads.emplace_back([&] {  // header reads and writes
+    for (int k = 0; k < kRounds; ++k) {
+      expect(Send(IOCTL_ENGINE_READ_HEADER, VolumeRequestFor(), kEngineHeaderBytes).status,
+             {STATUS_SUCCESS});
+      std::vector<uint8_t> header = HeaderOnDisk();
+      std::vector<uint8_t> in = VolumeRequestFor(u'C', kHeaderWriteBytes);
+      auto* h = reinterpret_cast<EngineHeader*>(header.data());
+      h->HourlySchedule = static_cast<uint8_t>(k & 1);
+      std::memcpy(&in[kRequestBytes], header.data(), header.size());
+      expect(Send(IOCTL_ENGINE_WRITE_HEADER, in, 0).status,
+             {STATUS_SUCCESS, STATUS_INVALID_PARAMETER});
+    }
+  });
+  threads.emplace_back([&] {  // drive reads, rollback, exclusion, status
+    for (int k = 0; k < kRounds; ++k) {
+      std::vector<uint8_t> bytes(kBlockBytes);
+      expect(ReadSectors(drive, kBase * kBlockBytes, bytes),
+             {STATUS_SUCCESS, STATUS_NO_SUCH_DEVICE});
+      expect(Send(IOCTL_ENGINE_SET_ROLLBACK, RollbackRequestFor(1, 1), 0).status,
+             {STATUS_SUCCESS, STATUS_INVALID_PARAMETER});
+      expect(Send(IOCTL_ENGINE_SET_ROLLBACK, RollbackRequestFor(0, 0), 0).status, {STATUS_SUCCESS});
+      expect(Send(IOCTL_ENGINE_QUERY_STATUS, VolumeRequestFor(), kStatusBytes).status,
+             {STATUS_SUCCESS});
+    }
+    std::vector<uint8_t> in = VolumeRequestFor();
+    const std::u16string path = u"\\??\\C:\\Windows\\storm.dat";
+    std::memcpy(&in[offsetof(VolumeRequest, ExcludePath)], path.c_str(),
+                (path.size() + 1) * sizeof(char16_t));
+    expect(Send(IOCTL_ENGINE_ADD_EXCLUDED_FILE, in, 0).status, {STATUS_SUCCESS});
+  });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(unexpected.load(), 0);
+  ASSERT_NO_FATAL_FAILURE(ExpectConsistent());
+  EXPECT_EQ(Ext()->ChangeInProgress, 0);
+  EXPECT_EQ(UnmountNumber(1), STATUS_SUCCESS);
+}
+
 }  // namespace
 }  // namespace vh::test

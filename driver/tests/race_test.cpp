@@ -44,7 +44,7 @@ RecordTime TimeFor(uint32_t serial) {
 // A thread running one request; done once it answered.
 class Caller {
  public:
-  explicit Caller(std::function<NTSTATUS()> run)
+  explicit Caller(const std::function<NTSTATUS()>& run)
       : thread_([this, run] {
           status_ = run();
           done_ = true;
@@ -70,7 +70,7 @@ class RaceTest : public ControlTest {
  protected:
   // Snapshots 1..count over blocks kBase..kBase+7; snapshot 1 saved the
   // first content of kBase and kBase+1 (written after it).
-  void Setup(uint32_t count) {
+  void Prepare(uint32_t count) {
     ASSERT_NO_FATAL_FAILURE(BootMachine());
     ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 8));
     first_ = Pattern(2 * kBlockBytes, 1);
@@ -240,7 +240,7 @@ class DropRaceTest : public RaceTest, public ::testing::WithParamInterface<DropC
 
 TEST_P(DropRaceTest, TheRequestSeesTheHeaderBeforeOrAfterTheDropNeverBetween) {
   const DropCase& c = GetParam();
-  ASSERT_NO_FATAL_FAILURE(Setup(3));
+  ASSERT_NO_FATAL_FAILURE(Prepare(3));
   PDEVICE_OBJECT drive = nullptr;
   if (c.racer == Racer::kDriveRead) {
     ASSERT_EQ(MountNumber(1, 12), STATUS_SUCCESS);
@@ -258,8 +258,8 @@ TEST_P(DropRaceTest, TheRequestSeesTheHeaderBeforeOrAfterTheDropNeverBetween) {
       // The rename's header write is held; the drop comes meanwhile.
       HoldHeaderWrite();
       std::vector<uint8_t> in = RenamedHeader(2, "renamed");
-      request = std::make_unique<Caller>(
-          [this, in] { return Send(IOCTL_ENGINE_WRITE_HEADER, in, 0).status; });
+      request =
+          std::make_unique<Caller>([in] { return Send(IOCTL_ENGINE_WRITE_HEADER, in, 0).status; });
       ASSERT_TRUE(Disk0().WaitHeld());
       writer.reset(WriteBlock(kBase + 2, 3));
       ASSERT_TRUE(WrittenOrQueuedBehindPause(*writer));
@@ -276,8 +276,8 @@ TEST_P(DropRaceTest, TheRequestSeesTheHeaderBeforeOrAfterTheDropNeverBetween) {
       const RecordTime time = TimeFor(2);
       std::memcpy(&in[offsetof(RollbackRequest, TargetGuid)], &guid, sizeof guid);
       std::memcpy(&in[offsetof(RollbackRequest, TargetCreateTime)], &time, sizeof time);
-      request = std::make_unique<Caller>(
-          [this, in] { return Send(IOCTL_ENGINE_SET_ROLLBACK, in, 0).status; });
+      request =
+          std::make_unique<Caller>([in] { return Send(IOCTL_ENGINE_SET_ROLLBACK, in, 0).status; });
       ASSERT_TRUE(hk::WaitForWaiters(&Ext()->PausedEvent, 1));
       break;
     }
@@ -368,7 +368,7 @@ class TwoCallersTest : public RaceTest, public ::testing::WithParamInterface<Pai
 
 TEST_P(TwoCallersTest, OneAtATime) {
   const PairCase& c = GetParam();
-  ASSERT_NO_FATAL_FAILURE(Setup(3));
+  ASSERT_NO_FATAL_FAILURE(Prepare(3));
   std::function<NTSTATUS()> first;
   std::function<NTSTATUS()> second;
   std::unique_ptr<Caller> writer;
@@ -381,7 +381,7 @@ TEST_P(TwoCallersTest, OneAtATime) {
       first = [this] { return CreateWithIdentity(4); };
       second = c.pair == Pair::kCreateCreate
                    ? std::function<NTSTATUS()>([this] { return CreateWithIdentity(5); })
-                   : std::function<NTSTATUS()>([this] {
+                   : std::function<NTSTATUS()>([] {
                        std::vector<uint8_t> in = VolumeRequestFor();
                        SetU32(in, offsetof(VolumeRequest, SnapshotNumber), 2);
                        return Send(IOCTL_ENGINE_DELETE_SNAPSHOT, in, 0).status;
@@ -496,7 +496,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The letter of a volume is no drive's: the mount is refused and the
 // volume keeps its letter.
 TEST_F(RaceTest, AMountOnALetterInUseIsRefusedAndTheLetterStays) {
-  ASSERT_NO_FATAL_FAILURE(Setup(2));
+  ASSERT_NO_FATAL_FAILURE(Prepare(2));
   EXPECT_EQ(MountNumber(1, 2, 0), STATUS_OBJECT_NAME_COLLISION);  // C:
   EXPECT_EQ(DeviceIn(TableNow(), 0), 0u);
   EXPECT_EQ(UnmountNumber(1), STATUS_SUCCESS);
@@ -516,7 +516,7 @@ TEST_F(RaceTest, AMountOnALetterInUseIsRefusedAndTheLetterStays) {
 // A drive shows its snapshot by GUID and creation time: a rename does not
 // take it away.
 TEST_F(RaceTest, ARenamedSnapshotsDriveStillReads) {
-  ASSERT_NO_FATAL_FAILURE(Setup(2));
+  ASSERT_NO_FATAL_FAILURE(Prepare(2));
   ASSERT_EQ(MountNumber(1, 12), STATUS_SUCCESS);
   ASSERT_EQ(Send(IOCTL_ENGINE_WRITE_HEADER, RenamedHeader(1, "renamed"), 0).status, STATUS_SUCCESS);
   std::vector<uint8_t> bytes(2 * kBlockBytes);
@@ -528,7 +528,7 @@ TEST_F(RaceTest, ARenamedSnapshotsDriveStillReads) {
 // The space-file guard switched the engine off: a create is refused and
 // the engine stays off.
 TEST_F(RaceTest, ACreateLeavesAnEngineTheGuardSwitchedOffOff) {
-  ASSERT_NO_FATAL_FAILURE(Setup(1));
+  ASSERT_NO_FATAL_FAILURE(Prepare(1));
   {
     EngineLockedWorkerPaused locked(Ext());
     // What the guard does on finding a compressed space file.
@@ -546,7 +546,7 @@ TEST_F(RaceTest, ACreateLeavesAnEngineTheGuardSwitchedOffOff) {
 // answer is one the request may give; afterwards the maps, the bitmap and
 // the header agree, and the ThreadSanitizer build sees no race.
 TEST_F(RaceTest, AStormOfRequestsAndWritesLeavesTheEngineConsistent) {
-  ASSERT_NO_FATAL_FAILURE(Setup(2));
+  ASSERT_NO_FATAL_FAILURE(Prepare(2));
   ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase + 8, 24));
   uint64_t lcn = 0;
   ASSERT_EQ(Fs().FindFreeRun(4, 100000, &lcn), storage::kStatusSuccess);

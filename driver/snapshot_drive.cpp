@@ -281,7 +281,7 @@ bool LockForView(const MountDrive* drive) {
     if (KeWaitForSingleObject(&driver->EngineLock, Executive, KernelMode, FALSE, &step) ==
         STATUS_SUCCESS)
       return true;
-    if (drive->Removing) return false;
+    if (ReadShared(drive->Removing)) return false;
   }
 }
 
@@ -834,7 +834,7 @@ NTSTATUS DeleteMountDevice(PDEVICE_OBJECT device) {
   }
   KIRQL irql;
   KeAcquireSpinLock(&drive->QueueLock, &irql);
-  drive->Removing = 1;
+  WriteShared(drive->Removing, static_cast<UCHAR>(1));
   KeReleaseSpinLock(&drive->QueueLock, irql);
   // Only the links this drive made go: the letter may be another volume's.
   if (drive->MadeMountPoint) {
@@ -861,7 +861,7 @@ NTSTATUS MountQueueIrp(PDEVICE_OBJECT device, PIRP irp) {
   const UCHAR major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
   const bool queued = major == IRP_MJ_READ || major == IRP_MJ_WRITE ||
                       major == IRP_MJ_FLUSH_BUFFERS || major == IRP_MJ_DEVICE_CONTROL;
-  if (major == IRP_MJ_SHUTDOWN || (queued && (drive == nullptr || drive->Removing))) {
+  if (major == IRP_MJ_SHUTDOWN || (queued && (drive == nullptr || ReadShared(drive->Removing)))) {
     LogFailure("SHAP %08x\n", STATUS_IO_DEVICE_ERROR);
     return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
   }

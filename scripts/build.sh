@@ -52,5 +52,5 @@ if [ $fuzz = 1 ]; then
   echo "== building fuzz targets"
   cmake --build "$root/build/fuzz" -j "$jobs" --target vh_fuzzers
   echo "== building the engine's race tests with ThreadSanitizer"
-  cmake --build "$root/build/tsan" -j "$jobs" --target engine_race_test
+  cmake --build "$root/build/tsan" -j "$jobs" --target engine_race_test engine_drive_test engine_io_test
 fi

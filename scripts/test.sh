@@ -37,9 +37,9 @@ fi
 if ctest --test-dir "$root/build/fuzz" -N | grep -q "Total Tests: [1-9]"; then
   run_ctest fuzz -j "$jobs"
 fi
-# The engine's races (held transfers and the request storm) under
-# ThreadSanitizer: any report fails the run.
-TSAN_OPTIONS="halt_on_error=1 exitcode=66" run_ctest tsan -R "^engine_race_test$"
+# The engine's races (held transfers, the request storm, the drives and the
+# worker handshake) under ThreadSanitizer: any report fails the run.
+TSAN_OPTIONS="halt_on_error=1 exitcode=66" run_ctest tsan -R "^engine_(race|drive|io)_test$"
 
 echo "test: finished in $(( $(date +%s) - start )) s"
 if [ $status -ne 0 ]; then

@@ -195,31 +195,41 @@ NTSTATUS LoadHeaderForCreate(PDEVICE_OBJECT device) {
   return STATUS_SUCCESS;
 }
 
-NTSTATUS CreateSnapshot(Request& r) {
-  PDEVICE_OBJECT device = r.Device;
-  PVolumeFilterExtension volume = r.Volume;
-  NTSTATUS status = STATUS_SUCCESS;
-  const vh::VolumeRequest* request = VolumeRequestOf(r);
-  if (!CharFieldEnds(request->SnapshotName, sizeof request->SnapshotName) ||
-      !CharFieldEnds(request->SnapshotRemark, sizeof request->SnapshotRemark)) {
-    LogRefused(__LINE__, sizeof request->SnapshotName, sizeof request->SnapshotRemark);
-    return STATUS_INVALID_PARAMETER;
+// Marks a create as running on the volume, or refuses it: one create,
+// delete or stop at a time (busy), and every rule checked before anything
+// changes.
+NTSTATUS BeginCreate(PVolumeFilterExtension volume) {
+  EngineLockedWorkerPaused locked(volume);
+  if (volume->ChangeInProgress) {
+    LogFailure("VOL %08x\n", STATUS_DEVICE_BUSY);
+    return STATUS_DEVICE_BUSY;
   }
-  if (volume->EngineMode == EngineModeTemporary || volume->StopFlag) {
+  if (volume->EngineMode == EngineModeTemporary || volume->StopFlag || volume->ProtectionRefused) {
     LogRefused(__LINE__, volume->EngineMode, volume->StopFlag);
     return STATUS_INVALID_PARAMETER;
   }
-  if (volume->Header != nullptr && !CreateAllowed(volume)) return STATUS_INVALID_PARAMETER;
-
-  status = FlushVolumeBuffers(volume);
-  if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
-
   if (volume->Header != nullptr) {
-    ControlExtension* control = Control();
-    if (control->MountTable->Entries[vh::kCurrentStateEntry].InUse) {
+    if (!CreateAllowed(volume)) return STATUS_INVALID_PARAMETER;
+    if (Control()->MountTable->Entries[vh::kCurrentStateEntry].InUse) {
       LogFailure("VOL %08x\n", STATUS_UNSUCCESSFUL);
       return STATUS_UNSUCCESSFUL;
     }
+  }
+  volume->ChangeInProgress = 1;
+  return STATUS_SUCCESS;
+}
+
+// The create once it holds the volume: the collection outside the lock
+// (the file system writes meanwhile), the snapshot under it.
+NTSTATUS CreateSteps(Request& r) {
+  PDEVICE_OBJECT device = r.Device;
+  PVolumeFilterExtension volume = r.Volume;
+  const vh::VolumeRequest* request = VolumeRequestOf(r);
+  NTSTATUS status = FlushVolumeBuffers(volume);
+  if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
+
+  if (volume->Header != nullptr) {
+    EngineLockedWorkerPaused locked(volume);
     if (volume->Header->ReinitPending == 1) {
       status = PrepareEngineChange(device);
       if (!NT_SUCCESS(status)) {
@@ -232,20 +242,45 @@ NTSTATUS CreateSnapshot(Request& r) {
     if (!NT_SUCCESS(status)) return status;
   }
 
+  const ULONG mode = volume->EngineMode;
   status = CollectFreeRuns(device);
   if (!NT_SUCCESS(status)) {
     LogFailure("VOL %08x\n", status);
     return status;
   }
-  volume->EngineMode = EngineModeTracking;
-
   {
     EngineLockedWorkerPaused locked(volume);
-    status = TakeSnapshot(device, request);
+    // The space-file guard may have switched the engine off meanwhile: it
+    // stays off, and no snapshot is taken.
+    if (volume->ProtectionRefused || !CreateAllowed(volume)) {
+      volume->WatchWrites = 0;
+      WriteShared(volume->EngineMode,
+                  volume->ProtectionRefused ? static_cast<ULONG>(EngineModeOff) : mode);
+      status = STATUS_INVALID_PARAMETER;
+    } else {
+      WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeTracking));
+      status = TakeSnapshot(device, request);
+    }
   }
   if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
-
   FreeRunTable(&volume->FreeRuns);
+  return status;
+}
+
+NTSTATUS CreateSnapshot(Request& r) {
+  PVolumeFilterExtension volume = r.Volume;
+  const vh::VolumeRequest* request = VolumeRequestOf(r);
+  if (!CharFieldEnds(request->SnapshotName, sizeof request->SnapshotName) ||
+      !CharFieldEnds(request->SnapshotRemark, sizeof request->SnapshotRemark)) {
+    LogRefused(__LINE__, sizeof request->SnapshotName, sizeof request->SnapshotRemark);
+    return STATUS_INVALID_PARAMETER;
+  }
+  NTSTATUS status = BeginCreate(volume);
+  if (!NT_SUCCESS(status)) return status;
+  status = CreateSteps(r);
+  EngineLock();
+  volume->ChangeInProgress = 0;
+  EngineUnlock();
   if (NT_SUCCESS(status)) AnswerBytes(r, r.Input);
   return status;
 }
@@ -256,43 +291,88 @@ NTSTATUS DeleteSnapshot(Request& r) {
   PDEVICE_OBJECT device = r.Device;
   PVolumeFilterExtension volume = r.Volume;
   NTSTATUS status = STATUS_SUCCESS;
-  const vh::EngineHeader* header = volume->Header;
   const ULONG number = VolumeRequestOf(r)->SnapshotNumber;
-  const LONG count = header->SnapshotCount;
-  const LONG oldest = header->OldestNumber;
-  if (!(count - 1 >= oldest && number < static_cast<ULONG>(count) && count > 1 &&
-        header->RollbackPending != 1 && !volume->StopFlag)) {
-    LogRefused(__LINE__, static_cast<ULONG>(count), static_cast<ULONG>(oldest));
-    return STATUS_INVALID_PARAMETER;
-  }
+  // Everything is checked under the lock with the worker parked: an
+  // oldest-drop renumbers, and a create in progress holds the volume.
   EngineLock();
   PauseVolumeWorker(volume, 1);
-  // The engine traces which snapshot a delete takes, in its own words (not a
-  // failure line, so not through LogFailure).
-  DbgPrint("node = %d \n", number);
-  status = number == 1 ? DropOldestSnapshot(device) : DeleteSnapshotSlot(device, number);
+  const vh::EngineHeader* header = volume->Header;
+  if (volume->ChangeInProgress) {
+    LogFailure("VOL %08x\n", STATUS_DEVICE_BUSY);
+    status = STATUS_DEVICE_BUSY;
+  } else if (header == nullptr) {
+    LogFailure("VOL %08x\n", STATUS_NO_SUCH_DEVICE);
+    status = STATUS_NO_SUCH_DEVICE;
+  } else {
+    const LONG count = header->SnapshotCount;
+    const LONG oldest = header->OldestNumber;
+    if (!(count - 1 >= oldest && number < static_cast<ULONG>(count) && count > 1 &&
+          header->RollbackPending != 1 && !volume->StopFlag)) {
+      LogRefused(__LINE__, static_cast<ULONG>(count), static_cast<ULONG>(oldest));
+      status = STATUS_INVALID_PARAMETER;
+    }
+  }
+  if (NT_SUCCESS(status)) {
+    // The engine traces which snapshot a delete takes, in its own words (not a
+    // failure line, so not through LogFailure).
+    DbgPrint("node = %d \n", number);
+    status = number == 1 ? DropOldestSnapshot(device) : DeleteSnapshotSlot(device, number);
+    if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
+  }
   PauseVolumeWorker(volume, 0);
   // Drives of newer snapshots follow the renumbering; the deleted one's goes.
   if (NT_SUCCESS(status)) RenumberSnapshotDrives(device, number);
   EngineUnlock();
-  if (!NT_SUCCESS(status)) {
-    LogFailure("VOL %08x\n", status);
-    return status;
-  }
+  if (!NT_SUCCESS(status)) return status;
   AnswerBytes(r, r.Input);
   return STATUS_SUCCESS;
 }
 
 // ---------------------------------------------------------------- rollback
 
+// The number the request's target has now: by its identity when the
+// request carries one, else the number it gives. 0 when no listed snapshot
+// has that identity.
+ULONG RollbackTargetNow(const vh::EngineHeader* header, const vh::RollbackRequest& request) {
+  const vh::RecordGuid none{};
+  if (RtlCompareMemory(&request.TargetGuid, &none, sizeof none) == sizeof none)
+    return request.TargetNumber;
+  for (ULONG n = 1; n <= header->SnapshotCount; ++n) {
+    const vh::SnapshotSlot* slot = nullptr;
+    ULONG index = 0;
+    if (n == header->SnapshotCount) {
+      slot = &header->NewestSnapshot;
+    } else if (NT_SUCCESS(FindSlotByNumber(header, n, &index))) {
+      slot = &header->Slots[index];
+    }
+    if (slot != nullptr &&
+        RtlCompareMemory(&slot->Guid, &request.TargetGuid, sizeof slot->Guid) ==
+            sizeof slot->Guid &&
+        RtlCompareMemory(&slot->CreateTime, &request.TargetCreateTime, sizeof slot->CreateTime) ==
+            sizeof slot->CreateTime) {
+      return n;
+    }
+  }
+  return 0;
+}
+
 NTSTATUS SetRollback(Request& r) {
   PDEVICE_OBJECT device = r.Device;
   PVolumeFilterExtension volume = r.Volume;
   vh::RollbackRequest request;
   RtlCopyMemory(&request, r.Buffer, sizeof request);
+  // Checked and done under the lock with the worker parked: an oldest-drop
+  // in between would make the number name the next newer snapshot.
+  EngineLockedWorkerPaused locked(volume);
   const vh::EngineHeader* header = volume->Header;
+  if (header == nullptr) {
+    LogFailure("VOL %08x\n", STATUS_NO_SUCH_DEVICE);
+    return STATUS_NO_SUCH_DEVICE;
+  }
   if (request.Schedule != 0) {
-    if (header->RollbackPending != 0 && request.TargetNumber == header->RollbackTarget) {
+    request.TargetNumber = static_cast<UCHAR>(RollbackTargetNow(header, request));
+    if (header->RollbackPending != 0 && request.TargetNumber != 0 &&
+        request.TargetNumber == header->RollbackTarget) {
       AnswerBytes(r, r.Input);
       return STATUS_SUCCESS;
     }
@@ -306,10 +386,8 @@ NTSTATUS SetRollback(Request& r) {
     AnswerBytes(r, r.Input);
     return STATUS_SUCCESS;
   }
-  EngineLock();
   NTSTATUS status = PrepareEngineChange(device);
   if (NT_SUCCESS(status)) status = ScheduleRollback(device, &request);
-  EngineUnlock();
   if (!NT_SUCCESS(status)) {
     LogFailure("VOL %08x\n", status);
     return status;
@@ -348,15 +426,16 @@ NTSTATUS HeaderFileName(PVolumeFilterExtension volume, PWCHAR storage, ULONG sto
 NTSTATUS ReadHeader(Request& r) {
   PVolumeFilterExtension volume = r.Volume;
   NTSTATUS status = STATUS_SUCCESS;
-  // Under the lock the copy is never one of a create's half-written states.
-  EngineLock();
-  if (volume->Header != nullptr) {
-    RtlCopyMemory(r.Buffer, volume->Header, HeaderBytes);
-    EngineUnlock();
-    r.Information = HeaderBytes;
-    return STATUS_SUCCESS;
+  // Under the lock with the worker parked the copy is never one of a
+  // create's or an oldest-drop's half-written states.
+  {
+    EngineLockedWorkerPaused locked(volume);
+    if (volume->Header != nullptr) {
+      RtlCopyMemory(r.Buffer, volume->Header, HeaderBytes);
+      r.Information = HeaderBytes;
+      return STATUS_SUCCESS;
+    }
   }
-  EngineUnlock();
   auto* buffer =
       static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, HeaderBytes, EnginePoolTag));
   if (buffer == nullptr) {
@@ -411,12 +490,14 @@ void TakeClientFields(vh::EngineHeader* into, const vh::EngineHeader* from) {
 NTSTATUS WriteLoadedHeader(PDEVICE_OBJECT device, const vh::EngineHeader* incoming,
                            vh::EngineHeader* merged) {
   PVolumeFilterExtension volume = VolumeOf(device);
-  EngineLock();
+  // The worker parked: an oldest-drop between the copy and its write would
+  // be undone by it (the dropped snapshot listed again, its blocks free).
+  EngineLockedWorkerPaused locked(volume);
+  if (volume->Header == nullptr) return STATUS_NO_SUCH_DEVICE;
   RtlCopyMemory(merged, volume->Header, HeaderBytes);
   TakeClientFields(merged, incoming);
   NTSTATUS status = WriteEngineSectors(device, volume->Header->HeaderSector, HeaderBytes, merged);
   if (NT_SUCCESS(status)) RtlCopyMemory(volume->Header, merged, HeaderBytes);
-  EngineUnlock();
   return status;
 }
 
@@ -524,6 +605,9 @@ NTSTATUS MountTarget(const Request& r, PDEVICE_OBJECT* device, vh::MountEntry** 
 NTSTATUS MountDrive(Request& r) {
   PDEVICE_OBJECT device;
   vh::MountEntry* entry;
+  // Mounts and unmounts one at a time, and none while the worker changes
+  // the slots the drive's identity is taken from.
+  EngineLockedWorkerPaused locked(r.Volume);
   NTSTATUS status = MountTarget(r, &device, &entry);
   if (!NT_SUCCESS(status)) return status;
   MountRequest mount = MountRequestOf(r);
@@ -559,6 +643,7 @@ NTSTATUS MountDrive(Request& r) {
 NTSTATUS UnmountDrive(Request& r) {
   PDEVICE_OBJECT device;
   vh::MountEntry* entry;
+  EngineLockedWorkerPaused locked(r.Volume);
   NTSTATUS status = MountTarget(r, &device, &entry);
   if (!NT_SUCCESS(status)) return status;
   if (!entry->InUse || entry->VolumeDevice == 0 || entry->MountDevice == 0) {
@@ -584,7 +669,9 @@ NTSTATUS GetMountTable(Request& r) {
     LogRefused(__LINE__, 1, 0);
     return STATUS_INVALID_PARAMETER;
   }
+  EngineLock();
   RtlCopyMemory(r.Buffer, Control()->MountTable, MountTableBytes);
+  EngineUnlock();
   r.Information = MountTableBytes;
   return STATUS_SUCCESS;
 }
@@ -650,12 +737,19 @@ void SetFirstWord(Request& r, ULONG value) { RtlCopyMemory(r.Buffer, &value, siz
 // Sets StopFlag on a volume with an engine: its worker resets the engine
 // (every snapshot goes) and ends.
 NTSTATUS StopEngine(PVolumeFilterExtension volume) {
-  if (volume->StopFlag || volume->EngineMode == EngineModeTemporary) {
+  EngineLock();
+  NTSTATUS status = STATUS_SUCCESS;
+  if (volume->ChangeInProgress) {
+    LogFailure("VOL %08x\n", STATUS_DEVICE_BUSY);
+    status = STATUS_DEVICE_BUSY;
+  } else if (volume->StopFlag || volume->EngineMode == EngineModeTemporary) {
     LogRefused(__LINE__, volume->StopFlag, volume->EngineMode);
-    return STATUS_INVALID_PARAMETER;
+    status = STATUS_INVALID_PARAMETER;
+  } else {
+    WriteShared(volume->StopFlag, static_cast<UCHAR>(StopDiscard));
   }
-  volume->StopFlag = 1;
-  return STATUS_SUCCESS;
+  EngineUnlock();
+  return status;
 }
 
 NTSTATUS SystemControl(Request& r) {
@@ -721,19 +815,22 @@ NTSTATUS AddExcluded(Request& r) {
     LogRefused(__LINE__, r.Input, offset);
     return STATUS_INVALID_PARAMETER;
   }
+  // One exclusion at a time: the run table is the volume's. The worker is
+  // parked only while the pass-through list grows.
+  EngineLock();
   status = AddExcludedFile(device, &path);
+  if (NT_SUCCESS(status)) {
+    PauseVolumeWorker(volume, 1);
+    status = AppendPassThroughRuns(device, volume->ExcludedRuns);
+    PauseVolumeWorker(volume, 0);
+  }
+  FreeRunTable(&volume->ExcludedRuns);
+  EngineUnlock();
   ExFreePoolWithTag(storage, EnginePoolTag);
   if (!NT_SUCCESS(status)) {
     LogFailure("VOL %08x\n", status);
     return status;
   }
-  {
-    EngineLockedWorkerPaused locked(volume);
-    status = AppendPassThroughRuns(device, volume->ExcludedRuns);
-  }
-  if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
-  FreeRunTable(&volume->ExcludedRuns);
-  if (!NT_SUCCESS(status)) return status;
   AnswerBytes(r, r.Input);
   return STATUS_SUCCESS;
 }

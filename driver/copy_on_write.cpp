@@ -25,7 +25,7 @@ constexpr ULONG ReadGroupBlocks = 8;  // old contents are read 256 KB at a time 
 // The pause handshake between two requests or at the tick: park until
 // resumed unless told to stop.
 NTSTATUS ParkIfPaused(PVolumeFilterExtension volume, NTSTATUS status) {
-  if (!volume->PauseFlag || volume->StopFlag) return status;
+  if (!ReadShared(volume->PauseFlag) || ReadShared(volume->StopFlag)) return status;
   KeSetEvent(&volume->PausedEvent, IO_NO_INCREMENT, FALSE);
   // PASSIVE_LEVEL; PauseVolumeWorker(volume, 0) sets it.
   status = KeWaitForSingleObject(&volume->ResumeEvent, Executive, KernelMode, FALSE, nullptr);
@@ -38,12 +38,13 @@ bool ResetRequested(PVolumeFilterExtension volume) {
   auto* control = EngineControlDevice
                       ? static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension)
                       : nullptr;
-  return volume->StopFlag == StopDiscard || (control != nullptr && control->ResetEngine == 1);
+  return ReadShared(volume->StopFlag) == StopDiscard ||
+         (control != nullptr && control->ResetEngine == 1);
 }
 
 // The worker ends; after a removal (StopKeep) the snapshots stay on disk.
 bool StopRequested(PVolumeFilterExtension volume) {
-  return volume->StopFlag != StopNone || ResetRequested(volume);
+  return ReadShared(volume->StopFlag) != StopNone || ResetRequested(volume);
 }
 
 // One map piece of a request: the blocks first .. first + count - 1, all
@@ -342,7 +343,7 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   if (volume->WatchWrites) NoteWrittenBlocks(volume, irp);
   const vh::EngineHeader* header = volume->Header;
   // Writes queued before a removal are still saved: the snapshots outlive it.
-  const bool started = volume->PnpState == PnpStarted || volume->StopFlag == StopKeep;
+  const bool started = volume->PnpState == PnpStarted || ReadShared(volume->StopFlag) == StopKeep;
   if (mode != EngineModeTracking || !started || header == nullptr || header->SnapshotCount == 0 ||
       volume->SavedBlocksBuffer == nullptr || volume->SpaceBitmapBuffer == nullptr) {
     // Two lines, not one: this refusal is told apart in the log by its

@@ -26,7 +26,7 @@ NTSTATUS PassDownReleasing(PDEVICE_OBJECT device, PIRP irp) {
 // The worker is told to stop and waited for: it may still hold queued
 // writes and touches the extension until it has returned.
 void StopVolumeWorker(PVolumeFilterExtension volume) {
-  volume->StopFlag = StopKeep;
+  WriteShared(volume->StopFlag, static_cast<UCHAR>(StopKeep));
   KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
   if (volume->WorkerThread != nullptr) {
     // PASSIVE_LEVEL; the thread object is signalled when the worker returns.
@@ -210,18 +210,20 @@ NTSTATUS EngineDispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
       return EngineDispatchPassThrough(device, irp);
   }
   PVolumeFilterExtension volume = VolumeOf(device);
+  const UCHAR stop = ReadShared(volume->StopFlag);
   // A volume that is leaving keeps its snapshots: an unprotected write
   // would break them, and a removed volume takes no more writes anyway.
-  if (volume->StopFlag == StopKeep && volume->ProtectionActive)
+  if (stop == StopKeep && volume->ProtectionActive)
     return CompleteRequest(irp, STATUS_NO_SUCH_DEVICE);
-  if (volume->StopFlag || !volume->ProtectionActive) return EngineDispatchPassThrough(device, irp);
-  if (volume->EngineMode == EngineModeTracking) {
+  if (stop != StopNone || !volume->ProtectionActive) return EngineDispatchPassThrough(device, irp);
+  const ULONG mode = ReadShared(volume->EngineMode);
+  if (mode == EngineModeTracking) {
     // The worker finishes it; the queue's spin lock is taken alone.
     IoMarkIrpPending(irp);
     QueueForWorker(volume, irp);
     return STATUS_PENDING;
   }
-  if (volume->EngineMode == EngineModeTemporary && !IsPassThroughWrite(device, irp)) {
+  if (mode == EngineModeTemporary && !IsPassThroughWrite(device, irp)) {
     return SplitRedirectedIo(device, irp);
   }
   return EngineDispatchPassThrough(device, irp);

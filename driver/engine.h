@@ -107,6 +107,12 @@ struct VolumeFilterExtension {
   UCHAR TemporaryHolding;
   // Snapshot drives (Kind 3) only: the drive's own state.
   struct MountDrive* Mount;
+  // A create runs (from its first check to its end, outside the lock for
+  // the free-space collection): another create, a delete or a stop is
+  // refused busy. Set and cleared under EngineLock.
+  UCHAR ChangeInProgress;
+  // The space-file guard switched the engine off: no create switches it on.
+  UCHAR ProtectionRefused;
 };
 using PVolumeFilterExtension = VolumeFilterExtension*;
 
@@ -206,6 +212,8 @@ void ReleaseVolumeFilter(PDEVICE_OBJECT device);
 void VolumeOnlineCompletion(PDEVICE_OBJECT device);
 NTSTATUS VolumeLoadEngineState(PDEVICE_OBJECT device);
 NTSTATUS FindVolumeByName(PCUNICODE_STRING name, ULONG kind, PDEVICE_OBJECT* device);
+// Before a create or a rollback change: the current-state drive goes and a
+// pending reclaim runs. The caller holds EngineLock with the worker paused.
 NTSTATUS PrepareEngineChange(PDEVICE_OBJECT device);
 BOOLEAN EngineParametersUsable(const vh::EngineParameters& parameters);
 
@@ -324,6 +332,18 @@ inline PIRP IrpOfQueueEntry(PLIST_ENTRY entry) {
 // Hands `irp` to the volume's worker and wakes it; the queue's spin lock is
 // taken alone. The caller has marked it pending (or owns it).
 void QueueForWorker(PVolumeFilterExtension volume, PIRP irp);
+
+// Flags and the mode that one thread sets while others test them between
+// waits or at DISPATCH_LEVEL (stop, pause, the engine mode): whole-value
+// atomic reads and writes, never torn and never cached.
+template <typename T>
+inline T ReadShared(const T& value) {
+  return __atomic_load_n(&value, __ATOMIC_ACQUIRE);
+}
+template <typename T>
+inline void WriteShared(T& value, T newValue) {
+  __atomic_store_n(&value, newValue, __ATOMIC_RELEASE);
+}
 
 // Lock and worker handshake. Lock order: EngineLock, then PauseVolumeWorker;
 // resume before unlock.

@@ -52,11 +52,13 @@ void EngineUnlock() {
 
 NTSTATUS PauseVolumeWorker(PVolumeFilterExtension volume, UCHAR pause) {
   if (pause == 0) {
-    volume->PauseFlag = 0;
+    WriteShared(volume->PauseFlag, static_cast<UCHAR>(0));
     KeSetEvent(&volume->ResumeEvent, IO_NO_INCREMENT, FALSE);
     return STATUS_SUCCESS;
   }
-  volume->PauseFlag = pause;
+  WriteShared(volume->PauseFlag, pause);
+  // An idle worker parks at once rather than at its tick.
+  KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
   // PASSIVE_LEVEL, with the engine lock held; the worker sets PausedEvent
   // between two requests or at its one-second tick. A worker that has ended
   // parks no more: its thread object ends the wait (status 1) instead of a

@@ -100,10 +100,11 @@ NTSTATUS CopyPreviousMarks(PVolumeFilterExtension volume, PULONG* buffer, RTL_BI
   return STATUS_SUCCESS;
 }
 
-// Steps after the previous marks were taken; any failure here discards
-// every snapshot of the volume (the caller resets).
+// Steps after the previous marks were taken. `committed` is set once
+// header A is on disk: from then on the snapshot exists, and a later
+// failure leaves a create cut short that CompleteInterruptedSnapshot ends.
 NTSTATUS TakeSnapshotSteps(PDEVICE_OBJECT device, const vh::VolumeRequest* request,
-                           PRTL_BITMAP previous) {
+                           PRTL_BITMAP previous, bool* committed) {
   PVolumeFilterExtension volume = VolumeOf(device);
   vh::EngineHeader* header = volume->Header;
   const UCHAR count = header->SnapshotCount;
@@ -134,6 +135,7 @@ NTSTATUS TakeSnapshotSteps(PDEVICE_OBJECT device, const vh::VolumeRequest* reque
   FillNewest(header, request);
   status = WriteHeader(device);
   if (!NT_SUCCESS(status)) return status;
+  *committed = true;
   status = SaveBlockMap(device);
   if (!NT_SUCCESS(status)) return status;
   header->CountCopy = header->SnapshotCount;  // header B
@@ -167,7 +169,8 @@ NTSTATUS WatchWrites(PVolumeFilterExtension volume) {
     RtlClearAllBits(&volume->WrittenBlocks);
   }
   volume->WatchWrites = 1;
-  if (volume->EngineMode == EngineModeOff) volume->EngineMode = EngineModeTracking;
+  if (volume->EngineMode == EngineModeOff)
+    WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeTracking));
   return STATUS_SUCCESS;
 }
 
@@ -212,7 +215,7 @@ NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
     LogFailure("SNAP %08x\n", status);
     FreeRunTable(&volume->FreeRuns);
     volume->WatchWrites = 0;
-    volume->EngineMode = mode;
+    WriteShared(volume->EngineMode, mode);
   }
   ExFreePoolWithTag(window, EnginePoolTag);
   return status;
@@ -236,12 +239,27 @@ NTSTATUS TakeSnapshot(PDEVICE_OBJECT device, const vh::VolumeRequest* request) {
     LogFailure("SNAP %08x\n", status);
     return status;
   }
-  status = TakeSnapshotSteps(device, request, previousBuffer ? &previous : nullptr);
+  // A failed create never discards the snapshots there are: until header A
+  // is on disk nothing listed changed, so the header in memory goes back
+  // and the block bitmaps are built again from the untouched live map.
+  auto* before = static_cast<vh::EngineHeader*>(
+      ExAllocatePoolWithTag(NonPagedPool, vh::kEngineHeaderBytes, EnginePoolTag));
+  bool committed = false;
+  if (before == nullptr) {
+    status = STATUS_INSUFFICIENT_RESOURCES;
+  } else {
+    RtlCopyMemory(before, volume->Header, vh::kEngineHeaderBytes);
+    status = TakeSnapshotSteps(device, request, previousBuffer ? &previous : nullptr, &committed);
+  }
   if (!NT_SUCCESS(status)) {
     LogFailure("SNAP %08x\n", status);
-    NTSTATUS reset = ResetEngine(device);
-    if (!NT_SUCCESS(reset)) LogFailure("SNAP %08x\n", reset);
+    if (before != nullptr && !committed) {
+      RtlCopyMemory(volume->Header, before, vh::kEngineHeaderBytes);
+      NTSTATUS rebuilt = BuildRedirectBitmaps(device);
+      if (!NT_SUCCESS(rebuilt)) LogFailure("SNAP %08x\n", rebuilt);
+    }
   }
+  FreePool(before);
   FreePool(previousBuffer);
   // The snapshot is frozen (or gone): from now on writes are copied or
   // need no copy.

@@ -41,6 +41,9 @@ struct MountDrive {
   ULONG SnapshotNumber;  // follows the renumbering of older deletions
   ULONG ViewKind;
   UCHAR Removing;  // set while the drive goes: new I/O is refused
+  // The drive's letter as the engine made it (only those links go again).
+  UCHAR MadeMountPoint;  // the mount manager's point
+  UCHAR MadeDosLink;     // the engine's own link
   // The snapshot shown, by its descriptor: numbers move, descriptors not.
   vh::SnapshotSlot Identity;
   // Geometry answered to the storage stack.
@@ -97,12 +100,12 @@ NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 
 // ---- Which snapshot a drive shows ------------------------------------------------
 
+// A snapshot is its GUID and creation time: a client may rename it or
+// change its tag while its drive is mounted.
 bool SameSnapshot(const vh::SnapshotSlot& a, const vh::SnapshotSlot& b) {
   return RtlCompareMemory(&a.CreateTime, &b.CreateTime, sizeof a.CreateTime) ==
              sizeof a.CreateTime &&
-         RtlCompareMemory(&a.Guid, &b.Guid, sizeof a.Guid) == sizeof a.Guid &&
-         RtlCompareMemory(a.Name, b.Name, sizeof a.Name) == sizeof a.Name &&
-         RtlCompareMemory(a.ClientTag, b.ClientTag, sizeof a.ClientTag) == sizeof a.ClientTag;
+         RtlCompareMemory(&a.Guid, &b.Guid, sizeof a.Guid) == sizeof a.Guid;
 }
 
 const vh::SnapshotSlot* DescriptorOf(const vh::EngineHeader* header, ULONG number) {
@@ -278,7 +281,7 @@ bool LockForView(const MountDrive* drive) {
     if (KeWaitForSingleObject(&driver->EngineLock, Executive, KernelMode, FALSE, &step) ==
         STATUS_SUCCESS)
       return true;
-    if (drive->Removing) return false;
+    if (ReadShared(drive->Removing)) return false;
   }
 }
 
@@ -313,6 +316,9 @@ NTSTATUS ReadView(PDEVICE_OBJECT device, PIRP irp) {
   // The engine lock keeps snapshot creation and deletion (and with them
   // the slots and their numbers) still while the maps are read.
   if (NT_SUCCESS(status) && !LockForView(drive)) status = STATUS_IO_DEVICE_ERROR;
+  // The volume's worker parked too: its copy-on-write and oldest-drop change
+  // the maps and reuse the space blocks this read follows.
+  if (NT_SUCCESS(status)) PauseVolumeWorker(plan.volume, 1);
   if (!NT_SUCCESS(status)) {
     if (plan.entries) ExFreePoolWithTag(plan.entries, EnginePoolTag);
     if (plan.data) ExFreePoolWithTag(plan.data, EnginePoolTag);
@@ -343,6 +349,7 @@ NTSTATUS ReadView(PDEVICE_OBJECT device, PIRP irp) {
     skip = 0;
     block += plan.blocks;
   }
+  PauseVolumeWorker(plan.volume, 0);
   EngineUnlock();
   if (plan.entries) ExFreePoolWithTag(plan.entries, EnginePoolTag);
   if (plan.data) ExFreePoolWithTag(plan.data, EnginePoolTag);
@@ -628,13 +635,13 @@ void MountWorkerThread(PVOID context) {
         Serve(device, IrpOfEntry(entry));
       }
     }
-    if (drive->StopFlag) break;
+    if (ReadShared(drive->StopFlag)) break;
   }
 }
 
 NTSTATUS StartMountWorker(PDEVICE_OBJECT device) {
   MountDrive* drive = DriveOf(device);
-  drive->StopFlag = 0;
+  WriteShared(drive->StopFlag, static_cast<UCHAR>(0));
   HANDLE handle = nullptr;
   NTSTATUS status = PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
                                          MountWorkerThread, device);
@@ -647,7 +654,7 @@ NTSTATUS StartMountWorker(PDEVICE_OBJECT device) {
     // The thread still runs: it must not outlive the device. Wait for its
     // start, then tell it to end; it ends within a second.
     KeWaitForSingleObject(&drive->StartEvent, Executive, KernelMode, FALSE, nullptr);
-    drive->StopFlag = 1;
+    WriteShared(drive->StopFlag, static_cast<UCHAR>(1));
     KeReleaseSemaphore(&drive->QueueSemaphore, IO_NO_INCREMENT, 1, FALSE);
     return status;
   }
@@ -658,7 +665,7 @@ NTSTATUS StartMountWorker(PDEVICE_OBJECT device) {
 }
 
 void StopMountWorker(MountDrive* drive) {
-  drive->StopFlag = 1;
+  WriteShared(drive->StopFlag, static_cast<UCHAR>(1));
   KeReleaseSemaphore(&drive->QueueSemaphore, IO_NO_INCREMENT, 1, FALSE);
   if (drive->Thread == nullptr) return;
   // PASSIVE_LEVEL; the thread object is signalled when the worker returns.
@@ -686,6 +693,24 @@ void FailQueued(MountDrive* drive) {
   }
 }
 
+// Whether "\DosDevices\X:" names something already (a volume, another
+// drive, a link someone else made): a name that opens, or one that exists
+// but does not open, is in use.
+bool LetterInUse(WCHAR letter) {
+  WCHAR buffer[16];
+  UNICODE_STRING name;
+  SetName(&name, buffer, VH_WIDE("\\DosDevices\\%:"), 12, letter);
+  name.MaximumLength = sizeof buffer;
+  PFILE_OBJECT file = nullptr;
+  PDEVICE_OBJECT device = nullptr;
+  NTSTATUS status = IoGetDeviceObjectPointer(&name, FILE_READ_ATTRIBUTES, &file, &device);
+  if (NT_SUCCESS(status)) {
+    ObDereferenceObject(file);
+    return true;
+  }
+  return status != STATUS_OBJECT_NAME_NOT_FOUND && status != STATUS_OBJECT_PATH_NOT_FOUND;
+}
+
 }  // namespace
 
 NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
@@ -707,6 +732,11 @@ NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
     return STATUS_INVALID_PARAMETER;
   }
   const WCHAR letter = static_cast<WCHAR>('A' + request->DriveIndex);
+  if (!request->NoLetter && LetterInUse(letter)) {
+    request->Result = 1;
+    LogFailure("SHAP %08x\n", STATUS_OBJECT_NAME_COLLISION);
+    return STATUS_OBJECT_NAME_COLLISION;
+  }
   WCHAR nameBuffer[48];
   UNICODE_STRING name;
   SetName(&name, nameBuffer, VH_WIDE("\\Device\\5E27-B4%9-4A1F-9C63"), 15, letter);
@@ -757,11 +787,13 @@ NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
   if (!drive->NoLetter) {
     status = CreateMountPoint(self);
     if (!NT_SUCCESS(status)) LogFailure("SHAP %08x\n", status);
+    drive->MadeMountPoint = NT_SUCCESS(status) ? 1 : 0;
     // The mount manager's point is the link; one made here only when it
     // made none.
     if (!NT_SUCCESS(status)) {
       status = CreateDosLink(self);
       if (!NT_SUCCESS(status)) LogFailure("SHAP %08x\n", status);
+      drive->MadeDosLink = NT_SUCCESS(status) ? 1 : 0;
     }
   }
   return STATUS_SUCCESS;
@@ -789,8 +821,9 @@ NTSTATUS DeleteMountDevice(PDEVICE_OBJECT device) {
   const bool mounted = device->Vpb != nullptr && (device->Vpb->Flags & VPB_MOUNTED) != 0;
   if (mounted) {
     NTSTATUS status = OpenAndReferenceFile(&self->DosName, &handle, &file);
-    if (!NT_SUCCESS(status) && !self->Mount->NoLetter) {
-      CreateDosLink(self);
+    if (!NT_SUCCESS(status) && !self->Mount->NoLetter && !drive->MadeMountPoint &&
+        !drive->MadeDosLink && !LetterInUse(self->DriveLetter)) {
+      drive->MadeDosLink = NT_SUCCESS(CreateDosLink(self)) ? 1 : 0;
       status = OpenAndReferenceFile(&self->DosName, &handle, &file);
     }
     if (NT_SUCCESS(status)) {
@@ -801,12 +834,15 @@ NTSTATUS DeleteMountDevice(PDEVICE_OBJECT device) {
   }
   KIRQL irql;
   KeAcquireSpinLock(&drive->QueueLock, &irql);
-  drive->Removing = 1;
+  WriteShared(drive->Removing, static_cast<UCHAR>(1));
   KeReleaseSpinLock(&drive->QueueLock, irql);
-  if (!drive->NoLetter) {
+  // Only the links this drive made go: the letter may be another volume's.
+  if (drive->MadeMountPoint) {
     NTSTATUS status = DeleteMountPoints(self);
     if (!NT_SUCCESS(status)) LogFailure("SHAP %08x\n", status);
-    status = IoDeleteSymbolicLink(&self->DosName);
+  }
+  if (drive->MadeMountPoint || drive->MadeDosLink) {
+    NTSTATUS status = IoDeleteSymbolicLink(&self->DosName);
     if (!NT_SUCCESS(status) && status != STATUS_OBJECT_NAME_NOT_FOUND)
       LogFailure("SHAP %08x\n", status);
   }
@@ -825,7 +861,7 @@ NTSTATUS MountQueueIrp(PDEVICE_OBJECT device, PIRP irp) {
   const UCHAR major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
   const bool queued = major == IRP_MJ_READ || major == IRP_MJ_WRITE ||
                       major == IRP_MJ_FLUSH_BUFFERS || major == IRP_MJ_DEVICE_CONTROL;
-  if (major == IRP_MJ_SHUTDOWN || (queued && (drive == nullptr || drive->Removing))) {
+  if (major == IRP_MJ_SHUTDOWN || (queued && (drive == nullptr || ReadShared(drive->Removing)))) {
     LogFailure("SHAP %08x\n", STATUS_IO_DEVICE_ERROR);
     return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
   }

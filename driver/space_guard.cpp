@@ -61,7 +61,8 @@ void GuardOpenedFile(PDEVICE_OBJECT device, HANDLE handle) {
   NTSTATUS status =
       ZwQueryInformationFile(handle, &ioStatus, &basic, sizeof basic, FileBasicInformation);
   if (NT_SUCCESS(status) && (basic.FileAttributes & FILE_ATTRIBUTE_COMPRESSED) != 0) {
-    volume->EngineMode = EngineModeOff;
+    WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeOff));
+    volume->ProtectionRefused = 1;
     LogFailure("VOL NONE_PROTECT\n");
   }
   status = MarkSpaceFileHandle(device, handle);

@@ -297,7 +297,7 @@ NTSTATUS StartTemporaryMode(PDEVICE_OBJECT device) {
   KeAcquireSpinLock(&volume->WriteQueueLock, &irql);
   InitializeListHead(&volume->TemporaryHeld);
   volume->TemporaryHolding = 1;
-  volume->EngineMode = EngineModeTemporary;
+  WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeTemporary));
   while (!IsListEmpty(&volume->WriteQueue)) {
     PLIST_ENTRY entry = RemoveHeadList(&volume->WriteQueue);
     IoMarkIrpPending(IrpOfQueueEntry(entry));

@@ -230,11 +230,10 @@ NTSTATUS PrepareEngineChange(PDEVICE_OBJECT device) {
       RtlZeroMemory(entry.DeviceName, MountNameClearBytes);
     }
   }
-  PauseVolumeWorker(volume, 1);
+  // The caller holds the engine lock with the worker paused.
   if (volume->Header->ReclaimPending == 1) {
     NTSTATUS status = FreeReleasedBlocks(device);
     if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
   }
-  PauseVolumeWorker(volume, 0);
   return STATUS_SUCCESS;
 }

@@ -5,6 +5,7 @@
 #   build/driver  Varnholt.sys (x86-64 kernel mode)
 #   build/win32   Kelm.exe and its tests (i686)
 #   build/fuzz    clang + libFuzzer targets (only with --fuzz)
+#   build/tsan    clang + ThreadSanitizer, the engine's race tests (with --fuzz)
 #   build/win64   the win32 flavour's sources for x86-64, only on machines
 #                 that cannot run 32-bit programs: its tests run there instead
 set -euo pipefail
@@ -36,6 +37,7 @@ if [ "$wine_arch" = 64 ]; then
 fi
 if [ $fuzz = 1 ]; then
   configure fuzz -DVH_WERROR=OFF -DVH_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  configure tsan -DVH_WERROR=OFF -DVH_TSAN=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 fi
 
 for dir in host driver win32; do
@@ -49,4 +51,6 @@ fi
 if [ $fuzz = 1 ]; then
   echo "== building fuzz targets"
   cmake --build "$root/build/fuzz" -j "$jobs" --target vh_fuzzers
+  echo "== building the engine's race tests with ThreadSanitizer"
+  cmake --build "$root/build/tsan" -j "$jobs" --target engine_race_test engine_drive_test engine_io_test
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Does all the set-up on a fresh machine, builds every flavour and runs every
 # test: host (ASan + UBSan), the driver image checks, win32 under Wine and
-# Xvfb, then each fuzz target for a bounded time. Exits non-zero on any failure.
+# Xvfb, then each fuzz target for a bounded time, then the engine's race
+# tests under ThreadSanitizer. Exits non-zero on any failure.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${VH_JOBS:-$(nproc)}
@@ -36,6 +37,9 @@ fi
 if ctest --test-dir "$root/build/fuzz" -N | grep -q "Total Tests: [1-9]"; then
   run_ctest fuzz -j "$jobs"
 fi
+# The engine's races (held transfers, the request storm, the drives and the
+# worker handshake) under ThreadSanitizer: any report fails the run.
+TSAN_OPTIONS="halt_on_error=1 exitcode=66" run_ctest tsan -R "^engine_(race|drive|io)_test$"
 
 echo "test: finished in $(( $(date +%s) - start )) s"
 if [ $status -ne 0 ]; then

@@ -508,5 +508,22 @@ TEST_F(ControlAnswerTest, CreateWithoutALoadedHeaderStillObeysTheCountRule) {
   EXPECT_EQ(Ext()->Header, nullptr);
 }
 
+// Only SYSTEM and the administrators reach the engine: the control device
+// carries that descriptor and checks it for names below it too.
+TEST_F(ControlTest, OnlyAdministratorsOpenTheControlDevice) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  EXPECT_EQ(hk::Narrow(hk::DeviceSecurity(EngineControlDevice)), "D:P(A;;GA;;;SY)(A;;GA;;;BA)");
+  EXPECT_NE(EngineControlDevice->Characteristics & FILE_DEVICE_SECURE_OPEN, 0u);
+  const std::vector<uint8_t> in = VolumeRequestFor();
+  EXPECT_EQ(Send(IOCTL_ENGINE_QUERY_STATUS, in, kStatusBytes).status, STATUS_SUCCESS);
+  hk::SetUserIsAdministrator(false);
+  EXPECT_EQ(Send(IOCTL_ENGINE_QUERY_STATUS, in, kStatusBytes).status, STATUS_ACCESS_DENIED);
+  hk::UserIoResult below =
+      hk::UserDeviceIoControl(u"\\\\.\\QuorvelVH\\below", IOCTL_ENGINE_QUERY_STATUS, in.data(),
+                              static_cast<ULONG>(in.size()), nullptr, 0);
+  EXPECT_EQ(below.status, STATUS_ACCESS_DENIED);
+  hk::SetUserIsAdministrator(true);
+}
+
 }  // namespace
 }  // namespace vh::test

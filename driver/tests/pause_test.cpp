@@ -17,7 +17,7 @@ struct WorkerWorld {
 };
 
 void PauseCheck(PVolumeFilterExtension volume) {
-  if (volume->PauseFlag && !volume->StopFlag) {
+  if (ReadShared(volume->PauseFlag) && !ReadShared(volume->StopFlag)) {
     KeSetEvent(&volume->PausedEvent, IO_NO_INCREMENT, FALSE);
     KeWaitForSingleObject(&volume->ResumeEvent, Executive, KernelMode, FALSE, nullptr);
     KeClearEvent(&volume->ResumeEvent);
@@ -39,7 +39,7 @@ void Worker(PVOID context) {
         ++world->served;
       }
     }
-    if (world->volume->StopFlag) return;
+    if (ReadShared(world->volume->StopFlag)) return;
   }
 }
 
@@ -50,6 +50,8 @@ class PauseTest : public EngineTest {
     hk::SetTimeScale(20.0);  // the one-second tick every 50 ms
     world.volume = AddFilter(disk->device(), KindPrimaryVolume, u"\\DEVICE\\V", u"\\??\\C:");
     KeInitializeEvent(&world.wake, SynchronizationEvent, FALSE);
+    // A pause also wakes the engine's worker; this model parks at its tick.
+    KeInitializeEvent(&world.volume->WakeEvent, SynchronizationEvent, FALSE);
     HANDLE handle;
     ASSERT_EQ(
         PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, Worker, &world),
@@ -67,7 +69,7 @@ class PauseTest : public EngineTest {
   }
   void StopWorker() {
     if (world.volume->WorkerThread == nullptr) return;
-    world.volume->StopFlag = 1;
+    WriteShared(world.volume->StopFlag, static_cast<UCHAR>(1));
     KeSetEvent(&world.wake, IO_NO_INCREMENT, FALSE);
     KeWaitForSingleObject(world.volume->WorkerThread, Executive, KernelMode, FALSE, nullptr);
     ObDereferenceObject(world.volume->WorkerThread);

@@ -199,16 +199,32 @@ TEST_F(SnapshotUnitTest, BlocksFilledWhileFreeSpaceIsCollectedAreKept) {
   }
 }
 
-TEST_F(SnapshotUnitTest, NoFreeSlotDiscardsEverySnapshot) {
+// A create that fails before its header commits changes nothing: the
+// snapshots there are stay, in memory and on disk.
+TEST_F(SnapshotUnitTest, NoFreeSlotFailsTheCreateAndKeepsEverySnapshot) {
   ASSERT_NO_FATAL_FAILURE(BootMachine());
+  ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 1));
+  std::vector<uint8_t> before = Pattern(kBlockBytes, 3);
+  ASSERT_EQ(Installed().volume->Write(kBase * kBlockBytes, kBlockBytes, before.data()).status,
+            storage::kStatusSuccess);
   ASSERT_EQ(Create(1), STATUS_SUCCESS);
   ASSERT_EQ(Create(2), STATUS_SUCCESS);
-  for (SnapshotSlot& slot : Ext()->Header->Slots) slot.Used = 1;
+  for (SnapshotSlot& slot : Ext()->Header->Slots) {
+    if (slot.Used == 0) slot.Used = 2;  // taken, but by nothing listed
+  }
   EXPECT_EQ(Create(3), STATUS_UNSUCCESSFUL);
-  EXPECT_EQ(Ext()->Header->SnapshotCount, 0);
+  for (SnapshotSlot& slot : Ext()->Header->Slots) {
+    if (slot.Used == 2) slot.Used = 0;
+  }
+  EXPECT_EQ(Ext()->Header->SnapshotCount, 2);
   Restorer r(Installed());
-  EXPECT_EQ(r.Count(), 0u);
-  for (const SnapshotSlot& slot : r.Header().Slots) EXPECT_EQ(slot.Used, 0);
+  EXPECT_EQ(r.Count(), 2u);
+  // Snapshot 2 still saves the block before it changes.
+  std::vector<uint8_t> after = Pattern(kBlockBytes, 4);
+  ASSERT_EQ(Write(kBase * kBlockBytes, after), STATUS_SUCCESS);
+  Restorer later(Installed());
+  EXPECT_EQ(later.Restore(2, kBase, 1).bytes, before);
+  EXPECT_EQ(later.Referenced(), later.BitmapInUse());
 }
 
 // ------------------------------------------------------------ copy-on-write

@@ -332,7 +332,12 @@ struct RollbackRequest {
   uint8_t Reserved004[4];
   uint32_t VolumeNameKind;
   RecordWChar VolumeName[260];
-  uint8_t Reserved214[kRequestBytes - 0x214];
+  // Optional: the target's identity. When the GUID is not all zero the
+  // engine schedules the snapshot with this GUID and creation time, whatever
+  // number it has by then (an oldest-drop renumbers); else TargetNumber.
+  RecordGuid TargetGuid;
+  RecordTime TargetCreateTime;
+  uint8_t Reserved234[kRequestBytes - 0x234];
 };
 VH_CHECK_SIZE(RollbackRequest, 1024);
 VH_CHECK_OFFSET(RollbackRequest, TargetNumber, 0x01);
@@ -340,7 +345,9 @@ VH_CHECK_OFFSET(RollbackRequest, ReclaimFlag, 0x02);
 VH_CHECK_OFFSET(RollbackRequest, SpareFlag, 0x03);
 VH_CHECK_OFFSET(RollbackRequest, VolumeNameKind, 0x08);
 VH_CHECK_OFFSET(RollbackRequest, VolumeName, 0x0C);
-VH_CHECK_OFFSET(RollbackRequest, Reserved214, 0x214);
+VH_CHECK_OFFSET(RollbackRequest, TargetGuid, 0x214);
+VH_CHECK_OFFSET(RollbackRequest, TargetCreateTime, 0x224);
+VH_CHECK_OFFSET(RollbackRequest, Reserved234, 0x234);
 
 struct EngineStatus {
   uint32_t InterfaceVersion;  // kStatusInterfaceVersion

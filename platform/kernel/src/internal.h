@@ -60,6 +60,7 @@ struct Resolved {
   std::u16string remainder;
 };
 bool ResolveName(const std::u16string& name, Resolved* out);
+bool UserMayOpen(PDEVICE_OBJECT device, const std::u16string& remainder);
 NTSTATUS OpenDevice(PDEVICE_OBJECT device, const std::u16string& remainder, ULONG fileFlags,
                     ULONG disposition, ULONG options, ULONG share, ULONG attributes,
                     PFILE_OBJECT* out);

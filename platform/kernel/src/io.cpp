@@ -52,6 +52,8 @@ std::recursive_mutex g_ioLock;
 std::map<std::u16string, NameEntry> g_names;
 std::map<PDEVICE_OBJECT, std::u16string> g_deviceNames;
 std::map<PDEVICE_OBJECT, std::u16string> g_dosNames;
+std::map<PDEVICE_OBJECT, std::u16string> g_deviceSecurity;  // SDDL of secure devices
+bool g_userIsAdministrator = true;
 // Never destroyed, so what it holds stays reachable to the leak checker
 // after static destruction.
 std::vector<PDRIVER_OBJECT>& g_drivers = *new std::vector<PDRIVER_OBJECT>;
@@ -106,6 +108,7 @@ void DestroyDevice(void* body) {
     g_deviceState.erase(device);
     g_deviceNames.erase(device);
     g_dosNames.erase(device);
+    g_deviceSecurity.erase(device);
   }
   // Poisoned, so a worker that outlives its device reads garbage at once.
   std::memset(device, 0xDD, sizeof(DEVICE_OBJECT));
@@ -178,6 +181,8 @@ void ResetIo() {
   g_names.clear();
   g_deviceNames.clear();
   g_dosNames.clear();
+  g_deviceSecurity.clear();
+  g_userIsAdministrator = true;
   g_deviceState.clear();
   g_drivers.clear();
   for (auto& record : g_driverExtensions) ::operator delete(record.memory);
@@ -204,6 +209,23 @@ std::string IoReport() {
   if (!g_liveMdls.empty())
     report += "MDLs never freed: " + std::to_string(g_liveMdls.size()) + "\n";
   return report;
+}
+
+// Whether a user-mode caller may open `device`: a device without a
+// descriptor is open to everyone; one with a descriptor only to the
+// trustees it allows (SY, BA: administrators; WD, AU, BU: everyone). A
+// name beyond the device's own is checked only under FILE_DEVICE_SECURE_OPEN.
+bool UserMayOpen(PDEVICE_OBJECT device, const std::u16string& remainder) {
+  std::lock_guard<std::recursive_mutex> guard(g_ioLock);
+  auto found = g_deviceSecurity.find(device);
+  if (found == g_deviceSecurity.end()) return true;
+  if (!remainder.empty() && (device->Characteristics & FILE_DEVICE_SECURE_OPEN) == 0) return true;
+  const std::u16string& sddl = found->second;
+  for (const char16_t* everyone : {u";;;WD)", u";;;AU)", u";;;BU)"}) {
+    if (sddl.find(everyone) != std::u16string::npos) return true;
+  }
+  return g_userIsAdministrator && (sddl.find(u";;;BA)") != std::u16string::npos ||
+                                   sddl.find(u";;;SY)") != std::u16string::npos);
 }
 
 }  // namespace hk::detail
@@ -415,6 +437,21 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STR
     g_deviceNames[dev] = ToU16(name);
   }
   *device = dev;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS IoCreateDeviceSecure(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STRING name,
+                              DEVICE_TYPE type, ULONG characteristics, BOOLEAN exclusive,
+                              PCUNICODE_STRING sddl, const GUID*, PDEVICE_OBJECT* device) {
+  if (sddl == nullptr || sddl->Buffer == nullptr || sddl->Length == 0) {
+    *device = nullptr;
+    return STATUS_INVALID_PARAMETER;
+  }
+  NTSTATUS status =
+      IoCreateDevice(driver, extensionSize, name, type, characteristics, exclusive, device);
+  if (!NT_SUCCESS(status)) return status;
+  std::lock_guard<std::recursive_mutex> guard(g_ioLock);
+  g_deviceSecurity[*device] = ToU16(sddl);
   return STATUS_SUCCESS;
 }
 
@@ -1285,3 +1322,15 @@ void IoReleaseRemoveLockAndWait(PIO_REMOVE_LOCK lock, PVOID tag) {
   IoReleaseRemoveLock(lock, tag);
   KeWaitForSingleObject(&lock->RemoveEvent, Executive, KernelMode, FALSE, nullptr);
 }
+
+namespace hk {
+std::u16string DeviceSecurity(PDEVICE_OBJECT device) {
+  std::lock_guard<std::recursive_mutex> guard(g_ioLock);
+  auto found = g_deviceSecurity.find(device);
+  return found == g_deviceSecurity.end() ? std::u16string() : found->second;
+}
+void SetUserIsAdministrator(bool administrator) {
+  std::lock_guard<std::recursive_mutex> guard(g_ioLock);
+  g_userIsAdministrator = administrator;
+}
+}  // namespace hk

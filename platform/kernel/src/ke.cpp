@@ -1,5 +1,7 @@
 // Interrupt levels, dispatcher objects, waits, spin locks and system threads.
 #include <chrono>
+#include <map>
+#include <optional>
 #include <thread>
 
 #include "internal.h"
@@ -229,6 +231,33 @@ void Consume(DISPATCHER_HEADER* h, KTHREAD* self, ThreadState& state) {
   }
 }
 
+// Threads blocked on each object, for tests that act once a thread waits.
+std::map<const void*, unsigned>& Waiters() {
+  static std::map<const void*, unsigned> waiters;
+  return waiters;
+}
+
+// Counts the caller among the waiters of its objects while it blocks.
+class CountedWait {
+ public:
+  CountedWait(ULONG count, DISPATCHER_HEADER* const* objects) : count_(count), objects_(objects) {
+    for (ULONG i = 0; i < count_; ++i) ++Waiters()[objects_[i]];
+    DispatcherSignal().notify_all();
+  }
+  ~CountedWait() {
+    for (ULONG i = 0; i < count_; ++i) {
+      auto found = Waiters().find(objects_[i]);
+      if (found != Waiters().end() && --found->second == 0) Waiters().erase(found);
+    }
+  }
+  CountedWait(const CountedWait&) = delete;
+  CountedWait& operator=(const CountedWait&) = delete;
+
+ private:
+  ULONG count_;
+  DISPATCHER_HEADER* const* objects_;
+};
+
 NTSTATUS WaitFor(ULONG count, DISPATCHER_HEADER* const* objects, bool waitAll,
                  PLARGE_INTEGER timeout, const char* what) {
   ThreadState& state = CurrentThreadState();
@@ -252,6 +281,7 @@ NTSTATUS WaitFor(ULONG count, DISPATCHER_HEADER* const* objects, bool waitAll,
   }
   std::unique_lock<std::mutex> lock(DispatcherLock());
   for (ULONG i = 0; i < count; ++i) CheckObject(objects[i], what);
+  std::optional<CountedWait> counted;  // destroyed while the lock is still held
   for (;;) {
     if (waitAll) {
       bool all = true;
@@ -268,6 +298,7 @@ NTSTATUS WaitFor(ULONG count, DISPATCHER_HEADER* const* objects, bool waitAll,
         }
       }
     }
+    if (!counted) counted.emplace(count, objects);
     if (deadline == Clock::time_point::max()) {
       DispatcherSignal().wait(lock);
     } else if (DispatcherSignal().wait_until(lock, deadline) == std::cv_status::timeout &&
@@ -413,3 +444,13 @@ NTSTATUS PsTerminateSystemThread(NTSTATUS) {
     hk::Fault("PsTerminateSystemThread on a thread that is not a system thread");
   throw ThreadExit{};
 }
+
+namespace hk {
+bool WaitForWaiters(const void* object, unsigned count, unsigned timeoutMs) {
+  std::unique_lock<std::mutex> lock(detail::DispatcherLock());
+  return detail::DispatcherSignal().wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    auto found = Waiters().find(object);
+    return found != Waiters().end() && found->second >= count;
+  });
+}
+}  // namespace hk

@@ -25,6 +25,7 @@ UserIoResult UserDeviceIoControl(std::u16string_view win32DeviceName, ULONG code
   if (!detail::ResolveName(ntName, &resolved) || resolved.device == nullptr) {
     return {STATUS_OBJECT_NAME_NOT_FOUND, 0};
   }
+  if (!detail::UserMayOpen(resolved.device, resolved.remainder)) return {STATUS_ACCESS_DENIED, 0};
   // CreateFile(GENERIC_READ | GENERIC_WRITE, share read/write, OPEN_EXISTING).
   PFILE_OBJECT file = nullptr;
   NTSTATUS status = detail::OpenDevice(resolved.device, resolved.remainder, FO_SYNCHRONOUS_IO,

@@ -64,6 +64,9 @@ std::vector<PDEVICE_OBJECT> ShutdownDevices(bool lastChance);
 
 // Time: waits with time-outs run this much faster (order is kept).
 void SetTimeScale(double factor);
+// Races: true once at least `count` threads block in a wait on `object`
+// (an event, mutex, semaphore or thread); false after `timeoutMs` without.
+bool WaitForWaiters(const void* object, unsigned count, unsigned timeoutMs = 10000);
 
 // Registry: tests seed values that ZwOpenKey/ZwQueryValueKey then answer.
 void SetRegistryValue(const std::u16string& keyPath, const std::u16string& valueName, ULONG type,
@@ -80,6 +83,9 @@ PDRIVER_OBJECT CreateTestDriver(const std::u16string& name);
 void RunReinitialization();
 // The mount-manager's letter table that IoVolumeDeviceToDosName answers from.
 void SetVolumeDosName(PDEVICE_OBJECT volume, const std::u16string& dosName);
+// The security descriptor (SDDL) a device was created with through
+// IoCreateDeviceSecure; empty for a device without one.
+std::u16string DeviceSecurity(PDEVICE_OBJECT device);
 // Mounts a file-system device on a volume: opens of names on the volume go
 // to the file system's stack from then on.
 void MountFileSystem(PDEVICE_OBJECT volume, PDEVICE_OBJECT fileSystemDevice);

@@ -443,6 +443,12 @@ inline ULONG MmGetMdlByteCount(PMDL mdl) { return mdl->ByteCount; }
 NTSTATUS IoCreateDevice(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STRING name,
                         DEVICE_TYPE type, ULONG characteristics, BOOLEAN exclusive,
                         PDEVICE_OBJECT* device);
+// The WDM library's secure variant: the device's DACL given in SDDL (the
+// layer keeps the string; hk::DeviceSecurity answers it), the class GUID
+// for overrides (recorded nowhere).
+NTSTATUS IoCreateDeviceSecure(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STRING name,
+                              DEVICE_TYPE type, ULONG characteristics, BOOLEAN exclusive,
+                              PCUNICODE_STRING sddl, const GUID* classGuid, PDEVICE_OBJECT* device);
 void IoDeleteDevice(PDEVICE_OBJECT device);
 PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT source, PDEVICE_OBJECT target);
 NTSTATUS IoAttachDevice(PDEVICE_OBJECT source, PUNICODE_STRING targetName,

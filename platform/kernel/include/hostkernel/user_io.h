@@ -26,4 +26,9 @@ struct UserIoResult {
 UserIoResult UserDeviceIoControl(std::u16string_view win32DeviceName, ULONG code, const void* in,
                                  ULONG inLen, void* out, ULONG outLen);
 
+// Who the user-mode caller is: an administrator (the default after every
+// kernel reset) or a standard user, whom a device's descriptor may refuse
+// (STATUS_ACCESS_DENIED at the open).
+void SetUserIsAdministrator(bool administrator);
+
 }  // namespace hk

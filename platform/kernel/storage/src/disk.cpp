@@ -1,6 +1,7 @@
 #include "vh/storage/disk.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "vh/checked.h"
@@ -153,6 +154,7 @@ void Disk::CutPowerAfterWrites(const PowerCut& cut) {
 }
 
 IoAnswer Disk::Flush() {
+  HoldIfChosen({false, 0, 0, true});
   std::lock_guard<std::mutex> lock(mutex_);
   ++transfers_;
   if (transfers_ == failAt_) return {failStatus_, 0};
@@ -247,7 +249,39 @@ bool Disk::WriteSectors(uint64_t sector, uint32_t count, const uint8_t* buffer) 
   return true;
 }
 
+void Disk::HoldTransfer(std::function<bool(const TransferInfo&)> match, uint64_t nth) {
+  std::lock_guard<std::mutex> lock(holdMutex_);
+  holdMatch_ = std::move(match);
+  holdCountdown_ = nth == 0 ? 1 : nth;
+  holding_ = false;
+  holdReleased_ = false;
+}
+
+bool Disk::WaitHeld(unsigned timeoutMs) {
+  std::unique_lock<std::mutex> lock(holdMutex_);
+  return holdChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                               [this] { return holding_; });
+}
+
+void Disk::ReleaseHeld() {
+  std::lock_guard<std::mutex> lock(holdMutex_);
+  holdReleased_ = true;
+  holdCountdown_ = 0;
+  holdChanged_.notify_all();
+}
+
+void Disk::HoldIfChosen(const TransferInfo& transfer) {
+  std::unique_lock<std::mutex> lock(holdMutex_);
+  if (holdCountdown_ == 0 || holding_ || !holdMatch_ || !holdMatch_(transfer)) return;
+  if (--holdCountdown_ != 0) return;
+  holding_ = true;
+  holdChanged_.notify_all();
+  holdChanged_.wait(lock, [this] { return holdReleased_; });
+  holding_ = false;
+}
+
 IoAnswer Disk::Read(uint64_t byteOffset, uint32_t length, void* buffer) {
+  HoldIfChosen({false, byteOffset, length});
   std::lock_guard<std::mutex> lock(mutex_);
   if (!CheckRange(byteOffset, length, ByteLength())) return {kStatusInvalidParameter, 0};
   ++transfers_;
@@ -263,6 +297,7 @@ IoAnswer Disk::Read(uint64_t byteOffset, uint32_t length, void* buffer) {
 }
 
 IoAnswer Disk::Write(uint64_t byteOffset, uint32_t length, const void* buffer) {
+  HoldIfChosen({true, byteOffset, length});
   std::lock_guard<std::mutex> lock(mutex_);
   if (!CheckRange(byteOffset, length, ByteLength())) return {kStatusInvalidParameter, 0};
   ++transfers_;

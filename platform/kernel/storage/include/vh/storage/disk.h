@@ -11,6 +11,7 @@
 // after the Nth write.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -100,6 +101,19 @@ class Disk {
   // at the cut, and this chooses among those writes.
   void CutPowerNow(const std::function<bool(size_t)>& keep = nullptr);
 
+  // Races: the Nth transfer from now that `match` selects waits, before it
+  // reaches the disk, until ReleaseHeld(); other transfers go on meanwhile.
+  // WaitHeld() is true once it waits (false after `timeoutMs` without).
+  struct TransferInfo {
+    bool write;
+    uint64_t byteOffset;  // on the whole disk
+    uint32_t length;
+    bool flush = false;  // a flush (no offset, no length)
+  };
+  void HoldTransfer(std::function<bool(const TransferInfo&)> match, uint64_t nth = 1);
+  bool WaitHeld(unsigned timeoutMs = 10000);
+  void ReleaseHeld();
+
   // Counts since creation or the last Reload().
   uint64_t TransferCount() const;
   uint64_t WriteCount() const;
@@ -115,6 +129,7 @@ class Disk {
   bool CutPassed() const { return cutArmed_ && writes_ >= cutAfterWrite_; }
   bool CheckRange(uint64_t byteOffset, uint32_t length, uint64_t limitBytes) const;
   bool ReadSectors(uint64_t sector, uint32_t count, uint8_t* buffer);
+  void HoldIfChosen(const TransferInfo& transfer);
   bool WriteSectors(uint64_t sector, uint32_t count, const uint8_t* buffer);
 
   mutable std::mutex mutex_;
@@ -138,6 +153,13 @@ class Disk {
     std::vector<uint8_t> data;
   };
   std::vector<CachedWrite> cached_;  // since the last flush, oldest first
+  // The held transfer (its own lock: the disk goes on while it waits).
+  std::mutex holdMutex_;
+  std::condition_variable holdChanged_;
+  std::function<bool(const TransferInfo&)> holdMatch_;
+  uint64_t holdCountdown_ = 0;  // matches still to pass; 0 = nothing armed
+  bool holding_ = false;
+  bool holdReleased_ = false;
   // Newest contents not on the image (cached or written after the cut).
   std::map<uint64_t, std::vector<uint8_t>> volatileSectors_;
 };

@@ -1,0 +1,622 @@
+// Requests that race the volume worker or each other, replayed the same way
+// every run: the emulated disk holds one chosen transfer while a second
+// thread acts, and the test waits for definite states (a transfer held, a
+// thread blocked on the engine lock, a write queued behind a parked
+// worker), never for time. Oracles: the pre-boot restorer, no space block
+// named by a map but free in the bitmap, and the kernel's leak report at
+// teardown.
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "control_fixture.h"
+#include "temporary_fixture.h"
+
+namespace vh::test {
+namespace {
+
+constexpr uint64_t kBase = 28000;
+
+std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed) {
+  std::vector<uint8_t> out(bytes);
+  for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(seed * 37 + i / 512 + i % 251);
+  return out;
+}
+
+// Packed field: read by value.
+uint64_t DeviceIn(const MountTable& table, uint32_t index) {
+  const uint64_t value = table.Entries[index].MountDevice;
+  return value;
+}
+
+RecordTime TimeFor(uint32_t serial) {
+  RecordTime t{};
+  t.Year = 2026;
+  t.Month = 12;
+  t.Day = 1;
+  t.Second = static_cast<uint16_t>(serial);
+  return t;
+}
+
+// A thread running one request; done once it answered.
+class Caller {
+ public:
+  explicit Caller(const std::function<NTSTATUS()>& run)
+      : thread_([this, run] {
+          status_ = run();
+          done_ = true;
+        }) {}
+  ~Caller() {
+    if (thread_.joinable()) thread_.join();
+  }
+  Caller(const Caller&) = delete;
+  Caller& operator=(const Caller&) = delete;
+  bool Done() const { return done_; }
+  NTSTATUS Join() {
+    thread_.join();
+    return status_;
+  }
+
+ private:
+  std::atomic<bool> done_{false};
+  NTSTATUS status_ = STATUS_PENDING;
+  std::thread thread_;
+};
+
+class RaceTest : public ControlTest {
+ protected:
+  // Snapshots 1..count over blocks kBase..kBase+7; snapshot 1 saved the
+  // first content of kBase and kBase+1 (written after it).
+  void Prepare(uint32_t count) {
+    ASSERT_NO_FATAL_FAILURE(BootMachine());
+    ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 8));
+    first_ = Pattern(2 * kBlockBytes, 1);
+    ASSERT_EQ(Installed().volume->Write(kBase * kBlockBytes, 2 * kBlockBytes, first_.data()).status,
+              storage::kStatusSuccess);
+    for (uint32_t k = 1; k <= count; ++k) {
+      ASSERT_EQ(CreateWithIdentity(k), STATUS_SUCCESS);
+      if (k == 1) {
+        std::vector<uint8_t> second = Pattern(2 * kBlockBytes, 2);
+        ASSERT_EQ(Write(kBase * kBlockBytes, second), STATUS_SUCCESS);
+      }
+    }
+  }
+
+  NTSTATUS CreateWithIdentity(uint32_t serial) {
+    std::vector<uint8_t> in = VolumeRequestFor();
+    std::snprintf(reinterpret_cast<char*>(&in[offsetof(VolumeRequest, SnapshotName)]), 24,
+                  "snap %u", serial);
+    const RecordGuid guid = GuidFor(serial);
+    const RecordTime time = TimeFor(serial);
+    std::memcpy(&in[offsetof(VolumeRequest, SnapshotGuid)], &guid, sizeof guid);
+    std::memcpy(&in[offsetof(VolumeRequest, CreateTime)], &time, sizeof time);
+    return Send(IOCTL_ENGINE_CREATE_SNAPSHOT, in, 0).status;
+  }
+
+  // The byte on disk 0 where engine sector `sector` lies.
+  uint64_t EngineDiskByte(uint64_t sector) {
+    uint64_t volumeSector = 0;
+    EXPECT_EQ(Installed().EngineToVolumeSector(sector, &volumeSector), storage::kStatusSuccess);
+    return (Installed().volume->PartitionInfo().startSector + volumeSector) * 512;
+  }
+  uint64_t VolumeDiskByte(uint64_t block) {
+    return Installed().volume->PartitionInfo().StartByte() + block * kBlockBytes;
+  }
+  void HoldHeaderWrite() {
+    const uint64_t at = EngineDiskByte(Installed().header->HeaderSector);
+    Disk0().HoldTransfer([at](const storage::Disk::TransferInfo& t) {
+      return t.write && !t.flush && t.byteOffset == at;
+    });
+  }
+  // The worker's read of a block's old contents.
+  void HoldWorkerRead(uint64_t block) {
+    const uint64_t at = VolumeDiskByte(block);
+    Disk0().HoldTransfer([at](const storage::Disk::TransferInfo& t) {
+      return !t.write && !t.flush && t.byteOffset == at;
+    });
+  }
+  void HoldFlush() {
+    Disk0().HoldTransfer([](const storage::Disk::TransferInfo& t) { return t.flush; });
+  }
+
+  // The next save needs a space block and finds none: the worker drops the
+  // oldest snapshot inside the write.
+  void FillSpace() {
+    EngineLockedWorkerPaused locked(Ext());
+    RtlSetAllBits(&Ext()->SpaceBitmap);
+  }
+
+  KMUTEX* Lock() {
+    DriverExtension* driver = nullptr;
+    EXPECT_EQ(GetDriverExtension(&driver), STATUS_SUCCESS);
+    return &driver->EngineLock;
+  }
+  // `caller` answered, or waits for the engine lock.
+  bool AnsweredOrWaitsForLock(const Caller& caller) {
+    return hk::testing::Eventually(
+        [&] { return caller.Done() || hk::WaitForWaiters(Lock(), 1, 1); });
+  }
+  // `writer` answered, or its write waits in the queue of a parked worker.
+  bool WrittenOrQueuedBehindPause(const Caller& writer) {
+    PVolumeFilterExtension volume = Ext();
+    return hk::testing::Eventually([&] {
+      if (writer.Done()) return true;
+      if (!volume->PauseFlag) return false;
+      KIRQL irql;
+      KeAcquireSpinLock(&volume->WriteQueueLock, &irql);
+      const bool queued = !IsListEmpty(&volume->WriteQueue);
+      KeReleaseSpinLock(&volume->WriteQueueLock, irql);
+      return queued;
+    });
+  }
+  Caller* WriteBlock(uint64_t block, uint8_t seed) {
+    return new Caller([this, block, seed] {
+      std::vector<uint8_t> data = Pattern(kBlockBytes, seed);
+      return Write(block * kBlockBytes, data);
+    });
+  }
+
+  // Every space block a listed map names is in use in the bitmap on disk,
+  // and the header in memory lists what the header on disk lists.
+  void ExpectConsistent() {
+    Restorer r(Installed());
+    ASSERT_TRUE(r.Loaded());
+    const std::set<uint32_t> inUse = r.BitmapInUse();
+    for (uint32_t block : r.Referenced())
+      EXPECT_TRUE(inUse.count(block)) << "space block " << block << " named but free";
+    EXPECT_EQ(r.Count(), Ext()->Header->SnapshotCount);
+  }
+
+  // The number snapshot `serial` has now, by its GUID on disk (0: gone).
+  uint32_t NumberOf(uint32_t serial) {
+    Restorer r(Installed());
+    for (uint32_t n = 1; n <= r.Count(); ++n) {
+      const SnapshotSlot* slot = r.Descriptor(n);
+      if (slot != nullptr && slot->Guid.Data1 == GuidFor(serial).Data1) return n;
+    }
+    return 0;
+  }
+
+  std::vector<uint8_t> MountRequest(uint32_t number, uint32_t driveIndex, uint32_t noLetter) {
+    std::vector<uint8_t> in = VolumeRequestFor();
+    SetU32(in, offsetof(VolumeRequest, SnapshotNumber), number);
+    SetU32(in, offsetof(VolumeRequest, MountDriveIndex), driveIndex);
+    SetU32(in, offsetof(VolumeRequest, MountNoLetter), noLetter);
+    return in;
+  }
+  NTSTATUS MountNumber(uint32_t number, uint32_t driveIndex, uint32_t noLetter = 1) {
+    return Send(IOCTL_ENGINE_MOUNT_SNAPSHOT, MountRequest(number, driveIndex, noLetter), 0).status;
+  }
+  NTSTATUS UnmountNumber(uint32_t number) {
+    return Send(IOCTL_ENGINE_UNMOUNT_SNAPSHOT, MountRequest(number, 0, 0), 0).status;
+  }
+  MountTable TableNow() {
+    MountTable table;
+    ControlAnswer a = Send(IOCTL_ENGINE_GET_MOUNT_TABLE, VolumeRequestFor(), sizeof table);
+    EXPECT_EQ(a.status, STATUS_SUCCESS);
+    std::memcpy(&table, a.out.data(), sizeof table);
+    return table;
+  }
+  PDEVICE_OBJECT DriveOf(uint32_t number) {
+    const uint64_t device = DeviceIn(TableNow(), number - 1);
+    return reinterpret_cast<PDEVICE_OBJECT>(device);
+  }
+  std::vector<uint8_t> RenamedHeader(uint32_t number, const char* name) {
+    std::vector<uint8_t> header = HeaderOnDisk();
+    auto* h = reinterpret_cast<EngineHeader*>(header.data());
+    SnapshotSlot* slot = nullptr;
+    if (number == h->SnapshotCount) {
+      slot = &h->NewestSnapshot;
+    } else {
+      for (SnapshotSlot& s : h->Slots) {
+        if (s.Used == 1 && s.Number == number) slot = &s;
+      }
+    }
+    EXPECT_NE(slot, nullptr);
+    if (slot != nullptr) {
+      std::memset(slot->Name, 0, sizeof slot->Name);
+      std::snprintf(slot->Name, sizeof slot->Name, "%s", name);
+    }
+    std::vector<uint8_t> in = VolumeRequestFor(u'C', kHeaderWriteBytes);
+    std::memcpy(&in[kRequestBytes], header.data(), header.size());
+    return in;
+  }
+
+  std::vector<uint8_t> first_;  // blocks kBase, kBase+1 at snapshot 1
+};
+
+// ------------------------------------------------------------ a request racing a worker drop
+
+enum class Racer { kHeaderWrite, kRollbackSchedule, kDriveRead };
+struct DropCase {
+  const char* name;
+  Racer racer;
+};
+
+class DropRaceTest : public RaceTest, public ::testing::WithParamInterface<DropCase> {};
+
+TEST_P(DropRaceTest, TheRequestSeesTheHeaderBeforeOrAfterTheDropNeverBetween) {
+  const DropCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Prepare(3));
+  PDEVICE_OBJECT drive = nullptr;
+  if (c.racer == Racer::kDriveRead) {
+    ASSERT_EQ(MountNumber(1, 12), STATUS_SUCCESS);
+    drive = DriveOf(1);
+    ASSERT_NE(drive, nullptr);
+  }
+  ASSERT_NO_FATAL_FAILURE(FillSpace());
+  // Snapshot 3 saves kBase+2 into a full space: snapshot 1 goes, and the
+  // copy takes one of the blocks it held.
+  std::unique_ptr<Caller> request;
+  std::unique_ptr<Caller> writer;
+  std::vector<uint8_t> driveBytes(kBlockBytes);
+  switch (c.racer) {
+    case Racer::kHeaderWrite: {
+      // The rename's header write is held; the drop comes meanwhile.
+      HoldHeaderWrite();
+      std::vector<uint8_t> in = RenamedHeader(2, "renamed");
+      request =
+          std::make_unique<Caller>([in] { return Send(IOCTL_ENGINE_WRITE_HEADER, in, 0).status; });
+      ASSERT_TRUE(Disk0().WaitHeld());
+      writer.reset(WriteBlock(kBase + 2, 3));
+      ASSERT_TRUE(WrittenOrQueuedBehindPause(*writer));
+      break;
+    }
+    case Racer::kRollbackSchedule: {
+      // The drop's header write is held; the rollback to snapshot 2 (by its
+      // identity) comes meanwhile.
+      HoldHeaderWrite();
+      writer.reset(WriteBlock(kBase + 2, 3));
+      ASSERT_TRUE(Disk0().WaitHeld());
+      std::vector<uint8_t> in = RollbackRequestFor(1, 2);
+      const RecordGuid guid = GuidFor(2);
+      const RecordTime time = TimeFor(2);
+      std::memcpy(&in[offsetof(RollbackRequest, TargetGuid)], &guid, sizeof guid);
+      std::memcpy(&in[offsetof(RollbackRequest, TargetCreateTime)], &time, sizeof time);
+      request =
+          std::make_unique<Caller>([in] { return Send(IOCTL_ENGINE_SET_ROLLBACK, in, 0).status; });
+      ASSERT_TRUE(hk::WaitForWaiters(&Ext()->PausedEvent, 1));
+      break;
+    }
+    case Racer::kDriveRead: {
+      // The drive's read of snapshot 1's copy of kBase is held; the drop
+      // and a copy into the freed block come meanwhile.
+      Restorer r(Installed());
+      std::vector<uint32_t> entry;
+      ASSERT_TRUE(r.MapEntries(1, kBase, 1, &entry));
+      ASSERT_GE(entry[0], 64u);
+      const uint64_t at = EngineDiskByte(r.Header().SpaceFirst + entry[0] - 64);
+      Disk0().HoldTransfer([at](const storage::Disk::TransferInfo& t) {
+        return !t.write && !t.flush && t.byteOffset == at;
+      });
+      request = std::make_unique<Caller>(
+          [drive, &driveBytes] { return ReadSectors(drive, kBase * kBlockBytes, driveBytes); });
+      ASSERT_TRUE(Disk0().WaitHeld());
+      writer.reset(WriteBlock(kBase, 3));
+      ASSERT_TRUE(WrittenOrQueuedBehindPause(*writer));
+      break;
+    }
+  }
+  Disk0().ReleaseHeld();
+  EXPECT_EQ(request->Join(), STATUS_SUCCESS);
+  EXPECT_EQ(writer->Join(), STATUS_SUCCESS);
+
+  EXPECT_EQ(NumberOf(1), 0u) << "the oldest was dropped";
+  EXPECT_EQ(Ext()->Header->SnapshotCount, 2);
+  ASSERT_NO_FATAL_FAILURE(ExpectConsistent());
+  Restorer r(Installed());
+  // Snapshot 2 (now 1) still shows kBase as it was.
+  RestoredWindow w = r.Restore(NumberOf(2), kBase, 2);
+  EXPECT_EQ(w.fault, "");
+  EXPECT_EQ(w.bytes, Pattern(2 * kBlockBytes, 2));
+  switch (c.racer) {
+    case Racer::kHeaderWrite:
+      ASSERT_NE(r.Descriptor(NumberOf(2)), nullptr);
+      EXPECT_STREQ(r.Descriptor(NumberOf(2))->Name, "renamed");
+      break;
+    case Racer::kRollbackSchedule:
+      EXPECT_EQ(r.Header().RollbackPending, 1);
+      EXPECT_EQ(r.Header().RollbackTarget, NumberOf(2)) << "the rollback names snapshot 2";
+      break;
+    case Racer::kDriveRead:
+      EXPECT_TRUE(std::equal(driveBytes.begin(), driveBytes.end(), first_.begin()))
+          << "the drive read snapshot 1's bytes";
+      EXPECT_EQ(UnmountNumber(1), STATUS_SUCCESS);
+      break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RequestRacingAWorkerDrop, DropRaceTest,
+                         ::testing::Values(DropCase{"HeaderWrite", Racer::kHeaderWrite},
+                                           DropCase{"RollbackSchedule", Racer::kRollbackSchedule},
+                                           DropCase{"DriveRead", Racer::kDriveRead}),
+                         [](const ::testing::TestParamInfo<DropCase>& p) {
+                           return std::string(p.param.name);
+                         });
+
+// ------------------------------------------------------------ two callers at once
+
+enum class Pair { kCreateCreate, kCreateDelete, kMountMount, kUnmountUnmount, kExcludeExclude };
+struct PairCase {
+  const char* name;
+  Pair pair;
+  NTSTATUS first;   // what the first caller answers
+  NTSTATUS second;  // what the second caller answers
+};
+
+class TwoCallersTest : public RaceTest, public ::testing::WithParamInterface<PairCase> {
+ protected:
+  std::vector<uint8_t> ExcludeRequest(const std::u16string& file) {
+    std::vector<uint8_t> in = VolumeRequestFor();
+    const std::u16string path = u"\\??\\C:\\Windows\\" + file;
+    std::memcpy(&in[offsetof(VolumeRequest, ExcludePath)], path.c_str(),
+                (path.size() + 1) * sizeof(char16_t));
+    return in;
+  }
+  void MakeFile(const std::u16string& file) {
+    uint64_t lcn = 0;
+    ASSERT_EQ(Fs().FindFreeRun(4, 100000, &lcn), storage::kStatusSuccess);
+    const uint64_t clusterBytes = uint64_t{Fs().GetGeometry().sectorsPerCluster} * 512;
+    ASSERT_EQ(
+        Fs().CreateFile(u"\\Windows\\" + file, 4 * clusterBytes, {{static_cast<int64_t>(lcn), 4}}),
+        storage::kStatusSuccess);
+  }
+};
+
+TEST_P(TwoCallersTest, OneAtATime) {
+  const PairCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Prepare(3));
+  std::function<NTSTATUS()> first;
+  std::function<NTSTATUS()> second;
+  std::unique_ptr<Caller> writer;
+  switch (c.pair) {
+    case Pair::kCreateCreate:
+    case Pair::kCreateDelete:
+      // The first create is held at its flush, before the free-space
+      // collection.
+      HoldFlush();
+      first = [this] { return CreateWithIdentity(4); };
+      second = c.pair == Pair::kCreateCreate
+                   ? std::function<NTSTATUS()>([this] { return CreateWithIdentity(5); })
+                   : std::function<NTSTATUS()>([] {
+                       std::vector<uint8_t> in = VolumeRequestFor();
+                       SetU32(in, offsetof(VolumeRequest, SnapshotNumber), 2);
+                       return Send(IOCTL_ENGINE_DELETE_SNAPSHOT, in, 0).status;
+                     });
+      break;
+    case Pair::kMountMount:
+    case Pair::kUnmountUnmount:
+    case Pair::kExcludeExclude:
+      // The worker is held inside a write: a caller that parks it waits.
+      if (c.pair == Pair::kUnmountUnmount) {
+        ASSERT_EQ(MountNumber(2, 12), STATUS_SUCCESS);
+      }
+      if (c.pair == Pair::kExcludeExclude) {
+        ASSERT_NO_FATAL_FAILURE(MakeFile(u"one.dat"));
+        ASSERT_NO_FATAL_FAILURE(MakeFile(u"two.dat"));
+      }
+      HoldWorkerRead(kBase + 3);
+      writer.reset(WriteBlock(kBase + 3, 4));
+      ASSERT_TRUE(Disk0().WaitHeld());
+      if (c.pair == Pair::kMountMount) {
+        first = [this] { return MountNumber(2, 12); };
+        second = [this] { return MountNumber(2, 13); };
+      } else if (c.pair == Pair::kUnmountUnmount) {
+        first = [this] { return UnmountNumber(2); };
+        second = [this] { return UnmountNumber(2); };
+      } else {
+        first = [this] {
+          return Send(IOCTL_ENGINE_ADD_EXCLUDED_FILE, ExcludeRequest(u"one.dat"), 0).status;
+        };
+        second = [this] {
+          return Send(IOCTL_ENGINE_ADD_EXCLUDED_FILE, ExcludeRequest(u"two.dat"), 0).status;
+        };
+      }
+      break;
+  }
+  Caller a(first);
+  if (writer == nullptr) {
+    ASSERT_TRUE(Disk0().WaitHeld());
+  } else {
+    // Either the first caller waits for the held worker, or it has answered.
+    ASSERT_TRUE(hk::testing::Eventually(
+        [&] { return a.Done() || hk::WaitForWaiters(&Ext()->PausedEvent, 1, 1); }));
+  }
+  Caller b(second);
+  ASSERT_TRUE(AnsweredOrWaitsForLock(b));
+  Disk0().ReleaseHeld();
+  EXPECT_EQ(a.Join(), c.first);
+  EXPECT_EQ(b.Join(), c.second);
+  if (writer) {
+    EXPECT_EQ(writer->Join(), STATUS_SUCCESS);
+  }
+
+  ASSERT_NO_FATAL_FAILURE(ExpectConsistent());
+  Restorer r(Installed());
+  EXPECT_EQ(r.Restore(1, kBase, 2).bytes, first_) << "snapshot 1 is intact";
+  const MountTable table = TableNow();
+  switch (c.pair) {
+    case Pair::kCreateCreate:
+      EXPECT_EQ(r.Count(), 4u);
+      EXPECT_EQ(NumberOf(4), 4u);
+      EXPECT_EQ(Ext()->WatchWrites, 0);
+      break;
+    case Pair::kCreateDelete:
+      EXPECT_EQ(r.Count(), 4u);
+      EXPECT_EQ(NumberOf(2), 2u);
+      break;
+    case Pair::kMountMount: {
+      // One drive, the one the table lists.
+      const uint64_t device = DeviceIn(table, 1);
+      EXPECT_NE(device, 0u);
+      ULONG drives = 0;
+      for (PDEVICE_OBJECT d = driver_->DeviceObject; d != nullptr; d = d->NextDevice) {
+        if (VolumeOf(d)->Kind == KindMount) ++drives;
+      }
+      EXPECT_EQ(drives, 1u);
+      EXPECT_EQ(UnmountNumber(2), STATUS_SUCCESS);
+      break;
+    }
+    case Pair::kUnmountUnmount:
+      EXPECT_EQ(table.Entries[1].InUse, 0);
+      EXPECT_EQ(DeviceIn(table, 1), 0u);
+      break;
+    case Pair::kExcludeExclude: {
+      // Both files' sectors pass through.
+      const Ranges through = Normalised(PassThroughRanges(Ext()));
+      for (const char16_t* file : {u"\\Windows\\one.dat", u"\\Windows\\two.dat"}) {
+        for (const auto& range : FileRanges(Fs(), file)) {
+          bool covered = false;
+          for (const auto& t : through)
+            covered = covered || (t.first <= range.first && range.second <= t.second);
+          EXPECT_TRUE(covered) << hk::Narrow(std::u16string(file));
+        }
+      }
+      EXPECT_EQ(Ext()->ExcludedRuns, nullptr);
+      break;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TwoCallersAtOnce, TwoCallersTest,
+    ::testing::Values(
+        PairCase{"CreateCreate", Pair::kCreateCreate, STATUS_SUCCESS, STATUS_DEVICE_BUSY},
+        PairCase{"CreateDelete", Pair::kCreateDelete, STATUS_SUCCESS, STATUS_DEVICE_BUSY},
+        PairCase{"MountMount", Pair::kMountMount, STATUS_SUCCESS, STATUS_SUCCESS},
+        PairCase{"UnmountUnmount", Pair::kUnmountUnmount, STATUS_SUCCESS, STATUS_SUCCESS},
+        PairCase{"ExcludeExclude", Pair::kExcludeExclude, STATUS_SUCCESS, STATUS_SUCCESS}),
+    [](const ::testing::TestParamInfo<PairCase>& p) { return std::string(p.param.name); });
+
+// ------------------------------------------------------------ drives, letters, the guard
+
+// The letter of a volume is no drive's: the mount is refused and the
+// volume keeps its letter.
+TEST_F(RaceTest, AMountOnALetterInUseIsRefusedAndTheLetterStays) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(2));
+  EXPECT_EQ(MountNumber(1, 2, 0), STATUS_OBJECT_NAME_COLLISION);  // C:
+  EXPECT_EQ(DeviceIn(TableNow(), 0), 0u);
+  EXPECT_EQ(UnmountNumber(1), STATUS_SUCCESS);
+  UNICODE_STRING name;
+  RtlInitUnicodeString(&name, u"\\DosDevices\\C:");
+  PFILE_OBJECT file = nullptr;
+  PDEVICE_OBJECT device = nullptr;
+  ASSERT_EQ(IoGetDeviceObjectPointer(&name, FILE_READ_ATTRIBUTES, &file, &device), STATUS_SUCCESS);
+  ObDereferenceObject(file);
+  // A free letter mounts, and its link goes with the drive.
+  ASSERT_EQ(MountNumber(1, 12, 0), STATUS_SUCCESS);
+  EXPECT_EQ(UnmountNumber(1), STATUS_SUCCESS);
+  RtlInitUnicodeString(&name, u"\\DosDevices\\M:");
+  EXPECT_NE(IoGetDeviceObjectPointer(&name, FILE_READ_ATTRIBUTES, &file, &device), STATUS_SUCCESS);
+}
+
+// A drive shows its snapshot by GUID and creation time: a rename does not
+// take it away.
+TEST_F(RaceTest, ARenamedSnapshotsDriveStillReads) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(2));
+  ASSERT_EQ(MountNumber(1, 12), STATUS_SUCCESS);
+  ASSERT_EQ(Send(IOCTL_ENGINE_WRITE_HEADER, RenamedHeader(1, "renamed"), 0).status, STATUS_SUCCESS);
+  std::vector<uint8_t> bytes(2 * kBlockBytes);
+  EXPECT_EQ(ReadSectors(DriveOf(1), kBase * kBlockBytes, bytes), STATUS_SUCCESS);
+  EXPECT_EQ(bytes, first_);
+  EXPECT_EQ(UnmountNumber(1), STATUS_SUCCESS);
+}
+
+// The space-file guard switched the engine off: a create is refused and
+// the engine stays off.
+TEST_F(RaceTest, ACreateLeavesAnEngineTheGuardSwitchedOffOff) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(1));
+  {
+    EngineLockedWorkerPaused locked(Ext());
+    // What the guard does on finding a compressed space file.
+    Ext()->EngineMode = EngineModeOff;
+    Ext()->ProtectionRefused = 1;
+  }
+  EXPECT_EQ(CreateWithIdentity(2), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(Ext()->EngineMode, EngineModeOff);
+  EXPECT_EQ(Restorer(Installed()).Count(), 1u);
+}
+
+// ------------------------------------------------------------ a storm
+
+// Writes and every kind of request from several threads at once. Each
+// answer is one the request may give; afterwards the maps, the bitmap and
+// the header agree, and the ThreadSanitizer build sees no race.
+TEST_F(RaceTest, AStormOfRequestsAndWritesLeavesTheEngineConsistent) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(2));
+  ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase + 8, 24));
+  uint64_t lcn = 0;
+  ASSERT_EQ(Fs().FindFreeRun(4, 100000, &lcn), storage::kStatusSuccess);
+  const uint64_t clusterBytes = uint64_t{Fs().GetGeometry().sectorsPerCluster} * 512;
+  ASSERT_EQ(
+      Fs().CreateFile(u"\\Windows\\storm.dat", 4 * clusterBytes, {{static_cast<int64_t>(lcn), 4}}),
+      storage::kStatusSuccess);
+  ASSERT_EQ(MountNumber(1, 12), STATUS_SUCCESS);
+  PDEVICE_OBJECT drive = DriveOf(1);
+  constexpr int kRounds = 6;
+  std::atomic<int> unexpected{0};
+  auto expect = [&](NTSTATUS status, std::initializer_list<NTSTATUS> allowed) {
+    for (NTSTATUS a : allowed) {
+      if (status == a) return;
+    }
+    ++unexpected;
+  };
+  std::vector<std::thread> threads;
+  threads.emplace_back([&] {  // writes
+    for (int w = 0; w < kRounds * 4; ++w) {
+      std::vector<uint8_t> data = Pattern(kBlockBytes, static_cast<uint8_t>(10 + w));
+      expect(Write((kBase + 2 + (w * 7) % 30) * kBlockBytes, data), {STATUS_SUCCESS});
+    }
+  });
+  threads.emplace_back([&] {  // creates and deletes
+    for (int k = 0; k < kRounds; ++k) {
+      expect(CreateWithIdentity(10 + k),
+             {STATUS_SUCCESS, STATUS_DEVICE_BUSY, STATUS_INVALID_PARAMETER});
+      std::vector<uint8_t> in = VolumeRequestFor();
+      SetU32(in, offsetof(VolumeRequest, SnapshotNumber), 2);
+      expect(Send(IOCTL_ENGINE_DELETE_SNAPSHOT, in, 0).status,
+             {STATUS_SUCCESS, STATUS_DEVICE_BUSY, STATUS_INVALID_PARAMETER});
+    }
+  });
+  threads.emplace_back([&] {  // header reads and writes
+    for (int k = 0; k < kRounds; ++k) {
+      expect(Send(IOCTL_ENGINE_READ_HEADER, VolumeRequestFor(), kEngineHeaderBytes).status,
+             {STATUS_SUCCESS});
+      std::vector<uint8_t> header = HeaderOnDisk();
+      std::vector<uint8_t> in = VolumeRequestFor(u'C', kHeaderWriteBytes);
+      auto* h = reinterpret_cast<EngineHeader*>(header.data());
+      h->HourlySchedule = static_cast<uint8_t>(k & 1);
+      std::memcpy(&in[kRequestBytes], header.data(), header.size());
+      expect(Send(IOCTL_ENGINE_WRITE_HEADER, in, 0).status,
+             {STATUS_SUCCESS, STATUS_INVALID_PARAMETER});
+    }
+  });
+  threads.emplace_back([&] {  // drive reads, rollback, exclusion, status
+    for (int k = 0; k < kRounds; ++k) {
+      std::vector<uint8_t> bytes(kBlockBytes);
+      expect(ReadSectors(drive, kBase * kBlockBytes, bytes),
+             {STATUS_SUCCESS, STATUS_NO_SUCH_DEVICE});
+      expect(Send(IOCTL_ENGINE_SET_ROLLBACK, RollbackRequestFor(1, 1), 0).status,
+             {STATUS_SUCCESS, STATUS_INVALID_PARAMETER});
+      expect(Send(IOCTL_ENGINE_SET_ROLLBACK, RollbackRequestFor(0, 0), 0).status, {STATUS_SUCCESS});
+      expect(Send(IOCTL_ENGINE_QUERY_STATUS, VolumeRequestFor(), kStatusBytes).status,
+             {STATUS_SUCCESS});
+    }
+    std::vector<uint8_t> in = VolumeRequestFor();
+    const std::u16string path = u"\\??\\C:\\Windows\\storm.dat";
+    std::memcpy(&in[offsetof(VolumeRequest, ExcludePath)], path.c_str(),
+                (path.size() + 1) * sizeof(char16_t));
+    expect(Send(IOCTL_ENGINE_ADD_EXCLUDED_FILE, in, 0).status, {STATUS_SUCCESS});
+  });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(unexpected.load(), 0);
+  ASSERT_NO_FATAL_FAILURE(ExpectConsistent());
+  EXPECT_EQ(Ext()->ChangeInProgress, 0);
+  EXPECT_EQ(UnmountNumber(1), STATUS_SUCCESS);
+}
+
+}  // namespace
+}  // namespace vh::test

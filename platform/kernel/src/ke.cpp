@@ -16,9 +16,22 @@ std::mutex& DispatcherLock() {
   static std::mutex lock;
   return lock;
 }
-std::condition_variable& DispatcherSignal() {
-  static std::condition_variable signal;
-  return signal;
+// Object -> the waits blocked on it, under the dispatcher lock. A signal
+// wakes only these, so one busy event does not stir every sleeping thread.
+std::unordered_multimap<const DISPATCHER_HEADER*, WaitBlock*>& Waiters() {
+  static std::unordered_multimap<const DISPATCHER_HEADER*, WaitBlock*> waiters;
+  return waiters;
+}
+namespace {
+std::atomic<std::uint64_t> g_wakeUps{0};
+}  // namespace
+
+void SignalObject(const DISPATCHER_HEADER* object) {
+  auto range = Waiters().equal_range(object);
+  for (auto it = range.first; it != range.second; ++it) {
+    ++g_wakeUps;
+    it->second->wake.notify_one();
+  }
 }
 double TimeScale() { return g_timeScale.load(); }
 
@@ -79,6 +92,11 @@ using namespace hk::detail;
 
 namespace hk {
 void SetTimeScale(double factor) { g_timeScale = factor > 0 ? factor : 1.0; }
+std::size_t WaitsBlockedOn(const void* object) {
+  std::lock_guard<std::mutex> guard(DispatcherLock());
+  return Waiters().count(static_cast<const DISPATCHER_HEADER*>(object));
+}
+std::uint64_t WaitWakeUps() { return g_wakeUps.load(); }
 }  // namespace hk
 
 KIRQL KeGetCurrentIrql() { return CurrentThreadState().irql; }
@@ -121,7 +139,7 @@ LONG KeSetEvent(PRKEVENT event, KPRIORITY, BOOLEAN) {
   CheckObject(&event->Header, "KeSetEvent");
   LONG previous = event->Header.SignalState;
   event->Header.SignalState = 1;
-  DispatcherSignal().notify_all();
+  SignalObject(&event->Header);
   return previous;
 }
 
@@ -162,7 +180,7 @@ LONG KeReleaseMutex(PRKMUTEX mutex, BOOLEAN) {
   if (++mutex->Header.SignalState == 1) {
     mutex->Header.Owner = nullptr;
     --state.mutexesOwned;
-    DispatcherSignal().notify_all();
+    SignalObject(&mutex->Header);
   }
   return previous;
 }
@@ -194,7 +212,7 @@ LONG KeReleaseSemaphore(PRKSEMAPHORE semaphore, KPRIORITY, LONG adjustment, BOOL
               semaphore->Header.Limit);
   }
   semaphore->Header.SignalState = previous + adjustment;
-  DispatcherSignal().notify_all();
+  SignalObject(&semaphore->Header);
   return previous;
 }
 
@@ -252,6 +270,32 @@ NTSTATUS WaitFor(ULONG count, DISPATCHER_HEADER* const* objects, bool waitAll,
   }
   std::unique_lock<std::mutex> lock(DispatcherLock());
   for (ULONG i = 0; i < count; ++i) CheckObject(objects[i], what);
+  WaitBlock block;
+  // Named under its objects only while it sleeps; every return below
+  // passes through here first.
+  struct Registration {
+    WaitBlock* block;
+    ULONG count;
+    DISPATCHER_HEADER* const* objects;
+    bool active = false;
+    void Add() {
+      if (active) return;
+      for (ULONG i = 0; i < count; ++i) Waiters().emplace(objects[i], block);
+      active = true;
+    }
+    ~Registration() {
+      if (!active) return;
+      for (ULONG i = 0; i < count; ++i) {
+        auto range = Waiters().equal_range(objects[i]);
+        for (auto it = range.first; it != range.second; ++it) {
+          if (it->second == block) {
+            Waiters().erase(it);
+            break;
+          }
+        }
+      }
+    }
+  } registration{&block, count, objects};
   for (;;) {
     if (waitAll) {
       bool all = true;
@@ -268,9 +312,10 @@ NTSTATUS WaitFor(ULONG count, DISPATCHER_HEADER* const* objects, bool waitAll,
         }
       }
     }
+    registration.Add();
     if (deadline == Clock::time_point::max()) {
-      DispatcherSignal().wait(lock);
-    } else if (DispatcherSignal().wait_until(lock, deadline) == std::cv_status::timeout &&
+      block.wake.wait(lock);
+    } else if (block.wake.wait_until(lock, deadline) == std::cv_status::timeout &&
                Clock::now() >= deadline) {
       // One last look: a signal may have raced the time-out.
       bool ready = false;
@@ -401,7 +446,7 @@ NTSTATUS PsCreateSystemThread(PHANDLE threadHandle, ULONG, OBJECT_ATTRIBUTES*, H
     // waiter that wakes finds the thread fully gone.
     std::lock_guard<std::mutex> guard(DispatcherLock());
     thread->Header.SignalState = 1;
-    DispatcherSignal().notify_all();
+    SignalObject(&thread->Header);
     --g_runningThreads;
     ObfDereferenceObject(thread);
   }).detach();

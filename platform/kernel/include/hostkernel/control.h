@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -61,6 +62,12 @@ std::vector<PDEVICE_OBJECT> ShutdownDevices(bool lastChance);
 
 // Time: waits with time-outs run this much faster (order is kept).
 void SetTimeScale(double factor);
+
+// Waits: how many are blocked on a dispatcher object now (a race test waits
+// for a thread to park), and the wake-ups signals have delivered to blocked
+// waits so far.
+std::size_t WaitsBlockedOn(const void* object);
+std::uint64_t WaitWakeUps();
 
 // Registry: tests seed values that ZwOpenKey/ZwQueryValueKey then answer.
 void SetRegistryValue(const std::u16string& keyPath, const std::u16string& valueName, ULONG type,

@@ -75,6 +75,7 @@ struct Figures {
   double none = 0, first = 0, rewrite = 0, raw = 0;  // seconds for kWrites writes
   double noneTransfers = 0, firstTransfers = 0, firstDiskWrites = 0, rewriteTransfers = 0;
   bool unbuffered = false;
+  uint64_t start = 0;  // where the written gigabyte lies in the volume
 };
 
 // The gigabyte allocated and written before the engine boots.
@@ -132,6 +133,7 @@ bool Measure(uint64_t volumeBytes, uint64_t spaceBytes, Figures* out) {
   });
   if (!booted) return false;
   out->unbuffered = m.Disk0().Image().Unbuffered();
+  out->start = start;
   const std::vector<uint64_t> offsets = Shifted(WorkloadOffsets(), start);
   Disk& disk = m.Disk0();
   auto phase = [&](double* seconds, double* transfers, double* writes) {
@@ -251,14 +253,8 @@ int CopyOnWrite() {
     return 0;
   }
   // The written gigabyte where the 8 GiB machine had it.
-  uint64_t start = 0;
-  {
-    Machine m;
-    if (!m.Boot(8 * kGiB, 2 * kGiB)) return 1;
-    start = PrefillStart(m.Installed());
-  }
   Peer peer;
-  if (!MeasurePeer(8 * kGiB, start, &peer)) {
+  if (!MeasurePeer(8 * kGiB, small.start, &peer)) {
     std::printf("qcow2 peer: qemu-io failed, no figures\n");
     return 0;
   }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -57,12 +58,23 @@ class Writer {
 // One installed machine with the engine booted on it.
 class Machine {
  public:
-  bool Boot(uint64_t volumeBytes) {
+  // The installer's smallest space unless `spaceBytes` says otherwise.
+  // `prepare` runs on the installed disk before the engine boots.
+  bool Boot(uint64_t volumeBytes, uint64_t spaceBytes = 0, const storage::ImageOptions& image = {},
+            const std::function<bool(InstalledMachine&)>& prepare = nullptr) {
     hk::ResetKernel();
     MachineOptions options;
     options.install.volumeSectors = volumeBytes / 512;
+    if (spaceBytes != 0) options.install.spaceSectors = spaceBytes / 512;
     options.install.lowWaterSectors = 0;
     if (InstalledMachine::Build(options, &machine_) != STATUS_SUCCESS) return false;
+    if (prepare && !prepare(*machine_)) return false;
+    // Installed and prepared through the page cache, which is quick; from
+    // here on the image is opened as asked, with nothing left unwritten.
+    storage::Disk& disk = *machine_->Installed().disk;
+    if (disk.Reload(image) != storage::kStatusSuccess || !storage::IsSuccess(disk.Flush().status)) {
+      return false;
+    }
     if (boot_.Boot(*machine_) != STATUS_SUCCESS) return false;
     filter_ = IoGetAttachedDevice(machine_->ProtectedVolume());
     // The space-file guard's once-a-second file queries are no part of what
@@ -81,6 +93,10 @@ class Machine {
     return static_cast<PVolumeFilterExtension>(filter_->DeviceExtension);
   }
   PDEVICE_OBJECT Filter() const { return filter_; }
+  InstalledMachine& Installed() const { return *machine_; }
+  // Disk 0 below every device: its transfer counts are what the engine
+  // asked of the disk.
+  storage::Disk& Disk0() const { return *machine_->Installed().disk; }
 
   // Marks blocks first .. first + count - 1 in use, so the snapshot must
   // keep them.

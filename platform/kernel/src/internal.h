@@ -6,15 +6,21 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "hostkernel/control.h"
 
 namespace hk::detail {
 
-// One lock and one condition for every dispatcher object, as the kernel's
-// dispatcher database lock: waits re-check their objects on each signal.
+// One lock for every dispatcher object, as the kernel's dispatcher database
+// lock. A signal wakes the waits blocked on that object only; they re-check
+// their objects under the lock.
 std::mutex& DispatcherLock();
-std::condition_variable& DispatcherSignal();
+struct WaitBlock {
+  std::condition_variable wake;
+};
+std::unordered_multimap<const DISPATCHER_HEADER*, WaitBlock*>& Waiters();
+void SignalObject(const DISPATCHER_HEADER* object);  // dispatcher lock held
 
 struct ThreadState {
   KIRQL irql = PASSIVE_LEVEL;

@@ -18,9 +18,22 @@ std::mutex& DispatcherLock() {
   static std::mutex lock;
   return lock;
 }
-std::condition_variable& DispatcherSignal() {
-  static std::condition_variable signal;
-  return signal;
+// Object -> the waits blocked on it, under the dispatcher lock. A signal
+// wakes only these, so one busy event does not stir every sleeping thread.
+std::unordered_multimap<const DISPATCHER_HEADER*, WaitBlock*>& Waiters() {
+  static std::unordered_multimap<const DISPATCHER_HEADER*, WaitBlock*> waiters;
+  return waiters;
+}
+namespace {
+std::atomic<std::uint64_t> g_wakeUps{0};
+}  // namespace
+
+void SignalObject(const DISPATCHER_HEADER* object) {
+  auto range = Waiters().equal_range(object);
+  for (auto it = range.first; it != range.second; ++it) {
+    ++g_wakeUps;
+    it->second->wake.notify_one();
+  }
 }
 double TimeScale() { return g_timeScale.load(); }
 
@@ -81,6 +94,11 @@ using namespace hk::detail;
 
 namespace hk {
 void SetTimeScale(double factor) { g_timeScale = factor > 0 ? factor : 1.0; }
+std::size_t WaitsBlockedOn(const void* object) {
+  std::lock_guard<std::mutex> guard(DispatcherLock());
+  return Waiters().count(static_cast<const DISPATCHER_HEADER*>(object));
+}
+std::uint64_t WaitWakeUps() { return g_wakeUps.load(); }
 }  // namespace hk
 
 KIRQL KeGetCurrentIrql() { return CurrentThreadState().irql; }
@@ -123,7 +141,7 @@ LONG KeSetEvent(PRKEVENT event, KPRIORITY, BOOLEAN) {
   CheckObject(&event->Header, "KeSetEvent");
   LONG previous = event->Header.SignalState;
   event->Header.SignalState = 1;
-  DispatcherSignal().notify_all();
+  SignalObject(&event->Header);
   return previous;
 }
 
@@ -164,7 +182,7 @@ LONG KeReleaseMutex(PRKMUTEX mutex, BOOLEAN) {
   if (++mutex->Header.SignalState == 1) {
     mutex->Header.Owner = nullptr;
     --state.mutexesOwned;
-    DispatcherSignal().notify_all();
+    SignalObject(&mutex->Header);
   }
   return previous;
 }
@@ -196,7 +214,7 @@ LONG KeReleaseSemaphore(PRKSEMAPHORE semaphore, KPRIORITY, LONG adjustment, BOOL
               semaphore->Header.Limit);
   }
   semaphore->Header.SignalState = previous + adjustment;
-  DispatcherSignal().notify_all();
+  SignalObject(&semaphore->Header);
   return previous;
 }
 
@@ -231,33 +249,6 @@ void Consume(DISPATCHER_HEADER* h, KTHREAD* self, ThreadState& state) {
   }
 }
 
-// Threads blocked on each object, for tests that act once a thread waits.
-std::map<const void*, unsigned>& Waiters() {
-  static std::map<const void*, unsigned> waiters;
-  return waiters;
-}
-
-// Counts the caller among the waiters of its objects while it blocks.
-class CountedWait {
- public:
-  CountedWait(ULONG count, DISPATCHER_HEADER* const* objects) : count_(count), objects_(objects) {
-    for (ULONG i = 0; i < count_; ++i) ++Waiters()[objects_[i]];
-    DispatcherSignal().notify_all();
-  }
-  ~CountedWait() {
-    for (ULONG i = 0; i < count_; ++i) {
-      auto found = Waiters().find(objects_[i]);
-      if (found != Waiters().end() && --found->second == 0) Waiters().erase(found);
-    }
-  }
-  CountedWait(const CountedWait&) = delete;
-  CountedWait& operator=(const CountedWait&) = delete;
-
- private:
-  ULONG count_;
-  DISPATCHER_HEADER* const* objects_;
-};
-
 NTSTATUS WaitFor(ULONG count, DISPATCHER_HEADER* const* objects, bool waitAll,
                  PLARGE_INTEGER timeout, const char* what) {
   ThreadState& state = CurrentThreadState();
@@ -281,7 +272,32 @@ NTSTATUS WaitFor(ULONG count, DISPATCHER_HEADER* const* objects, bool waitAll,
   }
   std::unique_lock<std::mutex> lock(DispatcherLock());
   for (ULONG i = 0; i < count; ++i) CheckObject(objects[i], what);
-  std::optional<CountedWait> counted;  // destroyed while the lock is still held
+  WaitBlock block;
+  // Named under its objects only while it sleeps; every return below
+  // passes through here first.
+  struct Registration {
+    WaitBlock* block;
+    ULONG count;
+    DISPATCHER_HEADER* const* objects;
+    bool active = false;
+    void Add() {
+      if (active) return;
+      for (ULONG i = 0; i < count; ++i) Waiters().emplace(objects[i], block);
+      active = true;
+    }
+    ~Registration() {
+      if (!active) return;
+      for (ULONG i = 0; i < count; ++i) {
+        auto range = Waiters().equal_range(objects[i]);
+        for (auto it = range.first; it != range.second; ++it) {
+          if (it->second == block) {
+            Waiters().erase(it);
+            break;
+          }
+        }
+      }
+    }
+  } registration{&block, count, objects};
   for (;;) {
     if (waitAll) {
       bool all = true;
@@ -298,10 +314,10 @@ NTSTATUS WaitFor(ULONG count, DISPATCHER_HEADER* const* objects, bool waitAll,
         }
       }
     }
-    if (!counted) counted.emplace(count, objects);
+    registration.Add();
     if (deadline == Clock::time_point::max()) {
-      DispatcherSignal().wait(lock);
-    } else if (DispatcherSignal().wait_until(lock, deadline) == std::cv_status::timeout &&
+      block.wake.wait(lock);
+    } else if (block.wake.wait_until(lock, deadline) == std::cv_status::timeout &&
                Clock::now() >= deadline) {
       // One last look: a signal may have raced the time-out.
       bool ready = false;
@@ -432,7 +448,7 @@ NTSTATUS PsCreateSystemThread(PHANDLE threadHandle, ULONG, OBJECT_ATTRIBUTES*, H
     // waiter that wakes finds the thread fully gone.
     std::lock_guard<std::mutex> guard(DispatcherLock());
     thread->Header.SignalState = 1;
-    DispatcherSignal().notify_all();
+    SignalObject(&thread->Header);
     --g_runningThreads;
     ObfDereferenceObject(thread);
   }).detach();
@@ -447,10 +463,13 @@ NTSTATUS PsTerminateSystemThread(NTSTATUS) {
 
 namespace hk {
 bool WaitForWaiters(const void* object, unsigned count, unsigned timeoutMs) {
-  std::unique_lock<std::mutex> lock(detail::DispatcherLock());
-  return detail::DispatcherSignal().wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-    auto found = Waiters().find(object);
-    return found != Waiters().end() && found->second >= count;
-  });
+  // Polled: a wait registers under its objects only once it blocks, and
+  // nothing signals that; the condition itself is exact.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (WaitsBlockedOn(object) >= count) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 }  // namespace hk

@@ -144,11 +144,53 @@ void Put(PRTL_BITMAP map, ULONG i, bool v) {
     Bytes(map)[i / 8] = static_cast<UCHAR>(Bytes(map)[i / 8] & ~(1u << (i % 8)));
   }
 }
+// Bit i is bit i % 32 of ULONG i / 32 on a little-endian machine, which is
+// what lets the counts and fills below work a word at a time.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "bitmap words assume little-endian");
+static_assert(sizeof(ULONG) == 4, "bitmap words are 32 bits");
+ULONG Word(PRTL_BITMAP map, ULONG w) { return map->Buffer[w]; }
+// Bits lo..hi-1 of a word (0 <= lo < hi <= 32).
+ULONG Mask(ULONG lo, ULONG hi) {
+  const ULONG upTo = hi == 32 ? 0xFFFFFFFFu : (1u << hi) - 1;
+  return upTo & ~((1u << lo) - 1);
+}
+int Ones(ULONG word) { return __builtin_popcount(word); }
+// Set bits among start..start+count-1 (inside the map).
+ULONG CountSet(PRTL_BITMAP map, ULONG start, ULONG count) {
+  ULONG n = 0;
+  ULONG at = start;
+  const ULONG end = start + count;
+  while (at < end) {
+    const ULONG lo = at % 32;
+    const ULONG hi = end - (at - lo) < 32 ? end - (at - lo) : 32;
+    n += static_cast<ULONG>(Ones(Word(map, at / 32) & Mask(lo, hi)));
+    at += hi - lo;
+  }
+  return n;
+}
+// Sets or clears start..start+count-1 (inside the map).
+void Fill(PRTL_BITMAP map, ULONG start, ULONG count, bool set) {
+  ULONG at = start;
+  const ULONG end = start + count;
+  while (at < end) {
+    const ULONG lo = at % 32;
+    const ULONG hi = end - (at - lo) < 32 ? end - (at - lo) : 32;
+    const ULONG mask = Mask(lo, hi);
+    map->Buffer[at / 32] = set ? map->Buffer[at / 32] | mask : map->Buffer[at / 32] & ~mask;
+    at += hi - lo;
+  }
+}
 ULONG FindClearRun(PRTL_BITMAP map, ULONG count, ULONG from, ULONG to) {
   ULONG run = 0;
-  for (ULONG i = from; i < to; ++i) {
+  for (ULONG i = from; i < to;) {
+    // A full word of set bits ends any run at once.
+    if (run == 0 && i % 32 == 0 && to - i >= 32 && Word(map, i / 32) == 0xFFFFFFFFu) {
+      i += 32;
+      continue;
+    }
     run = Bit(map, i) ? 0 : run + 1;
-    if (run == count) return i + 1 - count;
+    ++i;
+    if (run == count) return i - count;
   }
   return 0xFFFFFFFF;
 }
@@ -178,25 +220,19 @@ BOOLEAN RtlTestBit(PRTL_BITMAP h, ULONG bit) {
 }
 void RtlSetBits(PRTL_BITMAP h, ULONG start, ULONG count) {
   CheckRange(h, start, count, "RtlSetBits");
-  for (ULONG i = 0; i < count; ++i) Put(h, start + i, true);
+  Fill(h, start, count, true);
 }
 void RtlClearBits(PRTL_BITMAP h, ULONG start, ULONG count) {
   CheckRange(h, start, count, "RtlClearBits");
-  for (ULONG i = 0; i < count; ++i) Put(h, start + i, false);
+  Fill(h, start, count, false);
 }
 BOOLEAN RtlAreBitsSet(PRTL_BITMAP h, ULONG start, ULONG length) {
   if (length == 0 || start >= h->SizeOfBitMap || length > h->SizeOfBitMap - start) return FALSE;
-  for (ULONG i = 0; i < length; ++i) {
-    if (!Bit(h, start + i)) return FALSE;
-  }
-  return TRUE;
+  return CountSet(h, start, length) == length;
 }
 BOOLEAN RtlAreBitsClear(PRTL_BITMAP h, ULONG start, ULONG length) {
   if (length == 0 || start >= h->SizeOfBitMap || length > h->SizeOfBitMap - start) return FALSE;
-  for (ULONG i = 0; i < length; ++i) {
-    if (Bit(h, start + i)) return FALSE;
-  }
-  return TRUE;
+  return CountSet(h, start, length) == 0;
 }
 ULONG RtlFindClearBits(PRTL_BITMAP h, ULONG count, ULONG hint) {
   if (count == 0) return hint < h->SizeOfBitMap ? hint : 0;
@@ -214,11 +250,7 @@ ULONG RtlFindClearBitsAndSet(PRTL_BITMAP h, ULONG count, ULONG hint) {
   if (found != 0xFFFFFFFF && count != 0) RtlSetBits(h, found, count);
   return found;
 }
-ULONG RtlNumberOfSetBits(PRTL_BITMAP h) {
-  ULONG n = 0;
-  for (ULONG i = 0; i < h->SizeOfBitMap; ++i) n += Bit(h, i);
-  return n;
-}
+ULONG RtlNumberOfSetBits(PRTL_BITMAP h) { return CountSet(h, 0, h->SizeOfBitMap); }
 ULONG RtlNumberOfClearBits(PRTL_BITMAP h) { return h->SizeOfBitMap - RtlNumberOfSetBits(h); }
 
 // Debug print with the kernel's conventions: %s narrow, %S and %ws wide,

@@ -1,4 +1,6 @@
 // Counted strings, bitmaps and the debug log's formatting.
+#include <algorithm>
+
 #include "kernel_test.h"
 
 namespace hk::testing {
@@ -23,6 +25,55 @@ TEST_F(RtlTest, BitLayoutMatchesTheOnDiskByteOrder) {
   EXPECT_EQ(bytes[4], 0x80);
   EXPECT_EQ(RtlNumberOfSetBits(&f.map), 3u);
   EXPECT_EQ(RtlNumberOfClearBits(&f.map), 37u);
+}
+
+// Counts and fills work a word at a time: starts and ends inside a word,
+// and stray bits past the map's end, are where they go wrong. Checked
+// against one bit at a time over every range of a 100-bit map.
+TEST_F(RtlTest, WordWiseCountsAndFillsMatchBitByBitAtEveryStartAndEnd) {
+  constexpr ULONG kBits = 100;
+  ULONG words[4] = {0x9E3779B9u, 0x7F4A7C15u, 0xF39CC060u, 0xFFFFFFFFu};  // 4th: 28 stray bits
+  RTL_BITMAP map;
+  RtlInitializeBitMap(&map, words, kBits);
+  auto bit = [&](ULONG i) { return ((words[i / 32] >> (i % 32)) & 1) != 0; };
+  ULONG total = 0;
+  for (ULONG i = 0; i < kBits; ++i) total += bit(i) ? 1 : 0;
+  EXPECT_EQ(RtlNumberOfSetBits(&map), total);
+  EXPECT_EQ(RtlNumberOfClearBits(&map), kBits - total);
+  for (ULONG start = 0; start < kBits; ++start) {
+    for (ULONG length = 1; start + length <= kBits; ++length) {
+      ULONG set = 0;
+      for (ULONG i = start; i < start + length; ++i) set += bit(i) ? 1 : 0;
+      ASSERT_EQ(RtlAreBitsSet(&map, start, length) != FALSE, set == length)
+          << start << "+" << length;
+      ASSERT_EQ(RtlAreBitsClear(&map, start, length) != FALSE, set == 0) << start << "+" << length;
+    }
+  }
+  const ULONG saved[4] = {words[0], words[1], words[2], words[3]};
+  for (ULONG start : {0u, 5u, 31u, 32u, 45u}) {
+    for (ULONG length : {1u, 27u, 32u, 55u}) {
+      if (start + length > kBits) continue;
+      for (bool setThem : {true, false}) {
+        std::copy(saved, saved + 4, words);
+        if (setThem) {
+          RtlSetBits(&map, start, length);
+        } else {
+          RtlClearBits(&map, start, length);
+        }
+        for (ULONG i = 0; i < 128; ++i) {
+          const bool inside = i >= start && i < start + length;
+          const bool was = ((saved[i / 32] >> (i % 32)) & 1) != 0;
+          ASSERT_EQ(bit(i), inside ? setThem : was) << start << "+" << length << " bit " << i;
+        }
+      }
+    }
+  }
+  // Whole words of set bits are stepped over, never a clear bit after them.
+  RtlSetAllBits(&map);
+  RtlClearBit(&map, 70);
+  EXPECT_EQ(RtlFindClearBits(&map, 1, 0), 70u);
+  EXPECT_EQ(RtlFindClearBits(&map, 1, 90), 70u);
+  EXPECT_EQ(RtlFindClearBits(&map, 2, 0), 0xFFFFFFFFu);
 }
 
 TEST_F(RtlTest, AreBitsSetRefusesEmptyAndOutOfRangeQueries) {

@@ -1,5 +1,6 @@
 // Dispatcher objects, waits, spin locks, IRQL tracking and system threads.
 #include <atomic>
+#include <cstdint>
 #include <thread>
 
 #include "kernel_test.h"
@@ -90,6 +91,52 @@ TEST_F(SyncTest, SynchronizationEventReleasesOneWaiterNotificationEventReleasesA
     EXPECT_EQ(woken.load(), type == SynchronizationEvent ? 1 : 3);
     EXPECT_EQ(KeReadStateEvent(&event), type == SynchronizationEvent ? 0 : 1);
   }
+}
+
+// Parks until `count` waits are blocked on the object (no sleeping on hope).
+void AwaitBlockedWaits(const void* object, std::size_t count) {
+  while (WaitsBlockedOn(object) != count) std::this_thread::yield();
+}
+
+TEST_F(SyncTest, ASignalWakesOnlyTheWaitsBlockedOnItsOwnObject) {
+  KEVENT a, b, c;
+  KeInitializeEvent(&a, SynchronizationEvent, FALSE);
+  KeInitializeEvent(&b, NotificationEvent, FALSE);
+  KeInitializeEvent(&c, NotificationEvent, FALSE);
+  KSEMAPHORE semaphore;
+  KeInitializeSemaphore(&semaphore, 0, 4);
+  NTSTATUS onA = STATUS_PENDING, onAny = STATUS_PENDING;
+  std::thread waitA(
+      [&] { onA = KeWaitForSingleObject(&a, Executive, KernelMode, FALSE, nullptr); });
+  std::thread waitAny([&] {
+    PVOID objects[] = {&a, &c};
+    onAny = KeWaitForMultipleObjects(2, objects, WaitAny, Executive, KernelMode, FALSE, nullptr,
+                                     nullptr);
+  });
+  AwaitBlockedWaits(&a, 2);
+  AwaitBlockedWaits(&c, 1);
+  const std::uint64_t before = WaitWakeUps();
+  // Objects nobody waits on: no blocked wait may be stirred.
+  for (int i = 0; i < 100; ++i) {
+    KeSetEvent(&b, IO_NO_INCREMENT, FALSE);
+    KeResetEvent(&b);
+    KeReleaseSemaphore(&semaphore, 0, 1, FALSE);
+    LARGE_INTEGER zero{};
+    KeWaitForSingleObject(&semaphore, Executive, KernelMode, FALSE, &zero);
+  }
+  EXPECT_EQ(WaitWakeUps(), before);
+  // The second object of a wait-any wakes that wait alone.
+  KeSetEvent(&c, IO_NO_INCREMENT, FALSE);
+  waitAny.join();
+  EXPECT_EQ(onAny, STATUS_WAIT_0 + 1);
+  EXPECT_EQ(WaitWakeUps(), before + 1);
+  EXPECT_EQ(WaitsBlockedOn(&a), 1u);  // the finished wait is named nowhere
+  EXPECT_EQ(WaitsBlockedOn(&c), 0u);
+  KeSetEvent(&a, IO_NO_INCREMENT, FALSE);
+  waitA.join();
+  EXPECT_EQ(onA, STATUS_SUCCESS);
+  EXPECT_EQ(WaitWakeUps(), before + 2);
+  EXPECT_EQ(WaitsBlockedOn(&a), 0u);
 }
 
 TEST_F(SyncTest, TimedWaitTimesOutAndTimeScaleShortensIt) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -67,6 +68,12 @@ void SetTimeScale(double factor);
 // Races: true once at least `count` threads block in a wait on `object`
 // (an event, mutex, semaphore or thread); false after `timeoutMs` without.
 bool WaitForWaiters(const void* object, unsigned count, unsigned timeoutMs = 10000);
+
+// Waits: how many are blocked on a dispatcher object now (a race test waits
+// for a thread to park), and the wake-ups signals have delivered to blocked
+// waits so far.
+std::size_t WaitsBlockedOn(const void* object);
+std::uint64_t WaitWakeUps();
 
 // Registry: tests seed values that ZwOpenKey/ZwQueryValueKey then answer.
 void SetRegistryValue(const std::u16string& keyPath, const std::u16string& valueName, ULONG type,

@@ -46,7 +46,7 @@ Status Disk::Create(const std::string& path, const DiskOptions& options,
     return kStatusInvalidParameter;
   }
   std::unique_ptr<Disk> disk(new Disk());
-  Status status = ImageFile::Create(path, bytes, &disk->image_);
+  Status status = ImageFile::Create(path, bytes, &disk->image_, options.image);
   if (!IsSuccess(status)) return status;
 
   uint8_t mbr[kDiskSectorBytes] = {};
@@ -74,9 +74,9 @@ Status Disk::Create(const std::string& path, const DiskOptions& options,
   return kStatusSuccess;
 }
 
-Status Disk::Open(const std::string& path, std::unique_ptr<Disk>* out) {
+Status Disk::Open(const std::string& path, std::unique_ptr<Disk>* out, const ImageOptions& image) {
   std::unique_ptr<Disk> disk(new Disk());
-  Status status = ImageFile::Open(path, &disk->image_);
+  Status status = ImageFile::Open(path, &disk->image_, image);
   if (!IsSuccess(status)) return status;
   status = disk->ReadPartitionTable();
   if (!IsSuccess(status)) return status;
@@ -168,6 +168,8 @@ IoAnswer Disk::Flush() {
   }
   volatileSectors_.clear();  // without a cut, only cached writes live there
   cached_.clear();
+  // Down to the host's device when the image was opened to honour flushes.
+  if (!image_->Flush()) return {kStatusDeviceDataError, 0};
   return {kStatusSuccess, 0};
 }
 
@@ -185,7 +187,9 @@ void Disk::CutPowerNow(const std::function<bool(size_t)>& keep) {
   tornSectors_ = 0;
 }
 
-Status Disk::Reload() {
+Status Disk::Reload() { return Reload(image_->Options()); }
+
+Status Disk::Reload(const ImageOptions& image) {
   std::lock_guard<std::mutex> lock(mutex_);
   volatileSectors_.clear();
   cached_.clear();
@@ -195,7 +199,7 @@ Status Disk::Reload() {
   // The old handle stays until the new one is open, so a failed reload
   // leaves a usable disk behind.
   std::unique_ptr<ImageFile> reopened;
-  Status status = ImageFile::Open(image_->Path(), &reopened);
+  Status status = ImageFile::Open(image_->Path(), &reopened, image);
   if (!IsSuccess(status)) return status;
   image_ = std::move(reopened);
   return ReadPartitionTable();

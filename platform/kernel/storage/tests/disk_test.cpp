@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -262,6 +263,56 @@ TEST_F(DiskTest, TransfersFromSeveralThreadsStayWholeAndCounted) {
                 ReadDisk(kVolumeStart + static_cast<uint64_t>(t) * kWritesEach + i, 1));
     }
   }
+}
+
+// Unbuffered images move whole aligned blocks through a bounce buffer: the
+// bytes around a write, the image's odd-sized end and what a reopen reads
+// must come out as on a default image, written the same way.
+TEST(UnbufferedImage, HoldsWhatADefaultImageHolds) {
+  testing::ScratchFile plainFile{"plain"}, directFile{"direct"};
+  DiskOptions options;
+  options.sectorCount = 4095;  // the image ends inside a 4 KB block
+  options.partitions = {{kVolumeStart, kVolumeSectors, 0x07, true}};
+  std::unique_ptr<Disk> plain, direct;
+  ASSERT_EQ(kStatusSuccess, Disk::Create(plainFile.Path(), options, &plain));
+  options.image.unbuffered = true;
+  options.image.syncOnFlush = true;
+  ASSERT_EQ(kStatusSuccess, Disk::Create(directFile.Path(), options, &direct));
+  EXPECT_FALSE(plain->Image().Unbuffered());
+  struct Case {
+    uint64_t sector;
+    uint32_t sectors;
+  };
+  const Case cases[] = {
+      {8, 8},     // one whole block
+      {9, 1},     // inside a block
+      {15, 2},    // across a block edge
+      {17, 30},   // unaligned at both ends, whole blocks between
+      {4088, 7},  // up to the image's end, past the last whole block
+      {4094, 1},  // the last sector alone
+  };
+  uint8_t seed = 1;
+  for (const Case& c : cases) {
+    std::vector<uint8_t> data(size_t{c.sectors} * kDiskSectorBytes);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + seed);
+    ++seed;
+    for (Disk* disk : {plain.get(), direct.get()}) {
+      ASSERT_EQ(kStatusSuccess, disk->Write(c.sector * 512, c.sectors * 512, data.data()).status);
+    }
+  }
+  ASSERT_EQ(kStatusSuccess, direct->Flush().status);
+  ASSERT_EQ(kStatusSuccess, direct->Reload());
+  EXPECT_EQ(direct->SectorCount(), 4095u);
+  EXPECT_EQ(std::filesystem::file_size(directFile.Path()), 4095u * 512);
+  std::vector<uint8_t> want(4095 * 512), got(4095 * 512);
+  ASSERT_EQ(kStatusSuccess, plain->Read(0, 4095 * 512, want.data()).status);
+  ASSERT_EQ(kStatusSuccess, direct->Read(0, 4095 * 512, got.data()).status);
+  EXPECT_TRUE(want == got);
+  // A default open of the same file (a restorer, the next boot) sees it too.
+  std::unique_ptr<Disk> reopened;
+  ASSERT_EQ(kStatusSuccess, Disk::Open(directFile.Path(), &reopened));
+  ASSERT_EQ(kStatusSuccess, reopened->Read(0, 4095 * 512, got.data()).status);
+  EXPECT_TRUE(want == got);
 }
 
 TEST_F(DiskTest, StorageQueriesAnswerWithTheDdkLayouts) {

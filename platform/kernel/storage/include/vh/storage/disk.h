@@ -42,6 +42,7 @@ struct DiskOptions {
   uint64_t sectorCount = 0;
   uint32_t signature = 0x1EE7C0DE;  // MBR disk signature at byte 440
   std::vector<NewPartition> partitions;
+  ImageOptions image;  // how the host file is opened (kept across Reload())
 };
 
 struct Partition {
@@ -67,13 +68,15 @@ class Disk {
   static Status Create(const std::string& path, const DiskOptions& options,
                        std::unique_ptr<Disk>* out);
   // Opens an image made earlier and reads its partition table.
-  static Status Open(const std::string& path, std::unique_ptr<Disk>* out);
+  static Status Open(const std::string& path, std::unique_ptr<Disk>* out,
+                     const ImageOptions& image = {});
 
   uint64_t SectorCount() const { return sectorCount_; }
   uint64_t ByteLength() const { return sectorCount_ * kDiskSectorBytes; }
   uint32_t Signature() const { return signature_; }
   const std::vector<Partition>& Partitions() const { return partitions_; }
   const std::string& Path() const { return image_->Path(); }
+  const ImageFile& Image() const { return *image_; }
 
   // Byte-addressed transfers of whole sectors on the whole disk.
   IoAnswer Read(uint64_t byteOffset, uint32_t length, void* buffer);
@@ -122,6 +125,9 @@ class Disk {
   // faults and re-reads the partition table from the image. The write cache
   // keeps its setting.
   Status Reload();
+  // The same, with the image opened another way from now on (a benchmark
+  // installs through the page cache, then measures unbuffered).
+  Status Reload(const ImageOptions& image);
 
  private:
   Disk() = default;

@@ -219,6 +219,12 @@ TEST(PngDecode, PaletteOfAGreyPictureIsIgnored) {
       auto v = uint8_t(im.At(x, y, 0));
       ASSERT_EQ(picture.Pixel(x, y), kelm::png::PngRgb(v, v, v)) << x << "," << y;
     }
+  // What is drawn: the grey ramp stays.
+  const kelm::png::PngRgbQuad* ramp = picture.Header()->Storage().Palette();
+  for (unsigned i = 0; i < 256; ++i) {
+    ASSERT_EQ(ramp[i].red, i);
+    ASSERT_EQ(ramp[i].green, i);
+  }
   // Kept as a chunk and written back as it was read.
   EXPECT_EQ(ChunkData(Save(picture), "PLTE"), reds);
 }

@@ -87,12 +87,13 @@ struct RowPlace {
 // in the alpha plane before correction can merge them with other colours.
 struct StoreContext {
   const uint8_t* lut;
+  bool identity;
   bool keyed;
   uint16_t key[3];
 };
 
 // 8-bit true colour, the common case, in one tight loop per variant.
-template <bool kAlpha, bool kKeyed>
+template <bool kAlpha, bool kKeyed, bool kIdentity>
 void StoreTrueColour8(const uint8_t* src, uint8_t* dst, uint8_t* alphaRow, const RowPlace& at,
                       const StoreContext& ctx) {
   const uint8_t* lut = ctx.lut;
@@ -103,9 +104,9 @@ void StoreTrueColour8(const uint8_t* src, uint8_t* dst, uint8_t* alphaRow, const
     uint32_t x = at.x0 + i * at.dx;
     uint8_t* d = dst + size_t(x) * 3;
     uint8_t r = p[0], g = p[1], b = p[2];
-    d[0] = lut[b];
-    d[1] = lut[g];
-    d[2] = lut[r];
+    d[0] = kIdentity ? b : lut[b];
+    d[1] = kIdentity ? g : lut[g];
+    d[2] = kIdentity ? r : lut[r];
     if (kAlpha) alphaRow[x] = p[3];
     if (kKeyed) alphaRow[x] = r == kr && g == kg && b == kb ? 0 : 255;
   }
@@ -141,12 +142,17 @@ void StoreRow(const uint8_t* src, const RowPlace& at, const TChunkIHDR& header, 
       const bool alpha = header.ColourType == kRgbAlpha;
       uint8_t* alphaRow = alpha || ctx.keyed ? storage.AlphaRow(at.y) : nullptr;
       if (depth == 8) {
-        if (alpha)
-          StoreTrueColour8<true, false>(src, dst, alphaRow, at, ctx);
+        // Without a gamma chunk the table is the identity: no look-ups.
+        if (alpha && ctx.identity)
+          StoreTrueColour8<true, false, true>(src, dst, alphaRow, at, ctx);
+        else if (alpha)
+          StoreTrueColour8<true, false, false>(src, dst, alphaRow, at, ctx);
         else if (ctx.keyed)
-          StoreTrueColour8<false, true>(src, dst, alphaRow, at, ctx);
+          StoreTrueColour8<false, true, false>(src, dst, alphaRow, at, ctx);
+        else if (ctx.identity)
+          StoreTrueColour8<false, false, true>(src, dst, alphaRow, at, ctx);
         else
-          StoreTrueColour8<false, false>(src, dst, alphaRow, at, ctx);
+          StoreTrueColour8<false, false, false>(src, dst, alphaRow, at, ctx);
         break;
       }
       const size_t step = alpha ? 8 : 6;
@@ -444,14 +450,14 @@ class IdatWriter {
 };
 
 // Picks the filter for a row from the allowed set, leaving its filtered
-// form in candidates[filter].
+// form in candidates[filter] after the place of the filter-type byte.
 PngFilter ChooseFilter(PngFilterSet allowed, const uint8_t* raw, const uint8_t* prev,
                        std::vector<std::vector<uint8_t>>& candidates, size_t rowBytes,
                        size_t pixelBytes) {
   unsigned count = 0;
   for (unsigned f = 0; f < kFilterCount; ++f) {
     if (!(allowed & FilterBit(PngFilter(f)))) continue;
-    FilterRow(PngFilter(f), raw, prev, candidates[f].data(), rowBytes, pixelBytes);
+    FilterRow(PngFilter(f), raw, prev, candidates[f].data() + 1, rowBytes, pixelBytes);
     ++count;
   }
   if (count == 0 || allowed == FilterBit(kFilterNone)) return kFilterNone;
@@ -463,7 +469,7 @@ PngFilter ChooseFilter(PngFilterSet allowed, const uint8_t* raw, const uint8_t* 
   size_t bestScore = 0;
   for (unsigned f = 0; f < kFilterCount; ++f) {
     if (!(allowed & FilterBit(PngFilter(f)))) continue;
-    size_t score = FilterScore(candidates[f].data(), rowBytes);
+    size_t score = FilterScore(candidates[f].data() + 1, rowBytes);
     if (score > bestScore) {
       bestScore = score;
       best = PngFilter(f);
@@ -489,7 +495,8 @@ void TChunkIDAT::LoadFromStream(PngStream& stream, const uint8_t kind[4], uint32
   // palette or grey ramp takes it once, whatever order the chunks came in.
   if (const TChunkPLTE* plte = picture.ChunkList().Find<TChunkPLTE>()) plte->ApplyToStorage();
   storage.SetGreyRamp(picture.GammaLut);
-  StoreContext ctx{picture.GammaLut, false, {}};
+  StoreContext ctx{picture.GammaLut, true, false, {}};
+  for (int i = 0; i < 256; ++i) ctx.identity = ctx.identity && picture.GammaLut[i] == i;
   if (colourType == kRgb) {
     const TChunktRNS* trns = picture.ChunkList().Find<TChunktRNS>();
     if (trns && trns->PayloadSize() >= 6) {
@@ -547,7 +554,9 @@ void TChunkIDAT::SaveToStream(PngStream& stream) {
 
   IdatWriter writer(stream, picture.DeflateLevel, picture.IdatLimit());
   std::vector<uint8_t> raw(fullRow), prev(fullRow);
-  std::vector<std::vector<uint8_t>> candidates(kFilterCount, std::vector<uint8_t>(fullRow));
+  // Each candidate starts with its filter-type byte, so that a row goes to
+  // zlib in one piece.
+  std::vector<std::vector<uint8_t>> candidates(kFilterCount, std::vector<uint8_t>(fullRow + 1));
   const bool interlaced = picture.Interlacing == 1;
   for (unsigned p = 0; p < (interlaced ? 7u : 1u); ++p) {
     const Pass& pass = interlaced ? kAdam7[p] : kWhole;
@@ -561,9 +570,12 @@ void TChunkIDAT::SaveToStream(PngStream& stream) {
               picture.InverseGammaLut, keyContext ? &*keyContext : nullptr);
       PngFilter filter = ChooseFilter(picture.RowFilters, raw.data(), prev.data(), candidates,
                                       rowBytes, pixelBytes);
-      uint8_t type = filter;
-      writer.Write(&type, 1);
-      writer.Write(filter == kFilterNone ? raw.data() : candidates[filter].data(), rowBytes);
+      std::vector<uint8_t>& out = candidates[filter];
+      // None is chosen without being allowed when nothing else is.
+      if (!(picture.RowFilters & FilterBit(filter)))
+        FilterRow(filter, raw.data(), prev.data(), out.data() + 1, rowBytes, pixelBytes);
+      out[0] = filter;
+      writer.Write(out.data(), rowBytes + 1);
       std::swap(raw, prev);
     }
   }

@@ -15,10 +15,8 @@ namespace {
 PngRgbQuad StoredColour(const TChunkIHDR& header, uint32_t x, uint32_t y) {
   const PngStorage& s = header.Storage();
   const uint8_t* row = s.Row(y);
-  if (s.UsesPalette()) {
-    if (header.ColourType == kGreyAlpha) return {row[x], row[x], row[x], 0};
-    return s.Palette()[PngStorage::GetPacked(row, x, s.BitsPerPixel())];
-  }
+  // Grey + alpha shows its grey through the ramp, as grey does.
+  if (s.UsesPalette()) return s.Palette()[PngStorage::GetPacked(row, x, s.BitsPerPixel())];
   const uint8_t* bgr = row + size_t(x) * 3;
   return {bgr[0], bgr[1], bgr[2], 0};
 }
@@ -114,41 +112,54 @@ std::optional<PngColour> TransparentColour(const PngPicture& picture) {
   }
 }
 
+std::optional<std::array<uint16_t, 3>> ColourKey(const PngPicture& picture) {
+  if (picture.TransparencyMode() != PngTransparency::SingleColour) return std::nullopt;
+  const TChunkIHDR* header = picture.Header();
+  const TChunktRNS& trns = *Transparency(picture);
+  if (!header || (header->ColourType != kGrey && header->ColourType != kRgb)) return std::nullopt;
+  std::array<uint16_t, 3> key{};
+  for (size_t c = 0; c < 3; ++c) key[c] = GetBE16(trns.AlphaTable + 2 * c);
+  return key;
+}
+
+bool MatchesColourKey(const TChunkIHDR& header, const std::array<uint16_t, 3>& key,
+                      const uint8_t* gammaLut, uint32_t x, uint32_t y) {
+  const PngStorage& s = header.Storage();
+  if (header.ColourType == kGrey) {
+    if (header.BitDepth == 16)
+      return s.Row(y)[x] == (key[0] >> 8) && s.LowRow(y)[x] == (key[0] & 0xFF);
+    return PngStorage::GetPacked(s.Row(y), x, s.BitsPerPixel()) == key[0];
+  }
+  // Gamma correction may give two file colours one stored colour; loading
+  // noted the file's own answer in the alpha plane.
+  if (s.HasAlpha()) return s.AlphaRow(y)[x] == 0;
+  const uint8_t* bgr = s.Row(y) + size_t(x) * 3;
+  const uint8_t* low = header.BitDepth == 16 ? s.LowRow(y) + size_t(x) * 3 : nullptr;
+  for (size_t c = 0; c < 3; ++c) {
+    uint8_t hi = header.BitDepth == 16 ? uint8_t(key[c] >> 8) : uint8_t(key[c]);
+    if (bgr[2 - c] != gammaLut[hi]) return false;
+    if (low && low[2 - c] != gammaLut[uint8_t(key[c])]) return false;
+  }
+  return true;
+}
+
 bool IsTransparentPixel(const PngPicture& picture, uint32_t x, uint32_t y) {
   if (picture.TransparencyMode() != PngTransparency::SingleColour) return false;
   const TChunkIHDR& header = picture.RequireHeader();
   if (x >= header.Width || y >= header.Height) return false;
+  if (std::optional<std::array<uint16_t, 3>> key = ColourKey(picture))
+    return MatchesColourKey(header, *key, picture.GammaLut, x, y);
   const TChunktRNS& trns = *Transparency(picture);
   const PngStorage& s = header.Storage();
-  switch (header.ColourType) {
-    case kGrey: {
-      uint16_t want = GetBE16(trns.AlphaTable);
-      if (header.BitDepth == 16)
-        return s.Row(y)[x] == (want >> 8) && s.LowRow(y)[x] == (want & 0xFF);
-      return PngStorage::GetPacked(s.Row(y), x, s.BitsPerPixel()) == want;
-    }
-    case kRgb: {
-      const uint8_t* lut = picture.GammaLut;
-      const uint8_t* bgr = s.Row(y) + size_t(x) * 3;
-      const uint8_t* low = header.BitDepth == 16 ? s.LowRow(y) + size_t(x) * 3 : nullptr;
-      for (int c = 0; c < 3; ++c) {
-        uint16_t want = GetBE16(trns.AlphaTable + 2 * size_t(c));
-        uint8_t hi = header.BitDepth == 16 ? uint8_t(want >> 8) : uint8_t(want);
-        if (bgr[2 - c] != lut[hi]) return false;
-        if (low && low[2 - c] != lut[uint8_t(want)]) return false;
-      }
-      return true;
-    }
-    default:
-      return trns.AlphaTable[PngStorage::GetPacked(s.Row(y), x, s.BitsPerPixel())] != 255;
-  }
+  return trns.AlphaTable[PngStorage::GetPacked(s.Row(y), x, s.BitsPerPixel())] != 255;
 }
 
 uint8_t PixelAlpha(const PngPicture& picture, uint32_t x, uint32_t y) {
   const TChunkIHDR& header = picture.RequireHeader();
   if (x >= header.Width || y >= header.Height) return 0;
   const PngStorage& s = header.Storage();
-  if (s.HasAlpha()) return s.AlphaRow(y)[x];
+  // A true-colour picture's alpha plane only notes its key pixels.
+  if (s.HasAlpha() && header.ColourType != kRgb) return s.AlphaRow(y)[x];
   const TChunktRNS* trns = Transparency(picture);
   if (header.ColourType == kPalette && trns)
     return trns->AlphaTable[PngStorage::GetPacked(s.Row(y), x, s.BitsPerPixel())];

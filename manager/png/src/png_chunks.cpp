@@ -244,12 +244,18 @@ void TChunkPLTE::LoadFromStream(PngStream& stream, const uint8_t kind[4], uint32
   TChunk::LoadFromStream(stream, kind, size);
   if (PayloadSize() % 3 != 0 || PayloadSize() > 768) throw EPNGInvalidPalette();
   EntryCount = PayloadSize() / 3;
+  ApplyToStorage();
+}
+
+void TChunkPLTE::ApplyToStorage() const {
   TChunkIHDR* header = Owner().Header();
-  if (!header || !header->Storage().UsesPalette()) return;
+  // Grey storages keep their ramp: the PNG standard gives a palette no
+  // meaning there. True-colour pictures only keep it as a suggestion.
+  if (!header || header->ColourType != kPalette || !header->Storage().UsesPalette()) return;
   const uint8_t* lut = Owner().GammaLut;
   PngRgbQuad* palette = header->Storage().Palette();
   for (size_t i = 0; i < 256; ++i) {
-    if (i >= EntryCount) {
+    if (i >= EntryCount || 3 * i + 3 > PayloadSize()) {
       palette[i] = {0, 0, 0, 0};
       continue;
     }
@@ -261,8 +267,9 @@ void TChunkPLTE::LoadFromStream(PngStream& stream, const uint8_t kind[4], uint32
 void TChunkPLTE::SaveToStream(PngStream& stream) {
   TChunkIHDR* header = Owner().Header();
   // Only a paletted storage holds the colours; a suggested palette of a
-  // true-colour image is written back as it was read.
-  if (header && header->Storage().UsesPalette()) {
+  // true-colour image, or one a grey image carried, is written back as it
+  // was read.
+  if (header && header->ColourType == kPalette && header->Storage().UsesPalette()) {
     if (EntryCount == 0) EntryCount = header->Storage().PaletteCount();
     EntryCount = std::min(EntryCount, 256u);
     const uint8_t* inverse = Owner().InverseGammaLut;
@@ -281,7 +288,7 @@ void TChunkPLTE::SaveToStream(PngStream& stream) {
 PngRgbQuad TChunkPLTE::Item(unsigned index) const {
   if (index >= EntryCount) throw EPngError(kNoSuchPaletteEntry);
   TChunkIHDR* header = Owner().Header();
-  if (header && header->Storage().UsesPalette() && index < 256)
+  if (header && header->ColourType == kPalette && header->Storage().UsesPalette() && index < 256)
     return header->Storage().Palette()[index];
   if (3 * size_t(index) + 3 > PayloadSize()) throw EPngError(kNoSuchPaletteEntry);
   const uint8_t* rgb = Payload() + 3 * size_t(index);
@@ -307,8 +314,10 @@ void TChunkgAMA::Assign(const TChunk& source) {
 void TChunkgAMA::LoadFromStream(PngStream& stream, const uint8_t kind[4], uint32_t size) {
   TChunk::LoadFromStream(stream, kind, size);
   uint32_t g = Gamma();
-  if (g == 0) return;
   PngPicture& picture = Owner();
+  // The PNG standard places the gamma before the image data; one after it
+  // cannot apply to pixels already stored, nor to their saving.
+  if (g == 0 || picture.ImageDataRead()) return;
   double exponent = 1.0 / (g / 100000.0 * 2.2);
   for (int i = 0; i < 256; ++i) {
     double v = std::round(255.0 * std::pow(i / 255.0, exponent));

@@ -4,9 +4,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <optional>
 #include <vector>
 
+#include "png/png_bitmap.h"
 #include "png/png_chunks.h"
 #include "png/png_crc.h"
 #include "png/png_errors.h"
@@ -79,11 +82,42 @@ struct RowPlace {
 
 // ---- decoding ----
 
+// What a decoded row is stored with: the gamma table, and for a true-colour
+// picture with a transparent colour the file's key, whose pixels are noted
+// in the alpha plane before correction can merge them with other colours.
+struct StoreContext {
+  const uint8_t* lut;
+  bool identity;
+  bool keyed;
+  uint16_t key[3];
+};
+
+// 8-bit true colour, the common case, in one tight loop per variant.
+template <bool kAlpha, bool kKeyed, bool kIdentity>
+void StoreTrueColour8(const uint8_t* src, uint8_t* dst, uint8_t* alphaRow, const RowPlace& at,
+                      const StoreContext& ctx) {
+  const uint8_t* lut = ctx.lut;
+  const size_t step = kAlpha ? 4 : 3;
+  const auto kr = uint8_t(ctx.key[0]), kg = uint8_t(ctx.key[1]), kb = uint8_t(ctx.key[2]);
+  for (uint32_t i = 0; i < at.count; ++i) {
+    const uint8_t* p = src + i * step;
+    uint32_t x = at.x0 + i * at.dx;
+    uint8_t* d = dst + size_t(x) * 3;
+    uint8_t r = p[0], g = p[1], b = p[2];
+    d[0] = kIdentity ? b : lut[b];
+    d[1] = kIdentity ? g : lut[g];
+    d[2] = kIdentity ? r : lut[r];
+    if (kAlpha) alphaRow[x] = p[3];
+    if (kKeyed) alphaRow[x] = r == kr && g == kg && b == kb ? 0 : 255;
+  }
+}
+
 void StoreRow(const uint8_t* src, const RowPlace& at, const TChunkIHDR& header, PngStorage& storage,
-              const uint8_t* lut) {
+              const StoreContext& ctx) {
   uint8_t* dst = storage.Row(at.y);
   const uint8_t depth = header.BitDepth;
   const unsigned bpp = storage.BitsPerPixel();
+  const uint8_t* lut = ctx.lut;
   switch (header.ColourType) {
     case kGrey:
     case kPalette:
@@ -106,24 +140,40 @@ void StoreRow(const uint8_t* src, const RowPlace& at, const TChunkIHDR& header, 
     case kRgb:
     case kRgbAlpha: {
       const bool alpha = header.ColourType == kRgbAlpha;
-      const size_t step = size_t(alpha ? 4 : 3) * (depth / 8u);
-      const size_t sample = depth / 8u;
-      uint8_t* low = depth == 16 ? storage.LowRow(at.y) : nullptr;
-      uint8_t* alphaRow = alpha ? storage.AlphaRow(at.y) : nullptr;
+      uint8_t* alphaRow = alpha || ctx.keyed ? storage.AlphaRow(at.y) : nullptr;
+      if (depth == 8) {
+        // Without a gamma chunk the table is the identity: no look-ups.
+        if (alpha && ctx.identity)
+          StoreTrueColour8<true, false, true>(src, dst, alphaRow, at, ctx);
+        else if (alpha)
+          StoreTrueColour8<true, false, false>(src, dst, alphaRow, at, ctx);
+        else if (ctx.keyed)
+          StoreTrueColour8<false, true, false>(src, dst, alphaRow, at, ctx);
+        else if (ctx.identity)
+          StoreTrueColour8<false, false, true>(src, dst, alphaRow, at, ctx);
+        else
+          StoreTrueColour8<false, false, false>(src, dst, alphaRow, at, ctx);
+        break;
+      }
+      const size_t step = alpha ? 8 : 6;
+      uint8_t* low = storage.LowRow(at.y);
       for (uint32_t i = 0; i < at.count; ++i) {
         const uint8_t* p = src + i * step;
         uint32_t x = at.x0 + i * at.dx;
         uint8_t* d = dst + size_t(x) * 3;
-        d[0] = lut[p[2 * sample]];
-        d[1] = lut[p[sample]];
+        d[0] = lut[p[4]];
+        d[1] = lut[p[2]];
         d[2] = lut[p[0]];
-        if (low) {
-          uint8_t* l = low + size_t(x) * 3;
-          l[0] = lut[p[2 * sample + 1]];
-          l[1] = lut[p[sample + 1]];
-          l[2] = lut[p[1]];
-        }
-        if (alphaRow) alphaRow[x] = p[3 * sample];
+        uint8_t* l = low + size_t(x) * 3;
+        l[0] = lut[p[5]];
+        l[1] = lut[p[3]];
+        l[2] = lut[p[1]];
+        if (alpha) alphaRow[x] = p[6];
+        if (ctx.keyed)
+          alphaRow[x] = GetBE16(p) == ctx.key[0] && GetBE16(p + 2) == ctx.key[1] &&
+                                GetBE16(p + 4) == ctx.key[2]
+                            ? 0
+                            : 255;
       }
       break;
     }
@@ -238,8 +288,58 @@ class Inflater {
 
 // ---- encoding ----
 
+// A grey or true-colour picture with a transparent colour is written so
+// that exactly the pixels that held the key hold it again: key pixels are
+// written as the whole key (not as their corrected colour or their high
+// byte alone), and any other pixel whose written form would equal the key
+// is told apart by its own low bytes, another sample value with the same
+// corrected colour, or, failing both, a change of one in its last sample.
+struct KeyContext {
+  std::array<uint16_t, 3> key;
+  const uint8_t* lut;
+};
+
+void WriteKeyedPixel(uint8_t* p, uint32_t x, uint32_t y, const TChunkIHDR& header,
+                     const PngStorage& storage, const uint8_t* inverse, const KeyContext& k) {
+  const bool wide = header.BitDepth == 16;
+  const size_t samples = header.ColourType == kGrey ? 1 : 3;
+  auto written = [&](size_t c) { return wide ? GetBE16(p + 2 * c) : uint16_t(p[c]); };
+  if (MatchesColourKey(header, k.key, k.lut, x, y)) {
+    for (size_t c = 0; c < samples; ++c) {
+      if (wide)
+        PutBE16(p + 2 * c, k.key[c]);
+      else
+        p[c] = uint8_t(k.key[c]);
+    }
+    return;
+  }
+  auto isKey = [&] {
+    for (size_t c = 0; c < samples; ++c)
+      if (written(c) != (wide ? k.key[c] : uint8_t(k.key[c]))) return false;
+    return true;
+  };
+  if (!isKey()) return;
+  if (wide) {
+    if (header.ColourType == kGrey) {
+      p[1] = storage.LowRow(y)[x];
+    } else {
+      const uint8_t* low = storage.LowRow(y) + size_t(x) * 3;
+      for (size_t c = 0; c < 3; ++c) p[2 * c + 1] = inverse[low[2 - c]];
+    }
+  } else {
+    const uint8_t* bgr = storage.Row(y) + size_t(x) * 3;
+    for (size_t c = 0; c < 3 && isKey(); ++c)
+      for (unsigned v = 0; v < 256; ++v)
+        if (v != p[c] && k.lut[v] == bgr[2 - c]) {
+          p[c] = uint8_t(v);
+          break;
+        }
+  }
+  if (isKey()) p[wide ? 2 * samples - 1 : samples - 1] ^= 1;
+}
+
 void LoadRow(uint8_t* out, const RowPlace& at, const TChunkIHDR& header, const PngStorage& storage,
-             const uint8_t* inverse) {
+             const uint8_t* inverse, const KeyContext* key) {
   const uint8_t* src = storage.Row(at.y);
   const uint8_t depth = header.BitDepth;
   const unsigned bpp = storage.BitsPerPixel();
@@ -251,6 +351,9 @@ void LoadRow(uint8_t* out, const RowPlace& at, const TChunkIHDR& header, const P
         for (uint32_t i = 0; i < at.count; ++i) {
           out[2 * size_t(i)] = src[at.x0 + i * at.dx];
           out[2 * size_t(i) + 1] = 0;
+          if (key)
+            WriteKeyedPixel(out + 2 * size_t(i), at.x0 + i * at.dx, at.y, header, storage, inverse,
+                            *key);
         }
       } else if (depth == 8) {
         for (uint32_t i = 0; i < at.count; ++i) out[i] = src[at.x0 + i * at.dx];
@@ -280,6 +383,7 @@ void LoadRow(uint8_t* out, const RowPlace& at, const TChunkIHDR& header, const P
         p[sample] = inverse[s[1]];
         p[2 * sample] = inverse[s[0]];
         if (alphaRow) p[3 * sample] = alphaRow[x];
+        if (key) WriteKeyedPixel(p, x, at.y, header, storage, inverse, *key);
       }
       break;
     }
@@ -346,14 +450,14 @@ class IdatWriter {
 };
 
 // Picks the filter for a row from the allowed set, leaving its filtered
-// form in candidates[filter].
+// form in candidates[filter] after the place of the filter-type byte.
 PngFilter ChooseFilter(PngFilterSet allowed, const uint8_t* raw, const uint8_t* prev,
                        std::vector<std::vector<uint8_t>>& candidates, size_t rowBytes,
                        size_t pixelBytes) {
   unsigned count = 0;
   for (unsigned f = 0; f < kFilterCount; ++f) {
     if (!(allowed & FilterBit(PngFilter(f)))) continue;
-    FilterRow(PngFilter(f), raw, prev, candidates[f].data(), rowBytes, pixelBytes);
+    FilterRow(PngFilter(f), raw, prev, candidates[f].data() + 1, rowBytes, pixelBytes);
     ++count;
   }
   if (count == 0 || allowed == FilterBit(kFilterNone)) return kFilterNone;
@@ -365,7 +469,7 @@ PngFilter ChooseFilter(PngFilterSet allowed, const uint8_t* raw, const uint8_t* 
   size_t bestScore = 0;
   for (unsigned f = 0; f < kFilterCount; ++f) {
     if (!(allowed & FilterBit(PngFilter(f)))) continue;
-    size_t score = FilterScore(candidates[f].data(), rowBytes);
+    size_t score = FilterScore(candidates[f].data() + 1, rowBytes);
     if (score > bestScore) {
       bestScore = score;
       best = PngFilter(f);
@@ -380,12 +484,27 @@ void TChunkIDAT::LoadFromStream(PngStream& stream, const uint8_t kind[4], uint32
   // No payload is kept: the rows are decoded straight from the stream.
   (void)kind;
   if (size > kMaxChunkLength) throw EPngUnexpectedEnd();
-  TChunkIHDR& header = Owner().RequireHeader();
+  PngPicture& picture = Owner();
+  TChunkIHDR& header = picture.RequireHeader();
   PngStorage& storage = header.Storage();
-  const uint8_t* lut = Owner().GammaLut;
   const uint8_t colourType = header.ColourType, depth = header.BitDepth;
   const size_t pixelBytes = PixelBytes(colourType, depth);
   const size_t fullRow = RowBytes(colourType, depth, header.Width);
+
+  // The gamma is final now (it must come before the image data): the
+  // palette or grey ramp takes it once, whatever order the chunks came in.
+  if (const TChunkPLTE* plte = picture.ChunkList().Find<TChunkPLTE>()) plte->ApplyToStorage();
+  storage.SetGreyRamp(picture.GammaLut);
+  StoreContext ctx{picture.GammaLut, true, false, {}};
+  for (int i = 0; i < 256; ++i) ctx.identity = ctx.identity && picture.GammaLut[i] == i;
+  if (colourType == kRgb) {
+    const TChunktRNS* trns = picture.ChunkList().Find<TChunktRNS>();
+    if (trns && trns->PayloadSize() >= 6) {
+      storage.AddAlphaPlane();
+      ctx.keyed = true;
+      for (size_t c = 0; c < 3; ++c) ctx.key[c] = GetBE16(trns->AlphaTable + 2 * c);
+    }
+  }
 
   IdatInput input(stream, size);
   Inflater inflater;
@@ -402,14 +521,15 @@ void TChunkIDAT::LoadFromStream(PngStream& stream, const uint8_t kind[4], uint32
     for (uint32_t r = 0; r < height; ++r) {
       std::vector<uint8_t>& cur = rows[r & 1];
       std::vector<uint8_t>& prev = rows[(r & 1) ^ 1];
-      // A zlib stream that ends early leaves the remaining rows zero.
+      // A zlib stream that ends before the last row is a cut-off image: the
+      // rows decoded so far stay, the rest stay zero, and the load fails.
       if (!inflater.Fill(input, cur.data(), rowBytes + 1)) {
         input.Finish();
-        return;
+        throw EPngUnexpectedEnd();
       }
       UnfilterRow(cur[0], cur.data() + 1, prev.data() + 1, rowBytes, pixelBytes);
       StoreRow(cur.data() + 1, {pass.y0 + r * pass.dy, pass.x0, pass.dx, width}, header, storage,
-               lut);
+               ctx);
     }
     // The next pass starts from a zero previous row.
     std::fill(rows[0].begin(), rows[0].end(), 0);
@@ -427,9 +547,16 @@ void TChunkIDAT::SaveToStream(PngStream& stream) {
   const size_t pixelBytes = PixelBytes(colourType, depth);
   const size_t fullRow = RowBytes(colourType, depth, header.Width);
 
+  // Only 16-bit grey and true colour can lose their key in writing.
+  std::optional<KeyContext> keyContext;
+  if (std::optional<std::array<uint16_t, 3>> key = ColourKey(picture))
+    if (colourType == kRgb || depth == 16) keyContext = KeyContext{*key, picture.GammaLut};
+
   IdatWriter writer(stream, picture.DeflateLevel, picture.IdatLimit());
   std::vector<uint8_t> raw(fullRow), prev(fullRow);
-  std::vector<std::vector<uint8_t>> candidates(kFilterCount, std::vector<uint8_t>(fullRow));
+  // Each candidate starts with its filter-type byte, so that a row goes to
+  // zlib in one piece.
+  std::vector<std::vector<uint8_t>> candidates(kFilterCount, std::vector<uint8_t>(fullRow + 1));
   const bool interlaced = picture.Interlacing == 1;
   for (unsigned p = 0; p < (interlaced ? 7u : 1u); ++p) {
     const Pass& pass = interlaced ? kAdam7[p] : kWhole;
@@ -440,12 +567,15 @@ void TChunkIDAT::SaveToStream(PngStream& stream) {
     std::fill(prev.begin(), prev.end(), 0);
     for (uint32_t r = 0; r < height; ++r) {
       LoadRow(raw.data(), {pass.y0 + r * pass.dy, pass.x0, pass.dx, width}, header, storage,
-              picture.InverseGammaLut);
+              picture.InverseGammaLut, keyContext ? &*keyContext : nullptr);
       PngFilter filter = ChooseFilter(picture.RowFilters, raw.data(), prev.data(), candidates,
                                       rowBytes, pixelBytes);
-      uint8_t type = filter;
-      writer.Write(&type, 1);
-      writer.Write(filter == kFilterNone ? raw.data() : candidates[filter].data(), rowBytes);
+      std::vector<uint8_t>& out = candidates[filter];
+      // None is chosen without being allowed when nothing else is.
+      if (!(picture.RowFilters & FilterBit(filter)))
+        FilterRow(filter, raw.data(), prev.data(), out.data() + 1, rowBytes, pixelBytes);
+      out[0] = filter;
+      writer.Write(out.data(), rowBytes + 1);
       std::swap(raw, prev);
     }
   }

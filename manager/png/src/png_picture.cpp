@@ -35,20 +35,25 @@ void PngPicture::ResetGamma() {
 void PngPicture::Clear() {
   ResetGamma();
   chunks_.SetSize(0);
+  imageRead_ = false;
 }
 
 void PngPicture::LoadFromStream(PngStream& stream) {
   Clear();
   ReadSignature(stream);
-  bool imageRead = false;
+  // The list grows geometrically: loading stays linear in the chunk count
+  // however many small chunks a file holds.
   for (size_t count = 0;;) {
     PngChunkHead head;
     if (stream.Read(&head, sizeof head) != sizeof head) throw EPngUnexpectedEnd();
     if (count == 0 && !Is(head.type, kIhdr)) throw EPNGIHDRNotFirst();
+    // One header per picture: a second one would re-make the storage under
+    // the chunks already read for the first.
+    if (count != 0 && Is(head.type, kIhdr)) throw EPngInvalidIHDR();
     uint32_t length = GetBE32(head.length);
     if (length > kMaxChunkLength) throw EPngUnexpectedEnd();
     // Later IDAT runs are not part of the image; chromaticities are not used.
-    if ((imageRead && Is(head.type, kIdat)) || Is(head.type, kChrm)) {
+    if ((imageRead_ && Is(head.type, kIdat)) || Is(head.type, kChrm)) {
       if (uint64_t(length) + 4 > stream.Remaining()) throw EPngUnexpectedEnd();
       stream.Seek(stream.Position() + length + 4);
       continue;
@@ -56,14 +61,13 @@ void PngPicture::LoadFromStream(PngStream& stream) {
     std::unique_ptr<TChunk> chunk = CreateChunk(*this, head.type);
     if (&chunk->ChunkClass() == &TChunk::StaticClass() && !(head.type[0] & 0x20))
       throw EPNGUnknownCriticalChunk();
-    if (count % 10 == 0) chunks_.Reserve(count + 10);
     TChunk* loading = chunks_.Add(std::move(chunk));
     ++count;
     loading->LoadFromStream(stream, head.type, length);
-    if (Is(head.type, kIdat)) imageRead = true;
+    if (Is(head.type, kIdat)) imageRead_ = true;
     if (Is(head.type, kIend)) break;
   }
-  if (!imageRead) throw EPNGNoImageData();
+  if (!imageRead_) throw EPNGNoImageData();
 }
 
 void PngPicture::SaveToStream(PngStream& stream) {
@@ -143,27 +147,16 @@ PngColour PngPicture::Pixel(int64_t x, int64_t y) const {
   if (x < 0 || y < 0 || x >= header.Width || y >= header.Height) return 0;
   const PngStorage& storage = header.Storage();
   const uint8_t* row = storage.Row(uint32_t(y));
-  switch (header.ColourType) {
-    case kPalette: {
-      const PngRgbQuad& c =
-          storage.Palette()[PngStorage::GetPacked(row, uint32_t(x), storage.BitsPerPixel())];
-      return PngRgb(GammaLut[c.red], GammaLut[c.green], GammaLut[c.blue]);
-    }
-    case kGrey: {
-      unsigned v = PngStorage::GetPacked(row, uint32_t(x), storage.BitsPerPixel());
-      // Scaled by the image's own sample range (a 2-bit sample sits in a
-      // 4-bit nibble; 16-bit samples are kept as their high byte).
-      unsigned depth = header.BitDepth == 16 ? 8 : header.BitDepth;
-      uint8_t grey = GammaLut[v * 255 / ((1u << depth) - 1)];
-      return PngRgb(grey, grey, grey);
-    }
-    case kGreyAlpha:
-      return PngRgb(row[x], row[x], row[x]);
-    default: {
-      const uint8_t* bgr = row + x * 3;
-      return PngRgb(bgr[2], bgr[1], bgr[0]);
-    }
+  // Paletted and grey storages (grey + alpha too) show their palette or
+  // grey ramp, which already went through GammaLut once; true colour is
+  // stored corrected.
+  if (storage.UsesPalette()) {
+    const PngRgbQuad& c =
+        storage.Palette()[PngStorage::GetPacked(row, uint32_t(x), storage.BitsPerPixel())];
+    return PngRgb(c.red, c.green, c.blue);
   }
+  const uint8_t* bgr = row + x * 3;
+  return PngRgb(bgr[2], bgr[1], bgr[0]);
 }
 
 void PngPicture::SetPixel(int64_t x, int64_t y, PngColour colour) {
@@ -179,7 +172,9 @@ void PngPicture::SetPixel(int64_t x, int64_t y, PngColour colour) {
                             storage.NearestPaletteIndex(red, green, blue));
       break;
     case kGreyAlpha:
-      row[x] = red;
+      // The red component as grey; the sample is the one whose ramp entry
+      // (the grey after gamma) shows it.
+      row[x] = uint8_t(storage.NearestPaletteIndex(red, red, red));
       break;
     default: {
       uint8_t* bgr = row + x * 3;

@@ -98,17 +98,29 @@ void PngStorage::Prepare(uint32_t width, uint32_t height, uint8_t colourType, ui
   usesPalette_ = bpp <= 8;
   std::memset(palette_, 0, sizeof palette_);
   paletteCount_ = usesPalette_ ? 1u << bpp : 0;
-  if (colourType == kPalette) {
+  if (colourType == kPalette)
     FillHalftone(palette_);
-  } else if (usesPalette_) {
-    // Grey ramp over the sample range; 16-bit samples are kept as their high
-    // byte, so they take a 256-entry ramp.
-    unsigned entries = bitDepth == 16 ? 256 : 1u << bitDepth;
-    for (unsigned i = 0; i < entries; ++i) {
-      uint8_t v = gammaLut[(i * 255 + (entries - 1) / 2) / (entries - 1)];
-      palette_[i] = {v, v, v, 0};
-    }
+  else
+    SetGreyRamp(gammaLut);
+}
+
+void PngStorage::SetGreyRamp(const uint8_t* gammaLut) {
+  if (!usesPalette_ || colourType_ == kPalette) return;
+  // Grey ramp over the sample range; 16-bit samples are kept as their high
+  // byte, so they take a 256-entry ramp.
+  unsigned entries = bitDepth_ == 16 ? 256 : 1u << bitDepth_;
+  for (unsigned i = 0; i < entries; ++i) {
+    uint8_t v = gammaLut[(i * 255 + (entries - 1) / 2) / (entries - 1)];
+    palette_[i] = {v, v, v, 0};
   }
+}
+
+void PngStorage::AddAlphaPlane() {
+  if (HasAlpha() || width_ == 0) return;
+  Sizes sizes = ComputeSizes(width_, height_, bitsPerPixel_, true, HasLowBytes());
+  PngBuffer alpha(sizes.alpha);
+  std::memset(alpha.data(), 255, alpha.size());
+  alpha_ = std::move(alpha);
 }
 
 unsigned PngStorage::NearestPaletteIndex(uint8_t red, uint8_t green, uint8_t blue) const {

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "png/png_errors.h"
+#include "png/png_records.h"
 #include "png_test_support.h"
 
 namespace kelm::test {
@@ -129,6 +132,43 @@ TEST(PngBitmap, GreyTransparentSampleMatchesItsPixels) {
   Load(picture, Encode(im, options));
   EXPECT_TRUE(IsTransparentPixel(picture, 1, 2));
   EXPECT_FALSE(IsTransparentPixel(picture, 3, 3));
+}
+
+TEST(PngBitmap, TransparencyFollowsTheFileSamplesNotTheCorrectedColours) {
+  // Gamma 1.0 shows two neighbouring bright samples alike; only the one the
+  // key names is transparent, before and after saving.
+  const double exponent = 1.0 / 2.2;
+  auto corrected = [&](int v) { return std::lround(255.0 * std::pow(v / 255.0, exponent)); };
+  int a = 255;
+  while (corrected(a - 1) != corrected(a)) --a;
+  const int b = a - 1;
+  for (uint8_t depth : {8, 16}) {
+    SCOPED_TRACE(int(depth));
+    const auto wide = [depth](int v) { return uint16_t(depth == 16 ? v << 8 | 0x5A : v); };
+    Image im;
+    im.width = 3;
+    im.height = 1;
+    im.colourType = 2;
+    im.bitDepth = depth;
+    im.samples = {wide(a),  wide(10), wide(20), wide(b), wide(10),
+                  wide(20), wide(a),  wide(10), wide(21)};
+    std::vector<uint8_t> key(6);
+    for (size_t c = 0; c < 3; ++c) PutBE16(&key[2 * c], im.samples[c]);
+    EncodeOptions options;
+    options.beforeImage = {{"gAMA", {0, 1, 0x86, 0xA0}}, {"tRNS", key}};
+    PngPicture picture;
+    Load(picture, Encode(im, options));
+    ASSERT_EQ(picture.Pixel(0, 0), picture.Pixel(1, 0));  // the two look alike
+    PngPicture again;
+    Load(again, Save(picture));
+    for (const PngPicture* p : {&picture, &again}) {
+      EXPECT_TRUE(IsTransparentPixel(*p, 0, 0));
+      EXPECT_FALSE(IsTransparentPixel(*p, 1, 0));
+      EXPECT_FALSE(IsTransparentPixel(*p, 2, 0));
+      EXPECT_EQ(PixelAlpha(*p, 0, 0), 0);
+      EXPECT_EQ(PixelAlpha(*p, 1, 0), 255);
+    }
+  }
 }
 
 TEST(PngBitmap, BlendingUsesAlphaAndScales) {

@@ -143,6 +143,9 @@ TEST(PngCorrupt, RefusedWithTheirError) {
       {"bad signature", badSignature, Fails<EPNGInvalidFileHeader>},
       {"signature only", Signature(), Fails<EPngUnexpectedEnd>},
       {"header not first", textFirst, Fails<EPNGIHDRNotFirst>},
+      // A second header would re-make the storage (and its memory cap) under
+      // the first one's chunks.
+      {"second header", insertAfter("PLTE", Ihdr(9, 7, 4, 3)), Fails<EPngInvalidIHDR>},
       {"zero width", zeroWidth, Fails<EPngInvalidIHDR>},
       {"zero height", zeroHeight, Fails<EPngInvalidIHDR>},
       {"width above 65535", wide, Fails<EPNGSizeExceeds>},

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "png/png_errors.h"
+#include "png/png_records.h"
 #include "png_test_support.h"
 
 namespace kelm::test {
@@ -154,6 +155,80 @@ TEST(PngDecode, GammaChunkCorrectsColourSamples) {
   EXPECT_EQ(picture.GammaLut[128], expected(128));
 }
 
+// Puts a chunk right after the header, where the PNG standard wants gAMA
+// (before PLTE) and where a stray PLTE of a grey file would be.
+std::vector<uint8_t> WithChunkAfterHeader(const std::vector<uint8_t>& file, const std::string& type,
+                                          const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> out(file.begin(), file.begin() + 8);
+  for (const FileChunk& c : ListChunks(file)) {
+    std::vector<uint8_t> bytes = MakeChunk(c.type, c.data);
+    out.insert(out.end(), bytes.begin(), bytes.end());
+    if (c.type == "IHDR") {
+      bytes = MakeChunk(type, data);
+      out.insert(out.end(), bytes.begin(), bytes.end());
+    }
+  }
+  return out;
+}
+
+TEST(PngDecode, GammaIsAppliedOnceForEveryColourType) {
+  // Each shown colour is the file's sample, scaled to 8 bits, corrected
+  // once: round(255 x (v / 255) ^ (1 / (g x 2.2))).
+  for (uint32_t gamma : {100000u, 45455u * 2}) {
+    auto direct = [gamma](unsigned v) {
+      return unsigned(std::lround(255.0 * std::pow(v / 255.0, 1.0 / (gamma / 100000.0 * 2.2))));
+    };
+    std::vector<uint8_t> gama(4);
+    kelm::png::PutBE32(gama.data(), gamma);
+    uint32_t seed = 70;
+    for (const Format& f : AllFormats()) {
+      Image im = RandomImage(7, 5, f.colourType, f.bitDepth, seed++);
+      SCOPED_TRACE(Describe(im, false) + " gamma " + std::to_string(gamma));
+      PngPicture picture;
+      Load(picture, WithChunkAfterHeader(Encode(im), "gAMA", gama));
+      auto to8 = [&](uint16_t v) {
+        return f.bitDepth == 16 ? unsigned(v >> 8) : v * 255u / ((1u << f.bitDepth) - 1);
+      };
+      for (uint32_t y = 0; y < im.height; ++y)
+        for (uint32_t x = 0; x < im.width; ++x) {
+          unsigned r, g, b;
+          if (f.colourType == 3) {
+            const auto& e = im.palette[im.At(x, y, 0)];
+            r = e[0], g = e[1], b = e[2];
+          } else if (f.colourType == 0 || f.colourType == 4) {
+            r = g = b = to8(im.At(x, y, 0));
+          } else {
+            r = to8(im.At(x, y, 0)), g = to8(im.At(x, y, 1)), b = to8(im.At(x, y, 2));
+          }
+          ASSERT_EQ(picture.Pixel(x, y),
+                    kelm::png::PngRgb(uint8_t(direct(r)), uint8_t(direct(g)), uint8_t(direct(b))))
+              << x << "," << y;
+        }
+    }
+  }
+}
+
+TEST(PngDecode, PaletteOfAGreyPictureIsIgnored) {
+  Image im = RandomImage(6, 4, 0, 8, 5);
+  std::vector<uint8_t> reds;
+  for (int i = 0; i < 256; ++i) reds.insert(reds.end(), {255, 0, 0});
+  PngPicture picture;
+  Load(picture, WithChunkAfterHeader(Encode(im), "PLTE", reds));
+  for (uint32_t y = 0; y < im.height; ++y)
+    for (uint32_t x = 0; x < im.width; ++x) {
+      auto v = uint8_t(im.At(x, y, 0));
+      ASSERT_EQ(picture.Pixel(x, y), kelm::png::PngRgb(v, v, v)) << x << "," << y;
+    }
+  // What is drawn: the grey ramp stays.
+  const kelm::png::PngRgbQuad* ramp = picture.Header()->Storage().Palette();
+  for (unsigned i = 0; i < 256; ++i) {
+    ASSERT_EQ(ramp[i].red, i);
+    ASSERT_EQ(ramp[i].green, i);
+  }
+  // Kept as a chunk and written back as it was read.
+  EXPECT_EQ(ChunkData(Save(picture), "PLTE"), reds);
+}
+
 TEST(PngDecode, PaletteComesFromThePLTEChunk) {
   Image im = RandomImage(6, 6, 3, 2, 44);
   PngPicture picture;
@@ -220,7 +295,7 @@ TEST(PngDecode, BrokenCompressedTextLeavesTheTextEmpty) {
   EXPECT_EQ(ztext->Text, "");
 }
 
-TEST(PngDecode, ZlibStreamEndingEarlyLeavesTheRemainingRowsZero) {
+TEST(PngDecode, ZlibStreamEndingEarlyIsAnUnexpectedEndKeepingTheRowsRead) {
   // A complete zlib stream that holds only the first rows.
   Image im = RandomImage(8, 6, 0, 8, 21);
   for (auto& s : im.samples) s = uint16_t(s | 1);  // no zero samples
@@ -237,7 +312,8 @@ TEST(PngDecode, ZlibStreamEndingEarlyLeavesTheRemainingRowsZero) {
     patched.insert(patched.end(), bytes.begin(), bytes.end());
   }
   PngPicture picture;
-  Load(picture, patched);
+  EXPECT_THROW(Load(picture, patched), kelm::png::EPngUnexpectedEnd);
+  ASSERT_NE(picture.Header(), nullptr);
   for (uint32_t y = 0; y < 6; ++y)
     for (uint32_t x = 0; x < 8; ++x)
       ASSERT_EQ(StoredSample(*picture.Header(), x, y, 0), y < 2 ? im.At(x, y, 0) : 0)

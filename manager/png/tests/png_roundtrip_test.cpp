@@ -4,7 +4,9 @@
 
 #include <map>
 
+#include "png/png_bitmap.h"
 #include "png/png_errors.h"
+#include "png/png_records.h"
 #include "png_test_support.h"
 
 namespace kelm::test {
@@ -79,6 +81,48 @@ TEST(PngRoundTrip, SixteenBitKeepsHighBytesAndZeroesLowBytes) {
     for (uint32_t x = 0; x < 6; ++x)
       for (unsigned c = 0; c < 3; ++c)
         EXPECT_EQ(StoredSample(*again.Header(), x, y, c), im.At(x, y, c) & 0xFF00);
+}
+
+TEST(PngRoundTrip, SixteenBitTransparentColourKeepsExactlyItsPixels) {
+  // Samples share high bytes with the key, so writing them by their high
+  // byte alone would merge them with it. Keys with and without a low byte.
+  struct Case {
+    uint8_t colourType;
+    std::vector<uint16_t> key;
+  };
+  const Case cases[] = {
+      {0, {0x1256}}, {0, {0x1200}}, {2, {0x1256, 0x3400, 0x1200}}, {2, {0x1200, 0x3400, 0x1200}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.colourType) + " key " + std::to_string(c.key[0]));
+    Image im = RandomImage(32, 32, c.colourType, 16, 31);
+    // Pixel by pixel: the key; the key with the first low byte changed; with
+    // every low byte changed; with another high byte.
+    for (uint32_t n = 0; n < 32 * 32; ++n)
+      for (size_t k = 0; k < c.key.size(); ++k) {
+        const uint16_t changes[] = {0, uint16_t(k == 0 ? 0x56 : 0), 0x56, 0x2600};
+        im.samples[n * c.key.size() + k] = uint16_t(c.key[k] ^ changes[(n + n / 32) % 4]);
+      }
+    std::vector<uint8_t> trns(2 * c.key.size());
+    for (size_t k = 0; k < c.key.size(); ++k) PutBE16(&trns[2 * k], c.key[k]);
+    EncodeOptions options;
+    options.beforeImage = {{"tRNS", trns}};
+    PngPicture picture;
+    Load(picture, Encode(im, options));
+    PngPicture again;
+    Load(again, Save(picture));
+    unsigned transparent = 0;
+    for (uint32_t y = 0; y < 32; ++y)
+      for (uint32_t x = 0; x < 32; ++x) {
+        bool isKey = true;
+        for (size_t k = 0; k < c.key.size(); ++k)
+          isKey = isKey && im.At(x, y, unsigned(k)) == c.key[k];
+        transparent += isKey;
+        ASSERT_EQ(IsTransparentPixel(picture, x, y), isKey) << x << "," << y;
+        ASSERT_EQ(IsTransparentPixel(again, x, y), isKey) << x << "," << y;
+      }
+    EXPECT_GT(transparent, 0u);
+    EXPECT_LT(transparent, 1024u);
+  }
 }
 
 TEST(PngRoundTrip, FilterChoice) {

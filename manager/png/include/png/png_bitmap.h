@@ -4,6 +4,7 @@
 // a 32-bit destination block.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -31,6 +32,16 @@ std::optional<PngColour> TransparentColour(const PngPicture& picture);
 
 // True where single-colour transparency leaves the destination unchanged.
 bool IsTransparentPixel(const PngPicture& picture, uint32_t x, uint32_t y);
+
+// The file's transparent colour of a grey or true-colour picture (grey, or
+// R, G, B, at the file's bit depth), when the picture has one.
+std::optional<std::array<uint16_t, 3>> ColourKey(const PngPicture& picture);
+// True when the stored pixel is one the file gave the key colour: grey by
+// its sample, true colour by the alpha plane that loading filled from the
+// file's samples, or else (a picture built in memory) by its stored colour
+// against the key through the gamma table.
+bool MatchesColourKey(const TChunkIHDR& header, const std::array<uint16_t, 3>& key,
+                      const uint8_t* gammaLut, uint32_t x, uint32_t y);
 
 // Opacity 0-255 of a pixel: the alpha plane, or the tRNS table by index.
 uint8_t PixelAlpha(const PngPicture& picture, uint32_t x, uint32_t y);

@@ -121,6 +121,9 @@ class TChunkPLTE : public TChunk {
   void SaveToStream(PngStream& stream) override;
   // Entry i as stored in the picture; EPngError beyond EntryCount.
   PngRgbQuad Item(unsigned index) const;
+  // Puts the file's colours, through the picture's GammaLut, into the
+  // palette of a paletted storage (other storages ignore a palette).
+  void ApplyToStorage() const;
 
   unsigned EntryCount = 0;
 };

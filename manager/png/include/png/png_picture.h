@@ -79,8 +79,13 @@ class PngPicture {
 
   void ResetGamma();
 
+  // True once the image data of the file being loaded has been decoded:
+  // a gamma chunk after it no longer applies to the stored pixels.
+  bool ImageDataRead() const { return imageRead_; }
+
  private:
   TPNGList chunks_;
+  bool imageRead_ = false;
   uint32_t idatLimit_ = kMinIdatLimit;
 };
 

@@ -59,6 +59,14 @@ class PngStorage {
   // EPNGOutMemory when they would not fit. Grey ramps go through gammaLut.
   void Prepare(uint32_t width, uint32_t height, uint8_t colourType, uint8_t bitDepth,
                const uint8_t* gammaLut);
+  // Rebuilds the grey ramp of a grey or grey + alpha storage through the
+  // table; other storages are left alone.
+  void SetGreyRamp(const uint8_t* gammaLut);
+  // Gives a storage without an alpha plane one, all opaque (255). A
+  // true-colour picture with a transparent colour keeps in it which pixels
+  // held the file's key, since the stored colours are gamma-corrected and
+  // may no longer tell them apart.
+  void AddAlphaPlane();
   bool Empty() const { return width_ == 0; }
   // True when prepared for exactly this size and format.
   bool Describes(uint32_t width, uint32_t height, uint8_t colourType, uint8_t bitDepth) const {

@@ -419,10 +419,10 @@ bool TsgWideStringList::Find(const std::u16string& text, int& index) const {
       l = i + 1;
     } else {
       h = i - 1;
-      if (c == 0) {
-        found = true;
-        if (duplicates_ != TsgDuplicates::dupAccept) l = i;
-      }
+      // Equal: go on to the left, so the first of equal items is found
+      // whatever the duplicates setting (a list may hold equal items after
+      // an error insert or a change of the comparison).
+      if (c == 0) found = true;
     }
   }
   index = l;
@@ -439,10 +439,10 @@ bool TsgWideStringList::FindObject(intptr_t value, int& index) const {
       l = i + 1;
     } else {
       h = i - 1;
-      if (c == 0) {
-        found = true;
-        if (duplicates_ != TsgDuplicates::dupAccept) l = i;
-      }
+      // Equal: go on to the left, so the first of equal items is found
+      // whatever the duplicates setting (a list may hold equal items after
+      // an error insert or a change of the comparison).
+      if (c == 0) found = true;
     }
   }
   index = l;

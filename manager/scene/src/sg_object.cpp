@@ -104,6 +104,9 @@ void TsgObject::SetScene(IsgScene* scene) {
 
 void TsgObject::SetParent(TsgObject* parent) {
   if (parent == parent_) return;
+  // Refused before anything is detached: the new parent is this object or
+  // lies below it.
+  if (parent && parent->IsAncestorOrSelf(this)) return;
   if (parent_)
     parent_->RemoveObject(this);
   else if (scene_)
@@ -334,10 +337,13 @@ void TsgObject::StartTriggerAnimationWait(TObject* instance, const std::string& 
           std::this_thread::yield();
         }
         if (watch->Gone(this)) break;
+        // Freed while waiting: the next child has moved into its place.
+        if (watch->Gone(child)) --i;
       } else if (child->IsLockedPart()) {
         watch->Watch(child);
         child->StartTriggerAnimationWait(instance, trigger);
         if (watch->Gone(this)) break;
+        if (watch->Gone(child)) --i;
       }
     }
   } catch (...) {

@@ -48,7 +48,9 @@ CL_CLASS(TsgObject) {
 
 TsgObject::TsgObject(TComponent* AOwner) : TComponent(AOwner) { RegisterObject(this); }
 
-TsgObject::~TsgObject() = default;
+// A constructor further down the chain that fails never reaches
+// BeforeDestruction: the global entry must not outlive the memory.
+TsgObject::~TsgObject() { UnregisterObject(this); }
 
 void TsgObject::BeforeDestruction() {
   inherited::BeforeDestruction();

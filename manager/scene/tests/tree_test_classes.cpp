@@ -1,6 +1,7 @@
 #include "tree_test_classes.h"
 
 #include "classlib/classdef.h"
+#include "classlib/filer.h"
 #include "scene/sg_classes.h"
 
 namespace kelm::test {
@@ -40,6 +41,13 @@ TTestObject::~TTestObject() {
 void TTestObject::SetCaption(const std::string& v) {
   caption_ = v;
   designedWhileRead_ = IsDesigning();
+}
+
+void TTestObject::DefineProperties(classlib::TFiler& filer) {
+  inherited::DefineProperties(filer);
+  filer.DefineProperty(
+      "Broken", [](classlib::TReader& r) { r.SkipValue(); },
+      [](classlib::TWriter&) { throw classlib::EWriteError(u"cannot write"); }, FailWrite);
 }
 
 void TTestObject::Loaded() {

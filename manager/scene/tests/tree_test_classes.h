@@ -34,6 +34,9 @@ class TTestObject : public scene::TsgObject {
   scene::TsgWideStringList* Lines() const { return lines_; }
   void SetLines(scene::TsgWideStringList* v) { lines_->Assign(v); }
   bool DesignedWhileRead() const { return designedWhileRead_; }
+  // Makes the next write of this object fail halfway.
+  bool FailWrite = false;
+  void DefineProperties(classlib::TFiler& filer) override;
   void Loaded() override;
   bool WasLoaded() const { return loaded_; }
 

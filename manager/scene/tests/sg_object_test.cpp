@@ -34,8 +34,8 @@ T* Make(const std::string& name, TsgObject* parent = nullptr) {
 }
 
 std::vector<std::string> ChildNames(TsgObject* obj) {
-  std::vector<std::string> r;
-  for (int i = 0; i < obj->GetChildrenCount(); ++i) r.push_back(NameOf(obj->GetChild(i)));
+  std::vector<std::string> r(static_cast<size_t>(obj->GetChildrenCount()));
+  for (size_t i = 0; i < r.size(); ++i) r[i] = NameOf(obj->GetChild(static_cast<int>(i)));
   return r;
 }
 

@@ -131,7 +131,9 @@ TEST(SceneTransform, ScaleRotateThenMove) {
   // The rotation centre does not enter the matrix; perspective does.
   TsgMatrix before = t->Matrix();
   t->RotateCenter()->SetPoint(sgPoint(7, 7));
-  EXPECT_EQ(std::memcmp(&before, &t->Matrix(), sizeof before), 0);
+  const float* was = &before.m11;
+  const float* now = &t->Matrix().m11;
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(was[i], now[i]) << i;
   t->Perspective()->SetPoint(sgPoint(0.25f, 0.5f));
   // Rotated by 90 degrees: the projective column turns with the rest.
   EXPECT_NEAR(t->Matrix().m13, 0.5f, 1e-6);

@@ -196,9 +196,9 @@ TEST(SceneWideStrings, SortsCaseInsensitivelyOrByObjectDescending) {
   for (intptr_t v : {5, -3, 12, 0}) f.list->AddObject(u"", reinterpret_cast<classlib::TObject*>(v));
   f.list->SetSortByObject(true);
   f.list->Sort();
-  std::vector<intptr_t> objs;
-  for (int i = 0; i < f.list->Count(); ++i)
-    objs.push_back(reinterpret_cast<intptr_t>(f.list->GetObject(i)));
+  std::vector<intptr_t> objs(static_cast<size_t>(f.list->Count()));
+  for (size_t i = 0; i < objs.size(); ++i)
+    objs[i] = reinterpret_cast<intptr_t>(f.list->GetObject(static_cast<int>(i)));
   EXPECT_EQ(objs, (std::vector<intptr_t>{12, 5, 0, -3}));
   f.list->SetSorted(true);
   int index = -1;

@@ -214,6 +214,20 @@ TEST_F(SceneTree, ResourcesAndBindings) {
   classlib::Free(root);
 }
 
+TEST_F(SceneTree, StylesUpdateDownTheTreeButNotWhileDestroying) {
+  auto* root = Make("root");
+  auto* a = Make<TTestVisual>("a", root);
+  Make<TTestVisual>("b", a);
+  scene->AddObject(root);
+  Calls().clear();
+  scene->UpdateStyle();
+  EXPECT_EQ(Calls(), (Names{"UpdateStyle a", "UpdateStyle b"}));
+  Calls().clear();
+  a->Destroying();
+  root->UpdateStyle();
+  EXPECT_EQ(Calls(), Names{"UpdateStyle a"});  // a itself passes nothing on
+}
+
 TEST_F(SceneTree, DestructionDetachesInOrder) {
   auto* root = Make("root");
   scene->AddObject(root);

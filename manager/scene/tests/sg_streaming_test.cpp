@@ -238,6 +238,29 @@ TEST_F(SceneStreaming, ContentChildrenAreStoredAsTheControlsOwn) {
   classlib::Free(control);
 }
 
+TEST_F(SceneStreaming, OwnedComponentsAreWrittenBeforeTheTree) {
+  auto* root = New<TTestObject>(nullptr);
+  auto* child = New<TTestObject>(root);  // owned and in the tree: written once
+  child->SetName("Child");
+  root->AddObject(child);
+  auto* watcher = New<test::TTestWatcher>(root);
+  watcher->SetName("Watch");
+  const std::string want =
+      "object TTestObject\r\n"
+      "  object Watch: TTestWatcher\r\n"
+      "  end\r\n"
+      "  object Child: TTestObject\r\n"
+      "  end\r\n"
+      "end\r\n";
+  EXPECT_EQ(Text(root), want);
+  auto* copy = FromBinary(Binary(root));
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->ComponentCount(), 2);
+  EXPECT_EQ(dynamic_cast<TsgObject*>(copy)->GetChildrenCount(), 1);
+  classlib::Free(copy);
+  classlib::Free(root);
+}
+
 TEST_F(SceneStreaming, CloneCopiesTheTreeAndRestoresTheName) {
   auto* src = dynamic_cast<TTestObject*>(FromText(kTree, owner));
   ASSERT_NE(src, nullptr);

@@ -80,6 +80,10 @@ void TTestVisual::ChildRemoved(TsgObject* child) {
 }
 void TTestVisual::RealignChildren() { Calls().push_back("Realign " + NameOf(this)); }
 void TTestVisual::RepaintObject() { Calls().push_back("Repaint " + NameOf(this)); }
+void TTestVisual::UpdateStyle() {
+  Calls().push_back("UpdateStyle " + NameOf(this));
+  TTestObject::UpdateStyle();
+}
 
 CL_CLASS(TTestControl) {}
 CL_CLASS(TTestContent) {}
@@ -127,10 +131,10 @@ void TTestWatcher::Notification(classlib::TComponent* component, classlib::TOper
 
 void RegisterTestClasses() {
   scene::RegisterSceneCoreClasses();
-  classlib::RegisterClasses({TTestObject::StaticClass(), TTestFailing::StaticClass(),
-                             TTestVisual::StaticClass(), TTestControl::StaticClass(),
-                             TTestContent::StaticClass(), TTestPopup::StaticClass(),
-                             TTestAnimation::StaticClass(), TTestEffect::StaticClass()});
+  classlib::RegisterClasses(
+      {TTestObject::StaticClass(), TTestFailing::StaticClass(), TTestVisual::StaticClass(),
+       TTestControl::StaticClass(), TTestContent::StaticClass(), TTestPopup::StaticClass(),
+       TTestAnimation::StaticClass(), TTestEffect::StaticClass(), TTestWatcher::StaticClass()});
 }
 
 }  // namespace kelm::test

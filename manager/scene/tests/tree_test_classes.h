@@ -73,6 +73,7 @@ class TTestVisual : public TTestObject {
   void ChildRemoved(scene::TsgObject* child) override;
   void RealignChildren() override;
   void RepaintObject() override;
+  void UpdateStyle() override;
 };
 
 class TTestControl : public TTestVisual {

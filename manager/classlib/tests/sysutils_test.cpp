@@ -124,6 +124,34 @@ TEST(SysUtils, ComparisonWithoutCase) {
   EXPECT_FALSE(IsValidIdent(""));
 }
 
+TEST(SysUtils, UnicodeComparisonIgnoresCaseBeyondLatin1) {
+  struct {
+    std::u16string a, b;
+    int sign;
+  } cases[] = {
+      {u"abc", u"ABC", 0},
+      {u"\x00E9t\x00E9", u"\x00C9T\x00C9", 0},  // Latin-1
+      {u"\x0142\x00F3"
+       u"d\x017A",
+       u"\x0141\x00D3"
+       u"D\x0179",
+       0},                                                // Latin Extended-A
+      {u"\x03B1\x03B2\x03B3", u"\x0391\x0392\x0393", 0},  // Greek
+      {u"\x043F\x0440\x0438\x0432\x0435\x0442", u"\x041F\x0420\x0418\x0412\x0415\x0422", 0},
+      {u"\x0451\x0436", u"\x0401\x0416", 0},  // Cyrillic with IO
+      {u"a", u"B", -1},
+      {u"B", u"a", 1},
+      {u"ab", u"AB c", -1},
+      {u"", u"", 0},
+  };
+  for (const auto& c : cases) {
+    int r = UnicodeCompareText(c.a, c.b);
+    EXPECT_EQ((r > 0) - (r < 0), c.sign) << WideToUtf8(c.a) << " / " << WideToUtf8(c.b);
+    int back = UnicodeCompareText(c.b, c.a);
+    EXPECT_EQ((back > 0) - (back < 0), -c.sign) << WideToUtf8(c.a);
+  }
+}
+
 TEST(SysUtils, ExceptionsCarryMessageAndHelpContext) {
   Exception e(u"Cannot set initial user data", 2008);
   EXPECT_EQ(e.HelpContext(), 2008);

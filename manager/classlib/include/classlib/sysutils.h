@@ -22,6 +22,10 @@ bool SameText(std::string_view a, std::string_view b);
 // Wide comparison ignoring case for the Basic Latin and Latin-1 letters.
 int WideCompareText(std::u16string_view a, std::u16string_view b);
 int WideCompareStr(std::u16string_view a, std::u16string_view b);
+// Unicode comparison ignoring case: the system's (user locale) on Windows;
+// elsewhere code units compared after folding the letters of Latin-1,
+// Latin Extended-A, Greek and Cyrillic to lower case. -1, 0 or 1.
+int UnicodeCompareText(std::u16string_view a, std::u16string_view b);
 std::string UpperCase(std::string_view s);
 std::string LowerCase(std::string_view s);
 std::u16string WideUpperCase(std::u16string_view s);

@@ -27,14 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   THeaderLayout layout;
   layout.View.HasWindow = true;
   layout.View.ClientWidth = 640;
-  for (const TColumnRecord& c : h.Columns) {
-    int i = layout.AddColumn();
-    layout.SetMaxWidth(i, c.MaxWidth);
-    layout.SetMinWidth(i, c.MinWidth);
-    layout.SetColumnOptions(i, TLTColumnOptions::FromInt(c.Options));
-    layout.SetWidth(i, c.Width);
-  }
-  if (!h.Columns.empty() && !layout.SetPositionOrder(h.Positions)) std::abort();
+  layout.LoadHeaderRecord(h);
+  if (layout.Count() != static_cast<int>(h.Columns.size())) std::abort();
+  if (!h.Columns.empty() && layout.PositionToIndex() != h.Positions) std::abort();
+  if (layout.MainColumn() >= layout.Count() || layout.SortColumn() >= layout.Count()) std::abort();
   layout.DistributeWidthChange(h.Height, 0, layout.Count() - 1, TLTColumnOptions{coVisible});
   layout.DistributeWidthChange(-h.Height, 0, layout.Count() - 1, TLTColumnOptions{coVisible});
   return 0;

@@ -137,6 +137,57 @@ void THeaderLayout::RemoveColumn(int index) {
   Changed();
 }
 
+void THeaderLayout::Clear() {
+  HoverIndex = DownIndex = TrackIndex = ClickIndex = -1;
+  if (!LoadingColumns) AutoSizeIndex = mainColumn_ = sortColumn_ = -1;
+  columns_.clear();
+  positionToIndex_.clear();
+  Changed();
+}
+
+void THeaderLayout::LoadHeaderRecord(const THeaderRecord& record) {
+  LoadingColumns = true;
+  const TLTHeaderOptions oldOptions = Options;
+  Options = {};
+  Clear();
+  BeginUpdate();
+  for (const TColumnRecord& c : record.Columns) {
+    const int i = AddColumn();
+    SetMaxWidth(i, c.MaxWidth);
+    SetMinWidth(i, c.MinWidth);
+    SetColumnOptions(i, TLTColumnOptions::FromInt(c.Options));
+    SetWidth(i, c.Width);
+  }
+  EndUpdate();
+  if (!record.Columns.empty()) SetPositionOrder(record.Positions);
+  DefaultWidth = record.DefaultWidth;
+  AutoSizeIndex = record.AutoSizeIndex;
+  SetHeight(record.Height);
+  Options = oldOptions;
+  Options = TLTHeaderOptions::FromInt(record.Options);
+  if (record.HasSortFields()) {
+    SetMainColumn(record.MainColumn);
+    SetSortColumn(record.SortColumn);
+  }
+  if (record.HasHeightLimits()) {
+    maxHeight_ = record.MaxHeight;
+    minHeight_ = record.MinHeight;
+    Limits.Percent[TFixedAreaLimits::MaxHeight] = record.MaxHeightPercent;
+    Limits.Percent[TFixedAreaLimits::MaxWidth] = record.MaxWidthPercent;
+    Limits.Percent[TFixedAreaLimits::MinHeight] = record.MinHeightPercent;
+    Limits.Percent[TFixedAreaLimits::MinWidth] = record.MinWidthPercent;
+  }
+  LoadingColumns = false;
+  // An old stream brings no main or sort column; those kept from before
+  // must still name columns of the new set.
+  if (!View.Loading) {
+    if (sortColumn_ >= Count()) sortColumn_ = -1;
+    SetMainColumn(mainColumn_);
+  }
+  // Every column may have changed.
+  ColumnResized(-1);
+}
+
 void THeaderLayout::EndUpdate() {
   if (updateCount_ > 0 && --updateCount_ == 0) Changed();
 }

@@ -26,7 +26,7 @@ class TRecordingLayout : public THeaderLayout {
 };
 
 // Columns of the given widths at positions 0..n-1 in a 600 x 400 window.
-void Build(THeaderLayout& h, std::vector<int> widths) {
+void Build(THeaderLayout& h, const std::vector<int>& widths) {
   h.View.HasWindow = true;
   h.View.ClientWidth = 600;
   h.View.ClientHeight = 400;
@@ -40,6 +40,7 @@ TLTColumnOptions Without(TLTColumnOptions o, TLTColumnOption drop) { return o.Ex
 
 std::vector<int> Widths(const THeaderLayout& h) {
   std::vector<int> w;
+  w.reserve(static_cast<size_t>(h.Count()));
   for (int i = 0; i < h.Count(); ++i) w.push_back(h.Column(i).Width);
   return w;
 }
@@ -474,6 +475,47 @@ TEST(HeaderLayout, RevertColumnWidthsFollowsTheShownOrder) {
   g.SetWidth(0, 99);
   g.RevertColumnWidths();
   EXPECT_EQ(Widths(g), (std::vector<int>{99, 50}));
+}
+
+TEST(HeaderLayout, LoadsAParsedStreamThroughTheSetters) {
+  THeaderRecord r;
+  for (int w : {100, 200, 5, 250}) {
+    TColumnRecord c;
+    c.Width = w;
+    r.Columns.push_back(c);
+  }
+  r.Positions = {3, 0, 1, 2};
+  r.Height = 22;
+  r.Options = 1034;  // hoVisible, hoColumnResize, hoDrag
+  r.MainColumn = 9;
+  r.SortColumn = 2;
+  r.MinWidthPercent = 7;
+  TRecordingLayout h;
+  Build(h, {60, 60});
+  h.SetSortColumn(1);
+  h.resized.clear();
+  h.LoadHeaderRecord(r);
+  EXPECT_EQ(Widths(h), (std::vector<int>{100, 200, 10, 250}));  // 5 below MinWidth
+  EXPECT_EQ(h.PositionToIndex(), r.Positions);
+  EXPECT_EQ(h.Column(3).Left, 0);
+  EXPECT_EQ(h.Column(0).Left, 250);
+  EXPECT_EQ(h.Height(), 22);
+  EXPECT_EQ(h.Options.ToInt(), 1034u);
+  EXPECT_EQ(h.MainColumn(), 3);  // clamped into the columns
+  EXPECT_EQ(h.SortColumn(), 2);
+  EXPECT_EQ(h.Limits[TFixedAreaLimits::MinWidth], 7);
+  EXPECT_FALSE(h.LoadingColumns);
+  ASSERT_FALSE(h.resized.empty());
+  EXPECT_EQ(h.resized.back(), -1);  // the all-columns notice ends the read
+  // An old record keeps the main and sort columns and the limits it lacks.
+  r.Version = 0;
+  r.Columns.resize(2);
+  r.Positions = {1, 0};
+  h.LoadHeaderRecord(r);
+  EXPECT_EQ(h.Count(), 2);
+  // The sort column 2 it kept names no column any more.
+  EXPECT_EQ(h.SortColumn(), -1);
+  EXPECT_EQ(h.MainColumn(), 1);
 }
 
 }  // namespace

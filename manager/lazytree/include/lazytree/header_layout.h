@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "classlib/object.h"
+#include "lazytree/header_stream.h"
 
 namespace kelm::lazytree {
 
@@ -137,6 +138,13 @@ class THeaderLayout {
   int AddColumn();
   // Removes a column, fixing every index that names columns.
   void RemoveColumn(int index);
+  // Removes every column; outside column loading the auto-size, main and
+  // sort columns become -1.
+  void Clear();
+  // Takes the geometry and the header values of a parsed stream through
+  // the setters, as the header's stream reader does. The record is parsed
+  // whole first, so a damaged stream never reaches the layout.
+  void LoadHeaderRecord(const THeaderRecord& record);
   // Collection update bracket: edges wait for the last EndUpdate.
   void BeginUpdate() { ++updateCount_; }
   void EndUpdate();

@@ -1,0 +1,229 @@
+// The header's column model without a window: columns kept in index order
+// with a separate position-to-index array, their widths under the width
+// and fixed-area rules, the header height rule, width distribution over
+// several columns, spring columns and hit tests. The header control holds
+// one and answers its hooks (the tree's geometry and events).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "classlib/object.h"
+#include "lazytree/header_stream.h"
+
+namespace kelm::lazytree {
+
+enum TLTColumnOption : uint8_t {
+  coAllowClick,
+  coDraggable,
+  coEnabled,
+  coParentBidiMode,
+  coParentColor,
+  coResizable,
+  coShowDropMark,
+  coVisible,
+  coAutoSpring,
+  coFixed,
+  coSmartResize,
+  coAllowFocus,
+  coDisableAnimatedResize,
+  coWrapCaption,
+  coUseCaptionAlignment,
+};
+using TLTColumnOptions = classlib::TSet<TLTColumnOption>;
+inline constexpr uint16_t kDefaultColumnOptions = 2303;
+
+enum TLTHeaderOption : uint8_t {
+  hoAutoResize,
+  hoColumnResize,
+  hoDblClickResize,
+  hoDrag,
+  hoHotTrack,
+  hoOwnerDraw,
+  hoRestrictDrag,
+  hoShowHint,
+  hoShowImages,
+  hoShowSortGlyphs,
+  hoVisible,
+  hoAutoSpring,
+  hoFullRepaintOnResize,
+  hoDisableAnimatedResize,
+  hoHeightResize,
+  hoHeightDblClickResize,
+};
+using TLTHeaderOptions = classlib::TSet<TLTHeaderOption>;
+inline constexpr uint16_t kDefaultHeaderOptions = 522;
+
+// Hit tests and navigation answer this when no column is found.
+inline constexpr int kInvalidColumn = -2;
+
+// The four fixed-area percentages; each setter keeps minimum <= maximum
+// (a maximum of 0 means none) and answers whether anything changed.
+struct TFixedAreaLimits {
+  enum TIndex : uint8_t { MaxHeight, MaxWidth, MinHeight, MinWidth };
+  uint8_t Percent[4] = {0, 0, 0, 0};
+  bool Set(TIndex index, uint8_t value);
+  uint8_t operator[](TIndex i) const { return Percent[i]; }
+};
+
+struct TColumnGeometry {
+  int32_t Width = 50;
+  int32_t MinWidth = 10;
+  int32_t MaxWidth = 10000;
+  TLTColumnOptions Options = TLTColumnOptions::FromInt(kDefaultColumnOptions);
+  uint32_t Position = 0;
+  int32_t Left = 0;  // sum of the visible widths shown before it
+  int32_t LastWidth = 50;
+  bool BonusPixel = false;
+  float SpringRest = 0.0f;
+
+  bool Visible() const { return Options.Contains(coVisible); }
+  bool VisibleFixed() const { return Visible() && Options.Contains(coFixed); }
+};
+
+// What the model reads of its tree; the tree keeps it current.
+struct TTreeGeometry {
+  int ClientWidth = 0;
+  int ClientHeight = 0;
+  int TreeHeight = 0;        // the control's height (hit tests refuse below it)
+  int EffectiveOffsetX = 0;  // horizontal scroll offset
+  int RangeX = 0;            // horizontal range: the columns' total width
+  bool Mirrored = false;     // right-to-left layout
+  bool Loading = false;      // the tree is read from a stored form
+  bool HasWindow = false;
+};
+
+class THeaderLayout {
+ public:
+  THeaderLayout() = default;
+  virtual ~THeaderLayout() = default;
+  THeaderLayout(const THeaderLayout&) = delete;
+  THeaderLayout& operator=(const THeaderLayout&) = delete;
+
+  TTreeGeometry View;
+
+  // ---- header values
+  TLTHeaderOptions Options = TLTHeaderOptions::FromInt(kDefaultHeaderOptions);
+  TFixedAreaLimits Limits;
+  int32_t AutoSizeIndex = 0;
+  int32_t DefaultWidth = 50;
+  int32_t Height() const { return height_; }
+  int32_t MinHeight() const { return minHeight_; }
+  int32_t MaxHeight() const { return maxHeight_; }
+  // Without a window the value is kept unchecked until the next rescale;
+  // with one the height rule applies. Answers whether the height changed.
+  bool SetHeight(int32_t value);
+  void SetMinHeight(int32_t value);
+  void SetMaxHeight(int32_t value);
+  // The height rule against the fixed-area limits and MinHeight..MaxHeight.
+  int32_t ConstrainHeight(int32_t requested) const;
+  int32_t MainColumn() const { return Count() == 0 ? -1 : mainColumn_; }
+  // Answers whether the value changed (the tree then repaints and moves focus).
+  bool SetMainColumn(int32_t value);
+  int32_t SortColumn() const { return sortColumn_; }
+  bool SetSortColumn(int32_t value);
+
+  // Header states of this part.
+  bool Scaling = false;
+  bool NeedsScaling = false;
+  bool ResizingColumns = false;
+  bool LoadingColumns = false;
+
+  // ---- the columns
+  int Count() const { return static_cast<int>(columns_.size()); }
+  bool ColumnIndexValid(int index) const { return index >= 0 && index < Count(); }
+  const TColumnGeometry& Column(int index) const { return columns_.at(static_cast<size_t>(index)); }
+  const std::vector<int32_t>& PositionToIndex() const { return positionToIndex_; }
+  // Appends a column of the default width at the last position.
+  int AddColumn();
+  // Removes a column, fixing every index that names columns.
+  void RemoveColumn(int index);
+  // Removes every column; outside column loading the auto-size, main and
+  // sort columns become -1.
+  void Clear();
+  // Takes the geometry and the header values of a parsed stream through
+  // the setters, as the header's stream reader does. The record is parsed
+  // whole first, so a damaged stream never reaches the layout.
+  void LoadHeaderRecord(const THeaderRecord& record);
+  // Collection update bracket: edges wait for the last EndUpdate.
+  void BeginUpdate() { ++updateCount_; }
+  void EndUpdate();
+  int UpdateCount() const { return updateCount_; }
+
+  void SetWidth(int column, int32_t value);
+  void SetMinWidth(int column, int32_t value);
+  void SetMaxWidth(int column, int32_t value);
+  void SetColumnOptions(int column, TLTColumnOptions value);
+  void SetPosition(int column, uint32_t value);
+  // Animated in the control; here the width is set at once.
+  virtual void AnimateColumnWidth(int column, int32_t newWidth);
+  void RevertWidth(int column) { AnimateColumnWidth(column, Column(column).LastWidth); }
+  // Puts columns back to their last widths, each resizable visible
+  // column by the position it is shown at.
+  void RevertColumnWidths();
+
+  // ---- the order
+  void EnsurePositionArrayLength();
+  void MoveColumnInOrder(int column, int newPosition);
+  void RecomputeColumnEdges(bool force);
+  // After loading: the order from each column's stored Position.
+  void RebuildPositionOrder();
+  // Sets a parsed order (a permutation of 0..Count-1; anything else is refused).
+  bool SetPositionOrder(const std::vector<int32_t>& order);
+  bool PositionsNeedFixing = false;
+
+  // ---- geometry
+  int32_t FixedColumnsWidth() const;
+  int32_t ColumnsRightEdge() const;
+  int ColumnAtPosition(int position) const;
+  int ColumnAtPoint(int x, int y, bool relative) const;
+  int FirstShownColumn(bool considerAllowFocus = false) const;
+  int LastShownColumn(bool considerAllowFocus = false) const;
+  int ShownColumnAfter(int column, bool considerAllowFocus = false) const;
+  int ShownColumnBefore(int column, bool considerAllowFocus = false) const;
+  // Whether a resizable column's border lies under P (client coordinates);
+  // sets TrackIndex (-1 on a miss) and, on a hit, the track point.
+  bool LocateBorderColumn(int x, int y);
+  int TrackIndex = -1;
+  int TrackPointX = 0;
+  int TrackPointY = 0;
+  int HoverIndex = -1;
+  int DownIndex = -1;
+  int ClickIndex = -1;
+
+  // ---- sizing
+  int AutoSizeColumn() const;
+  void FitAutoSizeColumn(bool force);
+  int32_t DistributeWidthChange(int32_t changeBy, int rangeStart, int rangeEnd,
+                                TLTColumnOptions mask);
+  // The header's width changed to headerWidth: spring columns share it.
+  void ApplySpringWidth(int32_t headerWidth);
+  int32_t LastHeaderWidth = 0;
+  // Re-validates the height and the fixed columns' widths against the
+  // fixed-area limits (nothing while loading or without a window).
+  void ApplyFixedAreaLimits();
+
+ protected:
+  // The tree's column-resize event.
+  virtual void ColumnResized(int /*column*/) {}
+  // OnCanSplitterResizeColumn; allowed arrives as the default answer.
+  virtual bool CanSplitterResizeColumn(int /*column*/, bool allowed) { return allowed; }
+  // coFixed changed on a visible column.
+  virtual void FixedColumnsChanged() { ApplyFixedAreaLimits(); }
+  TColumnGeometry& Mutable(int index) { return columns_.at(static_cast<size_t>(index)); }
+
+ private:
+  int32_t ConstrainWidth(int column, int32_t value) const;
+  // The collection's update after any column change.
+  void Changed();
+  std::vector<TColumnGeometry> columns_;
+  std::vector<int32_t> positionToIndex_;
+  int updateCount_ = 0;
+  int32_t height_ = 17;
+  int32_t minHeight_ = 10;
+  int32_t maxHeight_ = 10000;
+  int32_t mainColumn_ = -1;
+  int32_t sortColumn_ = -1;
+};
+
+}  // namespace kelm::lazytree

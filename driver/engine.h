@@ -376,6 +376,9 @@ class EngineLockedWorkerPaused {
   PVolumeFilterExtension volume_;
 };
 NTSTATUS GetDriverExtension(DriverExtension** extension);
+// The control device, the raw-disk filter and snapshot drives are never
+// volumes for the look-ups and the engine transfers.
+bool IsEngineVolume(PDEVICE_OBJECT device);
 
 // Requests to other drivers, all synchronous, all at PASSIVE_LEVEL.
 // Sends `irp`, built with `event` and `ioStatus` as its completion event and

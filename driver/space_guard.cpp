@@ -13,7 +13,8 @@ constexpr ULONG SpaceFiles = 5;  // the header file, then the same name + "1".."
 constexpr ULONG HeaderFileNameChars =
     sizeof(vh::EngineParameters::HeaderFileName) / sizeof(vh::RecordWChar);
 
-bool IsEngineVolume(PDEVICE_OBJECT device) {
+// A volume filter proper (protected or other), never the unset kind.
+bool IsFilteredVolume(PDEVICE_OBJECT device) {
   if (device == EngineControlDevice || device == EngineRawDiskFilter ||
       device->DeviceExtension == nullptr) {
     return false;
@@ -79,7 +80,7 @@ void OpenSpaceFiles(const vh::EngineParameters& parameters, vh::EngineHeader* bu
   name.MaximumLength = sizeof nameBuffer;
   for (PDEVICE_OBJECT device = EngineDriverObject->DeviceObject; device != nullptr;
        device = device->NextDevice) {
-    if (!IsEngineVolume(device)) continue;
+    if (!IsFilteredVolume(device)) continue;
     PVolumeFilterExtension volume = VolumeOf(device);
     if (volume->Hotplug) continue;
     for (ULONG i = 0; i < vh::kHeaderLocationCount; ++i) {

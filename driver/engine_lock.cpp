@@ -1,0 +1,55 @@
+// The engine lock and the pause handshake with a volume's worker. Both
+// block at PASSIVE_LEVEL; lock order: the engine lock, then the pause.
+#include "engine.h"
+
+NTSTATUS GetDriverExtension(DriverExtension** extension) {
+  *extension = nullptr;
+  if (EngineDriverObject == nullptr) return STATUS_UNSUCCESSFUL;
+  auto* found = static_cast<DriverExtension*>(
+      IoGetDriverObjectExtension(EngineDriverObject, EngineDriverObject));
+  if (found == nullptr) return STATUS_UNSUCCESSFUL;
+  *extension = found;
+  return STATUS_SUCCESS;
+}
+
+void EngineLock() {
+  DriverExtension* driver;
+  NTSTATUS status = GetDriverExtension(&driver);
+  if (!NT_SUCCESS(status)) {
+    LogFailure("UTIL %08x\n", status);
+    return;
+  }
+  // PASSIVE_LEVEL, caller's thread; released by EngineUnlock of the holder.
+  KeWaitForSingleObject(&driver->EngineLock, Executive, KernelMode, FALSE, nullptr);
+}
+
+void EngineUnlock() {
+  DriverExtension* driver;
+  // Without an extension EngineLock took nothing, so there is nothing to give back.
+  if (NT_SUCCESS(GetDriverExtension(&driver))) KeReleaseMutex(&driver->EngineLock, FALSE);
+}
+
+NTSTATUS PauseVolumeWorker(PVolumeFilterExtension volume, UCHAR pause) {
+  if (pause == 0) {
+    WriteShared(volume->PauseFlag, static_cast<UCHAR>(0));
+    KeSetEvent(&volume->ResumeEvent, IO_NO_INCREMENT, FALSE);
+    return STATUS_SUCCESS;
+  }
+  WriteShared(volume->PauseFlag, pause);
+  // An idle worker parks at once rather than at its tick.
+  KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
+  // PASSIVE_LEVEL, with the engine lock held; the worker sets PausedEvent
+  // between two requests or at its one-second tick. A worker that has ended
+  // parks no more: its thread object ends the wait (status 1) instead of a
+  // wait for ever.
+  NTSTATUS status;
+  if (volume->WorkerThread != nullptr) {
+    PVOID objects[2] = {&volume->PausedEvent, volume->WorkerThread};
+    status = KeWaitForMultipleObjects(2, objects, WaitAny, Executive, KernelMode, FALSE, nullptr,
+                                      nullptr);
+  } else {
+    status = KeWaitForSingleObject(&volume->PausedEvent, Executive, KernelMode, FALSE, nullptr);
+  }
+  KeClearEvent(&volume->PausedEvent);
+  return status;
+}

@@ -654,7 +654,11 @@ void TLazyTreeModel::SetDefaultNodeHeight(uint32_t height) {
 // ---- update bracket and notices
 
 void TLazyTreeModel::BeginUpdate() {
-  if (IsDestroying()) return;
+  // Counted while destroying too, so the EndUpdate that follows stays even.
+  if (IsDestroying()) {
+    ++updateCount_;
+    return;
+  }
   if (updateCount_ == 0) {
     DoUpdating(usBegin);
     SetUpdateState(true);

@@ -921,7 +921,7 @@ bool TLazyTreeView::DoChecking(PLazyNode /*node*/, TCheckState& /*newState*/) {
 void TLazyTreeView::DoChecked(PLazyNode /*node*/) {}
 
 void TLazyTreeView::ApplyCheckClick(PLazyNode node, TCheckState newState) {
-  if (!node || node == RootNode() || node->Has(nsDisabled)) return;
+  if (!node || node == RootNode() || node->CheckState == newState || node->Has(nsDisabled)) return;
   if (!DoChecking(node, newState)) return;
   ChangeCheckState(node, newState);
   DoChecked(node);

@@ -10,7 +10,7 @@ namespace kelm::lazytree {
 CL_CLASS(TBaseLazyTree) {}
 
 TBaseLazyTree::TBaseLazyTree(classlib::TComponent* AOwner)
-    : TCustomControl(AOwner), TLazyTreeModel(this) {
+    : TCustomControl(AOwner), TLazyTreeView(this) {
   using namespace classlib;
   SetControlStyle(
       (ControlStyle() - TControlStyle{csSetCaption}) +
@@ -208,15 +208,6 @@ void TBaseLazyTree::DoEditing(PLazyNode node, TColumnIndex column, bool& allowed
   if (OnEditing) OnEditing(this, node, column, allowed);
 }
 
-void TBaseLazyTree::ApplyCheckClick(PLazyNode node, TCheckState newState) {
-  // The full check-state setter (propagation, radio groups) belongs to the
-  // selection part; here: ask, store, tell.
-  if (!node || node == RootNode() || node->CheckState == newState || node->Has(nsDisabled)) return;
-  if (!DoChecking(node, newState)) return;
-  node->CheckState = newState;
-  DoChecked(node);
-}
-
 void TBaseLazyTree::DoChecked(PLazyNode node) {
   if (OnChecked) OnChecked(this, node);
   NotifyAccessible(EVENT_OBJECT_STATECHANGE);
@@ -301,10 +292,8 @@ void TBaseLazyTree::ExpandDropTarget() {
   PLazyNode target = DropTargetNode();
   if (!target || target->Has(nsExpanded)) return;
   if (target->ChildCount == 0 && !target->Has(nsHasChildren)) return;
-  if (DoExpanding(target)) {
-    ToggleNode(target);
-    DoExpanded(target);
-  }
+  // Toggling asks and reports the expansion itself.
+  ToggleNode(target);
   if (HandleAllocated()) Update();
 }
 
@@ -660,7 +649,7 @@ bool TBaseLazyTree::SetOffsetXY(TPoint value, uint32_t options, TRect clipRect) 
 }
 
 void TBaseLazyTree::Clear() {
-  TLazyTreeModel::Clear();
+  TLazyTreeView::Clear();
   offsetX_ = 0;
   offsetY_ = 0;
 }

@@ -223,7 +223,8 @@ class TLazyTreeView : public TLazyTreeModel {
   bool MergeIntoSelection(std::vector<PLazyNode> nodes, bool forceInsert);
   PLazyNode PropagateCheckState(PLazyNode node, TCheckState newState, bool& allowed);
   // A window-bound control puts its own sink in place (before any queueing).
-  void SetChangeStatesSink(TChangeStatesSink* sink) { sink_ = sink; }
+  // None puts the mailbox back (a control's destructor, before its sink goes).
+  void SetChangeStatesSink(TChangeStatesSink* sink) { sink_ = sink ? sink : &mailbox_; }
 
  private:
   PLazyNode NextVisible(PLazyNode node, bool init);

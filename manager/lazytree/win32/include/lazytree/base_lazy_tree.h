@@ -271,6 +271,20 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeView {
   void NotifyAccessible(DWORD event);
 
  private:
+  // The validation thread's state messages go to the window: SendMessage
+  // from the thread, served by the window procedure (and by peeking while
+  // a halt waits). A tree without a window gets none.
+  class TWindowStatesSink final : public TChangeStatesSink {
+   public:
+    explicit TWindowStatesSink(TBaseLazyTree& tree) : tree_(tree) {}
+    void Send(uint32_t enter, uint32_t leave) override;
+    void Serve() override;
+    void Left(std::atomic<TLazyTreeView*>& current) override { current.store(nullptr); }
+
+   private:
+    TBaseLazyTree& tree_;
+  };
+  TWindowStatesSink windowSink_{*this};
   TColumnIndex focusedColumn_ = NoColumn;
   TColumnIndex editColumn_ = NoColumn;
   PLTEditLink editLink_;

@@ -550,5 +550,37 @@ TEST_F(LazyTreeControl, ATreeDestroyedWhileItsFillIsQueued) {
   EXPECT_EQ(TWorkerThread::Instance(), nullptr) << "the last tree ended the thread";
 }
 
+TEST_F(LazyTreeControl, FocusNodeUnderAutoExpand) {
+  PLazyNode top[3];
+  PLazyNode kid[3];
+  for (int i = 0; i < 3; ++i) {
+    top[i] = tree->AddChild(nullptr);
+    kid[i] = tree->AddChild(top[i]);
+  }
+  tree->AddChild(kid[1]);
+  struct TCase {
+    const char* name;
+    bool autoExpand;
+    PLazyNode focus;
+    std::vector<bool> expanded;  // top[0..2], kid[1]
+  } cases[] = {
+      {"focus expands", true, top[0], {true, false, false, false}},
+      {"a sibling collapses the old one", true, top[1], {false, true, false, false}},
+      {"a child leaves its expanded parent", true, kid[1], {false, true, false, true}},
+      {"without the option nothing toggles", false, top[2], {false, true, false, true}},
+      {"a collapsed old sibling stays as it is", true, top[0], {true, true, false, true}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree->Options.AutoExpand = c.autoExpand;
+    tree->FocusNode(c.focus, false);
+    EXPECT_EQ(tree->FocusedNode(), c.focus);
+    const std::vector<bool> got{top[0]->Has(nsExpanded), top[1]->Has(nsExpanded),
+                                top[2]->Has(nsExpanded), kid[1]->Has(nsExpanded)};
+    EXPECT_EQ(got, c.expanded);
+    ASSERT_EQ(test::CheckTreeInvariants(*tree, static_cast<TObject*>(tree), true), "");
+  }
+}
+
 }  // namespace
 }  // namespace kelm::lazytree

@@ -627,10 +627,13 @@ uint32_t TLazyTreeModel::NodeHeight(PLazyNode node) {
 
 void TLazyTreeModel::SetNodeHeight(PLazyNode node, uint32_t height) {
   if (!node || node == root_ || height == node->NodeHeight || Options.ReadOnly) return;
+  // The cache fill reads heights on its own thread: it stops first.
+  const bool stopped = states_.Contains(tsStopValidation);
+  if (!stopped) HaltCacheValidation();
   const int64_t diff = static_cast<int64_t>(static_cast<uint16_t>(height)) - node->NodeHeight;
   node->NodeHeight = static_cast<uint16_t>(height);
   AdjustTotalHeight(node, diff, true);
-  if (!states_.Contains(tsStopValidation) && FullyVisible(node)) {
+  if (!stopped && FullyVisible(node)) {
     MarkCacheStale();
     if (updateCount_ == 0) {
       ValidateCache();

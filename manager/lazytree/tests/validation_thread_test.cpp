@@ -201,6 +201,24 @@ TEST(ValidationThread, LinkAndUnlinkHaltTheFillThemselves) {
   EXPECT_EQ(tree.PositionCache().back().Node, node);
 }
 
+TEST(ValidationThread, AHeightChangeStopsTheFillBeforeItWrites) {
+  TObject sender;
+  THold hold;
+  TCacheTree tree(&sender);
+  hold.Attach(tree);
+  AddTopLevel(tree, 20000);
+  hold.WaitHeld(tree);
+  tree.SetNodeHeight(tree.GetLastChildNoInit(nullptr), 40);
+  EXPECT_TRUE(hold.sawStop.load());
+  tree.HaltCacheValidation();
+  tree.FillProbe = nullptr;
+  tree.ValidateCache();
+  ServeFill(tree);
+  ASSERT_TRUE(tree.States().Contains(tsUseCache));
+  int top = 0;
+  EXPECT_EQ(tree.GetNodeAt(0, 18 * 19999 + 39, false, top), tree.GetLastChildNoInit(nullptr));
+}
+
 TEST(ValidationThread, ChangingTheTreeWhileTheThreadFillsAMillionNodes) {
   TObject sender;
   TCacheTree tree(&sender);

@@ -188,7 +188,9 @@ void RunViewParts(TBaseLazyTree* tree, HWND view) {
   start = Now();
   tree->SelectAll(false);
   tree->BeginUpdate();
-  for (PLazyNode n : tree->GetSortedSelection(true)) tree->DeleteNode(n);
+  // From the back: no following siblings to renumber.
+  const std::vector<PLazyNode> selected = tree->GetSortedSelection(true);
+  for (auto it = selected.rbegin(); it != selected.rend(); ++it) tree->DeleteNode(*it);
   tree->EndUpdate();
   const double oursDelete = Now() - start;
   start = Now();

@@ -219,7 +219,11 @@ void TLazyTreeModel::AdjustTotalCount(PLazyNode node, int64_t value, bool relati
 }
 
 void TLazyTreeModel::UpdateHiddenChildrenFlag(PLazyNode node) {
-  if (node->ChildCount > 0 && CountVisibleChildren(node) == 0) {
+  // The first visible child decides: deleting many siblings one by one
+  // stays linear.
+  PLazyNode visible = node->FirstChild;
+  while (visible && !visible->Has(nsVisible)) visible = visible->NextSibling;
+  if (node->ChildCount > 0 && !visible) {
     node->Include(nsAllChildrenHidden);
   } else {
     node->Exclude(nsAllChildrenHidden);

@@ -5,7 +5,7 @@
 #   build/driver  Varnholt.sys (x86-64 kernel mode)
 #   build/win32   Kelm.exe and its tests (i686)
 #   build/fuzz    clang + libFuzzer targets (only with --fuzz)
-#   build/tsan    clang + ThreadSanitizer, the engine's race tests (with --fuzz)
+#   build/tsan    clang + ThreadSanitizer: the engine's race tests and the tree's validation thread (with --fuzz)
 #   build/win64   the win32 flavour's sources for x86-64, only on machines
 #                 that cannot run 32-bit programs: its tests run there instead
 set -euo pipefail
@@ -52,5 +52,5 @@ if [ $fuzz = 1 ]; then
   echo "== building fuzz targets"
   cmake --build "$root/build/fuzz" -j "$jobs" --target vh_fuzzers
   echo "== building the engine's race tests with ThreadSanitizer"
-  cmake --build "$root/build/tsan" -j "$jobs" --target engine_race_test engine_drive_test engine_io_test
+  cmake --build "$root/build/tsan" -j "$jobs" --target engine_race_test engine_drive_test engine_io_test lazytree_validation_thread_test
 fi

@@ -3,6 +3,11 @@
 //   top:    N top-level inserts (AddChild inside an update / TVM_INSERTITEM)
 //   nested: N inserts spread over 100 top-level parents
 //   clear:  deleting everything (Clear / TVM_DELETEITEM of the root)
+//   at:     GetNodeAt per call at 100k and 1M visible nodes (cache filled)
+//   jumps:  1,000 jumps to random vertical positions finding the top row
+//           (GetNodeAt / WM_VSCROLL + TVM_GETNEXTITEM TVGN_FIRSTVISIBLE)
+//   toggle: expanding and collapsing a node with 100k children
+//   seldel: selecting 100k siblings and deleting the selection
 // The tree view is left out at a size where its previous run took too long.
 #include <windows.h>
 #include <commctrl.h>
@@ -107,6 +112,93 @@ void PrintRow(const char* what, int n, double ours, double view, bool viewRan) {
   }
 }
 
+// Serves the validation thread's messages until the cache is usable.
+void WaitForCache(TBaseLazyTree* tree) {
+  const double deadline = Now() + 60;
+  while (!tree->States().Contains(kelm::lazytree::tsUseCache) && Now() < deadline) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+}
+
+void RunViewParts(TBaseLazyTree* tree, HWND view) {
+  const int kJumps = 1000;
+  for (int n : {100000, 1000000}) {
+    tree->BeginUpdate();
+    tree->SetChildCount(nullptr, static_cast<uint32_t>(n));
+    tree->EndUpdate();
+    WaitForCache(tree);
+    const int height = static_cast<int>(tree->RootNode()->TotalHeight);
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    double start = Now();
+    int found = 0;
+    for (int i = 0; i < 100000; ++i) {
+      int top = 0;
+      found += tree->GetNodeAt(0, static_cast<int>(next() % static_cast<uint32_t>(height)), false,
+                               top) != nullptr;
+    }
+    const double perCall = (Now() - start) / 100000;
+    std::printf("at      N=%-8d ours %9.3f us per call (%d found)\n", n, perCall * 1e6, found);
+    start = Now();
+    for (int i = 0; i < kJumps; ++i) {
+      int top = 0;
+      tree->GetNodeAt(0, static_cast<int>(next() % static_cast<uint32_t>(height)), false, top);
+    }
+    const double ours = Now() - start;
+    double theirs = 0;
+    const bool viewRan = n <= 100000;
+    if (viewRan) {
+      for (int i = 0; i < n; ++i) Insert(view, TVI_ROOT);
+      start = Now();
+      for (int i = 0; i < kJumps; ++i) {
+        SendMessageW(view, WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, next() % n), 0);
+        SendMessageW(view, TVM_GETNEXTITEM, TVGN_FIRSTVISIBLE, 0);
+      }
+      theirs = Now() - start;
+      SendMessageW(view, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    }
+    PrintRow("jumps", n, ours, theirs, viewRan);
+    tree->Clear();
+  }
+
+  const int kChildren = 100000;
+  PLazyNode parent = tree->AddChild(nullptr);
+  tree->SetChildCount(parent, kChildren);
+  HTREEITEM viewParent = Insert(view, TVI_ROOT);
+  for (int i = 0; i < kChildren; ++i) Insert(view, viewParent);
+  double start = Now();
+  tree->ToggleNode(parent);
+  tree->ToggleNode(parent);
+  const double ours = Now() - start;
+  start = Now();
+  SendMessageW(view, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(viewParent));
+  SendMessageW(view, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(viewParent));
+  PrintRow("toggle", kChildren, ours, Now() - start, true);
+  tree->Clear();
+  SendMessageW(view, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+
+  // The tree view has no multiple selection: its side deletes item by item.
+  tree->ViewOptions.MultiSelect = true;
+  tree->BeginUpdate();
+  tree->SetChildCount(nullptr, kChildren);
+  tree->EndUpdate();
+  std::vector<HTREEITEM> items;
+  for (int i = 0; i < kChildren; ++i) items.push_back(Insert(view, TVI_ROOT));
+  start = Now();
+  tree->SelectAll(false);
+  tree->BeginUpdate();
+  // From the back: no following siblings to renumber.
+  const std::vector<PLazyNode> selected = tree->GetSortedSelection(true);
+  for (auto it = selected.rbegin(); it != selected.rend(); ++it) tree->DeleteNode(*it);
+  tree->EndUpdate();
+  const double oursDelete = Now() - start;
+  start = Now();
+  for (HTREEITEM item : items)
+    SendMessageW(view, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(item));
+  PrintRow("seldel", kChildren, oursDelete, Now() - start, true);
+}
+
 }  // namespace
 
 int main() {
@@ -152,6 +244,8 @@ int main() {
     PrintRow("clear", n, ours.clearTop, theirs.clearTop, ran);
     PrintRow("clear-n", n, ours.clearNested, theirs.clearNested, ran);
   }
+
+  RunViewParts(tree, view);
 
   DestroyWindow(view);
   classlib::Free(form);

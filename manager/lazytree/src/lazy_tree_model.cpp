@@ -219,7 +219,11 @@ void TLazyTreeModel::AdjustTotalCount(PLazyNode node, int64_t value, bool relati
 }
 
 void TLazyTreeModel::UpdateHiddenChildrenFlag(PLazyNode node) {
-  if (node->ChildCount > 0 && CountVisibleChildren(node) == 0) {
+  // The first visible child decides: deleting many siblings one by one
+  // stays linear.
+  PLazyNode visible = node->FirstChild;
+  while (visible && !visible->Has(nsVisible)) visible = visible->NextSibling;
+  if (node->ChildCount > 0 && !visible) {
     node->Include(nsAllChildrenHidden);
   } else {
     node->Exclude(nsAllChildrenHidden);
@@ -627,10 +631,13 @@ uint32_t TLazyTreeModel::NodeHeight(PLazyNode node) {
 
 void TLazyTreeModel::SetNodeHeight(PLazyNode node, uint32_t height) {
   if (!node || node == root_ || height == node->NodeHeight || Options.ReadOnly) return;
+  // The cache fill reads heights on its own thread: it stops first.
+  const bool stopped = states_.Contains(tsStopValidation);
+  if (!stopped) HaltCacheValidation();
   const int64_t diff = static_cast<int64_t>(static_cast<uint16_t>(height)) - node->NodeHeight;
   node->NodeHeight = static_cast<uint16_t>(height);
   AdjustTotalHeight(node, diff, true);
-  if (!states_.Contains(tsStopValidation) && FullyVisible(node)) {
+  if (!stopped && FullyVisible(node)) {
     MarkCacheStale();
     if (updateCount_ == 0) {
       ValidateCache();
@@ -654,7 +661,11 @@ void TLazyTreeModel::SetDefaultNodeHeight(uint32_t height) {
 // ---- update bracket and notices
 
 void TLazyTreeModel::BeginUpdate() {
-  if (IsDestroying()) return;
+  // Counted while destroying too, so the EndUpdate that follows stays even.
+  if (IsDestroying()) {
+    ++updateCount_;
+    return;
+  }
   if (updateCount_ == 0) {
     DoUpdating(usBegin);
     SetUpdateState(true);

@@ -248,6 +248,9 @@ class TLazyTreeModel {
   uint32_t CountVisibleChildren(PLazyNode node) const;
   uint32_t VisibleDescendants(PLazyNode node) const;
   void SetVisibleNodeCount(uint32_t count) { visibleNodeCount_ = count; }
+  void SetSelectedCount(uint32_t count) { selectedCount_ = count; }
+  // Raw update count changes without the bracket's events (sorting).
+  void AdjustUpdateCount(int delta) { updateCount_ = static_cast<uint32_t>(updateCount_ + delta); }
 
  private:
   PLazyNode MakeNewNode();

@@ -1,6 +1,7 @@
 #include "lazytree/base_lazy_tree.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "classlib/classdef.h"
 #include "lazytree/lazy_tree_error.h"
@@ -10,8 +11,9 @@ namespace kelm::lazytree {
 CL_CLASS(TBaseLazyTree) {}
 
 TBaseLazyTree::TBaseLazyTree(classlib::TComponent* AOwner)
-    : TCustomControl(AOwner), TLazyTreeModel(this) {
+    : TCustomControl(AOwner), TLazyTreeView(this) {
   using namespace classlib;
+  SetChangeStatesSink(&windowSink_);
   SetControlStyle(
       (ControlStyle() - TControlStyle{csSetCaption}) +
       TControlStyle{csCaptureMouse, csOpaque, csReplicatable, csDisplayDragImage, csReflector});
@@ -21,7 +23,29 @@ TBaseLazyTree::TBaseLazyTree(classlib::TComponent* AOwner)
   SetParentColor(false);
 }
 
-TBaseLazyTree::~TBaseLazyTree() = default;
+TBaseLazyTree::~TBaseLazyTree() {
+  // The window sink goes with this part: the thread must be off the tree.
+  HaltCacheValidation();
+  SetChangeStatesSink(nullptr);
+}
+
+void TBaseLazyTree::TWindowStatesSink::Send(uint32_t enter, uint32_t leave) {
+  // WM_NCDESTROY halts first, so the handle outlives every send.
+  if (tree_.HandleAllocated())
+    SendMessageW(tree_.Handle(), ChangeStatesMessage, enter, static_cast<LPARAM>(leave));
+}
+
+void TBaseLazyTree::TWindowStatesSink::Serve() {
+  MSG msg;
+  // Peeking also delivers the thread's pending sent message.
+  if (tree_.HandleAllocated() &&
+      PeekMessageW(&msg, tree_.Handle(), ChangeStatesMessage, ChangeStatesMessage, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  } else {
+    std::this_thread::yield();
+  }
+}
 
 void TBaseLazyTree::AfterConstruction() {
   TCustomControl::AfterConstruction();
@@ -50,6 +74,15 @@ void TBaseLazyTree::WndProc(classlib::TMessage& message) {
   switch (message.Msg) {
     case WM_TIMER:
       return WMTimer(message);
+    case ChangeStatesMessage:
+      HandleChangeStates(static_cast<uint32_t>(message.WParam),
+                         static_cast<uint32_t>(message.LParam));
+      message.Result = 0;
+      return;
+    case WM_NCDESTROY:
+      // No state message may reach a window that is gone.
+      HaltCacheValidation();
+      return TCustomControl::WndProc(message);
     default:
       return TCustomControl::WndProc(message);
   }
@@ -208,15 +241,6 @@ void TBaseLazyTree::DoEditing(PLazyNode node, TColumnIndex column, bool& allowed
   if (OnEditing) OnEditing(this, node, column, allowed);
 }
 
-void TBaseLazyTree::ApplyCheckClick(PLazyNode node, TCheckState newState) {
-  // The full check-state setter (propagation, radio groups) belongs to the
-  // selection part; here: ask, store, tell.
-  if (!node || node == RootNode() || node->CheckState == newState || node->Has(nsDisabled)) return;
-  if (!DoChecking(node, newState)) return;
-  node->CheckState = newState;
-  DoChecked(node);
-}
-
 void TBaseLazyTree::DoChecked(PLazyNode node) {
   if (OnChecked) OnChecked(this, node);
   NotifyAccessible(EVENT_OBJECT_STATECHANGE);
@@ -301,10 +325,8 @@ void TBaseLazyTree::ExpandDropTarget() {
   PLazyNode target = DropTargetNode();
   if (!target || target->Has(nsExpanded)) return;
   if (target->ChildCount == 0 && !target->Has(nsHasChildren)) return;
-  if (DoExpanding(target)) {
-    ToggleNode(target);
-    DoExpanded(target);
-  }
+  // Toggling asks and reports the expansion itself.
+  ToggleNode(target);
   if (HandleAllocated()) Update();
 }
 
@@ -660,7 +682,7 @@ bool TBaseLazyTree::SetOffsetXY(TPoint value, uint32_t options, TRect clipRect) 
 }
 
 void TBaseLazyTree::Clear() {
-  TLazyTreeModel::Clear();
+  TLazyTreeView::Clear();
   offsetX_ = 0;
   offsetY_ = 0;
 }

@@ -10,6 +10,7 @@
 #include "classlib/forms.h"
 #include "lazytree/base_lazy_tree.h"
 #include "lazytree/lazy_tree_error.h"
+#include "message_pump.h"
 #include "../../tests/tree_invariants.h"
 
 namespace kelm::lazytree {
@@ -99,7 +100,9 @@ class LazyTreeControl : public ::testing::Test {
     tree->SetParent(form);
     ASSERT_NE(tree->Handle(), nullptr);
   }
-  void TearDown() override { classlib::Free(form); }
+  void TearDown() override {
+    if (form) classlib::Free(form);
+  }
 
   TRecorder rec;
   TForm* form = nullptr;
@@ -514,6 +517,69 @@ TEST_F(LazyTreeControl, InvariantsHoldWithTheWindowAttached) {
   SendMessageW(tree->Handle(), WM_TIMER, StructureChangeTimer, 0);
   EXPECT_FALSE(tree->States().Contains(tsStructureChangePending));
   EXPECT_FALSE(rec.structureNodes.empty());
+}
+
+TEST_F(LazyTreeControl, TheValidationThreadReportsThroughTheWindow) {
+  tree->BeginUpdate();
+  tree->SetChildCount(nullptr, 2001);
+  tree->EndUpdate();
+  // The thread's state messages arrive through the window procedure.
+  ASSERT_TRUE(test::PumpUntil([&] { return tree->States().Contains(tsUseCache); }, 20000));
+  ASSERT_EQ(tree->PositionCache().size(), 2u);
+  EXPECT_EQ(tree->PositionCache()[1].Node, tree->GetLastChildNoInit(nullptr));
+  EXPECT_FALSE(tree->States().Contains(tsValidating));
+  int top = 0;
+  EXPECT_EQ(tree->GetNodeAt(0, 18 * 2000 + 17, false, top), tree->GetLastChildNoInit(nullptr));
+  EXPECT_EQ(top, 18 * 2000);
+  // A change halts, the thread fills again and reports again.
+  tree->DeleteNode(tree->GetFirstChildNoInit(nullptr));
+  EXPECT_FALSE(tree->States().Contains(tsUseCache));
+  ASSERT_TRUE(test::PumpUntil(
+      [&] { return !tree->States().Contains(tsValidating) && tree->VisibleNodeCount() == 2000; },
+      20000));
+  EXPECT_FALSE(tree->States().Contains(tsUseCache)) << "2000 visible nodes: no entries";
+}
+
+TEST_F(LazyTreeControl, ATreeDestroyedWhileItsFillIsQueued) {
+  tree->BeginUpdate();
+  tree->SetChildCount(nullptr, 200000);
+  tree->EndUpdate();
+  // Freed without pumping: the halt serves the thread's messages itself.
+  classlib::Free(form);
+  form = nullptr;
+  EXPECT_EQ(TWorkerThread::Instance(), nullptr) << "the last tree ended the thread";
+}
+
+TEST_F(LazyTreeControl, FocusNodeUnderAutoExpand) {
+  PLazyNode top[3];
+  PLazyNode kid[3];
+  for (int i = 0; i < 3; ++i) {
+    top[i] = tree->AddChild(nullptr);
+    kid[i] = tree->AddChild(top[i]);
+  }
+  tree->AddChild(kid[1]);
+  struct TCase {
+    const char* name;
+    bool autoExpand;
+    PLazyNode focus;
+    std::vector<bool> expanded;  // top[0..2], kid[1]
+  } cases[] = {
+      {"focus expands", true, top[0], {true, false, false, false}},
+      {"a sibling collapses the old one", true, top[1], {false, true, false, false}},
+      {"a child leaves its expanded parent", true, kid[1], {false, true, false, true}},
+      {"without the option nothing toggles", false, top[2], {false, true, false, true}},
+      {"a collapsed old sibling stays as it is", true, top[0], {true, true, false, true}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree->Options.AutoExpand = c.autoExpand;
+    tree->FocusNode(c.focus, false);
+    EXPECT_EQ(tree->FocusedNode(), c.focus);
+    const std::vector<bool> got{top[0]->Has(nsExpanded), top[1]->Has(nsExpanded),
+                                top[2]->Has(nsExpanded), kid[1]->Has(nsExpanded)};
+    EXPECT_EQ(got, c.expanded);
+    ASSERT_EQ(test::CheckTreeInvariants(*tree, static_cast<TObject*>(tree), true), "");
+  }
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 #include "classlib/imglist.h"
 #include "classlib/menus.h"
 #include "classlib/streams.h"
-#include "lazytree/lazy_tree_model.h"
+#include "lazytree/lazy_tree_view.h"
 
 namespace kelm::lazytree {
 
@@ -71,7 +71,7 @@ class ILTEditLink {
 // Released when the last holder lets go.
 using PLTEditLink = std::shared_ptr<ILTEditLink>;
 
-class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
+class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeView {
   CL_DECLARE_CLASS(TBaseLazyTree, TCustomControl)
  public:
   explicit TBaseLazyTree(classlib::TComponent* AOwner);
@@ -136,15 +136,14 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   virtual void DoBeforePaint(TCanvas* canvas);
   bool CancelEditing() override;
   virtual void DoEditing(PLazyNode node, TColumnIndex column, bool& allowed);
-  virtual void ApplyCheckClick(PLazyNode node, TCheckState newState);
-  virtual void DoChecked(PLazyNode node);
-  virtual bool DoChecking(PLazyNode node, TCheckState& newState);
-  virtual void DoCollapsed(PLazyNode node);
-  virtual bool DoCollapsing(PLazyNode node);
+  void DoChecked(PLazyNode node) override;
+  bool DoChecking(PLazyNode node, TCheckState& newState) override;
+  void DoCollapsed(PLazyNode node) override;
+  bool DoCollapsing(PLazyNode node) override;
   virtual void DoColumnClick(TColumnIndex column, TShiftState shift);
   virtual void DoColumnDblClick(TColumnIndex column, TShiftState shift);
   virtual void DoColumnResize(TColumnIndex column);
-  virtual int DoCompareNodes(PLazyNode node1, PLazyNode node2, TColumnIndex column);
+  int DoCompareNodes(PLazyNode node1, PLazyNode node2, TColumnIndex column) override;
   virtual IDataObject* DoCreateDataObject();
   virtual ILTDragManager* DoCreateDragManager();
   virtual PLTEditLink DoCreateEditor(PLazyNode node, TColumnIndex column);
@@ -154,9 +153,9 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   virtual void DoDragDrop(TObject* source, IDataObject* dataObject, const TFormatArray& formats,
                           TShiftState shift, TPoint pt, uint32_t& effect, TDropMode mode);
   virtual void StartEditing();
-  virtual bool EndEditing();
-  virtual void DoExpanded(PLazyNode node);
-  virtual bool DoExpanding(PLazyNode node);
+  bool EndEditing() override;
+  void DoExpanded(PLazyNode node) override;
+  bool DoExpanding(PLazyNode node) override;
   virtual void DoFocusChanged(PLazyNode node, TColumnIndex column);
   virtual bool DoFocusChanging(PLazyNode oldNode, PLazyNode newNode, TColumnIndex oldColumn,
                                TColumnIndex newColumn);
@@ -260,6 +259,7 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   void StartTimer(int id, uint32_t ms) override;
   void StopTimer(int id) override;
   void DoMeasureItem(PLazyNode node, int& nodeHeight) override;
+  int VerticalOffset() const override { return offsetY_; }
 
   // Steps of the control's other parts.
   virtual void ScrollIntoView(PLazyNode /*node*/, bool /*center*/, bool /*horizontally*/) {}
@@ -271,6 +271,20 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeModel {
   void NotifyAccessible(DWORD event);
 
  private:
+  // The validation thread's state messages go to the window: SendMessage
+  // from the thread, served by the window procedure (and by peeking while
+  // a halt waits). A tree without a window gets none.
+  class TWindowStatesSink final : public TChangeStatesSink {
+   public:
+    explicit TWindowStatesSink(TBaseLazyTree& tree) : tree_(tree) {}
+    void Send(uint32_t enter, uint32_t leave) override;
+    void Serve() override;
+    void Left(std::atomic<TLazyTreeView*>& current) override { current.store(nullptr); }
+
+   private:
+    TBaseLazyTree& tree_;
+  };
+  TWindowStatesSink windowSink_{*this};
   TColumnIndex focusedColumn_ = NoColumn;
   TColumnIndex editColumn_ = NoColumn;
   PLTEditLink editLink_;

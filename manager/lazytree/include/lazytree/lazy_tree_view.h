@@ -1,0 +1,284 @@
+// The tree's view logic that needs no window: the selection store, visible
+// navigation, expanding and collapsing, sorting, node linking, check-state
+// propagation and the position cache that the process's one validation
+// thread fills. The control derives from it and binds painting, scrolling
+// and the state messages to its window.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "lazytree/lazy_tree_model.h"
+
+namespace kelm::lazytree {
+
+class TLazyTreeView;
+
+enum TLTNodeAttachMode : uint8_t {
+  amNoWhere,
+  amInsertBefore,
+  amInsertAfter,
+  amAddChildFirst,
+  amAddChildLast
+};
+
+// The options of this layer; the control's options object sets them.
+struct TLazyViewOptions {
+  bool MultiSelect = false;              // toMultiSelect
+  bool SiblingSelectConstraint = false;  // toSiblingSelectConstraint
+  bool LevelSelectConstraint = false;    // toLevelSelectConstraint
+  bool AutoTristateTracking = true;      // toAutoTristateTracking
+  bool AutoFreeOnCollapse = false;       // toAutoFreeOnCollapse
+};
+
+// One entry per 2000 visible nodes: the node and the summed heights of the
+// visible nodes above it.
+struct TCacheEntry {
+  PLazyNode Node;
+  uint32_t AbsoluteTop;
+};
+inline constexpr uint32_t kCacheThreshold = 2000;
+
+// The bits of the change-states message (wParam: enter, lParam: leave).
+enum : uint32_t {
+  csbStopValidation = 1,
+  csbUseCache = 2,
+  csbValidating = 4,
+  csbValidationNeeded = 8,
+  // Enter only: the fill succeeded under variable node heights; the GUI
+  // thread updates the scroll bars.
+  csbUpdateScrollBars = 16,
+};
+inline constexpr uint32_t ChangeStatesMessage = 0x8020;
+
+// How the validation thread's state messages reach a tree: Send runs on the
+// validation thread and returns once the GUI thread has handled the message;
+// Serve runs on the GUI thread while it waits for the thread to leave the tree.
+class TChangeStatesSink {
+ public:
+  virtual ~TChangeStatesSink() = default;
+  virtual void Send(uint32_t enter, uint32_t leave) = 0;
+  // Handles pending messages, or waits a little for one; returns when either
+  // happened or the thread may have left the tree.
+  virtual void Serve() = 0;
+  // The thread leaves the tree: the sink clears current and wakes a waiting
+  // Serve; the thread touches neither the tree nor the sink afterwards.
+  virtual void Left(std::atomic<TLazyTreeView*>& current) = 0;
+  // GUI thread, once current no longer names the tree: returns when the
+  // thread is done with the sink too.
+  virtual void Settle() {}
+};
+
+// Without a window: a one-message mailbox the GUI thread empties.
+class TMailboxSink final : public TChangeStatesSink {
+ public:
+  explicit TMailboxSink(TLazyTreeView& tree) : tree_(tree) {}
+  void Send(uint32_t enter, uint32_t leave) override;
+  void Serve() override;
+  void Left(std::atomic<TLazyTreeView*>& current) override;
+  void Settle() override;
+  // Serves one message, waiting up to timeoutMs for it; false without one.
+  bool ServeOne(uint32_t timeoutMs);
+
+ private:
+  void HandleLocked(std::unique_lock<std::mutex>& lock);
+  TLazyTreeView& tree_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool pending_ = false;
+  bool served_ = false;
+  bool left_ = false;
+  uint32_t enter_ = 0;
+  uint32_t leave_ = 0;
+};
+
+class TLazyTreeView : public TLazyTreeModel {
+ public:
+  explicit TLazyTreeView(classlib::TObject* sender);
+  ~TLazyTreeView() override;
+
+  TLazyViewOptions ViewOptions;
+  // While set, ClearSelection, SelectAll and the selection edits do nothing.
+  bool SelectionLocked = false;
+
+  // ---- selection
+  bool AddSelection(PLazyNode node);
+  bool AddSelection(const std::vector<PLazyNode>& nodes, bool forceInsert);
+  void RemoveSelection(PLazyNode node);
+  void ClearSelection() override;
+  void SelectAll(bool visibleOnly);
+  void HandleClickSelection(PLazyNode lastFocused, PLazyNode newNode, bool shift, bool ctrl,
+                            bool dragPending);
+  void SelectRange(PLazyNode startNode, PLazyNode endNode, bool addOnly);
+  void ToggleRange(PLazyNode startNode, PLazyNode endNode);
+  void UnselectRange(PLazyNode startNode, PLazyNode endNode);
+  std::vector<PLazyNode> GetSortedSelection(bool resolve);
+  std::vector<PLazyNode> GetSortedCutCopySet(bool resolve);
+  void MarkSelectedForTransfer();
+  // Entries with bit 0 set are removed keeping the order; the number left,
+  // or -1 for an empty array (nothing changed).
+  static int CompactNodeArray(uintptr_t* array, uint32_t count);
+  // The selection array as stored, tombstones included (diagnostics, tests).
+  const std::vector<uintptr_t>& SelectionArray() const { return selection_; }
+  bool LocateInSelection(PLazyNode node, uint32_t& index, int low = -1, int high = -1) const;
+
+  // ---- visibility
+  bool IsVisible(PLazyNode node);
+  PLazyNode GetVisibleParent(PLazyNode node) const;
+  PLazyNode GetFirstVisible(PLazyNode node = nullptr);
+  PLazyNode GetFirstVisibleNoInit(PLazyNode node = nullptr);
+  PLazyNode GetNextVisible(PLazyNode node);
+  PLazyNode GetNextVisibleNoInit(PLazyNode node);
+  PLazyNode GetPreviousVisible(PLazyNode node);
+  PLazyNode GetPreviousVisibleNoInit(PLazyNode node);
+  PLazyNode GetLastVisible(PLazyNode node = nullptr);
+  PLazyNode GetLastVisibleNoInit(PLazyNode node = nullptr);
+  PLazyNode GetFirstVisibleChild(PLazyNode node);
+  PLazyNode GetLastVisibleChild(PLazyNode node);
+  PLazyNode GetNextVisibleSibling(PLazyNode node);
+  PLazyNode GetPreviousVisibleSibling(PLazyNode node);
+  bool IsLeadingVisibleChild(PLazyNode parent, PLazyNode node) const;
+  bool IsTrailingVisibleChild(PLazyNode parent, PLazyNode node) const;
+  bool HasVisibleNextSibling(PLazyNode node) const;
+  bool HasVisiblePreviousSibling(PLazyNode node) const;
+  int CompareNodePositions(PLazyNode node1, PLazyNode node2, bool considerChildrenAbove = false);
+  // The node's rows: top and bottom in client coordinates (moved by the
+  // vertical offset); false (and 0, 0) for a node that is not shown.
+  bool GetDisplayRows(PLazyNode node, int64_t& top, int64_t& bottom);
+
+  // ---- expansion
+  using TLazyTreeModel::ToggleNode;
+  void ToggleNode(PLazyNode node) override;
+  virtual void FullExpand(PLazyNode node = nullptr);
+  virtual void FullCollapse(PLazyNode node = nullptr);
+  bool Expanded(PLazyNode node) const { return node && node->Has(nsExpanded); }
+  void SetExpanded(PLazyNode node, bool value);
+
+  // ---- sorting
+  void Sort(PLazyNode node, int column, TSortDirection direction, bool doInit = true) override;
+  void SortTree(int column, TSortDirection direction, bool doInit = true) override;
+  virtual int DoCompareNodes(PLazyNode node1, PLazyNode node2, int column);
+
+  // ---- linking and counting
+  void LinkNode(PLazyNode node, PLazyNode destination, TLTNodeAttachMode mode);
+  void UnlinkNode(PLazyNode node, bool keepFocus, bool reindex);
+  int LevelDelta(PLazyNode node1, PLazyNode node2) const;
+  uint32_t VisibleDescendantCount(PLazyNode node) const;
+  using TLazyTreeModel::UpdateAllHiddenChildrenFlags;
+  using TLazyTreeModel::UpdateHiddenChildrenFlag;
+
+  // ---- check states
+  static TCheckState NextCheckState(TCheckType checkType, TCheckState checkState);
+  bool ChangeCheckState(PLazyNode node, TCheckState value);
+  // The setter: asks the owner, changes and reports.
+  void SetCheckState(PLazyNode node, TCheckState value);
+  virtual void ApplyCheckClick(PLazyNode node, TCheckState newState);
+  virtual bool DoChecking(PLazyNode node, TCheckState& newState);
+  virtual void DoChecked(PLazyNode node);
+
+  // ---- position cache
+  const std::vector<TCacheEntry>& PositionCache() const { return positionCache_; }
+  PLazyNode FindCacheEntryByTop(uint32_t y, uint32_t& top) const;
+  PLazyNode FindCacheEntryByNode(PLazyNode node, uint32_t& top);
+  PLazyNode GetNodeAt(int x, int y, bool relative, int& nodeTop);
+  PLazyNode GetNodeAt(int x, int y);
+  // Runs on the validation thread: reads the node graph, reports through
+  // the sink, touches no window and calls no owner event.
+  bool FillPositionCache();
+  bool StopRequested() const { return stopValidation_.load(std::memory_order_acquire); }
+  void SendChangeStates(uint32_t enter, uint32_t leave) { sink_->Send(enter, leave); }
+  // The thread leaves the tree (called by the thread only).
+  void ValidationLeft(std::atomic<TLazyTreeView*>& current) { sink_->Left(current); }
+  // GUI thread: turns a message's bits into tree states.
+  void HandleChangeStates(uint32_t enter, uint32_t leave);
+  // Without a window: serve one state message, waiting up to timeoutMs.
+  bool ServeChangeStates(uint32_t timeoutMs) { return mailbox_.ServeOne(timeoutMs); }
+  // Test probe: called by the fill on the validation thread after each node
+  // with the count so far; set before the tree is queued.
+  std::function<void(uint32_t)> FillProbe;
+
+  void HaltCacheValidation() override;
+  void MarkCacheStale() override;
+  void ValidateCache() override;
+  void DoStateChange(TLazyTreeStates enter, TLazyTreeStates leave = {}) override;
+
+ protected:
+  bool IsDestroying() const override { return destroying_; }
+  virtual bool DoCollapsing(PLazyNode node);
+  virtual bool DoExpanding(PLazyNode node);
+  virtual void DoCollapsed(PLazyNode node);
+  virtual void DoExpanded(PLazyNode node);
+  virtual bool EndEditing() { return true; }
+  virtual int VerticalOffset() const { return 0; }
+  void AddToSelection(PLazyNode node) override;
+  void RemoveFromSelection(PLazyNode node) override;
+  void CompactSelection() override;
+  void MarkRemovedFromSelection(PLazyNode node);
+  void DropSelection();
+  void ResetAnchor();
+  bool MergeIntoSelection(std::vector<PLazyNode> nodes, bool forceInsert);
+  PLazyNode PropagateCheckState(PLazyNode node, TCheckState newState, bool& allowed);
+  // A window-bound control puts its own sink in place (before any queueing).
+  // None puts the mailbox back (a control's destructor, before its sink goes).
+  void SetChangeStatesSink(TChangeStatesSink* sink) { sink_ = sink ? sink : &mailbox_; }
+
+ private:
+  PLazyNode NextVisible(PLazyNode node, bool init);
+  PLazyNode PreviousVisible(PLazyNode node, bool init);
+  PLazyNode FirstVisibleBelow(PLazyNode node, bool init);
+  PLazyNode LastVisible(PLazyNode node, bool init);
+  PLazyNode RangeStart(PLazyNode start, bool firstTopLevel);
+
+  std::vector<uintptr_t> selection_;  // sorted by address; odd values are tombstones
+  int anchorLevel_ = -1;
+  int checkNesting_ = 0;
+  bool destroying_ = false;
+  std::vector<TCacheEntry> positionCache_;
+  uint32_t cacheStartIndex_ = 0;
+  std::atomic<bool> stopValidation_{false};
+  TMailboxSink mailbox_{*this};
+  TChangeStatesSink* sink_ = &mailbox_;
+  bool threadAcquired_ = false;
+};
+
+// The process's one validation thread: started by the first tree, ended by
+// the last.
+class TWorkerThread {
+ public:
+  static void AcquireValidationThread();
+  static void ReleaseValidationThread(TLazyTreeView* tree);
+  // The running thread, or none (GUI thread only).
+  static TWorkerThread* Instance();
+  // Threads started so far in this process (tests).
+  static uint32_t StartCount();
+
+  void QueueTree(TLazyTreeView* tree);
+  void UnqueueTree(TLazyTreeView* tree);
+  void Wake();
+  bool IsQueued(TLazyTreeView* tree);
+  TLazyTreeView* CurrentTree() const { return currentTree_.load(std::memory_order_acquire); }
+  uint32_t RefCount() const { return refCount_; }
+
+ private:
+  TWorkerThread();
+  ~TWorkerThread();
+  void Execute();
+
+  std::mutex listLock_;
+  std::vector<TLazyTreeView*> waitingTrees_;
+  std::atomic<TLazyTreeView*> currentTree_{nullptr};
+  std::atomic<bool> terminated_{false};
+  // The wake event: auto-reset.
+  std::mutex wakeLock_;
+  std::condition_variable wakeCondition_;
+  bool wakeSignalled_ = false;
+  uint32_t refCount_ = 0;
+  struct TThreadHolder;
+  TThreadHolder* thread_ = nullptr;
+};
+
+}  // namespace kelm::lazytree

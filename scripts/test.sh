@@ -38,7 +38,8 @@ if ctest --test-dir "$root/build/fuzz" -N | grep -q "Total Tests: [1-9]"; then
   run_ctest fuzz -j "$jobs"
 fi
 # The engine's races (held transfers, the request storm, the drives and the
-# worker handshake) under ThreadSanitizer: any report fails the run.
+# worker handshake) and the tree's validation thread under ThreadSanitizer:
+# any report fails the run.
 TSAN_OPTIONS="halt_on_error=1 exitcode=66" run_ctest tsan -R "^(engine_(race|drive|io)|lazytree_validation_thread)_test$"
 
 echo "test: finished in $(( $(date +%s) - start )) s"

@@ -4,6 +4,8 @@
 // to the storage stack; removal with a file still open; a drive whose
 // worker cannot start.
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -425,10 +427,27 @@ TEST_F(DriveTest, RemovalKeepsTheSnapshotsForTheNextBoot) {
       ASSERT_EQ(PauseVolumeWorker(volume, 1), STATUS_SUCCESS);
       NTSTATUS written = STATUS_PENDING;
       std::thread writer([&] { written = WriteSectors(Device(), first * kBlockBytes, late); });
-      while (IsListEmpty(&volume->WriteQueue)) std::this_thread::yield();
+      // Both waits read what other threads write: under the queue's lock
+      // and atomically, and never past a deadline.
+      const auto until = [](const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done()) {
+          if (std::chrono::steady_clock::now() > deadline) return false;
+          std::this_thread::yield();
+        }
+        return true;
+      };
+      const bool queued = until([&] {
+        KIRQL irql;
+        KeAcquireSpinLock(&volume->WriteQueueLock, &irql);
+        const bool empty = IsListEmpty(&volume->WriteQueue);
+        KeReleaseSpinLock(&volume->WriteQueueLock, irql);
+        return !empty;
+      });
+      EXPECT_TRUE(queued);
       NTSTATUS removed = STATUS_PENDING;
       std::thread remover([&] { removed = Remove(kProtectedVolume); });
-      while (volume->StopFlag == 0) std::this_thread::yield();
+      EXPECT_TRUE(until([&] { return ReadShared(volume->StopFlag) != StopNone; }));
       PauseVolumeWorker(volume, 0);
       writer.join();
       remover.join();

@@ -32,6 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!h.Columns.empty() && layout.PositionToIndex() != h.Positions) std::abort();
   if (layout.MainColumn() >= layout.Count() || layout.SortColumn() >= layout.Count()) std::abort();
   layout.DistributeWidthChange(h.Height, 0, layout.Count() - 1, TLTColumnOptions{coVisible});
-  layout.DistributeWidthChange(-h.Height, 0, layout.Count() - 1, TLTColumnOptions{coVisible});
+  // The stored height may be any 32-bit value; its negation must exist too.
+  const int32_t shrink = h.Height == INT32_MIN ? INT32_MAX : -h.Height;
+  layout.DistributeWidthChange(shrink, 0, layout.Count() - 1, TLTColumnOptions{coVisible});
   return 0;
 }

@@ -1,6 +1,8 @@
 #include "kit/kt_tab_control.h"
 
 #include "kit/kt_common_win.h"
+#include "kit/kt_grafx.h"
+#include "kit/kt_tabs_gdi.h"
 
 namespace kelm::kit {
 
@@ -49,6 +51,7 @@ TKtCustomTabControl::TKtCustomTabControl(TComponent* AOwner)
 }
 
 TKtCustomTabControl::~TKtCustomTabControl() {
+  if (bitmap_ != nullptr) DeleteObject(bitmap_);
   if (images_ != nullptr) images_->UnRegisterChanges(imageLink_);
   delete imageLink_;
 }
@@ -110,7 +113,220 @@ void TKtCustomTabControl::AdjustClientRect(TRect& rect) {
   rect = Rect(r.left, r.top, r.right, r.bottom);
 }
 
-void TKtCustomTabControl::Paint() { UpdateLayout(); }
+namespace {
+
+// A line that covers both of its end points.
+void Line(HDC dc, TKtPoint a, TKtPoint b) {
+  MoveToEx(dc, a.x, a.y, nullptr);
+  LineTo(dc, b.x, b.y);
+  SetPixelV(dc, b.x, b.y, GetDCPenColor(dc));
+}
+
+void FillFlat(HDC dc, const RECT& r, TColor color) {
+  HBRUSH brush = CreateSolidBrush(ColorToRGB(color));
+  FillRect(dc, &r, brush);
+  DeleteObject(brush);
+}
+
+}  // namespace
+
+TColor TKtCustomTabControl::FrameColor() { return AdjustColor(FlatColor(), FlatColorAdjustment()); }
+
+void TKtCustomTabControl::Paint() {
+  UpdateLayout();
+  const int w = Width();
+  const int h = Height();
+  if (w <= 0 || h <= 0) return;
+  HDC target = Canvas()->Handle();
+  // Everything goes to the off-screen bitmap first and reaches the screen in
+  // one copy, so no half-painted tab is ever seen.
+  if (bitmap_ == nullptr || bitmapSize_.cx != w || bitmapSize_.cy != h) {
+    if (bitmap_ != nullptr) DeleteObject(bitmap_);
+    bitmap_ = CreateCompatibleBitmap(target, w, h);
+    bitmapSize_ = {w, h};
+  }
+  HDC dc = CreateCompatibleDC(target);
+  if (dc == nullptr || bitmap_ == nullptr) {
+    if (dc != nullptr) DeleteDC(dc);
+    return;
+  }
+  HGDIOBJ oldBitmap = SelectObject(dc, bitmap_);
+  HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(BLACK_BRUSH));
+  HGDIOBJ oldPen = SelectObject(dc, GetStockObject(DC_PEN));
+  const RECT all{0, 0, w, h};
+  if (Transparent()) {
+    PaintParentBackground(this, dc, false);
+  } else {
+    FillFlat(dc, all, BackgroundColor());
+  }
+  auto release = [&] {
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, oldBitmap);
+    DeleteDC(dc);
+  };
+  try {
+    DrawTabsAndCards(dc);
+  } catch (...) {
+    // The paint is abandoned; the next paint message starts afresh.
+    release();
+    throw;
+  }
+  BitBlt(target, 0, 0, w, h, dc, 0, 0, SRCCOPY);
+  release();
+}
+
+void TKtCustomTabControl::DrawTabsAndCards(HDC dc) {
+  const int count = Tabs().Count();
+  if (count > 0) {
+    // Back rows and their cards first, the front row last, so that the
+    // selected tab and its card lie on top.
+    int first = -1;
+    for (int i = 0; i < count && first < 0; ++i) {
+      if (Tabs().Item(i).Visible && Tabs().Item(i).Row == 0) first = i;
+    }
+    int i = first <= 0 ? count - 1 : first - 1;
+    int cardRow = RowCount() - 1;
+    for (int n = 0; n < count; ++n) {
+      if (Tabs().Item(i).Visible && TabShown(i) && i >= FirstShownIndex() && i != TabIndex()) {
+        if (Tabs().Item(i).Row < cardRow && cardRow > 0) {
+          DrawCard(dc, cardRow);
+          cardRow = Tabs().Item(i).Row;
+        }
+        DrawTab(dc, i);
+      }
+      i = i == 0 ? count - 1 : i - 1;
+    }
+    if (cardRow == 1) DrawCard(dc, 1);
+    if (TabIndex() >= 0 && TabShown(TabIndex())) DrawTab(dc, TabIndex());
+  }
+  DrawCard(dc, 0);
+}
+
+void TKtCustomTabControl::DrawTab(HDC dc, int i) {
+  const TKtRect r = TabRectInControl(i);
+  const RECT rect{r.left, r.top, r.right, r.bottom};
+  RECT clip;
+  if (GetClipBox(dc, &clip) != NULLREGION) {
+    RECT meet;
+    if (IntersectRect(&meet, &rect, &clip) == 0) return;
+  }
+  auto* region = static_cast<TKtGdiRegion*>(TabRegion(i));
+  if (region == nullptr) return;
+  const int saved = SaveDC(dc);
+  if (saved == 0) throw EKtTabControlError(u"Error saving device context");
+  SelectClipRgn(dc, region->Handle());
+  const TKtTabData& tab = Tabs().Item(i);
+  TColor base = Color();
+  TColor light = TabColors().Unselected();
+  TColor shadow = TabColors().Shadow();
+  if (UseColoredTabs()) {
+    base = tab.Color;
+    light = LighterColor(base, 20);
+    shadow = ColorsAreClose(light, clWhite) ? clBtnFace : DarkerColor(base, 40);
+  }
+  const bool horizontalStrip = TabOrientation() == TKtTabOrientation::toTop ||
+                               TabOrientation() == TKtTabOrientation::toBottom;
+  if (i == TabIndex()) {
+    FillFlat(dc, rect, base);
+  } else if (UseGradients() && FullColorDisplay()) {
+    const bool lightFirst = TabOrientation() == TKtTabOrientation::toTop ||
+                            TabOrientation() == TKtTabOrientation::toLeft;
+    TCanvas canvas;
+    canvas.SetHandle(dc);
+    GradientFill(&canvas, Rect(rect.left, rect.top, rect.right, rect.bottom),
+                 horizontalStrip ? 2 : 5, lightFirst ? light : shadow, lightFirst ? shadow : light,
+                 255);
+    canvas.SetHandle(nullptr);
+  } else {
+    FillFlat(dc, rect, light);
+  }
+  if (!tab.Caption.empty() && TextOrientation() == TOrientation::orHorizontal) {
+    SetBkMode(dc, TRANSPARENT);
+    const TColor textColor = !tab.Enabled      ? TextColors().Disabled()
+                             : i == TabIndex() ? TextColors().Selected()
+                                               : TextColors().Unselected();
+    SetTextColor(dc, ColorToRGB(textColor));
+    HGDIOBJ oldFont = SelectObject(dc, Font()->Handle());
+    RECT textRect = rect;
+    DrawTextW(dc, reinterpret_cast<LPCWSTR>(tab.Caption.c_str()),
+              static_cast<int>(tab.Caption.size()), &textRect,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    SelectObject(dc, oldFont);
+  }
+  RestoreDC(dc, saved);
+  // The outline leaves the card side open: the card's frame closes it.
+  const std::vector<TKtPoint> points = TabPolygonInControl(i);
+  SetDCPenColor(dc, ColorToRGB(FrameColor()));
+  for (size_t k = 1; k < points.size(); ++k) Line(dc, points[k - 1], points[k]);
+}
+
+void TKtCustomTabControl::DrawCard(HDC dc, int row) {
+  TKtRect r = CardRect(row);
+  if (r.right <= r.left || r.bottom <= r.top) return;
+  RECT fill{r.left, r.top, r.right, r.bottom};
+  if (CardVisible()) {
+    ++fill.right;
+    ++fill.bottom;
+  }
+  const bool coloured = UseColoredTabs() && TabIndex() >= 0;
+  FillFlat(dc, fill, coloured ? Tabs().Item(TabIndex()).Color : Color());
+  if (!ShowCardFrame()) return;
+  SetDCPenColor(dc, ColorToRGB(FrameColor()));
+  const TKtPoint p0{r.left, r.top}, p1{r.right, r.top}, p2{r.right, r.bottom}, p3{r.left, r.bottom};
+  // The edge on the tabs' side, from corner to corner.
+  TKtPoint a = p0, b = p1;
+  switch (TabOrientation()) {
+    case TKtTabOrientation::toLeft:
+      a = p0, b = p3;
+      break;
+    case TKtTabOrientation::toBottom:
+      a = p3, b = p2;
+      break;
+    case TKtTabOrientation::toRight:
+      a = p1, b = p2;
+      break;
+    case TKtTabOrientation::toTop:
+      break;
+  }
+  const bool gap = row == 0 && TabIndex() >= 0 && TabShown(TabIndex());
+  if (gap) {
+    // The stretch where the selected tab meets the card stays open, so tab
+    // and card read as one outline.
+    const std::vector<TKtPoint> points = TabPolygonInControl(TabIndex());
+    if (points.size() >= 2) {
+      TKtPoint g0 = points.front(), g1 = points.back();
+      const bool alongX = a.y == b.y;
+      if ((alongX ? g0.x > g1.x : g0.y > g1.y)) std::swap(g0, g1);
+      if (alongX) {
+        if (g0.x > a.x) Line(dc, a, {g0.x, a.y});
+        if (g1.x < b.x) Line(dc, {g1.x, a.y}, b);
+      } else {
+        if (g0.y > a.y) Line(dc, a, {a.x, g0.y});
+        if (g1.y < b.y) Line(dc, {a.x, g1.y}, b);
+      }
+    }
+  } else {
+    Line(dc, a, b);
+  }
+  if (ShowFullFrame()) {
+    Line(dc, p0, p1);
+    Line(dc, p1, p2);
+    Line(dc, p2, p3);
+    Line(dc, p3, p0);
+    if (gap) {
+      // Reopen the gap drawn over by the full frame.
+      const std::vector<TKtPoint> points = TabPolygonInControl(TabIndex());
+      if (points.size() >= 2) {
+        const TKtPoint g0 = points.front(), g1 = points.back();
+        SetDCPenColor(dc, ColorToRGB(Color()));
+        MoveToEx(dc, g0.x, g0.y, nullptr);
+        LineTo(dc, g1.x, g1.y);
+        SetDCPenColor(dc, ColorToRGB(FrameColor()));
+      }
+    }
+  }
+}
 
 void TKtCustomTabControl::WndProc(TMessage& m) {
   switch (m.Msg) {

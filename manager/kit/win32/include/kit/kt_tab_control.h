@@ -65,6 +65,13 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
 
  private:
   void ImageListChange(classlib::TObject* sender);
+  classlib::TColor FrameColor();
+  void DrawTabsAndCards(HDC dc);
+  void DrawTab(HDC dc, int i);
+  void DrawCard(HDC dc, int row);
+
+  HBITMAP bitmap_ = nullptr;
+  SIZE bitmapSize_{0, 0};
 
   TKtFontMeasurer measurer_;
   classlib::TChangeLink* imageLink_;

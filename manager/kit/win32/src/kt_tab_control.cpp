@@ -332,6 +332,10 @@ void TKtCustomTabControl::WndProc(TMessage& m) {
   switch (m.Msg) {
     case CM_PARENTCOLORCHANGED:
       return CMParentColorChanged(m);
+    case WM_GETDLGCODE:
+      // The arrow keys walk the tabs rather than the dialog.
+      m.Result = DLGC_WANTARROWS;
+      return;
     default:
       return TCustomControl::WndProc(m);
   }
@@ -360,6 +364,32 @@ void TKtCustomTabControl::DoChange() {
 
 void TKtCustomTabControl::DoPageChange() {
   if (OnPageChange) OnPageChange(this);
+}
+
+void TKtCustomTabControl::DoTabClick() {
+  if (OnTabClick) OnTabClick(this);
+}
+
+void TKtCustomTabControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  TCustomControl::MouseDown(button, shift, x, y);
+  if (Designing() && button != TMouseButton::mbLeft) return;
+  if (!Enabled()) return;
+  const int tab = TabAtPoint({x, y});
+  if (tab >= 0 && Tabs().Item(tab).Enabled) {
+    // Clicked again, the selected tab takes the focus, and stops without it.
+    if (TabStop() && tab == TabIndex() && !Designing()) {
+      SetFocus();
+      if (!Focused()) return;
+    }
+    SetTabIndex(tab);
+    if (TabIndex() == tab) DoTabClick();
+  }
+  pressedTab_ = tab;
+}
+
+void TKtCustomTabControl::KeyDown(WORD& key, TShiftState shift) {
+  TCustomControl::KeyDown(key, shift);
+  TKtTabControlModel::KeyDown(key);
 }
 
 bool TKtCustomTabControl::TabFontIsTrueType() { return FontIsTrueType(Font()); }

@@ -43,6 +43,7 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
 
   classlib::TNotifyEvent OnChange;
   classlib::TNotifyEvent OnPageChange;
+  classlib::TNotifyEvent OnTabClick;
   TKtTabChangingEvent OnChanging;
 
  protected:
@@ -52,6 +53,9 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void AdjustClientRect(classlib::TRect& rect) override;
   void Paint() override;
   void CMFontChanged(classlib::TMessage& m) override;
+  void MouseDown(classlib::TMouseButton button, classlib::TShiftState shift, int x, int y) override;
+  void KeyDown(WORD& key, classlib::TShiftState shift) override;
+  void DoTabClick() override;
   virtual void CMParentColorChanged(classlib::TMessage& m);
 
   bool Designing() const override { return IsDesigning(); }
@@ -70,6 +74,7 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void DrawTab(HDC dc, int i);
   void DrawCard(HDC dc, int row);
 
+  int pressedTab_ = -1;
   HBITMAP bitmap_ = nullptr;
   SIZE bitmapSize_{0, 0};
 

@@ -113,5 +113,25 @@ TEST_F(TabInputTest, ArrowsSkipDisabledHiddenAndRefusedTabs) {
   EXPECT_EQ((std::vector<int>{3, 0}), clicked);
 }
 
+// The indicator is combined with what the parent shows; drawn again it
+// leaves the parent's pixels as they were.
+TEST_F(TabInputTest, DropIndicatorDrawnTwiceRestoresThePixels) {
+  PumpFor(100);
+  const TKtRect r{20, 40, 36, 48};
+  HDC parent = GetDC(form->Handle());
+  const int x = tabs->Left() + r.left;
+  const int y = tabs->Top() + r.top;
+  // (8, 1) lies outside both notches; (1, 7) inside the first.
+  const COLORREF open = GetPixel(parent, x + 8, y + 1);
+  const COLORREF notch = GetPixel(parent, x + 1, y + 7);
+  ASSERT_NE(CLR_INVALID, open);
+  tabs->DrawDropIndicator(r);
+  EXPECT_NE(open, GetPixel(parent, x + 8, y + 1));
+  EXPECT_EQ(notch, GetPixel(parent, x + 1, y + 7));
+  tabs->DrawDropIndicator(r);
+  EXPECT_EQ(open, GetPixel(parent, x + 8, y + 1));
+  ReleaseDC(form->Handle(), parent);
+}
+
 }  // namespace
 }  // namespace kelm::test

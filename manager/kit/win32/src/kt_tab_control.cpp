@@ -366,6 +366,64 @@ void TKtCustomTabControl::DoPageChange() {
   if (OnPageChange) OnPageChange(this);
 }
 
+void TKtCustomTabControl::DrawDropIndicator(const TKtRect& rect) {
+  const int w = rect.Width();
+  const int h = rect.bottom - rect.top;
+  if (w <= 0 || h <= 0 || Parent() == nullptr || !HandleAllocated()) return;
+  HWND window = nullptr;
+  HDC target = nullptr;
+  POINT at{rect.left, rect.top};
+  if (RunningOnOsLevel(7)) {
+    // Composited desktops show nothing drawn on the screen's context.
+    window = Parent()->Handle();
+    target = GetDCEx(window, nullptr, DCX_CACHE | DCX_CLIPSIBLINGS | DCX_LOCKWINDOWUPDATE);
+    at.x += Left();
+    at.y += Top();
+  } else {
+    target = GetDC(nullptr);
+    ::ClientToScreen(Handle(), &at);
+  }
+  if (target == nullptr) return;
+  HDC dc = CreateCompatibleDC(target);
+  HBITMAP bitmap = CreateCompatibleBitmap(target, w, h);
+  if (dc != nullptr && bitmap != nullptr) {
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    const RECT all{0, 0, w, h};
+    FillFlat(dc, all, XorColors(ColorToRGB(DragIndicatorColor()), ColorToRGB(Parent()->Color())));
+    // Two black notches leave the marker's shape.
+    POINT notches[2][3];
+    switch (TabOrientation()) {
+      case TKtTabOrientation::toTop:
+        notches[0][0] = {0, 0}, notches[0][1] = {8, 8}, notches[0][2] = {0, 8};
+        notches[1][0] = {7, 8}, notches[1][1] = {15, 0}, notches[1][2] = {15, 8};
+        break;
+      case TKtTabOrientation::toLeft:
+        notches[0][0] = {1, 0}, notches[0][1] = {8, 0}, notches[0][2] = {8, 8};
+        notches[1][0] = {-1, 15}, notches[1][1] = {8, 7}, notches[1][2] = {8, 15};
+        break;
+      case TKtTabOrientation::toBottom:
+        notches[0][0] = {-1, 8}, notches[0][1] = {-1, -1}, notches[0][2] = {8, -1};
+        notches[1][0] = {7, -1}, notches[1][1] = {15, 0}, notches[1][2] = {15, 8};
+        break;
+      case TKtTabOrientation::toRight:
+        notches[0][0] = {0, 0}, notches[0][1] = {7, 0}, notches[0][2] = {0, 7};
+        notches[1][0] = {0, 7}, notches[1][1] = {8, 15}, notches[1][2] = {0, 15};
+        break;
+    }
+    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(BLACK_BRUSH));
+    ::Polygon(dc, notches[0], 3);
+    ::Polygon(dc, notches[1], 3);
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, oldPen);
+    BitBlt(target, at.x, at.y, w, h, dc, 0, 0, SRCINVERT);
+    SelectObject(dc, oldBitmap);
+  }
+  if (bitmap != nullptr) DeleteObject(bitmap);
+  if (dc != nullptr) DeleteDC(dc);
+  ReleaseDC(window, target);
+}
+
 void TKtCustomTabControl::DoTabClick() {
   if (OnTabClick) OnTabClick(this);
 }

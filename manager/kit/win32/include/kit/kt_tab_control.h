@@ -44,6 +44,10 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   classlib::TNotifyEvent OnChange;
   classlib::TNotifyEvent OnPageChange;
   classlib::TNotifyEvent OnTabClick;
+
+  // The drop indicator at rect (control coordinates), combined by exclusive
+  // or with what the parent shows, so that drawing it twice removes it.
+  void DrawDropIndicator(const TKtRect& rect);
   TKtTabChangingEvent OnChanging;
 
  protected:

@@ -144,5 +144,29 @@ TEST_F(TabPaintTest, SelectedTabGradientsAndCardGapPerOrientation) {
   }
 }
 
+// The shadow darkens the parent's colour under it, not the card's white:
+// the outer line by 15/255, the inner one by 30/255.
+TEST_F(TabPaintTest, ShadowLinesDarkenTheParent) {
+  form->SetColor(static_cast<TColor>(RGB(200, 120, 40)));
+  tabs->SetShowFullFrame(true);
+  tabs->SetShowShadow(true);
+  tabs->UpdateLayout();
+  Snapshot shot(tabs);
+  const TKtRect card = tabs->CardRect(0);
+  auto darker = [](int strength) {
+    const double keep = 1.0 - strength / 255.0;
+    auto ch = [keep](int v) { return static_cast<BYTE>(v * keep + 0.5); };
+    return RGB(ch(200), ch(120), ch(40));
+  };
+  const int midY = (card.top + card.bottom) / 2;
+  const int midX = (card.left + card.right) / 2;
+  EXPECT_EQ(darker(15), shot.At(card.right, midY));
+  EXPECT_EQ(darker(30), shot.At(card.right - 1, midY));
+  EXPECT_EQ(darker(15), shot.At(midX, card.bottom));
+  EXPECT_EQ(darker(30), shot.At(midX, card.bottom - 1));
+  // The frame itself stops 2 pixels short.
+  EXPECT_EQ(GetSysColor(COLOR_BTNSHADOW), shot.At(card.right - 2, midY));
+}
+
 }  // namespace
 }  // namespace kelm::test

@@ -309,11 +309,20 @@ void TKtCustomTabControl::DrawCard(HDC dc, int row) {
   } else {
     Line(dc, a, b);
   }
-  if (ShowFullFrame()) {
+  const bool shadow = ShowShadow() && ShowFullFrame();
+  if (shadow) {
+    // The frame stops 2 pixels short of the shadow's edges.
+    Line(dc, p0, {p1.x - 2, p1.y});
+    Line(dc, {p1.x - 2, p1.y}, {p2.x - 2, p2.y - 2});
+    Line(dc, {p2.x - 2, p2.y - 2}, {p3.x, p3.y - 2});
+    Line(dc, {p3.x, p3.y - 2}, p0);
+  } else if (ShowFullFrame()) {
     Line(dc, p0, p1);
     Line(dc, p1, p2);
     Line(dc, p2, p3);
     Line(dc, p3, p0);
+  }
+  if (ShowFullFrame()) {
     if (gap) {
       // Reopen the gap drawn over by the full frame.
       const std::vector<TKtPoint> points = TabPolygonInControl(TabIndex());
@@ -326,6 +335,40 @@ void TKtCustomTabControl::DrawCard(HDC dc, int row) {
       }
     }
   }
+  if (shadow) DrawShadow(dc, r);
+}
+
+void TKtCustomTabControl::DrawShadow(HDC dc, const TKtRect& card) {
+  // Shadows darken what the parent shows there, not the control's own
+  // pixels, so they read right over a patterned or transparent parent.
+  const int w = Width();
+  const int h = Height();
+  HDC parentDc = CreateCompatibleDC(dc);
+  HBITMAP parentImage = CreateCompatibleBitmap(dc, w, h);
+  if (parentDc == nullptr || parentImage == nullptr) {
+    if (parentImage != nullptr) DeleteObject(parentImage);
+    if (parentDc != nullptr) DeleteDC(parentDc);
+    return;
+  }
+  HGDIOBJ old = SelectObject(parentDc, parentImage);
+  PaintParentBackground(this, parentDc, false);
+  auto shade = [&](int x, int y, int strength) {
+    if (x < 0 || y < 0 || x >= w || y >= h) return;
+    const COLORREF c = GetPixel(parentDc, x, y);
+    const double keep = 1.0 - strength / 255.0;
+    auto ch = [keep](int v) { return static_cast<BYTE>(v * keep + 0.5); };
+    SetPixelV(dc, x, y, RGB(ch(GetRValue(c)), ch(GetGValue(c)), ch(GetBValue(c))));
+  };
+  const struct { int inset, strength; } lines[] = {{1, 30}, {0, 15}};
+  for (const auto& line : lines) {
+    const int x = card.right - line.inset;
+    const int y = card.bottom - line.inset;
+    for (int v = card.top + 2 - line.inset; v <= y; ++v) shade(x, v, line.strength);
+    for (int u = card.left + 2 - line.inset; u < x; ++u) shade(u, y, line.strength);
+  }
+  SelectObject(parentDc, old);
+  DeleteObject(parentImage);
+  DeleteDC(parentDc);
 }
 
 void TKtCustomTabControl::WndProc(TMessage& m) {

@@ -77,6 +77,7 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void DrawTabsAndCards(HDC dc);
   void DrawTab(HDC dc, int i);
   void DrawCard(HDC dc, int row);
+  void DrawShadow(HDC dc, const TKtRect& card);
 
   int pressedTab_ = -1;
   HBITMAP bitmap_ = nullptr;

@@ -291,6 +291,63 @@ bool TKtTabControlModel::CanChange(int i) {
   return i == tabIndex_ || DoChanging(i);
 }
 
+namespace {
+constexpr uint16_t kVkEnd = 0x23;
+constexpr uint16_t kVkHome = 0x24;
+constexpr uint16_t kVkLeft = 0x25;
+constexpr uint16_t kVkUp = 0x26;
+constexpr uint16_t kVkRight = 0x27;
+constexpr uint16_t kVkDown = 0x28;
+}  // namespace
+
+bool TKtTabControlModel::KeyDown(uint16_t key) {
+  const int count = tabs_.Count();
+  if (count == 0) return false;
+  const bool leftSide = tabOrientation_ == TKtTabOrientation::toLeft;
+  const bool reverse = tabSequence_ == TKtTabSequence::tsReverse;
+  int found = -1;
+  if (key == kVkHome || key == kVkEnd) {
+    bool fromFirst = key == kVkHome;
+    if (leftSide != reverse) fromFirst = !fromFirst;
+    if (fromFirst) {
+      for (int i = 0; i < count && found < 0; ++i) {
+        if (CanChange(i)) found = i;
+      }
+    } else {
+      for (int i = count - 1; i >= 0 && found < 0; --i) {
+        if (CanChange(i)) found = i;
+      }
+    }
+  } else if (key >= kVkLeft && key <= kVkDown) {
+    bool forward;
+    if (leftSide) {
+      forward = (key == kVkLeft || key == kVkUp) != reverse;
+    } else {
+      forward = (key == kVkRight || key == kVkDown) != reverse;
+    }
+    // Each tab is tried at most once: with no tab selected there is no
+    // "back at the selected tab" to end the walk.
+    int i = tabIndex_;
+    for (int steps = 0; steps < count; ++steps) {
+      i = forward ? (i + 1) % count : (i <= 0 ? count - 1 : i - 1);
+      if (i == tabIndex_) break;
+      if (CanChange(i)) {
+        found = i;
+        break;
+      }
+    }
+  } else {
+    return false;
+  }
+  if (found >= 0 && found != tabIndex_) {
+    keyboardAsked_ = true;
+    SetTabIndex(found);
+    keyboardAsked_ = false;
+    if (tabIndex_ == found) DoTabClick();
+  }
+  return true;
+}
+
 void TKtTabControlModel::SetTabIndex(int32_t i) {
   if (Loading() || DeferTabIndex()) {
     tabIndex_ = i;

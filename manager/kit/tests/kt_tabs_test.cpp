@@ -615,5 +615,96 @@ TEST(KtTabsDataTest, AssignCopiesAllButPlace) {
   EXPECT_EQ(u"2", copy.Item(1).Caption);
 }
 
+// ---- the keyboard walk
+
+class ClickModel : public Model {
+ public:
+  using Model::Model;
+  void DoTabClick() override { clicked.push_back(TabIndex()); }
+  std::vector<int> clicked;
+};
+
+constexpr uint16_t kHome = 0x24, kEnd = 0x23, kLeft = 0x25, kUp = 0x26, kRight = 0x27, kDown = 0x28;
+
+TEST(KtTabsKeyboardTest, DirectionPerSideAndSequence) {
+  struct Case {
+    TKtTabOrientation side;
+    TKtTabSequence sequence;
+    uint16_t key;
+    int32_t from, expected;
+  };
+  const auto top = TKtTabOrientation::toTop, left = TKtTabOrientation::toLeft,
+             bottom = TKtTabOrientation::toBottom, right = TKtTabOrientation::toRight;
+  const auto st = TKtTabSequence::tsStandard, rev = TKtTabSequence::tsReverse;
+  const Case cases[] = {
+      {top, st, kRight, 1, 2},    {top, st, kDown, 3, 0},    {top, st, kLeft, 0, 3},
+      {top, st, kUp, 2, 1},       {top, rev, kRight, 1, 0},  {top, rev, kLeft, 3, 0},
+      {bottom, st, kDown, 1, 2},  {right, st, kUp, 0, 3},    {right, rev, kUp, 0, 1},
+      {left, st, kLeft, 1, 2},    {left, st, kUp, 3, 0},     {left, st, kRight, 1, 0},
+      {left, rev, kDown, 1, 2},   {left, rev, kLeft, 1, 0},  {top, st, kHome, 2, 0},
+      {top, st, kEnd, 1, 3},      {left, st, kHome, 1, 3},   {left, rev, kHome, 2, 0},
+      {bottom, rev, kHome, 2, 3}, {bottom, rev, kEnd, 2, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "side " << static_cast<int>(c.side) << " seq " << static_cast<int>(c.sequence)
+                 << " key " << c.key << " from " << c.from);
+    ClickModel m({u"A", u"B", u"C", u"D"});
+    m.SetTabOrientation(c.side);
+    m.SetTabSequence(c.sequence);
+    m.SetTabIndex(c.from);
+    m.clicked.clear();
+    EXPECT_TRUE(m.KeyDown(c.key));
+    EXPECT_EQ(c.expected, m.TabIndex());
+    EXPECT_EQ(std::vector<int>{c.expected}, m.clicked);
+  }
+}
+
+TEST(KtTabsKeyboardTest, ArrowsSkipDisabledHiddenAndRefusedTabs) {
+  ClickModel m({u"A", u"B", u"C", u"D", u"E"});
+  m.SetTabIndex(0);
+  m.Tabs().Item(1).Enabled = false;
+  m.Tabs().Item(2).Visible = false;
+  m.TabsChanged();
+  m.asked.clear();
+  EXPECT_TRUE(m.KeyDown(kRight));
+  EXPECT_EQ(3, m.TabIndex());
+  // Asked once, by the walk; the selection itself does not ask again.
+  EXPECT_EQ(std::vector<int>{3}, m.asked);
+  // Everything refused: the walk comes back round and leaves the selection.
+  m.allowChange = false;
+  m.asked.clear();
+  m.clicked.clear();
+  EXPECT_TRUE(m.KeyDown(kRight));
+  EXPECT_EQ(3, m.TabIndex());
+  EXPECT_EQ((std::vector<int>{4, 0}), m.asked);
+  EXPECT_TRUE(m.clicked.empty());
+  EXPECT_TRUE(m.KeyDown(kHome));
+  EXPECT_EQ(3, m.TabIndex());
+  // Not a walking key, or no tabs at all: not handled.
+  EXPECT_FALSE(m.KeyDown(0x41));
+  ClickModel empty;
+  EXPECT_FALSE(empty.KeyDown(kRight));
+}
+
+// With no tab selected and every tab refused, the walk tries each tab once
+// and ends rather than circling for ever.
+TEST(KtTabsKeyboardTest, WalkWithNoSelectionEndsAfterOneRound) {
+  for (uint16_t key : {kRight, kLeft}) {
+    ClickModel m({u"A", u"B", u"C"});
+    m.SetTabIndex(-1);
+    ASSERT_EQ(-1, m.TabIndex());
+    m.allowChange = false;
+    m.asked.clear();
+    EXPECT_TRUE(m.KeyDown(key));
+    EXPECT_EQ(-1, m.TabIndex());
+    EXPECT_EQ(3u, m.asked.size());
+    EXPECT_TRUE(m.clicked.empty());
+    m.allowChange = true;
+    EXPECT_TRUE(m.KeyDown(key));
+    EXPECT_EQ(key == kRight ? 0 : 2, m.TabIndex());
+  }
+}
+
 }  // namespace
 }  // namespace kelm::test

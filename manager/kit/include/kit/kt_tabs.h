@@ -289,6 +289,10 @@ class TKtTabControlModel {
 
   bool CanChange(int i);
 
+  // The keyboard walk: Home, End and the arrow keys (virtual-key codes).
+  // True when the key is one of them and the control has tabs.
+  bool KeyDown(uint16_t key);
+
  protected:
   // Host hooks: the defaults do nothing (or allow).
   virtual void Invalidate() {}
@@ -297,6 +301,7 @@ class TKtTabControlModel {
   virtual bool DoChanging(int newIndex);
   virtual void DoChange() {}
   virtual void DoPageChange() {}
+  virtual void DoTabClick() {}
   virtual void NotifyDesignerModified() {}
   virtual void RepaintScroller() {}
   virtual void ButtonsChanged() {}

@@ -1,6 +1,8 @@
 #include "kit/kt_tab_control.h"
 
 #include "kit/kt_common_win.h"
+#include "kit/kt_grafx.h"
+#include "kit/kt_tabs_gdi.h"
 
 namespace kelm::kit {
 
@@ -49,6 +51,7 @@ TKtCustomTabControl::TKtCustomTabControl(TComponent* AOwner)
 }
 
 TKtCustomTabControl::~TKtCustomTabControl() {
+  if (bitmap_ != nullptr) DeleteObject(bitmap_);
   if (images_ != nullptr) images_->UnRegisterChanges(imageLink_);
   delete imageLink_;
 }
@@ -110,12 +113,272 @@ void TKtCustomTabControl::AdjustClientRect(TRect& rect) {
   rect = Rect(r.left, r.top, r.right, r.bottom);
 }
 
-void TKtCustomTabControl::Paint() { UpdateLayout(); }
+namespace {
+
+// A line that covers both of its end points.
+void Line(HDC dc, TKtPoint a, TKtPoint b) {
+  MoveToEx(dc, a.x, a.y, nullptr);
+  LineTo(dc, b.x, b.y);
+  SetPixelV(dc, b.x, b.y, GetDCPenColor(dc));
+}
+
+void FillFlat(HDC dc, const RECT& r, TColor color) {
+  HBRUSH brush = CreateSolidBrush(ColorToRGB(color));
+  FillRect(dc, &r, brush);
+  DeleteObject(brush);
+}
+
+}  // namespace
+
+TColor TKtCustomTabControl::FrameColor() { return AdjustColor(FlatColor(), FlatColorAdjustment()); }
+
+void TKtCustomTabControl::Paint() {
+  UpdateLayout();
+  const int w = Width();
+  const int h = Height();
+  if (w <= 0 || h <= 0) return;
+  HDC target = Canvas()->Handle();
+  // Everything goes to the off-screen bitmap first and reaches the screen in
+  // one copy, so no half-painted tab is ever seen.
+  if (bitmap_ == nullptr || bitmapSize_.cx != w || bitmapSize_.cy != h) {
+    if (bitmap_ != nullptr) DeleteObject(bitmap_);
+    bitmap_ = CreateCompatibleBitmap(target, w, h);
+    bitmapSize_ = {w, h};
+  }
+  HDC dc = CreateCompatibleDC(target);
+  if (dc == nullptr || bitmap_ == nullptr) {
+    if (dc != nullptr) DeleteDC(dc);
+    return;
+  }
+  HGDIOBJ oldBitmap = SelectObject(dc, bitmap_);
+  HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(BLACK_BRUSH));
+  HGDIOBJ oldPen = SelectObject(dc, GetStockObject(DC_PEN));
+  const RECT all{0, 0, w, h};
+  if (Transparent()) {
+    PaintParentBackground(this, dc, false);
+  } else {
+    FillFlat(dc, all, BackgroundColor());
+  }
+  auto release = [&] {
+    SelectObject(dc, oldPen);
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, oldBitmap);
+    DeleteDC(dc);
+  };
+  try {
+    DrawTabsAndCards(dc);
+  } catch (...) {
+    // The paint is abandoned; the next paint message starts afresh.
+    release();
+    throw;
+  }
+  BitBlt(target, 0, 0, w, h, dc, 0, 0, SRCCOPY);
+  release();
+}
+
+void TKtCustomTabControl::DrawTabsAndCards(HDC dc) {
+  const int count = Tabs().Count();
+  if (count > 0) {
+    // Back rows and their cards first, the front row last, so that the
+    // selected tab and its card lie on top.
+    int first = -1;
+    for (int i = 0; i < count && first < 0; ++i) {
+      if (Tabs().Item(i).Visible && Tabs().Item(i).Row == 0) first = i;
+    }
+    int i = first <= 0 ? count - 1 : first - 1;
+    int cardRow = RowCount() - 1;
+    for (int n = 0; n < count; ++n) {
+      if (Tabs().Item(i).Visible && TabShown(i) && i >= FirstShownIndex() && i != TabIndex()) {
+        if (Tabs().Item(i).Row < cardRow && cardRow > 0) {
+          DrawCard(dc, cardRow);
+          cardRow = Tabs().Item(i).Row;
+        }
+        DrawTab(dc, i);
+      }
+      i = i == 0 ? count - 1 : i - 1;
+    }
+    if (cardRow == 1) DrawCard(dc, 1);
+    if (TabIndex() >= 0 && TabShown(TabIndex())) DrawTab(dc, TabIndex());
+  }
+  DrawCard(dc, 0);
+}
+
+void TKtCustomTabControl::DrawTab(HDC dc, int i) {
+  const TKtRect r = TabRectInControl(i);
+  const RECT rect{r.left, r.top, r.right, r.bottom};
+  RECT clip;
+  if (GetClipBox(dc, &clip) != NULLREGION) {
+    RECT meet;
+    if (IntersectRect(&meet, &rect, &clip) == 0) return;
+  }
+  auto* region = static_cast<TKtGdiRegion*>(TabRegion(i));
+  if (region == nullptr) return;
+  const int saved = SaveDC(dc);
+  if (saved == 0) throw EKtTabControlError(u"Error saving device context");
+  SelectClipRgn(dc, region->Handle());
+  const TKtTabData& tab = Tabs().Item(i);
+  TColor base = Color();
+  TColor light = TabColors().Unselected();
+  TColor shadow = TabColors().Shadow();
+  if (UseColoredTabs()) {
+    base = tab.Color;
+    light = LighterColor(base, 20);
+    shadow = ColorsAreClose(light, clWhite) ? clBtnFace : DarkerColor(base, 40);
+  }
+  const bool horizontalStrip = TabOrientation() == TKtTabOrientation::toTop ||
+                               TabOrientation() == TKtTabOrientation::toBottom;
+  if (i == TabIndex()) {
+    FillFlat(dc, rect, base);
+  } else if (UseGradients() && FullColorDisplay()) {
+    const bool lightFirst = TabOrientation() == TKtTabOrientation::toTop ||
+                            TabOrientation() == TKtTabOrientation::toLeft;
+    TCanvas canvas;
+    canvas.SetHandle(dc);
+    GradientFill(&canvas, Rect(rect.left, rect.top, rect.right, rect.bottom),
+                 horizontalStrip ? 2 : 5, lightFirst ? light : shadow, lightFirst ? shadow : light,
+                 255);
+    canvas.SetHandle(nullptr);
+  } else {
+    FillFlat(dc, rect, light);
+  }
+  if (!tab.Caption.empty() && TextOrientation() == TOrientation::orHorizontal) {
+    SetBkMode(dc, TRANSPARENT);
+    const TColor textColor = !tab.Enabled      ? TextColors().Disabled()
+                             : i == TabIndex() ? TextColors().Selected()
+                                               : TextColors().Unselected();
+    SetTextColor(dc, ColorToRGB(textColor));
+    HGDIOBJ oldFont = SelectObject(dc, Font()->Handle());
+    RECT textRect = rect;
+    DrawTextW(dc, reinterpret_cast<LPCWSTR>(tab.Caption.c_str()),
+              static_cast<int>(tab.Caption.size()), &textRect,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    SelectObject(dc, oldFont);
+  }
+  RestoreDC(dc, saved);
+  // The outline leaves the card side open: the card's frame closes it.
+  const std::vector<TKtPoint> points = TabPolygonInControl(i);
+  SetDCPenColor(dc, ColorToRGB(FrameColor()));
+  for (size_t k = 1; k < points.size(); ++k) Line(dc, points[k - 1], points[k]);
+}
+
+void TKtCustomTabControl::DrawCard(HDC dc, int row) {
+  TKtRect r = CardRect(row);
+  if (r.right <= r.left || r.bottom <= r.top) return;
+  RECT fill{r.left, r.top, r.right, r.bottom};
+  if (CardVisible()) {
+    ++fill.right;
+    ++fill.bottom;
+  }
+  const bool coloured = UseColoredTabs() && TabIndex() >= 0;
+  FillFlat(dc, fill, coloured ? Tabs().Item(TabIndex()).Color : Color());
+  if (!ShowCardFrame()) return;
+  SetDCPenColor(dc, ColorToRGB(FrameColor()));
+  const TKtPoint p0{r.left, r.top}, p1{r.right, r.top}, p2{r.right, r.bottom}, p3{r.left, r.bottom};
+  // The edge on the tabs' side, from corner to corner.
+  TKtPoint a = p0, b = p1;
+  switch (TabOrientation()) {
+    case TKtTabOrientation::toLeft:
+      a = p0, b = p3;
+      break;
+    case TKtTabOrientation::toBottom:
+      a = p3, b = p2;
+      break;
+    case TKtTabOrientation::toRight:
+      a = p1, b = p2;
+      break;
+    case TKtTabOrientation::toTop:
+      break;
+  }
+  const bool gap = row == 0 && TabIndex() >= 0 && TabShown(TabIndex());
+  if (gap) {
+    // The stretch where the selected tab meets the card stays open, so tab
+    // and card read as one outline.
+    const std::vector<TKtPoint> points = TabPolygonInControl(TabIndex());
+    if (points.size() >= 2) {
+      TKtPoint g0 = points.front(), g1 = points.back();
+      const bool alongX = a.y == b.y;
+      if ((alongX ? g0.x > g1.x : g0.y > g1.y)) std::swap(g0, g1);
+      if (alongX) {
+        if (g0.x > a.x) Line(dc, a, {g0.x, a.y});
+        if (g1.x < b.x) Line(dc, {g1.x, a.y}, b);
+      } else {
+        if (g0.y > a.y) Line(dc, a, {a.x, g0.y});
+        if (g1.y < b.y) Line(dc, {a.x, g1.y}, b);
+      }
+    }
+  } else {
+    Line(dc, a, b);
+  }
+  const bool shadow = ShowShadow() && ShowFullFrame();
+  if (shadow) {
+    // The frame stops 2 pixels short of the shadow's edges.
+    Line(dc, p0, {p1.x - 2, p1.y});
+    Line(dc, {p1.x - 2, p1.y}, {p2.x - 2, p2.y - 2});
+    Line(dc, {p2.x - 2, p2.y - 2}, {p3.x, p3.y - 2});
+    Line(dc, {p3.x, p3.y - 2}, p0);
+  } else if (ShowFullFrame()) {
+    Line(dc, p0, p1);
+    Line(dc, p1, p2);
+    Line(dc, p2, p3);
+    Line(dc, p3, p0);
+  }
+  if (ShowFullFrame()) {
+    if (gap) {
+      // Reopen the gap drawn over by the full frame.
+      const std::vector<TKtPoint> points = TabPolygonInControl(TabIndex());
+      if (points.size() >= 2) {
+        const TKtPoint g0 = points.front(), g1 = points.back();
+        SetDCPenColor(dc, ColorToRGB(Color()));
+        MoveToEx(dc, g0.x, g0.y, nullptr);
+        LineTo(dc, g1.x, g1.y);
+        SetDCPenColor(dc, ColorToRGB(FrameColor()));
+      }
+    }
+  }
+  if (shadow) DrawShadow(dc, r);
+}
+
+void TKtCustomTabControl::DrawShadow(HDC dc, const TKtRect& card) {
+  // Shadows darken what the parent shows there, not the control's own
+  // pixels, so they read right over a patterned or transparent parent.
+  const int w = Width();
+  const int h = Height();
+  HDC parentDc = CreateCompatibleDC(dc);
+  HBITMAP parentImage = CreateCompatibleBitmap(dc, w, h);
+  if (parentDc == nullptr || parentImage == nullptr) {
+    if (parentImage != nullptr) DeleteObject(parentImage);
+    if (parentDc != nullptr) DeleteDC(parentDc);
+    return;
+  }
+  HGDIOBJ old = SelectObject(parentDc, parentImage);
+  PaintParentBackground(this, parentDc, false);
+  auto shade = [&](int x, int y, int strength) {
+    if (x < 0 || y < 0 || x >= w || y >= h) return;
+    const COLORREF c = GetPixel(parentDc, x, y);
+    const double keep = 1.0 - strength / 255.0;
+    auto ch = [keep](int v) { return static_cast<BYTE>(v * keep + 0.5); };
+    SetPixelV(dc, x, y, RGB(ch(GetRValue(c)), ch(GetGValue(c)), ch(GetBValue(c))));
+  };
+  const struct { int inset, strength; } lines[] = {{1, 30}, {0, 15}};
+  for (const auto& line : lines) {
+    const int x = card.right - line.inset;
+    const int y = card.bottom - line.inset;
+    for (int v = card.top + 2 - line.inset; v <= y; ++v) shade(x, v, line.strength);
+    for (int u = card.left + 2 - line.inset; u < x; ++u) shade(u, y, line.strength);
+  }
+  SelectObject(parentDc, old);
+  DeleteObject(parentImage);
+  DeleteDC(parentDc);
+}
 
 void TKtCustomTabControl::WndProc(TMessage& m) {
   switch (m.Msg) {
     case CM_PARENTCOLORCHANGED:
       return CMParentColorChanged(m);
+    case WM_GETDLGCODE:
+      // The arrow keys walk the tabs rather than the dialog.
+      m.Result = DLGC_WANTARROWS;
+      return;
     default:
       return TCustomControl::WndProc(m);
   }
@@ -144,6 +407,90 @@ void TKtCustomTabControl::DoChange() {
 
 void TKtCustomTabControl::DoPageChange() {
   if (OnPageChange) OnPageChange(this);
+}
+
+void TKtCustomTabControl::DrawDropIndicator(const TKtRect& rect) {
+  const int w = rect.Width();
+  const int h = rect.bottom - rect.top;
+  if (w <= 0 || h <= 0 || Parent() == nullptr || !HandleAllocated()) return;
+  HWND window = nullptr;
+  HDC target = nullptr;
+  POINT at{rect.left, rect.top};
+  if (RunningOnOsLevel(7)) {
+    // Composited desktops show nothing drawn on the screen's context.
+    window = Parent()->Handle();
+    target = GetDCEx(window, nullptr, DCX_CACHE | DCX_CLIPSIBLINGS | DCX_LOCKWINDOWUPDATE);
+    at.x += Left();
+    at.y += Top();
+  } else {
+    target = GetDC(nullptr);
+    ::ClientToScreen(Handle(), &at);
+  }
+  if (target == nullptr) return;
+  HDC dc = CreateCompatibleDC(target);
+  HBITMAP bitmap = CreateCompatibleBitmap(target, w, h);
+  if (dc != nullptr && bitmap != nullptr) {
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    const RECT all{0, 0, w, h};
+    FillFlat(dc, all, XorColors(ColorToRGB(DragIndicatorColor()), ColorToRGB(Parent()->Color())));
+    // Two black notches leave the marker's shape.
+    POINT notches[2][3];
+    switch (TabOrientation()) {
+      case TKtTabOrientation::toTop:
+        notches[0][0] = {0, 0}, notches[0][1] = {8, 8}, notches[0][2] = {0, 8};
+        notches[1][0] = {7, 8}, notches[1][1] = {15, 0}, notches[1][2] = {15, 8};
+        break;
+      case TKtTabOrientation::toLeft:
+        notches[0][0] = {1, 0}, notches[0][1] = {8, 0}, notches[0][2] = {8, 8};
+        notches[1][0] = {-1, 15}, notches[1][1] = {8, 7}, notches[1][2] = {8, 15};
+        break;
+      case TKtTabOrientation::toBottom:
+        notches[0][0] = {-1, 8}, notches[0][1] = {-1, -1}, notches[0][2] = {8, -1};
+        notches[1][0] = {7, -1}, notches[1][1] = {15, 0}, notches[1][2] = {15, 8};
+        break;
+      case TKtTabOrientation::toRight:
+        notches[0][0] = {0, 0}, notches[0][1] = {7, 0}, notches[0][2] = {0, 7};
+        notches[1][0] = {0, 7}, notches[1][1] = {8, 15}, notches[1][2] = {0, 15};
+        break;
+    }
+    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(BLACK_BRUSH));
+    ::Polygon(dc, notches[0], 3);
+    ::Polygon(dc, notches[1], 3);
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, oldPen);
+    BitBlt(target, at.x, at.y, w, h, dc, 0, 0, SRCINVERT);
+    SelectObject(dc, oldBitmap);
+  }
+  if (bitmap != nullptr) DeleteObject(bitmap);
+  if (dc != nullptr) DeleteDC(dc);
+  ReleaseDC(window, target);
+}
+
+void TKtCustomTabControl::DoTabClick() {
+  if (OnTabClick) OnTabClick(this);
+}
+
+void TKtCustomTabControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  TCustomControl::MouseDown(button, shift, x, y);
+  if (Designing() && button != TMouseButton::mbLeft) return;
+  if (!Enabled()) return;
+  const int tab = TabAtPoint({x, y});
+  if (tab >= 0 && Tabs().Item(tab).Enabled) {
+    // Clicked again, the selected tab takes the focus, and stops without it.
+    if (TabStop() && tab == TabIndex() && !Designing()) {
+      SetFocus();
+      if (!Focused()) return;
+    }
+    SetTabIndex(tab);
+    if (TabIndex() == tab) DoTabClick();
+  }
+  pressedTab_ = tab;
+}
+
+void TKtCustomTabControl::KeyDown(WORD& key, TShiftState shift) {
+  TCustomControl::KeyDown(key, shift);
+  TKtTabControlModel::KeyDown(key);
 }
 
 bool TKtCustomTabControl::TabFontIsTrueType() { return FontIsTrueType(Font()); }

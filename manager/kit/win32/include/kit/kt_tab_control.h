@@ -43,6 +43,11 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
 
   classlib::TNotifyEvent OnChange;
   classlib::TNotifyEvent OnPageChange;
+  classlib::TNotifyEvent OnTabClick;
+
+  // The drop indicator at rect (control coordinates), combined by exclusive
+  // or with what the parent shows, so that drawing it twice removes it.
+  void DrawDropIndicator(const TKtRect& rect);
   TKtTabChangingEvent OnChanging;
 
  protected:
@@ -52,6 +57,9 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void AdjustClientRect(classlib::TRect& rect) override;
   void Paint() override;
   void CMFontChanged(classlib::TMessage& m) override;
+  void MouseDown(classlib::TMouseButton button, classlib::TShiftState shift, int x, int y) override;
+  void KeyDown(WORD& key, classlib::TShiftState shift) override;
+  void DoTabClick() override;
   virtual void CMParentColorChanged(classlib::TMessage& m);
 
   bool Designing() const override { return IsDesigning(); }
@@ -65,6 +73,15 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
 
  private:
   void ImageListChange(classlib::TObject* sender);
+  classlib::TColor FrameColor();
+  void DrawTabsAndCards(HDC dc);
+  void DrawTab(HDC dc, int i);
+  void DrawCard(HDC dc, int row);
+  void DrawShadow(HDC dc, const TKtRect& card);
+
+  int pressedTab_ = -1;
+  HBITMAP bitmap_ = nullptr;
+  SIZE bitmapSize_{0, 0};
 
   TKtFontMeasurer measurer_;
   classlib::TChangeLink* imageLink_;

@@ -1,0 +1,208 @@
+// The columns as collection items: kept index for index with the header's
+// layout, their setters, assigning and comparing, and the stream round trip.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "lazytree/header_columns.h"
+
+namespace kelm::lazytree {
+namespace {
+
+struct TColumnsFixture {
+  THeaderLayout layout;
+  TLazyTreeColumns columns{nullptr, layout};
+
+  explicit TColumnsFixture(int count = 0) {
+    for (int i = 0; i < count; ++i) columns.Add();
+  }
+  // Layout and items agree in count, and the order is a permutation.
+  void ExpectConsistent() const {
+    ASSERT_EQ(layout.Count(), columns.Count());
+    std::vector<int32_t> order = layout.PositionToIndex();
+    ASSERT_EQ(static_cast<int>(order.size()), columns.Count());
+    std::vector<bool> seen(order.size(), false);
+    for (size_t p = 0; p < order.size(); ++p) {
+      ASSERT_TRUE(order[p] >= 0 && order[p] < columns.Count());
+      EXPECT_FALSE(seen[static_cast<size_t>(order[p])]);
+      seen[static_cast<size_t>(order[p])] = true;
+      EXPECT_EQ(columns.Items(order[p])->Position(), p);
+    }
+  }
+};
+
+TEST(HeaderColumns, NewColumnsTakeTheDefaultWidthAndTheLastPosition) {
+  TColumnsFixture f(3);
+  f.ExpectConsistent();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(f.columns.Items(i)->Width(), 50);
+    EXPECT_EQ(f.columns.Items(i)->Position(), static_cast<uint32_t>(i));
+    EXPECT_EQ(f.columns.Items(i)->Options().ToInt(), kDefaultColumnOptions);
+  }
+  EXPECT_EQ(f.layout.MainColumn(), 0);
+}
+
+TEST(HeaderColumns, SetterTable) {
+  struct TCase {
+    const char* name;
+    std::function<void(TLazyTreeColumn&)> act;
+    std::function<bool(const TLazyTreeColumn&)> check;
+  };
+  const std::vector<TCase> cases = {
+      {"negative margin becomes 4",
+       [](TLazyTreeColumn& c) {
+         c.SetMargin(9);
+         c.SetMargin(-1);
+       },
+       [](const TLazyTreeColumn& c) { return c.Margin() == 4; }},
+      {"min above max becomes max, width clamped",
+       [](TLazyTreeColumn& c) {
+         c.SetMaxWidth(40);
+         c.SetMinWidth(60);
+       },
+       [](const TLazyTreeColumn& c) {
+         return c.MinWidth() == 40 && c.MaxWidth() == 40 && c.Width() == 40;
+       }},
+      {"position beyond the count becomes the last", [](TLazyTreeColumn& c) { c.SetPosition(99); },
+       [](const TLazyTreeColumn& c) { return c.Position() == 3; }},
+      {"caption alignment is used once set",
+       [](TLazyTreeColumn& c) {
+         c.SetAlignment(TAlignment::taRightJustify);
+         c.SetCaptionAlignment(TAlignment::taCenter);
+       },
+       [](const TLazyTreeColumn& c) {
+         return c.CaptionAlignment() == TAlignment::taCenter &&
+                c.Options().Contains(coUseCaptionAlignment) &&
+                c.Alignment() == TAlignment::taRightJustify;
+       }},
+      {"caption alignment follows alignment until set",
+       [](TLazyTreeColumn& c) { c.SetAlignment(TAlignment::taCenter); },
+       [](const TLazyTreeColumn& c) { return c.CaptionAlignment() == TAlignment::taCenter; }},
+      {"an own colour stops following the tree", [](TLazyTreeColumn& c) { c.SetColor(0x00123456); },
+       [](const TLazyTreeColumn& c) {
+         return c.Color() == 0x00123456 && !c.Options().Contains(coParentColor);
+       }},
+      {"an own reading order stops following the tree",
+       [](TLazyTreeColumn& c) { c.SetBiDiMode(TBiDiMode::bdRightToLeft); },
+       [](const TLazyTreeColumn& c) {
+         return c.BiDiMode() == TBiDiMode::bdRightToLeft && !c.Options().Contains(coParentBidiMode);
+       }},
+  };
+  for (const TCase& tc : cases) {
+    TColumnsFixture f(4);
+    TLazyTreeColumn& c = *f.columns.Items(1);
+    tc.act(c);
+    EXPECT_TRUE(tc.check(c)) << tc.name;
+    f.ExpectConsistent();
+  }
+}
+
+TEST(HeaderColumns, DeletingKeepsLayoutAndIndicesInStep) {
+  TColumnsFixture f(4);
+  for (int i = 0; i < 4; ++i) f.columns.Items(i)->SetText(std::u16string(1, u'A' + i));
+  f.columns.Items(3)->SetPosition(0);  // shown order D A B C
+  f.layout.SetSortColumn(2);
+  f.columns.Delete(0);  // the main column
+  f.ExpectConsistent();
+  EXPECT_EQ(f.columns.Items(0)->Text(), u"B");
+  EXPECT_EQ(f.layout.SortColumn(), 1);
+  EXPECT_EQ(f.layout.MainColumn(), 0);  // the column that had index 1
+  EXPECT_EQ(f.layout.PositionToIndex(), (std::vector<int32_t>{2, 0, 1}));
+  f.columns.ClearColumns();
+  f.ExpectConsistent();
+  EXPECT_EQ(f.layout.MainColumn(), -1);
+}
+
+TEST(HeaderColumns, AssignCopiesValuesAndOrderAndCompares) {
+  TColumnsFixture src(3);
+  src.columns.Items(0)->SetText(u"\u0416ame");
+  src.columns.Items(1)->SetWidth(120);
+  src.columns.Items(2)->SetCaptionAlignment(TAlignment::taRightJustify);
+  src.columns.Items(2)->SetColor(0x00FF00FF);
+  src.columns.Items(2)->Tag = 7;
+  src.columns.Items(2)->SetPosition(0);
+  TColumnsFixture dst(1);
+  dst.columns.Assign(&src.columns);
+  dst.ExpectConsistent();
+  EXPECT_TRUE(dst.columns.SameColumnsAs(src.columns));
+  EXPECT_EQ(dst.layout.PositionToIndex(), src.layout.PositionToIndex());
+  EXPECT_EQ(dst.columns.Items(2)->CaptionAlignment(), TAlignment::taRightJustify);
+  EXPECT_EQ(dst.columns.Items(0)->GetDisplayName(), "Column 0");
+
+  const std::vector<std::function<void(TLazyTreeColumns&)>> mutations = {
+      [](TLazyTreeColumns& c) { c.Items(0)->SetHint(u"h"); },
+      [](TLazyTreeColumns& c) { c.Items(1)->SetWidth(121); },
+      [](TLazyTreeColumns& c) { c.Items(1)->SetPosition(0); },
+      [](TLazyTreeColumns& c) { c.Items(2)->Tag = 8; },
+      [](TLazyTreeColumns& c) { c.Items(2)->SetCaptionAlignment(TAlignment::taCenter); },
+      [](TLazyTreeColumns& c) { c.Items(0)->SetMargin(5); },
+      [](TLazyTreeColumns& c) { c.Add(); },
+  };
+  for (size_t i = 0; i < mutations.size(); ++i) {
+    TColumnsFixture copy;
+    copy.columns.Assign(&src.columns);
+    mutations[i](copy.columns);
+    EXPECT_FALSE(copy.columns.SameColumnsAs(src.columns)) << "mutation " << i;
+  }
+}
+
+// Objects to stream, stream to new objects, and back: byte for byte.
+TEST(HeaderColumns, StreamRoundTripIsByteIdentical) {
+  struct TCase {
+    const char* name;
+    std::function<void(TColumnsFixture&)> build;
+  };
+  const std::vector<TCase> cases = {
+      {"snapshot list",
+       [](TColumnsFixture& f) {
+         const int widths[] = {100, 200, 200, 250};
+         const char16_t* texts[] = {u"Nr.", u"\u65E5\u4ED8", u"Beschreibung", u"\u0394"};
+         for (int i = 0; i < 4; ++i) {
+           TLazyTreeColumn* c = f.columns.Add();
+           c->SetWidth(widths[i]);
+           c->SetText(texts[i]);
+         }
+       }},
+      {"non-default values",
+       [](TColumnsFixture& f) {
+         for (int i = 0; i < 3; ++i) f.columns.Add();
+         TLazyTreeColumn& c = *f.columns.Items(1);
+         c.SetHint(u"hint");
+         c.SetCaptionAlignment(TAlignment::taCenter);
+         c.SetColor(0x00010203);
+         c.SetBiDiMode(TBiDiMode::bdRightToLeft);
+         c.SetImageIndex(3);
+         c.SetLayout(TLTHeaderColumnLayout::blGlyphTop);
+         c.SetStyle(TLazyTreeColumnStyle::vsOwnerDraw);
+         c.SetMargin(7);
+         c.SetSpacing(2);
+         c.Tag = -5;
+         c.SetMinWidth(20);
+         c.SetMaxWidth(300);
+         c.SetWidth(280);
+         c.SetOptions(c.Options() + TLTColumnOptions{coAutoSpring} - TLTColumnOptions{coVisible});
+         f.columns.Items(2)->SetPosition(0);
+         f.layout.DefaultWidth = 64;
+       }},
+      {"no columns", [](TColumnsFixture&) {}},
+  };
+  for (const TCase& tc : cases) {
+    TColumnsFixture a;
+    tc.build(a);
+    THeaderRecord header;
+    a.columns.ToRecord(header);
+    const std::vector<uint8_t> first = WriteHeaderStream(header);
+
+    TColumnsFixture b(2);  // replaced whole by the load
+    b.columns.LoadHeaderRecord(ParseHeaderStream(first.data(), first.size()));
+    b.ExpectConsistent();
+    EXPECT_TRUE(b.columns.SameColumnsAs(a.columns)) << tc.name;
+    THeaderRecord again = header;
+    b.columns.ToRecord(again);
+    EXPECT_EQ(WriteHeaderStream(again), first) << tc.name;
+  }
+}
+
+}  // namespace
+}  // namespace kelm::lazytree

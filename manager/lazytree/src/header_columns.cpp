@@ -300,7 +300,97 @@ bool TLazyTreeColumns::SameColumnsAs(const TLazyTreeColumns& o) const {
   return true;
 }
 
-CL_CLASS(TLazyTreeColumn) {}
+void TLazyTreeColumn::DefineProperties(classlib::TFiler& filer) {
+  inherited::DefineProperties(filer);
+  // ReadWideString also converts an 8-bit string value.
+  filer.DefineProperty(
+      "WideText", [this](classlib::TReader& r) { SetText(r.ReadWideString()); },
+      [this](classlib::TWriter& w) { w.WriteWideString(text_); }, !text_.empty());
+  filer.DefineProperty(
+      "WideHint", [this](classlib::TReader& r) { hint_ = r.ReadWideString(); },
+      [this](classlib::TWriter& w) { w.WriteWideString(hint_); }, !hint_.empty());
+}
+
+namespace {
+
+using classlib::EnumTypeInfo;
+using classlib::TTypeInfo;
+
+const TTypeInfo TypeInfo_TAlignment =
+    EnumTypeInfo("TAlignment", {"taLeftJustify", "taRightJustify", "taCenter"});
+const TTypeInfo TypeInfo_TBiDiMode = EnumTypeInfo(
+    "TBiDiMode",
+    {"bdLeftToRight", "bdRightToLeft", "bdRightToLeftNoAlign", "bdRightToLeftReadingOnly"});
+const TTypeInfo TypeInfo_TLTHeaderColumnLayout = EnumTypeInfo(
+    "TLTHeaderColumnLayout", {"blGlyphLeft", "blGlyphRight", "blGlyphTop", "blGlyphBottom"});
+const TTypeInfo TypeInfo_TLazyTreeColumnStyle =
+    EnumTypeInfo("TLazyTreeColumnStyle", {"vsText", "vsOwnerDraw"});
+const TTypeInfo TypeInfo_TLTColumnOption = EnumTypeInfo(
+    "TLTColumnOption",
+    {"coAllowClick", "coDraggable", "coEnabled", "coParentBidiMode", "coParentColor", "coResizable",
+     "coShowDropMark", "coVisible", "coAutoSpring", "coFixed", "coSmartResize", "coAllowFocus",
+     "coDisableAnimatedResize", "coWrapCaption", "coUseCaptionAlignment"});
+const TTypeInfo TypeInfo_TLTColumnOptions =
+    classlib::SetTypeInfo("TLTColumnOptions", &TypeInfo_TLTColumnOption);
+
+}  // namespace
+
+void TLazyTreeColumns::ReadColumns(classlib::TReader& reader) {
+  layout_.LoadingColumns = true;
+  try {
+    ClearColumns();
+    if (reader.ReadValue() != classlib::TValueType::vaCollection)
+      throw classlib::EReadError(u"Invalid property value");
+    reader.ReadCollection(this);
+  } catch (...) {
+    layout_.LoadingColumns = false;
+    throw;
+  }
+  layout_.LoadingColumns = false;
+}
+
+void TLazyTreeColumns::WriteColumns(classlib::TWriter& writer) {
+  // Items name their properties plainly, not under the header's path.
+  const std::string path = writer.PropPath();
+  writer.SetPropPath("");
+  try {
+    writer.WriteCollection(this);
+  } catch (...) {
+    writer.SetPropPath(path);
+    throw;
+  }
+  writer.SetPropPath(path);
+}
+
+// Published in name order, as the stored form lists them.
+CL_CLASS(TLazyTreeColumn) {
+  using C = TLazyTreeColumn;
+  c.Enum("Alignment", &C::Alignment, &C::SetAlignment, &TypeInfo_TAlignment)
+      .Default(TAlignment::taLeftJustify);
+  c.Enum("BiDiMode", &C::BiDiMode, &C::SetBiDiMode, &TypeInfo_TBiDiMode)
+      .NoDefault()
+      .Stored(&C::IsBiDiModeStored);
+  c.Enum("CaptionAlignment", &C::CaptionAlignment, &C::SetCaptionAlignment, &TypeInfo_TAlignment)
+      .NoDefault()
+      .Stored(&C::IsCaptionAlignmentStored);
+  c.Int("Color", &C::Color, &C::SetColor, &classlib::TypeInfo_Cardinal)
+      .NoDefault()
+      .Stored(&C::IsColorStored);
+  c.Int("ImageIndex", &C::ImageIndex, &C::SetImageIndex).Default(-1);
+  c.Enum("Layout", &C::Layout, &C::SetLayout, &TypeInfo_TLTHeaderColumnLayout)
+      .Default(TLTHeaderColumnLayout::blGlyphLeft);
+  c.Int("Margin", &C::Margin, &C::SetMargin).Default(4);
+  c.Int("MaxWidth", &C::MaxWidth, &C::SetMaxWidth).Default(10000);
+  c.Int("MinWidth", &C::MinWidth, &C::SetMinWidth).Default(10);
+  c.Set("Options", &C::Options, &C::SetOptions, &TypeInfo_TLTColumnOptions)
+      .Default(static_cast<int64_t>(kDefaultColumnOptions));
+  c.Int("Position", &C::Position, &C::SetPosition, &classlib::TypeInfo_Cardinal).NoDefault();
+  c.Int("Spacing", &C::Spacing, &C::SetSpacing).Default(4);
+  c.Enum("Style", &C::Style, &C::SetStyle, &TypeInfo_TLazyTreeColumnStyle)
+      .Default(TLazyTreeColumnStyle::vsText);
+  c.Int("Tag", &C::TagValue, &C::SetTag).Default(0);
+  c.Int("Width", &C::Width, &C::SetWidth).Default(50);
+}
 CL_CLASS(TLazyTreeColumns) {}
 
 }  // namespace kelm::lazytree

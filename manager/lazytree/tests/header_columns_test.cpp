@@ -5,6 +5,9 @@
 #include <functional>
 #include <vector>
 
+#include "classlib/classdef.h"
+#include "classlib/streams.h"
+#include "classlib/textform.h"
 #include "lazytree/header_columns.h"
 
 namespace kelm::lazytree {
@@ -202,6 +205,138 @@ TEST(HeaderColumns, StreamRoundTripIsByteIdentical) {
     b.columns.ToRecord(again);
     EXPECT_EQ(WriteHeaderStream(again), first) << tc.name;
   }
+}
+
+}  // namespace
+}  // namespace kelm::lazytree
+
+namespace kelm::lazytree {
+namespace {
+
+using classlib::TComponent;
+
+// Stands in for the tree: it defines "Columns" with the collection's
+// reader and writer, and orders the columns after loading.
+class TColumnsHost : public TComponent {
+  CL_DECLARE_CLASS(TColumnsHost, TComponent)
+ public:
+  explicit TColumnsHost(TComponent* owner) : TComponent(owner) {}
+  THeaderLayout layout;
+  TLazyTreeColumns columns{this, layout};
+
+  void DefineProperties(classlib::TFiler& filer) override {
+    TComponent::DefineProperties(filer);
+    filer.DefineProperty(
+        "Columns",
+        [this](classlib::TReader& r) {
+          layout.View.Loading = true;
+          columns.ReadColumns(r);
+        },
+        [this](classlib::TWriter& w) { columns.WriteColumns(w); }, columns.Count() > 0);
+  }
+  void Loaded() override {
+    TComponent::Loaded();
+    layout.View.Loading = false;
+    layout.RebuildPositionOrder();
+  }
+};
+
+}  // namespace
+
+CL_CLASS(TColumnsHost) {}
+
+namespace {
+
+std::vector<uint8_t> TextToBinary(const std::string& text) {
+  classlib::TStringStream in(text);
+  classlib::TMemoryStream out;
+  classlib::ObjectTextToBinary(in, out);
+  return out.Bytes();
+}
+
+std::string BinaryToText(const std::vector<uint8_t>& bytes) {
+  classlib::TResourceStream in(bytes.data(), static_cast<int64_t>(bytes.size()));
+  classlib::TStringStream out;
+  classlib::ObjectBinaryToText(in, out);
+  return out.DataString();
+}
+
+std::vector<uint8_t> Save(TComponent* root) {
+  classlib::TMemoryStream m;
+  classlib::TWriter w(m);
+  w.WriteRootComponent(root);
+  return m.Bytes();
+}
+
+TColumnsHost* Load(const std::vector<uint8_t>& bytes) {
+  classlib::TResourceStream in(bytes.data(), static_cast<int64_t>(bytes.size()));
+  classlib::TReader r(in);
+  return static_cast<TColumnsHost*>(r.ReadRootComponent(nullptr));
+}
+
+std::string Item(const std::string& props) { return "    item\r\n" + props + "    end"; }
+
+// The stored form, text to binary to objects to binary, byte for byte.
+TEST(HeaderColumnsForm, TextFormRoundTripIsByteIdentical) {
+  classlib::RegisterClass(TColumnsHost::StaticClass());
+  struct TCase {
+    const char* name;
+    std::string columns;
+    std::vector<int32_t> widths;
+    std::vector<int32_t> order;
+  };
+  const std::vector<TCase> cases = {
+      {"snapshot list",
+       Item("      Position = 0\r\n      Width = 100\r\n      WideText = #8470\r\n") + "\r\n" +
+           Item("      Position = 1\r\n      Width = 200\r\n"
+                "      WideText = #1044#1072#1090#1072\r\n") +
+           "\r\n" + Item("      Position = 2\r\n      Width = 200\r\n") + "\r\n" +
+           Item("      Position = 3\r\n      Width = 250\r\n"),
+       {100, 200, 200, 250},
+       {0, 1, 2, 3}},
+      {"non-default values, shown in another order",
+       Item("      Alignment = taRightJustify\r\n      BiDiMode = bdRightToLeft\r\n"
+            "      CaptionAlignment = taCenter\r\n      Color = 255\r\n"
+            "      ImageIndex = 2\r\n      Layout = blGlyphTop\r\n      Margin = 6\r\n"
+            "      MaxWidth = 400\r\n      MinWidth = 20\r\n"
+            "      Options = [coAllowClick, coEnabled, coResizable, coVisible, coFixed, "
+            "coUseCaptionAlignment]\r\n"
+            "      Position = 1\r\n      Spacing = 2\r\n      Style = vsOwnerDraw\r\n"
+            "      Tag = 9\r\n      Width = 300\r\n      WideHint = #1087#1086#1076\r\n") +
+           "\r\n" + Item("      Position = 0\r\n"),
+       {300, 50},
+       {1, 0}},
+  };
+  for (const TCase& tc : cases) {
+    const std::string text =
+        "object Tree: TColumnsHost\r\n  Columns = <\r\n" + tc.columns + ">\r\nend\r\n";
+    const std::vector<uint8_t> binary = TextToBinary(text);
+    TColumnsHost* host = Load(binary);
+    ASSERT_NE(host, nullptr) << tc.name;
+    ASSERT_EQ(host->columns.Count(), static_cast<int>(tc.widths.size())) << tc.name;
+    for (size_t i = 0; i < tc.widths.size(); ++i)
+      EXPECT_EQ(host->columns.Items(static_cast<int>(i))->Width(), tc.widths[i]) << tc.name;
+    EXPECT_EQ(host->layout.PositionToIndex(), tc.order) << tc.name;
+    EXPECT_EQ(BinaryToText(Save(host)), text) << tc.name;
+    EXPECT_EQ(Save(host), binary) << tc.name;
+    classlib::Free(host);
+  }
+}
+
+// An 8-bit string where a wide one is stored is taken and converted; the
+// writer then stores the wide string.
+TEST(HeaderColumnsForm, EightBitTextIsReadAsWideText) {
+  classlib::RegisterClass(TColumnsHost::StaticClass());
+  const std::string text =
+      "object Tree: TColumnsHost\r\n  Columns = <\r\n" +
+      Item("      Position = 0\r\n      WideText = 'Nr.'\r\n      WideHint = 'h'\r\n") +
+      ">\r\nend\r\n";
+  TColumnsHost* host = Load(TextToBinary(text));
+  ASSERT_NE(host, nullptr);
+  EXPECT_EQ(host->columns.Items(0)->Text(), u"Nr.");
+  EXPECT_EQ(host->columns.Items(0)->Hint(), u"h");
+  EXPECT_EQ(BinaryToText(Save(host)), text);
+  classlib::Free(host);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "classlib/collection.h"
+#include "classlib/filer.h"
 #include "lazytree/header_layout.h"
 #include "lazytree/header_stream.h"
 
@@ -83,6 +84,15 @@ class TLazyTreeColumn : public classlib::TCollectionItem {
   void Assign(classlib::TPersistent* source) override;
   // Text when every character is below 256, else "Column %d".
   std::string GetDisplayName() const override;
+  // "WideText" and "WideHint", stored when not empty.
+  void DefineProperties(classlib::TFiler& filer) override;
+
+  // What the stored form keeps only apart from the tree's values.
+  bool IsBiDiModeStored() const { return !Options().Contains(coParentBidiMode); }
+  bool IsColorStored() const { return !Options().Contains(coParentColor); }
+  bool IsCaptionAlignmentStored() const { return Options().Contains(coUseCaptionAlignment); }
+  int32_t TagValue() const { return Tag; }
+  void SetTag(int32_t value) { Tag = value; }
 
  private:
   TLazyTreeColumns* Owner() const;
@@ -122,6 +132,12 @@ class TLazyTreeColumns : public classlib::TOwnedCollection {
   // Replaces the columns and the layout's header values by a parsed
   // record's (already checked whole); the layout takes the geometry.
   void LoadHeaderRecord(const THeaderRecord& record);
+
+  // The stored-form property "Columns" as the tree defines it: the reader
+  // reads the collection while the header loads its columns; the writer
+  // writes it with the writer's property path cleared.
+  void ReadColumns(classlib::TReader& reader);
+  void WriteColumns(classlib::TWriter& writer);
 
   // The collection's assign, then the source's display order.
   void Assign(classlib::TPersistent* source) override;

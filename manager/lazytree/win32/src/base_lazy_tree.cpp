@@ -21,12 +21,19 @@ TBaseLazyTree::TBaseLazyTree(classlib::TComponent* AOwner)
   SetHeight(100);
   SetTabStop(true);
   SetParentColor(false);
+  scrollBarOptions_ = classlib::New<TScrollBarOptions>();
+  scrollBarOptions_->SetHost(this);
+  colors_ = classlib::New<TLTColors>();
+  colors_->SetHost(this);
 }
 
 TBaseLazyTree::~TBaseLazyTree() {
   // The window sink goes with this part: the thread must be off the tree.
   HaltCacheValidation();
   SetChangeStatesSink(nullptr);
+  classlib::Free(treeOptions_);
+  classlib::Free(scrollBarOptions_);
+  classlib::Free(colors_);
 }
 
 void TBaseLazyTree::TWindowStatesSink::Send(uint32_t enter, uint32_t leave) {
@@ -49,6 +56,10 @@ void TBaseLazyTree::TWindowStatesSink::Serve() {
 
 void TBaseLazyTree::AfterConstruction() {
   TCustomControl::AfterConstruction();
+  // After construction, so that a derived tree's options class is asked.
+  treeOptions_ = static_cast<TCustomLazyTreeOptions*>(GetOptionsClass()->Create());
+  treeOptions_->SetHost(this);
+  OptionsStored();
   CreateRootNode();
 }
 

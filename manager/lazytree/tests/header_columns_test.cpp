@@ -1,5 +1,6 @@
-// The columns as collection items: kept index for index with the header's
-// layout, their setters, assigning and comparing, and the stream round trip.
+// The columns as collection items, kept index for index with the header's
+// layout: their setters, assigning and comparing, the header stream and
+// the stored form; the header object through its stream.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,6 +10,7 @@
 #include "classlib/streams.h"
 #include "classlib/textform.h"
 #include "lazytree/header_columns.h"
+#include "lazytree/tree_header.h"
 
 namespace kelm::lazytree {
 namespace {
@@ -337,6 +339,74 @@ TEST(HeaderColumnsForm, EightBitTextIsReadAsWideText) {
   EXPECT_EQ(host->columns.Items(0)->Hint(), u"h");
   EXPECT_EQ(BinaryToText(Save(host)), text);
   classlib::Free(host);
+}
+
+}  // namespace
+}  // namespace kelm::lazytree
+
+namespace kelm::lazytree {
+namespace {
+
+// The header object through its stream: objects to bytes to new objects
+// to the same bytes; a damaged stream changes nothing.
+TEST(TreeHeader, StreamRoundTripOfTheSnapshotListAndOtherSets) {
+  struct TCase {
+    const char* name;
+    std::function<void(TLTHeader&)> build;
+  };
+  const std::vector<TCase> cases = {
+      {"snapshot list",
+       [](TLTHeader& h) {
+         h.Layout().SetHeight(22);
+         h.Layout().Options = TLTHeaderOptions{hoVisible, hoColumnResize, hoDrag};
+         h.Style = TLTHeaderStyle::hsXPStyle;
+         const int widths[] = {100, 200, 200, 250};
+         const char16_t* texts[] = {u"\u2116", u"\u0414\u0430\u0442\u0430",
+                                    u"\u041E\u043F\u0438\u0441\u0430\u043D\u0438\u0435", u"\u65E5"};
+         for (int i = 0; i < 4; ++i) {
+           TLazyTreeColumn* c = h.Columns()->Add();
+           c->SetWidth(widths[i]);
+           c->SetText(texts[i]);
+         }
+       }},
+      {"non-default header values",
+       [](TLTHeader& h) {
+         for (int i = 0; i < 3; ++i) h.Columns()->Add();
+         h.Columns()->Items(0)->SetPosition(2);
+         h.Layout().SetSortColumn(1);
+         h.Layout().SetMainColumn(2);
+         h.Layout().AutoSizeIndex = 1;
+         h.Layout().SetMinHeight(15);
+         h.Layout().SetMaxHeight(40);
+         h.Layout().Limits.Set(TFixedAreaLimits::MaxWidth, 60);
+         h.Background = 0x00ABCDEF;
+         h.SortDirection = 1;
+         h.ParentFont = true;
+         h.DefaultHeight = 19;
+         h.Font = THeaderFontValues{0x00010203, -13, u"Tahoma", 1, 3};
+       }},
+  };
+  for (const TCase& tc : cases) {
+    TLTHeader* a = classlib::New<TLTHeader>();
+    tc.build(*a);
+    const std::vector<uint8_t> first = a->SaveToBytes();
+    TLTHeader* b = classlib::New<TLTHeader>();
+    b->LoadFromBytes(first.data(), first.size());
+    EXPECT_EQ(b->SaveToBytes(), first) << tc.name;
+    EXPECT_TRUE(b->Columns()->SameColumnsAs(*a->Columns())) << tc.name;
+    EXPECT_EQ(b->Layout().Height(), a->Layout().Height()) << tc.name;
+    TLTHeader* c = classlib::New<TLTHeader>();
+    c->Assign(a);
+    EXPECT_EQ(c->SaveToBytes(), first) << tc.name;
+
+    // Cut short: the read error, and the header as it was.
+    const std::vector<uint8_t> before = c->SaveToBytes();
+    EXPECT_THROW(c->LoadFromBytes(first.data(), first.size() - 3), classlib::EReadError) << tc.name;
+    EXPECT_EQ(c->SaveToBytes(), before) << tc.name;
+    classlib::Free(a);
+    classlib::Free(b);
+    classlib::Free(c);
+  }
 }
 
 }  // namespace

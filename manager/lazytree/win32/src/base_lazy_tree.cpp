@@ -540,7 +540,7 @@ bool TBaseLazyTree::DoHeaderDragging(TColumnIndex column) {
   return allowed;
 }
 
-void TBaseLazyTree::DoHeaderDraw(TCanvas* canvas, TLTColumn* column, TRect r, bool hover,
+void TBaseLazyTree::DoHeaderDraw(TCanvas* canvas, TLazyTreeColumn* column, TRect r, bool hover,
                                  bool pressed, TLTDropMarkMode dropMark) {
   if (OnHeaderDraw) OnHeaderDraw(header_, canvas, column, r, hover, pressed, dropMark);
 }

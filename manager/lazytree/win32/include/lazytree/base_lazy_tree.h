@@ -37,7 +37,7 @@ using classlib::TStream;
 class TBaseLazyTree;
 // Built by the header, drag and painting parts of the control.
 class TLTHeader;
-class TLTColumn;
+class TLazyTreeColumn;
 class ILTDragManager;
 struct THeaderPaintInfo;
 
@@ -185,8 +185,8 @@ class TBaseLazyTree : public classlib::TCustomControl,
   virtual void DoHeaderDragged(TColumnIndex column, int oldPosition);
   virtual void DoHeaderDraggedOut(TColumnIndex column, TPoint dropPosition);
   virtual bool DoHeaderDragging(TColumnIndex column);
-  virtual void DoHeaderDraw(TCanvas* canvas, TLTColumn* column, TRect r, bool hover, bool pressed,
-                            TLTDropMarkMode dropMark);
+  virtual void DoHeaderDraw(TCanvas* canvas, TLazyTreeColumn* column, TRect r, bool hover,
+                            bool pressed, TLTDropMarkMode dropMark);
   virtual void DoHeaderDrawQueryElements(THeaderPaintInfo& paintInfo,
                                          THeaderPaintElements& elements);
   virtual void DoHeaderMouseDown(TMouseButton button, TShiftState shift, int x, int y);

@@ -23,6 +23,7 @@ TBaseLazyTree::TBaseLazyTree(classlib::TComponent* AOwner)
   SetParentColor(false);
   scrollBarOptions_ = classlib::New<TScrollBarOptions>();
   scrollBarOptions_->SetHost(this);
+  header_ = classlib::New<TLTHeader>();
   colors_ = classlib::New<TLTColors>();
   colors_->SetHost(this);
 }
@@ -34,6 +35,7 @@ TBaseLazyTree::~TBaseLazyTree() {
   classlib::Free(treeOptions_);
   classlib::Free(scrollBarOptions_);
   classlib::Free(colors_);
+  classlib::Free(header_);
 }
 
 void TBaseLazyTree::TWindowStatesSink::Send(uint32_t enter, uint32_t leave) {
@@ -77,6 +79,21 @@ void TBaseLazyTree::BeforeDestruction() {
 void TBaseLazyTree::Loaded() {
   TCustomControl::Loaded();
   ApplyStoredRootNodeCount();
+  // The columns were read with their stored positions unchecked.
+  header_->Layout().View.Loading = false;
+  header_->Layout().RebuildPositionOrder();
+}
+
+void TBaseLazyTree::DefineProperties(classlib::TFiler& filer) {
+  TCustomControl::DefineProperties(filer);
+  TLazyTreeColumns* columns = header_->Columns();
+  filer.DefineProperty(
+      "Columns",
+      [this, columns](classlib::TReader& r) {
+        header_->Layout().View.Loading = true;
+        columns->ReadColumns(r);
+      },
+      [columns](classlib::TWriter& w) { columns->WriteColumns(w); }, columns->Count() > 0);
 }
 
 // ---- window

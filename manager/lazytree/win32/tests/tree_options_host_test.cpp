@@ -6,7 +6,9 @@
 #include <functional>
 #include <vector>
 
+#include "classlib/filer.h"
 #include "classlib/forms.h"
+#include "classlib/streams.h"
 #include "lazytree/base_lazy_tree.h"
 
 namespace kelm::lazytree {
@@ -169,6 +171,44 @@ TEST_F(TreeOptionsHost, FlatScrollBarsFailTheAssertion) {
                classlib::EAssertionFailed);
   EXPECT_EQ(tree->ScrollBarOptions()->ScrollBarStyle(), TScrollBarStyle::sbmRegular);
   EXPECT_EQ(tree->creations, 1);
+}
+
+}  // namespace
+}  // namespace kelm::lazytree
+
+namespace kelm::lazytree {
+namespace {
+
+std::vector<uint8_t> SaveTree(classlib::TComponent* root) {
+  classlib::TMemoryStream m;
+  classlib::TWriter w(m);
+  w.WriteRootComponent(root);
+  return m.Bytes();
+}
+
+// The tree stores its header's columns as "Columns" and reads them back
+// into the same order.
+TEST_F(TreeOptionsHost, ColumnsGoThroughTheStoredForm) {
+  // Both without a parent, so that only the columns tell them apart.
+  TProbeTree* src = New<TProbeTree>(nullptr);
+  TLazyTreeColumns* columns = src->HeaderObject()->Columns();
+  const int widths[] = {100, 200, 200, 250};
+  for (int w : widths) columns->Add()->SetWidth(w);
+  columns->Items(0)->SetText(u"\u2116");
+  columns->Items(3)->SetPosition(1);
+  const std::vector<uint8_t> bytes = SaveTree(src);
+
+  TProbeTree* copy = New<TProbeTree>(nullptr);
+  classlib::TResourceStream in(bytes.data(), static_cast<int64_t>(bytes.size()));
+  classlib::TReader reader(in);
+  reader.ReadRootComponent(copy);
+  EXPECT_TRUE(copy->HeaderObject()->Columns()->SameColumnsAs(*columns));
+  EXPECT_EQ(copy->HeaderObject()->Layout().PositionToIndex(),
+            src->HeaderObject()->Layout().PositionToIndex());
+  EXPECT_EQ(copy->HeaderObject()->Layout().PositionToIndex(), (std::vector<int32_t>{0, 3, 1, 2}));
+  EXPECT_EQ(SaveTree(copy), bytes);
+  classlib::Free(copy);
+  classlib::Free(src);
 }
 
 }  // namespace

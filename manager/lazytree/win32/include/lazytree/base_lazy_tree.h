@@ -17,6 +17,7 @@
 #include "classlib/menus.h"
 #include "classlib/streams.h"
 #include "lazytree/lazy_tree_view.h"
+#include "lazytree/tree_header.h"
 #include "lazytree/tree_options.h"
 
 namespace kelm::lazytree {
@@ -36,7 +37,6 @@ using classlib::TStream;
 
 class TBaseLazyTree;
 // Built by the header, drag and painting parts of the control.
-class TLTHeader;
 class TLazyTreeColumn;
 class ILTDragManager;
 struct THeaderPaintInfo;
@@ -261,9 +261,11 @@ class TBaseLazyTree : public classlib::TCustomControl,
  protected:
   virtual void WMTimer(classlib::TMessage& m);
   void Loaded() override;
+  // "Columns": the header's columns, when there are any.
+  void DefineProperties(classlib::TFiler& filer) override;
   void CreateParams(classlib::TCreateParams& params) override;
   // The header's main column; none until the header exists.
-  virtual TColumnIndex HeaderMainColumn() const { return NoColumn; }
+  virtual TColumnIndex HeaderMainColumn() const { return header_->Layout().MainColumn(); }
 
   // TTreeOptionsHost
   bool OptionsLoading() const override { return TComponent::IsLoading(); }

@@ -74,6 +74,7 @@ void TCustomLazyTreeOptions::SetPaintOptions(TLTPaintOptions v) {
   if (v == paint_) return;
   const TLTPaintOptions old = paint_;
   paint_ = v;
+  if (host_ != nullptr) host_->OptionsStored();
   if (host_ != nullptr && host_->OptionsHaveWindow()) host_->OptionsPaintChanged(old, v);
 }
 
@@ -81,6 +82,7 @@ void TCustomLazyTreeOptions::SetAutoOptions(TLTAutoOptions v) {
   if (v == auto_) return;
   const TLTAutoOptions old = auto_;
   auto_ = v;
+  if (host_ != nullptr) host_->OptionsStored();
   if (host_ != nullptr && Changed(old, v).Contains(toAutoSpanColumns) && host_->RefreshAllowed())
     host_->OptionsRepaint();
 }
@@ -89,6 +91,7 @@ void TCustomLazyTreeOptions::SetSelectionOptions(TLTSelectionOptions v) {
   if (v == selection_) return;
   const TLTSelectionOptions old = selection_;
   selection_ = v;
+  if (host_ != nullptr) host_->OptionsStored();
   if (host_ == nullptr) return;
   const TLTSelectionOptions added = v - old;
   if (Changed(old, v).Contains(toMultiSelect) || added.Contains(toLevelSelectConstraint) ||
@@ -104,6 +107,7 @@ void TCustomLazyTreeOptions::SetMiscOptions(TLTMiscOptions v) {
   if (v == misc_) return;
   const TLTMiscOptions old = misc_;
   misc_ = v;
+  if (host_ != nullptr) host_->OptionsStored();
   if (host_ == nullptr || !host_->RefreshAllowed()) return;
   const TLTMiscOptions changed = Changed(old, v);
   if (changed.Contains(toCheckSupport)) host_->OptionsRepaint();

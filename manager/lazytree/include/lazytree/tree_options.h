@@ -120,6 +120,8 @@ class TTreeOptionsHost {
   // The non-client frame only (the border is drawn there).
   virtual void OptionsRedrawFrame() = 0;
   virtual bool OptionsUpdating() const = 0;
+  // An option set was stored: the tree takes the flags its layers read.
+  virtual void OptionsStored() {}
   bool RefreshAllowed() const { return !OptionsLoading() && OptionsHaveWindow(); }
 };
 

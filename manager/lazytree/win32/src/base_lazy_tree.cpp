@@ -21,12 +21,21 @@ TBaseLazyTree::TBaseLazyTree(classlib::TComponent* AOwner)
   SetHeight(100);
   SetTabStop(true);
   SetParentColor(false);
+  scrollBarOptions_ = classlib::New<TScrollBarOptions>();
+  scrollBarOptions_->SetHost(this);
+  header_ = classlib::New<TLTHeader>();
+  colors_ = classlib::New<TLTColors>();
+  colors_->SetHost(this);
 }
 
 TBaseLazyTree::~TBaseLazyTree() {
   // The window sink goes with this part: the thread must be off the tree.
   HaltCacheValidation();
   SetChangeStatesSink(nullptr);
+  classlib::Free(treeOptions_);
+  classlib::Free(scrollBarOptions_);
+  classlib::Free(colors_);
+  classlib::Free(header_);
 }
 
 void TBaseLazyTree::TWindowStatesSink::Send(uint32_t enter, uint32_t leave) {
@@ -49,6 +58,10 @@ void TBaseLazyTree::TWindowStatesSink::Serve() {
 
 void TBaseLazyTree::AfterConstruction() {
   TCustomControl::AfterConstruction();
+  // After construction, so that a derived tree's options class is asked.
+  treeOptions_ = static_cast<TCustomLazyTreeOptions*>(GetOptionsClass()->Create());
+  treeOptions_->SetHost(this);
+  OptionsStored();
   CreateRootNode();
 }
 
@@ -66,6 +79,21 @@ void TBaseLazyTree::BeforeDestruction() {
 void TBaseLazyTree::Loaded() {
   TCustomControl::Loaded();
   ApplyStoredRootNodeCount();
+  // The columns were read with their stored positions unchecked.
+  header_->Layout().View.Loading = false;
+  header_->Layout().RebuildPositionOrder();
+}
+
+void TBaseLazyTree::DefineProperties(classlib::TFiler& filer) {
+  TCustomControl::DefineProperties(filer);
+  TLazyTreeColumns* columns = header_->Columns();
+  filer.DefineProperty(
+      "Columns",
+      [this, columns](classlib::TReader& r) {
+        header_->Layout().View.Loading = true;
+        columns->ReadColumns(r);
+      },
+      [columns](classlib::TWriter& w) { columns->WriteColumns(w); }, columns->Count() > 0);
 }
 
 // ---- window
@@ -529,7 +557,7 @@ bool TBaseLazyTree::DoHeaderDragging(TColumnIndex column) {
   return allowed;
 }
 
-void TBaseLazyTree::DoHeaderDraw(TCanvas* canvas, TLTColumn* column, TRect r, bool hover,
+void TBaseLazyTree::DoHeaderDraw(TCanvas* canvas, TLazyTreeColumn* column, TRect r, bool hover,
                                  bool pressed, TLTDropMarkMode dropMark) {
   if (OnHeaderDraw) OnHeaderDraw(header_, canvas, column, r, hover, pressed, dropMark);
 }

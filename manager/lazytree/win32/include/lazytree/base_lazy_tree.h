@@ -17,6 +17,8 @@
 #include "classlib/menus.h"
 #include "classlib/streams.h"
 #include "lazytree/lazy_tree_view.h"
+#include "lazytree/tree_header.h"
+#include "lazytree/tree_options.h"
 
 namespace kelm::lazytree {
 
@@ -35,8 +37,7 @@ using classlib::TStream;
 
 class TBaseLazyTree;
 // Built by the header, drag and painting parts of the control.
-class TLTHeader;
-class TLTColumn;
+class TLazyTreeColumn;
 class ILTDragManager;
 struct THeaderPaintInfo;
 
@@ -71,7 +72,9 @@ class ILTEditLink {
 // Released when the last holder lets go.
 using PLTEditLink = std::shared_ptr<ILTEditLink>;
 
-class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeView {
+class TBaseLazyTree : public classlib::TCustomControl,
+                      public TLazyTreeView,
+                      public TTreeOptionsHost {
   CL_DECLARE_CLASS(TBaseLazyTree, TCustomControl)
  public:
   explicit TBaseLazyTree(classlib::TComponent* AOwner);
@@ -182,8 +185,8 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeView {
   virtual void DoHeaderDragged(TColumnIndex column, int oldPosition);
   virtual void DoHeaderDraggedOut(TColumnIndex column, TPoint dropPosition);
   virtual bool DoHeaderDragging(TColumnIndex column);
-  virtual void DoHeaderDraw(TCanvas* canvas, TLTColumn* column, TRect r, bool hover, bool pressed,
-                            TLTDropMarkMode dropMark);
+  virtual void DoHeaderDraw(TCanvas* canvas, TLazyTreeColumn* column, TRect r, bool hover,
+                            bool pressed, TLTDropMarkMode dropMark);
   virtual void DoHeaderDrawQueryElements(THeaderPaintInfo& paintInfo,
                                          THeaderPaintElements& elements);
   virtual void DoHeaderMouseDown(TMouseButton button, TShiftState shift, int x, int y);
@@ -240,6 +243,17 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeView {
   void DoHeaderCheckBoxClick(TColumnIndex column);
   TLTHeader* HeaderObject() const { return header_; }
 
+  // ---- options, scroll bar settings and colours (each change asks the
+  // tree, through TTreeOptionsHost, for the refresh it needs)
+  TCustomLazyTreeOptions* TreeOptions() const { return treeOptions_; }
+  void SetTreeOptions(TCustomLazyTreeOptions* value) { treeOptions_->Assign(value); }
+  TScrollBarOptions* ScrollBarOptions() const { return scrollBarOptions_; }
+  void SetScrollBarOptions(TScrollBarOptions* value) { scrollBarOptions_->Assign(value); }
+  TLTColors* Colors() const { return colors_; }
+  void SetColors(TLTColors* value) { colors_->Assign(value); }
+  // The options class this tree creates.
+  virtual classlib::TClass GetOptionsClass() const { return TStringTreeOptions::StaticClass(); }
+
   // The window timers the tree runs now (for diagnostics and tests).
   bool TimerRunning(int id) const;
   void WndProc(classlib::TMessage& message) override;
@@ -247,6 +261,29 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeView {
  protected:
   virtual void WMTimer(classlib::TMessage& m);
   void Loaded() override;
+  // "Columns": the header's columns, when there are any.
+  void DefineProperties(classlib::TFiler& filer) override;
+  void CreateParams(classlib::TCreateParams& params) override;
+  // The header's main column; none until the header exists.
+  virtual TColumnIndex HeaderMainColumn() const { return header_->Layout().MainColumn(); }
+
+  // TTreeOptionsHost
+  bool OptionsLoading() const override { return TComponent::IsLoading(); }
+  bool OptionsHaveWindow() const override { return HandleAllocated(); }
+  bool OptionsDesigning() const override { return TComponent::IsDesigning(); }
+  void OptionsRepaint() override { Invalidate(); }
+  void OptionsRecreateWindow() override { RecreateWnd(); }
+  // Registration comes with the drag manager.
+  void OptionsRegisterDropTarget(bool /*registered*/) override {}
+  void OptionsClearSelection() override { ClearSelection(); }
+  int OptionsFocusedColumn() const override { return focusedColumn_; }
+  void OptionsFocusMainColumn(bool repaint) override;
+  void OptionsPaintChanged(TLTPaintOptions old, TLTPaintOptions now) override;
+  // The line images come with painting; a repaint draws them anew.
+  void OptionsRebuildLineImages() override {}
+  void OptionsRedrawFrame() override;
+  bool OptionsUpdating() const override { return UpdateCount() > 0; }
+  void OptionsStored() override;
 
   // The node store's operations bound to the window.
   bool IsDestroying() const override { return TComponent::IsDestroying(); }
@@ -289,6 +326,9 @@ class TBaseLazyTree : public classlib::TCustomControl, public TLazyTreeView {
   TColumnIndex editColumn_ = NoColumn;
   PLTEditLink editLink_;
   TLTHeader* header_ = nullptr;
+  TCustomLazyTreeOptions* treeOptions_ = nullptr;
+  TScrollBarOptions* scrollBarOptions_ = nullptr;
+  TLTColors* colors_ = nullptr;
   uint32_t timers_ = 0;  // bit n: timer n runs
   int offsetX_ = 0;
   uint8_t scrollDirections_ = 0;

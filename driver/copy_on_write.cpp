@@ -74,7 +74,10 @@ struct Request {
 // SavedBlocks bits. Blocks of other pieces and of other requests stay.
 void UndoPiece(Request& r, const Piece& p) {
   PVolumeFilterExtension volume = r.volume;
-  for (ULONG i = 0; i < r.allocatedCount; ++i) ClearBitmapBit(&volume->SpaceBitmap, r.allocated[i]);
+  for (ULONG i = 0; i < r.allocatedCount; ++i) {
+    if (NT_SUCCESS(ClearBitmapBit(&volume->SpaceBitmap, r.allocated[i])))
+      volume->FreeSectors += vh::kBlockSectors;
+  }
   for (ULONG i = 0; i < p.count; ++i) {
     const ULONG index = p.firstEntry + i;
     if (!IsSavedCopy(r.kept[index]) && IsSavedCopy(r.piece[index]))
@@ -83,12 +86,46 @@ void UndoPiece(Request& r, const Piece& p) {
   r.allocatedCount = 0;
 }
 
+// The free count follows the bitmap bit by bit: recounting a space of
+// millions of blocks on every copy costs more than the copy.
+void TakeFreeBlock(PVolumeFilterExtension volume) {
+  volume->FreeSectors =
+      volume->FreeSectors >= vh::kBlockSectors ? volume->FreeSectors - vh::kBlockSectors : 0;
+}
+
+// Writes only the sectors of the space bitmap that hold the piece's new
+// space blocks: the rest on disk is unchanged by this piece. (A bit an
+// undone piece cleared in memory may stay set on disk: a leak the load-time
+// rebuild gives back, never a block two maps share.)
+NTSTATUS WriteAllocatedBitmapSectors(const Request& r) {
+  PVolumeFilterExtension volume = r.volume;
+  if (volume->SpaceBitmapBuffer == nullptr) return STATUS_INVALID_PARAMETER;
+  constexpr ULONG bitsPerSector = vh::kSectorBytes * 8;
+  ULONG low = 0xFFFFFFFF;
+  ULONG high = 0;
+  for (ULONG i = 0; i < r.allocatedCount; ++i) {
+    const ULONG sector = r.allocated[i] / bitsPerSector;
+    low = sector < low ? sector : low;
+    high = sector > high ? sector : high;
+  }
+  if (low > high) return STATUS_SUCCESS;
+  const ULONG offset = low * vh::kSectorBytes;
+  if (offset >= volume->SpaceBitmapBytes) return STATUS_INVALID_PARAMETER;
+  ULONG length = (high - low + 1) * vh::kSectorBytes;
+  if (length > volume->SpaceBitmapBytes - offset) length = volume->SpaceBitmapBytes - offset;
+  return WriteEngineSectors(r.device, volume->Header->SpaceBitmapSector + low, length,
+                            reinterpret_cast<PUCHAR>(volume->SpaceBitmapBuffer) + offset);
+}
+
 // A space block for volume block b; when the space is full the oldest
 // snapshot goes and the search runs once more.
 NTSTATUS TakeSpaceBlock(Request& r, ULONG block, ULONG* spaceBlock) {
   PVolumeFilterExtension volume = r.volume;
   NTSTATUS status = AllocateSpaceBlock(volume->Header, &volume->SpaceBitmap, block, spaceBlock);
-  if (NT_SUCCESS(status)) return status;
+  if (NT_SUCCESS(status)) {
+    TakeFreeBlock(volume);
+    return status;
+  }
   LogFailure("SNAP1 %08x\n", status);
   NTSTATUS drop = DropOldestSnapshot(r.device);
   if (!NT_SUCCESS(drop)) LogFailure("SNAP %08x\n", drop);
@@ -99,8 +136,14 @@ NTSTATUS TakeSpaceBlock(Request& r, ULONG block, ULONG* spaceBlock) {
   // The drop rebuilt the bitmap from the maps on disk, which do not yet
   // name this piece's copies.
   for (ULONG i = 0; i < r.allocatedCount; ++i) SetBitmapBit(&volume->SpaceBitmap, r.allocated[i]);
+  // Rare enough to count again rather than follow every path of the drop.
+  volume->FreeSectors = RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors;
   status = AllocateSpaceBlock(volume->Header, &volume->SpaceBitmap, block, spaceBlock);
-  if (!NT_SUCCESS(status)) LogFailure("SNAP2 %08x\n", status);
+  if (NT_SUCCESS(status)) {
+    TakeFreeBlock(volume);
+  } else {
+    LogFailure("SNAP2 %08x\n", status);
+  }
   return status;
 }
 
@@ -124,10 +167,21 @@ NTSTATUS SavePiece(Request& r, const Piece& p) {
   PVolumeFilterExtension volume = r.volume;
   const vh::EngineHeader* header = volume->Header;
   r.allocatedCount = 0;
-  NTSTATUS status = ReadEngineSectors(r.device, p.pieceSector, p.pieceLength, r.kept);
+  // Only the map sectors holding the request's entries are read, and only
+  // those that change are written: the rest of the piece is not touched.
+  const ULONG lowSector = p.firstEntry / EntriesPerSector;
+  const ULONG highSector = (p.firstEntry + p.count - 1) / EntriesPerSector;
+  const ULONG spanEntries = (highSector - lowSector + 1) * EntriesPerSector;
+  NTSTATUS status =
+      ReadEngineSectors(r.device, p.pieceSector + lowSector, spanEntries * sizeof(ULONG),
+                        r.kept + static_cast<SIZE_T>(lowSector) * EntriesPerSector);
   if (!NT_SUCCESS(status)) return status;
-  RtlCopyMemory(r.piece, r.kept, p.pieceLength);
+  RtlCopyMemory(r.piece + static_cast<SIZE_T>(lowSector) * EntriesPerSector,
+                r.kept + static_cast<SIZE_T>(lowSector) * EntriesPerSector,
+                spanEntries * sizeof(ULONG));
   ULONG savedHere = 0;
+  ULONG lowChanged = 0xFFFFFFFF;
+  ULONG highChanged = 0;
   for (ULONG group = 0; group < p.count && NT_SUCCESS(status); group += ReadGroupBlocks) {
     const ULONG inGroup = p.count - group < ReadGroupBlocks ? p.count - group : ReadGroupBlocks;
     bool needed = false;
@@ -153,6 +207,8 @@ NTSTATUS SavePiece(Request& r, const Piece& p) {
           vh::kBlockBytes, r.old + static_cast<SIZE_T>(i) * vh::kBlockBytes);
       if (!NT_SUCCESS(status)) break;
       r.piece[index] = space * vh::kBlockSectors + vh::kBlockSectors;
+      lowChanged = index < lowChanged ? index : lowChanged;
+      highChanged = index > highChanged ? index : highChanged;
       SetBitmapBit(&volume->SavedBlocks, block);
       ++savedHere;
     }
@@ -160,10 +216,14 @@ NTSTATUS SavePiece(Request& r, const Piece& p) {
   if (r.engineReset) return STATUS_UNSUCCESSFUL;
   if (NT_SUCCESS(status) && savedHere != 0) {
     // The copies and the bitmap are durable before the piece names them.
-    status = WriteSpaceBitmap(r.device);
+    status = WriteAllocatedBitmapSectors(r);
     if (NT_SUCCESS(status)) status = FlushLowerDevice(r.device);
+    const ULONG from = lowChanged / EntriesPerSector;
+    const ULONG to = highChanged / EntriesPerSector;
     if (NT_SUCCESS(status))
-      status = WriteEngineSectors(r.device, p.pieceSector, p.pieceLength, r.piece);
+      status =
+          WriteEngineSectors(r.device, p.pieceSector + from, (to - from + 1) * vh::kSectorBytes,
+                             r.piece + static_cast<SIZE_T>(from) * EntriesPerSector);
   }
   if (!NT_SUCCESS(status)) {
     LogFailure("SNAP %08x\n", status);
@@ -230,9 +290,6 @@ NTSTATUS ProtectAndForward(PDEVICE_OBJECT device, PIRP irp, PUCHAR data, ULONGLO
     }
   }
   if (NT_SUCCESS(status)) status = SaveBlocks(r, firstBlock, blockCount);
-  if (volume->SpaceBitmapBuffer != nullptr) {
-    volume->FreeSectors = RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors;
-  }
   FreePool(copy);
   FreePool(r.piece);
   FreePool(r.kept);

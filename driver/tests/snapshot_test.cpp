@@ -5,6 +5,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "snapshot_fixture.h"
@@ -73,6 +74,33 @@ TEST_F(SnapshotUnitTest, FirstSnapshotStampsFreeBlocksAndCopiesTheOthersOnce) {
   EXPECT_TRUE(std::equal(before.begin(), before.begin() + 2 * kBlockBytes, w.bytes.begin()));
   EXPECT_EQ(w.free, (std::vector<bool>{false, false, true}));
   EXPECT_EQ(r.Referenced(), r.BitmapInUse());
+}
+
+// A first write costs the copy and one sector each of the space bitmap and
+// the live map, not the whole bitmap and a 16 KB piece of the map: both
+// grow with the volume. The reads are the map sector and the old block.
+TEST_F(SnapshotUnitTest, AFirstWriteWritesOnlyTheChangedBitmapAndMapSectors) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 1));
+  ASSERT_EQ(Create(1), STATUS_SUCCESS);
+  ASSERT_GT(Ext()->SpaceBitmapBytes, 512u) << "a bitmap of one sector shows nothing";
+  std::vector<std::pair<bool, uint32_t>> transfers;  // (write, length), flushes left out
+  Disk0().HoldTransfer(
+      [&transfers](const storage::Disk::TransferInfo& t) {
+        if (!t.flush) transfers.emplace_back(t.write, t.length);
+        return false;
+      },
+      1);
+  std::vector<uint8_t> sector = Pattern(512, 3);
+  ASSERT_EQ(Write(kBase * kBlockBytes, sector), STATUS_SUCCESS);
+  Disk0().HoldTransfer([](const storage::Disk::TransferInfo&) { return false; }, 1);
+  std::sort(transfers.begin(), transfers.end());
+  const std::vector<std::pair<bool, uint32_t>> expected = {{false, 512}, {false, kBlockBytes},
+                                                           {true, 512},  {true, 512},
+                                                           {true, 512},  {true, kBlockBytes}};
+  EXPECT_EQ(transfers, expected);
+  Restorer r(Installed());
+  EXPECT_EQ(r.BitmapInUse(), r.Referenced());
 }
 
 TEST_F(SnapshotUnitTest, EngineLoadsItsSnapshotsAgainAfterARestart) {

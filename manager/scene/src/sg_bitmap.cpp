@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "classlib/classdef.h"
+#include "scene/sg_classes.h"
+#include "scene/sg_resources.h"
 
 namespace kelm::scene {
 
@@ -41,6 +43,37 @@ TsgBitmap::TsgBitmap(int width, int height)
 
 void TsgBitmap::BeforeDestruction() {
   if (OnDestroy) OnDestroy(this);
+  Link(nullptr);
+}
+
+void TsgBitmap::Link(TsgBitmapObject* obj) {
+  if (obj == resource_) return;
+  if (resource_) resource_->RemoveNotifyClient(this);
+  resource_ = obj;
+  if (obj) {
+    resourceName_ = obj->ResourceName();
+    obj->AddNotifyClient(this);
+  } else {
+    resourceName_.clear();
+  }
+}
+
+void TsgBitmap::SetResource(TsgBitmapObject* obj) {
+  if (obj == resource_) return;
+  Link(obj);
+  Changed();
+}
+
+TsgBitmap* TsgBitmap::GetResourceBitmap() {
+  if (!resource_ && !resourceName_.empty()) {
+    if (auto* obj = dynamic_cast<TsgBitmapObject*>(FindGlobalResource(resourceName_)))
+      SetResource(obj);
+  }
+  return resource_ ? resource_->Bitmap() : nullptr;
+}
+
+void TsgBitmap::ObjectFreed(TsgObject* obj) {
+  if (obj == resource_) resource_ = nullptr;
 }
 
 void TsgBitmap::Changed() {
@@ -191,6 +224,13 @@ bool TsgBitmap::SaveToStream(TStream& stream) {
 void TsgBitmap::Assign(TPersistent* source) {
   if (auto* src = dynamic_cast<TsgBitmap*>(source)) {
     if (src == this) return;
+    if (src->GetResourceBitmap()) {
+      Link(src->resource_);
+      resourceName_ = src->resourceName_;
+      Changed();
+      return;
+    }
+    Link(nullptr);
     resourceName_.clear();
     SetSize(src->width_, src->height_);
     bits_ = src->bits_;

@@ -5,6 +5,8 @@
 
 #include "classlib/classdef.h"
 #include "classlib/typinfo.h"
+#include "scene/sg_classes.h"
+#include "scene/sg_resources.h"
 
 namespace kelm::scene {
 
@@ -151,8 +153,37 @@ CL_CLASS(TsgBrushResource) {
   c.Str("ResourceName", &TsgBrushResource::ResourceName, &TsgBrushResource::SetResourceName);
 }
 
+TsgBrushResource::~TsgBrushResource() {
+  if (resource_) resource_->RemoveNotifyClient(this);
+}
+
+void TsgBrushResource::SetResource(TsgBrushObject* obj) {
+  if (obj == resource_) return;
+  if (resource_) resource_->RemoveNotifyClient(this);
+  resource_ = obj;
+  if (obj) {
+    resourceName_ = obj->ResourceName();
+    obj->AddNotifyClient(this);
+  }
+}
+
+TsgBrush* TsgBrushResource::GetBrush() {
+  if (!resource_ && !resourceName_.empty()) {
+    if (auto* obj = dynamic_cast<TsgBrushObject*>(FindGlobalResource(resourceName_))) {
+      // Linking copies the object's name, which is the one looked up.
+      SetResource(obj);
+    }
+  }
+  return resource_ ? resource_->Brush() : nullptr;
+}
+
+void TsgBrushResource::ObjectFreed(TsgObject* obj) {
+  if (obj == resource_) resource_ = nullptr;
+}
+
 void TsgBrushResource::Assign(TPersistent* source) {
   if (auto* src = dynamic_cast<TsgBrushResource*>(source)) {
+    SetResource(src->resource_);
     resourceName_ = src->resourceName_;
     return;
   }

@@ -7,6 +7,8 @@
 
 #include "classlib/classdef.h"
 #include "classlib/streams.h"
+#include "scene/sg_classes.h"
+#include "scene/sg_resources.h"
 
 namespace kelm::scene {
 
@@ -516,14 +518,55 @@ void TsgPathData::WritePath(TStream& stream) const {
   stream.WriteBuffer(out.data(), static_cast<int64_t>(out.size()));
 }
 
+TsgPathData::~TsgPathData() {
+  if (resource_) resource_->RemoveNotifyClient(this);
+}
+
+void TsgPathData::SetResource(TsgPathObject* obj) {
+  if (obj == resource_) return;
+  Link(obj);
+  Changed();
+}
+
+void TsgPathData::Link(TsgPathObject* obj) {
+  if (obj == resource_) return;
+  if (resource_) resource_->RemoveNotifyClient(this);
+  resource_ = obj;
+  if (obj) {
+    resourceName_ = obj->ResourceName();
+    obj->AddNotifyClient(this);
+  } else {
+    resourceName_.clear();
+  }
+}
+
 void TsgPathData::SetResourceName(const std::string& name) {
+  if (name == resourceName_) return;
   resourceName_ = name;
   Changed();
+}
+
+TsgPathData* TsgPathData::GetResourcePath() {
+  if (!resource_ && !resourceName_.empty()) {
+    if (auto* obj = dynamic_cast<TsgPathObject*>(FindGlobalResource(resourceName_)))
+      SetResource(obj);
+  }
+  return resource_ ? resource_->Path() : nullptr;
+}
+
+void TsgPathData::ObjectFreed(TsgObject* obj) {
+  if (obj == resource_) resource_ = nullptr;
 }
 
 void TsgPathData::Assign(TPersistent* source) {
   if (auto* src = dynamic_cast<TsgPathData*>(source)) {
     if (src == this) return;
+    if (src->GetResourcePath()) {
+      Link(src->resource_);
+      resourceName_ = src->resourceName_;
+      Changed();
+      return;
+    }
     points_ = src->points_;
     start_ = src->start_;
     resourceName_ = src->resourceName_;

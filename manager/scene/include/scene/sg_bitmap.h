@@ -11,6 +11,7 @@
 #include "classlib/component.h"
 #include "classlib/filer.h"
 #include "classlib/streams.h"
+#include "scene/sg_object.h"
 #include "scene/sg_types.h"
 
 namespace kelm::scene {
@@ -43,7 +44,9 @@ void SetDefaultFilterClass(TsgFilterClass maker);
 // while no class is set.
 TsgFilter* sgCreateFilter();
 
-class TsgBitmap : public classlib::TPersistent {
+class TsgBitmapObject;
+
+class TsgBitmap : public classlib::TPersistent, public IsgFreeNotifyClient {
   CL_DECLARE_CLASS(TsgBitmap, TPersistent)
  public:
   TsgBitmap(int width, int height);
@@ -69,8 +72,16 @@ class TsgBitmap : public classlib::TPersistent {
   void ApplyAlphaMask(const std::vector<uint8_t>& mask, int dx, int dy);
   void BitmapChanged();
 
+  // ---- shared bitmaps: a weak link to a TsgBitmapObject
+  TsgBitmapObject* Resource() const { return resource_; }
+  // Links (copying the object's name) or unlinks (clearing the name); fires.
+  void SetResource(TsgBitmapObject* obj);
   const std::string& ResourceName() const { return resourceName_; }
   void SetResourceName(const std::string& v);
+  // The linked object's bitmap; without a link, the latest object of the
+  // name, which is then linked.
+  TsgBitmap* GetResourceBitmap();
+  void ObjectFreed(TsgObject* obj) override;
 
   // Through the default filter. Data the filter cannot decode leaves the
   // bitmap as it was and fires nothing.
@@ -90,7 +101,9 @@ class TsgBitmap : public classlib::TPersistent {
 
  private:
   void Changed();
+  void Link(TsgBitmapObject* obj);
 
+  TsgBitmapObject* resource_ = nullptr;
   std::vector<uint32_t> bits_;
   int height_ = 0, width_ = 0;
   std::string resourceName_;

@@ -8,6 +8,8 @@
 #include "classlib/collection.h"
 #include "classlib/component.h"
 #include "scene/sg_bounds.h"
+#include "scene/sg_object.h"
+#include "scene/sg_object.h"
 #include "scene/sg_types.h"
 
 namespace kelm::scene {
@@ -95,21 +97,30 @@ class TsgGradient : public classlib::TPersistent {
   int suspended_ = 0;
 };
 
-// A named link to a shared brush. The brush objects themselves are not
-// built yet: a name resolves to no brush for now.
-class TsgBrushResource : public classlib::TPersistent {
+class TsgBrushObject;
+
+// A named link to a shared brush (a TsgBrushObject). The link is weak: the
+// object clears it when freed, and the name then finds a newer one.
+class TsgBrushResource : public classlib::TPersistent, public IsgFreeNotifyClient {
   CL_DECLARE_CLASS(TsgBrushResource, TPersistent)
  public:
+  TsgBrushResource() = default;
+  ~TsgBrushResource() override;
+  TsgBrushObject* Resource() const { return resource_; }
+  void SetResource(TsgBrushObject* obj);
   const std::string& ResourceName() const { return resourceName_; }
   void SetResourceName(const std::string& v) { resourceName_ = v; }
-  class TsgBrush* GetBrush() const {
-    return nullptr;
-  }
+  // The linked object's brush; without a link, the latest object of the
+  // name, which is then linked.
+  class TsgBrush* GetBrush();
   void Assign(classlib::TPersistent* source) override;
+  void ObjectFreed(TsgObject* obj) override;
 
+  // Declared for owners; the link itself never fires it.
   classlib::TNotifyEvent OnChange;
 
  private:
+  TsgBrushObject* resource_ = nullptr;
   std::string resourceName_;
 };
 

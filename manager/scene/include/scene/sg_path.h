@@ -9,6 +9,7 @@
 
 #include "classlib/component.h"
 #include "classlib/filer.h"
+#include "scene/sg_object.h"
 #include "scene/sg_types.h"
 
 namespace kelm::scene {
@@ -28,10 +29,13 @@ struct TsgPathPoint {
 };
 static_assert(sizeof(TsgPathPoint) == 12);
 
-class TsgPathData : public classlib::TPersistent {
+class TsgPathObject;
+
+class TsgPathData : public classlib::TPersistent, public IsgFreeNotifyClient {
   CL_DECLARE_CLASS(TsgPathData, TPersistent)
  public:
   TsgPathData() = default;
+  ~TsgPathData() override;
 
   // ---- building (no change event; relative forms start from the last point)
   void MoveTo(const TsgPoint& p);
@@ -78,10 +82,19 @@ class TsgPathData : public classlib::TPersistent {
   void ReadPath(classlib::TStream& stream);
   void WritePath(classlib::TStream& stream) const;
 
+  // ---- shared paths: a weak link to a TsgPathObject
+  TsgPathObject* Resource() const { return resource_; }
+  // Links (copying the object's name) or unlinks (clearing the name); fires.
+  void SetResource(TsgPathObject* obj);
   const std::string& ResourceName() const { return resourceName_; }
   void SetResourceName(const std::string& name);
+  // The linked object's path; without a link, the latest object of the
+  // name, which is then linked.
+  TsgPathData* GetResourcePath();
+  void ObjectFreed(TsgObject* obj) override;
 
-  // Copies all points from another path and fires.
+  // From a path that resolves a shared one: the link and name only;
+  // otherwise all points. Fires.
   void Assign(classlib::TPersistent* source) override;
   // "Path", when there is a point at least.
   void DefineProperties(classlib::TFiler& filer) override;
@@ -90,8 +103,10 @@ class TsgPathData : public classlib::TPersistent {
 
  private:
   void Add(int32_t kind, const TsgPoint& p);
+  void Link(TsgPathObject* obj);
   void Changed();
 
+  TsgPathObject* resource_ = nullptr;
   std::string resourceName_;
   TsgPoint start_;
   std::vector<TsgPathPoint> points_;

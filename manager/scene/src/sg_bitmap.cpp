@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "classlib/classdef.h"
+#include "classlib/sysutils.h"
 #include "scene/sg_classes.h"
 #include "scene/sg_resources.h"
 
@@ -210,6 +211,19 @@ bool TsgBitmap::LoadFromStream(TStream& stream) {
   }
   classlib::Free(scratch);
   return ok;
+}
+
+bool TsgBitmap::LoadFromFile(const std::u16string& fileName, float rotation) {
+  if (!classlib::FileExists(fileName)) return false;
+  FilterPtr filter(sgCreateFilter());
+  if (!filter || !filter->LoadFromFile(fileName, *this, rotation)) return false;
+  Changed();
+  return true;
+}
+
+bool TsgBitmap::SaveToFile(const std::u16string& fileName, const std::string& params) {
+  FilterPtr filter(sgCreateFilter());
+  return filter && filter->SaveToFile(fileName, *this, params);
 }
 
 bool TsgBitmap::SaveToStream(TStream& stream) {

@@ -166,6 +166,18 @@ TEST(BitmapStream, LaterStartAndUndecodableData) {
   SetDefaultFilterClass(nullptr);
 }
 
+TEST(BitmapFiles, MissingFileAsksNoFilter) {
+  TRecordingFilter::Install();
+  TsgBitmap b(2, 2);
+  EXPECT_FALSE(b.LoadFromFile(u"/nonexistent/dir/none.png", 0));
+  EXPECT_FALSE(b.LoadFromFile(u"", 0));
+  EXPECT_FALSE(b.LoadFromFile(u".", 0));  // a directory is not a file
+  EXPECT_TRUE(TRecordingFilter::Calls().empty());
+  EXPECT_FALSE(b.SaveToFile(u"x.png", "quality=50"));
+  EXPECT_EQ(TRecordingFilter::Calls(), (std::vector<std::string>{"save file quality=50"}));
+  SetDefaultFilterClass(nullptr);
+}
+
 TEST(Bitmap, AssignCopiesPixelsAndFiresOnce) {
   TsgBitmap a(2, 2), b;
   a.Clear(0xFF0000FFu);

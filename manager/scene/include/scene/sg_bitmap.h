@@ -83,6 +83,9 @@ class TsgBitmap : public classlib::TPersistent, public IsgFreeNotifyClient {
   TsgBitmap* GetResourceBitmap();
   void ObjectFreed(TsgObject* obj) override;
 
+  // When the file exists, through the default filter; fires on success.
+  bool LoadFromFile(const std::u16string& fileName, float rotation);
+  bool SaveToFile(const std::u16string& fileName, const std::string& params);
   // Through the default filter. Data the filter cannot decode leaves the
   // bitmap as it was and fires nothing.
   bool LoadFromStream(classlib::TStream& stream);

@@ -2,6 +2,7 @@
 #include "scene/sg_brush.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "classlib/classdef.h"
 #include "classlib/typinfo.h"
@@ -328,5 +329,37 @@ void TsgFont::Assign(TPersistent* source) {
   }
   TPersistent::Assign(source);
 }
+
+TsgFontStyle sgFontStyleFromWindow(bool bold, bool italic, bool underline, bool strikeout,
+                                   TsgFontStyle current) {
+  if (underline || strikeout) return current;
+  if (bold && italic) return sgFontBoldItalic;
+  if (bold) return sgFontBold;
+  if (italic) return sgFontItalic;
+  return sgFontRegular;
+}
+
+bool sgFontStyleToWindow(TsgFontStyle style, bool& bold, bool& italic) {
+  switch (style) {
+    case sgFontRegular:
+      bold = italic = false;
+      return true;
+    case sgFontBold:
+      bold = true;
+      italic = false;
+      return true;
+    case sgFontItalic:
+      bold = false;
+      italic = true;
+      return true;
+    case sgFontBoldItalic:
+      bold = italic = true;
+      return true;
+    default:
+      return false;
+  }
+}
+
+int sgFontHeightFromSize(float size) { return -static_cast<int>(std::lround(size)); }
 
 }  // namespace kelm::scene

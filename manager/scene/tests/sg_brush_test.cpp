@@ -219,5 +219,28 @@ TEST(Font, SettersAndAssign) {
   EXPECT_EQ(font.Style(), sgFontRegular);
 }
 
+TEST(Font, WindowFontMapping) {
+  struct {
+    bool bold, italic, underline, strikeout;
+    TsgFontStyle want;
+  } cases[] = {
+      {false, false, false, false, sgFontRegular}, {true, false, false, false, sgFontBold},
+      {false, true, false, false, sgFontItalic},   {true, true, false, false, sgFontBoldItalic},
+      {true, false, true, false, sgFontStrikeout},  // kept
+      {false, false, false, true, sgFontStrikeout}};
+  for (const auto& c : cases)
+    EXPECT_EQ(sgFontStyleFromWindow(c.bold, c.italic, c.underline, c.strikeout, sgFontStrikeout),
+              c.want);
+  bool bold = false, italic = true;
+  EXPECT_TRUE(sgFontStyleToWindow(sgFontBold, bold, italic));
+  EXPECT_TRUE(bold);
+  EXPECT_FALSE(italic);
+  EXPECT_FALSE(sgFontStyleToWindow(sgFontUnderline, bold, italic));
+  EXPECT_TRUE(bold);
+  EXPECT_EQ(sgFontSizeFromHeight(-13), 13);
+  EXPECT_EQ(sgFontSizeFromHeight(13), 13);
+  EXPECT_EQ(sgFontHeightFromSize(10.6f), -11);
+}
+
 }  // namespace
 }  // namespace kelm::scene

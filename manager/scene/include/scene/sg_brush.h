@@ -198,4 +198,16 @@ class TsgFont : public classlib::TPersistent {
   bool clearType_ = true;
 };
 
+// The mapping between TsgFont and the class library's window font, kept
+// portable for the Win32 bridge: bold and italic give the four plain
+// styles; underline or strike-out present leaves the current style.
+TsgFontStyle sgFontStyleFromWindow(bool bold, bool italic, bool underline, bool strikeout,
+                                   TsgFontStyle current);
+// False for underline and strike-out: the window font keeps its style.
+bool sgFontStyleToWindow(TsgFontStyle style, bool& bold, bool& italic);
+inline float sgFontSizeFromHeight(int height) {
+  return height < 0 ? float(-height) : float(height);
+}
+int sgFontHeightFromSize(float size);
+
 }  // namespace kelm::scene

@@ -8,6 +8,8 @@
 #include <limits>
 #include <string>
 
+#include <sys/stat.h>
+
 namespace classlib {
 
 namespace {
@@ -438,6 +440,19 @@ void Exception::SetMessage(std::u16string m) {
 void RaiseAssertion(std::u16string_view message, std::string_view unit, int line) {
   throw EAssertionFailed(
       Format(u"%s (%s, line %d)", {std::u16string(message), std::string(unit), line}));
+}
+
+bool FileExists(const std::u16string& fileName) {
+  if (fileName.empty()) return false;
+#ifdef _WIN32
+  struct _stat64 st;
+  if (_wstat64(reinterpret_cast<const wchar_t*>(fileName.c_str()), &st) != 0) return false;
+  return (st.st_mode & _S_IFDIR) == 0;
+#else
+  struct stat st;
+  if (stat(WideToUtf8(fileName).c_str(), &st) != 0) return false;
+  return !S_ISDIR(st.st_mode);
+#endif
 }
 
 }  // namespace classlib

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 #include "classlib/classes.h"
@@ -164,6 +165,21 @@ TEST(SysUtils, ExceptionsCarryMessageAndHelpContext) {
   } catch (const EAssertionFailed& a) {
     EXPECT_EQ(a.Message(), u"Node must not be nil. (LazyTrees, line 120)");
   }
+}
+
+TEST(SysUtils, FileExistsOnlyForFiles) {
+  const std::string name = testing::TempDir() + "classlib_file_exists.tmp";
+  std::remove(name.c_str());
+  const std::u16string wide = Utf8ToWide(name);
+  EXPECT_FALSE(FileExists(wide));
+  std::FILE* f = std::fopen(name.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_TRUE(FileExists(wide));
+  std::remove(name.c_str());
+  EXPECT_FALSE(FileExists(wide));
+  EXPECT_FALSE(FileExists(Utf8ToWide(testing::TempDir())));
+  EXPECT_FALSE(FileExists(u""));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "classlib/classdef.h"
 #include "scene/sg_bounds.h"
 #include "scene/sg_object.h"
+#include "scene/sg_resources.h"
 #include "scene/sg_wide_strings.h"
 
 namespace kelm::scene {
@@ -73,9 +74,13 @@ void RegisterSceneClasses(const std::string& category, std::initializer_list<TCl
 const std::vector<TsgClassCategory>& SceneClassCategories() { return Categories(); }
 
 void RegisterSceneCoreClasses() {
-  classlib::RegisterClasses({TsgBounds::StaticClass(), TsgPosition::StaticClass(),
-                             TsgObject::StaticClass(), TsgWideStrings::StaticClass(),
-                             TsgWideStringList::StaticClass()});
+  classlib::RegisterClasses(
+      {TsgBounds::StaticClass(), TsgPosition::StaticClass(), TsgObject::StaticClass(),
+       TsgWideStrings::StaticClass(), TsgWideStringList::StaticClass(), TsgPathData::StaticClass(),
+       TsgBrush::StaticClass(), TsgGradient::StaticClass(), TsgGradientPoints::StaticClass(),
+       TsgGradientPoint::StaticClass(), TsgFont::StaticClass(), TsgBitmap::StaticClass(),
+       TsgBrushObject::StaticClass(), TsgPathObject::StaticClass(),
+       TsgBitmapObject::StaticClass()});
 }
 
 // ---- global object list

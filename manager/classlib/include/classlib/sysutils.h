@@ -160,4 +160,7 @@ class EAssertionFailed : public Exception {
 };
 [[noreturn]] void RaiseAssertion(std::u16string_view message, std::string_view unit, int line);
 
+// True when the name is an existing file (not a directory).
+bool FileExists(const std::u16string& fileName);
+
 }  // namespace classlib

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelm::scene {
 
@@ -49,6 +50,14 @@ constexpr float sg360 = 360.0f;
 constexpr float Epsilon = 1e-40f;
 
 extern const TsgMatrix IdentityMatrix;
+
+// Polygons are plain point arrays; this point inside one closes the figure
+// so far and starts the next.
+using TsgPolygon = std::vector<TsgPoint>;
+constexpr TsgPoint ClosePolygon{65535.0f, 65535.0f};
+inline bool sgIsClosePolygon(const TsgPoint& p) {
+  return p.X == ClosePolygon.X && p.Y == ClosePolygon.Y;
+}
 
 // ---- points, rectangles and floats
 TsgPoint sgPoint(float x, float y);

@@ -1,0 +1,115 @@
+// TsgBitmap: the scene's raster image, premultiplied 32-bit ARGB pixels row
+// after row from the top, stored in component streams under "PNG" through
+// the library-wide default image filter (TsgFilter).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "classlib/component.h"
+#include "classlib/filer.h"
+#include "classlib/streams.h"
+#include "scene/sg_object.h"
+#include "scene/sg_types.h"
+
+namespace kelm::scene {
+
+class TsgBitmap;
+
+// The image codec interface; the bitmap uses a temporary instance of the
+// default filter class for every load and save.
+class TsgFilter : public classlib::TPersistent {
+  CL_DECLARE_CLASS(TsgFilter, TPersistent)
+ public:
+  virtual std::string GetFileTypes() { return {}; }
+  virtual TsgPoint GetImageSize(const std::u16string& fileName) {
+    (void)fileName;
+    return {0, 0};
+  }
+  virtual bool LoadFromFile(const std::u16string& fileName, TsgBitmap& bitmap, float rotation) = 0;
+  virtual bool LoadThumbnailFromFile(const std::u16string& fileName, float fitWidth,
+                                     float fitHeight, bool useEmbedded, TsgBitmap& bitmap) = 0;
+  virtual bool SaveToFile(const std::u16string& fileName, TsgBitmap& bitmap,
+                          const std::string& params) = 0;
+  virtual bool LoadFromStream(classlib::TStream& stream, TsgBitmap& bitmap) = 0;
+  virtual bool SaveToStream(classlib::TStream& stream, TsgBitmap& bitmap, const std::string& format,
+                            const std::string& params) = 0;
+};
+
+using TsgFilterClass = std::function<TsgFilter*()>;
+void SetDefaultFilterClass(TsgFilterClass maker);
+// A new instance of the default filter class (the caller frees it); none
+// while no class is set.
+TsgFilter* sgCreateFilter();
+
+class TsgBitmapObject;
+
+class TsgBitmap : public classlib::TPersistent, public IsgFreeNotifyClient {
+  CL_DECLARE_CLASS(TsgBitmap, TPersistent)
+ public:
+  TsgBitmap(int width, int height);
+  TsgBitmap() : TsgBitmap(0, 0) {}
+
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  uint32_t* Bits() { return bits_.empty() ? nullptr : bits_.data(); }
+  const uint32_t* Bits() const { return bits_.empty() ? nullptr : bits_.data(); }
+  bool IsEmpty() const { return bits_.empty(); }
+  bool NeedUpdate = false;
+
+  // A negative side is taken as 0.
+  void SetSize(int width, int height);
+  void Recreate();
+
+  virtual void Clear(TsgColor color);
+  virtual void ClearRect(const TsgRect& r, TsgColor color);
+  void FlipVertical();
+  void InvertAlpha();
+  void FillColorByAlpha(TsgColor color);
+  std::vector<uint8_t> CreateAlphaMask() const;
+  void ApplyAlphaMask(const std::vector<uint8_t>& mask, int dx, int dy);
+  void BitmapChanged();
+
+  // ---- shared bitmaps: a weak link to a TsgBitmapObject
+  TsgBitmapObject* Resource() const { return resource_; }
+  // Links (copying the object's name) or unlinks (clearing the name); fires.
+  void SetResource(TsgBitmapObject* obj);
+  const std::string& ResourceName() const { return resourceName_; }
+  void SetResourceName(const std::string& v);
+  // The linked object's bitmap; without a link, the latest object of the
+  // name, which is then linked.
+  TsgBitmap* GetResourceBitmap();
+  void ObjectFreed(TsgObject* obj) override;
+
+  // When the file exists, through the default filter; fires on success.
+  bool LoadFromFile(const std::u16string& fileName, float rotation);
+  bool SaveToFile(const std::u16string& fileName, const std::string& params);
+  // Through the default filter. Data the filter cannot decode leaves the
+  // bitmap as it was and fires nothing.
+  bool LoadFromStream(classlib::TStream& stream);
+  // "jpeg" with "quality=100" when every pixel is opaque, else "png".
+  bool SaveToStream(classlib::TStream& stream);
+
+  void Assign(classlib::TPersistent* source) override;
+  // "PNG", while there are pixels.
+  void DefineProperties(classlib::TFiler& filer) override;
+
+  classlib::TNotifyEvent OnChange;
+  // Back-end hooks around every reallocation; destroy also at the end.
+  classlib::TNotifyEvent OnBeforeRealloc, OnAfterRealloc, OnDestroy;
+
+  void BeforeDestruction() override;
+
+ private:
+  void Changed();
+  void Link(TsgBitmapObject* obj);
+
+  TsgBitmapObject* resource_ = nullptr;
+  std::vector<uint32_t> bits_;
+  int height_ = 0, width_ = 0;
+  std::string resourceName_;
+};
+
+}  // namespace kelm::scene

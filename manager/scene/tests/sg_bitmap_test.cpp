@@ -1,0 +1,196 @@
+// The scene bitmap: sizes, pixel operations and the "PNG" property through
+// the recording filter.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "classlib/classdef.h"
+#include "classlib/streams.h"
+#include "recording_filter.h"
+#include "scene/sg_bitmap.h"
+#include "scene/sg_classes.h"
+#include "scene/sg_object.h"
+
+namespace kelm::scene {
+
+// A scene object publishing a bitmap, as images do.
+class TImageHolder : public TsgObject {
+  CL_DECLARE_CLASS(TImageHolder, TsgObject)
+ public:
+  explicit TImageHolder(classlib::TComponent* AOwner)
+      : TsgObject(AOwner), bitmap_(classlib::New<TsgBitmap>()) {}
+  ~TImageHolder() override { classlib::Free(bitmap_); }
+  TsgBitmap* Bitmap() const { return bitmap_; }
+  void SetBitmap(TsgBitmap* v) { bitmap_->Assign(v); }
+
+ private:
+  TsgBitmap* bitmap_;
+};
+
+CL_CLASS(TImageHolder) { c.Object("Bitmap", &TImageHolder::Bitmap, &TImageHolder::SetBitmap); }
+
+namespace {
+
+using test::TRecordingFilter;
+
+class ChangeCounter : public classlib::TObject {
+ public:
+  int Count = 0;
+  void Changed(classlib::TObject*) { ++Count; }
+  classlib::TNotifyEvent Event() { return classlib::EventOf<&ChangeCounter::Changed>(this); }
+};
+
+std::string BinaryOf(classlib::TComponent* obj) {
+  classlib::TMemoryStream m;
+  SaveObjectToStream(obj, m);
+  return std::string(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+}
+
+TEST(Bitmap, SizesAndClear) {
+  TsgBitmap b(3, 2);
+  ChangeCounter counter;
+  b.OnChange = counter.Event();
+  ASSERT_NE(b.Bits(), nullptr);
+  EXPECT_EQ(b.Bits()[5], 0u);
+  b.Clear(0x80FF0000u);
+  EXPECT_EQ(b.Bits()[0] >> 24, 0x80u);
+  EXPECT_NEAR(int((b.Bits()[0] >> 16) & 0xFF), 128, 1);
+  EXPECT_EQ(b.Bits()[0] & 0xFFFFu, 0u);
+  EXPECT_EQ(counter.Count, 1);
+  b.SetSize(3, 2);
+  EXPECT_EQ(counter.Count, 1);
+  EXPECT_EQ(b.Bits()[0] >> 24, 0x80u);
+  // A negative side is taken as 0: an empty bitmap, no pixels.
+  b.SetSize(-4, 5);
+  EXPECT_EQ(b.Width(), 0);
+  EXPECT_EQ(b.Height(), 5);
+  EXPECT_TRUE(b.IsEmpty());
+  EXPECT_EQ(b.Bits(), nullptr);
+  EXPECT_EQ(counter.Count, 2);
+  TsgBitmap negative(-1, -1);
+  EXPECT_TRUE(negative.IsEmpty());
+}
+
+TEST(Bitmap, PixelOperations) {
+  TsgBitmap b(4, 3);
+  // Left and top truncated, right and bottom rounded, clipped.
+  b.ClearRect(sgRect(1.7f, 0.9f, 2.6f, 9), 0xFF0000FFu);
+  std::string rows;
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 4; ++x) rows += b.Bits()[y * 4 + x] ? '#' : '.';
+    rows += '/';
+  }
+  EXPECT_EQ(rows, ".##./.##./.##./");
+  b.ClearRect(sgRect(10, 10, 20, 20), 0xFFFFFFFFu);
+  b.ClearRect(sgRect(3, 1, 1, 2), 0xFFFFFFFFu);
+  EXPECT_EQ(b.Bits()[0], 0u);
+
+  b.Bits()[0] = 0xFF000001u;
+  b.FlipVertical();
+  EXPECT_EQ(b.Bits()[8], 0xFF000001u);
+  EXPECT_EQ(b.Bits()[0], 0u);
+  b.InvertAlpha();
+  EXPECT_EQ(b.Bits()[0] >> 24, 255u);
+  EXPECT_EQ(b.Bits()[8] >> 24, 0u);
+
+  TsgBitmap m(2, 2);
+  m.Clear(0xFFFFFFFFu);
+  m.Bits()[1] = 0;
+  m.FillColorByAlpha(0xFF00FF00u);
+  EXPECT_EQ(m.Bits()[0], 0xFF00FF00u);
+  EXPECT_EQ(m.Bits()[1], 0u);
+  std::vector<uint8_t> mask = {0, 255, 0, 0};
+  // Shifted one to the right: the mask's pixel 1 lands on (2,0), outside.
+  m.ApplyAlphaMask(mask, 1, 0);
+  EXPECT_EQ(m.Bits()[0] >> 24, 255u);
+  m.ApplyAlphaMask(mask, 0, 0);
+  EXPECT_EQ(m.Bits()[1], 0u);
+  m.ApplyAlphaMask({}, 0, 0);  // a short mask covers nothing
+  EXPECT_EQ(m.CreateAlphaMask(), (std::vector<uint8_t>{255, 0, 255, 255}));
+}
+
+TEST(BitmapStream, FormatFollowsAlphaAndPropertyOnlyWithPixels) {
+  TRecordingFilter::Install();
+  classlib::RegisterClasses({TImageHolder::StaticClass()});
+  auto* obj = classlib::New<TImageHolder>(nullptr);
+  EXPECT_EQ(BinaryOf(obj).find("PNG"), std::string::npos);
+  EXPECT_TRUE(TRecordingFilter::Calls().empty());
+
+  obj->Bitmap()->SetSize(10, 10);
+  obj->Bitmap()->Clear(0xFF336699u);
+  EXPECT_NE(BinaryOf(obj).find("Bitmap.PNG"), std::string::npos);
+  obj->Bitmap()->Bits()[37] = sgPremultiplyAlpha(0xFE336699u);
+  const std::string bytes = BinaryOf(obj);
+  EXPECT_EQ(TRecordingFilter::Calls(),
+            (std::vector<std::string>{"save jpeg quality=100", "save png "}));
+
+  // Read back: the pixels come through the filter.
+  classlib::TMemoryStream in;
+  in.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  in.SetPosition(0);
+  auto* copy = dynamic_cast<TImageHolder*>(LoadObjectFromStream(nullptr, in));
+  ASSERT_NE(copy, nullptr);
+  ASSERT_EQ(copy->Bitmap()->Width(), 10);
+  EXPECT_EQ(copy->Bitmap()->Bits()[37], obj->Bitmap()->Bits()[37]);
+  EXPECT_EQ(copy->Bitmap()->Bits()[0], obj->Bitmap()->Bits()[0]);
+  classlib::Free(copy);
+  classlib::Free(obj);
+  SetDefaultFilterClass(nullptr);
+}
+
+TEST(BitmapStream, LaterStartAndUndecodableData) {
+  TRecordingFilter::Install();
+  TsgBitmap source(2, 1);
+  source.Clear(0xFF112233u);
+  classlib::TMemoryStream m;
+  m.WriteBuffer("xyz", 3);
+  ASSERT_TRUE(source.SaveToStream(m));
+  m.SetPosition(3);
+  TsgBitmap b;
+  ChangeCounter counter;
+  b.OnChange = counter.Event();
+  EXPECT_TRUE(b.LoadFromStream(m));
+  EXPECT_EQ(b.Width(), 2);
+  EXPECT_EQ(b.Bits()[1], source.Bits()[1]);
+  const int fired = counter.Count;
+  EXPECT_GE(fired, 1);
+
+  classlib::TMemoryStream junk;
+  junk.WriteBuffer("not an image", 12);
+  junk.SetPosition(0);
+  EXPECT_FALSE(b.LoadFromStream(junk));
+  EXPECT_EQ(b.Width(), 2);
+  EXPECT_EQ(b.Bits()[1], source.Bits()[1]);
+  EXPECT_EQ(counter.Count, fired);
+  SetDefaultFilterClass(nullptr);
+}
+
+TEST(BitmapFiles, MissingFileAsksNoFilter) {
+  TRecordingFilter::Install();
+  TsgBitmap b(2, 2);
+  EXPECT_FALSE(b.LoadFromFile(u"/nonexistent/dir/none.png", 0));
+  EXPECT_FALSE(b.LoadFromFile(u"", 0));
+  EXPECT_FALSE(b.LoadFromFile(u".", 0));  // a directory is not a file
+  EXPECT_TRUE(TRecordingFilter::Calls().empty());
+  EXPECT_FALSE(b.SaveToFile(u"x.png", "quality=50"));
+  EXPECT_EQ(TRecordingFilter::Calls(), (std::vector<std::string>{"save file quality=50"}));
+  SetDefaultFilterClass(nullptr);
+}
+
+TEST(Bitmap, AssignCopiesPixelsAndFiresOnce) {
+  TsgBitmap a(2, 2), b;
+  a.Clear(0xFF0000FFu);
+  b.SetResourceName("old");
+  ChangeCounter counter;
+  b.OnChange = counter.Event();
+  b.Assign(&a);
+  EXPECT_EQ(b.Width(), 2);
+  EXPECT_EQ(b.Bits()[3], a.Bits()[3]);
+  EXPECT_EQ(b.ResourceName(), "");
+  EXPECT_TRUE(b.NeedUpdate);
+  EXPECT_GE(counter.Count, 1);
+}
+
+}  // namespace
+}  // namespace kelm::scene

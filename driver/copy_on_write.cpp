@@ -51,7 +51,6 @@ bool StopRequested(PVolumeFilterExtension volume) {
 // inside the piece that starts at map sector `pieceSector`.
 struct Piece {
   ULONGLONG pieceSector;  // engine sector
-  ULONG pieceLength;      // bytes inside the map
   ULONG firstEntry;       // the request's first block within the piece
   ULONG first;            // volume block
   ULONG count;
@@ -245,7 +244,6 @@ NTSTATUS SaveBlocks(Request& r, ULONG first, ULONG count) {
     const ULONGLONG sectors =
         mapSectors - mapSector < PieceSectors ? mapSectors - mapSector : PieceSectors;
     p.pieceSector = header->BlockMapFirst + mapSector;
-    p.pieceLength = static_cast<ULONG>(sectors) * vh::kSectorBytes;
     p.firstEntry = first % EntriesPerSector;
     const ULONG room = static_cast<ULONG>(sectors) * EntriesPerSector - p.firstEntry;
     p.first = first;

@@ -360,6 +360,11 @@ void TLazyTreeView::HandleClickSelection(PLazyNode /*lastFocused*/, PLazyNode ne
   }
 }
 
+PLazyNode TLazyTreeView::NodeAfterSubtree(PLazyNode node) const {
+  while (node != RootNode() && !node->NextSibling) node = node->Parent;
+  return node == RootNode() ? nullptr : node->NextSibling;
+}
+
 std::vector<PLazyNode> TLazyTreeView::GetSortedSelection(bool resolve) {
   std::vector<PLazyNode> result;
   result.reserve(SelectedCount());
@@ -368,10 +373,7 @@ std::vector<PLazyNode> TLazyTreeView::GetSortedSelection(bool resolve) {
     if (n->Has(nsSelected)) {
       result.push_back(n);
       if (resolve) {
-        // Behind the subtree: the next sibling of the node or an ancestor.
-        PLazyNode up = n;
-        while (up != RootNode() && !up->NextSibling) up = up->Parent;
-        n = up == RootNode() ? nullptr : up->NextSibling;
+        n = NodeAfterSubtree(n);
         continue;
       }
     }
@@ -386,12 +388,9 @@ std::vector<PLazyNode> TLazyTreeView::GetSortedCutCopySet(bool resolve) {
   PLazyNode n = GetFirstNoInit();
   while (n) {
     if (n->Has(nsCutOrCopy)) {
-      if (result.size() == result.capacity()) result.reserve(result.size() + result.size() / 10);
       result.push_back(n);
       if (resolve) {
-        PLazyNode up = n;
-        while (up != RootNode() && !up->NextSibling) up = up->Parent;
-        n = up == RootNode() ? nullptr : up->NextSibling;
+        n = NodeAfterSubtree(n);
         continue;
       }
     }
@@ -685,9 +684,7 @@ void TLazyTreeView::FullExpand(PLazyNode node) {
     PLazyNode stop = nullptr;
     PLazyNode n = node;
     if (n && n != RootNode()) {
-      PLazyNode up = n;
-      while (up != RootNode() && !up->NextSibling) up = up->Parent;
-      stop = up == RootNode() ? nullptr : up->NextSibling;
+      stop = NodeAfterSubtree(n);
       if (!n->Has(nsInitialized)) InitNode(n);
     } else {
       n = GetFirst();

@@ -227,6 +227,9 @@ class TLazyTreeView : public TLazyTreeModel {
   void SetChangeStatesSink(TChangeStatesSink* sink) { sink_ = sink ? sink : &mailbox_; }
 
  private:
+  // The first node past `node`'s subtree in pre-order (the next sibling of
+  // the node or of its nearest ancestor that has one), or none.
+  PLazyNode NodeAfterSubtree(PLazyNode node) const;
   PLazyNode NextVisible(PLazyNode node, bool init);
   PLazyNode PreviousVisible(PLazyNode node, bool init);
   PLazyNode FirstVisibleBelow(PLazyNode node, bool init);

@@ -253,7 +253,7 @@ NTSTATUS CreateSteps(Request& r) {
     // The space-file guard may have switched the engine off meanwhile: it
     // stays off, and no snapshot is taken.
     if (volume->ProtectionRefused || !CreateAllowed(volume)) {
-      volume->WatchWrites = 0;
+      WriteShared(volume->WatchWrites, static_cast<UCHAR>(0));
       WriteShared(volume->EngineMode,
                   volume->ProtectionRefused ? static_cast<ULONG>(EngineModeOff) : mode);
       status = STATUS_INVALID_PARAMETER;

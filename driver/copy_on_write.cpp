@@ -372,7 +372,7 @@ void VolumeWorkerThread(PVOID context) {
     if (!NT_SUCCESS(status)) LogFailure("SNAP %08x \n\n", status);
   }
   // No snapshot is taken on this volume any more.
-  volume->WatchWrites = 0;
+  WriteShared(volume->WatchWrites, static_cast<UCHAR>(0));
   FreePool(volume->WrittenBlocksBuffer);
   volume->WrittenBlocksBuffer = nullptr;
   volume->WrittenBlocksBytes = 0;
@@ -395,7 +395,7 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   // Once told to discard, every snapshot is about to go: nothing to save.
   // A removal keeps them, so its last writes are still saved.
   if (ResetRequested(volume)) return EngineDispatchPassThrough(device, irp);
-  if (volume->WatchWrites) NoteWrittenBlocks(volume, irp);
+  if (ReadShared(volume->WatchWrites)) NoteWrittenBlocks(volume, irp);
   const vh::EngineHeader* header = volume->Header;
   // Writes queued before a removal are still saved: the snapshots outlive it.
   const bool started = volume->PnpState == PnpStarted || ReadShared(volume->StopFlag) == StopKeep;

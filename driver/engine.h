@@ -98,7 +98,7 @@ struct VolumeFilterExtension {
   PULONG WrittenBlocksBuffer;
   ULONG WrittenBlocksBytes;
   RTL_BITMAP WrittenBlocks;
-  volatile UCHAR WatchWrites;
+  UCHAR WatchWrites;  // read and written through ReadShared/WriteShared
   // Temporary mode (under WriteQueueLock): free runs left for redirection
   // and the translation of redirected home sectors.
   struct FreeRunChunk* FreeRunList;

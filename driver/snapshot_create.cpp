@@ -153,7 +153,7 @@ NTSTATUS WatchWrites(PVolumeFilterExtension volume) {
   if (volume->WrittenBlocksBuffer != nullptr && volume->WrittenBlocksBytes != bytes) {
     // The worker records nothing into a buffer of the wrong size: it is idle
     // between watches or reads this flag first.
-    volume->WatchWrites = 0;
+    WriteShared(volume->WatchWrites, static_cast<UCHAR>(0));
     FreePool(volume->WrittenBlocksBuffer);
     volume->WrittenBlocksBuffer = nullptr;
   }
@@ -165,10 +165,10 @@ NTSTATUS WatchWrites(PVolumeFilterExtension volume) {
     RtlInitializeBitMap(&volume->WrittenBlocks, buffer, static_cast<ULONG>(bytes) * 8);
     volume->WrittenBlocksBytes = static_cast<ULONG>(bytes);
     volume->WrittenBlocksBuffer = buffer;
-  } else if (volume->WatchWrites == 0) {
+  } else if (ReadShared(volume->WatchWrites) == 0) {
     RtlClearAllBits(&volume->WrittenBlocks);
   }
-  volume->WatchWrites = 1;
+  WriteShared(volume->WatchWrites, static_cast<UCHAR>(1));
   if (volume->EngineMode == EngineModeOff)
     WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeTracking));
   return STATUS_SUCCESS;
@@ -214,7 +214,7 @@ NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
   if (!NT_SUCCESS(status)) {
     LogFailure("SNAP %08x\n", status);
     FreeRunTable(&volume->FreeRuns);
-    volume->WatchWrites = 0;
+    WriteShared(volume->WatchWrites, static_cast<UCHAR>(0));
     WriteShared(volume->EngineMode, mode);
   }
   ExFreePoolWithTag(window, EnginePoolTag);
@@ -263,7 +263,7 @@ NTSTATUS TakeSnapshot(PDEVICE_OBJECT device, const vh::VolumeRequest* request) {
   FreePool(previousBuffer);
   // The snapshot is frozen (or gone): from now on writes are copied or
   // need no copy.
-  volume->WatchWrites = 0;
+  WriteShared(volume->WatchWrites, static_cast<UCHAR>(0));
   return status;
 }
 

@@ -105,10 +105,10 @@ NTSTATUS QueryStatus(Request& r) {
   vh::EngineStatus answer;
   RtlZeroMemory(&answer, sizeof answer);
   answer.InterfaceVersion = vh::kStatusInterfaceVersion;
-  answer.EngineMode = volume->EngineMode;
-  answer.PnpState = volume->PnpState;
-  answer.FreeSectors = volume->FreeSectors;
-  answer.TotalSectors = volume->TotalSectors;
+  answer.EngineMode = ReadShared(volume->EngineMode);
+  answer.PnpState = ReadShared(volume->PnpState);
+  answer.FreeSectors = ReadShared(volume->FreeSectors);
+  answer.TotalSectors = ReadShared(volume->TotalSectors);
   WCHAR letter = volume->DriveLetter;
   if (letter >= VH_WIDE('a') && letter <= VH_WIDE('z')) letter = static_cast<WCHAR>(letter - 0x20);
   answer.DriveLetter = letter;
@@ -126,8 +126,8 @@ NTSTATUS StartTemporary(Request&) {
     return STATUS_NO_SUCH_DEVICE;
   }
   PVolumeFilterExtension volume = VolumeOf(device);
-  if (volume->EngineMode == EngineModeTemporary) return STATUS_SUCCESS;
-  if (volume->PnpState != PnpStarted) {
+  if (ReadShared(volume->EngineMode) == EngineModeTemporary) return STATUS_SUCCESS;
+  if (ReadShared(volume->PnpState) != PnpStarted) {
     LogFailure("VOL\n");
     return STATUS_DEVICE_NOT_READY;
   }
@@ -147,8 +147,8 @@ bool CreateAllowed(PVolumeFilterExtension volume) {
   const vh::EngineHeader* header = volume->Header;
   // Temporary mode redirects writes that a create would stop redirecting.
   if (header->SnapshotCount > 31 || header->SnapshotCount >= header->MaxSnapshots ||
-      header->RollbackPending == 1 || volume->StopFlag ||
-      volume->EngineMode == EngineModeTemporary) {
+      header->RollbackPending == 1 || ReadShared(volume->StopFlag) ||
+      ReadShared(volume->EngineMode) == EngineModeTemporary) {
     LogFailure("VOL %08x - %08x - %08x\n", STATUS_INVALID_PARAMETER, header->SnapshotCount,
                header->OldestNumber);
     return false;
@@ -204,8 +204,9 @@ NTSTATUS BeginCreate(PVolumeFilterExtension volume) {
     LogFailure("VOL %08x\n", STATUS_DEVICE_BUSY);
     return STATUS_DEVICE_BUSY;
   }
-  if (volume->EngineMode == EngineModeTemporary || volume->StopFlag || volume->ProtectionRefused) {
-    LogRefused(__LINE__, volume->EngineMode, volume->StopFlag);
+  if (ReadShared(volume->EngineMode) == EngineModeTemporary || ReadShared(volume->StopFlag) ||
+      ReadShared(volume->ProtectionRefused)) {
+    LogRefused(__LINE__, ReadShared(volume->EngineMode), ReadShared(volume->StopFlag));
     return STATUS_INVALID_PARAMETER;
   }
   if (volume->Header != nullptr) {
@@ -242,7 +243,7 @@ NTSTATUS CreateSteps(Request& r) {
     if (!NT_SUCCESS(status)) return status;
   }
 
-  const ULONG mode = volume->EngineMode;
+  const ULONG mode = ReadShared(volume->EngineMode);
   status = CollectFreeRuns(device);
   if (!NT_SUCCESS(status)) {
     LogFailure("VOL %08x\n", status);
@@ -252,10 +253,10 @@ NTSTATUS CreateSteps(Request& r) {
     EngineLockedWorkerPaused locked(volume);
     // The space-file guard may have switched the engine off meanwhile: it
     // stays off, and no snapshot is taken.
-    if (volume->ProtectionRefused || !CreateAllowed(volume)) {
+    if (ReadShared(volume->ProtectionRefused) || !CreateAllowed(volume)) {
       WriteShared(volume->WatchWrites, static_cast<UCHAR>(0));
       WriteShared(volume->EngineMode,
-                  volume->ProtectionRefused ? static_cast<ULONG>(EngineModeOff) : mode);
+                  ReadShared(volume->ProtectionRefused) ? static_cast<ULONG>(EngineModeOff) : mode);
       status = STATUS_INVALID_PARAMETER;
     } else {
       WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeTracking));
@@ -307,7 +308,7 @@ NTSTATUS DeleteSnapshot(Request& r) {
     const LONG count = header->SnapshotCount;
     const LONG oldest = header->OldestNumber;
     if (!(count - 1 >= oldest && number < static_cast<ULONG>(count) && count > 1 &&
-          header->RollbackPending != 1 && !volume->StopFlag)) {
+          header->RollbackPending != 1 && !ReadShared(volume->StopFlag))) {
       LogRefused(__LINE__, static_cast<ULONG>(count), static_cast<ULONG>(oldest));
       status = STATUS_INVALID_PARAMETER;
     }
@@ -378,7 +379,7 @@ NTSTATUS SetRollback(Request& r) {
     }
     if (request.TargetNumber == 0 || request.TargetNumber > header->SnapshotCount ||
         request.TargetNumber < header->OldestNumber ||
-        request.TargetNumber > header->MaxSnapshots || volume->StopFlag) {
+        request.TargetNumber > header->MaxSnapshots || ReadShared(volume->StopFlag)) {
       LogRefused(__LINE__, header->SnapshotCount, header->OldestNumber);
       return STATUS_INVALID_PARAMETER;
     }
@@ -497,7 +498,9 @@ NTSTATUS WriteLoadedHeader(PDEVICE_OBJECT device, const vh::EngineHeader* incomi
   RtlCopyMemory(merged, volume->Header, HeaderBytes);
   TakeClientFields(merged, incoming);
   NTSTATUS status = WriteEngineSectors(device, volume->Header->HeaderSector, HeaderBytes, merged);
-  if (NT_SUCCESS(status)) RtlCopyMemory(volume->Header, merged, HeaderBytes);
+  // Only the client's fields change: a create reads the geometry unlocked
+  // while it collects free clusters, and the rest is equal anyway.
+  if (NT_SUCCESS(status)) TakeClientFields(volume->Header, merged);
   return status;
 }
 
@@ -595,8 +598,8 @@ MountRequest MountRequestOf(const Request& r) {
 NTSTATUS MountTarget(const Request& r, PDEVICE_OBJECT* device, vh::MountEntry** entry) {
   *device = r.Device;
   PVolumeFilterExtension volume = r.Volume;
-  if (volume->StopFlag) {
-    LogRefused(__LINE__, volume->StopFlag, 0);
+  if (ReadShared(volume->StopFlag)) {
+    LogRefused(__LINE__, ReadShared(volume->StopFlag), 0);
     return STATUS_INVALID_PARAMETER;
   }
   return MountEntryOf(r, volume, entry);
@@ -665,7 +668,7 @@ NTSTATUS UnmountDrive(Request& r) {
 }
 
 NTSTATUS GetMountTable(Request& r) {
-  if (r.Volume->StopFlag) {
+  if (ReadShared(r.Volume->StopFlag)) {
     LogRefused(__LINE__, 1, 0);
     return STATUS_INVALID_PARAMETER;
   }
@@ -742,8 +745,9 @@ NTSTATUS StopEngine(PVolumeFilterExtension volume) {
   if (volume->ChangeInProgress) {
     LogFailure("VOL %08x\n", STATUS_DEVICE_BUSY);
     status = STATUS_DEVICE_BUSY;
-  } else if (volume->StopFlag || volume->EngineMode == EngineModeTemporary) {
-    LogRefused(__LINE__, volume->StopFlag, volume->EngineMode);
+  } else if (ReadShared(volume->StopFlag) ||
+             ReadShared(volume->EngineMode) == EngineModeTemporary) {
+    LogRefused(__LINE__, ReadShared(volume->StopFlag), ReadShared(volume->EngineMode));
     status = STATUS_INVALID_PARAMETER;
   } else {
     WriteShared(volume->StopFlag, static_cast<UCHAR>(StopDiscard));

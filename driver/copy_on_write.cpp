@@ -75,7 +75,7 @@ void UndoPiece(Request& r, const Piece& p) {
   PVolumeFilterExtension volume = r.volume;
   for (ULONG i = 0; i < r.allocatedCount; ++i) {
     if (NT_SUCCESS(ClearBitmapBit(&volume->SpaceBitmap, r.allocated[i])))
-      volume->FreeSectors += vh::kBlockSectors;
+      WriteShared(volume->FreeSectors, volume->FreeSectors + vh::kBlockSectors);
   }
   for (ULONG i = 0; i < p.count; ++i) {
     const ULONG index = p.firstEntry + i;
@@ -88,8 +88,8 @@ void UndoPiece(Request& r, const Piece& p) {
 // The free count follows the bitmap bit by bit: recounting a space of
 // millions of blocks on every copy costs more than the copy.
 void TakeFreeBlock(PVolumeFilterExtension volume) {
-  volume->FreeSectors =
-      volume->FreeSectors >= vh::kBlockSectors ? volume->FreeSectors - vh::kBlockSectors : 0;
+  const ULONG free = volume->FreeSectors;
+  WriteShared(volume->FreeSectors, free >= vh::kBlockSectors ? free - vh::kBlockSectors : 0);
 }
 
 // Writes only the sectors of the space bitmap that hold the piece's new
@@ -136,7 +136,8 @@ NTSTATUS TakeSpaceBlock(Request& r, ULONG block, ULONG* spaceBlock) {
   // name this piece's copies.
   for (ULONG i = 0; i < r.allocatedCount; ++i) SetBitmapBit(&volume->SpaceBitmap, r.allocated[i]);
   // Rare enough to count again rather than follow every path of the drop.
-  volume->FreeSectors = RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors;
+  WriteShared(volume->FreeSectors,
+              static_cast<ULONG>(RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors));
   status = AllocateSpaceBlock(volume->Header, &volume->SpaceBitmap, block, spaceBlock);
   if (NT_SUCCESS(status)) {
     TakeFreeBlock(volume);
@@ -386,7 +387,7 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   // its copy-on-write to the end; the switch waits for it.
   KIRQL irql;
   KeAcquireSpinLock(&volume->WriteQueueLock, &irql);
-  const ULONG mode = volume->EngineMode;
+  const ULONG mode = ReadShared(volume->EngineMode);
   KeReleaseSpinLock(&volume->WriteQueueLock, irql);
   if (mode == EngineModeTemporary) {
     if (IsPassThroughWrite(device, irp)) return EngineDispatchPassThrough(device, irp);
@@ -398,7 +399,8 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   if (ReadShared(volume->WatchWrites)) NoteWrittenBlocks(volume, irp);
   const vh::EngineHeader* header = volume->Header;
   // Writes queued before a removal are still saved: the snapshots outlive it.
-  const bool started = volume->PnpState == PnpStarted || ReadShared(volume->StopFlag) == StopKeep;
+  const bool started =
+      ReadShared(volume->PnpState) == PnpStarted || ReadShared(volume->StopFlag) == StopKeep;
   if (mode != EngineModeTracking || !started || header == nullptr || header->SnapshotCount == 0 ||
       volume->SavedBlocksBuffer == nullptr || volume->SpaceBitmapBuffer == nullptr) {
     // Two lines, not one: this refusal is told apart in the log by its

@@ -40,7 +40,7 @@ NTSTATUS StartDevice(PDEVICE_OBJECT device, PIRP irp) {
   PVolumeFilterExtension volume = VolumeOf(device);
   NTSTATUS status = ForwardIrpAndWait(device, irp);
   if (NT_SUCCESS(status)) {
-    volume->PnpState = PnpStarted;
+    WriteShared(volume->PnpState, static_cast<ULONG>(PnpStarted));
     constexpr ULONG Taken = FILE_REMOVABLE_MEDIA | FILE_READ_ONLY_DEVICE | FILE_FLOPPY_DISKETTE;
     device->Characteristics |= volume->LowerDevice->Characteristics & Taken;
     if (volume->DeviceName.Length == 0 && !NT_SUCCESS(QueryVolumeDeviceName(volume))) {
@@ -54,7 +54,7 @@ NTSTATUS StartDevice(PDEVICE_OBJECT device, PIRP irp) {
 
 NTSTATUS RemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
   PVolumeFilterExtension volume = VolumeOf(device);
-  volume->PnpState = PnpRemoved;
+  WriteShared(volume->PnpState, static_cast<ULONG>(PnpRemoved));
   // Every request that holds the remove lock has finished after this.
   IoReleaseRemoveLockAndWait(&volume->RemoveLock, irp);
   // The worker ends before the stack below goes away, so the writes it
@@ -111,7 +111,7 @@ NTSTATUS VolumePnp(PDEVICE_OBJECT device, PIRP irp) {
     case IRP_MN_START_DEVICE:
       return StartDevice(device, irp);
     case IRP_MN_QUERY_REMOVE_DEVICE:
-      volume->PnpState = PnpRemovePending;
+      WriteShared(volume->PnpState, static_cast<ULONG>(PnpRemovePending));
       break;
     case IRP_MN_REMOVE_DEVICE:
       return RemoveDevice(device, irp);
@@ -119,24 +119,24 @@ NTSTATUS VolumePnp(PDEVICE_OBJECT device, PIRP irp) {
     case IRP_MN_CANCEL_STOP_DEVICE: {
       const bool removal =
           IoGetCurrentIrpStackLocation(irp)->MinorFunction == IRP_MN_CANCEL_REMOVE_DEVICE;
-      if (volume->PnpState != (removal ? PnpRemovePending : PnpStopPending)) {
+      if (ReadShared(volume->PnpState) != (removal ? PnpRemovePending : PnpStopPending)) {
         CompleteRequest(irp, STATUS_SUCCESS);
         IoReleaseRemoveLock(&volume->RemoveLock, irp);
         return STATUS_SUCCESS;
       }
-      volume->PnpState = PnpStarted;
+      WriteShared(volume->PnpState, static_cast<ULONG>(PnpStarted));
       break;
     }
     case IRP_MN_STOP_DEVICE:
-      volume->PnpState = PnpStopped;
+      WriteShared(volume->PnpState, static_cast<ULONG>(PnpStopped));
       break;
     case IRP_MN_QUERY_STOP_DEVICE:
-      volume->PnpState = PnpStopPending;
+      WriteShared(volume->PnpState, static_cast<ULONG>(PnpStopPending));
       break;
     case IRP_MN_DEVICE_USAGE_NOTIFICATION:
       return DeviceUsageNotification(device, irp);
     case IRP_MN_SURPRISE_REMOVAL:
-      volume->PnpState = PnpSurpriseRemoved;
+      WriteShared(volume->PnpState, static_cast<ULONG>(PnpSurpriseRemoved));
       break;
     default:
       break;
@@ -190,7 +190,7 @@ NTSTATUS EngineDispatchRead(PDEVICE_OBJECT device, PIRP irp) {
     case Route::Mount:
       return MountDeviceDispatch(device, irp);
     case Route::Volume:
-      if (VolumeOf(device)->EngineMode == EngineModeTemporary)
+      if (ReadShared(VolumeOf(device)->EngineMode) == EngineModeTemporary)
         return SplitRedirectedIo(device, irp);
       return EngineDispatchPassThrough(device, irp);
     default:

@@ -318,7 +318,7 @@ NTSTATUS AttachRawDiskFilter() {
   }
   filter->Kind = KindRawDisk;
   filter->LowerDevice = lower;
-  filter->PnpState = PnpStarted;
+  WriteShared(filter->PnpState, static_cast<ULONG>(PnpStarted));
   device->AlignmentRequirement = lower->AlignmentRequirement;
   device->Flags |= lower->Flags & InheritedFlags;
   IoInitializeRemoveLock(&filter->RemoveLock, EnginePoolTag, RemoveLockMinutes,
@@ -350,7 +350,7 @@ NTSTATUS EngineAddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDev
     return STATUS_NO_SUCH_DEVICE;
   }
   volume->Kind = KindVolumeUnset;
-  volume->EngineMode = EngineModeOff;
+  WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeOff));
   InitializeNameBuffers(volume);
   volume->TargetDevice = physicalDevice;
   status = QueryTargetDeviceName(volume);

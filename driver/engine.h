@@ -68,7 +68,8 @@ struct VolumeFilterExtension {
   PULONG SavedBlocksBuffer;
   ULONG SavedBlocksBytes;
   RTL_BITMAP SavedBlocks;
-  ULONG FreeSectors;  // space sectors, in whole blocks
+  ULONG FreeSectors;  // space sectors, in whole blocks; ReadShared/WriteShared (status reads it
+                      // unlocked)
   ULONG TotalSectors;
   // Worker handshake (the worker parks between requests while PauseFlag is
   // set; both events are notification events, each cleared by its waiter).

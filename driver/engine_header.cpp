@@ -69,8 +69,8 @@ void FreeRedirectBitmaps(PVolumeFilterExtension volume) {
 
 void FreeSpaceBitmap(PVolumeFilterExtension volume) {
   FreeBitmap(&volume->SpaceBitmapBuffer, &volume->SpaceBitmapBytes, &volume->SpaceBitmap);
-  volume->FreeSectors = 0;
-  volume->TotalSectors = 0;
+  WriteShared(volume->FreeSectors, static_cast<ULONG>(0));
+  WriteShared(volume->TotalSectors, static_cast<ULONG>(0));
 }
 
 // Sets the block bits of one page of the live map; `entries` of it are
@@ -354,8 +354,8 @@ NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT device) {
     FreeSpaceBitmap(volume);
     return status;
   }
-  volume->TotalSectors = bytes * SectorBytes;
-  volume->FreeSectors = volume->TotalSectors;
+  WriteShared(volume->TotalSectors, static_cast<ULONG>(bytes * SectorBytes));
+  WriteShared(volume->FreeSectors, static_cast<ULONG>(volume->TotalSectors));
   if (header->SnapshotCount == 0) return STATUS_SUCCESS;  // nothing in use yet
   status = ReadEngineSectors(device, header->SpaceBitmapSector, bytes, volume->SpaceBitmapBuffer);
   if (!NT_SUCCESS(status)) {
@@ -363,7 +363,8 @@ NTSTATUS LoadSpaceBitmap(PDEVICE_OBJECT device) {
     FreeSpaceBitmap(volume);
     return status;
   }
-  volume->FreeSectors = RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors;
+  WriteShared(volume->FreeSectors,
+              static_cast<ULONG>(RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors));
   return STATUS_SUCCESS;
 }
 

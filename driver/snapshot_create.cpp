@@ -169,7 +169,7 @@ NTSTATUS WatchWrites(PVolumeFilterExtension volume) {
     RtlClearAllBits(&volume->WrittenBlocks);
   }
   WriteShared(volume->WatchWrites, static_cast<UCHAR>(1));
-  if (volume->EngineMode == EngineModeOff)
+  if (ReadShared(volume->EngineMode) == EngineModeOff)
     WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeTracking));
   return STATUS_SUCCESS;
 }
@@ -195,7 +195,7 @@ NTSTATUS CollectFreeRuns(PDEVICE_OBJECT device) {
   RtlZeroMemory(first, sizeof *first);
   first->ChunkCount = 1;
   volume->FreeRuns = first;
-  const ULONG mode = volume->EngineMode;
+  const ULONG mode = ReadShared(volume->EngineMode);
   NTSTATUS status = WatchWrites(volume);
   if (!NT_SUCCESS(status)) {
     LogFailure("SNAP %08x\n", status);

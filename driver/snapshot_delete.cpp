@@ -190,7 +190,8 @@ NTSTATUS RebuildSpaceBitmap(PDEVICE_OBJECT device) {
   // away blocks the unread maps still name.
   if (NT_SUCCESS(status)) {
     RtlCopyMemory(volume->SpaceBitmapBuffer, buffer, volume->SpaceBitmapBytes);
-    volume->FreeSectors = RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors;
+    WriteShared(volume->FreeSectors,
+                static_cast<ULONG>(RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors));
   } else {
     LogFailure("SNAP %08x\n", status);
   }
@@ -352,7 +353,8 @@ NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT device) {
     header->ReclaimPending = 0;
     status = WriteHeader(device);
   }
-  volume->FreeSectors = RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors;
+  WriteShared(volume->FreeSectors,
+              static_cast<ULONG>(RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors));
   if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   return status;
 }

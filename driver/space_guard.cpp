@@ -63,7 +63,7 @@ void GuardOpenedFile(PDEVICE_OBJECT device, HANDLE handle) {
       ZwQueryInformationFile(handle, &ioStatus, &basic, sizeof basic, FileBasicInformation);
   if (NT_SUCCESS(status) && (basic.FileAttributes & FILE_ATTRIBUTE_COMPRESSED) != 0) {
     WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeOff));
-    volume->ProtectionRefused = 1;
+    WriteShared(volume->ProtectionRefused, static_cast<UCHAR>(1));
     LogFailure("VOL NONE_PROTECT\n");
   }
   status = MarkSpaceFileHandle(device, handle);

@@ -135,7 +135,7 @@ NTSTATUS AddUsableRun(PVolumeFilterExtension volume, FreeRunChunk** list, ULONG 
 // last. PASSIVE_LEVEL; the flush's completion sets the event.
 NTSTATUS DrainVolumeWorker(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
-  if (volume->WorkerThread == nullptr || volume->StopFlag) return STATUS_SUCCESS;
+  if (volume->WorkerThread == nullptr || ReadShared(volume->StopFlag)) return STATUS_SUCCESS;
   KEVENT event;
   KeInitializeEvent(&event, NotificationEvent, FALSE);
   IO_STATUS_BLOCK ioStatus;
@@ -237,8 +237,8 @@ void InstallFreeRuns(PVolumeFilterExtension volume, FreeRunChunk* list, ULONGLON
   KeAcquireSpinLock(&volume->WriteQueueLock, &irql);
   FreeRunChunk* old = volume->FreeRunList;
   volume->FreeRunList = list;
-  volume->FreeSectors = total;
-  volume->TotalSectors = total;
+  WriteShared(volume->FreeSectors, static_cast<ULONG>(total));
+  WriteShared(volume->TotalSectors, static_cast<ULONG>(total));
   KeReleaseSpinLock(&volume->WriteQueueLock, irql);
   FreeRunList(&old);
 }
@@ -276,7 +276,7 @@ NTSTATUS BuildFreeSpaceList(PDEVICE_OBJECT device) {
 NTSTATUS StartTemporaryMode(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || device != EnginePrimaryVolume) return STATUS_NO_SUCH_DEVICE;
-  if (volume->EngineMode == EngineModeTemporary) return STATUS_SUCCESS;
+  if (ReadShared(volume->EngineMode) == EngineModeTemporary) return STATUS_SUCCESS;
   // Writes already queued for copy-on-write are served while the engine
   // still tracks; the free clusters are read after them.
   FreeRunChunk* first = nullptr;
@@ -427,7 +427,8 @@ ULONG TakeFreeSectors(PVolumeFilterExtension volume, ULONG wanted, ULONG* taken)
     } else {
       start += u;
     }
-    volume->FreeSectors = volume->FreeSectors >= u ? volume->FreeSectors - u : 0;
+    WriteShared(volume->FreeSectors,
+                static_cast<ULONG>(volume->FreeSectors >= u ? volume->FreeSectors - u : 0));
     *taken = u;
     return from;
   }

@@ -96,10 +96,10 @@ NTSTATUS LoadFoundHeader(PDEVICE_OBJECT device, const vh::EngineHeader* found) {
   if (!NT_SUCCESS(status)) {
     LogFailure("VOL %08x\n", status);
     FreeVolumeEngineState(volume);
-    volume->EngineMode = EngineModeOff;
+    WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeOff));
     return status;
   }
-  volume->EngineMode = EngineModeTracking;
+  WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeTracking));
   return STATUS_SUCCESS;
 }
 

@@ -50,7 +50,7 @@ endfunction()
 
 function(vh_add_form_resources target)
   cmake_parse_arguments(R "" "" "FORMS;NAMED;RC" ${ARGN})
-  if(NOT VH_WIN32)
+  if(NOT VH_WIN32 OR NOT TARGET ${target})  # a test program of a build without tests
     return()
   endif()
   if(NOT VH_WINDRES)

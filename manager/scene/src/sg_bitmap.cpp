@@ -8,6 +8,8 @@
 
 #include "classlib/classdef.h"
 #include "classlib/sysutils.h"
+#include "scene/sg_bridges.h"
+#include "scene/sg_canvas.h"
 #include "scene/sg_classes.h"
 #include "scene/sg_resources.h"
 
@@ -42,9 +44,32 @@ TsgBitmap::TsgBitmap(int width, int height)
   Recreate();
 }
 
+// A bitmap that is not freed through Free still frees its canvas.
+TsgBitmap::~TsgBitmap() { FreeCanvas(); }
+
 void TsgBitmap::BeforeDestruction() {
   if (OnDestroy) OnDestroy(this);
   Link(nullptr);
+  FreeCanvas();
+}
+
+void TsgBitmap::FreeCanvas() {
+  TsgCanvas* c = canvas_;
+  canvas_ = nullptr;
+  classlib::Free(c);
+}
+
+TsgCanvas* TsgBitmap::GetCanvas() {
+  if (!canvas_) {
+    canvas_ = sgCreateCanvasFromBitmap(this);
+    if (canvas_) canvas_->SetMatrix(IdentityMatrix);
+  }
+  return canvas_;
+}
+
+uint32_t* TsgBitmap::GetScanline(int row) {
+  if (row < 0 || row >= height_ || bits_.empty()) return nullptr;
+  return sgCanvasBitmapScanline(this, row);
 }
 
 void TsgBitmap::Link(TsgBitmapObject* obj) {
@@ -97,6 +122,7 @@ void TsgBitmap::SetSize(int width, int height) {
 void TsgBitmap::Recreate() {
   if (OnBeforeRealloc) OnBeforeRealloc(this);
   if (OnDestroy) OnDestroy(this);
+  FreeCanvas();
   bits_.clear();
   bits_.shrink_to_fit();
   if (int64_t(width_) * height_ > 0) bits_.assign(size_t(width_) * size_t(height_), 0u);
@@ -252,7 +278,13 @@ void TsgBitmap::Assign(TPersistent* source) {
     Changed();
     return;
   }
+  if (sgAssignThroughBridges(this, source)) return;
   TPersistent::Assign(source);
+}
+
+void TsgBitmap::AssignTo(TPersistent* dest) {
+  if (sgAssignThroughBridges(dest, this)) return;
+  TPersistent::AssignTo(dest);
 }
 
 void TsgBitmap::DefineProperties(classlib::TFiler& filer) {

@@ -5,7 +5,9 @@
 #include <cmath>
 
 #include "classlib/classdef.h"
+#include "classlib/sysutils.h"
 #include "classlib/typinfo.h"
+#include "scene/sg_bridges.h"
 #include "scene/sg_classes.h"
 #include "scene/sg_resources.h"
 
@@ -327,7 +329,13 @@ void TsgFont::Assign(TPersistent* source) {
     Changed();
     return;
   }
+  if (sgAssignThroughBridges(this, source)) return;
   TPersistent::Assign(source);
+}
+
+void TsgFont::AssignTo(TPersistent* dest) {
+  if (sgAssignThroughBridges(dest, this)) return;
+  TPersistent::AssignTo(dest);
 }
 
 TsgFontStyle sgFontStyleFromWindow(bool bold, bool italic, bool underline, bool strikeout,
@@ -360,6 +368,25 @@ bool sgFontStyleToWindow(TsgFontStyle style, bool& bold, bool& italic) {
   }
 }
 
-int sgFontHeightFromSize(float size) { return -static_cast<int>(std::lround(size)); }
+int sgFontHeightFromSize(float size) {
+  // A stored size can be anything: keep the height a valid int.
+  const double limit = 2147483647.0;
+  if (std::isnan(size)) return 0;
+  if (std::fabs(size) > limit) return size > 0 ? -2147483647 : 2147483647;
+  return -static_cast<int>(classlib::Round(size));
+}
+
+void TsgFont::AssignWindowFont(const TsgWindowFont& wf) {
+  family_ = wf.Name;
+  size_ = sgFontSizeFromHeight(wf.Height);
+  style_ = sgFontStyleFromWindow(wf.Bold, wf.Italic, wf.Underline, wf.StrikeOut, style_);
+  Changed();
+}
+
+void TsgFont::AssignToWindowFont(TsgWindowFont& wf) const {
+  wf.Name = family_;
+  wf.Height = sgFontHeightFromSize(size_);
+  if (sgFontStyleToWindow(style_, wf.Bold, wf.Italic)) wf.Underline = wf.StrikeOut = false;
+}
 
 }  // namespace kelm::scene

@@ -1,9 +1,11 @@
 // The canvas state and the drawing built once for every back end.
 #include "scene/sg_canvas.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "classlib/classdef.h"
+#include "scene/sg_bitmap.h"
 
 namespace kelm::scene {
 
@@ -14,7 +16,25 @@ TsgCanvasClass& DefaultClass() {
   static TsgCanvasClass maker;
   return maker;
 }
+TsgCanvasBitmapClass& DefaultBitmapClass() {
+  static TsgCanvasBitmapClass cls;
+  return cls;
+}
 }  // namespace
+
+void SetDefaultCanvasBitmapClass(TsgCanvasBitmapClass cls) {
+  DefaultBitmapClass() = std::move(cls);
+}
+
+TsgCanvas* sgCreateCanvasFromBitmap(TsgBitmap* bitmap) {
+  const auto& make = DefaultBitmapClass().CreateFromBitmap;
+  return make ? make(bitmap) : nullptr;
+}
+
+uint32_t* sgCanvasBitmapScanline(TsgBitmap* bitmap, int row) {
+  const auto& scanline = DefaultBitmapClass().GetBitmapScanline;
+  return scanline ? scanline(bitmap, row) : nullptr;
+}
 
 void SetDefaultCanvasClass(TsgCanvasClass maker) { DefaultClass() = std::move(maker); }
 bool DefaultCanvasClassSet() { return static_cast<bool>(DefaultClass()); }
@@ -39,6 +59,29 @@ TsgCanvas::TsgCanvas(int width, int height)
       stroke_(classlib::New<TsgBrush>(sgBrushSolid, 0xFF000000u)),
       font_(classlib::New<TsgFont>()) {
   font_->OnChange = classlib::EventOf<&TsgCanvas::FontChangedEvent>(this);
+}
+
+TsgCanvas::TsgCanvas(TsgBitmap* bitmap)
+    : TsgCanvas(bitmap ? bitmap->Width() : 0, bitmap ? bitmap->Height() : 0) {
+  bitmap_ = bitmap;
+}
+
+void TsgCanvas::AssignTo(classlib::TPersistent* dest) {
+  auto* bitmap = dynamic_cast<TsgBitmap*>(dest);
+  if (!bitmap) {
+    TPersistent::AssignTo(dest);
+    return;
+  }
+  bitmap->SetSize(width_, height_);
+  // The bitmap takes a negative side as 0: then there is nothing to copy.
+  uint32_t* to = bitmap->Bits();
+  if (!buffered_ || !bits_ || !to || bitmap->Width() != width_ || bitmap->Height() != height_)
+    return;
+  const size_t w = size_t(width_);
+  for (size_t y = 0; y < size_t(height_); ++y) std::copy_n(bits_ + y * w, w, to + y * w);
+  bitmap->NeedUpdate = true;
+  // New pixels in a bitmap of the same size: its owner repaints.
+  bitmap->BitmapChanged();
 }
 
 TsgCanvas::~TsgCanvas() {

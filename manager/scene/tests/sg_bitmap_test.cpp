@@ -7,8 +7,12 @@
 
 #include "classlib/classdef.h"
 #include "classlib/streams.h"
+#include "classlib/sysutils.h"
+#include "recording_canvas.h"
 #include "recording_filter.h"
 #include "scene/sg_bitmap.h"
+#include "scene/sg_bridges.h"
+#include "scene/sg_canvas.h"
 #include "scene/sg_classes.h"
 #include "scene/sg_object.h"
 
@@ -190,6 +194,111 @@ TEST(Bitmap, AssignCopiesPixelsAndFiresOnce) {
   EXPECT_EQ(b.ResourceName(), "");
   EXPECT_TRUE(b.NeedUpdate);
   EXPECT_GE(counter.Count, 1);
+}
+
+// The default canvas class over bitmaps, as a back end sets it; the rows
+// it is asked for are recorded.
+struct BitmapCanvasClass {
+  static inline std::vector<int> Asked;
+  BitmapCanvasClass() {
+    Asked.clear();
+    SetDefaultCanvasBitmapClass(
+        {[](TsgBitmap* b) -> TsgCanvas* { return classlib::New<test::TRecordingCanvas>(b); },
+         [](TsgBitmap* b, int row) {
+           Asked.push_back(row);
+           return b->Bits() + size_t(row) * size_t(b->Width());
+         }});
+  }
+  ~BitmapCanvasClass() { SetDefaultCanvasBitmapClass({}); }
+};
+
+TEST(BitmapCanvas, MadeOnFirstUseAndFreedWithThePixels) {
+  TsgBitmap bitmap(6, 3);
+  EXPECT_EQ(bitmap.GetCanvas(), nullptr);  // no canvas class yet
+  BitmapCanvasClass cls;
+  TsgCanvas* canvas = bitmap.GetCanvas();
+  ASSERT_NE(canvas, nullptr);
+  EXPECT_EQ(canvas->Bitmap(), &bitmap);
+  EXPECT_EQ(canvas->Width(), 6);
+  EXPECT_EQ(canvas->Height(), 3);
+  EXPECT_EQ(static_cast<test::TRecordingCanvas*>(canvas)->Calls,
+            (std::vector<std::string>{"SetMatrix 0,0"}));
+  EXPECT_EQ(bitmap.GetCanvas(), canvas);
+  // New pixels, new canvas of the new size (the sanitizer sees the old
+  // one freed, and this one freed with the bitmap).
+  bitmap.SetSize(2, 9);
+  ASSERT_NE(bitmap.GetCanvas(), nullptr);
+  EXPECT_EQ(bitmap.GetCanvas()->Width(), 2);
+  EXPECT_EQ(bitmap.GetCanvas()->Height(), 9);
+  // Assigning pixels of the same size keeps it.
+  TsgBitmap other(2, 9);
+  canvas = bitmap.GetCanvas();
+  bitmap.Assign(&other);
+  EXPECT_EQ(bitmap.GetCanvas(), canvas);
+}
+
+TEST(BitmapCanvas, ScanlinesThroughTheCanvasClass) {
+  TsgBitmap bitmap(4, 3);
+  EXPECT_EQ(bitmap.GetScanline(1), nullptr);  // no class entry
+  BitmapCanvasClass cls;
+  EXPECT_EQ(bitmap.GetScanline(0), bitmap.Bits());
+  EXPECT_EQ(bitmap.GetScanline(2), bitmap.Bits() + 8);
+  // Rows outside the bitmap never reach the class.
+  EXPECT_EQ(bitmap.GetScanline(-1), nullptr);
+  EXPECT_EQ(bitmap.GetScanline(3), nullptr);
+  TsgBitmap empty;
+  EXPECT_EQ(empty.GetScanline(0), nullptr);
+  EXPECT_EQ(BitmapCanvasClass::Asked, (std::vector<int>{0, 2}));
+}
+
+// A platform image the scene knows nothing of; the copier below plays the
+// platform part.
+class TForeignImage : public classlib::TPersistent {
+ public:
+  int W = 0, H = 0;
+  std::vector<uint32_t> Pixels;
+};
+
+bool CopyForeign(classlib::TPersistent* dest, classlib::TPersistent* source) {
+  if (auto* from = dynamic_cast<TForeignImage*>(source)) {
+    auto* to = dynamic_cast<TsgBitmap*>(dest);
+    if (!to) return false;
+    to->SetSize(from->W, from->H);
+    std::copy(from->Pixels.begin(), from->Pixels.end(), to->Bits());
+    return true;
+  }
+  auto* to = dynamic_cast<TForeignImage*>(dest);
+  auto* bmp = dynamic_cast<TsgBitmap*>(source);
+  if (!to || !bmp) return false;
+  to->W = bmp->Width();
+  to->H = bmp->Height();
+  to->Pixels.assign(bmp->Bits(), bmp->Bits() + size_t(to->W) * size_t(to->H));
+  return true;
+}
+
+bool RefuseAll(classlib::TPersistent*, classlib::TPersistent*) { return false; }
+
+TEST(BitmapBridges, PlatformImagesGoThroughRegisteredCopiers) {
+  TForeignImage foreign;
+  foreign.W = 2;
+  foreign.H = 1;
+  foreign.Pixels = {0xFF102030u, 0x80404040u};
+  TsgBitmap bitmap;
+  EXPECT_THROW(bitmap.Assign(&foreign), classlib::EConvertError);
+  EXPECT_THROW(foreign.Assign(&bitmap), classlib::EConvertError);
+  // A copier that takes nothing leaves the inherited answer; the next one
+  // is asked.
+  RegisterAssignBridge(&RefuseAll);
+  RegisterAssignBridge(&CopyForeign);
+  bitmap.Assign(&foreign);
+  ASSERT_EQ(bitmap.Width(), 2);
+  EXPECT_EQ(bitmap.Bits()[1], 0x80404040u);
+  TForeignImage back;
+  back.Assign(&bitmap);  // the platform's Assign asks the bitmap's AssignTo
+  EXPECT_EQ(back.Pixels, foreign.Pixels);
+  UnregisterAssignBridge(&CopyForeign);
+  UnregisterAssignBridge(&RefuseAll);
+  EXPECT_THROW(bitmap.Assign(&foreign), classlib::EConvertError);
 }
 
 }  // namespace

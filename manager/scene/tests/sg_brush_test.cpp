@@ -2,10 +2,14 @@
 // colours; paths through the same component streams.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
+#include <limits>
 #include <string>
 
 #include "classlib/classdef.h"
 #include "classlib/streams.h"
+#include "classlib/sysutils.h"
 #include "scene/sg_brush.h"
 #include "scene/sg_classes.h"
 #include "scene/sg_object.h"
@@ -240,6 +244,73 @@ TEST(Font, WindowFontMapping) {
   EXPECT_EQ(sgFontSizeFromHeight(-13), 13);
   EXPECT_EQ(sgFontSizeFromHeight(13), 13);
   EXPECT_EQ(sgFontHeightFromSize(10.6f), -11);
+}
+
+TEST(Font, FromAWindowFont) {
+  struct {
+    TsgWindowFont wf;
+    TsgFontStyle before, after;
+    float size;
+  } cases[] = {
+      // Height -13 with bold and underline: size 13, the style kept.
+      {{"Arial", -13, true, false, true, false}, sgFontItalic, sgFontItalic, 13},
+      {{"Arial", 12, true, true, false, false}, sgFontRegular, sgFontBoldItalic, 12},
+      {{"Verdana", -9, false, false, false, false}, sgFontBold, sgFontRegular, 9},
+      {{"Tahoma", -11, false, false, false, true}, sgFontBold, sgFontBold, 11},
+      {{"Tahoma", INT_MIN, false, true, false, false}, sgFontBold, sgFontItalic, 2147483648.0f},
+  };
+  for (const auto& c : cases) {
+    TsgFont font;
+    font.SetStyle(c.before);
+    ChangeCounter counter;
+    font.OnChange = counter.Event();
+    font.AssignWindowFont(c.wf);
+    EXPECT_EQ(font.Family(), c.wf.Name);
+    EXPECT_EQ(font.Size(), c.size) << c.wf.Height;
+    EXPECT_EQ(font.Style(), c.after) << c.wf.Height;
+    EXPECT_EQ(counter.Count, 1);
+  }
+}
+
+TEST(Font, ToAWindowFont) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct {
+    float size;
+    TsgFontStyle style;
+    int height;
+    bool bold, italic, underline;  // the window font starts italic and underlined
+  } cases[] = {
+      {11, sgFontRegular, -11, false, false, false},
+      {10.5f, sgFontBold, -10, true, false, false},  // halves round to even
+      {11.5f, sgFontBoldItalic, -12, true, true, false},
+      {10.6f, sgFontItalic, -11, false, true, false},
+      {12, sgFontUnderline, -12, false, true, true},  // style left alone
+      {12, sgFontStrikeout, -12, false, true, true},
+      {1e30f, sgFontRegular, -INT_MAX, false, false, false},
+      {-1e30f, sgFontRegular, INT_MAX, false, false, false},
+      {nan, sgFontRegular, 0, false, false, false},
+  };
+  for (const auto& c : cases) {
+    TsgFont font;
+    font.SetFamily("Courier New");
+    font.SetSize(c.size);
+    font.SetStyle(c.style);
+    TsgWindowFont wf{"Arial", -20, false, true, true, false};
+    font.AssignToWindowFont(wf);
+    EXPECT_EQ(wf.Name, "Courier New");
+    EXPECT_EQ(wf.Height, c.height) << c.size;
+    EXPECT_EQ(wf.Bold, c.bold) << c.size;
+    EXPECT_EQ(wf.Italic, c.italic) << c.size;
+    EXPECT_EQ(wf.Underline, c.underline) << c.size;
+    EXPECT_FALSE(wf.StrikeOut);
+  }
+}
+
+TEST(Font, OtherClassesRaiseWithoutACopier) {
+  TsgFont font;
+  TsgGradient gradient;
+  EXPECT_THROW(font.Assign(&gradient), classlib::EConvertError);
+  EXPECT_THROW(gradient.Assign(&font), classlib::EConvertError);
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "classlib/sysutils.h"
 #include "recording_canvas.h"
+#include "scene/sg_bitmap.h"
 #include "scene/sg_canvas.h"
 
 namespace kelm::scene {
@@ -151,6 +153,74 @@ TEST(CanvasClass, DefaultClassAndTextWidth) {
   EXPECT_FLOAT_EQ(sgTextWidth(canvas, u"abc"), 21);
   classlib::Free(canvas);
   SetDefaultCanvasClass(nullptr);
+}
+
+// A recording canvas with a pixel buffer of its own, as window canvases
+// have one.
+class BufferedCanvas : public TRecordingCanvas {
+ public:
+  BufferedCanvas(int w, int h) : TRecordingCanvas(w, h), pixels(size_t(w) * size_t(h)) {
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = 0xFF000000u | uint32_t(i * 0x010203u);
+    bits_ = pixels.data();
+    buffered_ = true;
+  }
+  std::vector<uint32_t> pixels;
+};
+
+struct ChangeCount : classlib::TObject {
+  int Count = 0;
+  void Changed(classlib::TObject*) { ++Count; }
+};
+
+TEST(CanvasAssignTo, BitmapTakesSizeAndRows) {
+  auto* canvas = classlib::New<BufferedCanvas>(3, 2);
+  auto* bitmap = classlib::New<TsgBitmap>(5, 5);
+  ChangeCount changes;
+  bitmap->OnChange = classlib::EventOf<&ChangeCount::Changed>(&changes);
+  // Callers write it either way round.
+  bitmap->Assign(canvas);
+  ASSERT_EQ(bitmap->Width(), 3);
+  ASSERT_EQ(bitmap->Height(), 2);
+  EXPECT_EQ(std::vector<uint32_t>(bitmap->Bits(), bitmap->Bits() + 6), canvas->pixels);
+  // Same size, new pixels: the owner still hears of it.
+  canvas->pixels[4] = 0x80402010u;
+  changes.Count = 0;
+  bitmap->NeedUpdate = false;
+  canvas->AssignTo(bitmap);
+  EXPECT_EQ(bitmap->Bits()[4], 0x80402010u);
+  EXPECT_TRUE(bitmap->NeedUpdate);
+  EXPECT_EQ(changes.Count, 1);
+  classlib::Free(bitmap);
+  classlib::Free(canvas);
+}
+
+TEST(CanvasAssignTo, UnbufferedGivesSizeOnlyAndOthersRaise) {
+  auto* canvas = classlib::New<TRecordingCanvas>(4, 3);
+  auto* bitmap = classlib::New<TsgBitmap>(1, 1);
+  bitmap->Clear(0xFFFFFFFFu);
+  canvas->AssignTo(bitmap);
+  ASSERT_EQ(bitmap->Width(), 4);
+  ASSERT_EQ(bitmap->Height(), 3);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(bitmap->Bits()[i], 0u) << i;
+  auto* font = classlib::New<TsgFont>();
+  EXPECT_THROW(canvas->AssignTo(font), classlib::EConvertError);
+  classlib::Free(font);
+  classlib::Free(bitmap);
+  classlib::Free(canvas);
+}
+
+TEST(CanvasClass, MadeOverABitmap) {
+  auto* bitmap = classlib::New<TsgBitmap>(7, 4);
+  auto* canvas = classlib::New<TRecordingCanvas>(bitmap);
+  EXPECT_EQ(canvas->Bitmap(), bitmap);
+  EXPECT_EQ(canvas->Width(), 7);
+  EXPECT_EQ(canvas->Height(), 4);
+  EXPECT_FALSE(canvas->Buffered());
+  EXPECT_EQ(canvas->Bits(), nullptr);
+  EXPECT_EQ(canvas->Fill()->SolidColor(), 0xFFFFFFFFu);
+  EXPECT_EQ(canvas->Stroke()->SolidColor(), 0xFF000000u);
+  classlib::Free(canvas);
+  classlib::Free(bitmap);
 }
 
 }  // namespace

@@ -45,12 +45,14 @@ void SetDefaultFilterClass(TsgFilterClass maker);
 TsgFilter* sgCreateFilter();
 
 class TsgBitmapObject;
+class TsgCanvas;
 
 class TsgBitmap : public classlib::TPersistent, public IsgFreeNotifyClient {
   CL_DECLARE_CLASS(TsgBitmap, TPersistent)
  public:
   TsgBitmap(int width, int height);
   TsgBitmap() : TsgBitmap(0, 0) {}
+  ~TsgBitmap() override;
 
   int Width() const { return width_; }
   int Height() const { return height_; }
@@ -71,6 +73,12 @@ class TsgBitmap : public classlib::TPersistent, public IsgFreeNotifyClient {
   std::vector<uint8_t> CreateAlphaMask() const;
   void ApplyAlphaMask(const std::vector<uint8_t>& mask, int dx, int dy);
   void BitmapChanged();
+  // A row through the default canvas class; none outside the bitmap.
+  uint32_t* GetScanline(int row);
+  // The bitmap's own canvas, made on first use by the default canvas class
+  // over it (identity matrix) and freed with the pixels; none without a
+  // canvas class.
+  TsgCanvas* GetCanvas();
 
   // ---- shared bitmaps: a weak link to a TsgBitmapObject
   TsgBitmapObject* Resource() const { return resource_; }
@@ -92,7 +100,11 @@ class TsgBitmap : public classlib::TPersistent, public IsgFreeNotifyClient {
   // "jpeg" with "quality=100" when every pixel is opaque, else "png".
   bool SaveToStream(classlib::TStream& stream);
 
+  // Another TsgBitmap here; the platform's bitmaps, pictures and graphics
+  // through the registered copiers (sg_bridges.h).
   void Assign(classlib::TPersistent* source) override;
+  // The platform's bitmaps and pictures through the registered copiers.
+  void AssignTo(classlib::TPersistent* dest) override;
   // "PNG", while there are pixels.
   void DefineProperties(classlib::TFiler& filer) override;
 
@@ -105,8 +117,10 @@ class TsgBitmap : public classlib::TPersistent, public IsgFreeNotifyClient {
  private:
   void Changed();
   void Link(TsgBitmapObject* obj);
+  void FreeCanvas();
 
   TsgBitmapObject* resource_ = nullptr;
+  TsgCanvas* canvas_ = nullptr;
   std::vector<uint32_t> bits_;
   int height_ = 0, width_ = 0;
   std::string resourceName_;

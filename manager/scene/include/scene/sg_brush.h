@@ -168,6 +168,13 @@ class TsgBrush : public classlib::TPersistent {
   int suspended_ = 0;
 };
 
+// A window font as the platform's font bridge hands it over.
+struct TsgWindowFont {
+  std::string Name;
+  int Height = 0;  // negative: a character height
+  bool Bold = false, Italic = false, Underline = false, StrikeOut = false;
+};
+
 class TsgFont : public classlib::TPersistent {
   CL_DECLARE_CLASS(TsgFont, TPersistent)
  public:
@@ -180,7 +187,16 @@ class TsgFont : public classlib::TPersistent {
   void SetStyle(TsgFontStyle v);
   bool ClearType() const { return clearType_; }
   void SetClearType(bool v);
+  // Another TsgFont here; the platform's window font through the
+  // registered copiers (sg_bridges.h).
   void Assign(classlib::TPersistent* source) override;
+  void AssignTo(classlib::TPersistent* dest) override;
+  // From a window font: Family its name, Size its absolute height, Style
+  // by sgFontStyleFromWindow; fires once.
+  void AssignWindowFont(const TsgWindowFont& wf);
+  // To a window font: its name, a height of minus the rounded Size, and
+  // the style for the four plain styles (others leave it alone).
+  void AssignToWindowFont(TsgWindowFont& wf) const;
 
   bool SizeStored() const { return size_ != 11; }
   bool FamilyStored() const { return family_ != "Tahoma"; }
@@ -206,8 +222,9 @@ TsgFontStyle sgFontStyleFromWindow(bool bold, bool italic, bool underline, bool 
 // False for underline and strike-out: the window font keeps its style.
 bool sgFontStyleToWindow(TsgFontStyle style, bool& bold, bool& italic);
 inline float sgFontSizeFromHeight(int height) {
-  return height < 0 ? float(-height) : float(height);
+  return height < 0 ? -float(height) : float(height);
 }
+// Minus the size rounded half to even, kept within int; NaN gives 0.
 int sgFontHeightFromSize(float size);
 
 }  // namespace kelm::scene

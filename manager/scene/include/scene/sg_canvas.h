@@ -66,6 +66,8 @@ class TsgCanvas : public classlib::TPersistent {
   // The brushes and font are made here; the buffer is sized by
   // sgCreateCanvas once the back end is complete.
   TsgCanvas(int width, int height);
+  // A canvas that draws into the bitmap: its size, no buffer of its own.
+  explicit TsgCanvas(TsgBitmap* bitmap);
   ~TsgCanvas() override;
   // Frees the saved copies, then the back end's buffer.
   void BeforeDestruction() override;
@@ -84,7 +86,13 @@ class TsgCanvas : public classlib::TPersistent {
   float DashOffset = 0;
   bool Buffered() const { return buffered_; }
   uint32_t* Bits() const { return bits_; }
+  // The bitmap drawn into, for a canvas made over one (not owned).
+  TsgBitmap* Bitmap() const { return bitmap_; }
   const std::vector<TsgCanvasSaveState>& States() const { return states_; }
+
+  // A TsgBitmap destination takes the canvas's size and, when the canvas
+  // is buffered, a copy of every row of Bits.
+  void AssignTo(classlib::TPersistent* dest) override;
 
   // ---- virtual operations
   virtual void FontChanged(classlib::TObject* sender) { (void)sender; }
@@ -147,6 +155,7 @@ class TsgCanvas : public classlib::TPersistent {
   TsgMatrix matrix_ = IdentityMatrix;
   bool buffered_ = false;
   uint32_t* bits_ = nullptr;
+  TsgBitmap* bitmap_ = nullptr;
   TsgStrokeDash strokeDash_ = sgDashSolid;
   // Copies the current state into a slot (the first free one, or a new
   // one) with the given back-end handle and returns its index.
@@ -169,6 +178,19 @@ void SetDefaultCanvasClass(TsgCanvasClass maker);
 bool DefaultCanvasClassSet();
 // A canvas of the default class, its buffer sized; none without a class.
 TsgCanvas* sgCreateCanvas(int width, int height);
+
+// The default canvas class's other class-level entries: its constructor
+// over a bitmap and GetBitmapScanline, which TsgBitmap asks without a
+// canvas at hand. A back end sets them along with SetDefaultCanvasClass.
+struct TsgCanvasBitmapClass {
+  std::function<TsgCanvas*(TsgBitmap* bitmap)> CreateFromBitmap;
+  std::function<uint32_t*(TsgBitmap* bitmap, int row)> GetBitmapScanline;
+};
+void SetDefaultCanvasBitmapClass(TsgCanvasBitmapClass cls);
+// A canvas of the default class over the bitmap; none without the entry.
+TsgCanvas* sgCreateCanvasFromBitmap(TsgBitmap* bitmap);
+// The default class's answer for a row of the bitmap; none without it.
+uint32_t* sgCanvasBitmapScanline(TsgBitmap* bitmap, int row);
 
 // Width of the text measured near-aligned, centred, without wrap, in
 // (0, 0, 10000, 20).

@@ -14,6 +14,7 @@ std::string Op(float opacity) { return opacity == 1 ? "" : " @" + sgFloatToStr(o
 }  // namespace
 
 TRecordingCanvas::TRecordingCanvas(int width, int height) : TsgCanvas(width, height) {}
+TRecordingCanvas::TRecordingCanvas(TsgBitmap* bitmap) : TsgCanvas(bitmap) {}
 
 void TRecordingCanvas::FlushBuffer(int x, int y, TsgDeviceContext) {
   Calls.push_back("FlushBuffer " + std::to_string(x) + "," + std::to_string(y));

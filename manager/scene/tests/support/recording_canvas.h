@@ -14,6 +14,8 @@ class TRecordingCanvas : public scene::TsgCanvas {
   CL_DECLARE_CLASS(TRecordingCanvas, TsgCanvas)
  public:
   TRecordingCanvas(int width, int height);
+  // Over a bitmap, as the default class's CreateFromBitmap makes it.
+  explicit TRecordingCanvas(scene::TsgBitmap* bitmap);
 
   // "FillPath #FFFFFFFF M 0,0 L 10,0 Z" and the like.
   std::vector<std::string> Calls;

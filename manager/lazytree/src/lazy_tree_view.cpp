@@ -778,6 +778,15 @@ bool TLazyTreeView::GetDisplayRows(PLazyNode node, int64_t& top, int64_t& bottom
   return true;
 }
 
+void TLazyTreeView::SetChildrenAbove(bool value) {
+  if (Options.ChildrenAbove == value) return;
+  // The fill reads the option: it is off the tree before the order changes.
+  HaltCacheValidation();
+  Options.ChildrenAbove = value;
+  MarkCacheStale();
+  if (UpdateCount() == 0) ValidateCache();
+}
+
 // ---- expansion
 
 bool TLazyTreeView::DoCollapsing(PLazyNode /*node*/) { return true; }

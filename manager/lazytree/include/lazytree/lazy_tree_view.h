@@ -187,6 +187,9 @@ class TLazyTreeView : public TLazyTreeModel {
   // vertical offset); false (and 0, 0) for a node that is not shown.
   bool GetDisplayRows(PLazyNode node, int64_t& top, int64_t& bottom);
 
+  // toChildrenAbove: the display order changes, so the cache is filled anew.
+  void SetChildrenAbove(bool value);
+
   // ---- expansion
   using TLazyTreeModel::ToggleNode;
   void ToggleNode(PLazyNode node) override;

@@ -241,7 +241,7 @@ TEST(ValidationThread, ChangingTheTreeWhileTheThreadFillsAMillionNodes) {
   TObject sender;
   TCacheTree tree(&sender);
   std::mt19937 rng(3);
-  for (int round = 0; round < 4; ++round) {
+  for (int round = 0; round < 5; ++round) {
     THold hold;
     hold.at = 1000 + static_cast<uint32_t>(rng() % 100000);
     hold.Attach(tree);
@@ -261,6 +261,10 @@ TEST(ValidationThread, ChangingTheTreeWhileTheThreadFillsAMillionNodes) {
         break;
       case 2:
         tree.ToggleNode(tree.GetLastChildNoInit(nullptr));
+        break;
+      case 3:
+        // The fill reads the option for its order.
+        tree.SetChildrenAbove(true);
         break;
       default:
         tree.AddChild(nullptr);

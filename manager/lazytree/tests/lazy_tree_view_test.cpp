@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -509,6 +510,88 @@ TEST_F(SelectionFixture, RubberBandTable) {
     EXPECT_EQ(Selected(), expected);
     Check();
   }
+}
+
+// Over a random tree of mixed heights and content edges, every move of the
+// band changes exactly the rows a brute-force walk finds entering or
+// leaving it.
+TEST_F(LazyTreeView, RubberBandAgreesWithTheRowsInsideIt) {
+  std::mt19937 rng(11);
+  tree.ViewOptions.MultiSelect = true;
+  std::vector<PLazyNode> nodes;
+  for (int i = 0; i < 150; ++i) {
+    PLazyNode parent = nodes.empty() || rng() % 3 == 0 ? nullptr : nodes[rng() % nodes.size()];
+    PLazyNode n = tree.AddChild(parent);
+    if (rng() % 3 == 0) tree.SetNodeHeight(n, rng() % 30);  // zero heights too
+    if (rng() % 2 == 0) {
+      const int64_t left = rng() % 150;
+      tree.extents[n] = {left, left + rng() % 60};
+    }
+    nodes.push_back(n);
+  }
+  tree.FullExpand();
+  for (PLazyNode n : nodes)
+    if (rng() % 6 == 0) tree.ToggleNode(n);
+  tree.DoStateChange({tsDrawSelecting});
+  const int height = static_cast<int>(tree.RootNode()->TotalHeight);
+  auto randomRect = [&] {
+    return TBandRect{static_cast<int32_t>(rng() % 220), static_cast<int32_t>(rng() % (height + 40)),
+                     static_cast<int32_t>(rng() % 220),
+                     static_cast<int32_t>(rng() % (height + 40))};
+  };
+  for (bool toggle : {false, true}) {
+    SCOPED_TRACE(toggle ? "toggle" : "select");
+    tree.ClearSelection();
+    for (PLazyNode n : nodes)
+      if (rng() % 4 == 0) tree.AddSelection(n);
+    std::set<PLazyNode> before;
+    for (PLazyNode n : nodes)
+      if (n->Has(nsSelected)) before.insert(n);
+    auto insideOf = [&](TBandRect band) {
+      const TBandRect r = band.Normalized();
+      std::set<PLazyNode> inside;
+      int64_t top = 0;
+      for (PLazyNode n : VisibleOrder()) {
+        const int64_t bottom = top + n->NodeHeight;
+        bool in = std::max<int64_t>(top, r.Top) < std::min<int64_t>(bottom, r.Bottom);
+        auto it = tree.extents.find(n);
+        if (in && it != tree.extents.end())
+          in = std::max<int64_t>(it->second.first, r.Left) <
+               std::min<int64_t>(it->second.second, r.Right);
+        if (in) inside.insert(n);
+        top = bottom;
+      }
+      return inside;
+    };
+    TBandRect band = randomRect();
+    std::set<PLazyNode> wasInside = insideOf(band);
+    std::set<PLazyNode> expected = before;
+    for (int move = 0; move < 60; ++move) {
+      const TBandRect next = randomRect();
+      tree.HandleDrawSelection(band, next, toggle);
+      band = next;
+      // A row changes when it enters or leaves the band: toggled with Ctrl,
+      // else selected while inside.
+      const std::set<PLazyNode> inside = insideOf(band);
+      for (PLazyNode n : nodes) {
+        const bool in = inside.count(n) > 0;
+        if (in == (wasInside.count(n) > 0)) continue;
+        const bool selectedNow = toggle ? expected.count(n) == 0 : in;
+        if (selectedNow) {
+          expected.insert(n);
+        } else {
+          expected.erase(n);
+        }
+      }
+      wasInside = inside;
+      std::set<PLazyNode> selected;
+      for (PLazyNode n : nodes)
+        if (n->Has(nsSelected)) selected.insert(n);
+      ASSERT_EQ(selected, expected) << "move " << move;
+      ASSERT_EQ(tree.SelectedCount(), selected.size());
+    }
+  }
+  Check();
 }
 
 TEST_F(SelectionFixture, RubberBandChangesNothingUnlessItDraws) {

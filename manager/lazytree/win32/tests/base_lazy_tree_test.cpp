@@ -69,6 +69,8 @@ class TRecorder : public TObject {
   std::vector<std::pair<int, int>> scrolls;
   void Scrolled(TBaseLazyTree*, int dx, int dy) { scrolls.emplace_back(dx, dy); }
   void Cancelled(TBaseLazyTree*, TColumnIndex) { ++cancelled; }
+  bool cellsEmpty = true;
+  void CellEmpty(TBaseLazyTree*, PLazyNode, TColumnIndex, bool& empty) { empty = cellsEmpty; }
   void ImageEx(TBaseLazyTree*, PLazyNode, TLTImageKind, TColumnIndex, bool&, int& i,
                TCustomImageList*&) {
     ++exCalls;
@@ -714,6 +716,37 @@ TEST_F(CellGeometry, RubberBandMeetsTheContentOfTheMainColumn) {
     for (PLazyNode n : {a, a1, b})
       if (n->Has(nsSelected)) selected.push_back(n);
     EXPECT_EQ(selected, c.expected);
+  }
+}
+
+TEST_F(CellGeometry, RubberBandSpansOnOverEmptyCells) {
+  // Right-aligned in the 100-pixel main column: a's text lies at 70..100,
+  // or at 220..250 when it spans the empty cell of the next column.
+  AddColumns();
+  TLazyTreeColumns* columns = measured->HeaderObject()->Columns();
+  columns->Items(0)->SetAlignment(TAlignment::taRightJustify);
+  measured->OnGetCellIsEmpty = EventOf<&TRecorder::CellEmpty>(&rec);
+  measured->DoStateChange({tsDrawSelecting});
+  measured->ViewOptions.MultiSelect = true;
+  TCustomLazyTreeOptions* options = measured->TreeOptions();
+  const TBandRect band{225, 0, 240, 10};  // a's row only
+  struct TCase {
+    const char* name;
+    bool autoSpan, empty, selected;
+  } cases[] = {
+      {"without spanning", false, true, false},
+      {"spanning the empty cell", true, true, true},
+      {"the next cell holds something", true, false, false},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    measured->ClearSelection();
+    options->SetAutoOptions(c.autoSpan
+                                ? options->AutoOptions() + TLTAutoOptions{toAutoSpanColumns}
+                                : options->AutoOptions() - TLTAutoOptions{toAutoSpanColumns});
+    rec.cellsEmpty = c.empty;
+    measured->HandleDrawSelection(TBandRect{}, band, false);
+    EXPECT_EQ(a->Has(nsSelected), c.selected);
   }
 }
 

@@ -707,15 +707,23 @@ TEST_F(CellGeometry, RubberBandMeetsTheContentOfTheMainColumn) {
       {"left of every text", {0, 0, aLeft - 1, 54}, false, {}},
       {"simple drawing: rows only", {0, 0, aLeft - 1, 54}, true, {a, a1, b}},
   };
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    measured->ClearSelection();
-    measured->ViewOptions.SimpleDrawSelection = c.simple;
-    measured->HandleDrawSelection(TBandRect{}, c.band, false);
-    std::vector<PLazyNode> selected;
-    for (PLazyNode n : {a, a1, b})
-      if (n->Has(nsSelected)) selected.push_back(n);
-    EXPECT_EQ(selected, c.expected);
+  // The band is in tree coordinates, and so is the main column it meets:
+  // scrolling sideways changes nothing.
+  AddColumns();
+  measured->RangeX = 1000;
+  for (int offsetX : {0, -50}) {
+    measured->SetOffsetXY(TPoint{offsetX, 0});
+    ASSERT_EQ(measured->OffsetX(), offsetX);
+    for (auto& c : cases) {
+      SCOPED_TRACE(c.name);
+      measured->ClearSelection();
+      measured->ViewOptions.SimpleDrawSelection = c.simple;
+      measured->HandleDrawSelection(TBandRect{}, c.band, false);
+      std::vector<PLazyNode> selected;
+      for (PLazyNode n : {a, a1, b})
+        if (n->Has(nsSelected)) selected.push_back(n);
+      EXPECT_EQ(selected, c.expected) << "scrolled " << offsetX;
+    }
   }
 }
 

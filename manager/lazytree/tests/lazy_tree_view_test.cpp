@@ -603,6 +603,16 @@ TEST_F(SelectionFixture, RubberBandChangesNothingUnlessItDraws) {
   top[1]->Include(nsDisabled);
   EXPECT_FALSE(tree.HandleDrawSelection({}, {0, 20, 100, 30}, false));
   EXPECT_EQ(tree.SelectedCount(), 0u);
+  // A band that leaves every row it selected leaves no anchor on them.
+  top[1]->Exclude(nsDisabled);
+  tree.SetAnchor(nullptr);
+  EXPECT_TRUE(tree.HandleDrawSelection({}, {0, 20, 100, 30}, false));
+  EXPECT_EQ(tree.RangeAnchor(), top[1]);
+  EXPECT_TRUE(tree.HandleDrawSelection({0, 20, 100, 30}, {0, 92, 100, 100}, false));
+  EXPECT_EQ(tree.SelectedCount(), 1u) << "row 5 now";
+  EXPECT_TRUE(tree.HandleDrawSelection({0, 92, 100, 100}, {0, 200, 100, 210}, false));
+  EXPECT_EQ(tree.SelectedCount(), 0u);
+  EXPECT_EQ(tree.RangeAnchor(), tree.FocusedNode());
   tree.Clear();
   EXPECT_FALSE(tree.HandleDrawSelection({}, all, false)) << "an empty tree";
 }

@@ -1036,18 +1036,16 @@ PLazyNode TLazyTreeModel::GetNextCutCopy(PLazyNode node) {
   return node;
 }
 
-PLazyNode TLazyTreeModel::GetFirstSelected() {
-  if (selectedCount_ == 0) return nullptr;
-  PLazyNode first = root_->FirstChild;
-  if (!first || first->Has(nsSelected)) return first;
-  return GetNextSelected(first);
+PLazyNode TLazyTreeModel::GetFirstSelected(bool considerChildrenAbove) {
+  return GetNextSelected(nullptr, considerChildrenAbove);
 }
 
-PLazyNode TLazyTreeModel::GetNextSelected(PLazyNode node) {
-  if (!node) return nullptr;
-  do {
-    node = NextWithin(node, root_);
-  } while (node && !node->Has(nsSelected));
+PLazyNode TLazyTreeModel::GetNextSelected(PLazyNode node, bool considerChildrenAbove) {
+  if (selectedCount_ == 0) return nullptr;
+  node = !node || node == root_ ? GetFirstNoInit(considerChildrenAbove)
+                                : GetNextNoInit(node, considerChildrenAbove);
+  while (node && !node->Has(nsSelected)) node = GetNextNoInit(node, considerChildrenAbove);
+  if (node && !node->Has(nsInitialized)) InitNode(node);
   return node;
 }
 

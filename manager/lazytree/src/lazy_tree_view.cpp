@@ -267,7 +267,7 @@ void TLazyTreeView::SelectAll(bool visibleOnly) {
 
 PLazyNode TLazyTreeView::RangeStart(PLazyNode start, bool firstTopLevel) {
   if (start && FullyVisible(start)) return start;
-  PLazyNode result = start ? PreviousVisible(start, false) : nullptr;
+  PLazyNode result = start ? GetPreviousVisibleNoInit(start) : nullptr;
   if (!result) result = firstTopLevel ? GetFirstChildNoInit(nullptr) : GetFirstVisibleNoInit();
   return result;
 }
@@ -281,7 +281,7 @@ void TLazyTreeView::SelectRange(PLazyNode startNode, PLazyNode endNode, bool add
   if (!addOnly) ClearSelection();
   PLazyNode first = start;
   PLazyNode last = endNode;
-  if (CompareNodePositions(first, last) > 0) std::swap(first, last);
+  if (CompareNodePositions(first, last, true) > 0) std::swap(first, last);
   std::vector<PLazyNode> collected;
   for (PLazyNode n = first; n; n = GetNextVisibleNoInit(n)) {
     collected.push_back(n);
@@ -298,7 +298,7 @@ void TLazyTreeView::ToggleRange(PLazyNode startNode, PLazyNode endNode) {
   if (!start || start == endNode) return;
   PLazyNode first = start;
   PLazyNode last = endNode;
-  if (CompareNodePositions(first, last) > 0) std::swap(first, last);
+  if (CompareNodePositions(first, last, true) > 0) std::swap(first, last);
   PLazyNode anchor = RangeAnchor();
   std::vector<PLazyNode> collected;
   auto toggle = [&](PLazyNode n) {
@@ -308,10 +308,10 @@ void TLazyTreeView::ToggleRange(PLazyNode startNode, PLazyNode endNode) {
       collected.push_back(n);
     }
   };
-  if (anchor && CompareNodePositions(first, anchor) < 0) toggle(first);
+  if (anchor && CompareNodePositions(first, anchor, true) < 0) toggle(first);
   for (PLazyNode n = GetNextVisibleNoInit(first); n && n != last; n = GetNextVisibleNoInit(n))
     toggle(n);
-  if (anchor && CompareNodePositions(last, anchor) > 0) toggle(last);
+  if (anchor && CompareNodePositions(last, anchor, true) > 0) toggle(last);
   CompactSelection();
   if (anchor && !anchor->Has(nsSelected)) collected.push_back(anchor);
   AddSelection(collected, false);
@@ -323,7 +323,7 @@ void TLazyTreeView::UnselectRange(PLazyNode startNode, PLazyNode endNode) {
   if (!start) return;
   PLazyNode first = start;
   PLazyNode last = endNode;
-  if (CompareNodePositions(first, last) > 0) std::swap(first, last);
+  if (CompareNodePositions(first, last, true) > 0) std::swap(first, last);
   for (PLazyNode n = first; n; n = GetNextVisibleNoInit(n)) {
     MarkRemovedFromSelection(n);
     if (n == last) break;
@@ -407,6 +407,100 @@ void TLazyTreeView::MarkSelectedForTransfer() {
   }
 }
 
+TBandRect TBandRect::Normalized() const {
+  return {std::min(Left, Right), std::min(Top, Bottom), std::max(Left, Right),
+          std::max(Top, Bottom)};
+}
+
+void TBandPlacement::Place(int64_t& left, int64_t& right) const {
+  // Under right-to-left the lead counts from the right edge and the
+  // alignment is mirrored.
+  const int64_t edge = RightToLeft ? SpanRight - Lead : SpanLeft + Lead;
+  uint8_t align = Alignment;
+  if (RightToLeft && align != 2) align = align == 0 ? 1 : 0;
+  const int64_t roomLeft = RightToLeft ? SpanLeft : edge;
+  const int64_t roomRight = RightToLeft ? edge : SpanRight;
+  switch (align) {
+    case 1:
+      right = roomRight;
+      left = roomRight - TextWidth;
+      break;
+    case 2:
+      left = (roomLeft + roomRight - TextWidth) / 2;
+      right = left + TextWidth;
+      break;
+    default:
+      left = roomLeft;
+      right = roomLeft + TextWidth;
+      break;
+  }
+}
+
+bool TLazyTreeView::HandleDrawSelection(TBandRect oldRect, TBandRect newRect, bool toggle) {
+  if (RootNode()->TotalCount <= 1 || !States().Contains(tsDrawSelecting)) return false;
+  oldRect = oldRect.Normalized();
+  newRect = newRect.Normalized();
+  auto inside = [&](const TBandRect& r, int64_t top, int64_t bottom, bool extent, int64_t left,
+                    int64_t right) {
+    // Overlaps of positive size: a band of no height holds no row.
+    if (std::max<int64_t>(top, r.Top) >= std::min<int64_t>(bottom, r.Bottom)) return false;
+    if (!extent) return true;
+    return std::max<int64_t>(left, r.Left) < std::min<int64_t>(right, r.Right);
+  };
+  std::vector<PLazyNode> collected;
+  uint32_t removed = 0;
+  const int32_t firstRow = std::min(oldRect.Top, newRect.Top);
+  const int64_t lastRow = std::max(oldRect.Bottom, newRect.Bottom);
+  int nodeTop = 0;
+  PLazyNode node = GetNodeAt(0, firstRow, false, nodeTop);
+  int64_t top = nodeTop;
+  while (node && top < lastRow) {
+    if (!node->Has(nsInitialized)) InitNode(node);
+    const int64_t bottom = top + NodeHeight(node);
+    int64_t left = 0;
+    int64_t right = 0;
+    const bool extent = !ViewOptions.SimpleDrawSelection && GetBandExtent(node, left, right);
+    const bool wasIn = inside(oldRect, top, bottom, extent, left, right);
+    const bool isIn = inside(newRect, top, bottom, extent, left, right);
+    if (wasIn != isIn) {
+      const bool selected = node->Has(nsSelected);
+      if (toggle ? selected : (wasIn && selected)) {
+        MarkRemovedFromSelection(node);
+        ++removed;
+      } else if (toggle ? !selected : (isIn && !selected)) {
+        collected.push_back(node);
+      }
+    }
+    top = bottom;
+    node = GetNextVisibleNoInit(node);
+  }
+  if (removed == 0 && collected.empty()) return false;
+  CompactSelection();
+  if (SelectedCount() == 0) ResetAnchor();
+  // Constraints and disabled nodes may keep collected nodes out.
+  const bool added = MergeIntoSelection(std::move(collected), false);
+  if (removed == 0 && !added) return false;
+  AdviseChange(false, nullptr, crIgnore);
+  return true;
+}
+
+void TLazyTreeView::FinishCut() {
+  if (!States().Contains(tsCutPending)) return;
+  PLazyNode node = GetFirstNoInit();
+  while (node) {
+    // The next node is taken first: a deleted node's subtree goes with it.
+    PLazyNode next = nullptr;
+    if (node->Has(nsCutOrCopy)) {
+      next = NodeAfterSubtree(node);
+      DeleteNode(node, true);
+    } else {
+      next = GetNextNoInit(node);
+    }
+    node = next;
+  }
+  DoStateChange({}, {tsCutPending});
+}
+
 // ---- visibility
 
 bool TLazyTreeView::IsVisible(PLazyNode node) {
@@ -423,14 +517,60 @@ PLazyNode TLazyTreeView::GetVisibleParent(PLazyNode node) const {
   return n;
 }
 
-PLazyNode TLazyTreeView::NextVisible(PLazyNode node, bool init) {
+PLazyNode TLazyTreeView::TopOfBlock(PLazyNode node, bool init) {
+  // Under children-above order a shown node's block starts with the block
+  // of its first shown child.
+  while (node->Has(nsExpanded)) {
+    if (init && node->Has(nsHasChildren) && node->ChildCount == 0) InitChildren(node);
+    PLazyNode c = node->FirstChild;
+    while (c) {
+      if (init && !c->Has(nsInitialized)) InitNode(c);
+      if (c->Has(nsVisible)) break;
+      c = c->NextSibling;
+    }
+    if (!c) break;
+    node = c;
+  }
+  return node;
+}
+
+PLazyNode TLazyTreeView::PreviousBlock(PLazyNode node, bool init) {
+  for (PLazyNode n = node; n != RootNode(); n = n->Parent) {
+    for (PLazyNode s = n->PrevSibling; s; s = s->PrevSibling) {
+      if (init && !s->Has(nsInitialized)) InitNode(s);
+      if (s->Has(nsVisible)) return s;
+    }
+  }
+  return nullptr;
+}
+
+namespace {
+PLazyNode TopLevelOf(PLazyNode node, PLazyNode root) {
+  while (node->Parent != root) node = node->Parent;
+  return node;
+}
+}  // namespace
+
+PLazyNode TLazyTreeView::NextVisible(PLazyNode node, bool init, bool above) {
   LT_ASSERT(node != RootNode(), kNodeNotRoot);
   if (!node) return nullptr;
-  if (!FullyVisible(node)) node = GetVisibleParent(node);
   auto visit = [&](PLazyNode n) {
     if (init && !n->Has(nsInitialized)) InitNode(n);
     return n->Has(nsVisible);
   };
+  if (above) {
+    if (!FullyVisible(node)) {
+      // A node that is not shown sits inside its shown parent's block, which
+      // ends with that parent.
+      PLazyNode parent = GetVisibleParent(node);
+      if (parent != RootNode()) return parent;
+      node = TopLevelOf(node, RootNode());
+    }
+    for (PLazyNode s = node->NextSibling; s; s = s->NextSibling)
+      if (visit(s)) return TopOfBlock(s, init);
+    return node->Parent == RootNode() ? nullptr : node->Parent;
+  }
+  if (!FullyVisible(node)) node = GetVisibleParent(node);
   if (node->Has(nsExpanded)) {
     if (init && node->Has(nsHasChildren) && node->ChildCount == 0) InitChildren(node);
     for (PLazyNode c = node->FirstChild; c; c = c->NextSibling)
@@ -459,9 +599,23 @@ PLazyNode TLazyTreeView::LastVisible(PLazyNode node, bool init) {
   }
 }
 
-PLazyNode TLazyTreeView::PreviousVisible(PLazyNode node, bool init) {
+PLazyNode TLazyTreeView::PreviousVisible(PLazyNode node, bool init, bool above) {
   LT_ASSERT(node != RootNode(), kNodeNotRoot);
   if (!node) return nullptr;
+  if (above) {
+    if (!FullyVisible(node)) {
+      PLazyNode parent = GetVisibleParent(node);
+      return PreviousBlock(parent != RootNode() ? parent : TopLevelOf(node, RootNode()), init);
+    }
+    if (node->Has(nsExpanded)) {
+      if (init && node->Has(nsHasChildren) && node->ChildCount == 0) InitChildren(node);
+      for (PLazyNode c = node->LastChild; c; c = c->PrevSibling) {
+        if (init && !c->Has(nsInitialized)) InitNode(c);
+        if (c->Has(nsVisible)) return c;
+      }
+    }
+    return PreviousBlock(node, init);
+  }
   if (!FullyVisible(node)) {
     PLazyNode parent = GetVisibleParent(node);
     return parent == RootNode() ? nullptr : parent;
@@ -473,7 +627,7 @@ PLazyNode TLazyTreeView::PreviousVisible(PLazyNode node, bool init) {
   return node->Parent == RootNode() ? nullptr : node->Parent;
 }
 
-PLazyNode TLazyTreeView::FirstVisibleBelow(PLazyNode node, bool init) {
+PLazyNode TLazyTreeView::FirstVisibleBelow(PLazyNode node, bool init, bool above) {
   if (!node) node = RootNode();
   if (!node->Has(nsHasChildren)) return nullptr;
   if (init && node->ChildCount == 0) InitChildren(node);
@@ -481,34 +635,50 @@ PLazyNode TLazyTreeView::FirstVisibleBelow(PLazyNode node, bool init) {
   if (!n) return nullptr;
   for (;;) {
     if (init && !n->Has(nsInitialized)) InitNode(n);
-    if (n->Has(nsVisible)) return n;
+    if (n->Has(nsVisible)) return above ? TopOfBlock(n, init) : n;
     while (n != RootNode() && !n->NextSibling) n = n->Parent;
     if (n == RootNode()) return nullptr;
     n = n->NextSibling;
   }
 }
 
-PLazyNode TLazyTreeView::GetFirstVisible(PLazyNode node) { return FirstVisibleBelow(node, true); }
-PLazyNode TLazyTreeView::GetFirstVisibleNoInit(PLazyNode node) {
-  return FirstVisibleBelow(node, false);
+PLazyNode TLazyTreeView::GetFirstVisible(PLazyNode node, bool considerChildrenAbove) {
+  return FirstVisibleBelow(node, true, Above(considerChildrenAbove));
 }
-PLazyNode TLazyTreeView::GetNextVisible(PLazyNode node) { return NextVisible(node, true); }
-PLazyNode TLazyTreeView::GetNextVisibleNoInit(PLazyNode node) { return NextVisible(node, false); }
-PLazyNode TLazyTreeView::GetPreviousVisible(PLazyNode node) { return PreviousVisible(node, true); }
-PLazyNode TLazyTreeView::GetPreviousVisibleNoInit(PLazyNode node) {
-  return PreviousVisible(node, false);
+PLazyNode TLazyTreeView::GetFirstVisibleNoInit(PLazyNode node, bool considerChildrenAbove) {
+  return FirstVisibleBelow(node, false, Above(considerChildrenAbove));
+}
+PLazyNode TLazyTreeView::GetNextVisible(PLazyNode node, bool considerChildrenAbove) {
+  return NextVisible(node, true, Above(considerChildrenAbove));
+}
+PLazyNode TLazyTreeView::GetNextVisibleNoInit(PLazyNode node, bool considerChildrenAbove) {
+  return NextVisible(node, false, Above(considerChildrenAbove));
+}
+PLazyNode TLazyTreeView::GetPreviousVisible(PLazyNode node, bool considerChildrenAbove) {
+  return PreviousVisible(node, true, Above(considerChildrenAbove));
+}
+PLazyNode TLazyTreeView::GetPreviousVisibleNoInit(PLazyNode node, bool considerChildrenAbove) {
+  return PreviousVisible(node, false, Above(considerChildrenAbove));
 }
 
-PLazyNode TLazyTreeView::GetLastVisible(PLazyNode node) {
+PLazyNode TLazyTreeView::GetLastVisible(PLazyNode node, bool considerChildrenAbove) {
   if (!node) node = RootNode();
   if (node != RootNode() && !FullyVisible(node)) return nullptr;
+  // Under children-above order the last shown child ends the block.
+  if (Above(considerChildrenAbove)) return GetLastVisibleChild(node);
   PLazyNode result = LastVisible(node, true);
   return result == node ? nullptr : result;
 }
 
-PLazyNode TLazyTreeView::GetLastVisibleNoInit(PLazyNode node) {
+PLazyNode TLazyTreeView::GetLastVisibleNoInit(PLazyNode node, bool considerChildrenAbove) {
   if (!node) node = RootNode();
   if (node != RootNode() && !FullyVisible(node)) return nullptr;
+  if (Above(considerChildrenAbove)) {
+    if (!node->Has(nsExpanded)) return nullptr;
+    PLazyNode c = node->LastChild;
+    while (c && !c->Has(nsVisible)) c = c->PrevSibling;
+    return c;
+  }
   PLazyNode result = LastVisible(node, false);
   return result == node ? nullptr : result;
 }
@@ -606,6 +776,15 @@ bool TLazyTreeView::GetDisplayRows(PLazyNode node, int64_t& top, int64_t& bottom
   top = static_cast<int64_t>(y) + VerticalOffset();
   bottom = top + NodeHeight(node);
   return true;
+}
+
+void TLazyTreeView::SetChildrenAbove(bool value) {
+  if (Options.ChildrenAbove == value) return;
+  // The fill reads the option: it is off the tree before the order changes.
+  HaltCacheValidation();
+  Options.ChildrenAbove = value;
+  MarkCacheStale();
+  if (UpdateCount() == 0) ValidateCache();
 }
 
 // ---- expansion
@@ -708,8 +887,8 @@ void TLazyTreeView::FullCollapse(PLazyNode node) {
   DoStateChange({tsCollapsing});
   BeginUpdate();
   try {
-    PLazyNode n =
-        node ? (FullyVisible(node) ? LastVisible(node, false) : node) : GetLastVisibleNoInit();
+    PLazyNode n = node ? (FullyVisible(node) ? LastVisible(node, false) : node)
+                       : GetLastVisibleNoInit(nullptr, false);
     while (n) {
       if (n->Has(nsExpanded) && n->ChildCount > 0) ToggleNode(n);
       if (n == node) break;
@@ -1119,7 +1298,8 @@ PLazyNode TLazyTreeView::FindCacheEntryByNode(PLazyNode node, uint32_t& top) {
   int64_t hi = static_cast<int64_t>(positionCache_.size()) - 1;
   while (lo <= hi) {
     const int64_t mid = (lo + hi) / 2;
-    if (CompareNodePositions(positionCache_[static_cast<size_t>(mid)].Node, node) > 0) {
+    // Entries are in display order.
+    if (CompareNodePositions(positionCache_[static_cast<size_t>(mid)].Node, node, true) > 0) {
       hi = mid - 1;
     } else {
       lo = mid + 1;

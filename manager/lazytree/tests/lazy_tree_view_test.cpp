@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,15 @@ class TViewTree : public TLazyTreeView {
   bool destroyingFlag = false;
   void SetAnchor(PLazyNode n) { rangeAnchor_ = n; }
   int DoCompareNodes(PLazyNode a, PLazyNode b, int) override { return keys[a] - keys[b]; }
+  // Content edges for the rubber band; nodes without an entry span the row.
+  std::map<PLazyNode, std::pair<int64_t, int64_t>> extents;
+  bool GetBandExtent(PLazyNode node, int64_t& left, int64_t& right) override {
+    auto it = extents.find(node);
+    if (it == extents.end()) return false;
+    left = it->second.first;
+    right = it->second.second;
+    return true;
+  }
 
  protected:
   bool IsDestroying() const override { return destroyingFlag || TLazyTreeView::IsDestroying(); }
@@ -49,6 +59,27 @@ class LazyTreeView : public ::testing::Test {
     }
     return out;
   }
+  // Children shown above their parent: every node after its subtree.
+  std::vector<PLazyNode> PostOrder() {
+    std::vector<PLazyNode> out;
+    std::vector<std::pair<PLazyNode, bool>> stack;
+    for (PLazyNode c = tree.RootNode()->LastChild; c; c = c->PrevSibling)
+      stack.push_back({c, false});
+    while (!stack.empty()) {
+      auto [n, expanded] = stack.back();
+      stack.pop_back();
+      if (expanded) {
+        out.push_back(n);
+        continue;
+      }
+      stack.push_back({n, true});
+      for (PLazyNode c = n->LastChild; c; c = c->PrevSibling) stack.push_back({c, false});
+    }
+    return out;
+  }
+  std::vector<PLazyNode> DisplayOrder() {
+    return tree.Options.ChildrenAbove ? PostOrder() : PreOrder();
+  }
   bool Shown(PLazyNode n) {
     for (; n != tree.RootNode(); n = n->Parent)
       if (!n->Has(nsVisible) || !n->Parent->Has(nsExpanded)) return false;
@@ -56,14 +87,14 @@ class LazyTreeView : public ::testing::Test {
   }
   std::vector<PLazyNode> VisibleOrder() {
     std::vector<PLazyNode> out;
-    for (PLazyNode n : PreOrder())
+    for (PLazyNode n : DisplayOrder())
       if (Shown(n)) out.push_back(n);
     return out;
   }
   // The node store's view against the brute-force model.
   void CheckAgainstModel(std::mt19937& rng) {
     Check();
-    const std::vector<PLazyNode> all = PreOrder();
+    const std::vector<PLazyNode> all = DisplayOrder();
     const std::vector<PLazyNode> visible = VisibleOrder();
     ASSERT_EQ(tree.VisibleNodeCount(), visible.size());
     std::vector<PLazyNode> walked;
@@ -86,8 +117,34 @@ class LazyTreeView : public ::testing::Test {
       PLazyNode a = all[pick(rng)];
       PLazyNode b = all[pick(rng)];
       const int expected = position[a] < position[b] ? -1 : (position[a] > position[b] ? 1 : 0);
-      const int got = tree.CompareNodePositions(a, b);
+      const int got = tree.CompareNodePositions(a, b, true);
       ASSERT_EQ(got < 0 ? -1 : (got > 0 ? 1 : 0), expected);
+    }
+    // The selected nodes in display order, and in plain pre-order.
+    std::vector<PLazyNode> expectedSelected;
+    for (PLazyNode n : all)
+      if (n->Has(nsSelected)) expectedSelected.push_back(n);
+    std::vector<PLazyNode> selected;
+    for (PLazyNode n = tree.GetFirstSelected(true); n; n = tree.GetNextSelected(n, true))
+      selected.push_back(n);
+    ASSERT_EQ(selected, expectedSelected);
+    std::vector<PLazyNode> preOrderSelected;
+    for (PLazyNode n : PreOrder())
+      if (n->Has(nsSelected)) preOrderSelected.push_back(n);
+    ASSERT_EQ(tree.GetSortedSelection(false), preOrderSelected);
+    // The rows' tops as the display computes them.
+    for (int i = 0; i < 5 && !visible.empty(); ++i) {
+      PLazyNode n = visible[pick(rng) % visible.size()];
+      int64_t expectedTop = 0;
+      for (PLazyNode v : visible) {
+        if (v == n) break;
+        expectedTop += v->NodeHeight;
+      }
+      int64_t rowTop = -1;
+      int64_t rowBottom = -1;
+      ASSERT_TRUE(tree.GetDisplayRows(n, rowTop, rowBottom));
+      ASSERT_EQ(rowTop, expectedTop);
+      ASSERT_EQ(rowBottom, expectedTop + n->NodeHeight);
     }
     // Rows from the top against the summed heights.
     uint32_t top = 0;
@@ -114,10 +171,12 @@ class LazyTreeView : public ::testing::Test {
 };
 
 TEST_F(LazyTreeView, SeededRandomTreesAgreeWithBruteForce) {
-  for (uint32_t seed = 1; seed <= 6; ++seed) {
+  for (uint32_t seed = 1; seed <= 8; ++seed) {
     std::mt19937 rng(seed);
     tree.Clear();
     tree.ViewOptions.MultiSelect = true;
+    // Every other seed shows the children above their parents.
+    tree.Options.ChildrenAbove = seed % 2 == 0;
     std::vector<PLazyNode> nodes;
     for (int i = 0; i < 120; ++i) {
       PLazyNode parent = nodes.empty() || rng() % 4 == 0 ? nullptr : nodes[rng() % nodes.size()];
@@ -365,6 +424,277 @@ TEST_F(SelectionFixture, SelectAllThenDeleteSelected) {
   EXPECT_TRUE(tree.SelectionArray().empty());
   EXPECT_EQ(tree.RootNode()->TotalCount, 1u);
   Check();
+}
+
+TEST_F(SelectionFixture, RubberBandTable) {
+  // Rows are 18 pixels high: visible row i spans [18 i, 18 i + 18).
+  struct TCase {
+    const char* name;
+    std::vector<int> preselected;
+    TBandRect oldRect, newRect;
+    bool toggle, simple;
+    bool changed;
+    std::vector<int> expected;
+  } cases[] = {
+      {"the band grows over three rows",
+       {},
+       {5, 5, 5, 5},
+       {0, 0, 100, 50},
+       false,
+       false,
+       true,
+       {0, 1, 2}},
+      {"drawn upwards and leftwards",
+       {},
+       {100, 50, 100, 50},
+       {100, 50, 0, 0},
+       false,
+       false,
+       true,
+       {0, 1, 2}},
+      {"rows the band leaves are dropped",
+       {0, 1, 2},
+       {0, 0, 100, 50},
+       {0, 0, 100, 20},
+       false,
+       false,
+       true,
+       {0, 1}},
+      {"the band moves down",
+       {0, 1},
+       {0, 0, 100, 20},
+       {0, 40, 100, 60},
+       false,
+       false,
+       true,
+       {2, 3}},
+      {"toggling flips only rows entering or leaving",
+       {1, 4, 6},
+       {0, 0, 0, 0},
+       {0, 0, 100, 80},
+       true,
+       false,
+       true,
+       {0, 2, 3, 6}},
+      {"no row enters or leaves", {0}, {0, 0, 100, 10}, {0, 0, 100, 15}, false, false, false, {0}},
+      {"left of a node's content misses it",
+       {},
+       {0, 0, 0, 0},
+       {0, 0, 40, 50},
+       false,
+       false,
+       true,
+       {0, 2}},
+      {"simple drawing counts the rows only",
+       {},
+       {0, 0, 0, 0},
+       {0, 0, 40, 50},
+       false,
+       true,
+       true,
+       {0, 1, 2}},
+      {"below the last row", {}, {0, 200, 10, 200}, {0, 200, 10, 400}, false, false, false, {}},
+  };
+  const std::vector<PLazyNode> visible = VisibleOrder();
+  // Row 1's content lies at 50..80.
+  tree.extents[visible[1]] = {50, 80};
+  tree.DoStateChange({tsDrawSelecting});
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree.ClearSelection();
+    for (int i : c.preselected) tree.AddSelection(visible[i]);
+    tree.ViewOptions.SimpleDrawSelection = c.simple;
+    EXPECT_EQ(tree.HandleDrawSelection(c.oldRect, c.newRect, c.toggle), c.changed);
+    std::vector<PLazyNode> expected;
+    for (int i : c.expected) expected.push_back(visible[i]);
+    EXPECT_EQ(Selected(), expected);
+    Check();
+  }
+}
+
+// Over a random tree of mixed heights and content edges, every move of the
+// band changes exactly the rows a brute-force walk finds entering or
+// leaving it.
+TEST_F(LazyTreeView, RubberBandAgreesWithTheRowsInsideIt) {
+  std::mt19937 rng(11);
+  tree.ViewOptions.MultiSelect = true;
+  std::vector<PLazyNode> nodes;
+  for (int i = 0; i < 150; ++i) {
+    PLazyNode parent = nodes.empty() || rng() % 3 == 0 ? nullptr : nodes[rng() % nodes.size()];
+    PLazyNode n = tree.AddChild(parent);
+    if (rng() % 3 == 0) tree.SetNodeHeight(n, rng() % 30);  // zero heights too
+    if (rng() % 2 == 0) {
+      const int64_t left = rng() % 150;
+      tree.extents[n] = {left, left + rng() % 60};
+    }
+    nodes.push_back(n);
+  }
+  tree.FullExpand();
+  for (PLazyNode n : nodes)
+    if (rng() % 6 == 0) tree.ToggleNode(n);
+  tree.DoStateChange({tsDrawSelecting});
+  const int height = static_cast<int>(tree.RootNode()->TotalHeight);
+  auto randomRect = [&] {
+    return TBandRect{static_cast<int32_t>(rng() % 220), static_cast<int32_t>(rng() % (height + 40)),
+                     static_cast<int32_t>(rng() % 220),
+                     static_cast<int32_t>(rng() % (height + 40))};
+  };
+  for (bool toggle : {false, true}) {
+    SCOPED_TRACE(toggle ? "toggle" : "select");
+    tree.ClearSelection();
+    for (PLazyNode n : nodes)
+      if (rng() % 4 == 0) tree.AddSelection(n);
+    std::set<PLazyNode> before;
+    for (PLazyNode n : nodes)
+      if (n->Has(nsSelected)) before.insert(n);
+    auto insideOf = [&](TBandRect band) {
+      const TBandRect r = band.Normalized();
+      std::set<PLazyNode> inside;
+      int64_t top = 0;
+      for (PLazyNode n : VisibleOrder()) {
+        const int64_t bottom = top + n->NodeHeight;
+        bool in = std::max<int64_t>(top, r.Top) < std::min<int64_t>(bottom, r.Bottom);
+        auto it = tree.extents.find(n);
+        if (in && it != tree.extents.end())
+          in = std::max<int64_t>(it->second.first, r.Left) <
+               std::min<int64_t>(it->second.second, r.Right);
+        if (in) inside.insert(n);
+        top = bottom;
+      }
+      return inside;
+    };
+    TBandRect band = randomRect();
+    std::set<PLazyNode> wasInside = insideOf(band);
+    std::set<PLazyNode> expected = before;
+    for (int move = 0; move < 60; ++move) {
+      const TBandRect next = randomRect();
+      tree.HandleDrawSelection(band, next, toggle);
+      band = next;
+      // A row changes when it enters or leaves the band: toggled with Ctrl,
+      // else selected while inside.
+      const std::set<PLazyNode> inside = insideOf(band);
+      for (PLazyNode n : nodes) {
+        const bool in = inside.count(n) > 0;
+        if (in == (wasInside.count(n) > 0)) continue;
+        const bool selectedNow = toggle ? expected.count(n) == 0 : in;
+        if (selectedNow) {
+          expected.insert(n);
+        } else {
+          expected.erase(n);
+        }
+      }
+      wasInside = inside;
+      std::set<PLazyNode> selected;
+      for (PLazyNode n : nodes)
+        if (n->Has(nsSelected)) selected.insert(n);
+      ASSERT_EQ(selected, expected) << "move " << move;
+      ASSERT_EQ(tree.SelectedCount(), selected.size());
+    }
+  }
+  Check();
+}
+
+TEST_F(SelectionFixture, RubberBandChangesNothingUnlessItDraws) {
+  const TBandRect all{0, 0, 100, 200};
+  EXPECT_FALSE(tree.HandleDrawSelection({}, all, false)) << "not drawing a selection";
+  EXPECT_EQ(tree.SelectedCount(), 0u);
+  tree.DoStateChange({tsDrawSelecting});
+  // A disabled row is collected but never selected: nothing changed.
+  top[1]->Include(nsDisabled);
+  EXPECT_FALSE(tree.HandleDrawSelection({}, {0, 20, 100, 30}, false));
+  EXPECT_EQ(tree.SelectedCount(), 0u);
+  // A band that leaves every row it selected leaves no anchor on them.
+  top[1]->Exclude(nsDisabled);
+  tree.SetAnchor(nullptr);
+  EXPECT_TRUE(tree.HandleDrawSelection({}, {0, 20, 100, 30}, false));
+  EXPECT_EQ(tree.RangeAnchor(), top[1]);
+  EXPECT_TRUE(tree.HandleDrawSelection({0, 20, 100, 30}, {0, 92, 100, 100}, false));
+  EXPECT_EQ(tree.SelectedCount(), 1u) << "row 5 now";
+  EXPECT_TRUE(tree.HandleDrawSelection({0, 92, 100, 100}, {0, 200, 100, 210}, false));
+  EXPECT_EQ(tree.SelectedCount(), 0u);
+  EXPECT_EQ(tree.RangeAnchor(), tree.FocusedNode());
+  tree.Clear();
+  EXPECT_FALSE(tree.HandleDrawSelection({}, all, false)) << "an empty tree";
+}
+
+TEST(LazyTreeViewStatic, BandPlacementTable) {
+  struct TCase {
+    uint8_t alignment;
+    bool rtl;
+    int64_t left, right;
+  } cases[] = {
+      {0, false, 30, 60}, {1, false, 80, 110}, {2, false, 55, 85},
+      {0, true, 60, 90},  {1, true, 10, 40},   {2, true, 35, 65},
+  };
+  for (auto& c : cases) {
+    TBandPlacement p;
+    p.SpanLeft = 10;
+    p.SpanRight = 110;
+    p.Lead = 20;
+    p.TextWidth = 30;
+    p.Alignment = c.alignment;
+    p.RightToLeft = c.rtl;
+    int64_t left = 0;
+    int64_t right = 0;
+    p.Place(left, right);
+    EXPECT_EQ(left, c.left) << int(c.alignment) << c.rtl;
+    EXPECT_EQ(right, c.right) << int(c.alignment) << c.rtl;
+  }
+}
+
+TEST_F(LazyTreeView, FinishingACutDeletesTheMarkedNodes) {
+  PLazyNode a = tree.AddChild(nullptr);
+  PLazyNode a1 = tree.AddChild(a);
+  PLazyNode a2 = tree.AddChild(a);
+  PLazyNode a21 = tree.AddChild(a2);
+  PLazyNode b = tree.AddChild(nullptr);
+  PLazyNode c = tree.AddChild(nullptr);
+  PLazyNode c1 = tree.AddChild(c);
+  PLazyNode d = tree.AddChild(nullptr);
+  for (PLazyNode n : {a2, a21, b, c1, d}) n->Include(nsCutOrCopy);
+  tree.FinishCut();
+  EXPECT_EQ(tree.RootNode()->TotalCount, 9u) << "no cut pending: nothing goes";
+  tree.DoStateChange({tsCutPending});
+  tree.FinishCut();
+  EXPECT_FALSE(tree.States().Contains(tsCutPending));
+  EXPECT_EQ(PreOrder(), (std::vector<PLazyNode>{a, a1, c}));
+  EXPECT_EQ(a1->Index, 0u);
+  EXPECT_FALSE(c->Has(nsHasChildren)) << "its last child went";
+  Check();
+}
+
+TEST_F(LazyTreeView, ChildrenAboveOrderTable) {
+  PLazyNode a = tree.AddChild(nullptr);
+  PLazyNode a1 = tree.AddChild(a);
+  PLazyNode a2 = tree.AddChild(a);
+  PLazyNode b = tree.AddChild(nullptr);
+  tree.ToggleNode(a);
+  tree.Options.ChildrenAbove = true;
+  struct TCase {
+    const char* name;
+    PLazyNode got, expected;
+  } cases[] = {
+      {"first shown", tree.GetFirstVisible(), a1},
+      {"first shown, plain order", tree.GetFirstVisible(nullptr, false), a},
+      {"after the last child comes the parent", tree.GetNextVisible(a2), a},
+      {"after the parent its sibling", tree.GetNextVisible(a), b},
+      {"before the parent its last child", tree.GetPreviousVisible(a), a2},
+      {"before the sibling the parent", tree.GetPreviousVisible(b), a},
+      {"last shown", tree.GetLastVisible(), b},
+      {"last shown, plain order", tree.GetLastVisible(nullptr, false), b},
+      {"last below a", tree.GetLastVisible(a), a2},
+  };
+  for (auto& c : cases) EXPECT_EQ(c.got, c.expected) << c.name;
+  EXPECT_GT(tree.CompareNodePositions(a, a1, true), 0);
+  EXPECT_LT(tree.CompareNodePositions(a, a1, false), 0);
+  tree.AddSelection(a);
+  tree.AddSelection(a2);
+  EXPECT_EQ(tree.GetFirstSelected(true), a2);
+  EXPECT_EQ(tree.GetFirstSelected(false), a);
+  // A node inside a collapsed parent sits just before that parent.
+  tree.ToggleNode(a);
+  EXPECT_EQ(tree.GetNextVisible(a1), a);
+  EXPECT_EQ(tree.GetPreviousVisible(a1), nullptr);
 }
 
 TEST_F(LazyTreeView, CheckStatePropagationTable) {

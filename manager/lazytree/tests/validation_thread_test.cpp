@@ -69,6 +69,16 @@ TEST(ValidationThread, TwoThousandVisibleNodesGiveNoEntryTwoThousandOneGiveTwo) 
   EXPECT_EQ(tree.PositionCache()[1].AbsoluteTop, 18u * 2000) << "the last node's top";
 }
 
+// Shown nodes in display order, without the tree's navigation.
+void DisplayOrder(PLazyNode parent, bool childrenAbove, std::vector<PLazyNode>& out) {
+  for (PLazyNode c = parent->FirstChild; c; c = c->NextSibling) {
+    if (!c->Has(nsVisible)) continue;
+    if (!childrenAbove) out.push_back(c);
+    if (c->Has(nsExpanded)) DisplayOrder(c, childrenAbove, out);
+    if (childrenAbove) out.push_back(c);
+  }
+}
+
 TEST(ValidationThread, GetNodeAtEqualsBruteForceOverMixedHeights) {
   TObject sender;
   TCacheTree tree(&sender);
@@ -84,43 +94,51 @@ TEST(ValidationThread, GetNodeAtEqualsBruteForceOverMixedHeights) {
   ServeFill(tree);
   tree.FullExpand();
   ServeFill(tree);
-  ASSERT_TRUE(tree.States().Contains(tsUseCache));
-  ASSERT_GE(tree.PositionCache().size(), 2u);
-  std::vector<PLazyNode> visible;
-  std::vector<uint32_t> tops;
-  uint32_t y = 0;
-  for (PLazyNode n = tree.GetFirstVisibleNoInit(); n; n = tree.GetNextVisibleNoInit(n)) {
-    visible.push_back(n);
-    tops.push_back(y);
-    y += n->NodeHeight;
-  }
-  ASSERT_EQ(visible.size(), tree.VisibleNodeCount());
-  for (int i = 0; i < 3000; ++i) {
-    const uint32_t probe = rng() % (y + 50);
-    // Brute force: the last node whose top is at or above the row and
-    // whose rows contain it.
-    PLazyNode expected = nullptr;
-    uint32_t expectedTop = 0;
-    for (size_t k = 0; k < visible.size(); ++k) {
-      if (probe >= tops[k] && probe < tops[k] + visible[k]->NodeHeight) {
-        expected = visible[k];
-        expectedTop = tops[k];
-        break;
+  // Both display orders; the option's change refills the cache.
+  for (bool childrenAbove : {false, true}) {
+    SCOPED_TRACE(childrenAbove ? "children above" : "children below");
+    if (childrenAbove) {
+      tree.SetChildrenAbove(true);
+      ASSERT_FALSE(tree.States().Contains(tsUseCache)) << "the old entries are in another order";
+      ServeFill(tree);
+    }
+    ASSERT_TRUE(tree.States().Contains(tsUseCache));
+    ASSERT_GE(tree.PositionCache().size(), 2u);
+    std::vector<PLazyNode> visible;
+    DisplayOrder(tree.RootNode(), childrenAbove, visible);
+    std::vector<uint32_t> tops;
+    uint32_t y = 0;
+    for (PLazyNode n : visible) {
+      tops.push_back(y);
+      y += n->NodeHeight;
+    }
+    ASSERT_EQ(visible.size(), tree.VisibleNodeCount());
+    for (int i = 0; i < 3000; ++i) {
+      const uint32_t probe = rng() % (y + 50);
+      // Brute force: the node whose rows contain the row.
+      PLazyNode expected = nullptr;
+      uint32_t expectedTop = 0;
+      for (size_t k = 0; k < visible.size(); ++k) {
+        if (probe >= tops[k] && probe < tops[k] + visible[k]->NodeHeight) {
+          expected = visible[k];
+          expectedTop = tops[k];
+          break;
+        }
+      }
+      int top = -1;
+      PLazyNode got = tree.GetNodeAt(0, static_cast<int>(probe), false, top);
+      ASSERT_EQ(got, expected) << probe;
+      if (got) {
+        ASSERT_EQ(top, static_cast<int>(expectedTop));
+        int64_t rowTop = 0;
+        int64_t rowBottom = 0;
+        ASSERT_TRUE(tree.GetDisplayRows(got, rowTop, rowBottom));
+        ASSERT_EQ(rowTop, expectedTop);
       }
     }
-    int top = -1;
-    PLazyNode got = tree.GetNodeAt(0, static_cast<int>(probe), false, top);
-    ASSERT_EQ(got, expected) << probe;
-    if (got) {
-      ASSERT_EQ(top, static_cast<int>(expectedTop));
-      int64_t rowTop = 0;
-      int64_t rowBottom = 0;
-      ASSERT_TRUE(tree.GetDisplayRows(got, rowTop, rowBottom));
-      ASSERT_EQ(rowTop, expectedTop);
-    }
+    int top = 0;
+    EXPECT_EQ(tree.GetNodeAt(0, static_cast<int>(y), false, top), nullptr) << "below the last node";
   }
-  int top = 0;
-  EXPECT_EQ(tree.GetNodeAt(0, static_cast<int>(y), false, top), nullptr) << "below the last node";
 }
 
 // Holds the fill at a chosen node until the GUI thread asks it to stop.
@@ -223,7 +241,7 @@ TEST(ValidationThread, ChangingTheTreeWhileTheThreadFillsAMillionNodes) {
   TObject sender;
   TCacheTree tree(&sender);
   std::mt19937 rng(3);
-  for (int round = 0; round < 4; ++round) {
+  for (int round = 0; round < 5; ++round) {
     THold hold;
     hold.at = 1000 + static_cast<uint32_t>(rng() % 100000);
     hold.Attach(tree);
@@ -243,6 +261,10 @@ TEST(ValidationThread, ChangingTheTreeWhileTheThreadFillsAMillionNodes) {
         break;
       case 2:
         tree.ToggleNode(tree.GetLastChildNoInit(nullptr));
+        break;
+      case 3:
+        // The fill reads the option for its order.
+        tree.SetChildrenAbove(true);
         break;
       default:
         tree.AddChild(nullptr);

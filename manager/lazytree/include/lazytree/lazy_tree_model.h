@@ -174,8 +174,8 @@ class TLazyTreeModel {
   PLazyNode GetNextInitialized(PLazyNode node);
   PLazyNode GetFirstCutCopy();
   PLazyNode GetNextCutCopy(PLazyNode node);
-  PLazyNode GetFirstSelected();
-  PLazyNode GetNextSelected(PLazyNode node);
+  PLazyNode GetFirstSelected(bool considerChildrenAbove = false);
+  PLazyNode GetNextSelected(PLazyNode node, bool considerChildrenAbove = false);
   uint32_t GetNodeLevel(PLazyNode node) const;
   bool HasAsParent(PLazyNode node, PLazyNode potentialParent) const;
 

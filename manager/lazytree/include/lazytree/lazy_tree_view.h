@@ -29,10 +29,39 @@ enum TLTNodeAttachMode : uint8_t {
 // The options of this layer; the control's options object sets them.
 struct TLazyViewOptions {
   bool MultiSelect = false;              // toMultiSelect
+  bool SimpleDrawSelection = false;      // toSimpleDrawSelection
   bool SiblingSelectConstraint = false;  // toSiblingSelectConstraint
   bool LevelSelectConstraint = false;    // toLevelSelectConstraint
   bool AutoTristateTracking = true;      // toAutoTristateTracking
   bool AutoFreeOnCollapse = false;       // toAutoFreeOnCollapse
+};
+
+// The rubber band in tree coordinates: rows from the top of the whole
+// tree, columns as the control places a node's content.
+struct TBandRect {
+  int32_t Left = 0;
+  int32_t Top = 0;
+  int32_t Right = 0;
+  int32_t Bottom = 0;
+  // Left <= Right and Top <= Bottom.
+  TBandRect Normalized() const;
+};
+
+// Where a node's content lies across the rubber band: the span it may use
+// (the main column, or the client area without columns), the lead before
+// its text (margin, indentation, check and images), its text width and
+// the text's alignment (0 left, 1 right, 2 centred).
+struct TBandPlacement {
+  int64_t SpanLeft = 0;
+  int64_t SpanRight = 0;
+  int64_t Lead = 0;
+  int64_t TextWidth = 0;
+  uint8_t Alignment = 0;
+  bool RightToLeft = false;
+  // The content's left and right edges: the lead is taken from the span's
+  // reading start, then the text is placed by the alignment (mirrored
+  // under right-to-left).
+  void Place(int64_t& left, int64_t& right) const;
 };
 
 // One entry per 2000 visible nodes: the node and the summed heights of the
@@ -119,6 +148,12 @@ class TLazyTreeView : public TLazyTreeModel {
   std::vector<PLazyNode> GetSortedSelection(bool resolve);
   std::vector<PLazyNode> GetSortedCutCopySet(bool resolve);
   void MarkSelectedForTransfer();
+  // The rubber band moved from oldRect to newRect: nodes inside exactly one
+  // of them change (toggle: as with Ctrl held when the drag began); true
+  // when the selection changed.
+  bool HandleDrawSelection(TBandRect oldRect, TBandRect newRect, bool toggle);
+  // After this tree's own cut was pasted: the nodes marked for the cut go.
+  void FinishCut();
   // Entries with bit 0 set are removed keeping the order; the number left,
   // or -1 for an empty array (nothing changed).
   static int CompactNodeArray(uintptr_t* array, uint32_t count);
@@ -129,14 +164,16 @@ class TLazyTreeView : public TLazyTreeModel {
   // ---- visibility
   bool IsVisible(PLazyNode node);
   PLazyNode GetVisibleParent(PLazyNode node) const;
-  PLazyNode GetFirstVisible(PLazyNode node = nullptr);
-  PLazyNode GetFirstVisibleNoInit(PLazyNode node = nullptr);
-  PLazyNode GetNextVisible(PLazyNode node);
-  PLazyNode GetNextVisibleNoInit(PLazyNode node);
-  PLazyNode GetPreviousVisible(PLazyNode node);
-  PLazyNode GetPreviousVisibleNoInit(PLazyNode node);
-  PLazyNode GetLastVisible(PLazyNode node = nullptr);
-  PLazyNode GetLastVisibleNoInit(PLazyNode node = nullptr);
+  // Display order: with considerChildrenAbove and toChildrenAbove an
+  // expanded node's children are shown above it.
+  PLazyNode GetFirstVisible(PLazyNode node = nullptr, bool considerChildrenAbove = true);
+  PLazyNode GetFirstVisibleNoInit(PLazyNode node = nullptr, bool considerChildrenAbove = true);
+  PLazyNode GetNextVisible(PLazyNode node, bool considerChildrenAbove = true);
+  PLazyNode GetNextVisibleNoInit(PLazyNode node, bool considerChildrenAbove = true);
+  PLazyNode GetPreviousVisible(PLazyNode node, bool considerChildrenAbove = true);
+  PLazyNode GetPreviousVisibleNoInit(PLazyNode node, bool considerChildrenAbove = true);
+  PLazyNode GetLastVisible(PLazyNode node = nullptr, bool considerChildrenAbove = true);
+  PLazyNode GetLastVisibleNoInit(PLazyNode node = nullptr, bool considerChildrenAbove = true);
   PLazyNode GetFirstVisibleChild(PLazyNode node);
   PLazyNode GetLastVisibleChild(PLazyNode node);
   PLazyNode GetNextVisibleSibling(PLazyNode node);
@@ -149,6 +186,9 @@ class TLazyTreeView : public TLazyTreeModel {
   // The node's rows: top and bottom in client coordinates (moved by the
   // vertical offset); false (and 0, 0) for a node that is not shown.
   bool GetDisplayRows(PLazyNode node, int64_t& top, int64_t& bottom);
+
+  // toChildrenAbove: the display order changes, so the cache is filled anew.
+  void SetChildrenAbove(bool value);
 
   // ---- expansion
   using TLazyTreeModel::ToggleNode;
@@ -214,6 +254,11 @@ class TLazyTreeView : public TLazyTreeModel {
   virtual void DoExpanded(PLazyNode node);
   virtual bool EndEditing() { return true; }
   virtual int VerticalOffset() const { return 0; }
+  // The rubber band's horizontal test: a node's content edges in band
+  // coordinates. False: no geometry, only the rows count.
+  virtual bool GetBandExtent(PLazyNode /*node*/, int64_t& /*left*/, int64_t& /*right*/) {
+    return false;
+  }
   void AddToSelection(PLazyNode node) override;
   void RemoveFromSelection(PLazyNode node) override;
   void CompactSelection() override;
@@ -230,10 +275,17 @@ class TLazyTreeView : public TLazyTreeModel {
   // The first node past `node`'s subtree in pre-order (the next sibling of
   // the node or of its nearest ancestor that has one), or none.
   PLazyNode NodeAfterSubtree(PLazyNode node) const;
-  PLazyNode NextVisible(PLazyNode node, bool init);
-  PLazyNode PreviousVisible(PLazyNode node, bool init);
-  PLazyNode FirstVisibleBelow(PLazyNode node, bool init);
+  PLazyNode NextVisible(PLazyNode node, bool init, bool above);
+  PLazyNode PreviousVisible(PLazyNode node, bool init, bool above);
+  PLazyNode FirstVisibleBelow(PLazyNode node, bool init, bool above);
   PLazyNode LastVisible(PLazyNode node, bool init);
+  // Children-above order: the node's first shown descendant chain.
+  PLazyNode TopOfBlock(PLazyNode node, bool init);
+  // The shown node before `node`'s block under children-above order.
+  PLazyNode PreviousBlock(PLazyNode node, bool init);
+  bool Above(bool considerChildrenAbove) const {
+    return considerChildrenAbove && Options.ChildrenAbove;
+  }
   PLazyNode RangeStart(PLazyNode start, bool firstTopLevel);
 
   std::vector<uintptr_t> selection_;  // sorted by address; odd values are tombstones

@@ -469,7 +469,7 @@ THintAnimationType TBaseLazyTree::GetHintAnimation() {
 TPoint TBaseLazyTree::GetCellContentMargin(PLazyNode node, TColumnIndex column, int marginKind,
                                            TCanvas* canvas) {
   if (!OnBeforeCellPaint) return TPoint{0, 0};
-  const TRect cell = GetDisplayRect(node, column);
+  const TRect cell = GetDisplayRect(node, column, false);
   TRect content = cell;
   DoBeforeCellPaint(canvas ? canvas : Canvas(), node, column, cpmGetContentMargin, cell, content);
   switch (marginKind) {
@@ -736,6 +736,179 @@ void TBaseLazyTree::DoHeaderImageClick(TColumnIndex column, TMouseButton button,
 
 void TBaseLazyTree::DoHeaderCheckBoxClick(TColumnIndex column) {
   if (OnHeaderCheckBoxClick) OnHeaderCheckBoxClick(header_, column);
+}
+
+// ---- cell geometry
+
+bool TBaseLazyTree::CellIsEmpty(PLazyNode node, TColumnIndex column) {
+  bool empty = true;
+  if (OnGetCellIsEmpty) OnGetCellIsEmpty(this, node, column, empty);
+  return empty;
+}
+
+bool TBaseLazyTree::HasImage(PLazyNode node, TLTImageKind kind, TColumnIndex column) {
+  bool ghosted = false;
+  int index = -1;
+  DoGetImageIndex(node, kind, column, ghosted, index);
+  return index >= 0;
+}
+
+bool TBaseLazyTree::ColumnRightToLeft(TColumnIndex column) const {
+  if (header_->Layout().ColumnIndexValid(column))
+    return header_->Columns()->Items(column)->BiDiMode() != TBiDiMode::bdLeftToRight;
+  return BiDiMode() != classlib::TBiDiMode::bdLeftToRight;
+}
+
+TAlignment TBaseLazyTree::ColumnAlignment(TColumnIndex column) const {
+  if (header_->Layout().ColumnIndexValid(column))
+    return header_->Columns()->Items(column)->Alignment();
+  return Alignment;
+}
+
+int64_t TBaseLazyTree::ContentLead(PLazyNode node, TColumnIndex column) {
+  int64_t lead = Margin;
+  const TLTPaintOptions paint = treeOptions_->PaintOptions();
+  if (column <= NoColumn || column == HeaderMainColumn()) {
+    const int64_t levels =
+        static_cast<int64_t>(GetNodeLevel(node)) + (paint.Contains(toShowRoot) ? 1 : 0);
+    lead += levels * static_cast<int64_t>(Indent);
+    if (treeOptions_->MiscOptions().Contains(toCheckSupport) && CheckImages &&
+        node->CheckType != ctNone)
+      lead += CheckImages->Width() + 2;
+  }
+  if (StateImages && HasImage(node, ikState, column)) lead += StateImages->Width() + 2;
+  if (Images && HasImage(node, ikNormal, column)) lead += Images->Width() + 2;
+  return lead;
+}
+
+int TBaseLazyTree::FontCharHeight() {
+  if (!HandleAllocated()) return Font()->Height() < 0 ? -Font()->Height() : Font()->Height();
+  HDC dc = GetDC(Handle());
+  HGDIOBJ old = SelectObject(dc, Font()->Handle());
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(Handle(), dc);
+  return metrics.tmHeight;
+}
+
+TRect TBaseLazyTree::GetDisplayRect(PLazyNode node, TColumnIndex column, bool textOnly,
+                                    bool unclipped, bool applyCellContentMargin) {
+  int64_t top = 0;
+  int64_t bottom = 0;
+  // Asserts a real node, initialises it and answers whether it is shown.
+  if (!GetDisplayRows(node, top, bottom)) return TRect{};
+  const THeaderLayout& layout = header_->Layout();
+  const bool inColumn = column > NoColumn && layout.ColumnIndexValid(column);
+  int64_t left = 0;
+  int64_t right = 0;
+  if (inColumn) {
+    // The header's columns scroll with the tree: only the vertical offset
+    // is left to add.
+    const TColumnGeometry& geometry = layout.Column(column);
+    left = static_cast<int64_t>(geometry.Left) + offsetX_;
+    right = left + geometry.Width - 1;
+  } else {
+    left = offsetX_;
+    right = static_cast<int64_t>(std::max(ClientWidth(), RangeX)) + offsetX_;
+  }
+  if (textOnly) {
+    const bool rtl = ColumnRightToLeft(inColumn ? column : NoColumn);
+    TAlignment align = ColumnAlignment(inColumn ? column : NoColumn);
+    if (rtl && align != TAlignment::taCenter)
+      align = align == TAlignment::taLeftJustify ? TAlignment::taRightJustify
+                                                 : TAlignment::taLeftJustify;
+    const int64_t lead = ContentLead(node, inColumn ? column : NoColumn);
+    if (rtl) {
+      right -= lead;
+    } else {
+      left += lead;
+    }
+    if (applyCellContentMargin && OnBeforeCellPaint) {
+      const TRect cell{static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
+                       static_cast<int>(bottom)};
+      TRect content = cell;
+      DoBeforeCellPaint(Canvas(), node, column, cpmGetContentMargin, cell, content);
+      left = content.left;
+      top = content.top;
+      right = content.right;
+      bottom = content.bottom;
+    }
+    const int64_t textWidth = GetNodeWidth(node, column, Canvas());
+    if (unclipped) {
+      // The text may overflow the cell: it starts at the reading start.
+      if (right - left < textWidth - 1)
+        align = rtl ? TAlignment::taRightJustify : TAlignment::taLeftJustify;
+      switch (align) {
+        case TAlignment::taRightJustify:
+          left = right - textWidth;
+          break;
+        case TAlignment::taCenter:
+          left = (left + right - textWidth) / 2;
+          right = left + textWidth;
+          break;
+        default:
+          right = left + textWidth - 1;
+          break;
+      }
+      const int64_t wanted = std::min<int64_t>(FontCharHeight(), NodeHeight(node));
+      if (bottom - top < wanted) {
+        const int64_t grow = (wanted - (bottom - top) + 1) / 2;
+        top -= grow;
+        bottom += grow;
+      }
+    } else if (textWidth < right - left) {
+      switch (align) {
+        case TAlignment::taRightJustify:
+          left = right - textWidth;
+          break;
+        case TAlignment::taCenter:
+          left = (left + right - textWidth) / 2;
+          right = left + textWidth;
+          break;
+        default:
+          right = left + textWidth;
+          break;
+      }
+    }
+  }
+  return TRect{static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
+               static_cast<int>(bottom)};
+}
+
+bool TBaseLazyTree::GetBandExtent(PLazyNode node, int64_t& left, int64_t& right) {
+  // The band lives in tree coordinates (scroll offsets taken out), so the
+  // span is taken there too.
+  const THeaderLayout& layout = header_->Layout();
+  const TColumnIndex main = HeaderMainColumn();
+  TBandPlacement placement;
+  if (layout.ColumnIndexValid(main)) {
+    const TColumnGeometry& geometry = layout.Column(main);
+    placement.SpanLeft = geometry.Left;
+    placement.SpanRight = static_cast<int64_t>(geometry.Left) + geometry.Width;
+  } else {
+    placement.SpanRight = ClientWidth();
+  }
+  const TColumnIndex column = layout.ColumnIndexValid(main) ? main : NoColumn;
+  placement.RightToLeft = ColumnRightToLeft(column);
+  const TAlignment align = ColumnAlignment(column);
+  placement.Alignment = align == TAlignment::taRightJustify ? 1
+                        : align == TAlignment::taCenter     ? 2
+                                                            : 0;
+  placement.Lead = ContentLead(node, column);
+  placement.TextWidth = GetNodeWidth(node, column, Canvas());
+  if (column != NoColumn && !placement.RightToLeft &&
+      treeOptions_->AutoOptions().Contains(toAutoSpanColumns)) {
+    // Text may run on over the empty cells that follow.
+    for (int next = layout.ShownColumnAfter(column);
+         next > NoColumn && !ColumnRightToLeft(next) && CellIsEmpty(node, next);
+         next = layout.ShownColumnAfter(next)) {
+      const TColumnGeometry& geometry = layout.Column(next);
+      placement.SpanRight = static_cast<int64_t>(geometry.Left) + geometry.Width;
+    }
+  }
+  placement.Place(left, right);
+  return true;
 }
 
 }  // namespace kelm::lazytree

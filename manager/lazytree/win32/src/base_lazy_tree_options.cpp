@@ -39,8 +39,9 @@ void TBaseLazyTree::OptionsStored() {
   Options.VariableNodeHeight = misc.Contains(toVariableNodeHeight);
   Options.AutoSort = autoOptions.Contains(toAutoSort);
   Options.AutoExpand = autoOptions.Contains(toAutoExpand);
-  Options.ChildrenAbove = paint.Contains(toChildrenAbove);
+  SetChildrenAbove(paint.Contains(toChildrenAbove));
   ViewOptions.MultiSelect = selection.Contains(toMultiSelect);
+  ViewOptions.SimpleDrawSelection = selection.Contains(toSimpleDrawSelection);
   ViewOptions.SiblingSelectConstraint = selection.Contains(toSiblingSelectConstraint);
   ViewOptions.LevelSelectConstraint = selection.Contains(toLevelSelectConstraint);
   ViewOptions.AutoTristateTracking = autoOptions.Contains(toAutoTristateTracking);

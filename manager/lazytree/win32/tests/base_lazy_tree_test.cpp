@@ -16,6 +16,7 @@
 namespace kelm::lazytree {
 namespace {
 
+using classlib::EAssertionFailed;
 using classlib::EventOf;
 using classlib::New;
 using classlib::TForm;
@@ -68,6 +69,8 @@ class TRecorder : public TObject {
   std::vector<std::pair<int, int>> scrolls;
   void Scrolled(TBaseLazyTree*, int dx, int dy) { scrolls.emplace_back(dx, dy); }
   void Cancelled(TBaseLazyTree*, TColumnIndex) { ++cancelled; }
+  bool cellsEmpty = true;
+  void CellEmpty(TBaseLazyTree*, PLazyNode, TColumnIndex, bool& empty) { empty = cellsEmpty; }
   void ImageEx(TBaseLazyTree*, PLazyNode, TLTImageKind, TColumnIndex, bool&, int& i,
                TCustomImageList*&) {
     ++exCalls;
@@ -366,7 +369,9 @@ class TScriptedTree : public TBaseLazyTree {
 
  protected:
   uint8_t DetermineScrollDirections(int, int) override { return directions; }
-  TRect GetDisplayRect(PLazyNode, TColumnIndex) override { return TRect{10, 20, 110, 40}; }
+  TRect GetDisplayRect(PLazyNode, TColumnIndex, bool, bool, bool) override {
+    return TRect{10, 20, 110, 40};
+  }
 };
 
 TEST_F(LazyTreeControl, AutoScrollStartsAndStopsItsTimer) {
@@ -579,6 +584,177 @@ TEST_F(LazyTreeControl, FocusNodeUnderAutoExpand) {
                                 top[2]->Has(nsExpanded), kid[1]->Has(nsExpanded)};
     EXPECT_EQ(got, c.expanded);
     ASSERT_EQ(test::CheckTreeInvariants(*tree, static_cast<TObject*>(tree), true), "");
+  }
+}
+
+// Every node's text is as wide as told.
+class TMeasuredTree : public TBaseLazyTree {
+ public:
+  using TBaseLazyTree::TBaseLazyTree;
+  int textWidth = 30;
+  int GetNodeWidth(PLazyNode, TColumnIndex, TCanvas*) override { return textWidth; }
+};
+
+// Two top-level nodes, the first expanded with one child; 18-pixel rows.
+class CellGeometry : public LazyTreeControl {
+ protected:
+  void SetUp() override {
+    LazyTreeControl::SetUp();
+    measured = New<TMeasuredTree>(form);
+    measured->SetParent(form);
+    measured->SetBounds(0, 0, 300, 200);
+    a = measured->AddChild(nullptr);
+    a1 = measured->AddChild(a);
+    b = measured->AddChild(nullptr);
+    measured->ToggleNode(a);
+    showRoot = measured->TreeOptions()->PaintOptions().Contains(toShowRoot) ? 1 : 0;
+  }
+  void AddColumns() {
+    TLazyTreeColumns* columns = measured->HeaderObject()->Columns();
+    columns->Add()->SetWidth(100);
+    columns->Add()->SetWidth(150);
+  }
+  TMeasuredTree* measured = nullptr;
+  PLazyNode a = nullptr;
+  PLazyNode a1 = nullptr;
+  PLazyNode b = nullptr;
+  int showRoot = 0;
+};
+
+TEST_F(CellGeometry, DisplayRectTable) {
+  AddColumns();
+  TLazyTreeColumns* columns = measured->HeaderObject()->Columns();
+  const int client = measured->ClientWidth();
+  const int lead1 = 4 + 18 * (1 + showRoot);  // a1: margin and its levels
+  struct TCase {
+    const char* name;
+    TColumnIndex column;
+    TAlignment alignment;  // of column 1
+    int textWidth;
+    bool textOnly, unclipped;
+    TRect expected;
+  } cases[] = {
+      {"the whole row", NoColumn, TAlignment::taLeftJustify, 30, false, false,
+       TRect{0, 18, client, 36}},
+      {"the text after the indentation", NoColumn, TAlignment::taLeftJustify, 30, true, false,
+       TRect{lead1, 18, lead1 + 30, 36}},
+      {"a cell ends a pixel short of the next", 1, TAlignment::taLeftJustify, 30, false, false,
+       TRect{100, 18, 249, 36}},
+      {"another column has no indentation", 1, TAlignment::taLeftJustify, 30, true, false,
+       TRect{104, 18, 134, 36}},
+      {"right-aligned", 1, TAlignment::taRightJustify, 30, true, false, TRect{219, 18, 249, 36}},
+      {"centred", 1, TAlignment::taCenter, 30, true, false, TRect{161, 18, 191, 36}},
+      {"wider than the cell: the cell", 1, TAlignment::taRightJustify, 300, true, false,
+       TRect{104, 18, 249, 36}},
+      {"unclipped from the reading start", 1, TAlignment::taRightJustify, 300, true, true,
+       TRect{104, 18, 403, 36}},
+      {"unclipped, left-aligned ends a pixel short", 1, TAlignment::taLeftJustify, 30, true, true,
+       TRect{104, 18, 133, 36}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    columns->Items(1)->SetAlignment(c.alignment);
+    measured->textWidth = c.textWidth;
+    const TRect r = measured->GetDisplayRect(a1, c.column, c.textOnly, c.unclipped);
+    EXPECT_EQ(r.left, c.expected.left);
+    EXPECT_EQ(r.top, c.expected.top);
+    EXPECT_EQ(r.right, c.expected.right);
+    EXPECT_EQ(r.bottom, c.expected.bottom);
+  }
+}
+
+TEST_F(CellGeometry, DisplayRectFollowsTheOffsetsAndHiddenNodesHaveNone) {
+  measured->RangeY = 1000;
+  measured->RangeX = 1000;
+  measured->SetOffsetXY(TPoint{-7, -10});
+  TRect r = measured->GetDisplayRect(b, NoColumn, false);
+  EXPECT_EQ(r.top, 36 - 10);
+  EXPECT_EQ(r.left, -7);
+  EXPECT_EQ(r.right, 1000 - 7) << "the row spans the horizontal range";
+  measured->ToggleNode(a);
+  r = measured->GetDisplayRect(a1, NoColumn, true);
+  EXPECT_TRUE(r.left == 0 && r.top == 0 && r.right == 0 && r.bottom == 0) << "a1 is not shown";
+  EXPECT_THROW(measured->GetDisplayRect(measured->RootNode(), NoColumn, false), EAssertionFailed);
+  EXPECT_THROW(measured->GetDisplayRect(nullptr, NoColumn, false), EAssertionFailed);
+}
+
+TEST_F(CellGeometry, UnclippedTextGrowsALowRectangleToTheFont) {
+  // The content margin query takes 2 pixels off the top and 4 off the
+  // bottom: 12 of the row's 18 remain.
+  measured->OnBeforeCellPaint = EventOf<&TRecorder::Margins>(&rec);
+  measured->Font()->SetHeight(-40);
+  const TRect r = measured->GetDisplayRect(a1, NoColumn, true, true, true);
+  EXPECT_EQ(r.top, 18 + 2 - 3) << "half of 18 - 12 on each side";
+  EXPECT_EQ(r.bottom, 36 - 4 + 3);
+  const TRect clipped = measured->GetDisplayRect(a1, NoColumn, true, false, true);
+  EXPECT_EQ(clipped.top, 18 + 2) << "only unclipped text grows";
+}
+
+TEST_F(CellGeometry, RubberBandMeetsTheContentOfTheMainColumn) {
+  // Text 30 wide: a (level 0) from 4 + 18 showRoot, a1 one indent further.
+  const int aLeft = 4 + 18 * showRoot;
+  const int a1Left = aLeft + 18;
+  measured->DoStateChange({tsDrawSelecting});
+  measured->ViewOptions.MultiSelect = true;
+  struct TCase {
+    const char* name;
+    TBandRect band;
+    bool simple;
+    std::vector<PLazyNode> expected;
+  } cases[] = {
+      {"right of a's text, over a1's", {aLeft + 31, 0, a1Left + 20, 54}, false, {a1}},
+      {"over both", {a1Left, 0, a1Left + 5, 54}, false, {a, a1, b}},
+      {"left of every text", {0, 0, aLeft - 1, 54}, false, {}},
+      {"simple drawing: rows only", {0, 0, aLeft - 1, 54}, true, {a, a1, b}},
+  };
+  // The band is in tree coordinates, and so is the main column it meets:
+  // scrolling sideways changes nothing.
+  AddColumns();
+  measured->RangeX = 1000;
+  for (int offsetX : {0, -50}) {
+    measured->SetOffsetXY(TPoint{offsetX, 0});
+    ASSERT_EQ(measured->OffsetX(), offsetX);
+    for (auto& c : cases) {
+      SCOPED_TRACE(c.name);
+      measured->ClearSelection();
+      measured->ViewOptions.SimpleDrawSelection = c.simple;
+      measured->HandleDrawSelection(TBandRect{}, c.band, false);
+      std::vector<PLazyNode> selected;
+      for (PLazyNode n : {a, a1, b})
+        if (n->Has(nsSelected)) selected.push_back(n);
+      EXPECT_EQ(selected, c.expected) << "scrolled " << offsetX;
+    }
+  }
+}
+
+TEST_F(CellGeometry, RubberBandSpansOnOverEmptyCells) {
+  // Right-aligned in the 100-pixel main column: a's text lies at 70..100,
+  // or at 220..250 when it spans the empty cell of the next column.
+  AddColumns();
+  TLazyTreeColumns* columns = measured->HeaderObject()->Columns();
+  columns->Items(0)->SetAlignment(TAlignment::taRightJustify);
+  measured->OnGetCellIsEmpty = EventOf<&TRecorder::CellEmpty>(&rec);
+  measured->DoStateChange({tsDrawSelecting});
+  measured->ViewOptions.MultiSelect = true;
+  TCustomLazyTreeOptions* options = measured->TreeOptions();
+  const TBandRect band{225, 0, 240, 10};  // a's row only
+  struct TCase {
+    const char* name;
+    bool autoSpan, empty, selected;
+  } cases[] = {
+      {"without spanning", false, true, false},
+      {"spanning the empty cell", true, true, true},
+      {"the next cell holds something", true, false, false},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    measured->ClearSelection();
+    options->SetAutoOptions(c.autoSpan
+                                ? options->AutoOptions() + TLTAutoOptions{toAutoSpanColumns}
+                                : options->AutoOptions() - TLTAutoOptions{toAutoSpanColumns});
+    rec.cellsEmpty = c.empty;
+    measured->HandleDrawSelection(TBandRect{}, band, false);
+    EXPECT_EQ(a->Has(nsSelected), c.selected);
   }
 }
 

@@ -231,6 +231,22 @@ class TBaseLazyTree : public classlib::TCustomControl,
   int RangeY = 0;
   bool RightToLeft = false;
   uint32_t AutoScrollDelay = 1000;
+  // Where a node's content starts: margin, one indent per level, then the
+  // check box and the images of the lists in use.
+  int32_t Margin = 4;
+  uint32_t Indent = 18;
+  TAlignment Alignment = TAlignment::taLeftJustify;
+  TCustomImageList* Images = nullptr;
+  TCustomImageList* StateImages = nullptr;
+  TCustomImageList* CheckImages = nullptr;
+  // A cell's rectangle in client coordinates: the row across the tree
+  // (Column -1) or the column's cell; with textOnly the part its text
+  // takes. Empty for a node that is not shown.
+  virtual TRect GetDisplayRect(PLazyNode node, TColumnIndex column, bool textOnly,
+                               bool unclipped = false, bool applyCellContentMargin = false);
+  // OnGetCellIsEmpty, empty without a handler.
+  virtual bool CellIsEmpty(PLazyNode node, TColumnIndex column);
+  bool HasImage(PLazyNode node, TLTImageKind kind, TColumnIndex column);
   // Directions the view may scroll to follow the cursor.
   enum : uint8_t { sdLeft = 1, sdUp = 2, sdRight = 4, sdDown = 8 };
   uint8_t ScrollDirections() const { return scrollDirections_; }
@@ -304,7 +320,9 @@ class TBaseLazyTree : public classlib::TCustomControl,
   // The scrolling part's answers: where a point asks the view to scroll, and
   // a cell's rectangle in client coordinates.
   virtual uint8_t DetermineScrollDirections(int /*x*/, int /*y*/) { return 0; }
-  virtual TRect GetDisplayRect(PLazyNode /*node*/, TColumnIndex /*column*/) { return TRect{}; }
+  // The rubber band's view of a node: its content across the main column
+  // (or the whole row without columns), in tree coordinates.
+  bool GetBandExtent(PLazyNode node, int64_t& left, int64_t& right) override;
   void NotifyAccessible(DWORD event);
 
  private:
@@ -321,6 +339,13 @@ class TBaseLazyTree : public classlib::TCustomControl,
    private:
     TBaseLazyTree& tree_;
   };
+  // Pixels before a node's text in a cell: margin, indentation and check
+  // box (main column or no column) and the images the node shows.
+  int64_t ContentLead(PLazyNode node, TColumnIndex column);
+  // The text direction and alignment of a column, or the tree's.
+  bool ColumnRightToLeft(TColumnIndex column) const;
+  TAlignment ColumnAlignment(TColumnIndex column) const;
+  int FontCharHeight();
   TWindowStatesSink windowSink_{*this};
   TColumnIndex focusedColumn_ = NoColumn;
   TColumnIndex editColumn_ = NoColumn;

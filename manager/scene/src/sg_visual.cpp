@@ -220,6 +220,16 @@ bool TsgVisualObject::ReplacedByEffect() const {
   return false;
 }
 
+void TsgVisualObject::FirstAlignedChild() {
+  // Nothing was laid out so far, so the present size counts as laid out:
+  // corner and scale children move by what changes from now on.
+  if (!hasAlignedChildren_) {
+    lastWidth_ = width_;
+    lastHeight_ = height_;
+  }
+  hasAlignedChildren_ = true;
+}
+
 void TsgVisualObject::RecomputeFlags() {
   bool effects = false, aligned = false;
   for (int i = 0; i < GetChildrenCount(); ++i) {
@@ -363,8 +373,10 @@ TsgRect TsgVisualObject::GetUpdateRect() {
   TsgRect r = GetAbsoluteRect();
   IsgScene* sc = Scene();
   if (sc && !sc->GetDisableUpdate() && !IsLoading()) {
+    // A child that ignores its parent's clip is not cut by it either (it
+    // is still painted inside the clips further up).
     for (TsgVisualObject* p = VisualParent(); p; p = p->VisualParent())
-      if (p->clipChildren_) {
+      if (p->clipChildren_ && (canClipped_ || p != VisualParent())) {
         TsgRect clipped;
         sgIntersectRect(clipped, r, p->GetUpdateRect());
         r = clipped;
@@ -539,6 +551,7 @@ void TsgVisualObject::SetAlign(TsgAlign v) {
   if (v == align_) return;
   align_ = v;
   if (TsgVisualObject* p = VisualParent()) {
+    if (v != vaNone) p->FirstAlignedChild();
     p->RecomputeFlags();
     if (!IsLoading()) p->Realign();
   }
@@ -629,7 +642,7 @@ void TsgVisualObject::SetPaintCanvasTree(TsgCanvas* canvas) {
 
 void TsgVisualObject::ChildAdded(TsgObject* child) {
   TsgVisualObject* c = child->Visual();
-  if (c->align_ != vaNone) hasAlignedChildren_ = true;
+  if (c->align_ != vaNone) FirstAlignedChild();
   if (paintCanvas_) c->SetPaintCanvasTree(paintCanvas_);
   c->AddUpdateCountTree(updateCount_ - c->updateCount_);
   c->MarkOpacityDirty();

@@ -103,7 +103,8 @@ void TsgVisualObject::PaintChild(TsgVisualObject* c) {
   const TsgRect r = c->GetUpdateRect();
   if (!HasArea(r)) return;
   if (c->Scene() != sc) c->SetScene(sc);
-  if (clipChildren_) {
+  // A child that ignores this object's clip is painted wherever it lies.
+  if (clipChildren_ && c->canClipped_) {
     TsgRect common;
     if (!sgIntersectRect(common, r, GetUpdateRect())) return;
   }

@@ -303,6 +303,7 @@ class TsgVisualObject : public TsgObject {
   void AlignChildren();
   void SetPaintCanvasTree(TsgCanvas* canvas);
   void RecomputeFlags();
+  void FirstAlignedChild();
   // Stores a point without firing its change event; the caller rebuilds
   // the matrix once itself.
   static void SetPointQuiet(TsgPosition* p, const TsgPoint& v);

@@ -45,10 +45,12 @@ int main() {
   // 50 groups of 100 x 100 with 39 boxes each: 2,000 objects.
   std::vector<TsgVisualObject*> all{root};
   for (int g = 0; g < 50; ++g) {
-    TBox* group = Box(root, float(g % 10) * 100, float(g / 10) * 100, 100, 100);
+    const int row = g / 10;
+    TBox* group = Box(root, float(g % 10) * 100, float(row) * 100, 100, 100);
     all.push_back(group);
     for (int k = 0; k < 39; ++k) {
-      all.push_back(Box(group, float(k % 7) * 14, float(k / 7) * 16, 12, 14));
+      const int line = k / 7;
+      all.push_back(Box(group, float(k % 7) * 14, float(line) * 16, 12, 14));
     }
   }
   std::printf("objects: %zu\n", all.size());

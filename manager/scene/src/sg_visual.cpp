@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "classlib/classdef.h"
 #include "scene/sg_bitmap.h"
@@ -843,47 +844,66 @@ void TsgVisualObject::DragEnd() {
   if (OnDragEnd) OnDragEnd(this);
 }
 
+namespace {
+// Draws into a canvas of the default class and copies its pixels into a
+// new bitmap of that size (cleared when the canvas keeps no pixels).
+TsgBitmap* DrawIntoBitmap(int w, int h, const std::function<void(TsgCanvas*)>& draw) {
+  TsgCanvas* canvas = sgCreateCanvas(w, h);
+  if (!canvas) return nullptr;
+  TsgBitmap* bitmap = nullptr;
+  try {
+    bitmap = classlib::New<TsgBitmap>(w, h);
+    if (canvas->BeginScene()) {
+      canvas->Clear(0);
+      draw(canvas);
+      canvas->EndScene();
+    }
+    if (canvas->Buffered() && canvas->Bits() && bitmap->Bits() && canvas->Width() == w &&
+        canvas->Height() == h)
+      sgMoveLongs(canvas->Bits(), bitmap->Bits(), w * h);
+  } catch (...) {
+    classlib::Free(canvas);
+    if (bitmap) classlib::Free(bitmap);
+    throw;
+  }
+  classlib::Free(canvas);
+  return bitmap;
+}
+}  // namespace
+
+TsgBitmap* TsgVisualObject::RenderToBitmap() {
+  const int w = static_cast<int>(std::lround(width_)), h = static_cast<int>(std::lround(height_));
+  if (!Scene() || w <= 0 || h <= 0) return nullptr;
+  return DrawIntoBitmap(w, h, [this, w, h](TsgCanvas* canvas) {
+    PaintTo(canvas, {0, 0, float(w), float(h)}, nullptr);
+  });
+}
+
 void TsgVisualObject::BeginAutoDrag() {
   IsgScene* sc = Scene();
-  if (!sc || !DefaultCanvasClassSet()) return;
-  const int w = static_cast<int>(std::lround(width_)), h = static_cast<int>(std::lround(height_));
-  if (w <= 0 || h <= 0) return;
-  TsgCanvas* shot = sgCreateCanvas(w, h);
-  if (!shot) return;
+  if (!sc) return;
+  TsgBitmap* picture = RenderToBitmap();
+  if (!picture) return;
   TsgBitmap* image = nullptr;
   try {
-    if (shot->BeginScene()) {
-      shot->Clear(0);
-      PaintTo(shot, {0, 0, float(w), float(h)}, nullptr);
-      shot->EndScene();
-    }
-    TsgBitmap picture(w, h);
-    if (shot->Bits() && picture.Bits()) sgMoveLongs(shot->Bits(), picture.Bits(), w * h);
+    const int w = picture->Width(), h = picture->Height();
     // Large objects are fitted into 512 x 512, keeping the aspect ratio.
     TsgRect fit{0, 0, float(w), float(h)};
     if (w > 512 || h > 512) sgFitRect(fit, {0, 0, 512, 512});
     const int fw = std::max(1, static_cast<int>(sgRectWidth(fit)));
     const int fh = std::max(1, static_cast<int>(sgRectHeight(fit)));
-    TsgCanvas* drag = sgCreateCanvas(fw, fh);
-    image = classlib::New<TsgBitmap>(fw, fh);
-    if (drag) {
-      if (drag->BeginScene()) {
-        drag->Clear(0);
-        drag->DrawBitmap(&picture, {0, 0, float(w), float(h)}, {0, 0, float(fw), float(fh)}, 0.7f,
+    image = DrawIntoBitmap(fw, fh, [picture, w, h, fw, fh](TsgCanvas* canvas) {
+      canvas->DrawBitmap(picture, {0, 0, float(w), float(h)}, {0, 0, float(fw), float(fh)}, 0.7f,
                          false);
-        drag->EndScene();
-      }
-      if (drag->Bits() && image->Bits()) sgMoveLongs(drag->Bits(), image->Bits(), fw * fh);
-      classlib::Free(drag);
-    }
-    sc->BeginDragDrop(this, image);
+    });
+    if (image) sc->BeginDragDrop(this, image);
   } catch (...) {
-    classlib::Free(shot);
+    classlib::Free(picture);
     if (image) classlib::Free(image);
     throw;
   }
-  classlib::Free(shot);
-  classlib::Free(image);
+  classlib::Free(picture);
+  if (image) classlib::Free(image);
 }
 
 // ---- hit testing

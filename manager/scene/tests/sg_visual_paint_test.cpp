@@ -3,6 +3,7 @@
 // into another canvas.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ namespace {
 using classlib::New;
 using test::FakeScene;
 using test::Probe;
+using test::RectText;
 using test::TProbe;
 using test::TRecordingCanvas;
 using Lines = std::vector<std::string>;
@@ -260,6 +262,92 @@ TEST_F(Painting, PaintToNeedsASceneAndAnArea) {
   EXPECT_TRUE(other->Calls.empty());
   classlib::Free(loose);
   classlib::Free(other);
+}
+
+// Stands for an effect: enabled, grows the object's area by 5, and is
+// drawn before, after or instead of the object.
+class TFakeEffect : public TsgObject {
+ public:
+  explicit TFakeEffect(classlib::TComponent* AOwner) : TsgObject(AOwner) {}
+  bool Instead = false;
+  bool IsEffectObject() const override { return true; }
+  bool EffectEnabled() const override { return true; }
+  TsgRect EffectRect(const TsgRect& r) const override {
+    TsgRect g = r;
+    sgInflateRect(g, 5, 5);
+    return g;
+  }
+  bool EffectDisablesPaint() const override { return Instead; }
+};
+
+class TEffectHost : public TProbe {
+ public:
+  explicit TEffectHost(classlib::TComponent* AOwner) : TProbe(AOwner) {}
+  void ApplyEffect(TsgCanvas* canvas, TsgEffectPass pass) override {
+    static const char* const names[] = {"Under", "Over", "Instead"};
+    static_cast<TRecordingCanvas*>(canvas)->Calls.push_back(
+        std::string("Effect ") + names[static_cast<int>(pass)] + " " + Name());
+  }
+};
+
+TEST_F(Painting, EffectsAreDrawnUnderOverOrInsteadOfTheObject) {
+  auto* a = New<TEffectHost>(nullptr);
+  a->SetName("a");
+  a->SetBounds(10, 10, 20, 20);
+  root->AddObject(a);
+  Probe("a1", a, 0, 0, 5, 5);
+  auto* effect = New<TFakeEffect>(nullptr);
+  a->AddObject(effect);
+  EXPECT_TRUE(a->HasEffects());
+  EXPECT_EQ(RectText(a->GetUpdateRect()), "(5,5,35,35)");
+  Lines steps;
+  for (const std::string& l : Paint())
+    if (l.rfind("SetMatrix", 0) != 0) steps.push_back(l);
+  EXPECT_EQ(steps, (Lines{"BeforePaint a", "Effect Under a", "Paint a", "BeforePaint a1",
+                          "Paint a1", "AfterPaint a1", "AfterPaint a", "Effect Over a"}));
+  // An effect that replaces the painting: neither the object nor its
+  // children are painted themselves.
+  effect->Instead = true;
+  steps.clear();
+  for (const std::string& l : Paint())
+    if (l.rfind("SetMatrix", 0) != 0) steps.push_back(l);
+  EXPECT_EQ(steps, (Lines{"BeforePaint a", "Effect Under a", "Effect Instead a", "AfterPaint a",
+                          "Effect Over a"}));
+  classlib::Free(effect);
+  EXPECT_FALSE(a->HasEffects());
+}
+
+// Leaves its calls behind when freed, so the canvases a drag makes and
+// frees can be read afterwards.
+std::vector<Lines>& FreedCanvases() {
+  static std::vector<Lines> list;
+  return list;
+}
+class TKeptCanvas : public TRecordingCanvas {
+ public:
+  TKeptCanvas(int w, int h) : TRecordingCanvas(w, h) {}
+  ~TKeptCanvas() override { FreedCanvases().push_back(Calls); }
+};
+
+TEST_F(Painting, AutomaticDragShowsTheObjectFittedInto512) {
+  SetDefaultCanvasClass([](int w, int h) -> TsgCanvas* { return New<TKeptCanvas>(w, h); });
+  FreedCanvases().clear();
+  auto* v = Probe("v", root, 10, 10, 1024, 256);
+  v->BeginAutoDrag();
+  SetDefaultCanvasClass(nullptr);
+  EXPECT_EQ(scene->CountLog("BeginDragDrop v"), 1);
+  ASSERT_EQ(FreedCanvases().size(), 2u);
+  const Lines& shot = FreedCanvases()[0];
+  ASSERT_GE(shot.size(), 4u);
+  EXPECT_EQ(shot[0], "ResizeBuffer 1024x256");
+  EXPECT_NE(std::find(shot.begin(), shot.end(), "Paint v"), shot.end());
+  const Lines& drag = FreedCanvases()[1];
+  EXPECT_EQ(drag.front(), "ResizeBuffer 512x128");
+  EXPECT_NE(std::find(drag.begin(), drag.end(), "DrawBitmap (0,0,1024,256) (0,0,512,128) @0.700"),
+            drag.end());
+  // Without a canvas class nothing is dragged.
+  v->BeginAutoDrag();
+  EXPECT_EQ(scene->CountLog("BeginDragDrop"), 1);
 }
 
 }  // namespace

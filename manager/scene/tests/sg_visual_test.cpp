@@ -401,6 +401,58 @@ TEST_F(Visual, ContextKeyAndRightButtonOpenThePopupMenu) {
   SetPopupMenuHook(nullptr);
 }
 
+struct WheelLog : TObject {
+  std::vector<std::string> log;
+  void Wheel(TObject*, TShiftState, int delta, const TsgPoint& at, bool& handled) {
+    log.push_back(std::to_string(delta) + " " + sgPointToStr(at));
+    handled = true;
+  }
+};
+
+TEST_F(Visual, TheWheelGoesToTheHandlerWithTheScenesMousePosition) {
+  WheelLog w;
+  auto* v = Probe("v", root, 0, 0, 10, 10);
+  bool handled = false;
+  v->MouseWheel({}, 120, handled);  // no handler: untouched
+  EXPECT_FALSE(handled);
+  v->OnMouseWheel = classlib::EventOf<&WheelLog::Wheel>(&w);
+  scene->MousePos = {7, 8};
+  v->MouseWheel({}, -120, handled);
+  EXPECT_TRUE(handled);
+  auto* loose = Probe("loose", nullptr, 0, 0, 10, 10);
+  loose->OnMouseWheel = v->OnMouseWheel;
+  loose->MouseWheel({}, 120, handled);
+  EXPECT_EQ(w.log, (std::vector<std::string>{"-120 (7,8)", "120 (0,0)"}));
+  classlib::Free(loose);
+}
+
+struct HideNotes final : IsgSceneDesigner {
+  HideNotes() = default;
+  virtual ~HideNotes() = default;
+  std::vector<std::string> notes;
+  bool IsSelected(TsgObject*) override { return false; }
+  void SelectionHidden(classlib::TComponent* owner, TsgObject* parent) override {
+    notes.push_back((owner ? owner->Name() : std::string("nil")) + " " + parent->Name());
+  }
+};
+
+TEST_F(Visual, HidingTheSelectionForDesignTellsTheDesigner) {
+  HideNotes designer;
+  SceneDesigner = &designer;
+  auto* v = Probe("v", root, 0, 0, 10, 10);
+  scene->Selected = v;
+  v->SetDesignHide(true);  // not at design time
+  v->SetDesignHide(false);
+  scene->DesignTime = true;
+  v->SetDesignHide(true);
+  scene->Selected = nullptr;
+  v->SetDesignHide(false);
+  v->SetDesignHide(true);  // not the selection
+  EXPECT_EQ(designer.notes, std::vector<std::string>{"nil root"});
+  scene->DesignTime = false;
+  SceneDesigner = nullptr;
+}
+
 TEST_F(Visual, DialogKeyStopsAtTheFirstChildThatTakesIt) {
   struct Taker : TProbe {
     explicit Taker(classlib::TComponent* o) : TProbe(o) {}

@@ -280,6 +280,10 @@ class TsgVisualObject : public TsgObject {
   // restores everything afterwards, also when painting raises.
   void PaintTo(TsgCanvas* canvas, const TsgRect& r, TsgObject* parent);
   void SetFocus();
+  // A new bitmap of the rounded size with this object painted into it
+  // through a canvas of the default class; none without a scene, a canvas
+  // class or an area. The caller frees it.
+  TsgBitmap* RenderToBitmap();
   bool EffectiveHitTest();
   bool IsDesignTime() const;
   TsgVisualObject* VisualParent() const;

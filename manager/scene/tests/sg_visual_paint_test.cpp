@@ -260,6 +260,14 @@ TEST_F(Painting, PaintToNeedsASceneAndAnArea) {
   auto* loose = Probe("loose", nullptr, 0, 0, 10, 10);
   loose->PaintTo(other, {0, 0, 10, 10}, nullptr);
   EXPECT_TRUE(other->Calls.empty());
+  // A borrowed parent from inside the object's own subtree would make the
+  // matrix walk endless: it is taken as none.
+  auto* v = Probe("v", root, 50, 50, 10, 10);
+  auto* inner = Probe("inner", v, 1, 1, 2, 2);
+  v->PaintTo(other, {0, 0, 10, 10}, inner);
+  EXPECT_EQ(other->Calls.front(), "SaveState 0");
+  EXPECT_EQ(other->Calls.at(1), "SetMatrix 0,0");
+  EXPECT_EQ(v->Parent(), root);
   classlib::Free(loose);
   classlib::Free(other);
 }

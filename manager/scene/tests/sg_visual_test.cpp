@@ -360,6 +360,19 @@ TEST_F(Visual, MouseDownFocusesCapturesAndPressesThenUpClicks) {
             (std::vector<std::string>{"down 5,5", "up 41,5", "down 5,5", "dblclick", "up 5,5"}));
 }
 
+struct Closer : TObject {
+  void FreeSender(TObject* sender) { classlib::Free(sender); }
+};
+
+TEST_F(Visual, AClickHandlerMayFreeTheObject) {
+  Closer closer;
+  auto* v = Probe("v", root, 0, 0, 10, 10);
+  v->OnClick = classlib::EventOf<&Closer::FreeSender>(&closer);
+  v->MouseDown(TMouseButton::mbLeft, {}, 5, 5);
+  v->MouseUp(TMouseButton::mbLeft, {}, 5, 5);  // nothing touches v after the click
+  EXPECT_EQ(root->GetChildrenCount(), 0);
+}
+
 TEST_F(Visual, TheMouseUpThatEndsAnAutomaticDragNeverClicks) {
   Handlers h;
   // Wide enough to hold the far-away point the drag's end releases at.

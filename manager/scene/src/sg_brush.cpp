@@ -10,6 +10,7 @@
 #include "scene/sg_bridges.h"
 #include "scene/sg_classes.h"
 #include "scene/sg_resources.h"
+#include "scene/sg_visual.h"
 
 namespace kelm::scene {
 
@@ -21,6 +22,8 @@ const classlib::TTypeInfo TypeInfo_TsgGradientStyle =
 const classlib::TTypeInfo TypeInfo_TsgBrushStyle =
     classlib::EnumTypeInfo("TsgBrushStyle", {"sgBrushNone", "sgBrushSolid", "sgBrushGradient",
                                              "sgBrushBitmap", "sgBrushResource", "sgBrushVisual"});
+const classlib::TTypeInfo TypeInfo_TsgWrapMode = classlib::EnumTypeInfo(
+    "TsgWrapMode", {"sgWrapTile", "sgWrapTileOriginal", "sgWrapTileStretch"});
 const classlib::TTypeInfo TypeInfo_TsgFontStyle = classlib::EnumTypeInfo(
     "TsgFontStyle", {"sgFontRegular", "sgFontBold", "sgFontItalic", "sgFontBoldItalic",
                      "sgFontUnderline", "sgFontStrikeout"});
@@ -193,9 +196,88 @@ void TsgBrushResource::Assign(TPersistent* source) {
   TPersistent::Assign(source);
 }
 
+// ---- TsgBrushBitmap
+CL_CLASS(TsgBrushBitmap) {
+  c.Object("Bitmap", &TsgBrushBitmap::Bitmap, &TsgBrushBitmap::SetBitmap);
+  c.Enum("WrapMode", &TsgBrushBitmap::WrapMode, &TsgBrushBitmap::SetWrapMode, &TypeInfo_TsgWrapMode)
+      .Default(sgWrapTile);
+}
+
+TsgBrushBitmap::TsgBrushBitmap() : bitmap_(classlib::New<TsgBitmap>()) {
+  bitmap_->OnChange = classlib::EventOf<&TsgBrushBitmap::BitmapChanged>(this);
+}
+
+TsgBrushBitmap::~TsgBrushBitmap() { classlib::Free(bitmap_); }
+
+void TsgBrushBitmap::BitmapChanged(classlib::TObject* sender) {
+  (void)sender;
+  Changed();
+}
+
+void TsgBrushBitmap::Changed() {
+  if (suspended_ == 0 && OnChange) OnChange(this);
+}
+
+void TsgBrushBitmap::SetBitmap(TsgBitmap* bitmap) {
+  if (!bitmap || bitmap == bitmap_) return;
+  ++suspended_;
+  bitmap_->Assign(bitmap);
+  --suspended_;
+}
+
+void TsgBrushBitmap::SetWrapMode(TsgWrapMode v) {
+  if (wrapMode_ == v) return;
+  wrapMode_ = v;
+  Changed();
+}
+
+void TsgBrushBitmap::Assign(TPersistent* source) {
+  auto* src = dynamic_cast<TsgBrushBitmap*>(source);
+  if (!src) {
+    TPersistent::Assign(source);
+    return;
+  }
+  if (src == this) return;
+  ++suspended_;
+  wrapMode_ = src->wrapMode_;
+  bitmap_->Assign(src->bitmap_);
+  --suspended_;
+  Changed();
+}
+
+// ---- TsgVisual
+CL_CLASS(TsgVisual) {
+  c.Object("VisualObject", &TsgVisual::VisualObject, &TsgVisual::SetVisualObject);
+}
+
+TsgVisual::~TsgVisual() {
+  if (visualObject_) visualObject_->RemoveNotifyClient(this);
+}
+
+void TsgVisual::SetVisualObject(TsgVisualObject* obj) {
+  if (obj == visualObject_) return;
+  if (visualObject_) visualObject_->RemoveNotifyClient(this);
+  visualObject_ = obj;
+  if (OnChange) OnChange(this);
+  if (obj) obj->AddNotifyClient(this);
+}
+
+void TsgVisual::ObjectFreed(TsgObject* obj) {
+  if (obj == visualObject_) visualObject_ = nullptr;
+}
+
+void TsgVisual::Assign(TPersistent* source) {
+  if (auto* src = dynamic_cast<TsgVisual*>(source)) {
+    SetVisualObject(src->visualObject_);
+    return;
+  }
+  TPersistent::Assign(source);
+}
+
 // ---- TsgBrush
 CL_CLASS(TsgBrush) {
   c.Str("Color", &TsgBrush::GetColor, &TsgBrush::SetColor).Stored(&TsgBrush::ColorStored);
+  c.Object("Bitmap", &TsgBrush::Bitmap, &TsgBrush::SetBitmap).Stored(&TsgBrush::BitmapStored);
   c.Enum("Style", &TsgBrush::Style, &TsgBrush::SetStyle, &TypeInfo_TsgBrushStyle)
       .NoDefault()
       .Stored(&TsgBrush::StyleStored);
@@ -203,23 +285,30 @@ CL_CLASS(TsgBrush) {
       .Stored(&TsgBrush::GradientStored);
   c.Object("Resource", &TsgBrush::Resource, &TsgBrush::SetResource)
       .Stored(&TsgBrush::ResourceStored);
+  c.Object("Visual", &TsgBrush::Visual, &TsgBrush::SetVisual).Stored(&TsgBrush::VisualStored);
 }
 
 TsgBrush::TsgBrush(TsgBrushStyle defaultStyle, TsgColor defaultColor)
     : color_(defaultColor),
       style_(defaultStyle),
       gradient_(classlib::New<TsgGradient>()),
+      visual_(classlib::New<TsgVisual>()),
       defaultStyle_(defaultStyle),
       defaultColor_(defaultColor),
-      resource_(classlib::New<TsgBrushResource>()) {
+      resource_(classlib::New<TsgBrushResource>()),
+      bitmap_(classlib::New<TsgBrushBitmap>()) {
   auto changed = classlib::EventOf<&TsgBrush::PartChanged>(this);
   gradient_->OnChange = changed;
+  visual_->OnChange = changed;
   resource_->OnChange = changed;
+  bitmap_->OnChange = changed;
 }
 
 TsgBrush::~TsgBrush() {
   classlib::Free(gradient_);
+  classlib::Free(visual_);
   classlib::Free(resource_);
+  classlib::Free(bitmap_);
 }
 
 void TsgBrush::PartChanged(classlib::TObject* sender) {
@@ -275,6 +364,8 @@ void TsgBrush::Assign(TPersistent* source) {
   style_ = src->style_;
   if (style_ == sgBrushGradient) gradient_->Assign(src->gradient_);
   if (style_ == sgBrushResource) resource_->Assign(src->resource_);
+  if (style_ == sgBrushBitmap) bitmap_->Assign(src->bitmap_);
+  if (style_ == sgBrushVisual) visual_->Assign(src->visual_);
   --suspended_;
   Changed();
 }

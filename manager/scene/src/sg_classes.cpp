@@ -79,8 +79,8 @@ void RegisterSceneCoreClasses() {
        TsgWideStrings::StaticClass(), TsgWideStringList::StaticClass(), TsgPathData::StaticClass(),
        TsgBrush::StaticClass(), TsgGradient::StaticClass(), TsgGradientPoints::StaticClass(),
        TsgGradientPoint::StaticClass(), TsgFont::StaticClass(), TsgBitmap::StaticClass(),
-       TsgBrushObject::StaticClass(), TsgPathObject::StaticClass(),
-       TsgBitmapObject::StaticClass()});
+       TsgBrushObject::StaticClass(), TsgPathObject::StaticClass(), TsgBitmapObject::StaticClass(),
+       TsgBrushBitmap::StaticClass(), TsgVisual::StaticClass()});
 }
 
 // ---- global object list

@@ -137,7 +137,10 @@ void TsgObject::AddObject(TsgObject* child) {
   child->parent_ = this;
   child->SetScene(scene_);
   child->ParentChanged();
-  if (isVisual_ && child->isVisual_) ChildAdded(child);
+  if (isVisual_ && child->isVisual_)
+    ChildAdded(child);
+  else if (isVisual_ && child->IsEffectObject())
+    EffectChildAdded(child);
 }
 
 void TsgObject::RemoveObject(TsgObject* child) {

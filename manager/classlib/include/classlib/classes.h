@@ -7,6 +7,7 @@
 #include "classlib/component.h"
 #include "classlib/datetime.h"
 #include "classlib/filer.h"
+#include "classlib/input.h"
 #include "classlib/lists.h"
 #include "classlib/object.h"
 #include "classlib/streams.h"

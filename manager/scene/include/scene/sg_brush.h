@@ -8,7 +8,7 @@
 #include "classlib/collection.h"
 #include "classlib/component.h"
 #include "scene/sg_bounds.h"
-#include "scene/sg_object.h"
+#include "scene/sg_bitmap.h"
 #include "scene/sg_object.h"
 #include "scene/sg_types.h"
 
@@ -23,6 +23,7 @@ enum TsgBrushStyle {
   sgBrushResource,
   sgBrushVisual
 };
+enum TsgWrapMode { sgWrapTile, sgWrapTileOriginal, sgWrapTileStretch };
 enum TsgFontStyle {
   sgFontRegular,
   sgFontBold,
@@ -124,6 +125,50 @@ class TsgBrushResource : public classlib::TPersistent, public IsgFreeNotifyClien
   std::string resourceName_;
 };
 
+// A bitmap to paint with and how it is laid over the area.
+class TsgBrushBitmap : public classlib::TPersistent {
+  CL_DECLARE_CLASS(TsgBrushBitmap, TPersistent)
+ public:
+  TsgBrushBitmap();
+  ~TsgBrushBitmap() override;
+  TsgBitmap* Bitmap() const { return bitmap_; }
+  // Copies the pixels into the owned bitmap (none is ignored); fires
+  // nothing.
+  void SetBitmap(TsgBitmap* bitmap);
+  TsgWrapMode WrapMode() const { return wrapMode_; }
+  void SetWrapMode(TsgWrapMode v);
+  void Assign(classlib::TPersistent* source) override;
+
+  classlib::TNotifyEvent OnChange;
+
+ private:
+  void BitmapChanged(classlib::TObject* sender);
+  void Changed();
+  TsgBitmap* bitmap_;
+  TsgWrapMode wrapMode_ = sgWrapTile;
+  int suspended_ = 0;
+};
+
+class TsgVisualObject;
+
+// Paints the live picture of a visual object. The link is weak: the object
+// clears it when freed.
+class TsgVisual : public classlib::TPersistent, public IsgFreeNotifyClient {
+  CL_DECLARE_CLASS(TsgVisual, TPersistent)
+ public:
+  TsgVisual() = default;
+  ~TsgVisual() override;
+  TsgVisualObject* VisualObject() const { return visualObject_; }
+  void SetVisualObject(TsgVisualObject* obj);
+  void Assign(classlib::TPersistent* source) override;
+  void ObjectFreed(TsgObject* obj) override;
+
+  classlib::TNotifyEvent OnChange;
+
+ private:
+  TsgVisualObject* visualObject_ = nullptr;
+};
+
 class TsgBrush : public classlib::TPersistent {
   CL_DECLARE_CLASS(TsgBrush, TPersistent)
  public:
@@ -145,6 +190,10 @@ class TsgBrush : public classlib::TPersistent {
   void SetGradient(TsgGradient* v) { gradient_->Assign(v); }
   TsgBrushResource* Resource() const { return resource_; }
   void SetResource(TsgBrushResource* v) { resource_->Assign(v); }
+  TsgBrushBitmap* Bitmap() const { return bitmap_; }
+  void SetBitmap(TsgBrushBitmap* v) { bitmap_->Assign(v); }
+  TsgVisual* Visual() const { return visual_; }
+  void SetVisual(TsgVisual* v) { visual_->Assign(v); }
 
   void Assign(classlib::TPersistent* source) override;
 
@@ -152,6 +201,8 @@ class TsgBrush : public classlib::TPersistent {
   bool StyleStored() const { return style_ != defaultStyle_; }
   bool GradientStored() const { return style_ == sgBrushGradient; }
   bool ResourceStored() const { return style_ == sgBrushResource; }
+  bool BitmapStored() const { return style_ == sgBrushBitmap; }
+  bool VisualStored() const { return style_ == sgBrushVisual; }
 
   classlib::TNotifyEvent OnChange;
 
@@ -162,9 +213,11 @@ class TsgBrush : public classlib::TPersistent {
   TsgColor color_;
   TsgBrushStyle style_;
   TsgGradient* gradient_;
+  TsgVisual* visual_;
   TsgBrushStyle defaultStyle_;
   TsgColor defaultColor_;
   TsgBrushResource* resource_;
+  TsgBrushBitmap* bitmap_;
   int suspended_ = 0;
 };
 

@@ -114,6 +114,8 @@ class TsgObject : public classlib::TComponent {
   virtual TsgObject* ChildWritingParent() { return this; }
   // Visual steps around tree changes (flags, tab list, repaint, realign).
   virtual void ChildAdded(TsgObject* child) { (void)child; }
+  // A non-visual child (an effect) joined a visual object.
+  virtual void EffectChildAdded(TsgObject* child) { (void)child; }
   virtual void ChildRemoving(TsgObject* child) { (void)child; }
   virtual void ChildRemoved(TsgObject* child) { (void)child; }
   virtual void RealignChildren() {}
@@ -133,6 +135,14 @@ class TsgObject : public classlib::TComponent {
   virtual void EffectApplyTrigger(classlib::TObject* instance, const std::string& trigger) {
     (void)instance, (void)trigger;
   }
+  virtual bool EffectEnabled() const { return false; }
+  // The area the effect image needs for an object rectangle.
+  virtual TsgRect EffectRect(const TsgRect& r) const { return r; }
+  // The effect image is drawn instead of the object / after it.
+  virtual bool EffectDisablesPaint() const { return false; }
+  virtual bool EffectPaintsOver() const { return false; }
+  // TsgPopup: opens as a transient popup (StaysOpen off).
+  virtual void PopupOpenTransient() {}
 
  protected:
   // Set once by the visual object's constructor.
@@ -141,6 +151,13 @@ class TsgObject : public classlib::TComponent {
     visual_ = self;
   }
   void ResetSiblingIndexes();
+  // Swaps the parent reference alone, without the tree steps: painting
+  // into another canvas borrows a parent for the matrices only.
+  TsgObject* ExchangeParentField(TsgObject* parent) {
+    TsgObject* old = parent_;
+    parent_ = parent;
+    return old;
+  }
 
  private:
   bool IsAncestorOrSelf(const TsgObject* obj) const;

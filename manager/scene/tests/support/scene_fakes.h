@@ -36,6 +36,9 @@ class FakeScene : public classlib::TComponent, public scene::IsgScene {
   scene::TsgVisualObject* Focused = nullptr;
   scene::TsgObject* DesignPlaceHolder = nullptr;
   scene::TsgResources* Style = nullptr;
+  // The host's canvas; not owned.
+  scene::TsgCanvas* Canvas = nullptr;
+  scene::TsgVisualObject* DesignPlaceObject = nullptr;
 
   // Lines of Log that start with prefix.
   int CountLog(const std::string& prefix) const;
@@ -51,7 +54,7 @@ class FakeScene : public classlib::TComponent, public scene::IsgScene {
   bool GetDisableUpdate() override { return DisableUpdate; }
   void SetDisableUpdate(bool value) override { DisableUpdate = value; }
   bool GetDesignTime() override { return DesignTime; }
-  scene::TsgCanvas* GetCanvas() override { return nullptr; }
+  scene::TsgCanvas* GetCanvas() override { return Canvas; }
   scene::TsgObject* GetRoot() override { return Roots.empty() ? nullptr : Roots.front(); }
   classlib::TComponent* GetOwner() override { return Owner(); }
   classlib::TComponent* GetComponent() override { return this; }
@@ -61,7 +64,7 @@ class FakeScene : public classlib::TComponent, public scene::IsgScene {
   void UpdateStyle() override;
   void Notification(classlib::TComponent* component, classlib::TOperation operation) override;
   scene::TsgVisualObject* GetSelected() override { return Selected; }
-  scene::TsgVisualObject* GetDesignPlaceObject() override { return nullptr; }
+  scene::TsgVisualObject* GetDesignPlaceObject() override { return DesignPlaceObject; }
   int GetUpdateRectsCount() override { return static_cast<int>(UpdateRects.size()); }
   scene::TsgRect GetUpdateRectItem(int index) override;
   void SetCaptured(scene::TsgVisualObject* obj) override { Captured = obj; }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "classlib/graphics.h"
+#include "classlib/input.h"
 
 namespace classlib {
 
@@ -25,9 +26,6 @@ CLASSLIB_EXCEPTION(EInvalidOperation, Exception)
 enum class TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient, alCustom };
 enum TAnchorKind { akLeft, akTop, akRight, akBottom };
 using TAnchors = TSet<TAnchorKind>;
-enum class TMouseButton { mbLeft, mbRight, mbMiddle };
-enum TShiftStateFlag { ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble };
-using TShiftState = TSet<TShiftStateFlag>;
 enum class TBiDiMode {
   bdLeftToRight,
   bdRightToLeft,

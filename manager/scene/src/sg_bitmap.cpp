@@ -44,7 +44,26 @@ TsgBitmap::TsgBitmap(int width, int height)
 
 void TsgBitmap::BeforeDestruction() {
   if (OnDestroy) OnDestroy(this);
+  FreeNativeHandle();
   Link(nullptr);
+}
+
+void TsgBitmap::SetNativeHandle(void* handle, TNativeRelease release) {
+  if (handle == nativeHandle_) {
+    nativeRelease_ = release;
+    return;
+  }
+  FreeNativeHandle();
+  nativeHandle_ = handle;
+  nativeRelease_ = release;
+}
+
+void TsgBitmap::FreeNativeHandle() {
+  void* handle = nativeHandle_;
+  TNativeRelease release = nativeRelease_;
+  nativeHandle_ = nullptr;
+  nativeRelease_ = nullptr;
+  if (handle && release) release(handle);
 }
 
 void TsgBitmap::Link(TsgBitmapObject* obj) {
@@ -97,6 +116,7 @@ void TsgBitmap::SetSize(int width, int height) {
 void TsgBitmap::Recreate() {
   if (OnBeforeRealloc) OnBeforeRealloc(this);
   if (OnDestroy) OnDestroy(this);
+  FreeNativeHandle();
   bits_.clear();
   bits_.shrink_to_fit();
   if (int64_t(width_) * height_ > 0) bits_.assign(size_t(width_) * size_t(height_), 0u);

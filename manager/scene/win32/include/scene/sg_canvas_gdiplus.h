@@ -74,6 +74,9 @@ class TsgCanvasGdiPlus final : public TsgCanvas {
   // that its size can be checked.
   gdip::GpFont* CreateTextFont();
   gdip::GpFontFamily* FontFamily() const { return fontFamily_.Get(); }
+  gdip::GpFontCollection* PrivateFonts() const {
+    return privateFonts_ ? privateFonts_->Get() : nullptr;
+  }
 
   // The GDI+ bitmap over a scene bitmap's pixels, made or re-made when its
   // size no longer matches; none for a bitmap without pixels.

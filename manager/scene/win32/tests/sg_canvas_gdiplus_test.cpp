@@ -203,6 +203,45 @@ TEST(GdiPlusCanvas, LinearGradientKeepsEndColoursOutsideItsStops) {
   }
 }
 
+TEST(GdiPlusCanvas, GradientEndStopsTakeTheOpacity) {
+  for (TsgGradientStyle style : {sgLinearGradient, sgRadialGradient}) {
+    SCOPED_TRACE(style);
+    Surface s(40, 40);
+    SetGradient(s.canvas->Fill(), {{0xFFFF0000u, 0.3f}, {0xFFFF0000u, 0.7f}}, style);
+    s.canvas->FillRect({0, 0, 40, 40}, 0, 0, sgAllCorners, 0.5f, sgCornerRound);
+    // Before the first stop (top rows; the ellipse's rim), in the middle and
+    // past the last stop (bottom rows; the centre): half alpha everywhere.
+    for (auto [x, y] : {std::pair{20, 2}, {20, 14}, {20, 20}, {20, 37}})
+      EXPECT_TRUE(Near(s.At(x, y), 0x7F7F0000u, 2))
+          << x << "," << y << " " << std::hex << s.At(x, y);
+  }
+}
+
+TEST(GdiPlusCanvas, UnusableBitmapsAndBrushesDrawNothing) {
+  Own<TsgBitmap> empty(classlib::New<TsgBitmap>());
+  Own<TsgCanvasGdiPlus> onEmpty(classlib::New<TsgCanvasGdiPlus>(empty.get()));
+  EXPECT_EQ(onEmpty->Graphics(), nullptr);
+  EXPECT_EQ(onEmpty->SaveState(), -1);
+  onEmpty->FillRect({0, 0, 5, 5}, 0, 0, sgAllCorners, 1, sgCornerRound);
+  onEmpty->ClearRect({0, 0, 5, 5}, 0xFFFFFFFFu);
+
+  Surface s(8, 8);
+  s.canvas->DrawBitmap(empty.get(), {0, 0, 1, 1}, {0, 0, 8, 8}, 1, true);
+  s.canvas->DrawBitmap(nullptr, {0, 0, 1, 1}, {0, 0, 8, 8}, 1, true);
+  EXPECT_EQ(empty->NativeHandle(), nullptr);
+  // A gradient of one point is its brush's colour; an unresolved resource
+  // and a bitmap brush without a bitmap paint nothing.
+  SetGradient(s.canvas->Fill(), {{0xFF0000FFu, 0.5f}}, sgLinearGradient);
+  s.canvas->Fill()->SetSolidColor(0xFF00FF00u);
+  s.canvas->FillRect({0, 0, 4, 4}, 0, 0, sgAllCorners, 1, sgCornerRound);
+  EXPECT_EQ(s.At(2, 2), 0xFF00FF00u);
+  for (TsgBrushStyle style : {sgBrushResource, sgBrushBitmap}) {
+    s.canvas->Fill()->SetStyle(style);
+    s.canvas->FillRect({4, 4, 8, 8}, 0, 0, sgAllCorners, 1, sgCornerRound);
+    EXPECT_EQ(s.At(6, 6), 0u);
+  }
+}
+
 TEST(GdiPlusCanvas, RadialGradientCentreIsTheLastStopAndCornersStayUntouched) {
   for (int stops : {2, 150}) {
     SCOPED_TRACE(stops);

@@ -27,4 +27,24 @@ GpStatus ReadPathData(GpPath* path, TPathData& data) {
   return s;
 }
 
+int GetEncoderClsid(const std::u16string& mimeType, CLSID& clsid) {
+  UINT count = 0, size = 0;
+  if (!Started() || Gdip().GdipGetImageEncodersSize(&count, &size) != Ok || count == 0 ||
+      size < count * sizeof(GpImageCodecInfo))
+    return -1;
+  // One block: the records, then the texts they point into.
+  std::vector<GpImageCodecInfo> block(size / sizeof(GpImageCodecInfo) + 1);
+  auto* codecs = block.data();
+  if (Gdip().GdipGetImageEncoders(count, size, codecs) != Ok) return -1;
+  int found = -1;
+  for (UINT i = 0; i < count; ++i) {
+    const WCHAR* mime = codecs[i].MimeType;
+    if (mime && std::u16string(reinterpret_cast<const char16_t*>(mime)) == mimeType) {
+      found = int(i);
+      clsid = codecs[i].Clsid;
+    }
+  }
+  return found;
+}
+
 }  // namespace kelm::scene::gdip

@@ -95,5 +95,20 @@ TEST(GdiPlusBinding, MissingLibraryOrEntryIsNamed) {
   }
 }
 
+TEST(GdiPlusBinding, EncoderClsidByExactMimeType) {
+  ASSERT_EQ(StartupError(), "");
+  // The PNG encoder's published CLSID.
+  const CLSID png = {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+  CLSID clsid{};
+  EXPECT_GE(gdip::GetEncoderClsid(u"image/png", clsid), 0);
+  EXPECT_TRUE(IsEqualCLSID(clsid, png));
+  CLSID untouched = png;
+  EXPECT_EQ(gdip::GetEncoderClsid(u"image/PNG", untouched), -1);  // exact text only
+  EXPECT_EQ(gdip::GetEncoderClsid(u"image/x-none", untouched), -1);
+  EXPECT_TRUE(IsEqualCLSID(untouched, png));
+  sgShutdownScene();
+  EXPECT_EQ(gdip::GetEncoderClsid(u"image/png", untouched), -1);  // stopped
+}
+
 }  // namespace
 }  // namespace kelm::scene

@@ -4,6 +4,7 @@
 // nothing.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "scene/sg_gdiplus_api.h"
@@ -92,5 +93,9 @@ struct TPathData {
   std::vector<BYTE> Types;
 };
 GpStatus ReadPathData(GpPath* path, TPathData& data);
+
+// The index of the installed encoder whose MIME type is exactly mimeType
+// (the last of several), its CLSID copied out; -1 when there is none.
+int GetEncoderClsid(const std::u16string& mimeType, CLSID& clsid);
 
 }  // namespace kelm::scene::gdip

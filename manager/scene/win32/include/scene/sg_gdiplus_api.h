@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -58,6 +59,23 @@ struct GpStartupInput {
   BOOL SuppressBackgroundThread;
   BOOL SuppressExternalCodecs;
 };
+// One installed codec as the library lists it.
+struct GpImageCodecInfo {
+  CLSID Clsid;
+  GUID FormatID;
+  const WCHAR* CodecName;
+  const WCHAR* DllName;
+  const WCHAR* FormatDescription;
+  const WCHAR* FilenameExtension;
+  const WCHAR* MimeType;
+  DWORD Flags, Version, SigCount, SigSize;
+  const BYTE* SigPattern;
+  const BYTE* SigMask;
+};
+static_assert(sizeof(void*) != 4 ||
+              (sizeof(GpImageCodecInfo) == 76 && offsetof(GpImageCodecInfo, MimeType) == 48));
+static_assert(sizeof(void*) != 8 ||
+              (sizeof(GpImageCodecInfo) == 104 && offsetof(GpImageCodecInfo, MimeType) == 64));
 static_assert(sizeof(GpPointF) == 8 && sizeof(GpRectF) == 16 && sizeof(GpColorMatrix) == 100);
 static_assert(sizeof(GpCharacterRange) == 8);
 
@@ -213,6 +231,8 @@ constexpr INT PixelFormat32bppPARGB = 0xE200B;
   X(GdipDeleteFont, (GpFont * font))                                                               \
   X(GdipNewPrivateFontCollection, (GpFontCollection * *collection))                                \
   X(GdipDeletePrivateFontCollection, (GpFontCollection * *collection))                             \
+  X(GdipGetImageEncodersSize, (UINT * count, UINT * size))                                         \
+  X(GdipGetImageEncoders, (UINT count, UINT size, GpImageCodecInfo * encoders))                    \
   X(GdipPrivateAddMemoryFont, (GpFontCollection * collection, const void* memory, INT length))
 
 struct Api {

@@ -30,11 +30,13 @@ struct NativeBitmap {
   GpImage* Image = nullptr;
   const uint32_t* Bits = nullptr;
   int Width = 0, Height = 0;
+  unsigned Session = 0;
+  bool Live() const { return Started() && Session == gdip::Session(); }
 };
 
 void ReleaseNativeBitmap(void* handle) {
   auto* nb = static_cast<NativeBitmap*>(handle);
-  if (nb->Image && Started()) Gdip().GdipDisposeImage(nb->Image);
+  if (nb->Image && nb->Live()) Gdip().GdipDisposeImage(nb->Image);
   delete nb;
 }
 
@@ -204,7 +206,7 @@ void TsgCanvasGdiPlus::FlushBufferRect(int x, int y, TsgDeviceContext dc, const 
 gdip::GpImage* TsgCanvasGdiPlus::UpdateBitmapHandle(TsgBitmap* bitmap) {
   if (!bitmap || bitmap->IsEmpty() || !Started()) return nullptr;
   auto* nb = static_cast<NativeBitmap*>(bitmap->NativeHandle());
-  if (nb && nb->Width == bitmap->Width() && nb->Height == bitmap->Height() &&
+  if (nb && nb->Live() && nb->Width == bitmap->Width() && nb->Height == bitmap->Height() &&
       nb->Bits == bitmap->Bits())
     return nb->Image;
   GpImage* image = CreateScan0(bitmap->Width(), bitmap->Height(), bitmap->Bits());

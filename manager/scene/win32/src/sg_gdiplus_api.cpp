@@ -14,6 +14,7 @@ struct Binding {
   ULONG_PTR token = 0;
   GpFontFamily* sansSerif = nullptr;
   int starts = 0;
+  unsigned session = 0;
   std::string testLibrary;
   std::string testExtraEntry;
 } g;
@@ -65,6 +66,7 @@ void Bind(const std::string& library) {
 
 const Api& Gdip() { return g.api; }
 bool Started() { return g.token != 0; }
+unsigned Session() { return g.session; }
 HMODULE LibraryHandle() { return g.library; }
 
 void Startup() {
@@ -80,6 +82,7 @@ void Startup() {
       Fail("Can't start " + library + " (status " + std::to_string(status) + ")");
     }
     g.token = token;
+    ++g.session;
   } catch (...) {
     g.starts = 0;
     throw;

@@ -95,6 +95,28 @@ TEST(GdiPlusBinding, MissingLibraryOrEntryIsNamed) {
   }
 }
 
+// A bitmap's GDI+ image from an earlier run of the library is neither
+// drawn nor freed again after a restart: a new one is made.
+TEST(GdiPlusBinding, BitmapHandlesDoNotCrossARestart) {
+  ASSERT_EQ(StartupError(), "");
+  auto* src = classlib::New<TsgBitmap>(1, 1);
+  src->Bits()[0] = 0xFF00FF00u;
+  auto* first = TsgCanvasGdiPlus::UpdateBitmapHandle(src);
+  ASSERT_NE(first, nullptr);
+  const void* handle = src->NativeHandle();
+  sgShutdownScene();
+  ASSERT_EQ(StartupError(), "");
+  auto* target = classlib::New<TsgBitmap>(2, 2);
+  auto* canvas = classlib::New<TsgCanvasGdiPlus>(target);
+  canvas->DrawBitmap(src, {0, 0, 1, 1}, {0, 0, 2, 2}, 1, true);
+  EXPECT_NE(src->NativeHandle(), handle);
+  EXPECT_EQ(target->Bits()[3], 0xFF00FF00u);
+  classlib::Free(canvas);
+  classlib::Free(target);
+  classlib::Free(src);
+  sgShutdownScene();
+}
+
 TEST(GdiPlusBinding, EncoderClsidByExactMimeType) {
   ASSERT_EQ(StartupError(), "");
   // The PNG encoder's published CLSID.

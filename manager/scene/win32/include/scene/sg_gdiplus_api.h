@@ -245,6 +245,9 @@ struct Api {
 // The bound table; every field is set while the library is started.
 const Api& Gdip();
 bool Started();
+// Counts the starts: objects made in an earlier run of the library are
+// gone with it and must not be freed again.
+unsigned Session();
 // The loaded library (for tests: where it came from).
 HMODULE LibraryHandle();
 

@@ -70,6 +70,27 @@ TEST(GdiPlusCanvas, WindowBufferKeepsAlphaAndHasAContextFromZeroSize) {
   EXPECT_EQ(z->Bits()[0], 0xFF00FF00u);
 }
 
+TEST(GdiPlusCanvas, FlushCopiesTheBufferOrItsRectangle) {
+  Own<TsgCanvasGdiPlus> from(classlib::New<TsgCanvasGdiPlus>(4, 4));
+  from->Clear(0xFFFF0000u);
+  Own<TsgCanvasGdiPlus> to(classlib::New<TsgCanvasGdiPlus>(10, 10));
+  to->Clear(0);
+  from->FlushBuffer(5, 6, to->BufferDC());
+  EXPECT_EQ(to->Bits()[6 * 10 + 5], 0xFFFF0000u);
+  EXPECT_EQ(to->Bits()[9 * 10 + 8], 0xFFFF0000u);
+  EXPECT_EQ(to->Bits()[5 * 10 + 5], 0u);
+  EXPECT_EQ(to->Bits()[6 * 10 + 4], 0u);
+
+  to->Clear(0);
+  // (1.5, 1, 2.9, 1.2) covers columns 1..2 and row 1 (truncated, plus one).
+  from->FlushBufferRect(3, 3, to->BufferDC(), {1.5f, 1, 2.9f, 1.2f});
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 10; ++x) {
+      const bool in = y == 4 && (x == 4 || x == 5);
+      EXPECT_EQ(to->Bits()[y * 10 + x], in ? 0xFFFF0000u : 0u) << x << "," << y;
+    }
+}
+
 TEST(GdiPlusCanvas, FillCoversExactPixelsAndAppliesOpacity) {
   Surface s(16, 16);
   s.canvas->Fill()->SetSolidColor(0xFFFF0000u);
@@ -282,6 +303,13 @@ TEST(GdiPlusCanvas, StrokesLinesEllipsesAndGradientLines) {
   EXPECT_EQ(s.At(20, 24), 0u);
   c->DrawRect({0, 36, 40, 40}, 0, 0, sgAllCorners, 1, sgCornerRound);
   EXPECT_EQ(s.At(20, 36), 0xFF000000u);
+  // Radii with no corner chosen: square corners, the outline still drawn.
+  Surface q(20, 20);
+  q.canvas->StrokeThickness = 2;
+  q.canvas->DrawRect({2, 2, 18, 18}, 5, 5, 0, 1, sgCornerRound);
+  EXPECT_EQ(q.At(2, 2), 0xFF000000u);
+  EXPECT_EQ(q.At(10, 17), 0xFF000000u);
+  EXPECT_EQ(q.At(10, 10), 0u);
 
   // A gradient stroke spans the line from end to end.
   Surface g(100, 10);

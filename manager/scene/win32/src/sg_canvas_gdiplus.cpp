@@ -73,11 +73,17 @@ TsgBrush* Resolved(TsgBrush* brush) {
   return brush;
 }
 
+// Every call goes through the bound table: without it nothing can draw.
+void RequireStarted() {
+  if (!Started()) throw classlib::Exception("GDI+ is not started");
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- lifecycle
 
 TsgCanvasGdiPlus::TsgCanvasGdiPlus(int width, int height) : TsgCanvas(0, 0) {
+  RequireStarted();
   buffered_ = true;
   ResizeBuffer(width, height);
   MakeTools();
@@ -86,6 +92,7 @@ TsgCanvasGdiPlus::TsgCanvasGdiPlus(int width, int height) : TsgCanvas(0, 0) {
 
 TsgCanvasGdiPlus::TsgCanvasGdiPlus(TsgBitmap* bitmap)
     : TsgCanvas(bitmap ? bitmap->Width() : 0, bitmap ? bitmap->Height() : 0), bitmap_(bitmap) {
+  RequireStarted();
   if (bitmap_ && !bitmap_->IsEmpty()) {
     canvasImage_.Reset(CreateScan0(bitmap_->Width(), bitmap_->Height(), bitmap_->Bits()));
     if (canvasImage_)

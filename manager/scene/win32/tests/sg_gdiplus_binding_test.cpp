@@ -67,6 +67,7 @@ TEST(GdiPlusBinding, StartsFromTheSystemFolderDespiteAPlantedCopy) {
   EXPECT_FALSE(gdip::Started());
   EXPECT_EQ(gdip::LibraryHandle(), nullptr);
   sgShutdownScene();  // without a start: nothing
+  EXPECT_THROW(classlib::New<TsgCanvasGdiPlus>(2, 2), classlib::Exception);
 }
 
 TEST(GdiPlusBinding, MissingLibraryOrEntryIsNamed) {

@@ -19,6 +19,7 @@ namespace kelm::scene {
 class TsgCanvasGdiPlus final : public TsgCanvas {
   CL_DECLARE_CLASS(TsgCanvasGdiPlus, TsgCanvas)
  public:
+  // Both forms raise classlib::Exception while GDI+ is not started.
   // Window canvas; a side of 0 or less gives 1, so there is always a buffer
   // and a drawing context.
   TsgCanvasGdiPlus(int width, int height);

@@ -49,6 +49,7 @@ TsgBitmap::~TsgBitmap() { FreeCanvas(); }
 
 void TsgBitmap::BeforeDestruction() {
   if (OnDestroy) OnDestroy(this);
+  FreeNativeHandle();
   Link(nullptr);
   FreeCanvas();
 }
@@ -70,6 +71,24 @@ TsgCanvas* TsgBitmap::GetCanvas() {
 uint32_t* TsgBitmap::GetScanline(int row) {
   if (row < 0 || row >= height_ || bits_.empty()) return nullptr;
   return sgCanvasBitmapScanline(this, row);
+}
+
+void TsgBitmap::SetNativeHandle(void* handle, TNativeRelease release) {
+  if (handle == nativeHandle_) {
+    nativeRelease_ = release;
+    return;
+  }
+  FreeNativeHandle();
+  nativeHandle_ = handle;
+  nativeRelease_ = release;
+}
+
+void TsgBitmap::FreeNativeHandle() {
+  void* handle = nativeHandle_;
+  TNativeRelease release = nativeRelease_;
+  nativeHandle_ = nullptr;
+  nativeRelease_ = nullptr;
+  if (handle && release) release(handle);
 }
 
 void TsgBitmap::Link(TsgBitmapObject* obj) {
@@ -123,6 +142,7 @@ void TsgBitmap::Recreate() {
   if (OnBeforeRealloc) OnBeforeRealloc(this);
   if (OnDestroy) OnDestroy(this);
   FreeCanvas();
+  FreeNativeHandle();
   bits_.clear();
   bits_.shrink_to_fit();
   if (int64_t(width_) * height_ > 0) bits_.assign(size_t(width_) * size_t(height_), 0u);

@@ -301,5 +301,27 @@ TEST(BitmapBridges, PlatformImagesGoThroughRegisteredCopiers) {
   EXPECT_THROW(bitmap.Assign(&foreign), classlib::EConvertError);
 }
 
+std::vector<void*> g_released;
+void RecordRelease(void* handle) { g_released.push_back(handle); }
+
+// The back end's image handle goes through the release function it was
+// given, whatever happened to the canvas that made it, and exactly once.
+TEST(Bitmap, NativeHandleReleasedOnReallocReplaceAndDestroy) {
+  int a = 0, b = 0, c = 0;
+  g_released.clear();
+  auto* bmp = classlib::New<TsgBitmap>(2, 2);
+  bmp->SetNativeHandle(&a, &RecordRelease);
+  bmp->SetNativeHandle(&a, &RecordRelease);  // the same handle again: kept
+  EXPECT_TRUE(g_released.empty());
+  bmp->SetSize(3, 3);
+  EXPECT_EQ(g_released, std::vector<void*>{&a});
+  EXPECT_EQ(bmp->NativeHandle(), nullptr);
+  bmp->SetNativeHandle(&b, &RecordRelease);
+  bmp->SetNativeHandle(&c, &RecordRelease);
+  EXPECT_EQ(g_released, (std::vector<void*>{&a, &b}));
+  classlib::Free(bmp);
+  EXPECT_EQ(g_released, (std::vector<void*>{&a, &b, &c}));
+}
+
 }  // namespace
 }  // namespace kelm::scene

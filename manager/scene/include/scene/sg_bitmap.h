@@ -112,6 +112,16 @@ class TsgBitmap : public classlib::TPersistent, public IsgFreeNotifyClient {
   // Back-end hooks around every reallocation; destroy also at the end.
   classlib::TNotifyEvent OnBeforeRealloc, OnAfterRealloc, OnDestroy;
 
+  // The canvas back end's image object over these pixels and the plain
+  // function that frees it. The bitmap releases it before every
+  // reallocation and when destroyed, without calling back into the canvas
+  // that made it (which may be gone by then).
+  using TNativeRelease = void (*)(void* handle);
+  void* NativeHandle() const { return nativeHandle_; }
+  // Releases the handle held before taking the new one.
+  void SetNativeHandle(void* handle, TNativeRelease release);
+  void FreeNativeHandle();
+
   void BeforeDestruction() override;
 
  private:
@@ -121,6 +131,8 @@ class TsgBitmap : public classlib::TPersistent, public IsgFreeNotifyClient {
 
   TsgBitmapObject* resource_ = nullptr;
   TsgCanvas* canvas_ = nullptr;
+  void* nativeHandle_ = nullptr;
+  TNativeRelease nativeRelease_ = nullptr;
   std::vector<uint32_t> bits_;
   int height_ = 0, width_ = 0;
   std::string resourceName_;

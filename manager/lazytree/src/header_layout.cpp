@@ -137,6 +137,27 @@ void THeaderLayout::RemoveColumn(int index) {
   Changed();
 }
 
+void THeaderLayout::MoveColumnIndex(int from, int to) {
+  if (!ColumnIndexValid(from) || !ColumnIndexValid(to) || from == to) return;
+  auto follow = [from, to](int32_t& ref) {
+    if (ref == from) {
+      ref = to;
+    } else if (from < to && ref > from && ref <= to) {
+      --ref;
+    } else if (from > to && ref >= to && ref < from) {
+      ++ref;
+    }
+  };
+  for (int32_t& entry : positionToIndex_) follow(entry);
+  for (int32_t* ref : {&HoverIndex, &DownIndex, &TrackIndex, &ClickIndex, &AutoSizeIndex,
+                       &mainColumn_, &sortColumn_})
+    follow(*ref);
+  const TColumnGeometry moved = columns_[static_cast<size_t>(from)];
+  columns_.erase(columns_.begin() + from);
+  columns_.insert(columns_.begin() + to, moved);
+  Changed();
+}
+
 void THeaderLayout::Clear() {
   HoverIndex = DownIndex = TrackIndex = ClickIndex = -1;
   if (!LoadingColumns) AutoSizeIndex = mainColumn_ = sortColumn_ = -1;
@@ -463,6 +484,8 @@ int THeaderLayout::ShownColumnBefore(int column, bool considerAllowFocus) const 
 
 bool THeaderLayout::LocateBorderColumn(int x, int y) {
   TrackIndex = -1;
+  probeX_ = x;
+  probeY_ = y;
   if (Count() == 0) return false;
   const int64_t f = FixedColumnsWidth();
   const int64_t e = View.EffectiveOffsetX;

@@ -12,6 +12,7 @@
 #include "classlib/filer.h"
 #include "lazytree/header_layout.h"
 #include "lazytree/header_stream.h"
+#include "lazytree/lazy_node.h"
 
 namespace kelm::lazytree {
 
@@ -73,8 +74,16 @@ class TLazyTreeColumn : public classlib::TCollectionItem {
   // An own colour stops following the tree.
   void SetColor(uint32_t value);
   int32_t Tag = 0;
+  // A header check box instead of the image, and its state.
   bool CheckBox() const { return checkBox_; }
   void SetCheckBox(bool value);
+  TCheckType CheckType() const { return checkType_; }
+  void SetCheckType(TCheckType value);
+  TCheckState CheckState() const { return checkState_; }
+  void SetCheckState(TCheckState value);
+
+  // Moves the item and its geometry; the shown order stays.
+  void SetIndex(int index) override;
 
   // Every value the header stream keeps, and back through the setters.
   TColumnRecord ToRecord() const;
@@ -98,6 +107,9 @@ class TLazyTreeColumn : public classlib::TCollectionItem {
   TLazyTreeColumns* Owner() const;
   THeaderLayout& Geometry() const;
   void ItemChanged() { Changed(false); }
+  // The tree's geometry, read before a change; none outside a tree.
+  THeaderHost* Host() const;
+  void RepaintTree() const;
 
   std::u16string text_;
   std::u16string hint_;
@@ -111,6 +123,8 @@ class TLazyTreeColumn : public classlib::TCollectionItem {
   TAlignment captionAlignment_ = TAlignment::taLeftJustify;
   uint32_t color_ = 0xFF000005;
   bool checkBox_ = false;
+  TCheckType checkType_ = ctCheckBox;
+  TCheckState checkState_ = csUncheckedNormal;
 };
 
 class TLazyTreeColumns : public classlib::TOwnedCollection {
@@ -146,6 +160,8 @@ class TLazyTreeColumns : public classlib::TOwnedCollection {
 
  protected:
   void Notify(classlib::TCollectionItem* item, classlib::TCollectionNotification action) override;
+  // After any item change: the cell, or header, scroll bar and tree.
+  void Update(classlib::TCollectionItem* item) override;
 
  private:
   THeaderLayout& layout_;

@@ -82,6 +82,42 @@ struct TColumnGeometry {
 };
 
 // What the model reads of its tree; the tree keeps it current.
+struct TTreeGeometry;
+
+// What the header and its columns ask of their tree: its geometry and the
+// refresh each change needs. Without a host nothing is refreshed.
+class THeaderHost {
+ public:
+  virtual ~THeaderHost() = default;
+  // The tree's current geometry and loading and window flags.
+  virtual void HeaderView(TTreeGeometry& view) = 0;
+  // The tree's updates are suspended (its update count is above 0).
+  virtual bool HeaderTreeUpdating() const { return false; }
+  virtual void HeaderRepaintTree() {}
+  // The column's header cell, or the whole header for -1.
+  virtual void HeaderRepaint(int /*column*/) {}
+  // The non-client area (the header's band) is laid out again.
+  virtual void HeaderRefreshFrame() {}
+  // After a height change: the tree is repainted and updated at once.
+  virtual void HeaderHeightChanged() {}
+  virtual void HeaderUpdateHorizontalScrollBar() {}
+  // The tree's column-resize event (-1: every column).
+  virtual void HeaderColumnResized(int /*column*/) {}
+  // OnCanSplitterResizeColumn at P (client coordinates).
+  virtual bool HeaderCanSplitterResizeColumn(int /*column*/, int /*x*/, int /*y*/, bool allowed) {
+    return allowed;
+  }
+  virtual void HeaderCancelEditing() {}
+  // The main column changed: the tree moves its focus column and repaints.
+  virtual void HeaderMainColumnChanged(int /*column*/) {}
+  // Sort column or direction changed: the tree re-sorts under toAutoSort.
+  virtual void HeaderSortChanged() {}
+  // What columns following their tree take.
+  virtual uint8_t HeaderBiDiMode() const { return 0; }
+  virtual uint32_t HeaderColor() const { return 0xFF000005; }
+  virtual void HeaderDesignerModified() {}
+};
+
 struct TTreeGeometry {
   int ClientWidth = 0;
   int ClientHeight = 0;
@@ -101,6 +137,12 @@ class THeaderLayout {
   THeaderLayout& operator=(const THeaderLayout&) = delete;
 
   TTreeGeometry View;
+  // The tree, when the layout belongs to one.
+  THeaderHost* Host = nullptr;
+  // Takes the host's current geometry into View.
+  void SyncView() {
+    if (Host != nullptr) Host->HeaderView(View);
+  }
 
   // ---- header values
   TLTHeaderOptions Options = TLTHeaderOptions::FromInt(kDefaultHeaderOptions);
@@ -138,6 +180,9 @@ class THeaderLayout {
   int AddColumn();
   // Removes a column, fixing every index that names columns.
   void RemoveColumn(int index);
+  // The column at index from now has index to (its collection item moved):
+  // its geometry, the order and every index naming a column follow it.
+  void MoveColumnIndex(int from, int to);
   // Removes every column; outside column loading the auto-size, main and
   // sort columns become -1.
   void Clear();
@@ -205,9 +250,14 @@ class THeaderLayout {
 
  protected:
   // The tree's column-resize event.
-  virtual void ColumnResized(int /*column*/) {}
+  virtual void ColumnResized(int column) {
+    if (Host != nullptr) Host->HeaderColumnResized(column);
+  }
   // OnCanSplitterResizeColumn; allowed arrives as the default answer.
-  virtual bool CanSplitterResizeColumn(int /*column*/, bool allowed) { return allowed; }
+  virtual bool CanSplitterResizeColumn(int column, bool allowed) {
+    return Host != nullptr ? Host->HeaderCanSplitterResizeColumn(column, probeX_, probeY_, allowed)
+                           : allowed;
+  }
   // coFixed changed on a visible column.
   virtual void FixedColumnsChanged() { ApplyFixedAreaLimits(); }
   TColumnGeometry& Mutable(int index) { return columns_.at(static_cast<size_t>(index)); }
@@ -217,6 +267,8 @@ class THeaderLayout {
   // The collection's update after any column change.
   void Changed();
   std::vector<TColumnGeometry> columns_;
+  int probeX_ = 0;  // the point LocateBorderColumn tests
+  int probeY_ = 0;
   std::vector<int32_t> positionToIndex_;
   int updateCount_ = 0;
   int32_t height_ = 17;

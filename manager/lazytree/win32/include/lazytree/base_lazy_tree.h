@@ -74,7 +74,8 @@ using PLTEditLink = std::shared_ptr<ILTEditLink>;
 
 class TBaseLazyTree : public classlib::TCustomControl,
                       public TLazyTreeView,
-                      public TTreeOptionsHost {
+                      public TTreeOptionsHost,
+                      public THeaderHost {
   CL_DECLARE_CLASS(TBaseLazyTree, TCustomControl)
  public:
   explicit TBaseLazyTree(classlib::TComponent* AOwner);
@@ -242,6 +243,10 @@ class TBaseLazyTree : public classlib::TCustomControl,
                           int y);
   void DoHeaderCheckBoxClick(TColumnIndex column);
   TLTHeader* HeaderObject() const { return header_; }
+  void SetHeader(TLTHeader* value) { header_->Assign(value); }
+  // A click on a column's header check box: the box takes the next state
+  // of its kind, then OnHeaderCheckBoxClick fires.
+  void HeaderCheckBoxClicked(TColumnIndex column);
 
   // ---- options, scroll bar settings and colours (each change asks the
   // tree, through TTreeOptionsHost, for the refresh it needs)
@@ -253,6 +258,22 @@ class TBaseLazyTree : public classlib::TCustomControl,
   void SetColors(TLTColors* value) { colors_->Assign(value); }
   // The options class this tree creates.
   virtual classlib::TClass GetOptionsClass() const { return TStringTreeOptions::StaticClass(); }
+
+  // THeaderHost: the header reads the tree's geometry and asks for refreshes.
+  void HeaderView(TTreeGeometry& view) override;
+  bool HeaderTreeUpdating() const override { return UpdateCount() > 0; }
+  void HeaderRepaintTree() override;
+  void HeaderRepaint(int column) override;
+  void HeaderRefreshFrame() override;
+  void HeaderHeightChanged() override;
+  void HeaderUpdateHorizontalScrollBar() override;
+  void HeaderColumnResized(int column) override { DoColumnResize(column); }
+  bool HeaderCanSplitterResizeColumn(int column, int x, int y, bool allowed) override;
+  void HeaderCancelEditing() override { CancelEditing(); }
+  void HeaderMainColumnChanged(int column) override;
+  void HeaderSortChanged() override;
+  uint8_t HeaderBiDiMode() const override { return static_cast<uint8_t>(BiDiMode()); }
+  uint32_t HeaderColor() const override { return Color(); }
 
   // The window timers the tree runs now (for diagnostics and tests).
   bool TimerRunning(int id) const;

@@ -1,0 +1,77 @@
+// The tree as its header's host: the geometry the header reads and the
+// refreshes its changes ask for.
+#include "lazytree/base_lazy_tree.h"
+
+namespace kelm::lazytree {
+
+void TBaseLazyTree::HeaderView(TTreeGeometry& view) {
+  view.HasWindow = HandleAllocated();
+  // Without a window the control's own size stands in.
+  view.ClientWidth = view.HasWindow ? ClientWidth() : Width();
+  view.ClientHeight = view.HasWindow ? ClientHeight() : Height();
+  view.TreeHeight = Height();
+  view.EffectiveOffsetX = offsetX_;
+  view.RangeX = RangeX;
+  view.Mirrored = UseRightToLeftAlignment();
+  view.Loading = IsLoading();
+}
+
+void TBaseLazyTree::HeaderRepaintTree() {
+  if (HandleAllocated()) Invalidate();
+}
+
+void TBaseLazyTree::HeaderRepaint(int column) {
+  (void)column;
+  if (!HandleAllocated() || !header_->Options().Contains(hoVisible)) return;
+  // The header band lies in the non-client area; until the tree lays that
+  // band out, the whole window frame stands for the header and its cells.
+  RedrawWindow(Handle(), nullptr, nullptr,
+               RDW_INVALIDATE | RDW_VALIDATE | RDW_NOINTERNALPAINT | RDW_NOERASE | RDW_NOCHILDREN |
+                   RDW_FRAME);
+}
+
+void TBaseLazyTree::HeaderRefreshFrame() {
+  if (!HandleAllocated()) return;
+  SetWindowPos(Handle(), nullptr, 0, 0, 0, 0,
+               SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED |
+                   SWP_NOOWNERZORDER | SWP_NOSENDCHANGING);
+}
+
+void TBaseLazyTree::HeaderHeightChanged() {
+  if (!HandleAllocated()) return;
+  Invalidate();
+  UpdateWindow(Handle());
+}
+
+void TBaseLazyTree::HeaderUpdateHorizontalScrollBar() {
+  if (HandleAllocated()) UpdateScrollBars(false);
+}
+
+bool TBaseLazyTree::HeaderCanSplitterResizeColumn(int column, int x, int y, bool allowed) {
+  if (OnCanSplitterResizeColumn) OnCanSplitterResizeColumn(header_, TPoint{x, y}, column, allowed);
+  return allowed;
+}
+
+void TBaseLazyTree::HeaderMainColumnChanged(int column) {
+  // An edit and the accessible name belong to the old main column.
+  CancelEditing();
+  NotifyAccessible(EVENT_OBJECT_NAMECHANGE);
+  if (treeOptions_ == nullptr || !treeOptions_->SelectionOptions().Contains(toExtendedFocus))
+    focusedColumn_ = column;
+  HeaderRepaintTree();
+}
+
+void TBaseLazyTree::HeaderSortChanged() {
+  if (treeOptions_ == nullptr || !treeOptions_->AutoOptions().Contains(toAutoSort)) return;
+  if (UpdateCount() > 0) return;
+  SortTree(header_->SortColumn(), header_->SortDirection(), true);
+}
+
+void TBaseLazyTree::HeaderCheckBoxClicked(TColumnIndex column) {
+  if (!header_->Layout().ColumnIndexValid(column)) return;
+  TLazyTreeColumn* c = header_->Columns()->Items(column);
+  c->SetCheckState(NextCheckState(c->CheckType(), c->CheckState()));
+  DoHeaderCheckBoxClick(column);
+}
+
+}  // namespace kelm::lazytree

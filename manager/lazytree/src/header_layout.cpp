@@ -258,7 +258,10 @@ void THeaderLayout::SetWidth(int column, int32_t value) {
   c.LastWidth = c.Width;
   if (!ResizingColumns) c.BonusPixel = false;
   // The auto-size column's width always comes from the space left over.
-  if (!(Options.Contains(hoAutoResize) && column == AutoSizeColumn())) {
+  // While loading, which column that is is not known yet (its index may
+  // name a column still to come): every width is kept, and the fit
+  // follows when loading ends.
+  if (View.Loading || !(Options.Contains(hoAutoResize) && column == AutoSizeColumn())) {
     c.Width = v;
     RecomputeColumnEdges(false);
   }

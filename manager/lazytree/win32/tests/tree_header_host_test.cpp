@@ -1,0 +1,257 @@
+// The tree as its header's host, on a real window: the stored form with the
+// header's values, the option sets and the columns; header changes that
+// lay the frame out again or repaint; the main and sort columns' effects
+// on the tree; the header check box; what loading an old form finishes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "classlib/filer.h"
+#include "classlib/forms.h"
+#include "classlib/streams.h"
+#include "classlib/textform.h"
+#include "lazytree/base_lazy_tree.h"
+
+namespace kelm::lazytree {
+namespace {
+
+using classlib::EventOf;
+using classlib::New;
+using classlib::TForm;
+
+// Counts the frame layouts the header asks for.
+class TFrameProbeTree : public TBaseLazyTree {
+ public:
+  using TBaseLazyTree::TBaseLazyTree;
+  int frameLayouts = 0;
+
+  void WndProc(classlib::TMessage& m) override {
+    if (m.Msg == WM_NCCALCSIZE) ++frameLayouts;
+    TBaseLazyTree::WndProc(m);
+  }
+};
+
+class TEvents : public TObject {
+ public:
+  int compares = 0;
+  std::vector<TColumnIndex> checkClicks;
+  void Compare(TBaseLazyTree*, PLazyNode a, PLazyNode b, TColumnIndex, int& result) {
+    ++compares;
+    result = a->Index < b->Index ? 1 : (a->Index > b->Index ? -1 : 0);
+  }
+  void CheckClick(TLTHeader*, TColumnIndex column) { checkClicks.push_back(column); }
+};
+
+class TreeHeaderHost : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form = New<TForm>(nullptr, 0);
+    tree = New<TFrameProbeTree>(form);
+    tree->SetParent(form);
+    ASSERT_NE(tree->Handle(), nullptr);
+    form->Show();
+    for (int i = 0; i < 4; ++i) Columns()->Add();
+  }
+  void TearDown() override {
+    if (form) classlib::Free(form);
+  }
+  TLTHeader* Header() const { return tree->HeaderObject(); }
+  TLazyTreeColumns* Columns() const { return Header()->Columns(); }
+  void Settle() {
+    ValidateRect(tree->Handle(), nullptr);
+    tree->frameLayouts = 0;
+  }
+  bool ClientInvalid() { return GetUpdateRect(tree->Handle(), nullptr, FALSE) != FALSE; }
+
+  TForm* form = nullptr;
+  TFrameProbeTree* tree = nullptr;
+};
+
+TEST_F(TreeHeaderHost, HeightAndVisibilityLayTheFrameOutAgain) {
+  Settle();
+  Header()->SetHeight(17);  // equal: nothing
+  EXPECT_EQ(tree->frameLayouts, 0);
+  EXPECT_FALSE(ClientInvalid());
+
+  Header()->SetHeight(30);
+  EXPECT_EQ(Header()->Height(), 30);
+  EXPECT_EQ(tree->frameLayouts, 1);
+
+  Settle();
+  Header()->SetOptions(Header()->Options() + TLTHeaderOptions{hoVisible});
+  EXPECT_EQ(tree->frameLayouts, 1);
+  EXPECT_TRUE(ClientInvalid());
+
+  // With a window the height rule applies: at least MinHeight.
+  Header()->SetHeight(2);
+  EXPECT_EQ(Header()->Height(), 10);
+}
+
+TEST_F(TreeHeaderHost, ColumnChangesRepaintTheTree) {
+  Settle();
+  TLazyTreeColumn* c = Columns()->Items(1);
+  c->SetOptions(c->Options() - TLTColumnOptions{coVisible});
+  EXPECT_TRUE(ClientInvalid());
+  Settle();
+  c->SetAlignment(TAlignment::taCenter);
+  EXPECT_TRUE(ClientInvalid());
+  Settle();
+  c->SetPosition(c->Position());  // equal: nothing
+  EXPECT_FALSE(ClientInvalid());
+  // Following the tree's colour again takes it now.
+  c->SetColor(0x000000FF);
+  tree->SetColor(0x00123456);
+  c->SetOptions(c->Options() + TLTColumnOptions{coParentColor});
+  EXPECT_EQ(c->Color(), 0x00123456u);
+}
+
+TEST_F(TreeHeaderHost, MainColumnMovesTheFocusedColumnUnlessExtendedFocus) {
+  Header()->SetMainColumn(2);
+  EXPECT_EQ(tree->FocusedColumn(), 2);
+  Header()->SetMainColumn(9);  // clamped to the last column
+  EXPECT_EQ(Header()->MainColumn(), 3);
+  EXPECT_EQ(tree->FocusedColumn(), 3);
+  tree->TreeOptions()->SetSelectionOptions(TLTSelectionOptions{toExtendedFocus});
+  Header()->SetMainColumn(1);
+  EXPECT_EQ(tree->FocusedColumn(), 3);
+}
+
+TEST_F(TreeHeaderHost, SortColumnAndDirectionSortOnlyUnderAutoSort) {
+  TEvents events;
+  tree->OnCompareNodes = EventOf<&TEvents::Compare>(&events);
+  PLazyNode first = tree->AddChild(nullptr);
+  tree->AddChild(nullptr);
+  tree->AddChild(nullptr);
+  Header()->SetSortColumn(1);
+  EXPECT_EQ(events.compares, 0);
+  tree->TreeOptions()->SetAutoOptions(tree->TreeOptions()->AutoOptions() +
+                                      TLTAutoOptions{toAutoSort});
+  Header()->SetSortColumn(2);
+  EXPECT_GT(events.compares, 0);
+  EXPECT_NE(tree->GetFirst(), first);  // the handler orders by falling index
+  events.compares = 0;
+  tree->BeginUpdate();  // suspended updates: no sorting
+  Header()->SetSortDirection(sdDescending);
+  EXPECT_EQ(events.compares, 0);
+  tree->EndUpdate();
+}
+
+TEST_F(TreeHeaderHost, HeaderCheckBoxTakesTheNextStateOfItsKind) {
+  TEvents events;
+  tree->OnHeaderCheckBoxClick = EventOf<&TEvents::CheckClick>(&events);
+  TLazyTreeColumn* c = Columns()->Items(2);
+  c->SetCheckBox(true);
+  tree->HeaderCheckBoxClicked(2);
+  EXPECT_EQ(c->CheckState(), csCheckedNormal);
+  tree->HeaderCheckBoxClicked(2);
+  EXPECT_EQ(c->CheckState(), csUncheckedNormal);
+  c->SetCheckType(ctTriStateCheckBox);
+  c->SetCheckState(csMixedNormal);
+  tree->HeaderCheckBoxClicked(2);
+  EXPECT_EQ(c->CheckState(), TLazyTreeView::NextCheckState(ctTriStateCheckBox, csMixedNormal));
+  tree->HeaderCheckBoxClicked(7);  // no such column: nothing
+  EXPECT_EQ(events.checkClicks, (std::vector<TColumnIndex>{2, 2, 2}));
+}
+
+std::vector<uint8_t> Save(classlib::TComponent* root) {
+  classlib::TMemoryStream m;
+  classlib::TWriter w(m);
+  w.WriteRootComponent(root);
+  return m.Bytes();
+}
+
+void Load(classlib::TComponent* root, const std::vector<uint8_t>& bytes) {
+  classlib::TResourceStream in(bytes.data(), static_cast<int64_t>(bytes.size()));
+  classlib::TReader reader(in);
+  reader.ReadRootComponent(root);
+}
+
+std::string ToText(const std::vector<uint8_t>& bytes) {
+  classlib::TResourceStream in(bytes.data(), static_cast<int64_t>(bytes.size()));
+  classlib::TStringStream out;
+  classlib::ObjectBinaryToText(in, out);
+  return out.DataString();
+}
+
+std::vector<uint8_t> ToBinary(const std::string& text) {
+  classlib::TStringStream in(text);
+  classlib::TMemoryStream out;
+  classlib::ObjectTextToBinary(in, out);
+  return out.Bytes();
+}
+
+// The snapshot list's header and option sets: objects to text, then text
+// to binary to objects to binary, byte for byte.
+TEST_F(TreeHeaderHost, StoredFormCarriesHeaderOptionsAndColumns) {
+  TFrameProbeTree* src = New<TFrameProbeTree>(nullptr);
+  TLTHeader* h = src->HeaderObject();
+  h->SetHeight(22);
+  h->SetOptions(TLTHeaderOptions{hoVisible, hoColumnResize, hoDrag});
+  h->SetStyle(TLTHeaderStyle::hsXPStyle);
+  const int widths[] = {100, 200, 200, 250};
+  // Beyond 8 bits, so that the text form keeps them wide strings.
+  const char16_t* texts[] = {u"\u2116", u"\u0414\u0430\u0442\u0430",
+                             u"\u041E\u043F\u0438\u0441\u0430\u043D\u0438\u0435", u"\u65E5"};
+  for (int i = 0; i < 4; ++i) {
+    TLazyTreeColumn* c = h->Columns()->Add();
+    c->SetWidth(widths[i]);
+    c->SetText(texts[i]);
+  }
+  src->TreeOptions()->SetPaintOptions(
+      TLTPaintOptions{toShowBackground, toShowButtons, toShowDropmark, toShowRoot, toShowTreeLines,
+                      toThemeAware, toUseBlendedImages, toUseBlendedSelection, toStaticBackground});
+  src->TreeOptions()->SetSelectionOptions(TLTSelectionOptions{toFullRowSelect, toRightClickSelect});
+  src->ScrollBarOptions()->SetScrollBars(TScrollStyle::ssVertical);
+  const std::string text = ToText(Save(src));
+  for (const char* line :
+       {"  Header.Height = 22\r\n", "  Header.Options = [hoColumnResize, hoDrag, hoVisible]\r\n",
+        "  Header.Style = hsXPStyle\r\n",
+        "  TreeOptions.SelectionOptions = [toFullRowSelect, toRightClickSelect]\r\n",
+        "  ScrollBarOptions.ScrollBars = ssVertical\r\n", "      Width = 250\r\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
+
+  const std::vector<uint8_t> binary = ToBinary(text);
+  TFrameProbeTree* copy = New<TFrameProbeTree>(nullptr);
+  Load(copy, binary);
+  EXPECT_EQ(copy->HeaderObject()->Height(), 22);
+  EXPECT_EQ(copy->HeaderObject()->Style(), TLTHeaderStyle::hsXPStyle);
+  EXPECT_TRUE(copy->HeaderObject()->Columns()->SameColumnsAs(*h->Columns()));
+  EXPECT_EQ(copy->TreeOptions()->SelectionOptions(),
+            (TLTSelectionOptions{toFullRowSelect, toRightClickSelect}));
+  EXPECT_EQ(Save(copy), binary);
+  EXPECT_EQ(ToText(Save(copy)), text);
+  classlib::Free(copy);
+  classlib::Free(src);
+}
+
+// An old form's single option set turns on the column order of the reading
+// direction, which loading applies to the columns of a right-to-left tree.
+TEST_F(TreeHeaderHost, OldFormOptionsAndTheReadingOrderWhenLoaded) {
+  TFrameProbeTree* src = New<TFrameProbeTree>(nullptr);
+  for (int i = 0; i < 3; ++i) src->HeaderObject()->Columns()->Add();
+  src->HeaderObject()->Columns()->Items(0)->SetPosition(2);  // shown: 1 2 0
+  std::string text = ToText(Save(src));
+  classlib::Free(src);
+  const std::string end = "end\r\n";
+  ASSERT_EQ(text.compare(text.size() - end.size(), end.size(), end), 0) << text;
+  text.insert(text.size() - end.size(),
+              "  Options = [voAutoBidiColumnOrdering, voMultiSelect]\r\n");
+
+  struct TCase {
+    bool rightToLeft;
+    std::vector<int32_t> order;
+  };
+  for (const TCase& tc : {TCase{false, {0, 1, 2}}, TCase{true, {2, 1, 0}}}) {
+    TFrameProbeTree* copy = New<TFrameProbeTree>(nullptr);
+    if (tc.rightToLeft) copy->SetBiDiMode(classlib::TBiDiMode::bdRightToLeft);
+    Load(copy, ToBinary(text));
+    EXPECT_EQ(copy->TreeOptions()->AutoOptions(), TLTAutoOptions{toAutoBidiColumnOrdering});
+    EXPECT_EQ(copy->TreeOptions()->SelectionOptions(), TLTSelectionOptions{toMultiSelect});
+    EXPECT_EQ(copy->HeaderObject()->Layout().PositionToIndex(), tc.order);
+    classlib::Free(copy);
+  }
+}
+
+}  // namespace
+}  // namespace kelm::lazytree

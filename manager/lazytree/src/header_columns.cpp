@@ -142,6 +142,15 @@ void TLazyTreeColumn::SetBiDiMode(TBiDiMode value) {
   RepaintTree();
 }
 
+void TLazyTreeColumn::FollowTreeBiDiMode() {
+  THeaderHost* host = Host();
+  if (host == nullptr || !Options().Contains(coParentBidiMode)) return;
+  const auto mode = static_cast<TBiDiMode>(host->HeaderBiDiMode());
+  if (mode == bidiMode_) return;
+  bidiMode_ = mode;
+  ItemChanged();
+}
+
 void TLazyTreeColumn::SetAlignment(TAlignment value) {
   if (alignment_ == value) return;
   alignment_ = value;

@@ -135,7 +135,25 @@ void TLTHeader::SetOptions(TLTHeaderOptions value) {
 void TLTHeader::SetParentFont(bool value) {
   if (value == parentFont_) return;
   parentFont_ = value;
-  // Taking the tree's font comes with the font object (painting).
+  if (value) TakeTreeFont();
+}
+
+void TLTHeader::TakeTreeFont() {
+  THeaderFontValues tree;
+  if (Host() == nullptr || !Host()->HeaderTreeFont(tree) || tree == font_) return;
+  font_ = tree;
+  Host()->HeaderRepaint(-1);
+}
+
+void TLTHeader::TreeFontChanged() {
+  if (parentFont_) TakeTreeFont();
+}
+
+void TLTHeader::TreeBiDiModeChanged(bool directionalOrder) {
+  Sync();
+  for (int i = 0; i < columns_->Count(); ++i) columns_->Items(i)->FollowTreeBiDiMode();
+  if (directionalOrder) SetDirectionalOrder();
+  if (Host() != nullptr) Host()->HeaderRepaint(-1);
 }
 
 void TLTHeader::SetFont(const THeaderFontValues& value) {

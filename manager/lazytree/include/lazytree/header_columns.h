@@ -65,6 +65,8 @@ class TLazyTreeColumn : public classlib::TCollectionItem {
   TBiDiMode BiDiMode() const { return bidiMode_; }
   // An own mode stops following the tree.
   void SetBiDiMode(TBiDiMode value);
+  // With coParentBidiMode: the tree's mode, taken again.
+  void FollowTreeBiDiMode();
   TAlignment Alignment() const { return alignment_; }
   void SetAlignment(TAlignment value);
   // The alignment itself unless the column aligns its caption apart.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "classlib/object.h"
@@ -81,6 +82,19 @@ struct TColumnGeometry {
   bool VisibleFixed() const { return Visible() && Options.Contains(coFixed); }
 };
 
+// The header's font until the painting part brings a font object.
+struct THeaderFontValues {
+  uint32_t Color = 0xFF000008;
+  int32_t Height = -11;
+  std::u16string Name;
+  uint8_t Pitch = 0;
+  uint8_t Style = 0;
+  bool operator==(const THeaderFontValues& o) const {
+    return Color == o.Color && Height == o.Height && Name == o.Name && Pitch == o.Pitch &&
+           Style == o.Style;
+  }
+};
+
 // What the model reads of its tree; the tree keeps it current.
 struct TTreeGeometry;
 
@@ -115,6 +129,8 @@ class THeaderHost {
   // What columns following their tree take.
   virtual uint8_t HeaderBiDiMode() const { return 0; }
   virtual uint32_t HeaderColor() const { return 0xFF000005; }
+  // The tree's font, for a header that follows it; false when none.
+  virtual bool HeaderTreeFont(THeaderFontValues& /*font*/) { return false; }
   virtual void HeaderDesignerModified() {}
 };
 

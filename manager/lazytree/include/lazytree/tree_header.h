@@ -49,19 +49,6 @@ class TLTFixedAreaConstraints : public classlib::TPersistent {
   TFixedAreaLimits own_;  // used without a header
 };
 
-// The header's font until the painting part brings a font object.
-struct THeaderFontValues {
-  uint32_t Color = 0xFF000008;
-  int32_t Height = -11;
-  std::u16string Name;
-  uint8_t Pitch = 0;
-  uint8_t Style = 0;
-  bool operator==(const THeaderFontValues& o) const {
-    return Color == o.Color && Height == o.Height && Name == o.Name && Pitch == o.Pitch &&
-           Style == o.Style;
-  }
-};
-
 class TLTHeader : public classlib::TPersistent {
   CL_DECLARE_CLASS(TLTHeader, TPersistent)
 
@@ -109,6 +96,12 @@ class TLTHeader : public classlib::TPersistent {
   // An own font stops following the tree's.
   void SetFont(const THeaderFontValues& value);
 
+  // The tree's font changed: a header following it takes it.
+  void TreeFontChanged();
+  // The tree's reading order changed: columns following it take it, and
+  // with directionalOrder the columns are shown in its direction.
+  void TreeBiDiModeChanged(bool directionalOrder);
+
   // The fixed-area limits changed: rescale now when the window exists.
   void ConstraintsChanged();
   // Re-validates height and fixed widths against the limits and lays the
@@ -142,6 +135,7 @@ class TLTHeader : public classlib::TPersistent {
   bool HasWindow() const { return layout_.View.HasWindow; }
   // After the height may have changed from old.
   void HeightChangedFrom(int32_t old);
+  void TakeTreeFont();
 
   THeaderLayout layout_;
   TLazyTreeColumns* columns_ = nullptr;

@@ -122,6 +122,15 @@ void TBaseLazyTree::WndProc(classlib::TMessage& message) {
                          static_cast<uint32_t>(message.LParam));
       message.Result = 0;
       return;
+    case classlib::CM_FONTCHANGED:
+      TCustomControl::WndProc(message);
+      header_->TreeFontChanged();
+      return;
+    case classlib::CM_BIDIMODECHANGED:
+      TCustomControl::WndProc(message);
+      header_->TreeBiDiModeChanged(treeOptions_ != nullptr &&
+                                   treeOptions_->AutoOptions().Contains(toAutoBidiColumnOrdering));
+      return;
     case WM_NCDESTROY:
       // No state message may reach a window that is gone.
       HaltCacheValidation();

@@ -67,6 +67,17 @@ void TBaseLazyTree::HeaderSortChanged() {
   SortTree(header_->SortColumn(), header_->SortDirection(), true);
 }
 
+bool TBaseLazyTree::HeaderTreeFont(THeaderFontValues& font) {
+  const classlib::TFont* f = Font();
+  if (f == nullptr) return false;
+  font.Color = f->Color();
+  font.Height = f->Height();
+  font.Name = classlib::AnsiToWide(f->Name());
+  font.Pitch = static_cast<uint8_t>(f->Pitch());
+  font.Style = static_cast<uint8_t>(f->Style().ToInt());
+  return true;
+}
+
 void TBaseLazyTree::HeaderCheckBoxClicked(TColumnIndex column) {
   if (!header_->Layout().ColumnIndexValid(column)) return;
   TLazyTreeColumn* c = header_->Columns()->Items(column);

@@ -154,6 +154,32 @@ TEST_F(TreeHeaderHost, HeaderCheckBoxTakesTheNextStateOfItsKind) {
   EXPECT_EQ(events.checkClicks, (std::vector<TColumnIndex>{2, 2, 2}));
 }
 
+// A header following the tree's font takes it, now and on each change; the
+// tree's reading order reaches the columns that follow it.
+TEST_F(TreeHeaderHost, FontAndReadingOrderFollowTheTree) {
+  tree->Font()->SetName("Tahoma");
+  Header()->SetParentFont(true);
+  EXPECT_EQ(Header()->Font().Name, u"Tahoma");
+  tree->Font()->SetHeight(-20);
+  EXPECT_EQ(Header()->Font().Height, -20);
+  Header()->SetFont(THeaderFontValues{0, -9, u"Verdana", 0, 0});  // an own font
+  EXPECT_FALSE(Header()->ParentFont());
+  tree->Font()->SetHeight(-30);
+  EXPECT_EQ(Header()->Font().Height, -9);
+
+  TLazyTreeColumn* own = Columns()->Items(0);
+  own->SetBiDiMode(TBiDiMode::bdRightToLeftNoAlign);  // its own: no longer follows the tree
+  tree->TreeOptions()->SetAutoOptions(tree->TreeOptions()->AutoOptions() +
+                                      TLTAutoOptions{toAutoBidiColumnOrdering});
+  tree->SetBiDiMode(classlib::TBiDiMode::bdRightToLeft);
+  EXPECT_EQ(Columns()->Items(1)->BiDiMode(), TBiDiMode::bdRightToLeft);
+  EXPECT_EQ(own->BiDiMode(), TBiDiMode::bdRightToLeftNoAlign);
+  EXPECT_EQ(Header()->Layout().PositionToIndex(), (std::vector<int32_t>{3, 2, 1, 0}));
+  tree->SetBiDiMode(classlib::TBiDiMode::bdLeftToRight);
+  EXPECT_EQ(Header()->Layout().PositionToIndex(), (std::vector<int32_t>{0, 1, 2, 3}));
+  EXPECT_EQ(Columns()->Items(1)->BiDiMode(), TBiDiMode::bdLeftToRight);
+}
+
 std::vector<uint8_t> Save(classlib::TComponent* root) {
   classlib::TMemoryStream m;
   classlib::TWriter w(m);

@@ -274,6 +274,7 @@ class TBaseLazyTree : public classlib::TCustomControl,
   void HeaderSortChanged() override;
   uint8_t HeaderBiDiMode() const override { return static_cast<uint8_t>(BiDiMode()); }
   uint32_t HeaderColor() const override { return Color(); }
+  bool HeaderTreeFont(THeaderFontValues& font) override;
 
   // The window timers the tree runs now (for diagnostics and tests).
   bool TimerRunning(int id) const;

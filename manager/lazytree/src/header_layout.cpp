@@ -5,6 +5,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "classlib/sysutils.h"
+
 namespace kelm::lazytree {
 
 namespace {
@@ -439,7 +441,7 @@ int THeaderLayout::ColumnAtPoint(int x, int y, bool relative) const {
   if (x < 0 || y < 0 || y > View.TreeHeight) return kInvalidColumn;
   int64_t left = 0;
   if (relative && x > FixedColumnsWidth()) left = -int64_t(View.EffectiveOffsetX);
-  if (View.Mirrored && View.RangeX < View.ClientWidth) left += View.ClientWidth - View.RangeX;
+  left += MirroredShift();
   for (int32_t column : positionToIndex_) {
     const TColumnGeometry& c = Column(column);
     if (!c.Visible()) continue;
@@ -447,6 +449,62 @@ int THeaderLayout::ColumnAtPoint(int x, int y, bool relative) const {
     if (left > x) return column;
   }
   return kInvalidColumn;
+}
+
+int THeaderLayout::ColumnAtPointWithEdges(int x, int y, bool relative, int& left,
+                                          int& right) const {
+  const int column = ColumnAtPoint(x, y, relative);
+  if (column == kInvalidColumn) return column;
+  // The same start as the walk above; the column's own edges from there.
+  int64_t start = relative && x > FixedColumnsWidth() ? -int64_t(View.EffectiveOffsetX) : 0;
+  start += MirroredShift() + Column(column).Left;
+  left = Clamp64(start);
+  right = Clamp64(start + Column(column).Width);
+  return column;
+}
+
+void THeaderLayout::ColumnEdges(int column, int& left, int& right) const {
+  if (column < 0 || !ColumnIndexValid(column)) {
+    left = 0;
+    right = View.ClientWidth;
+    return;
+  }
+  const TColumnGeometry& c = Column(column);
+  int64_t l = c.Left;
+  if (!c.VisibleFixed()) l -= View.EffectiveOffsetX;
+  l += MirroredShift();
+  left = Clamp64(l);
+  right = Clamp64(l + c.Width);
+}
+
+int THeaderLayout::ColumnAfter(int column) const {
+  if (!ColumnIndexValid(column)) return kInvalidColumn;
+  const int next = ColumnAtPosition(static_cast<int>(Column(column).Position) + 1);
+  return next < 0 ? kInvalidColumn : next;
+}
+
+int THeaderLayout::ColumnBefore(int column) const {
+  if (!ColumnIndexValid(column)) return kInvalidColumn;
+  const int previous = ColumnAtPosition(static_cast<int>(Column(column).Position) - 1);
+  return previous < 0 ? kInvalidColumn : previous;
+}
+
+std::vector<int> THeaderLayout::ShownColumnsInOrder() const {
+  std::vector<int> shown;
+  for (int32_t column : positionToIndex_)
+    if (Column(column).Visible()) shown.push_back(column);
+  return shown;
+}
+
+int THeaderLayout::MeanScrollingColumnWidth(int indent) const {
+  int64_t sum = 0;
+  int count = 0;
+  for (const TColumnGeometry& c : columns_) {
+    if (!c.Visible() || c.Options.Contains(coFixed)) continue;
+    sum += c.Width;
+    ++count;
+  }
+  return count == 0 ? indent : Clamp64(classlib::Round(double(sum) / count));
 }
 
 int THeaderLayout::FirstShownColumn(bool considerAllowFocus) const {

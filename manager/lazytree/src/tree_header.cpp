@@ -190,6 +190,43 @@ void TLTHeader::SetStyle(TLTHeaderStyle value) {
   if (!Loading() && Host() != nullptr) Host()->HeaderRepaint(-1);
 }
 
+void TLTHeader::FitColumnsToContent(bool animated, TSmartAutoFitType type, int start, int end) {
+  Sync();
+  start = std::max(0, start);
+  end = end < 0 ? layout_.Count() - 1 : std::min(end, layout_.Count() - 1);
+  THeaderHost* host = Host();
+  if (end < start || host == nullptr) return;
+  host->HeaderBeginOperation();
+  try {
+    host->HeaderBeforeAutoFitColumns(type);
+    for (int p = start; p <= end; ++p) {
+      const int column = layout_.ColumnAtPosition(p);
+      if (!layout_.ColumnIndexValid(column)) continue;
+      const TLTColumnOptions options = layout_.Column(column).Options;
+      if (!options.Contains(coVisible) || !options.Contains(coResizable)) continue;
+      TSmartAutoFitType columnType = type;
+      if (!host->HeaderBeforeAutoFitColumn(column, columnType)) continue;
+      if (host->HeaderOperationCanceled()) continue;
+      const bool smart = columnType == smaAllColumns ||
+                         (columnType == smaUseColumnOption && options.Contains(coSmartResize));
+      const int width = host->HeaderWidestContent(column, smart);
+      if (width >= 0) {
+        if (animated) {
+          layout_.AnimateColumnWidth(column, width);
+        } else {
+          layout_.SetWidth(column, width);
+        }
+      }
+      host->HeaderAfterAutoFitColumn(column);
+    }
+    host->HeaderAfterAutoFitColumns();
+  } catch (...) {
+    host->HeaderEndOperation();
+    throw;
+  }
+  host->HeaderEndOperation();
+}
+
 void TLTHeader::ConstraintsChanged() {
   layout_.NeedsScaling = true;
   Sync();

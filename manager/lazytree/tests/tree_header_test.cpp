@@ -298,6 +298,108 @@ TEST(TreeHeaderColumns, InsertAndIndexChangesCarryGeometryAndIndices) {
   }
 }
 
+// Auto-fitting walks the positions of the range inside one operation,
+// skipping hidden, fixed-size, refused and cancelled columns.
+class TFittingHost : public TRecordingHeaderHost {
+ public:
+  int refuse = -1;
+  int cancelAt = -1;
+  bool cancelled = false;
+  TSmartAutoFitType forceAll = smaUseColumnOption;  // what the first event answers
+
+  void HeaderBeginOperation() override { log.emplace_back("begin"); }
+  void HeaderEndOperation() override { log.emplace_back("end"); }
+  bool HeaderOperationCanceled() override { return cancelled; }
+  void HeaderBeforeAutoFitColumns(TSmartAutoFitType& type) override {
+    log.emplace_back("before all");
+    type = forceAll;
+  }
+  bool HeaderBeforeAutoFitColumn(int column, TSmartAutoFitType&) override {
+    if (column == cancelAt) cancelled = true;
+    return column != refuse;
+  }
+  void HeaderAfterAutoFitColumn(int column) override {
+    log.push_back("after " + std::to_string(column));
+  }
+  void HeaderAfterAutoFitColumns() override { log.emplace_back("after all"); }
+  int HeaderWidestContent(int column, bool smart) override {
+    log.push_back("measure " + std::to_string(column) + (smart ? " smart" : ""));
+    return 100 + column;
+  }
+};
+
+TEST(TreeHeaderColumns, FitColumnsToContent) {
+  struct TCase {
+    const char* name;
+    TSmartAutoFitType type;
+    int start, end, refuse, cancelAt;
+    Log expected;
+    std::vector<int> widths;
+  };
+  // Shown order 3 0 1 2; column 1 hidden; column 2 smart.
+  const std::vector<TCase> cases = {
+      {"all, by each column's option",
+       smaUseColumnOption,
+       0,
+       -1,
+       -1,
+       -1,
+       Log{"begin", "before all", "measure 3", "after 3", "measure 0", "after 0", "measure 2 smart",
+           "after 2", "after all", "end"},
+       {100, 50, 102, 103}},
+      {"positions 1 to 2, all smart",
+       smaAllColumns,
+       1,
+       2,
+       -1,
+       -1,
+       Log{"begin", "before all", "measure 0 smart", "after 0", "after all", "end"},
+       {100, 50, 50, 50}},
+      {"none smart, one refused",
+       smaNoColumn,
+       -5,
+       99,
+       0,
+       -1,
+       Log{"begin", "before all", "measure 3", "after 3", "measure 2", "after 2", "after all",
+           "end"},
+       {50, 50, 102, 103}},
+      {"cancelled from column 0 on",
+       smaUseColumnOption,
+       0,
+       -1,
+       -1,
+       0,
+       Log{"begin", "before all", "measure 3", "after 3", "after all", "end"},
+       {50, 50, 50, 103}},
+      {"empty range", smaUseColumnOption, 3, 2, -1, -1, Log{}, {50, 50, 50, 50}},
+  };
+  for (const TCase& tc : cases) {
+    TFittingHost host;
+    host.forceAll = tc.type;
+    host.refuse = tc.refuse;
+    host.cancelAt = tc.cancelAt;
+    TLTHeader* header = New<TLTHeader>();
+    header->SetHost(&host);
+    for (int i = 0; i < 4; ++i) header->Columns()->Add();
+    header->Columns()->Items(3)->SetPosition(0);
+    TLazyTreeColumn& hidden = *header->Columns()->Items(1);
+    hidden.SetOptions(hidden.Options() - TLTColumnOptions{coVisible});
+    TLazyTreeColumn& smart = *header->Columns()->Items(2);
+    smart.SetOptions(smart.Options() + TLTColumnOptions{coSmartResize});
+    host.log.clear();
+    header->FitColumnsToContent(false, smaUseColumnOption, tc.start, tc.end);
+    Log fitLog;
+    for (const std::string& entry : host.log)
+      if (entry.rfind("resized", 0) != 0) fitLog.push_back(entry);
+    EXPECT_EQ(fitLog, tc.expected) << tc.name;
+    std::vector<int> widths;
+    for (int i = 0; i < 4; ++i) widths.push_back(header->Columns()->Items(i)->Width());
+    EXPECT_EQ(widths, tc.widths) << tc.name;
+    classlib::Free(header);
+  }
+}
+
 // A header check box advances through its kind's states.
 TEST(TreeHeaderColumns, CheckBoxValuesAreKeptAndStored) {
   THeaderFixture f(2);

@@ -55,6 +55,9 @@ enum TLTHeaderOption : uint8_t {
 using TLTHeaderOptions = classlib::TSet<TLTHeaderOption>;
 inline constexpr uint16_t kDefaultHeaderOptions = 522;
 
+// How auto-fitting measures: smartly, plainly, or by each column's coSmartResize.
+enum TSmartAutoFitType : uint8_t { smaAllColumns, smaNoColumn, smaUseColumnOption };
+
 // Hit tests and navigation answer this when no column is found.
 inline constexpr int kInvalidColumn = -2;
 
@@ -132,6 +135,18 @@ class THeaderHost {
   // The tree's font, for a header that follows it; false when none.
   virtual bool HeaderTreeFont(THeaderFontValues& /*font*/) { return false; }
   virtual void HeaderDesignerModified() {}
+  // Auto-fitting: the tree's cancellable operation, its events and its
+  // widest-content measure (-1: nothing measured, the width stays).
+  virtual void HeaderBeginOperation() {}
+  virtual void HeaderEndOperation() {}
+  virtual bool HeaderOperationCanceled() { return false; }
+  virtual void HeaderBeforeAutoFitColumns(TSmartAutoFitType& /*type*/) {}
+  virtual bool HeaderBeforeAutoFitColumn(int /*column*/, TSmartAutoFitType& /*type*/) {
+    return true;
+  }
+  virtual void HeaderAfterAutoFitColumn(int /*column*/) {}
+  virtual void HeaderAfterAutoFitColumns() {}
+  virtual int HeaderWidestContent(int /*column*/, bool /*smart*/) { return -1; }
 };
 
 struct TTreeGeometry {
@@ -238,6 +253,19 @@ class THeaderLayout {
   int32_t ColumnsRightEdge() const;
   int ColumnAtPosition(int position) const;
   int ColumnAtPoint(int x, int y, bool relative) const;
+  // The same walk, also answering the column's edges.
+  int ColumnAtPointWithEdges(int x, int y, bool relative, int& left, int& right) const;
+  // A column's edges in the client area (0 and the client width for none).
+  void ColumnEdges(int column, int& left, int& right) const;
+  // By position, whatever their visibility.
+  int ColumnAfter(int column) const;
+  int ColumnBefore(int column) const;
+  std::vector<int> ShownColumnsInOrder() const;
+  bool ColumnCanTakeFocus(int column) const {
+    return ColumnIndexValid(column) && Column(column).Options.Contains(coAllowFocus);
+  }
+  // The rounded mean width of the visible scrolling columns; indent without any.
+  int MeanScrollingColumnWidth(int indent) const;
   int FirstShownColumn(bool considerAllowFocus = false) const;
   int LastShownColumn(bool considerAllowFocus = false) const;
   int ShownColumnAfter(int column, bool considerAllowFocus = false) const;
@@ -280,6 +308,10 @@ class THeaderLayout {
 
  private:
   int32_t ConstrainWidth(int column, int32_t value) const;
+  // Where the columns start when a mirrored view is wider than they are.
+  int64_t MirroredShift() const {
+    return View.Mirrored && View.RangeX < View.ClientWidth ? View.ClientWidth - View.RangeX : 0;
+  }
   // The collection's update after any column change.
   void Changed();
   std::vector<TColumnGeometry> columns_;

@@ -102,6 +102,10 @@ class TLTHeader : public classlib::TPersistent {
   // with directionalOrder the columns are shown in its direction.
   void TreeBiDiModeChanged(bool directionalOrder);
 
+  // Fits the columns shown at positions start..end (end < 0: the last) to
+  // their widest content, inside one cancellable operation of the tree.
+  void FitColumnsToContent(bool animated, TSmartAutoFitType type, int start, int end);
+
   // The fixed-area limits changed: rescale now when the window exists.
   void ConstraintsChanged();
   // Re-validates height and fixed widths against the limits and lays the

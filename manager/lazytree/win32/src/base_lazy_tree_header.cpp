@@ -2,6 +2,8 @@
 // refreshes its changes ask for.
 #include "lazytree/base_lazy_tree.h"
 
+#include "lazytree/lazy_tree_error.h"
+
 namespace kelm::lazytree {
 
 void TBaseLazyTree::HeaderView(TTreeGeometry& view) {
@@ -76,6 +78,37 @@ bool TBaseLazyTree::HeaderTreeFont(THeaderFontValues& font) {
   font.Pitch = static_cast<uint8_t>(f->Pitch());
   font.Style = static_cast<uint8_t>(f->Style().ToInt());
   return true;
+}
+
+int TBaseLazyTree::GetMaxColumnWidth(TColumnIndex column, bool /*useSmartColumnWidth*/) {
+  const THeaderLayout& layout = header_->Layout();
+  return layout.ColumnIndexValid(column) ? layout.Column(column).Width : 0;
+}
+
+void TBaseLazyTree::BeginOperation() {
+  if (operationCount_++ == 0) operationCanceled_ = false;
+}
+
+void TBaseLazyTree::EndOperation() {
+  LT_ASSERT(operationCount_ > 0, u"EndOperation must not be called when no operation in progress.");
+  --operationCount_;
+}
+
+void TBaseLazyTree::HeaderBeforeAutoFitColumns(TSmartAutoFitType& type) {
+  if (OnBeforeAutoFitColumns) OnBeforeAutoFitColumns(header_, type);
+}
+
+bool TBaseLazyTree::HeaderBeforeAutoFitColumn(int column, TSmartAutoFitType& type) {
+  if (OnBeforeAutoFitColumn) OnBeforeAutoFitColumn(header_, column, type);
+  return true;
+}
+
+void TBaseLazyTree::HeaderAfterAutoFitColumn(int column) {
+  if (OnAfterAutoFitColumn) OnAfterAutoFitColumn(header_, column);
+}
+
+void TBaseLazyTree::HeaderAfterAutoFitColumns() {
+  if (OnAfterAutoFitColumns) OnAfterAutoFitColumns(header_);
 }
 
 void TBaseLazyTree::HeaderCheckBoxClicked(TColumnIndex column) {

@@ -180,6 +180,51 @@ TEST_F(TreeHeaderHost, FontAndReadingOrderFollowTheTree) {
   EXPECT_EQ(Columns()->Items(1)->BiDiMode(), TBiDiMode::bdLeftToRight);
 }
 
+// Measures every column as 77 pixels wide, smart ones as 88.
+class TMeasuringTree : public TFrameProbeTree {
+ public:
+  using TFrameProbeTree::TFrameProbeTree;
+  int GetMaxColumnWidth(TColumnIndex, bool smart) override { return smart ? 88 : 77; }
+};
+
+class TFitEvents : public TObject {
+ public:
+  TBaseLazyTree* tree = nullptr;
+  std::vector<TColumnIndex> after;
+  int afterAll = 0;
+  void BeforeAll(TLTHeader*, TSmartAutoFitType& type) { type = smaAllColumns; }
+  void Before(TLTHeader*, TColumnIndex column, TSmartAutoFitType&) {
+    if (column == 2) tree->CancelOperation();
+  }
+  void After(TLTHeader*, TColumnIndex column) { after.push_back(column); }
+  void AfterAll(TLTHeader*) { ++afterAll; }
+};
+
+TEST_F(TreeHeaderHost, FittingColumnsRunsAsACancellableOperation) {
+  auto* t = New<TMeasuringTree>(form);
+  for (int i = 0; i < 4; ++i) t->HeaderObject()->Columns()->Add();
+  TFitEvents events;
+  events.tree = t;
+  t->OnBeforeAutoFitColumns = EventOf<&TFitEvents::BeforeAll>(&events);
+  t->OnBeforeAutoFitColumn = EventOf<&TFitEvents::Before>(&events);
+  t->OnAfterAutoFitColumn = EventOf<&TFitEvents::After>(&events);
+  t->OnAfterAutoFitColumns = EventOf<&TFitEvents::AfterAll>(&events);
+  t->HeaderObject()->FitColumnsToContent(false, smaNoColumn, 0, -1);
+  // Smart by the first event; cancelled from column 2 on.
+  TLazyTreeColumns* c = t->HeaderObject()->Columns();
+  EXPECT_EQ(c->Items(0)->Width(), 88);
+  EXPECT_EQ(c->Items(1)->Width(), 88);
+  EXPECT_EQ(c->Items(2)->Width(), 50);
+  EXPECT_EQ(c->Items(3)->Width(), 50);
+  EXPECT_EQ(events.after, (std::vector<TColumnIndex>{0, 1}));
+  EXPECT_EQ(events.afterAll, 1);
+  EXPECT_FALSE(t->OperationCanceled());  // the operation ended
+  t->BeginOperation();                   // a new one starts uncancelled
+  EXPECT_FALSE(t->OperationCanceled());
+  t->EndOperation();
+  EXPECT_THROW(t->EndOperation(), classlib::EAssertionFailed);
+}
+
 std::vector<uint8_t> Save(classlib::TComponent* root) {
   classlib::TMemoryStream m;
   classlib::TWriter w(m);

@@ -44,7 +44,6 @@ struct THeaderPaintInfo;
 using TColumnIndex = int;
 inline constexpr TColumnIndex NoColumn = -1;
 using THeaderPaintElements = uint32_t;
-enum TSmartAutoFitType : uint8_t { smaAllColumns, smaNoColumn, smaUseColumnOption };
 enum TLTCellPaintMode : uint8_t { cpmPaint, cpmGetContentMargin };
 enum TItemEraseAction : uint8_t { eaColor, eaDefault, eaNone };
 enum TLTExportType : uint8_t { etRTF, etHTML, etText, etExcel, etWord, etCustom };
@@ -247,6 +246,15 @@ class TBaseLazyTree : public classlib::TCustomControl,
   // A click on a column's header check box: the box takes the next state
   // of its kind, then OnHeaderCheckBoxClick fires.
   void HeaderCheckBoxClicked(TColumnIndex column);
+  // The widest content of a column, for auto-fitting; the base tree has
+  // nothing to measure and answers the current width.
+  virtual int GetMaxColumnWidth(TColumnIndex column, bool useSmartColumnWidth);
+  // A nesting counter of long operations (auto-fit, export) that a user
+  // may cancel; the first Begin clears an earlier cancel.
+  void BeginOperation();
+  void EndOperation();
+  void CancelOperation() { operationCanceled_ = true; }
+  bool OperationCanceled() const { return operationCanceled_ && operationCount_ > 0; }
 
   // ---- options, scroll bar settings and colours (each change asks the
   // tree, through TTreeOptionsHost, for the refresh it needs)
@@ -275,6 +283,16 @@ class TBaseLazyTree : public classlib::TCustomControl,
   uint8_t HeaderBiDiMode() const override { return static_cast<uint8_t>(BiDiMode()); }
   uint32_t HeaderColor() const override { return Color(); }
   bool HeaderTreeFont(THeaderFontValues& font) override;
+  void HeaderBeginOperation() override { BeginOperation(); }
+  void HeaderEndOperation() override { EndOperation(); }
+  bool HeaderOperationCanceled() override { return OperationCanceled(); }
+  void HeaderBeforeAutoFitColumns(TSmartAutoFitType& type) override;
+  bool HeaderBeforeAutoFitColumn(int column, TSmartAutoFitType& type) override;
+  void HeaderAfterAutoFitColumn(int column) override;
+  void HeaderAfterAutoFitColumns() override;
+  int HeaderWidestContent(int column, bool smart) override {
+    return GetMaxColumnWidth(column, smart);
+  }
 
   // The window timers the tree runs now (for diagnostics and tests).
   bool TimerRunning(int id) const;
@@ -352,6 +370,8 @@ class TBaseLazyTree : public classlib::TCustomControl,
   TScrollBarOptions* scrollBarOptions_ = nullptr;
   TLTColors* colors_ = nullptr;
   uint32_t timers_ = 0;  // bit n: timer n runs
+  int operationCount_ = 0;
+  bool operationCanceled_ = false;
   int offsetX_ = 0;
   uint8_t scrollDirections_ = 0;
   int offsetY_ = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "classlib/classdef.h"
+#include "lazytree/lazy_tree_view.h"
 
 namespace kelm::lazytree {
 
@@ -188,6 +189,64 @@ void TLTHeader::SetStyle(TLTHeaderStyle value) {
   style_ = value;
   Sync();
   if (!Loading() && Host() != nullptr) Host()->HeaderRepaint(-1);
+}
+
+bool TLTHeader::UpdateHoverColumn(int x, int y) {
+  Sync();
+  const int column = layout_.ColumnAtPoint(x, y + Height(), true);
+  const int old = layout_.HoverIndex;
+  if (column == old) return false;
+  layout_.HoverIndex = column;
+  if (THeaderHost* host = Host()) {
+    if (layout_.ColumnIndexValid(old)) host->HeaderRepaint(old);
+    if (layout_.ColumnIndexValid(column)) host->HeaderRepaint(column);
+  }
+  return true;
+}
+
+int TLTHeader::UpdatePressedColumn(int x, int y) {
+  Sync();
+  const int column = layout_.ColumnAtPoint(x, y + Height(), true);
+  const int old = layout_.DownIndex;
+  if (layout_.ColumnIndexValid(column) && column != old) {
+    const TLTColumnOptions o = layout_.Column(column).Options;
+    if (o.Contains(coAllowClick) && o.Contains(coEnabled)) {
+      layout_.DownIndex = column;
+      if (THeaderHost* host = Host()) {
+        if (layout_.ColumnIndexValid(old)) host->HeaderRepaint(old);
+        host->HeaderRepaint(column);
+      }
+    }
+  }
+  return column;
+}
+
+void TLTHeader::ProcessHeaderClick(int x, int y, uint8_t button, bool force, bool dblClick) {
+  Sync();
+  const int hy = y + Height();
+  const int column = layout_.ColumnAtPoint(x, hy, true);
+  const bool clickable = layout_.ColumnIndexValid(column) &&
+                         layout_.Column(column).Options.Contains(coAllowClick) &&
+                         (force || column == layout_.DownIndex);
+  if (!clickable) {
+    layout_.ClickIndex = -1;
+    return;
+  }
+  layout_.ClickIndex = column;
+  THeaderHost* host = Host();
+  if (host == nullptr) return;
+  TLazyTreeColumn& c = *columns_->Items(column);
+  if (c.HasImage && c.ImageRect.Contains(x, hy)) {
+    if (c.CheckBox()) {
+      c.SetCheckState(TLazyTreeView::NextCheckState(c.CheckType(), c.CheckState()));
+      host->HeaderCheckBoxClick(column);
+    } else {
+      host->HeaderImageClick(column, button, dblClick, x, hy);
+    }
+  } else {
+    host->HeaderClick(column, button, dblClick, x, hy);
+  }
+  host->HeaderRepaint(column);
 }
 
 void TLTHeader::FitColumnsToContent(bool animated, TSmartAutoFitType type, int start, int end) {

@@ -400,6 +400,28 @@ TEST(TreeHeaderColumns, FitColumnsToContent) {
   }
 }
 
+// The hover column follows the mouse over the header (also to none); only
+// a clickable, enabled column becomes the pressed one.
+TEST(TreeHeaderColumns, HoverAndPressedColumns) {
+  THeaderFixture f(4);  // 50 pixels each; the header spans y -17..0
+  EXPECT_TRUE(f.header->UpdateHoverColumn(60, -5));
+  EXPECT_FALSE(f.header->UpdateHoverColumn(70, -5));
+  EXPECT_TRUE(f.header->UpdateHoverColumn(120, -5));
+  EXPECT_TRUE(f.header->UpdateHoverColumn(900, -5));  // beyond the columns
+  EXPECT_EQ(f.header->Layout().HoverIndex, kInvalidColumn);
+  EXPECT_EQ(f.host.log, (Log{"cell 1", "cell 1", "cell 2", "cell 2"}));
+
+  f.host.log.clear();
+  f.Column(2).SetOptions(f.Column(2).Options() - TLTColumnOptions{coEnabled});
+  f.host.log.clear();
+  EXPECT_EQ(f.header->UpdatePressedColumn(10, -5), 0);
+  EXPECT_EQ(f.header->UpdatePressedColumn(110, -5), 2);  // hit, but not pressable
+  EXPECT_EQ(f.header->Layout().DownIndex, 0);
+  EXPECT_EQ(f.header->UpdatePressedColumn(160, -5), 3);
+  EXPECT_EQ(f.header->Layout().DownIndex, 3);
+  EXPECT_EQ(f.host.log, (Log{"cell 0", "cell 0", "cell 3"}));
+}
+
 // A header check box advances through its kind's states.
 TEST(TreeHeaderColumns, CheckBoxValuesAreKeptAndStored) {
   THeaderFixture f(2);

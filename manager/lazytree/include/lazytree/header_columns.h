@@ -84,6 +84,14 @@ class TLazyTreeColumn : public classlib::TCollectionItem {
   TCheckState CheckState() const { return checkState_; }
   void SetCheckState(TCheckState value);
 
+  // Where painting last put the image or check box (header coordinates).
+  struct TImageRect {
+    int Left = 0, Top = 0, Right = 0, Bottom = 0;
+    bool Contains(int x, int y) const { return x >= Left && x < Right && y >= Top && y < Bottom; }
+  };
+  TImageRect ImageRect;
+  bool HasImage = false;
+
   // Moves the item and its geometry; the shown order stays.
   void SetIndex(int index) override;
 

@@ -147,6 +147,14 @@ class THeaderHost {
   virtual void HeaderAfterAutoFitColumn(int /*column*/) {}
   virtual void HeaderAfterAutoFitColumns() {}
   virtual int HeaderWidestContent(int /*column*/, bool /*smart*/) { return -1; }
+  // Header clicks: button 0 left, 1 right, 2 middle; x and y header-relative.
+  virtual void HeaderClick(int /*column*/, uint8_t /*button*/, bool /*dblClick*/, int /*x*/,
+                           int /*y*/) {}
+  // On the cell's image; the tree falls back to HeaderClick without a handler.
+  virtual void HeaderImageClick(int /*column*/, uint8_t /*button*/, bool /*dblClick*/, int /*x*/,
+                                int /*y*/) {}
+  // On the cell's check box, after the box took its next state.
+  virtual void HeaderCheckBoxClick(int /*column*/) {}
 };
 
 struct TTreeGeometry {

@@ -102,6 +102,15 @@ class TLTHeader : public classlib::TPersistent {
   // with directionalOrder the columns are shown in its direction.
   void TreeBiDiModeChanged(bool directionalOrder);
 
+  // The mouse at P (client coordinates, the header above 0): the hover
+  // column follows (also to none), answering whether it changed.
+  bool UpdateHoverColumn(int x, int y);
+  // A press at P marks a clickable, enabled column; answers the column hit.
+  int UpdatePressedColumn(int x, int y);
+  // A click at P: on the pressed column (or any with force) it becomes the
+  // click column and fires the click, image or check box event.
+  void ProcessHeaderClick(int x, int y, uint8_t button, bool force, bool dblClick);
+
   // Fits the columns shown at positions start..end (end < 0: the last) to
   // their widest content, inside one cancellable operation of the tree.
   void FitColumnsToContent(bool animated, TSmartAutoFitType type, int start, int end);

@@ -111,11 +111,24 @@ void TBaseLazyTree::HeaderAfterAutoFitColumns() {
   if (OnAfterAutoFitColumns) OnAfterAutoFitColumns(header_);
 }
 
-void TBaseLazyTree::HeaderCheckBoxClicked(TColumnIndex column) {
-  if (!header_->Layout().ColumnIndexValid(column)) return;
-  TLazyTreeColumn* c = header_->Columns()->Items(column);
-  c->SetCheckState(NextCheckState(c->CheckType(), c->CheckState()));
-  DoHeaderCheckBoxClick(column);
+TShiftState TBaseLazyTree::ReadShiftKeys() {
+  TShiftState shift;
+  if (GetKeyState(VK_SHIFT) < 0) shift.Include(classlib::ssShift);
+  if (GetKeyState(VK_CONTROL) < 0) shift.Include(classlib::ssCtrl);
+  if (GetKeyState(VK_MENU) < 0) shift.Include(classlib::ssAlt);
+  return shift;
+}
+
+void TBaseLazyTree::HeaderClick(int column, uint8_t button, bool dblClick, int x, int y) {
+  TShiftState shift = ReadShiftKeys();
+  if (dblClick) shift.Include(classlib::ssDouble);
+  DoHeaderClick(column, static_cast<TMouseButton>(button), shift, x, y);
+}
+
+void TBaseLazyTree::HeaderImageClick(int column, uint8_t button, bool dblClick, int x, int y) {
+  TShiftState shift = ReadShiftKeys();
+  if (dblClick) shift.Include(classlib::ssDouble);
+  DoHeaderImageClick(column, static_cast<TMouseButton>(button), shift, x, y);
 }
 
 }  // namespace kelm::lazytree

@@ -41,6 +41,13 @@ class TEvents : public TObject {
     result = a->Index < b->Index ? 1 : (a->Index > b->Index ? -1 : 0);
   }
   void CheckClick(TLTHeader*, TColumnIndex column) { checkClicks.push_back(column); }
+  // column, button, double, x, y
+  std::vector<std::vector<int>> clicks;
+  void Click(TLTHeader*, TColumnIndex column, TMouseButton button, TShiftState shift, int x,
+             int y) {
+    clicks.push_back(
+        {column, static_cast<int>(button), shift.Contains(classlib::ssDouble) ? 1 : 0, x, y});
+  }
 };
 
 class TreeHeaderHost : public ::testing::Test {
@@ -137,21 +144,48 @@ TEST_F(TreeHeaderHost, SortColumnAndDirectionSortOnlyUnderAutoSort) {
   tree->EndUpdate();
 }
 
-TEST_F(TreeHeaderHost, HeaderCheckBoxTakesTheNextStateOfItsKind) {
+// A click on the pressed cell fires the click; on its painted check box
+// the box takes the next state of its kind first; on its image the image
+// click (the plain click without that handler).
+TEST_F(TreeHeaderHost, HeaderClicksReachTheirEvents) {
   TEvents events;
   tree->OnHeaderCheckBoxClick = EventOf<&TEvents::CheckClick>(&events);
+  tree->OnHeaderClick = EventOf<&TEvents::Click>(&events);
+  Header()->SetHeight(20);
+  // Columns of 50 pixels: column 2 spans 100..150; the header at y -20..0.
   TLazyTreeColumn* c = Columns()->Items(2);
+  c->HasImage = true;
+  c->ImageRect = {104, 2, 120, 18};  // header coordinates
+
+  Header()->ProcessHeaderClick(130, -10, 0, false, false);  // not pressed: nothing
+  EXPECT_EQ(Header()->Layout().ClickIndex, -1);
+  EXPECT_EQ(Header()->UpdatePressedColumn(130, -10), 2);
+  Header()->ProcessHeaderClick(130, -10, 0, false, true);
+  EXPECT_EQ(Header()->Layout().ClickIndex, 2);
+  ASSERT_EQ(events.clicks.size(), 1u);
+  EXPECT_EQ(events.clicks[0], (std::vector<int>{2, 0, 1, 130, 10}));
+
   c->SetCheckBox(true);
-  tree->HeaderCheckBoxClicked(2);
+  Header()->ProcessHeaderClick(110, -10, 0, true, false);
   EXPECT_EQ(c->CheckState(), csCheckedNormal);
-  tree->HeaderCheckBoxClicked(2);
+  Header()->ProcessHeaderClick(110, -10, 0, true, false);
   EXPECT_EQ(c->CheckState(), csUncheckedNormal);
   c->SetCheckType(ctTriStateCheckBox);
   c->SetCheckState(csMixedNormal);
-  tree->HeaderCheckBoxClicked(2);
+  Header()->ProcessHeaderClick(110, -10, 0, true, false);
   EXPECT_EQ(c->CheckState(), TLazyTreeView::NextCheckState(ctTriStateCheckBox, csMixedNormal));
-  tree->HeaderCheckBoxClicked(7);  // no such column: nothing
   EXPECT_EQ(events.checkClicks, (std::vector<TColumnIndex>{2, 2, 2}));
+
+  c->SetCheckBox(false);  // the image, without its own handler: the plain click
+  Header()->ProcessHeaderClick(110, -10, 1, true, false);
+  ASSERT_EQ(events.clicks.size(), 2u);
+  EXPECT_EQ(events.clicks[1], (std::vector<int>{2, 1, 0, 110, 10}));
+  // A column that takes no clicks.
+  TLazyTreeColumn* d = Columns()->Items(3);
+  d->SetOptions(d->Options() - TLTColumnOptions{coAllowClick});
+  Header()->ProcessHeaderClick(160, -10, 0, true, false);
+  EXPECT_EQ(Header()->Layout().ClickIndex, -1);
+  EXPECT_EQ(events.clicks.size(), 2u);
 }
 
 // A header following the tree's font takes it, now and on each change; the

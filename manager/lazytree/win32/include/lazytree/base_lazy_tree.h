@@ -243,9 +243,6 @@ class TBaseLazyTree : public classlib::TCustomControl,
   void DoHeaderCheckBoxClick(TColumnIndex column);
   TLTHeader* HeaderObject() const { return header_; }
   void SetHeader(TLTHeader* value) { header_->Assign(value); }
-  // A click on a column's header check box: the box takes the next state
-  // of its kind, then OnHeaderCheckBoxClick fires.
-  void HeaderCheckBoxClicked(TColumnIndex column);
   // The widest content of a column, for auto-fitting; the base tree has
   // nothing to measure and answers the current width.
   virtual int GetMaxColumnWidth(TColumnIndex column, bool useSmartColumnWidth);
@@ -293,6 +290,11 @@ class TBaseLazyTree : public classlib::TCustomControl,
   int HeaderWidestContent(int column, bool smart) override {
     return GetMaxColumnWidth(column, smart);
   }
+  void HeaderClick(int column, uint8_t button, bool dblClick, int x, int y) override;
+  void HeaderImageClick(int column, uint8_t button, bool dblClick, int x, int y) override;
+  void HeaderCheckBoxClick(int column) override { DoHeaderCheckBoxClick(column); }
+  // Shift, Control and Alt as the keyboard holds them now.
+  static TShiftState ReadShiftKeys();
 
   // The window timers the tree runs now (for diagnostics and tests).
   bool TimerRunning(int id) const;

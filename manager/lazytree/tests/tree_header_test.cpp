@@ -393,8 +393,9 @@ TEST(TreeHeaderColumns, FitColumnsToContent) {
     for (const std::string& entry : host.log)
       if (entry.rfind("resized", 0) != 0) fitLog.push_back(entry);
     EXPECT_EQ(fitLog, tc.expected) << tc.name;
-    std::vector<int> widths;
-    for (int i = 0; i < 4; ++i) widths.push_back(header->Columns()->Items(i)->Width());
+    std::vector<int> widths(4);
+    for (int i = 0; i < 4; ++i)
+      widths[static_cast<size_t>(i)] = header->Columns()->Items(i)->Width();
     EXPECT_EQ(widths, tc.widths) << tc.name;
     classlib::Free(header);
   }

@@ -8,6 +8,7 @@
 #include "classlib/sysutils.h"
 #include "lazytree/header_layout.h"
 #include "lazytree/header_stream.h"
+#include "lazytree/tree_header.h"
 
 using namespace kelm::lazytree;
 
@@ -35,5 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The stored height may be any 32-bit value; its negation must exist too.
   const int32_t shrink = h.Height == INT32_MIN ? INT32_MAX : -h.Height;
   layout.DistributeWidthChange(shrink, 0, layout.Count() - 1, TLTColumnOptions{coVisible});
+  // Through the header object's setters: its own stream parses again and
+  // names the same columns in the same order.
+  TLTHeader* header = classlib::New<TLTHeader>();
+  header->LoadRecord(h);
+  const std::vector<uint8_t> saved = header->SaveToBytes();
+  const THeaderRecord reread = ParseHeaderStream(saved.data(), saved.size());
+  if (reread.Columns.size() != h.Columns.size()) std::abort();
+  if (!h.Columns.empty() && reread.Positions != h.Positions) std::abort();
+  classlib::Free(header);
   return 0;
 }

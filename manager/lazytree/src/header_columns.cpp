@@ -28,6 +28,16 @@ THeaderLayout& TLazyTreeColumn::Geometry() const {
   return Owner()->Layout();
 }
 
+THeaderHost* TLazyTreeColumn::Host() const {
+  THeaderLayout& g = Geometry();
+  g.SyncView();
+  return g.Host;
+}
+
+void TLazyTreeColumn::RepaintTree() const {
+  if (THeaderHost* host = Host()) host->HeaderRepaintTree();
+}
+
 void TLazyTreeColumn::SetText(const std::u16string& value) {
   if (text_ == value) return;
   text_ = value;
@@ -35,18 +45,62 @@ void TLazyTreeColumn::SetText(const std::u16string& value) {
 }
 
 int32_t TLazyTreeColumn::Width() const { return Geometry().Column(Index()).Width; }
-void TLazyTreeColumn::SetWidth(int32_t value) { Geometry().SetWidth(Index(), value); }
+void TLazyTreeColumn::SetWidth(int32_t value) {
+  Host();
+  Geometry().SetWidth(Index(), value);
+}
 int32_t TLazyTreeColumn::MinWidth() const { return Geometry().Column(Index()).MinWidth; }
-void TLazyTreeColumn::SetMinWidth(int32_t value) { Geometry().SetMinWidth(Index(), value); }
+void TLazyTreeColumn::SetMinWidth(int32_t value) {
+  Host();
+  Geometry().SetMinWidth(Index(), value);
+}
 int32_t TLazyTreeColumn::MaxWidth() const { return Geometry().Column(Index()).MaxWidth; }
-void TLazyTreeColumn::SetMaxWidth(int32_t value) { Geometry().SetMaxWidth(Index(), value); }
+void TLazyTreeColumn::SetMaxWidth(int32_t value) {
+  Host();
+  Geometry().SetMaxWidth(Index(), value);
+}
 uint32_t TLazyTreeColumn::Position() const { return Geometry().Column(Index()).Position; }
-void TLazyTreeColumn::SetPosition(uint32_t value) { Geometry().SetPosition(Index(), value); }
+void TLazyTreeColumn::SetPosition(uint32_t value) {
+  THeaderHost* host = Host();
+  THeaderLayout& g = Geometry();
+  const int count = g.Count();
+  if (g.View.Loading || count == 0) {
+    g.SetPosition(Index(), value);
+    return;
+  }
+  const uint32_t clamped = std::min(value, static_cast<uint32_t>(count - 1));
+  g.EnsurePositionArrayLength();
+  const std::vector<int32_t>& order = g.PositionToIndex();
+  const auto shown =
+      static_cast<uint32_t>(std::find(order.begin(), order.end(), Index()) - order.begin());
+  const bool moves = clamped != shown;
+  // An edit in progress belongs to the old cell layout.
+  if (moves && host != nullptr) host->HeaderCancelEditing();
+  g.SetPosition(Index(), value);
+  if (!moves) return;
+  ItemChanged();
+  if (host != nullptr && Owner()->UpdateCount() == 0) {
+    host->HeaderRepaint(Index());
+    host->HeaderRepaintTree();
+  }
+}
 TLTColumnOptions TLazyTreeColumn::Options() const { return Geometry().Column(Index()).Options; }
 void TLazyTreeColumn::SetOptions(TLTColumnOptions value) {
-  if (Options() == value) return;
+  const TLTColumnOptions old = Options();
+  if (old == value) return;
+  THeaderHost* host = Host();
   Geometry().SetColumnOptions(Index(), value);
+  const TLTColumnOptions added = value - old;
+  const bool visibility = ((value - old) + (old - value)).Contains(coVisible);
+  if (host != nullptr && added.Contains(coParentBidiMode))
+    bidiMode_ = static_cast<TBiDiMode>(host->HeaderBiDiMode());
+  if (host != nullptr && added.Contains(coParentColor)) color_ = host->HeaderColor();
   ItemChanged();
+  if (host == nullptr || Geometry().View.Loading) return;
+  if ((visibility || added.Contains(coParentColor)) && !host->HeaderTreeUpdating() &&
+      Geometry().View.HasWindow)
+    host->HeaderRepaintTree();
+  if (visibility) host->HeaderUpdateHorizontalScrollBar();
 }
 
 void TLazyTreeColumn::SetStyle(TLazyTreeColumnStyle value) {
@@ -85,12 +139,23 @@ void TLazyTreeColumn::SetBiDiMode(TBiDiMode value) {
   bidiMode_ = value;
   Geometry().SetColumnOptions(Index(), Options() - TLTColumnOptions{coParentBidiMode});
   ItemChanged();
+  RepaintTree();
+}
+
+void TLazyTreeColumn::FollowTreeBiDiMode() {
+  THeaderHost* host = Host();
+  if (host == nullptr || !Options().Contains(coParentBidiMode)) return;
+  const auto mode = static_cast<TBiDiMode>(host->HeaderBiDiMode());
+  if (mode == bidiMode_) return;
+  bidiMode_ = mode;
+  ItemChanged();
 }
 
 void TLazyTreeColumn::SetAlignment(TAlignment value) {
   if (alignment_ == value) return;
   alignment_ = value;
   ItemChanged();
+  RepaintTree();
 }
 
 TAlignment TLazyTreeColumn::CaptionAlignment() const {
@@ -101,7 +166,7 @@ void TLazyTreeColumn::SetCaptionAlignment(TAlignment value) {
   if (Options().Contains(coUseCaptionAlignment) && captionAlignment_ == value) return;
   captionAlignment_ = value;
   Geometry().SetColumnOptions(Index(), Options() + TLTColumnOptions{coUseCaptionAlignment});
-  ItemChanged();
+  if (THeaderHost* host = Host()) host->HeaderRepaint(Index());
 }
 
 void TLazyTreeColumn::SetColor(uint32_t value) {
@@ -109,12 +174,34 @@ void TLazyTreeColumn::SetColor(uint32_t value) {
   color_ = value;
   Geometry().SetColumnOptions(Index(), Options() - TLTColumnOptions{coParentColor});
   ItemChanged();
+  RepaintTree();
 }
 
 void TLazyTreeColumn::SetCheckBox(bool value) {
   if (checkBox_ == value) return;
   checkBox_ = value;
   ItemChanged();
+}
+
+void TLazyTreeColumn::SetCheckType(TCheckType value) {
+  if (checkType_ == value) return;
+  checkType_ = value;
+  ItemChanged();
+}
+
+void TLazyTreeColumn::SetCheckState(TCheckState value) {
+  if (checkState_ == value) return;
+  checkState_ = value;
+  ItemChanged();
+}
+
+void TLazyTreeColumn::SetIndex(int index) {
+  const int current = Index();
+  // Out-of-range indices are refused below, before anything moves.
+  if (Owner() != nullptr && current >= 0 && current != index && index >= 0 &&
+      index < Owner()->Count())
+    Geometry().MoveColumnIndex(current, index);
+  inherited::SetIndex(index);
 }
 
 TColumnRecord TLazyTreeColumn::ToRecord() const {
@@ -235,6 +322,22 @@ void TLazyTreeColumns::Notify(classlib::TCollectionItem* item,
   }
 }
 
+void TLazyTreeColumns::Update(classlib::TCollectionItem* item) {
+  layout_.SyncView();
+  THeaderHost* host = layout_.Host;
+  if (host == nullptr) return;
+  if (!layout_.View.Loading && !layout_.LoadingColumns) {
+    if (item != nullptr) {
+      host->HeaderRepaint(item->Index());
+    } else if (layout_.View.HasWindow) {
+      host->HeaderUpdateHorizontalScrollBar();
+      host->HeaderRepaint(-1);
+      host->HeaderRepaintTree();
+    }
+  }
+  if (!host->HeaderTreeUpdating()) host->HeaderDesignerModified();
+}
+
 void TLazyTreeColumns::ClearColumns() {
   clearing_ = true;
   try {
@@ -330,6 +433,11 @@ const TTypeInfo TypeInfo_TLTColumnOption = EnumTypeInfo(
     {"coAllowClick", "coDraggable", "coEnabled", "coParentBidiMode", "coParentColor", "coResizable",
      "coShowDropMark", "coVisible", "coAutoSpring", "coFixed", "coSmartResize", "coAllowFocus",
      "coDisableAnimatedResize", "coWrapCaption", "coUseCaptionAlignment"});
+const TTypeInfo TypeInfo_TCheckType = EnumTypeInfo(
+    "TCheckType", {"ctNone", "ctTriStateCheckBox", "ctCheckBox", "ctRadioButton", "ctButton"});
+const TTypeInfo TypeInfo_TCheckState =
+    EnumTypeInfo("TCheckState", {"csUncheckedNormal", "csUncheckedPressed", "csCheckedNormal",
+                                 "csCheckedPressed", "csMixedNormal", "csMixedPressed"});
 const TTypeInfo TypeInfo_TLTColumnOptions =
     classlib::SetTypeInfo("TLTColumnOptions", &TypeInfo_TLTColumnOption);
 
@@ -373,6 +481,10 @@ CL_CLASS(TLazyTreeColumn) {
   c.Enum("CaptionAlignment", &C::CaptionAlignment, &C::SetCaptionAlignment, &TypeInfo_TAlignment)
       .NoDefault()
       .Stored(&C::IsCaptionAlignmentStored);
+  c.Bool("CheckBox", &C::CheckBox, &C::SetCheckBox).Default(false);
+  c.Enum("CheckState", &C::CheckState, &C::SetCheckState, &TypeInfo_TCheckState)
+      .Default(csUncheckedNormal);
+  c.Enum("CheckType", &C::CheckType, &C::SetCheckType, &TypeInfo_TCheckType).Default(ctCheckBox);
   c.Int("Color", &C::Color, &C::SetColor, &classlib::TypeInfo_Cardinal)
       .NoDefault()
       .Stored(&C::IsColorStored);

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "classlib/sysutils.h"
+
 namespace kelm::lazytree {
 
 namespace {
@@ -137,6 +139,27 @@ void THeaderLayout::RemoveColumn(int index) {
   Changed();
 }
 
+void THeaderLayout::MoveColumnIndex(int from, int to) {
+  if (!ColumnIndexValid(from) || !ColumnIndexValid(to) || from == to) return;
+  auto follow = [from, to](int32_t& ref) {
+    if (ref == from) {
+      ref = to;
+    } else if (from < to && ref > from && ref <= to) {
+      --ref;
+    } else if (from > to && ref >= to && ref < from) {
+      ++ref;
+    }
+  };
+  for (int32_t& entry : positionToIndex_) follow(entry);
+  for (int32_t* ref : {&HoverIndex, &DownIndex, &TrackIndex, &ClickIndex, &AutoSizeIndex,
+                       &mainColumn_, &sortColumn_})
+    follow(*ref);
+  const TColumnGeometry moved = columns_[static_cast<size_t>(from)];
+  columns_.erase(columns_.begin() + from);
+  columns_.insert(columns_.begin() + to, moved);
+  Changed();
+}
+
 void THeaderLayout::Clear() {
   HoverIndex = DownIndex = TrackIndex = ClickIndex = -1;
   if (!LoadingColumns) AutoSizeIndex = mainColumn_ = sortColumn_ = -1;
@@ -237,7 +260,10 @@ void THeaderLayout::SetWidth(int column, int32_t value) {
   c.LastWidth = c.Width;
   if (!ResizingColumns) c.BonusPixel = false;
   // The auto-size column's width always comes from the space left over.
-  if (!(Options.Contains(hoAutoResize) && column == AutoSizeColumn())) {
+  // While loading, which column that is is not known yet (its index may
+  // name a column still to come): every width is kept, and the fit
+  // follows when loading ends.
+  if (View.Loading || !(Options.Contains(hoAutoResize) && column == AutoSizeColumn())) {
     c.Width = v;
     RecomputeColumnEdges(false);
   }
@@ -415,7 +441,7 @@ int THeaderLayout::ColumnAtPoint(int x, int y, bool relative) const {
   if (x < 0 || y < 0 || y > View.TreeHeight) return kInvalidColumn;
   int64_t left = 0;
   if (relative && x > FixedColumnsWidth()) left = -int64_t(View.EffectiveOffsetX);
-  if (View.Mirrored && View.RangeX < View.ClientWidth) left += View.ClientWidth - View.RangeX;
+  left += MirroredShift();
   for (int32_t column : positionToIndex_) {
     const TColumnGeometry& c = Column(column);
     if (!c.Visible()) continue;
@@ -423,6 +449,62 @@ int THeaderLayout::ColumnAtPoint(int x, int y, bool relative) const {
     if (left > x) return column;
   }
   return kInvalidColumn;
+}
+
+int THeaderLayout::ColumnAtPointWithEdges(int x, int y, bool relative, int& left,
+                                          int& right) const {
+  const int column = ColumnAtPoint(x, y, relative);
+  if (column == kInvalidColumn) return column;
+  // The same start as the walk above; the column's own edges from there.
+  int64_t start = relative && x > FixedColumnsWidth() ? -int64_t(View.EffectiveOffsetX) : 0;
+  start += MirroredShift() + Column(column).Left;
+  left = Clamp64(start);
+  right = Clamp64(start + Column(column).Width);
+  return column;
+}
+
+void THeaderLayout::ColumnEdges(int column, int& left, int& right) const {
+  if (column < 0 || !ColumnIndexValid(column)) {
+    left = 0;
+    right = View.ClientWidth;
+    return;
+  }
+  const TColumnGeometry& c = Column(column);
+  int64_t l = c.Left;
+  if (!c.VisibleFixed()) l -= View.EffectiveOffsetX;
+  l += MirroredShift();
+  left = Clamp64(l);
+  right = Clamp64(l + c.Width);
+}
+
+int THeaderLayout::ColumnAfter(int column) const {
+  if (!ColumnIndexValid(column)) return kInvalidColumn;
+  const int next = ColumnAtPosition(static_cast<int>(Column(column).Position) + 1);
+  return next < 0 ? kInvalidColumn : next;
+}
+
+int THeaderLayout::ColumnBefore(int column) const {
+  if (!ColumnIndexValid(column)) return kInvalidColumn;
+  const int previous = ColumnAtPosition(static_cast<int>(Column(column).Position) - 1);
+  return previous < 0 ? kInvalidColumn : previous;
+}
+
+std::vector<int> THeaderLayout::ShownColumnsInOrder() const {
+  std::vector<int> shown;
+  for (int32_t column : positionToIndex_)
+    if (Column(column).Visible()) shown.push_back(column);
+  return shown;
+}
+
+int THeaderLayout::MeanScrollingColumnWidth(int indent) const {
+  int64_t sum = 0;
+  int count = 0;
+  for (const TColumnGeometry& c : columns_) {
+    if (!c.Visible() || c.Options.Contains(coFixed)) continue;
+    sum += c.Width;
+    ++count;
+  }
+  return count == 0 ? indent : Clamp64(classlib::Round(double(sum) / count));
 }
 
 int THeaderLayout::FirstShownColumn(bool considerAllowFocus) const {
@@ -463,6 +545,8 @@ int THeaderLayout::ShownColumnBefore(int column, bool considerAllowFocus) const 
 
 bool THeaderLayout::LocateBorderColumn(int x, int y) {
   TrackIndex = -1;
+  probeX_ = x;
+  probeY_ = y;
   if (Count() == 0) return false;
   const int64_t f = FixedColumnsWidth();
   const int64_t e = View.EffectiveOffsetX;

@@ -130,6 +130,34 @@ void TCustomLazyTreeOptions::AssignTo(classlib::TPersistent* dest) {
   d->SetMiscOptions(misc_);
 }
 
+void TCustomLazyTreeOptions::ReadLegacyOptions(classlib::TReader& reader) {
+  // Each new set's member names; the old set named the same words.
+  const classlib::TTypeInfo* const sets[] = {
+      &TypeInfo_TLTPaintOptions, &TypeInfo_TLTAnimationOptions, &TypeInfo_TLTAutoOptions,
+      &TypeInfo_TLTSelectionOptions, &TypeInfo_TLTMiscOptions};
+  uint32_t masks[5] = {0, 0, 0, 0, 0};
+  if (reader.ReadValue() != classlib::TValueType::vaSet)
+    throw classlib::EReadError(u"Invalid property value");
+  for (std::string name = reader.ReadStr(); !name.empty(); name = reader.ReadStr()) {
+    if (name.size() < 3 || name.compare(0, 2, "vo") != 0)
+      throw classlib::EReadError(u"Invalid property value");
+    const std::string word = "to" + name.substr(2);
+    bool found = false;
+    for (size_t s = 0; s < 5 && !found; ++s) {
+      const int bit = sets[s]->CompType->GetEnumValue(word);
+      if (bit < 0) continue;
+      masks[s] |= uint32_t(1) << bit;
+      found = true;
+    }
+    if (!found) throw classlib::EReadError(u"Invalid property value");
+  }
+  SetPaintOptions(TLTPaintOptions::FromInt(masks[0]));
+  SetAnimationOptions(TLTAnimationOptions::FromInt(masks[1]));
+  SetAutoOptions(TLTAutoOptions::FromInt(masks[2]));
+  SetSelectionOptions(TLTSelectionOptions::FromInt(masks[3]));
+  SetMiscOptions(TLTMiscOptions::FromInt(masks[4]));
+}
+
 void TCustomStringTreeOptions::SetStringOptions(TLTStringOptions v) {
   if (v == string_) return;
   const TLTStringOptions old = string_;

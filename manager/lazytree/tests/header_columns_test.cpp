@@ -359,7 +359,7 @@ TEST(TreeHeader, StreamRoundTripOfTheSnapshotListAndOtherSets) {
        [](TLTHeader& h) {
          h.Layout().SetHeight(22);
          h.Layout().Options = TLTHeaderOptions{hoVisible, hoColumnResize, hoDrag};
-         h.Style = TLTHeaderStyle::hsXPStyle;
+         h.SetStyle(TLTHeaderStyle::hsXPStyle);
          const int widths[] = {100, 200, 200, 250};
          const char16_t* texts[] = {u"\u2116", u"\u0414\u0430\u0442\u0430",
                                     u"\u041E\u043F\u0438\u0441\u0430\u043D\u0438\u0435", u"\u65E5"};
@@ -379,11 +379,11 @@ TEST(TreeHeader, StreamRoundTripOfTheSnapshotListAndOtherSets) {
          h.Layout().SetMinHeight(15);
          h.Layout().SetMaxHeight(40);
          h.Layout().Limits.Set(TFixedAreaLimits::MaxWidth, 60);
-         h.Background = 0x00ABCDEF;
-         h.SortDirection = 1;
-         h.ParentFont = true;
-         h.DefaultHeight = 19;
-         h.Font = THeaderFontValues{0x00010203, -13, u"Tahoma", 1, 3};
+         h.SetBackground(0x00ABCDEF);
+         h.SetSortDirection(sdDescending);
+         h.SetFont(THeaderFontValues{0x00010203, -13, u"Tahoma", 1, 3});
+         h.SetParentFont(true);
+         h.SetDefaultHeight(19);
        }},
   };
   for (const TCase& tc : cases) {

@@ -262,6 +262,61 @@ TEST(HeaderLayout, ColumnAtPointWithOffsetsAndMirroring) {
   EXPECT_EQ(h.ColumnsRightEdge(), 130);
 }
 
+// Edges of a column in the client area, with and without the point walk.
+TEST(HeaderLayout, EdgesNeighboursAndMeanWidth) {
+  THeaderLayout h;
+  Build(h, {100, 50, 80, 31});  // shown: 2 (0-80), 0 (80-180), 1 (180-230), 3 (230-261)
+  h.SetPosition(2, 0);
+  h.SetColumnOptions(2, With(h.Column(2).Options, coFixed));
+  h.View.RangeX = h.ColumnsRightEdge();
+  h.View.EffectiveOffsetX = 40;
+  struct TCase {
+    int column;
+    bool mirrored;
+    int left, right;
+  };
+  // Mirrored, the columns move right by 600 - 261 = 339.
+  for (TCase c : {TCase{2, false, 0, 80}, TCase{0, false, 40, 140}, TCase{1, false, 140, 190},
+                  TCase{-1, false, 0, 600}, TCase{9, false, 0, 600}, TCase{2, true, 339, 419},
+                  TCase{0, true, 379, 479}}) {
+    h.View.Mirrored = c.mirrored;
+    int left = -7, right = -7;
+    h.ColumnEdges(c.column, left, right);
+    EXPECT_EQ(left, c.left) << c.column << "," << c.mirrored;
+    EXPECT_EQ(right, c.right) << c.column << "," << c.mirrored;
+  }
+  h.View.Mirrored = false;
+  int left = -7, right = -7;
+  EXPECT_EQ(h.ColumnAtPointWithEdges(150, 0, true, left, right), 1);  // 190 in column space
+  EXPECT_EQ(left, 140);
+  EXPECT_EQ(right, 190);
+  EXPECT_EQ(h.ColumnAtPointWithEdges(10, 0, true, left, right), 2);  // inside the fixed area
+  EXPECT_EQ(left, 0);
+  EXPECT_EQ(right, 80);
+  EXPECT_EQ(h.ColumnAtPointWithEdges(900, 0, false, left, right), kInvalidColumn);
+
+  // By position, hidden or not.
+  h.SetColumnOptions(1, Without(h.Column(1).Options, coVisible));
+  EXPECT_EQ(h.ColumnAfter(0), 1);
+  EXPECT_EQ(h.ColumnBefore(0), 2);
+  EXPECT_EQ(h.ColumnBefore(2), kInvalidColumn);
+  EXPECT_EQ(h.ColumnAfter(3), kInvalidColumn);
+  EXPECT_EQ(h.ColumnAfter(-1), kInvalidColumn);
+  EXPECT_EQ(h.ShownColumnsInOrder(), (std::vector<int>{2, 0, 3}));
+  h.SetColumnOptions(0, Without(h.Column(0).Options, coAllowFocus));
+  EXPECT_FALSE(h.ColumnCanTakeFocus(0));
+  EXPECT_TRUE(h.ColumnCanTakeFocus(3));
+  EXPECT_FALSE(h.ColumnCanTakeFocus(4));
+
+  // Visible scrolling columns 0 and 3: (100 + 31) / 2 = 65.5, rounded to even.
+  EXPECT_EQ(h.MeanScrollingColumnWidth(18), 66);
+  h.SetWidth(3, 29);  // 64.5
+  EXPECT_EQ(h.MeanScrollingColumnWidth(18), 64);
+  h.SetColumnOptions(0, Without(h.Column(0).Options, coVisible));
+  h.SetColumnOptions(3, Without(h.Column(3).Options, coVisible));
+  EXPECT_EQ(h.MeanScrollingColumnWidth(18), 18);
+}
+
 TEST(HeaderLayout, BorderToleranceLeftToRightAndMirrored) {
   // Columns 100 and 50; borders at 100 and 150 (left to right).
   struct TCase {

@@ -12,6 +12,7 @@
 #include "classlib/filer.h"
 #include "lazytree/header_layout.h"
 #include "lazytree/header_stream.h"
+#include "lazytree/lazy_node.h"
 
 namespace kelm::lazytree {
 
@@ -64,6 +65,8 @@ class TLazyTreeColumn : public classlib::TCollectionItem {
   TBiDiMode BiDiMode() const { return bidiMode_; }
   // An own mode stops following the tree.
   void SetBiDiMode(TBiDiMode value);
+  // With coParentBidiMode: the tree's mode, taken again.
+  void FollowTreeBiDiMode();
   TAlignment Alignment() const { return alignment_; }
   void SetAlignment(TAlignment value);
   // The alignment itself unless the column aligns its caption apart.
@@ -73,8 +76,24 @@ class TLazyTreeColumn : public classlib::TCollectionItem {
   // An own colour stops following the tree.
   void SetColor(uint32_t value);
   int32_t Tag = 0;
+  // A header check box instead of the image, and its state.
   bool CheckBox() const { return checkBox_; }
   void SetCheckBox(bool value);
+  TCheckType CheckType() const { return checkType_; }
+  void SetCheckType(TCheckType value);
+  TCheckState CheckState() const { return checkState_; }
+  void SetCheckState(TCheckState value);
+
+  // Where painting last put the image or check box (header coordinates).
+  struct TImageRect {
+    int Left = 0, Top = 0, Right = 0, Bottom = 0;
+    bool Contains(int x, int y) const { return x >= Left && x < Right && y >= Top && y < Bottom; }
+  };
+  TImageRect ImageRect;
+  bool HasImage = false;
+
+  // Moves the item and its geometry; the shown order stays.
+  void SetIndex(int index) override;
 
   // Every value the header stream keeps, and back through the setters.
   TColumnRecord ToRecord() const;
@@ -98,6 +117,9 @@ class TLazyTreeColumn : public classlib::TCollectionItem {
   TLazyTreeColumns* Owner() const;
   THeaderLayout& Geometry() const;
   void ItemChanged() { Changed(false); }
+  // The tree's geometry, read before a change; none outside a tree.
+  THeaderHost* Host() const;
+  void RepaintTree() const;
 
   std::u16string text_;
   std::u16string hint_;
@@ -111,6 +133,8 @@ class TLazyTreeColumn : public classlib::TCollectionItem {
   TAlignment captionAlignment_ = TAlignment::taLeftJustify;
   uint32_t color_ = 0xFF000005;
   bool checkBox_ = false;
+  TCheckType checkType_ = ctCheckBox;
+  TCheckState checkState_ = csUncheckedNormal;
 };
 
 class TLazyTreeColumns : public classlib::TOwnedCollection {
@@ -146,6 +170,8 @@ class TLazyTreeColumns : public classlib::TOwnedCollection {
 
  protected:
   void Notify(classlib::TCollectionItem* item, classlib::TCollectionNotification action) override;
+  // After any item change: the cell, or header, scroll bar and tree.
+  void Update(classlib::TCollectionItem* item) override;
 
  private:
   THeaderLayout& layout_;

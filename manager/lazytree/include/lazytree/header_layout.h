@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "classlib/object.h"
@@ -54,6 +55,9 @@ enum TLTHeaderOption : uint8_t {
 using TLTHeaderOptions = classlib::TSet<TLTHeaderOption>;
 inline constexpr uint16_t kDefaultHeaderOptions = 522;
 
+// How auto-fitting measures: smartly, plainly, or by each column's coSmartResize.
+enum TSmartAutoFitType : uint8_t { smaAllColumns, smaNoColumn, smaUseColumnOption };
+
 // Hit tests and navigation answer this when no column is found.
 inline constexpr int kInvalidColumn = -2;
 
@@ -81,7 +85,78 @@ struct TColumnGeometry {
   bool VisibleFixed() const { return Visible() && Options.Contains(coFixed); }
 };
 
+// The header's font until the painting part brings a font object.
+struct THeaderFontValues {
+  uint32_t Color = 0xFF000008;
+  int32_t Height = -11;
+  std::u16string Name;
+  uint8_t Pitch = 0;
+  uint8_t Style = 0;
+  bool operator==(const THeaderFontValues& o) const {
+    return Color == o.Color && Height == o.Height && Name == o.Name && Pitch == o.Pitch &&
+           Style == o.Style;
+  }
+};
+
 // What the model reads of its tree; the tree keeps it current.
+struct TTreeGeometry;
+
+// What the header and its columns ask of their tree: its geometry and the
+// refresh each change needs. Without a host nothing is refreshed.
+class THeaderHost {
+ public:
+  virtual ~THeaderHost() = default;
+  // The tree's current geometry and loading and window flags.
+  virtual void HeaderView(TTreeGeometry& view) = 0;
+  // The tree's updates are suspended (its update count is above 0).
+  virtual bool HeaderTreeUpdating() const { return false; }
+  virtual void HeaderRepaintTree() {}
+  // The column's header cell, or the whole header for -1.
+  virtual void HeaderRepaint(int /*column*/) {}
+  // The non-client area (the header's band) is laid out again.
+  virtual void HeaderRefreshFrame() {}
+  // After a height change: the tree is repainted and updated at once.
+  virtual void HeaderHeightChanged() {}
+  virtual void HeaderUpdateHorizontalScrollBar() {}
+  // The tree's column-resize event (-1: every column).
+  virtual void HeaderColumnResized(int /*column*/) {}
+  // OnCanSplitterResizeColumn at P (client coordinates).
+  virtual bool HeaderCanSplitterResizeColumn(int /*column*/, int /*x*/, int /*y*/, bool allowed) {
+    return allowed;
+  }
+  virtual void HeaderCancelEditing() {}
+  // The main column changed: the tree moves its focus column and repaints.
+  virtual void HeaderMainColumnChanged(int /*column*/) {}
+  // Sort column or direction changed: the tree re-sorts under toAutoSort.
+  virtual void HeaderSortChanged() {}
+  // What columns following their tree take.
+  virtual uint8_t HeaderBiDiMode() const { return 0; }
+  virtual uint32_t HeaderColor() const { return 0xFF000005; }
+  // The tree's font, for a header that follows it; false when none.
+  virtual bool HeaderTreeFont(THeaderFontValues& /*font*/) { return false; }
+  virtual void HeaderDesignerModified() {}
+  // Auto-fitting: the tree's cancellable operation, its events and its
+  // widest-content measure (-1: nothing measured, the width stays).
+  virtual void HeaderBeginOperation() {}
+  virtual void HeaderEndOperation() {}
+  virtual bool HeaderOperationCanceled() { return false; }
+  virtual void HeaderBeforeAutoFitColumns(TSmartAutoFitType& /*type*/) {}
+  virtual bool HeaderBeforeAutoFitColumn(int /*column*/, TSmartAutoFitType& /*type*/) {
+    return true;
+  }
+  virtual void HeaderAfterAutoFitColumn(int /*column*/) {}
+  virtual void HeaderAfterAutoFitColumns() {}
+  virtual int HeaderWidestContent(int /*column*/, bool /*smart*/) { return -1; }
+  // Header clicks: button 0 left, 1 right, 2 middle; x and y header-relative.
+  virtual void HeaderClick(int /*column*/, uint8_t /*button*/, bool /*dblClick*/, int /*x*/,
+                           int /*y*/) {}
+  // On the cell's image; the tree falls back to HeaderClick without a handler.
+  virtual void HeaderImageClick(int /*column*/, uint8_t /*button*/, bool /*dblClick*/, int /*x*/,
+                                int /*y*/) {}
+  // On the cell's check box, after the box took its next state.
+  virtual void HeaderCheckBoxClick(int /*column*/) {}
+};
+
 struct TTreeGeometry {
   int ClientWidth = 0;
   int ClientHeight = 0;
@@ -101,6 +176,12 @@ class THeaderLayout {
   THeaderLayout& operator=(const THeaderLayout&) = delete;
 
   TTreeGeometry View;
+  // The tree, when the layout belongs to one.
+  THeaderHost* Host = nullptr;
+  // Takes the host's current geometry into View.
+  void SyncView() {
+    if (Host != nullptr) Host->HeaderView(View);
+  }
 
   // ---- header values
   TLTHeaderOptions Options = TLTHeaderOptions::FromInt(kDefaultHeaderOptions);
@@ -138,6 +219,9 @@ class THeaderLayout {
   int AddColumn();
   // Removes a column, fixing every index that names columns.
   void RemoveColumn(int index);
+  // The column at index from now has index to (its collection item moved):
+  // its geometry, the order and every index naming a column follow it.
+  void MoveColumnIndex(int from, int to);
   // Removes every column; outside column loading the auto-size, main and
   // sort columns become -1.
   void Clear();
@@ -177,6 +261,19 @@ class THeaderLayout {
   int32_t ColumnsRightEdge() const;
   int ColumnAtPosition(int position) const;
   int ColumnAtPoint(int x, int y, bool relative) const;
+  // The same walk, also answering the column's edges.
+  int ColumnAtPointWithEdges(int x, int y, bool relative, int& left, int& right) const;
+  // A column's edges in the client area (0 and the client width for none).
+  void ColumnEdges(int column, int& left, int& right) const;
+  // By position, whatever their visibility.
+  int ColumnAfter(int column) const;
+  int ColumnBefore(int column) const;
+  std::vector<int> ShownColumnsInOrder() const;
+  bool ColumnCanTakeFocus(int column) const {
+    return ColumnIndexValid(column) && Column(column).Options.Contains(coAllowFocus);
+  }
+  // The rounded mean width of the visible scrolling columns; indent without any.
+  int MeanScrollingColumnWidth(int indent) const;
   int FirstShownColumn(bool considerAllowFocus = false) const;
   int LastShownColumn(bool considerAllowFocus = false) const;
   int ShownColumnAfter(int column, bool considerAllowFocus = false) const;
@@ -205,18 +302,29 @@ class THeaderLayout {
 
  protected:
   // The tree's column-resize event.
-  virtual void ColumnResized(int /*column*/) {}
+  virtual void ColumnResized(int column) {
+    if (Host != nullptr) Host->HeaderColumnResized(column);
+  }
   // OnCanSplitterResizeColumn; allowed arrives as the default answer.
-  virtual bool CanSplitterResizeColumn(int /*column*/, bool allowed) { return allowed; }
+  virtual bool CanSplitterResizeColumn(int column, bool allowed) {
+    return Host != nullptr ? Host->HeaderCanSplitterResizeColumn(column, probeX_, probeY_, allowed)
+                           : allowed;
+  }
   // coFixed changed on a visible column.
   virtual void FixedColumnsChanged() { ApplyFixedAreaLimits(); }
   TColumnGeometry& Mutable(int index) { return columns_.at(static_cast<size_t>(index)); }
 
  private:
   int32_t ConstrainWidth(int column, int32_t value) const;
+  // Where the columns start when a mirrored view is wider than they are.
+  int64_t MirroredShift() const {
+    return View.Mirrored && View.RangeX < View.ClientWidth ? View.ClientWidth - View.RangeX : 0;
+  }
   // The collection's update after any column change.
   void Changed();
   std::vector<TColumnGeometry> columns_;
+  int probeX_ = 0;  // the point LocateBorderColumn tests
+  int probeY_ = 0;
   std::vector<int32_t> positionToIndex_;
   int updateCount_ = 0;
   int32_t height_ = 17;

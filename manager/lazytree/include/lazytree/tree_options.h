@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "classlib/component.h"
+#include "classlib/filer.h"
 #include "classlib/typinfo.h"
 
 namespace kelm::lazytree {
@@ -142,6 +143,10 @@ class TCustomLazyTreeOptions : public classlib::TPersistent {
   TLTMiscOptions MiscOptions() const { return misc_; }
   void SetMiscOptions(TLTMiscOptions v);
   void AssignTo(classlib::TPersistent* dest) override;
+  // The old form property "Options": one set of "vo" names, each the
+  // option of the same word in whichever of the five sets holds it; the
+  // five sets are replaced. An unknown name is a read error.
+  void ReadLegacyOptions(classlib::TReader& reader);
 
  protected:
   TTreeOptionsHost* host_ = nullptr;

@@ -8,7 +8,14 @@
 
 namespace kelm::lazytree {
 
-CL_CLASS(TBaseLazyTree) {}
+// Published in name order, as the stored form lists them.
+CL_CLASS(TBaseLazyTree) {
+  using C = TBaseLazyTree;
+  c.Object("Colors", &C::Colors, &C::SetColors);
+  c.Object("Header", &C::HeaderObject, &C::SetHeader);
+  c.Object("ScrollBarOptions", &C::ScrollBarOptions, &C::SetScrollBarOptions);
+  c.Object("TreeOptions", &C::TreeOptions, &C::SetTreeOptions);
+}
 
 TBaseLazyTree::TBaseLazyTree(classlib::TComponent* AOwner)
     : TCustomControl(AOwner), TLazyTreeView(this) {
@@ -24,6 +31,7 @@ TBaseLazyTree::TBaseLazyTree(classlib::TComponent* AOwner)
   scrollBarOptions_ = classlib::New<TScrollBarOptions>();
   scrollBarOptions_->SetHost(this);
   header_ = classlib::New<TLTHeader>();
+  header_->SetHost(this);
   colors_ = classlib::New<TLTColors>();
   colors_->SetHost(this);
 }
@@ -66,8 +74,10 @@ void TBaseLazyTree::AfterConstruction() {
 }
 
 void TBaseLazyTree::BeforeDestruction() {
-  // Owned components and handlers learn first that the tree goes away.
+  // Owned components and handlers learn first that the tree goes away;
+  // the header refreshes nothing from here on.
   Destroying();
+  header_->SetHost(nullptr);
   Options.ReadOnly = false;
   CancelEditing();
   editLink_.reset();
@@ -80,20 +90,25 @@ void TBaseLazyTree::Loaded() {
   TCustomControl::Loaded();
   ApplyStoredRootNodeCount();
   // The columns were read with their stored positions unchecked.
-  header_->Layout().View.Loading = false;
-  header_->Layout().RebuildPositionOrder();
+  const bool directional =
+      treeOptions_ != nullptr && treeOptions_->AutoOptions().Contains(toAutoBidiColumnOrdering);
+  BeginUpdate();
+  try {
+    header_->FinishLoading(directional);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
 }
 
 void TBaseLazyTree::DefineProperties(classlib::TFiler& filer) {
   TCustomControl::DefineProperties(filer);
-  TLazyTreeColumns* columns = header_->Columns();
+  header_->DefineColumns(filer);
+  // Forms of old versions keep every option in one set; never written.
   filer.DefineProperty(
-      "Columns",
-      [this, columns](classlib::TReader& r) {
-        header_->Layout().View.Loading = true;
-        columns->ReadColumns(r);
-      },
-      [columns](classlib::TWriter& w) { columns->WriteColumns(w); }, columns->Count() > 0);
+      "Options", [this](classlib::TReader& r) { treeOptions_->ReadLegacyOptions(r); },
+      [](classlib::TWriter&) {}, false);
 }
 
 // ---- window
@@ -106,6 +121,15 @@ void TBaseLazyTree::WndProc(classlib::TMessage& message) {
       HandleChangeStates(static_cast<uint32_t>(message.WParam),
                          static_cast<uint32_t>(message.LParam));
       message.Result = 0;
+      return;
+    case classlib::CM_FONTCHANGED:
+      TCustomControl::WndProc(message);
+      header_->TreeFontChanged();
+      return;
+    case classlib::CM_BIDIMODECHANGED:
+      TCustomControl::WndProc(message);
+      header_->TreeBiDiModeChanged(treeOptions_ != nullptr &&
+                                   treeOptions_->AutoOptions().Contains(toAutoBidiColumnOrdering));
       return;
     case WM_NCDESTROY:
       // No state message may reach a window that is gone.

@@ -44,7 +44,6 @@ struct THeaderPaintInfo;
 using TColumnIndex = int;
 inline constexpr TColumnIndex NoColumn = -1;
 using THeaderPaintElements = uint32_t;
-enum TSmartAutoFitType : uint8_t { smaAllColumns, smaNoColumn, smaUseColumnOption };
 enum TLTCellPaintMode : uint8_t { cpmPaint, cpmGetContentMargin };
 enum TItemEraseAction : uint8_t { eaColor, eaDefault, eaNone };
 enum TLTExportType : uint8_t { etRTF, etHTML, etText, etExcel, etWord, etCustom };
@@ -74,7 +73,8 @@ using PLTEditLink = std::shared_ptr<ILTEditLink>;
 
 class TBaseLazyTree : public classlib::TCustomControl,
                       public TLazyTreeView,
-                      public TTreeOptionsHost {
+                      public TTreeOptionsHost,
+                      public THeaderHost {
   CL_DECLARE_CLASS(TBaseLazyTree, TCustomControl)
  public:
   explicit TBaseLazyTree(classlib::TComponent* AOwner);
@@ -258,6 +258,16 @@ class TBaseLazyTree : public classlib::TCustomControl,
                           int y);
   void DoHeaderCheckBoxClick(TColumnIndex column);
   TLTHeader* HeaderObject() const { return header_; }
+  void SetHeader(TLTHeader* value) { header_->Assign(value); }
+  // The widest content of a column, for auto-fitting; the base tree has
+  // nothing to measure and answers the current width.
+  virtual int GetMaxColumnWidth(TColumnIndex column, bool useSmartColumnWidth);
+  // A nesting counter of long operations (auto-fit, export) that a user
+  // may cancel; the first Begin clears an earlier cancel.
+  void BeginOperation();
+  void EndOperation();
+  void CancelOperation() { operationCanceled_ = true; }
+  bool OperationCanceled() const { return operationCanceled_ && operationCount_ > 0; }
 
   // ---- options, scroll bar settings and colours (each change asks the
   // tree, through TTreeOptionsHost, for the refresh it needs)
@@ -269,6 +279,38 @@ class TBaseLazyTree : public classlib::TCustomControl,
   void SetColors(TLTColors* value) { colors_->Assign(value); }
   // The options class this tree creates.
   virtual classlib::TClass GetOptionsClass() const { return TStringTreeOptions::StaticClass(); }
+
+  // THeaderHost: the header reads the tree's geometry and asks for refreshes.
+  void HeaderView(TTreeGeometry& view) override;
+  bool HeaderTreeUpdating() const override { return UpdateCount() > 0; }
+  void HeaderRepaintTree() override;
+  void HeaderRepaint(int column) override;
+  void HeaderRefreshFrame() override;
+  void HeaderHeightChanged() override;
+  void HeaderUpdateHorizontalScrollBar() override;
+  void HeaderColumnResized(int column) override { DoColumnResize(column); }
+  bool HeaderCanSplitterResizeColumn(int column, int x, int y, bool allowed) override;
+  void HeaderCancelEditing() override { CancelEditing(); }
+  void HeaderMainColumnChanged(int column) override;
+  void HeaderSortChanged() override;
+  uint8_t HeaderBiDiMode() const override { return static_cast<uint8_t>(BiDiMode()); }
+  uint32_t HeaderColor() const override { return Color(); }
+  bool HeaderTreeFont(THeaderFontValues& font) override;
+  void HeaderBeginOperation() override { BeginOperation(); }
+  void HeaderEndOperation() override { EndOperation(); }
+  bool HeaderOperationCanceled() override { return OperationCanceled(); }
+  void HeaderBeforeAutoFitColumns(TSmartAutoFitType& type) override;
+  bool HeaderBeforeAutoFitColumn(int column, TSmartAutoFitType& type) override;
+  void HeaderAfterAutoFitColumn(int column) override;
+  void HeaderAfterAutoFitColumns() override;
+  int HeaderWidestContent(int column, bool smart) override {
+    return GetMaxColumnWidth(column, smart);
+  }
+  void HeaderClick(int column, uint8_t button, bool dblClick, int x, int y) override;
+  void HeaderImageClick(int column, uint8_t button, bool dblClick, int x, int y) override;
+  void HeaderCheckBoxClick(int column) override { DoHeaderCheckBoxClick(column); }
+  // Shift, Control and Alt as the keyboard holds them now.
+  static TShiftState ReadShiftKeys();
 
   // The window timers the tree runs now (for diagnostics and tests).
   bool TimerRunning(int id) const;
@@ -355,6 +397,8 @@ class TBaseLazyTree : public classlib::TCustomControl,
   TScrollBarOptions* scrollBarOptions_ = nullptr;
   TLTColors* colors_ = nullptr;
   uint32_t timers_ = 0;  // bit n: timer n runs
+  int operationCount_ = 0;
+  bool operationCanceled_ = false;
   int offsetX_ = 0;
   uint8_t scrollDirections_ = 0;
   int offsetY_ = 0;

@@ -427,6 +427,7 @@ NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT device) {
 }
 
 void FreeVolumeEngineState(PVolumeFilterExtension volume) {
+  CloseDirectRewrites(volume);
   FreeRedirectBitmaps(volume);
   FreeSpaceBitmap(volume);
   if (volume->Header != nullptr) ExFreePoolWithTag(volume->Header, EnginePoolTag);

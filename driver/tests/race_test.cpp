@@ -412,6 +412,40 @@ TEST_F(RewriteRaceTest, ARewriteOfADurableBlockGoesDownWhileTheWorkerIsHeld) {
   ASSERT_NO_FATAL_FAILURE(ExpectConsistent());
 }
 
+// A block free at the newest snapshot (its writes need no copy) that the
+// file system takes and writes while a create collects the free clusters:
+// the write is recorded, so the new snapshot keeps what the block held
+// when taken although the collection saw it free.
+TEST_F(RewriteRaceTest, AWriteWhileACreateCollectsFreeClustersIsRecorded) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(1));
+  const uint64_t block = kBase + 20;  // free when snapshot 1 was taken
+  ASSERT_FALSE(BlockAllocated(block));
+  std::vector<uint8_t> during = Pattern(kBlockBytes, 9);
+  bool written = false;
+  NTSTATUS duringStatus = STATUS_PENDING;
+  Fs().OnVolumeBitmapAnswered([&] {
+    if (written) return;
+    written = true;
+    // A first write before it: the worker has served a write since the
+    // create parked it.
+    std::vector<uint8_t> other = Pattern(kBlockBytes, 11);
+    duringStatus = Write((kBase + 5) * kBlockBytes, other);
+    if (duringStatus == STATUS_SUCCESS) duringStatus = Write(block * kBlockBytes, during);
+  });
+  EXPECT_EQ(CreateWithIdentity(2), STATUS_SUCCESS);
+  Fs().OnVolumeBitmapAnswered(nullptr);
+  ASSERT_TRUE(written);
+  EXPECT_EQ(duringStatus, STATUS_SUCCESS);
+  std::vector<uint8_t> after = Pattern(kBlockBytes, 10);
+  ASSERT_EQ(Write(block * kBlockBytes, after), STATUS_SUCCESS);
+  Restorer r(Installed());
+  RestoredWindow w = r.Restore(2, block, 1);
+  EXPECT_EQ(w.fault, "");
+  EXPECT_EQ(w.bytes, during) << "snapshot 2 lost the block written during its collection";
+  EXPECT_EQ(r.Restore(1, kBase, 2).bytes, first_);
+  ASSERT_NO_FATAL_FAILURE(ExpectConsistent());
+}
+
 // A rewrite of a block saved for the newest snapshot racing a change of the
 // snapshots: every snapshot still shows the block as it was when taken.
 // After a create the block is a first write again, so the rewrite must not

@@ -374,6 +374,9 @@ NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT device) {
     LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
+  // The bitmaps are rebuilt, perhaps reallocated: no rewrite trusts them
+  // meanwhile.
+  CloseDirectRewrites(volume);
   const vh::EngineHeader* header = volume->Header;
   // The map's sector count; a pair that spans every sector wraps to 0.
   const ULONGLONG mapSectors = header->BlockMapLast < header->BlockMapFirst

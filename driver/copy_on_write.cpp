@@ -7,7 +7,10 @@
 // Order on disk for each map piece a request touches: the saved copies,
 // then the space bitmap, a flush of the lower device, then the map piece;
 // one more flush, and only then the write itself (a disk with a write
-// cache keeps that order only through the flushes). A cut anywhere leaves either the old block
+// cache keeps that order only through the flushes). Rewrites of blocks whose
+// copy is durable skip the worker (SendRewriteDown): they need no copy, and
+// the blocks of the request in hand count as not yet saved until the last
+// flush. A cut anywhere leaves either the old block
 // (with or without a recorded copy of it) or a recorded copy: never a new block whose old content
 // no map names. A cut between bitmap and piece only leaks blocks, which the next deletion's rebuild
 // of the bitmap gives back.
@@ -69,6 +72,51 @@ struct Request {
   ULONG saved;       // blocks saved by the whole request
 };
 
+// SavedBlocks changes under the lock the direct rewrites test it under.
+void SetSavedBit(PVolumeFilterExtension volume, ULONG block, bool saved) {
+  KIRQL irql;
+  KeAcquireSpinLock(&volume->RewriteLock, &irql);
+  if (saved) {
+    SetBitmapBit(&volume->SavedBlocks, block);
+  } else {
+    ClearBitmapBit(&volume->SavedBlocks, block);
+  }
+  KeReleaseSpinLock(&volume->RewriteLock, irql);
+}
+
+// The blocks whose copies the worker is making (count 0: none): a rewrite
+// of any of them waits in the queue behind the request until its copies
+// and map are durable.
+void SetCopying(PVolumeFilterExtension volume, ULONG first, ULONG count) {
+  KIRQL irql;
+  KeAcquireSpinLock(&volume->RewriteLock, &irql);
+  volume->CopyingFirst = first;
+  volume->CopyingCount = count;
+  KeReleaseSpinLock(&volume->RewriteLock, irql);
+}
+
+// The worker has checked that the volume tracks with snapshots and its
+// bitmaps loaded: rewrites of saved blocks may skip it again.
+void OpenDirectRewrites(PVolumeFilterExtension volume) {
+  KIRQL irql;
+  KeAcquireSpinLock(&volume->RewriteLock, &irql);
+  volume->DirectRewritesOpen = 1;
+  KeReleaseSpinLock(&volume->RewriteLock, irql);
+}
+
+NTSTATUS DirectRewriteCompletion(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+  if (irp->PendingReturned) IoMarkIrpPending(irp);
+  auto* volume = static_cast<PVolumeFilterExtension>(context);
+  KIRQL irql;
+  KeAcquireSpinLock(&volume->RewriteLock, &irql);
+  // Set under the lock: a closer that takes the lock after this knows the
+  // routine touches the extension no more.
+  if (--volume->DirectRewritesInFlight == 0)
+    KeSetEvent(&volume->DirectRewritesDrained, IO_NO_INCREMENT, FALSE);
+  KeReleaseSpinLock(&volume->RewriteLock, irql);
+  return STATUS_SUCCESS;  // completion goes on up
+}
+
 // Gives back what the current piece took: its space blocks and its
 // SavedBlocks bits. Blocks of other pieces and of other requests stay.
 void UndoPiece(Request& r, const Piece& p) {
@@ -80,7 +128,7 @@ void UndoPiece(Request& r, const Piece& p) {
   for (ULONG i = 0; i < p.count; ++i) {
     const ULONG index = p.firstEntry + i;
     if (!IsSavedCopy(r.kept[index]) && IsSavedCopy(r.piece[index]))
-      ClearBitmapBit(&volume->SavedBlocks, p.first + i);
+      SetSavedBit(volume, p.first + i, false);
   }
   r.allocatedCount = 0;
 }
@@ -209,7 +257,7 @@ NTSTATUS SavePiece(Request& r, const Piece& p) {
       r.piece[index] = space * vh::kBlockSectors + vh::kBlockSectors;
       lowChanged = index < lowChanged ? index : lowChanged;
       highChanged = index > highChanged ? index : highChanged;
-      SetBitmapBit(&volume->SavedBlocks, block);
+      SetSavedBit(volume, block, true);
       ++savedHere;
     }
   }
@@ -288,6 +336,7 @@ NTSTATUS ProtectAndForward(PDEVICE_OBJECT device, PIRP irp, PUCHAR data, ULONGLO
       LogFailure("SNAP %08x - %08x - %I64d\n", status, length, firstSector);
     }
   }
+  SetCopying(volume, firstBlock, blockCount);
   if (NT_SUCCESS(status)) status = SaveBlocks(r, firstBlock, blockCount);
   FreePool(copy);
   FreePool(r.piece);
@@ -297,6 +346,12 @@ NTSTATUS ProtectAndForward(PDEVICE_OBJECT device, PIRP irp, PUCHAR data, ULONGLO
   // One flush puts every piece of the request on stable storage before the
   // write they protect goes down.
   if (NT_SUCCESS(status) && r.saved != 0) status = FlushLowerDevice(device);
+  if (!NT_SUCCESS(status)) {
+    // Maps of earlier pieces may not be durable: no rewrite trusts their
+    // bits before the worker has looked again.
+    CloseDirectRewrites(volume);
+  }
+  SetCopying(volume, 0, 0);
   if (!NT_SUCCESS(status) && !r.engineReset && volume->Header->SnapshotCount != 0) {
     // A block of this write could not be saved: every snapshot that reads
     // it through the live map would restore the new bytes. The engine
@@ -411,6 +466,7 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   }
   NTSTATUS status = CompleteInterruptedSnapshot(device);
   if (!NT_SUCCESS(status)) return EngineDispatchPassThrough(device, irp);
+  OpenDirectRewrites(volume);
   if (IsPassThroughWrite(device, irp)) return EngineDispatchPassThrough(device, irp);
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const LONGLONG offset = stack->Parameters.Write.ByteOffset.QuadPart;
@@ -432,6 +488,59 @@ NTSTATUS CopyOnWrite(PDEVICE_OBJECT device, PIRP irp) {
   status = SkipSavedBlocks(device, &firstBlock, &blockCount);
   if (!NT_SUCCESS(status) || blockCount == 0) return EngineDispatchPassThrough(device, irp);
   return ProtectAndForward(device, irp, data, firstSector, lastSector, firstBlock, blockCount);
+}
+
+bool SendRewriteDown(PDEVICE_OBJECT device, PIRP irp, NTSTATUS* status) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const LONGLONG offset = stack->Parameters.Write.ByteOffset.QuadPart;
+  const ULONG length = stack->Parameters.Write.Length;
+  if (offset < 0 || length < vh::kSectorBytes || volume->LowerDevice == nullptr) return false;
+  // The blocks as the worker counts them: whole sectors from the offset.
+  const ULONGLONG firstSector = static_cast<ULONGLONG>(offset) / vh::kSectorBytes;
+  const ULONGLONG first = firstSector / vh::kBlockSectors;
+  const ULONGLONG last = (firstSector + length / vh::kSectorBytes - 1) / vh::kBlockSectors;
+  KIRQL irql;
+  KeAcquireSpinLock(&volume->RewriteLock, &irql);
+  // While a create watches writes, every write is recorded by the worker;
+  // the mode, stop and PnP state are tested again here, under the lock the
+  // closers take after changing them.
+  bool direct = volume->DirectRewritesOpen != 0 && ReadShared(volume->WatchWrites) == 0 &&
+                ReadShared(volume->EngineMode) == EngineModeTracking &&
+                ReadShared(volume->StopFlag) == StopNone &&
+                ReadShared(volume->PnpState) == PnpStarted &&
+                volume->SavedBlocksBuffer != nullptr && volume->MarkedBlocksBuffer != nullptr &&
+                last < volume->SavedBlocks.SizeOfBitMap && last < volume->MarkedBlocks.SizeOfBitMap;
+  if (direct && volume->CopyingCount != 0) {
+    const ULONGLONG copyingLast =
+        static_cast<ULONGLONG>(volume->CopyingFirst) + volume->CopyingCount - 1;
+    direct = last < volume->CopyingFirst || first > copyingLast;
+  }
+  for (ULONGLONG b = first; direct && b <= last; ++b) {
+    const auto block = static_cast<ULONG>(b);
+    direct = RtlTestBit(&volume->SavedBlocks, block) || RtlTestBit(&volume->MarkedBlocks, block);
+  }
+  if (direct) ++volume->DirectRewritesInFlight;
+  KeReleaseSpinLock(&volume->RewriteLock, irql);
+  if (!direct) return false;
+  IoCopyCurrentIrpStackLocationToNext(irp);
+  IoSetCompletionRoutine(irp, DirectRewriteCompletion, volume, TRUE, TRUE, TRUE);
+  *status = IoCallDriver(volume->LowerDevice, irp);
+  return true;
+}
+
+void CloseDirectRewrites(PVolumeFilterExtension volume) {
+  for (;;) {
+    KIRQL irql;
+    KeAcquireSpinLock(&volume->RewriteLock, &irql);
+    volume->DirectRewritesOpen = 0;
+    const bool idle = volume->DirectRewritesInFlight == 0;
+    if (!idle) KeClearEvent(&volume->DirectRewritesDrained);
+    KeReleaseSpinLock(&volume->RewriteLock, irql);
+    if (idle) return;
+    // PASSIVE_LEVEL; the completion of the last rewrite in flight sets it.
+    KeWaitForSingleObject(&volume->DirectRewritesDrained, Executive, KernelMode, FALSE, nullptr);
+  }
 }
 
 NTSTATUS SkipSavedBlocks(PDEVICE_OBJECT device, ULONG* firstBlock, ULONG* blockCount) {

@@ -57,6 +57,9 @@ NTSTATUS RemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
   WriteShared(volume->PnpState, static_cast<ULONG>(PnpRemoved));
   // Every request that holds the remove lock has finished after this.
   IoReleaseRemoveLockAndWait(&volume->RemoveLock, irp);
+  // Rewrites sent down directly complete in the filter's completion
+  // routine: none is left when the filter goes.
+  CloseDirectRewrites(volume);
   // The worker ends before the stack below goes away, so the writes it
   // still holds reach a live device, and before the filter is deleted.
   StopVolumeWorker(volume);
@@ -218,6 +221,9 @@ NTSTATUS EngineDispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
   if (stop != StopNone || !volume->ProtectionActive) return EngineDispatchPassThrough(device, irp);
   const ULONG mode = ReadShared(volume->EngineMode);
   if (mode == EngineModeTracking) {
+    // A rewrite of saved blocks needs no copy and goes down at once.
+    NTSTATUS status;
+    if (SendRewriteDown(device, irp, &status)) return status;
     // The worker finishes it; the queue's spin lock is taken alone.
     IoMarkIrpPending(irp);
     QueueForWorker(volume, irp);

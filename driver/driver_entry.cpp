@@ -367,6 +367,8 @@ NTSTATUS EngineAddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDev
   KeInitializeEvent(&volume->WakeEvent, SynchronizationEvent, FALSE);
   KeInitializeEvent(&volume->ResumeEvent, NotificationEvent, FALSE);
   KeInitializeEvent(&volume->PausedEvent, NotificationEvent, FALSE);
+  KeInitializeSpinLock(&volume->RewriteLock);
+  KeInitializeEvent(&volume->DirectRewritesDrained, NotificationEvent, TRUE);
 
   HANDLE thread = nullptr;
   status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,

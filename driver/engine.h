@@ -114,6 +114,19 @@ struct VolumeFilterExtension {
   UCHAR ChangeInProgress;
   // The space-file guard switched the engine off: no create switches it on.
   UCHAR ProtectionRefused;
+  // Rewrites of blocks whose copy is durable go down in the writer's thread
+  // (SendRewriteDown). RewriteLock (a spin lock, taken alone) guards the
+  // SavedBlocks bits against the worker's changes, the blocks whose copy
+  // the worker has in hand, and the direct path's state. Only the worker
+  // opens the path, in a state it has checked; everything that changes the
+  // maps, the bitmaps or the mode closes it first (CloseDirectRewrites)
+  // and waits for the rewrites already sent.
+  KSPIN_LOCK RewriteLock;
+  UCHAR DirectRewritesOpen;
+  LONG DirectRewritesInFlight;
+  KEVENT DirectRewritesDrained;  // notification; set when none is in flight
+  ULONG CopyingFirst;            // volume blocks the worker is saving (count 0: none)
+  ULONG CopyingCount;
 };
 using PVolumeFilterExtension = VolumeFilterExtension*;
 
@@ -299,6 +312,14 @@ NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT volume);
 
 // The copy-on-write write path.
 NTSTATUS CopyOnWrite(PDEVICE_OBJECT volume, PIRP irp);
+// A write of a tracked volume whose every block is saved (durably) or free
+// at the newest snapshot goes down at once, without the worker: true, with
+// the status of the call below. False when the worker must take it. Up to
+// DISPATCH_LEVEL.
+bool SendRewriteDown(PDEVICE_OBJECT volume, PIRP irp, NTSTATUS* status);
+// No more rewrites go down directly until the worker opens the path again,
+// and every one already sent has completed. PASSIVE_LEVEL.
+void CloseDirectRewrites(PVolumeFilterExtension volume);
 NTSTATUS SkipSavedBlocks(PDEVICE_OBJECT volume, ULONG* firstBlock, ULONG* blockCount);
 NTSTATUS WritePinnedSectors(PDEVICE_OBJECT volume, ULONGLONG firstSector, ULONGLONG lastSector,
                             const UCHAR* data);

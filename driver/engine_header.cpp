@@ -374,6 +374,9 @@ NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT device) {
     LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
+  // The bitmaps are rebuilt, perhaps reallocated: no rewrite trusts them
+  // meanwhile.
+  CloseDirectRewrites(volume);
   const vh::EngineHeader* header = volume->Header;
   // The map's sector count; a pair that spans every sector wraps to 0.
   const ULONGLONG mapSectors = header->BlockMapLast < header->BlockMapFirst
@@ -427,6 +430,7 @@ NTSTATUS BuildRedirectBitmaps(PDEVICE_OBJECT device) {
 }
 
 void FreeVolumeEngineState(PVolumeFilterExtension volume) {
+  CloseDirectRewrites(volume);
   FreeRedirectBitmaps(volume);
   FreeSpaceBitmap(volume);
   if (volume->Header != nullptr) ExFreePoolWithTag(volume->Header, EnginePoolTag);

@@ -51,5 +51,9 @@ NTSTATUS PauseVolumeWorker(PVolumeFilterExtension volume, UCHAR pause) {
     status = KeWaitForSingleObject(&volume->PausedEvent, Executive, KernelMode, FALSE, nullptr);
   }
   KeClearEvent(&volume->PausedEvent);
+  // The caller changes what the direct rewrites rely on (the maps, the
+  // bitmaps, the mode): none goes down meanwhile. Closed only once the
+  // worker is parked, since the worker reopens the path after a write.
+  CloseDirectRewrites(volume);
   return status;
 }

@@ -169,6 +169,9 @@ NTSTATUS WatchWrites(PVolumeFilterExtension volume) {
     RtlClearAllBits(&volume->WrittenBlocks);
   }
   WriteShared(volume->WatchWrites, static_cast<UCHAR>(1));
+  // Every write is recorded from here, so every write goes to the worker;
+  // rewrites already sent down land before the collection starts.
+  CloseDirectRewrites(volume);
   if (ReadShared(volume->EngineMode) == EngineModeOff)
     WriteShared(volume->EngineMode, static_cast<ULONG>(EngineModeTracking));
   return STATUS_SUCCESS;

@@ -261,6 +261,8 @@ NTSTATUS ResetEngine(PDEVICE_OBJECT device) {
     LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
   }
+  // The bitmaps are cleared or freed: no rewrite trusts them meanwhile.
+  CloseDirectRewrites(volume);
   vh::EngineHeader* header = volume->Header;
   if (header->SnapshotCount == 0) {
     FreeBitmapBuffer(&volume->SpaceBitmapBuffer, &volume->SpaceBitmapBytes, &volume->SpaceBitmap);

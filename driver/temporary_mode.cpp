@@ -304,6 +304,9 @@ NTSTATUS StartTemporaryMode(PDEVICE_OBJECT device) {
     InsertTailList(&volume->TemporaryHeld, entry);
   }
   KeReleaseSpinLock(&volume->WriteQueueLock, irql);
+  // Rewrites sent down directly before the switch land before the second
+  // look at the bitmap, as the worker's writes do.
+  CloseDirectRewrites(volume);
   // Whatever the worker still had in hand is on the volume after this, so
   // the second look at the bitmap sees every cluster written in place.
   DrainVolumeWorker(device);

@@ -104,6 +104,8 @@ class EngineTest : public hk::testing::KernelTest {
     if (dosName) RtlAppendUnicodeToString(&volume->DosName, dosName);
     KeInitializeEvent(&volume->ResumeEvent, NotificationEvent, FALSE);
     KeInitializeEvent(&volume->PausedEvent, NotificationEvent, FALSE);
+    KeInitializeSpinLock(&volume->RewriteLock);
+    KeInitializeEvent(&volume->DirectRewritesDrained, NotificationEvent, TRUE);
     device->Flags |= lower->Flags & (DO_DIRECT_IO | DO_BUFFERED_IO | DO_POWER_PAGABLE);
     device->Flags &= ~static_cast<ULONG>(DO_DEVICE_INITIALIZING);
     filters.push_back(device);

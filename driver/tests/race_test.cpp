@@ -337,6 +337,192 @@ INSTANTIATE_TEST_SUITE_P(RequestRacingAWorkerDrop, DropRaceTest,
                            return std::string(p.param.name);
                          });
 
+// ------------------------------------------------------------ rewrites beside the worker
+
+class RewriteRaceTest : public RaceTest {
+ protected:
+  // The write of the map sector that names `block`'s copy.
+  void HoldMapWrite(uint64_t block) {
+    const uint64_t at = EngineDiskByte(Ext()->Header->BlockMapFirst + block / 128);
+    Disk0().HoldTransfer([at](const storage::Disk::TransferInfo& t) {
+      return t.write && !t.flush && t.byteOffset == at;
+    });
+  }
+  std::vector<uint8_t> OnDisk(uint64_t block) {
+    std::vector<uint8_t> out(kBlockBytes);
+    EXPECT_EQ(Disk0().Read(VolumeDiskByte(block), kBlockBytes, out.data()).status,
+              storage::kStatusSuccess);
+    return out;
+  }
+  bool Queued() {
+    KIRQL irql;
+    KeAcquireSpinLock(&Ext()->WriteQueueLock, &irql);
+    const bool queued = !IsListEmpty(&Ext()->WriteQueue);
+    KeReleaseSpinLock(&Ext()->WriteQueueLock, irql);
+    return queued;
+  }
+};
+
+// A rewrite of a block whose copy is still in flight (its map sector held)
+// waits behind it: nothing of it reaches the volume before the copy is
+// named, and it lands after the first write.
+TEST_F(RewriteRaceTest, ARewriteOfABlockWhoseCopyIsInFlightWaitsForIt) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(1));
+  const uint64_t block = kBase + 2;
+  const std::vector<uint8_t> before = OnDisk(block);
+  HoldMapWrite(block);
+  std::unique_ptr<Caller> first(WriteBlock(block, 3));
+  ASSERT_TRUE(Disk0().WaitHeld());
+  std::unique_ptr<Caller> rewrite(WriteBlock(block, 4));
+  ASSERT_TRUE(hk::testing::Eventually([&] { return rewrite->Done() || Queued(); }));
+  EXPECT_FALSE(rewrite->Done()) << "the rewrite passed a copy not yet named";
+  EXPECT_EQ(OnDisk(block), before);
+  Disk0().ReleaseHeld();
+  EXPECT_EQ(first->Join(), STATUS_SUCCESS);
+  EXPECT_EQ(rewrite->Join(), STATUS_SUCCESS);
+  EXPECT_EQ(OnDisk(block), Pattern(kBlockBytes, 4)) << "the rewrite lands last";
+  Restorer r(Installed());
+  RestoredWindow w = r.Restore(1, block, 1);
+  EXPECT_EQ(w.fault, "");
+  EXPECT_EQ(w.bytes, before);
+  ASSERT_NO_FATAL_FAILURE(ExpectConsistent());
+}
+
+// A rewrite of a block whose copy is durable goes down while the worker
+// is held inside another block's first write.
+TEST_F(RewriteRaceTest, ARewriteOfADurableBlockGoesDownWhileTheWorkerIsHeld) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(1));  // kBase saved after snapshot 1
+  HoldMapWrite(kBase + 2);
+  std::unique_ptr<Caller> first(WriteBlock(kBase + 2, 3));
+  ASSERT_TRUE(Disk0().WaitHeld());
+  std::unique_ptr<Caller> rewrite(WriteBlock(kBase, 5));
+  const bool done = hk::testing::Eventually([&] { return rewrite->Done(); });
+  EXPECT_TRUE(done) << "the rewrite waited for the worker";
+  if (done) {
+    EXPECT_EQ(rewrite->Join(), STATUS_SUCCESS);
+    EXPECT_EQ(OnDisk(kBase), Pattern(kBlockBytes, 5));
+  }
+  Disk0().ReleaseHeld();
+  EXPECT_EQ(first->Join(), STATUS_SUCCESS);
+  if (!done) {
+    EXPECT_EQ(rewrite->Join(), STATUS_SUCCESS);
+  }
+  Restorer r(Installed());
+  EXPECT_EQ(r.Restore(1, kBase, 2).bytes, first_);
+  ASSERT_NO_FATAL_FAILURE(ExpectConsistent());
+}
+
+// A block free at the newest snapshot (its writes need no copy) that the
+// file system takes and writes while a create collects the free clusters:
+// the write is recorded, so the new snapshot keeps what the block held
+// when taken although the collection saw it free.
+TEST_F(RewriteRaceTest, AWriteWhileACreateCollectsFreeClustersIsRecorded) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(1));
+  const uint64_t block = kBase + 20;  // free when snapshot 1 was taken
+  ASSERT_FALSE(BlockAllocated(block));
+  std::vector<uint8_t> during = Pattern(kBlockBytes, 9);
+  bool written = false;
+  NTSTATUS duringStatus = STATUS_PENDING;
+  Fs().OnVolumeBitmapAnswered([&] {
+    if (written) return;
+    written = true;
+    // A first write before it: the worker has served a write since the
+    // create parked it.
+    std::vector<uint8_t> other = Pattern(kBlockBytes, 11);
+    duringStatus = Write((kBase + 5) * kBlockBytes, other);
+    if (duringStatus == STATUS_SUCCESS) duringStatus = Write(block * kBlockBytes, during);
+  });
+  EXPECT_EQ(CreateWithIdentity(2), STATUS_SUCCESS);
+  Fs().OnVolumeBitmapAnswered(nullptr);
+  ASSERT_TRUE(written);
+  EXPECT_EQ(duringStatus, STATUS_SUCCESS);
+  std::vector<uint8_t> after = Pattern(kBlockBytes, 10);
+  ASSERT_EQ(Write(block * kBlockBytes, after), STATUS_SUCCESS);
+  Restorer r(Installed());
+  RestoredWindow w = r.Restore(2, block, 1);
+  EXPECT_EQ(w.fault, "");
+  EXPECT_EQ(w.bytes, during) << "snapshot 2 lost the block written during its collection";
+  EXPECT_EQ(r.Restore(1, kBase, 2).bytes, first_);
+  ASSERT_NO_FATAL_FAILURE(ExpectConsistent());
+}
+
+// A rewrite of a block saved for the newest snapshot racing a change of the
+// snapshots: every snapshot still shows the block as it was when taken.
+// After a create the block is a first write again, so the rewrite must not
+// land before the create has frozen the block.
+enum class Change { kCreate, kDelete, kOldestDrop };
+struct ChangeCase {
+  const char* name;
+  Change change;
+  bool downWhileHeld;  // the rewrite completes while the change is held
+};
+
+class RewriteChangeTest : public RewriteRaceTest,
+                          public ::testing::WithParamInterface<ChangeCase> {};
+
+TEST_P(RewriteChangeTest, EverySnapshotKeepsTheBlockAsItWas) {
+  const ChangeCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Prepare(3));
+  const uint64_t block = kBase + 3;
+  const std::vector<uint8_t> atThree = OnDisk(block);
+  std::vector<uint8_t> second = Pattern(kBlockBytes, 7);
+  ASSERT_EQ(Write(block * kBlockBytes, second), STATUS_SUCCESS);  // saved for snapshot 3
+  std::unique_ptr<Caller> change;
+  switch (c.change) {
+    case Change::kCreate:
+      HoldHeaderWrite();
+      change = std::make_unique<Caller>([this] { return CreateWithIdentity(4); });
+      break;
+    case Change::kDelete:
+      HoldHeaderWrite();
+      change = std::make_unique<Caller>([] {
+        std::vector<uint8_t> in = VolumeRequestFor();
+        SetU32(in, offsetof(VolumeRequest, SnapshotNumber), 2);
+        return Send(IOCTL_ENGINE_DELETE_SNAPSHOT, in, 0).status;
+      });
+      break;
+    case Change::kOldestDrop:
+      // A first write into a full space drops snapshot 1 inside the worker.
+      ASSERT_NO_FATAL_FAILURE(FillSpace());
+      HoldHeaderWrite();
+      change.reset(WriteBlock(kBase + 2, 8));
+      break;
+  }
+  ASSERT_TRUE(Disk0().WaitHeld());
+  std::unique_ptr<Caller> rewrite(WriteBlock(block, 9));
+  if (c.downWhileHeld) {
+    EXPECT_TRUE(hk::testing::Eventually([&] { return rewrite->Done(); }));
+  } else {
+    ASSERT_TRUE(WrittenOrQueuedBehindPause(*rewrite));
+  }
+  if (c.change == Change::kCreate) {
+    EXPECT_FALSE(rewrite->Done()) << "the rewrite passed the create";
+    EXPECT_EQ(OnDisk(block), second);
+  }
+  Disk0().ReleaseHeld();
+  EXPECT_EQ(change->Join(), STATUS_SUCCESS);
+  EXPECT_EQ(rewrite->Join(), STATUS_SUCCESS);
+  EXPECT_EQ(OnDisk(block), Pattern(kBlockBytes, 9));
+
+  ASSERT_NO_FATAL_FAILURE(ExpectConsistent());
+  Restorer r(Installed());
+  EXPECT_EQ(r.Restore(NumberOf(3), block, 1).bytes, atThree);
+  if (c.change == Change::kCreate) {
+    EXPECT_EQ(r.Restore(NumberOf(4), block, 1).bytes, second);
+  }
+  if (c.change != Change::kOldestDrop) {
+    EXPECT_EQ(r.Restore(NumberOf(1), kBase, 2).bytes, first_);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RewriteRacingAChange, RewriteChangeTest,
+                         ::testing::Values(ChangeCase{"Create", Change::kCreate, false},
+                                           ChangeCase{"Delete", Change::kDelete, false},
+                                           ChangeCase{"OldestDrop", Change::kOldestDrop, true}),
+                         [](const ::testing::TestParamInfo<ChangeCase>& p) {
+                           return std::string(p.param.name);
+                         });
+
 // ------------------------------------------------------------ two callers at once
 
 enum class Pair { kCreateCreate, kCreateDelete, kMountMount, kUnmountUnmount, kExcludeExclude };

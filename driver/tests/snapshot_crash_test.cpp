@@ -13,6 +13,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "snapshot_fixture.h"
@@ -258,6 +259,38 @@ class SnapshotCrashTest : public SnapshotTest {
     return Write(block * kBlockBytes, data);
   }
 
+  size_t QueuedWrites() {
+    PVolumeFilterExtension volume = Ext();
+    KIRQL irql;
+    KeAcquireSpinLock(&volume->WriteQueueLock, &irql);
+    size_t n = 0;
+    for (PLIST_ENTRY e = volume->WriteQueue.Flink; e != &volume->WriteQueue; e = e->Flink) ++n;
+    KeReleaseSpinLock(&volume->WriteQueueLock, irql);
+    return n;
+  }
+
+  // One single-block write per entry of `blocks`, all queued in this order
+  // behind the parked worker before it runs again: the worker finds them
+  // waiting together.
+  void WriteQueuedTogether(const std::vector<uint64_t>& blocks, uint8_t seed) {
+    EngineLock();
+    PauseVolumeWorker(Ext(), 1);
+    std::vector<std::thread> writers;
+    std::vector<NTSTATUS> answers(blocks.size(), STATUS_PENDING);
+    bool queued = true;
+    for (size_t i = 0; i < blocks.size() && queued; ++i) {
+      writers.emplace_back([this, &answers, &blocks, i, seed] {
+        answers[i] = TryFill(blocks[i], 1, static_cast<uint8_t>(seed + 16 * i));
+      });
+      queued = hk::testing::Eventually([&] { return QueuedWrites() == i + 1; });
+    }
+    PauseVolumeWorker(Ext(), 0);
+    EngineUnlock();
+    for (std::thread& t : writers) t.join();
+    ASSERT_TRUE(queued) << "a write did not wait behind the parked worker";
+    for (NTSTATUS answer : answers) EXPECT_EQ(answer, STATUS_SUCCESS);
+  }
+
   // Three snapshots; blocks changed before, between and after them.
   void ThreeSnapshots() {
     AllocateBlocks(kBase, kBlocks - 1);  // the last block stays free
@@ -284,6 +317,17 @@ TEST_F(SnapshotCrashTest, FirstCreate) {
 TEST_F(SnapshotCrashTest, CopyOnWrite) {
   SweepAllKinds(
       Options(), [this] { ThreeSnapshots(); }, [this] { Fill(kBase + 1, 3, 0x50); }, {{1, 2, 3}});
+}
+
+// Several writes waiting for the worker at once: first writes, a rewrite of
+// a block saved for the newest snapshot and a block free at it.
+TEST_F(SnapshotCrashTest, QueuedWritesTogether) {
+  SweepAllKinds(
+      Options(), [this] { ThreeSnapshots(); },
+      [this] {
+        WriteQueuedTogether({kBase + 1, kBase, kBase + 2, kBase + 3}, 0x70);
+      },
+      {{1, 2, 3}});
 }
 
 TEST_F(SnapshotCrashTest, DeleteMiddle) {

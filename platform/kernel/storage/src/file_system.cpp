@@ -358,6 +358,7 @@ IoAnswer FileSystemModel::GetVolumeBitmap(const void* in, uint32_t inLength, voi
   // Bits past the last cluster stay clear in the stored bitmap.
   std::memcpy(p + kVolumeBitmapHeadBytes, bitmap_.data() + first / 8, copied);
   const Status status = copied < needed ? kStatusBufferOverflow : kStatusSuccess;
+  if (bitmapAnswered_) bitmapAnswered_();
   return {status, static_cast<uint32_t>(kVolumeBitmapHeadBytes + copied)};
 }
 

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -119,6 +120,9 @@ class FileSystemModel {
 
   // FSCTL_GET_VOLUME_BITMAP: in {i64 StartingLcn}; out VOLUME_BITMAP_BUFFER.
   IoAnswer GetVolumeBitmap(const void* in, uint32_t inLength, void* out, uint32_t outLength) const;
+  // Runs on the caller's thread once each bitmap answer is filled, before it
+  // returns: a test acts while the caller is between its look and its use.
+  void OnVolumeBitmapAnswered(std::function<void()> hook) { bitmapAnswered_ = std::move(hook); }
   // FSCTL_GET_RETRIEVAL_POINTERS: in {i64 StartingVcn}; out RETRIEVAL_POINTERS_BUFFER.
   IoAnswer GetRetrievalPointers(const FileRecord& file, const void* in, uint32_t inLength,
                                 void* out, uint32_t outLength) const;
@@ -132,6 +136,7 @@ class FileSystemModel {
   bool IsDismounted() const;
 
  private:
+  std::function<void()> bitmapAnswered_;
   explicit FileSystemModel(Volume& volume) : volume_(&volume) {}
   Status WriteBootSector(const FormatOptions& options);
   bool RangeInside(uint64_t lcn, uint64_t count) const;

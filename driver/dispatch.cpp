@@ -168,14 +168,22 @@ void ShutdownVolumes() {
   }
 }
 
-void DetachRawDiskFilter() {
-  PDEVICE_OBJECT raw = EngineRawDiskFilter;
+// Parks every volume worker, or lets them go on; the engine lock is held.
+void PauseEveryWorker(UCHAR pause) {
+  for (PDEVICE_OBJECT device = EngineDriverObject->DeviceObject; device != nullptr;
+       device = device->NextDevice) {
+    if (RouteOf(device) != Route::Volume) continue;
+    PVolumeFilterExtension volume = VolumeOf(device);
+    if (volume->WorkerThread != nullptr) PauseVolumeWorker(volume, pause);
+  }
+}
+
+void DetachRawDiskFilter(PDEVICE_OBJECT raw) {
   if (raw == nullptr) return;
   PVolumeFilterExtension filter = VolumeOf(raw);
   // Power requests in flight hold the remove lock; they finish first.
   if (NT_SUCCESS(IoAcquireRemoveLock(&filter->RemoveLock, raw)))
     IoReleaseRemoveLockAndWait(&filter->RemoveLock, raw);
-  EngineRawDiskFilter = nullptr;
   IoDetachDevice(filter->LowerDevice);
   IoDeleteDevice(raw);
 }
@@ -278,8 +286,17 @@ NTSTATUS EngineDispatchShutdown(PDEVICE_OBJECT device, PIRP irp) {
     default:
       return EngineDispatchPassThrough(device, irp);
   }
+  // A worker may be mid-request: a stop's reset with a rollback pending
+  // writes the boot sectors back through the raw-disk filter. The volumes'
+  // last steps and the filter's release wait until every worker is parked.
+  EngineLock();
+  PauseEveryWorker(1);
   ShutdownVolumes();
-  DetachRawDiskFilter();
+  PDEVICE_OBJECT raw = EngineRawDiskFilter;
+  EngineRawDiskFilter = nullptr;
+  PauseEveryWorker(0);
+  EngineUnlock();
+  DetachRawDiskFilter(raw);
   return CompleteRequest(irp, STATUS_SUCCESS);
 }
 

@@ -731,6 +731,29 @@ TEST_F(RaceTest, ACreateLeavesAnEngineTheGuardSwitchedOffOff) {
 // Writes and every kind of request from several threads at once. Each
 // answer is one the request may give; afterwards the maps, the bitmap and
 // the header agree, and the ThreadSanitizer build sees no race.
+// A stop with a rollback pending cancels it from the worker, which puts the
+// saved boot sectors back through the raw-disk filter; a system shutdown
+// meanwhile waits for that before it lets go of the filter (it freed the
+// filter under the worker's feet).
+TEST_F(RaceTest, AShutdownWaitsForAStopThatPutsTheBootSectorsBack) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(1));
+  const std::vector<uint8_t> original = BootSectors();
+  ASSERT_EQ(Send(IOCTL_ENGINE_SET_ROLLBACK, RollbackRequestFor(1, 1), 0).status, STATUS_SUCCESS);
+  ASSERT_NE(BootSectors(), original) << "the pre-boot program is in place";
+  const uint64_t at = EngineDiskByte(Ext()->Header->BootBackupSector);
+  Disk0().HoldTransfer([at](const storage::Disk::TransferInfo& t) {
+    return !t.write && !t.flush && t.byteOffset == at;
+  });
+  ASSERT_EQ(Send(IOCTL_ENGINE_STOP_VOLUME, VolumeRequestFor(), 0).status, STATUS_SUCCESS);
+  ASSERT_TRUE(Disk0().WaitHeld()) << "the worker reads the saved boot sectors";
+  Caller shutdown([this] { return Shutdown(); });
+  EXPECT_TRUE(hk::WaitForWaiters(&Ext()->PausedEvent, 1)) << "the shutdown waits for the worker";
+  EXPECT_FALSE(shutdown.Done());
+  Disk0().ReleaseHeld();
+  EXPECT_EQ(shutdown.Join(), STATUS_SUCCESS);
+  EXPECT_EQ(BootSectors(), original) << "the cancelled rollback left the boot sectors as they were";
+}
+
 TEST_F(RaceTest, AStormOfRequestsAndWritesLeavesTheEngineConsistent) {
   ASSERT_NO_FATAL_FAILURE(Prepare(2));
   ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase + 8, 24));

@@ -269,8 +269,15 @@ void TKtCustomTabControl::DrawCard(HDC dc, int row) {
     ++fill.right;
     ++fill.bottom;
   }
-  const bool coloured = UseColoredTabs() && TabIndex() >= 0;
-  FillFlat(dc, fill, coloured ? Tabs().Item(TabIndex()).Color : Color());
+  TCanvas canvas;
+  canvas.SetHandle(dc);
+  const bool handled =
+      DoPaintCardBackground(&canvas, row, Rect(fill.left, fill.top, fill.right, fill.bottom));
+  canvas.SetHandle(nullptr);
+  if (!handled) {
+    const bool coloured = UseColoredTabs() && TabIndex() >= 0;
+    FillFlat(dc, fill, coloured ? Tabs().Item(TabIndex()).Color : Color());
+  }
   if (!ShowCardFrame()) return;
   SetDCPenColor(dc, ColorToRGB(FrameColor()));
   const TKtPoint p0{r.left, r.top}, p1{r.right, r.top}, p2{r.right, r.bottom}, p3{r.left, r.bottom};
@@ -407,6 +414,22 @@ void TKtCustomTabControl::DoChange() {
 
 void TKtCustomTabControl::DoPageChange() {
   if (OnPageChange) OnPageChange(this);
+}
+
+void TKtCustomTabControl::DoTabOrderChange(int oldIndex, int newIndex) {
+  if (OnTabOrderChange) OnTabOrderChange(this, oldIndex, newIndex);
+}
+
+bool TKtCustomTabControl::DoClose() {
+  bool allow = false;
+  if (OnClose) OnClose(this, allow);
+  return allow;
+}
+
+bool TKtCustomTabControl::DoPaintCardBackground(TCanvas* canvas, int row, const TRect& rect) {
+  bool handled = false;
+  if (OnPaintCardBackground) OnPaintCardBackground(this, canvas, row, rect, handled);
+  return handled;
 }
 
 void TKtCustomTabControl::DrawDropIndicator(const TKtRect& rect) {

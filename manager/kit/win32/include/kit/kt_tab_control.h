@@ -26,6 +26,10 @@ extern const classlib::TTypeInfo TypeInfo_TKtHotTrackColorType;
 extern const classlib::TTypeInfo TypeInfo_TOrientation;
 
 using TKtTabChangingEvent = classlib::TEvent<classlib::TObject*, int, bool&>;
+using TKtTabOrderChangeEvent = classlib::TEvent<classlib::TObject*, int, int>;
+using TKtTabCloseEvent = classlib::TEvent<classlib::TObject*, bool&>;
+using TKtPaintCardBackgroundEvent =
+    classlib::TEvent<classlib::TObject*, classlib::TCanvas*, int, classlib::TRect, bool&>;
 
 class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabControlModel {
   CL_DECLARE_CLASS(TKtCustomTabControl, TCustomControl)
@@ -49,6 +53,13 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   // or with what the parent shows, so that drawing it twice removes it.
   void DrawDropIndicator(const TKtRect& rect);
   TKtTabChangingEvent OnChanging;
+  TKtTabOrderChangeEvent OnTabOrderChange;
+  TKtTabCloseEvent OnClose;
+  TKtPaintCardBackgroundEvent OnPaintCardBackground;
+
+  // Empty here; the page control sets every page's tab.
+  virtual void HideAllTabs() {}
+  virtual void ShowAllTabs() {}
 
  protected:
   void DefineProperties(classlib::TFiler& filer) override;
@@ -66,6 +77,16 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   bool DoChanging(int newIndex) override;
   void DoChange() override;
   void DoPageChange() override;
+  virtual void DoTabOrderChange(int oldIndex, int newIndex);
+  // Raises OnClose with AllowClose False and answers it.
+  virtual bool DoClose();
+  // True when the owner painted the card of the row.
+  virtual bool DoPaintCardBackground(classlib::TCanvas* canvas, int row,
+                                     const classlib::TRect& rect);
+  // After the close button was allowed, and after a tab was dropped on tab
+  // i: the tab control keeps its tab list as its owner set it.
+  virtual void CloseActiveTab() {}
+  virtual void MoveActiveTab(int i) { (void)i; }
   void FontMayNeedTrueType() override;
   bool ImageSizeOf(int32_t imageIndex, TKtSize& size) override;
   // Whether the tab text's font is TrueType (vertical text needs one).
@@ -167,6 +188,11 @@ void PublishTabControlProperties(classlib::ClassDef<T>& c) {
   c.Event("OnChange", &TKtCustomTabControl::OnChange, &TKtCustomTabControl::OnChange);
   c.Event("OnChanging", &TKtCustomTabControl::OnChanging, &TKtCustomTabControl::OnChanging);
   c.Event("OnPageChange", &TKtCustomTabControl::OnPageChange, &TKtCustomTabControl::OnPageChange);
+  c.Event("OnTabOrderChange", &TKtCustomTabControl::OnTabOrderChange,
+          &TKtCustomTabControl::OnTabOrderChange);
+  c.Event("OnClose", &TKtCustomTabControl::OnClose, &TKtCustomTabControl::OnClose);
+  c.Event("OnPaintCardBackground", &TKtCustomTabControl::OnPaintCardBackground,
+          &TKtCustomTabControl::OnPaintCardBackground);
 }
 
 }  // namespace kelm::kit

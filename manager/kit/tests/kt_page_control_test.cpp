@@ -282,6 +282,20 @@ TEST_F(PageControlTest, SaveResourcesGivesUpHiddenHandlesAndChildrenKeepTheirSta
   EXPECT_STREQ(L"kept", text);
 }
 
+TEST_F(PageControlTest, ShowingAControlInAHiddenPageActivatesThePage) {
+  auto* editOne = form->Find<TTestFocusBox>("EditOne");
+  ASSERT_FALSE(one->Visible());
+  form->Log.clear();
+  editOne->Show();
+  EXPECT_EQ(one, pages->ActivePage());
+  EXPECT_EQ(0, pages->TabIndex());
+  EXPECT_FALSE(three->Visible());
+  EXPECT_EQ((std::vector<std::string>{"Changing 0", "Change", "PageChange"}), form->Log);
+  // A page shown itself is activated the same way.
+  three->Show();
+  EXPECT_EQ(three, pages->ActivePage());
+}
+
 TEST_F(PageControlTest, FreeingTheActivePageLeavesNoneAndNoTab) {
   Free(three);
   EXPECT_EQ(nullptr, pages->ActivePage());

@@ -548,6 +548,11 @@ void TControl::SetVisible(bool v) {
   RequestAlign();
 }
 
+void TControl::Show() {
+  if (parent_ != nullptr) parent_->ShowControl(this);
+  SetVisible(true);
+}
+
 bool TControl::Showing() const { return visible_ && parent_ && parent_->Showing(); }
 
 void TControl::SetEnabled(bool v) {
@@ -1252,6 +1257,10 @@ void TWinControl::AlignControls(TControl*, TRect& rect) {
 void TWinControl::GetChildren(const TGetChildProc& proc, TComponent* root) {
   for (TControl* c : controls_)
     if (c->Owner() == root) proc(c);
+}
+
+void TWinControl::ShowControl(TControl*) {
+  if (parent_ != nullptr) parent_->ShowControl(this);
 }
 
 void TWinControl::SetChildOrder(TComponent* child, int order) {

@@ -457,6 +457,12 @@ void TKtPageControl::GetChildren(const TGetChildProc& proc, TComponent*) {
   for (int i = 0; i < PageCount(); ++i) proc(Pages(i));
 }
 
+void TKtPageControl::ShowControl(TControl* control) {
+  auto* page = dynamic_cast<TKtTabSheet*>(control);
+  if (page != nullptr && page->PageControl() == this) SetActivePage(page);
+  TKtCustomTabControl::ShowControl(control);
+}
+
 void TKtPageControl::SetChildOrder(TComponent* child, int order) {
   if (auto* page = dynamic_cast<TKtTabSheet*>(child)) page->SetPageIndex(order);
 }

@@ -213,7 +213,8 @@ class TControl : public TComponent {
   // ---- visibility, state
   bool Visible() const { return visible_; }
   void SetVisible(bool v);
-  void Show() { SetVisible(true); }
+  // The parents show it first (a container may have to bring it forward).
+  void Show();
   void Hide() { SetVisible(false); }
   // Visible and every parent showing (a form: its window is shown).
   virtual bool Showing() const;
@@ -442,6 +443,9 @@ class TWinControl : public TControl {
   void EnableAlign();
   void GetChildren(const TGetChildProc& proc, TComponent* root) override;
   void SetChildOrder(TComponent* child, int order) override;
+  // Makes the child control seen: by default the parents show this one in
+  // turn; a container that hides children (a page control) overrides it.
+  virtual void ShowControl(TControl* control);
 
   // ---- focus and tab order
   void SetFocus();

@@ -99,6 +99,8 @@ class TKtPageControl : public TKtCustomTabControl {
   void Loaded() override;
   void GetChildren(const classlib::TGetChildProc& proc, classlib::TComponent* root) override;
   void SetChildOrder(classlib::TComponent* child, int order) override;
+  // A page shown from outside becomes the active page.
+  void ShowControl(classlib::TControl* control) override;
 
  protected:
   void CreateParams(classlib::TCreateParams& params) override;

@@ -340,6 +340,57 @@ TEST_F(PageControlTest, ColoursFollowTheControlUnlessTabsAreColoured) {
   for (TKtTabSheet* page : {one, two, three}) EXPECT_EQ(pages->Color(), page->Color());
 }
 
+TEST_F(PageControlTest, AFormDocksIntoANewPageAndADoubleClickOnItsTabFloatsIt) {
+  ShowForm();
+  auto* tool = New<TForm>(nullptr, 0);
+  tool->SetCaption(u"Tools");
+  tool->SetBounds(600, 100, 120, 80);
+  tool->Show();
+  const TRect drop = Bounds(300, 300, 50, 50);
+  // Not a dock site: nothing happens.
+  EXPECT_FALSE(tool->ManualDock(pages, drop));
+  EXPECT_EQ(3, pages->PageCount());
+  EXPECT_EQ(nullptr, tool->Parent());
+
+  pages->SetDockSite(true);
+  ASSERT_TRUE(tool->ManualDock(pages, drop));
+  ASSERT_EQ(4, pages->PageCount());
+  TKtTabSheet* page = pages->Pages(3);
+  EXPECT_EQ(u"Tools", page->Caption());
+  EXPECT_EQ(page, pages->ActivePage());
+  EXPECT_EQ(page, tool->Parent());
+  EXPECT_EQ(pages, tool->HostDockSite());
+  EXPECT_EQ(TAlign::alClient, tool->Align());
+  EXPECT_EQ(page->Handle(), GetParent(tool->Handle()));
+  EXPECT_NE(0, GetWindowLongW(tool->Handle(), GWL_STYLE) & WS_CHILD);
+
+  // The tab follows the docked form's text (first line) and visibility.
+  tool->SetCaption(u"Palette\r\nsecond line");
+  EXPECT_EQ(u"Palette", page->Caption());
+  tool->Hide();
+  EXPECT_FALSE(page->TabVisible());
+  tool->Show();
+  EXPECT_TRUE(page->TabVisible());
+  EXPECT_EQ(page, pages->ActivePage());
+
+  pages->UpdateLayout();
+  const int tab = page->TabIndex();
+  ASSERT_GE(tab, 0);
+  const TKtRect r = pages->TabRectInControl(tab);
+  const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  PostMessageW(pages->Handle(), WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+  PostMessageW(pages->Handle(), WM_LBUTTONUP, 0, at);
+  ASSERT_TRUE(PumpUntil([&] { return tool->Parent() == nullptr; }));
+  EXPECT_EQ(nullptr, tool->HostDockSite());
+  EXPECT_EQ(3, pages->PageCount());
+  EXPECT_EQ(one, pages->ActivePage());
+  EXPECT_EQ(TAlign::alNone, tool->Align());
+  EXPECT_TRUE(tool->Showing());
+  EXPECT_EQ(0, GetWindowLongW(tool->Handle(), GWL_STYLE) & WS_CHILD);
+  EXPECT_TRUE(IsWindowVisible(tool->Handle()));
+  Free(tool);
+}
+
 TEST_F(PageControlTest, FocusGoesIntoAPageWithoutATab) {
   ShowForm();
   auto* box = New<TTestFocusBox>(form);

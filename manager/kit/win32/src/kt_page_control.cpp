@@ -463,6 +463,98 @@ void TKtPageControl::ShowControl(TControl* control) {
   TKtCustomTabControl::ShowControl(control);
 }
 
+TKtTabSheet* TKtPageControl::DockedPage(TControl* client) const {
+  if (client == nullptr || client->HostDockSite() != this) return nullptr;
+  for (int i = 0; i < PageCount(); ++i) {
+    if (client->Parent() == Pages(i)) return Pages(i);
+  }
+  return nullptr;
+}
+
+void TKtPageControl::CMDockClient(TMessage& m) {
+  auto* rec = reinterpret_cast<TDockClientRec*>(m.LParam);
+  m.Result = 0;
+  TControl* client = rec->Control;
+  struct Forget {
+    TKtTabSheet*& page;
+    ~Forget() { page = nullptr; }
+  } forget{newDockPage_};
+  newDockPage_ = New<TKtTabSheet>(this);
+  try {
+    if (auto* form = dynamic_cast<TCustomForm*>(client)) newDockPage_->SetCaption(form->Caption());
+    newDockPage_->SetPageControl(this);
+    client->Dock(this, rec->DropRect);
+  } catch (...) {
+    Free(newDockPage_);
+    throw;
+  }
+  newDockPage_->SetTabVisible(client->Visible());
+  if (client->Visible()) SetActivePage(newDockPage_);
+  client->SetAlign(TAlign::alClient);
+}
+
+void TKtPageControl::DoAddDockClient(TControl* client, const TRect&) {
+  if (newDockPage_ != nullptr) client->SetParent(newDockPage_);
+}
+
+void TKtPageControl::CMUnDockClient(TMessage& m) {
+  m.Result = 0;
+  auto* client = reinterpret_cast<TControl*>(m.LParam);
+  if (TKtTabSheet* page = DockedPage(client)) {
+    undockingPage_ = page;
+    client->SetAlign(TAlign::alNone);
+  }
+}
+
+void TKtPageControl::DoRemoveDockClient(TControl*) {
+  if (IsDestroying() || undockingPage_ == nullptr) return;
+  TKtTabSheet* page = undockingPage_;
+  undockingPage_ = nullptr;
+  SelectNextPage(true);
+  Free(page);
+}
+
+void TKtPageControl::CMDockNotification(TMessage& m) {
+  auto* client = reinterpret_cast<TControl*>(m.WParam);
+  const auto* rec = reinterpret_cast<const TDockNotifyRec*>(m.LParam);
+  if (TKtTabSheet* page = DockedPage(client)) {
+    if (rec->ClientMsg == WM_SETTEXT) {
+      // The tab shows the first line of the text.
+      std::u16string text = client->Text();
+      text = text.substr(0, text.find_first_of(u"\r\n"));
+      page->SetCaption(text);
+    } else if (rec->ClientMsg == CM_VISIBLECHANGED) {
+      page->SetTabVisible(rec->WParam != 0);
+    }
+  }
+  TKtCustomTabControl::CMDockNotification(m);
+}
+
+TControl* TKtPageControl::DockedControlAt(int x, int y) {
+  TKtTabSheet* page = PageForTabIndex(TabAtPoint({x, y}));
+  if (page == nullptr || page->ControlCount() == 0) return nullptr;
+  TControl* client = page->Controls(0);
+  return client->HostDockSite() == this ? client : nullptr;
+}
+
+void TKtPageControl::WMMouse(TMessage& m) {
+  TKtCustomTabControl::WMMouse(m);
+  if (m.Msg != WM_LBUTTONDOWN && m.Msg != WM_LBUTTONDBLCLK) return;
+  const int x = static_cast<short>(LOWORD(m.LParam));
+  const int y = static_cast<short>(HIWORD(m.LParam));
+  TControl* client = DockedControlAt(x, y);
+  if (client == nullptr) return;
+  if (m.Msg == WM_LBUTTONDBLCLK) {
+    if (dblClickUndocks_) {
+      const TPoint at = client->ClientToScreen(TPoint{0, 0});
+      client->ManualFloat(Bounds(at.x, at.y, client->Width(), client->Height()));
+    }
+  } else {
+    // The docked control is dragged off once the mouse moves far enough.
+    client->BeginDrag(false);
+  }
+}
+
 void TKtPageControl::SetChildOrder(TComponent* child, int order) {
   if (auto* page = dynamic_cast<TKtTabSheet*>(child)) page->SetPageIndex(order);
 }

@@ -131,6 +131,21 @@ using TDragDropEvent = TEvent<TObject*, TObject*, int, int>;
 using TStartDragEvent = TEvent<TObject*, TDragObject*&>;
 using TEndDragEvent = TEvent<TObject*, TObject*, int, int>;
 
+// CM_DOCKCLIENT's record: the control to dock and where it was dropped
+// (screen coordinates).
+struct TDockClientRec {
+  TControl* Control = nullptr;
+  TRect DropRect{};
+};
+// CM_DOCKNOTIFICATION's record: what happened to the docked client
+// (WM_SETTEXT with the new text in LParam, or CM_VISIBLECHANGED with the
+// new visibility in WParam).
+struct TDockNotifyRec {
+  UINT ClientMsg = 0;
+  WPARAM WParam = 0;
+  LPARAM LParam = 0;
+};
+
 // The shift state of a mouse message's wParam plus the Alt key.
 TShiftState MouseShiftState(WPARAM keys);
 // The shift state of the keyboard now.
@@ -292,6 +307,18 @@ class TControl : public TComponent {
   void Loaded() override;
   void Notification(TComponent* component, TOperation operation) override;
 
+  // ---- docking
+  // The dock site the control is docked in; none while it floats.
+  TWinControl* HostDockSite() const { return hostDockSite_; }
+  // Asks site (through CM_DOCKCLIENT) to take the control; true when it
+  // did. A window that is no dock site takes nothing.
+  bool ManualDock(TWinControl* site, const TRect& dropRect);
+  // The dock operation: leaves the old site, and site adds the control.
+  void Dock(TWinControl* site, const TRect& dropRect);
+  // Leaves the dock site and floats at screenRect as a window of its own
+  // (a form; another control just loses its parent).
+  bool ManualFloat(const TRect& screenRect);
+
   // ---- dragging: at once, or once the mouse moved threshold pixels (-1:
   // the screen's drag threshold) with the button held.
   void BeginDrag(bool immediate, int threshold = -1);
@@ -376,6 +403,8 @@ class TControl : public TComponent {
   TDragKind dragKind_ = TDragKind::dkDrag;
   TCursor dragCursor_ = crDrag;
   TControlActionLink* actionLink_ = nullptr;
+  TWinControl* hostDockSite_ = nullptr;
+  void NotifyDockSite(UINT msg, WPARAM wParam, LPARAM lParam);
   bool settingParentFont_ = false;
   bool settingParentColor_ = false;
 };
@@ -446,6 +475,14 @@ class TWinControl : public TControl {
   // Makes the child control seen: by default the parents show this one in
   // turn; a container that hides children (a page control) overrides it.
   virtual void ShowControl(TControl* control);
+
+  // ---- docking
+  bool DockSite() const { return dockSite_; }
+  void SetDockSite(bool v) { dockSite_ = v; }
+  // A client joins (by default it becomes a child placed at the drop
+  // rectangle) and leaves (nothing by default).
+  virtual void DoAddDockClient(TControl* client, const TRect& dropRect);
+  virtual void DoRemoveDockClient(TControl* client);
 
   // ---- focus and tab order
   void SetFocus();
@@ -541,6 +578,9 @@ class TWinControl : public TControl {
   virtual void CMFontChanged(TMessage& m);
   virtual void CMTextChanged(TMessage& m);
   virtual void CMDialogKey(TMessage& m);  // also CM_DIALOGCHAR
+  virtual void CMDockClient(TMessage& m);
+  virtual void CMUnDockClient(TMessage& m);
+  virtual void CMDockNotification(TMessage& m);
 
   HWND handle_ = nullptr;
   WNDPROC defWndProc_ = DefWindowProcW;
@@ -565,6 +605,7 @@ class TWinControl : public TControl {
   bool aligning_ = false;
   bool trackingLeave_ = false;
   int pendingTabOrder_ = -1;
+  bool dockSite_ = false;
 };
 
 // A windowed control with a canvas: override Paint.

@@ -101,6 +101,8 @@ class TKtPageControl : public TKtCustomTabControl {
   void SetChildOrder(classlib::TComponent* child, int order) override;
   // A page shown from outside becomes the active page.
   void ShowControl(classlib::TControl* control) override;
+  void DoAddDockClient(classlib::TControl* client, const classlib::TRect& dropRect) override;
+  void DoRemoveDockClient(classlib::TControl* client) override;
 
  protected:
   void CreateParams(classlib::TCreateParams& params) override;
@@ -115,6 +117,10 @@ class TKtPageControl : public TKtCustomTabControl {
   void WMSetFocus(classlib::TMessage& m) override;
   void CMColorChanged(classlib::TMessage& m) override;
   void CMDialogKey(classlib::TMessage& m) override;
+  void CMDockClient(classlib::TMessage& m) override;
+  void CMUnDockClient(classlib::TMessage& m) override;
+  void CMDockNotification(classlib::TMessage& m) override;
+  void WMMouse(classlib::TMessage& m) override;
 
  private:
   friend class TKtTabSheet;
@@ -126,7 +132,14 @@ class TKtPageControl : public TKtCustomTabControl {
     return pages_.IndexOf(const_cast<TKtTabSheet*>(page));
   }
 
+  // The page that holds a control docked here; none.
+  TKtTabSheet* DockedPage(classlib::TControl* client) const;
+  // The control docked in the page of the tab at (x, y); none.
+  classlib::TControl* DockedControlAt(int x, int y);
+
   classlib::TList pages_;
+  TKtTabSheet* newDockPage_ = nullptr;
+  TKtTabSheet* undockingPage_ = nullptr;
   TKtTabSheet* activePage_ = nullptr;
   TKtTabSheet* activePageDefault_ = nullptr;
   bool saveResources_ = false;

@@ -3,6 +3,7 @@
 // switch, Ctrl+Tab past a page without a tab, page order, errors, handles
 // given up under SaveResources, and a page's handler errors.
 #include "kit/kt_page_control.h"
+#include "kit/kt_tab_buttons.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -43,6 +44,11 @@ class TPageTestForm : public TForm {
     Log.push_back("TabOrder " + std::to_string(from) + " " + std::to_string(to));
   }
   void LogHide(TObject*) { Log.push_back("Hide"); }
+  void AskClose(TObject*, bool& allow) {
+    Log.push_back("Close");
+    allow = AllowClose;
+  }
+  bool AllowClose = false;
   void LogShow(TObject*) {
     Log.push_back("Show");
     if (FailShow) throw Exception(u"show failed");
@@ -214,8 +220,11 @@ TEST_F(PageControlTest, PageOrderMovesTabsAndTellsEvenAnUnchangedPlace) {
   form->Log.clear();
   three->SetPageIndex(2);
   EXPECT_EQ(std::vector<std::string>{"TabOrder 2 2"}, form->Log);
+  // The active page's tab follows it without asking or telling (refusing
+  // would leave the tab on another page).
+  form->Allow = false;
   three->SetPageIndex(0);
-  EXPECT_EQ("TabOrder 2 0", form->Log.back());
+  EXPECT_EQ((std::vector<std::string>{"TabOrder 2 2", "TabOrder 2 0"}), form->Log);
   EXPECT_EQ((std::vector<TKtTabSheet*>{three, one, two}),
             (std::vector<TKtTabSheet*>{pages->Pages(0), pages->Pages(1), pages->Pages(2)}));
   EXPECT_EQ(u"Three", pages->Tabs().Item(0).Caption);
@@ -389,6 +398,66 @@ TEST_F(PageControlTest, AFormDocksIntoANewPageAndADoubleClickOnItsTabFloatsIt) {
   EXPECT_EQ(0, GetWindowLongW(tool->Handle(), GWL_STYLE) & WS_CHILD);
   EXPECT_TRUE(IsWindowVisible(tool->Handle()));
   Free(tool);
+}
+
+// The close button frees the active page only when OnClose allows it; the
+// tab before it is selected then.
+TEST_F(PageControlTest, CloseButtonActsOnlyWhenOnCloseAllows) {
+  pages->SetShowCloseButton(true);
+  pages->PlaceButtons();
+  TKtTabControlCloseButton* button = pages->CloseButton();
+  ASSERT_NE(nullptr, button);
+  EXPECT_GT(button->Width(), 0);
+  auto press = [&] {
+    button->Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    button->Perform(WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  };
+  press();  // no handler: not allowed
+  EXPECT_EQ(3, pages->PageCount());
+  pages->OnClose = EventOf<&TPageTestForm::AskClose>(form);
+  press();
+  EXPECT_EQ(std::vector<std::string>{"Close"}, form->Log);
+  EXPECT_EQ(3, pages->PageCount());
+  EXPECT_EQ(three, pages->ActivePage());
+  form->AllowClose = true;
+  press();
+  EXPECT_EQ(2, pages->PageCount());
+  EXPECT_EQ(0, pages->TabIndex());
+  EXPECT_EQ(one, pages->ActivePage());
+}
+
+// A tab dropped on the selected tab changes nothing; dropped on another it
+// moves the active page there (counted in pages, past one without a tab).
+TEST_F(PageControlTest, DroppedTabMovesTheActivePage) {
+  ShowForm();
+  pages->SetAllowTabDragging(true);
+  pages->SetActivePage(one);
+  pages->UpdateLayout();
+  auto centre = [&](int tab) {
+    const TKtRect r = pages->TabRectInControl(tab);
+    return TPoint{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  };
+  bool accept = true;
+  const TPoint selected = centre(0);
+  pages->DragOver(pages, selected.x, selected.y, TDragState::dsDragMove, accept);
+  EXPECT_FALSE(accept);
+  EXPECT_FALSE(pages->DropIndicatorShown());
+  form->Log.clear();
+  pages->DragDrop(pages, selected.x, selected.y);
+  EXPECT_TRUE(form->Log.empty());
+  EXPECT_EQ(0, one->PageIndex());
+
+  const TPoint other = centre(1);
+  pages->DragOver(pages, other.x, other.y, TDragState::dsDragMove, accept);
+  EXPECT_TRUE(accept);
+  EXPECT_TRUE(pages->DropIndicatorShown());
+  pages->DragDrop(pages, other.x, other.y);
+  EXPECT_FALSE(pages->DropIndicatorShown());
+  EXPECT_EQ(std::vector<std::string>{"TabOrder 0 2"}, form->Log);
+  EXPECT_EQ((std::vector<TKtTabSheet*>{two, three, one}),
+            (std::vector<TKtTabSheet*>{pages->Pages(0), pages->Pages(1), pages->Pages(2)}));
+  EXPECT_EQ(1, pages->TabIndex());
+  EXPECT_EQ(one, pages->ActivePage());
 }
 
 TEST_F(PageControlTest, FocusGoesIntoAPageWithoutATab) {

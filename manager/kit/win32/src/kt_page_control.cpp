@@ -229,6 +229,15 @@ void TKtPageControl::TabsChanged() {
     tab.DisabledImageIndex = page->DisabledIndex();
   }
   if (activePage_ != nullptr) {
+    // The tab follows the page that is already active: nothing to ask or
+    // tell (a refusal would leave the tab on another page).
+    const bool quiet = inLoaded_;
+    inLoaded_ = true;
+    struct Restore {
+      bool& flag;
+      bool value;
+      ~Restore() { flag = value; }
+    } restore{inLoaded_, quiet};
     if (activePage_->TabVisible()) {
       if (activePage_->TabIndex() != TabIndex()) SetTabIndex(activePage_->TabIndex());
     } else {
@@ -395,7 +404,10 @@ void TKtPageControl::CloseActiveTab() {
 }
 
 void TKtPageControl::MoveActiveTab(int i) {
-  if (activePage_ != nullptr) activePage_->SetPageIndex(i);
+  // i counts tabs; pages without a tab do not: the page of tab i gives the
+  // place in the page list.
+  TKtTabSheet* target = PageForTabIndex(i);
+  if (activePage_ != nullptr && target != nullptr) activePage_->SetPageIndex(target->PageIndex());
 }
 
 bool TKtPageControl::DoPaintCardBackground(TCanvas* canvas, int row, const TRect& rect) {

@@ -1,6 +1,9 @@
 #include "kit/kt_tab_control.h"
 
+#include "classlib/forms.h"
+#include "classlib/timers.h"
 #include "kit/kt_common_win.h"
+#include "kit/kt_tab_buttons.h"
 #include "kit/kt_grafx.h"
 #include "kit/kt_tabs_gdi.h"
 
@@ -48,6 +51,10 @@ TKtCustomTabControl::TKtCustomTabControl(TComponent* AOwner)
   SetControlStyle({csAcceptsControls, csCaptureMouse, csClickEvents, csDoubleClicks});
   SetTabStop(true);
   imageLink_->OnChange = EventOf<&TKtCustomTabControl::ImageListChange>(this);
+  hotTimer_ = New<TTimer>(this);
+  hotTimer_->SetEnabled(false);
+  hotTimer_->SetInterval(60);
+  hotTimer_->SetOnTimer(EventOf<&TKtCustomTabControl::HotTrackTick>(this));
 }
 
 TKtCustomTabControl::~TKtCustomTabControl() {
@@ -83,6 +90,7 @@ bool TKtCustomTabControl::Loading() const {
 
 void TKtCustomTabControl::Loaded() {
   TCustomControl::Loaded();
+  storedHint_ = Hint();
   TKtTabControlModel::Loaded();
 }
 
@@ -133,7 +141,7 @@ void FillFlat(HDC dc, const RECT& r, TColor color) {
 TColor TKtCustomTabControl::FrameColor() { return AdjustColor(FlatColor(), FlatColorAdjustment()); }
 
 void TKtCustomTabControl::Paint() {
-  UpdateLayout();
+  PlaceButtons();
   const int w = Width();
   const int h = Height();
   if (w <= 0 || h <= 0) return;
@@ -526,6 +534,274 @@ bool TKtCustomTabControl::ImageSizeOf(int32_t imageIndex, TKtSize& size) {
   if (images_ == nullptr || imageIndex < 0 || imageIndex >= images_->Count()) return false;
   size = TKtSize{images_->Width(), images_->Height()};
   return true;
+}
+
+}  // namespace kelm::kit
+
+namespace kelm::kit {
+
+// ---- scrolling
+
+bool TKtCustomTabControl::ScrollsForward(bool upRight) const {
+  const bool standard = TabSequence() == TKtTabSequence::tsStandard;
+  const bool forward = TabOrientation() == TKtTabOrientation::toRight ? !standard : standard;
+  return upRight ? forward : !forward;
+}
+
+bool TKtCustomTabControl::CanScroll(bool forward) const {
+  const int count = Tabs().Count();
+  if (!TabsDoNotFit() || count == 0) return false;
+  if (forward) {
+    int last = count - 1;
+    while (last >= 0 && !Tabs().Item(last).Visible) --last;
+    return FirstShownIndex() < count - 1 && last >= 0 && !TabShown(last);
+  }
+  int first = 0;
+  while (first < count && !Tabs().Item(first).Visible) ++first;
+  return FirstShownIndex() > 0 && first < count && !TabShown(first);
+}
+
+void TKtCustomTabControl::ScrollTabs(bool forward) {
+  const int count = Tabs().Count();
+  const int old = FirstShownIndex();
+  if (CanScroll(forward)) {
+    int i = old;
+    bool found = false;
+    // Step until the new first tab is shown (hidden tabs are passed over).
+    while (!found && (forward ? i + 1 < count : i > 0)) {
+      i += forward ? 1 : -1;
+      SetFirstShownIndex(i);
+      found = TabShown(i);
+    }
+    if (!found) {
+      SetFirstShownIndex(old);
+    } else {
+      RepaintTabs();
+      RepaintScroller();
+    }
+  }
+  if (OnScrolledTabs) OnScrolledTabs(this);
+}
+
+void TKtCustomTabControl::ScrollerUpRight(TObject*) { ScrollTabs(ScrollsForward(true)); }
+
+void TKtCustomTabControl::ScrollerDownLeft(TObject*) { ScrollTabs(ScrollsForward(false)); }
+
+// ---- buttons
+
+void TKtCustomTabControl::PlaceButtons() {
+  UpdateLayout();
+  const int count = Tabs().Count();
+  const int m = ButtonLength();
+  if (TabsDoNotFit() && scroller_ == nullptr) {
+    scroller_ = New<TKtTabScroller>(this, this);
+    scroller_->OnUpRightClick = EventOf<&TKtCustomTabControl::ScrollerUpRight>(this);
+    scroller_->OnDownLeftClick = EventOf<&TKtCustomTabControl::ScrollerDownLeft>(this);
+    scroller_->SetParent(this);
+  }
+  if (ShowCloseButton() && closeButton_ == nullptr) {
+    closeButton_ = New<TKtTabControlCloseButton>(this, this);
+    closeButton_->OnClose = EventOf<&TKtCustomTabControl::CloseClicked>(this);
+    closeButton_->SetParent(this);
+  }
+  if (ShowMenuButton() && menuButton_ == nullptr) {
+    menuButton_ = New<TKtTabMenuButton>(this, this);
+    menuButton_->SetParent(this);
+  }
+  const TColor frame = FrameColor();
+  const TKtRect strip = TabStripRect();
+  const bool horizontal = TabOrientation() == TKtTabOrientation::toTop ||
+                          TabOrientation() == TKtTabOrientation::toBottom;
+  const int stripStart = horizontal ? strip.left : strip.top;
+  const int stripEnd = horizontal ? strip.right : strip.bottom;
+  int across = m;
+  if (FixedDimension() > 2 && FixedDimension() - 2 < across) across = FixedDimension() - 2;
+  // Across the strip: 2 pixels from the card's edge.
+  int acrossAt = 0;
+  switch (TabOrientation()) {
+    case TKtTabOrientation::toTop:
+      acrossAt = strip.bottom - 2 - across;
+      break;
+    case TKtTabOrientation::toBottom:
+      acrossAt = strip.top + 2;
+      break;
+    case TKtTabOrientation::toLeft:
+      acrossAt = strip.right - 2 - across;
+      break;
+    case TKtTabOrientation::toRight:
+      acrossAt = strip.left + 2;
+      break;
+  }
+  const bool reverse = TabSequence() == TKtTabSequence::tsReverse;
+  // Along the strip from its end (its start in reverse), after the margin:
+  // the menu button, the close button, then the scroller, 2 pixels apart.
+  int along = reverse ? stripStart + Margin() : stripEnd - Margin();
+  auto place = [&](TControl* c, int length, bool shown) {
+    if (c == nullptr) return;
+    if (!shown || count == 0 || length <= 0) {
+      c->SetBounds(-200, -200, std::max(length, 1), std::max(across, 1));
+      return;
+    }
+    const int from = reverse ? along : along - length;
+    along = reverse ? along + length + 2 : along - length - 2;
+    if (horizontal) {
+      c->SetBounds(from, acrossAt, length, across);
+    } else {
+      c->SetBounds(acrossAt, from, across, length);
+    }
+  };
+  place(menuButton_, m, ShowMenuButton());
+  place(closeButton_, m, ShowCloseButton());
+  place(scroller_, 2 * m - 1, TabsDoNotFit());
+  if (scroller_ != nullptr) {
+    scroller_->SetOrientation(horizontal ? TOrientation::orHorizontal : TOrientation::orVertical);
+    scroller_->SetFrameColor(frame);
+  }
+  if (closeButton_ != nullptr) closeButton_->SetFrameColor(frame);
+  if (menuButton_ != nullptr) menuButton_->SetFrameColor(frame);
+}
+
+void TKtCustomTabControl::CloseClicked(TObject*) {
+  if (DoClose() && TabIndex() >= 0) CloseActiveTab();
+}
+
+void TKtCustomTabControl::ButtonsChanged() {
+  if (closeButton_ != nullptr) closeButton_->Invalidate();
+  if (menuButton_ != nullptr) menuButton_->Invalidate();
+}
+
+void TKtCustomTabControl::RepaintScroller() {
+  if (scroller_ != nullptr) scroller_->Invalidate();
+}
+
+// ---- hot tracking and hints
+
+void TKtCustomTabControl::StopHotTrackTimer() { hotTimer_->SetEnabled(false); }
+
+void TKtCustomTabControl::EndHotTracking() {
+  const bool was = hotTab_ >= 0;
+  hotTab_ = -1;
+  hotTimer_->SetEnabled(false);
+  if (was && HotTrack()) Invalidate();
+}
+
+void TKtCustomTabControl::HotTrackTick(TObject*) {
+  POINT p;
+  GetCursorPos(&p);
+  const TPoint at = ScreenToClient(TPoint{p.x, p.y});
+  if (TabAtPoint({at.x, at.y}) >= 0) return;
+  if (TabHints()) SetHint(storedHint_);
+  EndHotTracking();
+}
+
+void TKtCustomTabControl::MouseMove(TShiftState shift, int x, int y) {
+  if (!Designing() && (HotTrack() || TabHints())) {
+    const int tab = TabAtPoint({x, y});
+    if (tab < 0) {
+      const TKtRect strip = TabStripRect();
+      const bool inStrip = x >= strip.left && x < strip.right && y >= strip.top && y < strip.bottom;
+      if (TabHints() && (hotTab_ >= 0 || inStrip)) {
+        if (Application != nullptr) Application->CancelHint();
+        SetHint(storedHint_);
+      }
+      EndHotTracking();
+    } else if (tab != hotTab_) {
+      hotTab_ = tab;
+      if (HotTrack()) Invalidate();
+      if (TabHints()) {
+        if (Application != nullptr) Application->CancelHint();
+        SetHint(Tabs().Item(tab).Hint);
+      }
+      if (!hotTimer_->Enabled()) hotTimer_->SetEnabled(true);
+    }
+  }
+  TCustomControl::MouseMove(shift, x, y);
+  if (AllowTabDragging() && shift.Contains(ssLeft) && pressedTab_ >= 0 &&
+      pressedTab_ < Tabs().Count() && Tabs().Item(pressedTab_).Enabled && !Dragging())
+    BeginDrag(false);
+}
+
+// ---- accelerators
+
+void TKtCustomTabControl::CMDialogKey(TMessage& m) {
+  if (m.Msg == CM_DIALOGCHAR && CanFocus()) {
+    for (int i = 0; i < Tabs().Count(); ++i) {
+      const TKtTabData& tab = Tabs().Item(i);
+      if (!tab.Enabled || !tab.Visible || !IsAccel(static_cast<WORD>(m.WParam), tab.Caption))
+        continue;
+      m.Result = 1;
+      SetFocus();
+      if (Focused()) {
+        SetTabIndex(i);
+        DoTabClick();
+      }
+      return;
+    }
+  }
+  TCustomControl::CMDialogKey(m);
+}
+
+// ---- dragging a tab
+
+TKtRect TKtCustomTabControl::IndicatorRect(int target) {
+  const TKtRect r = TabRectInControl(target);
+  const bool after = target > TabIndex();
+  switch (TabOrientation()) {
+    case TKtTabOrientation::toTop: {
+      const int x = (after ? r.right : r.left) - 8;
+      return TKtRect{x, r.top, x + 16, r.top + 8};
+    }
+    case TKtTabOrientation::toBottom: {
+      const int x = (after ? r.right : r.left) - 8;
+      return TKtRect{x, r.bottom - 8, x + 16, r.bottom};
+    }
+    case TKtTabOrientation::toLeft: {
+      const int y = (after ? r.bottom : r.top) - 8;
+      return TKtRect{r.left, y, r.left + 8, y + 16};
+    }
+    case TKtTabOrientation::toRight: {
+      const int y = (after ? r.bottom : r.top) - 8;
+      return TKtRect{r.right - 8, y, r.right, y + 16};
+    }
+  }
+  return {};
+}
+
+void TKtCustomTabControl::ShowIndicator(int target) {
+  // Drawn by exclusive or: drawing the same rectangle again erases it.
+  if (indicatorShown_) {
+    DrawDropIndicator(indicator_);
+    indicatorShown_ = false;
+  }
+  dragTarget_ = target;
+  if (target < 0) return;
+  indicator_ = IndicatorRect(target);
+  DrawDropIndicator(indicator_);
+  indicatorShown_ = true;
+}
+
+void TKtCustomTabControl::DragOver(TObject* source, int x, int y, TDragState state, bool& accept) {
+  TCustomControl::DragOver(source, x, y, state, accept);
+  auto* drag = dynamic_cast<TDragObject*>(source);
+  const bool ours = source == this || (drag != nullptr && drag->Control == this);
+  if (!AllowTabDragging() || !ours) return;
+  if (state == TDragState::dsDragLeave) {
+    accept = false;
+    ShowIndicator(-1);
+    return;
+  }
+  const int tab = TabAtPoint({x, y});
+  accept = tab >= 0 && tab != TabIndex();
+  const int target = accept ? tab : -1;
+  if (target != dragTarget_) ShowIndicator(target);
+}
+
+void TKtCustomTabControl::DragDrop(TObject* source, int x, int y) {
+  ShowIndicator(-1);
+  TCustomControl::DragDrop(source, x, y);
+  const int tab = TabAtPoint({x, y});
+  // On the selected tab (or off the tabs) nothing moves.
+  if (tab >= 0 && tab != TabIndex()) MoveActiveTab(tab);
 }
 
 }  // namespace kelm::kit

@@ -144,6 +144,8 @@ class TKtPageControl : public TKtCustomTabControl {
   TKtTabSheet* activePageDefault_ = nullptr;
   bool saveResources_ = false;
   bool dblClickUndocks_ = true;
+  // Set while loading and while the tab follows the active page: the
+  // change events stay silent.
   bool inLoaded_ = false;
 };
 

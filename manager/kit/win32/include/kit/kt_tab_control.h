@@ -12,7 +12,15 @@
 #include "kit/kt_tabs.h"
 #include "kit/kt_tabs_gdi.h"
 
+namespace classlib {
+class TTimer;
+}
+
 namespace kelm::kit {
+
+class TKtTabScroller;
+class TKtTabControlCloseButton;
+class TKtTabMenuButton;
 
 extern const classlib::TTypeInfo TypeInfo_TKtTabStyle;
 extern const classlib::TTypeInfo TypeInfo_TKtTabOrientation;
@@ -61,6 +69,33 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   virtual void HideAllTabs() {}
   virtual void ShowAllTabs() {}
 
+  // ---- scrolling a single row that does not fit
+  void ScrollTabs(bool forward);
+  // Whether the scroller's up-right half scrolls forward (else back).
+  bool ScrollsForward(bool upRight) const;
+  // Whether there is more to scroll that way.
+  bool CanScroll(bool forward) const;
+  classlib::TNotifyEvent OnScrolledTabs;
+
+  // ---- the strip's buttons, made when first needed (none before)
+  TKtTabScroller* Scroller() const { return scroller_; }
+  TKtTabControlCloseButton* CloseButton() const { return closeButton_; }
+  TKtTabMenuButton* MenuButton() const { return menuButton_; }
+  // Lays the tabs out when stale and places the buttons (the start of a
+  // paint does the same).
+  void PlaceButtons();
+
+  // ---- hot tracking and hints
+  int HotTab() const { return hotTab_; }
+  classlib::TTimer* HotTrackTimer() const { return hotTimer_; }
+  void HotTrackTick(classlib::TObject* sender);
+
+  // ---- dragging a tab onto another
+  void DragOver(classlib::TObject* source, int x, int y, classlib::TDragState state,
+                bool& accept) override;
+  void DragDrop(classlib::TObject* source, int x, int y) override;
+  bool DropIndicatorShown() const { return indicatorShown_; }
+
  protected:
   void DefineProperties(classlib::TFiler& filer) override;
   void Notification(classlib::TComponent* component, classlib::TOperation operation) override;
@@ -70,7 +105,12 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void CMFontChanged(classlib::TMessage& m) override;
   void MouseDown(classlib::TMouseButton button, classlib::TShiftState shift, int x, int y) override;
   void KeyDown(WORD& key, classlib::TShiftState shift) override;
+  void MouseMove(classlib::TShiftState shift, int x, int y) override;
+  void CMDialogKey(classlib::TMessage& m) override;
   void DoTabClick() override;
+  void ButtonsChanged() override;
+  void RepaintScroller() override;
+  void StopHotTrackTimer() override;
   virtual void CMParentColorChanged(classlib::TMessage& m);
 
   bool Designing() const override { return IsDesigning(); }
@@ -100,7 +140,23 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void DrawCard(HDC dc, int row);
   void DrawShadow(HDC dc, const TKtRect& card);
 
+  void EndHotTracking();
+  void CloseClicked(classlib::TObject* sender);
+  void ScrollerUpRight(classlib::TObject* sender);
+  void ScrollerDownLeft(classlib::TObject* sender);
+  TKtRect IndicatorRect(int target);
+  void ShowIndicator(int target);
+
   int pressedTab_ = -1;
+  TKtTabScroller* scroller_ = nullptr;
+  TKtTabControlCloseButton* closeButton_ = nullptr;
+  TKtTabMenuButton* menuButton_ = nullptr;
+  int hotTab_ = -1;
+  classlib::TTimer* hotTimer_ = nullptr;
+  std::u16string storedHint_;
+  int dragTarget_ = -1;
+  TKtRect indicator_{};
+  bool indicatorShown_ = false;
   HBITMAP bitmap_ = nullptr;
   SIZE bitmapSize_{0, 0};
 

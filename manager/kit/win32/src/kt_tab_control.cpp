@@ -162,7 +162,13 @@ void TKtCustomTabControl::Paint() {
   HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(BLACK_BRUSH));
   HGDIOBJ oldPen = SelectObject(dc, GetStockObject(DC_PEN));
   const RECT all{0, 0, w, h};
-  if (Transparent()) {
+  TCanvas eventCanvas;
+  eventCanvas.SetHandle(dc);
+  const bool handled = DoPaintBackground(&eventCanvas, Rect(0, 0, w, h));
+  eventCanvas.SetHandle(nullptr);
+  if (handled) {
+    // The owner painted the background.
+  } else if (Transparent()) {
     PaintParentBackground(this, dc, false);
   } else {
     FillFlat(dc, all, BackgroundColor());
@@ -235,7 +241,14 @@ void TKtCustomTabControl::DrawTab(HDC dc, int i) {
   }
   const bool horizontalStrip = TabOrientation() == TKtTabOrientation::toTop ||
                                TabOrientation() == TKtTabOrientation::toBottom;
-  if (i == TabIndex()) {
+  TCanvas eventCanvas;
+  eventCanvas.SetHandle(dc);
+  const bool handled =
+      DoPaintTabBackground(&eventCanvas, i, Rect(rect.left, rect.top, rect.right, rect.bottom));
+  eventCanvas.SetHandle(nullptr);
+  if (handled) {
+    // The owner painted the background.
+  } else if (i == TabIndex()) {
     FillFlat(dc, rect, base);
   } else if (UseGradients() && FullColorDisplay()) {
     const bool lightFirst = TabOrientation() == TKtTabOrientation::toTop ||
@@ -249,19 +262,7 @@ void TKtCustomTabControl::DrawTab(HDC dc, int i) {
   } else {
     FillFlat(dc, rect, light);
   }
-  if (!tab.Caption.empty() && TextOrientation() == TOrientation::orHorizontal) {
-    SetBkMode(dc, TRANSPARENT);
-    const TColor textColor = !tab.Enabled      ? TextColors().Disabled()
-                             : i == TabIndex() ? TextColors().Selected()
-                                               : TextColors().Unselected();
-    SetTextColor(dc, ColorToRGB(textColor));
-    HGDIOBJ oldFont = SelectObject(dc, Font()->Handle());
-    RECT textRect = rect;
-    DrawTextW(dc, reinterpret_cast<LPCWSTR>(tab.Caption.c_str()),
-              static_cast<int>(tab.Caption.size()), &textRect,
-              DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-    SelectObject(dc, oldFont);
-  }
+  DrawTabContent(dc, i, rect);
   RestoreDC(dc, saved);
   // The outline leaves the card side open: the card's frame closes it.
   const std::vector<TKtPoint> points = TabPolygonInControl(i);
@@ -802,6 +803,238 @@ void TKtCustomTabControl::DragDrop(TObject* source, int x, int y) {
   const int tab = TabAtPoint({x, y});
   // On the selected tab (or off the tabs) nothing moves.
   if (tab >= 0 && tab != TabIndex()) MoveActiveTab(tab);
+}
+
+}  // namespace kelm::kit
+
+namespace kelm::kit {
+
+// ---- owner painting
+
+bool TKtCustomTabControl::DoPaintBackground(TCanvas* canvas, const TRect& rect) {
+  bool handled = false;
+  if (OnPaintBackground) OnPaintBackground(this, canvas, rect, handled);
+  return handled;
+}
+
+bool TKtCustomTabControl::DoPaintTabBackground(TCanvas* canvas, int tab, const TRect& rect) {
+  bool handled = false;
+  if (OnPaintTabBackground) OnPaintTabBackground(this, canvas, tab, rect, handled);
+  return handled;
+}
+
+bool TKtCustomTabControl::DoGetTextColor(int tab, TKtTextStyle style, TColor& color) {
+  bool handled = false;
+  if (OnGetTextColor) OnGetTextColor(this, tab, style, color, handled);
+  return handled;
+}
+
+// ---- tab content
+
+namespace {
+
+// Fonts made from the tab font, each selected into a saved device context;
+// popping restores the context and deletes the font.
+class TFontStack {
+ public:
+  explicit TFontStack(HDC dc) : dc_(dc) {}
+  ~TFontStack() {
+    while (!fonts_.empty()) Pop();
+  }
+  TFontStack(const TFontStack&) = delete;
+  TFontStack& operator=(const TFontStack&) = delete;
+  void Push(TFont* font, bool bold, bool underline, int escapement) {
+    LOGFONTW lf{};
+    lf.lfHeight = font->Height();
+    lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = font->Style().Contains(fsItalic) ? TRUE : FALSE;
+    lf.lfUnderline = underline || font->Style().Contains(fsUnderline) ? TRUE : FALSE;
+    lf.lfStrikeOut = font->Style().Contains(fsStrikeOut) ? TRUE : FALSE;
+    lf.lfCharSet = static_cast<BYTE>(font->Charset());
+    lf.lfEscapement = escapement;
+    lf.lfOrientation = escapement;
+    const std::u16string face = Utf8ToWide(font->Name());
+    std::copy_n(face.begin(), std::min<size_t>(face.size(), LF_FACESIZE - 1),
+                reinterpret_cast<char16_t*>(lf.lfFaceName));
+    HFONT handle = CreateFontIndirectW(&lf);
+    const int saved = SaveDC(dc_);
+    if (saved == 0) {
+      DeleteObject(handle);
+      throw EKtTabControlError(u"Error saving device context");
+    }
+    SelectObject(dc_, handle);
+    fonts_.push_back({handle, saved});
+  }
+  void Pop() {
+    RestoreDC(dc_, fonts_.back().saved);
+    DeleteObject(fonts_.back().font);
+    fonts_.pop_back();
+  }
+
+ private:
+  struct Entry {
+    HFONT font;
+    int saved;
+  };
+  HDC dc_;
+  std::vector<Entry> fonts_;
+};
+
+SIZE Extent(HDC dc, const std::u16string& text) {
+  SIZE size{0, 0};
+  if (!text.empty() && GetTextExtentPoint32W(dc, reinterpret_cast<LPCWSTR>(text.c_str()),
+                                             static_cast<int>(text.size()), &size) == 0)
+    size = SIZE{0, 0};  // a failed measurement counts as nothing
+  return size;
+}
+
+// The caption split at its accelerator: the text before it, the marked
+// character and the rest; "&&" stands for one ampersand.
+struct TAccelParts {
+  std::u16string before, key, after;
+};
+
+TAccelParts SplitAccelerator(const std::u16string& caption) {
+  TAccelParts parts;
+  std::u16string* out = &parts.before;
+  bool marked = false;
+  for (size_t k = 0; k < caption.size(); ++k) {
+    const char16_t c = caption[k];
+    if (c == u'&' && k + 1 < caption.size()) {
+      if (caption[k + 1] == u'&') {
+        out->push_back(u'&');
+        ++k;
+        continue;
+      }
+      if (!marked) {
+        marked = true;
+        parts.key.push_back(caption[k + 1]);
+        ++k;
+        out = &parts.after;
+        continue;
+      }
+    }
+    out->push_back(c);
+  }
+  return parts;
+}
+
+}  // namespace
+
+void TKtCustomTabControl::DrawTabContent(HDC dc, int i, const RECT& rect) {
+  const TKtTabData& tab = Tabs().Item(i);
+  const bool vertical = TextOrientation() == TOrientation::orVertical;
+  RECT content{rect.left + 4, rect.top + 2, rect.right - 4, rect.bottom - 2};
+  if (vertical) content = RECT{rect.left + 2, rect.top + 4, rect.right - 2, rect.bottom - 4};
+
+  // The image takes its side of the content rectangle.
+  const int imageIndex =
+      !tab.Enabled && tab.DisabledImageIndex >= 0 ? tab.DisabledImageIndex : tab.ImageIndex;
+  if (images_ != nullptr && imageIndex >= 0 && imageIndex < images_->Count()) {
+    const int iw = images_->Width();
+    const int ih = images_->Height();
+    RECT area = content;
+    switch (ImagePosition()) {
+      case TKtImagePosition::ipLeft:
+        area.right = area.left + iw;
+        content.left = area.right + ImageMargin();
+        break;
+      case TKtImagePosition::ipRight:
+        area.left = area.right - iw;
+        content.right = area.left - ImageMargin();
+        break;
+      case TKtImagePosition::ipTop:
+        area.bottom = area.top + ih;
+        content.top = area.bottom + ImageMargin();
+        break;
+      case TKtImagePosition::ipBottom:
+        area.top = area.bottom - ih;
+        content.bottom = area.top - ImageMargin();
+        break;
+      case TKtImagePosition::ipBack:
+      case TKtImagePosition::ipStretch:
+        break;
+    }
+    auto place = [](int from, int to, int size, int alignment) {
+      // 0 start, 1 centre (halves rounded towards zero), 2 end.
+      return alignment == 0 ? from : alignment == 2 ? to - size : from + (to - from - size) / 2;
+    };
+    const int x = place(area.left, area.right, iw, static_cast<int>(ImageAlignment()));
+    const int y = place(area.top, area.bottom, ih, static_cast<int>(ImageAlignmentVertical()));
+    TCanvas canvas;
+    canvas.SetHandle(dc);
+    // A separate disabled image is drawn as it is; otherwise it is greyed.
+    images_->Draw(&canvas, x, y, imageIndex, tab.Enabled || tab.DisabledImageIndex >= 0);
+    canvas.SetHandle(nullptr);
+  }
+  if (tab.Caption.empty()) return;
+
+  TColor color = TextColors().Unselected();
+  TKtTextStyle style = TKtTextStyle::tsUnselected;
+  if (!tab.Enabled) {
+    style = TKtTextStyle::tsDisabled;
+    color = TextColors().Disabled();
+  } else if (i == TabIndex()) {
+    style = TKtTextStyle::tsSelected;
+    color = TextColors().Selected();
+  } else if (HotTrack() && i == hotTab_) {
+    style = TKtTextStyle::tsHotTrack;
+    color = HotTrackStyle() == TKtTabHotTrackStyle::htsText
+                ? (HotTrackColorType() == TKtHotTrackColorType::htctActual
+                       ? HotTrackColor()
+                       : ContrastHueColor(HotTrackColor(), 140))
+                : TextColors().Selected();
+  }
+  TColor asked = color;
+  if (DoGetTextColor(i, style, asked)) color = asked;
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, ColorToRGB(color));
+  const bool bold = BoldCurrentTab() && i == TabIndex();
+  const bool plainBold = bold || Font()->Style().Contains(fsBold);
+  // Vertical text reads upwards, on right-side tabs downwards.
+  const int escapement = !vertical                                        ? 0
+                         : TabOrientation() == TKtTabOrientation::toRight ? 2700
+                                                                          : 900;
+  const TAccelParts parts = SplitAccelerator(tab.Caption);
+  TFontStack fonts(dc);
+  fonts.Push(Font(), plainBold, false, escapement);
+  const SIZE before = Extent(dc, parts.before);
+  const SIZE key = Extent(dc, parts.key);
+  const SIZE after = Extent(dc, parts.after);
+  const int along = before.cx + key.cx + after.cx;
+  const int across = std::max({before.cy, key.cy, after.cy});
+  const int cx = (content.left + content.right) / 2;
+  const int cy = (content.top + content.bottom) / 2;
+  // The reference point of each piece and the step along the text.
+  int x = 0, y = 0, dx = 0, dy = 0;
+  switch (escapement) {
+    case 900:
+      x = cx - across / 2, y = cy + along / 2, dy = -1;
+      break;
+    case 2700:
+      x = cx + across / 2, y = cy - along / 2, dy = 1;
+      break;
+    default:
+      x = cx - along / 2, y = cy - across / 2, dx = 1;
+      break;
+  }
+  auto out = [&](const std::u16string& text, const SIZE& size) {
+    if (!text.empty())
+      ExtTextOutW(dc, x, y, 0, nullptr, reinterpret_cast<LPCWSTR>(text.c_str()),
+                  static_cast<UINT>(text.size()), nullptr);
+    x += dx * size.cx;
+    y += dy * size.cx;
+  };
+  out(parts.before, before);
+  if (!parts.key.empty()) {
+    // The accelerator is underlined.
+    fonts.Push(Font(), plainBold, true, escapement);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, ColorToRGB(color));
+    out(parts.key, key);
+    fonts.Pop();
+  }
+  out(parts.after, after);
 }
 
 }  // namespace kelm::kit

@@ -36,6 +36,12 @@ extern const classlib::TTypeInfo TypeInfo_TOrientation;
 using TKtTabChangingEvent = classlib::TEvent<classlib::TObject*, int, bool&>;
 using TKtTabOrderChangeEvent = classlib::TEvent<classlib::TObject*, int, int>;
 using TKtTabCloseEvent = classlib::TEvent<classlib::TObject*, bool&>;
+using TKtPaintBackgroundEvent2 =
+    classlib::TEvent<classlib::TObject*, classlib::TCanvas*, classlib::TRect, bool&>;
+using TKtPaintTabBackgroundEvent =
+    classlib::TEvent<classlib::TObject*, classlib::TCanvas*, int, classlib::TRect, bool&>;
+using TKtGetTextColorEvent =
+    classlib::TEvent<classlib::TObject*, int, TKtTextStyle, classlib::TColor&, bool&>;
 using TKtPaintCardBackgroundEvent =
     classlib::TEvent<classlib::TObject*, classlib::TCanvas*, int, classlib::TRect, bool&>;
 
@@ -64,6 +70,9 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   TKtTabOrderChangeEvent OnTabOrderChange;
   TKtTabCloseEvent OnClose;
   TKtPaintCardBackgroundEvent OnPaintCardBackground;
+  TKtPaintBackgroundEvent2 OnPaintBackground;
+  TKtPaintTabBackgroundEvent OnPaintTabBackground;
+  TKtGetTextColorEvent OnGetTextColor;
 
   // Empty here; the page control sets every page's tab.
   virtual void HideAllTabs() {}
@@ -123,6 +132,11 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   // True when the owner painted the card of the row.
   virtual bool DoPaintCardBackground(classlib::TCanvas* canvas, int row,
                                      const classlib::TRect& rect);
+  // Each true when the owner's handler did it.
+  virtual bool DoPaintBackground(classlib::TCanvas* canvas, const classlib::TRect& rect);
+  virtual bool DoPaintTabBackground(classlib::TCanvas* canvas, int tab,
+                                    const classlib::TRect& rect);
+  virtual bool DoGetTextColor(int tab, TKtTextStyle style, classlib::TColor& color);
   // After the close button was allowed, and after a tab was dropped on tab
   // i: the tab control keeps its tab list as its owner set it.
   virtual void CloseActiveTab() {}
@@ -138,6 +152,7 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void DrawTabsAndCards(HDC dc);
   void DrawTab(HDC dc, int i);
   void DrawCard(HDC dc, int row);
+  void DrawTabContent(HDC dc, int i, const RECT& rect);
   void DrawShadow(HDC dc, const TKtRect& card);
 
   void EndHotTracking();
@@ -247,6 +262,14 @@ void PublishTabControlProperties(classlib::ClassDef<T>& c) {
   c.Event("OnTabOrderChange", &TKtCustomTabControl::OnTabOrderChange,
           &TKtCustomTabControl::OnTabOrderChange);
   c.Event("OnClose", &TKtCustomTabControl::OnClose, &TKtCustomTabControl::OnClose);
+  c.Event("OnGetTextColor", &TKtCustomTabControl::OnGetTextColor,
+          &TKtCustomTabControl::OnGetTextColor);
+  c.Event("OnPaintBackground", &TKtCustomTabControl::OnPaintBackground,
+          &TKtCustomTabControl::OnPaintBackground);
+  c.Event("OnPaintTabBackground", &TKtCustomTabControl::OnPaintTabBackground,
+          &TKtCustomTabControl::OnPaintTabBackground);
+  c.Event("OnScrolledTabs", &TKtCustomTabControl::OnScrolledTabs,
+          &TKtCustomTabControl::OnScrolledTabs);
   c.Event("OnPaintCardBackground", &TKtCustomTabControl::OnPaintCardBackground,
           &TKtCustomTabControl::OnPaintCardBackground);
 }

@@ -250,6 +250,45 @@ TEST_F(TabInputTest, AcceleratorSelectsItsTab) {
   EXPECT_EQ(2, tabs->TabIndex());
 }
 
+// A dragged tab over no tab scrolls the row towards the side it is on:
+// first after 400 ms, then every 300 ms; back over a tab it stops.
+TEST_F(TabInputTest, DragOverNoTabScrollsTowardsItsSide) {
+  for (const char16_t* c : {u"Five", u"Six", u"Seven", u"Eight", u"Nine", u"Ten"})
+    tabs->Tabs().Add().Caption = c;
+  tabs->TabsChanged();
+  tabs->SetWidth(160);
+  tabs->SetAllowTabDragging(true);
+  tabs->PlaceButtons();
+  ASSERT_TRUE(tabs->TabsDoNotFit());
+  TTimer* timer = tabs->DragScrollTimer();
+  const TKtRect card = tabs->CardRect(0);
+  const int below = (card.top + card.bottom) / 2;
+  bool accept = true;
+  tabs->DragOver(tabs, tabs->Width() - 3, below, TDragState::dsDragMove, accept);
+  EXPECT_FALSE(accept);
+  EXPECT_TRUE(timer->Enabled());
+  EXPECT_EQ(400u, timer->Interval());
+  tabs->DragScrollTick(timer);
+  EXPECT_EQ(1, tabs->FirstShownIndex());
+  EXPECT_EQ(300u, timer->Interval());
+  tabs->DragScrollTick(timer);
+  EXPECT_EQ(2, tabs->FirstShownIndex());
+  // On the left side it scrolls back.
+  tabs->DragOver(tabs, 2, below, TDragState::dsDragMove, accept);
+  tabs->DragScrollTick(timer);
+  EXPECT_EQ(1, tabs->FirstShownIndex());
+  // Over a tab, and after leaving, the timer stops.
+  tabs->UpdateLayout();
+  const TKtRect r = tabs->TabRectInControl(tabs->FirstShownIndex() + 1);
+  tabs->DragOver(tabs, (r.left + r.right) / 2, (r.top + r.bottom) / 2, TDragState::dsDragMove,
+                 accept);
+  EXPECT_FALSE(timer->Enabled());
+  tabs->DragOver(tabs, 2, below, TDragState::dsDragMove, accept);
+  EXPECT_TRUE(timer->Enabled());
+  tabs->DragOver(tabs, 2, below, TDragState::dsDragLeave, accept);
+  EXPECT_FALSE(timer->Enabled());
+}
+
 // The indicator is combined with what the parent shows; drawn again it
 // leaves the parent's pixels as they were.
 TEST_F(TabInputTest, DropIndicatorDrawnTwiceRestoresThePixels) {

@@ -55,6 +55,9 @@ TKtCustomTabControl::TKtCustomTabControl(TComponent* AOwner)
   hotTimer_->SetEnabled(false);
   hotTimer_->SetInterval(60);
   hotTimer_->SetOnTimer(EventOf<&TKtCustomTabControl::HotTrackTick>(this));
+  dragScrollTimer_ = New<TTimer>(this);
+  dragScrollTimer_->SetEnabled(false);
+  dragScrollTimer_->SetOnTimer(EventOf<&TKtCustomTabControl::DragScrollTick>(this));
 }
 
 TKtCustomTabControl::~TKtCustomTabControl() {
@@ -788,16 +791,41 @@ void TKtCustomTabControl::DragOver(TObject* source, int x, int y, TDragState sta
   if (!AllowTabDragging() || !ours) return;
   if (state == TDragState::dsDragLeave) {
     accept = false;
+    dragScrollTimer_->SetEnabled(false);
     ShowIndicator(-1);
     return;
   }
   const int tab = TabAtPoint({x, y});
+  lastDragPoint_ = TKtPoint{x, y};
+  if (tab >= 0) {
+    dragScrollTimer_->SetEnabled(false);
+  } else if (!dragScrollTimer_->Enabled()) {
+    dragScrollTimer_->SetInterval(400);
+    dragScrollTimer_->SetEnabled(true);
+  }
   accept = tab >= 0 && tab != TabIndex();
   const int target = accept ? tab : -1;
   if (target != dragTarget_) ShowIndicator(target);
 }
 
+void TKtCustomTabControl::DragScrollTick(TObject*) {
+  dragScrollTimer_->SetInterval(300);
+  const bool horizontal = TabOrientation() == TKtTabOrientation::toTop ||
+                          TabOrientation() == TKtTabOrientation::toBottom;
+  const int at = horizontal ? lastDragPoint_.x : lastDragPoint_.y;
+  const int middle = (horizontal ? Width() : Height()) / 2;
+  bool forward = at >= middle;
+  if (TabSequence() == TKtTabSequence::tsReverse) forward = !forward;
+  try {
+    ScrollTabs(forward);
+  } catch (...) {
+    dragScrollTimer_->SetEnabled(false);
+    throw;
+  }
+}
+
 void TKtCustomTabControl::DragDrop(TObject* source, int x, int y) {
+  dragScrollTimer_->SetEnabled(false);
   ShowIndicator(-1);
   TCustomControl::DragDrop(source, x, y);
   const int tab = TabAtPoint({x, y});

@@ -104,6 +104,10 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
                 bool& accept) override;
   void DragDrop(classlib::TObject* source, int x, int y) override;
   bool DropIndicatorShown() const { return indicatorShown_; }
+  // Runs while a dragged tab is over no tab: first after 400 ms, then
+  // every 300 ms, scrolling one tab towards the side the mouse is on.
+  classlib::TTimer* DragScrollTimer() const { return dragScrollTimer_; }
+  void DragScrollTick(classlib::TObject* sender);
 
  protected:
   void DefineProperties(classlib::TFiler& filer) override;
@@ -172,6 +176,8 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   int dragTarget_ = -1;
   TKtRect indicator_{};
   bool indicatorShown_ = false;
+  classlib::TTimer* dragScrollTimer_ = nullptr;
+  TKtPoint lastDragPoint_{};
   HBITMAP bitmap_ = nullptr;
   SIZE bitmapSize_{0, 0};
 

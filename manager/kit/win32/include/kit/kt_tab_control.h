@@ -1,6 +1,7 @@
 // The tab control as a window: the model of kt_tabs.h bound to the class
-// library's custom control, its stored form and its font. Painting, input,
-// the scroller and the buttons come with the page control.
+// library's custom control, its stored form and its font; painting through
+// an off-screen bitmap, mouse and keyboard input, hot tracking, dragging a
+// tab, and the strip's buttons (kt_tab_buttons.h).
 #pragma once
 
 #include <windows.h>

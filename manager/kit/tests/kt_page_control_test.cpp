@@ -426,6 +426,44 @@ TEST_F(PageControlTest, CloseButtonActsOnlyWhenOnCloseAllows) {
   EXPECT_EQ(one, pages->ActivePage());
 }
 
+// The close glyph on the selected tab sits in the tab's last 20 pixels and
+// closes the page only when OnClose allows, and only for the left button.
+TEST_F(PageControlTest, ActiveTabCloseGlyphClosesThePage) {
+  ShowForm();
+  pages->SetTabStyle(TKtTabStyle::tsSquareCorners);
+  pages->SetShowCloseButtonOnActiveTab(true);
+  pages->PlaceButtons();
+  TKtActiveTabCloseButton* glyph = pages->ActiveTabCloseButton();
+  ASSERT_NE(nullptr, glyph);
+  EXPECT_TRUE(glyph->Visible());
+  const TKtRect tab = pages->TabRectInControl(pages->TabIndex());
+  EXPECT_EQ(13, glyph->Width());
+  EXPECT_EQ(13, glyph->Height());
+  EXPECT_GE(glyph->Left(), tab.right - 20);
+  EXPECT_LE(glyph->Left() + glyph->Width(), tab.right);
+  EXPECT_GE(glyph->Top(), tab.top);
+  EXPECT_LE(glyph->Top() + glyph->Height(), tab.bottom);
+  pages->OnClose = EventOf<&TPageTestForm::AskClose>(form);
+  form->AllowClose = true;
+  form->Log.clear();
+  glyph->Perform(WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 3));
+  glyph->Perform(WM_RBUTTONUP, 0, MAKELPARAM(3, 3));
+  EXPECT_TRUE(form->Log.empty());
+  form->AllowClose = false;
+  glyph->Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+  glyph->Perform(WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+  EXPECT_EQ(std::vector<std::string>{"Close"}, form->Log);
+  EXPECT_EQ(3, pages->PageCount());
+  form->AllowClose = true;
+  glyph->Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+  glyph->Perform(WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+  EXPECT_EQ(2, pages->PageCount());
+  EXPECT_EQ(one, pages->ActivePage());
+  // With no tab selected the glyph is gone.
+  pages->SetTabIndex(-1);
+  EXPECT_FALSE(glyph->Visible());
+}
+
 // A tab dropped on the selected tab changes nothing; dropped on another it
 // moves the active page there (counted in pages, past one without a tab).
 TEST_F(PageControlTest, DroppedTabMovesTheActivePage) {

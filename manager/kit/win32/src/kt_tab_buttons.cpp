@@ -313,4 +313,62 @@ void TKtTabMenuButton::PaintGlyph(const TRect& rect) {
   DrawArrowGlyph(Canvas(), rect, false, Enabled(), 1);
 }
 
+CL_CLASS(TKtActiveTabCloseButton) {
+  c.Int("FrameColor", &TKtActiveTabCloseButton::FrameColor, &TKtActiveTabCloseButton::SetFrameColor,
+        &TypeInfo_TColor)
+      .Default(clBtnShadow);
+  c.Event("OnClose", &TKtActiveTabCloseButton::OnClose, &TKtActiveTabCloseButton::OnClose);
+}
+
+TKtActiveTabCloseButton::TKtActiveTabCloseButton(TComponent* AOwner, TKtCustomTabControl* tabs)
+    : TGraphicControl(AOwner), tabs_(tabs) {
+  SetControlStyle({csCaptureMouse, csClickEvents, csNoDesignVisible});
+}
+
+void TKtActiveTabCloseButton::SetFrameColor(TColor v) {
+  if (v == frameColor_) return;
+  frameColor_ = v;
+  Invalidate();
+}
+
+void TKtActiveTabCloseButton::Click() {
+  TGraphicControl::Click();
+  if (OnClose) OnClose(this);
+}
+
+void TKtActiveTabCloseButton::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  TGraphicControl::MouseDown(button, shift, x, y);
+  if (button != TMouseButton::mbLeft) return;
+  pressed_ = true;
+  Invalidate();
+}
+
+void TKtActiveTabCloseButton::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+  pressed_ = false;
+  Invalidate();
+  TGraphicControl::MouseUp(button, shift, x, y);
+}
+
+void TKtActiveTabCloseButton::WndProc(TMessage& m) {
+  if (m.Msg == CM_MOUSEENTER || m.Msg == CM_MOUSELEAVE) {
+    hot_ = m.Msg == CM_MOUSEENTER;
+    Invalidate();
+  }
+  // Only the left button presses it.
+  if (m.Msg == WM_RBUTTONDOWN || m.Msg == WM_RBUTTONUP || m.Msg == WM_MBUTTONDOWN ||
+      m.Msg == WM_MBUTTONUP)
+    return;
+  TGraphicControl::WndProc(m);
+}
+
+void TKtActiveTabCloseButton::Paint() {
+  const TRect r = Rect(0, 0, Width(), Height());
+  if (hot_) {
+    PaintTabButtonFace(Canvas(), r, frameColor_, tabs_->ButtonColor(), tabs_->UseGradients(), true,
+                       pressed_, true);
+  }
+  DrawCrossGlyph(Canvas(), Rect(r.left + 3, r.top + 3, r.right - 3, r.bottom - 3),
+                 hot_ ? tabs_->TabColors().HighlightBar() : frameColor_);
+}
+
 }  // namespace kelm::kit

@@ -584,6 +584,7 @@ void TKtCustomTabControl::ScrollTabs(bool forward) {
       RepaintScroller();
     }
   }
+  if (activeClose_ != nullptr) PlaceButtons();
   if (OnScrolledTabs) OnScrolledTabs(this);
 }
 
@@ -663,6 +664,42 @@ void TKtCustomTabControl::PlaceButtons() {
   }
   if (closeButton_ != nullptr) closeButton_->SetFrameColor(frame);
   if (menuButton_ != nullptr) menuButton_->SetFrameColor(frame);
+  if (ShowCloseButtonOnActiveTab() && activeClose_ == nullptr) {
+    activeClose_ = New<TKtActiveTabCloseButton>(this, this);
+    activeClose_->OnClose = EventOf<&TKtCustomTabControl::CloseClicked>(this);
+    activeClose_->SetParent(this);
+  }
+  if (activeClose_ != nullptr) {
+    activeClose_->SetFrameColor(frame);
+    // Shown exactly while the selected tab is shown.
+    const bool shown = ShowCloseButtonOnActiveTab() && TabIndex() >= 0 && TabShown(TabIndex());
+    activeClose_->SetVisible(shown);
+    if (shown) {
+      const TKtRect r = ActiveCloseRect();
+      activeClose_->SetBounds(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    }
+  }
+}
+
+TKtRect TKtCustomTabControl::ActiveCloseRect() const {
+  const TKtRect tab = TabRectInControl(TabIndex());
+  const bool horizontal = TabOrientation() == TKtTabOrientation::toTop ||
+                          TabOrientation() == TKtTabOrientation::toBottom;
+  const bool reverse = TabSequence() == TKtTabSequence::tsReverse;
+  const int across = horizontal ? tab.bottom - tab.top : tab.right - tab.left;
+  const int size = horizontal ? 13 : across < 15 ? 10 : 15;
+  // Centred across the tab, centred in the 20 pixels at the far end (the
+  // near end in reverse).
+  if (horizontal) {
+    const int start = reverse ? tab.left : tab.right - 20;
+    const int x = start + (20 - size) / 2;
+    const int y = tab.top + (across - size) / 2;
+    return TKtRect{x, y, x + size, y + size};
+  }
+  const int start = reverse ? tab.top : tab.bottom - 20;
+  const int y = start + (20 - size) / 2;
+  const int x = tab.left + (across - size) / 2;
+  return TKtRect{x, y, x + size, y + size};
 }
 
 void TKtCustomTabControl::CloseClicked(TObject*) {
@@ -672,6 +709,8 @@ void TKtCustomTabControl::CloseClicked(TObject*) {
 void TKtCustomTabControl::ButtonsChanged() {
   if (closeButton_ != nullptr) closeButton_->Invalidate();
   if (menuButton_ != nullptr) menuButton_->Invalidate();
+  // Placed on the selected tab at the next paint.
+  if (activeClose_ != nullptr) activeClose_->SetVisible(TabIndex() >= 0);
 }
 
 void TKtCustomTabControl::RepaintScroller() {
@@ -954,6 +993,15 @@ void TKtCustomTabControl::DrawTabContent(HDC dc, int i, const RECT& rect) {
   const bool vertical = TextOrientation() == TOrientation::orVertical;
   RECT content{rect.left + 4, rect.top + 2, rect.right - 4, rect.bottom - 2};
   if (vertical) content = RECT{rect.left + 2, rect.top + 4, rect.right - 2, rect.bottom - 4};
+  if (ShowCloseButtonOnActiveTab() && i == TabIndex()) {
+    // The close glyph keeps 20 pixels at the far end (near end in reverse).
+    const bool horizontal = TabOrientation() == TKtTabOrientation::toTop ||
+                            TabOrientation() == TKtTabOrientation::toBottom;
+    const bool reverse = TabSequence() == TKtTabSequence::tsReverse;
+    LONG& end = horizontal ? (reverse ? content.left : content.right)
+                           : (reverse ? content.top : content.bottom);
+    end += reverse ? 20 : -20;
+  }
 
   // The image takes its side of the content rectangle.
   const int imageIndex =

@@ -123,4 +123,29 @@ class TKtTabMenuButton : public TKtTabStripButton {
   classlib::TPopupMenu* menu_;
 };
 
+// The close glyph on the selected tab: a graphic control with a face only
+// while the mouse is over it; only the left button presses it.
+class TKtActiveTabCloseButton : public classlib::TGraphicControl {
+  CL_DECLARE_CLASS(TKtActiveTabCloseButton, TGraphicControl)
+ public:
+  TKtActiveTabCloseButton(classlib::TComponent* AOwner, TKtCustomTabControl* tabs);
+  classlib::TColor FrameColor() const { return frameColor_; }
+  void SetFrameColor(classlib::TColor v);
+  bool Hot() const { return hot_; }
+  classlib::TNotifyEvent OnClose;
+  void Click() override;
+  void WndProc(classlib::TMessage& m) override;
+
+ protected:
+  void Paint() override;
+  void MouseDown(classlib::TMouseButton button, classlib::TShiftState shift, int x, int y) override;
+  void MouseUp(classlib::TMouseButton button, classlib::TShiftState shift, int x, int y) override;
+
+ private:
+  TKtCustomTabControl* tabs_;
+  classlib::TColor frameColor_ = classlib::clBtnShadow;
+  bool pressed_ = false;
+  bool hot_ = false;
+};
+
 }  // namespace kelm::kit

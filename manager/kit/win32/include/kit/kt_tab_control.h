@@ -22,6 +22,7 @@ namespace kelm::kit {
 class TKtTabScroller;
 class TKtTabControlCloseButton;
 class TKtTabMenuButton;
+class TKtActiveTabCloseButton;
 
 extern const classlib::TTypeInfo TypeInfo_TKtTabStyle;
 extern const classlib::TTypeInfo TypeInfo_TKtTabOrientation;
@@ -91,6 +92,7 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   TKtTabScroller* Scroller() const { return scroller_; }
   TKtTabControlCloseButton* CloseButton() const { return closeButton_; }
   TKtTabMenuButton* MenuButton() const { return menuButton_; }
+  TKtActiveTabCloseButton* ActiveTabCloseButton() const { return activeClose_; }
   // Lays the tabs out when stale and places the buttons (the start of a
   // paint does the same).
   void PlaceButtons();
@@ -171,6 +173,9 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   TKtTabScroller* scroller_ = nullptr;
   TKtTabControlCloseButton* closeButton_ = nullptr;
   TKtTabMenuButton* menuButton_ = nullptr;
+  TKtActiveTabCloseButton* activeClose_ = nullptr;
+  // The far end of the selected tab the close glyph takes (its length).
+  TKtRect ActiveCloseRect() const;
   int hotTab_ = -1;
   classlib::TTimer* hotTimer_ = nullptr;
   std::u16string storedHint_;

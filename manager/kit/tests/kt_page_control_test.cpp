@@ -190,6 +190,14 @@ TEST_F(PageControlTest, DefaultPageWinsAfterLoadingAndSwitchesKeepTheEventOrder)
   EXPECT_EQ(one, pages->ActivePage());
   EXPECT_EQ(0, pages->TabIndex());
   EXPECT_TRUE(one->Visible());
+  // Refused through ActivePage, the page given is not left shown beside the
+  // active one.
+  form->Log.clear();
+  pages->SetActivePage(three);
+  EXPECT_EQ((std::vector<std::string>{"Show", "Changing 1", "Hide"}), form->Log);
+  EXPECT_EQ(one, pages->ActivePage());
+  EXPECT_TRUE(one->Visible());
+  EXPECT_FALSE(three->Visible());
 }
 
 TEST_F(PageControlTest, CtrlTabSkipsThePageWithoutATabAndHandsTheFocusOn) {

@@ -257,6 +257,7 @@ TKtTabSheet* TKtPageControl::PageForTabIndex(int i) const {
 
 void TKtPageControl::SetActivePage(TKtTabSheet* page) {
   if (page != nullptr && page->PageControl() != this) return;
+  const bool wasVisible = page != nullptr && page->Visible();
   if (page != nullptr) page->TControl::SetVisible(true);
   if (Loading()) {
     activePage_ = page;
@@ -268,6 +269,8 @@ void TKtPageControl::SetActivePage(TKtTabSheet* page) {
     DoPageChange();
   }
   SetTabIndex(i);
+  // A refused switch leaves one page shown: the one that stays active.
+  if (page != nullptr && page != activePage_ && !wasVisible) page->TControl::SetVisible(false);
 }
 
 int TKtPageControl::ActivePageIndex() const {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,44 @@ TEST_F(TabPaintTest, VerticalTextIsRotatedIntoTheTab) {
     const int h = ink.bottom - ink.top + 1;
     EXPECT_EQ(c.tall, h > 2 * w) << w << "x" << h;
     EXPECT_EQ(!c.tall, w > 2 * h) << w << "x" << h;
+  }
+}
+
+// Lines of a caption lie one under the other, each placed by TextAlignment.
+TEST_F(TabPaintTest, CaptionLinesStackAndAlign) {
+  SetCaptions({u"WWWWWW\r\nW", u"Two"});
+  tabs->SetBounds(0, 0, 300, 150);
+  tabs->Font()->SetName("Arial");
+  tabs->SetTabStyle(TKtTabStyle::tsSquareCorners);
+  tabs->SetTabHeight(50);
+  tabs->TextColors().SetSelected(clBlack);
+  tabs->SetTabIndex(0);
+  tabs->UpdateLayout();
+  const TKtRect tab = tabs->TabRectInControl(0);
+  const int midY = (tab.top + tab.bottom) / 2;
+  const TKtRect upper{tab.left, tab.top, tab.right, midY};
+  const TKtRect lower{tab.left, midY, tab.right, tab.bottom};
+  const struct {
+    TKtHorizontalAlignment alignment;
+    int side;  // the short line's place against the long one: -1 left, 0 middle, 1 right
+  } cases[] = {{TKtHorizontalAlignment::haLeft, -1},
+               {TKtHorizontalAlignment::haCenter, 0},
+               {TKtHorizontalAlignment::haRight, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.alignment));
+    tabs->SetTextAlignment(c.alignment);
+    Snapshot shot(tabs);
+    const RECT top = InkBox(shot, upper, RGB(0, 0, 0));
+    const RECT bottom = InkBox(shot, lower, RGB(0, 0, 0));
+    ASSERT_LE(top.left, top.right);
+    ASSERT_LE(bottom.left, bottom.right);
+    EXPECT_GT(top.right - top.left, 3 * (bottom.right - bottom.left));
+    const int shortMid = (bottom.left + bottom.right) / 2;
+    const int longMid = (top.left + top.right) / 2;
+    const int offset = c.side < 0   ? bottom.left - top.left
+                       : c.side > 0 ? bottom.right - top.right
+                                    : shortMid - longMid;
+    EXPECT_LT(std::abs(offset), 4);
   }
 }
 

@@ -1071,46 +1071,95 @@ void TKtCustomTabControl::DrawTabContent(HDC dc, int i, const RECT& rect) {
   const int escapement = !vertical                                        ? 0
                          : TabOrientation() == TKtTabOrientation::toRight ? 2700
                                                                           : 900;
-  const TAccelParts parts = SplitAccelerator(tab.Caption);
   TFontStack fonts(dc);
   fonts.Push(Font(), plainBold, false, escapement);
-  const SIZE before = Extent(dc, parts.before);
-  const SIZE key = Extent(dc, parts.key);
-  const SIZE after = Extent(dc, parts.after);
-  const int along = before.cx + key.cx + after.cx;
-  const int across = std::max({before.cy, key.cy, after.cy});
-  const int cx = (content.left + content.right) / 2;
-  const int cy = (content.top + content.bottom) / 2;
-  // The reference point of each piece and the step along the text.
-  int x = 0, y = 0, dx = 0, dy = 0;
-  switch (escapement) {
-    case 900:
-      x = cx - across / 2, y = cy + along / 2, dy = -1;
-      break;
-    case 2700:
-      x = cx + across / 2, y = cy - along / 2, dy = 1;
-      break;
-    default:
-      x = cx - along / 2, y = cy - across / 2, dx = 1;
-      break;
+  // Lines separated by CR LF, one under the other (side by side for
+  // vertical text); one "&" in the caption marks its accelerator.
+  std::vector<TAccelParts> lines;
+  {
+    bool marked = false;
+    size_t start = 0;
+    for (;;) {
+      const size_t end = tab.Caption.find(u"\r\n", start);
+      const std::u16string line = tab.Caption.substr(start, end - start);
+      TAccelParts parts = SplitAccelerator(line);
+      if (marked && !parts.key.empty())
+        parts = TAccelParts{parts.before + parts.key + parts.after, {}, {}};
+      marked = marked || !parts.key.empty();
+      lines.push_back(parts);
+      if (end == std::u16string::npos) break;
+      start = end + 2;
+    }
   }
-  auto out = [&](const std::u16string& text, const SIZE& size) {
-    if (!text.empty())
-      ExtTextOutW(dc, x, y, 0, nullptr, reinterpret_cast<LPCWSTR>(text.c_str()),
-                  static_cast<UINT>(text.size()), nullptr);
-    x += dx * size.cx;
-    y += dy * size.cx;
+  struct TLineSize {
+    SIZE before, key, after;
+    int along, across;
   };
-  out(parts.before, before);
-  if (!parts.key.empty()) {
-    // The accelerator is underlined.
-    fonts.Push(Font(), plainBold, true, escapement);
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, ColorToRGB(color));
-    out(parts.key, key);
-    fonts.Pop();
+  std::vector<TLineSize> sizes;
+  int block = 0;
+  for (const TAccelParts& parts : lines) {
+    TLineSize ls{Extent(dc, parts.before), Extent(dc, parts.key), Extent(dc, parts.after), 0, 0};
+    ls.along = ls.before.cx + ls.key.cx + ls.after.cx;
+    ls.across = std::max({ls.before.cy, ls.key.cy, ls.after.cy});
+    block += ls.across;
+    sizes.push_back(ls);
   }
-  out(parts.after, after);
+  // 0 start, 1 centre (halves rounded towards zero), 2 end of [from, to).
+  auto align = [](int from, int to, int size, int alignment) {
+    return alignment == 0 ? from : alignment == 2 ? to - size : from + (to - from - size) / 2;
+  };
+  const int hAlign = static_cast<int>(TextAlignment());
+  const int vAlign = static_cast<int>(TextAlignmentVertical());
+  // The block of lines across the text, each line along it.
+  int acrossAt = 0;
+  if (escapement == 0) {
+    acrossAt = align(content.top, content.bottom, block, vAlign);
+  } else {
+    // Vertical text: lines stack from the glyphs' top side; on right-side
+    // tabs the alignment is reversed.
+    const int a = escapement == 2700 ? 2 - hAlign : hAlign;
+    acrossAt = align(content.left, content.right, block, a);
+  }
+  for (size_t n = 0; n < lines.size(); ++n) {
+    const TAccelParts& parts = lines[n];
+    const TLineSize& ls = sizes[n];
+    int x = 0, y = 0, dx = 0, dy = 0;
+    switch (escapement) {
+      case 900:
+        x = acrossAt;
+        y = align(content.top, content.bottom, ls.along, 2 - vAlign) + ls.along;
+        dy = -1;
+        break;
+      case 2700:
+        x = acrossAt + ls.across;
+        y = align(content.top, content.bottom, ls.along, vAlign);
+        dy = 1;
+        break;
+      default:
+        x = align(content.left, content.right, ls.along, hAlign);
+        y = acrossAt;
+        dx = 1;
+        break;
+    }
+    acrossAt += ls.across;
+    auto out = [&](const std::u16string& text, const SIZE& size) {
+      if (!text.empty())
+        ExtTextOutW(dc, x, y, 0, nullptr, reinterpret_cast<LPCWSTR>(text.c_str()),
+                    static_cast<UINT>(text.size()), nullptr);
+      x += dx * size.cx;
+      y += dy * size.cx;
+    };
+    out(parts.before, ls.before);
+    if (!parts.key.empty()) {
+      // The accelerator is underlined.
+      fonts.Push(Font(), plainBold, true, escapement);
+      SetBkMode(dc, TRANSPARENT);
+      SetTextColor(dc, ColorToRGB(color));
+      out(parts.key, ls.key);
+      fonts.Pop();
+    }
+    out(parts.after, ls.after);
+  }
 }
 
 }  // namespace kelm::kit

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "classlib/forms.h"
+#include "classlib/menus.h"
+#include "classlib/timers.h"
+#include "kit/kt_tab_buttons.h"
 #include "kit/kt_tab_control.h"
 #include "message_pump.h"
 
@@ -28,6 +31,11 @@ class TTabLog : public TObject {
   std::vector<int> clicked;
   int refuse = 0;
   bool refuseAll = false;
+};
+
+struct TScrollCount : TObject {
+  void Scrolled(TObject*) { ++count; }
+  int count = 0;
 };
 
 struct TabInputTest : ::testing::Test {
@@ -59,6 +67,7 @@ struct TabInputTest : ::testing::Test {
   TForm* form = nullptr;
   TKtCustomTabControl* tabs = nullptr;
   TTabLog log;
+  TScrollCount counter;
   std::vector<int>& clicked = log.clicked;
   int& refuse = log.refuse;
 };
@@ -111,6 +120,173 @@ TEST_F(TabInputTest, ArrowsSkipDisabledHiddenAndRefusedTabs) {
   PumpFor(100);
   EXPECT_EQ(-1, tabs->TabIndex());
   EXPECT_EQ((std::vector<int>{3, 0}), clicked);
+}
+
+// A row that does not fit: the scroller's half repeats after 400 ms, then
+// every 100 ms while held over it, pauses off it, and clicks once more
+// when released over it. The timer's ticks are driven here.
+TEST_F(TabInputTest, ScrollerRepeatsAfterTheFirstDelayAndPausesOffItsHalf) {
+  for (const char16_t* c : {u"Five", u"Six", u"Seven", u"Eight", u"Nine", u"Ten"})
+    tabs->Tabs().Add().Caption = c;
+  tabs->TabsChanged();
+  tabs->SetWidth(160);
+  tabs->PlaceButtons();
+  ASSERT_TRUE(tabs->TabsDoNotFit());
+  TKtTabScroller* scroller = tabs->Scroller();
+  ASSERT_NE(nullptr, scroller);
+  ASSERT_GT(scroller->Left(), 0);
+  EXPECT_EQ(0, tabs->FirstShownIndex());
+  EXPECT_FALSE(tabs->CanScroll(false));
+  const int w = scroller->Width();
+  const int h = scroller->Height();
+  const LPARAM right = MAKELPARAM(w - 2, h / 2);
+  const LPARAM left = MAKELPARAM(1, h / 2);
+  int scrolled = 0;
+  tabs->OnScrolledTabs = EventOf<&TScrollCount::Scrolled>(&counter);
+  scroller->Perform(WM_LBUTTONDOWN, MK_LBUTTON, right);
+  TTimer* timer = scroller->RepeatTimer();
+  EXPECT_TRUE(timer->Enabled());
+  EXPECT_EQ(400u, timer->Interval());
+  EXPECT_EQ(0, tabs->FirstShownIndex());
+  const struct {
+    LPARAM moveTo;  // 0: no move before the tick
+    int first;
+    unsigned interval;
+  } ticks[] = {
+      {0, 1, 100},
+      {0, 2, 100},
+      {left, 2, 100},   // off its half: paused
+      {right, 3, 100},  // back over it
+  };
+  for (const auto& tick : ticks) {
+    if (tick.moveTo != 0) scroller->Perform(WM_MOUSEMOVE, MK_LBUTTON, tick.moveTo);
+    scroller->RepeatTick(timer);
+    EXPECT_EQ(tick.first, tabs->FirstShownIndex());
+    EXPECT_EQ(tick.interval, timer->Interval());
+  }
+  scroller->Perform(WM_LBUTTONUP, 0, right);
+  EXPECT_EQ(4, tabs->FirstShownIndex());
+  EXPECT_FALSE(timer->Enabled());
+  scrolled = counter.count;
+  EXPECT_EQ(4, scrolled);
+  EXPECT_TRUE(tabs->CanScroll(false));
+  // The other half scrolls back; released off it, only the ticks count.
+  scroller->Perform(WM_LBUTTONDOWN, MK_LBUTTON, left);
+  scroller->Perform(WM_LBUTTONUP, 0, right);
+  EXPECT_EQ(4, tabs->FirstShownIndex());
+  scroller->Perform(WM_LBUTTONDOWN, MK_LBUTTON, left);
+  scroller->Perform(WM_LBUTTONUP, 0, left);
+  EXPECT_EQ(3, tabs->FirstShownIndex());
+}
+
+TEST_F(TabInputTest, MenuListsVisibleTabsSortedWithTheSelectedOneChecked) {
+  tabs->Tabs().Item(2).Visible = false;
+  tabs->Tabs().Item(3).Enabled = false;
+  tabs->TabsChanged();
+  tabs->SetTabIndex(1);
+  tabs->SetShowMenuButton(true);
+  tabs->PlaceButtons();
+  TKtTabMenuButton* button = tabs->MenuButton();
+  ASSERT_NE(nullptr, button);
+  const struct {
+    bool sorted;
+    std::vector<std::u16string> captions;
+  } cases[] = {{true, {u"Four", u"One", u"Two"}}, {false, {u"One", u"Two", u"Four"}}};
+  for (const auto& c : cases) {
+    tabs->SetSortTabMenu(c.sorted);
+    button->BuildMenu();
+    TMenuItem* items = button->Menu()->Items();
+    ASSERT_EQ(3, items->Count());
+    std::vector<std::u16string> captions;
+    for (int i = 0; i < items->Count(); ++i) {
+      captions.push_back(items->Items(i)->Caption());
+      EXPECT_EQ(items->Items(i)->Caption() == u"Two", items->Items(i)->Checked());
+      EXPECT_EQ(items->Items(i)->Caption() != u"Four", items->Items(i)->Enabled());
+    }
+    EXPECT_EQ(c.captions, captions);
+  }
+  // Choosing an item selects its tab.
+  button->Menu()->Items()->Items(0)->Click();
+  EXPECT_EQ(0, tabs->TabIndex());
+  bool right = false;
+  const TPoint at = button->PopupPoint(right);
+  EXPECT_TRUE(right);
+  EXPECT_EQ(button->ClientToScreen(TPoint{button->Width() - 1, button->Height()}).y, at.y);
+}
+
+// Without hot tracking, tab hints still follow the mouse: the hint changes
+// and the strip is not repainted.
+TEST_F(TabInputTest, TabHintsFollowTheMouseAndComeBackOffTheTabs) {
+  tabs->SetHint(u"control");
+  tabs->Loaded();
+  tabs->Tabs().Item(1).Hint = u"second";
+  tabs->SetHotTrack(false);
+  tabs->SetTabHints(true);
+  tabs->UpdateLayout();
+  const TKtRect r = tabs->TabRectInControl(1);
+  tabs->Perform(WM_MOUSEMOVE, 0, MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+  EXPECT_EQ(1, tabs->HotTab());
+  EXPECT_EQ(u"second", tabs->Hint());
+  EXPECT_TRUE(tabs->HotTrackTimer()->Enabled());
+  EXPECT_EQ(60u, tabs->HotTrackTimer()->Interval());
+  tabs->Perform(WM_MOUSEMOVE, 0, MAKELPARAM(5, tabs->Height() - 5));
+  EXPECT_EQ(-1, tabs->HotTab());
+  EXPECT_EQ(u"control", tabs->Hint());
+  EXPECT_FALSE(tabs->HotTrackTimer()->Enabled());
+}
+
+TEST_F(TabInputTest, AcceleratorSelectsItsTab) {
+  tabs->Tabs().Item(2).Caption = u"T&hree";
+  tabs->Tabs().Item(3).Caption = u"&Four";
+  tabs->Tabs().Item(3).Enabled = false;
+  tabs->TabsChanged();
+  ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(form->Handle()) != 0; }));
+  EXPECT_NE(0, tabs->Perform(CM_DIALOGCHAR, 'h', 0));
+  EXPECT_EQ(2, tabs->TabIndex());
+  EXPECT_EQ(std::vector<int>{2}, clicked);
+  // A disabled tab's accelerator and an unknown key are not taken.
+  EXPECT_EQ(0, tabs->Perform(CM_DIALOGCHAR, 'f', 0));
+  EXPECT_EQ(0, tabs->Perform(CM_DIALOGCHAR, 'x', 0));
+  EXPECT_EQ(2, tabs->TabIndex());
+}
+
+// A dragged tab over no tab scrolls the row towards the side it is on:
+// first after 400 ms, then every 300 ms; back over a tab it stops.
+TEST_F(TabInputTest, DragOverNoTabScrollsTowardsItsSide) {
+  for (const char16_t* c : {u"Five", u"Six", u"Seven", u"Eight", u"Nine", u"Ten"})
+    tabs->Tabs().Add().Caption = c;
+  tabs->TabsChanged();
+  tabs->SetWidth(160);
+  tabs->SetAllowTabDragging(true);
+  tabs->PlaceButtons();
+  ASSERT_TRUE(tabs->TabsDoNotFit());
+  TTimer* timer = tabs->DragScrollTimer();
+  const TKtRect card = tabs->CardRect(0);
+  const int below = (card.top + card.bottom) / 2;
+  bool accept = true;
+  tabs->DragOver(tabs, tabs->Width() - 3, below, TDragState::dsDragMove, accept);
+  EXPECT_FALSE(accept);
+  EXPECT_TRUE(timer->Enabled());
+  EXPECT_EQ(400u, timer->Interval());
+  tabs->DragScrollTick(timer);
+  EXPECT_EQ(1, tabs->FirstShownIndex());
+  EXPECT_EQ(300u, timer->Interval());
+  tabs->DragScrollTick(timer);
+  EXPECT_EQ(2, tabs->FirstShownIndex());
+  // On the left side it scrolls back.
+  tabs->DragOver(tabs, 2, below, TDragState::dsDragMove, accept);
+  tabs->DragScrollTick(timer);
+  EXPECT_EQ(1, tabs->FirstShownIndex());
+  // Over a tab, and after leaving, the timer stops.
+  tabs->UpdateLayout();
+  const TKtRect r = tabs->TabRectInControl(tabs->FirstShownIndex() + 1);
+  tabs->DragOver(tabs, (r.left + r.right) / 2, (r.top + r.bottom) / 2, TDragState::dsDragMove,
+                 accept);
+  EXPECT_FALSE(timer->Enabled());
+  tabs->DragOver(tabs, 2, below, TDragState::dsDragMove, accept);
+  EXPECT_TRUE(timer->Enabled());
+  tabs->DragOver(tabs, 2, below, TDragState::dsDragLeave, accept);
+  EXPECT_FALSE(timer->Enabled());
 }
 
 // The indicator is combined with what the parent shows; drawn again it

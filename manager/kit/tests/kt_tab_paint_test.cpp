@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "classlib/forms.h"
+#include "classlib/imglist.h"
 #include "kit/kt_common_win.h"
 #include "kit/kt_tab_control.h"
 
@@ -166,6 +170,180 @@ TEST_F(TabPaintTest, ShadowLinesDarkenTheParent) {
   EXPECT_EQ(darker(30), shot.At(midX, card.bottom - 1));
   // The frame itself stops 2 pixels short.
   EXPECT_EQ(GetSysColor(COLOR_BTNSHADOW), shot.At(card.right - 2, midY));
+}
+
+// The bounding box of the pixels of colour c inside r.
+RECT InkBox(const Snapshot& shot, const TKtRect& r, COLORREF c) {
+  RECT box{r.right, r.bottom, r.left - 1, r.top - 1};
+  for (int y = r.top; y < r.bottom; ++y) {
+    for (int x = r.left; x < r.right; ++x) {
+      if (shot.At(x, y) != c) continue;
+      box.left = std::min<LONG>(box.left, x);
+      box.top = std::min<LONG>(box.top, y);
+      box.right = std::max<LONG>(box.right, x);
+      box.bottom = std::max<LONG>(box.bottom, y);
+    }
+  }
+  return box;
+}
+
+// Text runs along the tab: across for horizontal text, up or down the tab
+// (rotated through the font) for vertical text, inside the tab either way.
+TEST_F(TabPaintTest, VerticalTextIsRotatedIntoTheTab) {
+  SetCaptions({u"WWWWWW", u"Two"});
+  tabs->SetBounds(0, 0, 200, 200);
+  tabs->Font()->SetName("Arial");
+  tabs->SetTabStyle(TKtTabStyle::tsSquareCorners);
+  tabs->TextColors().SetSelected(clBlack);
+  tabs->SetTabIndex(0);
+  const struct {
+    TKtTabOrientation side;
+    TOrientation text;
+    bool tall;
+  } cases[] = {
+      {TKtTabOrientation::toTop, TOrientation::orHorizontal, false},
+      {TKtTabOrientation::toLeft, TOrientation::orVertical, true},
+      {TKtTabOrientation::toRight, TOrientation::orVertical, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.side));
+    tabs->SetTabOrientation(c.side);
+    tabs->SetTextOrientation(c.text);
+    tabs->UpdateLayout();
+    Snapshot shot(tabs);
+    const TKtRect tab = tabs->TabRectInControl(0);
+    const RECT ink = InkBox(shot, tab, RGB(0, 0, 0));
+    ASSERT_LE(ink.left, ink.right);
+    const int w = ink.right - ink.left + 1;
+    const int h = ink.bottom - ink.top + 1;
+    EXPECT_EQ(c.tall, h > 2 * w) << w << "x" << h;
+    EXPECT_EQ(!c.tall, w > 2 * h) << w << "x" << h;
+  }
+}
+
+// Lines of a caption lie one under the other, each placed by TextAlignment.
+TEST_F(TabPaintTest, CaptionLinesStackAndAlign) {
+  SetCaptions({u"WWWWWW\r\nW", u"Two"});
+  tabs->SetBounds(0, 0, 300, 150);
+  tabs->Font()->SetName("Arial");
+  tabs->SetTabStyle(TKtTabStyle::tsSquareCorners);
+  tabs->SetTabHeight(50);
+  tabs->TextColors().SetSelected(clBlack);
+  tabs->SetTabIndex(0);
+  tabs->UpdateLayout();
+  const TKtRect tab = tabs->TabRectInControl(0);
+  const int midY = (tab.top + tab.bottom) / 2;
+  const TKtRect upper{tab.left, tab.top, tab.right, midY};
+  const TKtRect lower{tab.left, midY, tab.right, tab.bottom};
+  const struct {
+    TKtHorizontalAlignment alignment;
+    int side;  // the short line's place against the long one: -1 left, 0 middle, 1 right
+  } cases[] = {{TKtHorizontalAlignment::haLeft, -1},
+               {TKtHorizontalAlignment::haCenter, 0},
+               {TKtHorizontalAlignment::haRight, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.alignment));
+    tabs->SetTextAlignment(c.alignment);
+    Snapshot shot(tabs);
+    const RECT top = InkBox(shot, upper, RGB(0, 0, 0));
+    const RECT bottom = InkBox(shot, lower, RGB(0, 0, 0));
+    ASSERT_LE(top.left, top.right);
+    ASSERT_LE(bottom.left, bottom.right);
+    EXPECT_GT(top.right - top.left, 3 * (bottom.right - bottom.left));
+    const int shortMid = (bottom.left + bottom.right) / 2;
+    const int longMid = (top.left + top.right) / 2;
+    const int offset = c.side < 0   ? bottom.left - top.left
+                       : c.side > 0 ? bottom.right - top.right
+                                    : shortMid - longMid;
+    EXPECT_LT(std::abs(offset), 4);
+  }
+}
+
+// The tab's image sits on its side of the content, before the text.
+TEST_F(TabPaintTest, ImageDrawnOnItsSideOfTheTab) {
+  auto* images = New<TImageList>(form);
+  images->SetWidth(8);
+  images->SetHeight(8);
+  auto* red = New<TBitmap>();
+  red->SetWidth(8);
+  red->SetHeight(8);
+  red->Canvas()->Brush()->SetColor(clRed);
+  red->Canvas()->FillRect(Rect(0, 0, 8, 8));
+  images->Add(red, nullptr);
+  Free(red);
+  SetCaptions({u"Image tab", u"Two"});
+  tabs->Tabs().Item(0).ImageIndex = 0;
+  tabs->SetImages(images);
+  tabs->SetTabStyle(TKtTabStyle::tsSquareCorners);
+  tabs->SetTabIndex(0);
+  const struct {
+    TKtImagePosition position;
+    bool left;
+  } cases[] = {{TKtImagePosition::ipLeft, true}, {TKtImagePosition::ipRight, false}};
+  for (const auto& c : cases) {
+    tabs->SetImagePosition(c.position);
+    tabs->UpdateLayout();
+    Snapshot shot(tabs);
+    const TKtRect tab = tabs->TabRectInControl(0);
+    const RECT ink = InkBox(shot, tab, RGB(255, 0, 0));
+    ASSERT_LE(ink.left, ink.right);
+    EXPECT_EQ(7, ink.right - ink.left);
+    EXPECT_EQ(7, ink.bottom - ink.top);
+    const int middle = (tab.left + tab.right) / 2;
+    EXPECT_EQ(c.left, ink.right < middle);
+    EXPECT_EQ(!c.left, ink.left > middle);
+  }
+  // The other tab has no image.
+  const TKtRect other = tabs->TabRectInControl(1);
+  Snapshot shot(tabs);
+  const RECT none = InkBox(shot, other, RGB(255, 0, 0));
+  EXPECT_GT(none.left, none.right);
+}
+
+// The owner may paint the background, a tab's background and choose the
+// text colour.
+struct TPaintLog : TObject {
+  void Background(TObject*, TCanvas* canvas, TRect r, bool& handled) {
+    canvas->Brush()->SetColor(clNavy);
+    canvas->FillRect(r);
+    handled = true;
+  }
+  void TabBackground(TObject*, TCanvas* canvas, int tab, TRect r, bool& handled) {
+    tabsPainted.push_back(tab);
+    if (tab != 1) return;
+    canvas->Brush()->SetColor(clLime);
+    canvas->FillRect(r);
+    handled = true;
+  }
+  void TextColor(TObject*, int, TKtTextStyle style, TColor& color, bool& handled) {
+    styles.push_back(style);
+    color = clRed;
+    handled = true;
+  }
+  std::vector<int> tabsPainted;
+  std::vector<TKtTextStyle> styles;
+};
+
+TEST_F(TabPaintTest, OwnerPaintsBackgroundsAndTextColour) {
+  SetCaptions({u"One", u"Two"});
+  tabs->SetTabStyle(TKtTabStyle::tsSquareCorners);
+  tabs->SetTabIndex(0);
+  TPaintLog log;
+  tabs->OnPaintBackground = EventOf<&TPaintLog::Background>(&log);
+  tabs->OnPaintTabBackground = EventOf<&TPaintLog::TabBackground>(&log);
+  tabs->OnGetTextColor = EventOf<&TPaintLog::TextColor>(&log);
+  tabs->UpdateLayout();
+  Snapshot shot(tabs);
+  const TKtRect two = tabs->TabRectInControl(1);
+  EXPECT_EQ(RGB(0, 255, 0), shot.At(two.left + 2, two.top + 2));
+  // Beyond the tabs, above the card: the owner's background.
+  EXPECT_EQ(RGB(0, 0, 128), shot.At(tabs->Width() - 3, 2));
+  // The other tab drawn first, the selected one last.
+  EXPECT_EQ((std::vector<int>{1, 0}), log.tabsPainted);
+  EXPECT_EQ((std::vector<TKtTextStyle>{TKtTextStyle::tsUnselected, TKtTextStyle::tsSelected}),
+            log.styles);
+  const RECT ink = InkBox(shot, tabs->TabRectInControl(0), RGB(255, 0, 0));
+  EXPECT_LE(ink.left, ink.right);
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ const TLangEntry kExpected[] = {
     {65113, u"Stream data corrupt. Unexpected data after node's end position."},
     {65114, u"Clipboard operation failed."},
     {65115, u"Cannot set initial user data because there is not enough user data space allocated."},
+    {65116, u"%d is an invalid PageIndex value. PageIndex must be between 0 and %d"},
+    {65117, u"You cannot change the Visible property of a page"},
     {65200, u"Node"},
     {65201, u"Create Time"},
     {65202, u"remarks"},

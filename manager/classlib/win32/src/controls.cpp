@@ -443,6 +443,7 @@ void TControl::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
   if (operation != TOperation::opRemove) return;
   if (component == popupMenu_) popupMenu_ = nullptr;
+  if (component == hostDockSite_) hostDockSite_ = nullptr;
   if (actionLink_ && component == actionLink_->Action()) SetAction(nullptr);
 }
 
@@ -545,7 +546,13 @@ void TControl::SetVisible(bool v) {
   visible_ = v;
   if (IsLoading()) return;
   Perform(CM_VISIBLECHANGED, v);
+  NotifyDockSite(CM_VISIBLECHANGED, v, 0);
   RequestAlign();
+}
+
+void TControl::Show() {
+  if (parent_ != nullptr) parent_->ShowControl(this);
+  SetVisible(true);
 }
 
 bool TControl::Showing() const { return visible_ && parent_ && parent_->Showing(); }
@@ -562,6 +569,46 @@ void TControl::SetText(const std::u16string& v) {
   if (auto* w = dynamic_cast<TWinControl*>(this); w && w->HandleAllocated())
     SetWindowTextW(w->Handle(), WStr(v));
   Perform(CM_TEXTCHANGED);
+  NotifyDockSite(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text_.c_str()));
+}
+
+void TControl::NotifyDockSite(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (hostDockSite_ == nullptr) return;
+  TDockNotifyRec rec{msg, wParam, lParam};
+  hostDockSite_->Perform(CM_DOCKNOTIFICATION, reinterpret_cast<WPARAM>(this),
+                         reinterpret_cast<LPARAM>(&rec));
+}
+
+bool TControl::ManualDock(TWinControl* site, const TRect& dropRect) {
+  if (site == nullptr || !site->DockSite()) return false;
+  TDockClientRec rec{this, dropRect};
+  return site->Perform(CM_DOCKCLIENT, 0, reinterpret_cast<LPARAM>(&rec)) == 0 &&
+         hostDockSite_ == site;
+}
+
+void TControl::Dock(TWinControl* site, const TRect& dropRect) {
+  TWinControl* old = hostDockSite_;
+  if (old != nullptr && old != site) {
+    old->Perform(CM_UNDOCKCLIENT, reinterpret_cast<WPARAM>(site), reinterpret_cast<LPARAM>(this));
+    hostDockSite_ = nullptr;
+    old->DoRemoveDockClient(this);
+  }
+  hostDockSite_ = site;
+  site->FreeNotification(this);
+  site->DoAddDockClient(this, dropRect);
+}
+
+bool TControl::ManualFloat(const TRect& screenRect) {
+  TWinControl* old = hostDockSite_;
+  if (old == nullptr) return false;
+  old->Perform(CM_UNDOCKCLIENT, 0, reinterpret_cast<LPARAM>(this));
+  hostDockSite_ = nullptr;
+  SetParent(nullptr);
+  SetBoundsRect(screenRect);
+  // A form is a window of its own again.
+  if (auto* w = dynamic_cast<TWinControl*>(this); w && !IsDestroying()) w->UpdateShowing();
+  old->DoRemoveDockClient(this);
+  return true;
 }
 
 void TControl::SetColor(TColor v) {
@@ -943,6 +990,7 @@ CL_CLASS(TWinControl) {
   c.Bool("ParentCtl3D", &TWinControl::ParentCtl3D, &TWinControl::SetParentCtl3D).Default(true);
   c.Int("TabOrder", &TWinControl::TabOrder, &TWinControl::SetTabOrder).Default(-1);
   c.Bool("TabStop", &TWinControl::TabStop, &TWinControl::SetTabStop).Default(false);
+  c.Bool("DockSite", &TWinControl::DockSite, &TWinControl::SetDockSite).Default(false);
   c.Event("OnEnter", &TWinControl::OnEnter, &TWinControl::OnEnter);
   c.Event("OnExit", &TWinControl::OnExit, &TWinControl::OnExit);
   c.Event("OnKeyDown", &TWinControl::OnKeyDown, &TWinControl::OnKeyDown);
@@ -1252,6 +1300,30 @@ void TWinControl::AlignControls(TControl*, TRect& rect) {
 void TWinControl::GetChildren(const TGetChildProc& proc, TComponent* root) {
   for (TControl* c : controls_)
     if (c->Owner() == root) proc(c);
+}
+
+void TWinControl::DoAddDockClient(TControl* client, const TRect& dropRect) {
+  client->SetParent(this);
+  const TPoint at = ScreenToClient(TPoint{dropRect.left, dropRect.top});
+  client->SetBounds(at.x, at.y, dropRect.right - dropRect.left, dropRect.bottom - dropRect.top);
+}
+
+void TWinControl::DoRemoveDockClient(TControl*) {}
+
+void TWinControl::CMDockClient(TMessage& m) {
+  auto* rec = reinterpret_cast<TDockClientRec*>(m.LParam);
+  m.Result = 1;
+  if (rec == nullptr || rec->Control == nullptr || !dockSite_) return;
+  rec->Control->Dock(this, rec->DropRect);
+  m.Result = 0;
+}
+
+void TWinControl::CMUnDockClient(TMessage& m) { m.Result = 0; }
+
+void TWinControl::CMDockNotification(TMessage&) {}
+
+void TWinControl::ShowControl(TControl*) {
+  if (parent_ != nullptr) parent_->ShowControl(this);
 }
 
 void TWinControl::SetChildOrder(TComponent* child, int order) {
@@ -1633,6 +1705,12 @@ void TWinControl::WndProc(TMessage& m) {
     case CM_DIALOGKEY:
     case CM_DIALOGCHAR:
       return CMDialogKey(m);
+    case CM_DOCKCLIENT:
+      return CMDockClient(m);
+    case CM_UNDOCKCLIENT:
+      return CMUnDockClient(m);
+    case CM_DOCKNOTIFICATION:
+      return CMDockNotification(m);
     default:
       return TControl::WndProc(m);
   }

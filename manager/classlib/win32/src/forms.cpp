@@ -189,8 +189,21 @@ void TCustomForm::Deactivate() {
   if (OnDeactivate) OnDeactivate(this);
 }
 
+void TCustomForm::SetParent(TWinControl* parent) {
+  // Between a top-level and a child window the style changes: a new window.
+  if (handle_ != nullptr && (parent == nullptr) != (parent_ == nullptr)) DestroyHandle();
+  TWinControl::SetParent(parent);
+}
+
 void TCustomForm::CreateParams(TCreateParams& p) {
   TWinControl::CreateParams(p);
+  if (parent_ != nullptr) {
+    // Docked: a plain child of its site, without a frame.
+    p.Style = WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+    p.WndParent = parent_->Handle();
+    p.WindowClass.style |= CS_DBLCLKS;
+    return;
+  }
   p.Style = WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
   p.WndParent = Application && Application->Handle() ? Application->Handle() : nullptr;
   switch (borderStyle_) {
@@ -364,6 +377,15 @@ void TCustomForm::ApplyPosition() {
 }
 
 void TCustomForm::ShowingChanged(TMessage&) {
+  if (parent_ != nullptr) {
+    // Docked: shown and hidden like any child window.
+    if (showing_)
+      DoShow();
+    else
+      DoHide();
+    ShowWindow(handle_, showing_ ? SW_SHOWNA : SW_HIDE);
+    return;
+  }
   if (showing_) {
     if (!positioned_) {
       positioned_ = true;

@@ -316,6 +316,8 @@ class TKtTabControlModel {
   void RepaintTabs();
   void Repaint();
   void Relayout() { TabsChanged(); }
+  // Scrolling moves the first shown tab of a single row.
+  void SetFirstShownIndex(int32_t v) { firstShown_ = v; }
   bool keyboardAsked_ = false;
 
  private:

@@ -1,6 +1,9 @@
 #include "kit/kt_tab_control.h"
 
+#include "classlib/forms.h"
+#include "classlib/timers.h"
 #include "kit/kt_common_win.h"
+#include "kit/kt_tab_buttons.h"
 #include "kit/kt_grafx.h"
 #include "kit/kt_tabs_gdi.h"
 
@@ -48,6 +51,13 @@ TKtCustomTabControl::TKtCustomTabControl(TComponent* AOwner)
   SetControlStyle({csAcceptsControls, csCaptureMouse, csClickEvents, csDoubleClicks});
   SetTabStop(true);
   imageLink_->OnChange = EventOf<&TKtCustomTabControl::ImageListChange>(this);
+  hotTimer_ = New<TTimer>(this);
+  hotTimer_->SetEnabled(false);
+  hotTimer_->SetInterval(60);
+  hotTimer_->SetOnTimer(EventOf<&TKtCustomTabControl::HotTrackTick>(this));
+  dragScrollTimer_ = New<TTimer>(this);
+  dragScrollTimer_->SetEnabled(false);
+  dragScrollTimer_->SetOnTimer(EventOf<&TKtCustomTabControl::DragScrollTick>(this));
 }
 
 TKtCustomTabControl::~TKtCustomTabControl() {
@@ -83,6 +93,7 @@ bool TKtCustomTabControl::Loading() const {
 
 void TKtCustomTabControl::Loaded() {
   TCustomControl::Loaded();
+  storedHint_ = Hint();
   TKtTabControlModel::Loaded();
 }
 
@@ -133,7 +144,7 @@ void FillFlat(HDC dc, const RECT& r, TColor color) {
 TColor TKtCustomTabControl::FrameColor() { return AdjustColor(FlatColor(), FlatColorAdjustment()); }
 
 void TKtCustomTabControl::Paint() {
-  UpdateLayout();
+  PlaceButtons();
   const int w = Width();
   const int h = Height();
   if (w <= 0 || h <= 0) return;
@@ -154,7 +165,13 @@ void TKtCustomTabControl::Paint() {
   HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(BLACK_BRUSH));
   HGDIOBJ oldPen = SelectObject(dc, GetStockObject(DC_PEN));
   const RECT all{0, 0, w, h};
-  if (Transparent()) {
+  TCanvas eventCanvas;
+  eventCanvas.SetHandle(dc);
+  const bool handled = DoPaintBackground(&eventCanvas, Rect(0, 0, w, h));
+  eventCanvas.SetHandle(nullptr);
+  if (handled) {
+    // The owner painted the background.
+  } else if (Transparent()) {
     PaintParentBackground(this, dc, false);
   } else {
     FillFlat(dc, all, BackgroundColor());
@@ -227,7 +244,14 @@ void TKtCustomTabControl::DrawTab(HDC dc, int i) {
   }
   const bool horizontalStrip = TabOrientation() == TKtTabOrientation::toTop ||
                                TabOrientation() == TKtTabOrientation::toBottom;
-  if (i == TabIndex()) {
+  TCanvas eventCanvas;
+  eventCanvas.SetHandle(dc);
+  const bool handled =
+      DoPaintTabBackground(&eventCanvas, i, Rect(rect.left, rect.top, rect.right, rect.bottom));
+  eventCanvas.SetHandle(nullptr);
+  if (handled) {
+    // The owner painted the background.
+  } else if (i == TabIndex()) {
     FillFlat(dc, rect, base);
   } else if (UseGradients() && FullColorDisplay()) {
     const bool lightFirst = TabOrientation() == TKtTabOrientation::toTop ||
@@ -241,19 +265,7 @@ void TKtCustomTabControl::DrawTab(HDC dc, int i) {
   } else {
     FillFlat(dc, rect, light);
   }
-  if (!tab.Caption.empty() && TextOrientation() == TOrientation::orHorizontal) {
-    SetBkMode(dc, TRANSPARENT);
-    const TColor textColor = !tab.Enabled      ? TextColors().Disabled()
-                             : i == TabIndex() ? TextColors().Selected()
-                                               : TextColors().Unselected();
-    SetTextColor(dc, ColorToRGB(textColor));
-    HGDIOBJ oldFont = SelectObject(dc, Font()->Handle());
-    RECT textRect = rect;
-    DrawTextW(dc, reinterpret_cast<LPCWSTR>(tab.Caption.c_str()),
-              static_cast<int>(tab.Caption.size()), &textRect,
-              DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-    SelectObject(dc, oldFont);
-  }
+  DrawTabContent(dc, i, rect);
   RestoreDC(dc, saved);
   // The outline leaves the card side open: the card's frame closes it.
   const std::vector<TKtPoint> points = TabPolygonInControl(i);
@@ -269,8 +281,15 @@ void TKtCustomTabControl::DrawCard(HDC dc, int row) {
     ++fill.right;
     ++fill.bottom;
   }
-  const bool coloured = UseColoredTabs() && TabIndex() >= 0;
-  FillFlat(dc, fill, coloured ? Tabs().Item(TabIndex()).Color : Color());
+  TCanvas canvas;
+  canvas.SetHandle(dc);
+  const bool handled =
+      DoPaintCardBackground(&canvas, row, Rect(fill.left, fill.top, fill.right, fill.bottom));
+  canvas.SetHandle(nullptr);
+  if (!handled) {
+    const bool coloured = UseColoredTabs() && TabIndex() >= 0;
+    FillFlat(dc, fill, coloured ? Tabs().Item(TabIndex()).Color : Color());
+  }
   if (!ShowCardFrame()) return;
   SetDCPenColor(dc, ColorToRGB(FrameColor()));
   const TKtPoint p0{r.left, r.top}, p1{r.right, r.top}, p2{r.right, r.bottom}, p3{r.left, r.bottom};
@@ -409,6 +428,22 @@ void TKtCustomTabControl::DoPageChange() {
   if (OnPageChange) OnPageChange(this);
 }
 
+void TKtCustomTabControl::DoTabOrderChange(int oldIndex, int newIndex) {
+  if (OnTabOrderChange) OnTabOrderChange(this, oldIndex, newIndex);
+}
+
+bool TKtCustomTabControl::DoClose() {
+  bool allow = false;
+  if (OnClose) OnClose(this, allow);
+  return allow;
+}
+
+bool TKtCustomTabControl::DoPaintCardBackground(TCanvas* canvas, int row, const TRect& rect) {
+  bool handled = false;
+  if (OnPaintCardBackground) OnPaintCardBackground(this, canvas, row, rect, handled);
+  return handled;
+}
+
 void TKtCustomTabControl::DrawDropIndicator(const TKtRect& rect) {
   const int w = rect.Width();
   const int h = rect.bottom - rect.top;
@@ -503,6 +538,628 @@ bool TKtCustomTabControl::ImageSizeOf(int32_t imageIndex, TKtSize& size) {
   if (images_ == nullptr || imageIndex < 0 || imageIndex >= images_->Count()) return false;
   size = TKtSize{images_->Width(), images_->Height()};
   return true;
+}
+
+}  // namespace kelm::kit
+
+namespace kelm::kit {
+
+// ---- scrolling
+
+bool TKtCustomTabControl::ScrollsForward(bool upRight) const {
+  const bool standard = TabSequence() == TKtTabSequence::tsStandard;
+  const bool forward = TabOrientation() == TKtTabOrientation::toRight ? !standard : standard;
+  return upRight ? forward : !forward;
+}
+
+bool TKtCustomTabControl::CanScroll(bool forward) const {
+  const int count = Tabs().Count();
+  if (!TabsDoNotFit() || count == 0) return false;
+  if (forward) {
+    int last = count - 1;
+    while (last >= 0 && !Tabs().Item(last).Visible) --last;
+    return FirstShownIndex() < count - 1 && last >= 0 && !TabShown(last);
+  }
+  int first = 0;
+  while (first < count && !Tabs().Item(first).Visible) ++first;
+  return FirstShownIndex() > 0 && first < count && !TabShown(first);
+}
+
+void TKtCustomTabControl::ScrollTabs(bool forward) {
+  const int count = Tabs().Count();
+  const int old = FirstShownIndex();
+  if (CanScroll(forward)) {
+    int i = old;
+    bool found = false;
+    // Step until the new first tab is shown (hidden tabs are passed over).
+    while (!found && (forward ? i + 1 < count : i > 0)) {
+      i += forward ? 1 : -1;
+      SetFirstShownIndex(i);
+      found = TabShown(i);
+    }
+    if (!found) {
+      SetFirstShownIndex(old);
+    } else {
+      RepaintTabs();
+      RepaintScroller();
+    }
+  }
+  if (activeClose_ != nullptr) PlaceButtons();
+  if (OnScrolledTabs) OnScrolledTabs(this);
+}
+
+void TKtCustomTabControl::ScrollerUpRight(TObject*) { ScrollTabs(ScrollsForward(true)); }
+
+void TKtCustomTabControl::ScrollerDownLeft(TObject*) { ScrollTabs(ScrollsForward(false)); }
+
+// ---- buttons
+
+void TKtCustomTabControl::PlaceButtons() {
+  UpdateLayout();
+  const int count = Tabs().Count();
+  const int m = ButtonLength();
+  if (TabsDoNotFit() && scroller_ == nullptr) {
+    scroller_ = New<TKtTabScroller>(this, this);
+    scroller_->OnUpRightClick = EventOf<&TKtCustomTabControl::ScrollerUpRight>(this);
+    scroller_->OnDownLeftClick = EventOf<&TKtCustomTabControl::ScrollerDownLeft>(this);
+    scroller_->SetParent(this);
+  }
+  if (ShowCloseButton() && closeButton_ == nullptr) {
+    closeButton_ = New<TKtTabControlCloseButton>(this, this);
+    closeButton_->OnClose = EventOf<&TKtCustomTabControl::CloseClicked>(this);
+    closeButton_->SetParent(this);
+  }
+  if (ShowMenuButton() && menuButton_ == nullptr) {
+    menuButton_ = New<TKtTabMenuButton>(this, this);
+    menuButton_->SetParent(this);
+  }
+  const TColor frame = FrameColor();
+  const TKtRect strip = TabStripRect();
+  const bool horizontal = TabOrientation() == TKtTabOrientation::toTop ||
+                          TabOrientation() == TKtTabOrientation::toBottom;
+  const int stripStart = horizontal ? strip.left : strip.top;
+  const int stripEnd = horizontal ? strip.right : strip.bottom;
+  int across = m;
+  if (FixedDimension() > 2 && FixedDimension() - 2 < across) across = FixedDimension() - 2;
+  // Across the strip: 2 pixels from the card's edge.
+  int acrossAt = 0;
+  switch (TabOrientation()) {
+    case TKtTabOrientation::toTop:
+      acrossAt = strip.bottom - 2 - across;
+      break;
+    case TKtTabOrientation::toBottom:
+      acrossAt = strip.top + 2;
+      break;
+    case TKtTabOrientation::toLeft:
+      acrossAt = strip.right - 2 - across;
+      break;
+    case TKtTabOrientation::toRight:
+      acrossAt = strip.left + 2;
+      break;
+  }
+  const bool reverse = TabSequence() == TKtTabSequence::tsReverse;
+  // Along the strip from its end (its start in reverse), after the margin:
+  // the menu button, the close button, then the scroller, 2 pixels apart.
+  int along = reverse ? stripStart + Margin() : stripEnd - Margin();
+  auto place = [&](TControl* c, int length, bool shown) {
+    if (c == nullptr) return;
+    if (!shown || count == 0 || length <= 0) {
+      c->SetBounds(-200, -200, std::max(length, 1), std::max(across, 1));
+      return;
+    }
+    const int from = reverse ? along : along - length;
+    along = reverse ? along + length + 2 : along - length - 2;
+    if (horizontal) {
+      c->SetBounds(from, acrossAt, length, across);
+    } else {
+      c->SetBounds(acrossAt, from, across, length);
+    }
+  };
+  place(menuButton_, m, ShowMenuButton());
+  place(closeButton_, m, ShowCloseButton());
+  place(scroller_, 2 * m - 1, TabsDoNotFit());
+  if (scroller_ != nullptr) {
+    scroller_->SetOrientation(horizontal ? TOrientation::orHorizontal : TOrientation::orVertical);
+    scroller_->SetFrameColor(frame);
+  }
+  if (closeButton_ != nullptr) closeButton_->SetFrameColor(frame);
+  if (menuButton_ != nullptr) menuButton_->SetFrameColor(frame);
+  if (ShowCloseButtonOnActiveTab() && activeClose_ == nullptr) {
+    activeClose_ = New<TKtActiveTabCloseButton>(this, this);
+    activeClose_->OnClose = EventOf<&TKtCustomTabControl::CloseClicked>(this);
+    activeClose_->SetParent(this);
+  }
+  if (activeClose_ != nullptr) {
+    activeClose_->SetFrameColor(frame);
+    // Shown exactly while the selected tab is shown.
+    const bool shown = ShowCloseButtonOnActiveTab() && TabIndex() >= 0 && TabShown(TabIndex());
+    activeClose_->SetVisible(shown);
+    if (shown) {
+      const TKtRect r = ActiveCloseRect();
+      activeClose_->SetBounds(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    }
+  }
+}
+
+TKtRect TKtCustomTabControl::ActiveCloseRect() const {
+  const TKtRect tab = TabRectInControl(TabIndex());
+  const bool horizontal = TabOrientation() == TKtTabOrientation::toTop ||
+                          TabOrientation() == TKtTabOrientation::toBottom;
+  const bool reverse = TabSequence() == TKtTabSequence::tsReverse;
+  const int across = horizontal ? tab.bottom - tab.top : tab.right - tab.left;
+  const int size = horizontal ? 13 : across < 15 ? 10 : 15;
+  // Centred across the tab, centred in the 20 pixels at the far end (the
+  // near end in reverse).
+  if (horizontal) {
+    const int start = reverse ? tab.left : tab.right - 20;
+    const int x = start + (20 - size) / 2;
+    const int y = tab.top + (across - size) / 2;
+    return TKtRect{x, y, x + size, y + size};
+  }
+  const int start = reverse ? tab.top : tab.bottom - 20;
+  const int y = start + (20 - size) / 2;
+  const int x = tab.left + (across - size) / 2;
+  return TKtRect{x, y, x + size, y + size};
+}
+
+void TKtCustomTabControl::CloseClicked(TObject*) {
+  if (DoClose() && TabIndex() >= 0) CloseActiveTab();
+}
+
+void TKtCustomTabControl::ButtonsChanged() {
+  if (closeButton_ != nullptr) closeButton_->Invalidate();
+  if (menuButton_ != nullptr) menuButton_->Invalidate();
+  // Placed on the selected tab at the next paint.
+  if (activeClose_ != nullptr) activeClose_->SetVisible(TabIndex() >= 0);
+}
+
+void TKtCustomTabControl::RepaintScroller() {
+  if (scroller_ != nullptr) scroller_->Invalidate();
+}
+
+// ---- hot tracking and hints
+
+void TKtCustomTabControl::StopHotTrackTimer() { hotTimer_->SetEnabled(false); }
+
+void TKtCustomTabControl::EndHotTracking() {
+  const bool was = hotTab_ >= 0;
+  hotTab_ = -1;
+  hotTimer_->SetEnabled(false);
+  if (was && HotTrack()) Invalidate();
+}
+
+void TKtCustomTabControl::HotTrackTick(TObject*) {
+  POINT p;
+  GetCursorPos(&p);
+  const TPoint at = ScreenToClient(TPoint{p.x, p.y});
+  if (TabAtPoint({at.x, at.y}) >= 0) return;
+  if (TabHints()) SetHint(storedHint_);
+  EndHotTracking();
+}
+
+void TKtCustomTabControl::MouseMove(TShiftState shift, int x, int y) {
+  if (!Designing() && (HotTrack() || TabHints())) {
+    const int tab = TabAtPoint({x, y});
+    if (tab < 0) {
+      const TKtRect strip = TabStripRect();
+      const bool inStrip = x >= strip.left && x < strip.right && y >= strip.top && y < strip.bottom;
+      if (TabHints() && (hotTab_ >= 0 || inStrip)) {
+        if (Application != nullptr) Application->CancelHint();
+        SetHint(storedHint_);
+      }
+      EndHotTracking();
+    } else if (tab != hotTab_) {
+      hotTab_ = tab;
+      if (HotTrack()) Invalidate();
+      if (TabHints()) {
+        if (Application != nullptr) Application->CancelHint();
+        SetHint(Tabs().Item(tab).Hint);
+      }
+      if (!hotTimer_->Enabled()) hotTimer_->SetEnabled(true);
+    }
+  }
+  TCustomControl::MouseMove(shift, x, y);
+  if (AllowTabDragging() && shift.Contains(ssLeft) && pressedTab_ >= 0 &&
+      pressedTab_ < Tabs().Count() && Tabs().Item(pressedTab_).Enabled && !Dragging())
+    BeginDrag(false);
+}
+
+// ---- accelerators
+
+void TKtCustomTabControl::CMDialogKey(TMessage& m) {
+  if (m.Msg == CM_DIALOGCHAR && CanFocus()) {
+    for (int i = 0; i < Tabs().Count(); ++i) {
+      const TKtTabData& tab = Tabs().Item(i);
+      if (!tab.Enabled || !tab.Visible || !IsAccel(static_cast<WORD>(m.WParam), tab.Caption))
+        continue;
+      m.Result = 1;
+      SetFocus();
+      if (Focused()) {
+        SetTabIndex(i);
+        DoTabClick();
+      }
+      return;
+    }
+  }
+  TCustomControl::CMDialogKey(m);
+}
+
+// ---- dragging a tab
+
+TKtRect TKtCustomTabControl::IndicatorRect(int target) {
+  const TKtRect r = TabRectInControl(target);
+  const bool after = target > TabIndex();
+  switch (TabOrientation()) {
+    case TKtTabOrientation::toTop: {
+      const int x = (after ? r.right : r.left) - 8;
+      return TKtRect{x, r.top, x + 16, r.top + 8};
+    }
+    case TKtTabOrientation::toBottom: {
+      const int x = (after ? r.right : r.left) - 8;
+      return TKtRect{x, r.bottom - 8, x + 16, r.bottom};
+    }
+    case TKtTabOrientation::toLeft: {
+      const int y = (after ? r.bottom : r.top) - 8;
+      return TKtRect{r.left, y, r.left + 8, y + 16};
+    }
+    case TKtTabOrientation::toRight: {
+      const int y = (after ? r.bottom : r.top) - 8;
+      return TKtRect{r.right - 8, y, r.right, y + 16};
+    }
+  }
+  return {};
+}
+
+void TKtCustomTabControl::ShowIndicator(int target) {
+  // Drawn by exclusive or: drawing the same rectangle again erases it.
+  if (indicatorShown_) {
+    DrawDropIndicator(indicator_);
+    indicatorShown_ = false;
+  }
+  dragTarget_ = target;
+  if (target < 0) return;
+  indicator_ = IndicatorRect(target);
+  DrawDropIndicator(indicator_);
+  indicatorShown_ = true;
+}
+
+void TKtCustomTabControl::DragOver(TObject* source, int x, int y, TDragState state, bool& accept) {
+  TCustomControl::DragOver(source, x, y, state, accept);
+  auto* drag = dynamic_cast<TDragObject*>(source);
+  const bool ours = source == this || (drag != nullptr && drag->Control == this);
+  if (!AllowTabDragging() || !ours) return;
+  if (state == TDragState::dsDragLeave) {
+    accept = false;
+    dragScrollTimer_->SetEnabled(false);
+    ShowIndicator(-1);
+    return;
+  }
+  const int tab = TabAtPoint({x, y});
+  lastDragPoint_ = TKtPoint{x, y};
+  if (tab >= 0) {
+    dragScrollTimer_->SetEnabled(false);
+  } else if (!dragScrollTimer_->Enabled()) {
+    dragScrollTimer_->SetInterval(400);
+    dragScrollTimer_->SetEnabled(true);
+  }
+  accept = tab >= 0 && tab != TabIndex();
+  const int target = accept ? tab : -1;
+  if (target != dragTarget_) ShowIndicator(target);
+}
+
+void TKtCustomTabControl::DragScrollTick(TObject*) {
+  dragScrollTimer_->SetInterval(300);
+  const bool horizontal = TabOrientation() == TKtTabOrientation::toTop ||
+                          TabOrientation() == TKtTabOrientation::toBottom;
+  const int at = horizontal ? lastDragPoint_.x : lastDragPoint_.y;
+  const int middle = (horizontal ? Width() : Height()) / 2;
+  bool forward = at >= middle;
+  if (TabSequence() == TKtTabSequence::tsReverse) forward = !forward;
+  try {
+    ScrollTabs(forward);
+  } catch (...) {
+    dragScrollTimer_->SetEnabled(false);
+    throw;
+  }
+}
+
+void TKtCustomTabControl::DragDrop(TObject* source, int x, int y) {
+  dragScrollTimer_->SetEnabled(false);
+  ShowIndicator(-1);
+  TCustomControl::DragDrop(source, x, y);
+  const int tab = TabAtPoint({x, y});
+  // On the selected tab (or off the tabs) nothing moves.
+  if (tab >= 0 && tab != TabIndex()) MoveActiveTab(tab);
+}
+
+}  // namespace kelm::kit
+
+namespace kelm::kit {
+
+// ---- owner painting
+
+bool TKtCustomTabControl::DoPaintBackground(TCanvas* canvas, const TRect& rect) {
+  bool handled = false;
+  if (OnPaintBackground) OnPaintBackground(this, canvas, rect, handled);
+  return handled;
+}
+
+bool TKtCustomTabControl::DoPaintTabBackground(TCanvas* canvas, int tab, const TRect& rect) {
+  bool handled = false;
+  if (OnPaintTabBackground) OnPaintTabBackground(this, canvas, tab, rect, handled);
+  return handled;
+}
+
+bool TKtCustomTabControl::DoGetTextColor(int tab, TKtTextStyle style, TColor& color) {
+  bool handled = false;
+  if (OnGetTextColor) OnGetTextColor(this, tab, style, color, handled);
+  return handled;
+}
+
+// ---- tab content
+
+namespace {
+
+// Fonts made from the tab font, each selected into a saved device context;
+// popping restores the context and deletes the font.
+class TFontStack {
+ public:
+  explicit TFontStack(HDC dc) : dc_(dc) {}
+  ~TFontStack() {
+    while (!fonts_.empty()) Pop();
+  }
+  TFontStack(const TFontStack&) = delete;
+  TFontStack& operator=(const TFontStack&) = delete;
+  void Push(TFont* font, bool bold, bool underline, int escapement) {
+    LOGFONTW lf{};
+    lf.lfHeight = font->Height();
+    lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    lf.lfItalic = font->Style().Contains(fsItalic) ? TRUE : FALSE;
+    lf.lfUnderline = underline || font->Style().Contains(fsUnderline) ? TRUE : FALSE;
+    lf.lfStrikeOut = font->Style().Contains(fsStrikeOut) ? TRUE : FALSE;
+    lf.lfCharSet = static_cast<BYTE>(font->Charset());
+    lf.lfEscapement = escapement;
+    lf.lfOrientation = escapement;
+    const std::u16string face = Utf8ToWide(font->Name());
+    std::copy_n(face.begin(), std::min<size_t>(face.size(), LF_FACESIZE - 1),
+                reinterpret_cast<char16_t*>(lf.lfFaceName));
+    HFONT handle = CreateFontIndirectW(&lf);
+    const int saved = SaveDC(dc_);
+    if (saved == 0) {
+      DeleteObject(handle);
+      throw EKtTabControlError(u"Error saving device context");
+    }
+    SelectObject(dc_, handle);
+    fonts_.push_back({handle, saved});
+  }
+  void Pop() {
+    RestoreDC(dc_, fonts_.back().saved);
+    DeleteObject(fonts_.back().font);
+    fonts_.pop_back();
+  }
+
+ private:
+  struct Entry {
+    HFONT font;
+    int saved;
+  };
+  HDC dc_;
+  std::vector<Entry> fonts_;
+};
+
+SIZE Extent(HDC dc, const std::u16string& text) {
+  SIZE size{0, 0};
+  if (!text.empty() && GetTextExtentPoint32W(dc, reinterpret_cast<LPCWSTR>(text.c_str()),
+                                             static_cast<int>(text.size()), &size) == 0)
+    size = SIZE{0, 0};  // a failed measurement counts as nothing
+  return size;
+}
+
+// The caption split at its accelerator: the text before it, the marked
+// character and the rest; "&&" stands for one ampersand.
+struct TAccelParts {
+  std::u16string before, key, after;
+};
+
+TAccelParts SplitAccelerator(const std::u16string& caption) {
+  TAccelParts parts;
+  std::u16string* out = &parts.before;
+  bool marked = false;
+  for (size_t k = 0; k < caption.size(); ++k) {
+    const char16_t c = caption[k];
+    if (c == u'&' && k + 1 < caption.size()) {
+      if (caption[k + 1] == u'&') {
+        out->push_back(u'&');
+        ++k;
+        continue;
+      }
+      if (!marked) {
+        marked = true;
+        parts.key.push_back(caption[k + 1]);
+        ++k;
+        out = &parts.after;
+        continue;
+      }
+    }
+    out->push_back(c);
+  }
+  return parts;
+}
+
+}  // namespace
+
+void TKtCustomTabControl::DrawTabContent(HDC dc, int i, const RECT& rect) {
+  const TKtTabData& tab = Tabs().Item(i);
+  const bool vertical = TextOrientation() == TOrientation::orVertical;
+  RECT content{rect.left + 4, rect.top + 2, rect.right - 4, rect.bottom - 2};
+  if (vertical) content = RECT{rect.left + 2, rect.top + 4, rect.right - 2, rect.bottom - 4};
+  if (ShowCloseButtonOnActiveTab() && i == TabIndex()) {
+    // The close glyph keeps 20 pixels at the far end (near end in reverse).
+    const bool horizontal = TabOrientation() == TKtTabOrientation::toTop ||
+                            TabOrientation() == TKtTabOrientation::toBottom;
+    const bool reverse = TabSequence() == TKtTabSequence::tsReverse;
+    LONG& end = horizontal ? (reverse ? content.left : content.right)
+                           : (reverse ? content.top : content.bottom);
+    end += reverse ? 20 : -20;
+  }
+
+  // The image takes its side of the content rectangle.
+  const int imageIndex =
+      !tab.Enabled && tab.DisabledImageIndex >= 0 ? tab.DisabledImageIndex : tab.ImageIndex;
+  if (images_ != nullptr && imageIndex >= 0 && imageIndex < images_->Count()) {
+    const int iw = images_->Width();
+    const int ih = images_->Height();
+    RECT area = content;
+    switch (ImagePosition()) {
+      case TKtImagePosition::ipLeft:
+        area.right = area.left + iw;
+        content.left = area.right + ImageMargin();
+        break;
+      case TKtImagePosition::ipRight:
+        area.left = area.right - iw;
+        content.right = area.left - ImageMargin();
+        break;
+      case TKtImagePosition::ipTop:
+        area.bottom = area.top + ih;
+        content.top = area.bottom + ImageMargin();
+        break;
+      case TKtImagePosition::ipBottom:
+        area.top = area.bottom - ih;
+        content.bottom = area.top - ImageMargin();
+        break;
+      case TKtImagePosition::ipBack:
+      case TKtImagePosition::ipStretch:
+        break;
+    }
+    auto place = [](int from, int to, int size, int alignment) {
+      // 0 start, 1 centre (halves rounded towards zero), 2 end.
+      return alignment == 0 ? from : alignment == 2 ? to - size : from + (to - from - size) / 2;
+    };
+    const int x = place(area.left, area.right, iw, static_cast<int>(ImageAlignment()));
+    const int y = place(area.top, area.bottom, ih, static_cast<int>(ImageAlignmentVertical()));
+    TCanvas canvas;
+    canvas.SetHandle(dc);
+    // A separate disabled image is drawn as it is; otherwise it is greyed.
+    images_->Draw(&canvas, x, y, imageIndex, tab.Enabled || tab.DisabledImageIndex >= 0);
+    canvas.SetHandle(nullptr);
+  }
+  if (tab.Caption.empty()) return;
+
+  TColor color = TextColors().Unselected();
+  TKtTextStyle style = TKtTextStyle::tsUnselected;
+  if (!tab.Enabled) {
+    style = TKtTextStyle::tsDisabled;
+    color = TextColors().Disabled();
+  } else if (i == TabIndex()) {
+    style = TKtTextStyle::tsSelected;
+    color = TextColors().Selected();
+  } else if (HotTrack() && i == hotTab_) {
+    style = TKtTextStyle::tsHotTrack;
+    color = HotTrackStyle() == TKtTabHotTrackStyle::htsText
+                ? (HotTrackColorType() == TKtHotTrackColorType::htctActual
+                       ? HotTrackColor()
+                       : ContrastHueColor(HotTrackColor(), 140))
+                : TextColors().Selected();
+  }
+  TColor asked = color;
+  if (DoGetTextColor(i, style, asked)) color = asked;
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, ColorToRGB(color));
+  const bool bold = BoldCurrentTab() && i == TabIndex();
+  const bool plainBold = bold || Font()->Style().Contains(fsBold);
+  // Vertical text reads upwards, on right-side tabs downwards.
+  const int escapement = !vertical                                        ? 0
+                         : TabOrientation() == TKtTabOrientation::toRight ? 2700
+                                                                          : 900;
+  TFontStack fonts(dc);
+  fonts.Push(Font(), plainBold, false, escapement);
+  // Lines separated by CR LF, one under the other (side by side for
+  // vertical text); one "&" in the caption marks its accelerator.
+  std::vector<TAccelParts> lines;
+  {
+    bool marked = false;
+    size_t start = 0;
+    for (;;) {
+      const size_t end = tab.Caption.find(u"\r\n", start);
+      const std::u16string line = tab.Caption.substr(start, end - start);
+      TAccelParts parts = SplitAccelerator(line);
+      if (marked && !parts.key.empty())
+        parts = TAccelParts{parts.before + parts.key + parts.after, {}, {}};
+      marked = marked || !parts.key.empty();
+      lines.push_back(parts);
+      if (end == std::u16string::npos) break;
+      start = end + 2;
+    }
+  }
+  struct TLineSize {
+    SIZE before, key, after;
+    int along, across;
+  };
+  std::vector<TLineSize> sizes;
+  int block = 0;
+  for (const TAccelParts& parts : lines) {
+    TLineSize ls{Extent(dc, parts.before), Extent(dc, parts.key), Extent(dc, parts.after), 0, 0};
+    ls.along = ls.before.cx + ls.key.cx + ls.after.cx;
+    ls.across = std::max({ls.before.cy, ls.key.cy, ls.after.cy});
+    block += ls.across;
+    sizes.push_back(ls);
+  }
+  // 0 start, 1 centre (halves rounded towards zero), 2 end of [from, to).
+  auto align = [](int from, int to, int size, int alignment) {
+    return alignment == 0 ? from : alignment == 2 ? to - size : from + (to - from - size) / 2;
+  };
+  const int hAlign = static_cast<int>(TextAlignment());
+  const int vAlign = static_cast<int>(TextAlignmentVertical());
+  // The block of lines across the text, each line along it.
+  int acrossAt = 0;
+  if (escapement == 0) {
+    acrossAt = align(content.top, content.bottom, block, vAlign);
+  } else {
+    // Vertical text: lines stack from the glyphs' top side; on right-side
+    // tabs the alignment is reversed.
+    const int a = escapement == 2700 ? 2 - hAlign : hAlign;
+    acrossAt = align(content.left, content.right, block, a);
+  }
+  for (size_t n = 0; n < lines.size(); ++n) {
+    const TAccelParts& parts = lines[n];
+    const TLineSize& ls = sizes[n];
+    int x = 0, y = 0, dx = 0, dy = 0;
+    switch (escapement) {
+      case 900:
+        x = acrossAt;
+        y = align(content.top, content.bottom, ls.along, 2 - vAlign) + ls.along;
+        dy = -1;
+        break;
+      case 2700:
+        x = acrossAt + ls.across;
+        y = align(content.top, content.bottom, ls.along, vAlign);
+        dy = 1;
+        break;
+      default:
+        x = align(content.left, content.right, ls.along, hAlign);
+        y = acrossAt;
+        dx = 1;
+        break;
+    }
+    acrossAt += ls.across;
+    auto out = [&](const std::u16string& text, const SIZE& size) {
+      if (!text.empty())
+        ExtTextOutW(dc, x, y, 0, nullptr, reinterpret_cast<LPCWSTR>(text.c_str()),
+                    static_cast<UINT>(text.size()), nullptr);
+      x += dx * size.cx;
+      y += dy * size.cx;
+    };
+    out(parts.before, ls.before);
+    if (!parts.key.empty()) {
+      // The accelerator is underlined.
+      fonts.Push(Font(), plainBold, true, escapement);
+      SetBkMode(dc, TRANSPARENT);
+      SetTextColor(dc, ColorToRGB(color));
+      out(parts.key, ls.key);
+      fonts.Pop();
+    }
+    out(parts.after, ls.after);
+  }
 }
 
 }  // namespace kelm::kit

@@ -19,6 +19,8 @@ enum TLangText : uint32_t {
   ltTreeDataAfterNodeEnd = 65113,
   ltTreeClipboardFailed = 65114,
   ltTreeUserDataSpace = 65115,
+  ltPageIndexInvalid = 65116,
+  ltPageVisibleFixed = 65117,
   ltColumnNode = 65200,
   ltColumnCreateTime = 65201,
   ltColumnRemarks = 65202,

@@ -129,6 +129,21 @@ using TDragDropEvent = TEvent<TObject*, TObject*, int, int>;
 using TStartDragEvent = TEvent<TObject*, TDragObject*&>;
 using TEndDragEvent = TEvent<TObject*, TObject*, int, int>;
 
+// CM_DOCKCLIENT's record: the control to dock and where it was dropped
+// (screen coordinates).
+struct TDockClientRec {
+  TControl* Control = nullptr;
+  TRect DropRect{};
+};
+// CM_DOCKNOTIFICATION's record: what happened to the docked client
+// (WM_SETTEXT with the new text in LParam, or CM_VISIBLECHANGED with the
+// new visibility in WParam).
+struct TDockNotifyRec {
+  UINT ClientMsg = 0;
+  WPARAM WParam = 0;
+  LPARAM LParam = 0;
+};
+
 // The shift state of a mouse message's wParam plus the Alt key.
 TShiftState MouseShiftState(WPARAM keys);
 // The shift state of the keyboard now.
@@ -211,7 +226,8 @@ class TControl : public TComponent {
   // ---- visibility, state
   bool Visible() const { return visible_; }
   void SetVisible(bool v);
-  void Show() { SetVisible(true); }
+  // The parents show it first (a container may have to bring it forward).
+  void Show();
   void Hide() { SetVisible(false); }
   // Visible and every parent showing (a form: its window is shown).
   virtual bool Showing() const;
@@ -288,6 +304,18 @@ class TControl : public TComponent {
   void SetParentComponent(TComponent* parent) override;
   void Loaded() override;
   void Notification(TComponent* component, TOperation operation) override;
+
+  // ---- docking
+  // The dock site the control is docked in; none while it floats.
+  TWinControl* HostDockSite() const { return hostDockSite_; }
+  // Asks site (through CM_DOCKCLIENT) to take the control; true when it
+  // did. A window that is no dock site takes nothing.
+  bool ManualDock(TWinControl* site, const TRect& dropRect);
+  // The dock operation: leaves the old site, and site adds the control.
+  void Dock(TWinControl* site, const TRect& dropRect);
+  // Leaves the dock site and floats at screenRect as a window of its own
+  // (a form; another control just loses its parent).
+  bool ManualFloat(const TRect& screenRect);
 
   // ---- dragging: at once, or once the mouse moved threshold pixels (-1:
   // the screen's drag threshold) with the button held.
@@ -373,6 +401,8 @@ class TControl : public TComponent {
   TDragKind dragKind_ = TDragKind::dkDrag;
   TCursor dragCursor_ = crDrag;
   TControlActionLink* actionLink_ = nullptr;
+  TWinControl* hostDockSite_ = nullptr;
+  void NotifyDockSite(UINT msg, WPARAM wParam, LPARAM lParam);
   bool settingParentFont_ = false;
   bool settingParentColor_ = false;
 };
@@ -440,6 +470,17 @@ class TWinControl : public TControl {
   void EnableAlign();
   void GetChildren(const TGetChildProc& proc, TComponent* root) override;
   void SetChildOrder(TComponent* child, int order) override;
+  // Makes the child control seen: by default the parents show this one in
+  // turn; a container that hides children (a page control) overrides it.
+  virtual void ShowControl(TControl* control);
+
+  // ---- docking
+  bool DockSite() const { return dockSite_; }
+  void SetDockSite(bool v) { dockSite_ = v; }
+  // A client joins (by default it becomes a child placed at the drop
+  // rectangle) and leaves (nothing by default).
+  virtual void DoAddDockClient(TControl* client, const TRect& dropRect);
+  virtual void DoRemoveDockClient(TControl* client);
 
   // ---- focus and tab order
   void SetFocus();
@@ -535,6 +576,9 @@ class TWinControl : public TControl {
   virtual void CMFontChanged(TMessage& m);
   virtual void CMTextChanged(TMessage& m);
   virtual void CMDialogKey(TMessage& m);  // also CM_DIALOGCHAR
+  virtual void CMDockClient(TMessage& m);
+  virtual void CMUnDockClient(TMessage& m);
+  virtual void CMDockNotification(TMessage& m);
 
   HWND handle_ = nullptr;
   WNDPROC defWndProc_ = DefWindowProcW;
@@ -559,6 +603,7 @@ class TWinControl : public TControl {
   bool aligning_ = false;
   bool trackingLeave_ = false;
   int pendingTabOrder_ = -1;
+  bool dockSite_ = false;
 };
 
 // A windowed control with a canvas: override Paint.

@@ -106,6 +106,9 @@ class TCustomForm : public TWinControl {
   void SetPixelsPerInch(int) {}
   int TextHeight() const { return textHeight_; }
   void SetTextHeight(int v) { textHeight_ = v; }
+  // A form given a parent (docked) becomes a child window of it, and a
+  // window of its own again without one.
+  void SetParent(TWinControl* parent) override;
   TRect ClientRect() override;
   void SetClientWidth(int v) override;
   void SetClientHeight(int v) override;

@@ -71,6 +71,12 @@ enum : UINT {
   CM_DRAG = CM_BASE + 47,
   CM_HINTSHOW = CM_BASE + 48,
   CM_RECREATEWND = CM_BASE + 51,
+  // Docking: lParam a TDockClientRec (answer 0 when docked); the client
+  // undocking in lParam; a docked client's change (wParam the client,
+  // lParam a TDockNotifyRec).
+  CM_DOCKCLIENT = CM_BASE + 52,
+  CM_UNDOCKCLIENT = CM_BASE + 53,
+  CM_DOCKNOTIFICATION = CM_BASE + 54,
   CM_BIDIMODECHANGED = CM_BASE + 60,
   CM_HINTSHOWPAUSE = CM_BASE + 65,
   CM_MOUSEWHEEL = CM_BASE + 67,

@@ -1,6 +1,7 @@
 // The tab control as a window: the model of kt_tabs.h bound to the class
-// library's custom control, its stored form and its font. Painting, input,
-// the scroller and the buttons come with the page control.
+// library's custom control, its stored form and its font; painting through
+// an off-screen bitmap, mouse and keyboard input, hot tracking, dragging a
+// tab, and the strip's buttons (kt_tab_buttons.h).
 #pragma once
 
 #include <windows.h>
@@ -12,7 +13,16 @@
 #include "kit/kt_tabs.h"
 #include "kit/kt_tabs_gdi.h"
 
+namespace classlib {
+class TTimer;
+}
+
 namespace kelm::kit {
+
+class TKtTabScroller;
+class TKtTabControlCloseButton;
+class TKtTabMenuButton;
+class TKtActiveTabCloseButton;
 
 extern const classlib::TTypeInfo TypeInfo_TKtTabStyle;
 extern const classlib::TTypeInfo TypeInfo_TKtTabOrientation;
@@ -26,6 +36,16 @@ extern const classlib::TTypeInfo TypeInfo_TKtHotTrackColorType;
 extern const classlib::TTypeInfo TypeInfo_TOrientation;
 
 using TKtTabChangingEvent = classlib::TEvent<classlib::TObject*, int, bool&>;
+using TKtTabOrderChangeEvent = classlib::TEvent<classlib::TObject*, int, int>;
+using TKtTabCloseEvent = classlib::TEvent<classlib::TObject*, bool&>;
+using TKtPaintBackgroundEvent2 =
+    classlib::TEvent<classlib::TObject*, classlib::TCanvas*, classlib::TRect, bool&>;
+using TKtPaintTabBackgroundEvent =
+    classlib::TEvent<classlib::TObject*, classlib::TCanvas*, int, classlib::TRect, bool&>;
+using TKtGetTextColorEvent =
+    classlib::TEvent<classlib::TObject*, int, TKtTextStyle, classlib::TColor&, bool&>;
+using TKtPaintCardBackgroundEvent =
+    classlib::TEvent<classlib::TObject*, classlib::TCanvas*, int, classlib::TRect, bool&>;
 
 class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabControlModel {
   CL_DECLARE_CLASS(TKtCustomTabControl, TCustomControl)
@@ -49,6 +69,48 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   // or with what the parent shows, so that drawing it twice removes it.
   void DrawDropIndicator(const TKtRect& rect);
   TKtTabChangingEvent OnChanging;
+  TKtTabOrderChangeEvent OnTabOrderChange;
+  TKtTabCloseEvent OnClose;
+  TKtPaintCardBackgroundEvent OnPaintCardBackground;
+  TKtPaintBackgroundEvent2 OnPaintBackground;
+  TKtPaintTabBackgroundEvent OnPaintTabBackground;
+  TKtGetTextColorEvent OnGetTextColor;
+
+  // Empty here; the page control sets every page's tab.
+  virtual void HideAllTabs() {}
+  virtual void ShowAllTabs() {}
+
+  // ---- scrolling a single row that does not fit
+  void ScrollTabs(bool forward);
+  // Whether the scroller's up-right half scrolls forward (else back).
+  bool ScrollsForward(bool upRight) const;
+  // Whether there is more to scroll that way.
+  bool CanScroll(bool forward) const;
+  classlib::TNotifyEvent OnScrolledTabs;
+
+  // ---- the strip's buttons, made when first needed (none before)
+  TKtTabScroller* Scroller() const { return scroller_; }
+  TKtTabControlCloseButton* CloseButton() const { return closeButton_; }
+  TKtTabMenuButton* MenuButton() const { return menuButton_; }
+  TKtActiveTabCloseButton* ActiveTabCloseButton() const { return activeClose_; }
+  // Lays the tabs out when stale and places the buttons (the start of a
+  // paint does the same).
+  void PlaceButtons();
+
+  // ---- hot tracking and hints
+  int HotTab() const { return hotTab_; }
+  classlib::TTimer* HotTrackTimer() const { return hotTimer_; }
+  void HotTrackTick(classlib::TObject* sender);
+
+  // ---- dragging a tab onto another
+  void DragOver(classlib::TObject* source, int x, int y, classlib::TDragState state,
+                bool& accept) override;
+  void DragDrop(classlib::TObject* source, int x, int y) override;
+  bool DropIndicatorShown() const { return indicatorShown_; }
+  // Runs while a dragged tab is over no tab: first after 400 ms, then
+  // every 300 ms, scrolling one tab towards the side the mouse is on.
+  classlib::TTimer* DragScrollTimer() const { return dragScrollTimer_; }
+  void DragScrollTick(classlib::TObject* sender);
 
  protected:
   void DefineProperties(classlib::TFiler& filer) override;
@@ -59,13 +121,33 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void CMFontChanged(classlib::TMessage& m) override;
   void MouseDown(classlib::TMouseButton button, classlib::TShiftState shift, int x, int y) override;
   void KeyDown(WORD& key, classlib::TShiftState shift) override;
+  void MouseMove(classlib::TShiftState shift, int x, int y) override;
+  void CMDialogKey(classlib::TMessage& m) override;
   void DoTabClick() override;
+  void ButtonsChanged() override;
+  void RepaintScroller() override;
+  void StopHotTrackTimer() override;
   virtual void CMParentColorChanged(classlib::TMessage& m);
 
   bool Designing() const override { return IsDesigning(); }
   bool DoChanging(int newIndex) override;
   void DoChange() override;
   void DoPageChange() override;
+  virtual void DoTabOrderChange(int oldIndex, int newIndex);
+  // Raises OnClose with AllowClose False and answers it.
+  virtual bool DoClose();
+  // True when the owner painted the card of the row.
+  virtual bool DoPaintCardBackground(classlib::TCanvas* canvas, int row,
+                                     const classlib::TRect& rect);
+  // Each true when the owner's handler did it.
+  virtual bool DoPaintBackground(classlib::TCanvas* canvas, const classlib::TRect& rect);
+  virtual bool DoPaintTabBackground(classlib::TCanvas* canvas, int tab,
+                                    const classlib::TRect& rect);
+  virtual bool DoGetTextColor(int tab, TKtTextStyle style, classlib::TColor& color);
+  // After the close button was allowed, and after a tab was dropped on tab
+  // i: the tab control keeps its tab list as its owner set it.
+  virtual void CloseActiveTab() {}
+  virtual void MoveActiveTab(int i) { (void)i; }
   void FontMayNeedTrueType() override;
   bool ImageSizeOf(int32_t imageIndex, TKtSize& size) override;
   // Whether the tab text's font is TrueType (vertical text needs one).
@@ -77,9 +159,31 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void DrawTabsAndCards(HDC dc);
   void DrawTab(HDC dc, int i);
   void DrawCard(HDC dc, int row);
+  void DrawTabContent(HDC dc, int i, const RECT& rect);
   void DrawShadow(HDC dc, const TKtRect& card);
 
+  void EndHotTracking();
+  void CloseClicked(classlib::TObject* sender);
+  void ScrollerUpRight(classlib::TObject* sender);
+  void ScrollerDownLeft(classlib::TObject* sender);
+  TKtRect IndicatorRect(int target);
+  void ShowIndicator(int target);
+
   int pressedTab_ = -1;
+  TKtTabScroller* scroller_ = nullptr;
+  TKtTabControlCloseButton* closeButton_ = nullptr;
+  TKtTabMenuButton* menuButton_ = nullptr;
+  TKtActiveTabCloseButton* activeClose_ = nullptr;
+  // The far end of the selected tab the close glyph takes (its length).
+  TKtRect ActiveCloseRect() const;
+  int hotTab_ = -1;
+  classlib::TTimer* hotTimer_ = nullptr;
+  std::u16string storedHint_;
+  int dragTarget_ = -1;
+  TKtRect indicator_{};
+  bool indicatorShown_ = false;
+  classlib::TTimer* dragScrollTimer_ = nullptr;
+  TKtPoint lastDragPoint_{};
   HBITMAP bitmap_ = nullptr;
   SIZE bitmapSize_{0, 0};
 
@@ -167,6 +271,19 @@ void PublishTabControlProperties(classlib::ClassDef<T>& c) {
   c.Event("OnChange", &TKtCustomTabControl::OnChange, &TKtCustomTabControl::OnChange);
   c.Event("OnChanging", &TKtCustomTabControl::OnChanging, &TKtCustomTabControl::OnChanging);
   c.Event("OnPageChange", &TKtCustomTabControl::OnPageChange, &TKtCustomTabControl::OnPageChange);
+  c.Event("OnTabOrderChange", &TKtCustomTabControl::OnTabOrderChange,
+          &TKtCustomTabControl::OnTabOrderChange);
+  c.Event("OnClose", &TKtCustomTabControl::OnClose, &TKtCustomTabControl::OnClose);
+  c.Event("OnGetTextColor", &TKtCustomTabControl::OnGetTextColor,
+          &TKtCustomTabControl::OnGetTextColor);
+  c.Event("OnPaintBackground", &TKtCustomTabControl::OnPaintBackground,
+          &TKtCustomTabControl::OnPaintBackground);
+  c.Event("OnPaintTabBackground", &TKtCustomTabControl::OnPaintTabBackground,
+          &TKtCustomTabControl::OnPaintTabBackground);
+  c.Event("OnScrolledTabs", &TKtCustomTabControl::OnScrolledTabs,
+          &TKtCustomTabControl::OnScrolledTabs);
+  c.Event("OnPaintCardBackground", &TKtCustomTabControl::OnPaintCardBackground,
+          &TKtCustomTabControl::OnPaintCardBackground);
 }
 
 }  // namespace kelm::kit

@@ -11,6 +11,7 @@
 #include "classlib/textform.h"
 #include "lazytree/header_columns.h"
 #include "lazytree/tree_header.h"
+#include "stream_helpers.h"
 
 namespace kelm::lazytree {
 namespace {
@@ -249,26 +250,9 @@ CL_CLASS(TColumnsHost) {}
 
 namespace {
 
-std::vector<uint8_t> TextToBinary(const std::string& text) {
-  classlib::TStringStream in(text);
-  classlib::TMemoryStream out;
-  classlib::ObjectTextToBinary(in, out);
-  return out.Bytes();
-}
-
-std::string BinaryToText(const std::vector<uint8_t>& bytes) {
-  classlib::TResourceStream in(bytes.data(), static_cast<int64_t>(bytes.size()));
-  classlib::TStringStream out;
-  classlib::ObjectBinaryToText(in, out);
-  return out.DataString();
-}
-
-std::vector<uint8_t> Save(TComponent* root) {
-  classlib::TMemoryStream m;
-  classlib::TWriter w(m);
-  w.WriteRootComponent(root);
-  return m.Bytes();
-}
+using test::BinaryToText;
+using test::Save;
+using test::TextToBinary;
 
 TColumnsHost* Load(const std::vector<uint8_t>& bytes) {
   classlib::TResourceStream in(bytes.data(), static_cast<int64_t>(bytes.size()));

@@ -13,6 +13,7 @@
 #include "classlib/textform.h"
 #include "lazytree/tree_header.h"
 #include "lazytree/tree_options.h"
+#include "stream_helpers.h"
 
 namespace kelm::lazytree {
 namespace {
@@ -496,26 +497,9 @@ CL_CLASS(THeaderHolder) {
 
 namespace {
 
-std::vector<uint8_t> TextToBinary(const std::string& text) {
-  classlib::TStringStream in(text);
-  classlib::TMemoryStream out;
-  classlib::ObjectTextToBinary(in, out);
-  return out.Bytes();
-}
-
-std::string BinaryToText(const std::vector<uint8_t>& bytes) {
-  classlib::TResourceStream in(bytes.data(), static_cast<int64_t>(bytes.size()));
-  classlib::TStringStream out;
-  classlib::ObjectBinaryToText(in, out);
-  return out.DataString();
-}
-
-std::vector<uint8_t> Save(TComponent* root) {
-  classlib::TMemoryStream m;
-  classlib::TWriter w(m);
-  w.WriteRootComponent(root);
-  return m.Bytes();
-}
+using test::BinaryToText;
+using test::Save;
+using test::TextToBinary;
 
 // Loads into a fresh holder prepared by the caller.
 void LoadInto(THeaderHolder* holder, const std::vector<uint8_t>& bytes) {

@@ -460,23 +460,17 @@ void TsgVisualObject::SetSizeField(float v, float& field, float TsgPoint::*scale
 }
 
 void TsgVisualObject::SetWidth(float v) {
-  if (v == width_) return;
-  Repaint();
-  SetSizeField(v, width_, &TsgPoint::X);
-  // The rotation centre moves with the size.
-  if (rotateAngle_ != 0) MatrixChanged(this);
-  if (IsLoading() || !Scene()) return;
-  UpdateEffects();
-  MarkUpdateRectDirty();
-  if (TsgVisualObject* p = VisualParent(); p && (align_ != vaNone || p->IsScrollContent()))
-    p->Realign();
-  if (GetChildrenCount() > 0) Realign();
+  if (v != width_) SetSide(v, width_, &TsgPoint::X);
 }
 
 void TsgVisualObject::SetHeight(float v) {
-  if (v == height_) return;
+  if (v != height_) SetSide(v, height_, &TsgPoint::Y);
+}
+
+void TsgVisualObject::SetSide(float v, float& field, float TsgPoint::*scaleAxis) {
   Repaint();
-  SetSizeField(v, height_, &TsgPoint::Y);
+  SetSizeField(v, field, scaleAxis);
+  // The rotation centre moves with the size.
   if (rotateAngle_ != 0) MatrixChanged(this);
   if (IsLoading() || !Scene()) return;
   UpdateEffects();

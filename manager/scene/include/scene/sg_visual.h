@@ -315,6 +315,8 @@ class TsgVisualObject : public TsgObject {
  private:
   void TriggerState(const std::string& property);
   void SetSizeField(float v, float& field, float TsgPoint::*scaleAxis);
+  // Width or height changed: the field, then what follows from a new size.
+  void SetSide(float v, float& field, float TsgPoint::*scaleAxis);
   void PositionChangedEvent(classlib::TObject* sender) { MatrixChanged(sender); }
   void MarginsChangedEvent(classlib::TObject* sender) { MarginsChanged(sender); }
   void PaddingChangedEvent(classlib::TObject* sender) { PaddingChanged(sender); }

@@ -195,9 +195,7 @@ void TsgAnimation::Loaded() {
   if (enabled_ && !InDesign()) Start();
 }
 
-bool TsgAnimation::InDesign() {
-  return IsDesigning() || (Scene() && Scene()->GetDesignTime());
-}
+bool TsgAnimation::InDesign() { return IsDesigning() || (Scene() && Scene()->GetDesignTime()); }
 
 void TsgAnimation::LeaveClock() {
   if (TsgAniThread* clock = AniThread()) clock->Remove(this);

@@ -42,11 +42,10 @@ void CrossFade(TsgBitmap* work, TsgBitmap* base, TsgBitmap* over, float opacity)
   TsgCanvas* canvas = work->GetCanvas();
   if (!canvas || over->IsEmpty()) return;
   if (!canvas->BeginScene()) return;
-  canvas->DrawBitmap(over, TsgRect{0, 0, static_cast<float>(over->Width()),
-                                    static_cast<float>(over->Height())},
-                     TsgRect{0, 0, static_cast<float>(work->Width()),
-                             static_cast<float>(work->Height())},
-                     opacity, false);
+  canvas->DrawBitmap(
+      over, TsgRect{0, 0, static_cast<float>(over->Width()), static_cast<float>(over->Height())},
+      TsgRect{0, 0, static_cast<float>(work->Width()), static_cast<float>(work->Height())}, opacity,
+      false);
   canvas->EndScene();
 }
 
@@ -106,7 +105,7 @@ void TsgAnimationTarget::WriteColor(TsgColor c) const {
   } else if (p->Kind() == TTypeKind::Integer && p->SetOrd) {
     // A signed 32-bit property holds the same bits as a negative number.
     const int64_t v = p->PropType->MinValue < 0 ? static_cast<int64_t>(static_cast<int32_t>(c))
-                                                 : static_cast<int64_t>(c);
+                                                : static_cast<int64_t>(c);
     p->SetOrd(Object, v);
   }
 }
@@ -201,7 +200,8 @@ void TsgGradientAnimation::Start() {
   target_.Resolve(Parent(), propertyName_);
   if (startFromCurrent_) {
     TObject* g = target_.ReadObject();
-    if (g && g->InheritsFrom(TsgGradient::StaticClass())) startValue_->Assign(static_cast<TsgGradient*>(g));
+    if (g && g->InheritsFrom(TsgGradient::StaticClass()))
+      startValue_->Assign(static_cast<TsgGradient*>(g));
   }
   TsgAnimation::Start();
 }
@@ -210,13 +210,13 @@ void TsgGradientAnimation::ProcessAnimation() {
   TObject* obj = target_.ReadObject();
   if (!obj || !obj->InheritsFrom(TsgGradient::StaticClass())) return;
   auto* g = static_cast<TsgGradient*>(obj);
-  const int n = std::min({startValue_->Points()->Count(), stopValue_->Points()->Count(),
-                          g->Points()->Count()});
+  const int n = std::min(
+      {startValue_->Points()->Count(), stopValue_->Points()->Count(), g->Points()->Count()});
   const float t = NormalizedTime();
   for (int i = 0; i < n; ++i)
-    g->Points()->Points(i)->SetIntColor(sgInterpolateColor(
-        startValue_->Points()->Points(i)->IntColor(), stopValue_->Points()->Points(i)->IntColor(),
-        t));
+    g->Points()->Points(i)->SetIntColor(
+        sgInterpolateColor(startValue_->Points()->Points(i)->IntColor(),
+                           stopValue_->Points()->Points(i)->IntColor(), t));
   g->Changed();
 }
 
@@ -246,7 +246,8 @@ void TsgRectAnimation::Start() {
   target_.Resolve(Parent(), propertyName_);
   if (startFromCurrent_) {
     TObject* b = target_.ReadObject();
-    if (b && b->InheritsFrom(TsgBounds::StaticClass())) startValue_->Assign(static_cast<TsgBounds*>(b));
+    if (b && b->InheritsFrom(TsgBounds::StaticClass()))
+      startValue_->Assign(static_cast<TsgBounds*>(b));
   }
   TsgAnimation::Start();
 }
@@ -255,9 +256,9 @@ void TsgRectAnimation::ProcessAnimation() {
   if (!target_.Resolved()) return;
   const float t = NormalizedTime();
   const TsgRect a = startValue_->GetRect(), b = stopValue_->GetRect();
-  current_->SetRect(TsgRect{sgInterpolateFloat(a.Left, b.Left, t), sgInterpolateFloat(a.Top, b.Top, t),
-                            sgInterpolateFloat(a.Right, b.Right, t),
-                            sgInterpolateFloat(a.Bottom, b.Bottom, t)});
+  current_->SetRect(
+      TsgRect{sgInterpolateFloat(a.Left, b.Left, t), sgInterpolateFloat(a.Top, b.Top, t),
+              sgInterpolateFloat(a.Right, b.Right, t), sgInterpolateFloat(a.Bottom, b.Bottom, t)});
   target_.WriteObject(current_, TsgBounds::StaticClass());
 }
 
@@ -303,7 +304,9 @@ CL_CLASS(TsgBitmapListAnimation) {
 }
 
 TsgBitmapListAnimation::TsgBitmapListAnimation(TComponent* AOwner)
-    : TsgAnimation(AOwner), strip_(classlib::New<TsgBitmap>()), current_(classlib::New<TsgBitmap>()) {}
+    : TsgAnimation(AOwner),
+      strip_(classlib::New<TsgBitmap>()),
+      current_(classlib::New<TsgBitmap>()) {}
 
 TsgBitmapListAnimation::~TsgBitmapListAnimation() {
   classlib::Free(current_);
@@ -328,7 +331,8 @@ void TsgBitmapListAnimation::ProcessAnimation() {
   current_->Clear(0);
   const int frameWidth = strip_->Width() / count_;
   const float x = static_cast<float>(frame * (frameWidth + 1));
-  if (TsgCanvas* canvas = current_->GetCanvas(); canvas && !strip_->IsEmpty() && canvas->BeginScene()) {
+  if (TsgCanvas* canvas = current_->GetCanvas();
+      canvas && !strip_->IsEmpty() && canvas->BeginScene()) {
     const auto w = static_cast<float>(frameWidth), h = static_cast<float>(strip_->Height());
     canvas->DrawBitmap(strip_, TsgRect{x, 0, x + w, h}, TsgRect{0, 0, w, h}, 1, false);
     canvas->EndScene();
@@ -337,9 +341,7 @@ void TsgBitmapListAnimation::ProcessAnimation() {
 }
 
 // ---- key frames
-CL_CLASS(TsgKey) {
-  c.Float("Key", &TsgKey::Key, &TsgKey::SetKey, &classlib::TypeInfo_Single);
-}
+CL_CLASS(TsgKey) { c.Float("Key", &TsgKey::Key, &TsgKey::SetKey, &classlib::TypeInfo_Single); }
 
 TsgKey::TsgKey(classlib::TCollection* collection) : TCollectionItem(collection) {}
 
@@ -517,6 +519,10 @@ CL_CLASS(TsgPathSwitcher) {
 TsgPathSwitcher::TsgPathSwitcher(TComponent* AOwner) : TsgAnimation(AOwner) { SetDuration(0.001f); }
 
 void RegisterAnimationClasses() {
+  // The category list keeps every pair it is given: register once.
+  static bool registered = false;
+  if (registered) return;
+  registered = true;
   classlib::RegisterClasses({TsgAnimation::StaticClass(), TsgKey::StaticClass(),
                              TsgColorKey::StaticClass(), TsgFloatKey::StaticClass(),
                              TsgKeys::StaticClass()});

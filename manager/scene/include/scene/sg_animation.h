@@ -32,7 +32,8 @@ class IsgAniTimer {
  public:
   virtual ~IsgAniTimer() = default;
 };
-using TsgAniTimerFactory = std::unique_ptr<IsgAniTimer> (*)(TsgAniThread* clock, uint32_t intervalMs);
+using TsgAniTimerFactory = std::unique_ptr<IsgAniTimer> (*)(TsgAniThread* clock,
+                                                            uint32_t intervalMs);
 void SetAniTimerFactory(TsgAniTimerFactory factory);
 
 // The shared clock: made on the first start of an animation that has a

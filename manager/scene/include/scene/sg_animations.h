@@ -47,15 +47,15 @@ struct TsgAnimationTarget {
 };
 
 // The shared part of the classes driven by PropertyName.
-#define VH_SG_PROPERTY_TARGET                                            \
- public:                                                                 \
-  const std::string& PropertyName() const { return propertyName_; }      \
-  void SetPropertyName(const std::string& v) { propertyName_ = v; }      \
-  const TsgAnimationTarget& Target() const { return target_; }           \
-  void ParentChanged() override { target_.Clear(); }                     \
-                                                                         \
- protected:                                                              \
-  std::string propertyName_;                                             \
+#define VH_SG_PROPERTY_TARGET                                       \
+ public:                                                            \
+  const std::string& PropertyName() const { return propertyName_; } \
+  void SetPropertyName(const std::string& v) { propertyName_ = v; } \
+  const TsgAnimationTarget& Target() const { return target_; }      \
+  void ParentChanged() override { target_.Clear(); }                \
+                                                                    \
+ protected:                                                         \
+  std::string propertyName_;                                        \
   TsgAnimationTarget target_
 
 class TsgFloatAnimation : public TsgAnimation {

@@ -75,8 +75,7 @@ TEST(SceneAniTimer, TheWindowTimerMovesAnAnimationInTheMessageLoop) {
   RunUntilFinished(a);
   EXPECT_FALSE(g_timedOut);
   EXPECT_FLOAT_EQ(host->Position()->X(), 0);
-  classlib::Free(scene);
-  classlib::Free(host);
+  classlib::Free(scene);  // frees its roots, the host among them
   FreeAniThread();
 }
 

@@ -540,6 +540,25 @@ TEST_F(Animation, TheTreeStartsAndStopsAnimationsByName) {
   EXPECT_FLOAT_EQ(X(), 100);
 }
 
+TEST_F(Animation, TriggerWaitsPumpUntilTheAnimationHasRun) {
+  auto* host = New<TTriggerHost>(nullptr);
+  scene->AddObject(host);
+  auto* a = New<TsgFloatAnimation>(nullptr);
+  a->SetPropertyName("Position.X");
+  a->SetStopValue(60);
+  a->SetDuration(0.3f);
+  a->SetTrigger("IsPressed=true");
+  host->AddObject(a);
+  host->SetPressed(true);
+  test::ScriptedPump pump;
+  pump.Idle = [] { Advance(100); };
+  host->StartTriggerAnimationWait(host, "IsPressed");
+  EXPECT_FALSE(a->Running());
+  EXPECT_FLOAT_EQ(host->Position()->X(), 60);
+  EXPECT_EQ(pump.Pumps(), 3);
+  classlib::Free(host);
+}
+
 TEST_F(Animation, AnimateFloatRunsAChildThatFreesItself) {
   root->Position()->SetY(10);
   const int before = root->GetChildrenCount();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "classlib/classdef.h"
+#include "classlib/streams.h"
 #include "scene/sg_animations.h"
 #include "scene/sg_classes.h"
 #include "scene_fakes.h"
@@ -461,6 +462,17 @@ TEST_F(AnimationClasses, RegisteredUnderAnimationsAndStreamed) {
   auto* sw = New<TsgPathSwitcher>(nullptr);
   EXPECT_FLOAT_EQ(sw->Duration(), 0.001f);
   classlib::Free(sw);
+  // Defaults are not written: a fresh animation's text names no Duration.
+  auto* fresh = New<TsgFloatAnimation>(nullptr);
+  fresh->SetName("fresh");
+  classlib::TStringStream text;
+  SaveObjectToTextStream(fresh, text);
+  EXPECT_EQ(text.DataString().find("Duration"), std::string::npos) << text.DataString();
+  fresh->SetDuration(0.5f);
+  classlib::TStringStream changed;
+  SaveObjectToTextStream(fresh, changed);
+  EXPECT_NE(changed.DataString().find("Duration = 0.5"), std::string::npos) << changed.DataString();
+  classlib::Free(fresh);
 
   auto* a = Add<TsgFloatKeyAnimation>("Level");
   a->SetName("keys");

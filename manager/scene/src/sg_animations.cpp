@@ -52,19 +52,26 @@ void CrossFade(TsgBitmap* work, TsgBitmap* base, TsgBitmap* over, float opacity)
 }  // namespace
 
 // ---- the target
-void TsgAnimationTarget::Resolve(TsgObject* parent, const std::string& propertyName) {
+void TsgAnimationTarget::Resolve(TsgObject* parent, const std::string& propertyName,
+                                 TComponent* watcher) {
   if (!parent || propertyName.empty() || Resolved()) return;
   TObject* obj = parent;
+  TComponent* holder = nullptr;
   std::string name = propertyName;
   for (size_t dot = name.find('.'); dot != std::string::npos; dot = name.find('.')) {
     const std::string segment = name.substr(0, dot);
     name.erase(0, dot + 1);
     const TPropInfo* p = classlib::GetPropInfo(obj, segment);
     if (p && p->Kind() == TTypeKind::Class && p->GetObj)
-      if (TObject* next = p->GetObj(obj)) obj = next;
+      if (TObject* next = p->GetObj(obj)) {
+        obj = next;
+        if (next->InheritsFrom(TComponent::StaticClass())) holder = static_cast<TComponent*>(next);
+      }
   }
   Object = obj;
   Name = name;
+  Holder = holder;
+  if (holder && watcher) watcher->FreeNotification(holder);
 }
 
 const TPropInfo* TsgAnimationTarget::Prop() const {
@@ -137,7 +144,7 @@ CL_CLASS(TsgFloatAnimation) {
 TsgFloatAnimation::TsgFloatAnimation(TComponent* AOwner) : TsgAnimation(AOwner) {}
 
 void TsgFloatAnimation::Start() {
-  target_.Resolve(Parent(), propertyName_);
+  target_.Resolve(Parent(), propertyName_, this);
   if (startFromCurrent_) target_.ReadFloat(startValue_);
   TsgAnimation::Start();
 }
@@ -165,7 +172,7 @@ CL_CLASS(TsgColorAnimation) {
 TsgColorAnimation::TsgColorAnimation(TComponent* AOwner) : TsgAnimation(AOwner) {}
 
 void TsgColorAnimation::Start() {
-  target_.Resolve(Parent(), propertyName_);
+  target_.Resolve(Parent(), propertyName_, this);
   if (startFromCurrent_) target_.ReadColor(startValue_);
   TsgAnimation::Start();
 }
@@ -197,7 +204,7 @@ TsgGradientAnimation::~TsgGradientAnimation() {
 }
 
 void TsgGradientAnimation::Start() {
-  target_.Resolve(Parent(), propertyName_);
+  target_.Resolve(Parent(), propertyName_, this);
   if (startFromCurrent_) {
     TObject* g = target_.ReadObject();
     if (g && g->InheritsFrom(TsgGradient::StaticClass()))
@@ -243,7 +250,7 @@ TsgRectAnimation::~TsgRectAnimation() {
 }
 
 void TsgRectAnimation::Start() {
-  target_.Resolve(Parent(), propertyName_);
+  target_.Resolve(Parent(), propertyName_, this);
   if (startFromCurrent_) {
     TObject* b = target_.ReadObject();
     if (b && b->InheritsFrom(TsgBounds::StaticClass()))
@@ -282,7 +289,7 @@ TsgBitmapAnimation::~TsgBitmapAnimation() {
 }
 
 void TsgBitmapAnimation::ProcessAnimation() {
-  target_.Resolve(Parent(), propertyName_);
+  target_.Resolve(Parent(), propertyName_, this);
   if (!target_.Resolved()) return;
   const float t = NormalizedTime();
   if (Inverse())
@@ -322,7 +329,7 @@ int TsgBitmapListAnimation::FrameIndex() const {
 }
 
 void TsgBitmapListAnimation::ProcessAnimation() {
-  target_.Resolve(Parent(), propertyName_);
+  target_.Resolve(Parent(), propertyName_, this);
   TObject* obj = target_.ReadObject();
   const int frame = FrameIndex();
   if (!obj || !obj->InheritsFrom(TsgBitmap::StaticClass()) || frame < 0) return;
@@ -409,7 +416,7 @@ TsgColorKeyAnimation::TsgColorKeyAnimation(TComponent* AOwner)
 TsgColorKeyAnimation::~TsgColorKeyAnimation() { classlib::Free(keys_); }
 
 void TsgColorKeyAnimation::Start() {
-  target_.Resolve(Parent(), propertyName_);
+  target_.Resolve(Parent(), propertyName_, this);
   TsgColor c = 0;
   if (startFromCurrent_ && keys_->Count() > 0 && target_.ReadColor(c))
     static_cast<TsgColorKey*>(keys_->Keys(0))->SetIntValue(c);
@@ -440,7 +447,7 @@ TsgFloatKeyAnimation::TsgFloatKeyAnimation(TComponent* AOwner)
 TsgFloatKeyAnimation::~TsgFloatKeyAnimation() { classlib::Free(keys_); }
 
 void TsgFloatKeyAnimation::Start() {
-  target_.Resolve(Parent(), propertyName_);
+  target_.Resolve(Parent(), propertyName_, this);
   float v = 0;
   if (startFromCurrent_ && keys_->Count() > 0 && target_.ReadFloat(v))
     static_cast<TsgFloatKey*>(keys_->Keys(0))->SetValue(v);

@@ -61,6 +61,10 @@ class TAnimTarget : public TsgVisualObject {
   TsgBitmap* Picture() const { return picture_; }
   void SetPicture(TsgBitmap* v) { picture_->Assign(v); }
   void GradientChanged(classlib::TObject*) { ++GradientChanges; }
+  // A reference to another object, not owned.
+  TsgVisualObject* Buddy = nullptr;
+  TsgVisualObject* GetBuddy() const { return Buddy; }
+  void SetBuddy(TsgVisualObject* v) { Buddy = v; }
 
  private:
   TsgGradient* gradient_;
@@ -78,6 +82,7 @@ CL_CLASS(TAnimTarget) {
   c.Object("Gradient", &TAnimTarget::Gradient, &TAnimTarget::SetGradient);
   c.Object("Frame", &TAnimTarget::Frame, &TAnimTarget::SetFrame);
   c.Object("Picture", &TAnimTarget::Picture, &TAnimTarget::SetPicture);
+  c.Object("Buddy", &TAnimTarget::GetBuddy, &TAnimTarget::SetBuddy);
 }
 
 namespace {
@@ -158,6 +163,24 @@ TEST_F(AnimationClasses, AFloatAnimationReachesThroughObjectProperties) {
   EXPECT_FLOAT_EQ(a->StartValue(), 90);
   Advance(500);
   EXPECT_FLOAT_EQ(target->Position()->Y(), 70);
+}
+
+// A target reached through a reference may be freed while the animation
+// runs: the animation lets go of it instead of writing into freed memory.
+TEST_F(AnimationClasses, ATargetFreedMeanwhileIsLetGo) {
+  auto* buddy = New<TsgVisualObject>(nullptr);
+  target->Buddy = buddy;
+  auto* a = Add<TsgFloatAnimation>("Buddy.Position.X");
+  a->SetStopValue(100);
+  a->Start();
+  Advance(500);
+  EXPECT_FLOAT_EQ(buddy->Position()->X(), 50);
+  EXPECT_EQ(a->Target().Holder, buddy);
+  classlib::Free(buddy);
+  target->Buddy = nullptr;
+  EXPECT_FALSE(a->Target().Resolved());
+  Advance(500);  // nothing to write
+  EXPECT_FALSE(a->Running());
 }
 
 // A name that does not resolve, or names a property of another kind,

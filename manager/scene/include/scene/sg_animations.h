@@ -27,9 +27,14 @@ struct TsgAnimationTarget {
 
   bool Resolved() const { return Object != nullptr; }
   // Only with a parent and a name, and only when nothing is resolved yet.
-  void Resolve(TsgObject* parent, const std::string& propertyName);
+  // A component stepped into on the way (a reference property) may be
+  // freed before the animation: the watcher is told of its free.
+  void Resolve(TsgObject* parent, const std::string& propertyName, classlib::TComponent* watcher);
+  // The last component stepped into below the parent, or none.
+  classlib::TComponent* Holder = nullptr;
   void Clear() {
     Object = nullptr;
+    Holder = nullptr;
     Name.clear();
   }
   // The published property, or none.
@@ -47,15 +52,20 @@ struct TsgAnimationTarget {
 };
 
 // The shared part of the classes driven by PropertyName.
-#define VH_SG_PROPERTY_TARGET                                       \
- public:                                                            \
-  const std::string& PropertyName() const { return propertyName_; } \
-  void SetPropertyName(const std::string& v) { propertyName_ = v; } \
-  const TsgAnimationTarget& Target() const { return target_; }      \
-  void ParentChanged() override { target_.Clear(); }                \
-                                                                    \
- protected:                                                         \
-  std::string propertyName_;                                        \
+#define VH_SG_PROPERTY_TARGET                                                                   \
+ public:                                                                                        \
+  const std::string& PropertyName() const { return propertyName_; }                             \
+  void SetPropertyName(const std::string& v) { propertyName_ = v; }                             \
+  const TsgAnimationTarget& Target() const { return target_; }                                  \
+  void ParentChanged() override { target_.Clear(); }                                            \
+  void Notification(classlib::TComponent* component, classlib::TOperation operation) override { \
+    TsgAnimation::Notification(component, operation);                                           \
+    if (operation == classlib::TOperation::opRemove && component == target_.Holder)             \
+      target_.Clear();                                                                          \
+  }                                                                                             \
+                                                                                                \
+ protected:                                                                                     \
+  std::string propertyName_;                                                                    \
   TsgAnimationTarget target_
 
 class TsgFloatAnimation : public TsgAnimation {

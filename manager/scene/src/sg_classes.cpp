@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "classlib/classdef.h"
+#include "scene/sg_animations.h"
 #include "scene/sg_bounds.h"
 #include "scene/sg_object.h"
 #include "scene/sg_resources.h"
@@ -81,6 +82,7 @@ void RegisterSceneCoreClasses() {
        TsgGradientPoint::StaticClass(), TsgFont::StaticClass(), TsgBitmap::StaticClass(),
        TsgBrushObject::StaticClass(), TsgPathObject::StaticClass(), TsgBitmapObject::StaticClass(),
        TsgBrushBitmap::StaticClass(), TsgVisual::StaticClass()});
+  RegisterAnimationClasses();
 }
 
 // ---- global object list

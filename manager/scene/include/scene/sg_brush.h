@@ -85,10 +85,11 @@ class TsgGradient : public classlib::TPersistent {
   bool IsRadial() const { return style_ == sgRadialGradient; }
 
   classlib::TNotifyEvent OnChange;
+  // Tells the owner that the stops changed (their setters fire nothing).
+  void Changed();
 
  private:
   void PartChanged(classlib::TObject* sender);
-  void Changed();
 
   TsgGradientPoints* points_;
   TsgGradientStyle style_ = sgLinearGradient;

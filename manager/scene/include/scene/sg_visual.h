@@ -102,6 +102,18 @@ class TsgVisualObject : public TsgObject {
   explicit TsgVisualObject(classlib::TComponent* AOwner);
   ~TsgVisualObject() override;
   void Loaded() override;
+
+  // A float animation of propertyName from its current value to newValue,
+  // made as a child, started, and freed when it finishes.
+  void AnimateFloat(
+      const std::string& propertyName, float newValue, float duration = 0.2f,
+      TsgAnimationType type = TsgAnimationType::sgAnimationIn,
+      TsgInterpolationType interpolation = TsgInterpolationType::sgInterpolationLinear);
+  // The same, pumping messages until it has finished; then frees it.
+  void AnimateFloatWait(
+      const std::string& propertyName, float newValue, float duration = 0.2f,
+      TsgAnimationType type = TsgAnimationType::sgAnimationIn,
+      TsgInterpolationType interpolation = TsgInterpolationType::sgInterpolationLinear);
   void Notification(classlib::TComponent* component, classlib::TOperation operation) override;
 
   // ---- published events

@@ -17,6 +17,7 @@
 #include "classlib/classdef.h"
 #include "classlib/streams.h"
 #include "scene/sg_canvas_gdiplus.h"
+#include "scene/sg_resources.h"
 #include "scene/sg_visual.h"
 #include "scene_fakes.h"
 
@@ -660,7 +661,7 @@ TEST(GdiPlusCanvasBrushes, BitmapFillFollowsItsWrapMode) {
   }
 }
 
-TEST(GdiPlusCanvasBrushes, BitmapFillTakesTheOpacityAndFillsPaths) {
+TEST(GdiPlusCanvasBrushes, BitmapFillTakesTheOpacityFillsPathsAndUsesSharedBitmaps) {
   Own<TsgBitmap> src = FourColours();
   for (float opacity : {0.5f, 0.0f}) {
     SCOPED_TRACE(opacity);
@@ -683,6 +684,18 @@ TEST(GdiPlusCanvasBrushes, BitmapFillTakesTheOpacityAndFillsPaths) {
   EXPECT_EQ(e.At(8, 8), 0xFFFF0000u);
   EXPECT_EQ(e.At(9, 9), 0xFFFFFFFFu);
   EXPECT_EQ(e.At(0, 0), 0u);
+
+  // A brush whose bitmap names a shared one paints the shared pixels.
+  Own<TsgBitmapObject> shared(classlib::New<TsgBitmapObject>(nullptr));
+  shared->SetResourceName("Tiles");
+  shared->SetBitmap(src.get());
+  Surface r(4, 4);
+  NearestNeighbour(r.canvas.get());
+  r.canvas->Fill()->SetStyle(sgBrushBitmap);
+  r.canvas->Fill()->Bitmap()->Bitmap()->SetResourceName("Tiles");
+  r.canvas->FillRect({0, 0, 4, 4}, 0, 0, sgAllCorners, 1, sgCornerRound);
+  EXPECT_EQ(r.At(2, 1), 0xFF0000FFu);
+  EXPECT_EQ(r.At(3, 3), 0xFFFFFFFFu);
 }
 
 TEST(GdiPlusCanvasBrushes, BitmapStrokeTilesOrStretchesAlongTheLine) {

@@ -7,6 +7,7 @@
 
 #include "classlib/classdef.h"
 #include "classlib/sysutils.h"
+#include "scene/sg_visual.h"
 
 namespace kelm::scene {
 
@@ -73,6 +74,52 @@ TsgBrush* Resolved(TsgBrush* brush) {
   return brush;
 }
 
+// A texture brush over a bitmap's GDI+ image. Tiles start at the world
+// origin; a stretch lays the whole picture exactly over the box (a side of
+// the box without extent keeps the bitmap's own scale). Opacity below 1
+// scales alpha through image attributes; none is applied when opacity is
+// negative.
+void MakeTexture(TGPBrush& out, GpImage* image, int bw, int bh, TsgWrapMode mode,
+                 const TsgRect& box, float opacity) {
+  const int wrap = mode == sgWrapTileStretch    ? WrapModeClamp
+                   : mode == sgWrapTileOriginal ? WrapModeTileFlipX
+                                                : WrapModeTile;
+  if (opacity < 0) {
+    out.Check(Gdip().GdipCreateTexture(image, wrap, out.Receive()));
+  } else {
+    TGPImageAttributes attributes;
+    if (opacity < 1) {
+      attributes.Check(Gdip().GdipCreateImageAttributes(attributes.Receive()));
+      const GpColorMatrix cm = OpacityColorMatrix(opacity);
+      if (attributes)
+        attributes.Check(Gdip().GdipSetImageAttributesColorMatrix(
+            attributes.Get(), ColorAdjustTypeBitmap, TRUE, &cm, nullptr, ColorMatrixFlagsDefault));
+    }
+    out.Check(Gdip().GdipCreateTextureIA(image, attributes.Get(), 0, 0, REAL(bw), REAL(bh),
+                                         out.Receive()));
+    if (out) out.Check(Gdip().GdipSetTextureWrapMode(out.Get(), wrap));
+  }
+  if (!out || mode != sgWrapTileStretch) return;
+  const float w = box.Right - box.Left, h = box.Bottom - box.Top;
+  const float sx = std::fabs(w) > 0 ? w / float(bw) : 1;
+  const float sy = std::fabs(h) > 0 ? h / float(bh) : 1;
+  out.Check(Gdip().GdipScaleTextureTransform(out.Get(), sx, sy, MatrixOrderAppend));
+  out.Check(Gdip().GdipTranslateTextureTransform(out.Get(), box.Left, box.Top, MatrixOrderAppend));
+}
+
+// The bitmap a bitmap brush paints: its shared resource bitmap when it
+// names one, else its own.
+TsgBitmap* BrushBitmap(TsgBrush* brush) {
+  TsgBitmap* bitmap = brush->Bitmap()->Bitmap();
+  if (TsgBitmap* shared = bitmap ? bitmap->GetResourceBitmap() : nullptr) bitmap = shared;
+  return bitmap;
+}
+
+// Visual objects whose picture is being made for a brush right now; an
+// object painted through a brush showing itself gets a transparent brush
+// there instead of recursing for ever.
+std::vector<TsgVisualObject*> g_rendering;
+
 // Every call goes through the bound table: without it nothing can draw.
 void RequireStarted() {
   if (!Started()) throw classlib::Exception("GDI+ is not started");
@@ -112,6 +159,7 @@ TsgCanvasGdiPlus::~TsgCanvasGdiPlus() {
   fillBrush_.Reset();
   strokeBrush_.Reset();
   pen_.Reset();
+  FreeVisualPicture();
   radialImage_.Reset();
   canvasImage_.Reset();
 }
@@ -354,10 +402,48 @@ void TsgCanvasGdiPlus::ApplyFill(const TsgRect& box, float opacity) {
                                                    positions.data(), INT(colors.size())));
     return;
   }
+  if (fill->Style() == sgBrushBitmap) {
+    TsgBitmap* bitmap = BrushBitmap(fill);
+    if (GpImage* image = UpdateBitmapHandle(bitmap)) {
+      MakeTexture(fillBrush_, image, bitmap->Width(), bitmap->Height(), fill->Bitmap()->WrapMode(),
+                  box, std::max(opacity, 0.0f));
+      if (fillBrush_) return;
+    }
+  } else if (fill->Style() == sgBrushVisual) {
+    VisualFill(fill->Visual()->VisualObject(), box, opacity);
+    if (fillBrush_) return;
+  }
   TsgColor color = 0;
   if (fill->Style() == sgBrushSolid || fill->Style() == sgBrushGradient)
     color = sgOpacityColor(fill->SolidColor(), opacity);
   fillBrush_.Check(Gdip().GdipCreateSolidFill(color, fillBrush_.Receive()));
+}
+
+// The visual's picture, made by the object painting itself into a bitmap
+// of its own size, then stretched over the box like a bitmap brush. Painted
+// this way the picture follows the canvas's current transform and clip.
+void TsgCanvasGdiPlus::VisualFill(TsgVisualObject* object, const TsgRect& box, float opacity) {
+  if (!object || std::find(g_rendering.begin(), g_rendering.end(), object) != g_rendering.end())
+    return;
+  g_rendering.push_back(object);
+  TsgBitmap* picture = nullptr;
+  try {
+    picture = object->RenderToBitmap();
+  } catch (...) {
+    g_rendering.pop_back();
+    throw;
+  }
+  g_rendering.pop_back();
+  FreeVisualPicture();
+  visualPicture_ = picture;
+  if (GpImage* image = UpdateBitmapHandle(picture))
+    MakeTexture(fillBrush_, image, picture->Width(), picture->Height(), sgWrapTileStretch, box,
+                std::max(opacity, 0.0f));
+}
+
+void TsgCanvasGdiPlus::FreeVisualPicture() {
+  if (visualPicture_) classlib::Free(visualPicture_);
+  visualPicture_ = nullptr;
 }
 
 // The radial gradient is computed here rather than through a path-gradient
@@ -438,6 +524,12 @@ void TsgCanvasGdiPlus::ApplyStroke(const TsgRect& box, float opacity) {
     if (strokeBrush_)
       strokeBrush_.Check(Gdip().GdipSetLinePresetBlend(strokeBrush_.Get(), colors.data(),
                                                        positions.data(), INT(colors.size())));
+  }
+  if (stroke->Style() == sgBrushBitmap) {
+    TsgBitmap* bitmap = stroke->Bitmap()->Bitmap();
+    if (GpImage* image = UpdateBitmapHandle(bitmap))
+      MakeTexture(strokeBrush_, image, bitmap->Width(), bitmap->Height(),
+                  stroke->Bitmap()->WrapMode(), box, -1);
   }
   if (!strokeBrush_) {
     TsgColor color = 0;

@@ -1,6 +1,9 @@
 // The GDI+ canvas drawn into scene bitmaps and its window buffer, read back
 // pixel by pixel. Samples stay away from anti-aliased edges.
 #include <windows.h>
+// The scene object's FindResource, not the Win32 macro, in the test's
+// visual object class.
+#undef FindResource
 
 #include <gtest/gtest.h>
 
@@ -11,10 +14,42 @@
 #include <string>
 #include <vector>
 
+#include "classlib/classdef.h"
 #include "classlib/streams.h"
 #include "scene/sg_canvas_gdiplus.h"
+#include "scene/sg_resources.h"
+#include "scene/sg_visual.h"
+#include "scene_fakes.h"
 
 namespace kelm::scene {
+
+// A visual object that paints its left half red and its right half blue;
+// optionally it then fills its top-left quarter with a brush showing
+// itself.
+class TTwoTone : public TsgVisualObject {
+  CL_DECLARE_CLASS(TTwoTone, TsgVisualObject)
+ public:
+  explicit TTwoTone(classlib::TComponent* AOwner) : TsgVisualObject(AOwner) {}
+  bool ShowsItself = false;
+  int Paints = 0;
+  void Paint() override {
+    ++Paints;
+    TsgCanvas* c = PaintCanvas();
+    const float w = Width(), h = Height();
+    c->Fill()->SetStyle(sgBrushSolid);
+    c->Fill()->SetSolidColor(0xFFFF0000u);
+    c->FillRect({0, 0, w / 2, h}, 0, 0, sgAllCorners, 1, sgCornerRound);
+    c->Fill()->SetSolidColor(0xFF0000FFu);
+    c->FillRect({w / 2, 0, w, h}, 0, 0, sgAllCorners, 1, sgCornerRound);
+    if (!ShowsItself) return;
+    c->Fill()->SetStyle(sgBrushVisual);
+    c->Fill()->Visual()->SetVisualObject(this);
+    c->FillRect({0, 0, w / 2, h / 2}, 0, 0, sgAllCorners, 1, sgCornerRound);
+  }
+};
+
+CL_CLASS(TTwoTone) {}
+
 namespace {
 
 using namespace gdip;
@@ -575,6 +610,194 @@ TEST(GdiPlusCanvasText, PrivateFontLoadsFromTheStreamPosition) {
   TsgRect r{0, 0, 100, 20};
   s.canvas->MeasureText(r, u"Hello", false, sgTextAlignNear, sgTextAlignNear);
   EXPECT_GT(sgRectWidth(r), 5);
+}
+
+// Bitmap drawing leaves the interpolation mode set: nearest-neighbour
+// sampling keeps texture pixels exact under Wine.
+void NearestNeighbour(TsgCanvas* c) { c->DrawBitmap(nullptr, {}, {}, 0, true); }
+
+struct Sample {
+  int x, y;
+  uint32_t color;
+};
+
+TEST(GdiPlusCanvasBrushes, BitmapFillFollowsItsWrapMode) {
+  Own<TsgBitmap> src = FourColours();
+  const uint32_t R = 0xFFFF0000u, G = 0xFF00FF00u, B = 0xFF0000FFu, W = 0xFFFFFFFFu;
+  struct Case {
+    const char* name;
+    TsgWrapMode mode;
+    TsgRect r;
+    std::vector<Sample> samples;
+  };
+  const Case cases[] = {
+      // Tiles start at the world origin, also for a rectangle that does not.
+      {"tile",
+       sgWrapTile,
+       {0, 0, 8, 8},
+       {{0, 0, R}, {1, 0, G}, {0, 1, B}, {1, 1, W}, {2, 2, R}, {7, 6, G}, {6, 7, B}, {8, 8, 0}}},
+      {"tile off origin", sgWrapTile, {3, 3, 9, 9}, {{4, 4, R}, {3, 3, W}, {5, 4, G}, {2, 2, 0}}},
+      // Every second tile is mirrored across.
+      {"tile flipped",
+       sgWrapTileOriginal,
+       {0, 0, 8, 8},
+       {{0, 0, R}, {1, 0, G}, {2, 0, G}, {3, 0, R}, {2, 1, W}, {3, 1, B}, {4, 0, R}}},
+      // The whole picture over exactly the rectangle, wherever it lies.
+      {"stretch",
+       sgWrapTileStretch,
+       {4, 4, 12, 12},
+       {{5, 5, R}, {6, 6, R}, {10, 5, G}, {5, 10, B}, {10, 10, W}, {2, 2, 0}, {13, 13, 0}}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    Surface s(16, 16);
+    NearestNeighbour(s.canvas.get());
+    s.canvas->Fill()->SetStyle(sgBrushBitmap);
+    s.canvas->Fill()->Bitmap()->SetBitmap(src.get());
+    s.canvas->Fill()->Bitmap()->SetWrapMode(k.mode);
+    s.canvas->FillRect(k.r, 0, 0, sgAllCorners, 1, sgCornerRound);
+    for (const Sample& p : k.samples)
+      EXPECT_EQ(s.At(p.x, p.y), p.color) << p.x << "," << p.y << " " << std::hex << s.At(p.x, p.y);
+  }
+}
+
+TEST(GdiPlusCanvasBrushes, BitmapFillTakesTheOpacityFillsPathsAndUsesSharedBitmaps) {
+  Own<TsgBitmap> src = FourColours();
+  for (float opacity : {0.5f, 0.0f}) {
+    SCOPED_TRACE(opacity);
+    Surface s(8, 8);
+    NearestNeighbour(s.canvas.get());
+    s.canvas->Fill()->SetStyle(sgBrushBitmap);
+    s.canvas->Fill()->Bitmap()->SetBitmap(src.get());
+    s.canvas->FillRect({0, 0, 8, 8}, 0, 0, sgAllCorners, opacity, sgCornerRound);
+    if (opacity > 0)
+      EXPECT_TRUE(Near(s.At(2, 2), 0x7F7F0000u, 2)) << std::hex << s.At(2, 2);
+    else
+      for (int i = 0; i < 64; ++i) ASSERT_EQ(s.bitmap->Bits()[i], 0u) << i;
+  }
+  // An ellipse takes the texture inside and leaves its box's corners alone.
+  Surface e(16, 16);
+  NearestNeighbour(e.canvas.get());
+  e.canvas->Fill()->SetStyle(sgBrushBitmap);
+  e.canvas->Fill()->Bitmap()->SetBitmap(src.get());
+  e.canvas->FillEllipse({0, 0, 16, 16}, 1);
+  EXPECT_EQ(e.At(8, 8), 0xFFFF0000u);
+  EXPECT_EQ(e.At(9, 9), 0xFFFFFFFFu);
+  EXPECT_EQ(e.At(0, 0), 0u);
+
+  // A brush whose bitmap names a shared one paints the shared pixels.
+  Own<TsgBitmapObject> shared(classlib::New<TsgBitmapObject>(nullptr));
+  shared->SetResourceName("Tiles");
+  shared->SetBitmap(src.get());
+  Surface r(4, 4);
+  NearestNeighbour(r.canvas.get());
+  r.canvas->Fill()->SetStyle(sgBrushBitmap);
+  r.canvas->Fill()->Bitmap()->Bitmap()->SetResourceName("Tiles");
+  r.canvas->FillRect({0, 0, 4, 4}, 0, 0, sgAllCorners, 1, sgCornerRound);
+  EXPECT_EQ(r.At(2, 1), 0xFF0000FFu);
+  EXPECT_EQ(r.At(3, 3), 0xFFFFFFFFu);
+}
+
+TEST(GdiPlusCanvasBrushes, BitmapStrokeTilesOrStretchesAlongTheLine) {
+  Own<TsgBitmap> src = FourColours();
+  struct Case {
+    const char* name;
+    TsgWrapMode mode;
+    std::vector<Sample> samples;
+  };
+  // A horizontal line 4 wide over rows 2..5: its box has no height, so a
+  // stretch spreads the picture along the line and keeps its height.
+  const Case cases[] = {
+      {"tile", sgWrapTile, {{4, 3, 0xFF0000FFu}, {5, 3, 0xFFFFFFFFu}, {4, 4, 0xFFFF0000u}}},
+      {"stretch",
+       sgWrapTileStretch,
+       {{2, 4, 0xFFFF0000u},
+        {12, 4, 0xFF00FF00u},
+        {2, 5, 0xFF0000FFu},
+        {12, 5, 0xFFFFFFFFu},
+        {2, 3, 0u},
+        {2, 6, 0u}}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    Surface s(16, 8);
+    NearestNeighbour(s.canvas.get());
+    s.canvas->Stroke()->SetStyle(sgBrushBitmap);
+    s.canvas->Stroke()->Bitmap()->SetBitmap(src.get());
+    s.canvas->Stroke()->Bitmap()->SetWrapMode(k.mode);
+    s.canvas->StrokeThickness = 4;
+    s.canvas->DrawLine({0, 4}, {16, 4}, 1);
+    for (const Sample& p : k.samples)
+      EXPECT_EQ(s.At(p.x, p.y), p.color) << p.x << "," << p.y << " " << std::hex << s.At(p.x, p.y);
+  }
+}
+
+struct VisualFixture {
+  Own<test::FakeScene> scene{classlib::New<test::FakeScene>(nullptr)};
+  TTwoTone* visual = classlib::New<TTwoTone>(nullptr);
+  VisualFixture() {
+    visual->SetBounds(0, 0, 20, 10);
+    scene->AddObject(visual);
+  }
+  ~VisualFixture() {
+    scene->RemoveObject(visual);
+    classlib::Free(visual);
+  }
+};
+
+TEST(GdiPlusCanvasBrushes, VisualFillShowsWhatTheObjectPaints) {
+  VisualFixture f;
+  Surface s(48, 24);
+  NearestNeighbour(s.canvas.get());
+  // The picture is stretched over the rectangle under the canvas's own
+  // transform: (10, 4, 50, 24) moved left by 8 covers 2..42 across.
+  TsgMatrix left = IdentityMatrix;
+  left.m31 = -8;
+  s.canvas->SetMatrix(left);
+  s.canvas->Fill()->SetStyle(sgBrushVisual);
+  s.canvas->Fill()->Visual()->SetVisualObject(f.visual);
+  s.canvas->FillRect({10, 4, 50, 24}, 0, 0, sgAllCorners, 1, sgCornerRound);
+  EXPECT_EQ(f.visual->Paints, 1);
+  EXPECT_EQ(s.At(4, 10), 0xFFFF0000u);
+  EXPECT_EQ(s.At(20, 20), 0xFFFF0000u);
+  EXPECT_EQ(s.At(24, 10), 0xFF0000FFu);
+  EXPECT_EQ(s.At(40, 20), 0xFF0000FFu);
+  EXPECT_EQ(s.At(1, 10), 0u);
+  EXPECT_EQ(s.At(44, 10), 0u);
+  EXPECT_EQ(s.At(20, 2), 0u);
+  EXPECT_EQ(s.canvas->Fill()->Style(), sgBrushVisual);  // the painting left the fill alone
+
+  // At half opacity, through a path.
+  Surface h(20, 10);
+  NearestNeighbour(h.canvas.get());
+  h.canvas->Fill()->SetStyle(sgBrushVisual);
+  h.canvas->Fill()->Visual()->SetVisualObject(f.visual);
+  h.canvas->FillEllipse({0, 0, 20, 10}, 0.5f);
+  EXPECT_TRUE(Near(h.At(5, 5), 0x7F7F0000u, 2)) << std::hex << h.At(5, 5);
+  EXPECT_TRUE(Near(h.At(14, 5), 0x7F00007Fu, 2)) << std::hex << h.At(14, 5);
+  EXPECT_EQ(h.At(0, 0), 0u);
+}
+
+TEST(GdiPlusCanvasBrushes, VisualFillWithoutAPictureOrShowingItselfStaysTransparent) {
+  VisualFixture f;
+  Surface s(20, 10);
+  s.canvas->Fill()->SetStyle(sgBrushVisual);
+  // No object, then an object of no size: nothing to paint.
+  s.canvas->FillRect({0, 0, 20, 10}, 0, 0, sgAllCorners, 1, sgCornerRound);
+  f.visual->SetBounds(0, 0, 0, 10);
+  s.canvas->Fill()->Visual()->SetVisualObject(f.visual);
+  s.canvas->FillRect({0, 0, 20, 10}, 0, 0, sgAllCorners, 1, sgCornerRound);
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(s.bitmap->Bits()[i], 0u) << i;
+
+  // An object whose own painting uses a brush showing itself is painted
+  // once; the inner brush is transparent instead of recursing.
+  f.visual->SetBounds(0, 0, 20, 10);
+  f.visual->ShowsItself = true;
+  NearestNeighbour(s.canvas.get());
+  s.canvas->FillRect({0, 0, 20, 10}, 0, 0, sgAllCorners, 1, sgCornerRound);
+  EXPECT_EQ(f.visual->Paints, 1);
+  EXPECT_EQ(s.At(2, 2), 0xFFFF0000u);
+  EXPECT_EQ(s.At(15, 7), 0xFF0000FFu);
 }
 
 }  // namespace

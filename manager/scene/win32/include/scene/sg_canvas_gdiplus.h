@@ -93,6 +93,8 @@ class TsgCanvasGdiPlus final : public TsgCanvas {
   void RoundRectPath(const TsgRect& r, float xRadius, float yRadius, TsgCorners corners,
                      TsgCornerType cornerType, gdip::TGPGraphicsPath& out);
   void RadialBrush(const TsgRect& box, float opacity);
+  void VisualFill(TsgVisualObject* object, const TsgRect& box, float opacity);
+  void FreeVisualPicture();
   int TextStyle() const;
   void SetTextHint();
 
@@ -111,6 +113,8 @@ class TsgCanvasGdiPlus final : public TsgCanvas {
   // the brush made from them may still draw.
   std::vector<uint32_t> radialPixels_;
   gdip::TGPImage radialImage_;
+  // The picture of the last visual brush, kept while its brush may draw.
+  TsgBitmap* visualPicture_ = nullptr;
   float dpiScale_ = 1;
 };
 

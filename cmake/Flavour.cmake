@@ -81,7 +81,11 @@ function(vh_add_test name)
     add_test(NAME ${name}
              COMMAND ${VH_ROOT}/scripts/wine-session.sh run ${CMAKE_BINARY_DIR}
                      $<TARGET_FILE:${name}>)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine)
+    # A program that dies mid-run under Wine can still exit 0: only
+    # GoogleTest's closing summary with no failure counts as a pass.
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine
+                         PASS_REGULAR_EXPRESSION "\\[  PASSED  \\]"
+                         FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
     # The manager's programs share one Wine desktop: windows found by title,
     # the clipboard, focus. They take turns; the engine's tests run beside them.
     if(CMAKE_CURRENT_SOURCE_DIR MATCHES "/manager/")

@@ -794,6 +794,46 @@ std::vector<TKtPoint> TKtTabControlModel::TabPolygonInControl(int i) const {
   return points;
 }
 
+TKtRect TKtTabControlModel::TabContentRect(int i) const {
+  const TKtTabData& tab = tabs_.Item(i);
+  const bool large = i == tabIndex_ && RoundOrSquare();
+  const TKtRect r = large ? Enlarged(tab.Rect) : tab.Rect;
+  const bool vertical = textOrientation_ == TOrientation::orVertical;
+  // Insets in strip coordinates: near and far end along the strip, the
+  // outer edge and the card side across it; the slants keep the text off
+  // their sloping ends.
+  int32_t nearIn = 0, farIn = 0, outerIn = 0, cardIn = 0;
+  const int32_t slant = 2 * Overlap(r.bottom - r.top) + 2;
+  switch (tabStyle_) {
+    case TKtTabStyle::tsSingleSlant:
+      nearIn = 1 + 2, farIn = 1 + slant - 2, outerIn = 1, cardIn = 1;
+      break;
+    case TKtTabStyle::tsBackSlant:
+      nearIn = 1 + slant - 2, farIn = 1 + 2, outerIn = 1, cardIn = 1;
+      break;
+    case TKtTabStyle::tsDoubleSlant:
+      nearIn = farIn = Overlap(r.bottom - r.top), outerIn = 1, cardIn = 1;
+      break;
+    case TKtTabStyle::tsCutCorner:
+      nearIn = farIn = vertical ? 4 : cutCornerSize_ + 3;
+      outerIn = vertical ? cutCornerSize_ + 3 : 3;
+      cardIn = 1;
+      break;
+    case TKtTabStyle::tsRoundCorners:
+    case TKtTabStyle::tsSquareCorners:
+      nearIn = farIn = vertical ? 2 : 4;
+      outerIn = cardIn = vertical ? 4 : 2;
+      break;
+  }
+  if (showFocusRect_) ++nearIn, ++farIn, ++outerIn, ++cardIn;
+  TKtRect in{r.left + nearIn, r.top + outerIn, r.right - farIn, r.bottom - cardIn};
+  // A tab too small for its insets keeps an empty rectangle, never an
+  // inverted one.
+  if (in.right < in.left) in.right = in.left = (r.left + r.right) / 2;
+  if (in.bottom < in.top) in.bottom = in.top = (r.top + r.bottom) / 2;
+  return StripRectToControl(in, tab.Row);
+}
+
 TKtRect TKtTabControlModel::CardRect(int row) const {
   TKtRect card;
   if (tabs_.Count() == 0 && cardVisible_) {

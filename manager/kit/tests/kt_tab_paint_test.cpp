@@ -346,5 +346,47 @@ TEST_F(TabPaintTest, OwnerPaintsBackgroundsAndTextColour) {
   EXPECT_LE(ink.left, ink.right);
 }
 
+// The focus rectangle rings the selected tab's text area only while the
+// control has the focus: grown 1 along the text and 1 at the bottom, and
+// moved 1 pixel in from the raised outer edge of a square tab.
+TEST_F(TabPaintTest, FocusRectangleAroundTheSelectedTabsTextWhileFocused) {
+  SetCaptions({u"One", u"Two"});
+  tabs->SetTabStyle(TKtTabStyle::tsSquareCorners);
+  tabs->SetTabIndex(0);
+  form->Show();
+  tabs->SetFocus();
+  ASSERT_TRUE(tabs->Focused());
+  tabs->UpdateLayout();
+  const TKtRect text = tabs->TabContentRect(0);
+  const RECT ring{text.left - 1, text.top + 1, text.right + 1, text.bottom + 2};
+  auto differs = [](const Snapshot& a, const Snapshot& b, int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = y0; y <= y1; ++y)
+      for (int x = x0; x <= x1; ++x) n += a.At(x, y) != b.At(x, y) ? 1 : 0;
+    return n;
+  };
+  Snapshot focused(tabs);
+  ::SetFocus(nullptr);
+  ASSERT_FALSE(tabs->Focused());
+  Snapshot unfocused(tabs);
+  // Dotted edges: every other pixel of each side differs.
+  const int w = ring.right - ring.left;
+  const int h = ring.bottom - ring.top;
+  EXPECT_GE(differs(focused, unfocused, ring.left, ring.top, ring.left, ring.bottom - 1),
+            h / 2 - 1);
+  EXPECT_GE(differs(focused, unfocused, ring.right - 1, ring.top, ring.right - 1, ring.bottom - 1),
+            h / 2 - 1);
+  EXPECT_GE(differs(focused, unfocused, ring.left, ring.top, ring.right - 1, ring.top), w / 2 - 1);
+  EXPECT_GE(
+      differs(focused, unfocused, ring.left, ring.bottom - 1, ring.right - 1, ring.bottom - 1),
+      w / 2 - 1);
+  // Nothing else changes: not the whole tab beyond the ring, nor the other tab.
+  const TKtRect sel = tabs->TabRectInControl(0);
+  EXPECT_EQ(differs(focused, unfocused, sel.left, sel.top, sel.right, sel.bottom),
+            differs(focused, unfocused, ring.left, ring.top, ring.right - 1, ring.bottom - 1));
+  const TKtRect other = tabs->TabRectInControl(1);
+  EXPECT_EQ(0, differs(focused, unfocused, sel.right + 1, other.top, other.right, other.bottom));
+}
+
 }  // namespace
 }  // namespace kelm::test

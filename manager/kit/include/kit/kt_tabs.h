@@ -267,6 +267,10 @@ class TKtTabControlModel {
   TKtPoint StripToControl(TKtPoint p, int row) const;
   // The tab's outline in control coordinates.
   std::vector<TKtPoint> TabPolygonInControl(int i) const;
+  // Where tab i's image and text go, in control coordinates: the tab
+  // rectangle inset for its style (less 1 more on every side with
+  // ShowFocusRect).
+  TKtRect TabContentRect(int i) const;
   bool TabShown(int i) const;
   // Button lengths along the strip (0 without tabs): close and menu buttons
   // m, the scroller 2m - 1.

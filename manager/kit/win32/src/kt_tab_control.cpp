@@ -988,11 +988,44 @@ TAccelParts SplitAccelerator(const std::u16string& caption) {
 
 }  // namespace
 
+void TKtCustomTabControl::DrawFocusAround(HDC dc, const RECT& text) {
+  RECT r = text;
+  switch (TabOrientation()) {
+    case TKtTabOrientation::toTop:
+    case TKtTabOrientation::toBottom:
+      --r.left, ++r.right, ++r.bottom;
+      break;
+    case TKtTabOrientation::toLeft:
+    case TKtTabOrientation::toRight:
+      --r.left, ++r.right;
+      break;
+  }
+  if (TabStyle() == TKtTabStyle::tsRoundCorners || TabStyle() == TKtTabStyle::tsSquareCorners) {
+    // Clear of the selected tab's raised outer edge.
+    switch (TabOrientation()) {
+      case TKtTabOrientation::toTop:
+        OffsetRect(&r, 0, 1);
+        break;
+      case TKtTabOrientation::toBottom:
+        OffsetRect(&r, 0, -2);
+        break;
+      case TKtTabOrientation::toLeft:
+        OffsetRect(&r, 2, 0);
+        break;
+      case TKtTabOrientation::toRight:
+        OffsetRect(&r, -2, 0);
+        break;
+    }
+  }
+  if (r.right > r.left && r.bottom > r.top) ::DrawFocusRect(dc, &r);
+}
+
 void TKtCustomTabControl::DrawTabContent(HDC dc, int i, const RECT& rect) {
   const TKtTabData& tab = Tabs().Item(i);
   const bool vertical = TextOrientation() == TOrientation::orVertical;
-  RECT content{rect.left + 4, rect.top + 2, rect.right - 4, rect.bottom - 2};
-  if (vertical) content = RECT{rect.left + 2, rect.top + 4, rect.right - 2, rect.bottom - 4};
+  (void)rect;
+  const TKtRect inset = TabContentRect(i);
+  RECT content{inset.left, inset.top, inset.right, inset.bottom};
   if (ShowCloseButtonOnActiveTab() && i == TabIndex()) {
     // The close glyph keeps 20 pixels at the far end (near end in reverse).
     const bool horizontal = TabOrientation() == TKtTabOrientation::toTop ||
@@ -1043,6 +1076,7 @@ void TKtCustomTabControl::DrawTabContent(HDC dc, int i, const RECT& rect) {
     images_->Draw(&canvas, x, y, imageIndex, tab.Enabled || tab.DisabledImageIndex >= 0);
     canvas.SetHandle(nullptr);
   }
+  if (ShowFocusRect() && i == TabIndex() && Focused()) DrawFocusAround(dc, content);
   if (tab.Caption.empty()) return;
 
   TColor color = TextColors().Unselected();

@@ -242,6 +242,17 @@ void TKtCustomTabControl::DrawTab(HDC dc, int i) {
     light = LighterColor(base, 20);
     shadow = ColorsAreClose(light, clWhite) ? clBtnFace : DarkerColor(base, 40);
   }
+  if (HotTrack() && i == hotTab_ && HotTrackStyle() == TKtTabHotTrackStyle::htsTab) {
+    if (HotTrackColorSource() == TKtTabHotTrackColorSource::htcsTabColor) {
+      shadow = DarkerColor(shadow, 30);
+    } else if (HotTrackColorType() == TKtHotTrackColorType::htctActual) {
+      light = LighterColor(HotTrackColor(), 60);
+      shadow = HotTrackColor();
+    } else {
+      shadow = ContrastHueColor(HotTrackColor(), 140);
+      light = LighterColor(shadow, 60);
+    }
+  }
   const bool horizontalStrip = TabOrientation() == TKtTabOrientation::toTop ||
                                TabOrientation() == TKtTabOrientation::toBottom;
   TCanvas eventCanvas;
@@ -988,6 +999,37 @@ TAccelParts SplitAccelerator(const std::u16string& caption) {
 
 }  // namespace
 
+void TKtCustomTabControl::DrawHighlightBar(HDC dc, int i, bool hot) {
+  const TKtRect t = TabRectInControl(i);
+  RECT r{t.left - 1, t.top - 1, t.right + 1, t.bottom + 1};
+  // A band along the tab's outer edge.
+  switch (TabOrientation()) {
+    case TKtTabOrientation::toTop:
+      r.bottom = r.top + 6;
+      break;
+    case TKtTabOrientation::toLeft:
+      r.right = r.left + 6;
+      break;
+    case TKtTabOrientation::toBottom:
+      r.top = r.bottom - 4;
+      break;
+    case TKtTabOrientation::toRight:
+      r.left = r.right - 4;
+      break;
+  }
+  TColor color = TabColors().HighlightBar();
+  if (hot) {
+    if (HotTrackColorSource() == TKtTabHotTrackColorSource::htcsTabColor) {
+      color = DarkerColor(Tabs().Item(i).Color, 40);
+    } else {
+      color = HotTrackColorType() == TKtHotTrackColorType::htctActual
+                  ? HotTrackColor()
+                  : ContrastHueColor(HotTrackColor(), 140);
+    }
+  }
+  FillFlat(dc, r, color);
+}
+
 void TKtCustomTabControl::DrawFocusAround(HDC dc, const RECT& text) {
   RECT r = text;
   switch (TabOrientation()) {
@@ -1077,17 +1119,19 @@ void TKtCustomTabControl::DrawTabContent(HDC dc, int i, const RECT& rect) {
     canvas.SetHandle(nullptr);
   }
   if (ShowFocusRect() && i == TabIndex() && Focused()) DrawFocusAround(dc, content);
-  if (tab.Caption.empty()) return;
 
   TColor color = TextColors().Unselected();
   TKtTextStyle style = TKtTextStyle::tsUnselected;
+  const bool bar = HotTrack() && HotTrackStyle() == TKtTabHotTrackStyle::htsTabBar;
   if (!tab.Enabled) {
     style = TKtTextStyle::tsDisabled;
     color = TextColors().Disabled();
   } else if (i == TabIndex()) {
     style = TKtTextStyle::tsSelected;
     color = TextColors().Selected();
+    if (bar) DrawHighlightBar(dc, i, false);
   } else if (HotTrack() && i == hotTab_) {
+    if (bar) DrawHighlightBar(dc, i, true);
     style = TKtTextStyle::tsHotTrack;
     color = HotTrackStyle() == TKtTabHotTrackStyle::htsText
                 ? (HotTrackColorType() == TKtHotTrackColorType::htctActual
@@ -1095,6 +1139,7 @@ void TKtCustomTabControl::DrawTabContent(HDC dc, int i, const RECT& rect) {
                        : ContrastHueColor(HotTrackColor(), 140))
                 : TextColors().Selected();
   }
+  if (tab.Caption.empty()) return;
   TColor asked = color;
   if (DoGetTextColor(i, style, asked)) color = asked;
   SetBkMode(dc, TRANSPARENT);

@@ -160,6 +160,8 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void DrawTab(HDC dc, int i);
   void DrawCard(HDC dc, int row);
   void DrawTabContent(HDC dc, int i, const RECT& rect);
+  // The band along the outer edge of the selected tab, or of the hot one.
+  void DrawHighlightBar(HDC dc, int i, bool hot);
   // The focus rectangle around the selected tab's text area.
   void DrawFocusAround(HDC dc, const RECT& text);
   void DrawShadow(HDC dc, const TKtRect& card);

@@ -117,6 +117,12 @@ void TKtTabControlModel::RepaintTabs() {
   Repaint();
 }
 
+void TKtTabControlModel::RepaintHotTracking() {
+  if (Loading()) return;
+  hotTrackOnly_ = true;
+  InvalidateStrip();
+}
+
 void TKtTabControlModel::Repaint() {
   // Side effects of setters wait while the form is loading.
   if (!Loading()) Invalidate();

@@ -318,6 +318,13 @@ class TKtTabControlModel {
 
   // Clears the hot-tracking-only mark and repaints everything.
   void RepaintTabs();
+  // Marks the next paint as hot-tracking only (no shadows) and repaints
+  // the tab strip alone.
+  void RepaintHotTracking();
+  // Called by the paint that has served the mark.
+  void ClearHotTrackOnly() { hotTrackOnly_ = false; }
+  // Host hook: repaint the tab strip; the default repaints everything.
+  virtual void InvalidateStrip() { Invalidate(); }
   void Repaint();
   void Relayout() { TabsChanged(); }
   // Scrolling moves the first shown tab of a single row.

@@ -182,6 +182,18 @@ void TKtCustomTabControl::Paint() {
     SelectObject(dc, oldBitmap);
     DeleteDC(dc);
   };
+  // A hot-tracking repaint covers only the strip and skips the shadows;
+  // when more than the strip needs painting (another repaint joined it)
+  // the shadows are drawn all the same.
+  skipShadows_ = false;
+  if (HotTrackOnly()) {
+    RECT clip{};
+    const TKtRect s = TabStripRect();
+    const int kind = GetClipBox(target, &clip);
+    skipShadows_ = kind != NULLREGION && kind != ERROR && clip.left >= s.left &&
+                   clip.top >= s.top && clip.right <= s.right + 1 && clip.bottom <= s.bottom + 1;
+  }
+  ClearHotTrackOnly();
   try {
     DrawTabsAndCards(dc);
   } catch (...) {
@@ -365,7 +377,7 @@ void TKtCustomTabControl::DrawCard(HDC dc, int row) {
       }
     }
   }
-  if (shadow) DrawShadow(dc, r);
+  if (shadow && !skipShadows_) DrawShadow(dc, r);
 }
 
 void TKtCustomTabControl::DrawShadow(HDC dc, const TKtRect& card) {
@@ -736,7 +748,16 @@ void TKtCustomTabControl::EndHotTracking() {
   const bool was = hotTab_ >= 0;
   hotTab_ = -1;
   hotTimer_->SetEnabled(false);
-  if (was && HotTrack()) Invalidate();
+  if (was && HotTrack()) RepaintHotTracking();
+}
+
+void TKtCustomTabControl::InvalidateStrip() {
+  if (!HandleAllocated()) return;
+  UpdateLayout();
+  const TKtRect s = TabStripRect();
+  // The strip's far edge line belongs to it.
+  const RECT r{s.left, s.top, s.right + 1, s.bottom + 1};
+  InvalidateRect(Handle(), &r, FALSE);
 }
 
 void TKtCustomTabControl::HotTrackTick(TObject*) {
@@ -761,7 +782,7 @@ void TKtCustomTabControl::MouseMove(TShiftState shift, int x, int y) {
       EndHotTracking();
     } else if (tab != hotTab_) {
       hotTab_ = tab;
-      if (HotTrack()) Invalidate();
+      if (HotTrack()) RepaintHotTracking();
       if (TabHints()) {
         if (Application != nullptr) Application->CancelHint();
         SetHint(Tabs().Item(tab).Hint);

@@ -127,6 +127,7 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void ButtonsChanged() override;
   void RepaintScroller() override;
   void StopHotTrackTimer() override;
+  void InvalidateStrip() override;
   virtual void CMParentColorChanged(classlib::TMessage& m);
 
   bool Designing() const override { return IsDesigning(); }
@@ -188,6 +189,8 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   bool indicatorShown_ = false;
   classlib::TTimer* dragScrollTimer_ = nullptr;
   TKtPoint lastDragPoint_{};
+  // The paint under way serves a hot-tracking repaint of the strip alone.
+  bool skipShadows_ = false;
   HBITMAP bitmap_ = nullptr;
   SIZE bitmapSize_{0, 0};
 

@@ -503,13 +503,31 @@ TKtSize TKtTabControlModel::TabSizeFromContent(TKtSize content) const {
   return s;
 }
 
+int32_t TKtTabControlModel::ButtonUnit() {
+  const bool vertical = textOrientation_ == TOrientation::orVertical;
+  return measurer_->TextExtent(u"A", false).cy + 4 + (vertical ? 2 : 0);
+}
+
+int32_t TKtTabControlModel::FixedTabSize() const {
+  const bool vertical = textOrientation_ == TOrientation::orVertical;
+  if (Horizontal() && !vertical) return tabHeight_;
+  if (!Horizontal() && vertical) return tabWidth_;
+  return 0;
+}
+
 int32_t TKtTabControlModel::ButtonLength() {
   if (tabs_.Count() == 0 || measurer_ == nullptr) return 0;
-  const bool vertical = textOrientation_ == TOrientation::orVertical;
-  const int32_t a = measurer_->TextExtent(u"A", false).cy + 4 + (vertical ? 2 : 0);
-  const bool fixed =
-      (Horizontal() && !vertical && tabHeight_ > 0) || (!Horizontal() && vertical && tabWidth_ > 0);
-  return fixed ? std::max(a, fixedDimension_ - 2) : a;
+  const int32_t a = ButtonUnit();
+  return FixedTabSize() > 0 ? std::max(a, fixedDimension_ - 2) : a;
+}
+
+int32_t TKtTabControlModel::ButtonThickness() {
+  if (tabs_.Count() == 0 || measurer_ == nullptr) return 0;
+  const int32_t a = ButtonUnit();
+  // As thick as the row allows; a fixed tab size at least as large as the
+  // buttons lets them fill the row.
+  if (FixedTabSize() > 0 && FixedTabSize() >= a) return std::max<int32_t>(fixedDimension_ - 2, 0);
+  return std::max<int32_t>(std::min(a, fixedDimension_ - 2), 0);
 }
 
 int32_t TKtTabControlModel::ButtonSpace() {

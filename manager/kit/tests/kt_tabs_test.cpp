@@ -772,5 +772,40 @@ TEST(KtTabsContentTest, InsetsFollowTheOrientation) {
   }
 }
 
+// Strip buttons: a = 13 + 4 (+ 2 for vertical text). Along the strip a,
+// raised to the row thickness less 2 under a fixed tab size; across it a
+// cut down to the row less 2, or raised to it when the fixed size is at
+// least a.
+TEST(KtTabsButtonTest, SizesAlongAndAcrossTheStrip) {
+  struct Case {
+    const char* name;
+    TKtTabOrientation side;
+    TOrientation text;
+    int32_t tabHeight, tabWidth;
+    int32_t along, across;
+  };
+  const Case cases[] = {
+      {"plain", TKtTabOrientation::toTop, TOrientation::orHorizontal, 0, 0, 17, 17},
+      {"tall fixed height", TKtTabOrientation::toTop, TOrientation::orHorizontal, 30, 0, 28, 28},
+      {"low fixed height", TKtTabOrientation::toBottom, TOrientation::orHorizontal, 12, 0, 17, 10},
+      {"height on side tabs is no fixed size", TKtTabOrientation::toLeft,
+       TOrientation::orHorizontal, 30, 0, 17, 17},
+      {"fixed width, vertical text", TKtTabOrientation::toRight, TOrientation::orVertical, 0, 40,
+       38, 38},
+  };
+  for (const auto& c : cases) {
+    Model m({u"One", u"Two"});
+    m.SetTabOrientation(c.side);
+    m.SetTextOrientation(c.text);
+    m.SetTabHeight(c.tabHeight);
+    m.SetTabWidth(c.tabWidth);
+    m.UpdateLayout();
+    EXPECT_EQ(c.along, m.ButtonLength()) << c.name << ", row " << m.FixedDimension();
+    EXPECT_EQ(c.across, m.ButtonThickness()) << c.name << ", row " << m.FixedDimension();
+  }
+  Model none;
+  EXPECT_EQ(0, none.ButtonThickness());
+}
+
 }  // namespace
 }  // namespace kelm::test

@@ -275,6 +275,8 @@ class TKtTabControlModel {
   // Button lengths along the strip (0 without tabs): close and menu buttons
   // m, the scroller 2m - 1.
   int32_t ButtonLength();
+  // Their size across the strip (0 without tabs).
+  int32_t ButtonThickness();
   // The tab's region, from the cache or made and cached; none for an
   // outline of fewer than 3 points.
   TKtRegion* TabRegion(int i);
@@ -344,6 +346,11 @@ class TKtTabControlModel {
     return tabStyle_ == TKtTabStyle::tsRoundCorners || tabStyle_ == TKtTabStyle::tsSquareCorners;
   }
   int32_t ButtonSpace();
+  // The height of "A" in the tab font and 4 (and 2 for vertical text).
+  int32_t ButtonUnit();
+  // A fixed TabHeight (top and bottom tabs, horizontal text) or TabWidth
+  // (side tabs, vertical text); 0 when none applies.
+  int32_t FixedTabSize() const;
   void ComputeLayout();
   void PlaceTabs(const std::vector<int>& visible, const std::vector<int32_t>& lengths);
   void AlignRows(const std::vector<int>& visible);

@@ -642,8 +642,7 @@ void TKtCustomTabControl::PlaceButtons() {
                           TabOrientation() == TKtTabOrientation::toBottom;
   const int stripStart = horizontal ? strip.left : strip.top;
   const int stripEnd = horizontal ? strip.right : strip.bottom;
-  int across = m;
-  if (FixedDimension() > 2 && FixedDimension() - 2 < across) across = FixedDimension() - 2;
+  const int across = ButtonThickness();
   // Across the strip: 2 pixels from the card's edge.
   int acrossAt = 0;
   switch (TabOrientation()) {

@@ -517,5 +517,42 @@ TEST_F(PageControlTest, FocusGoesIntoAPageWithoutATab) {
   ASSERT_TRUE(PumpUntil([&] { return GetFocus() == box->Handle(); }));
 }
 
+// A dock drag: dropped over the page control a form docks into a new page
+// (offered the control's whole window); dragged from its page and dropped
+// there again it may not dock, so it floats under the mouse.
+TEST_F(PageControlTest, ADockDragDocksAFormAndFloatsItAgain) {
+  ShowForm();
+  pages->SetDockSite(true);
+  auto* tool = New<TForm>(nullptr, 0);
+  tool->SetCaption(u"Tools");
+  tool->SetBounds(600, 100, 120, 80);
+  tool->SetDragKind(TDragKind::dkDock);
+  tool->Show();
+  const TPoint centre = pages->ClientToScreen(TPoint{pages->Width() / 2, pages->Height() / 2});
+  ASSERT_TRUE(SetCursorPos(centre.x, centre.y));
+
+  tool->BeginDrag(true);
+  ASSERT_TRUE(tool->Dragging());
+  tool->EndDrag(true);
+  ASSERT_EQ(pages, tool->HostDockSite());
+  ASSERT_EQ(4, pages->PageCount());
+  EXPECT_EQ(pages->Pages(3), tool->Parent());
+  EXPECT_EQ(pages->Pages(3), pages->ActivePage());
+
+  // Docked in a page, the page control is no site for it: it floats at
+  // its own size where the mouse is.
+  ASSERT_TRUE(SetCursorPos(centre.x, centre.y));
+  tool->BeginDrag(true);
+  tool->EndDrag(true);
+  EXPECT_EQ(nullptr, tool->HostDockSite());
+  EXPECT_EQ(3, pages->PageCount());
+  RECT r{};
+  GetWindowRect(tool->Handle(), &r);
+  EXPECT_EQ(centre.x, r.left);
+  EXPECT_EQ(centre.y, r.top);
+  EXPECT_EQ(0, GetWindowLongW(tool->Handle(), GWL_STYLE) & WS_CHILD);
+  Free(tool);
+}
+
 }  // namespace
 }  // namespace kelm::test

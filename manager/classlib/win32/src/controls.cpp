@@ -605,8 +605,9 @@ bool TControl::ManualFloat(const TRect& screenRect) {
   hostDockSite_ = nullptr;
   SetParent(nullptr);
   SetBoundsRect(screenRect);
-  // A form is a window of its own again.
-  if (auto* w = dynamic_cast<TWinControl*>(this); w && !IsDestroying()) w->UpdateShowing();
+  // A form is a window of its own again; another windowed control without
+  // a parent has no window to show in.
+  if (auto* w = dynamic_cast<TCustomForm*>(this); w && !IsDestroying()) w->UpdateShowing();
   old->DoRemoveDockClient(this);
   return true;
 }
@@ -873,6 +874,9 @@ void DragDone(bool drop) {
   POINT screen{};
   GetCursorPos(&screen);
   TObject* target = nullptr;
+  // Measured before a dock drop moves the control (a floated control that
+  // is no form has no window to measure from).
+  const TPoint local = d.control->ScreenToClient(screen);
   if (auto* dock = dynamic_cast<TDragDockObject*>(d.object)) {
     // Dropped on a site that takes it, the control docks there; anywhere
     // else a docked control floats.
@@ -893,7 +897,6 @@ void DragDone(bool drop) {
       d.target->Perform(CM_DRAG, dmDragLeave, reinterpret_cast<LPARAM>(&rec));
     }
   }
-  TPoint local = d.control->ScreenToClient(screen);
   d.control->DoEndDrag(target, local.x, local.y);
   if (d.ownObject) Free(d.object);
 }

@@ -520,6 +520,18 @@ TEST_F(PageControlTest, FocusGoesIntoAPageWithoutATab) {
 // A dock drag: dropped over the page control a form docks into a new page
 // (offered the control's whole window); dragged from its page and dropped
 // there again it may not dock, so it floats under the mouse.
+// Hands the drag its dock object, kept after the drag to be read.
+struct TDockObjectKeeper : TObject {
+  void StartDrag(TObject*, TDragObject*& object) {
+    dock = New<TDragDockObject>();
+    dock->Control = control;
+    object = dock;
+  }
+  ~TDockObjectKeeper() override { Free(dock); }
+  TControl* control = nullptr;
+  TDragDockObject* dock = nullptr;
+};
+
 TEST_F(PageControlTest, ADockDragDocksAFormAndFloatsItAgain) {
   ShowForm();
   pages->SetDockSite(true);
@@ -531,9 +543,23 @@ TEST_F(PageControlTest, ADockDragDocksAFormAndFloatsItAgain) {
   const TPoint centre = pages->ClientToScreen(TPoint{pages->Width() / 2, pages->Height() / 2});
   ASSERT_TRUE(SetCursorPos(centre.x, centre.y));
 
+  TDockObjectKeeper keeper;
+  keeper.control = tool;
+  tool->OnStartDrag = EventOf<&TDockObjectKeeper::StartDrag>(&keeper);
   tool->BeginDrag(true);
   ASSERT_TRUE(tool->Dragging());
+  // The dock rectangle offered is the page control's whole window.
+  ASSERT_NE(nullptr, keeper.dock);
+  RECT window{};
+  GetWindowRect(pages->Handle(), &window);
+  const TRect offered = keeper.dock->DockRect;
+  EXPECT_EQ(window.left, offered.left);
+  EXPECT_EQ(window.top, offered.top);
+  EXPECT_EQ(window.right, offered.right);
+  EXPECT_EQ(window.bottom, offered.bottom);
+  EXPECT_FALSE(keeper.dock->Floating);
   tool->EndDrag(true);
+  tool->OnStartDrag = nullptr;
   ASSERT_EQ(pages, tool->HostDockSite());
   ASSERT_EQ(4, pages->PageCount());
   EXPECT_EQ(pages->Pages(3), tool->Parent());

@@ -117,6 +117,12 @@ void TKtTabControlModel::RepaintTabs() {
   Repaint();
 }
 
+void TKtTabControlModel::RepaintHotTracking() {
+  if (Loading()) return;
+  hotTrackOnly_ = true;
+  InvalidateStrip();
+}
+
 void TKtTabControlModel::Repaint() {
   // Side effects of setters wait while the form is loading.
   if (!Loading()) Invalidate();
@@ -497,13 +503,31 @@ TKtSize TKtTabControlModel::TabSizeFromContent(TKtSize content) const {
   return s;
 }
 
+int32_t TKtTabControlModel::ButtonUnit() {
+  const bool vertical = textOrientation_ == TOrientation::orVertical;
+  return measurer_->TextExtent(u"A", false).cy + 4 + (vertical ? 2 : 0);
+}
+
+int32_t TKtTabControlModel::FixedTabSize() const {
+  const bool vertical = textOrientation_ == TOrientation::orVertical;
+  if (Horizontal() && !vertical) return tabHeight_;
+  if (!Horizontal() && vertical) return tabWidth_;
+  return 0;
+}
+
 int32_t TKtTabControlModel::ButtonLength() {
   if (tabs_.Count() == 0 || measurer_ == nullptr) return 0;
-  const bool vertical = textOrientation_ == TOrientation::orVertical;
-  const int32_t a = measurer_->TextExtent(u"A", false).cy + 4 + (vertical ? 2 : 0);
-  const bool fixed =
-      (Horizontal() && !vertical && tabHeight_ > 0) || (!Horizontal() && vertical && tabWidth_ > 0);
-  return fixed ? std::max(a, fixedDimension_ - 2) : a;
+  const int32_t a = ButtonUnit();
+  return FixedTabSize() > 0 ? std::max(a, fixedDimension_ - 2) : a;
+}
+
+int32_t TKtTabControlModel::ButtonThickness() {
+  if (tabs_.Count() == 0 || measurer_ == nullptr) return 0;
+  const int32_t a = ButtonUnit();
+  // As thick as the row allows; a fixed tab size at least as large as the
+  // buttons lets them fill the row.
+  if (FixedTabSize() > 0 && FixedTabSize() >= a) return std::max<int32_t>(fixedDimension_ - 2, 0);
+  return std::max<int32_t>(std::min(a, fixedDimension_ - 2), 0);
 }
 
 int32_t TKtTabControlModel::ButtonSpace() {
@@ -792,6 +816,46 @@ std::vector<TKtPoint> TKtTabControlModel::TabPolygonInControl(int i) const {
       TabPolygon(tabStyle_, softCorners_, large ? Enlarged(tab.Rect) : tab.Rect, cutCornerSize_);
   for (TKtPoint& p : points) p = StripToControl(p, tab.Row);
   return points;
+}
+
+TKtRect TKtTabControlModel::TabContentRect(int i) const {
+  const TKtTabData& tab = tabs_.Item(i);
+  const bool large = i == tabIndex_ && RoundOrSquare();
+  const TKtRect r = large ? Enlarged(tab.Rect) : tab.Rect;
+  const bool vertical = textOrientation_ == TOrientation::orVertical;
+  // Insets in strip coordinates: near and far end along the strip, the
+  // outer edge and the card side across it; the slants keep the text off
+  // their sloping ends.
+  int32_t nearIn = 0, farIn = 0, outerIn = 0, cardIn = 0;
+  const int32_t slant = 2 * Overlap(r.bottom - r.top) + 2;
+  switch (tabStyle_) {
+    case TKtTabStyle::tsSingleSlant:
+      nearIn = 1 + 2, farIn = 1 + slant - 2, outerIn = 1, cardIn = 1;
+      break;
+    case TKtTabStyle::tsBackSlant:
+      nearIn = 1 + slant - 2, farIn = 1 + 2, outerIn = 1, cardIn = 1;
+      break;
+    case TKtTabStyle::tsDoubleSlant:
+      nearIn = farIn = Overlap(r.bottom - r.top), outerIn = 1, cardIn = 1;
+      break;
+    case TKtTabStyle::tsCutCorner:
+      nearIn = farIn = vertical ? 4 : cutCornerSize_ + 3;
+      outerIn = vertical ? cutCornerSize_ + 3 : 3;
+      cardIn = 1;
+      break;
+    case TKtTabStyle::tsRoundCorners:
+    case TKtTabStyle::tsSquareCorners:
+      nearIn = farIn = vertical ? 2 : 4;
+      outerIn = cardIn = vertical ? 4 : 2;
+      break;
+  }
+  if (showFocusRect_) ++nearIn, ++farIn, ++outerIn, ++cardIn;
+  TKtRect in{r.left + nearIn, r.top + outerIn, r.right - farIn, r.bottom - cardIn};
+  // A tab too small for its insets keeps an empty rectangle, never an
+  // inverted one.
+  if (in.right < in.left) in.right = in.left = (r.left + r.right) / 2;
+  if (in.bottom < in.top) in.bottom = in.top = (r.top + r.bottom) / 2;
+  return StripRectToControl(in, tab.Row);
 }
 
 TKtRect TKtTabControlModel::CardRect(int row) const {

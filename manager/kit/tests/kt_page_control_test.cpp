@@ -517,5 +517,68 @@ TEST_F(PageControlTest, FocusGoesIntoAPageWithoutATab) {
   ASSERT_TRUE(PumpUntil([&] { return GetFocus() == box->Handle(); }));
 }
 
+// A dock drag: dropped over the page control a form docks into a new page
+// (offered the control's whole window); dragged from its page and dropped
+// there again it may not dock, so it floats under the mouse.
+// Hands the drag its dock object, kept after the drag to be read.
+struct TDockObjectKeeper : TObject {
+  void StartDrag(TObject*, TDragObject*& object) {
+    dock = New<TDragDockObject>();
+    dock->Control = control;
+    object = dock;
+  }
+  ~TDockObjectKeeper() override { Free(dock); }
+  TControl* control = nullptr;
+  TDragDockObject* dock = nullptr;
+};
+
+TEST_F(PageControlTest, ADockDragDocksAFormAndFloatsItAgain) {
+  ShowForm();
+  pages->SetDockSite(true);
+  auto* tool = New<TForm>(nullptr, 0);
+  tool->SetCaption(u"Tools");
+  tool->SetBounds(600, 100, 120, 80);
+  tool->SetDragKind(TDragKind::dkDock);
+  tool->Show();
+  const TPoint centre = pages->ClientToScreen(TPoint{pages->Width() / 2, pages->Height() / 2});
+  ASSERT_TRUE(SetCursorPos(centre.x, centre.y));
+
+  TDockObjectKeeper keeper;
+  keeper.control = tool;
+  tool->OnStartDrag = EventOf<&TDockObjectKeeper::StartDrag>(&keeper);
+  tool->BeginDrag(true);
+  ASSERT_TRUE(tool->Dragging());
+  // The dock rectangle offered is the page control's whole window.
+  ASSERT_NE(nullptr, keeper.dock);
+  RECT window{};
+  GetWindowRect(pages->Handle(), &window);
+  const TRect offered = keeper.dock->DockRect;
+  EXPECT_EQ(window.left, offered.left);
+  EXPECT_EQ(window.top, offered.top);
+  EXPECT_EQ(window.right, offered.right);
+  EXPECT_EQ(window.bottom, offered.bottom);
+  EXPECT_FALSE(keeper.dock->Floating);
+  tool->EndDrag(true);
+  tool->OnStartDrag = nullptr;
+  ASSERT_EQ(pages, tool->HostDockSite());
+  ASSERT_EQ(4, pages->PageCount());
+  EXPECT_EQ(pages->Pages(3), tool->Parent());
+  EXPECT_EQ(pages->Pages(3), pages->ActivePage());
+
+  // Docked in a page, the page control is no site for it: it floats at
+  // its own size where the mouse is.
+  ASSERT_TRUE(SetCursorPos(centre.x, centre.y));
+  tool->BeginDrag(true);
+  tool->EndDrag(true);
+  EXPECT_EQ(nullptr, tool->HostDockSite());
+  EXPECT_EQ(3, pages->PageCount());
+  RECT r{};
+  GetWindowRect(tool->Handle(), &r);
+  EXPECT_EQ(centre.x, r.left);
+  EXPECT_EQ(centre.y, r.top);
+  EXPECT_EQ(0, GetWindowLongW(tool->Handle(), GWL_STYLE) & WS_CHILD);
+  Free(tool);
+}
+
 }  // namespace
 }  // namespace kelm::test

@@ -309,5 +309,46 @@ TEST_F(TabInputTest, DropIndicatorDrawnTwiceRestoresThePixels) {
   ReleaseDC(form->Handle(), parent);
 }
 
+// A move onto a tab repaints only the strip, marked hot-tracking only; the
+// paint clears the mark. Should a full repaint join it, the card's shadow
+// is painted all the same.
+TEST_F(TabInputTest, HotTrackingRepaintsOnlyTheStrip) {
+  UpdateWindow(tabs->Handle());
+  RECT pending{};
+  ASSERT_FALSE(GetUpdateRect(tabs->Handle(), &pending, FALSE));
+  const TKtRect r = tabs->TabRectInControl(1);
+  SendMessageW(tabs->Handle(), WM_MOUSEMOVE, 0,
+               MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+  ASSERT_EQ(1, tabs->HotTab());
+  EXPECT_TRUE(tabs->HotTrackOnly());
+  ASSERT_TRUE(GetUpdateRect(tabs->Handle(), &pending, FALSE));
+  const TKtRect strip = tabs->TabStripRect();
+  EXPECT_EQ(strip.left, pending.left);
+  EXPECT_EQ(strip.top, pending.top);
+  EXPECT_EQ(strip.right + 1, pending.right);
+  EXPECT_EQ(strip.bottom + 1, pending.bottom);
+  UpdateWindow(tabs->Handle());
+  EXPECT_FALSE(tabs->HotTrackOnly());
+
+  // Hot again (off the tabs, then on), and the whole control invalidated
+  // before the paint.
+  SendMessageW(tabs->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(150, 100));
+  ASSERT_EQ(-1, tabs->HotTab());
+  UpdateWindow(tabs->Handle());
+  form->SetColor(static_cast<TColor>(RGB(200, 120, 40)));
+  UpdateWindow(tabs->Handle());
+  SendMessageW(tabs->Handle(), WM_MOUSEMOVE, 0,
+               MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+  ASSERT_TRUE(tabs->HotTrackOnly());
+  InvalidateRect(tabs->Handle(), nullptr, FALSE);
+  UpdateWindow(tabs->Handle());
+  const TKtRect card = tabs->CardRect(0);
+  HDC dc = GetDC(tabs->Handle());
+  const COLORREF outer = GetPixel(dc, card.right, (card.top + card.bottom) / 2);
+  ReleaseDC(tabs->Handle(), dc);
+  auto ch = [](int v) { return static_cast<BYTE>(v * (1.0 - 15 / 255.0) + 0.5); };
+  EXPECT_EQ(RGB(ch(200), ch(120), ch(40)), outer) << std::hex << outer;
+}
+
 }  // namespace
 }  // namespace kelm::test

@@ -30,6 +30,8 @@ class TPaintTabControl : public TKtCustomTabControl {
     Paint();
     Canvas()->SetHandle(nullptr);
   }
+  // The mouse moved over (x, y): the tab there turns hot.
+  void MoveMouseTo(int x, int y) { MouseMove({}, x, y); }
 };
 
 struct Snapshot {
@@ -344,6 +346,182 @@ TEST_F(TabPaintTest, OwnerPaintsBackgroundsAndTextColour) {
             log.styles);
   const RECT ink = InkBox(shot, tabs->TabRectInControl(0), RGB(255, 0, 0));
   EXPECT_LE(ink.left, ink.right);
+}
+
+// The focus rectangle rings the selected tab's text area only while the
+// control has the focus: grown 1 along the text and 1 at the bottom, and
+// moved 1 pixel in from the raised outer edge of a square tab.
+TEST_F(TabPaintTest, FocusRectangleAroundTheSelectedTabsTextWhileFocused) {
+  SetCaptions({u"One", u"Two"});
+  tabs->SetTabStyle(TKtTabStyle::tsSquareCorners);
+  tabs->SetTabIndex(0);
+  form->Show();
+  tabs->SetFocus();
+  ASSERT_TRUE(tabs->Focused());
+  tabs->UpdateLayout();
+  const TKtRect text = tabs->TabContentRect(0);
+  const RECT ring{text.left - 1, text.top + 1, text.right + 1, text.bottom + 2};
+  auto differs = [](const Snapshot& a, const Snapshot& b, int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = y0; y <= y1; ++y)
+      for (int x = x0; x <= x1; ++x) n += a.At(x, y) != b.At(x, y) ? 1 : 0;
+    return n;
+  };
+  Snapshot focused(tabs);
+  ::SetFocus(nullptr);
+  ASSERT_FALSE(tabs->Focused());
+  Snapshot unfocused(tabs);
+  // Dotted edges: every other pixel of each side differs.
+  const int w = ring.right - ring.left;
+  const int h = ring.bottom - ring.top;
+  EXPECT_GE(differs(focused, unfocused, ring.left, ring.top, ring.left, ring.bottom - 1),
+            h / 2 - 1);
+  EXPECT_GE(differs(focused, unfocused, ring.right - 1, ring.top, ring.right - 1, ring.bottom - 1),
+            h / 2 - 1);
+  EXPECT_GE(differs(focused, unfocused, ring.left, ring.top, ring.right - 1, ring.top), w / 2 - 1);
+  EXPECT_GE(
+      differs(focused, unfocused, ring.left, ring.bottom - 1, ring.right - 1, ring.bottom - 1),
+      w / 2 - 1);
+  // Nothing else changes: not the whole tab beyond the ring, nor the other tab.
+  const TKtRect sel = tabs->TabRectInControl(0);
+  EXPECT_EQ(differs(focused, unfocused, sel.left, sel.top, sel.right, sel.bottom),
+            differs(focused, unfocused, ring.left, ring.top, ring.right - 1, ring.bottom - 1));
+  const TKtRect other = tabs->TabRectInControl(1);
+  EXPECT_EQ(0, differs(focused, unfocused, sel.right + 1, other.top, other.right, other.bottom));
+}
+
+// A hot tab's background takes the hot-tracking colours: the hot-track
+// colour (or its complement at lightness 140) lightened by 60 where the
+// plain tab is light; from the tab's own colours only the shadow darkens.
+TEST_F(TabPaintTest, HotTabBackgroundPerColourSource) {
+  SetCaptions({u"    ", u"    "});
+  tabs->SetTabStyle(TKtTabStyle::tsSquareCorners);
+  tabs->TabColors().SetUnselected(clYellow);
+  tabs->TabColors().SetShadow(static_cast<TColor>(RGB(0, 0, 160)));
+  tabs->SetHotTrackColor(static_cast<TColor>(RGB(200, 40, 40)));
+  tabs->SetTabIndex(0);
+  tabs->UpdateLayout();
+  const TKtRect t = tabs->TabRectInControl(1);
+  const int mx = (t.left + t.right) / 2;
+  struct Case {
+    const char* name;
+    TKtTabHotTrackColorSource source;
+    TKtHotTrackColorType type;
+    COLORREF light;
+  };
+  const Case cases[] = {
+      {"actual", TKtTabHotTrackColorSource::htcsHotTrackColorProp, TKtHotTrackColorType::htctActual,
+       static_cast<COLORREF>(LighterColor(static_cast<TColor>(RGB(200, 40, 40)), 60))},
+      {"complement", TKtTabHotTrackColorSource::htcsHotTrackColorProp,
+       TKtHotTrackColorType::htctComplement,
+       static_cast<COLORREF>(
+           LighterColor(ContrastHueColor(static_cast<TColor>(RGB(200, 40, 40)), 140), 60))},
+      {"tab colour", TKtTabHotTrackColorSource::htcsTabColor, TKtHotTrackColorType::htctActual,
+       RGB(255, 255, 0)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    tabs->SetHotTrackColorSource(c.source);
+    tabs->SetHotTrackColorType(c.type);
+    tabs->SetUseGradients(false);
+    tabs->MoveMouseTo(mx, (t.top + t.bottom) / 2);
+    ASSERT_EQ(1, tabs->HotTab());
+    {
+      Snapshot shot(tabs);
+      EXPECT_EQ(c.light, shot.At(mx, (t.top + t.bottom) / 2));
+    }
+    if (!FullColorDisplay()) continue;
+    // The gradient runs from the light colour at the outer edge to the
+    // shadow colour at the card side; the bands only approach the ends.
+    tabs->SetUseGradients(true);
+    Snapshot hot(tabs);
+    auto close = [](COLORREF a, COLORREF b) {
+      return std::abs(GetRValue(a) - GetRValue(b)) + std::abs(GetGValue(a) - GetGValue(b)) +
+                 std::abs(GetBValue(a) - GetBValue(b)) <
+             90;
+    };
+    const COLORREF outer = hot.At(mx, t.top + 1);
+    const COLORREF inner = hot.At(mx, t.bottom - 1);
+    if (c.source == TKtTabHotTrackColorSource::htcsTabColor) {
+      // Against the plain tab, only the card side is darker.
+      tabs->MoveMouseTo(5, 95);
+      Snapshot plain(tabs);
+      const COLORREF plainInner = plain.At(mx, t.bottom - 1);
+      EXPECT_LT(GetBValue(inner) + 10, GetBValue(plainInner)) << std::hex << inner;
+      EXPECT_TRUE(close(plain.At(mx, t.top + 1), outer)) << std::hex << outer;
+    } else {
+      EXPECT_TRUE(close(c.light, outer)) << std::hex << outer;
+      const COLORREF shadow =
+          c.type == TKtHotTrackColorType::htctActual
+              ? RGB(200, 40, 40)
+              : static_cast<COLORREF>(ContrastHueColor(static_cast<TColor>(RGB(200, 40, 40)), 140));
+      EXPECT_TRUE(close(shadow, inner)) << std::hex << inner;
+    }
+  }
+  // Off the tabs the tab is plain again.
+  tabs->MoveMouseTo(5, 95);
+  EXPECT_EQ(-1, tabs->HotTab());
+  tabs->SetUseGradients(false);
+  Snapshot plain(tabs);
+  EXPECT_EQ(RGB(255, 255, 0), plain.At(mx, (t.top + t.bottom) / 2));
+}
+
+// The highlight bar: a band at the outer edge, 6 pixels deep on top and
+// left tabs and 4 on bottom and right ones, in the bar colour on the
+// selected tab and in the hot colour on the hot one.
+TEST_F(TabPaintTest, HighlightBarOnTheSelectedAndTheHotTab) {
+  SetCaptions({u"    ", u"    "});
+  tabs->SetTabStyle(TKtTabStyle::tsSquareCorners);
+  tabs->SetHotTrackStyle(TKtTabHotTrackStyle::htsTabBar);
+  tabs->SetHotTrackColorSource(TKtTabHotTrackColorSource::htcsHotTrackColorProp);
+  tabs->SetHotTrackColor(static_cast<TColor>(RGB(200, 40, 40)));
+  tabs->TabColors().SetHighlightBar(static_cast<TColor>(RGB(0, 160, 0)));
+  tabs->SetUseGradients(false);
+  tabs->TabColors().SetUnselected(clYellow);
+  tabs->SetTabIndex(0);
+  struct Case {
+    TKtTabOrientation side;
+    int depth;
+  };
+  const Case cases[] = {{TKtTabOrientation::toTop, 6},
+                        {TKtTabOrientation::toLeft, 6},
+                        {TKtTabOrientation::toBottom, 4},
+                        {TKtTabOrientation::toRight, 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.side));
+    tabs->SetTabOrientation(c.side);
+    tabs->UpdateLayout();
+    const TKtRect other = tabs->TabRectInControl(1);
+    tabs->MoveMouseTo((other.left + other.right) / 2, (other.top + other.bottom) / 2);
+    ASSERT_EQ(1, tabs->HotTab());
+    Snapshot shot(tabs);
+    for (int tab : {0, 1}) {
+      const TKtRect r = tabs->TabRectInControl(tab);
+      const COLORREF want = tab == 0 ? RGB(0, 160, 0) : RGB(200, 40, 40);
+      const COLORREF rest = tab == 0 ? kWhite : RGB(255, 255, 0);
+      const int mx = (r.left + r.right) / 2;
+      const int my = (r.top + r.bottom) / 2;
+      // The last pixel of the band (it starts 1 outside the tab) and the
+      // first one past it.
+      POINT in{mx, my}, out{mx, my};
+      switch (c.side) {
+        case TKtTabOrientation::toTop:
+          in.y = r.top - 1 + c.depth - 1, out.y = in.y + 1;
+          break;
+        case TKtTabOrientation::toBottom:
+          in.y = r.bottom + 1 - c.depth, out.y = in.y - 1;
+          break;
+        case TKtTabOrientation::toLeft:
+          in.x = r.left - 1 + c.depth - 1, out.x = in.x + 1;
+          break;
+        case TKtTabOrientation::toRight:
+          in.x = r.right + 1 - c.depth, out.x = in.x - 1;
+          break;
+      }
+      EXPECT_EQ(want, shot.At(in.x, in.y)) << tab;
+      EXPECT_EQ(rest, shot.At(out.x, out.y)) << tab;
+    }
+  }
 }
 
 }  // namespace

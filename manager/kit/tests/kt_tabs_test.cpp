@@ -706,5 +706,106 @@ TEST(KtTabsKeyboardTest, WalkWithNoSelectionEndsAfterOneRound) {
   }
 }
 
+// The content rectangle per style: insets at the near end, the far end,
+// the outer edge and the card side of an unselected top tab, one more on
+// every side with the focus rectangle.
+TEST(KtTabsContentTest, InsetsPerStyleAndTextDirection) {
+  struct Case {
+    const char* name;
+    TKtTabStyle style;
+    TOrientation text;
+    int32_t nearIn, farIn, outerIn, cardIn;  // with a 19-pixel thick strip
+  };
+  const Case cases[] = {
+      // Overlap(19) = 9: the far end 2 * 9 + 2 in, shifted 2 back.
+      {"single", TKtTabStyle::tsSingleSlant, TOrientation::orHorizontal, 3, 19, 1, 1},
+      {"back", TKtTabStyle::tsBackSlant, TOrientation::orHorizontal, 19, 3, 1, 1},
+      {"double", TKtTabStyle::tsDoubleSlant, TOrientation::orHorizontal, 19, 19, 1, 1},
+      {"cut", TKtTabStyle::tsCutCorner, TOrientation::orHorizontal, 9, 9, 3, 1},
+      {"cut, vertical", TKtTabStyle::tsCutCorner, TOrientation::orVertical, 4, 4, 9, 1},
+      {"round", TKtTabStyle::tsRoundCorners, TOrientation::orHorizontal, 4, 4, 2, 2},
+      {"square, vertical", TKtTabStyle::tsSquareCorners, TOrientation::orVertical, 2, 2, 4, 4},
+  };
+  for (const auto& c : cases) {
+    for (const bool focus : {false, true}) {
+      Model m({u"One", u"Two", u"Three"});
+      m.SetTabStyle(c.style);
+      m.SetTextOrientation(c.text);
+      m.SetShowFocusRect(focus);
+      m.UpdateLayout();
+      const TKtRect t = m.TabRectInControl(1);
+      const int32_t f = focus ? 1 : 0;
+      const TKtRect want{t.left + c.nearIn + f, t.top + c.outerIn + f, t.right - c.farIn - f,
+                         t.bottom - c.cardIn - f};
+      EXPECT_EQ(want, m.TabContentRect(1)) << c.name << (focus ? ", focus" : "");
+    }
+  }
+}
+
+// Side and bottom tabs take the same insets along their own axes: the near
+// end of left tabs is their bottom (they run upwards), the outer edge of
+// bottom tabs their bottom. Single slant without the focus rectangle: near
+// 3, outer and card side 1, the far end 2 * (thickness div 2) + 1 (side
+// tabs with horizontal text are as thick as their text is long).
+TEST(KtTabsContentTest, InsetsFollowTheOrientation) {
+  enum { kNear, kFar, kOuter, kCard };
+  struct Case {
+    TKtTabOrientation side;
+    int left, top, right, bottom;  // which inset each side of the rectangle takes
+  };
+  const Case cases[] = {
+      {TKtTabOrientation::toTop, kNear, kOuter, kFar, kCard},
+      {TKtTabOrientation::toBottom, kNear, kCard, kFar, kOuter},
+      {TKtTabOrientation::toLeft, kOuter, kFar, kCard, kNear},
+      {TKtTabOrientation::toRight, kCard, kNear, kOuter, kFar},
+  };
+  for (const auto& c : cases) {
+    Model m({u"One", u"Two", u"Three"});
+    m.SetTabOrientation(c.side);
+    m.SetShowFocusRect(false);
+    m.UpdateLayout();
+    const int32_t inset[] = {3, 2 * (m.FixedDimension() / 2) + 1, 1, 1};
+    const TKtRect t = m.TabRectInControl(1);
+    const TKtRect want{t.left + inset[c.left], t.top + inset[c.top], t.right - inset[c.right],
+                       t.bottom - inset[c.bottom]};
+    EXPECT_EQ(want, m.TabContentRect(1)) << static_cast<int>(c.side);
+  }
+}
+
+// Strip buttons: a = 13 + 4 (+ 2 for vertical text). Along the strip a,
+// raised to the row thickness less 2 under a fixed tab size; across it a
+// cut down to the row less 2, or raised to it when the fixed size is at
+// least a.
+TEST(KtTabsButtonTest, SizesAlongAndAcrossTheStrip) {
+  struct Case {
+    const char* name;
+    TKtTabOrientation side;
+    TOrientation text;
+    int32_t tabHeight, tabWidth;
+    int32_t along, across;
+  };
+  const Case cases[] = {
+      {"plain", TKtTabOrientation::toTop, TOrientation::orHorizontal, 0, 0, 17, 17},
+      {"tall fixed height", TKtTabOrientation::toTop, TOrientation::orHorizontal, 30, 0, 28, 28},
+      {"low fixed height", TKtTabOrientation::toBottom, TOrientation::orHorizontal, 12, 0, 17, 10},
+      {"height on side tabs is no fixed size", TKtTabOrientation::toLeft,
+       TOrientation::orHorizontal, 30, 0, 17, 17},
+      {"fixed width, vertical text", TKtTabOrientation::toRight, TOrientation::orVertical, 0, 40,
+       38, 38},
+  };
+  for (const auto& c : cases) {
+    Model m({u"One", u"Two"});
+    m.SetTabOrientation(c.side);
+    m.SetTextOrientation(c.text);
+    m.SetTabHeight(c.tabHeight);
+    m.SetTabWidth(c.tabWidth);
+    m.UpdateLayout();
+    EXPECT_EQ(c.along, m.ButtonLength()) << c.name << ", row " << m.FixedDimension();
+    EXPECT_EQ(c.across, m.ButtonThickness()) << c.name << ", row " << m.FixedDimension();
+  }
+  Model none;
+  EXPECT_EQ(0, none.ButtonThickness());
+}
+
 }  // namespace
 }  // namespace kelm::test

@@ -605,8 +605,9 @@ bool TControl::ManualFloat(const TRect& screenRect) {
   hostDockSite_ = nullptr;
   SetParent(nullptr);
   SetBoundsRect(screenRect);
-  // A form is a window of its own again.
-  if (auto* w = dynamic_cast<TWinControl*>(this); w && !IsDestroying()) w->UpdateShowing();
+  // A form is a window of its own again; another windowed control without
+  // a parent has no window to show in.
+  if (auto* w = dynamic_cast<TCustomForm*>(this); w && !IsDestroying()) w->UpdateShowing();
   old->DoRemoveDockClient(this);
   return true;
 }
@@ -748,6 +749,7 @@ void TControl::SendCancelMode() {
 
 // ---- dragging
 CL_CLASS(TDragObject) {}
+CL_CLASS(TDragDockObject) {}
 
 TCursor TDragObject::GetDragCursor(bool accepted, int, int) { return accepted ? crDrag : crNoDrop; }
 
@@ -788,15 +790,67 @@ void StartDrag() {
   TDragObject* obj = nullptr;
   drag.control->DoStartDrag(obj);
   if (!obj) {
-    obj = New<TDragObject>();
+    if (drag.control->DragKind() == TDragKind::dkDock)
+      obj = New<TDragDockObject>();
+    else
+      obj = New<TDragObject>();
     obj->Control = drag.control;
     drag.ownObject = true;
   }
   drag.object = obj;
 }
 
+// The dock site under the mouse that would take the dragged control: the
+// first windowed control up from the window there that is a dock site; none
+// when that one refuses or does not reach the point.
+TWinControl* FindDockSite(TPoint screen) {
+  HWND wnd = WindowFromPoint(screen);
+  TWinControl* site = nullptr;
+  while (wnd && !site) {
+    TWinControl* w = TWinControl::FindControl(wnd);
+    if (w && w != drag.control && w->DockSite()) site = w;
+    wnd = GetParent(wnd);
+  }
+  if (!site) return nullptr;
+  RECT r{};
+  GetWindowRect(site->Handle(), &r);
+  TRect influence = Rect(r.left, r.top, r.right, r.bottom);
+  bool canDock = true;
+  site->GetSiteInfo(drag.control, influence, screen, canDock);
+  const bool inside = screen.x >= influence.left && screen.x < influence.right &&
+                      screen.y >= influence.top && screen.y < influence.bottom;
+  return canDock && inside ? site : nullptr;
+}
+
+void DockDragTo(TDragDockObject* dock, TPoint screen) {
+  TWinControl* site = FindDockSite(screen);
+  auto over = [&](TWinControl* w, TDragState state) {
+    bool accept = false;
+    // Unless the site says otherwise, the control lands at its own size
+    // under the mouse.
+    dock->DockRect = Bounds(screen.x, screen.y, drag.control->Width(), drag.control->Height());
+    const TPoint local = w->ScreenToClient(screen);
+    w->DockOver(dock, local.x, local.y, state, accept);
+    return accept;
+  };
+  if (site != drag.target) {
+    if (auto* old = dynamic_cast<TWinControl*>(drag.target)) over(old, TDragState::dsDragLeave);
+    drag.target = site;
+    drag.accepted = site && over(site, TDragState::dsDragEnter);
+  } else if (site) {
+    drag.accepted = over(site, TDragState::dsDragMove);
+  }
+  dock->Floating = !drag.accepted;
+  if (dock->Floating) {
+    // Floating, the control keeps its size under the mouse.
+    dock->DockRect = Bounds(screen.x, screen.y, drag.control->Width(), drag.control->Height());
+  }
+  dock->DragTarget = drag.target;
+}
+
 void DragTo(TPoint screen) {
   drag.object->DragPos = screen;
+  if (auto* dock = dynamic_cast<TDragDockObject*>(drag.object)) return DockDragTo(dock, screen);
   TControl* target = FindDragTarget(screen);
   if (target != drag.target) {
     if (drag.target) SendDrag(drag.target, dmDragLeave, screen);
@@ -820,7 +874,19 @@ void DragDone(bool drop) {
   POINT screen{};
   GetCursorPos(&screen);
   TObject* target = nullptr;
-  if (d.target) {
+  // Measured before a dock drop moves the control (a floated control that
+  // is no form has no window to measure from).
+  const TPoint local = d.control->ScreenToClient(screen);
+  if (auto* dock = dynamic_cast<TDragDockObject*>(d.object)) {
+    // Dropped on a site that takes it, the control docks there; anywhere
+    // else a docked control floats.
+    if (drop && d.accepted && d.target) {
+      target = d.target;
+      dock->Dropped = d.control->ManualDock(static_cast<TWinControl*>(d.target), dock->DockRect);
+    } else if (drop && d.control->HostDockSite()) {
+      dock->Dropped = d.control->ManualFloat(dock->DockRect);
+    }
+  } else if (d.target) {
     if (drop && d.accepted) {
       d.object->Dropped = true;
       target = d.target;
@@ -831,7 +897,6 @@ void DragDone(bool drop) {
       d.target->Perform(CM_DRAG, dmDragLeave, reinterpret_cast<LPARAM>(&rec));
     }
   }
-  TPoint local = d.control->ScreenToClient(screen);
   d.control->DoEndDrag(target, local.x, local.y);
   if (d.ownObject) Free(d.object);
 }
@@ -859,6 +924,10 @@ void TControl::BeginDrag(bool immediate, int threshold) {
     DragTo(p);
   }
 }
+
+void TWinControl::DockOver(TDragDockObject*, int, int, TDragState, bool& accept) { accept = true; }
+
+void TWinControl::GetSiteInfo(TControl*, TRect&, TPoint, bool&) {}
 
 void TControl::EndDrag(bool drop) {
   if (drag.control == this) DragDone(drop);

@@ -268,6 +268,51 @@ TEST_F(StoredForm, HintShowsTheShortPartAfterThePauseTheControlMayChange) {
   Application->SetShowHint(true);
 }
 
+// A dock drag through real mouse messages: dropped on a dock site the
+// control docks there at its own size under the mouse; dropped where no
+// site takes it, the docked control floats (a control that is no form just
+// loses its parent).
+TEST_F(StoredForm, ADockDragDocksOnASiteAndFloatsElsewhere) {
+  ShowAndSettle();
+  footer->SetDockSite(true);
+  box2->SetDragKind(TDragKind::dkDock);
+  const int w = box2->Width();
+  const int h = box2->Height();
+  auto moveTo = [](TWinControl* c, int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(c->Handle(), &p);
+    SetCursorPos(p.x, p.y);
+  };
+  auto post = [&](UINT msg, WPARAM wp) {
+    PostMessageW(box2->Handle(), msg, wp, 0);
+    PumpFor(30);
+  };
+  moveTo(box2, 2, 2);
+  box2->BeginDrag(false);
+  moveTo(footer, 5, 5);
+  post(WM_MOUSEMOVE, MK_LBUTTON);
+  moveTo(footer, 6, 4);
+  post(WM_MOUSEMOVE, MK_LBUTTON);
+  post(WM_LBUTTONUP, 0);
+  EXPECT_FALSE(box2->Dragging());
+  ASSERT_EQ(footer, box2->HostDockSite());
+  EXPECT_EQ(footer, box2->Parent());
+  EXPECT_EQ(6, box2->Left());
+  EXPECT_EQ(4, box2->Top());
+  EXPECT_EQ(w, box2->Width());
+  EXPECT_EQ(h, box2->Height());
+
+  // Off every dock site the drop floats it.
+  moveTo(box2, 2, 2);
+  box2->BeginDrag(false);
+  moveTo(box, 5, 5);
+  post(WM_MOUSEMOVE, MK_LBUTTON);
+  post(WM_LBUTTONUP, 0);
+  EXPECT_EQ(nullptr, box2->HostDockSite());
+  EXPECT_EQ(nullptr, box2->Parent());
+  footer->SetDockSite(false);
+}
+
 struct DragProbe : TObject {
   // Moving the cursor brings moves of its own: repeats collapse to one.
   std::vector<std::string> Steps() const {

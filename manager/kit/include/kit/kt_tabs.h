@@ -267,10 +267,16 @@ class TKtTabControlModel {
   TKtPoint StripToControl(TKtPoint p, int row) const;
   // The tab's outline in control coordinates.
   std::vector<TKtPoint> TabPolygonInControl(int i) const;
+  // Where tab i's image and text go, in control coordinates: the tab
+  // rectangle inset for its style (less 1 more on every side with
+  // ShowFocusRect).
+  TKtRect TabContentRect(int i) const;
   bool TabShown(int i) const;
   // Button lengths along the strip (0 without tabs): close and menu buttons
   // m, the scroller 2m - 1.
   int32_t ButtonLength();
+  // Their size across the strip (0 without tabs).
+  int32_t ButtonThickness();
   // The tab's region, from the cache or made and cached; none for an
   // outline of fewer than 3 points.
   TKtRegion* TabRegion(int i);
@@ -314,6 +320,13 @@ class TKtTabControlModel {
 
   // Clears the hot-tracking-only mark and repaints everything.
   void RepaintTabs();
+  // Marks the next paint as hot-tracking only (no shadows) and repaints
+  // the tab strip alone.
+  void RepaintHotTracking();
+  // Called by the paint that has served the mark.
+  void ClearHotTrackOnly() { hotTrackOnly_ = false; }
+  // Host hook: repaint the tab strip; the default repaints everything.
+  virtual void InvalidateStrip() { Invalidate(); }
   void Repaint();
   void Relayout() { TabsChanged(); }
   // Scrolling moves the first shown tab of a single row.
@@ -333,6 +346,11 @@ class TKtTabControlModel {
     return tabStyle_ == TKtTabStyle::tsRoundCorners || tabStyle_ == TKtTabStyle::tsSquareCorners;
   }
   int32_t ButtonSpace();
+  // The height of "A" in the tab font and 4 (and 2 for vertical text).
+  int32_t ButtonUnit();
+  // A fixed TabHeight (top and bottom tabs, horizontal text) or TabWidth
+  // (side tabs, vertical text); 0 when none applies.
+  int32_t FixedTabSize() const;
   void ComputeLayout();
   void PlaceTabs(const std::vector<int>& visible, const std::vector<int32_t>& lengths);
   void AlignRows(const std::vector<int>& visible);

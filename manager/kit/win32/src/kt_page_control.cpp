@@ -559,15 +559,29 @@ void TKtPageControl::WMMouse(TMessage& m) {
   const int y = static_cast<short>(HIWORD(m.LParam));
   TControl* client = DockedControlAt(x, y);
   if (client == nullptr) return;
+  // The docked control is dragged off once the mouse moves far enough.
+  client->BeginDrag(false);
   if (m.Msg == WM_LBUTTONDBLCLK) {
     if (dblClickUndocks_) {
+      client->EndDrag(false);
       const TPoint at = client->ClientToScreen(TPoint{0, 0});
       client->ManualFloat(Bounds(at.x, at.y, client->Width(), client->Height()));
     }
-  } else {
-    // The docked control is dragged off once the mouse moves far enough.
-    client->BeginDrag(false);
   }
+}
+
+void TKtPageControl::DockOver(TDragDockObject* source, int x, int y, TDragState state,
+                              bool& accept) {
+  RECT r{};
+  GetWindowRect(Handle(), &r);
+  source->DockRect = Rect(r.left, r.top, r.right, r.bottom);
+  TKtCustomTabControl::DockOver(source, x, y, state, accept);
+}
+
+void TKtPageControl::GetSiteInfo(TControl* client, TRect& influenceRect, TPoint mousePos,
+                                 bool& canDock) {
+  canDock = DockedPage(client) == nullptr;
+  TKtCustomTabControl::GetSiteInfo(client, influenceRect, mousePos, canDock);
 }
 
 void TKtPageControl::SetChildOrder(TComponent* child, int order) {

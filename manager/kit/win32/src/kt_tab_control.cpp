@@ -182,6 +182,18 @@ void TKtCustomTabControl::Paint() {
     SelectObject(dc, oldBitmap);
     DeleteDC(dc);
   };
+  // A hot-tracking repaint covers only the strip and skips the shadows;
+  // when more than the strip needs painting (another repaint joined it)
+  // the shadows are drawn all the same.
+  skipShadows_ = false;
+  if (HotTrackOnly()) {
+    RECT clip{};
+    const TKtRect s = TabStripRect();
+    const int kind = GetClipBox(target, &clip);
+    skipShadows_ = kind != NULLREGION && kind != ERROR && clip.left >= s.left &&
+                   clip.top >= s.top && clip.right <= s.right + 1 && clip.bottom <= s.bottom + 1;
+  }
+  ClearHotTrackOnly();
   try {
     DrawTabsAndCards(dc);
   } catch (...) {
@@ -241,6 +253,17 @@ void TKtCustomTabControl::DrawTab(HDC dc, int i) {
     base = tab.Color;
     light = LighterColor(base, 20);
     shadow = ColorsAreClose(light, clWhite) ? clBtnFace : DarkerColor(base, 40);
+  }
+  if (HotTrack() && i == hotTab_ && HotTrackStyle() == TKtTabHotTrackStyle::htsTab) {
+    if (HotTrackColorSource() == TKtTabHotTrackColorSource::htcsTabColor) {
+      shadow = DarkerColor(shadow, 30);
+    } else if (HotTrackColorType() == TKtHotTrackColorType::htctActual) {
+      light = LighterColor(HotTrackColor(), 60);
+      shadow = HotTrackColor();
+    } else {
+      shadow = ContrastHueColor(HotTrackColor(), 140);
+      light = LighterColor(shadow, 60);
+    }
   }
   const bool horizontalStrip = TabOrientation() == TKtTabOrientation::toTop ||
                                TabOrientation() == TKtTabOrientation::toBottom;
@@ -354,7 +377,7 @@ void TKtCustomTabControl::DrawCard(HDC dc, int row) {
       }
     }
   }
-  if (shadow) DrawShadow(dc, r);
+  if (shadow && !skipShadows_) DrawShadow(dc, r);
 }
 
 void TKtCustomTabControl::DrawShadow(HDC dc, const TKtRect& card) {
@@ -619,8 +642,7 @@ void TKtCustomTabControl::PlaceButtons() {
                           TabOrientation() == TKtTabOrientation::toBottom;
   const int stripStart = horizontal ? strip.left : strip.top;
   const int stripEnd = horizontal ? strip.right : strip.bottom;
-  int across = m;
-  if (FixedDimension() > 2 && FixedDimension() - 2 < across) across = FixedDimension() - 2;
+  const int across = ButtonThickness();
   // Across the strip: 2 pixels from the card's edge.
   int acrossAt = 0;
   switch (TabOrientation()) {
@@ -725,7 +747,16 @@ void TKtCustomTabControl::EndHotTracking() {
   const bool was = hotTab_ >= 0;
   hotTab_ = -1;
   hotTimer_->SetEnabled(false);
-  if (was && HotTrack()) Invalidate();
+  if (was && HotTrack()) RepaintHotTracking();
+}
+
+void TKtCustomTabControl::InvalidateStrip() {
+  if (!HandleAllocated()) return;
+  UpdateLayout();
+  const TKtRect s = TabStripRect();
+  // The strip's far edge line belongs to it.
+  const RECT r{s.left, s.top, s.right + 1, s.bottom + 1};
+  InvalidateRect(Handle(), &r, FALSE);
 }
 
 void TKtCustomTabControl::HotTrackTick(TObject*) {
@@ -750,7 +781,7 @@ void TKtCustomTabControl::MouseMove(TShiftState shift, int x, int y) {
       EndHotTracking();
     } else if (tab != hotTab_) {
       hotTab_ = tab;
-      if (HotTrack()) Invalidate();
+      if (HotTrack()) RepaintHotTracking();
       if (TabHints()) {
         if (Application != nullptr) Application->CancelHint();
         SetHint(Tabs().Item(tab).Hint);
@@ -988,11 +1019,75 @@ TAccelParts SplitAccelerator(const std::u16string& caption) {
 
 }  // namespace
 
+void TKtCustomTabControl::DrawHighlightBar(HDC dc, int i, bool hot) {
+  const TKtRect t = TabRectInControl(i);
+  RECT r{t.left - 1, t.top - 1, t.right + 1, t.bottom + 1};
+  // A band along the tab's outer edge.
+  switch (TabOrientation()) {
+    case TKtTabOrientation::toTop:
+      r.bottom = r.top + 6;
+      break;
+    case TKtTabOrientation::toLeft:
+      r.right = r.left + 6;
+      break;
+    case TKtTabOrientation::toBottom:
+      r.top = r.bottom - 4;
+      break;
+    case TKtTabOrientation::toRight:
+      r.left = r.right - 4;
+      break;
+  }
+  TColor color = TabColors().HighlightBar();
+  if (hot) {
+    if (HotTrackColorSource() == TKtTabHotTrackColorSource::htcsTabColor) {
+      color = DarkerColor(Tabs().Item(i).Color, 40);
+    } else {
+      color = HotTrackColorType() == TKtHotTrackColorType::htctActual
+                  ? HotTrackColor()
+                  : ContrastHueColor(HotTrackColor(), 140);
+    }
+  }
+  FillFlat(dc, r, color);
+}
+
+void TKtCustomTabControl::DrawFocusAround(HDC dc, const RECT& text) {
+  RECT r = text;
+  switch (TabOrientation()) {
+    case TKtTabOrientation::toTop:
+    case TKtTabOrientation::toBottom:
+      --r.left, ++r.right, ++r.bottom;
+      break;
+    case TKtTabOrientation::toLeft:
+    case TKtTabOrientation::toRight:
+      --r.left, ++r.right;
+      break;
+  }
+  if (TabStyle() == TKtTabStyle::tsRoundCorners || TabStyle() == TKtTabStyle::tsSquareCorners) {
+    // Clear of the selected tab's raised outer edge.
+    switch (TabOrientation()) {
+      case TKtTabOrientation::toTop:
+        OffsetRect(&r, 0, 1);
+        break;
+      case TKtTabOrientation::toBottom:
+        OffsetRect(&r, 0, -2);
+        break;
+      case TKtTabOrientation::toLeft:
+        OffsetRect(&r, 2, 0);
+        break;
+      case TKtTabOrientation::toRight:
+        OffsetRect(&r, -2, 0);
+        break;
+    }
+  }
+  if (r.right > r.left && r.bottom > r.top) ::DrawFocusRect(dc, &r);
+}
+
 void TKtCustomTabControl::DrawTabContent(HDC dc, int i, const RECT& rect) {
   const TKtTabData& tab = Tabs().Item(i);
   const bool vertical = TextOrientation() == TOrientation::orVertical;
-  RECT content{rect.left + 4, rect.top + 2, rect.right - 4, rect.bottom - 2};
-  if (vertical) content = RECT{rect.left + 2, rect.top + 4, rect.right - 2, rect.bottom - 4};
+  (void)rect;
+  const TKtRect inset = TabContentRect(i);
+  RECT content{inset.left, inset.top, inset.right, inset.bottom};
   if (ShowCloseButtonOnActiveTab() && i == TabIndex()) {
     // The close glyph keeps 20 pixels at the far end (near end in reverse).
     const bool horizontal = TabOrientation() == TKtTabOrientation::toTop ||
@@ -1043,17 +1138,20 @@ void TKtCustomTabControl::DrawTabContent(HDC dc, int i, const RECT& rect) {
     images_->Draw(&canvas, x, y, imageIndex, tab.Enabled || tab.DisabledImageIndex >= 0);
     canvas.SetHandle(nullptr);
   }
-  if (tab.Caption.empty()) return;
+  if (ShowFocusRect() && i == TabIndex() && Focused()) DrawFocusAround(dc, content);
 
   TColor color = TextColors().Unselected();
   TKtTextStyle style = TKtTextStyle::tsUnselected;
+  const bool bar = HotTrack() && HotTrackStyle() == TKtTabHotTrackStyle::htsTabBar;
   if (!tab.Enabled) {
     style = TKtTextStyle::tsDisabled;
     color = TextColors().Disabled();
   } else if (i == TabIndex()) {
     style = TKtTextStyle::tsSelected;
     color = TextColors().Selected();
+    if (bar) DrawHighlightBar(dc, i, false);
   } else if (HotTrack() && i == hotTab_) {
+    if (bar) DrawHighlightBar(dc, i, true);
     style = TKtTextStyle::tsHotTrack;
     color = HotTrackStyle() == TKtTabHotTrackStyle::htsText
                 ? (HotTrackColorType() == TKtHotTrackColorType::htctActual
@@ -1061,6 +1159,7 @@ void TKtCustomTabControl::DrawTabContent(HDC dc, int i, const RECT& rect) {
                        : ContrastHueColor(HotTrackColor(), 140))
                 : TextColors().Selected();
   }
+  if (tab.Caption.empty()) return;
   TColor asked = color;
   if (DoGetTextColor(i, style, asked)) color = asked;
   SetBkMode(dc, TRANSPARENT);

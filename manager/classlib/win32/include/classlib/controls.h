@@ -117,6 +117,16 @@ class TDragObject : public TObject {
   virtual TCursor GetDragCursor(bool accepted, int x, int y);
 };
 
+// A dock drag's object: where the dragged control would land (screen
+// coordinates), docked in the site under the mouse or floating there.
+class TDragDockObject : public TDragObject {
+  CL_DECLARE_CLASS(TDragDockObject, TDragObject)
+ public:
+  TDragDockObject() = default;
+  TRect DockRect{};
+  bool Floating = true;
+};
+
 struct TDragRec {
   TPoint Pos{};  // screen
   TDragObject* Source = nullptr;
@@ -481,6 +491,13 @@ class TWinControl : public TControl {
   // rectangle) and leaves (nothing by default).
   virtual void DoAddDockClient(TControl* client, const TRect& dropRect);
   virtual void DoRemoveDockClient(TControl* client);
+  // A dock drag over this site: accept says whether the client would dock,
+  // source->DockRect where (offered as the client's size under the mouse;
+  // by default the site takes it there).
+  virtual void DockOver(TDragDockObject* source, int x, int y, TDragState state, bool& accept);
+  // Whether client may dock here, and the screen area where the site
+  // catches a dock drag (by default its window).
+  virtual void GetSiteInfo(TControl* client, TRect& influenceRect, TPoint mousePos, bool& canDock);
 
   // ---- focus and tab order
   void SetFocus();

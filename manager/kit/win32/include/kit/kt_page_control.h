@@ -121,6 +121,12 @@ class TKtPageControl : public TKtCustomTabControl {
   void CMUnDockClient(classlib::TMessage& m) override;
   void CMDockNotification(classlib::TMessage& m) override;
   void WMMouse(classlib::TMessage& m) override;
+  // A dock drag lands on the whole page control (a new page); a control
+  // already docked in one of the pages does not dock here again.
+  void DockOver(classlib::TDragDockObject* source, int x, int y, classlib::TDragState state,
+                bool& accept) override;
+  void GetSiteInfo(classlib::TControl* client, classlib::TRect& influenceRect,
+                   classlib::TPoint mousePos, bool& canDock) override;
 
  private:
   friend class TKtTabSheet;

@@ -127,6 +127,7 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void ButtonsChanged() override;
   void RepaintScroller() override;
   void StopHotTrackTimer() override;
+  void InvalidateStrip() override;
   virtual void CMParentColorChanged(classlib::TMessage& m);
 
   bool Designing() const override { return IsDesigning(); }
@@ -160,6 +161,10 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   void DrawTab(HDC dc, int i);
   void DrawCard(HDC dc, int row);
   void DrawTabContent(HDC dc, int i, const RECT& rect);
+  // The band along the outer edge of the selected tab, or of the hot one.
+  void DrawHighlightBar(HDC dc, int i, bool hot);
+  // The focus rectangle around the selected tab's text area.
+  void DrawFocusAround(HDC dc, const RECT& text);
   void DrawShadow(HDC dc, const TKtRect& card);
 
   void EndHotTracking();
@@ -184,6 +189,8 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   bool indicatorShown_ = false;
   classlib::TTimer* dragScrollTimer_ = nullptr;
   TKtPoint lastDragPoint_{};
+  // The paint under way serves a hot-tracking repaint of the strip alone.
+  bool skipShadows_ = false;
   HBITMAP bitmap_ = nullptr;
   SIZE bitmapSize_{0, 0};
 

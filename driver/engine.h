@@ -421,6 +421,9 @@ NTSTATUS ReadWriteVolumeSectors(UCHAR read, PDEVICE_OBJECT volume, LONGLONG engi
 // Puts every write the volume's lower device completed so far on stable
 // storage (a disk with a write cache may otherwise persist them in any
 // order, or not at all): the engine's ordering points.
+// One flush request to `target`, waited for; `file` (may be null) is the
+// open a file system flushes through.
+NTSTATUS SendFlushAndWait(PDEVICE_OBJECT target, PFILE_OBJECT file);
 NTSTATUS FlushLowerDevice(PDEVICE_OBJECT device);
 NTSTATUS GetPartitionInfo(PDEVICE_OBJECT device, PARTITION_INFORMATION* info);
 NTSTATUS SendFileSystemControl(PFILE_OBJECT file, ULONG code);

@@ -138,24 +138,26 @@ NTSTATUS ReadWriteDiskSectors(UCHAR read, PDEVICE_OBJECT device, ULONGLONG byteO
   return status;
 }
 
+NTSTATUS SendFlushAndWait(PDEVICE_OBJECT target, PFILE_OBJECT file) {
+  KEVENT event;
+  KeInitializeEvent(&event, NotificationEvent, FALSE);
+  IO_STATUS_BLOCK ioStatus;
+  ioStatus.Status = STATUS_SUCCESS;
+  ioStatus.Information = 0;
+  PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_FLUSH_BUFFERS, target, nullptr, 0, nullptr, &event,
+                                          &ioStatus);
+  if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  IoGetNextIrpStackLocation(irp)->FileObject = file;
+  return CallDriverAndWait(target, irp, &event, &ioStatus);
+}
+
 NTSTATUS FlushLowerDevice(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->LowerDevice == nullptr) {
     LogFailure("UTIL %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
-  KEVENT event;
-  KeInitializeEvent(&event, NotificationEvent, FALSE);
-  IO_STATUS_BLOCK ioStatus;
-  ioStatus.Status = STATUS_SUCCESS;
-  ioStatus.Information = 0;
-  PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_FLUSH_BUFFERS, volume->LowerDevice, nullptr, 0,
-                                          nullptr, &event, &ioStatus);
-  if (irp == nullptr) {
-    LogFailure("UTIL %08x\n", STATUS_INSUFFICIENT_RESOURCES);
-    return STATUS_INSUFFICIENT_RESOURCES;
-  }
-  NTSTATUS status = CallDriverAndWait(volume->LowerDevice, irp, &event, &ioStatus);
+  NTSTATUS status = SendFlushAndWait(volume->LowerDevice, nullptr);
   if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
   return status;
 }

@@ -377,21 +377,9 @@ NTSTATUS FlushVolumeBuffers(PVolumeFilterExtension volume) {
     LogFailure("UIL %08x\n", status);
     return status;
   }
-  KEVENT event;
-  KeInitializeEvent(&event, NotificationEvent, FALSE);
-  IO_STATUS_BLOCK ioStatus;
-  ioStatus.Status = STATUS_SUCCESS;
-  ioStatus.Information = 0;
-  PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_FLUSH_BUFFERS, target, nullptr, 0, nullptr, &event,
-                                          &ioStatus);
-  if (irp == nullptr) {
-    status = STATUS_INSUFFICIENT_RESOURCES;
-  } else {
-    // A file system flushes a volume through a volume open; without a file
-    // object it has nothing to flush.
-    IoGetNextIrpStackLocation(irp)->FileObject = file;
-    status = CallDriverAndWait(target, irp, &event, &ioStatus);
-  }
+  // A file system flushes a volume through a volume open; without a file
+  // object it has nothing to flush.
+  status = SendFlushAndWait(target, file);
   if (!NT_SUCCESS(status)) LogFailure("UIL %08x\n", status);
   ObDereferenceObject(file);
   return status;

@@ -859,10 +859,9 @@ TRect TBaseLazyTree::GetDisplayRect(PLazyNode node, TColumnIndex column, bool te
       bottom = content.bottom;
     }
     const int64_t textWidth = GetNodeWidth(node, column, Canvas());
-    if (unclipped) {
-      // The text may overflow the cell: it starts at the reading start.
-      if (right - left < textWidth - 1)
-        align = rtl ? TAlignment::taRightJustify : TAlignment::taLeftJustify;
+    // The text's span within the cell by its alignment; a left-aligned
+    // span ends `leftEnd` past its start.
+    auto placeText = [&](int64_t leftEnd) {
       switch (align) {
         case TAlignment::taRightJustify:
           left = right - textWidth;
@@ -872,9 +871,15 @@ TRect TBaseLazyTree::GetDisplayRect(PLazyNode node, TColumnIndex column, bool te
           right = left + textWidth;
           break;
         default:
-          right = left + textWidth - 1;
+          right = left + leftEnd;
           break;
       }
+    };
+    if (unclipped) {
+      // The text may overflow the cell: it starts at the reading start.
+      if (right - left < textWidth - 1)
+        align = rtl ? TAlignment::taRightJustify : TAlignment::taLeftJustify;
+      placeText(textWidth - 1);
       const int64_t wanted = std::min<int64_t>(FontCharHeight(), NodeHeight(node));
       if (bottom - top < wanted) {
         const int64_t grow = (wanted - (bottom - top) + 1) / 2;
@@ -882,18 +887,7 @@ TRect TBaseLazyTree::GetDisplayRect(PLazyNode node, TColumnIndex column, bool te
         bottom += grow;
       }
     } else if (textWidth < right - left) {
-      switch (align) {
-        case TAlignment::taRightJustify:
-          left = right - textWidth;
-          break;
-        case TAlignment::taCenter:
-          left = (left + right - textWidth) / 2;
-          right = left + textWidth;
-          break;
-        default:
-          right = left + textWidth;
-          break;
-      }
+      placeText(textWidth);
     }
   }
   return TRect{static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),

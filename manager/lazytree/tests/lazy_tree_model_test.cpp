@@ -578,5 +578,50 @@ TEST_F(LazyTreeModel, InvariantsHoldAfterEveryRandomStep) {
   EXPECT_TRUE(sawHidden);
 }
 
+TEST(LazyTreeErrors, EachKindRaisesItsStringTableTextAndHelpContext) {
+  const struct {
+    TLazyTreeErrorKind kind;
+    uint32_t textId;
+    const char16_t* text;
+    int helpContext;
+  } cases[] = {
+      {TLazyTreeErrorKind::EditLinkNil, 65107, u"Edit link must not be nil.", 2000},
+      {TLazyTreeErrorKind::MoveIntoOwnChild, 65108,
+       u"Target node cannot be a child node of the node to be moved.", 2001},
+      {TLazyTreeErrorKind::StreamFormat, 65109,
+       u"Unable to load tree structure, the format is wrong.", 2002},
+      {TLazyTreeErrorKind::StreamVersion, 65110,
+       u"Unable to load tree structure, the version is unknown.", 2003},
+      {TLazyTreeErrorKind::StreamTooShort, 65111,
+       u"Unable to load tree structure, not enough data available.", 2004},
+      {TLazyTreeErrorKind::AnchorChunkMissing, 65112,
+       u"Stream data corrupt. A node's anchor chunk is missing.", 2005},
+      {TLazyTreeErrorKind::DataAfterNodeEnd, 65113,
+       u"Stream data corrupt. Unexpected data after node's end position.", 2006},
+      {TLazyTreeErrorKind::ClipboardFailed, 65114, u"Clipboard operation failed.", 2007},
+      {TLazyTreeErrorKind::UserDataSpace, 65115,
+       u"Cannot set initial user data because there is not enough user data space allocated.",
+       2008},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.textId);
+    EXPECT_EQ(TreeErrorTextId(c.kind), c.textId);
+    try {
+      RaiseTreeError(c.kind);
+    } catch (const ELazyTreeError& e) {
+      EXPECT_EQ(e.Message(), c.text);
+      EXPECT_EQ(e.HelpContext(), c.helpContext);
+    }
+  }
+  // The message reaches the user through the ANSI code page: what it cannot
+  // hold comes back as '?'.
+  try {
+    RaiseTreeError(u"caf\x00E9 \x043B", 7);
+  } catch (const ELazyTreeError& e) {
+    EXPECT_EQ(e.Message(), u"caf\x00E9 ?");
+    EXPECT_EQ(e.HelpContext(), 7);
+  }
+}
+
 }  // namespace
 }  // namespace kelm::lazytree

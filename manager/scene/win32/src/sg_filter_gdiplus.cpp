@@ -278,7 +278,16 @@ bool TsgFilterGdiPlus::LoadThumbnailFromFile(const std::u16string& fileName, flo
 
 bool TsgFilterGdiPlus::LoadFromStream(classlib::TStream& stream, TsgBitmap& bitmap) {
   RequireStarted();
-  TComRef<IStream> adapter(new TMyStreamAdapter(&stream, soReference));
+  // Some GDI+ decoders rewind to the stream's start to read the signature:
+  // data further in is handed over as a stream of its own.
+  classlib::TMemoryStream rest;
+  classlib::TStream* source = &stream;
+  if (stream.Position() > 0) {
+    if (stream.Remaining() > 0) rest.CopyFrom(stream, stream.Remaining());
+    rest.SetPosition(0);
+    source = &rest;
+  }
+  TComRef<IStream> adapter(new TMyStreamAdapter(source, soReference));
   TGPImage image;
   image.Check(Gdip().GdipLoadImageFromStream(adapter.Get(), image.Receive()));
   UINT width = 0, height = 0;

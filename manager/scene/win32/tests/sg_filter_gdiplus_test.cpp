@@ -104,7 +104,7 @@ class FilterTest : public ::testing::Test {
     return files_.back();
   }
   std::u16string QuadrantFile(int width, int height) {
-    const std::u16string name = File("quadrants.bmp");
+    std::u16string name = File("quadrants.bmp");
     WriteFile(name, QuadrantBmp(width, height));
     return name;
   }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 #include "classlib/classdef.h"
 #include "classlib/streams.h"
@@ -330,9 +331,15 @@ bool TsgFilterGdiPlus::SaveToFile(const std::u16string& fileName, TsgBitmap& bit
   if (mime.empty()) return false;
   const TsgEncoderParameters parameters(params);
   // Our own file stream rather than GDI+'s save by name, so that the file
-  // is shared like every other one the filter opens.
-  TFileStream file(fileName, classlib::fmCreate | classlib::fmShareDenyNone);
-  TComRef<IStream> adapter(new TMyStreamAdapter(&file, soReference));
+  // is shared like every other one the filter opens. A file that cannot be
+  // made is an image not written, as with a save by name.
+  std::unique_ptr<TFileStream> file;
+  try {
+    file = std::make_unique<TFileStream>(fileName, classlib::fmCreate | classlib::fmShareDenyNone);
+  } catch (const classlib::EFCreateError&) {
+    return false;
+  }
+  TComRef<IStream> adapter(new TMyStreamAdapter(file.get(), soReference));
   return Encode(bitmap, adapter.Get(), mime, parameters);
 }
 

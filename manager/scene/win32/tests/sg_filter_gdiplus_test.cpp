@@ -239,6 +239,11 @@ TEST_F(FilterTest, AFreeAngleTurnsAboutTheCentreIntoTheBoundingSize) {
   EXPECT_EQ(Pixel(b, 209, 209), 0u);
   EXPECT_EQ(Pixel(b, 106 - 18, 106 - 53), TopLeft);
   EXPECT_EQ(Pixel(b, 106 + 18, 106 + 53), BottomRight);
+  // Loaded again over pixels of the same size: none of them shows through.
+  b.Clear(0xFF808080u);
+  ASSERT_TRUE(filter_.LoadFromFile(name, b, 45));
+  EXPECT_EQ(Pixel(b, 2, 2), 0u);
+  EXPECT_EQ(Pixel(b, 106 - 18, 106 - 53), TopLeft);
 }
 
 TEST_F(FilterTest, RoundTripsThroughTheLosslessEncoders) {
@@ -299,6 +304,7 @@ TEST_F(FilterTest, JpegWrittenByExtensionInCapitalsAndThroughStreams) {
   const std::u16string webp = File("X.webp");
   EXPECT_FALSE(filter_.SaveToFile(webp, source, ""));
   EXPECT_FALSE(Exists(webp));
+  EXPECT_FALSE(filter_.SaveToFile(File("no_such_folder\\X.png"), source, ""));
   const std::u16string bad = File("bad.jpg");
   EXPECT_THROW(filter_.SaveToFile(bad, source, "quality=best"), classlib::EConvertError);
   EXPECT_FALSE(Exists(bad));

@@ -29,7 +29,8 @@ class TsgFilterGdiPlus final : public TsgFilter {
   // it makes none); else the image drawn at the fitted size.
   bool LoadThumbnailFromFile(const std::u16string& fileName, float fitWidth, float fitHeight,
                              bool useEmbedded, TsgBitmap& bitmap) override;
-  // An extension without an encoder writes nothing and answers false.
+  // An extension without an encoder writes nothing and answers false, as
+  // does a file that cannot be made.
   bool SaveToFile(const std::u16string& fileName, TsgBitmap& bitmap,
                   const std::string& params) override;
   // From the stream's current position.

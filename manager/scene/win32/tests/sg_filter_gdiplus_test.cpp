@@ -368,6 +368,16 @@ TEST_F(FilterTest, UndecodableOrSizelessInputLeavesTheBitmapAsItWas) {
     ASSERT_EQ(b.Height(), 2);
     EXPECT_EQ(b.Bits()[5], 0xFF123456u);
   }
+  // A stream that throws as GDI+ reads it: no exception comes through.
+  class TBrokenStream : public TMemoryStream {
+   public:
+    int64_t Read(void*, int64_t) override { throw classlib::EReadError("broken"); }
+  } broken;
+  broken.WriteBuffer("GIF89a", 6);
+  broken.SetPosition(0);
+  TsgBitmap kept(2, 2);
+  EXPECT_FALSE(filter_.LoadFromStream(broken, kept));
+  EXPECT_EQ(kept.Width(), 2);
   // A missing file: the file stream's error reaches the caller.
   TsgBitmap none;
   EXPECT_THROW(filter_.LoadFromFile(File("missing.png"), none, 0), classlib::EFOpenError);

@@ -17,8 +17,8 @@ namespace kelm::scene {
 class TsgFilterGdiPlus final : public TsgFilter {
   CL_DECLARE_CLASS(TsgFilterGdiPlus, TsgFilter)
  public:
-  // All of these raise classlib::Exception while GDI+ is not started; the
-  // file operations pass the file stream's open errors on.
+  // All but GetFileTypes raise classlib::Exception while GDI+ is not
+  // started; the file operations pass the file stream's open errors on.
   std::string GetFileTypes() override;
   // (0, 0) for a file GDI+ cannot decode.
   TsgPoint GetImageSize(const std::u16string& fileName) override;

@@ -65,7 +65,7 @@ class TsgEncoderParameters {
 
 // Whether a width x height block of 32-bit pixels can be handed to GDI+:
 // both sides positive, the stride an INT, the whole block below 2 GB (a
-// 32-bit process has no room for more in one piece).
+// 32-bit process has no room for more in a single block).
 bool sgPixelBlockFits(int64_t width, int64_t height);
 
 // Makes TsgFilterGdiPlus the default filter class unless one is set.

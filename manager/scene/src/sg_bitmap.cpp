@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "classlib/classdef.h"
@@ -34,9 +35,19 @@ struct FilterFree {
   void operator()(TsgFilter* f) const { classlib::Free(f); }
 };
 using FilterPtr = std::unique_ptr<TsgFilter, FilterFree>;
+// Zeroed pixels for width x height; std::bad_alloc when the byte count does
+// not fit the address space (a 32-bit size_t would otherwise wrap and give
+// a block smaller than the bitmap).
+std::vector<uint32_t> NewPixelBlock(int width, int height) {
+  if (width <= 0 || height <= 0) return {};
+  const uint64_t count = uint64_t(width) * uint64_t(height);
+  if (count > std::vector<uint32_t>().max_size()) throw std::bad_alloc();
+  return std::vector<uint32_t>(size_t(count), 0u);
+}
 }  // namespace
 
 void SetDefaultFilterClass(TsgFilterClass maker) { DefaultFilter() = std::move(maker); }
+bool DefaultFilterClassSet() { return static_cast<bool>(DefaultFilter()); }
 TsgFilter* sgCreateFilter() { return DefaultFilter() ? DefaultFilter()() : nullptr; }
 
 TsgBitmap::TsgBitmap(int width, int height)
@@ -138,14 +149,48 @@ void TsgBitmap::SetSize(int width, int height) {
   Changed();
 }
 
+bool TsgBitmap::TrySetSize(int width, int height) {
+  width = std::max(width, 0);
+  height = std::max(height, 0);
+  if (width == width_ && height == height_) return true;
+  std::vector<uint32_t> fresh;
+  try {
+    fresh = NewPixelBlock(width, height);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  width_ = width;
+  height_ = height;
+  ReleasePixels();
+  bits_.swap(fresh);
+  PixelsReplaced();
+  Changed();
+  return true;
+}
+
 void TsgBitmap::Recreate() {
+  // The old block goes first, so that the peak stays at one block.
+  ReleasePixels();
+  try {
+    bits_ = NewPixelBlock(width_, height_);
+  } catch (...) {
+    width_ = height_ = 0;
+    PixelsReplaced();
+    throw;
+  }
+  PixelsReplaced();
+}
+
+void TsgBitmap::ReleasePixels() {
   if (OnBeforeRealloc) OnBeforeRealloc(this);
   if (OnDestroy) OnDestroy(this);
   FreeCanvas();
   FreeNativeHandle();
   bits_.clear();
   bits_.shrink_to_fit();
-  if (int64_t(width_) * height_ > 0) bits_.assign(size_t(width_) * size_t(height_), 0u);
+}
+
+void TsgBitmap::PixelsReplaced() {
   NeedUpdate = true;
   if (OnAfterRealloc) OnAfterRealloc(this);
 }

@@ -2,6 +2,7 @@
 // the recording filter.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -321,6 +322,38 @@ TEST(Bitmap, NativeHandleReleasedOnReallocReplaceAndDestroy) {
   EXPECT_EQ(g_released, (std::vector<void*>{&a, &b}));
   classlib::Free(bmp);
   EXPECT_EQ(g_released, (std::vector<void*>{&a, &b, &c}));
+}
+
+TEST(Bitmap, ABlockThatCannotBeHadLeavesTheBitmapOrEmptiesIt) {
+  // More pixels than the address space holds: refused before any allocation.
+  constexpr int huge = 0x7FFFFFFF;
+  int handle = 0;
+  g_released.clear();
+  TsgBitmap b(3, 2);
+  b.Clear(0xFF102030u);
+  b.SetNativeHandle(&handle, &RecordRelease);
+  ChangeCounter counter;
+  b.OnChange = counter.Event();
+
+  EXPECT_FALSE(b.TrySetSize(huge, huge));
+  EXPECT_EQ(b.Width(), 3);
+  EXPECT_EQ(b.Height(), 2);
+  EXPECT_EQ(b.Bits()[5], 0xFF102030u);
+  EXPECT_EQ(b.NativeHandle(), &handle);
+  EXPECT_EQ(counter.Count, 0);
+
+  EXPECT_TRUE(b.TrySetSize(5, 4));
+  EXPECT_EQ(b.Width(), 5);
+  EXPECT_EQ(b.Bits()[19], 0u);
+  EXPECT_EQ(g_released, std::vector<void*>{&handle});
+  EXPECT_EQ(counter.Count, 1);
+
+  // SetSize has nothing to fall back on: it raises and leaves no pixels
+  // behind a size that claims them.
+  EXPECT_THROW(b.SetSize(huge, huge), std::bad_alloc);
+  EXPECT_EQ(b.Width(), 0);
+  EXPECT_EQ(b.Height(), 0);
+  EXPECT_TRUE(b.IsEmpty());
 }
 
 }  // namespace

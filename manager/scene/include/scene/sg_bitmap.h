@@ -40,6 +40,7 @@ class TsgFilter : public classlib::TPersistent {
 
 using TsgFilterClass = std::function<TsgFilter*()>;
 void SetDefaultFilterClass(TsgFilterClass maker);
+bool DefaultFilterClassSet();
 // A new instance of the default filter class (the caller frees it); none
 // while no class is set.
 TsgFilter* sgCreateFilter();
@@ -61,8 +62,12 @@ class TsgBitmap : public classlib::TPersistent, public IsgFreeNotifyClient {
   bool IsEmpty() const { return bits_.empty(); }
   bool NeedUpdate = false;
 
-  // A negative side is taken as 0.
+  // A negative side is taken as 0. A pixel block too large to address or
+  // allocate raises std::bad_alloc and leaves the bitmap empty.
   void SetSize(int width, int height);
+  // SetSize that allocates the new block before letting go of anything:
+  // false, and the bitmap as it was, when it cannot be had.
+  bool TrySetSize(int width, int height);
   void Recreate();
 
   virtual void Clear(TsgColor color);
@@ -128,6 +133,9 @@ class TsgBitmap : public classlib::TPersistent, public IsgFreeNotifyClient {
   void Changed();
   void Link(TsgBitmapObject* obj);
   void FreeCanvas();
+  // The two halves of every reallocation, with the back-end hooks.
+  void ReleasePixels();
+  void PixelsReplaced();
 
   TsgBitmapObject* resource_ = nullptr;
   TsgCanvas* canvas_ = nullptr;

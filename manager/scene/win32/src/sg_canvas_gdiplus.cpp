@@ -7,6 +7,7 @@
 
 #include "classlib/classdef.h"
 #include "classlib/sysutils.h"
+#include "scene/sg_filter_gdiplus.h"
 #include "scene/sg_visual.h"
 
 namespace kelm::scene {
@@ -856,6 +857,7 @@ void sgStartupScene() {
   }
   gdip::Startup();
   ++g_sceneStarts;
+  sgRegisterFilterGdiPlus();
   if (!DefaultCanvasClassSet()) {
     SetDefaultCanvasClass(
         [](int w, int h) -> TsgCanvas* { return classlib::New<TsgCanvasGdiPlus>(w, h); });

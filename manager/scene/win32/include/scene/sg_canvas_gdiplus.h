@@ -119,8 +119,9 @@ class TsgCanvasGdiPlus final : public TsgCanvas {
 };
 
 // The scene library's Win32 start-up and shut-down (counted): GDI+ is
-// loaded, bound and started and the GDI+ canvas becomes the default canvas
-// class when none is set. Start-up raises classlib::Exception naming a
+// loaded, bound and started; the GDI+ canvas becomes the default canvas
+// class and TsgFilterGdiPlus the default filter class, each when none is
+// set. Start-up raises classlib::Exception naming a
 // missing library or entry.
 void sgStartupScene();
 void sgShutdownScene();

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <windows.h>
+// IStream, for the image codecs.
+#include <objidl.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -99,7 +101,7 @@ enum : int {
 enum : int { SmoothingModeHighQuality = 2 };
 enum : int { InterpolationModeHighQuality = 2, InterpolationModeNearestNeighbor = 5 };
 enum : int { PixelOffsetModeHalf = 4 };
-enum : int { CompositingModeSourceOver = 0 };
+enum : int { CompositingModeSourceOver = 0, CompositingModeSourceCopy = 1 };
 enum : int { TextRenderingHintAntiAlias = 4, TextRenderingHintClearTypeGridFit = 5 };
 enum : int { LineCapFlat = 0, LineCapRound = 2 };
 enum : int { DashCapFlat = 0, DashCapRound = 2 };
@@ -115,6 +117,41 @@ enum : int {
 enum : int { PathPointTypeStart = 0, PathPointTypeLine = 1, PathPointTypeBezier = 3 };
 constexpr BYTE PathPointTypeCloseSubpath = 0x80;
 constexpr BYTE PathPointTypeMask = 0x07;
+// Image codecs, pixel locks and rotation.
+struct GpRectI {
+  INT X, Y, Width, Height;
+};
+struct GpBitmapData {
+  UINT Width, Height;
+  INT Stride;
+  INT PixelFormat;
+  void* Scan0;
+  UINT_PTR Reserved;
+};
+struct GpEncoderParameter {
+  GUID Guid;
+  ULONG NumberOfValues;
+  ULONG Type;
+  void* Value;
+};
+// Count, then Count records (the documented declaration has one record).
+struct GpEncoderParameters {
+  UINT Count;
+  GpEncoderParameter Parameter[1];
+};
+static_assert(sizeof(GpRectI) == 16);
+static_assert(sizeof(void*) != 4 ||
+              (sizeof(GpBitmapData) == 24 && sizeof(GpEncoderParameter) == 28 &&
+               offsetof(GpEncoderParameters, Parameter) == 4));
+static_assert(sizeof(void*) != 8 ||
+              (sizeof(GpBitmapData) == 32 && sizeof(GpEncoderParameter) == 32 &&
+               offsetof(GpEncoderParameters, Parameter) == 8));
+// {1D5BE4B5-FA4A-452D-9CDD-5DB35105E7EB}
+constexpr GUID EncoderQuality = {
+    0x1d5be4b5, 0xfa4a, 0x452d, {0x9c, 0xdd, 0x5d, 0xb3, 0x51, 0x05, 0xe7, 0xeb}};
+enum : ULONG { EncoderParameterValueTypeLong = 4 };
+enum : UINT { ImageLockModeRead = 1, ImageLockModeWrite = 2 };
+enum : int { Rotate90FlipNone = 1, Rotate180FlipNone = 2, Rotate270FlipNone = 3 };
 constexpr INT PixelFormat32bppARGB = 0x26200A;
 constexpr INT PixelFormat32bppPARGB = 0xE200B;
 
@@ -233,7 +270,23 @@ constexpr INT PixelFormat32bppPARGB = 0xE200B;
   X(GdipDeletePrivateFontCollection, (GpFontCollection * *collection))                             \
   X(GdipGetImageEncodersSize, (UINT * count, UINT * size))                                         \
   X(GdipGetImageEncoders, (UINT count, UINT size, GpImageCodecInfo * encoders))                    \
-  X(GdipPrivateAddMemoryFont, (GpFontCollection * collection, const void* memory, INT length))
+  X(GdipPrivateAddMemoryFont, (GpFontCollection * collection, const void* memory, INT length))     \
+  X(GdipLoadImageFromStream, (IStream * stream, GpImage * *image))                                 \
+  X(GdipCreateBitmapFromStream, (IStream * stream, GpBitmap * *bitmap))                            \
+  X(GdipImageRotateFlip, (GpImage * image, int rotateFlip))                                        \
+  X(GdipBitmapLockBits,                                                                            \
+    (GpBitmap * bitmap, const GpRectI* rect, UINT flags, INT format, GpBitmapData* data))          \
+  X(GdipBitmapUnlockBits, (GpBitmap * bitmap, GpBitmapData * data))                                \
+  X(GdipGetImageThumbnail, (GpImage * image, UINT width, UINT height, GpImage * *thumbnail,        \
+                            void* abort, void* abortData))                                         \
+  X(GdipGetImageHorizontalResolution, (GpImage * image, REAL * dpi))                               \
+  X(GdipGetImageVerticalResolution, (GpImage * image, REAL * dpi))                                 \
+  X(GdipBitmapSetResolution, (GpBitmap * bitmap, REAL dpiX, REAL dpiY))                            \
+  X(GdipDrawImage, (GpGraphics * graphics, GpImage * image, REAL x, REAL y))                       \
+  X(GdipSaveImageToStream, (GpImage * image, IStream * stream, const CLSID* encoder,               \
+                            const GpEncoderParameters* parameters))                                \
+  X(GdipSaveImageToFile, (GpImage * image, const WCHAR* fileName, const CLSID* encoder,            \
+                          const GpEncoderParameters* parameters))
 
 struct Api {
 #define VH_GDIP_FIELD(name, params) GpStatus(WINAPI* name) params = nullptr;

@@ -9,7 +9,7 @@
 #include "classlib/streams.h"
 #include "classlib/textform.h"
 
-namespace kelm::lazytree::test {
+namespace kelm::test {
 
 inline std::vector<uint8_t> TextToBinary(const std::string& text) {
   classlib::TStringStream in(text);
@@ -32,4 +32,4 @@ inline std::vector<uint8_t> Save(classlib::TComponent* root) {
   return m.Bytes();
 }
 
-}  // namespace kelm::lazytree::test
+}  // namespace kelm::test

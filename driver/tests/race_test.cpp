@@ -118,6 +118,17 @@ class RaceTest : public ControlTest {
       return !t.write && !t.flush && t.byteOffset == at;
     });
   }
+  // The read of snapshot 1's saved copy of kBase (a drive's read).
+  void HoldSavedCopyRead() {
+    Restorer r(Installed());
+    std::vector<uint32_t> entry;
+    ASSERT_TRUE(r.MapEntries(1, kBase, 1, &entry));
+    ASSERT_GE(entry[0], 64u);
+    const uint64_t at = EngineDiskByte(r.Header().SpaceFirst + entry[0] - 64);
+    Disk0().HoldTransfer([at](const storage::Disk::TransferInfo& t) {
+      return !t.write && !t.flush && t.byteOffset == at;
+    });
+  }
   void HoldFlush() {
     Disk0().HoldTransfer([](const storage::Disk::TransferInfo& t) { return t.flush; });
   }
@@ -199,6 +210,14 @@ class RaceTest : public ControlTest {
     EXPECT_EQ(a.status, STATUS_SUCCESS);
     std::memcpy(&table, a.out.data(), sizeof table);
     return table;
+  }
+  // Snapshot drives that exist, listed in the table or not.
+  ULONG Drives() {
+    ULONG drives = 0;
+    for (PDEVICE_OBJECT d = driver_->DeviceObject; d != nullptr; d = d->NextDevice) {
+      if (VolumeOf(d)->Kind == KindMount) ++drives;
+    }
+    return drives;
   }
   PDEVICE_OBJECT DriveOf(uint32_t number) {
     const uint64_t device = DeviceIn(TableNow(), number - 1);
@@ -284,14 +303,7 @@ TEST_P(DropRaceTest, TheRequestSeesTheHeaderBeforeOrAfterTheDropNeverBetween) {
     case Racer::kDriveRead: {
       // The drive's read of snapshot 1's copy of kBase is held; the drop
       // and a copy into the freed block come meanwhile.
-      Restorer r(Installed());
-      std::vector<uint32_t> entry;
-      ASSERT_TRUE(r.MapEntries(1, kBase, 1, &entry));
-      ASSERT_GE(entry[0], 64u);
-      const uint64_t at = EngineDiskByte(r.Header().SpaceFirst + entry[0] - 64);
-      Disk0().HoldTransfer([at](const storage::Disk::TransferInfo& t) {
-        return !t.write && !t.flush && t.byteOffset == at;
-      });
+      ASSERT_NO_FATAL_FAILURE(HoldSavedCopyRead());
       request = std::make_unique<Caller>(
           [drive, &driveBytes] { return ReadSectors(drive, kBase * kBlockBytes, driveBytes); });
       ASSERT_TRUE(Disk0().WaitHeld());
@@ -638,11 +650,7 @@ TEST_P(TwoCallersTest, OneAtATime) {
       // One drive, the one the table lists.
       const uint64_t device = DeviceIn(table, 1);
       EXPECT_NE(device, 0u);
-      ULONG drives = 0;
-      for (PDEVICE_OBJECT d = driver_->DeviceObject; d != nullptr; d = d->NextDevice) {
-        if (VolumeOf(d)->Kind == KindMount) ++drives;
-      }
-      EXPECT_EQ(drives, 1u);
+      EXPECT_EQ(Drives(), 1u);
       EXPECT_EQ(UnmountNumber(2), STATUS_SUCCESS);
       break;
     }
@@ -676,6 +684,65 @@ INSTANTIATE_TEST_SUITE_P(
         PairCase{"UnmountUnmount", Pair::kUnmountUnmount, STATUS_SUCCESS, STATUS_SUCCESS},
         PairCase{"ExcludeExclude", Pair::kExcludeExclude, STATUS_SUCCESS, STATUS_SUCCESS}),
     [](const ::testing::TestParamInfo<PairCase>& p) { return std::string(p.param.name); });
+
+// Two mounts or unmounts of one drive held inside the first one's own work
+// (above, the first only waits for a held worker, which a request that
+// parks no worker never does).
+class DriveTwiceTest : public RaceTest {};
+
+// The second mount is sent once the first one has made its drive's device,
+// after it checked the entry and before it records the drive. One drive,
+// the one the table lists.
+TEST_F(DriveTwiceTest, ASecondMountWhileTheFirstMakesItsDriveMakesNoOtherDrive) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(2));
+  std::atomic<bool> sent{false};
+  std::unique_ptr<Caller> second;
+  bool secondInside = false;
+  hk::OnDeviceCreated([&](PDEVICE_OBJECT device) {
+    if (device->DriverObject != driver_ || sent.exchange(true)) return;
+    second = std::make_unique<Caller>([this] { return MountNumber(2, 13); });
+    secondInside = AnsweredOrWaitsForLock(*second);
+  });
+  EXPECT_EQ(MountNumber(2, 12), STATUS_SUCCESS);
+  hk::OnDeviceCreated(nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(secondInside);
+  EXPECT_EQ(second->Join(), STATUS_SUCCESS);
+  EXPECT_EQ(Drives(), 1u);
+  EXPECT_EQ(DeviceIn(TableNow(), 1), reinterpret_cast<uint64_t>(DriveOf(2)));
+  std::vector<uint8_t> bytes(2 * kBlockBytes);
+  EXPECT_EQ(ReadSectors(DriveOf(2), kBase * kBlockBytes, bytes), STATUS_SUCCESS);
+  EXPECT_EQ(bytes, Pattern(2 * kBlockBytes, 2));
+  EXPECT_EQ(UnmountNumber(2), STATUS_SUCCESS);
+  EXPECT_EQ(Drives(), 0u);
+}
+
+// Two unmounts while the drive's worker is held inside a read: the read
+// answers its snapshot's bytes, the drive goes once.
+TEST_F(DriveTwiceTest, TwoUnmountsDuringADriveReadDeleteTheDriveOnce) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(2));
+  ASSERT_EQ(MountNumber(1, 12), STATUS_SUCCESS);
+  PDEVICE_OBJECT drive = DriveOf(1);
+  ASSERT_NE(drive, nullptr);
+  ASSERT_NO_FATAL_FAILURE(HoldSavedCopyRead());
+  std::vector<uint8_t> bytes(2 * kBlockBytes);
+  Caller read([drive, &bytes] { return ReadSectors(drive, kBase * kBlockBytes, bytes); });
+  ASSERT_TRUE(Disk0().WaitHeld());
+  Caller a([this] { return UnmountNumber(1); });
+  EXPECT_TRUE(AnsweredOrWaitsForLock(a));
+  Caller b([this] { return UnmountNumber(1); });
+  EXPECT_TRUE(
+      hk::testing::Eventually([&] { return b.Done() || hk::WaitForWaiters(Lock(), 2, 1); }));
+  Disk0().ReleaseHeld();
+  EXPECT_EQ(read.Join(), STATUS_SUCCESS);
+  EXPECT_EQ(bytes, first_);
+  EXPECT_EQ(a.Join(), STATUS_SUCCESS);
+  EXPECT_EQ(b.Join(), STATUS_SUCCESS);
+  EXPECT_EQ(Drives(), 0u);
+  const MountTable table = TableNow();
+  EXPECT_EQ(table.Entries[0].InUse, 0);
+  EXPECT_EQ(DeviceIn(table, 0), 0u);
+}
 
 // ------------------------------------------------------------ drives, letters, the guard
 

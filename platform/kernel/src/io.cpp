@@ -1,5 +1,6 @@
 // The I/O manager: names, drivers, devices and stacks, IRPs and their
 // completion, MDLs, file objects, remove locks.
+#include <functional>
 #include <map>
 #include <memory>
 #include <new>
@@ -54,6 +55,7 @@ std::map<PDEVICE_OBJECT, std::u16string> g_deviceNames;
 std::map<PDEVICE_OBJECT, std::u16string> g_dosNames;
 std::map<PDEVICE_OBJECT, std::u16string> g_deviceSecurity;  // SDDL of secure devices
 bool g_userIsAdministrator = true;
+std::function<void(PDEVICE_OBJECT)> g_deviceCreated;  // a test's hook
 // Never destroyed, so what it holds stays reachable to the leak checker
 // after static destruction.
 std::vector<PDRIVER_OBJECT>& g_drivers = *new std::vector<PDRIVER_OBJECT>;
@@ -183,6 +185,7 @@ void ResetIo() {
   g_dosNames.clear();
   g_deviceSecurity.clear();
   g_userIsAdministrator = true;
+  g_deviceCreated = nullptr;
   g_deviceState.clear();
   g_drivers.clear();
   for (auto& record : g_driverExtensions) ::operator delete(record.memory);
@@ -257,6 +260,11 @@ PDRIVER_OBJECT NewDriver(const std::u16string& name) {
 
 namespace hk {
 PDRIVER_OBJECT CreateTestDriver(const std::u16string& name) { return NewDriver(name); }
+
+void OnDeviceCreated(std::function<void(PDEVICE_OBJECT)> hook) {
+  std::lock_guard<std::recursive_mutex> guard(g_ioLock);
+  g_deviceCreated = std::move(hook);
+}
 
 PDRIVER_OBJECT LoadDriver(const std::u16string& name, PDRIVER_INITIALIZE entry,
                           const std::u16string& registryPath, NTSTATUS* entryStatus) {
@@ -396,10 +404,11 @@ void IoUnregisterShutdownNotification(PDEVICE_OBJECT device) {
 
 // ---------------------------------------------------------------- devices
 
-NTSTATUS IoCreateDevice(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STRING name,
-                        DEVICE_TYPE type, ULONG characteristics, BOOLEAN exclusive,
-                        PDEVICE_OBJECT* device) {
-  RequireIrqlAtMost(PASSIVE_LEVEL, "IoCreateDevice");
+namespace {
+
+NTSTATUS CreateDevice(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STRING name,
+                      DEVICE_TYPE type, ULONG characteristics, BOOLEAN exclusive,
+                      PDEVICE_OBJECT* device) {
   *device = nullptr;
   std::u16string canonical = name ? CanonicalName(ToU16(name)) : std::u16string();
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
@@ -438,6 +447,24 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STR
   }
   *device = dev;
   return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+NTSTATUS IoCreateDevice(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STRING name,
+                        DEVICE_TYPE type, ULONG characteristics, BOOLEAN exclusive,
+                        PDEVICE_OBJECT* device) {
+  RequireIrqlAtMost(PASSIVE_LEVEL, "IoCreateDevice");
+  const NTSTATUS status =
+      CreateDevice(driver, extensionSize, name, type, characteristics, exclusive, device);
+  std::function<void(PDEVICE_OBJECT)> hook;
+  if (NT_SUCCESS(status)) {
+    std::lock_guard<std::recursive_mutex> guard(g_ioLock);
+    hook = g_deviceCreated;
+  }
+  // Outside the I/O lock: the hook may start threads that create devices.
+  if (hook) hook(*device);
+  return status;
 }
 
 NTSTATUS IoCreateDeviceSecure(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STRING name,

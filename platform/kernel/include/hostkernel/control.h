@@ -90,6 +90,11 @@ PDRIVER_OBJECT CreateTestDriver(const std::u16string& name);
 void RunReinitialization();
 // The mount-manager's letter table that IoVolumeDeviceToDosName answers from.
 void SetVolumeDosName(PDEVICE_OBJECT volume, const std::u16string& dosName);
+// Races: called in the creating thread after each IoCreateDevice that
+// succeeded, with the new device, before the call returns (a test acts
+// while a driver is between creating a device and recording it). Empty:
+// none; reset with the kernel.
+void OnDeviceCreated(std::function<void(PDEVICE_OBJECT)> hook);
 // The security descriptor (SDDL) a device was created with through
 // IoCreateDeviceSecure; empty for a device without one.
 std::u16string DeviceSecurity(PDEVICE_OBJECT device);

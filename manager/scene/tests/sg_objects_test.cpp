@@ -3,6 +3,7 @@
 // cache, the callout outline, hit tests, stored defaults, and the caret.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -326,6 +327,130 @@ TEST_F(Shapes, CaretIsABlueRectangleThatBlinksOnEveryThirdTick) {
   classlib::Free(box);
   FreeAniThread();
   SetAnimationTickSource(nullptr);
+}
+
+// ---- text
+TEST_F(Shapes, TextAutoSizesToItsMeasure) {
+  auto* t = Add<TsgText>(50, 40);
+  t->Font()->SetSize(12);
+  t->SetWordWrap(false);
+  t->SetText(u"eleven char");  // measures 7 x 11 = 77 wide, 13 high
+  t->SetAutoSize(true);
+  EXPECT_EQ(t->Width(), 6 + 77);  // half the font size added
+  EXPECT_EQ(t->Height(), 40);     // centred vertically: height kept
+  t->SetVertTextAlign(sgTextAlignNear);
+  t->SetText(u"twelve chars");
+  EXPECT_EQ(t->Width(), 6 + 84);
+  EXPECT_EQ(t->Height(), 13);
+  // Empty text neither measures nor resizes.
+  t->SetText(u"");
+  EXPECT_EQ(t->Width(), 90);
+  // Stretch turns AutoSize off.
+  t->SetStretch(true);
+  EXPECT_FALSE(t->AutoSize());
+}
+
+TEST_F(Shapes, TextRepaintsOnlyForAChangeAndStretchScalesTheMeasure) {
+  auto* t = Add<TsgText>(42, 26);
+  t->SetText(u"abc");
+  EXPECT_EQ(t->GetData().ToString(), u"abc");
+  scene->Log.clear();
+  t->SetText(u"abc");
+  EXPECT_EQ(scene->CountLog("AddUpdateRect"), 0);
+  t->SetData(classlib::TVariant(u"abcd"));
+  EXPECT_EQ(t->Text(), u"abcd");
+  EXPECT_GT(scene->CountLog("AddUpdateRect"), 0);
+  t->SetText(u"abc");
+  // Not stretched: the local rectangle, not the stroke-inset one.
+  EXPECT_EQ(Paint(), (Lines{"FillText (0,0,42,26) 3 chars"}));
+  t->Font()->SetSize(12);
+  t->SetStretch(true);
+  // Measured (0,0,21,13): the matrix doubles both axes; the rectangle grows
+  // by a third of the font size.
+  EXPECT_EQ(Paint(), (Lines{"MeasureText", "MultiplyMatrix", "FillText (-4,-4,25,17) 3 chars"}));
+  EXPECT_FLOAT_EQ(canvas->Matrix().m11, 2);
+}
+
+// ---- images
+TsgBitmap* Solid(int w, int h) {
+  auto* b = New<TsgBitmap>(w, h);
+  b->Clear(0xFF336699u);
+  return b;
+}
+
+TEST_F(Shapes, ImageTilesCountHalfToEvenAndManyTilesFillOnce) {
+  auto* img = Add<TsgImage>(100, 100);
+  img->SetWrapMode(sgImageTile);
+  TsgBitmap* b = Solid(30, 30);
+  img->SetBitmap(b);
+  classlib::Free(b);
+  Lines calls = Paint();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.front(), "IntersectClipRect (0,0,100,100)");
+  EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                          [](const std::string& c) { return c.rfind("DrawBitmap", 0) == 0; }),
+            16);
+  EXPECT_TRUE(std::find(calls.begin(), calls.end(),
+                        "DrawBitmap (0,0,30,30) (90,90,120,120) fast") != calls.end());
+  // 100 / 40 = 2.5 rounds to 2: three tiles a side.
+  b = Solid(40, 40);
+  img->SetBitmap(b);
+  classlib::Free(b);
+  calls = Paint();
+  EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                          [](const std::string& c) { return c.rfind("DrawBitmap", 0) == 0; }),
+            9);
+  // A 1 x 1 bitmap would need 101 x 101 tiles: one fill with a tiled brush.
+  b = Solid(1, 1);
+  img->SetBitmap(b);
+  classlib::Free(b);
+  EXPECT_EQ(Paint(),
+            (Lines{"IntersectClipRect (0,0,100,100)", "FillRect #FFFFFFFF (0,0,101,101) 0,0"}));
+  EXPECT_EQ(canvas->Fill()->Style(), sgBrushSolid);  // the state restored
+}
+
+TEST_F(Shapes, ImageNinePartsStretchTheCentre) {
+  auto* img = Add<TsgImage>(100, 60);
+  TsgBitmap* b = Solid(40, 40);
+  img->SetBitmap(b);
+  classlib::Free(b);
+  img->BitmapMargins()->SetRect({10, 10, 10, 10});
+  const Lines calls = Paint();
+  ASSERT_EQ(calls.size(), 9u);
+  EXPECT_EQ(calls[4], "DrawBitmap (10,10,30,30) (10,10,90,50) fast");
+  EXPECT_EQ(calls[8], "DrawBitmap (30,30,40,40) (90,50,100,60) fast");
+  // Fit and stretch follow DisableInterpolation.
+  img->BitmapMargins()->SetRect({0, 0, 0, 0});
+  // Fitting never enlarges: centred at its own size.
+  EXPECT_EQ(Paint(), (Lines{"DrawBitmap (0,0,40,40) (30,10,70,50)"}));
+  img->SetDisableInterpolation(true);
+  img->SetWrapMode(sgImageStretch);
+  EXPECT_EQ(Paint(), (Lines{"DrawBitmap (0,0,40,40) (0,0,100,60) fast"}));
+}
+
+TEST_F(Shapes, AnEmptyImageDrawsOnlyItsDesignFrame) {
+  Add<TsgImage>(40, 20);
+  EXPECT_TRUE(Paint().empty());
+  scene->DesignTime = true;
+  EXPECT_EQ(Paint(), (Lines{"DrawRect #A0909090 (0.500,0.500,39.500,19.500) 0,0"}));
+  EXPECT_EQ(canvas->StrokeDash(), sgDashSolid);
+}
+
+TEST_F(Shapes, ImageDataCopiesAnotherImagesBitmapOrNamesAFile) {
+  auto* a = Add<TsgImage>(10, 10);
+  auto* b = Add<TsgImage>(10, 10);
+  TsgBitmap* bits = Solid(3, 2);
+  a->SetBitmap(bits);
+  classlib::Free(bits);
+  b->SetData(a->GetData());
+  EXPECT_EQ(b->Bitmap()->Width(), 3);
+  EXPECT_EQ(b->Bitmap()->Bits()[5], a->Bitmap()->Bits()[5]);
+  // A file that is not there leaves the bitmap as it was.
+  b->SetData(classlib::TVariant(u"no such file.png"));
+  EXPECT_EQ(b->Bitmap()->Width(), 3);
+  // A reference to something that is no image changes nothing either.
+  b->SetData(ObjectRefToVariant(root));
+  EXPECT_EQ(b->Bitmap()->Width(), 3);
 }
 
 }  // namespace

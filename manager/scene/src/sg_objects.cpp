@@ -212,6 +212,13 @@ TsgBlurCache::~TsgBlurCache() {
   if (bitmap_) classlib::Free(bitmap_);
 }
 
+bool TsgBlurCache::Change(float& field, float v) {
+  if (field == v) return false;
+  field = v;
+  dirty_ = true;
+  return true;
+}
+
 bool TsgBlurCache::Dirty(const TsgShape* shape) const {
   return dirty_ || !bitmap_ || width_ != shape->Width() || height_ != shape->Height();
 }
@@ -263,10 +270,7 @@ TsgBlurRectangle::TsgBlurRectangle(TComponent* AOwner) : TsgRectangle(AOwner) {
 }
 
 void TsgBlurRectangle::SetSoftness(float v) {
-  if (v == softness_) return;
-  softness_ = v;
-  cache_.MarkDirty();
-  Repaint();
+  if (cache_.Change(softness_, v)) Repaint();
 }
 
 void TsgBlurRectangle::FillChanged(TObject* sender) {
@@ -336,10 +340,7 @@ TsgBlurRoundRect::TsgBlurRoundRect(TComponent* AOwner) : TsgRoundRect(AOwner) {
 }
 
 void TsgBlurRoundRect::SetSoftness(float v) {
-  if (v == softness_) return;
-  softness_ = v;
-  cache_.MarkDirty();
-  Repaint();
+  if (cache_.Change(softness_, v)) Repaint();
 }
 
 void TsgBlurRoundRect::FillChanged(TObject* sender) {

@@ -143,6 +143,9 @@ class TsgBlurCache {
   // Marked, or the shape's size differs from the one drawn.
   bool Dirty(const TsgShape* shape) const;
   void MarkDirty() { dirty_ = true; }
+  // Stores a changed value of the shape's and marks the image; true when
+  // it changed.
+  bool Change(float& field, float v);
   // Brings the image up to date (outline draws fill and stroke into the
   // image's canvas on R) and draws it over the shape's local rectangle.
   void Paint(TsgShape* shape, float softness,

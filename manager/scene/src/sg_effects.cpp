@@ -17,7 +17,8 @@ using classlib::TComponent;
 using classlib::TObject;
 
 namespace {
-float Clamp(float v, float lo, float hi) { return v < lo ? lo : (v > hi ? hi : v); }
+// Not-a-number clamps to the low end.
+float Clamp(float v, float lo, float hi) { return !(v >= lo) ? lo : (v > hi ? hi : v); }
 float Trunc(float v) { return std::trunc(v); }
 float DegCos(float deg) { return std::cos(sgDegToRad(deg)); }
 float DegSin(float deg) { return std::sin(sgDegToRad(deg)); }
@@ -121,10 +122,14 @@ TsgPoint TsgShadowEffect::GetOffset() const {
 
 void TsgShadowEffect::ProcessEffect(TsgCanvas* canvas, TsgBitmap& bitmap, const TsgPoint& scale) {
   (void)canvas;
-  const float dx = scale.X * distance_ * DegCos(direction_);
-  const float dy = scale.Y * distance_ * DegSin(direction_);
-  Silhouette(bitmap, color_, opacity_, int(Trunc(softness_ * 10 + 5)), int(std::lround(dx)),
-             int(std::lround(dy)));
+  // A displacement beyond the image cuts nothing: kept within it, so that
+  // any distance (or none that is a number) stays a whole pixel count.
+  auto pixels = [](float d, int limit) {
+    return int(std::lround(Clamp(d, -float(limit), float(limit))));
+  };
+  const int dx = pixels(scale.X * distance_ * DegCos(direction_), bitmap.Width());
+  const int dy = pixels(scale.Y * distance_ * DegSin(direction_), bitmap.Height());
+  Silhouette(bitmap, color_, opacity_, int(Trunc(softness_ * 10 + 5)), dx, dy);
 }
 
 // ---- blur

@@ -251,13 +251,16 @@ void TsgVisualObject::RenderEffects() {
     auto* e = dynamic_cast<TsgEffect*>(GetChild(i));
     if (!e || !e->Enabled()) continue;
     const TsgRect area = e->GetRect(local);
-    const int bw = static_cast<int>(std::trunc(sgRectWidth(area) * scale.X));
-    const int bh = static_cast<int>(std::trunc(sgRectHeight(area) * scale.Y));
+    const float fw = std::trunc(sgRectWidth(area) * scale.X);
+    const float fh = std::trunc(sgRectHeight(area) * scale.Y);
     TsgBitmap* image = e->EnsureImage();
-    if (bw <= 0 || bh <= 0) {
+    // No image for no area, and none past MaxEffectSide (or not a number):
+    // such a request would only exhaust memory.
+    if (!(fw >= 1 && fh >= 1 && fw <= MaxEffectSide && fh <= MaxEffectSide)) {
       image->SetSize(0, 0);
       continue;
     }
+    const int bw = static_cast<int>(fw), bh = static_cast<int>(fh);
     image->SetSize(bw, bh);
     image->Clear(0);
     TsgCanvas* bc = image->GetCanvas();

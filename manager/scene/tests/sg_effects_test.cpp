@@ -206,6 +206,8 @@ TEST(Effects, SettersClampAndFlagsFollowTheClass) {
   auto* blur = New<TsgBlurEffect>(nullptr);
   blur->SetSoftness(10);
   EXPECT_EQ(blur->Softness(), 9);
+  blur->SetSoftness(std::nanf(""));  // not a number: the low end
+  EXPECT_EQ(blur->Softness(), 0);
   auto* inner = New<TsgInnerGlowEffect>(nullptr);
   auto* bevel = New<TsgBevelEffect>(nullptr);
   // Drawn under / instead of / over the object.
@@ -248,6 +250,19 @@ TEST(Effects, ShadowWithSoftnessZeroStillBlursByFiveAndIsCutUnderTheObject) {
   EXPECT_GT(AlphaAt(*b, 15, 10), 0u);  // radius 5 reaches five pixels out
   EXPECT_EQ(AlphaAt(*b, 16, 10), 0u);
   EXPECT_EQ(At(*b, 15, 10) & 0x00FFFFFFu, 0u);  // recoloured black
+  classlib::Free(shadow);
+}
+
+TEST(Effects, ShadowDistancesOfAnySizeStayInsideTheImage) {
+  auto* shadow = New<TsgShadowEffect>(nullptr);
+  shadow->SetSoftness(0);
+  for (const float d : {1e30f, -1e30f, std::nanf("")}) {
+    shadow->SetDistance(d);
+    auto b = BlockImage(12, 12, {4, 4, 8, 8}, 0xFFFFFFFFu);
+    shadow->ProcessEffect(nullptr, *b, {1, 1});
+    // Displaced out of the image: the mask cuts nothing; the blur remains.
+    EXPECT_GT(AlphaAt(*b, 6, 6), 0u) << d;
+  }
   classlib::Free(shadow);
 }
 
@@ -417,6 +432,14 @@ TEST_F(EffectPainting, DisablingRepaintsTheAreaTheEffectCovered) {
   // Disabled: only the object paints now, and its area shrinks back.
   EXPECT_EQ(Drawing(Paint()), (Lines{"Paint b"}));
   EXPECT_EQ(RectText(block->GetUpdateRect()), "(20,30,60,50)");
+}
+
+TEST_F(EffectPainting, AnImageTooLargeIsNotMade) {
+  auto* shadow = Add<TsgShadowEffect>(block);
+  block->Scale()->SetPoint({1000, 1000});
+  EXPECT_EQ(Drawing(Paint()), (Lines{"Paint b"}));
+  EXPECT_TRUE(shadow->Image()->IsEmpty());
+  EXPECT_EQ(block->BitmapPaints, 0);
 }
 
 TEST_F(EffectPainting, MouseOverTriggerEnablesAndTheLastConditionWins) {

@@ -23,6 +23,9 @@ class TsgCanvas;
 // asked.
 void sgStackBlur(TsgBitmap& bitmap, int radius, bool blurAlpha);
 
+// The largest side of an effect image, in pixels.
+constexpr float MaxEffectSide = 16384;
+
 class TsgEffect : public TsgObject {
   CL_DECLARE_CLASS(TsgEffect, TsgObject)
  public:

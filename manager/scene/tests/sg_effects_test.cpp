@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "classlib/classdef.h"
+#include "classlib/streams.h"
 #include "recording_canvas.h"
 #include "scene/sg_bitmap.h"
+#include "scene/sg_classes.h"
 #include "scene/sg_effects.h"
 #include "scene/sg_visual.h"
 #include "scene_fakes.h"
@@ -217,6 +219,34 @@ TEST(Effects, SettersClampAndFlagsFollowTheClass) {
   EXPECT_EQ(sgColorToStr(inner->GlowColor()), "#FFFFD700");
   for (TsgEffect* e : std::initializer_list<TsgEffect*>{glow, shadow, refl, blur, inner, bevel})
     classlib::Free(e);
+}
+
+TEST(Effects, StreamsKeepWhatDiffersFromTheDefaults) {
+  RegisterSceneCoreClasses();
+  auto* shadow = New<TsgShadowEffect>(nullptr);
+  shadow->SetName("s");
+  classlib::TStringStream plain;
+  SaveObjectToTextStream(shadow, plain);
+  for (const char* name : {"Distance", "Softness", "Opacity", "ShadowColor", "Enabled"})
+    EXPECT_EQ(plain.DataString().find(name), std::string::npos) << name;
+  shadow->SetShadowColorText("#80112233");
+  shadow->SetSoftness(1.5f);
+  shadow->SetTrigger("IsMouseOver=true");
+  shadow->SetEnabled(false);
+  classlib::TStringStream out;
+  SaveObjectToTextStream(shadow, out);
+  classlib::TStringStream in(out.DataString());
+  auto* back = dynamic_cast<TsgShadowEffect*>(LoadObjectFromTextStream(nullptr, in));
+  ASSERT_NE(back, nullptr) << out.DataString();
+  EXPECT_EQ(back->ShadowColor(), 0x80112233u);
+  EXPECT_EQ(back->Softness(), 1.5f);
+  EXPECT_EQ(back->Trigger(), "IsMouseOver=true");
+  EXPECT_FALSE(back->Enabled());
+  classlib::Free(back);
+  classlib::Free(shadow);
+  int effects = 0;
+  for (const auto& entry : SceneClassCategories()) effects += entry.Category == "Effects";
+  EXPECT_EQ(effects, 6);
 }
 
 // ---- image processing

@@ -350,6 +350,21 @@ TEST_F(Shapes, TextAutoSizesToItsMeasure) {
   EXPECT_FALSE(t->AutoSize());
 }
 
+TEST_F(Shapes, AnAlignedTextSizesItselfOnceThroughItsParentsLayout) {
+  auto* parent = test::Probe("p", root, 0, 0, 200, 40);
+  auto* t = New<TsgText>(nullptr);
+  t->SetWordWrap(false);
+  t->SetText(u"abc");
+  parent->AddObject(t);
+  t->SetAlign(vaLeft);
+  const int before = parent->Realigns;
+  t->SetAutoSize(true);  // the parent's layout realigns the text again
+  EXPECT_EQ(t->Width(), 5.5f + 21);
+  EXPECT_EQ(t->Height(), 40);  // the layout's height, not the text's
+  EXPECT_GT(parent->Realigns, before);
+  EXPECT_LT(parent->Realigns, before + 4);
+}
+
 TEST_F(Shapes, TextRepaintsOnlyForAChangeAndStretchScalesTheMeasure) {
   auto* t = Add<TsgText>(42, 26);
   t->SetText(u"abc");

@@ -464,6 +464,32 @@ TEST_F(EffectPainting, DisablingRepaintsTheAreaTheEffectCovered) {
   EXPECT_EQ(RectText(block->GetUpdateRect()), "(20,30,60,50)");
 }
 
+TEST_F(EffectPainting, RenderingAChildLeavesItsAncestorsImagesValid) {
+  auto* outer = New<TBlock>(nullptr);
+  outer->SetName("o");
+  outer->SetBounds(100, 100, 80, 60);
+  root->AddObject(outer);
+  Add<TsgGlowEffect>(outer);
+  auto* inner = New<TBlock>(nullptr);
+  inner->SetName("i");
+  inner->SetBounds(10, 10, 20, 20);
+  outer->AddObject(inner);
+  Add<TsgBlurEffect>(inner);
+  Paint();
+  const int outerPaints = outer->BitmapPaints, innerPaints = inner->BitmapPaints;
+  EXPECT_FALSE(outer->EffectsDirty());
+  // A repaint of the blurred child marks its own image only; rendering it
+  // moves it for a moment, which must not leave the outer image stale.
+  inner->Repaint();
+  EXPECT_TRUE(inner->EffectsDirty());
+  EXPECT_FALSE(outer->EffectsDirty());
+  Paint();
+  EXPECT_EQ(inner->BitmapPaints, innerPaints + 1);
+  EXPECT_FALSE(outer->EffectsDirty());
+  Paint();
+  EXPECT_EQ(outer->BitmapPaints, outerPaints);
+}
+
 TEST_F(EffectPainting, AnImageTooLargeIsNotMade) {
   auto* shadow = Add<TsgShadowEffect>(block);
   block->Scale()->SetPoint({1000, 1000});

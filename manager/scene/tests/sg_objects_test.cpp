@@ -215,8 +215,23 @@ TEST_F(Shapes, PieAndArcDrawTheSameQuarter) {
   EXPECT_TRUE(Has(arcCalls[1], " 50,0")) << arcCalls[1];
   EXPECT_EQ(arcCalls[0].substr(arcCalls[0].find(" M ")),
             arcCalls[1].substr(arcCalls[1].find(" M ")));
-  // The pie's hit test follows its outline through the canvas.
+  // The arc's fill of none is its default: not written.
   EXPECT_EQ(Text(arc).find("Fill."), std::string::npos);
+}
+
+TEST_F(Shapes, PieHitTestAsksTheCanvasWithTheLocalPointElseTheEllipse) {
+  auto* pie = Add<TsgPie>(100, 100);
+  pie->Position()->SetPoint({10, 20});
+  canvas->Calls.clear();
+  // The recording canvas answers by the outline's bounds: the upper-right
+  // quarter, (50,0)-(100,50) locally.
+  EXPECT_TRUE(pie->PointInObject({10 + 80, 20 + 20}));
+  EXPECT_FALSE(pie->PointInObject({10 + 20, 20 + 80}));
+  EXPECT_EQ(canvas->Calls, (Lines{"PtInPath (80,20)", "PtInPath (20,80)"}));
+  // Without a canvas: the inscribed ellipse.
+  scene->Canvas = nullptr;
+  EXPECT_TRUE(pie->PointInObject({10 + 20, 20 + 80}));
+  scene->Canvas = canvas;
 }
 
 TEST_F(Shapes, StoredDefaults) {

@@ -137,9 +137,12 @@ bool sgTriggerMentions(const std::string& text, const std::string& trigger) {
   return classlib::LowerCase(text).find(classlib::LowerCase(trigger)) != std::string::npos;
 }
 
-bool sgTriggerConditionsHold(TObject* instance, const std::string& text) {
-  if (!instance) return false;
-  bool compared = false;
+namespace {
+// Walks the conditions of a trigger text in order and hands each one that
+// names a published enumeration property of the instance to compare (its
+// outcome); compare answers false to stop the walk.
+template <typename Compare>
+void WalkTriggerConditions(TObject* instance, const std::string& text, Compare compare) {
   size_t start = 0;
   while (start <= text.size()) {
     size_t end = text.find(';', start);
@@ -151,10 +154,30 @@ bool sgTriggerConditionsHold(TObject* instance, const std::string& text) {
     const classlib::TPropInfo* prop = classlib::GetPropInfo(instance, Trim(cond.substr(0, eq)));
     if (!prop || prop->Kind() != classlib::TTypeKind::Enumeration || !prop->GetOrd) continue;
     const std::string current = prop->PropType->GetEnumName(prop->GetOrd(instance));
-    if (!classlib::SameText(current, Trim(cond.substr(eq + 1)))) return false;
-    compared = true;
+    if (!compare(classlib::SameText(current, Trim(cond.substr(eq + 1))))) return;
   }
-  return compared;
+}
+}  // namespace
+
+bool sgTriggerConditionsHold(TObject* instance, const std::string& text) {
+  if (!instance) return false;
+  bool compared = false, held = true;
+  WalkTriggerConditions(instance, text, [&](bool same) {
+    compared = true;
+    held = same;
+    return same;
+  });
+  return compared && held;
+}
+
+bool sgTriggerLastConditionHolds(TObject* instance, const std::string& text) {
+  if (!instance) return false;
+  bool last = false;
+  WalkTriggerConditions(instance, text, [&](bool same) {
+    last = same;
+    return true;
+  });
+  return last;
 }
 
 // ---- TsgAnimation

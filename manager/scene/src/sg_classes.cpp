@@ -7,7 +7,9 @@
 #include "classlib/classdef.h"
 #include "scene/sg_animations.h"
 #include "scene/sg_bounds.h"
+#include "scene/sg_effects.h"
 #include "scene/sg_object.h"
+#include "scene/sg_objects.h"
 #include "scene/sg_resources.h"
 #include "scene/sg_wide_strings.h"
 
@@ -83,6 +85,8 @@ void RegisterSceneCoreClasses() {
        TsgBrushObject::StaticClass(), TsgPathObject::StaticClass(), TsgBitmapObject::StaticClass(),
        TsgBrushBitmap::StaticClass(), TsgVisual::StaticClass()});
   RegisterAnimationClasses();
+  RegisterEffectClasses();
+  RegisterShapeClasses();
 }
 
 // ---- global object list

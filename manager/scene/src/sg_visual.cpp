@@ -129,7 +129,6 @@ TsgVisualObject::TsgVisualObject(TComponent* AOwner)
 
 TsgVisualObject::~TsgVisualObject() {
   tabList_.clear();
-  if (effectBitmap_) classlib::Free(effectBitmap_);
   classlib::Free(margins_);
   classlib::Free(padding_);
   classlib::Free(rotateCenter_);
@@ -150,6 +149,7 @@ void TsgVisualObject::Notification(TComponent* component, TOperation operation) 
   if (operation != TOperation::opRemove) return;
   if (component == popupMenu_) popupMenu_ = nullptr;
   if (component == popup_) popup_ = nullptr;
+  if (component == caret_) caret_ = nullptr;
 }
 
 bool TsgVisualObject::IsDesignTime() const { return Scene() && Scene()->GetDesignTime(); }

@@ -1,8 +1,14 @@
 // Painting of visual objects: the children pass that skips what misses the
-// scene's dirty rectangles, and painting into another canvas.
+// scene's dirty rectangles, painting into another canvas, and the effect
+// images drawn around an object.
+#include <cmath>
 #include <functional>
+#include <utility>
+#include <vector>
 
+#include "scene/sg_bitmap.h"
 #include "scene/sg_canvas.h"
+#include "scene/sg_effects.h"
 #include "scene/sg_visual.h"
 
 namespace kelm::scene {
@@ -227,6 +233,77 @@ void TsgVisualObject::PaintTo(TsgCanvas* canvas, const TsgRect& r, TsgObject* pa
   Paint();
   AfterPaint();
   PaintChildren();
+}
+
+// ---- effects
+void TsgVisualObject::RenderEffects() {
+  // Rendering moves this object for a moment, which marks the effect caches
+  // up the tree: the ancestors' flags are put back afterwards.
+  std::vector<std::pair<TsgVisualObject*, bool>> ancestors;
+  for (TsgVisualObject* p = VisualParent(); p; p = p->VisualParent())
+    ancestors.emplace_back(p, p->effectsDirty_);
+  ScopeExit restoreAncestors([&ancestors] {
+    for (auto& [p, dirty] : ancestors) p->effectsDirty_ = dirty;
+  });
+  const TsgPoint scale = GetAbsoluteScale();
+  const TsgRect local{0, 0, width_, height_};
+  for (int i = 0; i < GetChildrenCount(); ++i) {
+    auto* e = dynamic_cast<TsgEffect*>(GetChild(i));
+    if (!e || !e->Enabled()) continue;
+    const TsgRect area = e->GetRect(local);
+    const float fw = std::trunc(sgRectWidth(area) * scale.X);
+    const float fh = std::trunc(sgRectHeight(area) * scale.Y);
+    TsgBitmap* image = e->EnsureImage();
+    // No image for no area, and none past MaxEffectSide (or not a number):
+    // such a request would only exhaust memory.
+    if (!(fw >= 1 && fh >= 1 && fw <= MaxEffectSide && fh <= MaxEffectSide)) {
+      image->SetSize(0, 0);
+      continue;
+    }
+    const int bw = static_cast<int>(fw), bh = static_cast<int>(fh);
+    image->SetSize(bw, bh);
+    image->Clear(0);
+    TsgCanvas* bc = image->GetCanvas();
+    if (bc && bc->BeginScene()) {
+      ScopeExit endScene([bc] { bc->EndScene(); });
+      // The image is kept at full opacity: the object's opacity applies when
+      // it is drawn, so a fade needs no new image and is not applied twice.
+      const float oldOpacity = opacity_;
+      opacity_ = 1;
+      MarkOpacityDirty();
+      ScopeExit restoreOpacity([this, oldOpacity] {
+        opacity_ = oldOpacity;
+        MarkOpacityDirty();
+      });
+      const TsgPoint o = e->GetOffset();
+      PaintTo(bc,
+              {o.X * scale.X, o.Y * scale.Y, (o.X + width_) * scale.X, (o.Y + height_) * scale.Y},
+              nullptr);
+    }
+    e->ProcessEffect(bc, *image, scale);
+  }
+  effectsDirty_ = false;
+}
+
+void TsgVisualObject::ApplyEffect(TsgCanvas* canvas, TsgEffectPass pass) {
+  if (!canvas || !Scene() || GetChildrenCount() == 0 || !hasEffects_ || EffectsDisabled) return;
+  // Replacing effects were drawn in the Under pass, in child order.
+  if (pass == TsgEffectPass::Instead) return;
+  StateGuard state;
+  state.Save(canvas);
+  if (effectsDirty_) RenderEffects();
+  const TsgMatrix m = GetAbsoluteMatrix();
+  canvas->SetMatrix(m);
+  const bool rotated = m.m12 != 0 || m.m21 != 0;
+  const bool over = pass == TsgEffectPass::Over;
+  for (int i = 0; i < GetChildrenCount(); ++i) {
+    auto* e = dynamic_cast<TsgEffect*>(GetChild(i));
+    if (!e || !e->Enabled() || e->PaintOverObject() != over) continue;
+    TsgBitmap* image = e->Image();
+    if (!image || image->IsEmpty()) continue;
+    canvas->DrawBitmap(image, {0, 0, float(image->Width()), float(image->Height())},
+                       e->GetRect(GetLocalRect()), GetAbsoluteOpacity(), !rotated);
+  }
 }
 
 }  // namespace kelm::scene

@@ -302,7 +302,9 @@ TEST_F(SceneStreaming, CategoriesStaySortedInRegistrationOrder) {
   std::vector<std::string> shapes;
   for (const auto& e : list)
     if (classlib::SameText(e.Category, "Shapes")) shapes.push_back(e.Class->ClassName());
-  EXPECT_EQ(shapes,
+  // After the library's own shapes, in registration order.
+  ASSERT_GE(shapes.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(shapes.end() - 4, shapes.end()),
             (std::vector<std::string>{"TTestVisual", "TTestObject", "TTestEffect", "TTestVisual"}));
   EXPECT_EQ(classlib::GetClass("ttesteffect"), test::TTestEffect::StaticClass());
   EXPECT_EQ(classlib::GetClass("TsgWideStringList"), TsgWideStringList::StaticClass());

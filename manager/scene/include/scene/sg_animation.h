@@ -84,6 +84,9 @@ bool sgTriggerMentions(const std::string& text, const std::string& trigger);
 // naming a missing or non-enumeration property are skipped; true when at
 // least one condition was compared and none failed.
 bool sgTriggerConditionsHold(classlib::TObject* instance, const std::string& text);
+// The same conditions as effects read them: each compared condition
+// overrides the ones before it; the last one decides (false when none).
+bool sgTriggerLastConditionHolds(classlib::TObject* instance, const std::string& text);
 
 // ---- the base class
 class TsgAnimation : public TsgObject {

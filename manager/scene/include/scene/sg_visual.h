@@ -276,9 +276,10 @@ class TsgVisualObject : public TsgObject {
   // ---- hooks for the classes built on this one
   // A scroll content: its parent realigns when its size changes.
   virtual bool IsScrollContent() const { return false; }
-  // Draws the object's effects for one pass; the effect classes supply it.
-  // Nothing without effects.
-  virtual void ApplyEffect(TsgCanvas* canvas, TsgEffectPass pass) { (void)canvas, (void)pass; }
+  // Draws the object's effects for one pass (renders them first when
+  // stale): effects drawn before the object, the replacing ones included,
+  // in the Under pass; those drawn over it in the Over pass.
+  virtual void ApplyEffect(TsgCanvas* canvas, TsgEffectPass pass);
 
   // ---- further operations
   void Repaint();
@@ -299,6 +300,15 @@ class TsgVisualObject : public TsgObject {
   bool EffectiveHitTest();
   bool IsDesignTime() const;
   TsgVisualObject* VisualParent() const;
+
+  // ---- caret: a rectangle child made on first use (the shapes' unit)
+  void ShowCaret();
+  void HideCaret();
+  // Rounded.
+  void SetCaretPos(const TsgPoint& p);
+  void SetCaretSize(const TsgPoint& size);
+  void SetCaretColor(TsgColor color);
+  TsgVisualObject* Caret() const { return caret_; }
 
   // ---- TsgObject roads
   void SetScene(IsgScene* scene) override;
@@ -340,6 +350,8 @@ class TsgVisualObject : public TsgObject {
   void RemoveFromTabList(TsgVisualObject* child);
   bool ReplacedByEffect() const;
   void AddUpdateCountTree(int delta);
+  void RenderEffects();
+  TsgVisualObject* EnsureCaret();
 
   bool hitTest_ = true;
   bool clipChildren_ = false;
@@ -368,7 +380,6 @@ class TsgVisualObject : public TsgObject {
   TsgMatrix absoluteMatrix_ = IdentityMatrix;
   bool matrixDirty_ = true;
   bool effectsDirty_ = true;
-  TsgBitmap* effectBitmap_ = nullptr;
   bool locked_ = false;
   float opacity_ = 1, absoluteOpacity_ = 1;
   bool opacityDirty_ = true;
@@ -379,6 +390,7 @@ class TsgVisualObject : public TsgObject {
   int updateCount_ = 0;
   bool inRealign_ = false;
   bool hasEffects_ = false;
+  TsgVisualObject* caret_ = nullptr;
 };
 
 }  // namespace kelm::scene

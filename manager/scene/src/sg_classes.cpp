@@ -7,8 +7,10 @@
 #include "classlib/classdef.h"
 #include "scene/sg_animations.h"
 #include "scene/sg_bounds.h"
+#include "scene/sg_control.h"
 #include "scene/sg_object.h"
 #include "scene/sg_resources.h"
+#include "scene/sg_style.h"
 #include "scene/sg_wide_strings.h"
 
 namespace kelm::scene {
@@ -83,6 +85,8 @@ void RegisterSceneCoreClasses() {
        TsgBrushObject::StaticClass(), TsgPathObject::StaticClass(), TsgBitmapObject::StaticClass(),
        TsgBrushBitmap::StaticClass(), TsgVisual::StaticClass()});
   RegisterAnimationClasses();
+  RegisterControlClasses();
+  RegisterStyleClasses();
 }
 
 // ---- global object list

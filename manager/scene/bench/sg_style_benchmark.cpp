@@ -36,7 +36,6 @@ int main() {
   constexpr int Count = 200;
   constexpr int Rounds = 50;
   RegisterSceneCoreClasses();
-  classlib::RegisterClasses({TsgVisualObject::StaticClass()});
   auto* scene = classlib::New<test::FakeScene>(nullptr);
   auto* book = classlib::New<TsgResources>(nullptr);
   scene->Style = book;

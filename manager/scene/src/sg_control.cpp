@@ -93,7 +93,7 @@ void TsgControl::Notification(TComponent* component, TOperation operation) {
     list.erase(std::remove(list.begin(), list.end(), component), list.end());
   }
   if (component == styleObject_) styleObject_ = nullptr;
-  if (actionLink_ && component && component == GetAction()) SetAction(nullptr);
+  if (component && component == action_) SetAction(nullptr);
 }
 
 // ---- style lookup
@@ -265,13 +265,16 @@ TComponent* TsgControl::GetAction() {
 
 void TsgControl::SetAction(TComponent* action) {
   if (!action) {
-    if (TComponent* old = GetAction()) old->RemoveFreeNotification(this);
+    if (action_) action_->RemoveFreeNotification(this);
+    action_ = nullptr;
     if (actionLink_) classlib::Free(actionLink_);
     actionLink_ = nullptr;
     return;
   }
   if (!g_actionBridge) return;
   if (!actionLink_) actionLink_ = g_actionBridge->CreateLink(this);
+  if (action_ && action_ != action) action_->RemoveFreeNotification(this);
+  action_ = action;
   g_actionBridge->SetLinkAction(actionLink_, action);
   ActionChange(action, action->IsLoading());
   action->FreeNotification(this);
@@ -395,8 +398,8 @@ void TsgContent::Realign() {
 }
 
 void RegisterControlClasses() {
-  classlib::RegisterClasses(
-      {TsgControl::StaticClass(), TsgBackground::StaticClass(), TsgContent::StaticClass()});
+  classlib::RegisterClasses({TsgVisualObject::StaticClass(), TsgControl::StaticClass(),
+                             TsgBackground::StaticClass(), TsgContent::StaticClass()});
 }
 
 }  // namespace kelm::scene

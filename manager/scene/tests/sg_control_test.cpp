@@ -126,8 +126,7 @@ class Controls : public ::testing::Test {
  protected:
   void SetUp() override {
     RegisterSceneCoreClasses();
-    // Plain visual objects stand in for the shapes a real style is made of.
-    classlib::RegisterClasses({TsgVisualObject::StaticClass(), TsgTestButton::StaticClass(), TsgTestFancyButton::StaticClass(),
+    classlib::RegisterClasses({TsgTestButton::StaticClass(), TsgTestFancyButton::StaticClass(),
                                TsgTestFancierButton::StaticClass(), TsgTestLabel::StaticClass()});
     ResetDefaultStyle();
     g_defaultText.clear();

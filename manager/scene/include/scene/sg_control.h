@@ -128,6 +128,9 @@ class TsgControl : public TsgVisualObject {
   std::unique_ptr<std::vector<TsgControl*>> bindingTargets_;
   TsgControl* bindingSource_ = nullptr;
   classlib::TObject* actionLink_ = nullptr;
+  // The action given to the link: the link may already have let go of it
+  // when the action's free is announced.
+  classlib::TComponent* action_ = nullptr;
   classlib::THelpType helpType_ = classlib::THelpType::htContext;
   std::string helpKeyword_;
   int32_t helpContext_ = 0;
@@ -164,7 +167,8 @@ class TsgContent : public TsgVisualObject {
   bool inParentRealign_ = false;
 };
 
-// Registers TsgControl, TsgBackground and TsgContent.
+// Registers TsgControl, TsgBackground, TsgContent, and TsgVisualObject,
+// which groups the parts of a style.
 void RegisterControlClasses();
 
 }  // namespace kelm::scene

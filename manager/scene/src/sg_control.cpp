@@ -188,8 +188,7 @@ void TsgControl::ApplyStyle() {
     StartTriggerAnimation(this, "IsFocused");
     ApplyTriggerEffect(this, "IsFocused");
   }
-  if (AutoTranslate && ShowHint && !Hint().empty() && !IsDesignTime())
-    SetHint(sgTranslate(Hint()));
+  if (AutoTranslate && ShowHint && !Hint().empty() && !IsDesignTime()) SetHint(sgTranslate(Hint()));
 }
 
 void TsgControl::UpdateStyle() {

@@ -18,6 +18,7 @@
 #include "scene/sg_resources.h"
 #include "scene/sg_style.h"
 #include "scene_fakes.h"
+#include "test_label.h"
 
 namespace kelm::scene {
 
@@ -65,18 +66,6 @@ class TsgTestFancierButton : public TsgTestFancyButton {
 };
 CL_CLASS(TsgTestFancierButton) {}
 
-// A control with a text, as the text control class will have.
-class TsgTestLabel : public TsgTestButton {
-  CL_DECLARE_CLASS(TsgTestLabel, TsgTestButton)
- public:
-  explicit TsgTestLabel(classlib::TComponent* AOwner) : TsgTestButton(AOwner) {}
-  bool IsTextControl() const override { return true; }
-  std::u16string GetText() const override { return Text; }
-  void SetText(const std::u16string& text) override { Text = text; }
-  std::u16string Text;
-};
-CL_CLASS(TsgTestLabel) {}
-
 namespace {
 
 using classlib::New;
@@ -99,8 +88,8 @@ int LiveObjects() {
 // One style: a visual part found by name, marked by its Tag; HitTest off so
 // that triggers pass into it.
 std::string Style(const std::string& name, int tag) {
-  return "  object TsgVisualObject\n    ResourceName = '" + name + "'\n    Tag = " +
-         std::to_string(tag) + "\n    HitTest = False\n  end\n";
+  return "  object TsgVisualObject\n    ResourceName = '" + name +
+         "'\n    Tag = " + std::to_string(tag) + "\n    HitTest = False\n  end\n";
 }
 std::string Book(const std::string& styles) { return "object TsgBackground\n" + styles + "end\n"; }
 
@@ -127,7 +116,7 @@ class Controls : public ::testing::Test {
   void SetUp() override {
     RegisterSceneCoreClasses();
     classlib::RegisterClasses({TsgTestButton::StaticClass(), TsgTestFancyButton::StaticClass(),
-                               TsgTestFancierButton::StaticClass(), TsgTestLabel::StaticClass()});
+                               TsgTestFancierButton::StaticClass()});
     ResetDefaultStyle();
     g_defaultText.clear();
     g_defaultReads = 0;
@@ -412,8 +401,8 @@ TEST_F(ControlActions, CheckDefaultsKeepsWhatWasSetExplicitly) {
     std::u16string text2, hint2;
     bool enabled2, visible2, actionClick;
   } cases[] = {
-      {"plain change copies everything", false, u"Mine", u"Mine", true, true, true, u"Go", u"Go now",
-       false, false, true},
+      {"plain change copies everything", false, u"Mine", u"Mine", true, true, true, u"Go",
+       u"Go now", false, false, true},
       {"explicit values are kept", true, u"Mine", u"Mine", false, false, true, u"Mine", u"Mine",
        false, false, false},
       {"defaults are taken", true, u"", u"", true, true, false, u"Go", u"Go now", false, false,
@@ -474,8 +463,8 @@ TEST_F(Controls, HelpSettersSwitchTheHelpType) {
 // ---- tab orders
 TEST_F(Controls, TabOrderMovesWithinTheParentsListClamped) {
   auto* panel = Make<TsgVisualObject>();
-  std::vector<TsgTestButton*> c;
-  for (int i = 0; i < 3; ++i) c.push_back(Make<TsgTestButton>(panel));
+  std::vector<TsgTestButton*> c = {Make<TsgTestButton>(panel), Make<TsgTestButton>(panel),
+                                   Make<TsgTestButton>(panel)};
   const struct {
     int index, value;
     std::vector<int> order;  // of the original positions
@@ -501,9 +490,9 @@ TEST_F(Controls, PendingTabOrdersApplyAfterLoading) {
     std::vector<int> pending;  // per child in stream order; -1: none
     std::vector<int> order;    // tags in the resulting tab list
   } cases[] = {
-      {{-1, -1, -1}, {1, 2, 3}}, {{2, 1, 0}, {3, 2, 1}}, {{1, -1, -1}, {2, 1, 3}},
-      {{0, 0, -1}, {2, 1, 3}},  // a later entry with the same value wins
-      {{7, 1, -1}, {1, 2, 3}},  // out of range: ignored
+      {{-1, -1, -1}, {1, 2, 3}}, {{2, 1, 0}, {3, 2, 1}},
+      {{1, -1, -1}, {2, 1, 3}},  {{0, 0, -1}, {2, 1, 3}},  // a later entry with the same value wins
+      {{7, 1, -1}, {1, 2, 3}},                             // out of range: ignored
   };
   for (const auto& t : cases) {
     std::string text = "object S: FakeScene\n  object P: TsgVisualObject\n";
@@ -581,7 +570,8 @@ TEST_F(Controls, BookStoresItsTreeAsBinaryNotAsText) {
   classlib::TMemoryStream text;
   stored.SetPosition(0);
   classlib::ObjectBinaryToText(stored, text);
-  const std::string form(reinterpret_cast<const char*>(text.Memory()), static_cast<size_t>(text.Size()));
+  const std::string form(reinterpret_cast<const char*>(text.Memory()),
+                         static_cast<size_t>(text.Size()));
   EXPECT_NE(form.find("ResourcesBin"), std::string::npos) << form;
   EXPECT_EQ(form.find("Resource ="), std::string::npos) << form;
 

@@ -10,20 +10,9 @@
 #include "scene/sg_control.h"
 #include "scene/sg_style.h"
 #include "scene_fakes.h"
+#include "test_label.h"
 
 namespace kelm::scene {
-
-// A control with a text, as the text control class will have.
-class TsgWinTestLabel : public TsgControl {
-  CL_DECLARE_CLASS(TsgWinTestLabel, TsgControl)
- public:
-  explicit TsgWinTestLabel(classlib::TComponent* AOwner) : TsgControl(AOwner) {}
-  bool IsTextControl() const override { return true; }
-  std::u16string GetText() const override { return Text; }
-  void SetText(const std::u16string& text) override { Text = text; }
-  std::u16string Text;
-};
-CL_CLASS(TsgWinTestLabel) {}
 
 namespace {
 
@@ -74,7 +63,7 @@ TEST_F(WinControls, ControlIsStyledFromTheEmbeddedBook) {
 }
 
 TEST_F(WinControls, ActionChangesReachOnlyLinkedProperties) {
-  auto* ctl = New<TsgWinTestLabel>(nullptr);
+  auto* ctl = New<TsgTestLabel>(nullptr);
   ctl->SetParent(root);
   action->SetCaption(u"Run");
   action->SetHint(u"Runs it");
@@ -129,7 +118,7 @@ TEST_F(WinControls, ActionChangesReachOnlyLinkedProperties) {
 
 TEST_F(WinControls, ActionsOtherThanCustomActionsAreIgnored) {
   auto* basic = New<classlib::TBasicAction>(nullptr);
-  auto* ctl = New<TsgWinTestLabel>(nullptr);
+  auto* ctl = New<TsgTestLabel>(nullptr);
   ctl->SetParent(root);
   ctl->Text = u"Keep";
   ctl->SetAction(basic);

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -17,8 +18,10 @@
 #include "scene/sg_control.h"
 #include "scene/sg_resources.h"
 #include "scene/sg_style.h"
+#include "recording_canvas.h"
 #include "scene_fakes.h"
 #include "test_label.h"
+#include "visual_probe.h"
 
 namespace kelm::scene {
 
@@ -658,6 +661,57 @@ TEST_F(Controls, DefaultStyleIsReadOnceEvenWhenMissing) {
 }
 
 // ---- the two plain classes
+TEST_F(Controls, BackgroundWithAFillOrOnATransparentWindowLeavesItsStyleOut) {
+  test::RegisterVisualTestClasses();
+  auto* canvas = New<test::TRecordingCanvas>(100, 100);
+  scene->Canvas = canvas;
+  SetBookText(book, Book("  object TProbe\n    ResourceName = 'backgroundstyle'\n  end\n"));
+  const struct {
+    const char* what;
+    TsgBrushStyle fill;
+    bool transparentWindow, sceneRoot;
+    bool filled, stylePainted;
+  } cases[] = {
+      {"no fill: the style paints", sgBrushNone, false, false, false, true},
+      {"a fill: the background alone", sgBrushSolid, false, false, true, false},
+      {"a fill as the scene's root", sgBrushSolid, false, true, true, false},
+      {"transparent window, the scene's root", sgBrushNone, true, true, false, false},
+      {"transparent window, below the root", sgBrushNone, true, false, false, true},
+  };
+  for (const auto& c : cases) {
+    auto* bg = New<TsgBackground>(nullptr);
+    if (c.sceneRoot)
+      scene->AddObject(bg);
+    else
+      bg->SetParent(root);
+    bg->SetBounds(0, 0, 40, 30);
+    bg->SetOpacity(0.5f);
+    test::Probe("own", bg, 0, 0, 10, 10);
+    bg->Fill()->SetStyle(c.fill);
+    scene->Transparency = c.transparentWindow;
+    bg->BeforePaint();
+    ASSERT_NE(bg->StyleObject(), nullptr) << c.what;
+    scene->UpdateRects = {{0, 0, 100, 100}};
+    canvas->Calls.clear();
+    bg->Paint();
+    bg->PaintChildren();
+    const auto has = [&](const std::string& prefix) {
+      return std::any_of(canvas->Calls.begin(), canvas->Calls.end(),
+                         [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    };
+    EXPECT_EQ(has("FillRect #FFE0E0E0 (0,0,40,30)"), c.filled) << c.what;
+    // The style's probe has no name: its line is "Paint ".
+    EXPECT_EQ(std::count(canvas->Calls.begin(), canvas->Calls.end(), "Paint ") > 0, c.stylePainted)
+        << c.what;
+    EXPECT_TRUE(has("Paint own")) << c.what;
+    EXPECT_TRUE(bg->StyleObject()->Visible()) << c.what;  // shown again
+    if (c.sceneRoot) scene->RemoveObject(bg);
+    classlib::Free(bg);
+  }
+  scene->Canvas = nullptr;
+  classlib::Free(canvas);
+}
+
 TEST_F(Controls, ContentChildrenAreWrittenAsTheControls) {
   auto* ctl = Make<TsgTestButton>();
   auto* content = Make<TsgContent>(ctl);

@@ -271,6 +271,12 @@ TEST_F(Controls, ChangingResourceReplacesTheStyleAfterFreeStyle) {
   ctl->EndUpdate();
   ctl->BeforePaint();
   EXPECT_EQ(StyleTag(ctl), 1);
+  // A style freed from outside is forgotten, not freed again.
+  ctl->DeleteChildren();
+  EXPECT_EQ(ctl->StyleObject(), nullptr);
+  ctl->UpdateStyle();
+  EXPECT_EQ(StyleTag(ctl), 1);
+  EXPECT_EQ(ctl->Freed, (std::vector<int>{1, 2}));
 }
 
 TEST_F(Controls, ReappliedStyleShowsTheFocusAgain) {
@@ -454,6 +460,33 @@ TEST_F(ControlActions, LinkFollowsTheActionUntilItIsFreed) {
   EXPECT_TRUE(ctl->HelpStored());
 }
 
+// A host whose active control is chosen by the test.
+class ActiveScene : public FakeScene {
+ public:
+  explicit ActiveScene(classlib::TComponent* AOwner) : FakeScene(AOwner) {}
+  TsgControl* GetActiveControl() override { return Active; }
+  TsgControl* Active = nullptr;
+};
+
+TEST_F(Controls, TheScenesActiveControlTakesTheFocusWhenLoaded) {
+  auto* host = New<ActiveScene>(nullptr);
+  auto* panel = New<TsgVisualObject>(nullptr);
+  host->AddObject(panel);
+  auto* active = New<TsgTestButton>(nullptr);
+  auto* other = New<TsgTestButton>(nullptr);
+  for (TsgTestButton* c : {active, other}) {
+    c->CanFocused = true;
+    c->SetParent(panel);
+  }
+  host->Active = active;
+  other->Loaded();
+  EXPECT_EQ(host->Focused, nullptr);
+  active->Loaded();
+  EXPECT_EQ(host->Focused, active);
+  classlib::Free(panel);
+  classlib::Free(host);
+}
+
 TEST_F(Controls, HelpSettersSwitchTheHelpType) {
   auto* ctl = Make<TsgTestButton>();
   EXPECT_EQ(ctl->HelpType(), classlib::THelpType::htContext);
@@ -567,7 +600,11 @@ TEST_F(Controls, BookRefillRestylesEveryScene) {
 }
 
 TEST_F(Controls, BookStoresItsTreeAsBinaryNotAsText) {
-  SetBookText(book, Book(Style("TestButtonstyle", 6)));
+  SetBookText(book, Book("  object TsgVisualObject\n    ResourceName = 'TestButtonstyle'\n"
+                         "    Tag = 6\n    DesignHide = True\n  end\n"));
+  // The book shows its styles in the designer.
+  ASSERT_NE(book->Root(), nullptr);
+  EXPECT_FALSE(book->Root()->FindResource("TestButtonstyle")->Visual()->DesignHide());
   classlib::TMemoryStream stored;
   SaveObjectToStream(book, stored);
   classlib::TMemoryStream text;

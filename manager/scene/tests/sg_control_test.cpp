@@ -69,6 +69,25 @@ class TsgTestFancierButton : public TsgTestFancyButton {
 };
 CL_CLASS(TsgTestFancierButton) {}
 
+// Applies its style while it is still being read.
+class TsgEagerButton : public TsgTestButton {
+  CL_DECLARE_CLASS(TsgEagerButton, TsgTestButton)
+ public:
+  explicit TsgEagerButton(classlib::TComponent* AOwner) : TsgTestButton(AOwner) {}
+  bool StyleNow() const { return false; }
+  void SetStyleNow(bool v) {
+    if (v) ApplyResource();
+  }
+  void ApplyStyle() override {
+    HeldWhileApplying = IsLoading() && Scene() && Scene()->GetDisableUpdate();
+    TsgTestButton::ApplyStyle();
+  }
+  bool HeldWhileApplying = false;
+};
+CL_CLASS(TsgEagerButton) {
+  c.Bool("StyleNow", &TsgEagerButton::StyleNow, &TsgEagerButton::SetStyleNow);
+}
+
 namespace {
 
 using classlib::New;
@@ -119,7 +138,7 @@ class Controls : public ::testing::Test {
   void SetUp() override {
     RegisterSceneCoreClasses();
     classlib::RegisterClasses({TsgTestButton::StaticClass(), TsgTestFancyButton::StaticClass(),
-                               TsgTestFancierButton::StaticClass()});
+                               TsgTestFancierButton::StaticClass(), TsgEagerButton::StaticClass()});
     ResetDefaultStyle();
     g_defaultText.clear();
     g_defaultReads = 0;
@@ -551,6 +570,27 @@ TEST_F(Controls, PendingTabOrdersApplyAfterLoading) {
     classlib::Free(host->Roots[0]);
     classlib::Free(host);
   }
+}
+
+TEST_F(Controls, SceneUpdatesAreHeldWhileALoadingControlIsStyled) {
+  SetBookText(book, Book(Style("EagerButtonstyle", 4)));
+  auto* host = New<FakeScene>(nullptr);
+  host->Style = book;
+  classlib::TStringStream in(
+      "object S: FakeScene\n  object P: TsgVisualObject\n    object TsgEagerButton\n"
+      "      StyleNow = True\n    end\n  end\nend\n");
+  classlib::TMemoryStream binary;
+  classlib::ObjectTextToBinary(in, binary);
+  binary.SetPosition(0);
+  ReadObjectFromStream(host, binary);
+  ASSERT_EQ(host->Roots.size(), 1u);
+  auto* ctl = dynamic_cast<TsgEagerButton*>(host->Roots[0]->GetChild(0));
+  ASSERT_NE(ctl, nullptr);
+  EXPECT_EQ(StyleTag(ctl), 4);
+  EXPECT_TRUE(ctl->HeldWhileApplying);
+  EXPECT_FALSE(host->DisableUpdate);  // given back
+  classlib::Free(host->Roots[0]);
+  classlib::Free(host);
 }
 
 // ---- style books

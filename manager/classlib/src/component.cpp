@@ -7,6 +7,8 @@
 
 namespace classlib {
 
+const TTypeInfo TypeInfo_THelpType = EnumTypeInfo("THelpType", {"htKeyword", "htContext"});
+
 CL_CLASS(TPersistent) {}
 
 void TPersistent::Assign(TPersistent* source) {

@@ -8,9 +8,11 @@
 #include "scene/sg_animations.h"
 #include "scene/sg_bounds.h"
 #include "scene/sg_effects.h"
+#include "scene/sg_control.h"
 #include "scene/sg_object.h"
 #include "scene/sg_objects.h"
 #include "scene/sg_resources.h"
+#include "scene/sg_style.h"
 #include "scene/sg_wide_strings.h"
 
 namespace kelm::scene {
@@ -87,6 +89,8 @@ void RegisterSceneCoreClasses() {
   RegisterAnimationClasses();
   RegisterEffectClasses();
   RegisterShapeClasses();
+  RegisterControlClasses();
+  RegisterStyleClasses();
 }
 
 // ---- global object list

@@ -142,6 +142,29 @@ void TsgVisualObject::Loaded() {
   lastHeight_ = height_;
   MatrixChanged(this);
   if (GetChildrenCount() > 0) Realign();
+  if (Scene() && !tabList_.empty()) ApplyPendingTabOrders();
+}
+
+int TsgVisualObject::TabIndexOf(const TsgVisualObject* child) const {
+  auto it = std::find(tabList_.begin(), tabList_.end(), child);
+  return it == tabList_.end() ? -1 : static_cast<int>(it - tabList_.begin());
+}
+
+void TsgVisualObject::MoveTabEntry(TsgVisualObject* child, int index) {
+  const int from = TabIndexOf(child);
+  if (from < 0 || index < 0 || index >= static_cast<int>(tabList_.size())) return;
+  tabList_.erase(tabList_.begin() + from);
+  tabList_.insert(tabList_.begin() + index, child);
+}
+
+void TsgVisualObject::ApplyPendingTabOrders() {
+  const int count = static_cast<int>(tabList_.size());
+  std::vector<TsgVisualObject*> table(tabList_.size(), nullptr);
+  for (TsgVisualObject* entry : tabList_)
+    if (entry->PendingTabOrder >= 0 && entry->PendingTabOrder < count)
+      table[static_cast<size_t>(entry->PendingTabOrder)] = entry;
+  for (int i = 0; i < count; ++i)
+    if (TsgVisualObject* entry = table[static_cast<size_t>(i)]) MoveTabEntry(entry, i);
 }
 
 void TsgVisualObject::Notification(TComponent* component, TOperation operation) {

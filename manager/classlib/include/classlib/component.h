@@ -77,6 +77,11 @@ using TComponentStyle = TSet<TComponentStyleFlag>;
 
 using TGetChildProc = std::function<void(TComponent*)>;
 
+// How a component's help is looked up: by keyword or by context number.
+// Portable, since scene controls carry help fields too.
+enum class THelpType { htKeyword, htContext };
+extern const TTypeInfo TypeInfo_THelpType;
+
 class TComponent : public TPersistent {
   CL_DECLARE_CLASS(TComponent, TPersistent)
  public:

@@ -92,6 +92,11 @@ CL_CLASS(TActionLink) {}
 
 TCustomAction* TActionLink::CustomAction() const { return dynamic_cast<TCustomAction*>(Action()); }
 
+bool TActionLink::DoShowHint(std::u16string& hint) {
+  if (TCustomAction* a = CustomAction()) return a->DoHint(hint);
+  return true;
+}
+
 // ---- TControlActionLink
 CL_CLASS(TControlActionLink) {}
 
@@ -185,6 +190,7 @@ CL_CLASS(TCustomAction) {
   c.WStr("Hint", &TCustomAction::Hint, &TCustomAction::SetHint);
   c.Int("ImageIndex", &TCustomAction::ImageIndex, &TCustomAction::SetImageIndex).Default(-1);
   c.Bool("Visible", &TCustomAction::Visible, &TCustomAction::SetVisible).Default(true);
+  c.Event("OnHint", &TCustomAction::OnHint, &TCustomAction::OnHint);
 }
 
 template <class F>
@@ -233,6 +239,26 @@ void TCustomAction::SetHelpContext(int v) {
   ForLinks([&](TActionLink* l) { l->SetHelpContext(v); });
   helpContext_ = v;
   Change();
+}
+
+void TCustomAction::SetHelpKeyword(const std::string& v) {
+  if (v == helpKeyword_) return;
+  ForLinks([&](TActionLink* l) { l->SetHelpKeyword(v); });
+  helpKeyword_ = v;
+  Change();
+}
+
+void TCustomAction::SetHelpType(THelpType v) {
+  if (v == helpType_) return;
+  ForLinks([&](TActionLink* l) { l->SetHelpType(v); });
+  helpType_ = v;
+  Change();
+}
+
+bool TCustomAction::DoHint(std::u16string& hint) {
+  bool canShow = true;
+  if (OnHint) OnHint(hint, canShow);
+  return canShow;
 }
 
 void TCustomAction::SetHint(const std::u16string& v) {

@@ -20,7 +20,6 @@ const TTypeInfo TypeInfo_TAnchors = SetTypeInfo("TAnchors", &TypeInfo_TAnchorKin
 const TTypeInfo TypeInfo_TBiDiMode = EnumTypeInfo(
     "TBiDiMode",
     {"bdLeftToRight", "bdRightToLeft", "bdRightToLeftNoAlign", "bdRightToLeftReadingOnly"});
-const TTypeInfo TypeInfo_THelpType = EnumTypeInfo("THelpType", {"htKeyword", "htContext"});
 const TTypeInfo TypeInfo_TDragMode = EnumTypeInfo("TDragMode", {"dmManual", "dmAutomatic"});
 const TTypeInfo TypeInfo_TDragKind = EnumTypeInfo("TDragKind", {"dkDrag", "dkDock"});
 const TTypeInfo TypeInfo_TBorderStyle = EnumTypeInfo("TBorderStyle", {"bsNone", "bsSingle"});

@@ -300,6 +300,17 @@ class TsgVisualObject : public TsgObject {
   bool EffectiveHitTest();
   bool IsDesignTime() const;
   TsgVisualObject* VisualParent() const;
+  // Position of child in the tab list, -1 when absent; moving keeps the
+  // other entries in order.
+  int TabIndexOf(const TsgVisualObject* child) const;
+  void MoveTabEntry(TsgVisualObject* child, int index);
+  // Places the entries whose PendingTabOrder lies in the list at that
+  // index (a later entry with the same value wins), lowest index first.
+  void ApplyPendingTabOrders();
+  void MarkEffectsDirty() { effectsDirty_ = true; }
+  // Stores Visible alone, without repaint or layout: a painter leaves a
+  // child out of one pass.
+  void SetVisibleField(bool v) { visible_ = v; }
 
   // ---- caret: a rectangle child made on first use (the shapes' unit)
   void ShowCaret();

@@ -88,6 +88,13 @@ class TActionLink : public TBasicActionLink {
   virtual void SetImageIndex(int) {}
   virtual void SetVisible(bool) {}
   virtual void SetOnExecute(const TNotifyEvent&) {}
+  // Help travels as one: context, keyword and type are linked together.
+  virtual bool IsHelpLinked() { return IsHelpContextLinked(); }
+  virtual void SetHelpKeyword(const std::string&) {}
+  virtual void SetHelpType(THelpType) {}
+  // Before the client's hint shows: a custom action may rewrite it
+  // (its OnHint). Answers whether the hint may show.
+  virtual bool DoShowHint(std::u16string& hint);
 
  protected:
   TCustomAction* CustomAction() const;
@@ -154,9 +161,9 @@ class TCustomAction : public TContainedAction {
   int HelpContext() const { return helpContext_; }
   void SetHelpContext(int v);
   const std::string& HelpKeyword() const { return helpKeyword_; }
-  void SetHelpKeyword(const std::string& v) { helpKeyword_ = v; }
+  void SetHelpKeyword(const std::string& v);
   THelpType HelpType() const { return helpType_; }
-  void SetHelpType(THelpType v) { helpType_ = v; }
+  void SetHelpType(THelpType v);
   const std::u16string& Hint() const { return hint_; }
   void SetHint(const std::u16string& v);
   int ImageIndex() const { return imageIndex_; }
@@ -167,6 +174,11 @@ class TCustomAction : public TContainedAction {
   void SetAutoCheck(bool v) { autoCheck_ = v; }
   int GroupIndex() const { return groupIndex_; }
   void SetGroupIndex(int v) { groupIndex_ = v; }
+  // Runs OnHint on a client's hint; answers whether it may show.
+  virtual bool DoHint(std::u16string& hint);
+
+  // (hint text, may show): both may be changed.
+  TEvent<std::u16string&, bool&> OnHint;
 
  private:
   template <class F>

@@ -32,7 +32,6 @@ enum class TBiDiMode {
   bdRightToLeftNoAlign,
   bdRightToLeftReadingOnly
 };
-enum class THelpType { htKeyword, htContext };
 enum class TDragMode { dmManual, dmAutomatic };
 enum class TDragKind { dkDrag, dkDock };
 enum class TBorderStyle { bsNone, bsSingle };
@@ -79,7 +78,6 @@ using TControlState = TSet<TControlStateFlag>;
 extern const TTypeInfo TypeInfo_TAlign;
 extern const TTypeInfo TypeInfo_TAnchors;
 extern const TTypeInfo TypeInfo_TBiDiMode;
-extern const TTypeInfo TypeInfo_THelpType;
 extern const TTypeInfo TypeInfo_TDragMode;
 extern const TTypeInfo TypeInfo_TDragKind;
 extern const TTypeInfo TypeInfo_TBorderStyle;

@@ -1,6 +1,7 @@
 // The GDI+ canvas: buffers, state, clip, transform, fills, strokes, paths
 // and bitmaps. Text is in sg_canvas_gdiplus_text.cpp.
 #include "scene/sg_canvas_gdiplus.h"
+#include "scene/sg_scene.h"
 
 #include <algorithm>
 #include <cmath>
@@ -856,6 +857,7 @@ void sgStartupScene() {
   }
   gdip::Startup();
   ++g_sceneStarts;
+  StartSceneHost();
   if (!DefaultCanvasClassSet()) {
     SetDefaultCanvasClass(
         [](int w, int h) -> TsgCanvas* { return classlib::New<TsgCanvasGdiPlus>(w, h); });
@@ -871,6 +873,7 @@ void sgStartupScene() {
 
 void sgShutdownScene() {
   if (g_sceneStarts == 0 || --g_sceneStarts > 0) return;
+  StopSceneHost();
   gdip::Shutdown();
 }
 

@@ -1,0 +1,445 @@
+// The scene host window on real windows under the test desktop: dirty
+// rectangles snapped and dropped, WM_PAINT drawing only what is dirty, the
+// queued layered updates drawn once, the layered and the normal road, keys,
+// characters, Tab, the IME, the mouse, drops, and frames.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <imm.h>
+#include <shlobj.h>
+#undef FindResource
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "classlib/classdef.h"
+#include "classlib/forms.h"
+#include "scene/sg_animation.h"
+#include "scene/sg_canvas_gdiplus.h"
+#include "scene/sg_scene.h"
+
+namespace kelm::scene {
+
+// A visual object that fills itself with one colour and notes what reaches
+// it.
+class TSwatch : public TsgVisualObject {
+  CL_DECLARE_CLASS(TSwatch, TsgVisualObject)
+ public:
+  explicit TSwatch(classlib::TComponent* AOwner) : TsgVisualObject(AOwner) {}
+  TsgColor Color = 0xFF0000FF;
+  int Paints = 0;
+  std::vector<int> RectCountsSeen;
+  std::vector<std::string> Keys;  // "down k c" / "up k c"
+  int Wheels = 0;
+  bool HandlesWheel = false;
+  void Paint() override {
+    ++Paints;
+    if (Scene()) RectCountsSeen.push_back(Scene()->GetUpdateRectsCount());
+    Canvas()->Fill()->SetStyle(sgBrushSolid);
+    Canvas()->Fill()->SetSolidColor(Color);
+    Canvas()->FillRect(GetLocalRect(), 0, 0, sgAllCorners, 1, sgCornerRound);
+  }
+  void KeyDown(uint16_t& key, char16_t& ch, TShiftState) override {
+    Keys.push_back("down " + std::to_string(key) + " " + std::to_string(int(ch)));
+  }
+  void KeyUp(uint16_t& key, char16_t& ch, TShiftState) override {
+    Keys.push_back("up " + std::to_string(key) + " " + std::to_string(int(ch)));
+  }
+  void MouseWheel(TShiftState, int, bool& handled) override {
+    ++Wheels;
+    handled = HandlesWheel;
+  }
+};
+CL_CLASS(TSwatch) {}
+
+namespace {
+
+using classlib::New;
+using classlib::TForm;
+
+class SceneStart : public ::testing::Environment {
+ public:
+  void SetUp() override { sgStartupScene(); }
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new SceneStart);
+
+void Pump() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+// Pixel of the canvas buffer as 0xAARRGGBB.
+uint32_t BufferPixel(TsgCustomScene* s, int x, int y) {
+  return s->Canvas()
+      ->Bits()[static_cast<size_t>(y) * static_cast<size_t>(s->Width()) + static_cast<size_t>(x)];
+}
+
+class SceneHost : public ::testing::Test {
+ protected:
+  void Make(bool transparency, bool show = true) {
+    form = New<TForm>(nullptr, 0);
+    form->SetBounds(100, 100, 300, 200);
+    form->SetBorderStyle(classlib::TFormBorderStyle::bsNone);
+    scene = New<TsgScene>(form);
+    scene->SetTransparency(transparency);
+    scene->SetParent(form);
+    scene->SetBounds(0, 0, 200, 100);
+    root = New<TSwatch>(form);
+    scene->AddObject(root);
+    if (show) form->Show();
+    ASSERT_NE(scene->Handle(), nullptr);
+    UpdateWindow(scene->Handle());
+    Pump();
+  }
+  void TearDown() override {
+    if (form) classlib::Free(form);
+    SetUpdateLayeredWindowBinding(saved);
+  }
+  TForm* form = nullptr;
+  TsgScene* scene = nullptr;
+  TSwatch* root = nullptr;
+  TUpdateLayeredWindowFn saved = UpdateLayeredWindowBinding();
+};
+
+TEST(SceneRects, SnapsAndDropsAsTheHostNeeds) {
+  struct Case {
+    TsgRect in;
+    bool kept;
+    RECT out;
+  } const cases[] = {
+      {{0.6f, 0.6f, 10.4f, 10.4f}, true, {0, 0, 11, 11}},
+      {{5, 5, 5, 20}, false, {}},                      // width 0
+      {{200, 10, 260, 20}, true, {200, 10, 261, 21}},  // touches the right edge only
+      {{201.5f, 10, 260, 20}, false, {}},              // beyond it
+      {{-30, -30, -1.5f, -2}, false, {}},              // misses above and left
+      {{-1, -1, 0, 0}, true, {-1, -1, 1, 1}},          // not clipped to the client area
+  };
+  for (const Case& c : cases) {
+    RECT r{};
+    EXPECT_EQ(SnapUpdateRect(c.in, 200, 100, r), c.kept) << c.in.Left << "," << c.in.Top;
+    if (c.kept) {
+      EXPECT_EQ(r.left, c.out.left);
+      EXPECT_EQ(r.top, c.out.top);
+      EXPECT_EQ(r.right, c.out.right);
+      EXPECT_EQ(r.bottom, c.out.bottom);
+    }
+  }
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  RECT r{};
+  for (const TsgRect& bad :
+       {TsgRect{nan, 0, 10, 10}, TsgRect{0, 0, inf, 10}, TsgRect{-inf, 0, 10, 10},
+        TsgRect{0, 0, 10, 3e9f}, TsgRect{-3e9f, -3e9f, 3e9f, 3e9f}})
+    EXPECT_FALSE(SnapUpdateRect(bad, 200, 100, r));
+}
+
+TEST_F(SceneHost, PaintDrawsOnlyTheDirtyRectangleAndShowsIt) {
+  Make(false);
+  ASSERT_GT(root->Paints, 0);
+  EXPECT_EQ(BufferPixel(scene, 50, 50), 0xFF0000FFu);
+  // A sentinel everywhere; only the dirty rectangle is drawn again.
+  uint32_t* bits = scene->Canvas()->Bits();
+  std::fill(bits, bits + 200 * 100, 0xFF123456u);
+  root->Color = 0xFF00FF00;
+  scene->AddUpdateRect({10, 10, 29.5f, 29.5f});
+  UpdateWindow(scene->Handle());
+  EXPECT_EQ(BufferPixel(scene, 15, 15), 0xFF00FF00u);
+  EXPECT_EQ(BufferPixel(scene, 29, 29), 0xFF00FF00u);
+  EXPECT_EQ(BufferPixel(scene, 31, 15), 0xFF123456u);
+  EXPECT_EQ(BufferPixel(scene, 100, 80), 0xFF123456u);
+  // The window shows the drawn rectangle.
+  HDC dc = GetDC(scene->Handle());
+  EXPECT_EQ(GetPixel(dc, 15, 15), RGB(0, 255, 0));
+  ReleaseDC(scene->Handle(), dc);
+  EXPECT_FALSE(scene->Layered());
+}
+
+TEST_F(SceneHost, QueuedLayeredUpdatesDrawOnceAndManyRectsCollapse) {
+  Make(true);
+  ASSERT_TRUE(scene->Layered());
+  EXPECT_TRUE(GetWindowLongW(form->Handle(), GWL_EXSTYLE) & WS_EX_LAYERED);
+  const int before = scene->DrawCount();
+  for (int i = 0; i < 50; ++i) scene->AddUpdateRect({float(i), 0, float(i) + 2, 2});
+  Pump();
+  EXPECT_EQ(scene->DrawCount(), before + 1);
+
+  struct Case {
+    int rects;
+    int seen;
+  } const cases[] = {{20, 20}, {21, 1}};
+  for (const Case& c : cases) {
+    root->RectCountsSeen.clear();
+    for (int i = 0; i < c.rects; ++i) scene->AddUpdateRect({i * 9.0f, 5, i * 9.0f + 3, 8});
+    Pump();
+    ASSERT_EQ(root->RectCountsSeen.size(), 1u) << c.rects;
+    EXPECT_EQ(root->RectCountsSeen[0], c.seen) << c.rects;
+  }
+}
+
+TEST_F(SceneHost, TheLayeredFormShowsAChangeOnTheScreen) {
+  Make(true);
+  ASSERT_TRUE(scene->Layered());
+  HDC screen = GetDC(nullptr);
+  EXPECT_EQ(GetPixel(screen, 100 + 50, 100 + 50), RGB(0, 0, 255));
+  root->Color = 0xFFFF0000;
+  root->Repaint();
+  Pump();
+  EXPECT_EQ(GetPixel(screen, 100 + 50, 100 + 50), RGB(255, 0, 0));
+  // A translucent fill keeps its alpha in the buffer handed over.
+  root->Color = 0x80800000;
+  root->Repaint();
+  Pump();
+  EXPECT_EQ(BufferPixel(scene, 50, 50) >> 24, 0x80u);
+  ReleaseDC(nullptr, screen);
+}
+
+TEST_F(SceneHost, TransparencySetLaterRepaintsOnTheNormalRoad) {
+  Make(false);
+  const int before = scene->DrawCount();
+  scene->SetTransparency(true);
+  UpdateWindow(scene->Handle());
+  Pump();
+  EXPECT_FALSE(GetWindowLongW(form->Handle(), GWL_EXSTYLE) & WS_EX_LAYERED);
+  EXPECT_FALSE(scene->Layered());
+  EXPECT_GT(scene->DrawCount(), before);
+  // The scene keeps updating: a later change reaches the window.
+  root->Color = 0xFF00FF00;
+  root->Repaint();
+  UpdateWindow(scene->Handle());
+  HDC dc = GetDC(scene->Handle());
+  EXPECT_EQ(GetPixel(dc, 40, 40), RGB(0, 255, 0));
+  ReleaseDC(scene->Handle(), dc);
+}
+
+TEST_F(SceneHost, WithoutTheLayeredEntryTheNormalRoadServes) {
+  SetUpdateLayeredWindowBinding(nullptr);
+  Make(true);
+  EXPECT_FALSE(scene->Layered());
+  EXPECT_FALSE(GetWindowLongW(form->Handle(), GWL_EXSTYLE) & WS_EX_LAYERED);
+  root->Color = 0xFF00FF00;
+  root->Repaint();
+  UpdateWindow(scene->Handle());
+  HDC dc = GetDC(scene->Handle());
+  EXPECT_EQ(GetPixel(dc, 40, 40), RGB(0, 255, 0));
+  ReleaseDC(scene->Handle(), dc);
+}
+
+TEST_F(SceneHost, TheDrainPutsAQuitBack) {
+  Make(true);
+  Pump();
+  const int before = scene->DrawCount();
+  scene->AddUpdateRect({0, 0, 5, 5});
+  PostQuitMessage(7);
+  scene->AddUpdateRect({0, 0, 6, 6});
+  SendMessageW(scene->Handle(), WM_SG_UPDATE, 0, 0);
+  EXPECT_EQ(scene->DrawCount(), before + 1);
+  MSG msg{};
+  bool quit = false;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+    if (msg.message == WM_QUIT) {
+      quit = true;
+      EXPECT_EQ(msg.wParam, 7u);
+    }
+  EXPECT_TRUE(quit);
+}
+
+TEST(SceneLife, TheLastSceneFreesTheAnimationClock) {
+  ASSERT_EQ(LiveSceneCount(), 0);
+  auto* s = New<TsgScene>(nullptr);
+  EnsureAniThread();
+  ASSERT_NE(AniThread(), nullptr);
+  auto* s2 = New<TsgScene>(nullptr);
+  classlib::Free(s);
+  EXPECT_NE(AniThread(), nullptr);
+  classlib::Free(s2);
+  EXPECT_EQ(AniThread(), nullptr);
+}
+
+// ---- keys
+
+class SceneKeys : public SceneHost {
+ protected:
+  void SetUp() override {
+    Make(false);
+    for (int i = 0; i < 3; ++i) {
+      auto* s = New<TSwatch>(form);
+      s->CanFocused = true;
+      root->AddObject(s);
+      entries.push_back(s);
+    }
+  }
+  void Key(UINT msg, WPARAM w) { SendMessageW(scene->Handle(), msg, w, 0); }
+  void Tab(bool shift) {
+    BYTE state[256] = {};
+    GetKeyboardState(state);
+    state[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(state);
+    Key(WM_KEYDOWN, VK_TAB);
+    state[VK_SHIFT] = 0;
+    SetKeyboardState(state);
+  }
+  std::vector<TSwatch*> entries;
+};
+
+TEST_F(SceneKeys, ControlCharactersAndPlainCharacters) {
+  scene->SetFocused(entries[0]);
+  Key(WM_CHAR, 3);
+  Key(WM_CHAR, 13);
+  Key(WM_CHAR, 'q');
+  const std::vector<std::string> want = {"down 0 99", "up 0 99", "down 0 113"};
+  EXPECT_EQ(entries[0]->Keys, want);
+}
+
+TEST_F(SceneKeys, TabReachesEveryEntryBothWays) {
+  struct Case {
+    int entries;  // visible tab entries
+    int focused;  // -1: none
+    bool shift;
+    int want;
+  } const cases[] = {
+      {3, 2, false, 0},                    // from the last wraps to the first
+      {2, 0, false, 1},                    // with two entries Tab reaches the second
+      {2, -1, false, 0},                   // nothing focused: the first
+      {1, -1, false, 0}, {3, 0, true, 2},  // Shift+Tab from the first wraps to the last
+      {3, 2, true, 1},   {2, -1, true, 1},
+  };
+  for (const Case& c : cases) {
+    for (int i = 0; i < 3; ++i) entries[size_t(i)]->SetVisible(i < c.entries);
+    scene->SetFocused(c.focused < 0 ? nullptr : entries[size_t(c.focused)]);
+    Tab(c.shift);
+    EXPECT_EQ(scene->GetFocused(), entries[size_t(c.want)])
+        << c.entries << " " << c.focused << " " << c.shift;
+  }
+}
+
+TEST_F(SceneKeys, AFreedFocusedObjectLeavesNoReference) {
+  scene->SetFocused(entries[1]);
+  scene->SetCaptured(entries[1]);
+  classlib::Free(entries[1]);
+  EXPECT_EQ(scene->GetFocused(), nullptr);
+  EXPECT_EQ(scene->GetCaptured(), nullptr);
+  Key(WM_KEYDOWN, 'A');
+  SendMessageW(scene->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
+}
+
+TEST_F(SceneKeys, AComposedStringArrivesOnce) {
+  scene->SetFocused(entries[0]);
+  SetForegroundWindow(form->Handle());
+  SetFocus(scene->Handle());
+  HIMC imc = ImmGetContext(scene->Handle());
+  ASSERT_NE(imc, nullptr);
+  ImmSetOpenStatus(imc, TRUE);
+  const wchar_t text[] = L"ab";
+  ASSERT_TRUE(ImmSetCompositionStringW(imc, SCS_SETSTR, const_cast<wchar_t*>(text), 4, nullptr, 0));
+  ImmNotifyIME(imc, NI_COMPOSITIONSTR, CPS_COMPLETE, 0);
+  ImmReleaseContext(scene->Handle(), imc);
+  Pump();
+  const std::vector<std::string> want = {"down 0 97", "down 0 98"};
+  EXPECT_EQ(entries[0]->Keys, want);
+}
+
+// ---- drops
+
+HGLOBAL MakeDrop(const std::vector<uint8_t>& bytes) {
+  HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+  std::copy(bytes.begin(), bytes.end(), static_cast<uint8_t*>(GlobalLock(g)));
+  GlobalUnlock(g);
+  return g;
+}
+
+std::vector<uint8_t> DropBytes(uint32_t offset, const std::u16string& names, bool terminated) {
+  std::vector<uint8_t> b(sizeof(DROPFILES), 0);
+  auto* h = reinterpret_cast<DROPFILES*>(b.data());
+  h->pFiles = offset;
+  h->fWide = TRUE;
+  for (char16_t c : names) {
+    b.push_back(uint8_t(c & 0xFF));
+    b.push_back(uint8_t(c >> 8));
+  }
+  if (terminated) b.insert(b.end(), {0, 0});
+  return b;
+}
+
+TEST(SceneDrop, FilesAreReadOnlyInsideTheBlock) {
+  const std::u16string three(u"a.txt\0b.txt\0c.txt\0", 18);
+  struct Case {
+    std::vector<uint8_t> bytes;
+    std::vector<std::u16string> want;
+  } const cases[] = {
+      {DropBytes(sizeof(DROPFILES), three, true), {u"a.txt", u"b.txt", u"c.txt"}},
+      {DropBytes(4000, three, true), {}},  // offset beyond the block
+      {DropBytes(2, three, true), {}},     // offset inside the header
+      {DropBytes(sizeof(DROPFILES), std::u16string(u"a.txt\0bbbb", 10), false),
+       {u"a.txt"}},                      // unterminated tail
+      {std::vector<uint8_t>(6, 0), {}},  // shorter than a header
+  };
+  for (const Case& c : cases) {
+    HGLOBAL g = MakeDrop(c.bytes);
+    EXPECT_EQ(ReadDroppedFiles(g), c.want);
+    GlobalFree(g);
+  }
+  std::u16string longName(300, u'x');
+  longName.push_back(0);
+  HGLOBAL g = MakeDrop(DropBytes(sizeof(DROPFILES), longName, true));
+  const auto files = ReadDroppedFiles(g);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].size(), 260u);
+  GlobalFree(g);
+}
+
+// ---- frames
+
+class TTwoSceneForm : public TForm {
+  CL_DECLARE_CLASS(TTwoSceneForm, TForm)
+ public:
+  explicit TTwoSceneForm(classlib::TComponent* o) : TForm(o, 0) {
+    auto* s = New<TsgScene>(this);
+    s->SetName("Shown");
+    s->SetParent(this);
+    auto* r = New<TSwatch>(this);
+    r->SetName("ShownRoot");
+    s->AddObject(r);
+  }
+};
+CL_CLASS(TTwoSceneForm) {}
+
+TEST_F(SceneHost, TwoFramesOnOneScene) {
+  Make(false);
+  auto* other = New<TTwoSceneForm>(nullptr);
+  auto* shown = static_cast<TsgCustomScene*>(other->FindComponent("Shown"));
+  TsgObject* shownRoot = shown->GetRoot();
+  auto* first = New<TsgFrame>(form);
+  root->AddObject(first);
+  first->SetSceneObject(shown);
+  EXPECT_EQ(shown->Frame(), first);
+  ASSERT_EQ(first->GetChildrenCount(), 1);
+  EXPECT_EQ(first->GetChild(0), shownRoot);
+  EXPECT_EQ(shown->GetRoot(), nullptr);
+
+  auto* second = New<TsgFrame>(form);
+  root->AddObject(second);
+  second->SetSceneObject(shown);
+  EXPECT_TRUE(second->Pending());
+  scene->AddUpdateRect({0, 0, 200, 100});
+  UpdateWindow(scene->Handle());
+  EXPECT_FALSE(second->Pending());
+  ASSERT_NE(second->InstanceForm(), nullptr);
+  ASSERT_EQ(second->GetChildrenCount(), 1);
+  EXPECT_NE(second->GetChild(0), shownRoot);
+  EXPECT_EQ(second->GetChild(0)->Name(), "ShownRoot");
+
+  // Freeing the frame hands the borrowed root back.
+  classlib::Free(first);
+  EXPECT_EQ(shown->GetRoot(), shownRoot);
+  EXPECT_EQ(shown->Frame(), nullptr);
+  classlib::Free(second->InstanceForm());
+  classlib::Free(other);
+}
+
+}  // namespace
+}  // namespace kelm::scene

@@ -343,6 +343,142 @@ TEST_F(SceneKeys, AComposedStringArrivesOnce) {
   EXPECT_EQ(entries[0]->Keys, want);
 }
 
+// ---- the mouse, through the system's input queue
+
+void MouseAt(int x, int y, DWORD flags = 0) {
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  INPUT in{};
+  in.type = INPUT_MOUSE;
+  in.mi.dx = (x * 65536 + w - 1) / w;
+  in.mi.dy = (y * 65536 + h - 1) / h;
+  in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
+  SendInput(1, &in, sizeof in);
+  Pump();
+}
+
+TEST_F(SceneHost, DraggingEmptyAreaMovesTheForm) {
+  Make(false);
+  root->SetHitTest(false);
+  MouseAt(150, 150);
+  MouseAt(150, 150, MOUSEEVENTF_LEFTDOWN);
+  EXPECT_TRUE(scene->WindowMoving());
+  MouseAt(170, 160);
+  MouseAt(170, 160, MOUSEEVENTF_LEFTUP);
+  EXPECT_FALSE(scene->WindowMoving());
+  EXPECT_EQ(form->Left(), 120);
+  EXPECT_EQ(form->Top(), 110);
+}
+
+TEST_F(SceneHost, APopupFormIsNotMovedAndTheWheelReachesTheParent) {
+  Make(false);
+  form->SetTag(65535);
+  root->SetHitTest(false);
+  MouseAt(150, 150);
+  MouseAt(150, 150, MOUSEEVENTF_LEFTDOWN);
+  MouseAt(170, 160);
+  MouseAt(170, 160, MOUSEEVENTF_LEFTUP);
+  EXPECT_EQ(form->Left(), 100);
+  root->SetHitTest(true);
+  root->HandlesWheel = true;
+  auto* child = New<TSwatch>(form);
+  root->AddObject(child);
+  child->SetBounds(20, 20, 30, 30);
+  MouseAt(100 + 30, 100 + 30);
+  INPUT in{};
+  in.type = INPUT_MOUSE;
+  in.mi.mouseData = static_cast<DWORD>(-WHEEL_DELTA);
+  in.mi.dwFlags = MOUSEEVENTF_WHEEL;
+  SetFocus(scene->Handle());
+  SendInput(1, &in, sizeof in);
+  Pump();
+  EXPECT_EQ(child->Wheels, 1);
+  EXPECT_EQ(root->Wheels, 1);
+}
+
+TEST_F(SceneHost, CapturedObjectKeepsHoverAndCursorUnchanged) {
+  Make(false);
+  auto* a = New<TSwatch>(form);
+  root->AddObject(a);
+  a->SetBounds(10, 10, 30, 30);
+  MouseAt(100 + 20, 100 + 20);
+  EXPECT_EQ(scene->Hovered(), a);
+  scene->SetCaptured(root);
+  MouseAt(100 + 80, 100 + 60);
+  EXPECT_EQ(scene->Hovered(), a);
+  EXPECT_TRUE(a->IsMouseOver());
+  scene->SetCaptured(nullptr);
+  // The hovered object freed mid-gesture leaves no reference.
+  classlib::Free(a);
+  EXPECT_EQ(scene->Hovered(), nullptr);
+  MouseAt(100 + 25, 100 + 25);
+  EXPECT_EQ(scene->Hovered(), root);
+}
+
+// ---- design mode
+
+class SceneDesign : public SceneHost {
+ protected:
+  void SetUp() override {
+    form = New<TForm>(nullptr, 0);
+    form->SetDesigning(true);
+    form->SetBounds(100, 100, 300, 200);
+    form->SetBorderStyle(classlib::TFormBorderStyle::bsNone);
+    scene = New<TsgScene>(form);
+    scene->SetParent(form);
+    scene->SetBounds(0, 0, 200, 100);
+    root = New<TSwatch>(form);
+    scene->AddObject(root);
+    a = New<TSwatch>(form);
+    b = New<TSwatch>(form);
+    root->AddObject(a);
+    root->AddObject(b);
+    a->SetBounds(10, 10, 40, 40);
+    b->SetBounds(100, 11, 40, 40);
+    form->Show();
+    Pump();
+    ASSERT_TRUE(scene->GetDesignTime());
+    scene->SetSelected(a);
+  }
+  TSwatch* a = nullptr;
+  TSwatch* b = nullptr;
+};
+
+TEST_F(SceneDesign, AResizePullsToASiblingWithinFour) {
+  // The right-middle grip of a sits at (50, 30).
+  MouseAt(100 + 50, 100 + 30);
+  MouseAt(100 + 50, 100 + 30, MOUSEEVENTF_LEFTDOWN);
+  MouseAt(100 + 97, 100 + 30);
+  EXPECT_FLOAT_EQ(a->Width(), 90);  // pulled from 87 to b's left edge
+  MouseAt(100 + 97, 100 + 30, MOUSEEVENTF_LEFTUP);
+  EXPECT_FLOAT_EQ(a->Position()->X(), 10);
+}
+
+TEST_F(SceneDesign, AMoveSnapsToASiblingEdgeAndListsIt) {
+  MouseAt(100 + 30, 100 + 40);
+  MouseAt(100 + 30, 100 + 40, MOUSEEVENTF_LEFTDOWN);
+  // Top edge 1 below b's: snapped onto it while moving.
+  MouseAt(100 + 35, 100 + 40);
+  EXPECT_FLOAT_EQ(a->Position()->X(), 15);
+  EXPECT_FLOAT_EQ(a->Position()->Y(), 11);
+  ASSERT_EQ(scene->SnapLines().size(), 1u);
+  EXPECT_EQ(scene->SnapLines()[0], b);
+  MouseAt(100 + 35, 100 + 40, MOUSEEVENTF_LEFTUP);
+  EXPECT_TRUE(scene->SnapLines().empty());
+}
+
+TEST_F(SceneDesign, FreeingTheSelectedObjectMidMoveLeavesNoReference) {
+  MouseAt(100 + 30, 100 + 40);
+  MouseAt(100 + 30, 100 + 40, MOUSEEVENTF_LEFTDOWN);
+  MouseAt(100 + 35, 100 + 40);
+  classlib::Free(a);
+  EXPECT_EQ(scene->GetSelected(), nullptr);
+  EXPECT_TRUE(scene->SnapLines().empty() || scene->SnapLines()[0] == b);
+  MouseAt(100 + 60, 100 + 60);
+  MouseAt(100 + 60, 100 + 60, MOUSEEVENTF_LEFTUP);
+  classlib::Free(b);
+  EXPECT_TRUE(scene->SnapLines().empty());
+}
+
 // ---- drops
 
 HGLOBAL MakeDrop(const std::vector<uint8_t>& bytes) {

@@ -47,6 +47,11 @@ class TSwatch : public TsgVisualObject {
   void KeyUp(uint16_t& key, char16_t& ch, TShiftState) override {
     Keys.push_back("up " + std::to_string(key) + " " + std::to_string(int(ch)));
   }
+  bool ImeCompositionInfo(TsgFont*&, TsgPoint& caret) override {
+    caret = {5, 3};
+    return EditsText;
+  }
+  bool EditsText = false;
   void MouseWheel(TShiftState, int, bool& handled) override {
     ++Wheels;
     handled = HandlesWheel;
@@ -95,6 +100,16 @@ class SceneHost : public ::testing::Test {
     ASSERT_NE(scene->Handle(), nullptr);
     UpdateWindow(scene->Handle());
     Pump();
+  }
+  // Repaints the root in green and reads the window back.
+  bool ChangeReachesTheWindow() {
+    root->Color = 0xFF00FF00;
+    root->Repaint();
+    UpdateWindow(scene->Handle());
+    HDC dc = GetDC(scene->Handle());
+    const COLORREF seen = GetPixel(dc, 40, 40);
+    ReleaseDC(scene->Handle(), dc);
+    return seen == RGB(0, 255, 0);
   }
   void TearDown() override {
     if (form) classlib::Free(form);
@@ -208,12 +223,7 @@ TEST_F(SceneHost, TransparencySetLaterRepaintsOnTheNormalRoad) {
   EXPECT_FALSE(scene->Layered());
   EXPECT_GT(scene->DrawCount(), before);
   // The scene keeps updating: a later change reaches the window.
-  root->Color = 0xFF00FF00;
-  root->Repaint();
-  UpdateWindow(scene->Handle());
-  HDC dc = GetDC(scene->Handle());
-  EXPECT_EQ(GetPixel(dc, 40, 40), RGB(0, 255, 0));
-  ReleaseDC(scene->Handle(), dc);
+  EXPECT_TRUE(ChangeReachesTheWindow());
 }
 
 TEST_F(SceneHost, WithoutTheLayeredEntryTheNormalRoadServes) {
@@ -221,12 +231,7 @@ TEST_F(SceneHost, WithoutTheLayeredEntryTheNormalRoadServes) {
   Make(true);
   EXPECT_FALSE(scene->Layered());
   EXPECT_FALSE(GetWindowLongW(form->Handle(), GWL_EXSTYLE) & WS_EX_LAYERED);
-  root->Color = 0xFF00FF00;
-  root->Repaint();
-  UpdateWindow(scene->Handle());
-  HDC dc = GetDC(scene->Handle());
-  EXPECT_EQ(GetPixel(dc, 40, 40), RGB(0, 255, 0));
-  ReleaseDC(scene->Handle(), dc);
+  EXPECT_TRUE(ChangeReachesTheWindow());
 }
 
 TEST_F(SceneHost, TheDrainPutsAQuitBack) {
@@ -477,6 +482,23 @@ TEST_F(SceneDesign, FreeingTheSelectedObjectMidMoveLeavesNoReference) {
   MouseAt(100 + 60, 100 + 60, MOUSEEVENTF_LEFTUP);
   classlib::Free(b);
   EXPECT_TRUE(scene->SnapLines().empty());
+}
+
+TEST_F(SceneKeys, TheCompositionWindowSitsAtTheFocusedCaret) {
+  entries[0]->SetBounds(30, 20, 40, 20);
+  entries[0]->EditsText = true;
+  scene->SetFocused(entries[0]);
+  SendMessageW(scene->Handle(), WM_IME_STARTCOMPOSITION, 0, 0);
+  HIMC imc = ImmGetContext(scene->Handle());
+  ASSERT_NE(imc, nullptr);
+  COMPOSITIONFORM cf{};
+  ASSERT_TRUE(ImmGetCompositionWindow(imc, &cf));
+  ImmReleaseContext(scene->Handle(), imc);
+  EXPECT_EQ(cf.dwStyle, DWORD(CFS_RECT));
+  EXPECT_EQ(cf.ptCurrentPos.x, 35);
+  EXPECT_EQ(cf.ptCurrentPos.y, 23);
+  EXPECT_EQ(cf.rcArea.right, 200);
+  EXPECT_EQ(cf.rcArea.bottom, 100);
 }
 
 // ---- drops

@@ -264,6 +264,8 @@ void TsgCustomScene::CreateWnd() {
   dropRegistered_ = SUCCEEDED(RegisterDragDrop(handle_, dropTarget_));
 }
 
+IDropTarget* TsgCustomScene::DropTargetInterface() const { return dropTarget_; }
+
 void TsgCustomScene::FreeDropTarget() {
   delete dropTarget_;
   dropTarget_ = nullptr;

@@ -9,6 +9,7 @@
 #include <shlobj.h>
 #undef FindResource
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -52,6 +53,35 @@ class TSwatch : public TsgVisualObject {
     return EditsText;
   }
   bool EditsText = false;
+  // Dialog keys this object takes (sets to 0).
+  std::vector<uint16_t> TakesDialogKeys;
+  std::vector<uint16_t> DialogKeysSeen;
+  void DialogKey(uint16_t& key, TShiftState shift) override {
+    DialogKeysSeen.push_back(key);
+    if (std::find(TakesDialogKeys.begin(), TakesDialogKeys.end(), key) != TakesDialogKeys.end())
+      key = 0;
+    else
+      TsgVisualObject::DialogKey(key, shift);
+  }
+  // Drops: accepted when set; what arrived.
+  bool AcceptsDrops = false;
+  bool ThrowOnDragEnter = false;
+  std::vector<std::u16string> DroppedFiles;
+  std::u16string DroppedData;
+  void DragOver(const TsgDragObject&, const TsgPoint&, bool& accept) override {
+    accept = AcceptsDrops;
+  }
+  void DragEnter(const TsgDragObject& data, const TsgPoint& point) override {
+    if (ThrowOnDragEnter) throw classlib::Exception(u"refused");
+    TsgVisualObject::DragEnter(data, point);
+  }
+  void DragDrop(const TsgDragObject& data, const TsgPoint& point) override {
+    DroppedFiles = data.Files;
+    DroppedData = data.Data.ToString();
+    TsgVisualObject::DragDrop(data, point);
+  }
+  int DesignClicks = 0;
+  void DesignClick() override { ++DesignClicks; }
   void MouseWheel(TShiftState, int, bool& handled) override {
     ++Wheels;
     handled = HandlesWheel;
@@ -501,6 +531,164 @@ TEST_F(SceneKeys, TheCompositionWindowSitsAtTheFocusedCaret) {
   EXPECT_EQ(cf.rcArea.bottom, 100);
 }
 
+TEST_F(SceneKeys, NavigationKeysReachTheRootFirst) {
+  scene->SetFocused(entries[0]);
+  root->TakesDialogKeys = {VK_HOME};
+  Key(WM_KEYDOWN, VK_HOME);
+  Key(WM_KEYDOWN, VK_END);
+  Key(WM_KEYDOWN, 'A');
+  EXPECT_EQ(root->DialogKeysSeen, (std::vector<uint16_t>{VK_HOME, VK_END}));
+  // Home was taken by the root; End and A reach the focused object.
+  const std::vector<std::string> want = {"down 35 0", "down 65 0"};
+  EXPECT_EQ(entries[0]->Keys, want);
+}
+
+// A form shown modally, closed from a posted message inside its loop.
+class SceneModal : public SceneHost {
+ protected:
+  static void CALLBACK SendEscape(HWND wnd, UINT, UINT_PTR id, DWORD) {
+    KillTimer(wnd, id);
+    auto* self = current;
+    SendMessageW(self->scene->Handle(), WM_KEYDOWN, VK_ESCAPE, 0);
+    // A root that took Escape leaves the form open: close it another way.
+    if (self->form->ModalResult() == 0) {
+      self->escapeKept = true;
+      self->form->SetModalResult(classlib::mrOk);
+    }
+  }
+  int RunModal() {
+    current = this;
+    SetTimer(form->Handle(), 1, 10, &SendEscape);
+    return form->ShowModal();
+  }
+  static SceneModal* current;
+  bool escapeKept = false;
+};
+SceneModal* SceneModal::current = nullptr;
+
+TEST_F(SceneModal, EscapeClosesAModalFormUnlessTheRootTakesIt) {
+  Make(false, false);
+  EXPECT_EQ(RunModal(), classlib::mrCancel);
+  EXPECT_FALSE(escapeKept);
+  root->TakesDialogKeys = {VK_ESCAPE};
+  EXPECT_EQ(RunModal(), classlib::mrOk);
+  EXPECT_TRUE(escapeKept);
+}
+
+TEST_F(SceneHost, RootRealignsToTheClientAreaAndTurnedRootsSwapSides) {
+  Make(false);
+  EXPECT_FLOAT_EQ(root->Width(), 200);
+  EXPECT_FLOAT_EQ(root->Height(), 100);
+  root->SetRotateAngle(90);
+  // A resize realigns (a call with the same bounds may do nothing).
+  scene->SetBounds(0, 0, 201, 100);
+  scene->SetBounds(0, 0, 200, 100);
+  EXPECT_FLOAT_EQ(root->Position()->X(), 50);
+  EXPECT_FLOAT_EQ(root->Position()->Y(), -50);
+  EXPECT_FLOAT_EQ(root->Width(), 100);
+  EXPECT_FLOAT_EQ(root->Height(), 200);
+}
+
+TEST_F(SceneHost, AFillWithoutAlphaClearsInsteadOfFilling) {
+  Make(false);
+  root->SetVisible(false);
+  auto* fill = classlib::New<TsgBrush>(sgBrushSolid, 0x00FF0000u);
+  scene->SetFill(fill);
+  UpdateWindow(scene->Handle());
+  EXPECT_EQ(BufferPixel(scene, 50, 50), 0x00FF0000u);
+  fill->SetSolidColor(0xFF00FF00u);
+  scene->SetFill(fill);
+  UpdateWindow(scene->Handle());
+  EXPECT_EQ(BufferPixel(scene, 50, 50), 0xFF00FF00u);
+  delete fill;
+}
+
+TEST_F(SceneHost, ATransparentSceneInsideAControlShowsItsParent) {
+  Make(false);
+  auto* panel = New<classlib::TCustomControl>(form);
+  panel->SetParent(form);
+  panel->SetBounds(0, 110, 200, 80);
+  panel->SetColor(RGB(255, 0, 0));
+  auto* inner = New<TsgScene>(form);
+  inner->SetTransparency(true);
+  inner->SetParent(panel);
+  inner->SetBounds(10, 10, 100, 50);
+  auto* dot = New<TSwatch>(form);
+  inner->AddObject(dot);
+  dot->SetAlign(vaNone);
+  dot->SetBounds(0, 0, 10, 10);
+  Pump();
+  UpdateWindow(inner->Handle());
+  EXPECT_FALSE(inner->Layered());
+  EXPECT_EQ(BufferPixel(inner, 5, 5), 0xFF0000FFu);
+  // The panel's red under the rest.
+  EXPECT_EQ(BufferPixel(inner, 50, 30) & 0x00FFFFFFu, 0x00FF0000u);
+}
+
+TEST_F(SceneHost, HintsAndDesignHitTestsAskTheObjectUnderThePoint) {
+  Make(false);
+  auto* a = New<TSwatch>(form);
+  root->AddObject(a);
+  a->SetBounds(10, 10, 30, 30);
+  a->ShowHint = true;
+  a->SetHint(u"swatch");
+  classlib::THintInfo info;
+  info.CursorPos = {20, 20};
+  scene->Perform(classlib::CM_HINTSHOW, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(info.HintStr, u"swatch");
+  EXPECT_EQ(info.CursorRect.left, 10);
+  EXPECT_EQ(info.CursorRect.bottom, 40);
+  info.CursorPos = {100, 60};
+  scene->Perform(classlib::CM_HINTSHOW, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(info.HintStr, u"");
+  root->SetHitTest(false);
+  EXPECT_EQ(scene->Perform(classlib::CM_DESIGNHITTEST, 0, MAKELPARAM(20, 20)), 1);
+  EXPECT_EQ(scene->Perform(classlib::CM_DESIGNHITTEST, 0, MAKELPARAM(100, 60)), 0);
+}
+
+// ---- OLE drops, through the window's registered drop target
+
+// COM interfaces have no virtual destructor by design.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class TFileData final : public IDataObject {
+ public:
+  explicit TFileData(std::vector<uint8_t> drop) : drop_(std::move(drop)) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(const ::GUID& riid, void** obj) override {
+    *obj = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject) ? this : nullptr;
+    return *obj ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  HRESULT STDMETHODCALLTYPE GetData(FORMATETC* fmt, STGMEDIUM* medium) override {
+    if (fmt->cfFormat != CF_HDROP) return DV_E_FORMATETC;
+    HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, drop_.size());
+    std::copy(drop_.begin(), drop_.end(), static_cast<uint8_t*>(GlobalLock(g)));
+    GlobalUnlock(g);
+    medium->tymed = TYMED_HGLOBAL;
+    medium->hGlobal = g;
+    medium->pUnkForRelease = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+  ULONG refs = 1;
+
+ private:
+  std::vector<uint8_t> drop_;
+};
+#pragma GCC diagnostic pop
+
 // ---- drops
 
 HGLOBAL MakeDrop(const std::vector<uint8_t>& bytes) {
@@ -548,6 +736,46 @@ TEST(SceneDrop, FilesAreReadOnlyInsideTheBlock) {
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].size(), 260u);
   GlobalFree(g);
+}
+
+TEST_F(SceneHost, ThreeDroppedFilesReachTheTargetAndNoExceptionLeaves) {
+  Make(false);
+  auto* a = New<TSwatch>(form);
+  root->AddObject(a);
+  a->SetBounds(10, 10, 30, 30);
+  a->AcceptsDrops = true;
+  TFileData data(DropBytes(sizeof(DROPFILES), std::u16string(u"a.txt\0b.txt\0c.txt\0", 18), true));
+  IDropTarget* target = scene->DropTargetInterface();
+  ASSERT_NE(target, nullptr);
+  POINT in{20, 20};
+  ClientToScreen(scene->Handle(), &in);
+  const POINTL at{in.x, in.y};
+  DWORD effect = DROPEFFECT_COPY;
+  EXPECT_EQ(target->DragEnter(&data, MK_LBUTTON, at, &effect), S_OK);
+  EXPECT_EQ(target->DragOver(MK_LBUTTON, at, &effect), S_OK);
+  EXPECT_EQ(effect, DWORD(DROPEFFECT_LINK));
+  EXPECT_EQ(CurrentDragTarget(), a);
+  EXPECT_EQ(target->Drop(&data, MK_LBUTTON, at, &effect), S_OK);
+  EXPECT_EQ(a->DroppedFiles, (std::vector<std::u16string>{u"a.txt", u"b.txt", u"c.txt"}));
+  EXPECT_EQ(a->DroppedData, u"a.txt");
+  EXPECT_EQ(CurrentDragTarget(), nullptr);
+  EXPECT_EQ(data.refs, 1u);
+
+  // An object that raises: the drag answers E_UNEXPECTED, effect none.
+  a->ThrowOnDragEnter = true;
+  effect = DROPEFFECT_COPY;
+  EXPECT_EQ(target->DragEnter(&data, MK_LBUTTON, at, &effect), S_OK);
+  EXPECT_EQ(target->DragOver(MK_LBUTTON, at, &effect), E_UNEXPECTED);
+  EXPECT_EQ(effect, DWORD(DROPEFFECT_NONE));
+  EXPECT_EQ(target->DragLeave(), S_OK);
+  EXPECT_EQ(data.refs, 1u);
+  // The drag target freed mid-drag leaves no reference.
+  a->ThrowOnDragEnter = false;
+  EXPECT_EQ(target->DragEnter(&data, MK_LBUTTON, at, &effect), S_OK);
+  EXPECT_EQ(target->DragOver(MK_LBUTTON, at, &effect), S_OK);
+  classlib::Free(a);
+  EXPECT_EQ(CurrentDragTarget(), nullptr);
+  EXPECT_EQ(target->Drop(&data, MK_LBUTTON, at, &effect), S_OK);
 }
 
 // ---- frames

@@ -107,6 +107,8 @@ class TsgCustomScene : public classlib::TCustomControl, public IsgScene {
   // Draw passes run so far (read by tests and the benchmark).
   int DrawCount() const { return drawCount_; }
   TsgFrame* Frame() const { return frame_; }
+  // The OLE drop target registered for the window (made with it).
+  IDropTarget* DropTargetInterface() const;
   void SetFrame(TsgFrame* frame) { frame_ = frame; }
 
   // ---- IsgScene

@@ -108,6 +108,19 @@ void Pump() {
   }
 }
 
+// Handles messages as they come until pred holds or timeoutMs passes.
+template <typename Pred>
+bool PumpUntil(Pred pred, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!pred()) {
+    const DWORD spent = GetTickCount() - start;
+    if (spent >= timeoutMs) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - spent, QS_ALLINPUT);
+    Pump();
+  }
+  return true;
+}
+
 // Pixel of the canvas buffer as 0xAARRGGBB.
 uint32_t BufferPixel(TsgCustomScene* s, int x, int y) {
   return s->Canvas()
@@ -447,9 +460,21 @@ TEST_F(SceneHost, CapturedObjectKeepsHoverAndCursorUnchanged) {
   EXPECT_EQ(scene->Hovered(), nullptr);
   MouseAt(100 + 25, 100 + 25);
   EXPECT_EQ(scene->Hovered(), root);
+  // Leaving the window ends the hover (the system reports it a little later).
+  MouseAt(600, 600);
+  EXPECT_TRUE(PumpUntil([&] { return scene->Hovered() == nullptr; }, 3000));
+  EXPECT_FALSE(root->IsMouseOver());
 }
 
 // ---- design mode
+
+// A scene that notes the designer's menu requests.
+class TMenuScene : public TsgScene {
+ public:
+  using TsgScene::TsgScene;
+  std::vector<POINT> Menus;
+  void BuildDesignMenu(const classlib::TPoint& at) override { Menus.push_back({at.x, at.y}); }
+};
 
 class SceneDesign : public SceneHost {
  protected:
@@ -458,7 +483,8 @@ class SceneDesign : public SceneHost {
     form->SetDesigning(true);
     form->SetBounds(100, 100, 300, 200);
     form->SetBorderStyle(classlib::TFormBorderStyle::bsNone);
-    scene = New<TsgScene>(form);
+    menuScene = New<TMenuScene>(form);
+    scene = menuScene;
     scene->SetParent(form);
     scene->SetBounds(0, 0, 200, 100);
     root = New<TSwatch>(form);
@@ -474,9 +500,69 @@ class SceneDesign : public SceneHost {
     ASSERT_TRUE(scene->GetDesignTime());
     scene->SetSelected(a);
   }
+  void Click(int x, int y, DWORD down, DWORD up) {
+    MouseAt(100 + x, 100 + y);
+    MouseAt(100 + x, 100 + y, down);
+    MouseAt(100 + x, 100 + y, up);
+  }
   TSwatch* a = nullptr;
   TSwatch* b = nullptr;
+  TMenuScene* menuScene = nullptr;
 };
+
+// A Ctrl+click as the window receives it (the key flag in the message).
+void CtrlClick(HWND wnd, int x, int y) {
+  SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON | MK_CONTROL, MAKELPARAM(x, y));
+  SendMessageW(wnd, WM_LBUTTONUP, MK_CONTROL, MAKELPARAM(x, y));
+}
+
+TEST_F(SceneDesign, ClicksSelectOpenTheMenuAndCtrlCollects) {
+  // A click on b selects it; a double click asks it for its design action.
+  Click(120, 30, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+  EXPECT_EQ(scene->GetSelected(), b);
+  MouseAt(100 + 120, 100 + 30, MOUSEEVENTF_LEFTDOWN);
+  MouseAt(100 + 120, 100 + 30, MOUSEEVENTF_LEFTUP);
+  EXPECT_EQ(b->DesignClicks, 1);
+  // Ctrl adds a to the multi-selection; a second Ctrl+click swaps in b.
+  CtrlClick(scene->Handle(), 20, 20);
+  EXPECT_EQ(scene->MultiSelection(), (std::vector<TsgVisualObject*>{a}));
+  CtrlClick(scene->Handle(), 25, 20);
+  EXPECT_EQ(scene->MultiSelection(), (std::vector<TsgVisualObject*>{b}));
+  EXPECT_EQ(scene->GetSelected(), b);
+  // A right click asks the designer for its menu at the cursor.
+  Click(160, 80, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
+  ASSERT_EQ(menuScene->Menus.size(), 1u);
+  EXPECT_EQ(menuScene->Menus[0].x, 260);
+  EXPECT_EQ(scene->InsertPoint().y, 180);
+}
+
+TEST_F(SceneDesign, InsertedObjectsLandAtTheMenuPointAndDeleteFreesTheSelection) {
+  classlib::RegisterClasses({TSwatch::StaticClass()});
+  Click(60, 70, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
+  scene->SetSelected(root);
+  scene->InsertObject("TSwatch");
+  auto* added = dynamic_cast<TSwatch*>(scene->GetSelected());
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(added->Parent(), root);
+  EXPECT_FLOAT_EQ(added->Position()->X(), 60);
+  EXPECT_FLOAT_EQ(added->Position()->Y(), 70);
+  EXPECT_EQ(scene->InsertPoint().x, -1);
+  scene->InsertObject("NoSuchClass");
+  EXPECT_EQ(scene->GetSelected(), added);
+  const int before = root->GetChildrenCount();
+  SendMessageW(scene->Handle(), WM_KEYUP, VK_DELETE, 0);
+  EXPECT_EQ(root->GetChildrenCount(), before - 1);
+  EXPECT_EQ(scene->GetSelected(), nullptr);
+}
+
+TEST_F(SceneDesign, TheRotationGripTurnsTheObject) {
+  // The rotation grip of a sits 10 above the middle of its top edge.
+  MouseAt(100 + 30, 100 + 0);
+  MouseAt(100 + 30, 100 + 0, MOUSEEVENTF_LEFTDOWN);
+  MouseAt(100 + 50, 100 + 30);  // a quarter turn about the centre (30, 30)
+  MouseAt(100 + 50, 100 + 30, MOUSEEVENTF_LEFTUP);
+  EXPECT_NEAR(std::fabs(a->RotateAngle()), 90, 1);
+}
 
 TEST_F(SceneDesign, AResizePullsToASiblingWithinFour) {
   // The right-middle grip of a sits at (50, 30).

@@ -296,6 +296,35 @@ TEST_F(SceneHost, TheDrainPutsAQuitBack) {
   EXPECT_TRUE(quit);
 }
 
+TEST_F(SceneHost, ChildWindowsOnALayeredSceneKeepTheBufferAlpha) {
+  Make(true);
+  ASSERT_TRUE(scene->Layered());
+  auto* child = New<classlib::TCustomControl>(form);
+  child->SetParent(scene);
+  child->SetBounds(120, 20, 40, 40);
+  child->SetColor(RGB(0, 255, 0));
+  root->Color = 0x80000080;
+  root->Repaint();
+  Pump();
+  const uint32_t inChild = BufferPixel(scene, 140, 40);
+  EXPECT_EQ(inChild >> 24, 0x80u);
+  EXPECT_EQ(inChild & 0x00FFFFFFu, 0x0000FF00u);
+  // Beside the child the scene's own translucent blue stays.
+  EXPECT_EQ(BufferPixel(scene, 40, 40) >> 24, 0x80u);
+  EXPECT_EQ(BufferPixel(scene, 40, 40) & 0x00FFFF00u, 0u);
+}
+
+TEST_F(SceneHost, LoadingEndsWithOneFullRepaint) {
+  Make(false);
+  uint32_t* bits = scene->Canvas()->Bits();
+  std::fill(bits, bits + 200 * 100, 0xFF123456u);
+  scene->Loaded();
+  ASSERT_EQ(scene->ComponentCount(), 1);  // the one-shot timer
+  EXPECT_TRUE(PumpUntil([&] { return scene->ComponentCount() == 0; }, 3000));
+  UpdateWindow(scene->Handle());
+  EXPECT_EQ(std::count(bits, bits + 200 * 100, 0xFF123456u), 0);
+}
+
 TEST(SceneLife, TheLastSceneFreesTheAnimationClock) {
   ASSERT_EQ(LiveSceneCount(), 0);
   auto* s = New<TsgScene>(nullptr);

@@ -942,5 +942,28 @@ TEST_F(SceneHost, TwoFramesOnOneScene) {
   classlib::Free(other);
 }
 
+TEST_F(SceneDesign, AFrameAtDesignTimeShowsAPictureAndBorrowsNothing) {
+  auto* other = New<TTwoSceneForm>(nullptr);
+  auto* shown = static_cast<TsgCustomScene*>(other->FindComponent("Shown"));
+  auto* shownRoot = static_cast<TSwatch*>(shown->GetRoot());
+  shownRoot->Color = 0xFFFF0000;
+  shownRoot->SetBounds(0, 0, 10, 10);
+  auto* frame = New<TsgFrame>(form);
+  root->AddObject(frame);
+  frame->SetBounds(150, 50, 40, 40);
+  frame->SetSceneObject(shown);
+  EXPECT_EQ(shown->GetRoot(), shownRoot);
+  EXPECT_EQ(shown->Frame(), nullptr);
+  scene->AddUpdateRect({0, 0, 200, 100});
+  UpdateWindow(scene->Handle());
+  ASSERT_NE(frame->Snapshot(), nullptr);
+  EXPECT_EQ(frame->Snapshot()->Width(), 40);
+  EXPECT_EQ(BufferPixel(scene, 170, 70), 0xFFFF0000u);
+  // The root painted at the frame's size got its own bounds back.
+  EXPECT_FLOAT_EQ(shownRoot->Width(), 10);
+  classlib::Free(other);
+  EXPECT_EQ(frame->SceneObject(), nullptr);
+}
+
 }  // namespace
 }  // namespace kelm::scene

@@ -173,6 +173,9 @@ class TsgCustomScene : public classlib::TCustomControl, public IsgScene {
   bool DoMouseWheel(TShiftState shift, int delta, classlib::TPoint mousePos) override;
 
  protected:
+  // The window's own key handlers stay beside the scene's key routing.
+  using TCustomControl::KeyDown;
+  using TCustomControl::KeyUp;
   void CreateHandle() override;
   void CreateWnd() override;
   void DestroyWnd() override;

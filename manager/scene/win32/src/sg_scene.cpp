@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "classlib/classdef.h"
+#include "classlib/filer.h"
 #include "classlib/timers.h"
 #include "scene/sg_animation.h"
 #include "scene/sg_canvas_gdiplus.h"
@@ -171,6 +172,21 @@ void TsgCustomScene::RealignRoot() {
     root->SetBounds((w - h) / 2, (h - w) / 2, h / scale.Y, w / scale.X);
   else
     root->SetBounds(0, 0, w / scale.X, h / scale.Y);
+}
+
+void TsgCustomScene::DefineProperties(classlib::TFiler& filer) {
+  TCustomControl::DefineProperties(filer);
+  filer.DefineProperty(
+      // The grid shows only while designing.
+      "DesignSnapGridShow",
+      [this](classlib::TReader& r) { DesignSnapGridShow = r.ReadBoolean() && design_; },
+      [this](classlib::TWriter& w) { w.WriteBoolean(DesignSnapGridShow); }, true);
+  filer.DefineProperty(
+      "DesignSnapToGrid", [this](classlib::TReader& r) { DesignSnapToGrid = r.ReadBoolean(); },
+      [this](classlib::TWriter& w) { w.WriteBoolean(DesignSnapToGrid); }, true);
+  filer.DefineProperty(
+      "DesignSnapToLines", [this](classlib::TReader& r) { DesignSnapToLines = r.ReadBoolean(); },
+      [this](classlib::TWriter& w) { w.WriteBoolean(DesignSnapToLines); }, true);
 }
 
 void TsgCustomScene::GetChildren(const classlib::TGetChildProc& proc, TComponent* root) {

@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "classlib/classdef.h"
+#include "classlib/filer.h"
 #include "classlib/forms.h"
+#include "classlib/streams.h"
 #include "scene/sg_animation.h"
 #include "scene/sg_canvas_gdiplus.h"
 #include "scene/sg_scene.h"
@@ -323,6 +325,33 @@ TEST_F(SceneHost, LoadingEndsWithOneFullRepaint) {
   EXPECT_TRUE(PumpUntil([&] { return scene->ComponentCount() == 0; }, 3000));
   UpdateWindow(scene->Handle());
   EXPECT_EQ(std::count(bits, bits + 200 * 100, 0xFF123456u), 0);
+}
+
+TEST(SceneStream, SnapFlagsRoundTripAndTheGridShowsOnlyWhileDesigning) {
+  struct Case {
+    bool designing;
+    bool gridShown;
+  } const cases[] = {{true, true}, {false, false}};
+  for (const Case& c : cases) {
+    auto* owner = New<classlib::TComponent>(nullptr);
+    owner->SetDesigning(true);
+    auto* written = New<TsgScene>(owner);
+    written->DesignSnapGridShow = true;
+    written->DesignSnapToGrid = true;
+    written->DesignSnapToLines = false;
+    classlib::TMemoryStream stream;
+    classlib::TWriter(stream).WriteRootComponent(written);
+    auto* readOwner = New<classlib::TComponent>(nullptr);
+    readOwner->SetDesigning(c.designing);
+    auto* read = New<TsgScene>(readOwner);
+    stream.SetPosition(0);
+    classlib::TReader(stream).ReadRootComponent(read);
+    EXPECT_EQ(read->DesignSnapGridShow, c.gridShown);
+    EXPECT_TRUE(read->DesignSnapToGrid);
+    EXPECT_FALSE(read->DesignSnapToLines);
+    classlib::Free(owner);
+    classlib::Free(readOwner);
+  }
 }
 
 TEST(SceneLife, TheLastSceneFreesTheAnimationClock) {

@@ -162,6 +162,7 @@ class TsgCustomScene : public classlib::TCustomControl, public IsgScene {
   std::vector<TsgVisualObject*> BuildTabList();
 
   // ---- class library
+  void DefineProperties(classlib::TFiler& filer) override;
   void SetBounds(int left, int top, int width, int height) override;
   void Loaded() override;
   void InitiateAction() override;

@@ -378,7 +378,12 @@ void TsgCustomScene::AddUpdateRect(const TsgRect& r) {
     PostMessageW(handle_, WM_SG_UPDATE, 0, 0);
     return;
   }
-  InvalidateRect(handle_, &snapped, FALSE);
+  // Inside WM_PAINT the window is validated after the pass: a rectangle
+  // queued by the pass itself is invalidated once that is done.
+  if (drawing_ && paintDC_)
+    lateRects_.push_back(snapped);
+  else
+    InvalidateRect(handle_, &snapped, FALSE);
 }
 
 void TsgCustomScene::WMSgUpdate(TMessage&) {
@@ -428,6 +433,9 @@ void TsgCustomScene::WMPaint(TMessage& m) {
   }
   // Validates the window; Paint draws nothing.
   TCustomControl::WMPaint(m);
+  std::vector<RECT> late;
+  late.swap(lateRects_);
+  for (const RECT& r : late) InvalidateRect(handle_, &r, FALSE);
 }
 
 void TsgCustomScene::WMEraseBkgnd(TMessage& m) {
@@ -450,18 +458,24 @@ void TsgCustomScene::Draw() {
   if (!(design_ || !frame_) || drawing_ || updateRects_.empty()) return;
   drawing_ = true;
   ++drawCount_;
+  // The pass empties the rectangles it drew, whatever happens; those an
+  // object queues while the pass runs stay for the next one (their message
+  // is already posted), or a repaint asked for during painting would be lost.
   struct Done {
     TsgCustomScene* s;
+    size_t drawn;
     ~Done() {
-      s->updateRects_.clear();
+      auto& list = s->updateRects_;
+      list.erase(list.begin(), list.begin() + static_cast<ptrdiff_t>(std::min(drawn, list.size())));
       s->drawing_ = false;
     }
-  } done{this};
+  } done{this, updateRects_.size()};
   if (updateRects_.size() > kMaxUpdateRects) {
     TsgRect u = updateRects_.front();
     for (const TsgRect& r : updateRects_) u = sgUnionRect(u, r);
     updateRects_.assign(1, u);
   }
+  done.drawn = updateRects_.size();
   const float w = static_cast<float>(Width()), h = static_cast<float>(Height());
   classlib::TCustomForm* form = ParentForm();
   if (canvas_->BeginScene()) {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -37,12 +38,18 @@ class TSwatch : public TsgVisualObject {
   std::vector<std::string> Keys;  // "down k c" / "up k c"
   int Wheels = 0;
   bool HandlesWheel = false;
+  // Runs once, at the end of the next paint.
+  std::function<void()> DuringPaint;
   void Paint() override {
     ++Paints;
     if (Scene()) RectCountsSeen.push_back(Scene()->GetUpdateRectsCount());
     Canvas()->Fill()->SetStyle(sgBrushSolid);
     Canvas()->Fill()->SetSolidColor(Color);
     Canvas()->FillRect(GetLocalRect(), 0, 0, sgAllCorners, 1, sgCornerRound);
+    if (auto f = std::move(DuringPaint)) {
+      DuringPaint = nullptr;
+      f();
+    }
   }
   void KeyDown(uint16_t& key, char16_t& ch, TShiftState) override {
     Keys.push_back("down " + std::to_string(key) + " " + std::to_string(int(ch)));
@@ -351,6 +358,32 @@ TEST(SceneStream, SnapFlagsRoundTripAndTheGridShowsOnlyWhileDesigning) {
     EXPECT_FALSE(read->DesignSnapToLines);
     classlib::Free(owner);
     classlib::Free(readOwner);
+  }
+}
+
+TEST_F(SceneHost, ARepaintAskedForDuringAPassIsDrawnOnBothRoads) {
+  for (const bool layered : {false, true}) {
+    if (form) classlib::Free(form);
+    Make(layered);
+    ASSERT_EQ(scene->Layered(), layered);
+    auto* c = New<TSwatch>(form);
+    root->AddObject(c);
+    c->SetBounds(150, 50, 20, 20);
+    Pump();
+    UpdateWindow(scene->Handle());
+    // c's paint changes the root, which this pass has painted already.
+    c->DuringPaint = [&] {
+      root->Color = 0xFFFF0000;
+      root->Repaint();
+    };
+    c->Repaint();
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+          UpdateWindow(scene->Handle());
+          return BufferPixel(scene, 5, 5) == 0xFFFF0000u;
+        },
+        2000))
+        << (layered ? "layered" : "normal");
   }
 }
 

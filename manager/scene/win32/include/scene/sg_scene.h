@@ -278,6 +278,8 @@ class TsgCustomScene : public classlib::TCustomControl, public IsgScene {
   DropTarget* dropTarget_ = nullptr;
   // The window's device context while WM_PAINT draws.
   HDC paintDC_ = nullptr;
+  // Rectangles queued by a pass that runs inside WM_PAINT.
+  std::vector<RECT> lateRects_;
   bool dropRegistered_ = false;
 };
 

@@ -387,6 +387,30 @@ TEST_F(SceneHost, ARepaintAskedForDuringAPassIsDrawnOnBothRoads) {
   }
 }
 
+TEST_F(SceneHost, APassIgnoresReentryAndErasingCopiesTheBuffer) {
+  Make(false);
+  const int before = scene->DrawCount();
+  root->DuringPaint = [&] {
+    scene->Draw();
+    SendMessageW(scene->Handle(), WM_SG_UPDATE, 0, 0);
+    SendMessageW(scene->Handle(), WM_PAINT, 0, 0);
+  };
+  scene->AddUpdateRect({0, 0, 200, 100});
+  UpdateWindow(scene->Handle());
+  EXPECT_EQ(scene->DrawCount(), before + 1);
+  // With nothing left to paint, erasing copies the whole buffer and says so.
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  HBITMAP bmp = CreateCompatibleBitmap(screen, 200, 100);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  EXPECT_EQ(SendMessageW(scene->Handle(), WM_ERASEBKGND, reinterpret_cast<WPARAM>(mem), 0), 1);
+  EXPECT_EQ(GetPixel(mem, 50, 50), RGB(0, 0, 255));
+  SelectObject(mem, old);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+}
+
 TEST(SceneLife, TheLastSceneFreesTheAnimationClock) {
   ASSERT_EQ(LiveSceneCount(), 0);
   auto* s = New<TsgScene>(nullptr);

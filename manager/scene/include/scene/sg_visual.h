@@ -22,6 +22,7 @@ namespace kelm::scene {
 
 class TsgCanvas;
 class TsgBitmap;
+class TsgFont;
 
 enum TsgAlign {
   vaNone,
@@ -274,6 +275,13 @@ class TsgVisualObject : public TsgObject {
   virtual void Realign();
 
   // ---- hooks for the classes built on this one
+  // What the IME needs of an object that edits text: its font (may stay
+  // none) and the caret's offset from the object's local origin. False for
+  // objects that edit no text.
+  virtual bool ImeCompositionInfo(TsgFont*& font, TsgPoint& caretOffset) {
+    (void)font, (void)caretOffset;
+    return false;
+  }
   // A scroll content: its parent realigns when its size changes.
   virtual bool IsScrollContent() const { return false; }
   // Draws the object's effects for one pass (renders them first when

@@ -1,6 +1,7 @@
 // The GDI+ canvas: buffers, state, clip, transform, fills, strokes, paths
 // and bitmaps. Text is in sg_canvas_gdiplus_text.cpp.
 #include "scene/sg_canvas_gdiplus.h"
+#include "scene/sg_scene.h"
 
 #include <algorithm>
 #include <cmath>
@@ -858,6 +859,7 @@ void sgStartupScene() {
   gdip::Startup();
   ++g_sceneStarts;
   sgRegisterFilterGdiPlus();
+  StartSceneHost();
   if (!DefaultCanvasClassSet()) {
     SetDefaultCanvasClass(
         [](int w, int h) -> TsgCanvas* { return classlib::New<TsgCanvasGdiPlus>(w, h); });
@@ -873,6 +875,7 @@ void sgStartupScene() {
 
 void sgShutdownScene() {
   if (g_sceneStarts == 0 || --g_sceneStarts > 0) return;
+  StopSceneHost();
   gdip::Shutdown();
 }
 

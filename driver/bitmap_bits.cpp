@@ -1,5 +1,6 @@
 // Checked single-bit and range tests on the engine's bitmaps: an index past
 // the map is refused, never touched.
+#include "bitmap_bits.h"
 #include "engine.h"
 
 namespace {

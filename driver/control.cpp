@@ -6,8 +6,20 @@
 // own rules; then the work. A refused, too-small or at-once request
 // changes nothing. Locks: EngineLock, then the worker pause; resume before
 // unlock. Everything here runs at PASSIVE_LEVEL on the caller's thread.
+#include "control.h"
 #include "engine.h"
+#include "engine_header.h"
+#include "engine_io.h"
+#include "engine_lock.h"
+#include "engine_state.h"
+#include "passthrough.h"
 #include "rollback.h"
+#include "run_table.h"
+#include "snapshot_create.h"
+#include "snapshot_delete.h"
+#include "snapshot_drive.h"
+#include "temporary_mode.h"
+#include "volume.h"
 
 namespace {
 

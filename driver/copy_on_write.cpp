@@ -14,7 +14,16 @@
 // (with or without a recorded copy of it) or a recorded copy: never a new block whose old content
 // no map names. A cut between bitmap and piece only leaks blocks, which the next deletion's rebuild
 // of the bitmap gives back.
+#include "bitmap_bits.h"
+#include "copy_on_write.h"
+#include "engine_header.h"
+#include "engine_io.h"
+#include "engine_state.h"
+#include "passthrough.h"
+#include "snapshot_create.h"
+#include "snapshot_delete.h"
 #include "snapshot_maps.h"
+#include "temporary_mode.h"
 
 using namespace snapshot_maps;
 

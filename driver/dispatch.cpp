@@ -2,7 +2,22 @@
 // the kind of device the request arrived on (control device, volume filter,
 // snapshot drive, raw-disk filter). Read and write run at up to
 // DISPATCH_LEVEL; device control, PnP, shutdown and power at PASSIVE_LEVEL.
+#include "control.h"
+#include "copy_on_write.h"
+#include "dispatch.h"
 #include "engine.h"
+#include "engine_header.h"
+#include "engine_io.h"
+#include "engine_lock.h"
+#include "engine_state.h"
+#include "passthrough.h"
+#include "rollback.h"
+#include "run_table.h"
+#include "snapshot_delete.h"
+#include "snapshot_drive.h"
+#include "temporary_mode.h"
+#include "volume.h"
+#include "volume_names.h"
 
 namespace {
 

@@ -4,10 +4,17 @@
 // files, protection on, the raw-disk filter, the space-file guard), and
 // AddDevice, which puts a filter with its worker on every fixed volume.
 // Everything here runs at PASSIVE_LEVEL.
+#include "copy_on_write.h"
+#include "dispatch.h"
+#include "driver_entry.h"
 #include "engine.h"
-
-PDEVICE_OBJECT EnginePrimaryVolume = nullptr;
-NPAGED_LOOKASIDE_LIST EngineLookaside;
+#include "engine_header.h"
+#include "engine_io.h"
+#include "engine_lock.h"
+#include "engine_state.h"
+#include "passthrough.h"
+#include "space_guard.h"
+#include "volume_names.h"
 
 namespace {
 

@@ -3,6 +3,12 @@
 // search of the header locations, and the loaders of the space bitmap and the
 // two in-memory block bitmaps. Everything runs at PASSIVE_LEVEL (volume
 // arrival, the control device's dispatch path, the snapshot code).
+#include "bitmap_bits.h"
+#include "copy_on_write.h"
+#include "engine_header.h"
+#include "engine_io.h"
+#include "engine_lock.h"
+#include "snapshot_delete.h"
 #include "snapshot_maps.h"
 
 namespace {

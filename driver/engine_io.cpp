@@ -3,6 +3,8 @@
 // events at PASSIVE_LEVEL, in system threads or the control device's
 // dispatch path.
 #include "engine.h"
+#include "engine_io.h"
+#include "engine_state.h"
 
 bool IsEngineVolume(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);

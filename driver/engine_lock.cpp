@@ -1,6 +1,9 @@
 // The engine lock and the pause handshake with a volume's worker. Both
 // block at PASSIVE_LEVEL; lock order: the engine lock, then the pause.
+#include "copy_on_write.h"
 #include "engine.h"
+#include "engine_lock.h"
+#include "engine_state.h"
 
 NTSTATUS GetDriverExtension(DriverExtension** extension) {
   *extension = nullptr;

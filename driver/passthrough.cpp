@@ -4,6 +4,9 @@
 // whole when no header is loaded, the protection of a space file against
 // relocation, and the flush of a volume. All at PASSIVE_LEVEL.
 #include "engine.h"
+#include "engine_io.h"
+#include "passthrough.h"
+#include "run_table.h"
 
 namespace {
 

@@ -5,7 +5,11 @@
 // sectors 0-4, the pre-boot program over sectors 0-4, then the header (the
 // commit point). A header write that fails puts the saved sectors back, so
 // the disk never boots into a restore the header does not record.
+#include "engine_header.h"
+#include "engine_io.h"
+#include "engine_state.h"
 #include "rollback.h"
+#include "volume_names.h"
 
 namespace {
 

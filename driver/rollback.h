@@ -9,6 +9,8 @@
 // yet, and puts the saved sectors back only when one is; then records the
 // request in the header, the commit point.
 NTSTATUS ScheduleRollback(PDEVICE_OBJECT volume, const vh::RollbackRequest* request);
+// The boot-area check at shutdown.
+NTSTATUS RecheckBootRestorer(PDEVICE_OBJECT volume);
 
 // Byte offsets of the pre-boot images' parameter fields.
 namespace rollback_layout {

@@ -2,6 +2,7 @@
 // collected for a snapshot and the clusters of an excluded file. Chunks are
 // non-paged and only ever appended to; the table is freed whole.
 #include "engine.h"
+#include "run_table.h"
 
 NTSTATUS AppendRun(RunTableChunk** table, ULONGLONG firstCluster, ULONG clusterCount) {
   if (table == nullptr) return STATUS_INVALID_PARAMETER;

@@ -14,7 +14,12 @@
 // A cut between 2 and 4 is finished by CompleteInterruptedSnapshot, which
 // empties the live map: nothing was written after the snapshot, so an
 // empty map is exact for it.
+#include "bitmap_bits.h"
+#include "copy_on_write.h"
+#include "engine_header.h"
 #include "free_clusters.h"
+#include "run_table.h"
+#include "snapshot_create.h"
 #include "snapshot_maps.h"
 
 using namespace snapshot_maps;

@@ -8,6 +8,13 @@
 // sector at a time: CommitRemoval), then the space bitmap. The bitmap is rebuilt from the maps of
 // the snapshots that remain, so a cut before it only leaves blocks in use that nothing needs, and
 // the next rebuild gives them back; a block some listed map still names is never given away.
+#include "bitmap_bits.h"
+#include "copy_on_write.h"
+#include "engine_header.h"
+#include "engine_io.h"
+#include "engine_state.h"
+#include "snapshot_create.h"
+#include "snapshot_delete.h"
 #include "snapshot_maps.h"
 
 using namespace snapshot_maps;

@@ -4,6 +4,13 @@
 // in arrival order; the dispatch side only queues. Mount and unmount run on
 // the control request's thread at PASSIVE_LEVEL.
 #include "engine.h"
+#include "engine_header.h"
+#include "engine_io.h"
+#include "engine_lock.h"
+#include "engine_state.h"
+#include "snapshot_delete.h"
+#include "snapshot_drive.h"
+#include "volume_names.h"
 
 namespace {
 

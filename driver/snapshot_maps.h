@@ -3,6 +3,8 @@
 #pragma once
 
 #include "engine.h"
+#include "engine_header.h"
+#include "engine_io.h"
 
 namespace snapshot_maps {
 

@@ -4,6 +4,12 @@
 // compressed (its clusters would no longer hold the engine area as laid
 // out). Runs at PASSIVE_LEVEL.
 #include "engine.h"
+#include "engine_io.h"
+#include "engine_lock.h"
+#include "engine_state.h"
+#include "passthrough.h"
+#include "space_guard.h"
+#include "volume.h"
 
 namespace {
 

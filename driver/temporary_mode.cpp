@@ -8,7 +8,12 @@
 // the child completions run at any level up to DISPATCH_LEVEL.
 #include "temporary_mode.h"
 
+#include "copy_on_write.h"
+#include "driver_entry.h"
+#include "engine_io.h"
+#include "engine_state.h"
 #include "free_clusters.h"
+#include "passthrough.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine.h"
+#include "passthrough.h"
 
 constexpr ULONG FreeRunChunkRuns = 1022;
 struct FreeRunChunk {
@@ -64,3 +65,15 @@ LONG RemoveTranslation(ULONG home, ULONG newSector, ULONG count, PVolumeFilterEx
 NTSTATUS TranslateRange(BOOLEAN isRead, ULONG first, ULONG last, Fragment* fragments,
                         ULONG capacity, PVolumeFilterExtension volume, ULONG* count, ULONG* next,
                         PULONG fresh);
+
+// Requests of a volume in temporary mode, split by the translation table.
+NTSTATUS SplitRedirectedIo(PDEVICE_OBJECT device, PIRP irp);
+// Temporary mode. StartTemporaryMode is IOCTL_ENGINE_START_TEMPORARY's work
+// once the primary volume is found started and flushed; the caller holds
+// EngineLock. It drains the volume worker, builds the free-space list
+// (BuildFreeSpaceList, clusters allocated meanwhile excluded), pins the
+// system files and switches EngineMode to 2. On failure the mode stays.
+NTSTATUS StartTemporaryMode(PDEVICE_OBJECT volume);
+NTSTATUS BuildFreeSpaceList(PDEVICE_OBJECT volume);
+// Gives back the tables when the volume filter goes (system stop).
+void FreeTemporaryTables(PVolumeFilterExtension volume);

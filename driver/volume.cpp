@@ -5,6 +5,14 @@
 // protocol uses on every request: finding a volume by name and preparing a
 // volume for an engine change. All of it runs at PASSIVE_LEVEL.
 #include "engine.h"
+#include "engine_header.h"
+#include "engine_io.h"
+#include "engine_lock.h"
+#include "engine_state.h"
+#include "snapshot_delete.h"
+#include "snapshot_drive.h"
+#include "volume.h"
+#include "volume_names.h"
 
 namespace {
 

@@ -2,6 +2,9 @@
 // filters, device and link names, the partition, and the mount manager's
 // points and links. PASSIVE_LEVEL.
 #include "engine.h"
+#include "engine_io.h"
+#include "engine_state.h"
+#include "volume_names.h"
 
 namespace {
 NTSTATUS FindVolume(PCUNICODE_STRING name, BOOLEAN caseInsensitive, bool byDosName,

@@ -9,8 +9,13 @@
 #include <memory>
 #include <vector>
 
+#include "driver_entry.h"
 #include "engine.h"
+#include "engine_header.h"
+#include "engine_lock.h"
 #include "hostkernel/control.h"
+#include "run_table.h"
+#include "snapshot_create.h"
 #include "vh/enginehost/engine_boot.h"
 #include "vh/storage/installed_machine.h"
 

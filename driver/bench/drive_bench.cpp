@@ -8,7 +8,11 @@
 #include <vector>
 
 #include "bench_machine.h"
+#include "engine_lock.h"
+#include "engine_state.h"
 #include "hostkernel/call_and_wait.h"
+#include "snapshot_drive.h"
+#include "temporary_mode.h"
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench_machine.h"
+#include "copy_on_write.h"
 
 namespace {
 

@@ -20,8 +20,10 @@
 #include <vector>
 
 #include "engine.h"
+#include "engine_state.h"
 #include "hostkernel/control.h"
 #include "hostkernel/user_io.h"
+#include "snapshot_drive.h"
 #include "vh/enginehost/engine_boot.h"
 #include "vh/storage/installed_machine.h"
 

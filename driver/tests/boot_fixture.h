@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "engine_state.h"
 #include "hostkernel/call_and_wait.h"
 #include "kernel_test.h"
 #include "vh/enginehost/engine_boot.h"

@@ -5,6 +5,11 @@
 #include <vector>
 
 #include "boot_fixture.h"
+#include "dispatch.h"
+#include "driver_entry.h"
+#include "engine_lock.h"
+#include "engine_state.h"
+#include "volume.h"
 
 namespace vh::test {
 namespace {

@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "control_fixture.h"
+#include "engine_header.h"
+#include "engine_lock.h"
+#include "engine_state.h"
 
 namespace vh::test {
 namespace {

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "engine.h"
+#include "engine_io.h"
+#include "engine_state.h"
 #include "kernel_test.h"
 #include "scripted_device.h"
 

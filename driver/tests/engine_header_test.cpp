@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "engine.h"
+#include "engine_header.h"
+#include "engine_io.h"
+#include "engine_state.h"
 #include "kernel_test.h"
 #include "vh/storage/installed_machine.h"
 

@@ -2,7 +2,11 @@
 // bitmaps, name queries and mount-manager requests.
 #include <algorithm>
 
+#include "bitmap_bits.h"
 #include "engine_fixture.h"
+#include "engine_io.h"
+#include "engine_state.h"
+#include "volume_names.h"
 
 namespace vh::test {
 namespace {

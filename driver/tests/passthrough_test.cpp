@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "boot_fixture.h"
+#include "passthrough.h"
+#include "run_table.h"
 
 namespace vh::test {
 namespace {

@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "engine_fixture.h"
+#include "engine_lock.h"
+#include "engine_state.h"
 
 namespace vh::test {
 namespace {

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "control_fixture.h"
+#include "engine_lock.h"
+#include "snapshot_drive.h"
 #include "temporary_fixture.h"
 
 namespace vh::test {

@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "control_fixture.h"
+#include "copy_on_write.h"
+#include "engine_lock.h"
 
 namespace vh::test {
 namespace {

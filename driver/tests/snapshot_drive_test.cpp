@@ -9,8 +9,11 @@
 #include <random>
 #include <thread>
 
+#include "engine_lock.h"
+#include "engine_state.h"
 #include "hostkernel/call_and_wait.h"
 #include "hostkernel/user_io.h"
+#include "snapshot_drive.h"
 #include "temporary_fixture.h"
 
 namespace vh::test {

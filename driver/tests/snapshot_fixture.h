@@ -13,6 +13,11 @@
 #include <vector>
 
 #include "boot_fixture.h"
+#include "engine_header.h"
+#include "engine_lock.h"
+#include "run_table.h"
+#include "snapshot_create.h"
+#include "snapshot_delete.h"
 
 namespace vh::test {
 

@@ -8,6 +8,13 @@
 #include <utility>
 #include <vector>
 
+#include "bitmap_bits.h"
+#include "engine_header.h"
+#include "engine_lock.h"
+#include "passthrough.h"
+#include "run_table.h"
+#include "snapshot_create.h"
+#include "snapshot_delete.h"
 #include "snapshot_fixture.h"
 
 namespace vh::test {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine_lock.h"
 #include "hostkernel/call_and_wait.h"
 #include "snapshot_fixture.h"
 #include "temporary_mode.h"

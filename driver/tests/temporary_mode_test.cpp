@@ -10,7 +10,9 @@
 #include <thread>
 #include <tuple>
 
+#include "engine_lock.h"
 #include "temporary_fixture.h"
+#include "temporary_mode.h"
 
 namespace vh::test {
 namespace {

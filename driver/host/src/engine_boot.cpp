@@ -1,6 +1,8 @@
 #include "vh/enginehost/engine_boot.h"
 
+#include "driver_entry.h"
 #include "engine.h"
+#include "engine_state.h"
 #include "hostkernel/call_and_wait.h"
 #include "hostkernel/control.h"
 

@@ -1,0 +1,17 @@
+// Taking a snapshot and marking the blocks free at it.
+#pragma once
+
+#include "engine.h"
+
+// Snapshot creation and free-block marking. TakeSnapshot and the map
+// helpers run under EngineLock with the worker paused.
+NTSTATUS CollectFreeRuns(PDEVICE_OBJECT volume);
+NTSTATUS TakeSnapshot(PDEVICE_OBJECT volume, const vh::VolumeRequest* request);
+NTSTATUS SaveSnapshotMapCopy(PDEVICE_OBJECT volume, ULONG* slotIndex);
+NTSTATUS MarkFreeRuns(PDEVICE_OBJECT volume, PRTL_BITMAP previousMarks);
+NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT volume, PRTL_BITMAP previousMarks, ULONGLONG firstCluster,
+                           ULONG clusterCount);
+NTSTATUS SaveBlockMap(PDEVICE_OBJECT volume);
+// A create cut short between its two header writes leaves the live map
+// unknown; this empties it and finishes the header. No-op otherwise.
+NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT volume);

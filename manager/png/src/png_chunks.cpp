@@ -149,7 +149,17 @@ void TPNGPointerList::SetItem(size_t index, std::unique_ptr<TChunk> chunk) {
   if (index < items_.size()) items_[index] = std::move(chunk);
 }
 
+void TPNGPointerList::BeforeGrowingTo(size_t size) {
+  if (size > items_.capacity()) moved_ += items_.size();
+}
+
+void TPNGPointerList::Reserve(size_t size) {
+  BeforeGrowingTo(size);
+  items_.reserve(size);
+}
+
 TChunk* TPNGPointerList::Add(std::unique_ptr<TChunk> chunk) {
+  BeforeGrowingTo(items_.size() + 1);
   items_.push_back(std::move(chunk));
   return items_.back().get();
 }
@@ -160,7 +170,10 @@ void TPNGPointerList::Remove(const TChunk* chunk) {
   if (it != items_.end()) items_.erase(it);
 }
 
-void TPNGPointerList::SetSize(size_t size) { items_.resize(size); }
+void TPNGPointerList::SetSize(size_t size) {
+  BeforeGrowingTo(size);
+  items_.resize(size);
+}
 
 TChunk* TPNGList::ItemFromClass(const TChunkClass& chunkClass) const {
   for (size_t i = 0; i < Count(); ++i) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <vector>
 
@@ -23,6 +24,8 @@ namespace {
 
 constexpr uint8_t kIdat[4] = {'I', 'D', 'A', 'T'};
 constexpr size_t kInputBufferSize = 65535;
+// Inflated rows handled at a time: small enough to stay in the cache.
+constexpr size_t kBatchBytes = 128 * 1024;
 
 struct Pass {
   uint32_t x0, y0, dx, dy;
@@ -92,10 +95,39 @@ struct StoreContext {
   uint16_t key[3];
 };
 
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+// A whole row (no interlacing) without correction, the commonest load: each
+// pixel but the last goes out as one 4-byte store whose spare byte the next
+// pixel overwrites. Storage is little-endian: B, G, R from the low byte up.
+template <bool kAlpha>
+void StoreTrueColourRow8(const uint8_t* src, uint8_t* dst, uint8_t* alphaRow, uint32_t count) {
+  const size_t step = kAlpha ? 4 : 3;
+  const uint32_t last = count - 1;
+  for (uint32_t i = 0; i < last; ++i) {
+    uint32_t rgbx = Load32(src + i * step);
+    uint32_t bgr = (rgbx >> 16 & 0xFFu) | (rgbx & 0xFF00u) | (rgbx & 0xFFu) << 16;
+    std::memcpy(dst + size_t(i) * 3, &bgr, 4);
+    if (kAlpha) alphaRow[i] = uint8_t(rgbx >> 24);
+  }
+  const uint8_t* p = src + size_t(last) * step;
+  uint8_t* d = dst + size_t(last) * 3;
+  d[0] = p[2];
+  d[1] = p[1];
+  d[2] = p[0];
+  if (kAlpha) alphaRow[last] = p[3];
+}
+
 // 8-bit true colour, the common case, in one tight loop per variant.
 template <bool kAlpha, bool kKeyed, bool kIdentity>
 void StoreTrueColour8(const uint8_t* src, uint8_t* dst, uint8_t* alphaRow, const RowPlace& at,
                       const StoreContext& ctx) {
+  if (kIdentity && !kKeyed && at.dx == 1 && at.x0 == 0 && at.count != 0)
+    return StoreTrueColourRow8<kAlpha>(src, dst, alphaRow, at.count);
   const uint8_t* lut = ctx.lut;
   const size_t step = kAlpha ? 4 : 3;
   const auto kr = uint8_t(ctx.key[0]), kg = uint8_t(ctx.key[1]), kb = uint8_t(ctx.key[2]);
@@ -260,12 +292,12 @@ class Inflater {
   Inflater(const Inflater&) = delete;
   Inflater& operator=(const Inflater&) = delete;
 
-  // Fills out completely; false when the zlib stream ended first.
-  bool Fill(IdatInput& input, uint8_t* out, size_t size) {
+  // Inflates size bytes into out; fewer only when the zlib stream ended
+  // first. Returns how many.
+  size_t Fill(IdatInput& input, uint8_t* out, size_t size) {
     zs_.next_out = out;
     zs_.avail_out = uInt(size);
-    while (zs_.avail_out != 0) {
-      if (ended_) return false;
+    while (zs_.avail_out != 0 && !ended_) {
       if (zs_.avail_in == 0) {
         const uint8_t* data = nullptr;
         zs_.avail_in = uInt(input.Next(&data));
@@ -277,8 +309,10 @@ class Inflater {
       if (ret < 0 && ret != Z_BUF_ERROR) throw EPNGZLIBError(Message(ret));
       if (ret == Z_STREAM_END) ended_ = true;
     }
-    return true;
+    return size - zs_.avail_out;
   }
+  // How much the last Fill into out wrote, also when it failed.
+  size_t Filled(const uint8_t* out) const { return size_t(zs_.next_out - out); }
 
  private:
   std::string Message(int ret) const { return zs_.msg ? zs_.msg : zError(ret); }
@@ -508,32 +542,50 @@ void TChunkIDAT::LoadFromStream(PngStream& stream, const uint8_t kind[4], uint32
 
   IdatInput input(stream, size);
   Inflater inflater;
-  std::vector<uint8_t> rows[2] = {std::vector<uint8_t>(fullRow + 1),
-                                  std::vector<uint8_t>(fullRow + 1)};
+  // Rows are inflated several at a time, straight into the buffer they are
+  // unfiltered in: zlib's fast loop runs on long stretches, and each row is
+  // still in the cache when it is unfiltered and stored.
+  const size_t fullStride = fullRow + 1;
+  const size_t batchRows = std::max<size_t>(1, kBatchBytes / fullStride);
+  std::vector<uint8_t> batch(batchRows * fullStride);
+  std::vector<uint8_t> previous(fullRow);
   const bool interlaced = header.InterlaceMethod == 1;
   for (unsigned p = 0; p < (interlaced ? 7u : 1u); ++p) {
     const Pass& pass = interlaced ? kAdam7[p] : kWhole;
     uint32_t width = PassSize(header.Width, pass.x0, pass.dx);
     uint32_t height = PassSize(header.Height, pass.y0, pass.dy);
     if (width == 0 || height == 0) continue;
-    size_t rowBytes = RowBytes(colourType, depth, width);
-    std::fill(rows[1].begin(), rows[1].end(), 0);
-    for (uint32_t r = 0; r < height; ++r) {
-      std::vector<uint8_t>& cur = rows[r & 1];
-      std::vector<uint8_t>& prev = rows[(r & 1) ^ 1];
+    const size_t rowBytes = RowBytes(colourType, depth, width);
+    const size_t stride = rowBytes + 1;
+    // Each pass starts from a zero previous row.
+    std::fill(previous.begin(), previous.end(), 0);
+    for (uint32_t r = 0; r < height;) {
+      const auto rows = uint32_t(std::min<size_t>(batchRows, height - r));
+      // Rows inflated before a failure are still stored, then it goes on.
+      std::exception_ptr failure;
+      size_t got = 0;
+      try {
+        got = inflater.Fill(input, batch.data(), rows * stride);
+      } catch (...) {
+        failure = std::current_exception();
+        got = inflater.Filled(batch.data());
+      }
+      const uint8_t* prev = previous.data();
+      for (size_t k = 0; k < got / stride; ++k, ++r) {
+        uint8_t* row = batch.data() + k * stride;
+        UnfilterRow(row[0], row + 1, prev, rowBytes, pixelBytes);
+        StoreRow(row + 1, {pass.y0 + r * pass.dy, pass.x0, pass.dx, width}, header, storage, ctx);
+        prev = row + 1;
+      }
+      if (failure) std::rethrow_exception(failure);
       // A zlib stream that ends before the last row is a cut-off image: the
       // rows decoded so far stay, the rest stay zero, and the load fails.
-      if (!inflater.Fill(input, cur.data(), rowBytes + 1)) {
+      if (got != rows * stride) {
         input.Finish();
         throw EPngUnexpectedEnd();
       }
-      UnfilterRow(cur[0], cur.data() + 1, prev.data() + 1, rowBytes, pixelBytes);
-      StoreRow(cur.data() + 1, {pass.y0 + r * pass.dy, pass.x0, pass.dx, width}, header, storage,
-               ctx);
+      std::memcpy(previous.data(), prev, rowBytes);
     }
-    // The next pass starts from a zero previous row.
-    std::fill(rows[0].begin(), rows[0].end(), 0);
-    std::fill(rows[1].begin(), rows[1].end(), 0);
   }
   input.Finish();
 }

@@ -204,10 +204,16 @@ class TPNGPointerList {
   void Remove(const TChunk* chunk);
   // Shrinking frees the chunks past the new end; growing adds empty places.
   void SetSize(size_t size);
-  void Reserve(size_t size) { items_.reserve(size); }
+  void Reserve(size_t size);
+  // Chunks copied to a new array as the list grew, in all: tests check that
+  // it stays proportional to the count.
+  size_t MovedItems() const { return moved_; }
 
  private:
+  void BeforeGrowingTo(size_t size);
+
   std::vector<std::unique_ptr<TChunk>> items_;
+  size_t moved_ = 0;
 };
 
 class TPNGList : public TPNGPointerList {

@@ -116,8 +116,8 @@ struct VolumeFilterExtension {
   UCHAR ProtectionRefused;
   // Rewrites of blocks whose copy is durable go down in the writer's thread
   // (SendRewriteDown). RewriteLock (a spin lock, taken alone) guards the
-  // SavedBlocks bits against the worker's changes, the blocks whose copy
-  // the worker has in hand, and the direct path's state. Only the worker
+  // SavedBlocks bits against the worker's changes (it sets a bit only once
+  // the block's map entry is durable) and the direct path's state. Only the worker
   // opens the path, in a state it has checked; everything that changes the
   // maps, the bitmaps or the mode closes it first (CloseDirectRewrites)
   // and waits for the rewrites already sent.
@@ -125,8 +125,6 @@ struct VolumeFilterExtension {
   UCHAR DirectRewritesOpen;
   LONG DirectRewritesInFlight;
   KEVENT DirectRewritesDrained;  // notification; set when none is in flight
-  ULONG CopyingFirst;            // volume blocks the worker is saving (count 0: none)
-  ULONG CopyingCount;
 };
 using PVolumeFilterExtension = VolumeFilterExtension*;
 
@@ -310,8 +308,6 @@ NTSTATUS SaveBlockMap(PDEVICE_OBJECT volume);
 // unknown; this empties it and finishes the header. No-op otherwise.
 NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT volume);
 
-// The copy-on-write write path.
-NTSTATUS CopyOnWrite(PDEVICE_OBJECT volume, PIRP irp);
 // A write of a tracked volume whose every block is saved (durably) or free
 // at the newest snapshot goes down at once, without the worker: true, with
 // the status of the call below. False when the worker must take it. Up to

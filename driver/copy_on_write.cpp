@@ -29,11 +29,15 @@ constexpr ULONG ReadGroupBlocks = 8;  // old contents are read 256 KB at a time 
 constexpr ULONG BatchWrites = 16;
 constexpr ULONG BatchBlocks = 256;
 constexpr ULONG NoSlot = 0xFFFFFFFF;
+// Live map sectors the worker keeps between batches (2 MB at most).
+constexpr ULONG KnownSectors = 4096;
+constexpr ULONGLONG NoSector = ~0ull;
 
 // The pause handshake between two requests or at the tick: park until
 // resumed unless told to stop.
-NTSTATUS ParkIfPaused(PVolumeFilterExtension volume, NTSTATUS status) {
+NTSTATUS ParkIfPaused(PVolumeFilterExtension volume, NTSTATUS status, bool* parked) {
   if (!ReadShared(volume->PauseFlag) || ReadShared(volume->StopFlag)) return status;
+  *parked = true;
   KeSetEvent(&volume->PausedEvent, IO_NO_INCREMENT, FALSE);
   // PASSIVE_LEVEL; PauseVolumeWorker(volume, 0) sets it.
   status = KeWaitForSingleObject(&volume->ResumeEvent, Executive, KernelMode, FALSE, nullptr);
@@ -88,7 +92,38 @@ struct CopyBatch {
   PUCHAR old;  // old contents of up to ReadGroupBlocks blocks
   PVOID buffers;
   bool engineReset;  // an oldest-drop discarded every snapshot
+  // Live map sectors as the worker's own commits left them on disk, kept
+  // from batch to batch so a first write reads no map: slot = map sector
+  // modulo knownSlots. Forgotten whenever anything else may have changed
+  // the live map: the worker parks (every create, delete, reset and header
+  // change happens then), drops or resets, finishes an interrupted create,
+  // or a batch fails.
+  ULONGLONG* knownSector;
+  PULONG known;
+  ULONG knownSlots;
 };
+
+void ForgetKnown(CopyBatch& b) {
+  for (ULONG i = 0; i < b.knownSlots; ++i) b.knownSector[i] = NoSector;
+}
+
+// The entries of map sector `mapSector` if the worker knows them.
+const ULONG* KnownEntries(const CopyBatch& b, ULONGLONG mapSector) {
+  if (b.knownSlots == 0) return nullptr;
+  const auto slot = static_cast<ULONG>(mapSector % b.knownSlots);
+  if (b.knownSector[slot] != mapSector) return nullptr;
+  return b.known + static_cast<SIZE_T>(slot) * EntriesPerSector;
+}
+
+// Keeps the batch's map sectors, now durable as they stand.
+void RememberSectors(CopyBatch& b) {
+  for (ULONG i = 0; i < b.sectors && b.knownSlots != 0; ++i) {
+    const auto slot = static_cast<ULONG>(b.mapSector[i] % b.knownSlots);
+    b.knownSector[slot] = b.mapSector[i];
+    RtlCopyMemory(b.known + static_cast<SIZE_T>(slot) * EntriesPerSector,
+                  b.entries + static_cast<SIZE_T>(i) * EntriesPerSector, vh::kSectorBytes);
+  }
+}
 
 // The copies of these blocks and their map entries are durable: rewrites
 // of them may skip the worker. Set under the lock the direct path tests
@@ -153,6 +188,7 @@ NTSTATUS TakeSpaceBlock(CopyBatch& b, ULONG block, ULONG* spaceBlock) {
   LogFailure("SNAP1 %08x\n", status);
   NTSTATUS drop = DropOldestSnapshot(b.device);
   if (!NT_SUCCESS(drop)) LogFailure("SNAP %08x\n", drop);
+  ForgetKnown(b);
   if (volume->Header->SnapshotCount == 0) {
     b.engineReset = true;  // nothing left to protect
     return STATUS_UNSUCCESSFUL;
@@ -235,13 +271,27 @@ ULONG SlotOf(const CopyBatch& b, ULONGLONG mapSector) {
 // entries the earlier ones changed.
 NTSTATUS LoadMapSectors(CopyBatch& b, ULONG first, ULONG count) {
   const ULONGLONG high = (static_cast<ULONGLONG>(first) + count - 1) / EntriesPerSector;
+  auto unread = [&b](ULONGLONG sector) {
+    return SlotOf(b, sector) == NoSlot && KnownEntries(b, sector) == nullptr;
+  };
   for (ULONGLONG s = first / EntriesPerSector; s <= high;) {
     if (SlotOf(b, s) != NoSlot) {
       ++s;
       continue;
     }
+    if (b.sectors == b.sectorRoom) return STATUS_UNSUCCESSFUL;
+    const ULONG* known = KnownEntries(b, s);
+    if (known != nullptr) {
+      RtlCopyMemory(b.entries + static_cast<SIZE_T>(b.sectors) * EntriesPerSector, known,
+                    vh::kSectorBytes);
+      b.mapSector[b.sectors] = s;
+      b.changed[b.sectors] = 0;
+      ++b.sectors;
+      ++s;
+      continue;
+    }
     ULONGLONG end = s;
-    while (end < high && SlotOf(b, end + 1) == NoSlot) ++end;
+    while (end < high && unread(end + 1)) ++end;
     const auto run = static_cast<ULONG>(end - s + 1);
     if (run > b.sectorRoom - b.sectors) return STATUS_UNSUCCESSFUL;
     NTSTATUS status =
@@ -373,7 +423,24 @@ NTSTATUS WritePinnedPart(PDEVICE_OBJECT device, const QueuedWrite& w) {
 // Every copy of the batch, then its commit: the copies and their bitmap
 // sectors durable before the map names them, the map durable before any
 // write of the batch goes down.
+// The kept map sectors, made on first use; without memory for them every
+// batch reads its map sectors.
+void PrepareKnown(CopyBatch& b) {
+  if (b.known != nullptr) return;
+  const ULONGLONG mapSectors = MapSectors(b.volume->Header);
+  const ULONG slots = mapSectors < KnownSectors ? static_cast<ULONG>(mapSectors) : KnownSectors;
+  if (slots == 0) return;
+  b.known = static_cast<PULONG>(
+      Allocate(static_cast<SIZE_T>(slots) * (vh::kSectorBytes + sizeof(ULONGLONG))));
+  if (b.known == nullptr) return;
+  b.knownSector =
+      reinterpret_cast<ULONGLONG*>(b.known + static_cast<SIZE_T>(slots) * EntriesPerSector);
+  b.knownSlots = slots;
+  ForgetKnown(b);
+}
+
 NTSTATUS SaveBatch(CopyBatch& b) {
+  PrepareKnown(b);
   NTSTATUS status = AllocateBatchBuffers(b);
   if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   for (ULONG i = 0; i < b.count && NT_SUCCESS(status); ++i) {
@@ -413,8 +480,9 @@ enum class Route { Protect, PassThrough, Redirect };
 
 // What the worker does with a queued write, decided before anything of it
 // is done; Protect fills `w`.
-Route RouteWrite(PDEVICE_OBJECT device, PIRP irp, QueuedWrite* w) {
-  PVolumeFilterExtension volume = VolumeOf(device);
+Route RouteWrite(CopyBatch& b, PIRP irp, QueuedWrite* w) {
+  PDEVICE_OBJECT device = b.device;
+  PVolumeFilterExtension volume = b.volume;
   // The mode is read once, before anything else: a write taken from the
   // queue just before the switch to temporary mode goes where every later
   // write goes, never in place without its copy. One read as tracking keeps
@@ -442,6 +510,8 @@ Route RouteWrite(PDEVICE_OBJECT device, PIRP irp, QueuedWrite* w) {
     LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);
     return Route::PassThrough;
   }
+  // Finishing an interrupted create empties the live map.
+  if (header->CountCopy < header->SnapshotCount) ForgetKnown(b);
   if (!NT_SUCCESS(CompleteInterruptedSnapshot(device))) return Route::PassThrough;
   OpenDirectRewrites(volume);
   if (IsPassThroughWrite(device, irp)) return Route::PassThrough;
@@ -487,6 +557,11 @@ void RunBatch(CopyBatch& b) {
   NTSTATUS status = b.blocks == 0 ? STATUS_SUCCESS : SaveBatch(b);
   const ULONG copies = b.takenCount;
   if (NT_SUCCESS(status) && copies != 0) MarkSaved(volume, b.savedBlock, copies);
+  if (NT_SUCCESS(status)) {
+    RememberSectors(b);
+  } else {
+    ForgetKnown(b);
+  }
   if (!NT_SUCCESS(status) && !b.engineReset) UndoTaken(b);
   FreePool(b.buffers);
   b.buffers = nullptr;
@@ -530,6 +605,7 @@ void RunBatch(CopyBatch& b) {
   if (header->SnapshotCount != 0 && volume->FreeSectors <= header->LowWaterSectors) {
     NTSTATUS drop = DropOldestSnapshot(device);
     if (!NT_SUCCESS(drop)) LogFailure("SNAP %08x\n", drop);
+    ForgetKnown(b);
   }
   for (ULONG i = 0; i < count; ++i) {
     PIRP irp = b.writes[i].irp;
@@ -548,12 +624,14 @@ void ServeQueue(CopyBatch& b) {
            ExInterlockedRemoveHeadList(&volume->WriteQueue, &volume->WriteQueueLock);
        entry != nullptr;
        entry = ExInterlockedRemoveHeadList(&volume->WriteQueue, &volume->WriteQueueLock)) {
-    if (b.count == 0) ParkIfPaused(volume, STATUS_SUCCESS);
+    bool parked = false;
+    if (b.count == 0) ParkIfPaused(volume, STATUS_SUCCESS, &parked);
+    if (parked) ForgetKnown(b);
     PIRP irp = IrpOfQueueEntry(entry);
     QueuedWrite w;
     Route route = Route::PassThrough;
     if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_WRITE)
-      route = RouteWrite(device, irp, &w);
+      route = RouteWrite(b, irp, &w);
     if (route == Route::Protect) {
       if (b.count == BatchWrites || (b.count != 0 && b.blocks + w.blockCount > BatchBlocks))
         RunBatch(b);
@@ -587,11 +665,14 @@ void VolumeWorkerThread(PVOID context) {
     // PASSIVE_LEVEL; the write dispatch sets it for each queued write.
     NTSTATUS status =
         KeWaitForSingleObject(&volume->WakeEvent, Executive, KernelMode, FALSE, &second);
-    status = ParkIfPaused(volume, status);
+    bool parked = false;
+    status = ParkIfPaused(volume, status, &parked);
+    if (parked) ForgetKnown(batch);
     const bool stopping = StopRequested(volume);
     if (status != STATUS_TIMEOUT || stopping) ServeQueue(batch);
     if (StopRequested(volume)) break;
   }
+  FreePool(batch.known);
   if (volume->Header != nullptr && ResetRequested(volume)) {
     NTSTATUS status = ResetEngine(device);
     if (!NT_SUCCESS(status)) LogFailure("SNAP %08x \n\n", status);

@@ -2,6 +2,7 @@
 // checked through the restorer (the on-disk maps alone) and the engine's
 // state.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <set>
 #include <string>
@@ -185,6 +186,35 @@ TEST_F(QueuedWritesTest, ShareOneCommitAndLandInQueueOrder) {
   EXPECT_EQ(r.BitmapInUse(), r.Referenced());
   for (uint64_t b = kBase; b < kBase + 4; ++b)
     EXPECT_TRUE(RtlTestBit(&Ext()->SavedBlocks, static_cast<ULONG>(b)));
+}
+
+// The worker keeps the live map sectors its commits wrote: a later first
+// write in the same sector reads no map. A new snapshot starts a fresh live
+// map, so the next first write reads it again and is copied for it.
+TEST_F(QueuedWritesTest, KeptMapSectorsSpareTheMapReadUntilTheSnapshotsChange) {
+  ASSERT_NO_FATAL_FAILURE(Prepare());
+  const uint64_t mapByte = EngineDiskByte(Ext()->Header->BlockMapFirst + kBase / 128);
+  auto mapReads = [&](uint64_t block, uint8_t seed) {
+    std::atomic<int> reads{0};
+    Disk0().HoldTransfer(
+        [&reads, mapByte](const storage::Disk::TransferInfo& t) {
+          if (!t.flush && !t.write && t.byteOffset == mapByte) ++reads;
+          return false;
+        },
+        1);
+    std::vector<uint8_t> data = Pattern(kBlockBytes, seed);
+    EXPECT_EQ(Write(block * kBlockBytes, data), STATUS_SUCCESS);
+    Disk0().HoldTransfer([](const storage::Disk::TransferInfo&) { return false; }, 1);
+    return reads.load();
+  };
+  EXPECT_EQ(mapReads(kBase, 1), 1) << "the first write reads its map sector";
+  EXPECT_EQ(mapReads(kBase + 1, 2), 0) << "the sector the last commit wrote is read again";
+  ASSERT_EQ(Create(2), STATUS_SUCCESS);
+  EXPECT_EQ(mapReads(kBase + 1, 3), 1) << "the fresh live map is not read";
+  Restorer r(Installed());
+  EXPECT_EQ(r.Restore(1, kBase, 4).bytes, before_);
+  EXPECT_EQ(r.Restore(2, kBase + 1, 1).bytes, Pattern(kBlockBytes, 2));
+  EXPECT_EQ(r.BitmapInUse(), r.Referenced());
 }
 
 // A copy that fails in the middle of a batch: the newest snapshot needs it

@@ -4,7 +4,6 @@
 #include "engine.h"
 
 void VolumeWorkerThread(PVOID context);
-NTSTATUS CopyOnWrite(PDEVICE_OBJECT volume, PIRP irp);
 // A write of a tracked volume whose every block is saved (durably) or free
 // at the newest snapshot goes down at once, without the worker: true, with
 // the status of the call below. False when the worker must take it. Up to

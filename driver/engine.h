@@ -115,8 +115,8 @@ struct VolumeFilterExtension {
   UCHAR ProtectionRefused;
   // Rewrites of blocks whose copy is durable go down in the writer's thread
   // (SendRewriteDown). RewriteLock (a spin lock, taken alone) guards the
-  // SavedBlocks bits against the worker's changes, the blocks whose copy
-  // the worker has in hand, and the direct path's state. Only the worker
+  // SavedBlocks bits against the worker's changes (it sets a bit only once
+  // the block's map entry is durable) and the direct path's state. Only the worker
   // opens the path, in a state it has checked; everything that changes the
   // maps, the bitmaps or the mode closes it first (CloseDirectRewrites)
   // and waits for the rewrites already sent.
@@ -124,8 +124,6 @@ struct VolumeFilterExtension {
   UCHAR DirectRewritesOpen;
   LONG DirectRewritesInFlight;
   KEVENT DirectRewritesDrained;  // notification; set when none is in flight
-  ULONG CopyingFirst;            // volume blocks the worker is saving (count 0: none)
-  ULONG CopyingCount;
 };
 using PVolumeFilterExtension = VolumeFilterExtension*;
 

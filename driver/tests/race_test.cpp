@@ -98,15 +98,6 @@ class RaceTest : public ControlTest {
     return Send(IOCTL_ENGINE_CREATE_SNAPSHOT, in, 0).status;
   }
 
-  // The byte on disk 0 where engine sector `sector` lies.
-  uint64_t EngineDiskByte(uint64_t sector) {
-    uint64_t volumeSector = 0;
-    EXPECT_EQ(Installed().EngineToVolumeSector(sector, &volumeSector), storage::kStatusSuccess);
-    return (Installed().volume->PartitionInfo().startSector + volumeSector) * 512;
-  }
-  uint64_t VolumeDiskByte(uint64_t block) {
-    return Installed().volume->PartitionInfo().StartByte() + block * kBlockBytes;
-  }
   void HoldHeaderWrite() {
     const uint64_t at = EngineDiskByte(Installed().header->HeaderSector);
     Disk0().HoldTransfer([at](const storage::Disk::TransferInfo& t) {
@@ -422,6 +413,61 @@ TEST_F(RewriteRaceTest, ARewriteOfADurableBlockGoesDownWhileTheWorkerIsHeld) {
     EXPECT_EQ(rewrite->Join(), STATUS_SUCCESS);
   }
   Restorer r(Installed());
+  EXPECT_EQ(r.Restore(1, kBase, 2).bytes, first_);
+  ASSERT_NO_FATAL_FAILURE(ExpectConsistent());
+}
+
+// A batch of first writes held at its one map write: a rewrite of one of
+// its blocks waits behind it, a rewrite of a durable block goes down, and
+// a pause returns only once the whole batch is on the volume and its map
+// durable.
+TEST_F(RewriteRaceTest, ABatchHeldAtItsMapWriteHoldsBackItsBlocksAndThePause) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(1));  // kBase saved after snapshot 1
+  const uint64_t x = kBase + 2;
+  const uint64_t y = kBase + 3;
+  const std::vector<uint8_t> before = OnDisk(x);
+  const std::vector<uint8_t> beforeY = OnDisk(y);
+  HoldMapWrite(x);  // y's entry lies in the same sector
+  std::unique_ptr<Caller> first;
+  std::unique_ptr<Caller> second;
+  {
+    // Both queued behind the parked worker: it finds them together.
+    EngineLockedWorkerPaused locked(Ext());
+    first.reset(WriteBlock(x, 3));
+    ASSERT_TRUE(hk::testing::Eventually([&] { return QueuedWrites() == 1; }));
+    second.reset(WriteBlock(y, 4));
+    ASSERT_TRUE(hk::testing::Eventually([&] { return QueuedWrites() == 2; }));
+  }
+  ASSERT_TRUE(Disk0().WaitHeld());
+  std::unique_ptr<Caller> rewrite(WriteBlock(x, 5));
+  std::unique_ptr<Caller> durable(WriteBlock(kBase, 6));
+  ASSERT_TRUE(hk::testing::Eventually([&] { return rewrite->Done() || Queued(); }));
+  EXPECT_TRUE(hk::testing::Eventually([&] { return durable->Done(); }))
+      << "a rewrite of a durable block waited for the batch";
+  bool batchDoneAtPause = false;
+  std::unique_ptr<Caller> pause = std::make_unique<Caller>([&] {
+    EngineLockedWorkerPaused locked(Ext());
+    Restorer r(Installed());
+    batchDoneAtPause = OnDisk(x) == Pattern(kBlockBytes, 3) &&
+                       OnDisk(y) == Pattern(kBlockBytes, 4) && r.Restore(1, x, 1).bytes == before &&
+                       r.Restore(1, y, 1).bytes == beforeY;
+    return STATUS_SUCCESS;
+  });
+  EXPECT_TRUE(hk::WaitForWaiters(&Ext()->PausedEvent, 1)) << "the pause waits for the batch";
+  EXPECT_FALSE(rewrite->Done()) << "the rewrite passed a copy not yet named";
+  EXPECT_FALSE(pause->Done());
+  EXPECT_EQ(OnDisk(x), before);
+  EXPECT_EQ(OnDisk(y), beforeY);
+  Disk0().ReleaseHeld();
+  EXPECT_EQ(first->Join(), STATUS_SUCCESS);
+  EXPECT_EQ(second->Join(), STATUS_SUCCESS);
+  EXPECT_EQ(pause->Join(), STATUS_SUCCESS);
+  EXPECT_TRUE(batchDoneAtPause) << "the pause returned inside the batch";
+  EXPECT_EQ(rewrite->Join(), STATUS_SUCCESS);
+  EXPECT_EQ(durable->Join(), STATUS_SUCCESS);
+  EXPECT_EQ(OnDisk(x), Pattern(kBlockBytes, 5)) << "the rewrite lands last";
+  Restorer r(Installed());
+  EXPECT_EQ(r.Restore(1, x, 1).bytes, before);
   EXPECT_EQ(r.Restore(1, kBase, 2).bytes, first_);
   ASSERT_NO_FATAL_FAILURE(ExpectConsistent());
 }

@@ -70,11 +70,16 @@ class SnapshotCrashTest : public ControlTest {
     taken_[serial] = std::move(t);
   }
 
-  void Fill(uint64_t block, uint64_t blocks, uint8_t seed) {
+  // The contents the sweeps write: `blocks` blocks of a pattern by seed.
+  static std::vector<uint8_t> Filled(uint64_t blocks, uint8_t seed) {
     std::vector<uint8_t> data(blocks * kBlockBytes);
     for (size_t i = 0; i < data.size(); ++i)
       data[i] = static_cast<uint8_t>(seed + i * 3 + (i >> 10));
-    ASSERT_EQ(Write(block * kBlockBytes, data), STATUS_SUCCESS);
+    return data;
+  }
+
+  void Fill(uint64_t block, uint64_t blocks, uint8_t seed) {
+    ASSERT_EQ(TryFill(block, blocks, seed), STATUS_SUCCESS);
   }
 
   // `restarted`: the engine has loaded the image since the cut, and its
@@ -270,42 +275,18 @@ class SnapshotCrashTest : public ControlTest {
   }
 
   NTSTATUS TryFill(uint64_t block, uint64_t blocks, uint8_t seed) {
-    std::vector<uint8_t> data(blocks * kBlockBytes);
-    for (size_t i = 0; i < data.size(); ++i)
-      data[i] = static_cast<uint8_t>(seed + i * 3 + (i >> 10));
+    std::vector<uint8_t> data = Filled(blocks, seed);
     return Write(block * kBlockBytes, data);
   }
 
-  size_t QueuedWrites() {
-    PVolumeFilterExtension volume = Ext();
-    KIRQL irql;
-    KeAcquireSpinLock(&volume->WriteQueueLock, &irql);
-    size_t n = 0;
-    for (PLIST_ENTRY e = volume->WriteQueue.Flink; e != &volume->WriteQueue; e = e->Flink) ++n;
-    KeReleaseSpinLock(&volume->WriteQueueLock, irql);
-    return n;
-  }
-
-  // One single-block write per entry of `blocks`, all queued in this order
-  // behind the parked worker before it runs again: the worker finds them
-  // waiting together.
-  void WriteQueuedTogether(const std::vector<uint64_t>& blocks, uint8_t seed) {
-    EngineLock();
-    PauseVolumeWorker(Ext(), 1);
-    std::vector<std::thread> writers;
-    std::vector<NTSTATUS> answers(blocks.size(), STATUS_PENDING);
-    bool queued = true;
-    for (size_t i = 0; i < blocks.size() && queued; ++i) {
-      writers.emplace_back([this, &answers, &blocks, i, seed] {
-        answers[i] = TryFill(blocks[i], 1, static_cast<uint8_t>(seed + 16 * i));
-      });
-      queued = hk::testing::Eventually([&] { return QueuedWrites() == i + 1; });
-    }
-    PauseVolumeWorker(Ext(), 0);
-    EngineUnlock();
-    for (std::thread& t : writers) t.join();
-    ASSERT_TRUE(queued) << "a write did not wait behind the parked worker";
-    for (NTSTATUS answer : answers) EXPECT_EQ(answer, STATUS_SUCCESS);
+  // One single-block write per entry of `blocks`, queued together in this
+  // order behind the parked worker.
+  void FillQueuedTogether(const std::vector<uint64_t>& blocks, uint8_t seed) {
+    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> writes;
+    for (size_t i = 0; i < blocks.size(); ++i)
+      writes.emplace_back(blocks[i] * kBlockBytes, Filled(1, static_cast<uint8_t>(seed + 16 * i)));
+    for (NTSTATUS answer : WriteQueuedTogether(std::move(writes)))
+      EXPECT_EQ(answer, STATUS_SUCCESS);
   }
 
   // Three snapshots; blocks changed before, between and after them.
@@ -336,15 +317,44 @@ TEST_F(SnapshotCrashTest, CopyOnWrite) {
       Options(), [this] { ThreeSnapshots(); }, [this] { Fill(kBase + 1, 3, 0x50); }, {{1, 2, 3}});
 }
 
-// Several writes waiting for the worker at once: first writes, a rewrite of
-// a block saved for the newest snapshot and a block free at it.
+// Several writes waiting for the worker at once, served as one batch under
+// one commit: the cut lands between any two of its writes.
 TEST_F(SnapshotCrashTest, QueuedWritesTogether) {
-  SweepAllKinds(
-      Options(), [this] { ThreeSnapshots(); },
-      [this] {
-        WriteQueuedTogether({kBase + 1, kBase, kBase + 2, kBase + 3}, 0x70);
-      },
-      {{1, 2, 3}});
+  // In use at every snapshot and never written: its copy's search starts
+  // past every copy the window's blocks have.
+  constexpr uint64_t kFar = kBase + 1000;
+  const struct {
+    const char* name;
+    std::vector<uint64_t> blocks;
+    bool spaceFull;  // one space block left: the oldest goes between the copies
+    Listings allowed;
+  } batches[] = {
+      {"first writes, a rewrite of a block saved for the newest and a block free at it",
+       {kBase + 1, kBase, kBase + 2, kBase + 3},
+       false,
+       {{1, 2, 3}}},
+      {"two copies in one map sector, each block written twice",
+       {kBase + 1, kBase + 2, kBase + 2, kBase + 1},
+       false,
+       {{1, 2, 3}}},
+      // The window's copy takes the block left, where the far block's
+      // search starts; the far block finds the space full and drops the
+      // oldest. Unless the batch's copy is marked again in the rebuilt
+      // bitmap, the far block's copy lands on it.
+      {"the oldest dropped between the copies", {kBase + 1, kFar}, true, {{1, 2, 3}, {2, 3}}},
+  };
+  for (const auto& batch : batches) {
+    SCOPED_TRACE(batch.name);
+    SweepAllKinds(
+        Options(),
+        [this, &batch] {
+          AllocateBlocks(kFar, 1);
+          ThreeSnapshots();
+          if (batch.spaceFull) LeaveOneSpaceBlockFor(kFar);
+        },
+        [this, &batch] { FillQueuedTogether(batch.blocks, 0x70); }, batch.allowed);
+    if (HasFatalFailure()) return;
+  }
 }
 
 TEST_F(SnapshotCrashTest, DeleteMiddle) {
@@ -379,6 +389,16 @@ TEST_F(SnapshotCrashTest, FaultSweeps) {
       {"delete middle", [this] { return Delete(2); }},
       {"delete oldest", [this] { return Delete(1); }},
       {"copy-on-write", [this] { return TryFill(kBase + 1, 3, 0x50); }},
+      {"queued first writes",
+       [this] {
+         std::vector<std::pair<uint64_t, std::vector<uint8_t>>> writes;
+         for (uint64_t block : {kBase + 1, kBase + 2, kBase + 1})
+           writes.emplace_back(block * kBlockBytes, Filled(1, static_cast<uint8_t>(block)));
+         NTSTATUS first = STATUS_SUCCESS;
+         for (NTSTATUS answer : WriteQueuedTogether(std::move(writes)))
+           if (first == STATUS_SUCCESS) first = answer;
+         return first;
+       }},
   };
   for (const auto& op : operations) {
     for (Fault fault : {Fault::kPool, Fault::kTransfer}) {

@@ -4,12 +4,15 @@
 // the on-disk header and maps alone), and a reboot after a power cut.
 #pragma once
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "boot_fixture.h"
@@ -306,6 +309,71 @@ class SnapshotTest : public BootTest {
   bool BlockAllocated(uint64_t block) {
     const uint64_t perBlock = 64 / Fs().GetGeometry().sectorsPerCluster;
     return Fs().IsAllocated(block * perBlock);
+  }
+
+  // The byte on disk 0 where engine sector `sector` lies.
+  uint64_t EngineDiskByte(uint64_t sector) {
+    uint64_t volumeSector = 0;
+    EXPECT_EQ(Installed().EngineToVolumeSector(sector, &volumeSector), storage::kStatusSuccess);
+    return (Installed().volume->PartitionInfo().startSector + volumeSector) * 512;
+  }
+  // The byte on disk 0 where volume block `block` starts.
+  uint64_t VolumeDiskByte(uint64_t block) {
+    return Installed().volume->PartitionInfo().StartByte() + block * kBlockBytes;
+  }
+
+  // The space full but for one free block: the first at or after where the
+  // search for volume block `block`'s copy starts. That copy, or one that
+  // searches from before it, takes it.
+  void LeaveOneSpaceBlockFor(uint64_t block) {
+    EngineLockedWorkerPaused locked(Ext());
+    const EngineHeader* h = Ext()->Header;
+    const uint64_t spaceBlocks = (h->SpaceLast - h->SpaceFirst + 1) / 64;
+    const auto start = static_cast<ULONG>(spaceBlocks * block / (h->VolumeBytes / kBlockBytes));
+    const ULONG left = RtlFindClearBits(&Ext()->SpaceBitmap, 1, start);
+    ASSERT_TRUE(left != 0xFFFFFFFF && left >= start)
+        << "no free space block after the search's start";
+    RtlSetAllBits(&Ext()->SpaceBitmap);
+    RtlClearBits(&Ext()->SpaceBitmap, left, 1);
+  }
+
+  // Writes queued for the worker and not yet taken.
+  size_t QueuedWrites() {
+    PVolumeFilterExtension volume = Ext();
+    KIRQL irql;
+    KeAcquireSpinLock(&volume->WriteQueueLock, &irql);
+    size_t n = 0;
+    for (PLIST_ENTRY e = volume->WriteQueue.Flink; e != &volume->WriteQueue; e = e->Flink) ++n;
+    KeReleaseSpinLock(&volume->WriteQueueLock, irql);
+    return n;
+  }
+
+  // Each (byte offset, data) written from its own thread, all queued in
+  // this order behind the parked worker before it runs again: the worker
+  // finds them waiting together. A write answered without queueing (a
+  // failed allocation) does not stop the others. The answers, in order.
+  std::vector<NTSTATUS> WriteQueuedTogether(
+      std::vector<std::pair<uint64_t, std::vector<uint8_t>>> writes) {
+    std::vector<NTSTATUS> answers(writes.size(), STATUS_PENDING);
+    std::vector<std::atomic<bool>> done(writes.size());
+    EngineLock();
+    PauseVolumeWorker(Ext(), 1);
+    std::vector<std::thread> writers;
+    size_t expected = QueuedWrites();
+    bool waited = true;
+    for (size_t i = 0; i < writes.size() && waited; ++i) {
+      writers.emplace_back([this, &answers, &writes, &done, i] {
+        answers[i] = Write(writes[i].first, writes[i].second);
+        done[i] = true;
+      });
+      waited = hk::testing::Eventually([&] { return QueuedWrites() == expected + 1 || done[i]; });
+      if (!done[i]) ++expected;
+    }
+    PauseVolumeWorker(Ext(), 0);
+    EngineUnlock();
+    for (std::thread& t : writers) t.join();
+    EXPECT_TRUE(waited) << "a write neither queued behind the parked worker nor answered";
+    return answers;
   }
 
   // The next boot after the power went: nothing written from now on (or

@@ -2,6 +2,7 @@
 // checked through the restorer (the on-disk maps alone) and the engine's
 // state.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <set>
 #include <string>
@@ -111,6 +112,135 @@ TEST_F(SnapshotUnitTest, AFirstWriteWritesOnlyTheChangedBitmapAndMapSectors) {
   EXPECT_EQ(transfers, expected);
   Restorer r(Installed());
   EXPECT_EQ(r.BitmapInUse(), r.Referenced());
+}
+
+// ------------------------------------------------------------ queued first writes
+
+class QueuedWritesTest : public SnapshotTest {
+ protected:
+  // Four blocks in use, snapshot 1 over them.
+  void Prepare() {
+    ASSERT_NO_FATAL_FAILURE(BootMachine());
+    ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 4));
+    ASSERT_EQ(Create(1), STATUS_SUCCESS);
+    before_ = VolumeBytes(Installed(), kBase, 4);
+  }
+  // (block, seed) for each write, queued together in this order.
+  std::vector<NTSTATUS> WriteBlocks(const std::vector<std::pair<uint64_t, uint8_t>>& blocks) {
+    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> writes;
+    writes.reserve(blocks.size());
+    for (const auto& [block, seed] : blocks)
+      writes.emplace_back(block * kBlockBytes, Pattern(kBlockBytes, seed));
+    return WriteQueuedTogether(std::move(writes));
+  }
+
+  std::vector<uint8_t> before_;  // blocks kBase .. kBase + 3 at snapshot 1
+};
+
+// First writes queued together share one commit: every copy and its bitmap
+// sector, one flush, the one map sector they all lie in, one more flush,
+// then the writes in queue order. A block written twice is copied once,
+// before either write, and holds the later write's data.
+TEST_F(QueuedWritesTest, ShareOneCommitAndLandInQueueOrder) {
+  ASSERT_NO_FATAL_FAILURE(Prepare());
+  const uint64_t mapByte = EngineDiskByte(Ext()->Header->BlockMapFirst + kBase / 128);
+  ASSERT_EQ(kBase / 128, (kBase + 3) / 128) << "the four entries share a map sector";
+  std::vector<storage::Disk::TransferInfo> transfers;
+  Disk0().HoldTransfer(
+      [&transfers](const storage::Disk::TransferInfo& t) {
+        // The space guard's one start-up read of the header is no part of it.
+        if (t.flush || t.write || t.length != vh::kEngineHeaderBytes) transfers.push_back(t);
+        return false;
+      },
+      1);
+  const std::vector<std::pair<uint64_t, uint8_t>> order = {
+      {kBase, 1}, {kBase + 1, 2}, {kBase + 2, 3}, {kBase, 4}, {kBase + 3, 5}};
+  for (NTSTATUS answer : WriteBlocks(order)) EXPECT_EQ(answer, STATUS_SUCCESS);
+  Disk0().HoldTransfer([](const storage::Disk::TransferInfo&) { return false; }, 1);
+
+  std::vector<size_t> flushes;
+  for (size_t i = 0; i < transfers.size(); ++i) {
+    if (transfers[i].flush) flushes.push_back(i);
+  }
+  ASSERT_EQ(flushes.size(), 2u) << "one flush pair for the whole batch";
+  size_t copies = 0;
+  for (size_t i = 0; i < flushes[0]; ++i) {
+    const storage::Disk::TransferInfo& t = transfers[i];
+    if (!t.write) continue;
+    EXPECT_NE(t.byteOffset, mapByte) << "the map was written before its copies were durable";
+    for (uint64_t b = kBase; b < kBase + 4; ++b)
+      EXPECT_NE(t.byteOffset, VolumeDiskByte(b)) << "a write went down before its commit";
+    if (t.length == kBlockBytes) ++copies;
+  }
+  EXPECT_EQ(copies, 4u) << "one copy per block, the block written twice included";
+  ASSERT_EQ(flushes[1], flushes[0] + 2) << "the map alone between the flushes";
+  EXPECT_TRUE(transfers[flushes[0] + 1].write);
+  EXPECT_EQ(transfers[flushes[0] + 1].byteOffset, mapByte);
+  EXPECT_EQ(transfers[flushes[0] + 1].length, 512u);
+  std::vector<uint64_t> landed;
+  for (size_t i = flushes[1] + 1; i < transfers.size(); ++i) {
+    if (transfers[i].write) landed.push_back(transfers[i].byteOffset);
+  }
+  std::vector<uint64_t> queued;
+  queued.reserve(order.size());
+  for (const auto& write : order) queued.push_back(VolumeDiskByte(write.first));
+  EXPECT_EQ(landed, queued);
+
+  EXPECT_EQ(VolumeBytes(Installed(), kBase, 1), Pattern(kBlockBytes, 4));
+  EXPECT_EQ(VolumeBytes(Installed(), kBase + 3, 1), Pattern(kBlockBytes, 5));
+  Restorer r(Installed());
+  EXPECT_EQ(r.Restore(1, kBase, 4).bytes, before_);
+  EXPECT_EQ(r.BitmapInUse(), r.Referenced());
+  for (uint64_t b = kBase; b < kBase + 4; ++b)
+    EXPECT_TRUE(RtlTestBit(&Ext()->SavedBlocks, static_cast<ULONG>(b)));
+}
+
+// The worker keeps the live map sectors its commits wrote: a later first
+// write in the same sector reads no map. A new snapshot starts a fresh live
+// map, so the next first write reads it again and is copied for it.
+TEST_F(QueuedWritesTest, KeptMapSectorsSpareTheMapReadUntilTheSnapshotsChange) {
+  ASSERT_NO_FATAL_FAILURE(Prepare());
+  const uint64_t mapByte = EngineDiskByte(Ext()->Header->BlockMapFirst + kBase / 128);
+  auto mapReads = [&](uint64_t block, uint8_t seed) {
+    std::atomic<int> reads{0};
+    Disk0().HoldTransfer(
+        [&reads, mapByte](const storage::Disk::TransferInfo& t) {
+          if (!t.flush && !t.write && t.byteOffset == mapByte) ++reads;
+          return false;
+        },
+        1);
+    std::vector<uint8_t> data = Pattern(kBlockBytes, seed);
+    EXPECT_EQ(Write(block * kBlockBytes, data), STATUS_SUCCESS);
+    Disk0().HoldTransfer([](const storage::Disk::TransferInfo&) { return false; }, 1);
+    return reads.load();
+  };
+  EXPECT_EQ(mapReads(kBase, 1), 1) << "the first write reads its map sector";
+  EXPECT_EQ(mapReads(kBase + 1, 2), 0) << "the sector the last commit wrote is read again";
+  ASSERT_EQ(Create(2), STATUS_SUCCESS);
+  EXPECT_EQ(mapReads(kBase + 1, 3), 1) << "the fresh live map is not read";
+  Restorer r(Installed());
+  EXPECT_EQ(r.Restore(1, kBase, 4).bytes, before_);
+  EXPECT_EQ(r.Restore(2, kBase + 1, 1).bytes, Pattern(kBlockBytes, 2));
+  EXPECT_EQ(r.BitmapInUse(), r.Referenced());
+}
+
+// A copy that fails in the middle of a batch: the newest snapshot needs it
+// and cannot go alone, so every snapshot goes, and every write of the batch
+// (those whose copies were made too) lands and is answered.
+TEST_F(QueuedWritesTest, AFailedCopyInTheMiddleDiscardsEverySnapshotAndEveryWriteLands) {
+  ASSERT_NO_FATAL_FAILURE(Prepare());
+  // The map sector, then per write its old block and its copy: the fifth
+  // transfer is the second write's copy.
+  const uint64_t start = Disk0().TransferCount();
+  Disk0().FailTransfer(5);
+  const std::vector<NTSTATUS> answers = WriteBlocks({{kBase, 1}, {kBase + 1, 2}, {kBase + 2, 3}});
+  EXPECT_GE(Disk0().TransferCount() - start, 5u) << "the fault was not reached";
+  Disk0().FailTransfer(0);
+  for (NTSTATUS answer : answers) EXPECT_EQ(answer, STATUS_SUCCESS);
+  EXPECT_EQ(Ext()->Header->SnapshotCount, 0u);
+  EXPECT_EQ(Restorer(Installed()).Count(), 0u);
+  for (uint8_t i = 0; i < 3; ++i)
+    EXPECT_EQ(VolumeBytes(Installed(), kBase + i, 1), Pattern(kBlockBytes, i + 1));
 }
 
 TEST_F(SnapshotUnitTest, EngineLoadsItsSnapshotsAgainAfterARestart) {
@@ -345,18 +475,15 @@ TEST_F(SnapshotUnitTest, ADropInsideAWriteKeepsTheBitmapExact) {
     std::vector<uint8_t> first = Pattern(2 * kBlockBytes, 1);
     ASSERT_EQ(Write(kBase * kBlockBytes, first), STATUS_SUCCESS);  // snapshot 1 holds two copies
     ASSERT_EQ(Create(2), STATUS_SUCCESS);
-    RtlSetAllBits(&Ext()->SpaceBitmap);  // the space is full
     if (c.dropMidPiece) {
       // One block left, where the second block's search starts: the first
       // block takes it, the second finds the space full and drops the
       // oldest. The rebuilt bitmap knows nothing of the piece's own copy
       // until the drop marks it again; without that the second copy lands
       // on the first.
-      const EngineHeader* h = Ext()->Header;
-      const uint64_t spaceBlocks = (h->SpaceLast - h->SpaceFirst + 1) / 64;
-      const ULONG start =
-          static_cast<ULONG>(spaceBlocks * (kBase + 3) / (h->VolumeBytes / kBlockBytes));
-      RtlClearBits(&Ext()->SpaceBitmap, start, 1);
+      LeaveOneSpaceBlockFor(kBase + 3);
+    } else {
+      RtlSetAllBits(&Ext()->SpaceBitmap);  // the space is full
     }
     const std::vector<uint8_t> old = VolumeBytes(Installed(), kBase + 2, 2);
     if (c.failTransfer) Disk0().FailTransfer(c.failTransfer);

@@ -13,6 +13,9 @@
 #include "scene/sg_animation.h"
 #include "scene/sg_canvas_gdiplus.h"
 #include "scene/sg_classes.h"
+#include "scene/sg_control.h"
+#include "scene/sg_resources.h"
+#include "scene/sg_style.h"
 
 namespace kelm::scene {
 
@@ -24,6 +27,8 @@ CL_CLASS(TsgScene) {
   c.Bool("AnimatedCaret", &TsgScene::AnimatedCaret, &TsgScene::AnimatedCaret).Default(true);
   c.Object("Fill", &TsgScene::Fill, &TsgScene::SetFill);
   c.Bool("Transparency", &TsgScene::Transparency, &TsgScene::SetTransparency).Default(false);
+  c.Object("Style", &TsgScene::Style, &TsgScene::SetStyle);
+  c.Object("ActiveControl", &TsgScene::ActiveControl, &TsgScene::SetActiveControl);
 }
 
 namespace {
@@ -45,6 +50,8 @@ bool g_oleStarted = false;
 void StartSceneHost() {
   RegisterSceneCoreClasses();
   classlib::RegisterClasses({TsgCustomScene::StaticClass(), TsgScene::StaticClass()});
+  RegisterSceneClasses("Resources", {TsgBrushObject::StaticClass(), TsgPathObject::StaticClass(),
+                                     TsgBitmapObject::StaticClass()});
   RegisterSceneClasses("Layout", {TsgFrame::StaticClass()});
   g_user32 = LoadLibraryW(L"user32.dll");
   if (g_user32) {
@@ -107,6 +114,12 @@ void TsgCustomScene::BeforeDestruction() {
   if (hovered_) hovered_->RemoveFreeNotification(this);
   if (focused_) focused_->RemoveFreeNotification(this);
   hovered_ = focused_ = nullptr;
+  // Leaving the book without a restyle: the tree goes next.
+  if (style_) {
+    style_->RemoveScene(this);
+    style_->RemoveFreeNotification(this);
+    style_ = nullptr;
+  }
   if (--g_liveScenes == 0) FreeAniThread();
   if (frame_) frame_->SetSceneObject(nullptr);
   frame_ = nullptr;
@@ -195,9 +208,23 @@ void TsgCustomScene::GetChildren(const classlib::TGetChildProc& proc, TComponent
     if (obj->Stored()) proc(obj);
 }
 
+namespace {
+
+// Controls under an invisible object take no action updates.
+void UpdateVisibleActions(TsgObject* obj) {
+  TsgVisualObject* v = obj->Visual();
+  if (!v || !v->Visible()) return;
+  if (auto* control = dynamic_cast<TsgControl*>(v); control && control->GetAction())
+    control->UpdateAction();
+  for (int i = 0; i < obj->GetChildrenCount(); ++i)
+    if (TsgObject* child = obj->GetChild(i)) UpdateVisibleActions(child);
+}
+
+}  // namespace
+
 void TsgCustomScene::InitiateAction() {
-  // The controls' own action updates come with the control base.
   TCustomControl::InitiateAction();
+  if (TsgObject* root = GetRoot()) UpdateVisibleActions(root);
 }
 
 // ---- properties
@@ -215,8 +242,16 @@ void TsgCustomScene::FillChanged(classlib::TObject*) {
 
 void TsgCustomScene::SetStyle(TsgResources* style) {
   if (style == style_) return;
-  // The style book's own list of scenes comes with the style book.
+  if (style_) {
+    style_->RemoveScene(this);
+    style_->RemoveFreeNotification(this);
+  }
   style_ = style;
+  if (style_) {
+    // A refill of the book restyles this scene.
+    style_->AddScene(this);
+    style_->FreeNotification(this);
+  }
   UpdateStyle();
 }
 
@@ -225,17 +260,31 @@ void TsgCustomScene::UpdateStyle() {
 }
 
 void TsgCustomScene::SetActiveControl(TsgControl* v) {
-  // Giving it the focus comes with the control base, which knows the class.
+  if (v == activeControl_) return;
+  TsgControl* old = activeControl_;
   activeControl_ = v;
+  Unwatch(old);
+  if (!v) return;
+  v->FreeNotification(this);
+  // A loading control takes the focus itself once it has loaded.
+  if (!IsLoading()) v->SetFocus();
+}
+
+void TsgCustomScene::Unwatch(TComponent* obj) {
+  if (!obj) return;
+  // One registration serves every field that refers to the object.
+  auto refers = [obj](const TComponent* field) { return field == obj; };
+  if (refers(hovered_) || refers(focused_) || refers(captured_) || refers(selected_) ||
+      refers(activeControl_) || refers(designPlaceObject_))
+    return;
+  obj->RemoveFreeNotification(this);
 }
 
 void TsgCustomScene::Notification(TComponent* component, classlib::TOperation operation) {
   TCustomControl::Notification(component, operation);
   if (operation != classlib::TOperation::opRemove || !component) return;
-  // The control and style book classes come later; single inheritance
-  // from the component keeps their addresses equal to the component's.
-  auto* gone = static_cast<void*>(component);
-  if (activeControl_ && static_cast<void*>(activeControl_) == gone) activeControl_ = nullptr;
+  if (activeControl_ && static_cast<TComponent*>(activeControl_) == component)
+    activeControl_ = nullptr;
   auto same = [&](TsgVisualObject* v) { return v && static_cast<TComponent*>(v) == component; };
   if (same(captured_)) captured_ = nullptr;
   if (same(selected_)) selected_ = nullptr;
@@ -250,7 +299,7 @@ void TsgCustomScene::Notification(TComponent* component, classlib::TOperation op
     carrierObject_ = nullptr;
   if (designPlaceHolder_ && static_cast<TComponent*>(designPlaceHolder_) == component)
     designPlaceHolder_ = nullptr;
-  if (style_ && static_cast<void*>(style_) == gone) SetStyle(nullptr);
+  if (style_ && static_cast<TComponent*>(style_) == component) SetStyle(nullptr);
 }
 
 TsgRect TsgCustomScene::GetUpdateRectItem(int index) {
@@ -273,7 +322,7 @@ void TsgCustomScene::SetFocused(TsgVisualObject* obj) {
   if (TsgVisualObject* old = focused_) {
     focused_ = nullptr;
     old->KillFocus();
-    old->RemoveFreeNotification(this);
+    Unwatch(old);
   }
   focused_ = obj;
   if (obj) {

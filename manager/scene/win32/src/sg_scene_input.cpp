@@ -507,7 +507,7 @@ void TsgCustomScene::ClearHovered() {
   if (TsgVisualObject* old = hovered_) {
     hovered_ = nullptr;
     old->MouseLeave();
-    old->RemoveFreeNotification(this);
+    Unwatch(old);
   }
 }
 

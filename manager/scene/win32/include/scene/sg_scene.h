@@ -201,6 +201,8 @@ class TsgCustomScene : public classlib::TCustomControl, public IsgScene {
   friend class TsgFrame;
 
   bool LayeredRoad() const;
+  // Drops the free notification of an object no field refers to any more.
+  void Unwatch(classlib::TComponent* obj);
   void FreeDropTarget();
   // The device context of the canvas's buffer; none for other canvases.
   HDC CanvasDC() const;

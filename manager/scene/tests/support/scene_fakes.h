@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,13 @@
 #include "scene/sg_scene_intf.h"
 
 namespace kelm::test {
+
+// Holds a class-library object and frees it the library's way.
+struct FreeObject {
+  void operator()(classlib::TObject* o) const { classlib::Free(o); }
+};
+template <class T>
+using Owned = std::unique_ptr<T, FreeObject>;
 
 // A scene host that keeps a root list as the real one does and records
 // every call as a line ("AddObject name", "Notification name remove" ...);

@@ -61,11 +61,8 @@ class Env : public ::testing::Environment {
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new Env);
 
-struct FreeObj {
-  void operator()(classlib::TObject* o) const { classlib::Free(o); }
-};
 template <class T>
-using Own = std::unique_ptr<T, FreeObj>;
+using Own = test::Owned<T>;
 
 // A bitmap and a canvas drawing into it.
 struct Surface {

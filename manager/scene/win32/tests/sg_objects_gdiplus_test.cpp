@@ -28,11 +28,8 @@ class Env : public ::testing::Environment {
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new Env);
 
-struct FreeObj {
-  void operator()(classlib::TObject* o) const { classlib::Free(o); }
-};
 template <class T>
-using Own = std::unique_ptr<T, FreeObj>;
+using Own = test::Owned<T>;
 
 constexpr uint32_t Red = 0xFFFF0000u, Black = 0xFF000000u, Blue = 0xFF0000FFu, Green = 0xFF00FF00u;
 

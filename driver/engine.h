@@ -37,6 +37,10 @@ struct DriverExtension {
   WCHAR RegistryPath[128];
   vh::EngineParameters EngineParameters;
   KMUTEX EngineLock;  // level 1; the one engine lock
+  // Its holder (ReadShared/WriteShared: others only ask whether they hold
+  // it) and how often the holder took it.
+  PKTHREAD EngineLockOwner;
+  ULONG EngineLockDepth;
 };
 
 struct VolumeFilterExtension {

@@ -15,6 +15,22 @@ NTSTATUS GetDriverExtension(DriverExtension** extension) {
   return STATUS_SUCCESS;
 }
 
+namespace {
+
+// The holder notes itself after each wait that gave it the lock and
+// forgets itself before the last release.
+void NoteTaken(DriverExtension* driver) {
+  PKTHREAD self = KeGetCurrentThread();
+  if (ReadShared(driver->EngineLockOwner) == self) {
+    ++driver->EngineLockDepth;
+    return;
+  }
+  WriteShared(driver->EngineLockOwner, self);
+  driver->EngineLockDepth = 1;
+}
+
+}  // namespace
+
 void EngineLock() {
   DriverExtension* driver;
   NTSTATUS status = GetDriverExtension(&driver);
@@ -24,12 +40,32 @@ void EngineLock() {
   }
   // PASSIVE_LEVEL, caller's thread; released by EngineUnlock of the holder.
   KeWaitForSingleObject(&driver->EngineLock, Executive, KernelMode, FALSE, nullptr);
+  NoteTaken(driver);
+}
+
+NTSTATUS EngineLockWithin(PLARGE_INTEGER timeout) {
+  DriverExtension* driver;
+  NTSTATUS status = GetDriverExtension(&driver);
+  if (!NT_SUCCESS(status)) return status;
+  // PASSIVE_LEVEL, caller's thread; released by EngineUnlock of the holder.
+  status = KeWaitForSingleObject(&driver->EngineLock, Executive, KernelMode, FALSE, timeout);
+  if (status == STATUS_SUCCESS) NoteTaken(driver);
+  return status;
 }
 
 void EngineUnlock() {
   DriverExtension* driver;
   // Without an extension EngineLock took nothing, so there is nothing to give back.
-  if (NT_SUCCESS(GetDriverExtension(&driver))) KeReleaseMutex(&driver->EngineLock, FALSE);
+  if (!NT_SUCCESS(GetDriverExtension(&driver))) return;
+  if (ReadShared(driver->EngineLockOwner) == KeGetCurrentThread() && --driver->EngineLockDepth == 0)
+    WriteShared(driver->EngineLockOwner, static_cast<PKTHREAD>(nullptr));
+  KeReleaseMutex(&driver->EngineLock, FALSE);
+}
+
+bool EngineLockHeldHere() {
+  DriverExtension* driver;
+  return NT_SUCCESS(GetDriverExtension(&driver)) &&
+         ReadShared(driver->EngineLockOwner) == KeGetCurrentThread();
 }
 
 NTSTATUS PauseVolumeWorker(PVolumeFilterExtension volume, UCHAR pause) {

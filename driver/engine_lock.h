@@ -6,7 +6,11 @@
 // Lock and worker handshake. Lock order: EngineLock, then PauseVolumeWorker;
 // resume before unlock.
 void EngineLock();
+// The lock if it comes within `timeout`; STATUS_TIMEOUT otherwise.
+NTSTATUS EngineLockWithin(PLARGE_INTEGER timeout);
 void EngineUnlock();
+// Whether the calling thread holds the engine lock (any level).
+bool EngineLockHeldHere();
 NTSTATUS PauseVolumeWorker(PVolumeFilterExtension volume, UCHAR pause);
 
 // The engine lock held and the volume's worker parked for one scope, taken

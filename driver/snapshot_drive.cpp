@@ -1,8 +1,9 @@
 // Snapshot drives: read-only disk devices that show a snapshot of a volume
 // (view kind 0), its current state (1) or the protected volume's own blocks
-// unfiltered (2). Each drive has a worker thread that serves its requests
-// in arrival order; the dispatch side only queues. Mount and unmount run on
-// the control request's thread at PASSIVE_LEVEL.
+// unfiltered (2). A read sent at PASSIVE_LEVEL is served in the sender's
+// thread; every other request, and a read at raised IRQL, is queued to the
+// drive's worker thread, which serves them in arrival order. Mount and
+// unmount run on the control request's thread at PASSIVE_LEVEL.
 #include "engine.h"
 #include "engine_header.h"
 #include "engine_io.h"
@@ -69,6 +70,10 @@ struct MountDrive {
   LIST_ENTRY Queue;
   KSPIN_LOCK QueueLock;
   UCHAR StopFlag;
+  // Reads served in their senders' threads (under QueueLock): the removal
+  // waits for them before the device goes.
+  LONG InlineReads;
+  KEVENT InlineReadsDrained;  // notification; set when none runs
   // A file object kept while the drive is dismounted for removal.
   HANDLE RemovalHandle;
   PFILE_OBJECT RemovalFile;
@@ -278,17 +283,14 @@ NTSTATUS ReadViewChunk(const ReadPlan& plan, ULONG viewKind, ULONG number) {
 
 // The engine lock for a view read. The drive's removal may run under that
 // lock and waits for this worker, so the wait gives up once the drive is
-// being removed. PASSIVE_LEVEL, in the drive's worker.
+// being removed. PASSIVE_LEVEL, in the drive's worker or the reader's thread.
 bool LockForView(const MountDrive* drive) {
-  DriverExtension* driver = nullptr;
-  if (!NT_SUCCESS(GetDriverExtension(&driver))) return false;
   LARGE_INTEGER step;
   step.QuadPart = -500000;  // 50 ms
   for (;;) {
-    if (KeWaitForSingleObject(&driver->EngineLock, Executive, KernelMode, FALSE, &step) ==
-        STATUS_SUCCESS)
-      return true;
-    if (ReadShared(drive->Removing)) return false;
+    const NTSTATUS status = EngineLockWithin(&step);
+    if (status == STATUS_SUCCESS) return true;
+    if (status != STATUS_TIMEOUT || ReadShared(drive->Removing)) return false;
   }
 }
 
@@ -563,7 +565,7 @@ PIRP IrpOfEntry(PLIST_ENTRY entry) {
                                 offsetof(IRP, Tail.Overlay.ListEntry));
 }
 
-void Serve(PDEVICE_OBJECT device, PIRP irp) {
+NTSTATUS Serve(PDEVICE_OBJECT device, PIRP irp) {
   PVolumeFilterExtension self = VolumeOf(device);
   MountDrive* drive = self->Mount;
   switch (IoGetCurrentIrpStackLocation(irp)->MajorFunction) {
@@ -574,23 +576,19 @@ void Serve(PDEVICE_OBJECT device, PIRP irp) {
         LogFailure("SHAP %08x\n", status);
         irp->IoStatus.Information = 0;
       }
-      Complete(irp, status, irp->IoStatus.Information);
-      return;
+      return Complete(irp, status, irp->IoStatus.Information);
     }
     case IRP_MJ_WRITE: {
       irp->IoStatus.Information = 0;
       NTSTATUS status =
           drive->ViewKind == 2 ? RawVolumeIo(device, irp) : STATUS_MEDIA_WRITE_PROTECTED;
       if (!NT_SUCCESS(status)) irp->IoStatus.Information = 0;
-      Complete(irp, status, irp->IoStatus.Information);
-      return;
+      return Complete(irp, status, irp->IoStatus.Information);
     }
     case IRP_MJ_DEVICE_CONTROL:
-      MountDeviceControl(self, irp);
-      return;
+      return MountDeviceControl(self, irp);
     default:  // flush
-      Complete(irp, STATUS_SUCCESS, 0);
-      return;
+      return Complete(irp, STATUS_SUCCESS, 0);
   }
 }
 
@@ -718,7 +716,25 @@ bool LetterInUse(WCHAR letter) {
   return status != STATUS_OBJECT_NAME_NOT_FOUND && status != STATUS_OBJECT_PATH_NOT_FOUND;
 }
 
+// Serves a read in the sender's thread, already counted in InlineReads
+// (the drive's removal waits for it), and counts it out. PASSIVE_LEVEL.
+NTSTATUS ReadInline(PDEVICE_OBJECT device, MountDrive* drive, PIRP irp) {
+  const NTSTATUS status = Serve(device, irp);
+  KIRQL irql;
+  KeAcquireSpinLock(&drive->QueueLock, &irql);
+  // Set under the lock: a removal that takes the lock after this knows the
+  // read touches the drive no more.
+  if (--drive->InlineReads == 0) KeSetEvent(&drive->InlineReadsDrained, IO_NO_INCREMENT, FALSE);
+  KeReleaseSpinLock(&drive->QueueLock, irql);
+  return status;
+}
+
 }  // namespace
+
+PKEVENT InlineReadsDrained(PDEVICE_OBJECT mountDevice) {
+  MountDrive* drive = DriveOf(mountDevice);
+  return drive != nullptr ? &drive->InlineReadsDrained : nullptr;
+}
 
 NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
   PVolumeFilterExtension volume = VolumeOf(volumeDevice);
@@ -776,6 +792,7 @@ NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
   KeInitializeSemaphore(&drive->QueueSemaphore, 0, 0x7FFFFFFF);
   InitializeListHead(&drive->Queue);
   KeInitializeSpinLock(&drive->QueueLock);
+  KeInitializeEvent(&drive->InlineReadsDrained, NotificationEvent, TRUE);
   self->LowerDevice = volumeDevice;
   entry->MountDevice = reinterpret_cast<ULONG_PTR>(device);
 
@@ -855,6 +872,11 @@ NTSTATUS DeleteMountDevice(PDEVICE_OBJECT device) {
   }
   if (file != nullptr) ObDereferenceObject(file);
   if (handle != nullptr) ZwClose(handle);
+  // No read starts in its sender's thread any more (Removing was set under
+  // QueueLock); one still running uses the drive until it has answered. It
+  // holds no lock the removal may hold: one waiting for the engine lock
+  // gives up on Removing. PASSIVE_LEVEL; the last such read sets it.
+  KeWaitForSingleObject(&drive->InlineReadsDrained, Executive, KernelMode, FALSE, nullptr);
   // The reference count is the I/O manager's: opens still held keep the
   // device (and its extension) until they close.
   StopMountWorker(drive);
@@ -873,14 +895,25 @@ NTSTATUS MountQueueIrp(PDEVICE_OBJECT device, PIRP irp) {
     return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
   }
   if (!queued) return Complete(irp, STATUS_DRIVER_INTERNAL_ERROR, 0);
+  // A read needs no hop to the worker where its sender may wait: the same
+  // view read, under the same locks, runs here. Not in a thread holding
+  // the engine lock: the read takes it and parks the volume's worker itself.
+  const bool here =
+      major == IRP_MJ_READ && KeGetCurrentIrql() == PASSIVE_LEVEL && !EngineLockHeldHere();
   // Tested again under the queue's lock: the removal sets it under the same
-  // lock, so a request is either refused here or answered by the removal.
+  // lock, so a request is either refused here or answered by the removal
+  // (queued) or waited for (served here).
   KIRQL irql;
   KeAcquireSpinLock(&drive->QueueLock, &irql);
   if (drive->Removing) {
     KeReleaseSpinLock(&drive->QueueLock, irql);
     LogFailure("SHAP %08x\n", STATUS_IO_DEVICE_ERROR);
     return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
+  }
+  if (here) {
+    if (drive->InlineReads++ == 0) KeClearEvent(&drive->InlineReadsDrained);
+    KeReleaseSpinLock(&drive->QueueLock, irql);
+    return ReadInline(device, drive, irp);
   }
   IoMarkIrpPending(irp);
   InsertTailList(&drive->Queue, &irp->Tail.Overlay.ListEntry);

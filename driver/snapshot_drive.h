@@ -21,6 +21,9 @@ struct MountRequest {
 NTSTATUS MountSnapshot(PDEVICE_OBJECT volume, MountRequest* request);
 NTSTATUS UnmountSnapshot(PDEVICE_OBJECT volume, MountRequest* request);
 NTSTATUS MountQueueIrp(PDEVICE_OBJECT mountDevice, PIRP irp);
+// What a drive's removal waits on for the reads served in their senders'
+// threads (a notification event, set while none runs).
+PKEVENT InlineReadsDrained(PDEVICE_OBJECT mountDevice);
 // After snapshot `removedNumber` of `volume` was deleted (under EngineLock):
 // drives of newer snapshots follow the renumbering (device and MountTable
 // entry move down by one); the drive of the removed snapshot is deleted.

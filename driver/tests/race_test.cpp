@@ -792,6 +792,136 @@ TEST_F(DriveTwiceTest, TwoUnmountsDuringADriveReadDeleteTheDriveOnce) {
   EXPECT_EQ(DeviceIn(table, 0), 0u);
 }
 
+// A drive read sent with a completion routine that reports the thread it
+// completes in and, when told to, holds there until released: the read has
+// answered and let go of the engine lock, but still runs in the drive.
+struct HeldCompletion {
+  KEVENT entered;
+  KEVENT go;
+  bool hold = false;
+  PKTHREAD thread = nullptr;
+  HeldCompletion() {
+    KeInitializeEvent(&entered, NotificationEvent, FALSE);
+    KeInitializeEvent(&go, NotificationEvent, FALSE);
+  }
+  // The sender's own routine: no stack location of its own to mark pending.
+  static NTSTATUS Routine(PDEVICE_OBJECT, PIRP, PVOID context) {
+    auto* self = static_cast<HeldCompletion*>(context);
+    self->thread = KeGetCurrentThread();
+    KeSetEvent(&self->entered, IO_NO_INCREMENT, FALSE);
+    if (self->hold) KeWaitForSingleObject(&self->go, Executive, KernelMode, FALSE, nullptr);
+    return STATUS_SUCCESS;
+  }
+};
+
+// Sends a read of `data.size()` bytes at `offset` to `drive`; `sent` runs
+// right after the send (the read may still be pending), then it waits.
+NTSTATUS ReadWithCompletion(PDEVICE_OBJECT drive, uint64_t offset, std::vector<uint8_t>& data,
+                            HeldCompletion* completion, const std::function<void()>& sent,
+                            KIRQL irql = PASSIVE_LEVEL) {
+  KEVENT done;
+  KeInitializeEvent(&done, NotificationEvent, FALSE);
+  IO_STATUS_BLOCK ioStatus{};
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  PIRP irp = IoBuildSynchronousFsdRequest(IRP_MJ_READ, drive, data.data(),
+                                          static_cast<ULONG>(data.size()), &at, &done, &ioStatus);
+  if (irp == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  IoSetCompletionRoutine(irp, HeldCompletion::Routine, completion, TRUE, TRUE, TRUE);
+  KIRQL old = PASSIVE_LEVEL;
+  if (irql != PASSIVE_LEVEL) KeRaiseIrql(irql, &old);
+  NTSTATUS status = IoCallDriver(drive, irp);
+  if (irql != PASSIVE_LEVEL) KeLowerIrql(old);
+  sent();
+  if (status == STATUS_PENDING) {
+    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+    status = ioStatus.Status;
+  }
+  return status;
+}
+
+// A read sent at PASSIVE_LEVEL runs in its sender's thread. An unmount
+// waits for it first on the engine lock (while a transfer of the read is
+// held), then, once the read answered and let go of the lock, until it
+// has left the drive: the drive's device stays until then (a removal that
+// did not wait freed the drive under the read).
+TEST_F(DriveTwiceTest, AnUnmountWaitsForAReadRunningInItsSendersThread) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(2));
+  ASSERT_EQ(MountNumber(1, 12), STATUS_SUCCESS);
+  PDEVICE_OBJECT drive = DriveOf(1);
+  ASSERT_NE(drive, nullptr);
+  PKEVENT drained = InlineReadsDrained(drive);
+  ASSERT_NE(drained, nullptr);
+  ASSERT_NO_FATAL_FAILURE(HoldSavedCopyRead());
+  HeldCompletion completion;
+  completion.hold = true;
+  std::atomic<PKTHREAD> reader{nullptr};
+  std::vector<uint8_t> bytes(2 * kBlockBytes);
+  Caller read([&] {
+    reader = KeGetCurrentThread();
+    return ReadWithCompletion(drive, kBase * kBlockBytes, bytes, &completion, [] {});
+  });
+  ASSERT_TRUE(Disk0().WaitHeld());
+  Caller unmount([this] { return UnmountNumber(1); });
+  EXPECT_TRUE(AnsweredOrWaitsForLock(unmount));
+  EXPECT_FALSE(unmount.Done());
+  Disk0().ReleaseHeld();
+  ASSERT_EQ(KeWaitForSingleObject(&completion.entered, Executive, KernelMode, FALSE, nullptr),
+            STATUS_SUCCESS);
+  EXPECT_EQ(completion.thread, reader.load()) << "served in the sender's thread";
+  EXPECT_TRUE(hk::WaitForWaiters(drained, 1)) << "the unmount waits for the read";
+  EXPECT_FALSE(unmount.Done());
+  EXPECT_EQ(Drives(), 1u) << "the drive stays while the read runs in it";
+  KeSetEvent(&completion.go, IO_NO_INCREMENT, FALSE);
+  EXPECT_EQ(read.Join(), STATUS_SUCCESS);
+  EXPECT_EQ(bytes, first_);
+  EXPECT_EQ(unmount.Join(), STATUS_SUCCESS);
+  EXPECT_EQ(Drives(), 0u);
+}
+
+// Where a read may not wait (raised IRQL) or would take the engine lock a
+// second time in a thread that holds it, it goes to the drive's worker and
+// still answers the snapshot's bytes.
+struct QueuedReadCase {
+  const char* name;
+  KIRQL irql;
+  bool engineLockHeld;
+};
+
+class QueuedReadTest : public RaceTest, public ::testing::WithParamInterface<QueuedReadCase> {};
+
+TEST_P(QueuedReadTest, AReadThatMayNotRunInItsSendersThreadIsServedByTheWorker) {
+  const QueuedReadCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Prepare(2));
+  ASSERT_EQ(MountNumber(1, 12), STATUS_SUCCESS);
+  PDEVICE_OBJECT drive = DriveOf(1);
+  ASSERT_NE(drive, nullptr);
+  HeldCompletion completion;
+  std::vector<uint8_t> bytes(2 * kBlockBytes);
+  if (c.engineLockHeld) EngineLock();
+  bool locked = c.engineLockHeld;
+  // The worker's read waits for the lock this thread holds: it is given
+  // back once the read is sent.
+  const NTSTATUS status = ReadWithCompletion(
+      drive, kBase * kBlockBytes, bytes, &completion,
+      [&] {
+        if (locked) EngineUnlock();
+        locked = false;
+      },
+      c.irql);
+  EXPECT_EQ(status, STATUS_SUCCESS);
+  EXPECT_EQ(bytes, first_);
+  EXPECT_NE(completion.thread, KeGetCurrentThread()) << "served by the drive's worker";
+  EXPECT_EQ(UnmountNumber(1), STATUS_SUCCESS);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, QueuedReadTest,
+                         ::testing::Values(QueuedReadCase{"DispatchLevel", DISPATCH_LEVEL, false},
+                                           QueuedReadCase{"EngineLockHeld", PASSIVE_LEVEL, true}),
+                         [](const ::testing::TestParamInfo<QueuedReadCase>& p) {
+                           return std::string(p.param.name);
+                         });
+
 // ------------------------------------------------------------ drives, letters, the guard
 
 // The letter of a volume is no drive's: the mount is refused and the

@@ -22,4 +22,12 @@ bool PumpUntil(const std::function<bool()>& pred, int timeoutMs) {
   return true;
 }
 
+void PumpPending() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
 }  // namespace kelm::test

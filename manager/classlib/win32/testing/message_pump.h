@@ -11,5 +11,8 @@ namespace kelm::test {
 void PumpFor(int ms);
 // Handles messages until pred holds or timeoutMs passes; answers pred().
 bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = 3000);
+// Handles the messages already queued for this thread, then returns (no
+// idle pass, no waiting).
+void PumpPending();
 
 }  // namespace kelm::test

@@ -19,6 +19,7 @@
 #include "scene/sg_canvas_gdiplus.h"
 #include "scene/sg_scene.h"
 #include "scene/sg_style.h"
+#include "message_pump.h"
 
 namespace kelm::scene {
 
@@ -50,13 +51,7 @@ class SceneStart : public ::testing::Environment {
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new SceneStart);
 
-void Pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
+void Pump() { test::PumpPending(); }
 
 // A book whose knob style carries the tag.
 std::string KnobBook(int tag) {

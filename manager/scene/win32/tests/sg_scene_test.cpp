@@ -23,6 +23,7 @@
 #include "scene/sg_animation.h"
 #include "scene/sg_canvas_gdiplus.h"
 #include "scene/sg_scene.h"
+#include "message_pump.h"
 
 namespace kelm::scene {
 
@@ -109,13 +110,7 @@ class SceneStart : public ::testing::Environment {
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new SceneStart);
 
-void Pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
+void Pump() { test::PumpPending(); }
 
 // Handles messages as they come until pred holds or timeoutMs passes.
 template <typename Pred>

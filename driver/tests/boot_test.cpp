@@ -388,7 +388,11 @@ TEST_F(BootTest, RemovalWaitsForTheWorkerAndAnswersItsQueuedWrites) {
   PDEVICE_OBJECT filter = Filter(kProtected);
   PVolumeFilterExtension c = Volume(kProtected);
   ASSERT_EQ(c->ProtectionActive, 1);
-  // Writes queued just before the removal: the worker ends with them.
+  // Writes queued just before the removal: the worker ends with them. The
+  // worker's commit is held at its first flush, so the block's copy is not
+  // yet durable and every later write to it queues behind the first instead
+  // of going down in this thread.
+  Installed().disk->HoldTransfer([](const storage::Disk::TransferInfo& t) { return t.flush; });
   std::vector<std::vector<uint8_t>> data(8, std::vector<uint8_t>(512));
   std::vector<KEVENT> events(data.size());
   std::vector<IO_STATUS_BLOCK> results(data.size());
@@ -401,7 +405,11 @@ TEST_F(BootTest, RemovalWaitsForTheWorkerAndAnswersItsQueuedWrites) {
                                             &events[i], &results[i]);
     ASSERT_NE(irp, nullptr);
     EXPECT_EQ(IoCallDriver(filter, irp), STATUS_PENDING);
+    if (i == 0) {
+      ASSERT_TRUE(Installed().disk->WaitHeld());
+    }
   }
+  Installed().disk->ReleaseHeld();
   EXPECT_EQ(Remove(kProtected), STATUS_SUCCESS);
   EXPECT_EQ(Filter(kProtected), nullptr);
   EXPECT_EQ(EnginePrimaryVolume, nullptr);

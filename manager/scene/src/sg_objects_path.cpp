@@ -121,7 +121,7 @@ bool TsgCustomPath::PointInObject(const TsgPoint& p) {
 }
 
 CL_CLASS(TsgPath) {
-  c.Object("Data", &TsgCustomPath::Data, &TsgCustomPath::SetData);
+  c.Object("Data", &TsgCustomPath::Data, &TsgCustomPath::AssignData);
   c.Enum("WrapMode", &TsgCustomPath::WrapMode, &TsgCustomPath::SetWrapMode, &TypeInfo_TsgPathWrap)
       .Default(sgPathStretch);
 }

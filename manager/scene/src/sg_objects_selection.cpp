@@ -17,7 +17,8 @@ constexpr TsgColor kSelectionStroke = 0xFF1072C5u;
 constexpr TsgColor kGripHot = 0xFFFF0000u;
 constexpr TsgColor kGripCold = 0xFFFFFFFFu;
 
-float ClampGrip(float v) { return std::clamp(v, 1.f, 20.f); }
+// 1..20; what is not a number at all becomes 1.
+float ClampGrip(float v) { return v >= 1 ? std::min(v, 20.f) : 1.f; }
 
 // A grip: an ellipse of half-size g around centre, filled and outlined.
 void PaintGrip(TsgCanvas* c, const TsgPoint& centre, float g, bool hot, float opacity) {

@@ -638,7 +638,7 @@ TEST_F(Shapes, PathRepaintsForNewDataAndANewWrapModeOnly) {
   // Setting Data copies the points into the owned path.
   TsgPathData other;
   other.SetData("M 0,0 L 5,0 L 5,5 Z");
-  p->SetData(&other);
+  p->AssignData(&other);
   EXPECT_NE(p->Data(), &other);
   EXPECT_EQ(p->Data()->GetData(), other.GetData());
   EXPECT_EQ(scene->CountLog("AddUpdateRect"), 3);

@@ -3,6 +3,7 @@
 // the scene point for every call as the host does).
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -161,7 +162,8 @@ TEST_F(Selection, SettersKeepGripSizeAndMinSizeInRange) {
   struct Case {
     float set, stored;
   };
-  for (const Case& k : {Case{50, 20}, Case{0.5f, 1}, Case{-3, 1}, Case{7.5f, 7.5f}}) {
+  for (const Case& k : {Case{50, 20}, Case{0.5f, 1}, Case{-3, 1}, Case{7.5f, 7.5f},
+                        Case{std::numeric_limits<float>::quiet_NaN(), 1}}) {
     s->SetGripSize(k.set);
     p->SetGripSize(k.set);
     EXPECT_EQ(s->GripSize(), k.stored) << k.set;

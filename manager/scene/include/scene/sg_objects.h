@@ -396,7 +396,7 @@ class TsgCustomPath : public TsgShape {
 
   TsgPathData* Data() const { return data_; }
   // Takes the given path's points (or its link to a shared path).
-  void SetData(TsgPathData* v) { data_->Assign(v); }
+  void AssignData(TsgPathData* v) { data_->Assign(v); }
   TsgPathWrap WrapMode() const { return wrapMode_; }
   void SetWrapMode(TsgPathWrap v) { ChangePlain(wrapMode_, v); }
 

@@ -593,10 +593,16 @@ TEST_F(Shapes, AnEmptyPathDrawsOnlyItsDesignOutlineAndHitTestsByRectangle) {
   EXPECT_TRUE(p->PointInObject({30, 20}));
   EXPECT_FALSE(p->PointInObject({55, 20}));
   EXPECT_TRUE(canvas->Calls.empty());
-  // Locked objects show no outline.
+  // Nor does a picture of the object, or a locked object.
   scene->DesignTime = true;
+  p->Data()->SetData("M 0,0 L 10,0 L 10,10 Z");
+  p->SetWrapMode(sgPathStretch);
+  test::Owned<TRecordingCanvas> picture(New<TRecordingCanvas>(40, 20));
+  p->PaintTo(picture.get(), {0, 0, 40, 20}, nullptr);
+  EXPECT_EQ(Count(picture->Calls, "FillPath"), 1);
+  EXPECT_EQ(Count(picture->Calls, "DrawRect"), 0);
   p->SetLocked(true);
-  EXPECT_TRUE(Paint().empty());
+  EXPECT_EQ(Count(Paint(), "DrawRect"), 0);
 }
 
 TEST_F(Shapes, PathHitTestAsksTheCanvasOutsideDesignTimeOnly) {

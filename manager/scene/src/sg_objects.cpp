@@ -11,6 +11,8 @@
 #include "scene/sg_animations.h"
 #include "scene/sg_classes.h"
 #include "scene/sg_effects.h"
+#include "scene/sg_selection.h"
+#include "sg_shape_publish.h"
 
 namespace kelm::scene {
 
@@ -40,27 +42,6 @@ const classlib::TTypeInfo TypeInfo_TsgCalloutPosition = classlib::EnumTypeInfo(
     "TsgCalloutPosition", {"sgCalloutTop", "sgCalloutLeft", "sgCalloutBottom", "sgCalloutRight"});
 
 namespace {
-// The stroke properties every shape publishes that draws an outline.
-template <class T>
-void PublishStroke(classlib::ClassDef<T>& c) {
-  c.Object("Stroke", &TsgShape::Stroke, &TsgShape::SetStroke);
-  c.Enum("StrokeCap", &TsgShape::StrokeCap, &TsgShape::SetStrokeCap, &TypeInfo_TsgStrokeCap)
-      .Default(sgCapFlat);
-  c.Enum("StrokeDash", &TsgShape::StrokeDash, &TsgShape::SetStrokeDash, &TypeInfo_TsgStrokeDash)
-      .Default(sgDashSolid);
-  c.Enum("StrokeJoin", &TsgShape::StrokeJoin, &TsgShape::SetStrokeJoin, &TypeInfo_TsgStrokeJoin)
-      .Default(sgJoinMiter);
-  c.Float("StrokeThickness", &TsgShape::StrokeThickness, &TsgShape::SetStrokeThickness,
-          &classlib::TypeInfo_Single)
-      .Stored(&TsgShape::StrokeThicknessStored);
-}
-
-template <class T>
-void PublishFillAndStroke(classlib::ClassDef<T>& c) {
-  c.Object("Fill", &TsgShape::Fill, &TsgShape::SetFill);
-  PublishStroke(c);
-}
-
 TsgBrush* NewBrush(TsgBrushStyle style, TsgColor color) {
   auto* b = classlib::New<TsgBrush>(style, color);
   b->SetStyle(style);
@@ -665,17 +646,32 @@ void TsgVisualObject::SetCaretColor(TsgColor color) {
   static_cast<TsgRectangle*>(EnsureCaret())->Fill()->SetSolidColor(color);
 }
 
+void DrawDesignOutline(TsgCanvas* c, const TsgRect& local, float opacity) {
+  TsgRect frame = local;
+  sgInflateRect(frame, -0.5f, -0.5f);
+  c->StrokeThickness = 1;
+  c->SetStrokeDash(sgDashDash);
+  c->Stroke()->SetStyle(sgBrushSolid);
+  c->Stroke()->SetSolidColor(0xA0909090u);
+  c->DrawRect(frame, 0, 0, sgAllCorners, opacity, sgCornerRound);
+  c->SetStrokeDash(sgDashSolid);
+}
+
 void RegisterShapeClasses() {
   static bool registered = false;
   if (registered) return;
   registered = true;
-  classlib::RegisterClass(TsgShape::StaticClass());
+  classlib::RegisterClasses({TsgShape::StaticClass(), TsgCustomPath::StaticClass()});
   RegisterSceneClasses(
       "Shapes",
       {TsgLine::StaticClass(), TsgRectangle::StaticClass(), TsgSidesRectangle::StaticClass(),
-       TsgBlurRectangle::StaticClass(), TsgCalloutRectangle::StaticClass(),
-       TsgRoundRect::StaticClass(), TsgBlurRoundRect::StaticClass(), TsgEllipse::StaticClass(),
-       TsgCircle::StaticClass(), TsgPie::StaticClass(), TsgArc::StaticClass()});
+       TsgBlurRectangle::StaticClass(), TsgRoundRect::StaticClass(),
+       TsgBlurRoundRect::StaticClass(), TsgEllipse::StaticClass(), TsgCircle::StaticClass(),
+       TsgArc::StaticClass(), TsgPie::StaticClass(), TsgText::StaticClass(), TsgPath::StaticClass(),
+       TsgImage::StaticClass(), TsgPaintBox::StaticClass(), TsgScrollArrowLeft::StaticClass(),
+       TsgScrollArrowRight::StaticClass(), TsgCalloutRectangle::StaticClass()});
+  RegisterSceneClasses("Design", {TsgSelection::StaticClass(), TsgSelectionPoint::StaticClass(),
+                                  TsgDesignFrame::StaticClass()});
 }
 
 }  // namespace kelm::scene

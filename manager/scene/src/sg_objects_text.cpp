@@ -7,6 +7,7 @@
 #include "scene/sg_classes.h"
 #include "scene/sg_objects.h"
 #include "scene/sg_resources.h"
+#include "sg_shape_publish.h"
 
 namespace kelm::scene {
 
@@ -227,16 +228,7 @@ void TsgImage::Paint() {
   TsgCanvas* c = Canvas();
   if (!c) return;
   const TsgRect local{0, 0, Width(), Height()};
-  if (IsDesignTime() && !Locked() && !DesignHide()) {
-    TsgRect frame = local;
-    sgInflateRect(frame, -0.5f, -0.5f);
-    c->StrokeThickness = 1;
-    c->SetStrokeDash(sgDashDash);
-    c->Stroke()->SetStyle(sgBrushSolid);
-    c->Stroke()->SetSolidColor(0xA0909090u);
-    c->DrawRect(frame, 0, 0, sgAllCorners, 1, sgCornerRound);
-    c->SetStrokeDash(sgDashSolid);
-  }
+  if (IsDesignTime() && !Locked() && !DesignHide()) DrawDesignOutline(c, local, 1);
   TsgBitmap* b = bitmap_;
   if (TsgBitmap* shared = bitmap_->GetResourceBitmap()) b = shared;
   if (b->IsEmpty()) return;

@@ -13,6 +13,7 @@
 #include "scene/sg_animation.h"
 #include "scene/sg_classes.h"
 #include "scene/sg_objects.h"
+#include "scene/sg_resources.h"
 #include "scene_fakes.h"
 #include "visual_probe.h"
 
@@ -481,6 +482,249 @@ TEST_F(Shapes, ImageDataCopiesAnotherImagesBitmapOrNamesAFile) {
   // A reference to something that is no image changes nothing either.
   b->SetData(ObjectRefToVariant(root));
   EXPECT_EQ(b->Bitmap()->Width(), 3);
+}
+
+// ---- paths
+// Draw calls of one kind in a pass.
+long Count(const Lines& calls, const std::string& kind) {
+  return std::count_if(calls.begin(), calls.end(),
+                       [&](const std::string& c) { return c.rfind(kind + " ", 0) == 0; });
+}
+
+TEST_F(Shapes, PathWrapModesPlaceThePathInTheShapeRectangle) {
+  struct Case {
+    const char* name;
+    const char* data;
+    TsgPathWrap mode;
+    Lines calls;
+  };
+  const Case cases[] = {
+      // 200 x 100 fitted into 100 x 100: halved, centred vertically.
+      {"fit, larger",
+       "M 0,0 L 200,0 L 200,100 L 0,100 Z",
+       sgPathFit,
+       {"FillPath #FFE0E0E0 M 0,25 L 100,25 L 100,75 L 0,75 Z"}},
+      // Never enlarged: 10 x 20 stays, centred.
+      {"fit, smaller",
+       "M 0,0 L 10,0 L 10,20 Z",
+       sgPathFit,
+       {"FillPath #FFE0E0E0 M 45,40 L 55,40 L 55,60 Z"}},
+      {"stretch",
+       "M 0,0 L 10,0 L 10,20 Z",
+       sgPathStretch,
+       {"FillPath #FFE0E0E0 M 0,0 L 100,0 L 100,100 Z"}},
+      // Its own coordinates, clipped to the object.
+      {"original",
+       "M 5,5 L 15,5 L 15,25 Z",
+       sgPathOriginal,
+       {"IntersectClipRect (0,0,100,100)", "FillPath #FFE0E0E0 M 5,5 L 15,5 L 15,25 Z"}},
+  };
+  for (const Case& k : cases) {
+    auto* p = Add<TsgPath>(100, 100);
+    p->Stroke()->SetStyle(sgBrushNone);
+    p->Data()->SetData(k.data);
+    p->SetWrapMode(k.mode);
+    Lines fills;
+    for (const std::string& c : Paint())
+      if (c.rfind("DrawPath", 0) != 0) fills.push_back(c);
+    EXPECT_EQ(fills, k.calls) << k.name;
+    classlib::Free(p);
+  }
+}
+
+TEST_F(Shapes, PathTilesStepByTheirBoundsAndTwiceTheInset) {
+  auto* p = Add<TsgPath>(100, 100);
+  p->SetStrokeThickness(2);  // the shape rectangle starts at (1,1)
+  p->Data()->SetData("M 0,0 L 30,0 L 30,30 Z");
+  p->SetWrapMode(sgPathTile);
+  const Lines calls = Paint();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.front(), "IntersectClipRect (0,0,100,100)");
+  // round(100 / 30) = 3: tiles 0..3 a side at 1, 33, 65, 97.
+  EXPECT_EQ(Count(calls, "FillPath"), 16);
+  EXPECT_EQ(Count(calls, "DrawPath"), 16);
+  EXPECT_EQ(calls[1], "FillPath #FFE0E0E0 M 1,1 L 31,1 L 31,31 Z");
+  EXPECT_EQ(calls.back(), "DrawPath #FF000000 M 97,97 L 127,97 L 127,127 Z");
+}
+
+TEST_F(Shapes, PathTilesStayBoundedAndSkipThoseOutsideTheObject) {
+  struct Case {
+    const char* name;
+    const char* data;
+    long tiles;
+  };
+  const Case cases[] = {
+      // 0.001 high: 10^5 rows asked for, ceil(100) + 1 drawn.
+      {"horizontal line", "M 0,0 L 100,0", 101},
+      {"vertical line", "M 0,0 L 0,100", 101},
+      // A point is 0.001 both ways.
+      {"point", "M 5,5 L 5,5", 101 * 101},
+      // Bounds from x = 80: every column after the first starts at or
+      // past the right edge.
+      {"offset", "M 80,0 L 110,0 L 110,30 Z", 4},
+  };
+  for (const Case& k : cases) {
+    auto* p = Add<TsgPath>(100, 100);
+    p->Stroke()->SetStyle(sgBrushNone);
+    p->Data()->SetData(k.data);
+    p->SetWrapMode(sgPathTile);
+    const Lines calls = Paint();
+    EXPECT_EQ(Count(calls, "FillPath"), k.tiles) << k.name;
+    EXPECT_EQ(Count(calls, "DrawPath"), k.tiles) << k.name;
+    classlib::Free(p);
+  }
+}
+
+TEST_F(Shapes, AnEmptyPathDrawsOnlyItsDesignOutlineAndHitTestsByRectangle) {
+  auto* p = Add<TsgPath>(40, 20);
+  p->Position()->SetPoint({10, 10});
+  p->SetOpacity(0.5f);
+  for (TsgPathWrap mode : {sgPathOriginal, sgPathFit, sgPathStretch, sgPathTile}) {
+    p->SetWrapMode(mode);
+    scene->DesignTime = false;
+    EXPECT_TRUE(Paint().empty()) << mode;
+    scene->DesignTime = true;
+    EXPECT_EQ(Paint(), (Lines{"DrawRect #A0909090 (0.500,0.500,39.500,19.500) 0,0 @0.500"}))
+        << mode;
+    EXPECT_EQ(canvas->StrokeDash(), sgDashSolid);
+  }
+  scene->DesignTime = false;
+  canvas->Calls.clear();
+  EXPECT_TRUE(p->PointInObject({30, 20}));
+  EXPECT_FALSE(p->PointInObject({55, 20}));
+  EXPECT_TRUE(canvas->Calls.empty());
+  // Nor does a picture of the object, or a locked object.
+  scene->DesignTime = true;
+  p->Data()->SetData("M 0,0 L 10,0 L 10,10 Z");
+  p->SetWrapMode(sgPathStretch);
+  test::Owned<TRecordingCanvas> picture(New<TRecordingCanvas>(40, 20));
+  p->PaintTo(picture.get(), {0, 0, 40, 20}, nullptr);
+  EXPECT_EQ(Count(picture->Calls, "FillPath"), 1);
+  EXPECT_EQ(Count(picture->Calls, "DrawRect"), 0);
+  p->SetLocked(true);
+  EXPECT_EQ(Count(Paint(), "DrawRect"), 0);
+}
+
+TEST_F(Shapes, PathHitTestAsksTheCanvasOutsideDesignTimeOnly) {
+  auto* p = Add<TsgPath>(100, 50);
+  p->Position()->SetPoint({10, 20});
+  p->Stroke()->SetStyle(sgBrushNone);
+  p->Data()->SetData("M 0,0 L 10,0 L 10,10 Z");
+  p->SetWrapMode(sgPathOriginal);
+  canvas->Calls.clear();
+  // Mapped by stretching whatever the wrap mode; the recording canvas
+  // answers by the rectangle it is given.
+  EXPECT_TRUE(p->PointInObject({10 + 90, 20 + 40}));
+  EXPECT_EQ(canvas->Calls, (Lines{"PtInPath (90,40)"}));
+  // At design time the rectangle answers; a locked object asks the path.
+  scene->DesignTime = true;
+  canvas->Calls.clear();
+  EXPECT_TRUE(p->PointInObject({10 + 90, 20 + 40}));
+  EXPECT_TRUE(canvas->Calls.empty());
+  p->SetLocked(true);
+  EXPECT_FALSE(p->PointInObject({10 + 200, 20 + 40}));
+  EXPECT_EQ(canvas->Calls, (Lines{"PtInPath (200,40)"}));
+  // A single point is no outline: the rectangle again.
+  scene->DesignTime = false;
+  p->Data()->SetData("M 1,1");
+  canvas->Calls.clear();
+  EXPECT_TRUE(p->PointInObject({10 + 50, 20 + 25}));
+  EXPECT_TRUE(canvas->Calls.empty());
+}
+
+TEST_F(Shapes, PathRepaintsForNewDataAndANewWrapModeOnly) {
+  auto* p = Add<TsgPath>(100, 50);
+  scene->Log.clear();
+  p->Data()->SetData("M 0,0 L 10,10");
+  EXPECT_EQ(scene->CountLog("AddUpdateRect"), 1);
+  p->SetWrapMode(sgPathStretch);  // the default
+  EXPECT_EQ(scene->CountLog("AddUpdateRect"), 1);
+  p->SetWrapMode(sgPathFit);
+  EXPECT_EQ(scene->CountLog("AddUpdateRect"), 2);
+  // Setting Data copies the points into the owned path.
+  TsgPathData other;
+  other.SetData("M 0,0 L 5,0 L 5,5 Z");
+  p->AssignData(&other);
+  EXPECT_NE(p->Data(), &other);
+  EXPECT_EQ(p->Data()->GetData(), other.GetData());
+  EXPECT_EQ(scene->CountLog("AddUpdateRect"), 3);
+}
+
+TEST_F(Shapes, PathDrawsTheSharedPathItsDataLinksTo) {
+  auto* shared = New<TsgPathObject>(nullptr);
+  shared->SetName("arrowpath");
+  shared->Path()->SetData("M 0,0 L 10,0 L 5,10 Z");
+  root->AddObject(shared);
+  auto* p = Add<TsgPath>(20, 20);
+  p->Stroke()->SetStyle(sgBrushNone);
+  p->Data()->SetData("M 0,0 L 1,1");
+  p->Data()->SetResource(shared);
+  EXPECT_EQ(Paint().front(), "FillPath #FFE0E0E0 M 0,0 L 20,0 L 10,20 Z");
+  // Freed, the link lets go and the own points show again.
+  classlib::Free(shared);
+  EXPECT_EQ(Paint().front(), "FillPath #FFE0E0E0 M 0,0 L 20,20");
+}
+
+TEST_F(Shapes, PathStreamsDataAndWrapModeArrowsAreFittedTriangles) {
+  auto* p = Add<TsgPath>(100, 50);
+  p->SetName("p");
+  EXPECT_FALSE(Has(Text(p), "WrapMode"));
+  p->Data()->SetData("M 0,0 L 10,0 L 10,10 Z");
+  p->SetWrapMode(sgPathTile);
+  p->Fill()->SetSolidColor(0xFF123456u);
+  classlib::TStringStream s(Text(p));
+  auto* back = dynamic_cast<TsgPath*>(LoadObjectFromTextStream(nullptr, s));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->Data()->GetData(), p->Data()->GetData());
+  EXPECT_EQ(back->WrapMode(), sgPathTile);
+  EXPECT_EQ(back->Fill()->SolidColor(), 0xFF123456u);
+  classlib::Free(back);
+  classlib::Free(p);
+
+  auto* left = Add<TsgScrollArrowLeft>(10, 20);
+  auto* right = Add<TsgScrollArrowRight>(10, 20);
+  EXPECT_EQ(left->WrapMode(), sgPathFit);
+  EXPECT_EQ(left->Data()->GetData(), "M 100,0 L 100,100 L 0,50 L 100,0 Z ");
+  EXPECT_EQ(right->Data()->GetData(), "M 0,0 L 0,100 L 100,50 Z ");
+  left->Stroke()->SetStyle(sgBrushNone);
+  classlib::Free(right);
+  // 100 x 100 shrunk into 10 x 20: 10 x 10, centred vertically.
+  EXPECT_EQ(Paint().front(), "FillPath #FFE0E0E0 M 10,5 L 10,15 L 0,10 L 10,5 Z");
+}
+
+// Notes the paint box's event: the sender, and a rectangle drawn through
+// the canvas it was given.
+struct PaintBoxHandler : classlib::TObject {
+  TObject* sender = nullptr;
+  void OnPaint(TObject* s, TsgCanvas* c) {
+    sender = s;
+    c->FillRect({1, 2, 3, 4}, 0, 0, sgAllCorners, 1, sgCornerRound);
+  }
+};
+
+TEST_F(Shapes, PaintBoxHandsItsCanvasToOnPaint) {
+  auto* box = Add<TsgPaintBox>(30, 30);
+  EXPECT_TRUE(Paint().empty());
+  PaintBoxHandler h;
+  box->OnPaint = classlib::EventOf<&PaintBoxHandler::OnPaint>(&h);
+  EXPECT_EQ(Paint(), (Lines{"FillRect #FFFFFFFF (1,2,3,4) 0,0"}));
+  EXPECT_EQ(h.sender, box);
+}
+
+TEST_F(Shapes, RegistrationListsShapesAndDesignClassesInOrder) {
+  RegisterShapeClasses();
+  Lines shapes, design;
+  for (const auto& e : SceneClassCategories()) {
+    if (e.Class->ClassName().rfind("Tsg", 0) != 0) continue;
+    if (e.Category == "Shapes") shapes.push_back(e.Class->ClassName());
+    if (e.Category == "Design") design.push_back(e.Class->ClassName());
+  }
+  EXPECT_EQ(shapes, (Lines{"TsgLine", "TsgRectangle", "TsgSidesRectangle", "TsgBlurRectangle",
+                           "TsgRoundRect", "TsgBlurRoundRect", "TsgEllipse", "TsgCircle", "TsgArc",
+                           "TsgPie", "TsgText", "TsgPath", "TsgImage", "TsgPaintBox",
+                           "TsgScrollArrowLeft", "TsgScrollArrowRight", "TsgCalloutRectangle"}));
+  EXPECT_EQ(design, (Lines{"TsgSelection", "TsgSelectionPoint", "TsgDesignFrame"}));
+  EXPECT_EQ(classlib::GetClass("TsgPath"), TsgPath::StaticClass());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The primitive shapes styles and windows are built from (line, rectangles,
-// round rectangles, ellipses, circle, pie, arc), and the text and image
-// leaves. All are visual objects that paint through their scene's canvas
+// round rectangles, ellipses, circle, pie, arc, paths), the text and image
+// leaves, and the paint box. All are visual objects that paint through their scene's canvas
 // inside GetShapeRect: the local rectangle, inset by half the stroke when
 // the stroke shows.
 #pragma once
@@ -383,7 +383,68 @@ class TsgImage : public TsgVisualObject {
   bool disableInterpolation_ = false;
 };
 
-// Registers the shape classes under "Shapes" (once).
+enum TsgPathWrap { sgPathOriginal, sgPathFit, sgPathStretch, sgPathTile };
+
+// A shape that fills and strokes a path (its own Data, or the shared path
+// Data links to) in one of four wrap modes. An empty path draws nothing
+// and is hit-tested by its rectangle.
+class TsgCustomPath : public TsgShape {
+  CL_DECLARE_CLASS(TsgCustomPath, TsgShape)
+ public:
+  explicit TsgCustomPath(classlib::TComponent* AOwner);
+  ~TsgCustomPath() override;
+
+  TsgPathData* Data() const { return data_; }
+  // Takes the given path's points (or its link to a shared path).
+  void AssignData(TsgPathData* v) { data_->Assign(v); }
+  TsgPathWrap WrapMode() const { return wrapMode_; }
+  void SetWrapMode(TsgPathWrap v) { ChangePlain(wrapMode_, v); }
+
+  void Paint() override;
+  bool PointInObject(const TsgPoint& p) override;
+
+ private:
+  void DataChangedEvent(classlib::TObject* sender);
+  // The path drawn: the shared one Data links to, else Data itself.
+  TsgPathData* DrawnPath();
+  void PaintTiles(TsgCanvas* c, TsgPathData* path, const TsgRect& s, float opacity);
+  TsgPathData* data_;
+  TsgPathWrap wrapMode_ = sgPathStretch;
+};
+
+class TsgPath : public TsgCustomPath {
+  CL_DECLARE_CLASS(TsgPath, TsgCustomPath)
+ public:
+  explicit TsgPath(classlib::TComponent* AOwner) : TsgCustomPath(AOwner) {}
+};
+
+// Ready-made triangles pointing left and right, fitted into the object.
+class TsgScrollArrowLeft : public TsgCustomPath {
+  CL_DECLARE_CLASS(TsgScrollArrowLeft, TsgCustomPath)
+ public:
+  explicit TsgScrollArrowLeft(classlib::TComponent* AOwner);
+};
+
+class TsgScrollArrowRight : public TsgCustomPath {
+  CL_DECLARE_CLASS(TsgScrollArrowRight, TsgCustomPath)
+ public:
+  explicit TsgScrollArrowRight(classlib::TComponent* AOwner);
+};
+
+using TsgPaintEvent = classlib::TEvent<classlib::TObject*, TsgCanvas*>;
+
+// Hands its canvas to OnPaint, with the matrix set to the box's own.
+class TsgPaintBox : public TsgVisualObject {
+  CL_DECLARE_CLASS(TsgPaintBox, TsgVisualObject)
+ public:
+  explicit TsgPaintBox(classlib::TComponent* AOwner) : TsgVisualObject(AOwner) {}
+  // Replaces the visual object's event of the same name.
+  TsgPaintEvent OnPaint;
+  void Paint() override;
+};
+
+// Registers the shape classes under "Shapes" and the editing helpers under
+// "Design" (once).
 void RegisterShapeClasses();
 
 }  // namespace kelm::scene

@@ -211,5 +211,30 @@ TEST_F(Stage, CalloutPointerAndAutoSizedText) {
   EXPECT_FLOAT_EQ(t->Width(), 6 + m.Right);
 }
 
+TEST_F(Stage, AFittedPathFillsTheMiddleRowsAndATiledLineStaysCheap) {
+  auto* p = Add<TsgPath>(0, 0, 100, 100);
+  Solid(p, Red);
+  p->Data()->SetData("M 0,0 L 200,0 L 200,100 L 0,100 Z");
+  p->SetWrapMode(sgPathFit);
+  Paint();
+  // 200 x 100 halved into 100 x 50, centred: rows 25 to 75 only.
+  for (int y : {26, 50, 73}) EXPECT_EQ(At(50, y), Red) << y;
+  for (int y : {5, 23, 77, 95}) EXPECT_EQ(At(50, y), 0u) << y;
+  EXPECT_EQ(At(2, 50), Red);
+  EXPECT_EQ(At(97, 50), Red);
+  classlib::Free(p);
+  // A straight line tiled down the object: about a hundred lines, drawn
+  // in well under the time a hundred thousand would take.
+  auto* line = Add<TsgPath>(0, 0, 100, 100);
+  line->Data()->SetData("M 0,0 L 100,0");
+  line->SetWrapMode(sgPathTile);
+  line->Stroke()->SetSolidColor(Green);
+  line->Fill()->SetStyle(sgBrushNone);
+  const DWORD start = GetTickCount();
+  Paint();
+  EXPECT_LT(GetTickCount() - start, 5000u);
+  EXPECT_TRUE(Near(At(50, 50), Green, 0x40)) << std::hex << At(50, 50);
+}
+
 }  // namespace
 }  // namespace kelm::scene

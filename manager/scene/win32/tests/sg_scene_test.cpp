@@ -23,6 +23,7 @@
 #include "scene/sg_animation.h"
 #include "scene/sg_canvas_gdiplus.h"
 #include "scene/sg_scene.h"
+#include "scene/sg_selection.h"
 #include "message_pump.h"
 
 namespace kelm::scene {
@@ -574,6 +575,52 @@ TEST_F(SceneHost, CapturedObjectKeepsHoverAndCursorUnchanged) {
   MouseAt(600, 600);
   EXPECT_TRUE(PumpUntil([&] { return scene->Hovered() == nullptr; }, 3000));
   EXPECT_FALSE(root->IsMouseOver());
+}
+
+// Counts a selection's reports.
+struct SelectionReports : classlib::TObject {
+  int changes = 0, tracks = 0;
+  void Change(TObject*) { ++changes; }
+  void Track(TObject*) { ++tracks; }
+};
+
+TEST_F(SceneHost, ASelectionDraggedByTheMouseMovesOrResizesByTheDrag) {
+  Make(false);
+  root->SetBounds(0, 0, 200, 100);
+  auto* sel = New<TsgSelection>(form);
+  root->AddObject(sel);
+  sel->SetBounds(40, 20, 60, 40);
+  SelectionReports reports;
+  sel->OnChange = classlib::EventOf<&SelectionReports::Change>(&reports);
+  sel->OnTrack = classlib::EventOf<&SelectionReports::Track>(&reports);
+  // Grabbed inside, away from the grips: it follows the mouse.
+  MouseAt(100 + 70, 100 + 40);
+  MouseAt(100 + 70, 100 + 40, MOUSEEVENTF_LEFTDOWN);
+  EXPECT_TRUE(sel->Moving());
+  EXPECT_EQ(scene->GetCaptured(), sel);
+  MouseAt(100 + 80, 100 + 45);
+  MouseAt(100 + 95, 100 + 55);
+  MouseAt(100 + 95, 100 + 55, MOUSEEVENTF_LEFTUP);
+  EXPECT_EQ(sel->Position()->X(), 40 + 25);
+  EXPECT_EQ(sel->Position()->Y(), 20 + 15);
+  EXPECT_EQ(sel->Width(), 60);
+  EXPECT_FALSE(sel->Moving());
+  EXPECT_EQ(scene->GetCaptured(), nullptr);
+  EXPECT_EQ(reports.changes, 1);
+  EXPECT_GE(reports.tracks, 2);
+  // Grabbed at the bottom-right grip: that corner follows, the top-left
+  // stays.
+  MouseAt(100 + 125, 100 + 75);
+  EXPECT_TRUE(sel->Hot(TsgSelection::cnBottomRight));
+  MouseAt(100 + 125, 100 + 75, MOUSEEVENTF_LEFTDOWN);
+  EXPECT_EQ(sel->Resizing(), TsgSelection::cnBottomRight);
+  MouseAt(100 + 140, 100 + 85);
+  MouseAt(100 + 140, 100 + 85, MOUSEEVENTF_LEFTUP);
+  EXPECT_EQ(sel->Position()->X(), 65);
+  EXPECT_EQ(sel->Position()->Y(), 35);
+  EXPECT_EQ(sel->Width(), 75);
+  EXPECT_EQ(sel->Height(), 50);
+  EXPECT_EQ(reports.changes, 2);
 }
 
 // ---- design mode

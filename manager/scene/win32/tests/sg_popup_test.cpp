@@ -17,7 +17,9 @@
 #include "classlib/timers.h"
 #include "message_pump.h"
 #include "scene/sg_animations.h"
+#include "classlib/streams.h"
 #include "scene/sg_canvas_gdiplus.h"
+#include "scene/sg_classes.h"
 #include "scene/sg_popup.h"
 #include "scene/sg_scene.h"
 
@@ -441,6 +443,100 @@ TEST_F(Popups, MessagePopupCentresAtTheTopOfItsFormAndDisablesTheSceneWhileModal
   EXPECT_EQ(m->PopupModal(), 1);
   EXPECT_FALSE(rootEnabledDuring);
   EXPECT_TRUE(root->Enabled());
+}
+
+TEST_F(Popups, ZeroSizesAndAVanishingScaleOpenWithoutDividingByZero) {
+  TsgPopup* p = MakePopup();
+  target->SetBounds(50, 40, 0, 0);
+  p->SetBounds(0, 0, 0, 0);
+  p->SetPlacement(sgPlacementCenter);
+  p->SetIsOpen(true);
+  ASSERT_NE(p->PopupForm(), nullptr);
+  RECT r = WindowRectOf(FormWindow(p));
+  EXPECT_EQ(r.left, 150);
+  EXPECT_EQ(r.top, 140);
+  p->SetIsOpen(false);
+  test::PumpPending();
+
+  // Inside an object scaled to nothing: the popup keeps scale 1 and its size.
+  auto* flat = New<TsgVisualObject>(form);
+  flat->SetParent(root);
+  flat->SetBounds(0, 0, 100, 100);
+  flat->Scale()->SetPoint({0, 0});
+  p->SetParent(flat);
+  p->SetPlacementTarget(nullptr);
+  p->SetBounds(0, 0, 120, 60);
+  p->SetIsOpen(true);
+  ASSERT_NE(p->PopupForm(), nullptr);
+  r = WindowRectOf(FormWindow(p));
+  EXPECT_EQ(r.right - r.left, 120);
+  EXPECT_EQ(r.bottom - r.top, 60);
+  EXPECT_FLOAT_EQ(p->Scale()->X(), 1);
+  EXPECT_FLOAT_EQ(p->Width(), 120);
+  p->SetIsOpen(false);
+  EXPECT_FLOAT_EQ(p->Scale()->X(), 1);
+}
+
+TEST_F(Popups, AScaledParentKeepsThePopupsSizeOnTheScreen) {
+  TsgPopup* p = MakePopup();
+  root->Scale()->SetPoint({2, 1.5f});
+  p->SetIsOpen(true);
+  ASSERT_NE(p->PopupForm(), nullptr);
+  const RECT r = WindowRectOf(FormWindow(p));
+  EXPECT_EQ(r.right - r.left, 240);
+  EXPECT_EQ(r.bottom - r.top, 90);
+  EXPECT_FLOAT_EQ(p->Scale()->X(), 2);
+  EXPECT_FLOAT_EQ(p->Scale()->Y(), 1.5f);
+  p->SetIsOpen(false);
+  // The scale it had comes back.
+  EXPECT_FLOAT_EQ(p->Scale()->X(), 1);
+  EXPECT_FLOAT_EQ(p->Scale()->Y(), 1);
+}
+
+TEST(PopupDesign, APopupInADesignedSceneNeverOpens) {
+  auto* owner = New<TForm>(nullptr, 0);
+  owner->SetDesigning(true);
+  auto* scene = New<TsgScene>(owner);
+  scene->SetParent(owner);
+  auto* root = New<TsgVisualObject>(owner);
+  scene->AddObject(root);
+  auto* p = New<TsgPopup>(owner);
+  p->SetParent(root);
+  p->SetBounds(0, 0, 50, 50);
+  ASSERT_TRUE(scene->GetDesignTime());
+  p->SetIsOpen(true);
+  EXPECT_FALSE(p->IsOpen());
+  EXPECT_EQ(p->PopupForm(), nullptr);
+  classlib::Free(owner);
+}
+
+TEST(PopupStream, PublishedValuesRoundTripAndDefaultsStayUnwritten) {
+  auto* written = New<TsgPopup>(nullptr);
+  written->SetPlacement(sgPlacementRightCenter);
+  written->SetHorizontalOffset(4.5f);
+  written->SetStaysOpen(true);
+  written->SetDragWithParent(true);
+  written->PlacementRectangle()->SetRect({1, 2, 3, 4});
+  classlib::TStringStream text;
+  SaveObjectToTextStream(written, text);
+  const std::string& form = text.DataString();
+  for (const char* present : {"Placement = sgPlacementRightCenter", "HorizontalOffset = 4.5",
+                              "StaysOpen = True", "DragWithParent = True"})
+    EXPECT_NE(form.find(present), std::string::npos) << present << "\n" << form;
+  for (const char* absent : {"IsOpen", "Visible", "VerticalOffset"})
+    EXPECT_EQ(form.find(absent), std::string::npos) << absent << "\n" << form;
+  text.SetPosition(0);
+  auto* read = dynamic_cast<TsgPopup*>(LoadObjectFromTextStream(nullptr, text));
+  ASSERT_NE(read, nullptr) << form;
+  EXPECT_EQ(read->Placement(), sgPlacementRightCenter);
+  EXPECT_FLOAT_EQ(read->HorizontalOffset(), 4.5f);
+  EXPECT_TRUE(read->StaysOpen());
+  EXPECT_TRUE(read->DragWithParent());
+  EXPECT_FALSE(read->Visible());
+  EXPECT_FALSE(read->IsOpen());
+  EXPECT_FLOAT_EQ(read->PlacementRectangle()->Bottom(), 4);
+  classlib::Free(read);
+  classlib::Free(written);
 }
 
 TEST_F(Popups, PublishedDefaultsAndRegistration) {

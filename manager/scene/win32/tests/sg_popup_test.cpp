@@ -8,6 +8,7 @@
 
 #include "scene/sg_control_action.h"  // first: it undoes the Win32 FindResource macro
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +25,20 @@
 #include "scene/sg_scene.h"
 
 namespace kelm::scene {
+
+// An owner form that notes the caption states it is told to draw.
+class TOwnerForm : public classlib::TForm {
+  CL_DECLARE_CLASS(TOwnerForm, TForm)
+ public:
+  explicit TOwnerForm(classlib::TComponent* AOwner) : TForm(AOwner, 0) {}
+  std::vector<WPARAM> NcActivates;
+  void WndProc(classlib::TMessage& m) override {
+    if (m.Msg == WM_NCACTIVATE) NcActivates.push_back(m.WParam);
+    TForm::WndProc(m);
+  }
+};
+CL_CLASS(TOwnerForm) {}
+
 namespace {
 
 using classlib::New;
@@ -83,9 +98,13 @@ constexpr COLORREF kPopupFill = RGB(0xF4, 0xF4, 0xF4);
 // An owner form at (100, 100), 400 x 300, with a scene over all of it;
 // a target object at (50, 40), 100 x 30; popups of 120 x 60 inside the root.
 class Popups : public ::testing::Test {
+ public:
+  // The test frees this popup itself.
+  void Forget(TsgPopup* p) { made.erase(std::remove(made.begin(), made.end(), p), made.end()); }
+
  protected:
   void SetUp() override {
-    form = New<TForm>(nullptr, 0);
+    form = New<TOwnerForm>(nullptr);
     form->SetBorderStyle(classlib::TFormBorderStyle::bsNone);
     form->SetBounds(100, 100, 400, 300);
     scene = New<TsgScene>(form);
@@ -118,11 +137,9 @@ class Popups : public ::testing::Test {
     made.push_back(p);
     return p;
   }
-  // Frees a popup made here before the fixture does.
-  void Forget(TsgPopup* p) { made.erase(std::remove(made.begin(), made.end(), p), made.end()); }
   HWND FormWindow(TsgPopup* p) { return p->PopupForm() ? p->PopupForm()->Handle() : nullptr; }
 
-  TForm* form = nullptr;
+  TOwnerForm* form = nullptr;
   TsgScene* scene = nullptr;
   TsgVisualObject* root = nullptr;
   TsgVisualObject* target = nullptr;
@@ -240,6 +257,27 @@ TEST_F(Popups, MouseCentredNearTheRightEdgeStaysOnTheMonitorOnlyWithATarget) {
   }
 }
 
+TEST_F(Popups, TheOwnersCaptionStaysActiveAndClicksDoNotActivate) {
+  TsgPopup* p = MakePopup();
+  form->NcActivates.clear();
+  p->SetIsOpen(true);
+  test::PumpPending();
+  ASSERT_EQ(GetActiveWindow(), FormWindow(p));
+  // The system drew the owner inactive; the popup form told it otherwise.
+  ASSERT_FALSE(form->NcActivates.empty());
+  EXPECT_EQ(form->NcActivates.back(), static_cast<WPARAM>(TRUE));
+  EXPECT_EQ(SendMessageW(FormWindow(p), WM_MOUSEACTIVATE, 0, 0), MA_NOACTIVATE);
+
+  // Without an owner form a click is answered 0.
+  auto* loose = New<TsgPopup>(nullptr);
+  loose->SetBounds(0, 0, 40, 40);
+  loose->SetIsOpen(true);
+  ASSERT_NE(loose->PopupForm(), nullptr);
+  EXPECT_EQ(loose->PopupForm()->OwnerForm(), nullptr);
+  EXPECT_EQ(SendMessageW(FormWindow(loose), WM_MOUSEACTIVATE, 0, 0), 0);
+  classlib::Free(loose);
+}
+
 TEST_F(Popups, ActivatingAnotherWindowClosesTransientPopupsNewestFirst) {
   TsgPopup* staying = MakePopup(true);
   TsgPopup* first = MakePopup();
@@ -261,6 +299,30 @@ TEST_F(Popups, ActivatingAnotherWindowClosesTransientPopupsNewestFirst) {
   EXPECT_FALSE(first->IsOpen());
   EXPECT_FALSE(second->IsOpen());
   EXPECT_TRUE(staying->IsOpen());
+}
+
+TEST_F(Popups, ClosingAllSkipsAPopupFreedByAnotherOnesCloseHandler) {
+  TsgPopup* first = MakePopup();
+  TsgPopup* second = MakePopup();
+  struct Freer : classlib::TObject {
+    Popups* fixture = nullptr;
+    TsgPopup* victim = nullptr;
+    void Closed(classlib::TObject*) {
+      fixture->Forget(victim);
+      classlib::Free(victim);
+    }
+  } freer;
+  freer.fixture = this;
+  freer.victim = first;
+  second->OnClosePopup = classlib::EventOf<&Freer::Closed>(&freer);
+  first->SetIsOpen(true);
+  second->SetIsOpen(true);
+  HWND firstWnd = FormWindow(first);
+  SetForegroundWindow(form->Handle());
+  test::PumpPending();
+  EXPECT_FALSE(second->IsOpen());
+  EXPECT_TRUE(OpenPopups().empty());
+  EXPECT_FALSE(IsWindow(firstWnd));
 }
 
 TEST_F(Popups, GoingBackToAnEarlierPopupClosesTheLaterOne) {
@@ -304,11 +366,16 @@ TEST_F(Popups, ClosingTheFormByItselfClosesThePopup) {
   TsgPopup* p = MakePopup();
   p->SetIsOpen(true);
   HWND wnd = FormWindow(p);
-  PostMessageW(wnd, WM_CLOSE, 0, 0);
-  test::PumpPending();
+  SendMessageW(wnd, WM_CLOSE, 0, 0);
   EXPECT_FALSE(p->IsOpen());
   EXPECT_EQ(p->PopupForm(), nullptr);
   EXPECT_EQ(p->Parent(), root);
+  // The form frees itself later; the popup going first must not be
+  // reached from it then.
+  ASSERT_TRUE(IsWindow(wnd));
+  Forget(p);
+  classlib::Free(p);
+  test::PumpPending();
   EXPECT_FALSE(IsWindow(wnd));
 }
 

@@ -620,6 +620,13 @@ TEST_F(Popups, PublishedDefaultsAndRegistration) {
   classlib::Free(fresh);
   EXPECT_EQ(classlib::FindClass("TsgPopup"), TsgPopup::StaticClass());
   EXPECT_EQ(classlib::FindClass("TsgMessagePopup"), TsgMessagePopup::StaticClass());
+  // The popup is not a writing parent of its own: its children are
+  // written as its parent's, or as its own when it has none.
+  auto* child = New<TsgVisualObject>(p);
+  child->SetParent(p);
+  EXPECT_EQ(child->GetParentComponent(), root);
+  p->SetParent(nullptr);
+  EXPECT_EQ(child->GetParentComponent(), p);
   // A freed target is let go.
   auto* gone = New<TsgVisualObject>(nullptr);
   p->SetPlacementTarget(gone);

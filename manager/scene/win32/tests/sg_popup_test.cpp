@@ -278,6 +278,22 @@ TEST_F(Popups, TheOwnersCaptionStaysActiveAndClicksDoNotActivate) {
   classlib::Free(loose);
 }
 
+TEST_F(Popups, APopupFormShowsAndHidesInPlaceWithoutTakingTheActivation) {
+  auto* shown = New<TsgPopupForm>(nullptr);
+  shown->SetBounds(500, 400, 50, 40);
+  ASSERT_EQ(GetActiveWindow(), form->Handle());
+  shown->Show();
+  EXPECT_TRUE(IsWindowVisible(shown->Handle()));
+  EXPECT_EQ(GetActiveWindow(), form->Handle());
+  const RECT r = WindowRectOf(shown->Handle());
+  EXPECT_EQ(r.left, 500);
+  EXPECT_EQ(r.top, 400);
+  shown->Hide();
+  EXPECT_FALSE(IsWindowVisible(shown->Handle()));
+  EXPECT_EQ(GetActiveWindow(), form->Handle());
+  classlib::Free(shown);
+}
+
 TEST_F(Popups, ActivatingAnotherWindowClosesTransientPopupsNewestFirst) {
   TsgPopup* staying = MakePopup(true);
   TsgPopup* first = MakePopup();

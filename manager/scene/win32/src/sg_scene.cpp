@@ -12,6 +12,7 @@
 #include "classlib/timers.h"
 #include "scene/sg_animation.h"
 #include "scene/sg_canvas_gdiplus.h"
+#include "scene/sg_popup.h"
 #include "scene/sg_classes.h"
 #include "scene/sg_control.h"
 #include "scene/sg_resources.h"
@@ -53,6 +54,7 @@ void StartSceneHost() {
   RegisterSceneClasses("Resources", {TsgBrushObject::StaticClass(), TsgPathObject::StaticClass(),
                                      TsgBitmapObject::StaticClass()});
   RegisterSceneClasses("Layout", {TsgFrame::StaticClass()});
+  RegisterPopupClasses();
   g_user32 = LoadLibraryW(L"user32.dll");
   if (g_user32) {
     g_updateLayered = reinterpret_cast<TUpdateLayeredWindowFn>(
@@ -65,6 +67,7 @@ void StartSceneHost() {
 }
 
 void StopSceneHost() {
+  FreePopupGlobals();
   if (g_oleStarted) OleUninitialize();
   g_oleStarted = false;
   g_updateLayered = nullptr;

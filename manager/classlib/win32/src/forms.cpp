@@ -460,6 +460,11 @@ void TCustomForm::CloseModal() {
 
 void TCustomForm::Release() { PostMessageW(Handle(), CM_RELEASE, 0, 0); }
 
+void TCustomForm::GetChildren(const TGetChildProc& proc, TComponent* root) {
+  TComponent::GetChildren(proc, root);
+  TWinControl::GetChildren(proc, root);
+}
+
 namespace {
 struct DisabledWindows {
   HWND keep;

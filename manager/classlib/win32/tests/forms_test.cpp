@@ -2,7 +2,9 @@
 // window messages; modal runs, closing, releasing, timers.
 #include <gtest/gtest.h>
 
+#include "classlib/filer.h"
 #include "classlib/resources.h"
+#include "classlib/textform.h"
 #include "test_support.h"
 
 namespace kelm::test {
@@ -58,6 +60,28 @@ TEST_F(StoredForm, ReadsNestedControlsAndBindsHandlersByName) {
   // A form starts hidden and without windows.
   EXPECT_FALSE(form->Visible());
   EXPECT_FALSE(box->HandleAllocated());
+}
+
+TEST_F(StoredForm, AWrittenFormKeepsItsNonVisualComponentsOnce) {
+  TMemoryStream binary, text;
+  TWriter(binary).WriteRootComponent(form);
+  binary.SetPosition(0);
+  ObjectBinaryToText(binary, text);
+  const std::string written(reinterpret_cast<const char*>(text.Memory()),
+                            static_cast<size_t>(text.Size()));
+  auto count = [&](const std::string& what) {
+    size_t n = 0;
+    for (size_t at = written.find(what); at != std::string::npos; at = written.find(what, at + 1))
+      ++n;
+    return n;
+  };
+  // Written directly under the form, before the controls, each once; the
+  // action list's actions and the menu's items under their holders.
+  for (const char* line : {"\n  object Timer1: TTimer", "\n  object ActionList1: TActionList",
+                           "\n    object ActGo: TAction", "\n  object Popup1: TPopupMenu",
+                           "\n    object ItemGo: TMenuItem", "\n  object Panel: TTestPanel"})
+    EXPECT_EQ(count(line), 1u) << line;
+  EXPECT_LT(written.find("object Popup1"), written.find("object Panel"));
 }
 
 TEST_F(StoredForm, AlignedControlsFollowTheClientArea) {

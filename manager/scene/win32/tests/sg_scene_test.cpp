@@ -20,10 +20,12 @@
 #include "classlib/filer.h"
 #include "classlib/forms.h"
 #include "classlib/streams.h"
+#include "classlib/textform.h"
 #include "scene/sg_animation.h"
 #include "scene/sg_canvas_gdiplus.h"
 #include "scene/sg_scene.h"
 #include "scene/sg_selection.h"
+#include "scene/sg_style.h"
 #include "message_pump.h"
 
 namespace kelm::scene {
@@ -355,6 +357,42 @@ TEST(SceneStream, SnapFlagsRoundTripAndTheGridShowsOnlyWhileDesigning) {
     classlib::Free(owner);
     classlib::Free(readOwner);
   }
+}
+
+TEST(SceneStream, AFormFileCarriesTheStyleBookItsSceneNames) {
+  const std::string text =
+      "object Probe: TForm\n"
+      "  object sgResources1: TsgResources\n"
+      "  end\n"
+      "  object sgSceneTop: TsgScene\n"
+      "    Width = 50\n"
+      "    Height = 40\n"
+      "    Style = sgResources1\n"
+      "  end\n"
+      "end\n";
+  classlib::TMemoryStream textStream, binary;
+  textStream.Write(text.data(), static_cast<int64_t>(text.size()));
+  textStream.SetPosition(0);
+  classlib::ObjectTextToBinary(textStream, binary);
+  binary.SetPosition(0);
+  auto* form = New<TForm>(nullptr);
+  classlib::TReader(binary).ReadRootComponent(form);
+  auto* scene = dynamic_cast<TsgScene*>(form->FindComponent("sgSceneTop"));
+  ASSERT_NE(scene, nullptr);
+  EXPECT_EQ(static_cast<classlib::TComponent*>(scene->Style()),
+            form->FindComponent("sgResources1"));
+  classlib::TMemoryStream again;
+  classlib::TWriter(again).WriteRootComponent(form);
+  again.SetPosition(0);
+  auto* copy = New<TForm>(nullptr);
+  classlib::TReader(again).ReadRootComponent(copy);
+  auto* copied = dynamic_cast<TsgScene*>(copy->FindComponent("sgSceneTop"));
+  ASSERT_NE(copied, nullptr);
+  EXPECT_NE(copy->FindComponent("sgResources1"), nullptr);
+  EXPECT_EQ(static_cast<classlib::TComponent*>(copied->Style()),
+            copy->FindComponent("sgResources1"));
+  classlib::Free(form);
+  classlib::Free(copy);
 }
 
 TEST_F(SceneHost, ARepaintAskedForDuringAPassIsDrawnOnBothRoads) {

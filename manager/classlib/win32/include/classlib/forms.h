@@ -129,6 +129,10 @@ class TCustomForm : public TWinControl {
   TCloseQueryEvent OnCloseQuery;
 
   void WndProc(TMessage& message) override;
+  // A written form lists its non-visual components (a timer, a style book)
+  // before its controls, so that it reads back whole and the controls'
+  // references to them resolve.
+  void GetChildren(const TGetChildProc& proc, TComponent* root) override;
 
  protected:
   void CreateParams(TCreateParams& params) override;

@@ -15,9 +15,13 @@ status=0
 # The committed format holds for every source.
 echo "== format"
 "$root/scripts/check-format.sh" || status=1
-# The bug-prone and performance checks over the host build's sources.
+# The bug-prone and performance checks over the host build's sources, then
+# over the Win32-only sources of the Win32 build whose tests run here.
 echo "== tidy"
 "$root/scripts/check-tidy.sh" "$root/build/host" || status=1
+win_build=win64
+[ "$("$root/scripts/wine-session.sh" arch)" = 32 ] && win_build=win32
+"$root/scripts/check-tidy.sh" "$root/build/$win_build" "$root/build/host" || status=1
 
 run_ctest() {  # flavour, extra ctest args...
   local dir=$1; shift

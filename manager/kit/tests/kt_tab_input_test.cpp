@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cmath>
 #include <vector>
 
 #include "classlib/forms.h"
@@ -346,7 +347,7 @@ TEST_F(TabInputTest, HotTrackingRepaintsOnlyTheStrip) {
   HDC dc = GetDC(tabs->Handle());
   const COLORREF outer = GetPixel(dc, card.right, (card.top + card.bottom) / 2);
   ReleaseDC(tabs->Handle(), dc);
-  auto ch = [](int v) { return static_cast<BYTE>(v * (1.0 - 15 / 255.0) + 0.5); };
+  auto ch = [](int v) { return static_cast<BYTE>(std::lround(v * (1.0 - 15 / 255.0))); };
   EXPECT_EQ(RGB(ch(200), ch(120), ch(40)), outer) << std::hex << outer;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -161,7 +162,7 @@ TEST_F(TabPaintTest, ShadowLinesDarkenTheParent) {
   const TKtRect card = tabs->CardRect(0);
   auto darker = [](int strength) {
     const double keep = 1.0 - strength / 255.0;
-    auto ch = [keep](int v) { return static_cast<BYTE>(v * keep + 0.5); };
+    auto ch = [keep](int v) { return static_cast<BYTE>(std::lround(v * keep)); };
     return RGB(ch(200), ch(120), ch(40));
   };
   const int midY = (card.top + card.bottom) / 2;

@@ -54,6 +54,7 @@ TTimes RunTree(TBaseLazyTree* tree, int n) {
   start = Now();
   tree->BeginUpdate();
   std::vector<PLazyNode> parents;
+  parents.reserve(kParents);
   for (int i = 0; i < kParents; ++i) parents.push_back(tree->AddChild(nullptr));
   for (int i = 0; i < n; ++i) tree->AddChild(parents[static_cast<size_t>(i % kParents)]);
   tree->EndUpdate();
@@ -85,6 +86,7 @@ TTimes RunView(HWND view, int n) {
 
   start = Now();
   std::vector<HTREEITEM> parents;
+  parents.reserve(kParents);
   for (int i = 0; i < kParents; ++i) parents.push_back(Insert(view, TVI_ROOT));
   for (int i = 0; i < n; ++i) Insert(view, parents[static_cast<size_t>(i % kParents)]);
   t.nested = Now() - start;
@@ -184,6 +186,7 @@ void RunViewParts(TBaseLazyTree* tree, HWND view) {
   tree->SetChildCount(nullptr, kChildren);
   tree->EndUpdate();
   std::vector<HTREEITEM> items;
+  items.reserve(kChildren);
   for (int i = 0; i < kChildren; ++i) items.push_back(Insert(view, TVI_ROOT));
   start = Now();
   tree->SelectAll(false);

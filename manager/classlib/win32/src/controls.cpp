@@ -1073,7 +1073,9 @@ TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner), brush_(New<TBru
 TWinControl::~TWinControl() { Free(brush_); }
 
 void TWinControl::BeforeDestruction() {
-  TComponent::BeforeDestruction();
+  // TControl's steps are repeated below in the order a windowed control
+  // needs: its window and children go before it leaves its parent.
+  TComponent::BeforeDestruction();  // NOLINT(bugprone-parent-virtual-call)
   if (Application) Application->HintControlLeft(this);
   DragControlGone(this);
   if (mouseControl == this) mouseControl = nullptr;

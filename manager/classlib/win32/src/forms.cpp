@@ -461,7 +461,8 @@ void TCustomForm::CloseModal() {
 void TCustomForm::Release() { PostMessageW(Handle(), CM_RELEASE, 0, 0); }
 
 void TCustomForm::GetChildren(const TGetChildProc& proc, TComponent* root) {
-  TComponent::GetChildren(proc, root);
+  // The owned list first (the component's own walk), then the controls.
+  TComponent::GetChildren(proc, root);  // NOLINT(bugprone-parent-virtual-call)
   TWinControl::GetChildren(proc, root);
 }
 

@@ -661,7 +661,8 @@ class TBitmapCanvas : public TCanvas {
   CL_DECLARE_CLASS(TBitmapCanvas, TCanvas)
  public:
   explicit TBitmapCanvas(TBitmap* bitmap) : bitmap_(bitmap) {}
-  ~TBitmapCanvas() override { Release(); }
+  // Release asks Handle() only for a DC that exists, which never raises.
+  ~TBitmapCanvas() override { Release(); }  // NOLINT(bugprone-exception-escape)
   // Drops the memory DC so the bitmap can change.
   void Release() {
     if (!HandleAllocated()) return;
@@ -698,7 +699,8 @@ CL_CLASS(TBitmap) {}
 
 TBitmap::TBitmap() = default;
 
-TBitmap::~TBitmap() {
+// The canvas's release never raises (see TBitmapCanvas).
+TBitmap::~TBitmap() {  // NOLINT(bugprone-exception-escape)
   Free(canvas_);
   FreeBitmap();
 }
@@ -1272,7 +1274,7 @@ std::u16string TPicture::GraphicFilter(TGraphicClass cls) {
     if (cls && !x.cls->InheritsFrom(cls)) continue;
     std::u16string ext = AsciiToWide(x.extension);
     if (!filter.empty()) filter += u'|';
-    filter += x.description + u" (*." + ext + u")|*." + ext;
+    filter.append(x.description).append(u" (*.").append(ext).append(u")|*.").append(ext);
   }
   return filter;
 }

@@ -1,5 +1,7 @@
 #include "kit/kt_tab_control.h"
 
+#include <cmath>
+
 #include "classlib/forms.h"
 #include "classlib/timers.h"
 #include "kit/kt_common_win.h"
@@ -398,7 +400,7 @@ void TKtCustomTabControl::DrawShadow(HDC dc, const TKtRect& card) {
     if (x < 0 || y < 0 || x >= w || y >= h) return;
     const COLORREF c = GetPixel(parentDc, x, y);
     const double keep = 1.0 - strength / 255.0;
-    auto ch = [keep](int v) { return static_cast<BYTE>(v * keep + 0.5); };
+    auto ch = [keep](int v) { return static_cast<BYTE>(std::lround(v * keep)); };
     SetPixelV(dc, x, y, RGB(ch(GetRValue(c)), ch(GetGValue(c)), ch(GetBValue(c))));
   };
   const struct { int inset, strength; } lines[] = {{1, 30}, {0, 15}};

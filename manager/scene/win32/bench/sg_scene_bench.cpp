@@ -61,7 +61,8 @@ void Report(const char* what, double a, double b) {
 }
 
 TsgRect ShapeRect(int i) {
-  const float x = static_cast<float>((i % 20) * 40), y = static_cast<float>((i / 20) * 60);
+  const int column = i % 20, row = i / 20;
+  const float x = static_cast<float>(column * 40), y = static_cast<float>(row * 60);
   return {x + 2, y + 2, x + 38, y + 58};
 }
 

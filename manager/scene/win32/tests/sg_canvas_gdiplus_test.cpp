@@ -316,6 +316,7 @@ TEST(GdiPlusCanvas, RadialGradientCentreIsTheLastStopAndCornersStayUntouched) {
 TEST(GdiPlusCanvas, LinearGradientWithManyStopsPaints) {
   Surface s(10, 150);
   std::vector<std::pair<TsgColor, float>> list;
+  list.reserve(150);
   for (int i = 0; i < 150; ++i) list.push_back({i % 2 ? 0xFF00FF00u : 0xFFFF0000u, i / 149.0f});
   SetGradient(s.canvas->Fill(), list, sgLinearGradient);
   s.canvas->FillRect({0, 0, 10, 150}, 0, 0, sgAllCorners, 1, sgCornerRound);

@@ -38,7 +38,7 @@ void Fill(TBitmap& b, TPixelFormat format, int w, const std::vector<uint32_t>& p
   for (int y = 0; y < b.Height(); ++y) {
     auto* row = static_cast<uint8_t*>(b.ScanLine(y));
     for (int x = 0; x < w; ++x) {
-      const uint32_t p = pixels[size_t(y * w + x)];
+      const uint32_t p = pixels[size_t(y) * size_t(w) + size_t(x)];
       if (format == TPixelFormat::pf32bit) {
         std::memcpy(row + x * 4, &p, 4);
       } else {

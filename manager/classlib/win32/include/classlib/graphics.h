@@ -355,7 +355,7 @@ class TBitmap : public TGraphic {
   CL_DECLARE_CLASS(TBitmap, TGraphic)
  public:
   TBitmap();
-  ~TBitmap() override;
+  ~TBitmap() override;  // NOLINT(bugprone-exception-escape): see the definition
   void Assign(TPersistent* source) override;
 
   bool Empty() const override { return bitmap_ == nullptr; }

@@ -239,9 +239,9 @@ NTSTATUS EngineDispatchWrite(PDEVICE_OBJECT device, PIRP irp) {
   const UCHAR stop = ReadShared(volume->StopFlag);
   // A volume that is leaving keeps its snapshots: an unprotected write
   // would break them, and a removed volume takes no more writes anyway.
-  if (stop == StopKeep && volume->ProtectionActive)
-    return CompleteRequest(irp, STATUS_NO_SUCH_DEVICE);
-  if (stop != StopNone || !volume->ProtectionActive) return EngineDispatchPassThrough(device, irp);
+  const UCHAR protection = ReadShared(volume->ProtectionActive);
+  if (stop == StopKeep && protection) return CompleteRequest(irp, STATUS_NO_SUCH_DEVICE);
+  if (stop != StopNone || !protection) return EngineDispatchPassThrough(device, irp);
   const ULONG mode = ReadShared(volume->EngineMode);
   if (mode == EngineModeTracking) {
     // A rewrite of saved blocks needs no copy and goes down at once.

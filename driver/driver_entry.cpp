@@ -264,17 +264,29 @@ void EngineBootReinit(PDRIVER_OBJECT driverObject, PVOID context, ULONG) {
   }
   ZwClose(handle);
 
-  if (EnginePrimaryVolume != nullptr) {
-    status = PinSystemFiles(EnginePrimaryVolume);
-    if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
-    VolumeOf(EnginePrimaryVolume)->ProtectionActive = 1;
-  }
+  // Set first: a primary volume arriving meanwhile protects itself, and
+  // the lock lets only one of the two do it.
+  DriverExtension* driver;
+  if (NT_SUCCESS(GetDriverExtension(&driver)))
+    WriteShared(driver->BootFinished, static_cast<UCHAR>(1));
+  if (EnginePrimaryVolume != nullptr) ProtectPrimaryVolume(EnginePrimaryVolume);
   const bool attaching = EngineRawDiskFilter == nullptr;
   status = AttachRawDiskFilter();
   if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
   if (NT_SUCCESS(status) && attaching) SettleBootAreas(driverObject);
   ControlExtension* control = ControlOf(EngineControlDevice);
   if (control != nullptr && control->GuardThread == nullptr) StartSpaceFileGuard(control);
+}
+
+void ProtectPrimaryVolume(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  EngineLock();
+  if (!ReadShared(volume->ProtectionActive)) {
+    NTSTATUS status = PinSystemFiles(device);
+    if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
+    WriteShared(volume->ProtectionActive, static_cast<UCHAR>(1));
+  }
+  EngineUnlock();
 }
 
 NTSTATUS PinSystemFiles(PDEVICE_OBJECT device) {

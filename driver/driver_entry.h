@@ -9,6 +9,10 @@ void EngineUnload(PDRIVER_OBJECT driverObject);
 void EngineBootReinit(PDRIVER_OBJECT driverObject, PVOID context, ULONG count);
 NTSTATUS EngineAddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDevice);
 NTSTATUS PinSystemFiles(PDEVICE_OBJECT volume);
+// What the boot reinitialisation does for the primary protected volume: its
+// system files pinned (a failure is logged), then its writes intercepted;
+// once, under the engine lock.
+void ProtectPrimaryVolume(PDEVICE_OBJECT volume);
 NTSTATUS AttachRawDiskFilter();
 // Gives back what start-up took (guard thread, control device, link, pool).
 // The system never calls it: the unload routine does nothing. A host that

@@ -41,6 +41,10 @@ struct DriverExtension {
   // it) and how often the holder took it.
   PKTHREAD EngineLockOwner;
   ULONG EngineLockDepth;
+  // The boot reinitialisation has pinned the system files and switched the
+  // primary volume's protection on; a primary volume that arrives later is
+  // protected at its arrival. ReadShared/WriteShared.
+  UCHAR BootFinished;
 };
 
 struct VolumeFilterExtension {
@@ -87,7 +91,7 @@ struct VolumeFilterExtension {
   ULONG EngineMode;           // EngineModeOff, ...Tracking, ...Temporary
   KEVENT PagingEvent;         // synchronisation; serialises paging notifications
   LONG PagingCount;           // paging files on the volume
-  UCHAR ProtectionActive;     // writes are intercepted only while set
+  UCHAR ProtectionActive;     // writes are intercepted only while set; ReadShared/WriteShared
   ULONG DeviceNumber;         // primary protected volume only
   ULONG PartitionNumber;
   KEVENT WakeEvent;                          // synchronisation; set when a write is queued

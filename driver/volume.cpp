@@ -4,6 +4,7 @@
 // locations of the "Parameter" record. Also the two services the control
 // protocol uses on every request: finding a volume by name and preparing a
 // volume for an engine change. All of it runs at PASSIVE_LEVEL.
+#include "driver_entry.h"
 #include "engine.h"
 #include "engine_header.h"
 #include "engine_io.h"
@@ -140,6 +141,14 @@ void VolumeOnlineCompletion(PDEVICE_OBJECT device) {
   if (NT_SUCCESS(status)) status = ReadBootSectorGeometry(device);
   if (NT_SUCCESS(status)) status = VolumeLoadEngineState(device);
   if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
+  // The primary volume arriving after the boot reinitialisation (it was
+  // removed and came back) is protected now, as that round protects it at
+  // boot: otherwise its writes would go down uncopied under snapshots that
+  // are still listed.
+  DriverExtension* driver;
+  if (device == EnginePrimaryVolume && NT_SUCCESS(GetDriverExtension(&driver)) &&
+      ReadShared(driver->BootFinished))
+    ProtectPrimaryVolume(device);
 }
 
 NTSTATUS VolumeLoadEngineState(PDEVICE_OBJECT device) {

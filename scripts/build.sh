@@ -19,6 +19,18 @@ for arg in "$@"; do
   esac
 done
 
+# Each step's wall time goes to build/times.txt, which the test command
+# prints at its end.
+times="$root/build/times.txt"
+mkdir -p "$root/build"
+build() {  # dir, label, extra cmake --build args...
+  local dir=$1 label=$2 t0; shift 2
+  echo "== building $label"
+  t0=$(date +%s)
+  cmake --build "$root/build/$dir" -j "$jobs" "$@"
+  printf 'build %-7s %5d s\n' "$dir" $(( $(date +%s) - t0 )) | tee -a "$times"
+}
+
 configure() {  # dir, extra cmake args...
   local dir=$1; shift
   cmake -S "$root" -B "$root/build/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
@@ -45,16 +57,13 @@ if [ $fuzz = 1 ]; then
 fi
 
 for dir in host driver win32; do
-  echo "== building $dir"
-  cmake --build "$root/build/$dir" -j "$jobs"
+  build $dir $dir
 done
 if [ "$wine_arch" = 64 ]; then
-  echo "== building win64 (this machine runs no 32-bit programs: the Win32 tests run 64-bit)"
-  cmake --build "$root/build/win64" -j "$jobs"
+  build win64 "win64 (this machine runs no 32-bit programs: the Win32 tests run 64-bit)"
 fi
 if [ $fuzz = 1 ]; then
-  echo "== building fuzz targets"
-  cmake --build "$root/build/fuzz" -j "$jobs" --target vh_fuzzers
-  echo "== building the engine's race tests with ThreadSanitizer"
-  cmake --build "$root/build/tsan" -j "$jobs" --target engine_race_test engine_drive_test engine_io_test lazytree_validation_thread_test
+  build fuzz "fuzz targets" --target vh_fuzzers
+  build tsan "the engine's race tests with ThreadSanitizer" \
+        --target engine_race_test engine_drive_test engine_io_test lazytree_validation_thread_test
 fi

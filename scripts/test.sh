@@ -7,6 +7,17 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${VH_JOBS:-$(nproc)}
 start=$(date +%s)
+# Each step's wall time, printed at the end (scripts/build.sh adds its own).
+times="$root/build/times.txt"
+mkdir -p "$root/build"
+: >"$times"
+timed() {  # label, command...
+  local label=$1 t0 rc; shift
+  t0=$(date +%s)
+  "$@"; rc=$?
+  printf '%-13s %5d s\n' "$label" $(( $(date +%s) - t0 )) >>"$times"
+  return $rc
+}
 
 "$root/scripts/bootstrap.sh" || exit 1
 "$root/scripts/build.sh" --fuzz || { echo "test: build failed" >&2; exit 1; }
@@ -14,19 +25,19 @@ start=$(date +%s)
 status=0
 # The committed format holds for every source.
 echo "== format"
-"$root/scripts/check-format.sh" || status=1
+timed format "$root/scripts/check-format.sh" || status=1
 # The bug-prone and performance checks over the host build's sources, then
 # over the Win32-only sources of the Win32 build whose tests run here.
 echo "== tidy"
-"$root/scripts/check-tidy.sh" "$root/build/host" || status=1
+timed "tidy host" "$root/scripts/check-tidy.sh" "$root/build/host" || status=1
 win_build=win64
 [ "$("$root/scripts/wine-session.sh" arch)" = 32 ] && win_build=win32
-"$root/scripts/check-tidy.sh" "$root/build/$win_build" "$root/build/host" || status=1
+timed "tidy $win_build" "$root/scripts/check-tidy.sh" "$root/build/$win_build" "$root/build/host" || status=1
 
 run_ctest() {  # flavour, extra ctest args...
   local dir=$1; shift
   echo "== tests: $dir"
-  ctest --test-dir "$root/build/$dir" --output-on-failure --no-tests=error "$@" || status=1
+  timed "test $dir" ctest --test-dir "$root/build/$dir" --output-on-failure --no-tests=error "$@" || status=1
 }
 run_ctest host -j "$jobs"
 run_ctest driver
@@ -46,6 +57,8 @@ fi
 # any report fails the run.
 TSAN_OPTIONS="halt_on_error=1 exitcode=66" run_ctest tsan -R "^(engine_(race|drive|io)|lazytree_validation_thread)_test$"
 
+echo "== time per step"
+cat "$times"
 echo "test: finished in $(( $(date +%s) - start )) s"
 if [ $status -ne 0 ]; then
   echo "test: FAILED" >&2

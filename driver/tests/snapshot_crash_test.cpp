@@ -359,6 +359,35 @@ TEST_F(SnapshotCrashTest, OldestDropUnderSpacePressure) {
       {{1, 2, 3}, {2, 3}});
 }
 
+// The protected volume leaves (surprise removal, then removal) and arrives
+// again, twice: each time it is protected as at boot, so the snapshots it
+// kept and those taken since restore exactly after every write.
+TEST_F(SnapshotCrashTest, AVolumeThatComesBackIsProtectedAsAtBoot) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  ASSERT_NO_FATAL_FAILURE(ThreeSnapshots());
+  const Ranges pinned = PassThroughRanges(Ext());
+  std::vector<uint32_t> listed = {1, 2, 3};
+  for (uint32_t round = 0; round < 2; ++round) {
+    SCOPED_TRACE("arrival " + std::to_string(round + 1));
+    ASSERT_EQ(SendRequest(Device(), IRP_MJ_PNP, IRP_MN_SURPRISE_REMOVAL), STATUS_SUCCESS);
+    ASSERT_EQ(Remove(kProtectedVolume), STATUS_SUCCESS);
+    ASSERT_EQ(Device(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(CheckListed("after the removal", {listed}));
+    ASSERT_NO_FATAL_FAILURE(ArriveVolume(kProtectedVolume));
+    ASSERT_NE(Ext(), nullptr);
+    EXPECT_EQ(EnginePrimaryVolume, Device());
+    EXPECT_EQ(Normalised(PassThroughRanges(Ext())), Normalised(pinned));
+    // Blocks saved for the newest before the removal, blocks first written
+    // now, and one free at the newest.
+    ASSERT_NO_FATAL_FAILURE(Fill(kBase, kBlocks, static_cast<uint8_t>(0x80 + round)));
+    ASSERT_NO_FATAL_FAILURE(CheckListed("after writes", {listed}));
+    ASSERT_NO_FATAL_FAILURE(Take(4 + round));
+    listed.push_back(4 + round);
+    ASSERT_NO_FATAL_FAILURE(Fill(kBase + 1, 2, static_cast<uint8_t>(0x90 + round)));
+    ASSERT_NO_FATAL_FAILURE(CheckListed("after a create and writes", {listed}));
+  }
+}
+
 // The engine steps of the create and delete requests and the write path,
 // each under every pool allocation and every transfer failing in turn.
 TEST_F(SnapshotCrashTest, FaultSweeps) {

@@ -285,14 +285,22 @@ void TChunkPLTE::SaveToStream(PngStream& stream) {
   if (header && header->ColourType == kPalette && header->Storage().UsesPalette()) {
     if (EntryCount == 0) EntryCount = header->Storage().PaletteCount();
     EntryCount = std::min(EntryCount, 256u);
+    const uint8_t* lut = Owner().GammaLut;
     const uint8_t* inverse = Owner().InverseGammaLut;
     const PngRgbQuad* palette = header->Storage().Palette();
+    // An entry still showing as the file's colour is written as that colour:
+    // correction merges neighbouring values, and the inverse table would
+    // pick one of them for all.
+    std::vector<uint8_t> read(Payload(), Payload() + PayloadSize());
+    auto written = [&](size_t at, uint8_t shown) {
+      return at < read.size() && lut[read[at]] == shown ? read[at] : inverse[shown];
+    };
     SetPayloadSize(EntryCount * 3);
     for (size_t i = 0; i < EntryCount; ++i) {
       uint8_t* rgb = Payload() + 3 * i;
-      rgb[0] = inverse[palette[i].red];
-      rgb[1] = inverse[palette[i].green];
-      rgb[2] = inverse[palette[i].blue];
+      rgb[0] = written(3 * i, palette[i].red);
+      rgb[1] = written(3 * i + 1, palette[i].green);
+      rgb[2] = written(3 * i + 2, palette[i].blue);
     }
   }
   TChunk::SaveToStream(stream);

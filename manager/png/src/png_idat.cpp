@@ -173,39 +173,49 @@ void StoreRow(const uint8_t* src, const RowPlace& at, const TChunkIHDR& header, 
     case kRgbAlpha: {
       const bool alpha = header.ColourType == kRgbAlpha;
       uint8_t* alphaRow = alpha || ctx.keyed ? storage.AlphaRow(at.y) : nullptr;
-      if (depth == 8) {
-        // Without a gamma chunk the table is the identity: no look-ups.
-        if (alpha && ctx.identity)
+      // Without a gamma chunk the table is the identity: no look-ups.
+      if (depth == 8 && ctx.identity) {
+        if (alpha)
           StoreTrueColour8<true, false, true>(src, dst, alphaRow, at, ctx);
-        else if (alpha)
-          StoreTrueColour8<true, false, false>(src, dst, alphaRow, at, ctx);
         else if (ctx.keyed)
-          StoreTrueColour8<false, true, false>(src, dst, alphaRow, at, ctx);
-        else if (ctx.identity)
-          StoreTrueColour8<false, false, true>(src, dst, alphaRow, at, ctx);
+          StoreTrueColour8<false, true, true>(src, dst, alphaRow, at, ctx);
         else
-          StoreTrueColour8<false, false, false>(src, dst, alphaRow, at, ctx);
+          StoreTrueColour8<false, false, true>(src, dst, alphaRow, at, ctx);
         break;
       }
-      const size_t step = alpha ? 8 : 6;
-      uint8_t* low = storage.LowRow(at.y);
+      const size_t sample = depth / 8u, step = (alpha ? 4u : 3u) * sample;
+      uint8_t* low = depth == 16 ? storage.LowRow(at.y) : nullptr;
+      // The file's samples go into the sample plane as they are, so that
+      // saving writes them back whatever the correction merged.
+      uint8_t* kept = storage.HasSamples() ? storage.SampleRow(at.y) : nullptr;
       for (uint32_t i = 0; i < at.count; ++i) {
         const uint8_t* p = src + i * step;
         uint32_t x = at.x0 + i * at.dx;
         uint8_t* d = dst + size_t(x) * 3;
-        d[0] = lut[p[4]];
-        d[1] = lut[p[2]];
-        d[2] = lut[p[0]];
-        uint8_t* l = low + size_t(x) * 3;
-        l[0] = lut[p[5]];
-        l[1] = lut[p[3]];
-        l[2] = lut[p[1]];
-        if (alpha) alphaRow[x] = p[6];
-        if (ctx.keyed)
-          alphaRow[x] = GetBE16(p) == ctx.key[0] && GetBE16(p + 2) == ctx.key[1] &&
-                                GetBE16(p + 4) == ctx.key[2]
-                            ? 0
-                            : 255;
+        const uint8_t r = p[0], g = p[sample], b = p[2 * sample];
+        d[0] = lut[b];
+        d[1] = lut[g];
+        d[2] = lut[r];
+        if (kept) {
+          uint8_t* k = kept + size_t(x) * 3;
+          k[0] = b;
+          k[1] = g;
+          k[2] = r;
+        }
+        if (low) {
+          uint8_t* l = low + size_t(x) * 3;
+          l[0] = lut[p[5]];
+          l[1] = lut[p[3]];
+          l[2] = lut[p[1]];
+        }
+        if (alpha) alphaRow[x] = p[3 * sample];
+        if (ctx.keyed) {
+          bool isKey = low ? GetBE16(p) == ctx.key[0] && GetBE16(p + 2) == ctx.key[1] &&
+                                 GetBE16(p + 4) == ctx.key[2]
+                           : r == uint8_t(ctx.key[0]) && g == uint8_t(ctx.key[1]) &&
+                                 b == uint8_t(ctx.key[2]);
+          alphaRow[x] = isKey ? 0 : 255;
+        }
       }
       break;
     }
@@ -372,8 +382,15 @@ void WriteKeyedPixel(uint8_t* p, uint32_t x, uint32_t y, const TChunkIHDR& heade
   if (isKey()) p[wide ? 2 * samples - 1 : samples - 1] ^= 1;
 }
 
+// A stored corrected sample goes out as the file's own sample when that
+// still shows as it; a changed one through the inverse table.
+inline uint8_t WrittenSample(uint8_t stored, const uint8_t* kept, size_t i, const uint8_t* lut,
+                             const uint8_t* inverse) {
+  return kept && lut[kept[i]] == stored ? kept[i] : inverse[stored];
+}
+
 void LoadRow(uint8_t* out, const RowPlace& at, const TChunkIHDR& header, const PngStorage& storage,
-             const uint8_t* inverse, const KeyContext* key) {
+             const uint8_t* lut, const uint8_t* inverse, const KeyContext* key) {
   const uint8_t* src = storage.Row(at.y);
   const uint8_t depth = header.BitDepth;
   const unsigned bpp = storage.BitsPerPixel();
@@ -408,14 +425,16 @@ void LoadRow(uint8_t* out, const RowPlace& at, const TChunkIHDR& header, const P
       const size_t sample = depth / 8u;
       const size_t step = (alpha ? 4u : 3u) * sample;
       const uint8_t* alphaRow = alpha ? storage.AlphaRow(at.y) : nullptr;
+      const uint8_t* keptRow = storage.HasSamples() ? storage.SampleRow(at.y) : nullptr;
       for (uint32_t i = 0; i < at.count; ++i) {
         uint8_t* p = out + i * step;
         uint32_t x = at.x0 + i * at.dx;
         const uint8_t* s = src + size_t(x) * 3;
+        const uint8_t* kept = keptRow ? keptRow + size_t(x) * 3 : nullptr;
         if (sample == 2) std::memset(p, 0, step);
-        p[0] = inverse[s[2]];
-        p[sample] = inverse[s[1]];
-        p[2 * sample] = inverse[s[0]];
+        p[0] = WrittenSample(s[2], kept, 2, lut, inverse);
+        p[sample] = WrittenSample(s[1], kept, 1, lut, inverse);
+        p[2 * sample] = WrittenSample(s[0], kept, 0, lut, inverse);
         if (alphaRow) p[3 * sample] = alphaRow[x];
         if (key) WriteKeyedPixel(p, x, at.y, header, storage, inverse, *key);
       }
@@ -531,6 +550,7 @@ void TChunkIDAT::LoadFromStream(PngStream& stream, const uint8_t kind[4], uint32
   storage.SetGreyRamp(picture.GammaLut);
   StoreContext ctx{picture.GammaLut, true, false, {}};
   for (int i = 0; i < 256; ++i) ctx.identity = ctx.identity && picture.GammaLut[i] == i;
+  if (!ctx.identity && (colourType == kRgb || colourType == kRgbAlpha)) storage.AddSamplePlane();
   if (colourType == kRgb) {
     const TChunktRNS* trns = picture.ChunkList().Find<TChunktRNS>();
     if (trns && trns->PayloadSize() >= 6) {
@@ -619,7 +639,7 @@ void TChunkIDAT::SaveToStream(PngStream& stream) {
     std::fill(prev.begin(), prev.end(), 0);
     for (uint32_t r = 0; r < height; ++r) {
       LoadRow(raw.data(), {pass.y0 + r * pass.dy, pass.x0, pass.dx, width}, header, storage,
-              picture.InverseGammaLut, keyContext ? &*keyContext : nullptr);
+              picture.GammaLut, picture.InverseGammaLut, keyContext ? &*keyContext : nullptr);
       PngFilter filter = ChooseFilter(picture.RowFilters, raw.data(), prev.data(), candidates,
                                       rowBytes, pixelBytes);
       std::vector<uint8_t>& out = candidates[filter];

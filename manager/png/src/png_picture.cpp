@@ -1,6 +1,8 @@
 #include "png/png_picture.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "png/png_errors.h"
 #include "png/png_records.h"
@@ -24,6 +26,15 @@ void ReadSignature(PngStream& stream) {
   if (got != sizeof signature) throw EPngUnexpectedEnd();
 }
 
+// True for the first chunk of a known single-valued kind (gamma,
+// transparency, ...): unknown and text chunks may repeat without end.
+bool FirstOfItsKind(const TChunkClass& cls, const std::vector<const TChunkClass*>& seen) {
+  if (&cls == &TChunk::StaticClass() || &cls == &TChunktEXt::StaticClass() ||
+      &cls == &TChunkzTXt::StaticClass())
+    return false;
+  return std::find(seen.begin(), seen.end(), &cls) == seen.end();
+}
+
 }  // namespace
 
 PngPicture::PngPicture() { ResetGamma(); }
@@ -43,6 +54,8 @@ void PngPicture::LoadFromStream(PngStream& stream) {
   ReadSignature(stream);
   // The list grows geometrically: loading stays linear in the chunk count
   // however many small chunks a file holds.
+  size_t ancillaryKept = 0;
+  std::vector<const TChunkClass*> seen;
   for (size_t count = 0;;) {
     PngChunkHead head;
     if (stream.Read(&head, sizeof head) != sizeof head) throw EPngUnexpectedEnd();
@@ -52,17 +65,22 @@ void PngPicture::LoadFromStream(PngStream& stream) {
     if (count != 0 && Is(head.type, kIhdr)) throw EPngInvalidIHDR();
     uint32_t length = GetBE32(head.length);
     if (length > kMaxChunkLength) throw EPngUnexpectedEnd();
+    const TChunkClass& cls = FindChunkClass(head.type);
+    const bool ancillary = (head.type[0] & 0x20) != 0;
     // Later IDAT runs are not part of the image; chromaticities are not used.
-    if ((imageRead_ && Is(head.type, kIdat)) || Is(head.type, kChrm)) {
+    if ((imageRead_ && Is(head.type, kIdat)) || Is(head.type, kChrm) ||
+        (ancillary && ancillaryKept >= kMaxAncillaryChunks && !FirstOfItsKind(cls, seen))) {
       if (uint64_t(length) + 4 > stream.Remaining()) throw EPngUnexpectedEnd();
       stream.Seek(stream.Position() + length + 4);
       continue;
     }
-    std::unique_ptr<TChunk> chunk = CreateChunk(*this, head.type);
-    if (&chunk->ChunkClass() == &TChunk::StaticClass() && !(head.type[0] & 0x20))
-      throw EPNGUnknownCriticalChunk();
-    TChunk* loading = chunks_.Add(std::move(chunk));
+    if (&cls == &TChunk::StaticClass() && !ancillary) throw EPNGUnknownCriticalChunk();
+    TChunk* loading = chunks_.Add(cls.create(*this));
     ++count;
+    if (ancillary) {
+      ++ancillaryKept;
+      if (FirstOfItsKind(cls, seen)) seen.push_back(&cls);
+    }
     loading->LoadFromStream(stream, head.type, length);
     if (Is(head.type, kIdat)) imageRead_ = true;
     if (Is(head.type, kIend)) break;

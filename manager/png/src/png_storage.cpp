@@ -45,7 +45,7 @@ PngBuffer PngBuffer::Clone() const {
 }
 
 PngStorage::Sizes PngStorage::ComputeSizes(uint32_t width, uint32_t height, unsigned bitsPerPixel,
-                                           bool alpha, bool lowBytes) {
+                                           bool alpha, bool lowBytes, bool samples) {
   // Everything in 64 bits and checked: a header may claim any size.
   uint64_t bits = 0, stride = 0, pixels = 0, alphaSize = 0, total = 0;
   bool ok = vh::CheckedMul<uint64_t>(width, bitsPerPixel, &bits) &&
@@ -53,11 +53,12 @@ PngStorage::Sizes PngStorage::ComputeSizes(uint32_t width, uint32_t height, unsi
   stride = bits / 32 * 4;
   ok = ok && vh::CheckedMul<uint64_t>(stride, height, &pixels) &&
        vh::CheckedMul<uint64_t>(width, height, &alphaSize);
-  uint64_t low = lowBytes ? pixels : 0;
+  uint64_t low = lowBytes ? pixels : 0, kept = samples ? pixels : 0;
   if (!alpha) alphaSize = 0;
-  ok = ok && vh::CheckedAdd(pixels, alphaSize, &total) && vh::CheckedAdd(total, low, &total);
+  ok = ok && vh::CheckedAdd(pixels, alphaSize, &total) && vh::CheckedAdd(total, low, &total) &&
+       vh::CheckedAdd(total, kept, &total);
   if (!ok || total > kMaxStorageBytes) throw EPNGOutMemory();
-  return {size_t(stride), size_t(pixels), size_t(alphaSize), size_t(low)};
+  return {size_t(stride), size_t(pixels), size_t(alphaSize), size_t(low), size_t(kept)};
 }
 
 namespace {
@@ -89,6 +90,7 @@ void PngStorage::Prepare(uint32_t width, uint32_t height, uint8_t colourType, ui
   pixels_ = std::move(pixels);
   alpha_ = std::move(alpha);
   lowBytes_ = std::move(low);
+  samples_ = PngBuffer();
   width_ = width;
   height_ = height;
   colourType_ = colourType;
@@ -117,10 +119,22 @@ void PngStorage::SetGreyRamp(const uint8_t* gammaLut) {
 
 void PngStorage::AddAlphaPlane() {
   if (HasAlpha() || width_ == 0) return;
-  Sizes sizes = ComputeSizes(width_, height_, bitsPerPixel_, true, HasLowBytes());
+  Sizes sizes = ComputeSizes(width_, height_, bitsPerPixel_, true, HasLowBytes(), HasSamples());
   PngBuffer alpha(sizes.alpha);
   std::memset(alpha.data(), 255, alpha.size());
   alpha_ = std::move(alpha);
+}
+
+bool PngStorage::AddSamplePlane() {
+  if (HasSamples() || usesPalette_ || width_ == 0) return HasSamples();
+  try {
+    Sizes sizes = ComputeSizes(width_, height_, bitsPerPixel_, HasAlpha(), HasLowBytes(), true);
+    samples_ = PngBuffer(sizes.samples);
+  } catch (const EPNGOutMemory&) {
+    // The picture itself fits; only its exact saving is given up.
+    return false;
+  }
+  return true;
 }
 
 unsigned PngStorage::NearestPaletteIndex(uint8_t red, uint8_t green, uint8_t blue) const {
@@ -169,8 +183,8 @@ void PngStorage::SetPacked(uint8_t* row, uint32_t x, unsigned bits, unsigned val
 }
 
 void PngStorage::Resize(uint32_t width, uint32_t height) {
-  Sizes sizes = ComputeSizes(width, height, bitsPerPixel_, HasAlpha(), HasLowBytes());
-  PngBuffer pixels(sizes.pixels), alpha(sizes.alpha), low(sizes.lowBytes);
+  Sizes sizes = ComputeSizes(width, height, bitsPerPixel_, HasAlpha(), HasLowBytes(), HasSamples());
+  PngBuffer pixels(sizes.pixels), alpha(sizes.alpha), low(sizes.lowBytes), kept(sizes.samples);
   uint32_t rows = std::min(height, height_);
   size_t stride = std::min(sizes.stride, rowStride_);
   size_t alphaWidth = std::min(width, width_);
@@ -178,6 +192,8 @@ void PngStorage::Resize(uint32_t width, uint32_t height) {
   for (uint32_t y = 0; y < rows; ++y) {
     std::memcpy(pixels.data() + (height - 1 - y) * sizes.stride, Row(y), stride);
     if (HasLowBytes()) std::memcpy(low.data() + (height - 1 - y) * sizes.stride, LowRow(y), stride);
+    if (HasSamples())
+      std::memcpy(kept.data() + (height - 1 - y) * sizes.stride, SampleRow(y), stride);
   }
   if (HasAlpha()) {
     std::memset(alpha.data(), 255, alpha.size());
@@ -187,6 +203,7 @@ void PngStorage::Resize(uint32_t width, uint32_t height) {
   pixels_ = std::move(pixels);
   alpha_ = std::move(alpha);
   lowBytes_ = std::move(low);
+  samples_ = std::move(kept);
   width_ = width;
   height_ = height;
   rowStride_ = sizes.stride;
@@ -204,6 +221,7 @@ PngStorage PngStorage::Clone() const {
   copy.pixels_ = pixels_.Clone();
   copy.alpha_ = alpha_.Clone();
   copy.lowBytes_ = lowBytes_.Clone();
+  copy.samples_ = samples_.Clone();
   std::memcpy(copy.palette_, palette_, sizeof palette_);
   copy.paletteCount_ = paletteCount_;
   return copy;

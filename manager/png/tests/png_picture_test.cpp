@@ -265,7 +265,8 @@ TEST(PngPictureOps, TransparencyOf256BytesIsAccepted) {
 }
 
 TEST(PngPictureOps, LoadingIsLinearInTheChunkCount) {
-  // Files of many empty ancillary chunks. A list that grows by a fixed step
+  // Files of many empty ancillary chunks, up to the number kept. A list
+  // that grows by a fixed step
   // copies its chunks over and over (about n * n / 20 moves for a step of
   // ten); one that grows geometrically moves fewer than two per chunk in
   // all, at every size, and reads each byte of the file once.
@@ -278,7 +279,7 @@ TEST(PngPictureOps, LoadingIsLinearInTheChunkCount) {
     out.insert(out.end(), bytes.begin() + 8 + 25, bytes.end());
     return out;
   };
-  for (size_t chunks : {size_t(2000), size_t(8000)}) {
+  for (size_t chunks : {size_t(250), kMaxAncillaryChunks}) {
     std::vector<uint8_t> bytes = file(chunks);
     PngPicture picture;
     PngReadStream in(bytes);
@@ -298,6 +299,55 @@ TEST(PngPictureOps, LoadingIsLinearInTheChunkCount) {
     stepped.Add(CreateChunk(owner, kind));
   }
   EXPECT_EQ(stepped.MovedItems(), 99u * 100u / 2u);
+}
+
+TEST(PngPictureOps, AncillaryChunksAreKeptUpToTheBound) {
+  // Numbered unknown chunks, then the first gamma chunk, then a text chunk.
+  // At the bound all are kept and written back in order; past it the
+  // unknown and text chunks are skipped, the gamma chunk still applies, and
+  // a hostile count of them takes no more than the bound.
+  const Image im = RandomImage(3, 2, 2, 8, 5);
+  for (size_t chunks : {kMaxAncillaryChunks - 2, kMaxAncillaryChunks - 1, size_t(300000)}) {
+    SCOPED_TRACE(chunks);
+    EncodeOptions options;
+    options.beforeImage.reserve(chunks + 1);
+    for (size_t i = 0; i < chunks; ++i) {
+      std::vector<uint8_t> number(4);
+      PutBE32(number.data(), uint32_t(i));
+      options.beforeImage.push_back({"prVt", number});
+    }
+    options.beforeImage.push_back({"gAMA", {0, 1, 0x86, 0xA0}});
+    options.afterImage = {{"tEXt", {'k', 0, 'v'}}};
+    std::vector<uint8_t> file = Encode(im, options);
+    PngPicture picture;
+    PngReadStream in(file);
+    picture.LoadFromStream(in);
+    EXPECT_EQ(in.Position(), file.size());
+    EXPECT_NE(picture.GammaLut[128], 128);
+
+    const size_t unknown = std::min(chunks, kMaxAncillaryChunks);
+    const bool text = unknown + 1 < kMaxAncillaryChunks;
+    std::vector<std::string> types = {"IHDR"};
+    types.insert(types.end(), unknown, "prVt");
+    types.insert(types.end(), {"gAMA", "IDAT"});
+    if (text) types.push_back("tEXt");
+    types.push_back("IEND");
+    ASSERT_EQ(picture.ChunkList().Count(), types.size());
+
+    const std::vector<uint8_t> saved = Save(picture);
+    const std::vector<FileChunk> written = ListChunks(saved);
+    ASSERT_EQ(written.size(), types.size());
+    for (size_t i = 0; i < written.size(); ++i) {
+      ASSERT_EQ(written[i].type, types[i]) << i;
+      if (written[i].type == "prVt") {
+        ASSERT_EQ(GetBE32(written[i].data.data()), i - 1);
+      }
+    }
+    // What was kept loads again whole and saves the same file.
+    PngPicture again;
+    Load(again, saved);
+    EXPECT_EQ(Save(again), saved);
+  }
 }
 
 }  // namespace

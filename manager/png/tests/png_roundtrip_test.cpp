@@ -298,6 +298,93 @@ TEST(PngRoundTrip, GammaCorrectedColoursLoadTheSameAfterSaving) {
       }
 }
 
+std::vector<uint8_t> GammaChunk(uint32_t gamma) {
+  std::vector<uint8_t> data(4);
+  PutBE32(data.data(), gamma);
+  return data;
+}
+
+TEST(PngRoundTrip, GammaFilesSaveTheSamplesTheyRead) {
+  // Correction merges neighbouring samples (bright ones at gamma 1.0 and
+  // 2.5, dark ones at 0.45), true-colour samples in the storage and palette
+  // colours in the palette; saving must still write the file's own.
+  const Format formats[] = {{3, 8}, {3, 2},  {0, 8}, {0, 16}, {4, 8},
+                            {2, 8}, {2, 16}, {6, 8}, {6, 16}};
+  uint32_t seed = 900;
+  for (uint32_t gamma : {45000u, 100000u, 250000u})
+    for (const Format& f : formats)
+      for (bool interlace : {false, true}) {
+        Image im = RandomImage(24, 24, f.colourType, f.bitDepth, seed++);
+        SCOPED_TRACE(Describe(im, interlace) + " gamma " + std::to_string(gamma));
+        EncodeOptions options;
+        options.interlace = interlace;
+        options.beforeImage = {{"gAMA", GammaChunk(gamma)}};
+        PngPicture picture;
+        std::vector<uint8_t> saved = Resaved(Encode(im, options), picture);
+        Image back;
+        std::string why;
+        ASSERT_TRUE(Decode(saved, &back, &why)) << why;
+        EXPECT_EQ(back.samples, Expected(im).samples);
+        EXPECT_EQ(back.palette, im.palette);
+        EXPECT_EQ(ChunkData(saved, "gAMA"), GammaChunk(gamma));
+        // The saved file shows as the loaded one did, and saves the same.
+        PngPicture again;
+        Load(again, saved);
+        for (uint32_t y = 0; y < im.height; ++y)
+          for (uint32_t x = 0; x < im.width; ++x)
+            ASSERT_EQ(again.Pixel(x, y), picture.Pixel(x, y)) << x << "," << y;
+        EXPECT_EQ(Save(again), saved);
+      }
+}
+
+TEST(PngRoundTrip, ChangedGammaColoursAreWrittenAsShown) {
+  // Gamma 1.0: what is set after loading is written so that it shows as
+  // set; what is left alone keeps the file's samples, also after resizing.
+  const std::vector<uint8_t> gama = GammaChunk(100000);
+  for (uint8_t colourType : {2, 3}) {
+    SCOPED_TRACE(int(colourType));
+    Image im = RandomImage(8, 8, colourType, 8, 41);
+    EncodeOptions options;
+    options.beforeImage = {{"gAMA", gama}};
+    PngPicture picture;
+    Load(picture, Encode(im, options));
+    const uint8_t* lut = picture.GammaLut;
+    const PngColour set = PngRgb(lut[10], lut[200], lut[255]);
+    if (colourType == 2) {
+      picture.SetPixel(3, 2, set);
+    } else {
+      PngRgbQuad& entry = picture.Header()->Storage().Palette()[im.At(3, 2, 0)];
+      entry = {lut[255], lut[200], lut[10], 0};
+    }
+    picture.SetSize(9, 8);
+    PngPicture again;
+    Load(again, Save(picture));
+    EXPECT_EQ(again.Pixel(3, 2), set);
+    Image back;
+    std::string why;
+    ASSERT_TRUE(Decode(Save(picture), &back, &why)) << why;
+    for (uint32_t y = 0; y < 8; ++y)
+      for (uint32_t x = 0; x < 8; ++x) {
+        if (colourType == 3) {
+          ASSERT_EQ(back.At(x, y, 0), im.At(x, y, 0));
+          continue;
+        }
+        for (unsigned c = 0; c < 3; ++c) {
+          if (x != 3 || y != 2) {
+            ASSERT_EQ(back.At(x, y, c), im.At(x, y, c)) << x << "," << y;
+          }
+        }
+      }
+    if (colourType == 3) {
+      for (size_t i = 0; i < im.palette.size(); ++i) {
+        if (i != im.At(3, 2, 0)) {
+          ASSERT_EQ(back.palette[i], im.palette[i]) << i;
+        }
+      }
+    }
+  }
+}
+
 TEST(PngRoundTrip, CompressedTextIsWrittenCompressed) {
   PngPicture picture;
   Load(picture, Encode(RandomImage(2, 2, 0, 8, 1)));

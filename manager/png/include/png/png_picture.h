@@ -21,6 +21,11 @@ constexpr PngColour PngRgb(uint8_t r, uint8_t g, uint8_t b) {
 }
 
 constexpr uint32_t kMinIdatLimit = 65535;
+// Ancillary chunks a loaded picture keeps at most: past this many, unknown
+// and text chunks and repeats of the other kinds are skipped unread, so a
+// file of millions of empty chunks takes little time and memory. The first
+// gamma, transparency, physical size and time chunk are always kept.
+constexpr size_t kMaxAncillaryChunks = 1000;
 constexpr uint32_t kMaxImageSide = 65535;
 
 class PngPicture {

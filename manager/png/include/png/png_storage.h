@@ -67,6 +67,12 @@ class PngStorage {
   // held the file's key, since the stored colours are gamma-corrected and
   // may no longer tell them apart.
   void AddAlphaPlane();
+  // Gives a true-colour storage a plane of the file's own samples (high
+  // bytes, laid out like the pixel rows), so that a gamma-corrected picture
+  // saves the samples it read: correction merges neighbouring samples and
+  // no inverse table can tell them apart again. False (and no plane) when
+  // the plane would not fit in the storage limit.
+  bool AddSamplePlane();
   bool Empty() const { return width_ == 0; }
   // True when prepared for exactly this size and format.
   bool Describes(uint32_t width, uint32_t height, uint8_t colourType, uint8_t bitDepth) const {
@@ -81,6 +87,7 @@ class PngStorage {
   bool UsesPalette() const { return usesPalette_; }
   bool HasAlpha() const { return alpha_.size() != 0; }
   bool HasLowBytes() const { return lowBytes_.size() != 0; }
+  bool HasSamples() const { return samples_.size() != 0; }
 
   // Rows by image row, top first (the pixel and low-byte planes are stored
   // bottom-up, the alpha plane top-down).
@@ -89,6 +96,10 @@ class PngStorage {
   uint8_t* LowRow(uint32_t y) { return lowBytes_.data() + (height_ - 1 - y) * rowStride_; }
   const uint8_t* LowRow(uint32_t y) const {
     return lowBytes_.data() + (height_ - 1 - y) * rowStride_;
+  }
+  uint8_t* SampleRow(uint32_t y) { return samples_.data() + (height_ - 1 - y) * rowStride_; }
+  const uint8_t* SampleRow(uint32_t y) const {
+    return samples_.data() + (height_ - 1 - y) * rowStride_;
   }
   uint8_t* AlphaRow(uint32_t y) { return alpha_.data() + size_t(y) * width_; }
   const uint8_t* AlphaRow(uint32_t y) const { return alpha_.data() + size_t(y) * width_; }
@@ -108,8 +119,8 @@ class PngStorage {
   static unsigned GetPacked(const uint8_t* row, uint32_t x, unsigned bits);
   static void SetPacked(uint8_t* row, uint32_t x, unsigned bits, unsigned value);
 
-  // Another size keeping the overlapping top-left part: new pixel and
-  // low bytes 0, new alpha bytes 255.
+  // Another size keeping the overlapping top-left part: new pixel, low and
+  // sample bytes 0, new alpha bytes 255.
   void Resize(uint32_t width, uint32_t height);
 
   PngStorage Clone() const;
@@ -120,15 +131,15 @@ class PngStorage {
   unsigned bitsPerPixel_ = 0;
   size_t rowStride_ = 0;
   bool usesPalette_ = false;
-  PngBuffer pixels_, alpha_, lowBytes_;
+  PngBuffer pixels_, alpha_, lowBytes_, samples_;
   PngRgbQuad palette_[256] = {};
   unsigned paletteCount_ = 0;
 
   struct Sizes {
-    size_t stride, pixels, alpha, lowBytes;
+    size_t stride, pixels, alpha, lowBytes, samples;
   };
   static Sizes ComputeSizes(uint32_t width, uint32_t height, unsigned bitsPerPixel, bool alpha,
-                            bool lowBytes);
+                            bool lowBytes, bool samples = false);
 };
 
 }  // namespace kelm::png

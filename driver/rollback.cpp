@@ -429,9 +429,10 @@ NTSTATUS SettleBootArea(PDEVICE_OBJECT device) {
       status = CommitFields(device, {0, header->ReclaimPending, header->SpareFlag, 0});
     }
   } else if (header->RollbackPending == 0 && ProgramOnDisk(area)) {
-    // The program without its record (a schedule cut short on an earlier
-    // version): it goes when its backup holds a boot sector of the
-    // machine's own; otherwise the machine's sectors are lost and it stays.
+    // The program without its record (a removal of the target whose disk
+    // transfer failed, or an engine that wrote the header last): it goes
+    // when its backup holds a boot sector of the machine's own; otherwise
+    // the machine's sectors are lost and it stays.
     LogFailure("SNAP %08x %08x\n", 0, 1);
     status = !SameSector(area->Backup, area->Program, 0) && IsMbrDisk(area->Backup)
                  ? TakeProgramOff(area, true)

@@ -286,7 +286,7 @@ int Run(const std::string& only, bool decodeOnly) {
     shapes.push_back({"screen RGB" + size, w, h, PNG_COLOR_TYPE_RGB, 3, 8, false, Screenshot});
     shapes.push_back({"palette 8-bit" + size, w, h, PNG_COLOR_TYPE_PALETTE, 1, 8, false, Palette});
   }
-  const int decodeRuns = 9, encodeRuns = 3;
+  const int decodeRuns = 7, encodeRuns = 3;
   const int level = 7;
   std::printf(
       "Processor time of this thread, %d alternated runs decoding and %d encoding each image;\n"

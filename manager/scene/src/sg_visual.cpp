@@ -39,6 +39,7 @@ TsgMatrix Translation(float dx, float dy) {
 }  // namespace
 
 void SetPopupMenuHook(TsgPopupMenuHook hook) { g_popupMenuHook = hook; }
+TsgPopupMenuHook PopupMenuHook() { return g_popupMenuHook; }
 
 void TsgVisualObject::SetPointQuiet(TsgPosition* p, const TsgPoint& v) {
   classlib::TNotifyEvent saved = p->OnChange;

@@ -287,6 +287,10 @@ class TsgArc : public TsgEllipse {
   float startAngle_ = 0, endAngle_ = -90;
 };
 
+// The published form of TsgTextAlign, shared with the controls that pass
+// an alignment on to their text.
+extern const classlib::TTypeInfo TypeInfo_TsgTextAlign;
+
 // A wide string drawn with a font and alignment, optionally sizing itself to
 // the text (AutoSize) or scaled to fill the object (Stretch).
 class TsgText : public TsgShape {

@@ -96,6 +96,7 @@ extern IsgSceneDesigner* SceneDesigner;
 using TsgPopupMenuHook = void (*)(classlib::TComponent* menu, int x, int y,
                                   classlib::TComponent* popupComponent);
 void SetPopupMenuHook(TsgPopupMenuHook hook);
+TsgPopupMenuHook PopupMenuHook();
 
 class TsgVisualObject : public TsgObject {
   CL_DECLARE_CLASS(TsgVisualObject, TsgObject)

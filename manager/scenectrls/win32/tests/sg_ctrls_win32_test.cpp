@@ -1,0 +1,283 @@
+// Scene controls in a real scene window, styled from the embedded default
+// book and driven with real messages: clicks and presses through
+// SendInput, keys, the default and cancel buttons, a modal result ending
+// ShowModal, an action-bound button, the popup box's real menu and a held
+// speed button on the window timers.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "scene/sg_control_action.h"  // first: it undoes the Win32 FindResource macro
+
+#include <string>
+
+#include "classlib/actions.h"
+#include "classlib/classdef.h"
+#include "classlib/forms.h"
+#include "classlib/timers.h"
+#include "scene/sg_canvas_gdiplus.h"
+#include "scene/sg_objects.h"
+#include "scene/sg_scene.h"
+#include "scenectrls/sg_buttons.h"
+#include "scenectrls/sg_check_boxes.h"
+#include "scenectrls/sg_popup_box.h"
+#include "message_pump.h"
+
+namespace kelm::scenectrls {
+namespace {
+
+using classlib::New;
+using classlib::TForm;
+using scene::TsgScene;
+
+class SceneStart : public ::testing::Environment {
+ public:
+  void SetUp() override { scene::sgStartupScene(); }
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new SceneStart);
+
+// The default book's button: its face, and the face while pressed.
+constexpr COLORREF kFace = RGB(0xE9, 0xEB, 0xEE);
+constexpr COLORREF kPressedFace = RGB(0x9D, 0xB9, 0xD6);
+
+class Sink : public classlib::TObject {
+ public:
+  void Clicked(classlib::TObject*) { ++Clicks; }
+  int Clicks = 0;
+};
+
+void MouseAt(int x, int y, DWORD flags = 0) {
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  INPUT in{};
+  in.type = INPUT_MOUSE;
+  in.mi.dx = (x * 65536 + w - 1) / w;
+  in.mi.dy = (y * 65536 + h - 1) / h;
+  in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
+  SendInput(1, &in, sizeof in);
+  test::PumpPending();
+}
+
+void Key(WORD vk) {
+  INPUT in[2]{};
+  in[0].type = in[1].type = INPUT_KEYBOARD;
+  in[0].ki.wVk = in[1].ki.wVk = vk;
+  in[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(2, in, sizeof in[0]);
+  test::PumpFor(50);
+}
+
+// A shown form at (100, 100) whose scene fills it, with a white root.
+class Controls : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form = New<TForm>(nullptr, 0);
+    form->SetBounds(100, 100, 400, 200);
+    form->SetBorderStyle(classlib::TFormBorderStyle::bsNone);
+    host = New<TsgScene>(form);
+    host->SetParent(form);
+    host->SetBounds(0, 0, 400, 200);
+    root = New<scene::TsgBackground>(form);
+    root->Fill()->SetStyle(scene::sgBrushSolid);
+    root->Fill()->SetSolidColor(0xFFFFFFFF);
+    host->AddObject(root);
+  }
+  void TearDown() override {
+    MouseAt(700, 700, MOUSEEVENTF_LEFTUP);
+    classlib::Free(form);
+  }
+  template <class T>
+  T* Add(float x, float y, float w, float h) {
+    auto* c = New<T>(form);
+    c->SetBounds(x, y, w, h);
+    root->AddObject(c);
+    return c;
+  }
+  void Show() {
+    form->Show();
+    SetForegroundWindow(form->Handle());
+    SetFocus(host->Handle());
+    UpdateWindow(host->Handle());
+    test::PumpFor(50);
+  }
+  COLORREF Pixel(int x, int y) {
+    UpdateWindow(host->Handle());
+    HDC dc = GetDC(host->Handle());
+    const COLORREF c = GetPixel(dc, x, y);
+    ReleaseDC(host->Handle(), dc);
+    return c;
+  }
+  TForm* form = nullptr;
+  TsgScene* host = nullptr;
+  scene::TsgBackground* root = nullptr;
+  Sink sink;
+};
+
+TEST_F(Controls, ARealClickFiresOnClickOnce) {
+  auto* b = Add<TsgButton>(20, 20, 80, 22);
+  b->SetTextProp(u"OK");
+  b->OnClick = classlib::EventOf<&Sink::Clicked>(&sink);
+  Show();
+  ASSERT_NE(b->StyleObject(), nullptr) << "the embedded book has no button style";
+  MouseAt(100 + 60, 100 + 31);
+  MouseAt(100 + 60, 100 + 31, MOUSEEVENTF_LEFTDOWN);
+  MouseAt(100 + 60, 100 + 31, MOUSEEVENTF_LEFTUP);
+  EXPECT_TRUE(test::PumpUntil([&] { return sink.Clicks == 1; }, 2000));
+  test::PumpFor(100);
+  EXPECT_EQ(sink.Clicks, 1);
+}
+
+TEST_F(Controls, APressShowsAtTheCentreAndDraggingOffRestoresItWithoutAClick) {
+  auto* b = Add<TsgButton>(20, 20, 80, 22);
+  b->OnClick = classlib::EventOf<&Sink::Clicked>(&sink);
+  Show();
+  EXPECT_TRUE(test::PumpUntil([&] { return Pixel(60, 31) == kFace; }, 2000));
+  MouseAt(100 + 60, 100 + 31);
+  MouseAt(100 + 60, 100 + 31, MOUSEEVENTF_LEFTDOWN);
+  EXPECT_TRUE(test::PumpUntil([&] { return Pixel(60, 31) == kPressedFace; }, 2000))
+      << std::hex << Pixel(60, 31);
+  MouseAt(100 + 200, 100 + 120);
+  EXPECT_TRUE(test::PumpUntil([&] { return Pixel(60, 31) == kFace; }, 2000))
+      << std::hex << Pixel(60, 31);
+  EXPECT_FALSE(b->IsPressed());
+  MouseAt(100 + 200, 100 + 120, MOUSEEVENTF_LEFTUP);
+  test::PumpFor(100);
+  EXPECT_EQ(sink.Clicks, 0);
+}
+
+TEST_F(Controls, TabThenEnterOrSpaceClicksTheFocusedButton) {
+  auto* first = Add<TsgButton>(20, 20, 80, 22);
+  auto* second = Add<TsgButton>(120, 20, 80, 22);
+  Sink other;
+  first->OnClick = classlib::EventOf<&Sink::Clicked>(&sink);
+  second->OnClick = classlib::EventOf<&Sink::Clicked>(&other);
+  Show();
+  Key(VK_TAB);
+  EXPECT_EQ(host->GetFocused(), first);
+  Key(VK_RETURN);
+  EXPECT_EQ(sink.Clicks, 1);
+  Key(VK_TAB);
+  EXPECT_EQ(host->GetFocused(), second);
+  Key(VK_SPACE);
+  EXPECT_EQ(other.Clicks, 1);
+  EXPECT_EQ(sink.Clicks, 1);
+}
+
+TEST_F(Controls, TheDefaultButtonTakesEnterAndTheCancelButtonEscape) {
+  auto* box = Add<TsgCheckBox>(20, 60, 120, 19);
+  auto* ok = Add<TsgButton>(20, 20, 80, 22);
+  auto* cancel = Add<TsgButton>(120, 20, 80, 22);
+  Sink cancels;
+  ok->Default = true;
+  ok->OnClick = classlib::EventOf<&Sink::Clicked>(&sink);
+  cancel->Cancel = true;
+  cancel->OnClick = classlib::EventOf<&Sink::Clicked>(&cancels);
+  Show();
+  box->SetFocus();
+  Key(VK_RETURN);
+  EXPECT_EQ(sink.Clicks, 1);
+  EXPECT_FALSE(box->IsChecked());  // the key went no further
+  Key(VK_ESCAPE);
+  EXPECT_EQ(cancels.Clicks, 1);
+  // A focused button keeps Enter for itself.
+  cancel->SetFocus();
+  Key(VK_RETURN);
+  EXPECT_EQ(cancels.Clicks, 2);
+  EXPECT_EQ(sink.Clicks, 1);
+}
+
+// Ends a modal run that nothing else ended, so a failure cannot hang.
+class Watchdog : public classlib::TObject {
+ public:
+  void Fire(classlib::TObject*) {
+    if (Form) Form->SetModalResult(77);
+  }
+  TForm* Form = nullptr;
+};
+
+TEST_F(Controls, ModalResultTwoEndsShowModalWithTwo) {
+  auto* b = Add<TsgButton>(20, 20, 80, 22);
+  b->SetModalResult(2);
+  auto* dog = New<Watchdog>();
+  dog->Form = form;
+  auto* timer = New<classlib::TTimer>(nullptr);
+  timer->SetInterval(5000);
+  timer->SetOnTimer(classlib::EventOf<&Watchdog::Fire>(dog));
+  host->HandleNeeded();
+  PostMessageW(host->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(60, 31));
+  PostMessageW(host->Handle(), WM_LBUTTONUP, 0, MAKELPARAM(60, 31));
+  EXPECT_EQ(form->ShowModal(), 2);
+  classlib::Free(timer);
+  classlib::Free(dog);
+}
+
+TEST_F(Controls, AnActionBoundButtonShowsTheCaptionAndFollowsEnabled) {
+  auto* b = Add<TsgButton>(20, 20, 80, 22);
+  auto* action = New<classlib::TAction>(form);
+  action->SetCaption(u"Run");
+  b->SetActionProp(action);
+  Show();
+  EXPECT_EQ(b->Text(), u"Run");
+  auto* part = dynamic_cast<scene::TsgText*>(b->FindResource("text"));
+  ASSERT_NE(part, nullptr);
+  EXPECT_EQ(part->Text(), u"Run");
+  action->SetEnabled(false);
+  EXPECT_FALSE(b->Enabled());
+  action->SetEnabled(true);
+  EXPECT_TRUE(b->Enabled());
+  action->SetCaption(u"Stop");
+  EXPECT_EQ(part->Text(), u"Stop");
+}
+
+// Posts Escape to the thread if a menu is still up when it fires.
+class MenuWatchdog : public classlib::TObject {
+ public:
+  void Fire(classlib::TObject*) {
+    Fired = true;
+    PostMessageW(Window, WM_KEYDOWN, VK_ESCAPE, 0);
+  }
+  HWND Window = nullptr;
+  bool Fired = false;
+};
+
+TEST_F(Controls, PostedDownDownReturnPickTheSecondItemOfTheRealMenu) {
+  auto* box = Add<TsgPopupBox>(20, 80, 100, 21);
+  for (const char16_t* s : {u"one", u"two", u"three"}) box->Items()->Add(s);
+  Show();
+  auto* dog = New<MenuWatchdog>();
+  dog->Window = host->Handle();
+  auto* timer = New<classlib::TTimer>(nullptr);
+  timer->SetInterval(5000);
+  timer->SetOnTimer(classlib::EventOf<&MenuWatchdog::Fire>(dog));
+  for (WPARAM vk : {VK_DOWN, VK_DOWN, VK_RETURN}) PostMessageW(host->Handle(), WM_KEYDOWN, vk, 0);
+  box->Click();
+  EXPECT_FALSE(dog->Fired);
+  EXPECT_EQ(box->ItemIndex(), 1);
+  EXPECT_EQ(box->Text(), u"two");
+  classlib::Free(timer);
+  classlib::Free(dog);
+}
+
+TEST_F(Controls, AHeldSpeedButtonClicksAboutTenTimesASecond) {
+  auto* b = Add<TsgSpeedButton>(20, 20, 23, 23);
+  b->OnClick = classlib::EventOf<&Sink::Clicked>(&sink);
+  Show();
+  MouseAt(100 + 31, 100 + 31);
+  const DWORD start = GetTickCount();
+  MouseAt(100 + 31, 100 + 31, MOUSEEVENTF_LEFTDOWN);
+  test::PumpFor(1500);
+  const DWORD held = GetTickCount() - start;
+  const int repeated = sink.Clicks;
+  MouseAt(100 + 31, 100 + 31, MOUSEEVENTF_LEFTUP);
+  test::PumpFor(50);
+  // The first repeat 600 ms after the press, then one every 100 ms; the
+  // system's timers are coarse.
+  const int ideal = static_cast<int>(held - 600) / 100 + 1;
+  EXPECT_GE(repeated, ideal - 3) << held;
+  EXPECT_LE(repeated, ideal + 1) << held;
+  EXPECT_EQ(sink.Clicks, repeated + 1);  // and the release inside
+  test::PumpFor(300);
+  EXPECT_EQ(sink.Clicks, repeated + 1);
+}
+
+}  // namespace
+}  // namespace kelm::scenectrls

@@ -1,10 +1,10 @@
-// Power cuts while a rollback is scheduled, retargeted or cancelled, at
-// every write: whole writes, the cut write torn after 1 or 3 sectors, and a
-// volatile write cache keeping its newest write or a random subset. After
-// the next start-up, disk 0's sectors 0-4 are wholly the machine's own or
-// wholly the pre-boot program, the header records a rollback exactly when
-// the program is there, the backup holds the machine's own sectors
-// whenever one is recorded, and a later cancel or schedule ends right.
+// Power cuts while a rollback is scheduled, retargeted or cancelled, or
+// while the check at shutdown puts the program back, at every write: whole writes, the cut write
+// torn after 1 or 3 sectors, and a volatile write cache keeping its newest write or a random
+// subset. After the next start-up, disk 0's sectors 0-4 are wholly the machine's own or wholly the
+// pre-boot program, the header records a rollback exactly when the program is there, the backup
+// holds the machine's own sectors whenever one is recorded, and a later cancel or schedule ends
+// right.
 #include <algorithm>
 #include <cctype>
 #include <ostream>
@@ -36,6 +36,10 @@ struct Operation {
   // What start-up may find: nothing recorded, or a rollback to one of these.
   bool mayEndCancelled;
   std::vector<uint8_t> targets;
+  // Instead of the request: on FAT32, other boot code over sectors 0-4
+  // after the requests before, then the check at shutdown, which puts the
+  // program back over it and saves it as the machine's own.
+  bool shutdownCheck = false;
 };
 
 void PrintTo(const Operation& op, std::ostream* out) { *out << op.name; }
@@ -45,6 +49,7 @@ const Operation kOperations[] = {
     {"schedule after a cancel", {{1, 2}, {0, 0}}, {1, 1}, true, {1}},
     {"retarget", {{1, 1}}, {1, 2}, false, {1, 2}},
     {"cancel", {{1, 1}}, {0, 0}, true, {1}},
+    {"shutdown check", {{1, 1}}, {}, true, {1}, true},
 };
 
 class RollbackCrashTest : public RollbackTest {
@@ -55,21 +60,31 @@ class RollbackCrashTest : public RollbackTest {
   // One cut; *writes receives the operation's writes when `cut` is 0.
   void CutOnce(const Operation& op, DiskKind kind, uint32_t variant, uint64_t cut,
                uint64_t* writes) {
-    ASSERT_NO_FATAL_FAILURE(BootWith(1));
+    ASSERT_NO_FATAL_FAILURE(BootWith(
+        1, op.shutdownCheck ? storage::FileSystemKind::kFat32 : storage::FileSystemKind::kNtfs));
     ASSERT_EQ(CreateViaControl(1), STATUS_SUCCESS);
     ASSERT_EQ(CreateViaControl(2), STATUS_SUCCESS);
     original_ = BootSectors();
-    program_ = ExpectedPreBoot(original_);
     for (const auto& [schedule, target] : op.before) {
       ASSERT_EQ(Rollback(schedule, target), STATUS_SUCCESS);
     }
+    if (op.shutdownCheck) {
+      for (size_t s = 0; s < kBootImageSectors; ++s) original_[s * 512] ^= 0x5A;
+      ASSERT_EQ(Disk0().Write(0, kBootImageBytes, original_.data()).status,
+                storage::kStatusSuccess);
+    }
+    program_ = ExpectedPreBoot(original_);
     if (kind == DiskKind::kCached) {
       ASSERT_EQ(Disk0().Flush().status, storage::kStatusSuccess);
       Disk0().EnableWriteCache(true);
     }
     const uint64_t before = Disk0().WriteCount();
     Disk0().CutPowerAfterWrites({cut, kind == DiskKind::kTorn ? variant : 0});
-    Rollback(op.request.first, op.request.second);  // whatever it answers
+    if (op.shutdownCheck) {
+      Shutdown();
+    } else {
+      Rollback(op.request.first, op.request.second);  // whatever it answers
+    }
     if (cut == 0) *writes = Disk0().WriteCount() - before;
     if (kind == DiskKind::kCached) CutCachedPower(variant, cut);
     ASSERT_NO_FATAL_FAILURE(Reboot());

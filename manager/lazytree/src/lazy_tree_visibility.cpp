@@ -270,11 +270,11 @@ int TLazyTreeView::CompareNodePositions(PLazyNode node1, PLazyNode node2,
   return node1->Index < node2->Index ? -1 : (node1->Index > node2->Index ? 1 : 0);
 }
 
-bool TLazyTreeView::GetDisplayRows(PLazyNode node, int64_t& top, int64_t& bottom) {
+bool TLazyTreeView::GetDisplayRows(PLazyNode node, int64_t& top, int64_t& bottom, bool init) {
   LT_ASSERT(node, kNodeNotNil);
   LT_ASSERT(node != RootNode(), kNodeNotRoot);
   top = bottom = 0;
-  if (!node->Has(nsInitialized)) InitNode(node);
+  if (init && !node->Has(nsInitialized)) InitNode(node);
   if (!FullyVisible(node)) return false;
   uint32_t y = 0;
   PLazyNode n = nullptr;

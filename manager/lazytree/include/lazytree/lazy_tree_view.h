@@ -186,7 +186,7 @@ class TLazyTreeView : public TLazyTreeModel {
   int CompareNodePositions(PLazyNode node1, PLazyNode node2, bool considerChildrenAbove = false);
   // The node's rows: top and bottom in client coordinates (moved by the
   // vertical offset); false (and 0, 0) for a node that is not shown.
-  bool GetDisplayRows(PLazyNode node, int64_t& top, int64_t& bottom);
+  bool GetDisplayRows(PLazyNode node, int64_t& top, int64_t& bottom, bool init = true);
 
   // toChildrenAbove: the display order changes, so the cache is filled anew.
   void SetChildrenAbove(bool value);

@@ -179,18 +179,61 @@ void TBaseLazyTree::SetUpdateState(bool updating) {
   }
 }
 
-// Inside an update the window is repainted once at its end: asking the
-// window system for every deleted or added row would cost a round trip each.
-void TBaseLazyTree::InvalidateNode(PLazyNode /*node*/) {
-  if (HandleAllocated() && UpdateCount() == 0) Invalidate();
+// Inside an update the window is repainted once at its end; the
+// invalidations never erase (painting covers every pixel).
+void TBaseLazyTree::InvalidateNode(PLazyNode node) {
+  if (!HandleAllocated() || UpdateCount() > 0 || !node || node == RootNode()) return;
+  // The row as it is now, without initialising a node just reset.
+  int64_t top = 0;
+  int64_t bottom = 0;
+  if (!GetDisplayRows(node, top, bottom, false)) return;
+  const int clientHeight = ClientHeight();
+  if (bottom <= 0 || top >= clientHeight) return;
+  RECT r{0, static_cast<LONG>(std::max<int64_t>(top, 0)), ClientWidth(),
+         static_cast<LONG>(std::min<int64_t>(bottom, clientHeight))};
+  InvalidateRect(Handle(), &r, FALSE);
 }
 
-void TBaseLazyTree::InvalidateToBottom(PLazyNode /*node*/) {
-  if (HandleAllocated() && UpdateCount() == 0) Invalidate();
+void TBaseLazyTree::InvalidateToBottom(PLazyNode node) {
+  if (!HandleAllocated() || UpdateCount() > 0) return;
+  if (!node || node == RootNode() || !node->Has(nsInitialized)) {
+    InvalidateRect(Handle(), nullptr, FALSE);
+    return;
+  }
+  int64_t top = 0;
+  int64_t bottom = 0;
+  if (!GetDisplayRows(node, top, bottom, false)) return;
+  if (Options.ChildrenAbove && node->Has(nsExpanded))
+    top -= static_cast<int64_t>(node->TotalHeight) - node->NodeHeight;
+  // A change above the view moves every row in it: all of them repaint.
+  const int clientHeight = ClientHeight();
+  if (top >= clientHeight) return;
+  RECT r{0, static_cast<LONG>(std::max<int64_t>(top, 0)), ClientWidth(), clientHeight};
+  InvalidateRect(Handle(), &r, FALSE);
 }
 
 void TBaseLazyTree::InvalidateAll() {
-  if (HandleAllocated() && UpdateCount() == 0) Invalidate();
+  if (HandleAllocated() && UpdateCount() == 0) InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TBaseLazyTree::InvalidateColumn(TColumnIndex column) {
+  if (!HandleAllocated() || UpdateCount() > 0) return;
+  const THeaderLayout& layout = header_->Layout();
+  if (!layout.ColumnIndexValid(column) || !layout.Column(column).Visible()) return;
+  header_->Layout().SyncView();
+  int left = 0;
+  int right = 0;
+  layout.ColumnEdges(column, left, right);
+  RECT r{left, 0, right, ClientHeight()};
+  InvalidateRect(Handle(), &r, FALSE);
+}
+
+void TBaseLazyTree::RepaintNode(PLazyNode node) {
+  if (!HandleAllocated() || UpdateCount() > 0 || !node || node == RootNode()) return;
+  const TRect r = GetDisplayRect(node, NoColumn, false);
+  // 0x169: invalidate, validate, no erase, no children, update now.
+  RedrawWindow(Handle(), &r, nullptr,
+               RDW_INVALIDATE | RDW_VALIDATE | RDW_NOERASE | RDW_NOCHILDREN | RDW_UPDATENOW);
 }
 
 void TBaseLazyTree::UpdateEditBounds() {}

@@ -329,6 +329,22 @@ void TBaseLazyTree::ComputeHeaderRect() {
   headerRect_ = r;
 }
 
+void TBaseLazyTree::CreateWnd() {
+  DoStateChange({tsWindowCreating});
+  try {
+    TCustomControl::CreateWnd();
+  } catch (...) {
+    DoStateChange({}, {tsWindowCreating});
+    throw;
+  }
+  DoStateChange({}, {tsWindowCreating});
+  THeaderLayout& layout = header_->Layout();
+  layout.SyncView();
+  if (header_->Options().Contains(hoAutoResize)) layout.FitAutoSizeColumn(false);
+  UpdateScrollBars(true);
+  ComputeHeaderRect();
+}
+
 void TBaseLazyTree::WMNCCalcSize(classlib::TMessage& m) {
   TCustomControl::WndProc(m);
   // The first rectangle is the new client area in both forms of the message.

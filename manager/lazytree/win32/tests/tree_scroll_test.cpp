@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -306,6 +307,64 @@ TEST_F(TreeView, BringColumnIntoViewWithFixedColumnsAndMirrored) {
   EXPECT_EQ(layout.Column(2).Left - tree->EffectiveOffsetX(), 100) << "just past the fixed column";
   EXPECT_EQ(tree->OffsetX(), tree->ClientWidth() + 200 - 700);
   EXPECT_EQ(GetScrollPos(tree->Handle(), SB_HORZ), tree->EffectiveOffsetX());
+}
+
+TEST_F(TreeView, RepaintsCoverTheRowsTheyNameAndNeverErase) {
+  AddRows();
+  AddColumns({100, 150});
+  UpdateWindow(tree->Handle());
+  auto pending = [&] {
+    RECT r{};
+    GetUpdateRect(tree->Handle(), &r, FALSE);
+    ValidateRect(tree->Handle(), nullptr);
+    return TRect{r.left, r.top, r.right, r.bottom};
+  };
+  const int w = tree->ClientWidth();
+  const int h = tree->ClientHeight();
+  PLazyNode third = tree->GetFirst()->NextSibling->NextSibling;
+  tree->InitNode(third);  // an uninitialised node repaints the whole window
+  struct TCase {
+    const char* name;
+    std::function<void()> act;
+    TRect expected;
+  };
+  const std::vector<TCase> cases = {
+      {"a node's row", [&] { tree->InvalidateNode(third); }, TRect{0, 40, w, 60}},
+      {"nothing inside an update",
+       [&] {
+         tree->BeginUpdate();
+         tree->InvalidateNode(third);
+         tree->InvalidateToBottom(third);
+         tree->InvalidateColumn(1);
+         ValidateRect(tree->Handle(), nullptr);  // the update's own repaint
+         tree->InvalidateAll();
+         EXPECT_EQ(GetUpdateRect(tree->Handle(), nullptr, FALSE), FALSE);
+         tree->EndUpdate();
+         ValidateRect(tree->Handle(), nullptr);
+       },
+       TRect{}},
+      {"from a node down", [&] { tree->InvalidateToBottom(third); }, TRect{0, 40, w, h}},
+      {"a column's strip", [&] { tree->InvalidateColumn(1); }, TRect{100, 0, 250, h}},
+      {"a row below the view: nothing", [&] { tree->InvalidateNode(tree->GetLast()); }, TRect{}},
+      {"a row painted at once", [&] { tree->RepaintNode(third); }, TRect{}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ValidateRect(tree->Handle(), nullptr);
+    c.act();
+    const TRect r = pending();
+    EXPECT_EQ(r.left, c.expected.left);
+    EXPECT_EQ(r.top, c.expected.top);
+    EXPECT_EQ(r.right, c.expected.right);
+    EXPECT_EQ(r.bottom, c.expected.bottom);
+  }
+  // Scrolled down by 100: a node above the view moves every row in it.
+  tree->SetOffsetY(-100);
+  ValidateRect(tree->Handle(), nullptr);
+  tree->InvalidateToBottom(third);
+  const TRect r = pending();
+  EXPECT_EQ(r.top, 0);
+  EXPECT_EQ(r.bottom, h);
 }
 
 // Hit tests: a node at level 0 with children, a check box and an image; a

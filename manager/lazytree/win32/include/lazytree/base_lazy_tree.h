@@ -402,6 +402,8 @@ class TBaseLazyTree : public classlib::TCustomControl,
   // "Columns": the header's columns, when there are any.
   void DefineProperties(classlib::TFiler& filer) override;
   void CreateParams(classlib::TCreateParams& params) override;
+  // The window made: header layout, scroll bars and the header band.
+  void CreateWnd() override;
   // A removed image list is forgotten.
   void Notification(classlib::TComponent* component, classlib::TOperation operation) override;
   // The header's main column; none until the header exists.
@@ -429,9 +431,17 @@ class TBaseLazyTree : public classlib::TCustomControl,
   bool IsDestroying() const override { return TComponent::IsDestroying(); }
   bool IsLoading() const override { return TComponent::IsLoading(); }
   bool IsDesigning() const override { return TComponent::IsDesigning(); }
+
+ public:
+  // Nothing inside updates; never erasing.
   void InvalidateNode(PLazyNode node) override;
   void InvalidateToBottom(PLazyNode node) override;
   void InvalidateAll() override;
+  // A column's strip of the client area; a node's row painted at once.
+  void InvalidateColumn(TColumnIndex column);
+  void RepaintNode(PLazyNode node);
+
+ protected:
   void SetUpdateState(bool updating) override;
   void StartTimer(int id, uint32_t ms) override;
   void StopTimer(int id) override;

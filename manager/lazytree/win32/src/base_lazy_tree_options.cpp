@@ -144,6 +144,12 @@ void TBaseLazyTree::Notification(classlib::TComponent* component, classlib::TOpe
     StateImages = nullptr;
     removed = true;
   }
+  if (component == customCheckImages_) {
+    if (CheckImages == customCheckImages_) CheckImages = nullptr;
+    customCheckImages_ = nullptr;
+    SetCheckImageKind(ckSystemDefault);
+    removed = true;
+  }
   if (removed && !IsDestroying()) InvalidateAll();
 }
 

@@ -11,14 +11,59 @@ namespace kelm::lazytree {
 CL_CLASS(TCustomLazyStringTree) { (void)c; }
 
 namespace {
+using classlib::EnumTypeInfo;
 const classlib::TTypeInfo TypeInfo_TLTNodeAlignment =
-    classlib::EnumTypeInfo("TLTNodeAlignment", {"naFromBottom", "naFromTop", "naProportional"});
+    EnumTypeInfo("TLTNodeAlignment", {"naFromBottom", "naFromTop", "naProportional"});
+const classlib::TTypeInfo TypeInfo_TLTButtonFillMode = EnumTypeInfo(
+    "TLTButtonFillMode", {"fmTreeColor", "fmWindowColor", "fmShaded", "fmTransparent"});
+const classlib::TTypeInfo TypeInfo_TLTButtonStyle =
+    EnumTypeInfo("TLTButtonStyle", {"bsRectangle", "bsTriangle"});
+const classlib::TTypeInfo TypeInfo_TLTLineMode =
+    EnumTypeInfo("TLTLineMode", {"lmNormal", "lmBands"});
+const classlib::TTypeInfo TypeInfo_TLTLineStyle =
+    EnumTypeInfo("TLTLineStyle", {"lsCustomStyle", "lsDotted", "lsSolid"});
+const classlib::TTypeInfo TypeInfo_TLTIncrementalSearch =
+    EnumTypeInfo("TLTIncrementalSearch", {"isAll", "isNone", "isInitializedOnly", "isVisibleOnly"});
+const classlib::TTypeInfo TypeInfo_TCheckImageKind = EnumTypeInfo(
+    "TCheckImageKind", {"ckLightCheck", "ckDarkCheck", "ckLightTick", "ckDarkTick", "ckCustom",
+                        "ckFlat", "ckXP", "ckSystemFlat", "ckSystemDefault"});
+const classlib::TTypeInfo TypeInfo_THintAnimationType =
+    EnumTypeInfo("THintAnimationType", {"hatNone", "hatFade", "hatSlide", "hatSystemDefault"});
 }  // namespace
 
 // Every published property and event, for stored forms.
 CL_CLASS(TLazyStringTree) {
   using C = TLazyStringTree;
   c.Enum("Alignment", &C::Alignment, &C::SetAlignment, &TypeInfo_TAlignment).Default(0);
+  c.Int("AnimationDuration", &C::AnimationDuration, &C::SetAnimationDuration).Default(200);
+  c.Int("AutoExpandDelay", &C::AutoExpandDelay, &C::AutoExpandDelay).Default(1000);
+  c.Int("AutoScrollDelay", &C::AutoScrollDelay, &C::AutoScrollDelay).Default(1000);
+  c.Int("AutoScrollInterval", &C::AutoScrollInterval, &C::SetAutoScrollInterval).Default(1);
+  c.Int("BackgroundOffsetX", &C::BackgroundOffsetX, &C::SetBackgroundOffsetX).Default(0);
+  c.Int("BackgroundOffsetY", &C::BackgroundOffsetY, &C::SetBackgroundOffsetY).Default(0);
+  c.Enum("ButtonFillMode", &C::ButtonFillMode, &C::SetButtonFillMode, &TypeInfo_TLTButtonFillMode)
+      .Default(C::fmTreeColor);
+  c.Enum("ButtonStyle", &C::ButtonStyle, &C::SetButtonStyle, &TypeInfo_TLTButtonStyle)
+      .Default(C::bsRectangle);
+  c.Int("ChangeDelay", &C::ChangeDelay, &C::ChangeDelay).Default(0);
+  c.Enum("CheckImageKind", &C::CheckImageKind, &C::SetCheckImageKind, &TypeInfo_TCheckImageKind)
+      .Default(C::ckSystemDefault);
+  c.Object("CustomCheckImages", &C::CustomCheckImages, &C::SetCustomCheckImages);
+  c.Int("DragHeight", &C::DragHeight, &C::DragHeight).Default(350);
+  c.Int("DragWidth", &C::DragWidth, &C::DragWidth).Default(200);
+  c.Int("EditDelay", &C::EditDelay, &C::EditDelay).Default(1000);
+  c.Enum("HintAnimation", &C::HintAnimation, &C::HintAnimation, &TypeInfo_THintAnimationType)
+      .Default(hatSystemDefault);
+  c.Enum("IncrementalSearch", &C::IncrementalSearch, &C::SetIncrementalSearch,
+         &TypeInfo_TLTIncrementalSearch)
+      .Default(C::isNone);
+  c.Int("IncrementalSearchTimeout", &C::IncrementalSearchTimeout, &C::IncrementalSearchTimeout)
+      .Default(1000);
+  c.Enum("LineMode", &C::LineMode, &C::SetLineMode, &TypeInfo_TLTLineMode).Default(C::lmNormal);
+  c.Enum("LineStyle", &C::LineStyle, &C::SetLineStyle, &TypeInfo_TLTLineStyle).Default(C::lsDotted);
+  c.Int("SelectionBlendFactor", &C::SelectionBlendFactor, &C::SelectionBlendFactor).Default(128);
+  c.Int("SelectionCurveRadius", &C::SelectionCurveRadius, &C::SetSelectionCurveRadius).Default(0);
+  c.Bool("WantTabs", &C::WantTabs, &C::WantTabs).Default(0);
   c.Enum("BorderStyle", &C::BorderStyle, &C::SetBorderStyle, &classlib::TypeInfo_TBorderStyle)
       .Default(static_cast<int64_t>(classlib::TBorderStyle::bsSingle));
   c.Int("BottomSpace", &C::BottomSpace, &C::SetBottomSpace).Default(0);

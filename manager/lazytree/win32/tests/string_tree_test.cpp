@@ -4,6 +4,7 @@
 // snapshot list read from its form text.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -221,7 +222,14 @@ TEST_F(StringTree, StoredFormKeepsDefaultTextAndReadsOldStringOptions) {
   src->SetDefaultText(u"\u0423\u0437\u0435\u043B");
   src->SetTextMargin(7);
   src->SetNodeAlignment(TBaseLazyTree::naFromTop);
+  src->SetLineStyle(TBaseLazyTree::lsSolid);
+  src->SetAnimationDuration(0);
+  src->SelectionBlendFactor = 100;
   text = ToText(Save(src));
+  for (const char* line : {"  LineStyle = lsSolid\r\n", "  AnimationDuration = 0\r\n",
+                           "  SelectionBlendFactor = 100\r\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << text;
+  EXPECT_EQ(text.find("DragWidth"), std::string::npos) << "defaults are not stored";
   EXPECT_NE(text.find("WideDefaultText"), std::string::npos) << text;
   EXPECT_NE(text.find("  TextMargin = 7\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("  NodeAlignment = naFromTop\r\n"), std::string::npos) << text;
@@ -230,6 +238,9 @@ TEST_F(StringTree, StoredFormKeepsDefaultTextAndReadsOldStringOptions) {
   EXPECT_EQ(copy->DefaultText(), src->DefaultText());
   EXPECT_EQ(copy->TextMargin, 7);
   EXPECT_EQ(copy->NodeAlignment, TBaseLazyTree::naFromTop);
+  EXPECT_EQ(copy->LineStyle(), TBaseLazyTree::lsSolid);
+  EXPECT_EQ(copy->AnimationDuration(), 0u);
+  EXPECT_EQ(copy->SelectionBlendFactor, 100);
   classlib::Free(copy);
   classlib::Free(src);
 
@@ -283,6 +294,107 @@ TEST_F(StringTree, NodeDataSizeRemakesTheNodes) {
   EXPECT_EQ(tree->RootNodeCount(), 10u);
   for (PLazyNode n = tree->GetFirst(); n; n = tree->GetNextSibling(n))
     EXPECT_FALSE(n->Has(nsSelected));
+}
+
+// Records focus changes and may refuse a column.
+class TFocusLog : public TObject {
+ public:
+  bool allow = true;
+  std::vector<TColumnIndex> changed;
+  void Changing(TBaseLazyTree*, PLazyNode, PLazyNode, TColumnIndex, TColumnIndex, bool& allowed) {
+    allowed = allowed && allow;
+  }
+  void Changed(TBaseLazyTree*, PLazyNode, TColumnIndex column) { changed.push_back(column); }
+};
+
+TEST_F(StringTree, SettersKeepTheirRulesAndEdgeCases) {
+  TCustomLazyTreeOptions* o = tree->TreeOptions();
+  o->SetAnimationOptions(TLTAnimationOptions{toAnimatedToggle, toAdvancedAnimatedToggle});
+  tree->SetAnimationDuration(0);
+  EXPECT_EQ(o->AnimationOptions(), TLTAnimationOptions{toAdvancedAnimatedToggle})
+      << "only the toggle's animation goes";
+  tree->SetAnimationDuration(150);
+  EXPECT_TRUE(o->AnimationOptions().Contains(toAnimatedToggle));
+
+  tree->SetAutoScrollInterval(0);
+  EXPECT_EQ(tree->AutoScrollInterval, 1u);
+  tree->SetAutoScrollInterval(5000);
+  EXPECT_EQ(tree->AutoScrollInterval, 1000u);
+
+  // Custom check images: none without a list; the list's removal falls back.
+  tree->SetCheckImageKind(TBaseLazyTree::ckCustom);
+  EXPECT_EQ(tree->CheckImages, nullptr);
+  auto* custom = New<classlib::TImageList>(form);
+  tree->SetCustomCheckImages(custom);
+  EXPECT_EQ(tree->CheckImages, custom);
+  classlib::Free(custom);
+  EXPECT_EQ(tree->CustomCheckImages(), nullptr);
+  EXPECT_EQ(tree->CheckImages, nullptr);
+  EXPECT_EQ(tree->CheckImageKind(), TBaseLazyTree::ckSystemDefault);
+
+  auto* images = New<classlib::TImageList>(form);
+  tree->SetImages(images);
+  classlib::Free(images);
+  EXPECT_EQ(tree->Images, nullptr) << "a removed list is forgotten";
+
+  // Switching the search off stops its timer.
+  struct TSearchTree : TLazyStringTree {
+    using TLazyStringTree::TLazyStringTree;
+    void StartSearchTimer() { StartTimer(SearchTimer, 60000); }
+  };
+  auto* search = New<TSearchTree>(form);
+  search->SetParent(form);
+  search->HandleNeeded();
+  search->SetIncrementalSearch(TBaseLazyTree::isAll);
+  search->StartSearchTimer();
+  ASSERT_TRUE(search->TimerRunning(SearchTimer));
+  search->SetIncrementalSearch(TBaseLazyTree::isNone);
+  EXPECT_FALSE(search->TimerRunning(SearchTimer));
+  EXPECT_TRUE(search->SearchText().empty());
+}
+
+TEST_F(StringTree, FocusedColumnOnlyWhereTheFocusMayGo) {
+  TLTHeader* header = tree->HeaderObject();
+  for (int i = 0; i < 3; ++i) header->Columns()->Add()->SetWidth(100);
+  TLazyTreeColumn* locked = header->Columns()->Items(2);
+  locked->SetOptions(locked->Options() - TLTColumnOptions{coAllowFocus});
+  TFocusLog log;
+  tree->OnFocusChanging = EventOf<&TFocusLog::Changing>(&log);
+  tree->OnFocusChanged = EventOf<&TFocusLog::Changed>(&log);
+  tree->SetFocusedColumn(0);
+  ASSERT_EQ(tree->FocusedColumn(), 0);
+  log.changed.clear();
+  struct TCase {
+    TColumnIndex to;
+    bool allow;
+    TColumnIndex expected;
+  } cases[] = {
+      {1, true, 1},  {1, true, 1},  // unchanged: no notice
+      {2, true, 1},                 // may not take the focus
+      {7, true, 1},                 // no such column
+      {0, false, 1},                // the handler refuses
+      {0, true, 0},
+  };
+  for (const TCase& c : cases) {
+    log.allow = c.allow;
+    tree->SetFocusedColumn(c.to);
+    EXPECT_EQ(tree->FocusedColumn(), c.expected) << c.to;
+  }
+  EXPECT_EQ(log.changed, (std::vector<TColumnIndex>{1, 0}));
+}
+
+TEST_F(StringTree, TopAndBottomNodeMoveTheView) {
+  tree->SetDefaultNodeHeight(20);
+  std::vector<PLazyNode> nodes(40);
+  for (PLazyNode& n : nodes) n = tree->AddChild(nullptr);
+  PLazyNode hidden = tree->AddChild(nodes[30]);
+  tree->SetTopNode(nodes[10]);
+  EXPECT_EQ(tree->GetDisplayRect(nodes[10], NoColumn, false).top, 0);
+  tree->SetBottomNode(nodes[25]);
+  EXPECT_EQ(tree->GetDisplayRect(nodes[25], NoColumn, false).bottom, tree->ClientHeight());
+  tree->SetTopNode(hidden);
+  EXPECT_TRUE(nodes[30]->Has(nsExpanded)) << "its parent opened first";
+  EXPECT_EQ(tree->GetDisplayRect(hidden, NoColumn, false).top, 0);
 }
 
 // The draw tree asks its owner for widths and margins.

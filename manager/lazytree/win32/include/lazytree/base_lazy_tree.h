@@ -256,6 +256,70 @@ class TBaseLazyTree : public classlib::TCustomControl,
   uint32_t DefaultNodeHeightValue() const { return DefaultNodeHeight(); }
   void SetDefaultNodeHeightValue(uint32_t value) { SetDefaultNodeHeight(value); }
   void SetNodeHeight(PLazyNode node, uint32_t height);
+
+  // ---- plain published values (no reaction of their own)
+  uint32_t AutoExpandDelay = 1000;
+  uint32_t AutoScrollInterval = 1;  // 1..1000
+  void SetAutoScrollInterval(uint32_t value);
+  uint32_t DragHeight = 350;
+  uint32_t DragWidth = 200;
+  uint32_t EditDelay = 1000;
+  uint32_t IncrementalSearchTimeout = 1000;
+  uint8_t SelectionBlendFactor = 128;
+  bool WantTabs = false;
+
+  // ---- published values whose setters refresh the view
+  uint32_t AnimationDuration() const { return animationDuration_; }
+  // Not compared: a non-zero value turns the animated toggle on, 0 off.
+  void SetAnimationDuration(uint32_t value);
+  int BackgroundOffset(int index) const { return backgroundOffset_[index & 1]; }
+  void SetBackgroundOffset(int index, int value);
+  int BackgroundOffsetX() const { return backgroundOffset_[0]; }
+  void SetBackgroundOffsetX(int value) { SetBackgroundOffset(0, value); }
+  int BackgroundOffsetY() const { return backgroundOffset_[1]; }
+  void SetBackgroundOffsetY(int value) { SetBackgroundOffset(1, value); }
+  enum TLTButtonFillMode : uint8_t { fmTreeColor, fmWindowColor, fmShaded, fmTransparent };
+  enum TLTButtonStyle : uint8_t { bsRectangle, bsTriangle };
+  enum TLTLineMode : uint8_t { lmNormal, lmBands };
+  enum TLTLineStyle : uint8_t { lsCustomStyle, lsDotted, lsSolid };
+  enum TLTIncrementalSearch : uint8_t { isAll, isNone, isInitializedOnly, isVisibleOnly };
+  enum TCheckImageKind : uint8_t {
+    ckLightCheck,
+    ckDarkCheck,
+    ckLightTick,
+    ckDarkTick,
+    ckCustom,
+    ckFlat,
+    ckXP,
+    ckSystemFlat,
+    ckSystemDefault
+  };
+  TLTButtonFillMode ButtonFillMode() const { return buttonFillMode_; }
+  void SetButtonFillMode(TLTButtonFillMode value);
+  TLTButtonStyle ButtonStyle() const { return buttonStyle_; }
+  void SetButtonStyle(TLTButtonStyle value);
+  TLTLineMode LineMode() const { return lineMode_; }
+  void SetLineMode(TLTLineMode value);
+  TLTLineStyle LineStyle() const { return lineStyle_; }
+  void SetLineStyle(TLTLineStyle value);
+  uint32_t SelectionCurveRadius() const { return selectionCurveRadius_; }
+  void SetSelectionCurveRadius(uint32_t value);
+  TLTIncrementalSearch IncrementalSearch() const { return incrementalSearch_; }
+  void SetIncrementalSearch(TLTIncrementalSearch value);
+  const std::u16string& SearchText() const { return searchText_; }
+  TCheckImageKind CheckImageKind() const { return checkImageKind_; }
+  void SetCheckImageKind(TCheckImageKind value);
+  TCustomImageList* CustomCheckImages() const { return customCheckImages_; }
+  void SetCustomCheckImages(TCustomImageList* value);
+  // The process-wide check image list of a kind; none for ckCustom (and
+  // until the image sets are loaded).
+  virtual TCustomImageList* CheckImageListFor(TCheckImageKind /*kind*/) { return nullptr; }
+  // The focused column: only a column that can take the focus, and only
+  // when OnFocusChanging agrees.
+  void SetFocusedColumn(TColumnIndex value);
+  // The view's first and last shown node.
+  void SetTopNode(PLazyNode node);
+  void SetBottomNode(PLazyNode node);
   TCustomImageList* Images = nullptr;
   TCustomImageList* StateImages = nullptr;
   TCustomImageList* CheckImages = nullptr;
@@ -511,6 +575,18 @@ class TBaseLazyTree : public classlib::TCustomControl,
   int offsetY_ = 0;
   uint32_t bottomSpace_ = 0;
   classlib::TBorderStyle borderStyle_ = classlib::TBorderStyle::bsSingle;
+  uint32_t animationDuration_ = 200;
+  int backgroundOffset_[2] = {0, 0};
+  TLTButtonFillMode buttonFillMode_ = fmTreeColor;
+  TLTButtonStyle buttonStyle_ = bsRectangle;
+  TLTLineMode lineMode_ = lmNormal;
+  TLTLineStyle lineStyle_ = lsDotted;
+  uint32_t selectionCurveRadius_ = 0;
+  TLTIncrementalSearch incrementalSearch_ = isNone;
+  std::u16string searchText_;
+  PLazyNode searchStart_ = nullptr;
+  TCheckImageKind checkImageKind_ = ckSystemDefault;
+  TCustomImageList* customCheckImages_ = nullptr;
   TRect headerRect_{};
 };
 

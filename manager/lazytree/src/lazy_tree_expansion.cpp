@@ -68,7 +68,11 @@ void TLazyTreeView::ToggleNode(PLazyNode node) {
   if (UpdateCount() == 0) {
     ValidateCache();
     if (changed) UpdateScrollBars(true);
-    if (node->ChildCount > 0) {
+    if (changed && node->Has(nsExpanded) && ViewOptions.AutoScrollOnExpand &&
+        ScrollExpandedIntoView(node)) {
+      UpdateScrollBars(true);
+      InvalidateAll();
+    } else if (node->ChildCount > 0) {
       InvalidateToBottom(node);
     } else {
       InvalidateNode(node);

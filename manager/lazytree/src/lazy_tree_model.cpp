@@ -649,7 +649,11 @@ void TLazyTreeModel::SetNodeHeight(PLazyNode node, uint32_t height) {
 
 void TLazyTreeModel::SetDefaultNodeHeight(uint32_t height) {
   if (height == 0) height = 18;
+  // Node heights are 16 bits: a larger default would wrap in every node.
+  if (height > 0xFFFF) height = 0xFFFF;
   if (height == defaultNodeHeight_) return;
+  // The cache fill reads the root's heights on its own thread.
+  HaltCacheValidation();
   DoStateChange({tsNeedScale});
   const int64_t diff = static_cast<int64_t>(height) - defaultNodeHeight_;
   root_->NodeHeight = static_cast<uint16_t>(root_->NodeHeight + diff);

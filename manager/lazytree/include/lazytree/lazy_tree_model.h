@@ -127,7 +127,7 @@ class TLazyTreeModel {
   size_t NodeAllocationSize() const;
 
   uint32_t DefaultNodeHeight() const { return defaultNodeHeight_; }
-  void SetDefaultNodeHeight(uint32_t height);
+  virtual void SetDefaultNodeHeight(uint32_t height);
   uint32_t NodeHeight(PLazyNode node);
   void SetNodeHeight(PLazyNode node, uint32_t height);
 

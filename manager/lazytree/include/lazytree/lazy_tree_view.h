@@ -34,6 +34,7 @@ struct TLazyViewOptions {
   bool LevelSelectConstraint = false;    // toLevelSelectConstraint
   bool AutoTristateTracking = true;      // toAutoTristateTracking
   bool AutoFreeOnCollapse = false;       // toAutoFreeOnCollapse
+  bool AutoScrollOnExpand = false;       // toAutoScrollOnExpand
 };
 
 // The rubber band in tree coordinates: rows from the top of the whole
@@ -254,6 +255,11 @@ class TLazyTreeView : public TLazyTreeModel {
   virtual void DoExpanded(PLazyNode node);
   virtual bool EndEditing() { return true; }
   virtual int VerticalOffset() const { return 0; }
+  // The window's scrolling: a node brought into view, and the children of
+  // a node just expanded shown as far as the view allows (true when the
+  // view moved).
+  virtual void ScrollIntoView(PLazyNode /*node*/, bool /*center*/, bool /*horizontally*/) {}
+  virtual bool ScrollExpandedIntoView(PLazyNode /*node*/) { return false; }
   // The rubber band's horizontal test: a node's content edges in band
   // coordinates. False: no geometry, only the rows count.
   virtual bool GetBandExtent(PLazyNode /*node*/, int64_t& /*left*/, int64_t& /*right*/) {

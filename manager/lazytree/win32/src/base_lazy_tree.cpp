@@ -131,6 +131,15 @@ void TBaseLazyTree::WndProc(classlib::TMessage& message) {
       header_->TreeBiDiModeChanged(treeOptions_ != nullptr &&
                                    treeOptions_->AutoOptions().Contains(toAutoBidiColumnOrdering));
       return;
+    case WM_NCCALCSIZE:
+      return WMNCCalcSize(message);
+    case WM_NCHITTEST:
+      return WMNCHitTest(message);
+    case WM_VSCROLL:
+    case WM_HSCROLL:
+      return WMScroll(message, message.Msg == WM_VSCROLL);
+    case WM_SIZE:
+      return WMSize(message);
     case WM_NCDESTROY:
       // No state message may reach a window that is gone.
       HaltCacheValidation();
@@ -704,33 +713,6 @@ void TBaseLazyTree::DoSaveNode(PLazyNode node, TStream* stream) {
 
 void TBaseLazyTree::DoScroll(int deltaX, int deltaY) {
   if (OnScroll) OnScroll(this, deltaX, deltaY);
-}
-
-bool TBaseLazyTree::SetOffsetXY(TPoint value, uint32_t options, TRect clipRect) {
-  const int clientWidth = HandleAllocated() ? ClientWidth() : Width();
-  const int clientHeight = HandleAllocated() ? ClientHeight() : Height();
-  const int x = std::min(0, std::max(static_cast<int>(value.x), clientWidth - RangeX));
-  const int y = std::min(0, std::max(static_cast<int>(value.y), clientHeight - RangeY));
-  int deltaX = x - offsetX_;
-  if (RightToLeft) deltaX = -deltaX;
-  const int deltaY = y - offsetY_;
-  if (deltaX == 0 && deltaY == 0) return false;
-  offsetX_ = x;
-  offsetY_ = y;
-  CancelHint();
-  if (UpdateCount() == 0 && HandleAllocated()) {
-    if ((options & suoScrollClientArea) && !States().Contains(tsToggling)) {
-      const bool clipped = clipRect.right > clipRect.left && clipRect.bottom > clipRect.top;
-      ScrollWindow(Handle(), deltaX, deltaY, clipped ? &clipRect : nullptr,
-                   clipped ? &clipRect : nullptr);
-    }
-    if ((options & suoUpdateNCArea) && !States().Contains(tsSizing) &&
-        !States().Contains(tsThumbTracking)) {
-      UpdateScrollBars((options & suoRepaintScrollBars) != 0);
-    }
-  }
-  DoScroll(deltaX, deltaY);
-  return true;
 }
 
 void TBaseLazyTree::Clear() {

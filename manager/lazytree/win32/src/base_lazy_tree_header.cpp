@@ -12,7 +12,7 @@ void TBaseLazyTree::HeaderView(TTreeGeometry& view) {
   view.ClientWidth = view.HasWindow ? ClientWidth() : Width();
   view.ClientHeight = view.HasWindow ? ClientHeight() : Height();
   view.TreeHeight = Height();
-  view.EffectiveOffsetX = offsetX_;
+  view.EffectiveOffsetX = EffectiveOffsetX();
   view.RangeX = RangeX;
   view.Mirrored = UseRightToLeftAlignment();
   view.Loading = IsLoading();
@@ -78,11 +78,6 @@ bool TBaseLazyTree::HeaderTreeFont(THeaderFontValues& font) {
   font.Pitch = static_cast<uint8_t>(f->Pitch());
   font.Style = static_cast<uint8_t>(f->Style().ToInt());
   return true;
-}
-
-int TBaseLazyTree::GetMaxColumnWidth(TColumnIndex column, bool /*useSmartColumnWidth*/) {
-  const THeaderLayout& layout = header_->Layout();
-  return layout.ColumnIndexValid(column) ? layout.Column(column).Width : 0;
 }
 
 void TBaseLazyTree::BeginOperation() {

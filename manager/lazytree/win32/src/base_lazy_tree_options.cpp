@@ -46,6 +46,7 @@ void TBaseLazyTree::OptionsStored() {
   ViewOptions.LevelSelectConstraint = selection.Contains(toLevelSelectConstraint);
   ViewOptions.AutoTristateTracking = autoOptions.Contains(toAutoTristateTracking);
   ViewOptions.AutoFreeOnCollapse = autoOptions.Contains(toAutoFreeOnCollapse);
+  ViewOptions.AutoScrollOnExpand = autoOptions.Contains(toAutoScrollOnExpand);
   DisableAutoscrollOnFocus = autoOptions.Contains(toDisableAutoscrollOnFocus);
   CenterScrollIntoView = selection.Contains(toCenterScrollIntoView);
 }

@@ -331,8 +331,14 @@ TEST_F(LazyTreeControl, CheckClickAsksStoresAndTells) {
 TEST_F(LazyTreeControl, OffsetsClampToTheRangesAndOnlyRealMovesScroll) {
   tree->SetBounds(0, 0, 200, 100);
   tree->OnScroll = EventOf<&TRecorder::Scrolled>(&rec);
-  tree->RangeX = 500;
-  tree->RangeY = 1000;
+  // Ranges of 500 by 1000 pixels: one shown column, fifty 20-pixel rows.
+  tree->SetDefaultNodeHeight(20);
+  TLTHeader* header = tree->HeaderObject();
+  header->Columns()->Add()->SetWidth(500);
+  header->SetOptions(header->Options() + TLTHeaderOptions{hoVisible});
+  for (int i = 0; i < 50; ++i) tree->AddChild(nullptr);
+  ASSERT_EQ(tree->RangeX, 500);
+  ASSERT_EQ(tree->RangeY, 1000);
   const int maxX = tree->ClientWidth() - 500;
   const int maxY = tree->ClientHeight() - 1000;
   struct TCase {
@@ -664,8 +670,13 @@ TEST_F(CellGeometry, DisplayRectTable) {
 }
 
 TEST_F(CellGeometry, DisplayRectFollowsTheOffsetsAndHiddenNodesHaveNone) {
-  measured->RangeY = 1000;
-  measured->RangeX = 1000;
+  // A range of 1000 pixels each way: space below the rows, a wide text.
+  measured->SetBottomSpace(1000 - 3 * 18);
+  measured->textWidth = 1000 - 4 - 18 * (1 + showRoot);
+  measured->HandleNeeded();
+  measured->UpdateScrollBars(false);
+  ASSERT_EQ(measured->RangeX, 1000);
+  ASSERT_EQ(measured->RangeY, 1000);
   measured->SetOffsetXY(TPoint{-7, -10});
   TRect r = measured->GetDisplayRect(b, NoColumn, false);
   EXPECT_EQ(r.top, 36 - 10);

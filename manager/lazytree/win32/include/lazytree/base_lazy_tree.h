@@ -259,9 +259,69 @@ class TBaseLazyTree : public classlib::TCustomControl,
   void DoHeaderCheckBoxClick(TColumnIndex column);
   TLTHeader* HeaderObject() const { return header_; }
   void SetHeader(TLTHeader* value) { header_->Assign(value); }
-  // The widest content of a column, for auto-fitting; the base tree has
-  // nothing to measure and answers the current width.
+  // The widest content of a column among the visible nodes (with
+  // useSmartColumnWidth those in the client area), for auto-fitting.
   virtual int GetMaxColumnWidth(TColumnIndex column, bool useSmartColumnWidth);
+
+  // ---- scrolling and geometry
+  // The bars follow the ranges: the vertical one first.
+  void UpdateScrollBars(bool doRepaint) override;
+  virtual void UpdateVerticalScrollBar(bool doRepaint);
+  virtual void UpdateHorizontalScrollBar(bool doRepaint);
+  // True when the view moved.
+  bool BringNodeIntoView(PLazyNode node, bool center, bool horizontally = false);
+  // True for any valid column of a header with visible columns.
+  bool BringColumnIntoView(TColumnIndex column, bool center);
+  // The horizontal position as the bar shows it (counted from the right
+  // edge of the range in a mirrored view).
+  int EffectiveOffsetX();
+  void SetOffsetX(int value) { SetOffsetXY(TPoint{value, offsetY_}); }
+  void SetOffsetY(int value) { SetOffsetXY(TPoint{offsetX_, value}); }
+  // Pixels below the last node.
+  uint32_t BottomSpace() const { return bottomSpace_; }
+  void SetBottomSpace(uint32_t value);
+  // The header's strip in window coordinates (empty when it is hidden).
+  TRect HeaderRect() const { return headerRect_; }
+  virtual void ComputeHeaderRect();
+  // The system frame's widths: WS_BORDER, WS_THICKFRAME, WS_EX_CLIENTEDGE.
+  virtual TRect BorderInsets();
+  // The widest right edge of the nodes in the client area's rows.
+  virtual int MaxRightExtent();
+  int ButtonWidth = 9;
+  void SetDefaultNodeHeight(uint32_t height) override;
+
+  // ---- hit testing
+  enum : uint32_t {
+    HitAbove = 0x1,
+    HitBelow = 0x2,
+    HitNowhere = 0x4,
+    HitOnItem = 0x8,
+    HitOnButtonArea = 0x10,
+    HitOnButton = 0x20,
+    HitOnCheckBox = 0x40,
+    HitOnIndent = 0x80,
+    HitOnLabel = 0x100,
+    HitLeftOfLabel = 0x200,
+    HitRightOfLabel = 0x400,
+    HitOnNormalImage = 0x800,
+    HitOnStateImage = 0x1000,
+    HitLeftOfTree = 0x2000,
+    HitRightOfTree = 0x4000,
+    HitUpperSplitter = 0x8000,
+    HitLowerSplitter = 0x10000,
+  };
+  struct THitInfo {
+    PLazyNode HitNode = nullptr;
+    uint32_t HitPositions = 0;
+    // -1: no column; -2: no column at that point.
+    TColumnIndex HitColumn = NoColumn;
+  };
+  // Relative: client coordinates, else tree coordinates.
+  virtual void GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitInfo);
+  // The position inside the cell; x relative to the cell's left edge,
+  // right its width.
+  virtual void HitPositionLeftToRight(THitInfo& hitInfo, int x, int right, TAlignment alignment);
+  virtual void HitPositionRightToLeft(THitInfo& hitInfo, int x, int right, TAlignment alignment);
   // A nesting counter of long operations (auto-fit, export) that a user
   // may cancel; the first Begin clears an earlier cancel.
   void BeginOperation();
@@ -357,7 +417,22 @@ class TBaseLazyTree : public classlib::TCustomControl,
   int VerticalOffset() const override { return offsetY_; }
 
   // Steps of the control's other parts.
-  virtual void ScrollIntoView(PLazyNode /*node*/, bool /*center*/, bool /*horizontally*/) {}
+  void ScrollIntoView(PLazyNode node, bool center, bool horizontally) override {
+    BringNodeIntoView(node, center, horizontally);
+  }
+  bool ScrollExpandedIntoView(PLazyNode node) override;
+  // Range of the view from the node totals (and the header's columns).
+  int ComputeRangeX();
+  int ComputeRangeY();
+  // Frame and header messages, scroll bar messages, resizing.
+  void WMNCCalcSize(classlib::TMessage& m);
+  void WMNCHitTest(classlib::TMessage& m);
+  void WMScroll(classlib::TMessage& m, bool vertical);
+  void WMSize(classlib::TMessage& m);
+  // The frame ring inside the system border: BorderWidth and the bevels.
+  TRect FrameRing();
+  // Mirrored horizontal scrolling.
+  bool MirroredView() { return RightToLeft || UseRightToLeftAlignment(); }
   virtual void UpdateEditBounds();
   // The scrolling part's answers: where a point asks the view to scroll, and
   // a cell's rectangle in client coordinates.
@@ -402,6 +477,8 @@ class TBaseLazyTree : public classlib::TCustomControl,
   int offsetX_ = 0;
   uint8_t scrollDirections_ = 0;
   int offsetY_ = 0;
+  uint32_t bottomSpace_ = 0;
+  TRect headerRect_{};
 };
 
 }  // namespace kelm::lazytree

@@ -13,6 +13,7 @@
 #include "engine_lock.h"
 #include "engine_state.h"
 #include "passthrough.h"
+#include "rollback.h"
 #include "space_guard.h"
 #include "volume_names.h"
 
@@ -163,6 +164,21 @@ void BuildRecordPath(PUNICODE_STRING name, const vh::RecordWChar* path, ULONG li
   RtlAppendUnicodeStringToString(name, &part);
 }
 
+// Disk 0's boot sectors as a power cut during a rollback's schedule or
+// cancel may have left them, brought back in line with each engine
+// volume's header before anything else changes either.
+void SettleBootAreas(PDRIVER_OBJECT driverObject) {
+  for (PDEVICE_OBJECT device = driverObject->DeviceObject; device != nullptr;
+       device = device->NextDevice) {
+    if (device == EngineControlDevice || device == EngineRawDiskFilter) continue;
+    PVolumeFilterExtension volume = VolumeOf(device);
+    if (volume == nullptr || (volume->Kind != KindPrimaryVolume && volume->Kind != KindOtherVolume))
+      continue;
+    EngineLockedWorkerPaused locked(volume);
+    if (volume->Header != nullptr) SettleBootArea(device);
+  }
+}
+
 void StartSpaceFileGuard(ControlExtension* control) {
   HANDLE thread = nullptr;
   NTSTATUS status = PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
@@ -254,8 +270,10 @@ void EngineBootReinit(PDRIVER_OBJECT driverObject, PVOID context, ULONG) {
   if (NT_SUCCESS(GetDriverExtension(&driver)))
     WriteShared(driver->BootFinished, static_cast<UCHAR>(1));
   if (EnginePrimaryVolume != nullptr) ProtectPrimaryVolume(EnginePrimaryVolume);
+  const bool attaching = EngineRawDiskFilter == nullptr;
   status = AttachRawDiskFilter();
   if (!NT_SUCCESS(status)) LogFailure("UTIL %08x\n", status);
+  if (NT_SUCCESS(status) && attaching) SettleBootAreas(driverObject);
   ControlExtension* control = ControlOf(EngineControlDevice);
   if (control != nullptr && control->GuardThread == nullptr) StartSpaceFileGuard(control);
 }

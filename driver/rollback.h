@@ -6,11 +6,19 @@
 
 // Schedules (request->Schedule nonzero) or cancels the rollback of `volume`
 // under EngineLock. Installs the pre-boot program only when none is pending
-// yet, and puts the saved sectors back only when one is; then records the
-// request in the header, the commit point.
+// yet, and takes it off only when one is; a schedule records the request
+// before the program's sector 0 goes on, a cancel after it came off.
 NTSTATUS ScheduleRollback(PDEVICE_OBJECT volume, const vh::RollbackRequest* request);
 // The boot-area check at shutdown.
 NTSTATUS RecheckBootRestorer(PDEVICE_OBJECT volume);
+// Takes the pre-boot program off disk 0 (the backup back over the sectors
+// that hold it, sector 0 first); the header is the caller's to change.
+NTSTATUS RemovePreBoot(PDEVICE_OBJECT volume);
+// Start-up, once the raw-disk filter is attached, under EngineLock with the
+// worker parked: a recorded rollback whose program is not in sector 0 is
+// dropped (the program's sectors 1-4 go back too), and a program in sector
+// 0 that nothing records goes when its backup holds the machine's sectors.
+NTSTATUS SettleBootArea(PDEVICE_OBJECT volume);
 
 // Byte offsets of the pre-boot images' parameter fields.
 namespace rollback_layout {

@@ -13,6 +13,7 @@
 #include "engine_header.h"
 #include "engine_io.h"
 #include "engine_state.h"
+#include "rollback.h"
 #include "snapshot_create.h"
 #include "snapshot_delete.h"
 #include "snapshot_maps.h"
@@ -21,31 +22,13 @@ using namespace snapshot_maps;
 
 namespace {
 
-// The pre-boot program leaves disk 0 again: the boot sectors saved when it
-// was installed go back.
-NTSTATUS RestoreBootArea(PDEVICE_OBJECT device) {
-  PVolumeFilterExtension volume = VolumeOf(device);
-  if (EngineRawDiskFilter == nullptr) return STATUS_INVALID_PARAMETER;
-  PVolumeFilterExtension raw = VolumeOf(EngineRawDiskFilter);
-  PVOID sectors = ExAllocatePoolWithTag(NonPagedPool, vh::kBootImageBytes, EnginePoolTag);
-  if (sectors == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  NTSTATUS status =
-      ReadEngineSectors(device, volume->Header->BootBackupSector, vh::kBootImageBytes, sectors);
-  if (NT_SUCCESS(status)) {
-    IO_STATUS_BLOCK ioStatus;
-    status = ReadWriteDiskSectors(0, raw->LowerDevice, 0, vh::kBootImageBytes, sectors, &ioStatus);
-  }
-  FreePool(sectors);
-  return status;
-}
-
 // A pending rollback follows its snapshot through a renumbering, and is
 // cancelled when its snapshot goes (removed 0: all of them go).
 void FollowRollback(PDEVICE_OBJECT device, ULONG removed) {
   vh::EngineHeader* header = VolumeOf(device)->Header;
   if (header->RollbackPending == 0) return;
   if (removed == 0 || header->RollbackTarget == removed) {
-    NTSTATUS status = RestoreBootArea(device);
+    NTSTATUS status = RemovePreBoot(device);
     if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
     header->RollbackPending = 0;
     header->RollbackTarget = 0;
@@ -197,8 +180,7 @@ NTSTATUS RebuildSpaceBitmap(PDEVICE_OBJECT device) {
   // away blocks the unread maps still name.
   if (NT_SUCCESS(status)) {
     RtlCopyMemory(volume->SpaceBitmapBuffer, buffer, volume->SpaceBitmapBytes);
-    WriteShared(volume->FreeSectors,
-                static_cast<ULONG>(RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors));
+    CountFreeSpace(volume);
   } else {
     LogFailure("SNAP %08x\n", status);
   }
@@ -362,8 +344,7 @@ NTSTATUS FreeReleasedBlocks(PDEVICE_OBJECT device) {
     header->ReclaimPending = 0;
     status = WriteHeader(device);
   }
-  WriteShared(volume->FreeSectors,
-              static_cast<ULONG>(RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors));
+  CountFreeSpace(volume);
   if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   return status;
 }

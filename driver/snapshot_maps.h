@@ -108,6 +108,15 @@ inline NTSTATUS WriteSpaceBitmap(PDEVICE_OBJECT device) {
                             volume->SpaceBitmapBuffer);
 }
 
+// The free count the status reports, from the space bitmap; in temporary
+// mode the count (and the total beside it) is the redirect space's, which
+// the snapshot space must not overwrite.
+inline void CountFreeSpace(PVolumeFilterExtension volume) {
+  if (ReadShared(volume->EngineMode) == EngineModeTemporary) return;
+  WriteShared(volume->FreeSectors,
+              static_cast<ULONG>(RtlNumberOfClearBits(&volume->SpaceBitmap) * vh::kBlockSectors));
+}
+
 inline void FreeSlot(vh::SnapshotSlot* slot) {
   slot->Number = vh::kFreedSlotNumber;
   slot->Used = 0;

@@ -9,6 +9,7 @@
 #include "driver_entry.h"
 #include "engine_lock.h"
 #include "engine_state.h"
+#include "rollback.h"
 #include "volume.h"
 
 namespace vh::test {
@@ -346,9 +347,10 @@ TEST_F(BootTest, VolumeWithoutHeaderAtAnyLocationGetsNoSpaceFileHandles) {
 // ------------------------------------------------------------ shutdown, PnP, power
 
 TEST_F(BootTest, ShutdownChecksTheBootAreaBeforeTheRawDiskFilterGoes) {
-  // A FAT32 system volume with a rollback pending and disk 0 without the
-  // pre-boot program: the check at shutdown must put the program there,
-  // which it can only do while the raw-disk filter is still attached.
+  // A FAT32 system volume with a rollback pending, and disk 0's sectors
+  // rewritten by something else after the schedule: the check at shutdown
+  // must put the program back, which it can only do while the raw-disk
+  // filter is still attached.
   MachineOptions options = TwoVolumes();
   options.install.format.kind = storage::FileSystemKind::kFat32;
   options.install.format.sectorsPerCluster = 8;
@@ -357,15 +359,22 @@ TEST_F(BootTest, ShutdownChecksTheBootAreaBeforeTheRawDiskFilterGoes) {
     header.SnapshotCount = header.CountCopy = 2;
     header.Slots[0].Number = 1;
     header.Slots[0].Used = 1;
-    header.RollbackPending = 1;
-    header.RollbackTarget = 1;
     installed.WriteEngineSectors(0, kEngineHeaderSectors, &header);
   }));
   ASSERT_NE(Volume(kProtected)->Header, nullptr);
-  ASSERT_EQ(Volume(kProtected)->Header->RollbackPending, 1);
   ASSERT_NE(EngineRawDiskFilter, nullptr);
   std::vector<uint8_t> before(kBootImageBytes);
   ASSERT_EQ(Installed().disk->Read(0, kBootImageBytes, before.data()).status,
+            storage::kStatusSuccess);
+  RollbackRequest request{};
+  request.Schedule = 1;
+  request.TargetNumber = 1;
+  {
+    EngineLockedWorkerPaused locked(Volume(kProtected));
+    ASSERT_EQ(ScheduleRollback(Filter(kProtected), &request), STATUS_SUCCESS);
+  }
+  ASSERT_EQ(Volume(kProtected)->Header->RollbackPending, 1);
+  ASSERT_EQ(Installed().disk->Write(0, kBootImageBytes, before.data()).status,
             storage::kStatusSuccess);
   hk::ClearDbgLog();
   EXPECT_EQ(Shutdown(), STATUS_SUCCESS);

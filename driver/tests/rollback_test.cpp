@@ -8,8 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "control_fixture.h"
-#include "rollback.h"
+#include "rollback_fixture.h"
 
 namespace vh::test {
 namespace {
@@ -21,48 +20,6 @@ uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
   std::memcpy(&v, &b[at], 4);
   return v;
 }
-
-class RollbackTest : public ControlTest {
- protected:
-  void BootWith(uint32_t areaPieces,
-                storage::FileSystemKind kind = storage::FileSystemKind::kNtfs) {
-    MachineOptions options = Options();
-    options.install.areaPieces = areaPieces;
-    options.install.format.kind = kind;
-    if (kind == storage::FileSystemKind::kFat32) options.install.format.sectorsPerCluster = 8;
-    ASSERT_NO_FATAL_FAILURE(BootMachine(options));
-  }
-
-  NTSTATUS Rollback(uint8_t schedule, uint8_t target) {
-    return Send(IOCTL_ENGINE_SET_ROLLBACK, RollbackRequestFor(schedule, target), 0).status;
-  }
-
-  uint64_t PartitionStart() { return Installed().volume->PartitionInfo().startSector; }
-
-  // The disk sector of the loader image and the area's first volume sector,
-  // worked out from the installation rather than from the engine.
-  uint32_t LoaderDiskSector() {
-    uint64_t volumeSector = 0;
-    EXPECT_EQ(
-        Installed().EngineToVolumeSector(Installed().header->LoaderImageSector, &volumeSector),
-        storage::kStatusSuccess);
-    return static_cast<uint32_t>(PartitionStart() + volumeSector);
-  }
-  uint32_t AreaStart() { return static_cast<uint32_t>(Installed().pieces.front().StartSector); }
-
-  // What sectors 0-4 must hold once the program is installed over `before`.
-  std::vector<uint8_t> ExpectedPreBoot(const std::vector<uint8_t>& before) {
-    std::vector<uint8_t> image = Installed().bootImage;
-    const uint16_t stage = 4;
-    const uint32_t one = 1, zero = 0, loader = LoaderDiskSector();
-    std::memcpy(&image[BootStageWord], &stage, 2);
-    std::memcpy(&image[BootModeWord], &one, 4);
-    std::memcpy(&image[BootZeroWord], &zero, 4);
-    std::memcpy(&image[BootLoaderSector], &loader, 4);
-    std::memcpy(&image[KeptFirst], &before[KeptFirst], KeptBytes);
-    return image;
-  }
-};
 
 // One area in one piece and one in three: the loader's disk sector and the
 // area start follow the pieces.
@@ -177,7 +134,7 @@ TEST_P(RollbackFailureTest, AFailedTransferNeverLeavesTheProgramWithoutTheRecord
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Transfers, RollbackFailureTest, ::testing::Range(1, 10));
+INSTANTIATE_TEST_SUITE_P(Transfers, RollbackFailureTest, ::testing::Range(1, 18));
 
 // ---------------------------------------------------------------- shutdown check
 
@@ -217,6 +174,76 @@ TEST_P(RollbackRecheckTest, ShutdownChecksTheBootSectorsOfAPendingRollback) {
 
 INSTANTIATE_TEST_SUITE_P(FileSystems, RollbackRecheckTest, ::testing::ValuesIn(kRechecks),
                          [](const ::testing::TestParamInfo<RecheckCase>& param) {
+                           return std::string(param.param.name);
+                         });
+
+// ---------------------------------------------------------------- start-up
+
+// What a power cut during an earlier schedule or cancel may have left on
+// disk, and what start-up makes of it: a record stays only with the
+// program in sector 0, and the program goes only where the backup can
+// replace it.
+struct SettleCase {
+  const char* name;
+  bool recorded;            // the header on disk records the rollback
+  uint32_t programSectors;  // bit s: sector s holds the program's, else the machine's own
+  bool backupEmpty;         // the backup area as the installer left it
+  bool pendingAfter;
+  uint32_t programAfter;
+};
+const SettleCase kSettles[] = {
+    {"RecordAndProgram", true, 0x1F, false, true, 0x1F},
+    {"RecordWithoutProgram", true, 0, false, false, 0},
+    {"RecordWithTheProgramBehindSectorZero", true, 0x1E, false, false, 0},
+    {"RecordWithTheProgramInSectorsZeroAndTwo", true, 0x05, false, true, 0x1F},
+    {"ProgramWithoutRecord", false, 0x1F, false, false, 0},
+    {"ProgramWithoutRecordOrBackup", false, 0x1F, true, false, 0x1F},
+};
+
+class RollbackSettleTest : public RollbackTest, public ::testing::WithParamInterface<SettleCase> {};
+
+TEST_P(RollbackSettleTest, StartUpBringsTheBootSectorsAndTheHeaderInLine) {
+  const SettleCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(BootWith(1));
+  ASSERT_EQ(CreateViaControl(1), STATUS_SUCCESS);
+  ASSERT_EQ(CreateViaControl(2), STATUS_SUCCESS);
+  const std::vector<uint8_t> original = BootSectors();
+  const std::vector<uint8_t> program = ExpectedPreBoot(original);
+  ASSERT_EQ(Rollback(1, 1), STATUS_SUCCESS);
+  const auto mixed = [&](uint32_t mask) {
+    std::vector<uint8_t> out = original;
+    for (uint32_t s = 0; s < kBootImageSectors; ++s) {
+      if ((mask >> s) & 1) std::memcpy(&out[s * 512], &program[s * 512], 512);
+    }
+    return out;
+  };
+  const std::vector<uint8_t> left = mixed(c.programSectors);
+  ASSERT_EQ(Disk0().Write(0, kBootImageBytes, left.data()).status, storage::kStatusSuccess);
+  if (!c.recorded) {
+    EngineHeader header = HeaderRecord();
+    header.RollbackPending = 0;
+    ASSERT_EQ(Installed().WriteEngineSectors(Installed().header->HeaderSector, kEngineHeaderSectors,
+                                             &header),
+              storage::kStatusSuccess);
+  }
+  if (c.backupEmpty) {
+    const std::vector<uint8_t> zeros(kBootImageBytes, 0);
+    ASSERT_EQ(Installed().WriteEngineSectors(Installed().header->BootBackupSector,
+                                             kBootImageSectors, zeros.data()),
+              storage::kStatusSuccess);
+  }
+  const std::vector<uint8_t> backup = Backup();
+
+  ASSERT_NO_FATAL_FAILURE(Reboot());
+  EXPECT_EQ(BootSectors(), mixed(c.programAfter));
+  EXPECT_EQ(HeaderRecord().RollbackPending, c.pendingAfter ? 1 : 0);
+  ASSERT_NE(Ext()->Header, nullptr);
+  EXPECT_EQ(Ext()->Header->RollbackPending, c.pendingAfter ? 1 : 0);
+  EXPECT_EQ(Backup(), backup);
+}
+
+INSTANTIATE_TEST_SUITE_P(States, RollbackSettleTest, ::testing::ValuesIn(kSettles),
+                         [](const ::testing::TestParamInfo<SettleCase>& param) {
                            return std::string(param.param.name);
                          });
 

@@ -8,11 +8,9 @@
 // every one restores exactly as it was taken, none names a space block the
 // bitmap calls free, and the engine goes on protecting the volume.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
-#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -31,15 +29,6 @@ constexpr uint64_t kBlocks = 4;
 // Sectors of the cut write that land in the torn sweeps: the first sector
 // of a header alone, a few slot sectors, part of a map piece or copy.
 constexpr uint32_t kTornSectors[] = {1, 9, 40};
-
-// Seeds of the cached sweeps: a few in CI, more through VH_CRASH_SEEDS.
-// Variant 0 is not random: only the newest unflushed write lands, the
-// reordering that a missing flush before it always exposes.
-uint32_t CacheSeeds() {
-  const char* text = std::getenv("VH_CRASH_SEEDS");
-  const long seeds = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
-  return seeds > 0 ? static_cast<uint32_t>(seeds) : 2;
-}
 
 enum class DiskKind { kWhole, kTorn, kCached };
 
@@ -158,7 +147,7 @@ class SnapshotCrashTest : public ControlTest {
     if (kind == DiskKind::kTorn) variants.assign(std::begin(kTornSectors), std::end(kTornSectors));
     if (kind == DiskKind::kCached) {
       variants.clear();
-      for (uint32_t seed = 0; seed <= CacheSeeds(); ++seed) variants.push_back(seed);
+      for (uint32_t seed = 0; seed <= CrashCacheSeeds(); ++seed) variants.push_back(seed);
     }
     uint64_t writes = 0;
     for (uint32_t variant : variants) {
@@ -199,15 +188,7 @@ class SnapshotCrashTest : public ControlTest {
     Disk0().CutPowerAfterWrites({cut, kind == DiskKind::kTorn ? variant : 0});
     ASSERT_NO_FATAL_FAILURE(operation());
     if (cut == 0) *writes = Disk0().WriteCount() - before;
-    if (kind == DiskKind::kCached) {
-      // Of the writes not yet flushed at the cut, a random subset lands
-      // (variant 0: the newest alone).
-      std::mt19937 random(variant * 7919u + static_cast<uint32_t>(cut));
-      std::vector<bool> keep(Disk0().CachedWriteCount());
-      for (size_t i = 0; i < keep.size(); ++i)
-        keep[i] = variant == 0 ? i + 1 == keep.size() : (random() & 1) != 0;
-      Disk0().CutPowerNow([&keep](size_t i) { return i < keep.size() && keep[i]; });
-    }
+    if (kind == DiskKind::kCached) CutCachedPower(variant, cut);
     ASSERT_NO_FATAL_FAILURE(Reboot());
     ASSERT_NO_FATAL_FAILURE(CheckListed("after the restart", allowed, true));
     // The engine goes on: a write over every block, then the same check.

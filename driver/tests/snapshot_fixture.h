@@ -5,10 +5,12 @@
 #pragma once
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -25,6 +27,15 @@
 namespace vh::test {
 
 constexpr uint32_t kProtectedVolume = 1;
+
+// Seeds of the crash sweeps on a disk with a write cache: a few in CI, more
+// through VH_CRASH_SEEDS. Variant 0 is not random: only the newest unflushed
+// write lands, the reordering that a missing flush before it always exposes.
+inline uint32_t CrashCacheSeeds() {
+  const char* text = std::getenv("VH_CRASH_SEEDS");
+  const long seeds = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
+  return seeds > 0 ? static_cast<uint32_t>(seeds) : 2;
+}
 constexpr uint32_t kBlockBytes = vh::kBlockBytes;
 
 // What the restorer found for one block of snapshot k.
@@ -374,6 +385,17 @@ class SnapshotTest : public BootTest {
     for (std::thread& t : writers) t.join();
     EXPECT_TRUE(waited) << "a write neither queued behind the parked worker nor answered";
     return answers;
+  }
+
+  // The power goes on a disk with a write cache: of the writes not flushed
+  // at the cut, a random subset by (variant, cut) lands; variant 0 keeps
+  // the newest alone.
+  void CutCachedPower(uint32_t variant, uint64_t cut) {
+    std::mt19937 random(variant * 7919u + static_cast<uint32_t>(cut));
+    std::vector<bool> keep(Disk0().CachedWriteCount());
+    for (size_t i = 0; i < keep.size(); ++i)
+      keep[i] = variant == 0 ? i + 1 == keep.size() : (random() & 1) != 0;
+    Disk0().CutPowerNow([&keep](size_t i) { return i < keep.size() && keep[i]; });
   }
 
   // The next boot after the power went: nothing written from now on (or

@@ -521,6 +521,26 @@ TEST_F(TemporaryTest, AnExhaustedFreeListFailsTheWriteAndKeepsTheOldBytes) {
   EXPECT_TRUE(back == before);
 }
 
+// The free and total counts the status reports are the redirect space's
+// in temporary mode; dropping the oldest snapshot frees space blocks, not
+// redirect sectors.
+TEST_F(TemporaryTest, DroppingTheOldestLeavesTheRedirectSpaceCountsAlone) {
+  const uint64_t region = AllocatedRegion(2);
+  ASSERT_EQ(Create(1), STATUS_SUCCESS);
+  ASSERT_EQ(Create(2), STATUS_SUCCESS);
+  ASSERT_EQ(Switch(), STATUS_SUCCESS);
+  std::vector<uint8_t> data(2 * kBlockBytes);
+  FillPattern(data.data(), region, 128, 1);
+  ASSERT_EQ(WriteSectors(Device(), region * 512, data), STATUS_SUCCESS);
+  const ULONG total = ReadShared(Ext()->TotalSectors);
+  const ULONG free = ReadShared(Ext()->FreeSectors);
+  ASSERT_EQ(free, total - 128) << "the redirected write took its sectors";
+
+  ASSERT_EQ(Delete(1), STATUS_SUCCESS);
+  EXPECT_EQ(ReadShared(Ext()->FreeSectors), free);
+  EXPECT_EQ(ReadShared(Ext()->TotalSectors), total);
+}
+
 TEST_F(TemporaryTest, MoreFragmentsThanOneBufferHoldsGoOutInRounds) {
   const uint64_t region = AllocatedRegion(40);  // 2,560 sectors
   ASSERT_EQ(Switch(), STATUS_SUCCESS);

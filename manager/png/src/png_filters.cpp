@@ -17,28 +17,40 @@ inline int Paeth(int a, int b, int c) {
   return pc < nearestDistance ? c : nearest;
 }
 
-// Paeth unfiltering for a fixed pixel size: the pixel's bytes are
-// independent of each other, so the compiler keeps them in registers.
+// Unfiltering for a fixed pixel size. The left pixel is carried in
+// registers from one pixel to the next: read back from the row, each byte
+// would wait for the store just made (the row and the previous row may
+// alias as far as the compiler knows), and that wait is most of the cost.
 template <size_t N>
 void UnpaethFixed(uint8_t* row, const uint8_t* prev, size_t rowBytes) {
-  for (size_t i = 0; i < N && i < rowBytes; ++i) row[i] = uint8_t(row[i] + prev[i]);
+  int a[N], c[N];
+  for (size_t k = 0; k < N; ++k) {
+    a[k] = row[k] = uint8_t(row[k] + prev[k]);
+    c[k] = prev[k];
+  }
   for (size_t i = N; i < rowBytes; i += N)
-    for (size_t k = 0; k < N; ++k)
-      row[i + k] = uint8_t(row[i + k] + Paeth(row[i + k - N], prev[i + k], prev[i + k - N]));
+    for (size_t k = 0; k < N; ++k) {
+      int b = prev[i + k];
+      a[k] = row[i + k] = uint8_t(row[i + k] + Paeth(a[k], b, c[k]));
+      c[k] = b;
+    }
 }
 
 template <size_t N>
 void UnaverageFixed(uint8_t* row, const uint8_t* prev, size_t rowBytes) {
-  for (size_t i = 0; i < N && i < rowBytes; ++i) row[i] = uint8_t(row[i] + (prev[i] >> 1));
+  unsigned a[N];
+  for (size_t k = 0; k < N; ++k) a[k] = row[k] = uint8_t(row[k] + (prev[k] >> 1));
   for (size_t i = N; i < rowBytes; i += N)
     for (size_t k = 0; k < N; ++k)
-      row[i + k] = uint8_t(row[i + k] + ((row[i + k - N] + prev[i + k]) >> 1));
+      a[k] = row[i + k] = uint8_t(row[i + k] + ((a[k] + prev[i + k]) >> 1));
 }
 
 template <size_t N>
 void UnsubFixed(uint8_t* row, size_t rowBytes) {
+  unsigned a[N];
+  for (size_t k = 0; k < N; ++k) a[k] = row[k];
   for (size_t i = N; i < rowBytes; i += N)
-    for (size_t k = 0; k < N; ++k) row[i + k] = uint8_t(row[i + k] + row[i + k - N]);
+    for (size_t k = 0; k < N; ++k) a[k] = row[i + k] = uint8_t(row[i + k] + a[k]);
 }
 
 }  // namespace
@@ -49,12 +61,14 @@ void UnfilterRow(uint8_t type, uint8_t* row, const uint8_t* prev, size_t rowByte
                  size_t pixelBytes) {
   // Rows are whole pixels, so the fixed-size loops never step past the end;
   // other pixel sizes take the general loops.
-  const bool whole = pixelBytes != 0 && rowBytes % pixelBytes == 0;
+  const bool whole = pixelBytes != 0 && rowBytes >= pixelBytes && rowBytes % pixelBytes == 0;
   size_t lead = pixelBytes < rowBytes ? pixelBytes : rowBytes;
   switch (type) {
     case kFilterSub:
       if (whole && pixelBytes == 3) return UnsubFixed<3>(row, rowBytes);
       if (whole && pixelBytes == 4) return UnsubFixed<4>(row, rowBytes);
+      if (whole && pixelBytes == 6) return UnsubFixed<6>(row, rowBytes);
+      if (whole && pixelBytes == 8) return UnsubFixed<8>(row, rowBytes);
       for (size_t i = pixelBytes; i < rowBytes; ++i) row[i] = uint8_t(row[i] + row[i - pixelBytes]);
       break;
     case kFilterUp:
@@ -63,6 +77,8 @@ void UnfilterRow(uint8_t type, uint8_t* row, const uint8_t* prev, size_t rowByte
     case kFilterAverage:
       if (whole && pixelBytes == 3) return UnaverageFixed<3>(row, prev, rowBytes);
       if (whole && pixelBytes == 4) return UnaverageFixed<4>(row, prev, rowBytes);
+      if (whole && pixelBytes == 6) return UnaverageFixed<6>(row, prev, rowBytes);
+      if (whole && pixelBytes == 8) return UnaverageFixed<8>(row, prev, rowBytes);
       for (size_t i = 0; i < lead; ++i) row[i] = uint8_t(row[i] + (prev[i] >> 1));
       for (size_t i = lead; i < rowBytes; ++i)
         row[i] = uint8_t(row[i] + ((row[i - pixelBytes] + prev[i]) >> 1));
@@ -70,6 +86,8 @@ void UnfilterRow(uint8_t type, uint8_t* row, const uint8_t* prev, size_t rowByte
     case kFilterPaeth:
       if (whole && pixelBytes == 3) return UnpaethFixed<3>(row, prev, rowBytes);
       if (whole && pixelBytes == 4) return UnpaethFixed<4>(row, prev, rowBytes);
+      if (whole && pixelBytes == 6) return UnpaethFixed<6>(row, prev, rowBytes);
+      if (whole && pixelBytes == 8) return UnpaethFixed<8>(row, prev, rowBytes);
       for (size_t i = 0; i < lead; ++i) row[i] = uint8_t(row[i] + prev[i]);
       for (size_t i = lead; i < rowBytes; ++i)
         row[i] = uint8_t(row[i] + Paeth(row[i - pixelBytes], prev[i], prev[i - pixelBytes]));

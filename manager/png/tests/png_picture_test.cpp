@@ -301,6 +301,34 @@ TEST(PngPictureOps, LoadingIsLinearInTheChunkCount) {
   EXPECT_EQ(stepped.MovedItems(), 99u * 100u / 2u);
 }
 
+TEST(PngPictureOps, LargePlanesAreZeroFilledCopiedAndResized) {
+  // Planes of 32 MiB and more come from the system rather than the heap:
+  // they must read as zero, copy, resize and free like the small ones.
+  PngStorage storage;
+  const uint8_t identity[256] = {};
+  storage.Prepare(4096, 2800, kRgb, 16, identity);
+  ASSERT_GE(size_t(storage.RowStride()) * storage.Height(), size_t(32) << 20);
+  for (uint32_t y : {0u, 1399u, 2799u}) {
+    const uint8_t* row = storage.Row(y);
+    const uint8_t* low = storage.LowRow(y);
+    ASSERT_TRUE(std::all_of(row, row + storage.RowStride(), [](uint8_t b) { return b == 0; }));
+    ASSERT_TRUE(std::all_of(low, low + storage.RowStride(), [](uint8_t b) { return b == 0; }));
+  }
+  storage.Row(0)[0] = 1;
+  storage.Row(2799)[storage.RowStride() - 1] = 2;
+  storage.LowRow(2799)[5] = 3;
+  PngStorage copy = storage.Clone();
+  EXPECT_EQ(copy.Row(0)[0], 1);
+  EXPECT_EQ(copy.Row(2799)[storage.RowStride() - 1], 2);
+  EXPECT_EQ(copy.LowRow(2799)[5], 3);
+  copy.Resize(4096, 2801);
+  EXPECT_EQ(copy.Row(0)[0], 1);
+  EXPECT_EQ(copy.LowRow(2799)[5], 3);
+  EXPECT_EQ(copy.Row(2800)[7], 0);
+  storage.Resize(2, 2);
+  EXPECT_EQ(storage.Row(0)[0], 1);
+}
+
 TEST(PngPictureOps, AncillaryChunksAreKeptUpToTheBound) {
   // Numbered unknown chunks, then the first gamma chunk, then a text chunk.
   // At the bound all are kept and written back in order; past it the

@@ -414,13 +414,14 @@ void TLazyTreeColumn::DefineProperties(classlib::TFiler& filer) {
       [this](classlib::TWriter& w) { w.WriteWideString(hint_); }, !hint_.empty());
 }
 
+const classlib::TTypeInfo TypeInfo_TAlignment =
+    classlib::EnumTypeInfo("TAlignment", {"taLeftJustify", "taRightJustify", "taCenter"});
+
 namespace {
 
 using classlib::EnumTypeInfo;
 using classlib::TTypeInfo;
 
-const TTypeInfo TypeInfo_TAlignment =
-    EnumTypeInfo("TAlignment", {"taLeftJustify", "taRightJustify", "taCenter"});
 const TTypeInfo TypeInfo_TBiDiMode = EnumTypeInfo(
     "TBiDiMode",
     {"bdLeftToRight", "bdRightToLeft", "bdRightToLeftNoAlign", "bdRightToLeftReadingOnly"});

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <random>
 #include <thread>
@@ -180,6 +181,47 @@ TEST(ValidationThread, ATreeDestroyedDuringAFill) {
   EXPECT_TRUE(hold.sawStop.load());
   EXPECT_EQ(TWorkerThread::Instance(), nullptr) << "the last tree ended the thread";
   (void)gone;
+}
+
+// Height setters while a fill of a million nodes reads the heights: each
+// halts the fill before it writes (the ThreadSanitizer run sees no race).
+TEST(ValidationThread, HeightChangesDuringAFillHaltItFirst) {
+  TObject sender;
+  TCacheTree tree(&sender);
+  struct TCase {
+    const char* name;
+    std::function<void(TCacheTree&)> change;
+  };
+  const std::vector<TCase> cases = {
+      {"default node height", [](TCacheTree& t) { t.SetDefaultNodeHeight(30); }},
+      {"a node's height",
+       [](TCacheTree& t) { t.SetNodeHeight(t.GetLastChildNoInit(nullptr), 40); }},
+  };
+  AddTopLevel(tree, 1000000);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    THold hold;
+    hold.Attach(tree);
+    if (&c != &cases.front()) {
+      tree.MarkCacheStale();
+      tree.ValidateCache();
+    }
+    hold.WaitHeld(tree);
+    c.change(tree);
+    EXPECT_TRUE(hold.sawStop.load()) << "the fill stopped before the write";
+    tree.FillProbe = nullptr;
+    tree.MarkCacheStale();
+    tree.ValidateCache();
+    ServeFill(tree);
+    ASSERT_TRUE(tree.States().Contains(tsUseCache));
+    int top = 0;
+    const uint32_t lastTop = tree.RootNode()->TotalHeight - tree.RootNode()->NodeHeight -
+                             tree.GetLastChildNoInit(nullptr)->NodeHeight;
+    EXPECT_EQ(tree.GetNodeAt(0, static_cast<int>(lastTop), false, top),
+              tree.GetLastChildNoInit(nullptr));
+    EXPECT_EQ(top, static_cast<int>(lastTop));
+  }
+  EXPECT_EQ(tree.GetLastChildNoInit(nullptr)->NodeHeight, 40);
 }
 
 TEST(ValidationThread, TheLastTreeEndsTheThreadANewTreeStartsAnother) {

@@ -19,6 +19,7 @@ namespace kelm::lazytree {
 enum class TLazyTreeColumnStyle : uint8_t { vsText, vsOwnerDraw };
 enum class TLTHeaderColumnLayout : uint8_t { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
 enum class TAlignment : uint8_t { taLeftJustify, taRightJustify, taCenter };
+extern const classlib::TTypeInfo TypeInfo_TAlignment;
 enum class TBiDiMode : uint8_t {
   bdLeftToRight,
   bdRightToLeft,

@@ -300,8 +300,11 @@ TEST_F(TreeView, BringColumnIntoViewWithFixedColumnsAndMirrored) {
 
   tree->SetBiDiMode(classlib::TBiDiMode::bdRightToLeft);
   tree->SetOffsetX(0);
-  tree->BringColumnIntoView(3, false);
-  EXPECT_EQ(tree->EffectiveOffsetX(), 700 - w) << "counted from the range's right end";
+  // Mirrored, offset 0 shows the range's right end: the bar stands there.
+  EXPECT_EQ(tree->EffectiveOffsetX(), 700 - tree->ClientWidth());
+  EXPECT_TRUE(tree->BringColumnIntoView(2, false));
+  EXPECT_EQ(layout.Column(2).Left - tree->EffectiveOffsetX(), 100) << "just past the fixed column";
+  EXPECT_EQ(tree->OffsetX(), tree->ClientWidth() + 200 - 700);
   EXPECT_EQ(GetScrollPos(tree->Handle(), SB_HORZ), tree->EffectiveOffsetX());
 }
 

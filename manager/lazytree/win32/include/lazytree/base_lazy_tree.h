@@ -236,6 +236,26 @@ class TBaseLazyTree : public classlib::TCustomControl,
   int32_t Margin = 4;
   uint32_t Indent = 18;
   TAlignment Alignment = TAlignment::taLeftJustify;
+  // Pixels between a cell's text and its edges.
+  int32_t TextMargin = 4;
+  enum TLTNodeAlignment : uint8_t { naFromBottom, naFromTop, naProportional };
+  TLTNodeAlignment NodeAlignment = naProportional;
+  // The property setters: each stores and then refreshes what the value
+  // changes (repaint, scroll bars, a new window).
+  void SetAlignment(TAlignment value);
+  void SetMargin(int32_t value);
+  void SetIndent(uint32_t value);
+  void SetTextMargin(int32_t value);
+  void SetNodeAlignment(TLTNodeAlignment value);
+  classlib::TBorderStyle BorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(classlib::TBorderStyle value);
+  void SetImages(TCustomImageList* value);
+  void SetStateImages(TCustomImageList* value);
+  void SetNodeDataSizeValue(int32_t value) { SetNodeDataSize(value); }
+  void SetRootNodeCountValue(uint32_t value) { SetRootNodeCount(value); }
+  uint32_t DefaultNodeHeightValue() const { return DefaultNodeHeight(); }
+  void SetDefaultNodeHeightValue(uint32_t value) { SetDefaultNodeHeight(value); }
+  void SetNodeHeight(PLazyNode node, uint32_t height);
   TCustomImageList* Images = nullptr;
   TCustomImageList* StateImages = nullptr;
   TCustomImageList* CheckImages = nullptr;
@@ -382,6 +402,8 @@ class TBaseLazyTree : public classlib::TCustomControl,
   // "Columns": the header's columns, when there are any.
   void DefineProperties(classlib::TFiler& filer) override;
   void CreateParams(classlib::TCreateParams& params) override;
+  // A removed image list is forgotten.
+  void Notification(classlib::TComponent* component, classlib::TOperation operation) override;
   // The header's main column; none until the header exists.
   virtual TColumnIndex HeaderMainColumn() const { return header_->Layout().MainColumn(); }
 
@@ -478,6 +500,7 @@ class TBaseLazyTree : public classlib::TCustomControl,
   uint8_t scrollDirections_ = 0;
   int offsetY_ = 0;
   uint32_t bottomSpace_ = 0;
+  classlib::TBorderStyle borderStyle_ = classlib::TBorderStyle::bsSingle;
   TRect headerRect_{};
 };
 

@@ -1,0 +1,117 @@
+// The string tree: cells show wide text the owner answers through
+// OnGetText; the main column's text width is cached in every node. And the
+// draw tree, whose owner paints and measures the cells itself.
+#pragma once
+
+#include <string>
+
+#include "lazytree/base_lazy_tree.h"
+
+namespace kelm::lazytree {
+
+class TCustomLazyStringTree : public TBaseLazyTree {
+  CL_DECLARE_CLASS(TCustomLazyStringTree, TBaseLazyTree)
+ public:
+  explicit TCustomLazyStringTree(classlib::TComponent* AOwner);
+  void AfterConstruction() override;
+
+  // A cell's text: DefaultText, then what OnGetText makes of it.
+  using TBaseLazyTree::SetText;
+  std::u16string GetText(PLazyNode node, TColumnIndex column);
+  void SetText(PLazyNode node, TColumnIndex column, const std::u16string& value);
+  const std::u16string& DefaultText() const { return defaultText_; }
+  void SetDefaultText(const std::u16string& value);
+  TLTStringOptions StringOptions() const;
+  void SetStringOptions(TLTStringOptions value);
+
+  // The font's character height and the width of "..." in it, measured
+  // whenever the window gets a new font.
+  int TextHeight() const { return textHeight_; }
+  int EllipsisWidth() const { return ellipsisWidth_; }
+  // The cached main-column width of a node (0: not measured); none for
+  // none and the root.
+  uint32_t* TextWidthSlot(PLazyNode node) const;
+
+  int GetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) override;
+  virtual int ComputeNodeHeight(TCanvas* canvas, PLazyNode node, TColumnIndex column,
+                                std::u16string s = {});
+  bool CellIsEmpty(PLazyNode node, TColumnIndex column) override;
+  void InvalidateNode(PLazyNode node) override;
+  void ReinitNode(PLazyNode node, bool recursive) override;
+  classlib::TClass GetOptionsClass() const override {
+    return TCustomStringTreeOptions::StaticClass();
+  }
+  void WndProc(classlib::TMessage& message) override;
+
+ protected:
+  virtual void DoGetText(PLazyNode node, TColumnIndex column, TLTTextType textType,
+                         std::u16string& text);
+  virtual void DoNewText(PLazyNode node, TColumnIndex column, const std::u16string& text);
+  virtual void DoPaintText(PLazyNode node, TCanvas* canvas, TColumnIndex column,
+                           TLTTextType textType);
+  virtual int DoTextMeasuring(TCanvas* canvas, PLazyNode node, TColumnIndex column,
+                              const std::u16string& text);
+  int CalculateTextWidth(TCanvas* canvas, PLazyNode node, const std::u16string& text,
+                         TColumnIndex column);
+  void HeaderMainColumnChanged(int column) override;
+  void DefineProperties(classlib::TFiler& filer) override;
+  // Every node's cached width back to 0.
+  void ResetTextWidths();
+  // Text metrics of the current font.
+  void MeasureFont();
+
+ private:
+  std::u16string defaultText_ = u"Node";
+  uint32_t widthOffset_ = 0;
+  int textHeight_ = 0;
+  int ellipsisWidth_ = 0;
+};
+
+// The published form: every property and event of the stored forms.
+class TLazyStringTree : public TCustomLazyStringTree {
+  CL_DECLARE_CLASS(TLazyStringTree, TCustomLazyStringTree)
+ public:
+  using TCustomLazyStringTree::TCustomLazyStringTree;
+  classlib::TClass GetOptionsClass() const override { return TStringTreeOptions::StaticClass(); }
+};
+
+// Makes the tree classes known to stored forms by their names.
+void RegisterLazyTreeClasses();
+
+// The paint information a cell's painting gets.
+struct TLTPaintInfo {
+  TCanvas* Canvas = nullptr;
+  uint32_t PaintOptions = 0;
+  PLazyNode Node = nullptr;
+  TColumnIndex Column = NoColumn;
+  TRect CellRect{};
+  TRect ContentRect{};
+  int NodeWidth = 0;
+  TAlignment Alignment = TAlignment::taLeftJustify;
+  bool RightToLeft = false;
+};
+
+// The tree whose owner draws and measures the cells.
+class TCustomLazyDrawTree : public TBaseLazyTree {
+  CL_DECLARE_CLASS(TCustomLazyDrawTree, TBaseLazyTree)
+ public:
+  using TBaseLazyTree::TBaseLazyTree;
+  using DrawTree = TCustomLazyDrawTree*;
+  classlib::TEvent<DrawTree, const TLTPaintInfo&> OnPaintCell;
+  classlib::TEvent<DrawTree, TCanvas*, PLazyNode, TColumnIndex, int&> OnQueryNodeWidth;
+  classlib::TEvent<DrawTree, TCanvas*, PLazyNode, TColumnIndex, int, TPoint&> OnQueryContentMargin;
+  classlib::TEvent<DrawTree, PLazyNode, TColumnIndex, TRect&> OnQueryHintSize;
+  classlib::TEvent<DrawTree, TCanvas*, PLazyNode, TRect, TColumnIndex> OnPaintHint;
+
+  // The owner's width, 2 x TextMargin without a handler.
+  int GetNodeWidth(PLazyNode node, TColumnIndex column, TCanvas* canvas) override;
+  // The owner's margins, (0, 0) without a handler.
+  TPoint GetCellContentMargin(PLazyNode node, TColumnIndex column, int marginKind,
+                              TCanvas* canvas = nullptr) override;
+  virtual void DoPaintNode(const TLTPaintInfo& paintInfo);
+  // The hint window's size query.
+  virtual void DoGetHintSize(PLazyNode node, TColumnIndex column, TRect& r);
+  virtual void DoDrawHint(TCanvas* canvas, PLazyNode node, TRect r, TColumnIndex column);
+};
+
+}  // namespace kelm::lazytree

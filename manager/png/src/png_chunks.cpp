@@ -477,8 +477,8 @@ size_t SplitKeyword(const uint8_t* data, size_t size, std::string& keyword) {
 }
 
 // Inflates a whole zlib stream; false on any error or when the result would
-// exceed the cap.
-bool InflateAll(const uint8_t* data, size_t size, std::string& out) {
+// exceed limit bytes.
+bool InflateAll(const uint8_t* data, size_t size, size_t limit, std::string& out) {
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) return false;
   zs.next_in = const_cast<Bytef*>(data);
@@ -491,7 +491,7 @@ bool InflateAll(const uint8_t* data, size_t size, std::string& out) {
     zs.avail_out = sizeof buffer;
     ret = inflate(&zs, Z_NO_FLUSH);
     size_t produced = sizeof buffer - zs.avail_out;
-    if (result.size() + produced > kMaxInflatedText) ret = Z_MEM_ERROR;
+    if (result.size() + produced > limit) ret = Z_MEM_ERROR;
     if (ret == Z_OK || ret == Z_STREAM_END) result.append(buffer, produced);
     // No progress possible: the data ended before the stream did.
     if (ret == Z_OK && produced == 0 && zs.avail_in == 0) ret = Z_BUF_ERROR;
@@ -537,7 +537,17 @@ void TChunkzTXt::LoadFromStream(PngStream& stream, const uint8_t kind[4], uint32
   // The compression method byte follows the keyword's NUL.
   size_t data = rest + 1;
   Text.clear();
-  if (data <= PayloadSize()) InflateAll(Payload() + data, PayloadSize() - data, Text);
+  // The cap holds for the picture's compressed texts together: a thousand
+  // small chunks must not inflate to gigabytes between them.
+  size_t used = 0;
+  const TPNGList& list = Owner().ChunkList();
+  for (size_t i = 0; i < list.Count(); ++i) {
+    const TChunk* other = list.Item(i);
+    if (other && other != this && &other->ChunkClass() == &TChunkzTXt::StaticClass())
+      used += static_cast<const TChunkzTXt*>(other)->Text.size();
+  }
+  if (data <= PayloadSize() && used < kMaxInflatedText)
+    InflateAll(Payload() + data, PayloadSize() - data, kMaxInflatedText - used, Text);
 }
 
 void TChunkzTXt::SaveToStream(PngStream& stream) {

@@ -295,6 +295,32 @@ TEST(PngDecode, BrokenCompressedTextLeavesTheTextEmpty) {
   EXPECT_EQ(ztext->Text, "");
 }
 
+TEST(PngDecode, CompressedTextsShareOneCap) {
+  // Each text inflates to 7 MiB from a few kilobytes: two fit under the
+  // 16 MiB cap together, the third is left empty, and a small one after it
+  // still fits.
+  const std::string big(7u << 20, 'z');
+  auto ztxt = [](const std::string& keyword, const std::string& text) {
+    std::vector<uint8_t> data(keyword.begin(), keyword.end());
+    data.insert(data.end(), {0, 0});
+    std::vector<uint8_t> packed = Compress(std::vector<uint8_t>(text.begin(), text.end()), 9);
+    data.insert(data.end(), packed.begin(), packed.end());
+    return data;
+  };
+  EncodeOptions options;
+  options.afterImage = {{"zTXt", ztxt("A", big)},
+                        {"zTXt", ztxt("B", big)},
+                        {"zTXt", ztxt("C", big)},
+                        {"zTXt", ztxt("D", "small")}};
+  PngPicture picture;
+  Load(picture, Encode(RandomImage(2, 2, 0, 8, 1), options));
+  std::vector<size_t> sizes;
+  for (size_t i = 0; i < picture.ChunkList().Count(); ++i)
+    if (auto* text = dynamic_cast<kelm::png::TChunkzTXt*>(picture.ChunkList().Item(i)))
+      sizes.push_back(text->Text.size());
+  EXPECT_EQ(sizes, (std::vector<size_t>{big.size(), big.size(), 0, 5}));
+}
+
 TEST(PngDecode, ZlibStreamEndingEarlyIsAnUnexpectedEndKeepingTheRowsRead) {
   // A complete zlib stream that holds only the first rows.
   Image im = RandomImage(8, 6, 0, 8, 21);

@@ -8,7 +8,10 @@
 #include "scenectrls/sg_buttons.h"
 #include "scenectrls/sg_check_boxes.h"
 #include "scenectrls/sg_labels.h"
+#include "scenectrls/sg_panels.h"
 #include "scenectrls/sg_popup_box.h"
+#include "scenectrls/sg_tracks.h"
+#include "scenectrls/sg_value_controls.h"
 
 namespace kelm::scenectrls {
 
@@ -18,17 +21,36 @@ void RegisterSceneControlClasses() {
   done = true;
   scene::RegisterSceneCoreClasses();
   // Streaming only: parts of other controls, not offered by the designer.
-  classlib::RegisterClasses({TsgExpanderButton::StaticClass()});
+  classlib::RegisterClasses(
+      {TsgSelectionItem::StaticClass(), TsgThumb::StaticClass(), TsgExpanderButton::StaticClass()});
   scene::RegisterSceneClasses("Windows",
-                              {scene::TsgBackground::StaticClass(), TsgCloseButton::StaticClass()});
+                              {scene::TsgBackground::StaticClass(), TsgSizeGrip::StaticClass(),
+                               TsgCloseButton::StaticClass()});
   scene::RegisterSceneClasses("Boxes", {TsgCheckBox::StaticClass(), TsgPathCheckBox::StaticClass(),
                                         TsgRadioButton::StaticClass(), TsgGroupBox::StaticClass(),
                                         TsgPopupBox::StaticClass()});
-  scene::RegisterSceneClasses("Controls", {TsgLabel::StaticClass(), TsgValueLabel::StaticClass()});
   scene::RegisterSceneClasses(
-      "Buttons",
-      {TsgButton::StaticClass(), TsgRoundButton::StaticClass(), TsgCircleButton::StaticClass(),
-       TsgSpeedButton::StaticClass(), TsgPopupButton::StaticClass()});
+      "Controls",
+      {TsgPanel::StaticClass(), TsgCalloutPanel::StaticClass(), TsgLabel::StaticClass(),
+       TsgValueLabel::StaticClass(), TsgProgressBar::StaticClass(), TsgTrack::StaticClass(),
+       TsgScrollBar::StaticClass(), TsgSmallScrollBar::StaticClass(), TsgTrackBar::StaticClass()});
+  scene::RegisterSceneClasses("Tool and Status",
+                              {TsgStatusBar::StaticClass(), TsgToolBar::StaticClass()});
+  scene::RegisterSceneClasses("Buttons",
+                              {TsgButton::StaticClass(), TsgRoundButton::StaticClass(),
+                               TsgCircleButton::StaticClass(), TsgSpeedButton::StaticClass(),
+                               TsgAngleButton::StaticClass(), TsgPopupButton::StaticClass()});
+  // TsgWindow is reached only as the HUD window's base.
+  scene::RegisterSceneClasses(
+      "HUD",
+      {TsgHudPanel::StaticClass(), TsgHudWindow::StaticClass(), TsgHudButton::StaticClass(),
+       TsgHudSpeedButton::StaticClass(), TsgHudAngleButton::StaticClass(),
+       TsgHudTrack::StaticClass(), TsgHudTrackBar::StaticClass(), TsgHudScrollBar::StaticClass(),
+       TsgHudPopupBox::StaticClass(), TsgHudLabel::StaticClass(), TsgHudCheckBox::StaticClass(),
+       TsgHudRadioButton::StaticClass(), TsgHudGroupBox::StaticClass(),
+       TsgHudCloseButton::StaticClass(), TsgHudStatusBar::StaticClass(),
+       TsgHudSizeGrip::StaticClass(), TsgHudRoundButton::StaticClass(),
+       TsgHudCircleButton::StaticClass()});
 }
 
 }  // namespace kelm::scenectrls

@@ -12,7 +12,9 @@
 #include "scene/sg_control.h"
 #include "scene/sg_objects.h"
 #include "scene/sg_style.h"
+#include "scenectrls/sg_panels.h"
 #include "scenectrls/sg_registration.h"
+#include "scenectrls/sg_tracks.h"
 #include "ctrl_scene.h"
 
 namespace kelm::scenectrls {
@@ -25,26 +27,41 @@ std::map<std::string, std::vector<std::string>> ListedControls() {
   for (const scene::TsgClassCategory& entry : scene::SceneClassCategories()) {
     const std::string& name = entry.Class->ClassName();
     if (entry.Category == "Windows" || entry.Category == "Boxes" || entry.Category == "Controls" ||
-        entry.Category == "Buttons" || entry.Category == "HUD")
+        entry.Category == "Buttons" || entry.Category == "HUD" ||
+        entry.Category == "Tool and Status")
       listed[entry.Category].push_back(name);
   }
   return listed;
 }
 
+const std::vector<std::string> kHudClasses = {
+    "TsgHudPanel",       "TsgHudWindow",      "TsgHudButton",    "TsgHudSpeedButton",
+    "TsgHudAngleButton", "TsgHudTrack",       "TsgHudTrackBar",  "TsgHudScrollBar",
+    "TsgHudPopupBox",    "TsgHudLabel",       "TsgHudCheckBox",  "TsgHudRadioButton",
+    "TsgHudGroupBox",    "TsgHudCloseButton", "TsgHudStatusBar", "TsgHudSizeGrip",
+    "TsgHudRoundButton", "TsgHudCircleButton"};
+
 TEST(Registration, CategoriesInTheTablesOrderOnce) {
   RegisterSceneControlClasses();
   RegisterSceneControlClasses();
   const std::map<std::string, std::vector<std::string>> want = {
-      {"Windows", {"TsgBackground", "TsgCloseButton"}},
+      {"Windows", {"TsgBackground", "TsgSizeGrip", "TsgCloseButton"}},
       {"Boxes", {"TsgCheckBox", "TsgPathCheckBox", "TsgRadioButton", "TsgGroupBox", "TsgPopupBox"}},
-      {"Controls", {"TsgLabel", "TsgValueLabel"}},
+      {"Controls",
+       {"TsgPanel", "TsgCalloutPanel", "TsgLabel", "TsgValueLabel", "TsgProgressBar", "TsgTrack",
+        "TsgScrollBar", "TsgSmallScrollBar", "TsgTrackBar"}},
       {"Buttons",
-       {"TsgButton", "TsgRoundButton", "TsgCircleButton", "TsgSpeedButton", "TsgPopupButton"}}};
+       {"TsgButton", "TsgRoundButton", "TsgCircleButton", "TsgSpeedButton", "TsgAngleButton",
+        "TsgPopupButton"}},
+      {"Tool and Status", {"TsgStatusBar", "TsgToolBar"}},
+      {"HUD", kHudClasses}};
   EXPECT_EQ(ListedControls(), want);
   // Streamed, never offered by the designer.
-  EXPECT_NE(classlib::GetClass("TsgExpanderButton"), nullptr);
-  for (const scene::TsgClassCategory& entry : scene::SceneClassCategories())
-    EXPECT_NE(entry.Class->ClassName(), "TsgExpanderButton");
+  for (const char* name : {"TsgSelectionItem", "TsgThumb", "TsgExpanderButton"}) {
+    EXPECT_NE(classlib::GetClass(name), nullptr) << name;
+    for (const scene::TsgClassCategory& entry : scene::SceneClassCategories())
+      EXPECT_NE(entry.Class->ClassName(), name);
+  }
   for (const auto& [category, classes] : want)
     for (const std::string& name : classes) EXPECT_NE(classlib::GetClass(name), nullptr) << name;
 }
@@ -59,7 +76,18 @@ TEST(DefaultBook, EveryControlFindsItsStyleWithItsParts) {
   test::UseDefaultStyleBook();
   test::CtrlScene ctrl;
   ASSERT_NE(scene::DefaultStyle(), nullptr) << "the book did not load";
-  const PartWant text{"text", scene::TsgText::StaticClass()};
+  const classlib::TClass visual = scene::TsgVisualObject::StaticClass();
+  const classlib::TClass textClass = scene::TsgText::StaticClass();
+  const PartWant text{"text", textClass};
+  const classlib::TClass shape = scene::TsgShape::StaticClass();
+  const PartWant content{"content", scene::TsgContent::StaticClass()};
+  const PartWant thumb{"thumb", TsgThumb::StaticClass()};
+  const std::vector<PartWant> scrollBarParts = {{"htrack", TsgCustomTrack::StaticClass()},
+                                                {"vtrack", TsgCustomTrack::StaticClass()},
+                                                {"leftbutton", TsgCustomButton::StaticClass()},
+                                                {"rightbutton", TsgCustomButton::StaticClass()},
+                                                {"topbutton", TsgCustomButton::StaticClass()},
+                                                {"bottombutton", TsgCustomButton::StaticClass()}};
   const std::map<std::string, std::vector<PartWant>> table = {
       {"TsgButton", {text}},
       {"TsgRoundButton", {text}},
@@ -75,6 +103,27 @@ TEST(DefaultBook, EveryControlFindsItsStyleWithItsParts) {
       {"TsgRadioButton", {text}},
       {"TsgGroupBox", {text, {"content", scene::TsgContent::StaticClass()}}},
       {"TsgPopupBox", {text}},
+      {"TsgThumb", {}},
+      {"TsgTrack", {thumb}},
+      {"TsgTrackBar", {thumb, {"background", scene::TsgShape::StaticClass()}}},
+      {"TsgScrollBar", scrollBarParts},
+      {"TsgSmallScrollBar", scrollBarParts},
+      {"TsgProgressBar",
+       {{"htrack", visual}, {"hindicator", visual}, {"vtrack", visual}, {"vindicator", visual}}},
+      {"TsgAngleButton", {{"tick", visual}, {"tracktext", textClass}, {"text", textClass}}},
+      {"TsgPanel", {content}},
+      {"TsgCalloutPanel", {{"Backgound", scene::TsgCalloutRectangle::StaticClass()}, content}},
+      {"TsgStatusBar", {{"sizegrip", TsgSizeGrip::StaticClass()}, content}},
+      {"TsgToolBar", {content}},
+      {"TsgSizeGrip", {}},
+      {"TsgHudWindow",
+       {{"back", shape},
+        {"stroke", shape},
+        {"caption", visual},
+        text,
+        {"close", TsgCloseButton::StaticClass()},
+        {"sizegrip", TsgSizeGrip::StaticClass()},
+        content}},
   };
   for (const auto& [name, parts] : table) {
     SCOPED_TRACE(name);
@@ -91,6 +140,24 @@ TEST(DefaultBook, EveryControlFindsItsStyleWithItsParts) {
       EXPECT_TRUE(found->InheritsFrom(p.cls)) << p.part;
     }
     classlib::Free(control);
+  }
+  test::DropDefaultStyleBook();
+}
+
+TEST(DefaultBook, EveryHudClassButTheSpeedButtonHasAStyleOfItsOwn) {
+  test::UseDefaultStyleBook();
+  RegisterSceneControlClasses();
+  scene::TsgObject* book = scene::DefaultStyle();
+  ASSERT_NE(book, nullptr);
+  for (const std::string& name : kHudClasses) {
+    classlib::TClass cls = classlib::GetClass(name);
+    ASSERT_NE(cls, nullptr) << name;
+    // Names compare without case ("hudCloseButtonStyle").
+    const bool own = book->FindResource(scene::TsgControl::StyleNameOf(cls)) != nullptr;
+    EXPECT_EQ(own, name != "TsgHudSpeedButton") << name;
+    // Without one, the base's style serves.
+    EXPECT_NE(book->FindResource(scene::TsgControl::StyleNameOf(cls->ClassParent())), nullptr)
+        << name;
   }
   test::DropDefaultStyleBook();
 }

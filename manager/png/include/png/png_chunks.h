@@ -184,7 +184,9 @@ class TChunkzTXt : public TChunktEXt {
 
 #undef VH_PNG_CHUNK_CLASS
 
-// Inflated zTXt text is capped so a small chunk cannot demand unbounded memory.
+// Inflated zTXt text is capped, for all the zTXt chunks of a picture
+// together, so that small chunks cannot demand unbounded memory; a text
+// that would pass the cap stays empty.
 constexpr size_t kMaxInflatedText = size_t(16) << 20;
 
 // The registry: the first class whose type name equals the code, else the

@@ -287,9 +287,13 @@ class TsgArc : public TsgEllipse {
   float startAngle_ = 0, endAngle_ = -90;
 };
 
-// The published form of TsgTextAlign, shared with the controls that pass
-// an alignment on to their text.
+// Published forms shared with the controls that pass these values on to
+// their style parts.
 extern const classlib::TTypeInfo TypeInfo_TsgTextAlign;
+extern const classlib::TTypeInfo TypeInfo_TsgStrokeCap;
+extern const classlib::TTypeInfo TypeInfo_TsgStrokeJoin;
+extern const classlib::TTypeInfo TypeInfo_TsgStrokeDash;
+extern const classlib::TTypeInfo TypeInfo_TsgCalloutPosition;
 
 // A wide string drawn with a font and alignment, optionally sizing itself to
 // the text (AutoSize) or scaled to fill the object (Stretch).

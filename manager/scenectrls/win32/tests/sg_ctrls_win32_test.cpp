@@ -2,13 +2,15 @@
 // book and driven with real messages: clicks and presses through
 // SendInput, keys, the default and cancel buttons, a modal result ending
 // ShowModal, an action-bound button, the popup box's real menu and a held
-// speed button on the window timers.
+// speed button on the window timers; scroll bars dragged, held and read
+// back at their thumbs.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "scene/sg_control_action.h"  // first: it undoes the Win32 FindResource macro
 
+#include <cmath>
 #include <string>
 
 #include "classlib/actions.h"
@@ -21,6 +23,8 @@
 #include "scenectrls/sg_buttons.h"
 #include "scenectrls/sg_check_boxes.h"
 #include "scenectrls/sg_popup_box.h"
+#include "scenectrls/sg_tracks.h"
+#include "scenectrls/sg_value_controls.h"
 #include "message_pump.h"
 
 namespace kelm::scenectrls {
@@ -277,6 +281,95 @@ TEST_F(Controls, AHeldSpeedButtonClicksAboutTenTimesASecond) {
   EXPECT_EQ(sink.Clicks, repeated + 1);  // and the release inside
   test::PumpFor(300);
   EXPECT_EQ(sink.Clicks, repeated + 1);
+}
+
+// ---- scroll bars
+// The default book's thumb face and the groove of its track.
+constexpr COLORREF kThumb = RGB(0x8F, 0xA3, 0xB8);
+constexpr COLORREF kGroove = RGB(0xDD, 0xE2, 0xE7);
+
+// A horizontal bar at (20, 120), 200 x 16: its track runs from scene x 36
+// to 204 between the 16-wide arrows, 168 long.
+TsgScrollBar* AddBar(scene::TsgBackground* root, classlib::TComponent* owner) {
+  auto* bar = New<TsgScrollBar>(owner);
+  bar->SetBounds(20, 120, 200, 16);
+  root->AddObject(bar);
+  bar->SetViewportSize(20);
+  return bar;
+}
+
+TEST_F(Controls, TheThumbSitsWhereTheValueSays) {
+  auto* bar = AddBar(root, form);
+  Show();
+  for (float value : {0.0f, 40.0f, 80.0f}) {
+    bar->SetValue(value);
+    const int left = 36 + static_cast<int>(classlib::Round(value / 100 * 168));
+    // The thumb is 34 wide (20 of 100 on 168).
+    EXPECT_TRUE(test::PumpUntil([&] { return Pixel(left + 17, 128) == kThumb; }, 2000))
+        << value << " " << std::hex << Pixel(left + 17, 128);
+    const int outside = value < 50 ? left + 50 : left - 16;
+    EXPECT_EQ(Pixel(outside, 128), kGroove) << value;
+  }
+}
+
+TEST_F(Controls, ADraggedThumbMovesTheValueWithThePointer) {
+  auto* bar = AddBar(root, form);
+  Show();
+  bar->SetValue(10);
+  test::PumpFor(50);
+  // The thumb starts at 36 + 17 (10 of 100 on 168), 34 wide.
+  const int grab = 36 + 17 + 17;
+  MouseAt(100 + grab, 100 + 128);
+  MouseAt(100 + grab, 100 + 128, MOUSEEVENTF_LEFTDOWN);
+  for (int step = 1; step <= 4; ++step) MouseAt(100 + grab + 21 * step, 100 + 128);
+  // 84 pixels of 168 are half the range.
+  EXPECT_TRUE(test::PumpUntil([&] { return std::abs(bar->Value() - 60) < 1; }, 2000))
+      << bar->Value();
+  MouseAt(100 + grab + 84, 100 + 128, MOUSEEVENTF_LEFTUP);
+  test::PumpFor(50);
+  EXPECT_NEAR(bar->Value(), 60, 1);
+}
+
+TEST_F(Controls, AHeldDownArrowScrollsAtTheRepeatRateToTheEnd) {
+  auto* bar = New<TsgScrollBar>(form);
+  bar->SetOrientation(sgVertical);
+  bar->SetBounds(300, 20, 16, 150);
+  root->AddObject(bar);
+  bar->SetMax(10);
+  bar->SetViewportSize(3);
+  Show();
+  // The down arrow fills the bar's last 16 pixels.
+  MouseAt(100 + 308, 100 + 162);
+  const DWORD start = GetTickCount();
+  MouseAt(100 + 308, 100 + 162, MOUSEEVENTF_LEFTDOWN);
+  EXPECT_TRUE(test::PumpUntil([&] { return bar->Value() >= 1; }, 2000));
+  EXPECT_TRUE(test::PumpUntil([&] { return bar->Value() == 7; }, 3000)) << bar->Value();
+  const DWORD took = GetTickCount() - start;
+  // Six repeats after the first at 600 ms: about 1100 ms, coarse timers.
+  EXPECT_GE(took, 900u);
+  EXPECT_LE(took, 2500u);
+  test::PumpFor(300);
+  EXPECT_EQ(bar->Value(), 7);
+  MouseAt(100 + 308, 100 + 162, MOUSEEVENTF_LEFTUP);
+}
+
+TEST_F(Controls, TheProgressIndicatorEndsWhereTheValueSays) {
+  // 200 wide: the track's margins leave 196 for the range.
+  auto* bar = New<TsgProgressBar>(form);
+  bar->SetBounds(20, 150, 200, 20);
+  root->AddObject(bar);
+  Show();
+  constexpr COLORREF kIndicator = RGB(0x4F, 0x9A, 0x4F);
+  constexpr COLORREF kTrack = RGB(0xE4, 0xE8, 0xEC);
+  for (float value : {25.0f, 50.0f, 75.0f}) {
+    bar->SetValue(value);
+    const int end = 20 + 2 + static_cast<int>(value / 100 * 196);
+    EXPECT_TRUE(test::PumpUntil([&] { return Pixel(end - 4, 160) == kIndicator; }, 2000))
+        << value << " " << std::hex << Pixel(end - 4, 160);
+    EXPECT_EQ(Pixel(end + 4, 160), kTrack) << value;
+  }
+  bar->SetValue(0);
+  EXPECT_TRUE(test::PumpUntil([&] { return Pixel(24, 160) == kTrack; }, 2000));
 }
 
 }  // namespace

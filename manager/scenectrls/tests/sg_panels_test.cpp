@@ -186,5 +186,55 @@ TEST(PanelDefaults, CreationValues) {
     classlib::Free(o);
 }
 
+// Every part is looked up by name and class: one of the wrong class is
+// passed over, and the control still does what needs no part.
+TEST(MistypedParts, AreSkipped) {
+  CtrlScene ctrl;
+  auto rect = [](const char* name) { return Part("TsgRectangle", name); };
+  std::string styles;
+  for (const char* style : {"buttonstyle", "labelstyle", "pathcheckboxstyle", "trackstyle",
+                            "scrollbarstyle", "progressbarstyle", "anglebuttonstyle",
+                            "calloutpanelstyle", "statusbarstyle", "hudwindowstyle"})
+    styles += Style(style, rect("text") + rect("checkmark") + rect("thumb") + rect("htrack") +
+                               rect("leftbutton") + rect("tracktext") + rect("Backgound") +
+                               Part("TsgText", "sizegrip") + Part("TsgText", "close") +
+                               Part("TsgText", "back") + rect("tick"));
+  ctrl.SetBook(FixtureBook(styles));
+  auto* button = ctrl.Add<TsgButton>(0, 0, 80, 22);
+  button->SetTextProp(u"OK");
+  EXPECT_EQ(button->Text(), u"OK");
+  auto* label = ctrl.Add<TsgLabel>(0, 30, 80, 15);
+  label->SetAutoSize(true);
+  label->SetTextProp(u"Long text");
+  EXPECT_EQ(label->Width(), 80);  // nothing to measure with
+  auto* box = ctrl.Add<TsgPathCheckBox>(0, 50, 80, 19);
+  box->SetIsChecked(true);
+  EXPECT_TRUE(box->IsChecked());
+  auto* track = ctrl.Add<TsgTrack>(0, 80, 100, 15);
+  EXPECT_EQ(track->Thumb(), nullptr);
+  track->SetValue(40);
+  EXPECT_EQ(track->Value(), 40);
+  auto* bar = ctrl.Add<TsgScrollBar>(0, 100, 150, 18);
+  bar->Realign();
+  bar->SetValue(30);
+  EXPECT_EQ(bar->Value(), 30);
+  auto* progress = ctrl.Add<TsgProgressBar>(0, 130, 100, 20);
+  progress->SetValue(50);
+  auto* dial = ctrl.Add<TsgAngleButton>(0, 160, 30, 30);
+  dial->SetValue(45);
+  EXPECT_EQ(dynamic_cast<TsgVisualObject*>(dial->FindResource("tick"))->RotateAngle(), -45);
+  auto* callout = ctrl.Add<TsgCalloutPanel>(100, 0, 100, 100);
+  callout->SetCalloutWidth(5);
+  auto* status = ctrl.Add<TsgStatusBar>(100, 100, 100, 22);
+  status->SetShowSizeGrip(false);
+  auto* hud = ctrl.Add<TsgHudWindow>(200, 0, 200, 200);
+  hud->SetShowCaption(false);
+  // A close part that is no close button keeps its place; any visual
+  // object serves as a grip.
+  EXPECT_TRUE(dynamic_cast<TsgVisualObject*>(hud->FindResource("close"))->Visible());
+  EXPECT_EQ(dynamic_cast<TsgVisualObject*>(hud->FindResource("close"))->Align(), scene::vaNone);
+  EXPECT_FALSE(dynamic_cast<TsgVisualObject*>(status->FindResource("sizegrip"))->Visible());
+}
+
 }  // namespace
 }  // namespace kelm::scenectrls

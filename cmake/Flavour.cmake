@@ -42,11 +42,12 @@ endif()
 # flavour's own flags (sanitizers included).
 if((VH_HOST OR VH_WIN32) AND NOT TARGET gtest)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  # No test uses the mocking library: it is not built.
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
   # Its speed does not matter; its build time does (the largest single file).
-  foreach(t gtest gtest_main gmock gmock_main)
+  foreach(t gtest gtest_main)
     target_compile_options(${t} PRIVATE -O0)
   endforeach()
 endif()
@@ -55,6 +56,22 @@ function(vh_warnings target)
   target_compile_options(${target} PRIVATE ${VH_WARNINGS})
   if(VH_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# vh_test_support([UNOPTIMISED] target ...): libraries only the test
+# programs link and programs run by hand. A build without test programs
+# leaves them out. UNOPTIMISED: test code whose speed does not matter,
+# compiled as the test programs are.
+function(vh_test_support)
+  cmake_parse_arguments(S "UNOPTIMISED" "" "" ${ARGN})
+  if(NOT VH_BUILD_TESTS)
+    set_target_properties(${S_UNPARSED_ARGUMENTS} PROPERTIES EXCLUDE_FROM_ALL TRUE)
+  endif()
+  if(S_UNOPTIMISED)
+    foreach(t ${S_UNPARSED_ARGUMENTS})
+      target_compile_options(${t} PRIVATE -O0)
+    endforeach()
   endif()
 endfunction()
 
@@ -67,13 +84,16 @@ function(vh_add_test name)
     return()
   endif()
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   vh_warnings(${name})
   # Test programs do little work of their own (the libraries they test keep
   # the build's optimisation) and compile five times faster unoptimised;
   # the engine's model and crash sweeps wait on their disk, not on the
   # test's own comparisons.
   target_compile_options(${name} PRIVATE -O0)
+  # One translation unit per program: its files share one parse of
+  # GoogleTest and of the headers under test.
+  set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()

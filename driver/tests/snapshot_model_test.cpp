@@ -204,14 +204,8 @@ TEST_P(SnapshotModelTest, EveryListedSnapshotRestoresAsTaken) {
               c.seed, deletes_, drops_, deepest_, freeSeen_);
 }
 
-// 10,400 steps in all on the host; the in-process Windows build runs half
-// of them, enough to fill the tight budgets, as a check that the engine
-// behaves the same there.
-#ifdef _WIN32
-constexpr uint32_t kSteps = 1300;
-#else
+// 10,400 steps in all.
 constexpr uint32_t kSteps = 2600;
-#endif
 
 INSTANTIATE_TEST_SUITE_P(
     Seeds, SnapshotModelTest,

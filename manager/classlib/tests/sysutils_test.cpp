@@ -168,7 +168,7 @@ TEST(SysUtils, ExceptionsCarryMessageAndHelpContext) {
 }
 
 TEST(SysUtils, FileExistsOnlyForFiles) {
-  const std::string name = testing::TempDir() + "classlib_file_exists.tmp";
+  const std::string name = ::testing::TempDir() + "classlib_file_exists.tmp";
   std::remove(name.c_str());
   const std::u16string wide = Utf8ToWide(name);
   EXPECT_FALSE(FileExists(wide));
@@ -178,7 +178,7 @@ TEST(SysUtils, FileExistsOnlyForFiles) {
   EXPECT_TRUE(FileExists(wide));
   std::remove(name.c_str());
   EXPECT_FALSE(FileExists(wide));
-  EXPECT_FALSE(FileExists(Utf8ToWide(testing::TempDir())));
+  EXPECT_FALSE(FileExists(Utf8ToWide(::testing::TempDir())));
   EXPECT_FALSE(FileExists(u""));
 }
 

@@ -18,14 +18,13 @@ namespace {
 
 using classlib::New;
 using scene::TMouseButton;
-using scene::TShiftState;
 using test::CtrlScene;
 using test::FixtureBook;
 using test::FixtureStyle;
 using test::PartOpacity;
 
-const TShiftState kLeft{classlib::ssLeft};
-const TShiftState kNone{};
+using test::kLeft;
+using test::kNone;
 
 // Notes which control changed, in order.
 class Sink : public classlib::TObject {

@@ -27,8 +27,8 @@ using test::FixtureBook;
 using test::FixtureStyle;
 using test::PartOpacity;
 
-const TShiftState kLeft{classlib::ssLeft};
-const TShiftState kNone{};
+using test::kLeft;
+using test::kNone;
 
 // Counts clicks and remembers what the form's modal result was at each.
 class Sink : public classlib::TObject {

@@ -17,12 +17,11 @@ namespace {
 
 using classlib::New;
 using scene::TMouseButton;
-using scene::TShiftState;
 using test::CtrlScene;
 using test::FixtureBook;
 
-const TShiftState kLeft{classlib::ssLeft};
-const TShiftState kNone{};
+using test::kLeft;
+using test::kNone;
 
 // Notes each report with the value it saw.
 class Sink : public classlib::TObject {

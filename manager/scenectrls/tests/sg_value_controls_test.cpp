@@ -16,12 +16,11 @@ namespace {
 using classlib::New;
 using scene::TMouseButton;
 using scene::TsgVisualObject;
-using scene::TShiftState;
 using test::CtrlScene;
 using test::FixtureBook;
 
-const TShiftState kLeft{classlib::ssLeft};
-const TShiftState kNone{};
+using test::kLeft;
+using test::kNone;
 
 // Tracks whose margins (2 a side) inset their indicators; the horizontal
 // indicator has 4 of padding and an animation that shows it when the

@@ -54,4 +54,8 @@ float PartOpacity(scene::TsgControl* control, const std::string& part);
 // Whether the first effect of a style part is enabled.
 bool PartEffectEnabled(scene::TsgControl* control, const std::string& part);
 
+// The shift states a left-button press and its release carry.
+inline const scene::TShiftState kLeft{classlib::ssLeft};
+inline const scene::TShiftState kNone{};
+
 }  // namespace kelm::test

@@ -302,8 +302,8 @@ TEST(PngPictureOps, LoadingIsLinearInTheChunkCount) {
 }
 
 TEST(PngPictureOps, LargePlanesAreZeroFilledCopiedAndResized) {
-  // Planes of 32 MiB and more come from the system rather than the heap:
-  // they must read as zero, copy, resize and free like the small ones.
+  // Planes of 32 MiB and more (a 16-bit picture of user size) must read as
+  // zero, copy, resize and free like the small ones.
   PngStorage storage;
   const uint8_t identity[256] = {};
   storage.Prepare(4096, 2800, kRgb, 16, identity);

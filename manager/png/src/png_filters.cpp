@@ -69,7 +69,7 @@ void UnsubFixed(uint8_t* row, size_t rowBytes) {
 // bytes unchanged (they were loaded before the store). The bytes after the
 // last whole block go through the byte loops.
 template <size_t N>
-constexpr size_t kBlockBytes = 16 / N * N;
+constexpr size_t kBlockBytes = 16 / N* N;
 
 // Puts the block's pixel results, gathered at the top of out, at its start
 // and keeps the filtered bytes after the block.
@@ -126,8 +126,7 @@ inline __m128i PaethLanes(__m128i a, __m128i b, __m128i c) {
 }
 
 template <size_t N, size_t... K>
-inline __m128i PaethBlock(__m128i& a, __m128i& c, __m128i x, __m128i b,
-                          std::index_sequence<K...>) {
+inline __m128i PaethBlock(__m128i& a, __m128i& c, __m128i x, __m128i b, std::index_sequence<K...>) {
   const __m128i zero = _mm_setzero_si128(), low = _mm_set1_epi16(0xFF);
   __m128i out = _mm_setzero_si128();
   __m128i bk;
@@ -140,7 +139,9 @@ inline __m128i PaethBlock(__m128i& a, __m128i& c, __m128i x, __m128i b,
   return out;
 }
 
-inline __m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Load16(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
 inline void Store16(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
 // Unfilters the whole blocks of a row; returns where the byte loops go on
@@ -169,8 +170,7 @@ size_t UnfilterBlocks(uint8_t type, uint8_t* row, const uint8_t* prev, size_t ro
       __m128i na = ones;
       for (; i + 16 <= rowBytes; i += kBlock) {
         __m128i nb = _mm_xor_si128(Load16(prev + i), ones);
-        __m128i out =
-            FinishBlock<N>(_mm_xor_si128(AverageBlock<N>(na, x, nb, Pixels{}), ones), x);
+        __m128i out = FinishBlock<N>(_mm_xor_si128(AverageBlock<N>(na, x, nb, Pixels{}), ones), x);
         if (i + kBlock + 16 <= rowBytes) x = Load16(row + i + kBlock);
         Store16(row + i, out);
       }

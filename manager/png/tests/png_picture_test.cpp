@@ -56,12 +56,11 @@ TEST(PngFilters, UnfilteringMatchesTheStandardForEveryPixelSizeAndLength) {
   // blocks of the wide pixel sizes and every length of their tails; bytes
   // after the row (in the decoder, the next row's) must stay as they were.
   auto reference = [](uint8_t type, std::vector<uint8_t> row, const std::vector<uint8_t>& prev,
-                       size_t bpp) {
+                      size_t bpp) {
     for (size_t i = 0; i < row.size(); ++i) {
       int a = i >= bpp ? row[i - bpp] : 0, b = prev[i], c = i >= bpp ? prev[i - bpp] : 0;
       int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-      int predictor[5] = {0, a, b, (a + b) / 2,
-                          pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+      int predictor[5] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
       row[i] = uint8_t(row[i] + predictor[type]);
     }
     return row;

@@ -190,7 +190,6 @@ size_t UnfilterBlocks(uint8_t type, uint8_t* row, const uint8_t* prev, size_t ro
   }
   return i;
 }
-#endif
 
 // The byte loops from byte start on (after the first pixel), for a row
 // whose earlier bytes are already unfiltered.
@@ -212,6 +211,7 @@ void UnfilterFrom(uint8_t type, uint8_t* row, const uint8_t* prev, size_t start,
       break;
   }
 }
+#endif
 
 // Sub, Average and Paeth rows of 3, 4, 6 or 8-byte pixels; false for the
 // others.

@@ -10,9 +10,12 @@
 #include "scene/sg_control_action.h"  // first: it undoes the Win32 FindResource macro
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "classlib/classdef.h"
 #include "classlib/forms.h"
+#include "scene/sg_classes.h"
 #include "scene/sg_canvas_gdiplus.h"
 #include "scene/sg_objects.h"
 #include "scene/sg_scene.h"
@@ -252,6 +255,17 @@ TEST_F(Layouts, ASystemEditFollowsItsLayoutAndHidesWithIt) {
   // Freed, the edit is forgotten.
   classlib::Free(edit);
   EXPECT_EQ(layout->NonSGControl(), nullptr);
+}
+
+TEST(Registration, TheWindowControlLayoutFollowsThePortableLayouts) {
+  // The scene core's frame joins "Layout" from its own start-up.
+  std::vector<std::string> layouts;
+  for (const scene::TsgClassCategory& entry : scene::SceneClassCategories())
+    if (entry.Category == "Layout" && entry.Class->ClassName() != "TsgFrame")
+      layouts.push_back(entry.Class->ClassName());
+  EXPECT_EQ(layouts, (std::vector<std::string>{"TsgLayout", "TsgScaledLayout", "TsgGridLayout",
+                                               "TsgSplitLayout", "TsgNonSGLayout"}));
+  EXPECT_NE(classlib::GetClass("TsgNonSGLayout"), nullptr);
 }
 
 TEST(ImageLists, CountAndPremultipliedItems) {

@@ -253,9 +253,7 @@ void TfrmManager::RefreshSnapshots() {
           status.FreeSectors > status.TotalSectors ? 0 : status.TotalSectors - status.FreeSectors;
       const uint32_t usedMb = used >> 11;
       const uint32_t totalMb = status.TotalSectors >> 11;
-      lblResource->SetText(
-          classlib::Format(LangText(texts::ltSpaceLine),
-                           {usedMb, totalMb}));
+      lblResource->SetText(classlib::Format(LangText(texts::ltSpaceLine), {usedMb, totalMb}));
     }
     link::ReadEngineHeader(State.EngineHandle, State.SystemDrive, *header_);
     const link::EngineHeader& header = *header_;

@@ -167,8 +167,8 @@ class ManagerWindow : public ::testing::Test {
       const auto* d = static_cast<const SnapshotNode*>(tree->GetNodeData(n));
       Row r{d->Number, d->ImageIndex, d->IsCurrent != 0, d->IsRollbackTarget != 0, {}};
       for (int c = 0; c < 4; ++c) {
-      r.texts[c] = tree->GetText(n, c);
-    }
+        r.texts[c] = tree->GetText(n, c);
+      }
       rows.push_back(r);
     }
     return rows;
@@ -188,8 +188,8 @@ class ManagerWindow : public ::testing::Test {
     return *header;
   }
   static std::u16string DateOf(const link::RecordTime& t) {
-    const classlib::TSystemTime st{t.Year, t.Month, t.DayOfWeek, t.Day,
-                                   t.Hour, t.Minute, t.Second, t.Milliseconds};
+    const classlib::TSystemTime st{t.Year, t.Month,  t.DayOfWeek, t.Day,
+                                   t.Hour, t.Minute, t.Second,    t.Milliseconds};
     return classlib::DateTimeToStr(classlib::SystemTimeToDateTime(st));
   }
 

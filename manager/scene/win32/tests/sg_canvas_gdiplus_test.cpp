@@ -427,6 +427,28 @@ TEST(GdiPlusCanvas, ACurveThatBendsBothWaysIsStrokedAlongTheCurve) {
   EXPECT_EQ(s.At(75, 45) >> 24, 0u);
 }
 
+TEST(GdiPlusCanvas, APathsGradientStrokeSpansTheRectangleItIsDrawnInto) {
+  // A path of unit size stretched over 100 x 10: its stroke's gradient runs
+  // across the 100 pixels drawn, not across the path's own unit bounds.
+  Own<TsgPathData> path(classlib::New<TsgPathData>());
+  path->MoveTo({0, 0});
+  path->LineTo({1, 1});
+  path->MoveTo({0, 0.5f});
+  path->LineTo({1, 0.5f});
+  Surface s(100, 10);
+  SetGradient(s.canvas->Stroke(), {{0xFFFF0000u, 0}, {0xFF0000FFu, 1}}, sgLinearGradient);
+  s.canvas->Stroke()->Gradient()->StopPosition()->SetPoint({1, 0});
+  s.canvas->StrokeThickness = 4;
+  s.canvas->DrawPath(path.get(), {0, 0, 100, 10}, 1);
+  const uint32_t left = s.At(4, 5), middle = s.At(50, 5), right = s.At(96, 5);
+  EXPECT_GT(Channel(left, 16), 200) << std::hex << left;
+  EXPECT_LT(Channel(left, 0), 40) << std::hex << left;
+  EXPECT_GT(Channel(right, 0), 200) << std::hex << right;
+  EXPECT_LT(Channel(right, 16), 40) << std::hex << right;
+  EXPECT_GT(Channel(middle, 16), 64) << std::hex << middle;
+  EXPECT_GT(Channel(middle, 0), 64) << std::hex << middle;
+}
+
 // The inked rows of column x.
 std::vector<int> InkedRows(const Surface& s, int x) {
   std::vector<int> ys;

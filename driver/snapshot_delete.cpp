@@ -135,6 +135,33 @@ NTSTATUS MergePage(PDEVICE_OBJECT device, ULONG p, const vh::SnapshotSlot& remov
   return merged ? WriteEngineSectors(device, olderSector, length, olderPage) : STATUS_SUCCESS;
 }
 
+// Takes back what a merge put into the older page: entries naming the copy
+// the newer page names for the same block. Restores read the same either
+// way (the newer map names that copy); the older map keeps only its own.
+bool UnmergeEntries(PULONG olderPage, const ULONG* newerPage, ULONG entries) {
+  bool changed = false;
+  for (ULONG j = 0; j < entries; ++j) {
+    if (IsSavedCopy(newerPage[j]) && olderPage[j] == newerPage[j]) {
+      olderPage[j] = 0;
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+// Page p of the older map without the entries merged from the newer one.
+NTSTATUS UnmergePage(PDEVICE_OBJECT device, ULONG p, ULONGLONG newerMap, ULONGLONG olderMap,
+                     PULONG newerPage, PULONG olderPage) {
+  const ULONG length = PageLength(VolumeOf(device)->Header, p);
+  const ULONGLONG olderSector = olderMap + static_cast<ULONGLONG>(p) * PageSectors;
+  NTSTATUS status = ReadEngineSectors(device, newerMap + static_cast<ULONGLONG>(p) * PageSectors,
+                                      length, newerPage);
+  if (NT_SUCCESS(status)) status = ReadEngineSectors(device, olderSector, length, olderPage);
+  if (!NT_SUCCESS(status) || !UnmergeEntries(olderPage, newerPage, length / sizeof(ULONG)))
+    return status;
+  return WriteEngineSectors(device, olderSector, length, olderPage);
+}
+
 void FreeBitmapBuffer(PULONG* buffer, ULONG* bytes, PRTL_BITMAP bitmap) {
   FreePool(*buffer);
   *buffer = nullptr;
@@ -189,6 +216,32 @@ NTSTATUS RebuildSpaceBitmap(PDEVICE_OBJECT device) {
   return status;
 }
 
+NTSTATUS UndoUnfinishedMerges(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const vh::EngineHeader* header = volume != nullptr ? volume->Header : nullptr;
+  // A merge goes from a slot into the slot one number below it.
+  if (header == nullptr || header->SnapshotCount < 3) return STATUS_SUCCESS;
+  auto* newerPage = static_cast<PULONG>(AllocatePage());
+  auto* olderPage = static_cast<PULONG>(AllocatePage());
+  NTSTATUS status = STATUS_SUCCESS;
+  if (newerPage == nullptr || olderPage == nullptr) status = STATUS_INSUFFICIENT_RESOURCES;
+  const ULONG pages = MapPages(header);
+  for (ULONG number = header->SnapshotCount - 2; number >= 1 && NT_SUCCESS(status); --number) {
+    ULONG newer;
+    ULONG older;
+    status = FindSlotByNumber(header, number + 1, &newer);
+    if (NT_SUCCESS(status)) status = FindSlotByNumber(header, number, &older);
+    for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
+      status = UnmergePage(device, p, header->Slots[newer].SavedMapSector,
+                           header->Slots[older].SavedMapSector, newerPage, olderPage);
+    }
+  }
+  FreePool(newerPage);
+  FreePool(olderPage);
+  if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
+  return status;
+}
+
 NTSTATUS DropOldestSnapshot(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr) {
@@ -231,16 +284,28 @@ NTSTATUS DeleteSnapshotSlot(PDEVICE_OBJECT device, ULONG number) {
   // Merged pages name copies the removed map names too until the header
   // commits: both views stay exact if the power goes in between.
   const ULONG pages = MapPages(volume->Header);
-  for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
-    status = MergePage(device, p, volume->Header->Slots[slot], volume->Header->Slots[olderSlot],
-                       removedPage, olderPage);
+  ULONG merging = 0;
+  if (NT_SUCCESS(status)) {
+    for (; merging < pages && NT_SUCCESS(status); ++merging) {
+      status = MergePage(device, merging, volume->Header->Slots[slot],
+                         volume->Header->Slots[olderSlot], removedPage, olderPage);
+    }
+  }
+  if (!NT_SUCCESS(status)) {
+    LogFailure("SNAP %08x\n", status);
+    // The snapshot stays: the older map gets back to its own entries (the
+    // page that failed too, in case part of it landed). What cannot be
+    // taken back now the next load does (UndoUnfinishedMerges).
+    for (ULONG p = 0; p < merging && removedPage != nullptr && olderPage != nullptr; ++p) {
+      NTSTATUS undone =
+          UnmergePage(device, p, volume->Header->Slots[slot].SavedMapSector,
+                      volume->Header->Slots[olderSlot].SavedMapSector, removedPage, olderPage);
+      if (!NT_SUCCESS(undone)) LogFailure("SNAP %08x\n", undone);
+    }
   }
   FreePool(removedPage);
   FreePool(olderPage);
-  if (!NT_SUCCESS(status)) {
-    LogFailure("SNAP %08x\n", status);
-    return status;
-  }
+  if (!NT_SUCCESS(status)) return status;
   return CommitRemoval(device, slot, number, true);
 }
 

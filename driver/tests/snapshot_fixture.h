@@ -206,15 +206,18 @@ class Restorer {
     return ReadEngine(header_->SpaceFirst + entry - 64, 64, block);
   }
 
-  // Space blocks named by the maps of the listed snapshots (whole maps).
-  std::set<uint32_t> Referenced() const {
+  // Space blocks named by the maps of the listed snapshots (whole maps);
+  // `twice`, when given, gets those named by more than one map (each copy
+  // belongs to one snapshot's map once every operation is done).
+  std::set<uint32_t> Referenced(std::set<uint32_t>* twice = nullptr) const {
     std::set<uint32_t> out;
     const uint64_t mapSectors = header_->BlockMapLast - header_->BlockMapFirst + 1;
     std::vector<uint32_t> entries;
     for (uint32_t j = 1; j <= Count(); ++j) {
       if (!MapEntries(j, 0, mapSectors * 128, &entries)) continue;
       for (uint32_t e : entries) {
-        if (e != 0 && e != kMapEntryFree && ValidEntry(e)) out.insert((e - 64) / 64);
+        if (e == 0 || e == kMapEntryFree || !ValidEntry(e)) continue;
+        if (!out.insert((e - 64) / 64).second && twice != nullptr) twice->insert((e - 64) / 64);
       }
     }
     return out;

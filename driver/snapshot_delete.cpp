@@ -74,16 +74,30 @@ void CloseUnusedNumberGap(vh::EngineHeader* header, ULONG removed) {
 // that remain.
 NTSTATUS CommitRemoval(PDEVICE_OBJECT device, ULONG slot, ULONG number, bool usedOnly) {
   vh::EngineHeader* header = VolumeOf(device)->Header;
+  const ULONG target = header->RollbackPending != 0 ? header->RollbackTarget : 0;
   // A rollback to the removed snapshot gives the boot sectors back before
   // the commit, so no restore of a snapshot that is gone can follow.
   FollowRollback(device, number);
+  NTSTATUS status = STATUS_SUCCESS;
+  // Its record goes before the commit too (the count is as it was): no
+  // cut leaves a record naming the removed number, which the next
+  // snapshot moves into.
+  if (target != 0 && header->RollbackPending == 0) status = WriteCommitSector(device);
+  if (!NT_SUCCESS(status)) {
+    LogFailure("SNAP %08x\n", status);
+    return status;
+  }
   FreeSlot(&header->Slots[slot]);
-  NTSTATUS status = WriteSlotSector(device, slot);
+  status = WriteSlotSector(device, slot);
   for (ULONG above = number + 1; above < header->SnapshotCount && NT_SUCCESS(status); ++above) {
     ULONG index;
     if (!NT_SUCCESS(FindSlotByNumber(header, above, &index))) continue;
     header->Slots[index].Number = static_cast<UCHAR>(above - 1);
     status = WriteSlotSector(device, index);
+    // The record follows its snapshot's new number at once: until it
+    // lands, the number it names is the gap (no slot), never another
+    // snapshot.
+    if (NT_SUCCESS(status) && above == target) status = WriteCommitSector(device);
   }
   if (!usedOnly) CloseUnusedNumberGap(header, number);
   --header->SnapshotCount;

@@ -8,8 +8,10 @@
 #include "scenectrls/sg_buttons.h"
 #include "scenectrls/sg_check_boxes.h"
 #include "scenectrls/sg_labels.h"
+#include "scenectrls/sg_layouts.h"
 #include "scenectrls/sg_panels.h"
 #include "scenectrls/sg_popup_box.h"
+#include "scenectrls/sg_tab_control.h"
 #include "scenectrls/sg_tracks.h"
 #include "scenectrls/sg_value_controls.h"
 
@@ -21,8 +23,12 @@ void RegisterSceneControlClasses() {
   done = true;
   scene::RegisterSceneCoreClasses();
   // Streaming only: parts of other controls, not offered by the designer.
-  classlib::RegisterClasses(
-      {TsgSelectionItem::StaticClass(), TsgThumb::StaticClass(), TsgExpanderButton::StaticClass()});
+  classlib::RegisterClasses({TsgSelectionItem::StaticClass(), TsgThumb::StaticClass(),
+                             TsgExpanderButton::StaticClass(), TsgScrollContent::StaticClass()});
+  // The Win32 start-up adds the window-control layout to "Layout".
+  scene::RegisterSceneClasses("Layout",
+                              {TsgLayout::StaticClass(), TsgScaledLayout::StaticClass(),
+                               TsgGridLayout::StaticClass(), TsgSplitLayout::StaticClass()});
   scene::RegisterSceneClasses("Windows",
                               {scene::TsgBackground::StaticClass(), TsgSizeGrip::StaticClass(),
                                TsgCloseButton::StaticClass()});
@@ -33,7 +39,11 @@ void RegisterSceneControlClasses() {
       "Controls",
       {TsgPanel::StaticClass(), TsgCalloutPanel::StaticClass(), TsgLabel::StaticClass(),
        TsgValueLabel::StaticClass(), TsgProgressBar::StaticClass(), TsgTrack::StaticClass(),
-       TsgScrollBar::StaticClass(), TsgSmallScrollBar::StaticClass(), TsgTrackBar::StaticClass()});
+       TsgScrollBar::StaticClass(), TsgSmallScrollBar::StaticClass(), TsgTrackBar::StaticClass(),
+       TsgScrollBox::StaticClass(), TsgVertScrollBox::StaticClass(),
+       TsgFramedScrollBox::StaticClass(), TsgFramedVertScrollBox::StaticClass(),
+       TsgTabControl::StaticClass()});
+  scene::RegisterSceneClasses("Items", {TsgTabItem::StaticClass(), TsgHudTabItem::StaticClass()});
   scene::RegisterSceneClasses("Tool and Status",
                               {TsgStatusBar::StaticClass(), TsgToolBar::StaticClass()});
   scene::RegisterSceneClasses("Buttons",
@@ -50,7 +60,7 @@ void RegisterSceneControlClasses() {
        TsgHudRadioButton::StaticClass(), TsgHudGroupBox::StaticClass(),
        TsgHudCloseButton::StaticClass(), TsgHudStatusBar::StaticClass(),
        TsgHudSizeGrip::StaticClass(), TsgHudRoundButton::StaticClass(),
-       TsgHudCircleButton::StaticClass()});
+       TsgHudCircleButton::StaticClass(), TsgHudTabControl::StaticClass()});
 }
 
 }  // namespace kelm::scenectrls

@@ -7,7 +7,9 @@
 #include "classlib/forms.h"
 #include "classlib/menus.h"
 #include "classlib/timers.h"
+#include "scene/sg_classes.h"
 #include "scenectrls/sg_form_bridge.h"
+#include "scenectrls/sg_layouts_win32.h"
 #include "scenectrls/sg_menu.h"
 #include "scenectrls/sg_registration.h"
 #include "scenectrls/sg_timer.h"
@@ -135,6 +137,8 @@ struct Startup {
     SetFormBridge(&forms);
     SetMenuPopupEntry(&PopupClassLibraryMenu);
     RegisterSceneControlClasses();
+    // Last in "Layout", after the portable layouts.
+    scene::RegisterSceneClasses("Layout", {TsgNonSGLayout::StaticClass()});
   }
 } startup;
 

@@ -17,6 +17,7 @@
 #include "classlib/menus.h"
 #include "classlib/streams.h"
 #include "lazytree/lazy_tree_view.h"
+#include "lazytree/paint_geometry.h"
 #include "lazytree/tree_header.h"
 #include "lazytree/tree_options.h"
 
@@ -238,7 +239,10 @@ class TBaseLazyTree : public classlib::TCustomControl,
   TAlignment Alignment = TAlignment::taLeftJustify;
   // Pixels between a cell's text and its edges.
   int32_t TextMargin = 4;
-  enum TLTNodeAlignment : uint8_t { naFromBottom, naFromTop, naProportional };
+  using TLTNodeAlignment = lazytree::TLTNodeAlignment;
+  static constexpr TLTNodeAlignment naFromBottom = lazytree::naFromBottom;
+  static constexpr TLTNodeAlignment naFromTop = lazytree::naFromTop;
+  static constexpr TLTNodeAlignment naProportional = lazytree::naProportional;
   TLTNodeAlignment NodeAlignment = naProportional;
   // The property setters: each stores and then refreshes what the value
   // changes (repaint, scroll bars, a new window).

@@ -217,3 +217,74 @@ TEST_F(TextPainting, ColoursOfSelectedDisabledAndHotNodes) {
 
 }  // namespace
 }  // namespace kelm::lazytree
+
+namespace kelm::lazytree {
+namespace {
+
+// The background painters into a 32-bit bitmap, read back pixel by pixel.
+class BackgroundPainting : public TextPainting {
+ protected:
+  // A picture whose pixel (x, y) tells where it comes from.
+  void UsePicture(int width, int height) {
+    classlib::TBitmap* picture = tree->Background()->Bitmap();
+    picture->SetPixelFormat(classlib::TPixelFormat::pf32bit);
+    picture->SetSize(width, height);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) picture->Canvas()->SetPixel(x, y, Source(x, y));
+  }
+  static TColor Source(int x, int y) { return RGB(10 + x * 20, 10 + y * 30, 200); }
+  TColor At(int x, int y) { return GetPixel(bitmap->Canvas()->Handle(), x, y); }
+  static constexpr TColor kTreeColor = RGB(1, 2, 3);
+};
+
+TEST_F(BackgroundPainting, StaticPictureSitsAtTheOffsetsInTheView) {
+  tree->SetColor(kTreeColor);
+  UsePicture(10, 10);
+  tree->SetBackgroundOffsetX(5);
+  tree->SetBackgroundOffsetY(3);
+  // The view scrolled 2 pixels right: the picture starts at x 3.
+  tree->PaintStaticBackground(bitmap->Canvas(), TRect{0, 0, 40, 20}, TPoint{2, 0});
+  EXPECT_EQ(At(3, 3), Source(0, 0));
+  EXPECT_EQ(At(12, 12), Source(9, 9));
+  EXPECT_EQ(At(2, 3), kTreeColor);
+  EXPECT_EQ(At(13, 12), kTreeColor);
+  EXPECT_EQ(At(3, 2), kTreeColor);
+  EXPECT_EQ(At(3, 13), kTreeColor);
+  // Transparent: the picture's transparent colour keeps the tree's.
+  classlib::TBitmap* picture = tree->Background()->Bitmap();
+  picture->SetTransparentColor(Source(1, 1));
+  picture->SetTransparentMode(classlib::TTransparentMode::tmFixed);
+  picture->SetTransparent(true);
+  tree->PaintStaticBackground(bitmap->Canvas(), TRect{0, 0, 40, 20}, TPoint{2, 0});
+  EXPECT_EQ(At(4, 4), kTreeColor) << "the transparent pixel";
+  EXPECT_EQ(At(3, 3), Source(0, 0));
+  EXPECT_EQ(At(5, 4), Source(2, 1));
+}
+
+TEST_F(BackgroundPainting, TilesLineUpAcrossSeparatelyPaintedRows) {
+  UsePicture(4, 3);
+  tree->SetBackgroundOffsetX(1);
+  tree->SetBackgroundOffsetY(2);
+  // Rows of 5 pixels, each painted on its own at its place in the view.
+  for (int rowTop : {0, 5, 10, 15}) {
+    SCOPED_TRACE(rowTop);
+    tree->PaintTiledBackground(bitmap->Canvas(), TRect{0, 0, 23, 5}, TPoint{7, rowTop});
+    for (int y = 0; y < 5; ++y) {
+      for (int x = 0; x < 23; ++x) {
+        ASSERT_EQ(At(x, y), Source((x + 7 + 1) % 4, (y + rowTop + 2) % 3)) << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST_F(BackgroundPainting, AnEmptyPictureCountsAsNone) {
+  tree->SetColor(kTreeColor);
+  tree->Background()->Bitmap()->SetSize(0, 0);
+  tree->PaintTiledBackground(bitmap->Canvas(), TRect{0, 0, 10, 10}, TPoint{3, 3});
+  tree->PaintStaticBackground(bitmap->Canvas(), TRect{10, 0, 20, 10}, TPoint{3, 3});
+  EXPECT_EQ(At(5, 5), kTreeColor);
+  EXPECT_EQ(At(15, 5), kTreeColor);
+}
+
+}  // namespace
+}  // namespace kelm::lazytree

@@ -345,6 +345,16 @@ class TBaseLazyTree : public classlib::TCustomControl,
   // The process-wide check image list of a kind; none for ckCustom (and
   // until the image sets are loaded).
   virtual TCustomImageList* CheckImageListFor(TCheckImageKind /*kind*/) { return nullptr; }
+  // The picture behind the nodes (toShowBackground); assigned, never
+  // compared.
+  classlib::TPicture* Background() const { return background_; }
+  void SetBackground(classlib::TPicture* value);
+  // The background of r (target coordinates) for a view scrolled by
+  // offset: the tree's colour with the picture once at the background
+  // offsets, or the picture tiled from them. An empty picture counts as
+  // none.
+  virtual void PaintStaticBackground(TCanvas* canvas, TRect r, TPoint offset);
+  virtual void PaintTiledBackground(TCanvas* canvas, TRect r, TPoint offset);
   // The focused column: only a column that can take the focus, and only
   // when OnFocusChanging agrees.
   void SetFocusedColumn(TColumnIndex value);
@@ -619,6 +629,7 @@ class TBaseLazyTree : public classlib::TCustomControl,
   TCheckImageKind checkImageKind_ = ckSystemDefault;
   TCustomImageList* customCheckImages_ = nullptr;
   TRect headerRect_{};
+  classlib::TPicture* background_ = nullptr;
 };
 
 }  // namespace kelm::lazytree

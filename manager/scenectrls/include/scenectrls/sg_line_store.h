@@ -47,6 +47,8 @@ class TEdtActionStack {
     int Length;
   };
   explicit TEdtActionStack(IEdtUndoTarget* target) : target_(target) {}
+  // The control that edits through the store takes the undo over.
+  void SetTarget(IEdtUndoTarget* target) { target_ = target; }
 
   // Joins the top deletion only when adjacent: a Backspace run (the new
   // text ends where the top begins) goes in front, a Delete run (same

@@ -51,13 +51,16 @@ CL_CLASS(TsgMemo) {
   c.Enum("TextAlign", &TsgMemo::TextAlign, &TsgMemo::TextAlign, &scene::TypeInfo_TsgTextAlign)
       .Default(scene::sgTextAlignNear);
   c.Bool("Transparent", &TsgMemo::Transparent, &TsgMemo::Transparent).Default(false);
+  c.Object("Lines", &TsgMemo::Lines, &TsgMemo::SetLines).Stored(false);
 }
 
 TsgMemo::TsgMemo(TComponent* AOwner)
     : TsgScrollBox(AOwner),
       textBrush_(classlib::New<scene::TsgBrush>(scene::sgBrushSolid, 0xFF000000u)),
       font_(classlib::New<scene::TsgFont>()),
-      selectionBrush_(classlib::New<scene::TsgBrush>(scene::sgBrushSolid, 0x802A8ADFu)) {
+      selectionBrush_(classlib::New<scene::TsgBrush>(scene::sgBrushSolid, 0x802A8ADFu)),
+      lines_(classlib::New<TsgMemoLines>()) {
+  lines_->Memo = this;
   font_->OnChange = classlib::EventOf<&TsgMemo::FontChanged>(this);
   store_.Actions().SetTarget(this);
   store_.SetMeasure([this](std::u16string_view s) { return TextWidth(s); });
@@ -70,6 +73,7 @@ TsgMemo::TsgMemo(TComponent* AOwner)
 
 TsgMemo::~TsgMemo() {
   store_.SetMeasure(nullptr);
+  classlib::Free(lines_);
   classlib::Free(selectionBrush_);
   classlib::Free(font_);
   classlib::Free(textBrush_);
@@ -739,6 +743,71 @@ bool TsgMemo::ImeCompositionInfo(scene::TsgFont*& font, TsgPoint& caretOffset) {
   font = font_;
   caretOffset = CaretToPoint(caret_);
   return true;
+}
+
+// ---- Lines
+void TsgMemo::InsertLine(int i, const std::u16string& s) {
+  const int count = store_.LineCount();
+  if (i < count)
+    InsertText({i, 0}, s + u"\r\n", false, false, false);
+  else if (count == 0 || i < 1)
+    InsertText({i, 0}, s, false, false, false);
+  else
+    InsertText({i - 1, static_cast<int>(store_.RawLine(i - 1).size())}, u"\r\n" + s, false, false,
+               false);
+  store_.Actions().Clear();
+}
+
+void TsgMemo::DeleteLine(int i) {
+  const int count = store_.LineCount();
+  if (i < 0 || i >= count) return;
+  if (i + 1 < count) {
+    DeleteText({i, 0}, static_cast<int>(store_.RawLine(i).size()), true, false);
+  } else if (i > 0) {
+    // The last line goes with the break in front of it.
+    const TsgCaret from{i - 1, static_cast<int>(store_.GetLine(i - 1).size())};
+    DeleteText(from, static_cast<int>(store_.Text().size()) - store_.CaretToPos(from), true, false);
+  } else {
+    DeleteText({0, 0}, static_cast<int>(store_.Text().size()), true, false);
+  }
+  store_.Actions().Clear();
+}
+
+void TsgMemo::SetUpdateLocked(bool v) {
+  updateLocked_ = v;
+  if (!v) Realign();
+}
+
+CL_CLASS(TsgMemoLines) {}
+
+std::u16string TsgMemoLines::Get(int index) const {
+  return Memo ? Memo->Store().GetLine(index) : u"";
+}
+
+int TsgMemoLines::GetCount() const { return Memo ? Memo->Store().LineCount() : 0; }
+
+void TsgMemoLines::Clear() {
+  if (!Memo) return;
+  Memo->SetText(u"");
+  Memo->DoChange();
+}
+
+void TsgMemoLines::Delete(int index) {
+  if (!Memo) return;
+  Memo->DeleteLine(index);
+  Memo->DoChange();
+}
+
+void TsgMemoLines::InsertObject(int index, const std::u16string& text, classlib::TObject* obj) {
+  (void)obj;
+  if (!Memo) return;
+  Memo->InsertLine(index, text);
+  Memo->DoChange();
+}
+
+void TsgMemoLines::SetUpdateState(bool updating) {
+  inherited::SetUpdateState(updating);
+  if (Memo) Memo->SetUpdateLocked(updating);
 }
 
 CL_CLASS(TsgHudMemo) {}

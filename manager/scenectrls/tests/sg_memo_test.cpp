@@ -239,6 +239,32 @@ TEST_F(Memos, TheInputMethodWritesAtTheCaretInTheFont) {
   EXPECT_GT(memo->CaretToPoint({0, 2}).X, memo->CaretToPoint({0, 0}).X);
 }
 
+TEST_F(Memos, LinesEditTheVisualLinesWithoutUndo) {
+  TsgMemoLines* lines = memo->Lines();
+  lines->Add(u"one");
+  lines->Add(u"two");
+  lines->Insert(1, u"mid");
+  EXPECT_EQ(memo->Text(), u"one\r\nmid\r\ntwo");
+  EXPECT_EQ(lines->Count(), 3);
+  EXPECT_EQ((*lines)[1], u"mid");
+  Key(36, kCtrl);
+  Type(u"x");
+  lines->Delete(2);
+  EXPECT_EQ(memo->Text(), u"xone\r\nmid");
+  // The line edit dropped the typing's record too: its positions are gone.
+  EXPECT_FALSE(memo->Undo());
+  lines->Delete(0);
+  EXPECT_EQ(memo->Text(), u"mid");
+  lines->BeginUpdate();
+  lines->Add(u"a");
+  lines->Add(u"b");
+  lines->EndUpdate();
+  EXPECT_EQ(lines->Count(), 3);
+  lines->Clear();
+  EXPECT_EQ(memo->Text(), u"");
+  EXPECT_EQ(lines->Count(), 0);
+}
+
 TEST_F(Memos, ATextFromOutsideDropsTheUndoRecords) {
   Type(u"abc");
   memo->SetText(u"new");

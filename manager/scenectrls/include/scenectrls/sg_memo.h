@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "scene/sg_brush.h"
+#include "scene/sg_wide_strings.h"
 #include "scenectrls/sg_layouts.h"
 #include "scenectrls/sg_line_store.h"
 #include "scenectrls/sg_menu.h"
@@ -26,6 +27,24 @@ class IsgClipboard {
 };
 void SetClipboard(IsgClipboard* clipboard);
 IsgClipboard* Clipboard();
+
+class TsgMemo;
+
+// The memo's visual lines as a string list; its edits are the memo's.
+class TsgMemoLines : public scene::TsgWideStrings {
+  CL_DECLARE_CLASS(TsgMemoLines, TsgWideStrings)
+ public:
+  TsgMemoLines() = default;
+  TsgMemo* Memo = nullptr;
+  std::u16string Get(int index) const override;
+  int GetCount() const override;
+  void Clear() override;
+  void Delete(int index) override;
+  void InsertObject(int index, const std::u16string& text, classlib::TObject* obj) override;
+
+ protected:
+  void SetUpdateState(bool updating) override;
+};
 
 enum TEditCharCase { sgecNormal, sgecUpperCase, sgecLowerCase };
 extern const classlib::TTypeInfo TypeInfo_TEditCharCase;
@@ -52,6 +71,13 @@ class TsgMemo : public TsgScrollBox, public IEdtUndoTarget {
   void SetWordWrap(bool v);
   bool Transparent = false;
   classlib::TNotifyEvent OnChange, OnChangeTracking;
+  TsgMemoLines* Lines() const { return lines_; }
+  void SetLines(scene::TsgWideStrings* v) { lines_->Assign(v); }
+  // Line edits of Lines: no undo record, and the records of the text
+  // before are dropped.
+  void InsertLine(int i, const std::u16string& s);
+  void DeleteLine(int i);
+  void SetUpdateLocked(bool v);
 
   // ---- state
   bool Modified() const { return modified_; }
@@ -156,6 +182,7 @@ class TsgMemo : public TsgScrollBox, public IEdtUndoTarget {
   bool hasSelection_ = false;
   scene::TsgBrush* selectionBrush_;
   bool updateLocked_ = false;
+  TsgMemoLines* lines_;
 };
 
 class TsgHudMemo : public TsgMemo {

@@ -44,6 +44,9 @@ struct Request {
   // its row asks for one).
   PDEVICE_OBJECT Device;
   PVolumeFilterExtension Volume;
+  // The volume's remove lock, held from the lookup to the completion: the
+  // volume's removal waits for the request instead of freeing it beneath.
+  bool HoldsVolume;
 };
 
 void LogRefused(int line, ULONG a, ULONG b) {
@@ -110,6 +113,35 @@ const vh::VolumeRequest* VolumeRequestOf(const Request& r) {
   return reinterpret_cast<const vh::VolumeRequest*>(r.Buffer);
 }
 
+// Takes the volume's remove lock for the request, under the engine lock:
+// the removal deletes the filter under that lock, so a device found under
+// it is still there, and a removal already under way refuses the request.
+NTSTATUS HoldVolume(Request& r, PDEVICE_OBJECT device) {
+  NTSTATUS status = IoAcquireRemoveLock(&VolumeOf(device)->RemoveLock, r.Irp);
+  if (!NT_SUCCESS(status)) {
+    LogFailure("VOL %08x\n", status);
+    return status;
+  }
+  r.Device = device;
+  r.Volume = VolumeOf(device);
+  r.HoldsVolume = true;
+  return STATUS_SUCCESS;
+}
+
+// The primary protected volume, held for the request.
+NTSTATUS HoldPrimaryVolume(Request& r) {
+  EngineLock();
+  PDEVICE_OBJECT device = EnginePrimaryVolume;
+  NTSTATUS status = STATUS_NO_SUCH_DEVICE;
+  if (device != nullptr) {
+    status = HoldVolume(r, device);
+  } else {
+    LogFailure("VOL %08x\n", status);
+  }
+  EngineUnlock();
+  return status;
+}
+
 // ---------------------------------------------------------------- status
 
 NTSTATUS QueryStatus(Request& r) {
@@ -131,19 +163,17 @@ NTSTATUS QueryStatus(Request& r) {
 
 // ---------------------------------------------------------------- temporary mode
 
-NTSTATUS StartTemporary(Request&) {
-  PDEVICE_OBJECT device = EnginePrimaryVolume;
-  if (device == nullptr) {
-    LogFailure("VOL %08x\n", STATUS_NO_SUCH_DEVICE);
-    return STATUS_NO_SUCH_DEVICE;
-  }
-  PVolumeFilterExtension volume = VolumeOf(device);
+NTSTATUS StartTemporary(Request& r) {
+  NTSTATUS status = HoldPrimaryVolume(r);
+  if (!NT_SUCCESS(status)) return status;
+  PDEVICE_OBJECT device = r.Device;
+  PVolumeFilterExtension volume = r.Volume;
   if (ReadShared(volume->EngineMode) == EngineModeTemporary) return STATUS_SUCCESS;
   if (ReadShared(volume->PnpState) != PnpStarted) {
     LogFailure("VOL\n");
     return STATUS_DEVICE_NOT_READY;
   }
-  NTSTATUS status = FlushVolumeBuffers(volume);
+  status = FlushVolumeBuffers(volume);
   if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
   EngineLock();
   status = StartTemporaryMode(device);
@@ -251,6 +281,9 @@ NTSTATUS CreateSteps(Request& r) {
       }
     }
   } else {
+    // Loaded and, when refused, dropped again under the lock with the
+    // worker parked: a mount or reclaim that saw no header waits for it.
+    EngineLockedWorkerPaused locked(volume);
     status = LoadHeaderForCreate(device);
     if (!NT_SUCCESS(status)) return status;
   }
@@ -610,6 +643,12 @@ MountRequest MountRequestOf(const Request& r) {
 NTSTATUS MountTarget(const Request& r, PDEVICE_OBJECT* device, vh::MountEntry** entry) {
   *device = r.Device;
   PVolumeFilterExtension volume = r.Volume;
+  // Seen at the lookup, but a create that loaded it for itself may have
+  // dropped it again since.
+  if (volume->Header == nullptr) {
+    LogFailure("VOL %08x\n", STATUS_NO_SUCH_DEVICE);
+    return STATUS_NO_SUCH_DEVICE;
+  }
   if (ReadShared(volume->StopFlag)) {
     LogRefused(__LINE__, ReadShared(volume->StopFlag), 0);
     return STATUS_INVALID_PARAMETER;
@@ -700,7 +739,10 @@ NTSTATUS ReclaimSpace(Request& r) {
   // The lock keeps the release away from a create or delete in progress.
   {
     EngineLockedWorkerPaused locked(volume);
-    if (volume->Header->ReclaimPending == 1) {
+    if (volume->Header == nullptr) {
+      LogFailure("VOL %08x\n", STATUS_NO_SUCH_DEVICE);
+      status = STATUS_NO_SUCH_DEVICE;
+    } else if (volume->Header->ReclaimPending == 1) {
       status = FreeReleasedBlocks(device);
       if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
     }
@@ -785,12 +827,13 @@ NTSTATUS SystemControl(Request& r) {
     return STATUS_SUCCESS;
   }
   if (selector != 3) return STATUS_SUCCESS;
-  PDEVICE_OBJECT device = EnginePrimaryVolume;
-  if (device == nullptr || VolumeOf(device)->Header == nullptr) {
+  NTSTATUS status = HoldPrimaryVolume(r);
+  if (!NT_SUCCESS(status)) return status;
+  if (r.Volume->Header == nullptr) {
     LogFailure("VOL %08x\n", STATUS_NO_SUCH_DEVICE);
     return STATUS_NO_SUCH_DEVICE;
   }
-  return StopEngine(VolumeOf(device));
+  return StopEngine(r.Volume);
 }
 
 NTSTATUS ProbeFile(Request& r) {
@@ -894,9 +937,12 @@ NTSTATUS FindNeededVolume(Needs needs, Request& r) {
   if (needs == NoVolume) return STATUS_SUCCESS;
   const ULONG kindOffset = needs == RollbackVolume ? offsetof(vh::RollbackRequest, VolumeNameKind)
                                                    : offsetof(vh::VolumeRequest, VolumeNameKind);
-  NTSTATUS status = FindRequestVolume(r, kindOffset, &r.Device);
+  PDEVICE_OBJECT device = nullptr;
+  EngineLock();
+  NTSTATUS status = FindRequestVolume(r, kindOffset, &device);
+  if (NT_SUCCESS(status)) status = HoldVolume(r, device);
+  EngineUnlock();
   if (!NT_SUCCESS(status)) return status;
-  r.Volume = VolumeOf(r.Device);
   if (needs != Volume && r.Volume->Header == nullptr) {
     LogFailure("VOL %08x\n", STATUS_NO_SUCH_DEVICE);
     return STATUS_NO_SUCH_DEVICE;
@@ -927,6 +973,7 @@ NTSTATUS EngineControlIoctl(PDEVICE_OBJECT, PIRP irp) {
   r.Information = 0;
   r.Device = nullptr;
   r.Volume = nullptr;
+  r.HoldsVolume = false;
   const Handler* handler = nullptr;
   for (const Handler& h : Handlers) {
     if (h.Code == r.Code) handler = &h;
@@ -940,5 +987,8 @@ NTSTATUS EngineControlIoctl(PDEVICE_OBJECT, PIRP irp) {
   }
   NTSTATUS status = FindNeededVolume(handler->Lookup, r);
   if (NT_SUCCESS(status)) status = handler->Run(r);
-  return Complete(irp, status, r.Information);
+  PVolumeFilterExtension held = r.HoldsVolume ? r.Volume : nullptr;
+  status = Complete(irp, status, r.Information);
+  if (held != nullptr) IoReleaseRemoveLock(&held->RemoveLock, irp);
+  return status;
 }

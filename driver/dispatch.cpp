@@ -39,15 +39,15 @@ NTSTATUS PassDownReleasing(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 // The worker is told to stop and waited for: it may still hold queued
-// writes and touches the extension until it has returned.
+// writes and touches the extension until it has returned. Its thread object
+// stays referenced until the filter goes, so a pause after this returns at
+// once (the ended thread is signalled) instead of waiting for ever.
 void StopVolumeWorker(PVolumeFilterExtension volume) {
   WriteShared(volume->StopFlag, static_cast<UCHAR>(StopKeep));
   KeSetEvent(&volume->WakeEvent, IO_NO_INCREMENT, FALSE);
   if (volume->WorkerThread != nullptr) {
     // PASSIVE_LEVEL; the thread object is signalled when the worker returns.
     KeWaitForSingleObject(volume->WorkerThread, Executive, KernelMode, FALSE, nullptr);
-    ObDereferenceObject(volume->WorkerThread);
-    volume->WorkerThread = nullptr;
   }
 }
 
@@ -70,7 +70,10 @@ NTSTATUS StartDevice(PDEVICE_OBJECT device, PIRP irp) {
 NTSTATUS RemoveDevice(PDEVICE_OBJECT device, PIRP irp) {
   PVolumeFilterExtension volume = VolumeOf(device);
   WriteShared(volume->PnpState, static_cast<ULONG>(PnpRemoved));
-  // Every request that holds the remove lock has finished after this.
+  // Every request that holds the remove lock has finished after this:
+  // control requests hold it from their lookup to their answer, snapshot
+  // drive requests from their dispatch to their answer, so none of them
+  // meets a stopped worker or a freed extension.
   IoReleaseRemoveLockAndWait(&volume->RemoveLock, irp);
   // Rewrites sent down directly complete in the filter's completion
   // routine: none is left when the filter goes.
@@ -364,6 +367,10 @@ void ReleaseVolumeFilter(PDEVICE_OBJECT device) {
   FreeTemporaryTables(volume);
   if (volume->ExcludedRuns != nullptr) FreeRunTable(&volume->ExcludedRuns);
   if (volume->FreeRuns != nullptr) FreeRunTable(&volume->FreeRuns);
+  if (volume->WorkerThread != nullptr) {
+    ObDereferenceObject(volume->WorkerThread);
+    volume->WorkerThread = nullptr;
+  }
   IoDetachDevice(volume->LowerDevice);
   volume->LowerDevice = nullptr;
   IoDeleteDevice(device);

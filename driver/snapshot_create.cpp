@@ -11,15 +11,19 @@
 //      "the live map may still hold the previous snapshot's entries";
 //   3. the fresh live map (only the free-at-snapshot stamps);
 //   4. header B: CountCopy equal to the count.
-// A cut between 2 and 4 is finished by CompleteInterruptedSnapshot, which
-// empties the live map: nothing was written after the snapshot, so an
-// empty map is exact for it.
+// Before 2, the new live map (its free-at-snapshot stamps) is also written
+// into the saved-map area of the first free slot after 1's, which nothing
+// references. A cut between 2 and 4 is finished by
+// CompleteInterruptedSnapshot, which writes that copy as the live map:
+// nothing was written after the snapshot, so the map is exact for it and
+// keeps its stamps (so the next snapshots are stamped as after any create).
 #include "bitmap_bits.h"
 #include "copy_on_write.h"
 #include "engine_header.h"
 #include "free_clusters.h"
 #include "run_table.h"
 #include "snapshot_create.h"
+#include "snapshot_delete.h"
 #include "snapshot_maps.h"
 
 using namespace snapshot_maps;
@@ -131,6 +135,13 @@ NTSTATUS TakeSnapshotSteps(PDEVICE_OBJECT device, const vh::VolumeRequest* reque
   if (volume->FreeRuns == nullptr) return STATUS_INVALID_PARAMETER;
   status = MarkFreeRuns(device, previous);
   if (!NT_SUCCESS(status)) return status;
+  // The stamps where a repair finds them (durable before header A, which
+  // flushes first).
+  const ULONG spare = SpareSlot(header, slot);
+  if (spare < vh::kSlotCount) {
+    status = WriteStampedMap(device, header->Slots[spare].SavedMapSector);
+    if (!NT_SUCCESS(status)) return status;
+  }
 
   // Header A: the slot holds the previous newest snapshot; the live map is
   // not yet the new snapshot's.
@@ -374,11 +385,21 @@ NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks, ULO
   return STATUS_SUCCESS;
 }
 
+ULONG SpareSlot(const vh::EngineHeader* header, ULONG taken) {
+  ULONG slot = 0;
+  while (slot < vh::kSlotCount && (header->Slots[slot].Used != 0 || slot == taken)) ++slot;
+  return slot;
+}
+
 // Writes the new snapshot's live map: its free-at-snapshot stamps and
 // nothing else. The previous live map is in a slot by now (or there was no
 // snapshot, and whatever a reset left behind must not survive), so no
 // entry of it is kept.
 NTSTATUS SaveBlockMap(PDEVICE_OBJECT device) {
+  return WriteStampedMap(device, VolumeOf(device)->Header->BlockMapFirst);
+}
+
+NTSTATUS WriteStampedMap(PDEVICE_OBJECT device, ULONGLONG mapSector) {
   PVolumeFilterExtension volume = VolumeOf(device);
   const vh::EngineHeader* header = volume->Header;
   auto* page = static_cast<PULONG>(AllocatePage());
@@ -394,14 +415,51 @@ NTSTATUS SaveBlockMap(PDEVICE_OBJECT device) {
       const ULONG block = p * PageEntries + j;
       page[j] = block < marks && RtlTestBit(&volume->MarkedBlocks, block) ? vh::kMapEntryFree : 0;
     }
-    status =
-        WriteEngineSectors(device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
-                           PageLength(header, p), page);
+    status = WriteEngineSectors(device, mapSector + static_cast<ULONGLONG>(p) * PageSectors,
+                                PageLength(header, p), page);
   }
   if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   FreePool(page);
   return status;
 }
+
+namespace {
+
+// Page p of the live map of a create cut short: the stamps the create left
+// in the spare slot's area (header A names the same spare: the first free
+// slot), or nothing where that page holds anything else. A create stamps
+// only blocks the previous newest snapshot stamped too, so with that map
+// (`previous`, in its slot now) a stamp it lacks is not this create's and
+// goes: a block wrongly stamped would lose its content at its next write.
+// The marks go into MarkedBlocks.
+NTSTATUS RestampPage(PDEVICE_OBJECT device, ULONG spare, const vh::SnapshotSlot* previous, ULONG p,
+                     PULONG page, PULONG previousPage) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const vh::EngineHeader* header = volume->Header;
+  const ULONG length = PageLength(header, p);
+  const ULONG entries = length / sizeof(ULONG);
+  const ULONGLONG offset = static_cast<ULONGLONG>(p) * PageSectors;
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  if (spare < vh::kSlotCount)
+    status = ReadEngineSectors(device, header->Slots[spare].SavedMapSector + offset, length, page);
+  if (NT_SUCCESS(status) && previous != nullptr)
+    status = ReadEngineSectors(device, previous->SavedMapSector + offset, length, previousPage);
+  bool stamps = NT_SUCCESS(status);
+  for (ULONG j = 0; j < entries && stamps; ++j) {
+    stamps = page[j] == 0 || page[j] == vh::kMapEntryFree;
+    if (previous != nullptr && previousPage[j] != vh::kMapEntryFree) page[j] = 0;
+  }
+  if (!stamps) RtlZeroMemory(page, length);
+  for (ULONG j = 0; j < entries && stamps; ++j) {
+    const ULONG block = p * PageEntries + j;
+    if (page[j] == vh::kMapEntryFree && block < volume->MarkedBlocks.SizeOfBitMap)
+      RtlSetBit(&volume->MarkedBlocks, block);
+  }
+  return WriteEngineSectors(device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
+                            length, page);
+}
+
+}  // namespace
 
 NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
@@ -411,20 +469,31 @@ NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT device) {
     return STATUS_SUCCESS;
   }
   auto* page = static_cast<PULONG>(AllocatePage());
-  if (page == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  RtlZeroMemory(page, PageBytes);
+  auto* previousPage = static_cast<PULONG>(AllocatePage());
+  if (page == nullptr || previousPage == nullptr) {
+    FreePool(page);
+    FreePool(previousPage);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  // The bitmaps were built from the entries about to be replaced.
+  if (volume->MarkedBlocksBuffer != nullptr) RtlClearAllBits(&volume->MarkedBlocks);
+  if (volume->SavedBlocksBuffer != nullptr) RtlClearAllBits(&volume->SavedBlocks);
+  // The slot of the snapshot that stopped being the newest is in use in
+  // header A, so the spare is the first free slot.
+  const ULONG spare = SpareSlot(header, vh::kSlotCount);
+  // The first snapshot may stamp any free block: nothing to check it by.
+  ULONG previousSlot = vh::kSlotCount;
+  const vh::SnapshotSlot* previous = nullptr;
+  if (header->SnapshotCount > 1 &&
+      NT_SUCCESS(FindSlotByNumber(header, header->SnapshotCount - 1, &previousSlot)))
+    previous = &header->Slots[previousSlot];
   NTSTATUS status = STATUS_SUCCESS;
   const ULONG pages = MapPages(header);
-  for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
-    status =
-        WriteEngineSectors(device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
-                           PageLength(header, p), page);
-  }
+  for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p)
+    status = RestampPage(device, spare, previous, p, page, previousPage);
   FreePool(page);
+  FreePool(previousPage);
   if (NT_SUCCESS(status)) {
-    // The bitmaps were built from the entries just discarded.
-    if (volume->MarkedBlocksBuffer != nullptr) RtlClearAllBits(&volume->MarkedBlocks);
-    if (volume->SavedBlocksBuffer != nullptr) RtlClearAllBits(&volume->SavedBlocks);
     header->CountCopy = header->SnapshotCount;
     status = WriteHeader(device);
   }

@@ -565,6 +565,16 @@ PIRP IrpOfEntry(PLIST_ENTRY entry) {
                                 offsetof(IRP, Tail.Overlay.ListEntry));
 }
 
+// A drive's request holds its volume's remove lock from its dispatch to
+// its answer: the volume's removal waits for it rather than stopping the
+// worker or freeing the filter under a read.
+NTSTATUS HoldVolume(PDEVICE_OBJECT device, PIRP irp) {
+  return IoAcquireRemoveLock(&VolumeOf(VolumeOf(device)->LowerDevice)->RemoveLock, irp);
+}
+void ReleaseVolume(PDEVICE_OBJECT device, PIRP irp) {
+  IoReleaseRemoveLock(&VolumeOf(VolumeOf(device)->LowerDevice)->RemoveLock, irp);
+}
+
 NTSTATUS Serve(PDEVICE_OBJECT device, PIRP irp) {
   PVolumeFilterExtension self = VolumeOf(device);
   MountDrive* drive = self->Mount;
@@ -637,7 +647,9 @@ void MountWorkerThread(PVOID context) {
       for (PLIST_ENTRY entry = ExInterlockedRemoveHeadList(&drive->Queue, &drive->QueueLock);
            entry != nullptr;
            entry = ExInterlockedRemoveHeadList(&drive->Queue, &drive->QueueLock)) {
-        Serve(device, IrpOfEntry(entry));
+        PIRP irp = IrpOfEntry(entry);
+        Serve(device, irp);
+        ReleaseVolume(device, irp);
       }
     }
     if (ReadShared(drive->StopFlag)) break;
@@ -691,10 +703,12 @@ void SetName(UNICODE_STRING* name, WCHAR* buffer, const WCHAR* text, ULONG lette
 }
 
 // Answers every request still queued once the worker has ended.
-void FailQueued(MountDrive* drive) {
+void FailQueued(PDEVICE_OBJECT device, MountDrive* drive) {
   for (PLIST_ENTRY entry = ExInterlockedRemoveHeadList(&drive->Queue, &drive->QueueLock);
        entry != nullptr; entry = ExInterlockedRemoveHeadList(&drive->Queue, &drive->QueueLock)) {
-    Complete(IrpOfEntry(entry), STATUS_IO_DEVICE_ERROR, 0);
+    PIRP irp = IrpOfEntry(entry);
+    Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
+    ReleaseVolume(device, irp);
   }
 }
 
@@ -720,6 +734,7 @@ bool LetterInUse(WCHAR letter) {
 // (the drive's removal waits for it), and counts it out. PASSIVE_LEVEL.
 NTSTATUS ReadInline(PDEVICE_OBJECT device, MountDrive* drive, PIRP irp) {
   const NTSTATUS status = Serve(device, irp);
+  ReleaseVolume(device, irp);
   KIRQL irql;
   KeAcquireSpinLock(&drive->QueueLock, &irql);
   // Set under the lock: a removal that takes the lock after this knows the
@@ -880,7 +895,7 @@ NTSTATUS DeleteMountDevice(PDEVICE_OBJECT device) {
   // The reference count is the I/O manager's: opens still held keep the
   // device (and its extension) until they close.
   StopMountWorker(drive);
-  FailQueued(drive);
+  FailQueued(device, drive);
   IoDeleteDevice(device);
   return STATUS_SUCCESS;
 }
@@ -909,6 +924,14 @@ NTSTATUS MountQueueIrp(PDEVICE_OBJECT device, PIRP irp) {
     KeReleaseSpinLock(&drive->QueueLock, irql);
     LogFailure("SHAP %08x\n", STATUS_IO_DEVICE_ERROR);
     return Complete(irp, STATUS_IO_DEVICE_ERROR, 0);
+  }
+  // The volume outlives a drive that is not being removed, so its lock is
+  // there; a volume already leaving refuses the request.
+  const NTSTATUS held = HoldVolume(device, irp);
+  if (!NT_SUCCESS(held)) {
+    KeReleaseSpinLock(&drive->QueueLock, irql);
+    LogFailure("SHAP %08x\n", held);
+    return Complete(irp, held, 0);
   }
   if (here) {
     if (drive->InlineReads++ == 0) KeClearEvent(&drive->InlineReadsDrained);

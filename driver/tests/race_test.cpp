@@ -6,8 +6,11 @@
 // named by a map but free in the bitmap, and the kernel's leak report at
 // teardown.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -1071,6 +1074,180 @@ TEST_F(RaceTest, AStormOfRequestsAndWritesLeavesTheEngineConsistent) {
   EXPECT_EQ(Ext()->ChangeInProgress, 0);
   EXPECT_EQ(UnmountNumber(1), STATUS_SUCCESS);
 }
+
+// ------------------------------------------------------------ requests against the volume's
+// removal
+
+// Where the race is held: the request (a create inside its free-cluster
+// collection), or the removal, past its wait for requests and the worker's
+// stop, where the volume below answers it ("pass-down"), or waiting for the
+// engine lock the test holds while the request waits for it too.
+enum class Hold { kCreateCollecting, kRemovalPassingDown, kRemovalAtLock };
+enum class Act { kCreate, kUnmount, kHeaderRead, kDriveRead, kMount, kReclaim };
+struct RemovalCase {
+  const char* name;
+  Act act;
+  Hold hold;
+};
+
+// A gate a held thread waits at until the test opens it.
+class Gate {
+ public:
+  void Arrive() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    reached_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return open_; });
+  }
+  bool WaitReached() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [this] { return reached_; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool reached_ = false;
+  bool open_ = false;
+};
+
+class RemovalRaceTest : public RaceTest, public ::testing::WithParamInterface<RemovalCase> {
+ protected:
+  NTSTATUS Run(Act act, PDEVICE_OBJECT drive, std::vector<uint8_t>* driveBytes) {
+    switch (act) {
+      case Act::kCreate:
+        return CreateWithIdentity(3);
+      case Act::kUnmount:
+        return UnmountNumber(1);
+      case Act::kHeaderRead:
+        return Send(IOCTL_ENGINE_READ_HEADER, VolumeRequestFor(), kEngineHeaderBytes).status;
+      case Act::kDriveRead:
+        return ReadSectors(drive, kBase * kBlockBytes, *driveBytes);
+      case Act::kMount:
+        return MountNumber(2, 13);
+      case Act::kReclaim:
+        return Send(IOCTL_ENGINE_RECLAIM_SPACE, VolumeRequestFor(), 0).status;
+    }
+    return STATUS_UNSUCCESSFUL;
+  }
+  // A hung request cannot be joined: the run ends here rather than at the
+  // test command's time limit.
+  static void AnsweredOrEnd(const Caller& caller, const char* who) {
+    if (hk::testing::Eventually([&] { return caller.Done(); })) return;
+    ADD_FAILURE() << who << " never answered";
+    std::fflush(nullptr);
+    std::_Exit(1);
+  }
+};
+
+TEST_P(RemovalRaceTest, NoHangNoUseAfterFreeAndTheSnapshotsStay) {
+  const RemovalCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Prepare(2));
+  PDEVICE_OBJECT drive = nullptr;
+  if (c.act == Act::kUnmount || c.act == Act::kDriveRead) {
+    ASSERT_EQ(MountNumber(1, 12), STATUS_SUCCESS);
+    drive = DriveOf(1);
+    ASSERT_NE(drive, nullptr);
+  }
+  std::vector<uint8_t> driveBytes(kBlockBytes);
+  PVolumeFilterExtension volume = Ext();
+  PKEVENT removalWaits = &volume->RemoveLock.RemoveEvent;
+  Gate gate;
+  std::unique_ptr<Caller> request;
+  std::unique_ptr<Caller> removal;
+  const auto remove = [this] { return Remove(kProtectedVolume); };
+  switch (c.hold) {
+    case Hold::kCreateCollecting: {
+      Fs().OnVolumeBitmapAnswered([&gate] { gate.Arrive(); });
+      request = std::make_unique<Caller>([&] { return Run(c.act, drive, &driveBytes); });
+      ASSERT_TRUE(gate.WaitReached());
+      removal = std::make_unique<Caller>(remove);
+      // The removal waits for the create (today's code frees the volume
+      // under it instead).
+      EXPECT_TRUE(hk::testing::Eventually(
+          [&] { return removal->Done() || hk::WaitForWaiters(removalWaits, 1, 1); }));
+      gate.Open();
+      break;
+    }
+    case Hold::kRemovalPassingDown: {
+      machine_->Storage().Knobs(kProtectedVolume).pnpReached = [&gate](uint8_t minor) {
+        if (minor == IRP_MN_REMOVE_DEVICE) gate.Arrive();
+      };
+      removal = std::make_unique<Caller>(remove);
+      ASSERT_TRUE(gate.WaitReached());
+      request = std::make_unique<Caller>([&] { return Run(c.act, drive, &driveBytes); });
+      AnsweredOrEnd(*request, "the request");
+      gate.Open();
+      break;
+    }
+    case Hold::kRemovalAtLock: {
+      // The space-file guard scans the volumes once under the lock; once it
+      // waits for its tick only the request and the removal wait for it.
+      auto* control = static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension);
+      ASSERT_TRUE(hk::WaitForWaiters(&control->GuardEvent, 1));
+      EngineLock();
+      request = std::make_unique<Caller>([&] { return Run(c.act, drive, &driveBytes); });
+      EXPECT_TRUE(hk::testing::Eventually(
+          [&] { return request->Done() || hk::WaitForWaiters(Lock(), 1, 1); }));
+      removal = std::make_unique<Caller>(remove);
+      // At the lock too, or waiting for a request that holds the volume.
+      EXPECT_TRUE(hk::testing::Eventually([&] {
+        return removal->Done() || hk::WaitForWaiters(Lock(), 2, 1) ||
+               hk::WaitForWaiters(removalWaits, 1, 1);
+      }));
+      EngineUnlock();
+      break;
+    }
+  }
+  AnsweredOrEnd(*request, "the request");
+  AnsweredOrEnd(*removal, "the removal");
+  const NTSTATUS answered = request->Join();
+  EXPECT_EQ(removal->Join(), STATUS_SUCCESS);
+  Fs().OnVolumeBitmapAnswered(nullptr);
+  machine_->Storage().Knobs(kProtectedVolume).pnpReached = nullptr;
+  EXPECT_EQ(Filter(kProtectedVolume), nullptr);
+
+  // A request that held the volume first finishes; one that came after the
+  // removal began is refused.
+  uint32_t listed = 2;
+  if (c.hold == Hold::kCreateCollecting) {
+    EXPECT_EQ(answered, STATUS_SUCCESS);
+    listed = 3;
+  } else if (c.act == Act::kDriveRead && c.hold == Hold::kRemovalAtLock) {
+    EXPECT_EQ(answered, STATUS_SUCCESS);
+    EXPECT_TRUE(std::equal(driveBytes.begin(), driveBytes.end(), first_.begin()));
+  } else {
+    EXPECT_FALSE(NT_SUCCESS(answered)) << std::hex << answered;
+  }
+  // The snapshots on disk are as they were (the removal keeps them).
+  Restorer r(Installed());
+  ASSERT_TRUE(r.Loaded());
+  EXPECT_EQ(r.Count(), listed);
+  EXPECT_EQ(r.Restore(1, kBase, 2).bytes, first_);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RequestAgainstRemoval, RemovalRaceTest,
+    ::testing::Values(RemovalCase{"CreateCollecting", Act::kCreate, Hold::kCreateCollecting},
+                      RemovalCase{"CreatePassDown", Act::kCreate, Hold::kRemovalPassingDown},
+                      RemovalCase{"CreateLock", Act::kCreate, Hold::kRemovalAtLock},
+                      RemovalCase{"UnmountPassDown", Act::kUnmount, Hold::kRemovalPassingDown},
+                      RemovalCase{"UnmountLock", Act::kUnmount, Hold::kRemovalAtLock},
+                      RemovalCase{"HeaderReadPassDown", Act::kHeaderRead,
+                                  Hold::kRemovalPassingDown},
+                      RemovalCase{"HeaderReadLock", Act::kHeaderRead, Hold::kRemovalAtLock},
+                      RemovalCase{"DriveReadPassDown", Act::kDriveRead, Hold::kRemovalPassingDown},
+                      RemovalCase{"DriveReadLock", Act::kDriveRead, Hold::kRemovalAtLock},
+                      RemovalCase{"MountPassDown", Act::kMount, Hold::kRemovalPassingDown},
+                      RemovalCase{"MountLock", Act::kMount, Hold::kRemovalAtLock},
+                      RemovalCase{"ReclaimPassDown", Act::kReclaim, Hold::kRemovalPassingDown},
+                      RemovalCase{"ReclaimLock", Act::kReclaim, Hold::kRemovalAtLock}),
+    [](const ::testing::TestParamInfo<RemovalCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace vh::test

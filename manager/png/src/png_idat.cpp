@@ -308,6 +308,16 @@ void StoreRow(const uint8_t* src, const RowPlace& at, const TChunkIHDR& header, 
 }
 
 // The run of IDAT chunks as one byte source, checking each chunk's CRC.
+// Whole chunks that follow the one being read are gathered into the same
+// piece while they fit: zlib then inflates long stretches per call instead
+// of one small chunk at a time (files commonly hold 8 KB chunks), which
+// saves its per-call work and the copy of its window on every return. What
+// a file shows is what it showed before: a chunk is gathered only when it
+// is an IDAT chunk whose CRC holds; anything else (another chunk type, a
+// bad CRC, a short stream) is left unread for the chunk-by-chunk path, which
+// reports it only if the rows need those bytes. Gathered chunks the zlib
+// stream does not reach are image chunks after its end, which the chunk
+// loop would pass over unread anyway.
 class IdatInput {
  public:
   IdatInput(PngStream& stream, uint32_t firstLength)
@@ -318,13 +328,19 @@ class IdatInput {
 
   // Next piece of compressed data; never empty.
   size_t Next(const uint8_t** data) {
-    while (left_ == 0) NextChunk();
-    size_t got = stream_.Read(buffer_.data(), size_t(std::min<uint64_t>(left_, buffer_.size())));
-    if (got == 0) throw EPngUnexpectedEnd();
-    crc_ = PngCrcUpdate(crc_, buffer_.data(), got);
-    left_ -= got;
+    size_t filled = 0;
+    while (filled == 0) {
+      while (left_ == 0) NextChunk();
+      size_t got = stream_.Read(buffer_.data(), size_t(std::min<uint64_t>(left_, buffer_.size())));
+      if (got == 0) throw EPngUnexpectedEnd();
+      crc_ = PngCrcUpdate(crc_, buffer_.data(), got);
+      left_ -= got;
+      filled = got;
+    }
+    while (left_ == 0 && filled < buffer_.size() && Gather(filled)) {
+    }
     *data = buffer_.data();
-    return got;
+    return filled;
   }
 
   // Reads the rest of the current chunk (the tail of the zlib stream the
@@ -336,7 +352,7 @@ class IdatInput {
       crc_ = PngCrcUpdate(crc_, buffer_.data(), got);
       left_ -= got;
     }
-    CheckCrc();
+    if (!crcChecked_) CheckCrc();
   }
 
  private:
@@ -344,22 +360,56 @@ class IdatInput {
     uint8_t stored[4];
     if (stream_.Read(stored, 4) != 4) throw EPngUnexpectedEnd();
     if (GetBE32(stored) != PngCrcFinish(crc_)) throw EPngInvalidCRC();
+    crcChecked_ = true;
   }
 
   void NextChunk() {
-    CheckCrc();
+    if (!crcChecked_) CheckCrc();
     PngChunkHead head;
     if (stream_.Read(&head, sizeof head) != sizeof head) throw EPngUnexpectedEnd();
     if (std::memcmp(head.type, kIdat, 4) != 0) throw EPNGMissingMultipleIDAT();
     uint32_t length = GetBE32(head.length);
     if (length > kMaxChunkLength) throw EPngUnexpectedEnd();
     crc_ = PngCrcUpdate(kCrcInit, kIdat, 4);
+    crcChecked_ = false;
     left_ = length;
+  }
+
+  // Appends the next chunk whole to the piece when it is a sound IDAT chunk
+  // that fits; otherwise leaves the stream where it was and returns false.
+  bool Gather(size_t& filled) {
+    uint64_t position = stream_.Position();
+    if (!crcChecked_) {
+      uint8_t stored[4];
+      if (stream_.Read(stored, 4) != 4 || GetBE32(stored) != PngCrcFinish(crc_)) {
+        stream_.Seek(position);
+        return false;
+      }
+      crcChecked_ = true;
+      position += 4;
+    }
+    PngChunkHead head;
+    uint8_t stored[4];
+    bool sound =
+        stream_.Read(&head, sizeof head) == sizeof head && std::memcmp(head.type, kIdat, 4) == 0;
+    const uint32_t length = sound ? GetBE32(head.length) : 0;
+    sound = sound && length <= buffer_.size() - filled &&
+            stream_.Read(buffer_.data() + filled, length) == length &&
+            stream_.Read(stored, 4) == 4 &&
+            GetBE32(stored) == PngCrcFinish(PngCrcUpdate(PngCrcUpdate(kCrcInit, kIdat, 4),
+                                                         buffer_.data() + filled, length));
+    if (!sound) {
+      stream_.Seek(position);
+      return false;
+    }
+    filled += length;
+    return true;
   }
 
   PngStream& stream_;
   uint64_t left_;
   uint32_t crc_;
+  bool crcChecked_ = false;
   std::vector<uint8_t> buffer_;
 };
 

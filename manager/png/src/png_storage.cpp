@@ -6,10 +6,6 @@
 #include "png/png_errors.h"
 #include "vh/checked.h"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 namespace kelm::png {
 
 bool IsValidPngFormat(uint8_t colourType, uint8_t bitDepth) {
@@ -34,48 +30,9 @@ unsigned StorageBitsPerPixel(uint8_t colourType, uint8_t bitDepth) {
   return bitDepth;
 }
 
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-namespace {
-// Planes of 32 MiB and more (a 4000 x 3000 true-colour picture) are mapped
-// on huge-page boundaries and offered huge pages: such a plane is touched in
-// a few dozen page faults instead of nine thousand, which otherwise cost as
-// much as decoding it. The C library maps blocks this large afresh for every
-// picture anyway; smaller ones it serves again from freed memory, which
-// needs no faults at all, so they stay with calloc.
-constexpr size_t kHugePage = size_t(2) << 20;
-constexpr size_t kMapFrom = size_t(32) << 20;
-}  // namespace
-#endif
-
-void PngBuffer::Free::operator()(uint8_t* p) const {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  if (mapping) {
-    munmap(mapping, mappedSize);
-    return;
-  }
-#endif
-  std::free(p);
-}
-
 PngBuffer::PngBuffer(uint64_t size) {
   if (size == 0) return;
   if (size > kMaxStorageBytes) throw EPNGOutMemory();
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  if (size >= kMapFrom) {
-    // Fresh anonymous memory reads as zero, as calloc's does.
-    size_t length = size_t(size) + kHugePage;
-    void* mapping =
-        mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED) throw EPNGOutMemory();
-    auto start = (reinterpret_cast<uintptr_t>(mapping) + kHugePage - 1) & ~(kHugePage - 1);
-    auto* bytes = reinterpret_cast<uint8_t*>(start);
-    // Only a hint: without huge pages the block works all the same.
-    madvise(bytes, size_t(size), MADV_HUGEPAGE);
-    bytes_ = std::unique_ptr<uint8_t[], Free>(bytes, Free{mapping, length});
-    size_ = size_t(size);
-    return;
-  }
-#endif
   bytes_.reset(static_cast<uint8_t*>(std::calloc(size_t(size), 1)));
   if (!bytes_) throw EPNGOutMemory();
   size_ = size_t(size);

@@ -101,6 +101,43 @@ TEST(PngDecode, ImageDataSplitOverManyChunks) {
     }
 }
 
+TEST(PngDecode, ImageChunksPastTheEndOfTheZlibStreamAreNotPartOfTheImage) {
+  // The decoder reads whole image chunks ahead of zlib's need; those the
+  // zlib stream does not reach must be left as they were always left (not
+  // part of the image, their CRC not held against the file), and the chunks
+  // after them must still load. Here the extra chunks hold junk, one has a
+  // broken CRC, and one is empty.
+  const std::vector<uint8_t> junk = {0x12, 0x34, 0x56, 0x78, 0x9A};
+  for (int layout = 0; layout < 3; ++layout) {
+    Image im = RandomImage(20, 12, 6, 8, 41);
+    SCOPED_TRACE(layout);
+    EncodeOptions options;
+    if (layout == 1) options.cuts = {7, 50, -3};
+    options.oneBytePerIdat = layout == 2;
+    options.afterImage = {{"IDAT", junk},
+                          {"IDAT", junk},
+                          {"IDAT", {}},
+                          {"tEXt", {'T', 'i', 't', 'l', 'e', 0, 'a', 'b', 'c'}}};
+    std::vector<uint8_t> file = Encode(im, options);
+    std::vector<FileChunk> chunks = ListChunks(file);
+    size_t junkSeen = 0;
+    for (const FileChunk& c : chunks)
+      if (c.type == "IDAT" && c.data == junk && ++junkSeen == 2)
+        file[c.offset + 12 + c.data.size() - 1] ^= 0x55;
+    ASSERT_EQ(junkSeen, 2u);
+    PngPicture picture;
+    Load(picture, file);
+    EXPECT_TRUE(StorageMatches(picture, im));
+    auto* text = picture.ChunkList().Find<kelm::png::TChunktEXt>();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->Text, "abc");
+    size_t kept = 0;
+    for (size_t i = 0; i < picture.ChunkList().Count(); ++i)
+      kept += picture.ChunkList().Item(i)->TypeName() == "IDAT";
+    EXPECT_EQ(kept, 1u);
+  }
+}
+
 TEST(PngDecode, TransparencyKinds) {
   struct Case {
     uint8_t colourType, bitDepth;

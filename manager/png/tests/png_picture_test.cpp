@@ -24,6 +24,20 @@ TEST(PngCrc, MatchesTheStandardsValues) {
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 131 + 7);
   EXPECT_EQ(PngCrcFinish(PngCrcUpdate(kCrcInit, bytes.data(), bytes.size())),
             Crc32(bytes.data(), bytes.size()));
+  // Long runs take another path than short ones: every length around its
+  // 16- and 64-byte steps, from every alignment, in one piece and split.
+  for (size_t start = 0; start < 16; ++start)
+    for (size_t length = 0; length + start <= 300; length += length < 140 ? 1 : 37) {
+      const uint8_t* p = bytes.data() + start;
+      const uint32_t expected = Crc32(p, length);
+      ASSERT_EQ(PngCrcFinish(PngCrcUpdate(kCrcInit, p, length)), expected)
+          << start << " " << length;
+      const size_t half = length / 2;
+      ASSERT_EQ(
+          PngCrcFinish(PngCrcUpdate(PngCrcUpdate(kCrcInit, p, half), p + half, length - half)),
+          expected)
+          << start << " " << length << " split";
+    }
 }
 
 TEST(PngFilters, PaethBreaksTiesTowardsLeftThenAbove) {
@@ -48,6 +62,50 @@ TEST(PngFilters, PaethBreaksTiesTowardsLeftThenAbove) {
   for (const Case& c : cases)
     EXPECT_EQ(PaethPredictor(c.a, c.b, c.c), c.expected)
         << int(c.a) << " " << int(c.b) << " " << int(c.c);
+}
+
+TEST(PngFilters, UnfilteringMatchesTheStandardForEveryPixelSizeAndLength) {
+  // The standard's reconstruction, byte by byte, with the predictor written
+  // as its decision list. Rows of up to 90 bytes cover the whole-pixel
+  // blocks of the wide pixel sizes and every length of their tails; bytes
+  // after the row (in the decoder, the next row's) must stay as they were.
+  auto reference = [](uint8_t type, std::vector<uint8_t> row, const std::vector<uint8_t>& prev,
+                      size_t bpp) {
+    for (size_t i = 0; i < row.size(); ++i) {
+      int a = i >= bpp ? row[i - bpp] : 0, b = prev[i], c = i >= bpp ? prev[i - bpp] : 0;
+      int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+      int predictor[5] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+      row[i] = uint8_t(row[i] + predictor[type]);
+    }
+    return row;
+  };
+  uint32_t state = 12345;
+  auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    // Extremes often, so that sums and differences wrap.
+    uint32_t v = state >> 24;
+    return uint8_t(v < 32 ? 0 : v < 64 ? 255 : v);
+  };
+  for (size_t bpp = 1; bpp <= 8; ++bpp)
+    for (size_t length = bpp; length <= 90; length += bpp)
+      for (uint8_t type = 0; type < 5; ++type) {
+        std::vector<uint8_t> row(length), prev(length), guard(16);
+        for (uint8_t& v : row) v = next();
+        for (uint8_t& v : prev) v = next();
+        for (uint8_t& v : guard) v = next();
+        std::vector<uint8_t> buffer = row;
+        buffer.insert(buffer.end(), guard.begin(), guard.end());
+        UnfilterRow(type, buffer.data(), prev.data(), length, bpp);
+        SCOPED_TRACE("pixel " + std::to_string(bpp) + " length " + std::to_string(length) +
+                     " type " + std::to_string(type));
+        ASSERT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + long(length)),
+                  reference(type, row, prev, bpp));
+        ASSERT_EQ(std::vector<uint8_t>(buffer.begin() + long(length), buffer.end()), guard);
+        // Nor is anything read past the row (the sanitizers see an exact one).
+        std::vector<uint8_t> exact = row;
+        UnfilterRow(type, exact.data(), prev.data(), length, bpp);
+        ASSERT_EQ(exact, reference(type, row, prev, bpp));
+      }
 }
 
 TEST(PngFilters, UnknownFilterTypeLeavesTheRow) {
@@ -302,8 +360,8 @@ TEST(PngPictureOps, LoadingIsLinearInTheChunkCount) {
 }
 
 TEST(PngPictureOps, LargePlanesAreZeroFilledCopiedAndResized) {
-  // Planes of 32 MiB and more come from the system rather than the heap:
-  // they must read as zero, copy, resize and free like the small ones.
+  // Planes of 32 MiB and more (a 16-bit picture of user size) must read as
+  // zero, copy, resize and free like the small ones.
   PngStorage storage;
   const uint8_t identity[256] = {};
   storage.Prepare(4096, 2800, kRgb, 16, identity);

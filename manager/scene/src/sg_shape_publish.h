@@ -32,8 +32,4 @@ void PublishFillAndStroke(classlib::ClassDef<T>& c) {
   PublishStroke(c);
 }
 
-// The dashed grey frame that shows an object at design time: the local
-// rectangle shrunk by half a pixel. Leaves the canvas's dash solid again.
-void DrawDesignOutline(TsgCanvas* c, const TsgRect& local, float opacity);
-
 }  // namespace kelm::scene

@@ -11,6 +11,7 @@
 #include "scene/sg_classes.h"
 #include "scene/sg_control.h"
 #include "scene/sg_objects.h"
+#include "scene/sg_resources.h"
 #include "scene/sg_style.h"
 #include "scenectrls/sg_panels.h"
 #include "scenectrls/sg_registration.h"
@@ -28,18 +29,19 @@ std::map<std::string, std::vector<std::string>> ListedControls() {
     const std::string& name = entry.Class->ClassName();
     if (entry.Category == "Windows" || entry.Category == "Boxes" || entry.Category == "Controls" ||
         entry.Category == "Buttons" || entry.Category == "HUD" ||
-        entry.Category == "Tool and Status")
+        entry.Category == "Tool and Status" || entry.Category == "Layout" ||
+        entry.Category == "Items" || entry.Category == "Text Edits")
       listed[entry.Category].push_back(name);
   }
   return listed;
 }
 
 const std::vector<std::string> kHudClasses = {
-    "TsgHudPanel",       "TsgHudWindow",      "TsgHudButton",    "TsgHudSpeedButton",
-    "TsgHudAngleButton", "TsgHudTrack",       "TsgHudTrackBar",  "TsgHudScrollBar",
-    "TsgHudPopupBox",    "TsgHudLabel",       "TsgHudCheckBox",  "TsgHudRadioButton",
-    "TsgHudGroupBox",    "TsgHudCloseButton", "TsgHudStatusBar", "TsgHudSizeGrip",
-    "TsgHudRoundButton", "TsgHudCircleButton"};
+    "TsgHudPanel",       "TsgHudWindow",       "TsgHudButton",     "TsgHudSpeedButton",
+    "TsgHudAngleButton", "TsgHudTrack",        "TsgHudTrackBar",   "TsgHudScrollBar",
+    "TsgHudPopupBox",    "TsgHudLabel",        "TsgHudCheckBox",   "TsgHudRadioButton",
+    "TsgHudGroupBox",    "TsgHudCloseButton",  "TsgHudStatusBar",  "TsgHudSizeGrip",
+    "TsgHudRoundButton", "TsgHudCircleButton", "TsgHudTabControl", "TsgHudMemo"};
 
 TEST(Registration, CategoriesInTheTablesOrderOnce) {
   RegisterSceneControlClasses();
@@ -49,7 +51,11 @@ TEST(Registration, CategoriesInTheTablesOrderOnce) {
       {"Boxes", {"TsgCheckBox", "TsgPathCheckBox", "TsgRadioButton", "TsgGroupBox", "TsgPopupBox"}},
       {"Controls",
        {"TsgPanel", "TsgCalloutPanel", "TsgLabel", "TsgValueLabel", "TsgProgressBar", "TsgTrack",
-        "TsgScrollBar", "TsgSmallScrollBar", "TsgTrackBar"}},
+        "TsgScrollBar", "TsgSmallScrollBar", "TsgTrackBar", "TsgScrollBox", "TsgVertScrollBox",
+        "TsgFramedScrollBox", "TsgFramedVertScrollBox", "TsgTabControl"}},
+      {"Layout", {"TsgLayout", "TsgScaledLayout", "TsgGridLayout", "TsgSplitLayout"}},
+      {"Items", {"TsgTabItem", "TsgHudTabItem"}},
+      {"Text Edits", {"TsgMemo"}},
       {"Buttons",
        {"TsgButton", "TsgRoundButton", "TsgCircleButton", "TsgSpeedButton", "TsgAngleButton",
         "TsgPopupButton"}},
@@ -57,7 +63,8 @@ TEST(Registration, CategoriesInTheTablesOrderOnce) {
       {"HUD", kHudClasses}};
   EXPECT_EQ(ListedControls(), want);
   // Streamed, never offered by the designer.
-  for (const char* name : {"TsgSelectionItem", "TsgThumb", "TsgExpanderButton"}) {
+  for (const char* name :
+       {"TsgSelectionItem", "TsgThumb", "TsgExpanderButton", "TsgScrollContent"}) {
     EXPECT_NE(classlib::GetClass(name), nullptr) << name;
     for (const scene::TsgClassCategory& entry : scene::SceneClassCategories())
       EXPECT_NE(entry.Class->ClassName(), name);
@@ -88,6 +95,19 @@ TEST(DefaultBook, EveryControlFindsItsStyleWithItsParts) {
                                                 {"rightbutton", TsgCustomButton::StaticClass()},
                                                 {"topbutton", TsgCustomButton::StaticClass()},
                                                 {"bottombutton", TsgCustomButton::StaticClass()}};
+  const std::vector<PartWant> scrollBoxParts = {
+      {"vscrollbar", TsgScrollBar::StaticClass()},
+      {"hscrollbar", TsgScrollBar::StaticClass()},
+      {"vsmallscrollbar", TsgSmallScrollBar::StaticClass()},
+      {"hsmallscrollbar", TsgSmallScrollBar::StaticClass()},
+      {"sizegrip", TsgSizeGrip::StaticClass()},
+      {"content", visual}};
+  const std::vector<PartWant> memoParts = {{"vscrollbar", TsgScrollBar::StaticClass()},
+                                           {"hscrollbar", TsgScrollBar::StaticClass()},
+                                           {"content", visual},
+                                           {"background", shape},
+                                           {"selection", scene::TsgBrushObject::StaticClass()},
+                                           {"foreground", scene::TsgBrushObject::StaticClass()}};
   const std::map<std::string, std::vector<PartWant>> table = {
       {"TsgButton", {text}},
       {"TsgRoundButton", {text}},
@@ -116,6 +136,16 @@ TEST(DefaultBook, EveryControlFindsItsStyleWithItsParts) {
       {"TsgStatusBar", {{"sizegrip", TsgSizeGrip::StaticClass()}, content}},
       {"TsgToolBar", {content}},
       {"TsgSizeGrip", {}},
+      {"TsgScrollBox", scrollBoxParts},
+      {"TsgVertScrollBox", scrollBoxParts},
+      {"TsgFramedScrollBox", scrollBoxParts},
+      {"TsgFramedVertScrollBox", scrollBoxParts},
+      {"TsgTabControl", {{"background", visual}}},
+      {"TsgHudTabControl", {{"background", visual}}},
+      {"TsgTabItem", {text}},
+      {"TsgHudTabItem", {text}},
+      {"TsgMemo", memoParts},
+      {"TsgHudMemo", memoParts},
       {"TsgHudWindow",
        {{"back", shape},
         {"stroke", shape},

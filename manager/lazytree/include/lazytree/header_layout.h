@@ -265,6 +265,10 @@ class THeaderLayout {
   int ColumnAtPointWithEdges(int x, int y, bool relative, int& left, int& right) const;
   // A column's edges in the client area (0 and the client width for none).
   void ColumnEdges(int column, int& left, int& right) const;
+  // Where the columns start when a mirrored view is wider than they are.
+  int64_t MirroredShift() const {
+    return View.Mirrored && View.RangeX < View.ClientWidth ? View.ClientWidth - View.RangeX : 0;
+  }
   // By position, whatever their visibility.
   int ColumnAfter(int column) const;
   int ColumnBefore(int column) const;
@@ -316,10 +320,6 @@ class THeaderLayout {
 
  private:
   int32_t ConstrainWidth(int column, int32_t value) const;
-  // Where the columns start when a mirrored view is wider than they are.
-  int64_t MirroredShift() const {
-    return View.Mirrored && View.RangeX < View.ClientWidth ? View.ClientWidth - View.RangeX : 0;
-  }
   // The collection's update after any column change.
   void Changed();
   std::vector<TColumnGeometry> columns_;

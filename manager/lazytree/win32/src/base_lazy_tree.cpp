@@ -34,6 +34,7 @@ TBaseLazyTree::TBaseLazyTree(classlib::TComponent* AOwner)
   header_->SetHost(this);
   colors_ = classlib::New<TLTColors>();
   colors_->SetHost(this);
+  background_ = classlib::New<classlib::TPicture>();
 }
 
 TBaseLazyTree::~TBaseLazyTree() {
@@ -44,6 +45,7 @@ TBaseLazyTree::~TBaseLazyTree() {
   classlib::Free(scrollBarOptions_);
   classlib::Free(colors_);
   classlib::Free(header_);
+  classlib::Free(background_);
 }
 
 void TBaseLazyTree::TWindowStatesSink::Send(uint32_t enter, uint32_t leave) {
@@ -88,7 +90,23 @@ void TBaseLazyTree::BeforeDestruction() {
 
 void TBaseLazyTree::Loaded() {
   TCustomControl::Loaded();
-  ApplyStoredRootNodeCount();
+  if (States().Contains(tsNeedRootCountUpdate) && RootNode()->ChildCount > 0) {
+    // A read-only form still gets its stored nodes.
+    const bool readOnly = Options.ReadOnly;
+    Options.ReadOnly = false;
+    BeginUpdate();
+    try {
+      ApplyStoredRootNodeCount();
+    } catch (...) {
+      EndUpdate();
+      Options.ReadOnly = readOnly;
+      throw;
+    }
+    EndUpdate();
+    Options.ReadOnly = readOnly;
+  } else {
+    ApplyStoredRootNodeCount();
+  }
   // The columns were read with their stored positions unchecked.
   const bool directional =
       treeOptions_ != nullptr && treeOptions_->AutoOptions().Contains(toAutoBidiColumnOrdering);
@@ -382,10 +400,25 @@ void TBaseLazyTree::DoColumnResize(TColumnIndex column) {
   for (PLazyNode n = GetFirstNoInit(); n; n = GetNextNoInit(n)) {
     if (n->Has(nsInitialized) && n->Has(nsMultiline)) n->Exclude(nsHeightMeasured);
   }
-  UpdateScrollBars(true);
-  // Without the header's geometry the whole client area is repainted, a
-  // superset of the part right of the column.
-  if (column > NoColumn) InvalidateAll();
+  UpdateHorizontalScrollBar(true);
+  if (column > NoColumn) {
+    // What the new width moves: the column and everything after it in
+    // reading order; spanned text may reach any column.
+    if (treeOptions_->AutoOptions().Contains(toAutoSpanColumns)) {
+      InvalidateAll();
+    } else if (HandleAllocated() && UpdateCount() == 0) {
+      header_->Layout().SyncView();
+      int left = 0;
+      int right = 0;
+      header_->Layout().ColumnEdges(column, left, right);
+      RECT r{left, 0, ClientWidth(), ClientHeight()};
+      if (UseRightToLeftAlignment()) r = RECT{0, 0, right, ClientHeight()};
+      InvalidateRect(Handle(), &r, FALSE);
+    }
+    HeaderRepaint(column);
+  }
+  if (!States().Contains(tsUpdating) && UpdateCount() == 0 && IsDesigning())
+    NotifyDesignerModified();
   if (OnColumnResize) OnColumnResize(header_, column);
   if (States().Contains(tsEditing)) UpdateEditBounds();
 }
@@ -852,14 +885,19 @@ TRect TBaseLazyTree::GetDisplayRect(PLazyNode node, TColumnIndex column, bool te
   int64_t left = 0;
   int64_t right = 0;
   if (inColumn) {
-    // The header's columns scroll with the tree: only the vertical offset
-    // is left to add.
-    const TColumnGeometry& geometry = layout.Column(column);
-    left = static_cast<int64_t>(geometry.Left) + offsetX_;
-    right = left + geometry.Width - 1;
+    // The column's edges where the header shows it: scrolled unless fixed,
+    // flush right in a mirrored view narrower than the client. The next
+    // column's first pixel is not part of the cell.
+    header_->Layout().SyncView();
+    int columnLeft = 0;
+    int columnRight = 0;
+    layout.ColumnEdges(column, columnLeft, columnRight);
+    left = columnLeft;
+    right = static_cast<int64_t>(columnRight) - 1;
   } else {
-    left = offsetX_;
-    right = static_cast<int64_t>(std::max(ClientWidth(), RangeX)) + offsetX_;
+    const int64_t effective = EffectiveOffsetX();
+    left = -effective;
+    right = static_cast<int64_t>(std::max(ClientWidth(), RangeX)) - effective;
   }
   if (textOnly) {
     const bool rtl = ColumnRightToLeft(inColumn ? column : NoColumn);

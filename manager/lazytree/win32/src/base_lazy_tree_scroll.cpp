@@ -62,7 +62,10 @@ int TBaseLazyTree::MaxRightExtent() {
 }
 
 int TBaseLazyTree::EffectiveOffsetX() {
-  if (MirroredView()) return RangeX + offsetX_ - (HandleAllocated() ? ClientWidth() : Width());
+  // Never below 0: a mirrored range narrower than the client stands at the
+  // bar's start (the header then places its columns flush right).
+  if (MirroredView())
+    return std::max(0, RangeX + offsetX_ - (HandleAllocated() ? ClientWidth() : Width()));
   return -offsetX_;
 }
 
@@ -190,7 +193,13 @@ bool TBaseLazyTree::BringNodeIntoView(PLazyNode node, bool center, bool horizont
     SetOffsetY(y);
     moved = true;
   }
-  if (horizontally && BringColumnIntoView(focusedColumn_, center)) moved = true;
+  if (horizontally) {
+    // BringColumnIntoView answers true for any valid column: only a real
+    // change of the offset counts as a move.
+    const int before = offsetX_;
+    BringColumnIntoView(focusedColumn_, center);
+    if (offsetX_ != before) moved = true;
+  }
   return moved;
 }
 
@@ -479,12 +488,21 @@ void TBaseLazyTree::GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitI
     hitInfo.HitPositions |= HitBelow;
   }
   if (hitInfo.HitPositions != 0) return;
-  const THeaderLayout& layout = header_->Layout();
+  THeaderLayout& layout = header_->Layout();
+  const bool columns =
+      header_->Options().Contains(hoVisible) && layout.FirstShownColumn() > NoColumn;
   int64_t treeX = x;
   int64_t treeY = y;
   if (relative) {
-    if (x >= layout.FixedColumnsWidth()) treeX -= offsetX_;
+    // The bar's position: a mirrored view counts it from the range's start
+    // too, so cells and display rectangles agree.
+    if (x >= layout.FixedColumnsWidth()) treeX += EffectiveOffsetX();
     treeY -= offsetY_;
+    if (columns) {
+      // Columns narrower than a mirrored view stand flush right.
+      layout.SyncView();
+      treeX -= layout.MirroredShift();
+    }
   }
   int nodeTop = 0;
   PLazyNode node =
@@ -498,7 +516,7 @@ void TBaseLazyTree::GetHitTestInfoAt(int x, int y, bool relative, THitInfo& hitI
   int64_t left = 0;
   int64_t right = width;
   TColumnIndex column = NoColumn;
-  if (header_->Options().Contains(hoVisible) && layout.FirstShownColumn() > NoColumn) {
+  if (columns) {
     column = -2;
     for (int c : layout.ShownColumnsInOrder()) {
       const TColumnGeometry& g = layout.Column(c);

@@ -257,6 +257,33 @@ TEST_F(StringTree, StoredFormKeepsDefaultTextAndReadsOldStringOptions) {
   classlib::Free(copy);
 }
 
+TEST_F(StringTree, AStoredRootCountIsMadeWhenLoadingEndsEvenReadOnly) {
+  struct TCase {
+    const char* name;
+    const char* misc;
+  } cases[] = {
+      {"plain",
+       "[toAcceptOLEDrop, toFullRepaintOnResize, toInitOnSave, toToggleOnDblClick, "
+       "toWheelPanning, toEditOnClick]"},
+      {"read-only", "[toReadOnly, toFullRepaintOnResize]"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string text = std::string("object T: TLazyStringTree\r\n") +
+                             "  RootNodeCount = 4\r\n" + "  TreeOptions.MiscOptions = " + c.misc +
+                             "\r\n" + "end\r\n";
+    TLazyStringTree* copy = New<TLazyStringTree>(nullptr);
+    Load(copy, ToBinary(text));
+    EXPECT_FALSE(copy->States().Contains(tsNeedRootCountUpdate));
+    EXPECT_EQ(copy->RootNodeCount(), 4u);
+    uint32_t made = 0;
+    for (PLazyNode n = copy->GetFirstNoInit(); n; n = copy->GetNextNoInit(n)) ++made;
+    EXPECT_EQ(made, 4u) << "real nodes, not only the count";
+    EXPECT_EQ(copy->UpdateCount(), 0u);
+    classlib::Free(copy);
+  }
+}
+
 TEST_F(StringTree, BorderStyleAndCtl3DChooseTheWindowFrame) {
   struct TCase {
     classlib::TBorderStyle border;

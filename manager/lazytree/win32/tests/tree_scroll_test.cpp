@@ -10,6 +10,7 @@
 
 #include "classlib/forms.h"
 #include "lazytree/base_lazy_tree.h"
+#include "lazytree/lazy_string_tree.h"
 #include "message_pump.h"
 
 namespace kelm::lazytree {
@@ -19,14 +20,17 @@ using classlib::EventOf;
 using classlib::New;
 using classlib::TForm;
 
-// Every node's text is as wide as told (40 pixels unless listed).
-class TWidthTree : public TBaseLazyTree {
+// A draw tree whose owner answers every node's width: 40 pixels unless
+// listed.
+class TWidthTree : public TCustomLazyDrawTree {
  public:
-  using TBaseLazyTree::TBaseLazyTree;
+  explicit TWidthTree(classlib::TComponent* owner) : TCustomLazyDrawTree(owner) {
+    OnQueryNodeWidth = EventOf<&TWidthTree::QueryWidth>(this);
+  }
   std::map<PLazyNode, int> widths;
-  int GetNodeWidth(PLazyNode node, TColumnIndex, TCanvas*) override {
+  void QueryWidth(DrawTree, TCanvas*, PLazyNode node, TColumnIndex, int& width) {
     auto it = widths.find(node);
-    return it == widths.end() ? 40 : it->second;
+    width = it == widths.end() ? 40 : it->second;
   }
   using TBaseLazyTree::FrameRing;
 };
@@ -34,15 +38,22 @@ class TWidthTree : public TBaseLazyTree {
 class TImages : public TObject {
  public:
   std::vector<TColumnIndex> imageColumns{NoColumn, 0, 1};
+  std::vector<TColumnIndex> stateColumns;
   bool emptyCells = false;
   void Image(TBaseLazyTree*, PLazyNode, TLTImageKind kind, TColumnIndex column, bool&, int& i) {
-    if (kind != ikNormal) return;
-    for (TColumnIndex c : imageColumns)
+    if (kind != ikNormal && kind != ikState) return;
+    for (TColumnIndex c : kind == ikNormal ? imageColumns : stateColumns)
       if (c == column) i = 0;
   }
   void CellEmpty(TBaseLazyTree*, PLazyNode, TColumnIndex column, bool& empty) {
     empty = emptyCells && column > 0;
   }
+};
+
+class TResized : public TObject {
+ public:
+  std::vector<TColumnIndex> columns;
+  void Resized(TLTHeader*, TColumnIndex column) { columns.push_back(column); }
 };
 
 class TreeView : public ::testing::Test {
@@ -282,6 +293,120 @@ TEST_F(TreeView, ExpandingScrollsTheChildrenIntoView) {
   EXPECT_EQ(tree->GetDisplayRect(second, NoColumn, false).top, 0);
 }
 
+TEST_F(TreeView, BringNodeIntoViewCountsASidewaysStepOnlyWhenTheViewMoved) {
+  AddRows();
+  AddColumns({100, 100, 200, 200}, 1);
+  PLazyNode node = tree->GetFirst()->NextSibling;
+  tree->SetFocusedColumn(1);
+  ASSERT_EQ(tree->FocusedColumn(), 1);
+  ASSERT_EQ(tree->OffsetX(), 0);
+  EXPECT_FALSE(tree->BringNodeIntoView(node, false, true))
+      << "row and column in view: a valid column alone is no move";
+  EXPECT_EQ(tree->OffsetX(), 0);
+  tree->SetFocusedColumn(3);
+  tree->SetOffsetX(0);
+  EXPECT_TRUE(tree->BringNodeIntoView(node, false, true)) << "the column comes into view";
+  EXPECT_LT(tree->OffsetX(), 0);
+}
+
+// A cell's display rectangle and the hit test agree on where each column
+// is: scrolled past a fixed column, and mirrored narrower and wider than
+// the client.
+TEST_F(TreeView, DisplayRectanglesAndHitsPlaceColumnsAlike) {
+  AddRows(3);
+  AddColumns({100, 200, 200}, 1);
+  PLazyNode node = tree->GetFirst()->NextSibling;
+  const int w = tree->ClientWidth();
+  struct TCase {
+    const char* name;
+    std::vector<int> widths;
+    bool mirrored;
+    int offsetX;
+    std::vector<int> lefts;  // each column's left edge in the client area
+  } cases[] = {
+      {"scrolled: the fixed column stays", {100, 200, 200}, false, -50, {0, 50, 250}},
+      {"mirrored and narrower: flush right", {60, 70, 80}, true, 0, {w - 210, w - 150, w - 80}},
+      {"mirrored and wider: the range's right end shows",
+       {100, 200, 200},
+       true,
+       0,
+       {0, 100 - (500 - w), 300 - (500 - w)}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree->SetBiDiMode(c.mirrored ? classlib::TBiDiMode::bdRightToLeft
+                                 : classlib::TBiDiMode::bdLeftToRight);
+    for (int i = 0; i < 3; ++i) tree->HeaderObject()->Columns()->Items(i)->SetWidth(c.widths[i]);
+    tree->UpdateScrollBars(true);
+    tree->SetOffsetX(c.offsetX);
+    for (int column = 0; column < 3; ++column) {
+      SCOPED_TRACE(column);
+      const TRect r = tree->GetDisplayRect(node, column, false);
+      EXPECT_EQ(r.left, c.lefts[column]);
+      EXPECT_EQ(r.right - r.left, c.widths[column] - 1) << "a pixel short of the next";
+      EXPECT_EQ(r.top, 20);
+      // A point in its last pixels, unless the fixed column covers it.
+      const int x = r.right - 1;
+      if (column > 0 && x < c.widths[0]) continue;
+      TBaseLazyTree::THitInfo info;
+      tree->GetHitTestInfoAt(x, r.top + 1, true, info);
+      EXPECT_EQ(info.HitColumn, column);
+      EXPECT_EQ(info.HitNode, node);
+    }
+  }
+  // Without columns the row spans the range, moved by the bar's position.
+  tree->HeaderObject()->SetOptions(tree->HeaderObject()->Options() - TLTHeaderOptions{hoVisible});
+  tree->SetBiDiMode(classlib::TBiDiMode::bdLeftToRight);
+  tree->widths[node] = 1000;
+  tree->UpdateScrollBars(true);
+  ASSERT_GT(tree->RangeX, w);
+  tree->SetOffsetX(-30);
+  TRect row = tree->GetDisplayRect(node, NoColumn, false);
+  EXPECT_EQ(row.left, -30);
+  EXPECT_EQ(row.right, tree->RangeX - 30);
+  tree->SetBiDiMode(classlib::TBiDiMode::bdRightToLeft);
+  tree->UpdateScrollBars(true);
+  tree->SetOffsetX(0);
+  row = tree->GetDisplayRect(node, NoColumn, false);
+  EXPECT_EQ(row.right, w) << "mirrored at offset 0: the range ends at the client's right edge";
+  EXPECT_EQ(row.left, w - tree->RangeX);
+}
+
+TEST_F(TreeView, ColumnResizeRepaintsTheColumnAndWhatFollowsIt) {
+  AddRows();
+  // Columns without the header band, so that only the client area repaints.
+  for (int width : {100, 150, 30}) tree->HeaderObject()->Columns()->Add()->SetWidth(width);
+  TResized resized;
+  tree->OnColumnResize = EventOf<&TResized::Resized>(&resized);
+  UpdateWindow(tree->Handle());
+  const int w = tree->ClientWidth();
+  const int h = tree->ClientHeight();
+  struct TCase {
+    const char* name;
+    bool span;
+    TRect expected;
+  } cases[] = {
+      {"from the column's left edge on", false, TRect{100, 0, w, h}},
+      {"spanned text may reach any column", true, TRect{0, 0, w, h}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TCustomLazyTreeOptions* o = tree->TreeOptions();
+    o->SetAutoOptions(c.span ? o->AutoOptions() + TLTAutoOptions{toAutoSpanColumns}
+                             : o->AutoOptions() - TLTAutoOptions{toAutoSpanColumns});
+    tree->UpdateScrollBars(true);
+    ValidateRect(tree->Handle(), nullptr);
+    tree->DoColumnResize(1);
+    RECT r{};
+    GetUpdateRect(tree->Handle(), &r, FALSE);
+    EXPECT_EQ(r.left, c.expected.left);
+    EXPECT_EQ(r.top, c.expected.top);
+    EXPECT_EQ(r.right, c.expected.right);
+    EXPECT_EQ(r.bottom, c.expected.bottom);
+  }
+  EXPECT_EQ(resized.columns, (std::vector<TColumnIndex>{1, 1}));
+}
+
 TEST_F(TreeView, BringColumnIntoViewWithFixedColumnsAndMirrored) {
   AddRows(3);
   AddColumns({100, 200, 200, 200}, 1);
@@ -450,6 +575,24 @@ TEST_F(HitTest, WithoutColumns) {
       EXPECT_EQ(column, NoColumn);
     }
   }
+}
+
+TEST_F(HitTest, StateImageComesBeforeTheNormalOne) {
+  auto* states = New<classlib::TImageList>(form);
+  states->SetWidth(12);
+  tree->SetStateImages(states);
+  images.stateColumns = {NoColumn};
+  // After the check box [18,37): state image [37,51), image [51,69), label
+  // [69,109).
+  struct TCase {
+    int x;
+    uint32_t expected;
+  } cases[] = {
+      {36, B::HitOnItem | B::HitOnCheckBox},   {37, B::HitOnItem | B::HitOnStateImage},
+      {50, B::HitOnItem | B::HitOnStateImage}, {51, B::HitOnItem | B::HitOnNormalImage},
+      {69, B::HitOnItem | B::HitOnLabel},      {109, B::HitOnItem | B::HitRightOfLabel},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(At(c.x, 5), c.expected) << c.x;
 }
 
 TEST_F(HitTest, SplittersAndMirroredCells) {

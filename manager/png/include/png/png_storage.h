@@ -42,14 +42,8 @@ class PngBuffer {
   PngBuffer Clone() const;
 
  private:
-  // Large blocks may come straight from the system (see the source); the
-  // deleter knows which way each went.
   struct Free {
-    Free() noexcept : mapping(nullptr), mappedSize(0) {}
-    Free(void* m, size_t size) noexcept : mapping(m), mappedSize(size) {}
-    void operator()(uint8_t* p) const;
-    void* mapping;
-    size_t mappedSize;
+    void operator()(uint8_t* p) const { std::free(p); }
   };
   std::unique_ptr<uint8_t[], Free> bytes_;
   size_t size_ = 0;

@@ -49,6 +49,10 @@ class TsgObject : public classlib::TComponent {
   void SetResourceName(const std::string& v);
   const std::string& BindingName() const { return bindingName_; }
   void SetBindingName(const std::string& v);
+  // A free text beside the component's Tag, for the controls' own marks
+  // (a scroll box keeps a child whose text is "self"); not streamed.
+  const std::u16string& TagText() const { return tagText_; }
+  void SetTagText(const std::u16string& v) { tagText_ = v; }
   bool IsVisual() const { return isVisual_; }
   TsgVisualObject* Visual() const { return visual_; }
   TsgObject* Parent() const { return parent_; }
@@ -166,6 +170,7 @@ class TsgObject : public classlib::TComponent {
   std::string resourceName_;
   std::vector<classlib::TObject*> notifyClients_;
   std::string bindingName_;
+  std::u16string tagText_;
   mutable int cachedIndex_ = -1;
   bool isVisual_ = false;
   TsgVisualObject* visual_ = nullptr;

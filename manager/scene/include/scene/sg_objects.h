@@ -455,4 +455,8 @@ class TsgPaintBox : public TsgVisualObject {
 // "Design" (once).
 void RegisterShapeClasses();
 
+// The dashed grey frame that shows an object at design time: the local
+// rectangle shrunk by half a pixel. Leaves the canvas's dash solid again.
+void DrawDesignOutline(TsgCanvas* c, const TsgRect& local, float opacity);
+
 }  // namespace kelm::scene

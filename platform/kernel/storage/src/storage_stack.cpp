@@ -211,6 +211,7 @@ NTSTATUS StorageDispatch(PDEVICE_OBJECT device, PIRP irp) {
       break;
     }
     case IRP_MJ_PNP:
+      if (c->knobs.pnpReached) c->knobs.pnpReached(stack->MinorFunction);
       return Complete(irp, STATUS_SUCCESS, 0);
     case IRP_MJ_POWER:
       PoStartNextPowerIrp(irp);

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -48,6 +49,9 @@ struct VolumeKnobs {
   int32_t partitionInfoStatus = 0;
   uint32_t geometryBytesPerSector = kDiskSectorBytes;
   StorageCompletion completion = StorageCompletion::kInline;
+  // Runs in the sender's thread when a PnP request (its minor code) reaches
+  // the volume, before it is answered: a race test holds a removal there.
+  std::function<void(uint8_t minor)> pnpReached;
 };
 
 // What reached a device that its stack could not serve, for tests to pin.

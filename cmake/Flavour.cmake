@@ -59,6 +59,8 @@ function(vh_warnings target)
   endif()
 endfunction()
 
+option(VH_UNITY_TESTS "Compile each test program as one unity file" ON)
+
 # vh_test_support([UNOPTIMISED] target ...): libraries only the test
 # programs link and programs run by hand. A build without test programs
 # leaves them out. UNOPTIMISED: test code whose speed does not matter,
@@ -93,7 +95,9 @@ function(vh_add_test name)
   target_compile_options(${name} PRIVATE -O0)
   # One translation unit per program: its files share one parse of
   # GoogleTest and of the headers under test.
-  set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
+  if(VH_UNITY_TESTS)
+    set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()

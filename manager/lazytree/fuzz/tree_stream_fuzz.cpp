@@ -1,6 +1,6 @@
-// Fuzz target: arbitrary bytes as a tree stream, loaded into a tree and
-// pasted below a node of another. Whatever is read must leave a consistent
-// tree; what loaded must save and load again to the same bytes.
+// Fuzz target: arbitrary bytes as a tree stream loaded into a tree, as a
+// "Lazy Tree Data" block pasted into another, and as a tree reference. Whatever is read must leave
+// a consistent tree; what loaded must save and load again to the same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +13,7 @@
 #include "classlib/sysutils.h"
 #include "lazytree/lazy_tree_error.h"
 #include "lazytree/lazy_tree_view.h"
+#include "lazytree/tree_transfer.h"
 #include "../tests/tree_invariants.h"
 
 using namespace kelm::lazytree;
@@ -74,28 +75,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::abort();
     }
   }
-  // The same bytes past the magic as pasted records below an existing node.
+  // The same bytes as a "Lazy Tree Data" block pasted next to a node.
   classlib::TObject sender2;
   TFuzzTree target(&sender2);
   PLazyNode parent = target.AddChild(nullptr);
-  target.AddChild(parent);
-  if (size > 16) {
-    classlib::TResourceStream in(data + 16, static_cast<int64_t>(size - 16));
+  PLazyNode child = target.AddChild(parent);
+  const uint8_t* stream = nullptr;
+  uint32_t length = 0;
+  if (DecodeTreeDataBlock(data, size, stream, length)) {
+    if (stream + length > data + size) std::abort();
+    const auto mode = static_cast<TLTNodeAttachMode>(1 + length % 4);
     try {
-      while (in.Position() < in.Size()) {
-        target.BeginUpdate();
-        try {
-          PLazyNode node = target.AddChild(parent);
-          target.AddNodeFromStream(in, 2, node);
-        } catch (...) {
-          target.EndUpdate();
-          throw;
-        }
-        target.EndUpdate();
-      }
+      classlib::TResourceStream in(stream, length);
+      target.InsertStreamedNodes(in, child, mode, crNodeAdded);
     } catch (const classlib::Exception&) {
     }
   }
+  // A reference names a live tree or none (never the freed one above).
+  TLazyTreeView* named = DecodeTreeReference(data, size, 0x7FFFFFFF);
+  if (named && named != &tree && named != &target) std::abort();
   CheckOrAbort(target, sender2);
   return 0;
 }

@@ -86,19 +86,23 @@ void TLazyTreeView::PatchChunkSize(TStream& stream, int64_t startPos, int64_t en
 
 // ---- writing
 
-void TLazyTreeView::SaveToStream(TStream& stream, PLazyNode node) {
+void TLazyTreeView::WriteStreamHeader(TStream& stream, uint32_t count) {
   uint8_t magic[12];
   for (int i = 0; i < 6; ++i) {
     magic[2 * i] = static_cast<uint8_t>(kMagic[i]);
     magic[2 * i + 1] = static_cast<uint8_t>(kMagic[i] >> 8);
   }
   stream.WriteBuffer(magic, sizeof magic);
+  WriteU32(stream, count);
+}
+
+void TLazyTreeView::SaveToStream(TStream& stream, PLazyNode node) {
   if (node && node != RootNode()) {
-    WriteU32(stream, 1);
+    WriteStreamHeader(stream, 1);
     WriteNodeRecord(stream, node);
     return;
   }
-  WriteU32(stream, RootNode()->ChildCount);
+  WriteStreamHeader(stream, RootNode()->ChildCount);
   for (PLazyNode n = RootNode()->FirstChild; n; n = n->NextSibling) WriteNodeRecord(stream, n);
 }
 
@@ -149,9 +153,7 @@ void TLazyTreeView::WriteNodeChunks(TStream& stream, PLazyNode node) {
 
 // ---- reading
 
-void TLazyTreeView::LoadFromStream(TStream& stream) {
-  if (Options.ReadOnly) return;
-  Clear();
+int TLazyTreeView::ReadStreamMagic(TStream& stream) {
   if (stream.Remaining() < 12) RaiseTreeError(TLazyTreeErrorKind::StreamTooShort);
   uint8_t magic[12];
   stream.ReadBuffer(magic, sizeof magic);
@@ -160,6 +162,20 @@ void TLazyTreeView::LoadFromStream(TStream& stream) {
     RaiseTreeError(TLazyTreeErrorKind::StreamFormat);
   const int version = word(3);
   if (version != 1 && version != 2) RaiseTreeError(TLazyTreeErrorKind::StreamVersion);
+  return version;
+}
+
+uint32_t TLazyTreeView::ReadStreamHeader(TStream& stream) {
+  if (ReadStreamMagic(stream) != 2) RaiseTreeError(TLazyTreeErrorKind::StreamVersion);
+  uint8_t b[4];
+  stream.ReadBuffer(b, 4);
+  return Le32(b);
+}
+
+void TLazyTreeView::LoadFromStream(TStream& stream) {
+  if (Options.ReadOnly) return;
+  Clear();
+  const int version = ReadStreamMagic(stream);
   BeginUpdate();
   try {
     uint32_t count = 0x7FFFFFFF;

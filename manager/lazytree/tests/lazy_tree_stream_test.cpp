@@ -12,6 +12,7 @@
 #include "classlib/sysutils.h"
 #include "lazytree/lazy_tree_error.h"
 #include "lazytree/lazy_tree_view.h"
+#include "lazytree/tree_transfer.h"
 #include "tree_invariants.h"
 
 namespace kelm::lazytree {
@@ -31,6 +32,8 @@ class TNamedTree : public TLazyTreeView {
   std::vector<std::string> moved;
   std::function<bool(PLazyNode)> allowMove;
   int copiedNil = 0;
+  std::vector<std::string> copied;
+  std::function<bool(PLazyNode)> allowCopy;
 
   PLazyNode Add(PLazyNode parent, const std::string& name) {
     PLazyNode n = AddChild(parent);
@@ -73,7 +76,14 @@ class TNamedTree : public TLazyTreeView {
     TLazyTreeView::DoFreeNode(node);
   }
   void DoNodeCopied(PLazyNode node) override {
-    if (!node) ++copiedNil;
+    if (!node) {
+      ++copiedNil;
+    } else {
+      copied.push_back(names[node]);
+    }
+  }
+  bool DoNodeCopying(PLazyNode node, PLazyNode /*target*/) override {
+    return !allowCopy || allowCopy(node);
   }
   bool DoNodeMoving(PLazyNode node, PLazyNode /*target*/) override {
     return !allowMove || allowMove(node);
@@ -413,6 +423,128 @@ TEST_F(LazyTreeStream, MovesBetweenTreesKeepOrderAndSubtrees) {
   EXPECT_EQ(other.Describe(), "X,A(B(C),D)");
   EXPECT_EQ(tree.Describe(), "E");
   EXPECT_EQ(Save(other, other.Find("A")), before);
+}
+
+// ---- transfers
+
+Bytes TransferOf(TNamedTree& t, const std::vector<std::string>& names) {
+  std::vector<PLazyNode> nodes;
+  nodes.reserve(names.size());
+  for (const std::string& n : names) nodes.push_back(t.Find(n));
+  TMemoryStream m;
+  t.WriteTransferNodes(m, nodes);
+  return m.Bytes();
+}
+
+void Insert(TNamedTree& t, const Bytes& bytes, PLazyNode target, TLTNodeAttachMode mode) {
+  classlib::TResourceStream in(bytes.data(), static_cast<int64_t>(bytes.size()));
+  t.InsertStreamedNodes(in, target, mode, crNodeAdded);
+}
+
+TEST_F(LazyTreeStream, PastedNodesKeepTheirOrderAndSkipListedDescendants) {
+  for (const char* n : {"1", "2", "3"}) tree.Add(nullptr, n);
+  tree.Add(tree.Find("2"), "2a");
+  // 2a travels with 2, not twice.
+  const Bytes data = TransferOf(tree, {"1", "2", "2a", "3"});
+  EXPECT_EQ(Le32(data, 12), 3u);
+  const std::pair<TLTNodeAttachMode, const char*> cases[] = {
+      {amInsertBefore, "W,1,2(2a),3,X(Y)"},
+      {amInsertAfter, "W,X(Y),1,2(2a),3"},
+      {amAddChildFirst, "W,X(1,2(2a),3,Y)"},
+      {amAddChildLast, "W,X(Y,1,2(2a),3)"},
+  };
+  for (auto [mode, expected] : cases) {
+    SCOPED_TRACE(std::to_string(mode));
+    other.Clear();
+    other.copied.clear();
+    other.Add(nullptr, "W");
+    other.Add(other.Add(nullptr, "X"), "Y");
+    Insert(other, data, other.Find("X"), mode);
+    Check();
+    EXPECT_EQ(other.Describe(), expected);
+    EXPECT_EQ(other.copied, (std::vector<std::string>{"1", "2", "3"}));
+  }
+  // Refused midway: the refused node goes, and the next follows the last kept.
+  other.Clear();
+  other.copied.clear();
+  other.Add(nullptr, "X");
+  other.Add(nullptr, "Z");
+  other.allowCopy = [&](PLazyNode n) { return other.names[n] != "2"; };
+  Insert(other, data, other.Find("X"), amInsertAfter);
+  Check();
+  EXPECT_EQ(other.Describe(), "X,1,3,Z");
+  EXPECT_EQ(other.copied, (std::vector<std::string>{"1", "3"}));
+  // A payload failing half-way keeps the whole nodes before it.
+  other.allowCopy = nullptr;
+  Bytes cut = data;
+  cut.resize(cut.size() - 4);
+  other.Clear();
+  other.Add(nullptr, "X");
+  EXPECT_THROW(Insert(other, cut, other.Find("X"), amInsertAfter), ELazyTreeError);
+  Check();
+  EXPECT_EQ(other.Describe(), "X,1,2(2a)");
+  EXPECT_EQ(other.UpdateCount(), 0u);
+}
+
+TEST_F(LazyTreeStream, OptimizedTransferMovesFromOneTreeToAnother) {
+  for (const char* n : {"1", "2", "3"}) tree.Add(nullptr, n);
+  tree.Add(tree.Find("2"), "2a");
+  other.Add(nullptr, "X");
+  other.Add(nullptr, "Z");
+  tree.MoveNode(tree.Find("2a"), nullptr, amAddChildFirst, false);  // 2a first at the top
+  ASSERT_EQ(tree.Describe(), "2a,1,2,3");
+  std::vector<PLazyNode> nodes = {tree.Find("1"), tree.Find("2"), tree.Find("3")};
+  other.MoveTransferredNodes(tree, nodes, other.Find("X"), amInsertAfter);
+  Check();
+  EXPECT_EQ(other.Describe(), "X,1,2,3,Z");
+  EXPECT_EQ(tree.Describe(), "2a");
+  // In one tree: a node that is the target or holds it stays.
+  tree.Clear();
+  for (const char* n : {"1", "2", "3"}) tree.Add(nullptr, n);
+  tree.Add(tree.Find("3"), "3a");
+  nodes = {tree.Find("1"), tree.Find("2"), tree.Find("3")};
+  tree.MoveTransferredNodes(tree, nodes, tree.Find("3a"), amAddChildLast);
+  Check();
+  EXPECT_EQ(tree.Describe(), "3(3a(1,2))");
+}
+
+TEST_F(LazyTreeStream, DataBlocksAndReferencesAreCheckedAgainstTheirSize) {
+  struct TCase {
+    Bytes block;
+    bool ok;
+    uint32_t length;
+  };
+  const TCase cases[] = {
+      {{}, false, 0},
+      {{0, 0, 0}, false, 0},
+      {{0, 0, 0, 0}, true, 0},
+      {{3, 0, 0, 0, 1, 2, 3}, true, 3},
+      {{4, 0, 0, 0, 1, 2, 3}, false, 0},
+      {{0xFF, 0xFF, 0xFF, 0xFF, 1}, false, 0},
+      {{2, 0, 0, 0, 1, 2, 3, 4}, true, 2},  // GlobalSize may be larger
+  };
+  for (const TCase& c : cases) {
+    const uint8_t* data = nullptr;
+    uint32_t length = 99;
+    EXPECT_EQ(DecodeTreeDataBlock(c.block.data(), c.block.size(), data, length), c.ok);
+    EXPECT_EQ(length, c.length);
+    if (c.ok) {
+      EXPECT_EQ(data, c.block.data() + 4);
+    }
+  }
+  auto ref = EncodeTreeReference(1234, other.TreeNumber());
+  EXPECT_EQ(DecodeTreeReference(ref.data(), ref.size(), 1234), &other);
+  EXPECT_EQ(DecodeTreeReference(ref.data(), ref.size(), 1235), nullptr);
+  EXPECT_EQ(DecodeTreeReference(ref.data(), ref.size() - 1, 1234), nullptr);
+  uint32_t gone = 0;
+  {
+    TObject s;
+    TNamedTree freed(&s);
+    gone = freed.TreeNumber();
+    EXPECT_NE(gone, other.TreeNumber());
+  }
+  ref = EncodeTreeReference(1234, gone);
+  EXPECT_EQ(DecodeTreeReference(ref.data(), ref.size(), 1234), nullptr);
 }
 
 }  // namespace

@@ -231,7 +231,28 @@ class TLazyTreeView : public TLazyTreeModel {
   virtual bool ReadNodeChunk(classlib::TStream& stream, int version, PLazyNode node,
                              int32_t chunkType, int32_t chunkSize);
   void SkipNodeRecord(classlib::TStream& stream);
+  // The magic (version 2) and the count of top-level records.
+  static void WriteStreamHeader(classlib::TStream& stream, uint32_t count);
+  // The magic's version (1 or 2), or the tree error (2002-2004).
+  static int ReadStreamMagic(classlib::TStream& stream);
+  // A version-2 magic and its count of top-level records.
+  static uint32_t ReadStreamHeader(classlib::TStream& stream);
   static void PatchChunkSize(classlib::TStream& stream, int64_t startPos, int64_t endPos);
+
+  // ---- transferring nodes (lazy_tree_transfer.cpp)
+  // The tree stream of the given nodes (a descendant of a listed node is
+  // left out: its ancestor carries it).
+  void WriteTransferNodes(classlib::TStream& stream, const std::vector<PLazyNode>& nodes);
+  // Reads a transferred stream (version 2, up to its count) as new nodes
+  // at target; a node OnNodeCopying
+  // refuses is deleted again and neither reported nor followed. Nodes keep
+  // their order in every mode.
+  void InsertStreamedNodes(classlib::TStream& stream, PLazyNode target, TLTNodeAttachMode mode,
+                           TChangeReason reason);
+  // The optimized paste: sourceTree's cut-or-copy set (or the given drag
+  // list) moves to target in this tree.
+  void MoveTransferredNodes(TLazyTreeView& sourceTree, std::vector<PLazyNode> nodes,
+                            PLazyNode target, TLTNodeAttachMode mode);
 
   // ---- moving nodes (lazy_tree_move.cpp)
   void MoveNode(PLazyNode source, PLazyNode target, TLTNodeAttachMode mode, bool childrenOnly);

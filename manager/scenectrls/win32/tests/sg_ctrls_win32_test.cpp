@@ -25,6 +25,7 @@
 #include "scenectrls/sg_popup_box.h"
 #include "scenectrls/sg_tracks.h"
 #include "scenectrls/sg_value_controls.h"
+#include "ctrl_window.h"
 #include "message_pump.h"
 
 namespace kelm::scenectrls {
@@ -32,13 +33,7 @@ namespace {
 
 using classlib::New;
 using classlib::TForm;
-using scene::TsgScene;
-
-class SceneStart : public ::testing::Environment {
- public:
-  void SetUp() override { scene::sgStartupScene(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new SceneStart);
+using test::MouseAt;
 
 // The default book's button: its face, and the face while pressed.
 constexpr COLORREF kFace = RGB(0xE9, 0xEB, 0xEE);
@@ -50,17 +45,6 @@ class Sink : public classlib::TObject {
   int Clicks = 0;
 };
 
-void MouseAt(int x, int y, DWORD flags = 0) {
-  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dx = (x * 65536 + w - 1) / w;
-  in.mi.dy = (y * 65536 + h - 1) / h;
-  in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
-  SendInput(1, &in, sizeof in);
-  test::PumpPending();
-}
-
 void Key(WORD vk) {
   INPUT in[2]{};
   in[0].type = in[1].type = INPUT_KEYBOARD;
@@ -71,24 +55,9 @@ void Key(WORD vk) {
 }
 
 // A shown form at (100, 100) whose scene fills it, with a white root.
-class Controls : public ::testing::Test {
+class Controls : public test::SceneWindow {
  protected:
-  void SetUp() override {
-    form = New<TForm>(nullptr, 0);
-    form->SetBounds(100, 100, 400, 200);
-    form->SetBorderStyle(classlib::TFormBorderStyle::bsNone);
-    host = New<TsgScene>(form);
-    host->SetParent(form);
-    host->SetBounds(0, 0, 400, 200);
-    root = New<scene::TsgBackground>(form);
-    root->Fill()->SetStyle(scene::sgBrushSolid);
-    root->Fill()->SetSolidColor(0xFFFFFFFF);
-    host->AddObject(root);
-  }
-  void TearDown() override {
-    MouseAt(700, 700, MOUSEEVENTF_LEFTUP);
-    classlib::Free(form);
-  }
+  void SetUp() override { MakeWindow(100, 100, 400, 200); }
   template <class T>
   T* Add(float x, float y, float w, float h) {
     auto* c = New<T>(form);
@@ -96,25 +65,43 @@ class Controls : public ::testing::Test {
     root->AddObject(c);
     return c;
   }
-  void Show() {
-    form->Show();
-    SetForegroundWindow(form->Handle());
-    SetFocus(host->Handle());
-    UpdateWindow(host->Handle());
-    test::PumpFor(50);
-  }
-  COLORREF Pixel(int x, int y) {
-    UpdateWindow(host->Handle());
-    HDC dc = GetDC(host->Handle());
-    const COLORREF c = GetPixel(dc, x, y);
-    ReleaseDC(host->Handle(), dc);
-    return c;
-  }
-  TForm* form = nullptr;
-  TsgScene* host = nullptr;
-  scene::TsgBackground* root = nullptr;
   Sink sink;
 };
+
+TEST_F(Controls, TheBooksInsetPartsKeepClearOfTheirControlsEdges) {
+  // Parts inset from their control (the pressed face, the caption, the
+  // check box's box and mark) keep that room as Padding: as Margins it
+  // left them filling the whole control.
+  auto* b = Add<TsgButton>(20, 20, 80, 22);
+  auto* c = Add<TsgCheckBox>(20, 60, 100, 19);
+  Show();
+  ASSERT_NE(b->StyleObject(), nullptr);
+  ASSERT_NE(c->StyleObject(), nullptr);
+  auto visualChild = [](scene::TsgObject* o, int i) {
+    return dynamic_cast<scene::TsgVisualObject*>(o->GetChild(i));
+  };
+  scene::TsgVisualObject* box = visualChild(c->StyleObject(), 0);
+  ASSERT_NE(box, nullptr);
+  const struct {
+    const char* part;
+    scene::TsgVisualObject* object;
+    float x, y, w, h;
+  } parts[] = {
+      {"pressed face", visualChild(b->StyleObject(), 1), 1, 1, 78, 20},
+      {"focus ring", visualChild(b->StyleObject(), 2), 2, 2, 76, 18},
+      {"caption", dynamic_cast<scene::TsgVisualObject*>(b->FindResource("text")), 3, 2, 74, 18},
+      {"check box", box, 1, 3, 13, 13},
+      {"check mark", visualChild(box, 0), 3, 3, 7, 7},
+  };
+  for (const auto& p : parts) {
+    SCOPED_TRACE(p.part);
+    ASSERT_NE(p.object, nullptr);
+    EXPECT_FLOAT_EQ(p.object->Position()->X(), p.x);
+    EXPECT_FLOAT_EQ(p.object->Position()->Y(), p.y);
+    EXPECT_FLOAT_EQ(p.object->Width(), p.w);
+    EXPECT_FLOAT_EQ(p.object->Height(), p.h);
+  }
+}
 
 TEST_F(Controls, ARealClickFiresOnClickOnce) {
   auto* b = Add<TsgButton>(20, 20, 80, 22);

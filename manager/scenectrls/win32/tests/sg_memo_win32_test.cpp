@@ -1,6 +1,7 @@
 // The memo in a real scene window with real input: typing, Shift+arrows,
 // Ctrl+C and Ctrl+V through the real clipboard, Backspace over CR LF, a
-// double click selecting a word, MaxLength, and a wheel notch.
+// double click selecting a word, MaxLength, a wheel notch, an input-method
+// composition, the real menu's Undo and the selection's colour by focus.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,35 +13,18 @@
 #include "classlib/classdef.h"
 #include "classlib/clipbrd.h"
 #include "classlib/forms.h"
+#include "classlib/timers.h"
 #include "scene/sg_canvas_gdiplus.h"
 #include "scene/sg_scene.h"
 #include "scenectrls/sg_memo.h"
+#include "ctrl_window.h"
 #include "message_pump.h"
 
 namespace kelm::scenectrls {
 namespace {
 
 using classlib::New;
-using classlib::TForm;
-using scene::TsgScene;
-
-class SceneStart : public ::testing::Environment {
- public:
-  void SetUp() override { scene::sgStartupScene(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new SceneStart);
-
-void MouseAt(int x, int y, DWORD flags = 0, DWORD data = 0) {
-  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dx = (x * 65536 + w - 1) / w;
-  in.mi.dy = (y * 65536 + h - 1) / h;
-  in.mi.mouseData = data;
-  in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
-  SendInput(1, &in, sizeof in);
-  test::PumpPending();
-}
+using test::MouseAt;
 
 void KeyEvent(WORD vk, bool up) {
   INPUT in{};
@@ -63,43 +47,23 @@ void TypeLetters(const char* s) {
   for (; *s; ++s) Press(*s == ' ' ? VK_SPACE : static_cast<WORD>(*s - 'a' + 'A'));
 }
 
-class MemoWindow : public ::testing::Test {
+class MemoWindow : public test::SceneWindow {
  protected:
   void SetUp() override {
-    form = New<TForm>(nullptr, 0);
-    form->SetBorderStyle(classlib::TFormBorderStyle::bsNone);
-    form->SetBounds(100, 100, 400, 300);
-    host = New<TsgScene>(form);
-    host->SetParent(form);
-    host->SetBounds(0, 0, 400, 300);
-    root = New<scene::TsgBackground>(form);
-    root->Fill()->SetStyle(scene::sgBrushSolid);
-    root->Fill()->SetSolidColor(0xFFFFFFFF);
-    host->AddObject(root);
+    MakeWindow(100, 100, 400, 300);
     memo = New<TsgMemo>(form);
     memo->SetBounds(20, 20, 240, 120);
     memo->Font()->SetFamily("DejaVu Sans");
     memo->Animated = false;
     root->AddObject(memo);
   }
-  void TearDown() override {
-    MouseAt(900, 900, MOUSEEVENTF_LEFTUP);
-    classlib::Free(form);
-  }
   void ShowAndFocus() {
-    form->Show();
-    SetForegroundWindow(form->Handle());
-    SetFocus(host->Handle());
-    UpdateWindow(host->Handle());
-    test::PumpFor(50);
+    Show();
     MouseAt(100 + 200, 100 + 100);
     MouseAt(100 + 200, 100 + 100, MOUSEEVENTF_LEFTDOWN);
     MouseAt(100 + 200, 100 + 100, MOUSEEVENTF_LEFTUP);
     ASSERT_TRUE(test::PumpUntil([&] { return memo->IsFocused(); }, 2000));
   }
-  TForm* form = nullptr;
-  TsgScene* host = nullptr;
-  scene::TsgBackground* root = nullptr;
   TsgMemo* memo = nullptr;
 };
 
@@ -156,6 +120,82 @@ TEST_F(MemoWindow, AWheelNotchScrollsThreeStepsAndFourMore) {
   MouseAt(100 + 100, 100 + 80, MOUSEEVENTF_WHEEL, WHEEL_DELTA);
   EXPECT_TRUE(test::PumpUntil([&] { return v->Value() < 300; }, 2000));
   EXPECT_FLOAT_EQ(v->Value(), 300 - 3 * v->SmallChange - 4);
+}
+
+TEST_F(MemoWindow, AComposedStringArrivesOnceWithItsWindowAtTheCaret) {
+  memo->SetText(u"xyz");
+  ShowAndFocus();
+  Press(VK_END);
+  const scene::TsgPoint before = memo->CaretToPoint(memo->Caret());
+  HIMC imc = ImmGetContext(host->Handle());
+  ASSERT_NE(imc, nullptr);
+  ImmSetOpenStatus(imc, TRUE);
+  const wchar_t text[] = L"ab";
+  ASSERT_TRUE(ImmSetCompositionStringW(imc, SCS_SETSTR, const_cast<wchar_t*>(text), 4, nullptr, 0));
+  ImmNotifyIME(imc, NI_COMPOSITIONSTR, CPS_COMPLETE, 0);
+  test::PumpFor(100);
+  EXPECT_EQ(memo->Text(), u"xyzab");
+  COMPOSITIONFORM cf{};
+  ASSERT_TRUE(ImmGetCompositionWindow(imc, &cf));
+  ImmReleaseContext(host->Handle(), imc);
+  // The memo sits at (20, 20): the window stands at the caret, as it was
+  // when the composition began or after it.
+  const scene::TsgPoint after = memo->CaretToPoint(memo->Caret());
+  const LONG y = static_cast<LONG>(20 + before.Y);
+  EXPECT_EQ(cf.ptCurrentPos.y, y);
+  EXPECT_TRUE(cf.ptCurrentPos.x == static_cast<LONG>(20 + before.X) ||
+              cf.ptCurrentPos.x == static_cast<LONG>(20 + after.X))
+      << cf.ptCurrentPos.x << " " << before.X << " " << after.X;
+}
+
+// Posts Escape if the menu is still up when it fires.
+class MenuWatchdog : public classlib::TObject {
+ public:
+  void Fire(classlib::TObject*) {
+    Fired = true;
+    PostMessageW(Window, WM_KEYDOWN, VK_ESCAPE, 0);
+  }
+  HWND Window = nullptr;
+  bool Fired = false;
+};
+
+TEST_F(MemoWindow, TheMenusUndoRestores) {
+  ShowAndFocus();
+  TypeLetters("abc");
+  ASSERT_TRUE(test::PumpUntil([&] { return memo->Text() == u"abc"; }, 2000));
+  auto* dog = New<MenuWatchdog>();
+  dog->Window = host->Handle();
+  auto* timer = New<classlib::TTimer>(nullptr);
+  timer->SetInterval(5000);
+  timer->SetOnTimer(classlib::EventOf<&MenuWatchdog::Fire>(dog));
+  // The first item, "Undo".
+  for (WPARAM vk : {VK_DOWN, VK_RETURN}) PostMessageW(host->Handle(), WM_KEYDOWN, vk, 0);
+  memo->ContextPopup({300, 200});
+  EXPECT_FALSE(dog->Fired);
+  EXPECT_EQ(memo->Text(), u"");
+  classlib::Free(timer);
+  classlib::Free(dog);
+}
+
+TEST_F(MemoWindow, SelectedSpacesShowTheSelectionOnlyWhileFocused) {
+  memo->SetText(u"a      b");
+  ShowAndFocus();
+  Press('A', {VK_CONTROL});
+  ASSERT_EQ(memo->GetSelText(), u"a      b");
+  const scene::TsgPoint p = memo->CaretToPoint({0, 4});
+  const int x = 20 + static_cast<int>(p.X), y = 20 + static_cast<int>(p.Y + memo->LineHeight() / 2);
+  EXPECT_TRUE(test::PumpUntil(
+      [&] {
+        const COLORREF c = Pixel(x, y);
+        return GetBValue(c) > GetRValue(c) + 0x30;
+      },
+      2000))
+      << std::hex << Pixel(x, y);
+  host->SetFocused(nullptr);
+  EXPECT_FALSE(memo->IsFocused());
+  EXPECT_TRUE(memo->HasSelection());
+  EXPECT_TRUE(test::PumpUntil([&] { return Pixel(x, y) == RGB(255, 255, 255); }, 2000))
+      << std::hex << Pixel(x, y);
 }
 
 }  // namespace

@@ -60,6 +60,8 @@ class Machine {
     // One snapshot, so that the requests that need a header find one.
     std::vector<uint8_t> request(vh::kRequestBytes, 0);
     NameDriveC(request);
+    const vh::RecordGuid guid = {0x5EED0001u, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
+    std::memcpy(&request[offsetof(vh::VolumeRequest, SnapshotGuid)], &guid, sizeof guid);
     hk::UserIoResult r =
         hk::UserDeviceIoControl(u"\\\\.\\QuorvelVH", vh::IOCTL_ENGINE_CREATE_SNAPSHOT,
                                 request.data(), vh::kRequestBytes, nullptr, 0);

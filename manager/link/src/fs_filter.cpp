@@ -83,22 +83,31 @@ bool ConnectFsFilter() {
   return true;
 }
 
+namespace {
+// The send without the box: the first-snapshot notice runs inside the
+// background refresh, where a box would bother the user and pump messages
+// inside the refresh.
+void SendQuietly(void* reply) {
+  if (port == nullptr) RaiseNotConnected();
+  FilterCommand command{1, 0};
+  DWORD returned = 0;
+  const TFltLib& lib = FltLib();
+  const HRESULT result = lib.FilterSendMessage != nullptr
+                             ? lib.FilterSendMessage(port, &command, sizeof command, reply,
+                                                     kFsFilterReplyBytes, &returned)
+                             : LastErrorResult();
+  if (FAILED(result)) {
+    const DWORD error = GetLastError();
+    throw classlib::Exception::CreateFmt(
+        texts::LangText(texts::ltServiceControlFailed),
+        {u"fs Error 2025", static_cast<unsigned>(error), SystemMessageText(error)});
+  }
+}
+}  // namespace
+
 bool SendFsFilterCommand(void* reply) {
   try {
-    if (port == nullptr) RaiseNotConnected();
-    FilterCommand command{1, 0};
-    DWORD returned = 0;
-    const TFltLib& lib = FltLib();
-    const HRESULT result = lib.FilterSendMessage != nullptr
-                               ? lib.FilterSendMessage(port, &command, sizeof command, reply,
-                                                       kFsFilterReplyBytes, &returned)
-                               : LastErrorResult();
-    if (FAILED(result)) {
-      const DWORD error = GetLastError();
-      throw classlib::Exception::CreateFmt(
-          texts::LangText(texts::ltServiceControlFailed),
-          {u"fs Error 2025", static_cast<unsigned>(error), SystemMessageText(error)});
-    }
+    SendQuietly(reply);
     return true;
   } catch (const classlib::Exception& e) {
     ShowWarning(u"Set Engine 1 FS:" + e.Message());
@@ -117,7 +126,7 @@ void NotifyFsFilterOfFirstSnapshot() {
     ConnectFsFilter();
     uint16_t reply[kFsFilterReplyBytes / 2] = {0, 1};
     try {
-      SendFsFilterCommand(reply);
+      SendQuietly(reply);
     } catch (...) {
       DisconnectFsFilter();  // a failed send must not keep the port open
       throw;

@@ -10,10 +10,13 @@
 
 #include "hosted_engine_control.h"
 #include "link/engine_device.h"
+#include "link/hosted_engine_device.h"
 
 namespace kelm::link {
 
 namespace {
+
+THostedAnswerHook g_answerHook = nullptr;
 
 struct OpenedDevice {
   std::u16string name;
@@ -54,6 +57,7 @@ class THostedEngineDevice final : public TEngineDevice {
       *error = RtlNtStatusToDosError(status);
       return false;
     }
+    if (g_answerHook) g_answerHook(code, out, returned);
     return true;
   }
 
@@ -67,6 +71,8 @@ class THostedEngineDevice final : public TEngineDevice {
 };
 
 }  // namespace
+
+void SetHostedAnswerHook(THostedAnswerHook hook) { g_answerHook = hook; }
 
 TEngineDevice& EngineDevice() {
   static THostedEngineDevice device;

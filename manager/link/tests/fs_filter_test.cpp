@@ -190,6 +190,7 @@ TEST_F(FsFilterTest, TheFirstSnapshotNoticeDisconnectsAfterAFailedSend) {
   EXPECT_FALSE(FsFilterConnected());
   ASSERT_EQ(service.ports.size(), 1u);
   EXPECT_FALSE(IsOpen(service.ports[0])) << "the port handle leaked";
+  EXPECT_TRUE(boxes.empty()) << "a failed notice goes to the debug output only";
   // The next notice connects afresh instead of failing as already connected.
   service.sendAnswer = S_OK;
   NotifyFsFilterOfFirstSnapshot();

@@ -24,6 +24,20 @@ TEST(PngCrc, MatchesTheStandardsValues) {
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 131 + 7);
   EXPECT_EQ(PngCrcFinish(PngCrcUpdate(kCrcInit, bytes.data(), bytes.size())),
             Crc32(bytes.data(), bytes.size()));
+  // Long runs take another path than short ones: every length around its
+  // 16- and 64-byte steps, from every alignment, in one piece and split.
+  for (size_t start = 0; start < 16; ++start)
+    for (size_t length = 0; length + start <= 300; length += length < 140 ? 1 : 37) {
+      const uint8_t* p = bytes.data() + start;
+      const uint32_t expected = Crc32(p, length);
+      ASSERT_EQ(PngCrcFinish(PngCrcUpdate(kCrcInit, p, length)), expected)
+          << start << " " << length;
+      const size_t half = length / 2;
+      ASSERT_EQ(
+          PngCrcFinish(PngCrcUpdate(PngCrcUpdate(kCrcInit, p, half), p + half, length - half)),
+          expected)
+          << start << " " << length << " split";
+    }
 }
 
 TEST(PngFilters, PaethBreaksTiesTowardsLeftThenAbove) {

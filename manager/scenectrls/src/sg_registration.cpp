@@ -9,6 +9,7 @@
 #include "scenectrls/sg_check_boxes.h"
 #include "scenectrls/sg_labels.h"
 #include "scenectrls/sg_layouts.h"
+#include "scenectrls/sg_memo.h"
 #include "scenectrls/sg_panels.h"
 #include "scenectrls/sg_popup_box.h"
 #include "scenectrls/sg_tab_control.h"
@@ -43,6 +44,7 @@ void RegisterSceneControlClasses() {
        TsgScrollBox::StaticClass(), TsgVertScrollBox::StaticClass(),
        TsgFramedScrollBox::StaticClass(), TsgFramedVertScrollBox::StaticClass(),
        TsgTabControl::StaticClass()});
+  scene::RegisterSceneClasses("Text Edits", {TsgMemo::StaticClass()});
   scene::RegisterSceneClasses("Items", {TsgTabItem::StaticClass(), TsgHudTabItem::StaticClass()});
   scene::RegisterSceneClasses("Tool and Status",
                               {TsgStatusBar::StaticClass(), TsgToolBar::StaticClass()});
@@ -51,16 +53,17 @@ void RegisterSceneControlClasses() {
                                TsgCircleButton::StaticClass(), TsgSpeedButton::StaticClass(),
                                TsgAngleButton::StaticClass(), TsgPopupButton::StaticClass()});
   // TsgWindow is reached only as the HUD window's base.
-  scene::RegisterSceneClasses(
-      "HUD",
-      {TsgHudPanel::StaticClass(), TsgHudWindow::StaticClass(), TsgHudButton::StaticClass(),
-       TsgHudSpeedButton::StaticClass(), TsgHudAngleButton::StaticClass(),
-       TsgHudTrack::StaticClass(), TsgHudTrackBar::StaticClass(), TsgHudScrollBar::StaticClass(),
-       TsgHudPopupBox::StaticClass(), TsgHudLabel::StaticClass(), TsgHudCheckBox::StaticClass(),
-       TsgHudRadioButton::StaticClass(), TsgHudGroupBox::StaticClass(),
-       TsgHudCloseButton::StaticClass(), TsgHudStatusBar::StaticClass(),
-       TsgHudSizeGrip::StaticClass(), TsgHudRoundButton::StaticClass(),
-       TsgHudCircleButton::StaticClass(), TsgHudTabControl::StaticClass()});
+  scene::RegisterSceneClasses("HUD",
+                              {TsgHudPanel::StaticClass(),       TsgHudWindow::StaticClass(),
+                               TsgHudButton::StaticClass(),      TsgHudSpeedButton::StaticClass(),
+                               TsgHudAngleButton::StaticClass(), TsgHudTrack::StaticClass(),
+                               TsgHudTrackBar::StaticClass(),    TsgHudScrollBar::StaticClass(),
+                               TsgHudPopupBox::StaticClass(),    TsgHudLabel::StaticClass(),
+                               TsgHudCheckBox::StaticClass(),    TsgHudRadioButton::StaticClass(),
+                               TsgHudGroupBox::StaticClass(),    TsgHudCloseButton::StaticClass(),
+                               TsgHudStatusBar::StaticClass(),   TsgHudSizeGrip::StaticClass(),
+                               TsgHudRoundButton::StaticClass(), TsgHudCircleButton::StaticClass(),
+                               TsgHudTabControl::StaticClass(),  TsgHudMemo::StaticClass()});
 }
 
 }  // namespace kelm::scenectrls

@@ -210,18 +210,19 @@ void TsgTabControl::FreeStyle() {
 void TsgTabControl::Realign() {
   if (tabsRealigning_ || IsLoading() || IsDestroying()) return;
   FlagGuard guard(tabsRealigning_);
-  // Non-tabs (the style, the pages) go behind the tabs; one already there
-  // stays, so a layout requests no needless repaint.
-  std::vector<TsgObject*> behind;
-  bool tabFollows = false;
-  for (int i = GetChildrenCount() - 1; i >= 0; --i) {
+  // Non-tabs (the style, the pages) go behind the tabs in their order;
+  // when they already are, nothing moves and no repaint is requested.
+  std::vector<TsgObject*> others;
+  bool misplaced = false;
+  for (int i = 0; i < GetChildrenCount(); ++i) {
     TsgObject* c = GetChild(i);
-    if (AsTab(c))
-      tabFollows = true;
-    else if (tabFollows)
-      behind.insert(behind.begin(), c);
+    if (!AsTab(c))
+      others.push_back(c);
+    else if (!others.empty())
+      misplaced = true;
   }
-  for (TsgObject* c : behind) c->BringToFront();
+  if (misplaced)
+    for (TsgObject* c : others) c->BringToFront();
   PlaceTabs();
 }
 

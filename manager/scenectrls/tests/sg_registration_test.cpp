@@ -11,6 +11,7 @@
 #include "scene/sg_classes.h"
 #include "scene/sg_control.h"
 #include "scene/sg_objects.h"
+#include "scene/sg_resources.h"
 #include "scene/sg_style.h"
 #include "scenectrls/sg_panels.h"
 #include "scenectrls/sg_registration.h"
@@ -29,18 +30,18 @@ std::map<std::string, std::vector<std::string>> ListedControls() {
     if (entry.Category == "Windows" || entry.Category == "Boxes" || entry.Category == "Controls" ||
         entry.Category == "Buttons" || entry.Category == "HUD" ||
         entry.Category == "Tool and Status" || entry.Category == "Layout" ||
-        entry.Category == "Items")
+        entry.Category == "Items" || entry.Category == "Text Edits")
       listed[entry.Category].push_back(name);
   }
   return listed;
 }
 
 const std::vector<std::string> kHudClasses = {
-    "TsgHudPanel",       "TsgHudWindow",       "TsgHudButton",    "TsgHudSpeedButton",
-    "TsgHudAngleButton", "TsgHudTrack",        "TsgHudTrackBar",  "TsgHudScrollBar",
-    "TsgHudPopupBox",    "TsgHudLabel",        "TsgHudCheckBox",  "TsgHudRadioButton",
-    "TsgHudGroupBox",    "TsgHudCloseButton",  "TsgHudStatusBar", "TsgHudSizeGrip",
-    "TsgHudRoundButton", "TsgHudCircleButton", "TsgHudTabControl"};
+    "TsgHudPanel",       "TsgHudWindow",       "TsgHudButton",     "TsgHudSpeedButton",
+    "TsgHudAngleButton", "TsgHudTrack",        "TsgHudTrackBar",   "TsgHudScrollBar",
+    "TsgHudPopupBox",    "TsgHudLabel",        "TsgHudCheckBox",   "TsgHudRadioButton",
+    "TsgHudGroupBox",    "TsgHudCloseButton",  "TsgHudStatusBar",  "TsgHudSizeGrip",
+    "TsgHudRoundButton", "TsgHudCircleButton", "TsgHudTabControl", "TsgHudMemo"};
 
 TEST(Registration, CategoriesInTheTablesOrderOnce) {
   RegisterSceneControlClasses();
@@ -54,6 +55,7 @@ TEST(Registration, CategoriesInTheTablesOrderOnce) {
         "TsgFramedScrollBox", "TsgFramedVertScrollBox", "TsgTabControl"}},
       {"Layout", {"TsgLayout", "TsgScaledLayout", "TsgGridLayout", "TsgSplitLayout"}},
       {"Items", {"TsgTabItem", "TsgHudTabItem"}},
+      {"Text Edits", {"TsgMemo"}},
       {"Buttons",
        {"TsgButton", "TsgRoundButton", "TsgCircleButton", "TsgSpeedButton", "TsgAngleButton",
         "TsgPopupButton"}},
@@ -100,6 +102,12 @@ TEST(DefaultBook, EveryControlFindsItsStyleWithItsParts) {
       {"hsmallscrollbar", TsgSmallScrollBar::StaticClass()},
       {"sizegrip", TsgSizeGrip::StaticClass()},
       {"content", visual}};
+  const std::vector<PartWant> memoParts = {{"vscrollbar", TsgScrollBar::StaticClass()},
+                                           {"hscrollbar", TsgScrollBar::StaticClass()},
+                                           {"content", visual},
+                                           {"background", shape},
+                                           {"selection", scene::TsgBrushObject::StaticClass()},
+                                           {"foreground", scene::TsgBrushObject::StaticClass()}};
   const std::map<std::string, std::vector<PartWant>> table = {
       {"TsgButton", {text}},
       {"TsgRoundButton", {text}},
@@ -136,6 +144,8 @@ TEST(DefaultBook, EveryControlFindsItsStyleWithItsParts) {
       {"TsgHudTabControl", {{"background", visual}}},
       {"TsgTabItem", {text}},
       {"TsgHudTabItem", {text}},
+      {"TsgMemo", memoParts},
+      {"TsgHudMemo", memoParts},
       {"TsgHudWindow",
        {{"back", shape},
         {"stroke", shape},

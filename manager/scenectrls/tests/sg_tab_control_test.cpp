@@ -191,10 +191,18 @@ TEST_F(Tabs, NonTabsMoveBehindTheTabsAndIndexMovesATab) {
   auto* stray = New<scene::TsgRectangle>(nullptr);
   tc->AddObject(stray);
   TsgTabItem* b = AddTab(u"b");
-  // The style root and the stray rectangle went behind both tabs.
-  EXPECT_LT(a->GetIndex(), stray->GetIndex());
-  EXPECT_LT(b->GetIndex(), stray->GetIndex());
-  EXPECT_LT(b->GetIndex(), tc->StyleObject()->GetIndex());
+  // The style root and the stray rectangle went behind both tabs, in
+  // their order.
+  EXPECT_EQ(a->GetIndex(), 0);
+  EXPECT_EQ(b->GetIndex(), 1);
+  EXPECT_EQ(tc->StyleObject()->GetIndex(), 2);
+  EXPECT_EQ(stray->GetIndex(), 3);
+  // The style applied again comes first, and goes behind the tabs again,
+  // yet before the pages: it must not cover them.
+  TsgLayout* page = AddPage(a);
+  tc->SetResource("tabcontrolstyle");
+  EXPECT_EQ(tc->StyleObject()->GetIndex(), 2);
+  EXPECT_EQ(page->GetIndex(), 4);
   // The setter reorders; the layout renumbers by the field.
   b->SetIndex(0);
   EXPECT_EQ(b->GetIndex(), 0);
@@ -209,6 +217,7 @@ TEST_F(Tabs, NonTabsMoveBehindTheTabsAndIndexMovesATab) {
   EXPECT_EQ(b->Index(), 1);
   EXPECT_EQ(tc->GetDesignItemClasses(), "TsgTabItem");
   EXPECT_EQ(New<TsgHudTabControl>(ctrl.Root)->GetDesignItemClasses(), "TsgHudTabItem");
+  classlib::Free(page);
 }
 
 TEST_F(Tabs, TheSelectedTabIsPaintedLastWithoutARepaintRequest) {

@@ -34,6 +34,7 @@ TBaseLazyTree::TBaseLazyTree(classlib::TComponent* AOwner)
   header_->SetHost(this);
   colors_ = classlib::New<TLTColors>();
   colors_->SetHost(this);
+  background_ = classlib::New<classlib::TPicture>();
 }
 
 TBaseLazyTree::~TBaseLazyTree() {
@@ -44,6 +45,7 @@ TBaseLazyTree::~TBaseLazyTree() {
   classlib::Free(scrollBarOptions_);
   classlib::Free(colors_);
   classlib::Free(header_);
+  classlib::Free(background_);
 }
 
 void TBaseLazyTree::TWindowStatesSink::Send(uint32_t enter, uint32_t leave) {

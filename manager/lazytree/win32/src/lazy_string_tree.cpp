@@ -39,6 +39,7 @@ CL_CLASS(TLazyStringTree) {
   c.Int("AutoExpandDelay", &C::AutoExpandDelay, &C::AutoExpandDelay).Default(1000);
   c.Int("AutoScrollDelay", &C::AutoScrollDelay, &C::AutoScrollDelay).Default(1000);
   c.Int("AutoScrollInterval", &C::AutoScrollInterval, &C::SetAutoScrollInterval).Default(1);
+  c.Object("Background", &C::Background, &C::SetBackground);
   c.Int("BackgroundOffsetX", &C::BackgroundOffsetX, &C::SetBackgroundOffsetX).Default(0);
   c.Int("BackgroundOffsetY", &C::BackgroundOffsetY, &C::SetBackgroundOffsetY).Default(0);
   c.Enum("ButtonFillMode", &C::ButtonFillMode, &C::SetButtonFillMode, &TypeInfo_TLTButtonFillMode)

@@ -4,10 +4,14 @@
 #include <map>
 #include <memory>
 
+#include "classlib/clipbrd.h"
 #include "classlib/forms.h"
 #include "classlib/menus.h"
 #include "classlib/timers.h"
+#include "scene/sg_classes.h"
 #include "scenectrls/sg_form_bridge.h"
+#include "scenectrls/sg_layouts_win32.h"
+#include "scenectrls/sg_memo.h"
 #include "scenectrls/sg_menu.h"
 #include "scenectrls/sg_registration.h"
 #include "scenectrls/sg_timer.h"
@@ -125,16 +129,28 @@ const TsgMenuItem* PopupClassLibraryMenu(const TsgMenu& menu, int x, int y) {
   return chosen;
 }
 
+// The memo's text through the class library's clipboard (CF_UNICODETEXT).
+class TClassLibraryClipboard : public IsgClipboard {
+ public:
+  virtual ~TClassLibraryClipboard() = default;
+  std::u16string GetText() override { return classlib::Clipboard()->AsText(); }
+  void SetText(const std::u16string& text) override { classlib::Clipboard()->SetAsText(text); }
+};
+
 // An object library: linked into a program, this start-up always comes
 // along.
 struct Startup {
   Startup() {
     static TWindowTimers timers;
     static TClassLibraryForms forms;
+    static TClassLibraryClipboard clipboard;
+    SetClipboard(&clipboard);
     SetTimerSource(&timers);
     SetFormBridge(&forms);
     SetMenuPopupEntry(&PopupClassLibraryMenu);
     RegisterSceneControlClasses();
+    // Last in "Layout", after the portable layouts.
+    scene::RegisterSceneClasses("Layout", {TsgNonSGLayout::StaticClass()});
   }
 } startup;
 

@@ -17,6 +17,7 @@
 #include "classlib/menus.h"
 #include "classlib/streams.h"
 #include "lazytree/lazy_tree_view.h"
+#include "lazytree/paint_geometry.h"
 #include "lazytree/tree_header.h"
 #include "lazytree/tree_options.h"
 
@@ -55,6 +56,31 @@ enum TLTTextType : uint8_t { ttNormal, ttStatic };
 enum THintAnimationType : uint8_t { hatNone, hatFade, hatSlide, hatSystemDefault };
 using TFormatArray = std::vector<uint16_t>;
 using TFormatEtcArray = std::vector<FORMATETC>;
+
+// What a painting pass draws (bits of TLTPaintInfo::PaintOptions).
+enum : uint32_t {
+  PaintBackground = 0x01,
+  PaintColumnColor = 0x02,
+  PaintFocusRect = 0x04,
+  PaintSelection = 0x08,
+  PaintDropMark = 0x10,
+  PaintGridLines = 0x20,
+  PaintMainOnly = 0x40,
+  PaintSelectedOnly = 0x80,
+};
+
+// The paint information a cell's painting gets.
+struct TLTPaintInfo {
+  TCanvas* Canvas = nullptr;
+  uint32_t PaintOptions = 0;
+  PLazyNode Node = nullptr;
+  TColumnIndex Column = NoColumn;
+  TRect CellRect{};
+  TRect ContentRect{};
+  int NodeWidth = 0;
+  TAlignment Alignment = TAlignment::taLeftJustify;
+  bool RightToLeft = false;
+};
 
 // The in-place editor's link: the tree talks to any editor through it.
 class ILTEditLink {
@@ -205,6 +231,8 @@ class TBaseLazyTree : public classlib::TCustomControl,
   virtual void DoNodeMoved(PLazyNode node);
   virtual bool DoNodeMoving(PLazyNode node, PLazyNode target);
   virtual bool DoPaintBackground(TCanvas* canvas, TRect r);
+  // A cell's content; nothing in the base tree.
+  virtual void DoPaintNode(const TLTPaintInfo& /*paintInfo*/) {}
   virtual void PaintDropMark(TCanvas* canvas, TRect r);
   virtual void ShowPopupMenu(PLazyNode node, TColumnIndex column, TPoint p);
   virtual HRESULT DoRenderOLEData(const FORMATETC& formatEtcIn, STGMEDIUM& medium,
@@ -238,7 +266,10 @@ class TBaseLazyTree : public classlib::TCustomControl,
   TAlignment Alignment = TAlignment::taLeftJustify;
   // Pixels between a cell's text and its edges.
   int32_t TextMargin = 4;
-  enum TLTNodeAlignment : uint8_t { naFromBottom, naFromTop, naProportional };
+  using TLTNodeAlignment = lazytree::TLTNodeAlignment;
+  static constexpr TLTNodeAlignment naFromBottom = lazytree::naFromBottom;
+  static constexpr TLTNodeAlignment naFromTop = lazytree::naFromTop;
+  static constexpr TLTNodeAlignment naProportional = lazytree::naProportional;
   TLTNodeAlignment NodeAlignment = naProportional;
   // The property setters: each stores and then refreshes what the value
   // changes (repaint, scroll bars, a new window).
@@ -314,6 +345,16 @@ class TBaseLazyTree : public classlib::TCustomControl,
   // The process-wide check image list of a kind; none for ckCustom (and
   // until the image sets are loaded).
   virtual TCustomImageList* CheckImageListFor(TCheckImageKind /*kind*/) { return nullptr; }
+  // The picture behind the nodes (toShowBackground); assigned, never
+  // compared.
+  classlib::TPicture* Background() const { return background_; }
+  void SetBackground(classlib::TPicture* value);
+  // The background of r (target coordinates) for a view scrolled by
+  // offset: the tree's colour with the picture once at the background
+  // offsets, or the picture tiled from them. An empty picture counts as
+  // none.
+  virtual void PaintStaticBackground(TCanvas* canvas, TRect r, TPoint offset);
+  virtual void PaintTiledBackground(TCanvas* canvas, TRect r, TPoint offset);
   // The focused column: only a column that can take the focus, and only
   // when OnFocusChanging agrees.
   void SetFocusedColumn(TColumnIndex value);
@@ -588,6 +629,7 @@ class TBaseLazyTree : public classlib::TCustomControl,
   TCheckImageKind checkImageKind_ = ckSystemDefault;
   TCustomImageList* customCheckImages_ = nullptr;
   TRect headerRect_{};
+  classlib::TPicture* background_ = nullptr;
 };
 
 }  // namespace kelm::lazytree

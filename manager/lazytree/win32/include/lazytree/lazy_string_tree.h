@@ -42,6 +42,10 @@ class TCustomLazyStringTree : public TBaseLazyTree {
     return TCustomStringTreeOptions::StaticClass();
   }
   void WndProc(classlib::TMessage& message) override;
+  // The cell's texts: the normal one, then the static one after it.
+  void DoPaintNode(const TLTPaintInfo& paintInfo) override;
+  // Set by the canvas font's watch when OnPaintText changed the font.
+  bool FontChanged = false;
 
  protected:
   virtual void DoGetText(PLazyNode node, TColumnIndex column, TLTTextType textType,
@@ -51,6 +55,16 @@ class TCustomLazyStringTree : public TBaseLazyTree {
                            TLTTextType textType);
   virtual int DoTextMeasuring(TCanvas* canvas, PLazyNode node, TColumnIndex column,
                               const std::u16string& text);
+  // OnShortenString, else the longest prefix that fits with "...".
+  virtual std::u16string DoShortenString(TCanvas* canvas, PLazyNode node, TColumnIndex column,
+                                         const std::u16string& s, int width, int ellipsisWidth);
+  // OnDrawText, then DrawTextW unless the handler drew the text itself.
+  virtual void DoTextDrawing(const TLTPaintInfo& paintInfo, const std::u16string& text,
+                             TRect cellRect, UINT drawFormat);
+  // Font and colour of the cell's text: hot, selected, drop target.
+  void InitializeTextProperties(const TLTPaintInfo& paintInfo);
+  void PaintNormalText(const TLTPaintInfo& paintInfo, const std::u16string& text);
+  void PaintStaticText(const TLTPaintInfo& paintInfo, const std::u16string& text);
   int CalculateTextWidth(TCanvas* canvas, PLazyNode node, const std::u16string& text,
                          TColumnIndex column);
   void HeaderMainColumnChanged(int column) override;
@@ -78,19 +92,6 @@ class TLazyStringTree : public TCustomLazyStringTree {
 // Makes the tree classes known to stored forms by their names.
 void RegisterLazyTreeClasses();
 
-// The paint information a cell's painting gets.
-struct TLTPaintInfo {
-  TCanvas* Canvas = nullptr;
-  uint32_t PaintOptions = 0;
-  PLazyNode Node = nullptr;
-  TColumnIndex Column = NoColumn;
-  TRect CellRect{};
-  TRect ContentRect{};
-  int NodeWidth = 0;
-  TAlignment Alignment = TAlignment::taLeftJustify;
-  bool RightToLeft = false;
-};
-
 // The tree whose owner draws and measures the cells.
 class TCustomLazyDrawTree : public TBaseLazyTree {
   CL_DECLARE_CLASS(TCustomLazyDrawTree, TBaseLazyTree)
@@ -108,7 +109,7 @@ class TCustomLazyDrawTree : public TBaseLazyTree {
   // The owner's margins, (0, 0) without a handler.
   TPoint GetCellContentMargin(PLazyNode node, TColumnIndex column, int marginKind,
                               TCanvas* canvas = nullptr) override;
-  virtual void DoPaintNode(const TLTPaintInfo& paintInfo);
+  void DoPaintNode(const TLTPaintInfo& paintInfo) override;
   // The hint window's size query.
   virtual void DoGetHintSize(PLazyNode node, TColumnIndex column, TRect& r);
   virtual void DoDrawHint(TCanvas* canvas, PLazyNode node, TRect r, TColumnIndex column);

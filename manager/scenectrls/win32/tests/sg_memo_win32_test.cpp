@@ -1,0 +1,162 @@
+// The memo in a real scene window with real input: typing, Shift+arrows,
+// Ctrl+C and Ctrl+V through the real clipboard, Backspace over CR LF, a
+// double click selecting a word, MaxLength, and a wheel notch.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "scene/sg_control_action.h"  // first: it undoes the Win32 FindResource macro
+
+#include <string>
+
+#include "classlib/classdef.h"
+#include "classlib/clipbrd.h"
+#include "classlib/forms.h"
+#include "scene/sg_canvas_gdiplus.h"
+#include "scene/sg_scene.h"
+#include "scenectrls/sg_memo.h"
+#include "message_pump.h"
+
+namespace kelm::scenectrls {
+namespace {
+
+using classlib::New;
+using classlib::TForm;
+using scene::TsgScene;
+
+class SceneStart : public ::testing::Environment {
+ public:
+  void SetUp() override { scene::sgStartupScene(); }
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new SceneStart);
+
+void MouseAt(int x, int y, DWORD flags = 0, DWORD data = 0) {
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  INPUT in{};
+  in.type = INPUT_MOUSE;
+  in.mi.dx = (x * 65536 + w - 1) / w;
+  in.mi.dy = (y * 65536 + h - 1) / h;
+  in.mi.mouseData = data;
+  in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
+  SendInput(1, &in, sizeof in);
+  test::PumpPending();
+}
+
+void KeyEvent(WORD vk, bool up) {
+  INPUT in{};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = vk;
+  in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  SendInput(1, &in, sizeof in);
+}
+
+// A key with modifiers held around it.
+void Press(WORD vk, std::initializer_list<WORD> held = {}) {
+  for (WORD m : held) KeyEvent(m, false);
+  KeyEvent(vk, false);
+  KeyEvent(vk, true);
+  for (WORD m : held) KeyEvent(m, true);
+  test::PumpFor(30);
+}
+
+void TypeLetters(const char* s) {
+  for (; *s; ++s) Press(*s == ' ' ? VK_SPACE : static_cast<WORD>(*s - 'a' + 'A'));
+}
+
+class MemoWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form = New<TForm>(nullptr, 0);
+    form->SetBorderStyle(classlib::TFormBorderStyle::bsNone);
+    form->SetBounds(100, 100, 400, 300);
+    host = New<TsgScene>(form);
+    host->SetParent(form);
+    host->SetBounds(0, 0, 400, 300);
+    root = New<scene::TsgBackground>(form);
+    root->Fill()->SetStyle(scene::sgBrushSolid);
+    root->Fill()->SetSolidColor(0xFFFFFFFF);
+    host->AddObject(root);
+    memo = New<TsgMemo>(form);
+    memo->SetBounds(20, 20, 240, 120);
+    memo->Font()->SetFamily("DejaVu Sans");
+    memo->Animated = false;
+    root->AddObject(memo);
+  }
+  void TearDown() override {
+    MouseAt(900, 900, MOUSEEVENTF_LEFTUP);
+    classlib::Free(form);
+  }
+  void ShowAndFocus() {
+    form->Show();
+    SetForegroundWindow(form->Handle());
+    SetFocus(host->Handle());
+    UpdateWindow(host->Handle());
+    test::PumpFor(50);
+    MouseAt(100 + 200, 100 + 100);
+    MouseAt(100 + 200, 100 + 100, MOUSEEVENTF_LEFTDOWN);
+    MouseAt(100 + 200, 100 + 100, MOUSEEVENTF_LEFTUP);
+    ASSERT_TRUE(test::PumpUntil([&] { return memo->IsFocused(); }, 2000));
+  }
+  TForm* form = nullptr;
+  TsgScene* host = nullptr;
+  scene::TsgBackground* root = nullptr;
+  TsgMemo* memo = nullptr;
+};
+
+TEST_F(MemoWindow, TypingSelectingCopyingPastingAndBackspacingAPair) {
+  ShowAndFocus();
+  TypeLetters("ab cd");
+  EXPECT_TRUE(test::PumpUntil([&] { return memo->Text() == u"ab cd"; }, 2000));
+  Press(VK_LEFT, {VK_SHIFT});
+  Press(VK_LEFT, {VK_SHIFT});
+  EXPECT_EQ(memo->GetSelText(), u"cd");
+  Press('C', {VK_CONTROL});
+  EXPECT_EQ(classlib::Clipboard()->AsText(), u"cd");
+  Press(VK_END);
+  Press(VK_RETURN);
+  Press('V', {VK_CONTROL});
+  EXPECT_TRUE(test::PumpUntil([&] { return memo->Text() == u"ab cd\r\ncd"; }, 2000));
+  for (int i = 0; i < 3; ++i) Press(VK_BACK);
+  EXPECT_TRUE(test::PumpUntil([&] { return memo->Text() == u"ab cd"; }, 2000));
+  // The menu's Undo restores what the Backspaces took, as one step.
+  EXPECT_TRUE(memo->Undo());
+  EXPECT_EQ(memo->Text(), u"ab cd\r\ncd");
+}
+
+TEST_F(MemoWindow, ADoubleClickSelectsAWordAndMaxLengthHolds) {
+  memo->SetText(u"alpha beta");
+  ShowAndFocus();
+  scene::TsgRect cr;
+  memo->ContentRect(cr);
+  const scene::TsgPoint p = memo->CaretToPoint({0, 8});
+  const int x = 100 + 20 + static_cast<int>(p.X), y = 100 + 20 + static_cast<int>(p.Y + 6);
+  MouseAt(x, y);
+  for (int i = 0; i < 2; ++i) {
+    MouseAt(x, y, MOUSEEVENTF_LEFTDOWN);
+    MouseAt(x, y, MOUSEEVENTF_LEFTUP);
+  }
+  EXPECT_TRUE(test::PumpUntil([&] { return memo->GetSelText() == u"beta"; }, 2000))
+      << std::string(memo->GetSelText().begin(), memo->GetSelText().end());
+  memo->SetMaxLength(12);
+  Press(VK_END);
+  TypeLetters("xyzw");
+  test::PumpFor(50);
+  EXPECT_EQ(memo->Text(), u"alpha betaxy");
+}
+
+TEST_F(MemoWindow, AWheelNotchScrollsThreeStepsAndFourMore) {
+  std::u16string text;
+  for (int i = 0; i < 60; ++i) text += u"line\r\n";
+  memo->SetText(text);
+  ShowAndFocus();
+  TsgScrollBar* v = memo->VScrollBar();
+  ASSERT_NE(v, nullptr);
+  ASSERT_TRUE(test::PumpUntil([&] { return v->Visible(); }, 2000));
+  v->SetValue(300);
+  MouseAt(100 + 100, 100 + 80, MOUSEEVENTF_WHEEL, WHEEL_DELTA);
+  EXPECT_TRUE(test::PumpUntil([&] { return v->Value() < 300; }, 2000));
+  EXPECT_FLOAT_EQ(v->Value(), 300 - 3 * v->SmallChange - 4);
+}
+
+}  // namespace
+}  // namespace kelm::scenectrls

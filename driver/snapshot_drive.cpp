@@ -11,6 +11,7 @@
 #include "engine_state.h"
 #include "snapshot_delete.h"
 #include "snapshot_drive.h"
+#include "device_security.h"
 #include "volume_names.h"
 
 namespace {
@@ -779,9 +780,11 @@ NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
   UNICODE_STRING name;
   SetName(&name, nameBuffer, VH_WIDE("\\Device\\5E27-B4%9-4A1F-9C63"), 15, letter);
   PDEVICE_OBJECT device = nullptr;
-  NTSTATUS status =
-      IoCreateDevice(EngineDriverObject, sizeof(VolumeFilterExtension) + sizeof(MountDrive), &name,
-                     FILE_DEVICE_DISK, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
+  // A raw open of the drive reads the snapshot past every file permission:
+  // SYSTEM and the administrators only, as the control device.
+  NTSTATUS status = CreateAdministratorsOnlyDevice(
+      EngineDriverObject, sizeof(VolumeFilterExtension) + sizeof(MountDrive), &name,
+      FILE_DEVICE_DISK, &device);
   if (!NT_SUCCESS(status)) {
     LogFailure("SHAP %08x\n", status);
     return status;

@@ -519,7 +519,7 @@ Route RouteWrite(CopyBatch& b, PIRP irp, QueuedWrite* w) {
     LogFailure("SNAP %08x\n", STATUS_UNSUCCESSFUL);
     return Route::PassThrough;
   }
-  // Finishing an interrupted create empties the live map.
+  // Finishing an interrupted create rewrites the live map.
   if (header->CountCopy < header->SnapshotCount) ForgetKnown(b);
   if (!NT_SUCCESS(CompleteInterruptedSnapshot(device))) return Route::PassThrough;
   OpenDirectRewrites(volume);

@@ -461,13 +461,15 @@ BOOLEAN RepairHeaderInvariants(vh::EngineHeader* header) {
   }
   // Numbers without their slot (a removal cut after its commit): the slots
   // above each gap move down, and the count with them.
+  // A record still on disk names a snapshot that stays (a removal of its
+  // target drops it before the commit) by its number before the removal,
+  // or, once that snapshot moved down, by its new number. A gap at or
+  // below the record's number therefore moves it down one.
   ULONG next = 1;
   ULONG target = header->RollbackTarget;
-  bool targetGone = false;
   for (ULONG number = 1; number < count && number <= vh::kSlotCount; ++number) {
     if (((seen >> number) & 1) == 0) {
-      if (header->RollbackPending != 0 && number == header->RollbackTarget) targetGone = true;
-      if (header->RollbackPending != 0 && number < header->RollbackTarget) --target;
+      if (header->RollbackPending != 0 && number <= header->RollbackTarget && target > 1) --target;
       continue;
     }
     if (number != next) {
@@ -481,13 +483,7 @@ BOOLEAN RepairHeaderInvariants(vh::EngineHeader* header) {
   }
   const ULONG repaired = count == 0 ? 0 : next;
   if (repaired != count) {
-    // The boot sectors went back before the removal committed.
-    if (targetGone) {
-      header->RollbackPending = 0;
-      header->RollbackTarget = 0;
-    } else if (header->RollbackPending != 0) {
-      header->RollbackTarget = static_cast<UCHAR>(target);
-    }
+    if (header->RollbackPending != 0) header->RollbackTarget = static_cast<UCHAR>(target);
     header->CountCopy = header->CountCopy >= count ? static_cast<UCHAR>(repaired)
                                                    : static_cast<UCHAR>(repaired - 1);
     header->SnapshotCount = static_cast<UCHAR>(repaired);

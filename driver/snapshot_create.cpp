@@ -11,9 +11,12 @@
 //      "the live map may still hold the previous snapshot's entries";
 //   3. the fresh live map (only the free-at-snapshot stamps);
 //   4. header B: CountCopy equal to the count.
-// A cut between 2 and 4 is finished by CompleteInterruptedSnapshot, which
-// empties the live map: nothing was written after the snapshot, so an
-// empty map is exact for it.
+// Before 2, the new live map (its free-at-snapshot stamps) is also written
+// into the saved-map area of the first free slot after 1's, which nothing
+// references. A cut between 2 and 4 is finished by
+// CompleteInterruptedSnapshot, which writes that copy as the live map:
+// nothing was written after the snapshot, so the map is exact for it and
+// keeps its stamps (so the next snapshots are stamped as after any create).
 #include "bitmap_bits.h"
 #include "copy_on_write.h"
 #include "engine_header.h"
@@ -131,6 +134,13 @@ NTSTATUS TakeSnapshotSteps(PDEVICE_OBJECT device, const vh::VolumeRequest* reque
   if (volume->FreeRuns == nullptr) return STATUS_INVALID_PARAMETER;
   status = MarkFreeRuns(device, previous);
   if (!NT_SUCCESS(status)) return status;
+  // The stamps where a repair finds them (durable before header A, which
+  // flushes first).
+  const ULONG spare = SpareSlot(header, slot);
+  if (spare < vh::kSlotCount) {
+    status = WriteStampedMap(device, header->Slots[spare].SavedMapSector);
+    if (!NT_SUCCESS(status)) return status;
+  }
 
   // Header A: the slot holds the previous newest snapshot; the live map is
   // not yet the new snapshot's.
@@ -374,11 +384,21 @@ NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks, ULO
   return STATUS_SUCCESS;
 }
 
+ULONG SpareSlot(const vh::EngineHeader* header, ULONG taken) {
+  ULONG slot = 0;
+  while (slot < vh::kSlotCount && (header->Slots[slot].Used != 0 || slot == taken)) ++slot;
+  return slot;
+}
+
 // Writes the new snapshot's live map: its free-at-snapshot stamps and
 // nothing else. The previous live map is in a slot by now (or there was no
 // snapshot, and whatever a reset left behind must not survive), so no
 // entry of it is kept.
 NTSTATUS SaveBlockMap(PDEVICE_OBJECT device) {
+  return WriteStampedMap(device, VolumeOf(device)->Header->BlockMapFirst);
+}
+
+NTSTATUS WriteStampedMap(PDEVICE_OBJECT device, ULONGLONG mapSector) {
   PVolumeFilterExtension volume = VolumeOf(device);
   const vh::EngineHeader* header = volume->Header;
   auto* page = static_cast<PULONG>(AllocatePage());
@@ -394,14 +414,45 @@ NTSTATUS SaveBlockMap(PDEVICE_OBJECT device) {
       const ULONG block = p * PageEntries + j;
       page[j] = block < marks && RtlTestBit(&volume->MarkedBlocks, block) ? vh::kMapEntryFree : 0;
     }
-    status =
-        WriteEngineSectors(device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
-                           PageLength(header, p), page);
+    status = WriteEngineSectors(device, mapSector + static_cast<ULONGLONG>(p) * PageSectors,
+                                PageLength(header, p), page);
   }
   if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   FreePool(page);
   return status;
 }
+
+namespace {
+
+// Page p of the live map of a create cut short: the stamps the create left
+// in the spare slot's area (header A names the same spare: the first free
+// slot), or nothing where that page holds anything else. Its marks go into
+// MarkedBlocks.
+NTSTATUS RestampPage(PDEVICE_OBJECT device, ULONG spare, ULONG p, PULONG page) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const vh::EngineHeader* header = volume->Header;
+  const ULONG length = PageLength(header, p);
+  const ULONG entries = length / sizeof(ULONG);
+  NTSTATUS status = STATUS_UNSUCCESSFUL;
+  if (spare < vh::kSlotCount) {
+    status = ReadEngineSectors(
+        device, header->Slots[spare].SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors,
+        length, page);
+  }
+  bool stamps = NT_SUCCESS(status);
+  for (ULONG j = 0; j < entries && stamps; ++j)
+    stamps = page[j] == 0 || page[j] == vh::kMapEntryFree;
+  if (!stamps) RtlZeroMemory(page, length);
+  for (ULONG j = 0; j < entries && stamps; ++j) {
+    const ULONG block = p * PageEntries + j;
+    if (page[j] == vh::kMapEntryFree && block < volume->MarkedBlocks.SizeOfBitMap)
+      RtlSetBit(&volume->MarkedBlocks, block);
+  }
+  return WriteEngineSectors(device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
+                            length, page);
+}
+
+}  // namespace
 
 NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
@@ -412,19 +463,18 @@ NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT device) {
   }
   auto* page = static_cast<PULONG>(AllocatePage());
   if (page == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
-  RtlZeroMemory(page, PageBytes);
+  // The bitmaps were built from the entries about to be replaced.
+  if (volume->MarkedBlocksBuffer != nullptr) RtlClearAllBits(&volume->MarkedBlocks);
+  if (volume->SavedBlocksBuffer != nullptr) RtlClearAllBits(&volume->SavedBlocks);
+  // The slot of the snapshot that stopped being the newest is in use in
+  // header A, so the spare is the first free slot.
+  const ULONG spare = SpareSlot(header, vh::kSlotCount);
   NTSTATUS status = STATUS_SUCCESS;
   const ULONG pages = MapPages(header);
-  for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
-    status =
-        WriteEngineSectors(device, header->BlockMapFirst + static_cast<ULONGLONG>(p) * PageSectors,
-                           PageLength(header, p), page);
-  }
+  for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p)
+    status = RestampPage(device, spare, p, page);
   FreePool(page);
   if (NT_SUCCESS(status)) {
-    // The bitmaps were built from the entries just discarded.
-    if (volume->MarkedBlocksBuffer != nullptr) RtlClearAllBits(&volume->MarkedBlocks);
-    if (volume->SavedBlocksBuffer != nullptr) RtlClearAllBits(&volume->SavedBlocks);
     header->CountCopy = header->SnapshotCount;
     status = WriteHeader(device);
   }

@@ -12,6 +12,12 @@ NTSTATUS MarkFreeRuns(PDEVICE_OBJECT volume, PRTL_BITMAP previousMarks);
 NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT volume, PRTL_BITMAP previousMarks, ULONGLONG firstCluster,
                            ULONG clusterCount);
 NTSTATUS SaveBlockMap(PDEVICE_OBJECT volume);
+// The free-at-snapshot stamps of MarkedBlocks as a whole map at `mapSector`.
+NTSTATUS WriteStampedMap(PDEVICE_OBJECT volume, ULONGLONG mapSector);
+// The first slot not in use other than `taken`: where a create keeps its
+// stamps until its commit is finished (kSlotCount: none).
+ULONG SpareSlot(const vh::EngineHeader* header, ULONG taken);
 // A create cut short between its two header writes leaves the live map
-// unknown; this empties it and finishes the header. No-op otherwise.
+// unknown; this writes the stamps the create kept as the live map (nothing
+// where they are missing) and finishes the header. No-op otherwise.
 NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT volume);

@@ -74,16 +74,30 @@ void CloseUnusedNumberGap(vh::EngineHeader* header, ULONG removed) {
 // that remain.
 NTSTATUS CommitRemoval(PDEVICE_OBJECT device, ULONG slot, ULONG number, bool usedOnly) {
   vh::EngineHeader* header = VolumeOf(device)->Header;
+  const ULONG target = header->RollbackPending != 0 ? header->RollbackTarget : 0;
   // A rollback to the removed snapshot gives the boot sectors back before
   // the commit, so no restore of a snapshot that is gone can follow.
   FollowRollback(device, number);
+  NTSTATUS status = STATUS_SUCCESS;
+  // Its record goes before the commit too (the count is as it was): no
+  // cut leaves a record naming the removed number, which the next
+  // snapshot moves into.
+  if (target != 0 && header->RollbackPending == 0) status = WriteCommitSector(device);
+  if (!NT_SUCCESS(status)) {
+    LogFailure("SNAP %08x\n", status);
+    return status;
+  }
   FreeSlot(&header->Slots[slot]);
-  NTSTATUS status = WriteSlotSector(device, slot);
+  status = WriteSlotSector(device, slot);
   for (ULONG above = number + 1; above < header->SnapshotCount && NT_SUCCESS(status); ++above) {
     ULONG index;
     if (!NT_SUCCESS(FindSlotByNumber(header, above, &index))) continue;
     header->Slots[index].Number = static_cast<UCHAR>(above - 1);
     status = WriteSlotSector(device, index);
+    // The record follows its snapshot's new number at once: until it
+    // lands, the number it names is the gap (no slot), never another
+    // snapshot.
+    if (NT_SUCCESS(status) && above == target) status = WriteCommitSector(device);
   }
   if (!usedOnly) CloseUnusedNumberGap(header, number);
   --header->SnapshotCount;
@@ -133,6 +147,33 @@ NTSTATUS MergePage(PDEVICE_OBJECT device, ULONG p, const vh::SnapshotSlot& remov
     }
   }
   return merged ? WriteEngineSectors(device, olderSector, length, olderPage) : STATUS_SUCCESS;
+}
+
+// Takes back what a merge put into the older page: entries naming the copy
+// the newer page names for the same block. Restores read the same either
+// way (the newer map names that copy); the older map keeps only its own.
+bool UnmergeEntries(PULONG olderPage, const ULONG* newerPage, ULONG entries) {
+  bool changed = false;
+  for (ULONG j = 0; j < entries; ++j) {
+    if (IsSavedCopy(newerPage[j]) && olderPage[j] == newerPage[j]) {
+      olderPage[j] = 0;
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+// Page p of the older map without the entries merged from the newer one.
+NTSTATUS UnmergePage(PDEVICE_OBJECT device, ULONG p, ULONGLONG newerMap, ULONGLONG olderMap,
+                     PULONG newerPage, PULONG olderPage) {
+  const ULONG length = PageLength(VolumeOf(device)->Header, p);
+  const ULONGLONG olderSector = olderMap + static_cast<ULONGLONG>(p) * PageSectors;
+  NTSTATUS status = ReadEngineSectors(device, newerMap + static_cast<ULONGLONG>(p) * PageSectors,
+                                      length, newerPage);
+  if (NT_SUCCESS(status)) status = ReadEngineSectors(device, olderSector, length, olderPage);
+  if (!NT_SUCCESS(status) || !UnmergeEntries(olderPage, newerPage, length / sizeof(ULONG)))
+    return status;
+  return WriteEngineSectors(device, olderSector, length, olderPage);
 }
 
 void FreeBitmapBuffer(PULONG* buffer, ULONG* bytes, PRTL_BITMAP bitmap) {
@@ -189,6 +230,32 @@ NTSTATUS RebuildSpaceBitmap(PDEVICE_OBJECT device) {
   return status;
 }
 
+NTSTATUS UndoUnfinishedMerges(PDEVICE_OBJECT device) {
+  PVolumeFilterExtension volume = VolumeOf(device);
+  const vh::EngineHeader* header = volume != nullptr ? volume->Header : nullptr;
+  // A merge goes from a slot into the slot one number below it.
+  if (header == nullptr || header->SnapshotCount < 3) return STATUS_SUCCESS;
+  auto* newerPage = static_cast<PULONG>(AllocatePage());
+  auto* olderPage = static_cast<PULONG>(AllocatePage());
+  NTSTATUS status = STATUS_SUCCESS;
+  if (newerPage == nullptr || olderPage == nullptr) status = STATUS_INSUFFICIENT_RESOURCES;
+  const ULONG pages = MapPages(header);
+  for (ULONG number = header->SnapshotCount - 2; number >= 1 && NT_SUCCESS(status); --number) {
+    ULONG newer;
+    ULONG older;
+    status = FindSlotByNumber(header, number + 1, &newer);
+    if (NT_SUCCESS(status)) status = FindSlotByNumber(header, number, &older);
+    for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
+      status = UnmergePage(device, p, header->Slots[newer].SavedMapSector,
+                           header->Slots[older].SavedMapSector, newerPage, olderPage);
+    }
+  }
+  FreePool(newerPage);
+  FreePool(olderPage);
+  if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
+  return status;
+}
+
 NTSTATUS DropOldestSnapshot(PDEVICE_OBJECT device) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr) {
@@ -231,16 +298,28 @@ NTSTATUS DeleteSnapshotSlot(PDEVICE_OBJECT device, ULONG number) {
   // Merged pages name copies the removed map names too until the header
   // commits: both views stay exact if the power goes in between.
   const ULONG pages = MapPages(volume->Header);
-  for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
-    status = MergePage(device, p, volume->Header->Slots[slot], volume->Header->Slots[olderSlot],
-                       removedPage, olderPage);
+  ULONG merging = 0;
+  if (NT_SUCCESS(status)) {
+    for (; merging < pages && NT_SUCCESS(status); ++merging) {
+      status = MergePage(device, merging, volume->Header->Slots[slot],
+                         volume->Header->Slots[olderSlot], removedPage, olderPage);
+    }
+  }
+  if (!NT_SUCCESS(status)) {
+    LogFailure("SNAP %08x\n", status);
+    // The snapshot stays: the older map gets back to its own entries (the
+    // page that failed too, in case part of it landed). What cannot be
+    // taken back now the next load does (UndoUnfinishedMerges).
+    for (ULONG p = 0; p < merging && removedPage != nullptr && olderPage != nullptr; ++p) {
+      NTSTATUS undone =
+          UnmergePage(device, p, volume->Header->Slots[slot].SavedMapSector,
+                      volume->Header->Slots[olderSlot].SavedMapSector, removedPage, olderPage);
+      if (!NT_SUCCESS(undone)) LogFailure("SNAP %08x\n", undone);
+    }
   }
   FreePool(removedPage);
   FreePool(olderPage);
-  if (!NT_SUCCESS(status)) {
-    LogFailure("SNAP %08x\n", status);
-    return status;
-  }
+  if (!NT_SUCCESS(status)) return status;
   return CommitRemoval(device, slot, number, true);
 }
 

@@ -89,6 +89,13 @@ inline NTSTATUS WriteHeaderCountFirst(PDEVICE_OBJECT device) {
   return status;
 }
 
+// The commit sector alone (count, CountCopy, the newest descriptor, the
+// rollback record), after what it names.
+inline NTSTATUS WriteCommitSector(PDEVICE_OBJECT device) {
+  NTSTATUS status = FlushForCommit(device);
+  return NT_SUCCESS(status) ? WriteHeaderPart(device, 0, 1) : status;
+}
+
 static_assert(offsetof(vh::EngineHeader, Slots) % vh::kSectorBytes == 0 &&
                   vh::kSectorBytes % sizeof(vh::SnapshotSlot) == 0,
               "a slot never straddles two sectors");

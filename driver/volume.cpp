@@ -101,7 +101,11 @@ NTSTATUS LoadFoundHeader(PDEVICE_OBJECT device, const vh::EngineHeader* found) {
   CheckLoadedHeader(device);
   NTSTATUS status = LoadSpaceBitmap(device);
   if (NT_SUCCESS(status)) status = BuildRedirectBitmaps(device);
-  if (NT_SUCCESS(status)) ReclaimUnnamedBlocks(device);
+  if (NT_SUCCESS(status)) {
+    // A middle delete the cut undid leaves no merged entry behind.
+    UndoUnfinishedMerges(device);
+    ReclaimUnnamedBlocks(device);
+  }
   if (!NT_SUCCESS(status)) {
     LogFailure("VOL %08x\n", status);
     FreeVolumeEngineState(volume);

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -51,10 +52,27 @@ class Restorer {
  public:
   // `rawImage`: read the image file itself rather than through the disk
   // (faster; the same bytes whenever no write cache or cut is pending).
-  explicit Restorer(Installation& installed, bool rawImage = false) : installed_(installed) {
+  // `asStated`: read what a cut left by the rules the engine README states
+  // for readers that do not repair (used slots at or above the count are
+  // no snapshots; a number without its slot moves those above it down);
+  // otherwise every used slot must carry its own number.
+  explicit Restorer(Installation& installed, bool rawImage = false, bool asStated = false)
+      : installed_(installed) {
     if (rawImage) image_.open(installed.disk->Path(), std::ios::binary | std::ios::in);
     header_ = std::make_unique<EngineHeader>();
     loaded_ = ReadEngine(0, kEngineHeaderSectors, header_.get());
+    count_ = header_->SnapshotCount;
+    if (!asStated || count_ == 0) return;
+    std::map<uint32_t, const SnapshotSlot*> below;
+    bool twice = false;
+    for (const SnapshotSlot& slot : header_->Slots) {
+      if (slot.Used == 1 && slot.Number >= 1 && slot.Number < count_)
+        twice = !below.emplace(slot.Number, &slot).second || twice;
+    }
+    if (twice) return;  // two slots claiming one number: no rule reads that
+    ranked_.emplace();
+    for (const auto& [number, slot] : below) ranked_->push_back(slot);
+    count_ = static_cast<uint32_t>(ranked_->size()) + 1;
   }
   Restorer(const Restorer&) = delete;
   Restorer& operator=(const Restorer&) = delete;
@@ -94,11 +112,12 @@ class Restorer {
   }
   bool Loaded() const { return loaded_; }
   const EngineHeader& Header() const { return *header_; }
-  uint32_t Count() const { return header_->SnapshotCount; }
+  uint32_t Count() const { return count_; }
 
   // The descriptor of snapshot `number` (the newest lives in NewestSnapshot).
   const SnapshotSlot* Descriptor(uint32_t number) const {
-    if (number == header_->SnapshotCount) return &header_->NewestSnapshot;
+    if (number == count_) return &header_->NewestSnapshot;
+    if (ranked_) return number >= 1 && number <= ranked_->size() ? (*ranked_)[number - 1] : nullptr;
     const SnapshotSlot* found = nullptr;
     for (const SnapshotSlot& slot : header_->Slots) {
       if (slot.Used == 1 && slot.Number == number) {
@@ -115,7 +134,7 @@ class Restorer {
     entries->assign(blocks, 0);
     const EngineHeader& h = *header_;
     uint64_t mapSector;
-    if (j == h.SnapshotCount) {
+    if (j == count_) {
       // A create cut short between its header writes: the live map is not
       // yet the newest snapshot's, and nothing changed since it.
       if (h.CountCopy < h.SnapshotCount) return true;
@@ -206,15 +225,18 @@ class Restorer {
     return ReadEngine(header_->SpaceFirst + entry - 64, 64, block);
   }
 
-  // Space blocks named by the maps of the listed snapshots (whole maps).
-  std::set<uint32_t> Referenced() const {
+  // Space blocks named by the maps of the listed snapshots (whole maps);
+  // `twice`, when given, gets those named by more than one map (each copy
+  // belongs to one snapshot's map once every operation is done).
+  std::set<uint32_t> Referenced(std::set<uint32_t>* twice = nullptr) const {
     std::set<uint32_t> out;
     const uint64_t mapSectors = header_->BlockMapLast - header_->BlockMapFirst + 1;
     std::vector<uint32_t> entries;
     for (uint32_t j = 1; j <= Count(); ++j) {
       if (!MapEntries(j, 0, mapSectors * 128, &entries)) continue;
       for (uint32_t e : entries) {
-        if (e != 0 && e != kMapEntryFree && ValidEntry(e)) out.insert((e - 64) / 64);
+        if (e == 0 || e == kMapEntryFree || !ValidEntry(e)) continue;
+        if (!out.insert((e - 64) / 64).second && twice != nullptr) twice->insert((e - 64) / 64);
       }
     }
     return out;
@@ -234,6 +256,8 @@ class Restorer {
  private:
   Installation& installed_;
   std::unique_ptr<EngineHeader> header_;
+  uint32_t count_ = 0;
+  std::optional<std::vector<const SnapshotSlot*>> ranked_;  // read as stated: by rank
   bool loaded_ = false;
   mutable std::ifstream image_;
 };

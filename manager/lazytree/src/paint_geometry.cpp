@@ -15,6 +15,16 @@ TLineImage GetLineImage(const TLazyTreeView& view, PLazyNode node, bool showTree
   auto entry = [&](uint32_t atLevel) -> TLTLineType& {
     return lines[showRoot ? atLevel : atLevel - 1];
   };
+  // An ancestor's line passes its level when a sibling shown on the side
+  // the lines run to follows.
+  auto markAncestors = [&](bool (TLazyTreeView::*continues)(PLazyNode) const) {
+    uint32_t ancestorLevel = level;
+    for (PLazyNode run = node->Parent; ancestorLevel > 0; run = run->Parent) {
+      --ancestorLevel;
+      if (ancestorLevel == 0 && !showRoot) break;
+      entry(ancestorLevel) = (view.*continues)(run) ? ltTopDown : ltNone;
+    }
+  };
   const bool next = view.HasVisibleNextSibling(node);
   const bool previous = view.HasVisiblePreviousSibling(node);
   if (childrenAbove) {
@@ -23,12 +33,7 @@ TLineImage GetLineImage(const TLazyTreeView& view, PLazyNode node, bool showTree
     lines.back() = previous    ? (continues ? ltTopDownRight : ltTopRight)
                    : continues ? ltBottomRight
                                : ltRight;
-    uint32_t ancestorLevel = level;
-    for (PLazyNode run = node->Parent; ancestorLevel > 0; run = run->Parent) {
-      --ancestorLevel;
-      if (ancestorLevel == 0 && !showRoot) break;
-      entry(ancestorLevel) = view.HasVisiblePreviousSibling(run) ? ltTopDown : ltNone;
-    }
+    markAncestors(&TLazyTreeView::HasVisiblePreviousSibling);
     return lines;
   }
   if (level > 0) {
@@ -38,12 +43,7 @@ TLineImage GetLineImage(const TLazyTreeView& view, PLazyNode node, bool showTree
     lines.back() =
         previous ? (next ? ltTopDownRight : ltTopRight) : (next ? ltBottomRight : ltRight);
   }
-  uint32_t ancestorLevel = level;
-  for (PLazyNode run = node->Parent; ancestorLevel > 0; run = run->Parent) {
-    --ancestorLevel;
-    if (ancestorLevel == 0 && !showRoot) break;
-    entry(ancestorLevel) = view.HasVisibleNextSibling(run) ? ltTopDown : ltNone;
-  }
+  markAncestors(&TLazyTreeView::HasVisibleNextSibling);
   return lines;
 }
 

@@ -6,6 +6,7 @@
 #include "scene/sg_effects.h"
 #include "scene/sg_objects.h"
 #include "scenectrls/sg_panels.h"
+#include "sg_flag_guard.h"
 
 namespace kelm::scenectrls {
 
@@ -16,15 +17,6 @@ using scene::TsgRect;
 using scene::TsgVisualObject;
 
 namespace {
-// Clears a flag when the scope ends, also by an exception.
-struct FlagGuard {
-  explicit FlagGuard(bool& f) : flag(f) { flag = true; }
-  FlagGuard(const FlagGuard&) = delete;
-  FlagGuard& operator=(const FlagGuard&) = delete;
-  ~FlagGuard() { flag = false; }
-  bool& flag;
-};
-
 // A style name given by a constructor: only stored, the style is applied
 // once the control is in a scene.
 void StartResource(scene::TsgControl* c, const char* name) {

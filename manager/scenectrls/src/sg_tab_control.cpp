@@ -6,6 +6,7 @@
 #include "classlib/classdef.h"
 #include "scene/sg_canvas.h"
 #include "scenectrls/sg_layouts.h"
+#include "sg_flag_guard.h"
 
 namespace kelm::scenectrls {
 
@@ -14,14 +15,6 @@ using scene::TsgObject;
 using scene::TsgVisualObject;
 
 namespace {
-struct FlagGuard {
-  explicit FlagGuard(bool& f) : flag(f) { flag = true; }
-  FlagGuard(const FlagGuard&) = delete;
-  FlagGuard& operator=(const FlagGuard&) = delete;
-  ~FlagGuard() { flag = false; }
-  bool& flag;
-};
-
 TsgTabItem* AsTab(TsgObject* obj) { return dynamic_cast<TsgTabItem*>(obj); }
 }  // namespace
 

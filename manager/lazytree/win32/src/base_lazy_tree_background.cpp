@@ -1,7 +1,13 @@
 // The tree's background picture: stored by assigning, painted once at the
-// background offsets or tiled from them.
+// background offsets or tiled from them; the animation loop on the
+// system's millisecond timer.
+#include <windows.h>
+// Needs the types of windows.h first.
+#include <mmsystem.h>
+
 #include <algorithm>
 
+#include "classlib/forms.h"
 #include "lazytree/base_lazy_tree.h"
 
 namespace kelm::lazytree {
@@ -21,7 +27,29 @@ int Wrap(int64_t value, int size) {
   return static_cast<int>(m < 0 ? m + size : m);
 }
 
+// The multimedia timer; the application's end stops an animation.
+class TSystemAnimationClock final : public TAnimationClock {
+ public:
+  uint32_t Now() override { return timeGetTime(); }
+  bool Terminating() override {
+    return classlib::Application != nullptr && classlib::Application->Terminated();
+  }
+};
+
 }  // namespace
+
+void TBaseLazyTree::RunAnimation(uint32_t steps, uint32_t duration, const TAnimationStep& step) {
+  if (States().Contains(tsInAnimation) || duration == 0) return;
+  DoStateChange({tsInAnimation});
+  TSystemAnimationClock clock;
+  try {
+    RunAnimationSteps(steps, duration, step, clock);
+  } catch (...) {
+    DoStateChange({}, {tsInAnimation});
+    throw;
+  }
+  DoStateChange({}, {tsInAnimation});
+}
 
 void TBaseLazyTree::SetBackground(classlib::TPicture* value) {
   background_->Assign(value);

@@ -2,8 +2,12 @@
 // step: shortening with an ellipsis in the cell's font, the alignment a
 // shortened text keeps, the colours of selected, disabled and hot nodes.
 #include <gtest/gtest.h>
+#include <windows.h>
+// Needs the types of windows.h first.
+#include <mmsystem.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "classlib/forms.h"
@@ -284,6 +288,37 @@ TEST_F(BackgroundPainting, AnEmptyPictureCountsAsNone) {
   tree->PaintStaticBackground(bitmap->Canvas(), TRect{10, 0, 20, 10}, TPoint{3, 3});
   EXPECT_EQ(At(5, 5), kTreeColor);
   EXPECT_EQ(At(15, 5), kTreeColor);
+}
+
+}  // namespace
+}  // namespace kelm::lazytree
+
+namespace kelm::lazytree {
+namespace {
+
+TEST_F(TextPainting, AnimationRunsInsideItsStateAndNeverNests) {
+  std::vector<std::pair<uint32_t, uint32_t>> calls;
+  int nested = 0;
+  const DWORD start = timeGetTime();
+  tree->RunAnimation(4, 40, [&](uint32_t done, uint32_t size) {
+    EXPECT_TRUE(tree->States().Contains(tsInAnimation));
+    calls.emplace_back(done, size);
+    tree->RunAnimation(3, 10, [&](uint32_t, uint32_t) { return ++nested, true; });
+    return true;
+  });
+  EXPECT_GE(timeGetTime() - start, 30u) << "the steps were spread over the duration";
+  EXPECT_EQ(calls.front(), (std::pair<uint32_t, uint32_t>{0, 1}));
+  EXPECT_EQ(calls.back(), (std::pair<uint32_t, uint32_t>{0, 0}));
+  EXPECT_LE(calls.size(), 5u);
+  EXPECT_EQ(nested, 0) << "no animation inside another";
+  EXPECT_FALSE(tree->States().Contains(tsInAnimation));
+  tree->RunAnimation(4, 0, [&](uint32_t, uint32_t) { return ++nested, true; });
+  EXPECT_EQ(nested, 0) << "no duration, no animation";
+  EXPECT_THROW(
+      tree->RunAnimation(
+          4, 40, [](uint32_t, uint32_t) -> bool { throw classlib::Exception(u"step failed"); }),
+      classlib::Exception);
+  EXPECT_FALSE(tree->States().Contains(tsInAnimation)) << "left on failure too";
 }
 
 }  // namespace

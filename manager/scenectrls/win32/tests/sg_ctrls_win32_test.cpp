@@ -25,6 +25,7 @@
 #include "scenectrls/sg_popup_box.h"
 #include "scenectrls/sg_tracks.h"
 #include "scenectrls/sg_value_controls.h"
+#include "ctrl_window.h"
 #include "message_pump.h"
 
 namespace kelm::scenectrls {
@@ -32,13 +33,7 @@ namespace {
 
 using classlib::New;
 using classlib::TForm;
-using scene::TsgScene;
-
-class SceneStart : public ::testing::Environment {
- public:
-  void SetUp() override { scene::sgStartupScene(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new SceneStart);
+using test::MouseAt;
 
 // The default book's button: its face, and the face while pressed.
 constexpr COLORREF kFace = RGB(0xE9, 0xEB, 0xEE);
@@ -50,17 +45,6 @@ class Sink : public classlib::TObject {
   int Clicks = 0;
 };
 
-void MouseAt(int x, int y, DWORD flags = 0) {
-  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dx = (x * 65536 + w - 1) / w;
-  in.mi.dy = (y * 65536 + h - 1) / h;
-  in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
-  SendInput(1, &in, sizeof in);
-  test::PumpPending();
-}
-
 void Key(WORD vk) {
   INPUT in[2]{};
   in[0].type = in[1].type = INPUT_KEYBOARD;
@@ -71,24 +55,9 @@ void Key(WORD vk) {
 }
 
 // A shown form at (100, 100) whose scene fills it, with a white root.
-class Controls : public ::testing::Test {
+class Controls : public test::SceneWindow {
  protected:
-  void SetUp() override {
-    form = New<TForm>(nullptr, 0);
-    form->SetBounds(100, 100, 400, 200);
-    form->SetBorderStyle(classlib::TFormBorderStyle::bsNone);
-    host = New<TsgScene>(form);
-    host->SetParent(form);
-    host->SetBounds(0, 0, 400, 200);
-    root = New<scene::TsgBackground>(form);
-    root->Fill()->SetStyle(scene::sgBrushSolid);
-    root->Fill()->SetSolidColor(0xFFFFFFFF);
-    host->AddObject(root);
-  }
-  void TearDown() override {
-    MouseAt(700, 700, MOUSEEVENTF_LEFTUP);
-    classlib::Free(form);
-  }
+  void SetUp() override { MakeWindow(100, 100, 400, 200); }
   template <class T>
   T* Add(float x, float y, float w, float h) {
     auto* c = New<T>(form);
@@ -96,23 +65,6 @@ class Controls : public ::testing::Test {
     root->AddObject(c);
     return c;
   }
-  void Show() {
-    form->Show();
-    SetForegroundWindow(form->Handle());
-    SetFocus(host->Handle());
-    UpdateWindow(host->Handle());
-    test::PumpFor(50);
-  }
-  COLORREF Pixel(int x, int y) {
-    UpdateWindow(host->Handle());
-    HDC dc = GetDC(host->Handle());
-    const COLORREF c = GetPixel(dc, x, y);
-    ReleaseDC(host->Handle(), dc);
-    return c;
-  }
-  TForm* form = nullptr;
-  TsgScene* host = nullptr;
-  scene::TsgBackground* root = nullptr;
   Sink sink;
 };
 

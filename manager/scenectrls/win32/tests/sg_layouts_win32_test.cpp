@@ -21,20 +21,14 @@
 #include "scene/sg_scene.h"
 #include "scenectrls/sg_layouts_win32.h"
 #include "scenectrls/sg_tab_control.h"
+#include "ctrl_window.h"
 #include "message_pump.h"
 
 namespace kelm::scenectrls {
 namespace {
 
 using classlib::New;
-using classlib::TForm;
-using scene::TsgScene;
-
-class SceneStart : public ::testing::Environment {
- public:
-  void SetUp() override { scene::sgStartupScene(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new SceneStart);
+using test::MouseAt;
 
 class Sink : public classlib::TObject {
  public:
@@ -42,55 +36,14 @@ class Sink : public classlib::TObject {
   int Changes = 0;
 };
 
-void MouseAt(int x, int y, DWORD flags = 0, DWORD data = 0) {
-  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dx = (x * 65536 + w - 1) / w;
-  in.mi.dy = (y * 65536 + h - 1) / h;
-  in.mi.mouseData = data;
-  in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
-  SendInput(1, &in, sizeof in);
-  test::PumpPending();
-}
-
 // The colour of the i-th stacked rectangle: distinct, opaque.
 constexpr uint32_t StackColor(int i) { return 0xFF000000u | (uint32_t(i * 12) << 16) | 0x4080u; }
 COLORREF StackPixel(int i) { return RGB(i * 12, 0x40, 0x80); }
 
 // A shown form at (100, 100), 500 x 400, with a white scene over it.
-class Layouts : public ::testing::Test {
+class Layouts : public test::SceneWindow {
  protected:
-  void SetUp() override {
-    form = New<TForm>(nullptr, 0);
-    form->SetBorderStyle(classlib::TFormBorderStyle::bsNone);
-    form->SetBounds(100, 100, 500, 400);
-    host = New<TsgScene>(form);
-    host->SetParent(form);
-    host->SetBounds(0, 0, 500, 400);
-    root = New<scene::TsgBackground>(form);
-    root->Fill()->SetStyle(scene::sgBrushSolid);
-    root->Fill()->SetSolidColor(0xFFFFFFFF);
-    host->AddObject(root);
-  }
-  void TearDown() override {
-    MouseAt(900, 900, MOUSEEVENTF_LEFTUP);
-    classlib::Free(form);
-  }
-  void Show() {
-    form->Show();
-    SetForegroundWindow(form->Handle());
-    SetFocus(host->Handle());
-    UpdateWindow(host->Handle());
-    test::PumpFor(50);
-  }
-  COLORREF Pixel(int x, int y) {
-    UpdateWindow(host->Handle());
-    HDC dc = GetDC(host->Handle());
-    const COLORREF c = GetPixel(dc, x, y);
-    ReleaseDC(host->Handle(), dc);
-    return c;
-  }
+  void SetUp() override { MakeWindow(100, 100, 500, 400); }
   // A framed box at (20, 20), 200 x 150, holding 20 rectangles 180 x 30
   // stacked from the top: the viewport is (21, 21) .. (202, 169), beside
   // a bar 16 wide held 1 off the frame.
@@ -112,9 +65,6 @@ class Layouts : public ::testing::Test {
   static int StackAt(int y, float value) {
     return static_cast<int>(std::floor((float(y) - 21 + value) / 30));
   }
-  TForm* form = nullptr;
-  TsgScene* host = nullptr;
-  scene::TsgBackground* root = nullptr;
   Sink sink;
 };
 

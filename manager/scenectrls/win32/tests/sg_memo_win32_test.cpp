@@ -15,32 +15,14 @@
 #include "scene/sg_canvas_gdiplus.h"
 #include "scene/sg_scene.h"
 #include "scenectrls/sg_memo.h"
+#include "ctrl_window.h"
 #include "message_pump.h"
 
 namespace kelm::scenectrls {
 namespace {
 
 using classlib::New;
-using classlib::TForm;
-using scene::TsgScene;
-
-class SceneStart : public ::testing::Environment {
- public:
-  void SetUp() override { scene::sgStartupScene(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new SceneStart);
-
-void MouseAt(int x, int y, DWORD flags = 0, DWORD data = 0) {
-  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dx = (x * 65536 + w - 1) / w;
-  in.mi.dy = (y * 65536 + h - 1) / h;
-  in.mi.mouseData = data;
-  in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
-  SendInput(1, &in, sizeof in);
-  test::PumpPending();
-}
+using test::MouseAt;
 
 void KeyEvent(WORD vk, bool up) {
   INPUT in{};
@@ -63,43 +45,23 @@ void TypeLetters(const char* s) {
   for (; *s; ++s) Press(*s == ' ' ? VK_SPACE : static_cast<WORD>(*s - 'a' + 'A'));
 }
 
-class MemoWindow : public ::testing::Test {
+class MemoWindow : public test::SceneWindow {
  protected:
   void SetUp() override {
-    form = New<TForm>(nullptr, 0);
-    form->SetBorderStyle(classlib::TFormBorderStyle::bsNone);
-    form->SetBounds(100, 100, 400, 300);
-    host = New<TsgScene>(form);
-    host->SetParent(form);
-    host->SetBounds(0, 0, 400, 300);
-    root = New<scene::TsgBackground>(form);
-    root->Fill()->SetStyle(scene::sgBrushSolid);
-    root->Fill()->SetSolidColor(0xFFFFFFFF);
-    host->AddObject(root);
+    MakeWindow(100, 100, 400, 300);
     memo = New<TsgMemo>(form);
     memo->SetBounds(20, 20, 240, 120);
     memo->Font()->SetFamily("DejaVu Sans");
     memo->Animated = false;
     root->AddObject(memo);
   }
-  void TearDown() override {
-    MouseAt(900, 900, MOUSEEVENTF_LEFTUP);
-    classlib::Free(form);
-  }
   void ShowAndFocus() {
-    form->Show();
-    SetForegroundWindow(form->Handle());
-    SetFocus(host->Handle());
-    UpdateWindow(host->Handle());
-    test::PumpFor(50);
+    Show();
     MouseAt(100 + 200, 100 + 100);
     MouseAt(100 + 200, 100 + 100, MOUSEEVENTF_LEFTDOWN);
     MouseAt(100 + 200, 100 + 100, MOUSEEVENTF_LEFTUP);
     ASSERT_TRUE(test::PumpUntil([&] { return memo->IsFocused(); }, 2000));
   }
-  TForm* form = nullptr;
-  TsgScene* host = nullptr;
-  scene::TsgBackground* root = nullptr;
   TsgMemo* memo = nullptr;
 };
 

@@ -12,68 +12,19 @@
 #include "scene/sg_canvas_gdiplus.h"
 #include "scene/sg_scene.h"
 #include "scenectrls/sg_panels.h"
+#include "ctrl_window.h"
 #include "message_pump.h"
 
 namespace kelm::scenectrls {
 namespace {
 
 using classlib::New;
-using classlib::TForm;
-using scene::TsgScene;
-
-class SceneStart : public ::testing::Environment {
- public:
-  void SetUp() override { scene::sgStartupScene(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new SceneStart);
-
-void MouseAt(int x, int y, DWORD flags = 0) {
-  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dx = (x * 65536 + w - 1) / w;
-  in.mi.dy = (y * 65536 + h - 1) / h;
-  in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
-  SendInput(1, &in, sizeof in);
-  test::PumpPending();
-}
+using test::MouseAt;
 
 // A shown form at (100, 100), 400 x 200, with a scene over all of it.
-class Decorations : public ::testing::Test {
+class Decorations : public test::SceneWindow {
  protected:
-  void SetUp() override {
-    form = New<TForm>(nullptr, 0);
-    // Borderless first: the bounds are then the client's.
-    form->SetBorderStyle(classlib::TFormBorderStyle::bsNone);
-    form->SetBounds(100, 100, 400, 200);
-    host = New<TsgScene>(form);
-    host->SetParent(form);
-    host->SetBounds(0, 0, 400, 200);
-    root = New<scene::TsgBackground>(form);
-    root->Fill()->SetStyle(scene::sgBrushSolid);
-    root->Fill()->SetSolidColor(0xFFFFFFFF);
-    host->AddObject(root);
-  }
-  void TearDown() override {
-    MouseAt(700, 700, MOUSEEVENTF_LEFTUP);
-    classlib::Free(form);
-  }
-  void Show() {
-    form->Show();
-    SetForegroundWindow(form->Handle());
-    UpdateWindow(host->Handle());
-    test::PumpFor(50);
-  }
-  COLORREF Pixel(int x, int y) {
-    UpdateWindow(host->Handle());
-    HDC dc = GetDC(host->Handle());
-    const COLORREF c = GetPixel(dc, x, y);
-    ReleaseDC(host->Handle(), dc);
-    return c;
-  }
-  TForm* form = nullptr;
-  TsgScene* host = nullptr;
-  scene::TsgBackground* root = nullptr;
+  void SetUp() override { MakeWindow(100, 100, 400, 200); }
 };
 
 TEST_F(Decorations, DraggingASizeGripResizesTheForm) {

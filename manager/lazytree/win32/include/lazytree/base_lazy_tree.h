@@ -18,6 +18,7 @@
 #include "classlib/streams.h"
 #include "lazytree/lazy_tree_view.h"
 #include "lazytree/paint_geometry.h"
+#include "lazytree/tree_animation.h"
 #include "lazytree/tree_header.h"
 #include "lazytree/tree_options.h"
 
@@ -355,6 +356,9 @@ class TBaseLazyTree : public classlib::TCustomControl,
   // none.
   virtual void PaintStaticBackground(TCanvas* canvas, TRect r, TPoint offset);
   virtual void PaintTiledBackground(TCanvas* canvas, TRect r, TPoint offset);
+  // Runs step over duration milliseconds (tree_animation.h), inside
+  // tsInAnimation; nothing while one runs or for a duration of 0.
+  void RunAnimation(uint32_t steps, uint32_t duration, const TAnimationStep& step);
   // The focused column: only a column that can take the focus, and only
   // when OnFocusChanging agrees.
   void SetFocusedColumn(TColumnIndex value);

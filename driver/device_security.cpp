@@ -10,8 +10,31 @@ const WCHAR AdministratorsOnly[] = VH_WIDE("D:P(A;;GA;;;SY)(A;;GA;;;BA)");
 const GUID EngineDeviceClass = {
     0x5e27b4c9, 0x4a1f, 0x9c63, {0x8d, 0x21, 0x4b, 0x0e, 0x6a, 0x13, 0x7f, 0x52}};
 
-#if defined(VH_KERNEL_MODE)
 }  // namespace
+
+NTSTATUS BuildAdministratorsOnlyDescriptor(SECURITY_DESCRIPTOR* descriptor, PACL* acl) {
+  PSID system = SeExports->SeLocalSystemSid;
+  PSID administrators = SeExports->SeAliasAdminsSid;
+  const ULONG aclBytes = sizeof(ACL) + 2 * sizeof(ACCESS_ALLOWED_ACE) + RtlLengthSid(system) +
+                         RtlLengthSid(administrators);
+  *acl = static_cast<PACL>(ExAllocatePoolWithTag(PagedPool, aclBytes, EnginePoolTag));
+  NTSTATUS status =
+      *acl ? RtlCreateAcl(*acl, aclBytes, ACL_REVISION) : STATUS_INSUFFICIENT_RESOURCES;
+  if (NT_SUCCESS(status))
+    status = RtlAddAccessAllowedAce(*acl, ACL_REVISION, FILE_ALL_ACCESS, system);
+  if (NT_SUCCESS(status))
+    status = RtlAddAccessAllowedAce(*acl, ACL_REVISION, FILE_ALL_ACCESS, administrators);
+  if (NT_SUCCESS(status))
+    status = RtlCreateSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION);
+  if (NT_SUCCESS(status)) status = RtlSetDaclSecurityDescriptor(descriptor, TRUE, *acl, FALSE);
+  if (!NT_SUCCESS(status) && *acl != nullptr) {
+    ExFreePoolWithTag(*acl, EnginePoolTag);
+    *acl = nullptr;
+  }
+  return status;
+}
+
+#if defined(VH_KERNEL_MODE)
 // Exported by the kernel; the DDK headers here do not declare it.
 extern "C" NTSYSAPI POBJECT_TYPE* IoDeviceObjectType;
 namespace {
@@ -25,20 +48,9 @@ NTSTATUS IoCreateDeviceSecure(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICO
   NTSTATUS status =
       IoCreateDevice(driver, extensionSize, name, type, characteristics, exclusive, device);
   if (!NT_SUCCESS(status)) return status;
-  PSID system = SeExports->SeLocalSystemSid;
-  PSID administrators = SeExports->SeAliasAdminsSid;
-  const ULONG aclBytes = sizeof(ACL) + 2 * sizeof(ACCESS_ALLOWED_ACE) + RtlLengthSid(system) +
-                         RtlLengthSid(administrators);
-  auto* acl = static_cast<PACL>(ExAllocatePoolWithTag(PagedPool, aclBytes, EnginePoolTag));
-  status = acl ? RtlCreateAcl(acl, aclBytes, ACL_REVISION) : STATUS_INSUFFICIENT_RESOURCES;
-  if (NT_SUCCESS(status))
-    status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, system);
-  if (NT_SUCCESS(status))
-    status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, administrators);
   SECURITY_DESCRIPTOR descriptor;
-  if (NT_SUCCESS(status))
-    status = RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-  if (NT_SUCCESS(status)) status = RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE);
+  PACL acl = nullptr;
+  status = BuildAdministratorsOnlyDescriptor(&descriptor, &acl);
   HANDLE handle = nullptr;
   if (NT_SUCCESS(status)) {
     status = ObOpenObjectByPointer(*device, OBJ_KERNEL_HANDLE, nullptr, WRITE_DAC,
@@ -56,9 +68,8 @@ NTSTATUS IoCreateDeviceSecure(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICO
   }
   return status;
 }
-#endif
-
 }  // namespace
+#endif
 
 NTSTATUS CreateAdministratorsOnlyDevice(PDRIVER_OBJECT driver, ULONG extensionSize,
                                         PUNICODE_STRING name, DEVICE_TYPE type,

@@ -11,6 +11,12 @@ NTSTATUS CreateAdministratorsOnlyDevice(PDRIVER_OBJECT driver, ULONG extensionSi
                                         PUNICODE_STRING name, DEVICE_TYPE type,
                                         PDEVICE_OBJECT* device);
 
+// The same descriptor built by hand (the driver build sets it on the device
+// object itself, having no library that reads SDDL): SYSTEM and the
+// administrators, FILE_ALL_ACCESS each. `acl` is paged pool the caller
+// frees once the descriptor is applied. PASSIVE_LEVEL.
+NTSTATUS BuildAdministratorsOnlyDescriptor(SECURITY_DESCRIPTOR* descriptor, PACL* acl);
+
 // The create dispatch's own check, whatever the descriptor lets through (an
 // administrator may override it, and a caller asking for no rights needs
 // none): a user-mode open by a caller that is not an administrator is

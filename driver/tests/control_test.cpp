@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "device_security.h"
 #include "control_fixture.h"
 #include "engine_header.h"
 #include "engine_lock.h"
@@ -583,6 +584,29 @@ TEST_F(ControlTest, AStandardUserIsRefusedAtTheControlDeviceAndAtASnapshotDrive)
   std::vector<uint8_t> unmount = VolumeRequestFor();
   SetU32(unmount, offsetof(VolumeRequest, SnapshotNumber), 1);
   EXPECT_EQ(Send(IOCTL_ENGINE_UNMOUNT_SNAPSHOT, unmount, 0).status, STATUS_SUCCESS);
+}
+
+// The descriptor the driver build sets on its devices by hand grants what
+// the host's SDDL grants: SYSTEM and the administrators everything, a
+// standard user nothing.
+TEST_F(ControlTest, TheHandBuiltDescriptorAdmitsOnlySystemAndTheAdministrators) {
+  SECURITY_DESCRIPTOR descriptor;
+  PACL acl = nullptr;
+  ASSERT_EQ(BuildAdministratorsOnlyDescriptor(&descriptor, &acl), STATUS_SUCCESS);
+  const std::u16string sddl = hk::SddlOf(&descriptor);
+  ExFreePoolWithTag(acl, EnginePoolTag);
+  EXPECT_EQ(hk::Narrow(sddl), "D:(A;;0x1f01ff;;;SY)(A;;0x1f01ff;;;BA)");
+  constexpr ACCESS_MASK kOpen = SYNCHRONIZE | FILE_READ_ATTRIBUTES;
+  for (const bool administrator : {true, false}) {
+    for (const ACCESS_MASK access :
+         {kOpen, kOpen | GENERIC_READ, kOpen | GENERIC_READ | GENERIC_WRITE,
+          kOpen | static_cast<ACCESS_MASK>(WRITE_DAC)}) {
+      EXPECT_EQ(hk::DescriptorAllows(sddl, administrator, access), administrator)
+          << std::hex << access;
+      EXPECT_EQ(hk::DescriptorAllows(u"D:P(A;;GA;;;SY)(A;;GA;;;BA)", administrator, access),
+                administrator);
+    }
+  }
 }
 
 }  // namespace

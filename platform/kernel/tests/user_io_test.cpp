@@ -256,5 +256,33 @@ TEST_F(UserIoTest, ASecureDeviceOpensOnlyAsItsDescriptorAllowsAndTheCreateNamesT
   SetUserIsAdministrator(true);
 }
 
+// A hand-built DACL: ACEs go in order while they fit, and read back as
+// written.
+TEST(DescriptorTest, AHandBuiltAclHoldsWhatFitsInOrder) {
+  PSID system = SeExports->SeLocalSystemSid;
+  PSID administrators = SeExports->SeAliasAdminsSid;
+  EXPECT_EQ(RtlLengthSid(system), 12u);
+  EXPECT_EQ(RtlLengthSid(administrators), 16u);
+  alignas(4) UCHAR buffer[64];
+  auto* acl = reinterpret_cast<PACL>(buffer);
+  const ULONG oneAce = 8 + 12 + 8;  // the header, the SYSTEM ACE, half the next
+  ASSERT_EQ(RtlCreateAcl(acl, oneAce, ACL_REVISION), STATUS_SUCCESS);
+  EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, system), STATUS_SUCCESS);
+  EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ, administrators),
+            STATUS_ALLOTTED_SPACE_EXCEEDED);
+  SECURITY_DESCRIPTOR descriptor;
+  ASSERT_EQ(RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION), STATUS_SUCCESS);
+  EXPECT_EQ(SddlOf(&descriptor), u"") << "no DACL yet";
+  ASSERT_EQ(RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE), STATUS_SUCCESS);
+  EXPECT_EQ(Narrow(SddlOf(&descriptor)), "D:(A;;0x1f01ff;;;SY)");
+  ASSERT_EQ(RtlCreateAcl(acl, sizeof buffer, ACL_REVISION), STATUS_SUCCESS);
+  EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ, administrators),
+            STATUS_SUCCESS);
+  EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, system), STATUS_SUCCESS);
+  EXPECT_EQ(Narrow(SddlOf(&descriptor)), "D:(A;;0x80000000;;;BA)(A;;0x1f01ff;;;SY)");
+  ASSERT_EQ(RtlSetDaclSecurityDescriptor(&descriptor, TRUE, nullptr, FALSE), STATUS_SUCCESS);
+  EXPECT_EQ(Narrow(SddlOf(&descriptor)), "D:NO_ACCESS_CONTROL");
+}
+
 }  // namespace
 }  // namespace hk::testing

@@ -110,6 +110,9 @@ void SetDeviceSecurity(PDEVICE_OBJECT device, const std::u16string& sddl);
 // passed over. No DACL ("D:NO_ACCESS_CONTROL") grants everything, an empty
 // one nothing.
 bool DescriptorAllows(const std::u16string& sddl, bool administrator, ACCESS_MASK desired);
+// A binary descriptor's DACL in SDDL (rights as hex masks, well-known SIDs
+// by their aliases), for DescriptorAllows.
+std::u16string SddlOf(PSECURITY_DESCRIPTOR descriptor);
 // Mounts a file-system device on a volume: opens of names on the volume go
 // to the file system's stack from then on.
 void MountFileSystem(PDEVICE_OBJECT volume, PDEVICE_OBJECT fileSystemDevice);

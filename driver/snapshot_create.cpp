@@ -23,6 +23,7 @@
 #include "free_clusters.h"
 #include "run_table.h"
 #include "snapshot_create.h"
+#include "snapshot_delete.h"
 #include "snapshot_maps.h"
 
 using namespace snapshot_maps;
@@ -426,22 +427,28 @@ namespace {
 
 // Page p of the live map of a create cut short: the stamps the create left
 // in the spare slot's area (header A names the same spare: the first free
-// slot), or nothing where that page holds anything else. Its marks go into
-// MarkedBlocks.
-NTSTATUS RestampPage(PDEVICE_OBJECT device, ULONG spare, ULONG p, PULONG page) {
+// slot), or nothing where that page holds anything else. A create stamps
+// only blocks the previous newest snapshot stamped too, so with that map
+// (`previous`, in its slot now) a stamp it lacks is not this create's and
+// goes: a block wrongly stamped would lose its content at its next write.
+// The marks go into MarkedBlocks.
+NTSTATUS RestampPage(PDEVICE_OBJECT device, ULONG spare, const vh::SnapshotSlot* previous, ULONG p,
+                     PULONG page, PULONG previousPage) {
   PVolumeFilterExtension volume = VolumeOf(device);
   const vh::EngineHeader* header = volume->Header;
   const ULONG length = PageLength(header, p);
   const ULONG entries = length / sizeof(ULONG);
+  const ULONGLONG offset = static_cast<ULONGLONG>(p) * PageSectors;
   NTSTATUS status = STATUS_UNSUCCESSFUL;
-  if (spare < vh::kSlotCount) {
-    status = ReadEngineSectors(
-        device, header->Slots[spare].SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors,
-        length, page);
-  }
+  if (spare < vh::kSlotCount)
+    status = ReadEngineSectors(device, header->Slots[spare].SavedMapSector + offset, length, page);
+  if (NT_SUCCESS(status) && previous != nullptr)
+    status = ReadEngineSectors(device, previous->SavedMapSector + offset, length, previousPage);
   bool stamps = NT_SUCCESS(status);
-  for (ULONG j = 0; j < entries && stamps; ++j)
+  for (ULONG j = 0; j < entries && stamps; ++j) {
     stamps = page[j] == 0 || page[j] == vh::kMapEntryFree;
+    if (previous != nullptr && previousPage[j] != vh::kMapEntryFree) page[j] = 0;
+  }
   if (!stamps) RtlZeroMemory(page, length);
   for (ULONG j = 0; j < entries && stamps; ++j) {
     const ULONG block = p * PageEntries + j;
@@ -462,18 +469,30 @@ NTSTATUS CompleteInterruptedSnapshot(PDEVICE_OBJECT device) {
     return STATUS_SUCCESS;
   }
   auto* page = static_cast<PULONG>(AllocatePage());
-  if (page == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+  auto* previousPage = static_cast<PULONG>(AllocatePage());
+  if (page == nullptr || previousPage == nullptr) {
+    FreePool(page);
+    FreePool(previousPage);
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
   // The bitmaps were built from the entries about to be replaced.
   if (volume->MarkedBlocksBuffer != nullptr) RtlClearAllBits(&volume->MarkedBlocks);
   if (volume->SavedBlocksBuffer != nullptr) RtlClearAllBits(&volume->SavedBlocks);
   // The slot of the snapshot that stopped being the newest is in use in
   // header A, so the spare is the first free slot.
   const ULONG spare = SpareSlot(header, vh::kSlotCount);
+  // The first snapshot may stamp any free block: nothing to check it by.
+  ULONG previousSlot = vh::kSlotCount;
+  const vh::SnapshotSlot* previous = nullptr;
+  if (header->SnapshotCount > 1 &&
+      NT_SUCCESS(FindSlotByNumber(header, header->SnapshotCount - 1, &previousSlot)))
+    previous = &header->Slots[previousSlot];
   NTSTATUS status = STATUS_SUCCESS;
   const ULONG pages = MapPages(header);
   for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p)
-    status = RestampPage(device, spare, p, page);
+    status = RestampPage(device, spare, previous, p, page, previousPage);
   FreePool(page);
+  FreePool(previousPage);
   if (NT_SUCCESS(status)) {
     header->CountCopy = header->SnapshotCount;
     status = WriteHeader(device);

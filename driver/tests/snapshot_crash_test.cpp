@@ -403,6 +403,33 @@ TEST_F(SnapshotCrashTest, QueuedWritesTogether) {
   }
 }
 
+// A create finished after the restart takes from the spare slot's area
+// only stamps the previous snapshot has too: what a create cannot have
+// written there (here every block stamped) never spares a block its copy.
+TEST_F(SnapshotCrashTest, AFinishedCreateTakesOnlyStampsThePreviousSnapshotHas) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  ASSERT_NO_FATAL_FAILURE(ThreeSnapshots());
+  ASSERT_NO_FATAL_FAILURE(Take(4));
+  const std::set<uint64_t> stamped3 = Stamped(3);
+  ASSERT_FALSE(stamped3.empty());
+  // As if header B never landed, with the spare's area not the create's.
+  EngineHeader header = Restorer(Installed()).Header();
+  header.CountCopy = 3;
+  ASSERT_EQ(Installed().WriteEngineSectors(header.HeaderSector, 1, &header),
+            storage::kStatusSuccess);
+  uint32_t spare = 0;
+  while (header.Slots[spare].Used != 0) ++spare;
+  const uint64_t mapSectors = header.BlockMapLast - header.BlockMapFirst + 1;
+  const std::vector<uint32_t> everything(mapSectors * 128, kMapEntryFree);
+  ASSERT_EQ(Installed().WriteEngineSectors(header.Slots[spare].SavedMapSector, mapSectors,
+                                           everything.data()),
+            storage::kStatusSuccess);
+  ASSERT_NO_FATAL_FAILURE(Reboot());
+  ASSERT_NO_FATAL_FAILURE(Fill(kBase, 1, 0x66));  // finishes the create
+  EXPECT_TRUE(Stamped(4) == stamped3);
+  ASSERT_NO_FATAL_FAILURE(CheckListed("after the create is finished", {{1, 2, 3, 4}}, true));
+}
+
 // Sixteen first writes queued together on a disk with a write cache: the
 // batch's copies, then its writes, wait unflushed together, so the cut
 // finds the cache at its fullest and keeps any part of them.

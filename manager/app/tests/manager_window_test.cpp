@@ -562,5 +562,64 @@ TEST_F(ManagerWindow, ShowingStacksTheAreasInsideTheFrame) {
   form->Hide();
 }
 
+// The screen's pixel at a client point of a window.
+COLORREF ScreenPixel(HWND wnd, int x, int y) {
+  POINT p{x, y};
+  ClientToScreen(wnd, &p);
+  HDC screen = GetDC(nullptr);
+  const COLORREF c = GetPixel(screen, p.x, p.y);
+  ReleaseDC(nullptr, screen);
+  return c;
+}
+
+TEST_F(ManagerWindow, TheShownWindowDrawsItsFrameAndThePagesTopLine) {
+  Boot();
+  Open();
+  form->Show();
+  ASSERT_TRUE(test::PumpUntil([&] { return IsWindowVisible(form->Handle()) != FALSE; }));
+  test::PumpFor(200);
+  HWND wnd = form->Handle();
+  const COLORREF frame = RGB(0x00, 0x8C, 0x41);  // the form colour 0x418C00
+  // The one-pixel frame round the three areas: left, right and bottom edges.
+  EXPECT_EQ(ScreenPixel(wnd, 0, 300), frame);
+  EXPECT_EQ(ScreenPixel(wnd, form->ClientWidth() - 1, 300), frame);
+  EXPECT_EQ(ScreenPixel(wnd, 400, form->ClientHeight() - 1), frame);
+  // The page's top line, with white below it where no child covers the page.
+  HWND page = form->PageMain->Handle();
+  const COLORREF line = ScreenPixel(page, 5, 0);
+  EXPECT_NE(line, RGB(255, 255, 255));
+  EXPECT_EQ(ScreenPixel(page, 400, 0), line);
+  EXPECT_EQ(ScreenPixel(page, 5, 70), RGB(255, 255, 255)) << "the white page beside the tree";
+  form->Hide();
+}
+
+TEST_F(ManagerWindow, MovingWithTheLeftButtonOverTheFormOrTitleBarAsksTheSystemToMove) {
+  Open();
+  form->Show();
+  // What reaches the window, held back from the system's move loop.
+  std::vector<std::pair<WPARAM, LPARAM>> commands;
+  auto previous = form->WindowProc;
+  form->WindowProc = [&](classlib::TMessage& m) {
+    if (m.Msg == WM_SYSCOMMAND) {
+      commands.emplace_back(m.WParam, m.LParam);
+      return;
+    }
+    previous(m);
+  };
+  const classlib::TShiftState left{classlib::ssLeft}, none{};
+  form->FormMouseMove(form, none, 5, 5);
+  form->rgtTopMouseMove(form, none, 5, 5, 1, 1);
+  EXPECT_TRUE(commands.empty()) << "no button: no move";
+  form->FormMouseMove(form, left, 5, 5);
+  form->rgtTopMouseMove(form, left, 5, 5, 1, 1);
+  ASSERT_EQ(commands.size(), 2u);
+  for (const auto& [w, l] : commands) {
+    EXPECT_EQ(w, 0xF011u);
+    EXPECT_EQ(l, 0);
+  }
+  form->WindowProc = previous;
+  form->Hide();
+}
+
 }  // namespace
 }  // namespace kelm::app

@@ -155,6 +155,42 @@ TEST_F(PageControlTest, ManagersPageWithoutTabLoadsQuietlyAndDrawsOneTopLine) {
   EXPECT_EQ(-1, main->TabIndex());
 }
 
+TEST(PageControlInCode, TheActiveSheetLiesBelowTheTabsOnceTheyArePainted) {
+  // No stored row thickness: the tab strip is measured at the first paint,
+  // after the sheets were first placed.
+  TForm* form = New<TForm>(nullptr);
+  form->SetBounds(100, 100, 320, 220);
+  auto* pages = New<TKtPageControl>(form);
+  pages->SetParent(form);
+  pages->SetBounds(10, 10, 300, 200);
+  TKtTabSheet* sheets[2] = {New<TKtTabSheet>(form), New<TKtTabSheet>(form)};
+  for (TKtTabSheet* sheet : sheets) {
+    sheet->SetPageControl(pages);
+    sheet->SetCaption(u"Sheet");
+  }
+  pages->SetActivePageIndex(0);
+  form->Show();
+  ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(form->Handle()); }));
+  UpdateWindow(form->Handle());
+  PumpFor(50);
+  const kit::TKtRect display = pages->DisplayRect();
+  const kit::TKtRect strip = pages->TabStripRect();
+  EXPECT_GT(strip.bottom - strip.top, 0);
+  EXPECT_GE(display.top, strip.bottom - 1);
+  TKtTabSheet* active = pages->ActivePage();
+  ASSERT_EQ(sheets[0], active);
+  EXPECT_EQ(display.left, active->Left());
+  EXPECT_EQ(display.top, active->Top());
+  EXPECT_EQ(display.right - display.left, active->Width());
+  EXPECT_EQ(display.bottom - display.top, active->Height());
+  // The tab's text stays visible: the sheet's window does not cover the strip.
+  RECT sheetOnScreen{};
+  GetWindowRect(active->Handle(), &sheetOnScreen);
+  const TPoint stripMiddle = pages->ClientToScreen(TPoint{10, (strip.top + strip.bottom) / 2});
+  EXPECT_LT(stripMiddle.y, sheetOnScreen.top);
+  Free(form);
+}
+
 TEST_F(PageControlTest, DefaultPageWinsAfterLoadingAndSwitchesKeepTheEventOrder) {
   ASSERT_NE(nullptr, pages);
   EXPECT_TRUE(form->Log.empty()) << ::testing::PrintToString(form->Log);

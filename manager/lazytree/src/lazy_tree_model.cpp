@@ -1053,6 +1053,13 @@ PLazyNode TLazyTreeModel::GetNextSelected(PLazyNode node, bool considerChildrenA
   return node;
 }
 
+classlib::TObject* OwnerTreeOf(PLazyNode node) {
+  LT_ASSERT(node, u"Node must not be nil.");
+  // Only the hidden root links to itself on both sides.
+  while (node->PrevSibling != node || node->NextSibling != node) node = node->Parent;
+  return reinterpret_cast<classlib::TObject*>(node->Parent);
+}
+
 uint32_t TLazyTreeModel::GetNodeLevel(PLazyNode node) const {
   if (!node || node == root_) return 0;
   uint32_t level = 0;

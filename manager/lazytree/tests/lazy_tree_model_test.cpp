@@ -103,6 +103,19 @@ TEST_F(LazyTreeModel, FirstTopLevelNodeOnAnEmptyTree) {
   Check();
 }
 
+TEST_F(LazyTreeModel, EveryNodeKnowsItsOwnerTree) {
+  TRecorder otherSender;
+  TTestTree other{&otherSender};
+  PLazyNode top = tree.AddChild(nullptr);
+  PLazyNode deep = tree.AddChild(tree.AddChild(tree.AddChild(top)));
+  PLazyNode alone = other.AddChild(other.AddChild(nullptr));
+  EXPECT_EQ(OwnerTreeOf(top), &rec);
+  EXPECT_EQ(OwnerTreeOf(deep), &rec);
+  EXPECT_EQ(OwnerTreeOf(tree.RootNode()), &rec);
+  EXPECT_EQ(OwnerTreeOf(alone), &otherSender);
+  EXPECT_THROW(OwnerTreeOf(nullptr), EAssertionFailed);
+}
+
 TEST_F(LazyTreeModel, OwnersDataIsZeroedAndAlignedForAnyScalar) {
   rec.dataSize = 152;
   tree.OnGetNodeDataSize = EventOf<&TRecorder::DataSize>(&rec);

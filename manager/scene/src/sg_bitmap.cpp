@@ -273,6 +273,17 @@ void TsgBitmap::SetResourceName(const std::string& v) {
   Changed();
 }
 
+TsgBitmap* TsgBitmap::CreateFromStream(TStream& stream) {
+  auto* bitmap = classlib::New<TsgBitmap>(0, 0);
+  try {
+    bitmap->LoadFromStream(stream);
+  } catch (...) {
+    classlib::Free(bitmap);
+    throw;
+  }
+  return bitmap;
+}
+
 bool TsgBitmap::LoadFromStream(TStream& stream) {
   FilterPtr filter(sgCreateFilter());
   if (!filter) return false;

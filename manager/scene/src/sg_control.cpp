@@ -332,6 +332,20 @@ void TsgControl::SetTabOrder(int value) {
   if (to != current) parent->MoveTabEntry(this, to);
 }
 
+namespace {
+void AppendTabList(const TsgVisualObject* from, std::vector<TsgVisualObject*>& list,
+                   bool recursive) {
+  for (TsgVisualObject* entry : from->TabList()) {
+    list.push_back(entry);
+    if (recursive) AppendTabList(entry, list, true);
+  }
+}
+}  // namespace
+
+void TsgControl::GetTabList(std::vector<TsgVisualObject*>& list, bool recursive) const {
+  AppendTabList(this, list, recursive);
+}
+
 // ---- TsgBackground
 CL_CLASS(TsgBackground) { c.Object("Fill", &TsgBackground::Fill, &TsgBackground::SetFill); }
 

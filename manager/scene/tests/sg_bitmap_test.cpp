@@ -171,6 +171,34 @@ TEST(BitmapStream, LaterStartAndUndecodableData) {
   SetDefaultFilterClass(nullptr);
 }
 
+TEST(BitmapStream, CreateFromStreamLoadsFromThePositionOrStaysEmpty) {
+  TRecordingFilter::Install();
+  TsgBitmap source(3, 2);
+  source.Clear(0xFF445566u);
+  source.Bits()[4] = 0x80102030u;
+  classlib::TMemoryStream m;
+  m.WriteBuffer("head", 4);
+  ASSERT_TRUE(source.SaveToStream(m));
+  m.SetPosition(4);
+  TsgBitmap* made = TsgBitmap::CreateFromStream(m);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->Width(), 3);
+  EXPECT_EQ(made->Height(), 2);
+  EXPECT_EQ(made->Bits()[4], 0x80102030u);
+  EXPECT_EQ(made->Bits()[5], 0xFF445566u);
+  classlib::Free(made);
+
+  classlib::TMemoryStream junk;
+  junk.WriteBuffer("not an image", 12);
+  junk.SetPosition(0);
+  TsgBitmap* empty = TsgBitmap::CreateFromStream(junk);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_TRUE(empty->IsEmpty());
+  EXPECT_EQ(empty->Width(), 0);
+  classlib::Free(empty);
+  SetDefaultFilterClass(nullptr);
+}
+
 TEST(BitmapFiles, MissingFileAsksNoFilter) {
   TRecordingFilter::Install();
   TsgBitmap b(2, 2);

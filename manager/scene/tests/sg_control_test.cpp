@@ -540,6 +540,30 @@ TEST_F(Controls, TabOrderMovesWithinTheParentsListClamped) {
   classlib::Free(loose);
 }
 
+TEST_F(Controls, GetTabListAppendsInTabOrderAndNestsWhenRecursive) {
+  auto* form = Make<TsgTestButton>();
+  auto* a = Make<TsgTestButton>(form);
+  auto* b = Make<TsgTestButton>(form);
+  auto* a1 = Make<TsgTestButton>(a);
+  auto* a2 = Make<TsgTestButton>(a);
+  auto* b1 = Make<TsgTestButton>(b);
+  b->SetTabOrder(0);
+  a2->SetTabOrder(0);
+  auto* before = Make<TsgTestButton>();
+  const struct {
+    bool recursive;
+    std::vector<TsgVisualObject*> expected;
+  } cases[] = {{false, {before, b, a}}, {true, {before, b, b1, a, a2, a1}}};
+  for (const auto& t : cases) {
+    std::vector<TsgVisualObject*> list{before};  // appended to, not replaced
+    form->GetTabList(list, t.recursive);
+    EXPECT_EQ(list, t.expected) << t.recursive;
+  }
+  std::vector<TsgVisualObject*> none;
+  b1->GetTabList(none, true);
+  EXPECT_TRUE(none.empty());
+}
+
 TEST_F(Controls, PendingTabOrdersApplyAfterLoading) {
   const struct {
     std::vector<int> pending;  // per child in stream order; -1: none

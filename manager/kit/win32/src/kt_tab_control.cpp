@@ -123,6 +123,7 @@ void TKtCustomTabControl::AdjustClientRect(TRect& rect) {
   // The layout runs at paint time; until then the row thickness read with
   // the form places the children.
   const TKtRect r = DisplayRect();
+  alignedTo_ = r;
   rect = Rect(r.left, r.top, r.right, r.bottom);
 }
 
@@ -147,6 +148,9 @@ TColor TKtCustomTabControl::FrameColor() { return AdjustColor(FlatColor(), FlatC
 
 void TKtCustomTabControl::Paint() {
   PlaceButtons();
+  // The strip measured just now may have moved the page area: the pages
+  // follow before anything is drawn, or the active one covers the tabs.
+  if (DisplayRect() != alignedTo_) Realign();
   const int w = Width();
   const int h = Height();
   if (w <= 0 || h <= 0) return;

@@ -277,4 +277,8 @@ class TLazyTreeModel {
   PLazyNode lastChangedNode_ = nullptr;
 };
 
+// The tree (the sender its store was made for) that owns a node: found
+// through the parents up to the hidden root, which refers back to it.
+classlib::TObject* OwnerTreeOf(PLazyNode node);
+
 }  // namespace kelm::lazytree

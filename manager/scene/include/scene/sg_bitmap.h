@@ -102,6 +102,9 @@ class TsgBitmap : public classlib::TPersistent, public IsgFreeNotifyClient {
   // Through the default filter. Data the filter cannot decode leaves the
   // bitmap as it was and fires nothing.
   bool LoadFromStream(classlib::TStream& stream);
+  // A new empty bitmap loaded from the stream's position (empty when the
+  // data does not decode); the caller frees it.
+  static TsgBitmap* CreateFromStream(classlib::TStream& stream);
   // "jpeg" with "quality=100" when every pixel is opaque, else "png".
   bool SaveToStream(classlib::TStream& stream);
 

@@ -81,6 +81,9 @@ class TsgControl : public TsgVisualObject {
   void SetResource(const std::string& v);
   int GetTabOrder() const;
   void SetTabOrder(int value);
+  // Appends this object's tab list in order; recursive: each entry's own
+  // tab list right after the entry.
+  void GetTabList(std::vector<TsgVisualObject*>& list, bool recursive) const;
 
   // ---- virtual operations, in slot order after TsgVisualObject's
   virtual classlib::TComponent* GetAction();

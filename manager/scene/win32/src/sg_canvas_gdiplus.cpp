@@ -671,7 +671,55 @@ void TsgCanvasGdiPlus::DrawRect(const TsgRect& r, float xRadius, float yRadius, 
   }
   TGPGraphicsPath path;
   RoundRectPath(r, xRadius, yRadius, corners, cornerType, path);
-  if (path) graphics_.Check(Gdip().GdipDrawPath(graphics_.Get(), pen_.Get(), path.Get()));
+  if (path) StrokeCurvedPath(path.Get());
+}
+
+namespace {
+
+// Appends the end points of the lines that follow a Bezier within
+// flatness: halves until both control points lie that close to the chord.
+void FlattenBezier(GpPointF p0, GpPointF p1, GpPointF p2, GpPointF p3, float flatness, int depth,
+                   std::vector<GpPointF>& out) {
+  const float dx = p3.X - p0.X, dy = p3.Y - p0.Y;
+  const float chord = std::sqrt(dx * dx + dy * dy);
+  auto off = [&](GpPointF p) {
+    const float px = p.X - p0.X, py = p.Y - p0.Y;
+    return chord > 1e-6f ? std::fabs(px * dy - py * dx) / chord : std::sqrt(px * px + py * py);
+  };
+  if (depth >= 16 || (off(p1) <= flatness && off(p2) <= flatness)) {
+    out.push_back(p3);
+    return;
+  }
+  auto mid = [](GpPointF a, GpPointF b) { return GpPointF{(a.X + b.X) / 2, (a.Y + b.Y) / 2}; };
+  const GpPointF a = mid(p0, p1), b = mid(p1, p2), c = mid(p2, p3);
+  const GpPointF ab = mid(a, b), bc = mid(b, c), m = mid(ab, bc);
+  FlattenBezier(p0, a, ab, m, flatness, depth + 1, out);
+  FlattenBezier(m, bc, c, p3, flatness, depth + 1, out);
+}
+
+}  // namespace
+
+float TsgCanvasGdiPlus::Flatness() const {
+  // A quarter of a device pixel, in world units.
+  const TsgMatrix& m = Matrix();
+  const float scale = std::sqrt(std::fabs(m.m11 * m.m22 - m.m12 * m.m21));
+  return scale > 1e-6f ? 0.25f / scale : 0.25f;
+}
+
+void TsgCanvasGdiPlus::StrokeCurvedPath(GpPath* path) {
+  graphics_.Check(Gdip().GdipFlattenPath(path, nullptr, Flatness()));
+  graphics_.Check(Gdip().GdipDrawPath(graphics_.Get(), pen_.Get(), path));
+}
+
+void TsgCanvasGdiPlus::StrokeBezier(GpPointF p0, GpPointF p1, GpPointF p2, GpPointF p3) {
+  // Wine's GDI+ strokes a Bezier that bends both ways as its chord, and its
+  // own flattening judges such a curve flat by its middle point alone, which
+  // lies on the chord. Lines within a quarter pixel of the curve are what
+  // GDI+ strokes on Windows anyway, so the result looks the same there.
+  std::vector<GpPointF> points{p0};
+  FlattenBezier(p0, p1, p2, p3, Flatness(), 0, points);
+  graphics_.Check(
+      Gdip().GdipDrawLines(graphics_.Get(), pen_.Get(), points.data(), INT(points.size())));
 }
 
 void TsgCanvasGdiPlus::FillEllipse(const TsgRect& r, float opacity) {
@@ -785,8 +833,7 @@ void TsgCanvasGdiPlus::DrawPath(TsgPathData* path, const TsgRect& r, float opaci
         if (i + 2 >= pts.size()) return;
         const TsgPoint c2 = m.Map(pts[i + 1].X, pts[i + 1].Y);
         const TsgPoint e = m.Map(pts[i + 2].X, pts[i + 2].Y);
-        graphics_.Check(
-            Gdip().GdipDrawBezier(g, pen, current.X, current.Y, p.X, p.Y, c2.X, c2.Y, e.X, e.Y));
+        StrokeBezier({current.X, current.Y}, {p.X, p.Y}, {c2.X, c2.Y}, {e.X, e.Y});
         current = e;
         i += 2;
         break;

@@ -95,6 +95,12 @@ void TsgCanvasGdiPlus::FontChanged(classlib::TObject* sender) {
     if (GpFontFamily* generic = GenericSansSerif())
       fontFamily_.Check(Gdip().GdipCloneFontFamily(generic, fontFamily_.Receive()));
   }
+  // A machine without the generic family either (Wine's prefix) still draws
+  // text, in whatever font is installed.
+  if (!fontFamily_) {
+    if (GpFontFamily* any = AnyInstalledFamily())
+      fontFamily_.Check(Gdip().GdipCloneFontFamily(any, fontFamily_.Receive()));
+  }
   SetTextHint();
 }
 

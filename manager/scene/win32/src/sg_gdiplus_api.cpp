@@ -1,7 +1,9 @@
 // Finding, binding, starting and stopping GDI+.
 #include "scene/sg_gdiplus_api.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "classlib/sysutils.h"
 
@@ -101,6 +103,24 @@ void Shutdown() {
 GpFontFamily* GenericSansSerif() {
   if (!g.sansSerif && Started()) g.api.GdipGetGenericFontFamilySansSerif(&g.sansSerif);
   return g.sansSerif;
+}
+
+GpFontFamily* AnyInstalledFamily() {
+  GpFontCollection* installed = nullptr;
+  INT count = 0;
+  if (!Started() || g.api.GdipNewInstalledFontCollection(&installed) != Ok || !installed ||
+      g.api.GdipGetFontCollectionFamilyCount(installed, &count) != Ok || count <= 0)
+    return nullptr;
+  std::vector<GpFontFamily*> families(static_cast<size_t>(count));
+  INT found = 0;
+  if (g.api.GdipGetFontCollectionFamilyList(installed, count, families.data(), &found) != Ok)
+    return nullptr;
+  families.resize(static_cast<size_t>(std::clamp(found, INT(0), count)));
+  for (GpFontFamily* family : families) {
+    BOOL regular = FALSE;
+    if (family && g.api.GdipIsStyleAvailable(family, 0, &regular) == Ok && regular) return family;
+  }
+  return families.empty() ? nullptr : families.front();
 }
 
 void SetTestLibraryName(const std::string& name) { g.testLibrary = name; }

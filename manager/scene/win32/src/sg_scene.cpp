@@ -618,6 +618,40 @@ void TsgCustomScene::UpdateLayered() {
   g_updateLayered(form->Handle(), nullptr, &dst, &size, src, &origin, 0, &blend, ULW_ALPHA);
 }
 
+namespace {
+
+// Paints into dc (origin at the container's client origin) the graphic and
+// custom controls (only the custom ones when customOnly) of the container
+// that come before stop and meet area (in the container's coordinates); a
+// custom control's own custom controls follow it the same way.
+void PaintSiblingsBefore(HDC dc, classlib::TWinControl* container, classlib::TControl* stop,
+                         const RECT& area, bool customOnly) {
+  const auto dcArg = reinterpret_cast<WPARAM>(dc);
+  for (int i = 0; i < container->ControlCount(); ++i) {
+    classlib::TControl* c = container->Controls(i);
+    if (c == stop) break;
+    const bool graphic = dynamic_cast<classlib::TGraphicControl*>(c) != nullptr;
+    auto* custom = dynamic_cast<classlib::TCustomControl*>(c);
+    if ((!custom && (customOnly || !graphic)) || !c->Visible()) continue;
+    const RECT bounds{c->Left(), c->Top(), c->Left() + c->Width(), c->Top() + c->Height()};
+    RECT meet{};
+    if (!IntersectRect(&meet, &bounds, &area)) continue;
+    const int s = SaveDC(dc);
+    POINT o{};
+    GetViewportOrgEx(dc, &o);
+    SetViewportOrgEx(dc, o.x + c->Left(), o.y + c->Top(), nullptr);
+    IntersectClipRect(dc, 0, 0, c->Width(), c->Height());
+    c->Perform(WM_PAINT, dcArg, 0);
+    if (custom) {
+      OffsetRect(&meet, -c->Left(), -c->Top());
+      PaintSiblingsBefore(dc, custom, nullptr, meet, true);
+    }
+    RestoreDC(dc, s);
+  }
+}
+
+}  // namespace
+
 void TsgCustomScene::PaintParent(HDC dc) {
   classlib::TWinControl* parent = Parent();
   if (!dc || !parent) return;
@@ -643,33 +677,17 @@ void TsgCustomScene::PaintParent(HDC dc) {
   SetViewportOrgEx(dc, org.x - Left(), org.y - Top(), nullptr);
   const auto dcArg = reinterpret_cast<WPARAM>(dc);
   if (auto* form = dynamic_cast<classlib::TCustomForm*>(parent)) {
-    SendMessageW(form->Handle(), WM_ERASEBKGND, dcArg, 0);
+    // An MDI frame's visible background is its client window's.
+    HWND target = form->Handle();
+    if (form->FormStyle() == classlib::TFormStyle::fsMDIForm)
+      if (HWND client = FindWindowExW(target, nullptr, L"MDICLIENT", nullptr)) target = client;
+    SendMessageW(target, WM_ERASEBKGND, dcArg, 0);
   } else {
     parent->Perform(WM_ERASEBKGND, dcArg, dcArg);
     parent->Perform(WM_PAINT, dcArg, 0);
   }
-  const RECT mine{Left(), Top(), Left() + Width(), Top() + Height()};
-  std::function<void(classlib::TWinControl*, classlib::TControl*, POINT)> paintSiblings;
-  for (int i = 0; i < parent->ControlCount(); ++i) {
-    classlib::TControl* c = parent->Controls(i);
-    if (c == this) break;
-    const bool graphic = dynamic_cast<classlib::TGraphicControl*>(c) != nullptr;
-    auto* custom = dynamic_cast<classlib::TCustomControl*>(c);
-    if ((!graphic && !custom) || !c->Visible()) continue;
-    RECT cr{c->Left(), c->Top(), c->Left() + c->Width(), c->Top() + c->Height()};
-    RECT meet{};
-    if (!IntersectRect(&meet, &cr, &mine)) continue;
-    const int s = SaveDC(dc);
-    POINT o{};
-    GetViewportOrgEx(dc, &o);
-    SetViewportOrgEx(dc, o.x + c->Left(), o.y + c->Top(), nullptr);
-    IntersectClipRect(dc, 0, 0, c->Width(), c->Height());
-    if (custom)
-      custom->PaintTo(dc, 0, 0);
-    else
-      c->Perform(WM_PAINT, dcArg, 0);
-    RestoreDC(dc, s);
-  }
+  PaintSiblingsBefore(dc, parent, this, RECT{Left(), Top(), Left() + Width(), Top() + Height()},
+                      false);
   RestoreDC(dc, saved);
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "classlib/menus.h"
 #include "classlib/sysutils.h"
 #include "classlib/typinfo.h"
 #include "scene/sg_classes.h"
@@ -337,6 +338,41 @@ void TsgCustomScene::InsertObject(const std::string& className) {
     }
     insertPoint_ = {-1, -1};
   }
+}
+
+void TsgCustomScene::AddObjectClick(classlib::TObject* sender) {
+  auto* item = dynamic_cast<classlib::TMenuItem*>(sender);
+  if (!item) return;
+  if (!item->Hint().empty()) {
+    if (selected_) InsertObject(classlib::WideToUtf8(item->Hint()));
+    return;
+  }
+  InsertObject("Tsg" + classlib::WideToUtf8(classlib::StripHotkey(item->Caption())));
+}
+
+void TsgCustomScene::HideInDesignClick(classlib::TObject* sender) {
+  (void)sender;
+  TsgObject* root = GetRoot();
+  if (!selected_ || selected_ == root) return;
+  selected_->SetDesignHide(!selected_->DesignHide());
+  if (selected_->DesignHide())
+    if (TsgVisualObject* parent = selected_->VisualParent()) SetSelected(parent);
+  AddUpdateRect({0, 0, static_cast<float>(Width()), static_cast<float>(Height())});
+}
+
+void TsgCustomScene::DeleteObjectClick(classlib::TObject* sender) {
+  (void)sender;
+  TsgObject* root = GetRoot();
+  if (!selected_ || selected_ == root) return;
+  TsgVisualObject* old = selected_;
+  TsgVisualObject* replacement = old->VisualParent();
+  if (!replacement && root) replacement = root->Visual();
+  selected_ = replacement;
+  if (replacement) {
+    replacement->FreeNotification(this);
+    replacement->DesignInsert();
+  }
+  classlib::Free(old);
 }
 
 }  // namespace kelm::scene

@@ -399,6 +399,86 @@ TEST(GdiPlusCanvas, PathsFitTheRectangleUnderClipAndMatrix) {
   EXPECT_EQ(d.At(5, 5), 0u);
 }
 
+// The inked columns of row y.
+std::vector<int> InkedColumns(const Surface& s, int y) {
+  std::vector<int> xs;
+  for (int x = 0; x < s.bitmap->Width(); ++x)
+    if (s.At(x, y) >> 24) xs.push_back(x);
+  return xs;
+}
+
+TEST(GdiPlusCanvas, ACurveThatBendsBothWaysIsStrokedAlongTheCurve) {
+  // An S from the top left to the bottom right: its controls lie on either
+  // side of the chord, which near the top passes x = 8 and near the bottom
+  // x = 92, while the curve is far out at both.
+  Own<TsgPathData> path(classlib::New<TsgPathData>());
+  path->MoveTo({0, 0});
+  path->CurveTo({100, 0}, {0, 60}, {100, 60});
+  Surface s(100, 60);
+  s.canvas->StrokeThickness = 2;
+  s.canvas->DrawPath(path.get(), {0, 0, 100, 60}, 1);
+  const auto top = InkedColumns(s, 5), bottom = InkedColumns(s, 54);
+  ASSERT_FALSE(top.empty());
+  ASSERT_FALSE(bottom.empty());
+  EXPECT_GT(top.back(), 30);
+  EXPECT_LT(bottom.front(), 70);
+  // The chord's middle stays clear: the curve crosses it only at its centre.
+  EXPECT_EQ(s.At(25, 15) >> 24, 0u);
+  EXPECT_EQ(s.At(75, 45) >> 24, 0u);
+}
+
+TEST(GdiPlusCanvas, APathsGradientStrokeSpansTheRectangleItIsDrawnInto) {
+  // A path of unit size stretched over 100 x 10: its stroke's gradient runs
+  // across the 100 pixels drawn, not across the path's own unit bounds.
+  Own<TsgPathData> path(classlib::New<TsgPathData>());
+  path->MoveTo({0, 0});
+  path->LineTo({1, 1});
+  path->MoveTo({0, 0.5f});
+  path->LineTo({1, 0.5f});
+  Surface s(100, 10);
+  SetGradient(s.canvas->Stroke(), {{0xFFFF0000u, 0}, {0xFF0000FFu, 1}}, sgLinearGradient);
+  s.canvas->Stroke()->Gradient()->StopPosition()->SetPoint({1, 0});
+  s.canvas->StrokeThickness = 4;
+  s.canvas->DrawPath(path.get(), {0, 0, 100, 10}, 1);
+  const uint32_t left = s.At(4, 5), middle = s.At(50, 5), right = s.At(96, 5);
+  EXPECT_GT(Channel(left, 16), 200) << std::hex << left;
+  EXPECT_LT(Channel(left, 0), 40) << std::hex << left;
+  EXPECT_GT(Channel(right, 0), 200) << std::hex << right;
+  EXPECT_LT(Channel(right, 16), 40) << std::hex << right;
+  EXPECT_GT(Channel(middle, 16), 64) << std::hex << middle;
+  EXPECT_GT(Channel(middle, 0), 64) << std::hex << middle;
+}
+
+// The inked rows of column x.
+std::vector<int> InkedRows(const Surface& s, int x) {
+  std::vector<int> ys;
+  for (int y = 0; y < s.bitmap->Height(); ++y)
+    if (s.At(x, y) >> 24) ys.push_back(y);
+  return ys;
+}
+
+TEST(GdiPlusCanvas, OnePixelStrokesLandWhereGdiPlusItselfPutsThem) {
+  // A 150 x 60 rectangle shape strokes its half-pixel-inset outline. Our
+  // canvas adds no offset of its own: the lines land where one direct GDI+
+  // call with the same settings puts them (on Windows columns 0 and 149;
+  // Wine's GDI+ puts both 1 pixel right and down).
+  Surface ours(160, 70);
+  ours.canvas->StrokeThickness = 1;
+  ours.canvas->DrawRect({0.5f, 0.5f, 149.5f, 59.5f}, 0, 0, sgAllCorners, 1, sgCornerRound);
+  Surface direct(160, 70);
+  GpPen* pen = nullptr;
+  ASSERT_EQ(Gdip().GdipCreatePen1(0xFF000000u, 1.0f, UnitWorld, &pen), Ok);
+  EXPECT_EQ(Gdip().GdipDrawRectangle(direct.canvas->Graphics(), pen, 0.5f, 0.5f, 149, 59), Ok);
+  Gdip().GdipDeletePen(pen);
+  const auto columns = InkedColumns(ours, 30), rows = InkedRows(ours, 75);
+  ASSERT_EQ(columns.size(), 2u);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(columns, InkedColumns(direct, 30));
+  EXPECT_EQ(rows, InkedRows(direct, 75));
+  EXPECT_EQ(columns[1] - columns[0], 149);
+  EXPECT_EQ(rows[1] - rows[0], 59);
+}
+
 Own<TsgBitmap> FourColours() {
   Own<TsgBitmap> b(classlib::New<TsgBitmap>(2, 2));
   const uint32_t px[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu};
@@ -530,6 +610,38 @@ TEST(GdiPlusCanvasText, OpaqueTextStopsBelowFullAlpha) {
   none.canvas->Fill()->SetStyle(sgBrushNone);
   none.canvas->FillText({0, 0, 40, 20}, u"MM", false, 1, sgTextAlignNear, sgTextAlignNear);
   for (int i = 0; i < 800; ++i) ASSERT_EQ(none.bitmap->Bits()[i], 0u);
+}
+
+// Counts the pixels text left any ink on.
+int InkedPixels(const uint32_t* bits, int count) {
+  return int(std::count_if(bits, bits + count, [](uint32_t p) { return (p >> 24) != 0; }));
+}
+
+TEST(GdiPlusCanvasText, AFamilyThatIsNotInstalledStillDrawsAndMeasures) {
+  // Neither the name nor, under Wine, the generic sans-serif exists: the
+  // text falls back to an installed family instead of vanishing.
+  struct Case {
+    const char* family;
+  } const cases[] = {{"No Such Family 42"}, {"Tahoma"}, {""}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.family);
+    Surface s(120, 30);
+    s.canvas->Font()->SetFamily(k.family);
+    s.canvas->Font()->SetSize(20);
+    s.canvas->Fill()->SetSolidColor(0xFF000000u);
+    s.canvas->FillText({0, 0, 120, 30}, u"MMMM", false, 1, sgTextAlignNear, sgTextAlignNear);
+    EXPECT_GT(InkedPixels(s.bitmap->Bits(), 120 * 30), 40);
+    TsgRect measured{0, 0, 1000, 200};
+    s.canvas->MeasureText(measured, u"MMMM", false, sgTextAlignNear, sgTextAlignNear);
+    EXPECT_GT(sgRectWidth(measured), 20);
+  }
+  // The window canvas starts with its default family, installed or not.
+  Own<TsgCanvasGdiPlus> w(classlib::New<TsgCanvasGdiPlus>(120, 30));
+  w->Clear(0);
+  w->Font()->SetSize(20);
+  w->Fill()->SetSolidColor(0xFF000000u);
+  w->FillText({0, 0, 120, 30}, u"MMMM", false, 1, sgTextAlignNear, sgTextAlignNear);
+  EXPECT_GT(InkedPixels(w->Bits(), 120 * 30), 40);
 }
 
 TEST(GdiPlusCanvasText, SizeTwelveAtNinetySixDpiIsNinePoints) {

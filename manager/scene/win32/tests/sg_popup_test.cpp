@@ -187,6 +187,75 @@ TEST_F(Popups, OpensAsALayeredTopmostFormShowingItsStyleOnTheScreen) {
   EXPECT_TRUE(OpenPopups().empty());
 }
 
+// The last buffer handed to the layered-window entry, as its premultiplied
+// pixels (0xAARRGGBB), before the real entry shows it.
+struct LayeredCapture {
+  static inline TUpdateLayeredWindowFn real = nullptr;
+  static inline std::vector<uint32_t> pixels;
+  static inline int width = 0, height = 0;
+  static BOOL WINAPI Update(HWND wnd, HDC dst, POINT* at, SIZE* size, HDC src, POINT* from,
+                            COLORREF key, BLENDFUNCTION* blend, DWORD flags) {
+    DIBSECTION dib{};
+    HGDIOBJ bitmap = src ? GetCurrentObject(src, OBJ_BITMAP) : nullptr;
+    if (bitmap && GetObjectW(bitmap, sizeof dib, &dib) == sizeof dib && dib.dsBm.bmBits &&
+        dib.dsBm.bmBitsPixel == 32) {
+      width = dib.dsBm.bmWidth;
+      height = dib.dsBm.bmHeight;
+      const auto* bits = static_cast<const uint32_t*>(dib.dsBm.bmBits);
+      // The canvas's buffer is a top-down DIB.
+      pixels.assign(bits, bits + size_t(width) * size_t(height));
+    }
+    return real(wnd, dst, at, size, src, from, key, blend, flags);
+  }
+  static uint32_t At(int x, int y) {
+    return x >= 0 && y >= 0 && x < width && y < height
+               ? pixels[size_t(y) * size_t(width) + size_t(x)]
+               : 0xDEADBEEFu;
+  }
+};
+
+TEST_F(Popups, TheFrameShowsItsLinesAndShadowInsideThePopup) {
+  // Both popup styles keep 5 pixels right and below their frame free for
+  // its shadow: the frame of a 180 x 70 popup is 175 x 65.
+  ASSERT_NE(savedBinding, nullptr);
+  LayeredCapture::real = savedBinding;
+  SetUpdateLayeredWindowBinding(&LayeredCapture::Update);
+  struct Case {
+    const char* style;
+    uint32_t fill, line;
+  } const cases[] = {{"popup", 0xFFF4F4F4u, 0xFF5A5A5Au},
+                     {"message popup", 0xFFFFFFFFu, 0xFF4C6A8Cu}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.style);
+    TsgPopup* p = k.fill == 0xFFF4F4F4u ? MakePopup() : New<TsgMessagePopup>(form);
+    if (p != made.back()) made.push_back(p);
+    p->SetBounds(0, 0, 180, 70);
+    LayeredCapture::pixels.clear();
+    p->SetIsOpen(true);
+    test::PumpPending();
+    ASSERT_EQ(LayeredCapture::width, 180);
+    ASSERT_EQ(LayeredCapture::height, 70);
+    auto alpha = [](uint32_t c) { return c >> 24; };
+    // Inside, the fill; the right and bottom lines at the frame's last
+    // pixel (GDI+ under Wine puts 1-pixel lines 1 pixel right and down).
+    const int off = LayeredCapture::At(174, 35) == k.line ? 0 : 1;
+    EXPECT_EQ(LayeredCapture::At(20, 20), k.fill);
+    EXPECT_EQ(LayeredCapture::At(174 + off, 35), k.line) << std::hex << LayeredCapture::At(175, 35);
+    EXPECT_EQ(LayeredCapture::At(90, 64 + off), k.line) << std::hex << LayeredCapture::At(90, 65);
+    EXPECT_EQ(LayeredCapture::At(173 + off, 35), k.fill);
+    EXPECT_EQ(LayeredCapture::At(90, 63 + off), k.fill);
+    // Beyond the frame the shadow shows: translucent and dark, never the fill.
+    for (const auto& [x, y] : {std::pair{177, 35}, {90, 67}, {176, 66}}) {
+      const uint32_t c = LayeredCapture::At(x, y);
+      EXPECT_GT(alpha(c), 0u) << x << "," << y << " " << std::hex << c;
+      EXPECT_LT(alpha(c), 255u) << x << "," << y << " " << std::hex << c;
+      EXPECT_LT((c >> 8) & 0xFF, alpha(c) / 2) << x << "," << y << " " << std::hex << c;
+    }
+    p->SetIsOpen(false);
+    test::PumpPending();
+  }
+}
+
 TEST_F(Popups, WithoutTheLayeredEntryTheWindowItselfShowsTheStyle) {
   SetUpdateLayeredWindowBinding(nullptr);
   TsgPopup* p = MakePopup();

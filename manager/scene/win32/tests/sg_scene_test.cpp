@@ -19,6 +19,7 @@
 #include "classlib/classdef.h"
 #include "classlib/filer.h"
 #include "classlib/forms.h"
+#include "classlib/menus.h"
 #include "classlib/streams.h"
 #include "classlib/textform.h"
 #include "scene/sg_animation.h"
@@ -750,6 +751,48 @@ TEST_F(SceneDesign, InsertedObjectsLandAtTheMenuPointAndDeleteFreesTheSelection)
   EXPECT_EQ(scene->GetSelected(), nullptr);
 }
 
+TEST_F(SceneDesign, MenuCommandsAddHideAndDeleteTheSelection) {
+  classlib::RegisterClasses({TSwatch::StaticClass()});
+  classlib::TMenuItem* item = New<classlib::TMenuItem>(form);
+  // An item with a class name in its hint adds that class to the selection.
+  item->SetHint(u"TSwatch");
+  scene->AddObjectClick(item);
+  auto* added = dynamic_cast<TSwatch*>(scene->GetSelected());
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(added->Parent(), a);
+  // Without a hint the caption names the class after "Tsg".
+  item->SetHint(u"");
+  item->SetCaption(u"&Ellipse");
+  scene->SetSelected(root);
+  scene->AddObjectClick(item);
+  TsgVisualObject* ellipse = scene->GetSelected();
+  ASSERT_NE(ellipse, nullptr);
+  EXPECT_EQ(std::string(ellipse->ClassName()), "TsgEllipse");
+  EXPECT_EQ(ellipse->Parent(), root);
+
+  // Hiding hands the selection to the parent; showing again keeps it.
+  scene->SetSelected(added);
+  scene->HideInDesignClick(item);
+  EXPECT_TRUE(added->DesignHide());
+  EXPECT_EQ(scene->GetSelected(), a);
+  scene->SetSelected(added);
+  scene->HideInDesignClick(item);
+  EXPECT_FALSE(added->DesignHide());
+  EXPECT_EQ(scene->GetSelected(), added);
+  // Deleting frees the object and selects its parent.
+  const int before = a->GetChildrenCount();
+  scene->DeleteObjectClick(item);
+  EXPECT_EQ(a->GetChildrenCount(), before - 1);
+  EXPECT_EQ(scene->GetSelected(), a);
+  // The root is neither hidden nor deleted.
+  scene->SetSelected(root);
+  scene->HideInDesignClick(item);
+  scene->DeleteObjectClick(item);
+  EXPECT_FALSE(root->DesignHide());
+  EXPECT_EQ(scene->GetSelected(), root);
+  EXPECT_EQ(scene->GetRoot(), root);
+}
+
 TEST_F(SceneDesign, TheRotationGripTurnsTheObject) {
   // The rotation grip of a sits 10 above the middle of its top edge.
   MouseAt(100 + 30, 100 + 0);
@@ -904,6 +947,48 @@ TEST_F(SceneHost, ATransparentSceneInsideAControlShowsItsParent) {
   EXPECT_EQ(BufferPixel(inner, 5, 5), 0xFF0000FFu);
   // The panel's red under the rest.
   EXPECT_EQ(BufferPixel(inner, 50, 30) & 0x00FFFFFFu, 0x00FF0000u);
+}
+
+// A windowed control that paints itself in its colour.
+class TFilledBox : public classlib::TCustomControl {
+ public:
+  using TCustomControl::TCustomControl;
+  void Paint() override {
+    Canvas()->Brush()->SetColor(Color());
+    Canvas()->FillRect(classlib::Rect(0, 0, Width(), Height()));
+  }
+};
+
+TEST_F(SceneHost, ATransparentSceneShowsTheControlsBeforeItAndTheirOwnControls) {
+  Make(false);
+  auto* panel = New<classlib::TCustomControl>(form);
+  panel->SetParent(form);
+  panel->SetBounds(0, 110, 200, 80);
+  panel->SetColor(RGB(255, 0, 0));
+  // Before the scene in the panel's order: a green card holding a blue chip.
+  auto* card = New<TFilledBox>(form);
+  card->SetParent(panel);
+  card->SetBounds(0, 0, 60, 60);
+  card->SetColor(RGB(0, 255, 0));
+  auto* chip = New<TFilledBox>(form);
+  chip->SetParent(card);
+  chip->SetBounds(20, 20, 20, 20);
+  chip->SetColor(RGB(0, 0, 255));
+  auto* inner = New<TsgScene>(form);
+  inner->SetTransparency(true);
+  inner->SetParent(panel);
+  inner->SetBounds(10, 10, 100, 50);
+  Pump();
+  inner->AddUpdateRect({0, 0, 100, 50});
+  inner->Draw();
+  // Scene points and what lies under them in the panel.
+  const struct {
+    int x, y;
+    uint32_t rgb;
+  } table[] = {{5, 5, 0x0000FF00u},   {45, 40, 0x0000FF00u}, {25, 15, 0x000000FFu},
+               {29, 29, 0x000000FFu}, {70, 30, 0x00FF0000u}, {55, 45, 0x00FF0000u}};
+  for (const auto& t : table)
+    EXPECT_EQ(BufferPixel(inner, t.x, t.y) & 0x00FFFFFFu, t.rgb) << t.x << "," << t.y;
 }
 
 TEST_F(SceneHost, HintsAndDesignHitTestsAskTheObjectUnderThePoint) {

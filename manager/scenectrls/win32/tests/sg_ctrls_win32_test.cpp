@@ -68,6 +68,41 @@ class Controls : public test::SceneWindow {
   Sink sink;
 };
 
+TEST_F(Controls, TheBooksInsetPartsKeepClearOfTheirControlsEdges) {
+  // Parts inset from their control (the pressed face, the caption, the
+  // check box's box and mark) keep that room as Padding: as Margins it
+  // left them filling the whole control.
+  auto* b = Add<TsgButton>(20, 20, 80, 22);
+  auto* c = Add<TsgCheckBox>(20, 60, 100, 19);
+  Show();
+  ASSERT_NE(b->StyleObject(), nullptr);
+  ASSERT_NE(c->StyleObject(), nullptr);
+  auto visualChild = [](scene::TsgObject* o, int i) {
+    return dynamic_cast<scene::TsgVisualObject*>(o->GetChild(i));
+  };
+  scene::TsgVisualObject* box = visualChild(c->StyleObject(), 0);
+  ASSERT_NE(box, nullptr);
+  const struct {
+    const char* part;
+    scene::TsgVisualObject* object;
+    float x, y, w, h;
+  } parts[] = {
+      {"pressed face", visualChild(b->StyleObject(), 1), 1, 1, 78, 20},
+      {"focus ring", visualChild(b->StyleObject(), 2), 2, 2, 76, 18},
+      {"caption", dynamic_cast<scene::TsgVisualObject*>(b->FindResource("text")), 3, 2, 74, 18},
+      {"check box", box, 1, 3, 13, 13},
+      {"check mark", visualChild(box, 0), 3, 3, 7, 7},
+  };
+  for (const auto& p : parts) {
+    SCOPED_TRACE(p.part);
+    ASSERT_NE(p.object, nullptr);
+    EXPECT_FLOAT_EQ(p.object->Position()->X(), p.x);
+    EXPECT_FLOAT_EQ(p.object->Position()->Y(), p.y);
+    EXPECT_FLOAT_EQ(p.object->Width(), p.w);
+    EXPECT_FLOAT_EQ(p.object->Height(), p.h);
+  }
+}
+
 TEST_F(Controls, ARealClickFiresOnClickOnce) {
   auto* b = Add<TsgButton>(20, 20, 80, 22);
   b->SetTextProp(u"OK");

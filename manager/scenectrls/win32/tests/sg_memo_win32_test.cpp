@@ -1,6 +1,7 @@
 // The memo in a real scene window with real input: typing, Shift+arrows,
 // Ctrl+C and Ctrl+V through the real clipboard, Backspace over CR LF, a
-// double click selecting a word, MaxLength, and a wheel notch.
+// double click selecting a word, MaxLength, a wheel notch, an input-method
+// composition, the real menu's Undo and the selection's colour by focus.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "classlib/classdef.h"
 #include "classlib/clipbrd.h"
 #include "classlib/forms.h"
+#include "classlib/timers.h"
 #include "scene/sg_canvas_gdiplus.h"
 #include "scene/sg_scene.h"
 #include "scenectrls/sg_memo.h"
@@ -118,6 +120,82 @@ TEST_F(MemoWindow, AWheelNotchScrollsThreeStepsAndFourMore) {
   MouseAt(100 + 100, 100 + 80, MOUSEEVENTF_WHEEL, WHEEL_DELTA);
   EXPECT_TRUE(test::PumpUntil([&] { return v->Value() < 300; }, 2000));
   EXPECT_FLOAT_EQ(v->Value(), 300 - 3 * v->SmallChange - 4);
+}
+
+TEST_F(MemoWindow, AComposedStringArrivesOnceWithItsWindowAtTheCaret) {
+  memo->SetText(u"xyz");
+  ShowAndFocus();
+  Press(VK_END);
+  const scene::TsgPoint before = memo->CaretToPoint(memo->Caret());
+  HIMC imc = ImmGetContext(host->Handle());
+  ASSERT_NE(imc, nullptr);
+  ImmSetOpenStatus(imc, TRUE);
+  const wchar_t text[] = L"ab";
+  ASSERT_TRUE(ImmSetCompositionStringW(imc, SCS_SETSTR, const_cast<wchar_t*>(text), 4, nullptr, 0));
+  ImmNotifyIME(imc, NI_COMPOSITIONSTR, CPS_COMPLETE, 0);
+  test::PumpFor(100);
+  EXPECT_EQ(memo->Text(), u"xyzab");
+  COMPOSITIONFORM cf{};
+  ASSERT_TRUE(ImmGetCompositionWindow(imc, &cf));
+  ImmReleaseContext(host->Handle(), imc);
+  // The memo sits at (20, 20): the window stands at the caret, as it was
+  // when the composition began or after it.
+  const scene::TsgPoint after = memo->CaretToPoint(memo->Caret());
+  const LONG y = static_cast<LONG>(20 + before.Y);
+  EXPECT_EQ(cf.ptCurrentPos.y, y);
+  EXPECT_TRUE(cf.ptCurrentPos.x == static_cast<LONG>(20 + before.X) ||
+              cf.ptCurrentPos.x == static_cast<LONG>(20 + after.X))
+      << cf.ptCurrentPos.x << " " << before.X << " " << after.X;
+}
+
+// Posts Escape if the menu is still up when it fires.
+class MenuWatchdog : public classlib::TObject {
+ public:
+  void Fire(classlib::TObject*) {
+    Fired = true;
+    PostMessageW(Window, WM_KEYDOWN, VK_ESCAPE, 0);
+  }
+  HWND Window = nullptr;
+  bool Fired = false;
+};
+
+TEST_F(MemoWindow, TheMenusUndoRestores) {
+  ShowAndFocus();
+  TypeLetters("abc");
+  ASSERT_TRUE(test::PumpUntil([&] { return memo->Text() == u"abc"; }, 2000));
+  auto* dog = New<MenuWatchdog>();
+  dog->Window = host->Handle();
+  auto* timer = New<classlib::TTimer>(nullptr);
+  timer->SetInterval(5000);
+  timer->SetOnTimer(classlib::EventOf<&MenuWatchdog::Fire>(dog));
+  // The first item, "Undo".
+  for (WPARAM vk : {VK_DOWN, VK_RETURN}) PostMessageW(host->Handle(), WM_KEYDOWN, vk, 0);
+  memo->ContextPopup({300, 200});
+  EXPECT_FALSE(dog->Fired);
+  EXPECT_EQ(memo->Text(), u"");
+  classlib::Free(timer);
+  classlib::Free(dog);
+}
+
+TEST_F(MemoWindow, SelectedSpacesShowTheSelectionOnlyWhileFocused) {
+  memo->SetText(u"a      b");
+  ShowAndFocus();
+  Press('A', {VK_CONTROL});
+  ASSERT_EQ(memo->GetSelText(), u"a      b");
+  const scene::TsgPoint p = memo->CaretToPoint({0, 4});
+  const int x = 20 + static_cast<int>(p.X), y = 20 + static_cast<int>(p.Y + memo->LineHeight() / 2);
+  EXPECT_TRUE(test::PumpUntil(
+      [&] {
+        const COLORREF c = Pixel(x, y);
+        return GetBValue(c) > GetRValue(c) + 0x30;
+      },
+      2000))
+      << std::hex << Pixel(x, y);
+  host->SetFocused(nullptr);
+  EXPECT_FALSE(memo->IsFocused());
+  EXPECT_TRUE(memo->HasSelection());
+  EXPECT_TRUE(test::PumpUntil([&] { return Pixel(x, y) == RGB(255, 255, 255); }, 2000))
+      << std::hex << Pixel(x, y);
 }
 
 }  // namespace

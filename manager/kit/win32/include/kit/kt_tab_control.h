@@ -191,6 +191,9 @@ class TKtCustomTabControl : public classlib::TCustomControl, public TKtTabContro
   TKtPoint lastDragPoint_{};
   // The paint under way serves a hot-tracking repaint of the strip alone.
   bool skipShadows_ = false;
+  // The page area the children were last aligned to: the layout at paint
+  // time may move it.
+  TKtRect alignedTo_{};
   HBITMAP bitmap_ = nullptr;
   SIZE bitmapSize_{0, 0};
 

@@ -90,6 +90,13 @@ class TsgCanvasGdiPlus final : public TsgCanvas {
   void FillRectArea(const TsgRect& r, float opacity);
   void FillGPPath(gdip::GpPath* path, const TsgRect& box, float opacity);
   bool BuildPath(TsgPathData* path, const TsgRect& r, gdip::TGPGraphicsPath& out);
+  // Strokes a path of one-way curves through its flattened copy (the path
+  // is flattened in place).
+  void StrokeCurvedPath(gdip::GpPath* path);
+  // Strokes one Bezier as the lines of our own flattening.
+  void StrokeBezier(gdip::GpPointF p0, gdip::GpPointF p1, gdip::GpPointF p2, gdip::GpPointF p3);
+  // A quarter of a device pixel under the current matrix.
+  float Flatness() const;
   void RoundRectPath(const TsgRect& r, float xRadius, float yRadius, TsgCorners corners,
                      TsgCornerType cornerType, gdip::TGPGraphicsPath& out);
   void RadialBrush(const TsgRect& box, float opacity);

@@ -178,6 +178,8 @@ constexpr INT PixelFormat32bppPARGB = 0xE200B;
   X(GdipDrawRectangle, (GpGraphics * graphics, GpPen * pen, REAL x, REAL y, REAL w, REAL h))       \
   X(GdipDrawEllipse, (GpGraphics * graphics, GpPen * pen, REAL x, REAL y, REAL w, REAL h))         \
   X(GdipDrawPath, (GpGraphics * graphics, GpPen * pen, GpPath * path))                             \
+  X(GdipFlattenPath, (GpPath * path, GpMatrix * matrix, REAL flatness))                            \
+  X(GdipDrawLines, (GpGraphics * graphics, GpPen * pen, const GpPointF* points, INT count))        \
   X(GdipGraphicsClear, (GpGraphics * graphics, ARGB color))                                        \
   X(GdipFillRectangle, (GpGraphics * graphics, GpBrush * brush, REAL x, REAL y, REAL w, REAL h))   \
   X(GdipFillPath, (GpGraphics * graphics, GpBrush * brush, GpPath * path))                         \
@@ -267,6 +269,10 @@ constexpr INT PixelFormat32bppPARGB = 0xE200B;
   X(GdipCreateFont, (const GpFontFamily* family, REAL emSize, INT style, int unit, GpFont** font)) \
   X(GdipDeleteFont, (GpFont * font))                                                               \
   X(GdipNewPrivateFontCollection, (GpFontCollection * *collection))                                \
+  X(GdipNewInstalledFontCollection, (GpFontCollection * *collection))                              \
+  X(GdipGetFontCollectionFamilyCount, (GpFontCollection * collection, INT * count))                \
+  X(GdipGetFontCollectionFamilyList,                                                               \
+    (GpFontCollection * collection, INT sought, GpFontFamily * *families, INT * found))            \
   X(GdipDeletePrivateFontCollection, (GpFontCollection * *collection))                             \
   X(GdipGetImageEncodersSize, (UINT * count, UINT * size))                                         \
   X(GdipGetImageEncoders, (UINT count, UINT size, GpImageCodecInfo * encoders))                    \
@@ -314,6 +320,12 @@ void Shutdown();
 // GDI+'s generic sans-serif family, made once and freed at shut-down; none
 // while stopped. Callers clone it.
 GpFontFamily* GenericSansSerif();
+
+// The first installed family that has the regular style (else the first
+// one at all), for when neither the named family nor the generic one exists
+// (Wine's prefix lacks both); none when no font is installed. The family
+// belongs to the installed collection: callers clone it.
+GpFontFamily* AnyInstalledFamily();
 
 // Test hooks: a library file name in place of "gdiplus.dll" (still looked
 // for in the system folder only) and one more entry that must be present.

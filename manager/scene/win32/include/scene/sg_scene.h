@@ -152,6 +152,17 @@ class TsgCustomScene : public classlib::TCustomControl, public IsgScene {
   virtual void Draw();
   // A design-mode right click; the designer fills the menu. Nothing here.
   virtual void BuildDesignMenu(const classlib::TPoint& screenPoint) { (void)screenPoint; }
+  // Design commands behind the designer's menu items (the sender is the
+  // item). Adding: an item whose hint holds a class name inserts that class
+  // when something is selected; otherwise its caption without the hot-key
+  // marker, after "Tsg", is the class name.
+  void AddObjectClick(classlib::TObject* sender);
+  // Toggles the selection's design-time hiding (never the root's); a hidden
+  // object hands the selection to its visual parent.
+  void HideInDesignClick(classlib::TObject* sender);
+  // Frees the selection (never the root), selecting its visual parent, else
+  // the root.
+  void DeleteObjectClick(classlib::TObject* sender);
 
   // Key routing of the scene (see the window messages).
   void KeyDown(uint16_t& key, char16_t& keyChar, TShiftState shift);

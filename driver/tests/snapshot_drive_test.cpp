@@ -147,9 +147,10 @@ TEST_F(DriveTest, ADriveFollowsItsSnapshotWhenOlderOnesAreDeleted) {
   ASSERT_EQ(Mount(3, 5, 0, 0, &drive), STATUS_SUCCESS);
   ASSERT_EQ(Mount(1, 6, 0, 0, &dropped), STATUS_SUCCESS);
   ASSERT_EQ(Delete(1), STATUS_SUCCESS);
-  EngineLock();
-  RenumberSnapshotDrives(Device(), 1);
-  EngineUnlock();
+  {
+    EngineLockedWorkerPaused locked(Ext());
+    SyncSnapshotDrives(Device());
+  }
   // Once number 3, now number 2: same bytes, same drive, entry moved down.
   EXPECT_TRUE(ReadDrive(drive, first, 8) == third);
   EXPECT_EQ(Ext()->Header->SnapshotCount, 2);

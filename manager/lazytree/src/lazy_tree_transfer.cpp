@@ -97,6 +97,22 @@ void TLazyTreeView::InsertStreamedNodes(classlib::TStream& stream, PLazyNode tar
   EndUpdate();
 }
 
+void TLazyTreeView::DeleteSelectedNodes() {
+  if (SelectedCount() == 0 || Options.ReadOnly) return;
+  BeginUpdate();
+  try {
+    const std::vector<PLazyNode> nodes = GetSortedSelection(true);
+    // Siblings are renumbered once, when the first of them goes.
+    for (size_t i = nodes.size(); i-- > 1;)
+      DeleteNode(nodes[i], nodes[i]->Parent != nodes[i - 1]->Parent);
+    DeleteNode(nodes[0], true);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
 void TLazyTreeView::MoveTransferredNodes(TLazyTreeView& sourceTree, std::vector<PLazyNode> nodes,
                                          PLazyNode target, TLTNodeAttachMode mode) {
   if (Options.ReadOnly || mode == amNoWhere) return;

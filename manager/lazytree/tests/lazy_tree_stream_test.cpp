@@ -547,5 +547,27 @@ TEST_F(LazyTreeStream, DataBlocksAndReferencesAreCheckedAgainstTheirSize) {
   EXPECT_EQ(DecodeTreeReference(ref.data(), ref.size(), 1234), nullptr);
 }
 
+TEST_F(LazyTreeStream, DeleteSelectedNodesTakesSelectedSubtreesAndRenumbers) {
+  Build(tree);
+  for (const char* n : {"F", "G"}) tree.Add(nullptr, n);
+  tree.ViewOptions.MultiSelect = true;
+  for (const char* n : {"C", "D", "A", "F", "G"}) tree.AddSelection(tree.Find(n));
+  tree.DeleteSelectedNodes();
+  // Consecutive indexes again: every group of siblings renumbered.
+  Check();
+  EXPECT_EQ(tree.Describe(), "E");
+  EXPECT_EQ(tree.SelectedCount(), 0u);
+  EXPECT_EQ(tree.names.size(), 1u);
+  tree.Add(tree.Find("E"), "E1");
+  tree.Add(tree.Find("E"), "E2");
+  tree.Add(tree.Find("E"), "E3");
+  tree.AddSelection(tree.Find("E1"));
+  tree.AddSelection(tree.Find("E2"));
+  tree.DeleteSelectedNodes();
+  Check();
+  EXPECT_EQ(tree.Describe(), "E(E3)");
+  EXPECT_EQ(tree.Find("E3")->Index, 0u);
+}
+
 }  // namespace
 }  // namespace kelm::lazytree

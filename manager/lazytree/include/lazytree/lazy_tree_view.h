@@ -254,6 +254,9 @@ class TLazyTreeView : public TLazyTreeModel {
   void MoveTransferredNodes(TLazyTreeView& sourceTree, std::vector<PLazyNode> nodes,
                             PLazyNode target, TLTNodeAttachMode mode);
 
+  // The selected nodes go; a selected descendant goes with its ancestor.
+  virtual void DeleteSelectedNodes();
+
   // ---- moving nodes (lazy_tree_move.cpp)
   void MoveNode(PLazyNode source, PLazyNode target, TLTNodeAttachMode mode, bool childrenOnly);
   // The live tree of this process whose node this is, or none.

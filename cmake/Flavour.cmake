@@ -102,12 +102,12 @@ if(VH_FUZZ AND NOT TARGET vh_fuzzers)
   add_custom_target(vh_fuzzers)
 endif()
 
-# vh_add_fuzzer(name SOURCES a.cpp ... [LIBS x] [CORPUS dir])
+# vh_add_fuzzer(name SOURCES a.cpp ... [LIBS x] [CORPUS dir] [MAX_LEN bytes])
 # The sources define LLVMFuzzerTestOneInput. With VH_FUZZ a libFuzzer binary
 # is built; otherwise a replay program that runs the corpus once as a test, so
 # the harness itself stays compiled and exercised on every flavour.
 function(vh_add_fuzzer name)
-  cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "CORPUS;MAX_LEN" "SOURCES;LIBS" ${ARGN})
   if(VH_DRIVER)
     return()
   endif()
@@ -120,9 +120,14 @@ function(vh_add_fuzzer name)
     # libFuzzer grows the first corpus folder; keep the seeds read-only.
     set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
     file(MAKE_DIRECTORY ${work})
+    # Without MAX_LEN libFuzzer grows inputs no longer than the largest seed.
+    set(max_len)
+    if(F_MAX_LEN)
+      set(max_len -max_len=${F_MAX_LEN})
+    endif()
     add_test(NAME ${name}
              COMMAND ${name} -max_total_time=${VH_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=2048
-                     ${work} ${F_CORPUS})
+                     ${max_len} ${work} ${F_CORPUS})
     set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
   elseif(VH_BUILD_TESTS)
     add_executable(${name}_replay ${F_SOURCES} ${VH_ROOT}/cmake/fuzz_replay_main.cpp)

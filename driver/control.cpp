@@ -184,9 +184,46 @@ NTSTATUS StartTemporary(Request& r) {
 
 // ---------------------------------------------------------------- create
 
-// The rules a create must pass against a loaded header.
-bool CreateAllowed(PVolumeFilterExtension volume) {
+bool SameIdentity(const vh::SnapshotSlot& a, const vh::SnapshotSlot& b) {
+  return RtlCompareMemory(&a.Guid, &b.Guid, sizeof a.Guid) == sizeof a.Guid &&
+         RtlCompareMemory(&a.CreateTime, &b.CreateTime, sizeof a.CreateTime) == sizeof a.CreateTime;
+}
+
+// The listed descriptor (the newest or a used slot) with `slot`'s identity,
+// or none.
+const vh::SnapshotSlot* ListedWithIdentity(const vh::EngineHeader* header,
+                                           const vh::SnapshotSlot& slot) {
+  if (header->SnapshotCount > 0 && SameIdentity(header->NewestSnapshot, slot))
+    return &header->NewestSnapshot;
+  for (const vh::SnapshotSlot& listed : header->Slots) {
+    if (listed.Used == 1 && listed.Number < header->SnapshotCount && SameIdentity(listed, slot))
+      return &listed;
+  }
+  return nullptr;
+}
+
+// Whether a listed snapshot already carries `guid`.
+bool GuidListed(const vh::EngineHeader* header, const vh::RecordGuid& guid) {
+  if (header->SnapshotCount > 0 &&
+      RtlCompareMemory(&header->NewestSnapshot.Guid, &guid, sizeof guid) == sizeof guid)
+    return true;
+  for (const vh::SnapshotSlot& listed : header->Slots) {
+    if (listed.Used == 1 && listed.Number < header->SnapshotCount &&
+        RtlCompareMemory(&listed.Guid, &guid, sizeof guid) == sizeof guid)
+      return true;
+  }
+  return false;
+}
+
+// The rules a create must pass against a loaded header. A snapshot is its
+// GUID (with its creation time): drives and rollbacks find it by that, so
+// a create may not give it one that another listed snapshot has.
+bool CreateAllowed(PVolumeFilterExtension volume, const vh::VolumeRequest* request) {
   const vh::EngineHeader* header = volume->Header;
+  if (GuidListed(header, request->SnapshotGuid)) {
+    LogRefused(__LINE__, header->SnapshotCount, header->OldestNumber);
+    return false;
+  }
   // Temporary mode redirects writes that a create would stop redirecting.
   if (header->SnapshotCount > 31 || header->SnapshotCount >= header->MaxSnapshots ||
       header->RollbackPending == 1 || ReadShared(volume->StopFlag) ||
@@ -213,14 +250,14 @@ void DropLoadedHeader(PVolumeFilterExtension volume) {
 // Loads the header a create needs when the volume has none yet. The
 // snapshots it lists stay intact: their bitmaps are loaded with it, and the
 // same rules apply as to a header loaded at start-up.
-NTSTATUS LoadHeaderForCreate(PDEVICE_OBJECT device) {
+NTSTATUS LoadHeaderForCreate(PDEVICE_OBJECT device, const vh::VolumeRequest* request) {
   PVolumeFilterExtension volume = VolumeOf(device);
   NTSTATUS status = LoadEngineHeader(device);
   if (!NT_SUCCESS(status)) {
     LogFailure("VOL %08x\n", status);
     return status;
   }
-  if (!CreateAllowed(volume)) {
+  if (!CreateAllowed(volume, request)) {
     DropLoadedHeader(volume);
     return STATUS_INVALID_PARAMETER;
   }
@@ -240,7 +277,7 @@ NTSTATUS LoadHeaderForCreate(PDEVICE_OBJECT device) {
 // Marks a create as running on the volume, or refuses it: one create,
 // delete or stop at a time (busy), and every rule checked before anything
 // changes.
-NTSTATUS BeginCreate(PVolumeFilterExtension volume) {
+NTSTATUS BeginCreate(PVolumeFilterExtension volume, const vh::VolumeRequest* request) {
   EngineLockedWorkerPaused locked(volume);
   if (volume->ChangeInProgress) {
     LogFailure("VOL %08x\n", STATUS_DEVICE_BUSY);
@@ -252,7 +289,7 @@ NTSTATUS BeginCreate(PVolumeFilterExtension volume) {
     return STATUS_INVALID_PARAMETER;
   }
   if (volume->Header != nullptr) {
-    if (!CreateAllowed(volume)) return STATUS_INVALID_PARAMETER;
+    if (!CreateAllowed(volume, request)) return STATUS_INVALID_PARAMETER;
     if (Control()->MountTable->Entries[vh::kCurrentStateEntry].InUse) {
       LogFailure("VOL %08x\n", STATUS_UNSUCCESSFUL);
       return STATUS_UNSUCCESSFUL;
@@ -284,7 +321,7 @@ NTSTATUS CreateSteps(Request& r) {
     // Loaded and, when refused, dropped again under the lock with the
     // worker parked: a mount or reclaim that saw no header waits for it.
     EngineLockedWorkerPaused locked(volume);
-    status = LoadHeaderForCreate(device);
+    status = LoadHeaderForCreate(device, request);
     if (!NT_SUCCESS(status)) return status;
   }
 
@@ -298,7 +335,7 @@ NTSTATUS CreateSteps(Request& r) {
     EngineLockedWorkerPaused locked(volume);
     // The space-file guard may have switched the engine off meanwhile: it
     // stays off, and no snapshot is taken.
-    if (ReadShared(volume->ProtectionRefused) || !CreateAllowed(volume)) {
+    if (ReadShared(volume->ProtectionRefused) || !CreateAllowed(volume, request)) {
       WriteShared(volume->WatchWrites, static_cast<UCHAR>(0));
       WriteShared(volume->EngineMode,
                   ReadShared(volume->ProtectionRefused) ? static_cast<ULONG>(EngineModeOff) : mode);
@@ -316,12 +353,16 @@ NTSTATUS CreateSteps(Request& r) {
 NTSTATUS CreateSnapshot(Request& r) {
   PVolumeFilterExtension volume = r.Volume;
   const vh::VolumeRequest* request = VolumeRequestOf(r);
+  // A snapshot without a GUID would share its identity with every other
+  // one sent without: the client makes a fresh one for each create.
+  const vh::RecordGuid none{};
   if (!CharFieldEnds(request->SnapshotName, sizeof request->SnapshotName) ||
-      !CharFieldEnds(request->SnapshotRemark, sizeof request->SnapshotRemark)) {
+      !CharFieldEnds(request->SnapshotRemark, sizeof request->SnapshotRemark) ||
+      RtlCompareMemory(&request->SnapshotGuid, &none, sizeof none) == sizeof none) {
     LogRefused(__LINE__, sizeof request->SnapshotName, sizeof request->SnapshotRemark);
     return STATUS_INVALID_PARAMETER;
   }
-  NTSTATUS status = BeginCreate(volume);
+  NTSTATUS status = BeginCreate(volume, request);
   if (!NT_SUCCESS(status)) return status;
   status = CreateSteps(r);
   EngineLock();
@@ -365,9 +406,9 @@ NTSTATUS DeleteSnapshot(Request& r) {
     status = number == 1 ? DropOldestSnapshot(device) : DeleteSnapshotSlot(device, number);
     if (!NT_SUCCESS(status)) LogFailure("VOL %08x\n", status);
   }
-  PauseVolumeWorker(volume, 0);
   // Drives of newer snapshots follow the renumbering; the deleted one's goes.
-  if (NT_SUCCESS(status)) RenumberSnapshotDrives(device, number);
+  if (NT_SUCCESS(status)) SyncSnapshotDrives(device);
+  PauseVolumeWorker(volume, 0);
   EngineUnlock();
   if (!NT_SUCCESS(status)) return status;
   AnswerBytes(r, r.Input);
@@ -519,14 +560,20 @@ bool ClientFieldsFit(const vh::EngineHeader* from) {
   return true;
 }
 
+// A client's name and remark land on the snapshot they were read with, by
+// its identity: a header read before a create, a drop or a delete still
+// describes the snapshots it listed, whatever their numbers and slots now.
+// A listed snapshot it does not describe keeps its own.
 void TakeClientFields(vh::EngineHeader* into, const vh::EngineHeader* from) {
-  RtlCopyMemory(into->NewestSnapshot.Name, from->NewestSnapshot.Name,
-                sizeof into->NewestSnapshot.Name);
-  RtlCopyMemory(into->NewestSnapshot.Remark, from->NewestSnapshot.Remark,
-                sizeof into->NewestSnapshot.Remark);
-  for (ULONG i = 0; i < vh::kSlotCount; ++i) {
-    RtlCopyMemory(into->Slots[i].Name, from->Slots[i].Name, sizeof into->Slots[i].Name);
-    RtlCopyMemory(into->Slots[i].Remark, from->Slots[i].Remark, sizeof into->Slots[i].Remark);
+  const auto take = [from](vh::SnapshotSlot* slot) {
+    const vh::SnapshotSlot* described = ListedWithIdentity(from, *slot);
+    if (described == nullptr) return;
+    RtlCopyMemory(slot->Name, described->Name, sizeof slot->Name);
+    RtlCopyMemory(slot->Remark, described->Remark, sizeof slot->Remark);
+  };
+  if (into->SnapshotCount > 0) take(&into->NewestSnapshot);
+  for (vh::SnapshotSlot& slot : into->Slots) {
+    if (slot.Used == 1 && slot.Number < into->SnapshotCount) take(&slot);
   }
   into->HourlySchedule = from->HourlySchedule;
 }
@@ -653,6 +700,9 @@ NTSTATUS MountTarget(const Request& r, PDEVICE_OBJECT* device, vh::MountEntry** 
     LogRefused(__LINE__, ReadShared(volume->StopFlag), 0);
     return STATUS_INVALID_PARAMETER;
   }
+  // The worker's oldest-drop renumbers without the lock: the entries follow
+  // here, before a number is looked up.
+  SyncSnapshotDrives(*device);
   return MountEntryOf(r, volume, entry);
 }
 
@@ -723,9 +773,11 @@ NTSTATUS GetMountTable(Request& r) {
     LogRefused(__LINE__, 1, 0);
     return STATUS_INVALID_PARAMETER;
   }
-  EngineLock();
-  RtlCopyMemory(r.Buffer, Control()->MountTable, MountTableBytes);
-  EngineUnlock();
+  {
+    EngineLockedWorkerPaused locked(r.Volume);
+    SyncSnapshotDrives(r.Device);
+    RtlCopyMemory(r.Buffer, Control()->MountTable, MountTableBytes);
+  }
   r.Information = MountTableBytes;
   return STATUS_SUCCESS;
 }

@@ -4,6 +4,7 @@
 // DISPATCH_LEVEL; device control, PnP, shutdown and power at PASSIVE_LEVEL.
 #include "control.h"
 #include "copy_on_write.h"
+#include "device_security.h"
 #include "dispatch.h"
 #include "engine.h"
 #include "engine_header.h"
@@ -208,7 +209,16 @@ void DetachRawDiskFilter(PDEVICE_OBJECT raw) {
 
 }  // namespace
 
-NTSTATUS EngineDispatchCreateClose(PDEVICE_OBJECT, PIRP irp) {
+NTSTATUS EngineDispatchCreateClose(PDEVICE_OBJECT device, PIRP irp) {
+  // The control device's codes ask for no access rights, and a drive's raw
+  // sectors are an old snapshot's: only an administrator opens either,
+  // whatever the descriptor let through.
+  const Route route = RouteOf(device);
+  if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_CREATE &&
+      (route == Route::Control || route == Route::Mount) && !OpenAllowed(irp)) {
+    LogFailure("VOL %08x\n", STATUS_ACCESS_DENIED);
+    return CompleteRequest(irp, STATUS_ACCESS_DENIED);
+  }
   return CompleteRequest(irp, STATUS_SUCCESS);
 }
 

@@ -5,6 +5,7 @@
 // AddDevice, which puts a filter with its worker on every fixed volume.
 // Everything here runs at PASSIVE_LEVEL.
 #include "copy_on_write.h"
+#include "device_security.h"
 #include "dispatch.h"
 #include "driver_entry.h"
 #include "engine.h"
@@ -33,61 +34,6 @@ constexpr ULONG InheritedFlags = DO_DIRECT_IO | DO_BUFFERED_IO | DO_POWER_PAGABL
 constexpr ULONG RemoveLockMinutes = 1;
 constexpr ULONG RemoveLockHighWater = 100;
 
-// Only SYSTEM and the administrators open the control device, by its name
-// and (secure open) by any name below it.
-const WCHAR ControlDeviceSecurity[] = VH_WIDE("D:P(A;;GA;;;SY)(A;;GA;;;BA)");
-// The device class under which an administrator may override the descriptor.
-const GUID ControlDeviceClass = {
-    0x5e27b4c9, 0x4a1f, 0x9c63, {0x8d, 0x21, 0x4b, 0x0e, 0x6a, 0x13, 0x7f, 0x52}};
-
-#if defined(VH_KERNEL_MODE)
-}  // namespace
-// Exported by the kernel; the DDK headers here do not declare it.
-extern "C" NTSYSAPI POBJECT_TYPE* IoDeviceObjectType;
-namespace {
-
-// The WDM library that carries IoCreateDeviceSecure is not part of this
-// build: the device gets the same DACL (SYSTEM and the administrators, all
-// access) set on its object directly.
-NTSTATUS IoCreateDeviceSecure(PDRIVER_OBJECT driver, ULONG extensionSize, PUNICODE_STRING name,
-                              DEVICE_TYPE type, ULONG characteristics, BOOLEAN exclusive,
-                              PCUNICODE_STRING, const GUID*, PDEVICE_OBJECT* device) {
-  NTSTATUS status =
-      IoCreateDevice(driver, extensionSize, name, type, characteristics, exclusive, device);
-  if (!NT_SUCCESS(status)) return status;
-  PSID system = SeExports->SeLocalSystemSid;
-  PSID administrators = SeExports->SeAliasAdminsSid;
-  const ULONG aclBytes = sizeof(ACL) + 2 * sizeof(ACCESS_ALLOWED_ACE) + RtlLengthSid(system) +
-                         RtlLengthSid(administrators);
-  auto* acl = static_cast<PACL>(ExAllocatePoolWithTag(PagedPool, aclBytes, EnginePoolTag));
-  status = acl ? RtlCreateAcl(acl, aclBytes, ACL_REVISION) : STATUS_INSUFFICIENT_RESOURCES;
-  if (NT_SUCCESS(status))
-    status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, system);
-  if (NT_SUCCESS(status))
-    status = RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, administrators);
-  SECURITY_DESCRIPTOR descriptor;
-  if (NT_SUCCESS(status))
-    status = RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-  if (NT_SUCCESS(status)) status = RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE);
-  HANDLE handle = nullptr;
-  if (NT_SUCCESS(status)) {
-    status = ObOpenObjectByPointer(*device, OBJ_KERNEL_HANDLE, nullptr, WRITE_DAC,
-                                   *IoDeviceObjectType, KernelMode, &handle);
-  }
-  if (NT_SUCCESS(status)) {
-    status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION, &descriptor);
-    ZwClose(handle);
-  }
-  if (acl != nullptr) ExFreePoolWithTag(acl, EnginePoolTag);
-  if (!NT_SUCCESS(status)) {
-    // A control device open to everyone is worse than none.
-    IoDeleteDevice(*device);
-    *device = nullptr;
-  }
-  return status;
-}
-#endif
-
 ControlExtension* ControlOf(PDEVICE_OBJECT device) {
   return device ? static_cast<ControlExtension*>(device->DeviceExtension) : nullptr;
 }
@@ -105,12 +51,9 @@ void InitializeNameBuffers(PVolumeFilterExtension volume) {
 NTSTATUS CreateControlDevice(PDRIVER_OBJECT driverObject) {
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, ControlDeviceName);
-  UNICODE_STRING security;
-  RtlInitUnicodeString(&security, ControlDeviceSecurity);
   PDEVICE_OBJECT device = nullptr;
-  NTSTATUS status =
-      IoCreateDeviceSecure(driverObject, sizeof(ControlExtension), &name, FILE_DEVICE_UNKNOWN,
-                           FILE_DEVICE_SECURE_OPEN, FALSE, &security, &ControlDeviceClass, &device);
+  NTSTATUS status = CreateAdministratorsOnlyDevice(driverObject, sizeof(ControlExtension), &name,
+                                                   FILE_DEVICE_UNKNOWN, &device);
   if (!NT_SUCCESS(status)) {
     LogFailure("UTIL %08x\n", status);
     return status;

@@ -49,7 +49,25 @@ NTSTATUS ScanFreeClusters(HANDLE handle, VolumeBitmapWindow* window, Run run,
     }
     ULONGLONG runFirst = 0;
     ULONGLONG runCount = 0;
-    for (ULONG i = 0; i <= bits; ++i) {
+    for (ULONG i = 0; i <= bits;) {
+      // 64 clusters at a time where they are all free or all used: a large
+      // volume is mostly long runs of either.
+      if (i % 64 == 0 && bits - i >= 64) {
+        ULONGLONG word;
+        RtlCopyMemory(&word, &window->Bits[i / 8], sizeof word);
+        if (word == 0 || word == ~0ull) {
+          if (word == 0) {
+            if (runCount == 0) runFirst = static_cast<ULONGLONG>(window->StartingLcn) + i;
+            runCount += 64;
+          } else if (runCount != 0) {
+            NTSTATUS status = run(runFirst, runCount);
+            if (!NT_SUCCESS(status)) return status;
+            runCount = 0;
+          }
+          i += 64;
+          continue;
+        }
+      }
       const bool used = i == bits || ((window->Bits[i / 8] >> (i % 8)) & 1);
       if (!used) {
         if (runCount == 0) runFirst = static_cast<ULONGLONG>(window->StartingLcn) + i;
@@ -59,6 +77,7 @@ NTSTATUS ScanFreeClusters(HANDLE handle, VolumeBitmapWindow* window, Run run,
         if (!NT_SUCCESS(status)) return status;
         runCount = 0;
       }
+      ++i;
     }
     // "More data" after an empty window means the scan can go no further.
     if (*lastAnswer != STATUS_BUFFER_OVERFLOW || bits == 0) return STATUS_SUCCESS;

@@ -36,6 +36,24 @@ ULONG ClustersPerBlock(PVolumeFilterExtension volume) {
                                         : vh::kBlockSectors / volume->SectorsPerCluster;
 }
 
+// Page p of a stamped map: the free-at-snapshot stamp for each marked
+// block, 0 elsewhere; a word of the marks at a time where the word lies
+// wholly inside them.
+void FillStampedPage(RTL_BITMAP* marks, ULONG p, PULONG page) {
+  const ULONG size = marks->SizeOfBitMap;
+  for (ULONG j = 0; j < snapshot_maps::PageEntries; j += 32) {
+    const ULONG block = p * snapshot_maps::PageEntries + j;
+    if (block < size && size - block >= 32) {
+      const ULONG word = marks->Buffer[block / 32];
+      for (ULONG k = 0; k < 32; ++k) page[j + k] = (word >> k) & 1 ? vh::kMapEntryFree : 0;
+    } else {
+      for (ULONG k = 0; k < 32; ++k) {
+        page[j + k] = block + k < size && RtlTestBit(marks, block + k) ? vh::kMapEntryFree : 0;
+      }
+    }
+  }
+}
+
 NTSTATUS CloseRun(RunTableChunk** table, ULONGLONG first, ULONGLONG count, ULONG minimum) {
   if (count == 0 || count < minimum) return STATUS_SUCCESS;
   // A window holds 32,768 clusters, so a run always fits a ULONG.
@@ -109,11 +127,12 @@ NTSTATUS CopyPreviousMarks(PVolumeFilterExtension volume, PULONG* buffer, RTL_BI
   return STATUS_SUCCESS;
 }
 
-// Steps after the previous marks were taken. `committed` is set once
+// Steps after the previous marks were taken. `unchanged` has a clear bit
+// for each map page. `committed` is set once
 // header A is on disk: from then on the snapshot exists, and a later
 // failure leaves a create cut short that CompleteInterruptedSnapshot ends.
 NTSTATUS TakeSnapshotSteps(PDEVICE_OBJECT device, const vh::VolumeRequest* request,
-                           PRTL_BITMAP previous, bool* committed) {
+                           PRTL_BITMAP previous, PRTL_BITMAP unchanged, bool* committed) {
   PVolumeFilterExtension volume = VolumeOf(device);
   vh::EngineHeader* header = volume->Header;
   const UCHAR count = header->SnapshotCount;
@@ -127,19 +146,21 @@ NTSTATUS TakeSnapshotSteps(PDEVICE_OBJECT device, const vh::VolumeRequest* reque
     return STATUS_INVALID_PARAMETER;
   RtlClearAllBits(&volume->MarkedBlocks);
   RtlClearAllBits(&volume->SavedBlocks);
-  ULONG slot = vh::kSlotCount;
-  if (count > 0) {
-    status = SaveSnapshotMapCopy(device, &slot);
-    if (!NT_SUCCESS(status)) return status;
-  }
   if (volume->FreeRuns == nullptr) return STATUS_INVALID_PARAMETER;
+  // The stamps first: the copy below reads every live page anyway and notes
+  // which already hold exactly the new live map's, so step 3 skips them.
   status = MarkFreeRuns(device, previous);
   if (!NT_SUCCESS(status)) return status;
+  ULONG slot = vh::kSlotCount;
+  if (count > 0) {
+    status = SaveSnapshotMapCopy(device, &slot, unchanged);
+    if (!NT_SUCCESS(status)) return status;
+  }
   // The stamps where a repair finds them (durable before header A, which
   // flushes first).
   const ULONG spare = SpareSlot(header, slot);
   if (spare < vh::kSlotCount) {
-    status = WriteStampedMap(device, header->Slots[spare].SavedMapSector);
+    status = WriteStampedMap(device, header->Slots[spare].SavedMapSector, nullptr);
     if (!NT_SUCCESS(status)) return status;
   }
 
@@ -152,7 +173,7 @@ NTSTATUS TakeSnapshotSteps(PDEVICE_OBJECT device, const vh::VolumeRequest* reque
   status = WriteHeader(device);
   if (!NT_SUCCESS(status)) return status;
   *committed = true;
-  status = SaveBlockMap(device);
+  status = WriteStampedMap(device, header->BlockMapFirst, unchanged);
   if (!NT_SUCCESS(status)) return status;
   header->CountCopy = header->SnapshotCount;  // header B
   return WriteHeader(device);
@@ -263,12 +284,20 @@ NTSTATUS TakeSnapshot(PDEVICE_OBJECT device, const vh::VolumeRequest* request) {
   // and the block bitmaps are built again from the untouched live map.
   auto* before = static_cast<vh::EngineHeader*>(
       ExAllocatePoolWithTag(NonPagedPool, vh::kEngineHeaderBytes, EnginePoolTag));
+  // One bit per map page (a page holds 8,192 blocks: 512 bytes at 1 TiB).
+  const ULONG unchangedBytes = (MapPages(volume->Header) + 31) / 32 * 4 + 4;
+  auto* unchangedBuffer =
+      static_cast<PULONG>(ExAllocatePoolWithTag(NonPagedPool, unchangedBytes, EnginePoolTag));
+  RTL_BITMAP unchanged;
   bool committed = false;
-  if (before == nullptr) {
+  if (before == nullptr || unchangedBuffer == nullptr) {
     status = STATUS_INSUFFICIENT_RESOURCES;
   } else {
+    RtlZeroMemory(unchangedBuffer, unchangedBytes);
+    RtlInitializeBitMap(&unchanged, unchangedBuffer, unchangedBytes * 8);
     RtlCopyMemory(before, volume->Header, vh::kEngineHeaderBytes);
-    status = TakeSnapshotSteps(device, request, previousBuffer ? &previous : nullptr, &committed);
+    status = TakeSnapshotSteps(device, request, previousBuffer ? &previous : nullptr, &unchanged,
+                               &committed);
   }
   if (!NT_SUCCESS(status)) {
     LogFailure("SNAP %08x\n", status);
@@ -279,6 +308,7 @@ NTSTATUS TakeSnapshot(PDEVICE_OBJECT device, const vh::VolumeRequest* request) {
     }
   }
   FreePool(before);
+  FreePool(unchangedBuffer);
   FreePool(previousBuffer);
   // The snapshot is frozen (or gone): from now on writes are copied or
   // need no copy.
@@ -286,13 +316,14 @@ NTSTATUS TakeSnapshot(PDEVICE_OBJECT device, const vh::VolumeRequest* request) {
   return status;
 }
 
-NTSTATUS SaveSnapshotMapCopy(PDEVICE_OBJECT device, ULONG* slotIndex) {
+NTSTATUS SaveSnapshotMapCopy(PDEVICE_OBJECT device, ULONG* slotIndex, PRTL_BITMAP unchanged) {
   PVolumeFilterExtension volume = VolumeOf(device);
   if (volume == nullptr || volume->Header == nullptr) {
     LogFailure("SNAP %08x\n", STATUS_INVALID_PARAMETER);
     return STATUS_INVALID_PARAMETER;
   }
   const vh::EngineHeader* header = volume->Header;
+  if (volume->MarkedBlocksBuffer == nullptr) return STATUS_INVALID_PARAMETER;
   ULONG slot = 0;
   while (slot < vh::kSlotCount && header->Slots[slot].Used != 0) ++slot;
   if (slot == vh::kSlotCount) {
@@ -300,7 +331,10 @@ NTSTATUS SaveSnapshotMapCopy(PDEVICE_OBJECT device, ULONG* slotIndex) {
     return STATUS_UNSUCCESSFUL;
   }
   PVOID page = AllocatePage();
-  if (page == nullptr) {
+  auto* stamped = static_cast<PULONG>(AllocatePage());
+  if (page == nullptr || stamped == nullptr) {
+    FreePool(page);
+    FreePool(stamped);
     LogFailure("SNAP %08x\n", STATUS_INSUFFICIENT_RESOURCES);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
@@ -317,9 +351,14 @@ NTSTATUS SaveSnapshotMapCopy(PDEVICE_OBJECT device, ULONG* slotIndex) {
           device, header->Slots[slot].SavedMapSector + static_cast<ULONGLONG>(p) * PageSectors,
           length, page);
     }
+    if (NT_SUCCESS(status) && unchanged != nullptr && p < unchanged->SizeOfBitMap) {
+      FillStampedPage(&volume->MarkedBlocks, p, stamped);
+      if (RtlCompareMemory(page, stamped, length) == length) RtlSetBit(unchanged, p);
+    }
   }
   if (!NT_SUCCESS(status)) LogFailure("SNAP %08x\n", status);
   FreePool(page);
+  FreePool(stamped);
   if (NT_SUCCESS(status)) *slotIndex = slot;
   return status;
 }
@@ -335,6 +374,48 @@ NTSTATUS MarkFreeRuns(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks) {
   }
   return STATUS_SUCCESS;
 }
+
+namespace {
+
+// Whether block b may be stamped: free at the previous snapshot too (when
+// `previous` is given), not saved, not written since the collection saw it
+// free.
+bool MayMark(PVolumeFilterExtension volume, PRTL_BITMAP previous, ULONG b) {
+  if (previous != nullptr && (b >= previous->SizeOfBitMap || !RtlTestBit(previous, b)))
+    return false;
+  if (b < volume->SavedBlocks.SizeOfBitMap && RtlTestBit(&volume->SavedBlocks, b)) return false;
+  return volume->WrittenBlocksBuffer == nullptr || b >= volume->WrittenBlocks.SizeOfBitMap ||
+         !RtlTestBit(&volume->WrittenBlocks, b);
+}
+
+// Whether the 32 bits from b (a multiple of 32) lie inside `bitmap`.
+bool HoldsWord(const RTL_BITMAP* bitmap, ULONG b) {
+  return bitmap->SizeOfBitMap >= 32 && b <= bitmap->SizeOfBitMap - 32;
+}
+
+// Marks blocks first .. first + count - 1 (all inside MarkedBlocks) that
+// MayMark allows; 32 at a time where a whole word of every bitmap lies in
+// the range, as a scan of a large volume is mostly long free runs.
+void MarkBlockRange(PVolumeFilterExtension volume, PRTL_BITMAP previous, ULONG first, ULONG count) {
+  const bool written = volume->WrittenBlocksBuffer != nullptr;
+  const ULONG end = first + count;
+  for (ULONG b = first; b < end;) {
+    if (b % 32 == 0 && end - b >= 32 && HoldsWord(&volume->MarkedBlocks, b) &&
+        HoldsWord(&volume->SavedBlocks, b) && (previous == nullptr || HoldsWord(previous, b)) &&
+        (!written || HoldsWord(&volume->WrittenBlocks, b))) {
+      ULONG word = ~volume->SavedBlocks.Buffer[b / 32];
+      if (previous != nullptr) word &= previous->Buffer[b / 32];
+      if (written) word &= ~volume->WrittenBlocks.Buffer[b / 32];
+      volume->MarkedBlocks.Buffer[b / 32] |= word;
+      b += 32;
+      continue;
+    }
+    if (MayMark(volume, previous, b)) RtlSetBit(&volume->MarkedBlocks, b);
+    ++b;
+  }
+}
+
+}  // namespace
 
 NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks, ULONGLONG firstCluster,
                            ULONG clusterCount) {
@@ -363,25 +444,15 @@ NTSTATUS MarkFreeRunBlocks(PDEVICE_OBJECT device, PRTL_BITMAP previousMarks, ULO
     first += skip;
     sectors -= skip;
   }
+  const ULONGLONG firstBlock = first / vh::kBlockSectors;
+  // Blocks past the map are not tracked at all.
+  const ULONG size = volume->MarkedBlocks.SizeOfBitMap;
+  if (firstBlock >= size) return STATUS_SUCCESS;
+  const ULONGLONG blocks = sectors / vh::kBlockSectors;
+  const ULONG b = static_cast<ULONG>(firstBlock);
+  const ULONG count = blocks < size - b ? static_cast<ULONG>(blocks) : size - b;
   const bool anyBlock = previousMarks == nullptr || header->SnapshotCount == 0;
-  for (; sectors >= vh::kBlockSectors; first += vh::kBlockSectors, sectors -= vh::kBlockSectors) {
-    const ULONGLONG block = first / vh::kBlockSectors;
-    // Blocks past the map are not tracked at all.
-    if (block >= volume->MarkedBlocks.SizeOfBitMap) break;
-    const ULONG b = static_cast<ULONG>(block);
-    const bool qualifies =
-        anyBlock || (b < previousMarks->SizeOfBitMap && RtlTestBit(previousMarks, b));
-    if (!qualifies || RtlTestBit(&volume->SavedBlocks, b)) continue;
-    if (volume->WrittenBlocksBuffer != nullptr && b < volume->WrittenBlocks.SizeOfBitMap &&
-        RtlTestBit(&volume->WrittenBlocks, b)) {
-      continue;  // written since the collection saw it free
-    }
-    NTSTATUS status = SetBitmapBit(&volume->MarkedBlocks, b);
-    if (!NT_SUCCESS(status)) {
-      LogFailure("SNAP %08x\n", status);
-      return status;
-    }
-  }
+  MarkBlockRange(volume, anyBlock ? nullptr : previousMarks, b, count);
   return STATUS_SUCCESS;
 }
 
@@ -396,10 +467,10 @@ ULONG SpareSlot(const vh::EngineHeader* header, ULONG taken) {
 // snapshot, and whatever a reset left behind must not survive), so no
 // entry of it is kept.
 NTSTATUS SaveBlockMap(PDEVICE_OBJECT device) {
-  return WriteStampedMap(device, VolumeOf(device)->Header->BlockMapFirst);
+  return WriteStampedMap(device, VolumeOf(device)->Header->BlockMapFirst, nullptr);
 }
 
-NTSTATUS WriteStampedMap(PDEVICE_OBJECT device, ULONGLONG mapSector) {
+NTSTATUS WriteStampedMap(PDEVICE_OBJECT device, ULONGLONG mapSector, PRTL_BITMAP skip) {
   PVolumeFilterExtension volume = VolumeOf(device);
   const vh::EngineHeader* header = volume->Header;
   auto* page = static_cast<PULONG>(AllocatePage());
@@ -409,12 +480,9 @@ NTSTATUS WriteStampedMap(PDEVICE_OBJECT device, ULONGLONG mapSector) {
   }
   NTSTATUS status = STATUS_SUCCESS;
   const ULONG pages = MapPages(header);
-  const ULONG marks = volume->MarkedBlocks.SizeOfBitMap;
   for (ULONG p = 0; p < pages && NT_SUCCESS(status); ++p) {
-    for (ULONG j = 0; j < PageEntries; ++j) {
-      const ULONG block = p * PageEntries + j;
-      page[j] = block < marks && RtlTestBit(&volume->MarkedBlocks, block) ? vh::kMapEntryFree : 0;
-    }
+    if (skip != nullptr && p < skip->SizeOfBitMap && RtlTestBit(skip, p)) continue;
+    FillStampedPage(&volume->MarkedBlocks, p, page);
     status = WriteEngineSectors(device, mapSector + static_cast<ULONGLONG>(p) * PageSectors,
                                 PageLength(header, p), page);
   }

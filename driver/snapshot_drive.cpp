@@ -11,6 +11,7 @@
 #include "engine_state.h"
 #include "snapshot_delete.h"
 #include "snapshot_drive.h"
+#include "device_security.h"
 #include "volume_names.h"
 
 namespace {
@@ -779,9 +780,11 @@ NTSTATUS MountSnapshot(PDEVICE_OBJECT volumeDevice, MountRequest* request) {
   UNICODE_STRING name;
   SetName(&name, nameBuffer, VH_WIDE("\\Device\\5E27-B4%9-4A1F-9C63"), 15, letter);
   PDEVICE_OBJECT device = nullptr;
-  NTSTATUS status =
-      IoCreateDevice(EngineDriverObject, sizeof(VolumeFilterExtension) + sizeof(MountDrive), &name,
-                     FILE_DEVICE_DISK, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
+  // A raw open of the drive reads the snapshot past every file permission:
+  // SYSTEM and the administrators only, as the control device.
+  NTSTATUS status = CreateAdministratorsOnlyDevice(
+      EngineDriverObject, sizeof(VolumeFilterExtension) + sizeof(MountDrive), &name,
+      FILE_DEVICE_DISK, &device);
   if (!NT_SUCCESS(status)) {
     LogFailure("SHAP %08x\n", status);
     return status;
@@ -966,23 +969,30 @@ void DeleteVolumeDrives(PDEVICE_OBJECT volume) {
   }
 }
 
-void RenumberSnapshotDrives(PDEVICE_OBJECT volume, ULONG removedNumber) {
+void SyncSnapshotDrives(PDEVICE_OBJECT volume) {
   vh::MountTable* table = Table();
-  if (table == nullptr || removedNumber == 0 || removedNumber > vh::kCurrentStateEntry) return;
-  vh::MountEntry& removed = table->Entries[removedNumber - 1];
-  if (removed.VolumeDevice == reinterpret_cast<ULONG_PTR>(volume) && removed.MountDevice != 0) {
-    // Its snapshot is gone: so is the drive.
-    DeleteMountDevice(DeviceOfEntry(&removed));
-    RtlZeroMemory(&removed, sizeof removed);
-  }
-  for (ULONG n = removedNumber + 1; n <= vh::kCurrentStateEntry; ++n) {
-    vh::MountEntry& entry = table->Entries[n - 1];
-    if (entry.VolumeDevice != reinterpret_cast<ULONG_PTR>(volume)) continue;
-    vh::MountEntry& lower = table->Entries[n - 2];
-    if (lower.InUse || lower.MountDevice != 0) continue;  // another volume's drive holds it
-    RtlCopyMemory(&lower, &entry, sizeof entry);
+  if (table == nullptr) return;
+  const vh::EngineHeader* header = VolumeOf(volume)->Header;
+  // Numbers only ever move down (a delete, an oldest-drop), so walking up
+  // the table moves each entry onto one already settled.
+  for (ULONG index = 0; index < vh::kCurrentStateEntry; ++index) {
+    vh::MountEntry& entry = table->Entries[index];
+    if (entry.VolumeDevice != reinterpret_cast<ULONG_PTR>(volume) || entry.MountDevice == 0)
+      continue;
+    PDEVICE_OBJECT device = DeviceOfEntry(&entry);
+    MountDrive* drive = DriveOf(device);
+    const ULONG number = header != nullptr && drive != nullptr ? CurrentNumber(header, drive) : 0;
+    if (number == index + 1) continue;
+    if (number == 0) {
+      // Its snapshot is gone: so is the drive.
+      DeleteMountDevice(device);
+      RtlZeroMemory(&entry, sizeof entry);
+      continue;
+    }
+    vh::MountEntry& target = table->Entries[number - 1];
+    if (target.InUse || target.MountDevice != 0) continue;  // another volume's drive holds it
+    RtlCopyMemory(&target, &entry, sizeof entry);
     RtlZeroMemory(&entry, sizeof entry);
-    MountDrive* drive = DriveOf(DeviceOfEntry(&lower));
-    if (drive != nullptr) drive->SnapshotNumber = n - 1;
+    drive->SnapshotNumber = number;
   }
 }

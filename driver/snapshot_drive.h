@@ -24,10 +24,12 @@ NTSTATUS MountQueueIrp(PDEVICE_OBJECT mountDevice, PIRP irp);
 // What a drive's removal waits on for the reads served in their senders'
 // threads (a notification event, set while none runs).
 PKEVENT InlineReadsDrained(PDEVICE_OBJECT mountDevice);
-// After snapshot `removedNumber` of `volume` was deleted (under EngineLock):
-// drives of newer snapshots follow the renumbering (device and MountTable
-// entry move down by one); the drive of the removed snapshot is deleted.
-void RenumberSnapshotDrives(PDEVICE_OBJECT volume, ULONG removedNumber);
+// Brings the MountTable entries of `volume`'s snapshot drives in line with
+// the header (under EngineLock, the worker parked): each drive is its
+// snapshot's identity, so after a delete or an oldest-drop (the worker's
+// too) its entry moves to the number that snapshot has now, and the drive
+// of a snapshot no longer listed is deleted.
+void SyncSnapshotDrives(PDEVICE_OBJECT volume);
 // Deletes every snapshot drive of `volume` and empties their MountTable
 // entries (under EngineLock): the volume is leaving.
 void DeleteVolumeDrives(PDEVICE_OBJECT volume);

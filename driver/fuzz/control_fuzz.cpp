@@ -4,13 +4,17 @@
 // Input: byte 0 picks the code (0-14 the engine's codes, above that codes
 // around them, other methods included); bytes 1-2 the output length; byte 3
 // flags: 1 = output 64 KB longer, 2 = name drive C in the request, 4 = pad
-// the input to a whole header write; the rest is the input buffer.
+// the input to a whole header write, 8 = a header write over the engine's
+// own header, the input past the request laid over it from the offset in
+// bytes 1-2 (so names, counts and slots change one at a time); the rest is
+// the input buffer.
 //
 // Under libFuzzer the engine keeps its state between inputs, as a real one
 // would; the machine boots again when a request stopped the engine or
 // switched to temporary mode, and every few hundred inputs. The replay
 // program boots it for each input. Every shutdown must leave the kernel
 // clean (no pool, object, handle or thread left over).
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -60,6 +64,8 @@ class Machine {
     // One snapshot, so that the requests that need a header find one.
     std::vector<uint8_t> request(vh::kRequestBytes, 0);
     NameDriveC(request);
+    const vh::RecordGuid guid = {0x5EED0001u, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
+    std::memcpy(&request[offsetof(vh::VolumeRequest, SnapshotGuid)], &guid, sizeof guid);
     hk::UserIoResult r =
         hk::UserDeviceIoControl(u"\\\\.\\QuorvelVH", vh::IOCTL_ENGINE_CREATE_SNAPSHOT,
                                 request.data(), vh::kRequestBytes, nullptr, 0);
@@ -155,6 +161,30 @@ void AfterInput() {
 
 }  // namespace
 
+namespace {
+
+// A whole header write the engine can take: the request, then the engine's
+// own header with the input's bytes past the request laid over it from
+// `at` on (names, remarks, counts, slots: whatever the input reaches).
+std::vector<uint8_t> WholeHeaderWrite(const std::vector<uint8_t>& input, size_t at) {
+  std::vector<uint8_t> request(vh::kRequestBytes, 0);
+  Machine::NameDriveC(request);
+  std::vector<uint8_t> out(vh::kHeaderWriteBytes, 0);
+  std::memcpy(out.data(), input.data(), std::min(input.size(), out.size()));
+  Machine::NameDriveC(out);
+  hk::UserIoResult r = hk::UserDeviceIoControl(
+      u"\\\\.\\QuorvelVH", vh::IOCTL_ENGINE_READ_HEADER, request.data(), vh::kRequestBytes,
+      out.data() + vh::kRequestBytes, vh::kEngineHeaderBytes);
+  if (r.status != STATUS_SUCCESS) return out;
+  for (size_t i = vh::kRequestBytes; i < input.size(); ++i) {
+    const size_t to = vh::kRequestBytes + (at + i - vh::kRequestBytes) % vh::kEngineHeaderBytes;
+    out[to] = input[i];
+  }
+  return out;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
   TheMachine();
@@ -170,6 +200,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t flags = data[3];
   if (flags & 1) outLength += vh::kEngineHeaderBytes;
   std::vector<uint8_t> input(data + 4, data + size);
+  if ((flags & 8) && code == vh::IOCTL_ENGINE_WRITE_HEADER) {
+    input =
+        WholeHeaderWrite(input, static_cast<size_t>(data[1]) | static_cast<size_t>(data[2]) << 8);
+    outLength = 0;
+  }
   if ((flags & 4) && input.size() < vh::kHeaderWriteBytes) input.resize(vh::kHeaderWriteBytes, 0);
   if (flags & 2) {
     if (code == vh::IOCTL_ENGINE_SET_ROLLBACK && input.size() >= vh::kRequestBytes) {

@@ -5,6 +5,7 @@
 // sectors 0-4).
 #pragma once
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -22,12 +23,18 @@ struct ControlAnswer {
   std::vector<uint8_t> out;  // the caller's output buffer afterwards
 };
 
-// A VolumeRequest for drive `letter`, zero-filled like the manager's.
+// A VolumeRequest for drive `letter`, zero-filled like the manager's, with
+// a fresh GUID as the manager gives each create (only a create reads it).
 inline std::vector<uint8_t> VolumeRequestFor(char16_t letter = u'C', size_t bytes = kRequestBytes) {
+  static std::atomic<uint32_t> made{0};
   std::vector<uint8_t> in(bytes, 0);
   const uint32_t kind = kVolumeNameIsDriveLetter;
   std::memcpy(&in[offsetof(VolumeRequest, VolumeNameKind)], &kind, 4);
   std::memcpy(&in[offsetof(VolumeRequest, VolumeName)], &letter, 2);
+  RecordGuid guid{};
+  guid.Data1 = 0xF0E50000u + ++made;
+  guid.Data2 = 0x4321;
+  std::memcpy(&in[offsetof(VolumeRequest, SnapshotGuid)], &guid, sizeof guid);
   return in;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "device_security.h"
 #include "control_fixture.h"
 #include "engine_header.h"
 #include "engine_lock.h"
@@ -526,6 +527,86 @@ TEST_F(ControlTest, OnlyAdministratorsOpenTheControlDevice) {
                               static_cast<ULONG>(in.size()), nullptr, 0);
   EXPECT_EQ(below.status, STATUS_ACCESS_DENIED);
   hk::SetUserIsAdministrator(true);
+}
+
+// A standard user is refused at the control device and at a snapshot drive
+// (a drive's raw sectors are an old snapshot's), whatever rights the open
+// asks for, and still when an administrator opened the descriptors to
+// everyone: the create dispatch checks the caller's token itself.
+TEST_F(ControlTest, AStandardUserIsRefusedAtTheControlDeviceAndAtASnapshotDrive) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  ASSERT_EQ(CreateViaControl(1), STATUS_SUCCESS);
+  std::vector<uint8_t> mount = VolumeRequestFor();
+  SetU32(mount, offsetof(VolumeRequest, SnapshotNumber), 1);
+  SetU32(mount, offsetof(VolumeRequest, MountDriveIndex), 12);  // M:
+  ASSERT_EQ(Send(IOCTL_ENGINE_MOUNT_SNAPSHOT, mount, 0).status, STATUS_SUCCESS);
+  auto* control = static_cast<ControlExtension*>(EngineControlDevice->DeviceExtension);
+  const uint64_t driveAddress = control->MountTable->Entries[0].MountDevice;
+  auto* drive = reinterpret_cast<PDEVICE_OBJECT>(driveAddress);
+  ASSERT_NE(drive, nullptr);
+  EXPECT_EQ(hk::Narrow(hk::DeviceSecurity(drive)), "D:P(A;;GA;;;SY)(A;;GA;;;BA)");
+  EXPECT_NE(drive->Characteristics & FILE_DEVICE_SECURE_OPEN, 0u);
+
+  const std::vector<uint8_t> status = VolumeRequestFor();
+  const auto open = [&status](const char16_t* name, ACCESS_MASK access) {
+    std::vector<uint8_t> out(kStatusBytes);
+    const bool isControl = std::u16string(name) == kControlName;
+    return hk::UserDeviceIoControl(name,
+                                   isControl ? IOCTL_ENGINE_QUERY_STATUS : 0x7405Cu,  // disk length
+                                   isControl ? status.data() : nullptr,
+                                   isControl ? static_cast<ULONG>(status.size()) : 0, out.data(),
+                                   isControl ? kStatusBytes : 8, access)
+        .status;
+  };
+  const struct {
+    const char* name;
+    const char16_t* device;
+    ACCESS_MASK access;
+  } rows[] = {
+      {"control device, no rights (the manager's open)", kControlName, 0},
+      {"control device, read and write", kControlName, GENERIC_READ | GENERIC_WRITE},
+      {"snapshot drive, no rights", u"\\\\.\\M:", 0},
+      {"snapshot drive, read", u"\\\\.\\M:", GENERIC_READ},
+  };
+  for (const bool everyone : {false, true}) {
+    if (everyone) {
+      hk::SetDeviceSecurity(EngineControlDevice, u"D:P(A;;GA;;;WD)");
+      hk::SetDeviceSecurity(drive, u"D:P(A;;GA;;;WD)");
+    }
+    for (const auto& row : rows) {
+      SCOPED_TRACE(std::string(row.name) + (everyone ? ", descriptor open to everyone" : ""));
+      EXPECT_EQ(open(row.device, row.access), STATUS_SUCCESS) << "an administrator";
+      hk::SetUserIsAdministrator(false);
+      EXPECT_EQ(open(row.device, row.access), STATUS_ACCESS_DENIED) << "a standard user";
+      hk::SetUserIsAdministrator(true);
+    }
+  }
+  std::vector<uint8_t> unmount = VolumeRequestFor();
+  SetU32(unmount, offsetof(VolumeRequest, SnapshotNumber), 1);
+  EXPECT_EQ(Send(IOCTL_ENGINE_UNMOUNT_SNAPSHOT, unmount, 0).status, STATUS_SUCCESS);
+}
+
+// The descriptor the driver build sets on its devices by hand grants what
+// the host's SDDL grants: SYSTEM and the administrators everything, a
+// standard user nothing.
+TEST_F(ControlTest, TheHandBuiltDescriptorAdmitsOnlySystemAndTheAdministrators) {
+  SECURITY_DESCRIPTOR descriptor;
+  PACL acl = nullptr;
+  ASSERT_EQ(BuildAdministratorsOnlyDescriptor(&descriptor, &acl), STATUS_SUCCESS);
+  const std::u16string sddl = hk::SddlOf(&descriptor);
+  ExFreePoolWithTag(acl, EnginePoolTag);
+  EXPECT_EQ(hk::Narrow(sddl), "D:(A;;0x1f01ff;;;SY)(A;;0x1f01ff;;;BA)");
+  constexpr ACCESS_MASK kOpen = SYNCHRONIZE | FILE_READ_ATTRIBUTES;
+  for (const bool administrator : {true, false}) {
+    for (const ACCESS_MASK access :
+         {kOpen, kOpen | GENERIC_READ, kOpen | GENERIC_READ | GENERIC_WRITE,
+          kOpen | static_cast<ACCESS_MASK>(WRITE_DAC)}) {
+      EXPECT_EQ(hk::DescriptorAllows(sddl, administrator, access), administrator)
+          << std::hex << access;
+      EXPECT_EQ(hk::DescriptorAllows(u"D:P(A;;GA;;;SY)(A;;GA;;;BA)", administrator, access),
+                administrator);
+    }
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -1248,6 +1249,147 @@ INSTANTIATE_TEST_SUITE_P(
                       RemovalCase{"ReclaimPassDown", Act::kReclaim, Hold::kRemovalPassingDown},
                       RemovalCase{"ReclaimLock", Act::kReclaim, Hold::kRemovalAtLock}),
     [](const ::testing::TestParamInfo<RemovalCase>& p) { return std::string(p.param.name); });
+
+// ------------------------------------------------------------ a snapshot's identity
+
+// The worker drops snapshot 1 inside a write while drives of 1, 2 and 3 are
+// mounted: the next look at the table finds each drive at its snapshot's
+// number now, the dropped one's drive gone, and no second drive made.
+TEST_F(RaceTest, AWorkerDropMovesTheDrivesWithTheirSnapshots) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(3));
+  for (uint32_t n = 1; n <= 3; ++n) ASSERT_EQ(MountNumber(n, 11 + n), STATUS_SUCCESS);
+  const PDEVICE_OBJECT two = DriveOf(2);
+  const PDEVICE_OBJECT three = DriveOf(3);
+  ASSERT_NO_FATAL_FAILURE(FillSpace());
+  std::unique_ptr<Caller> writer(WriteBlock(kBase + 2, 3));
+  ASSERT_EQ(writer->Join(), STATUS_SUCCESS);
+  ASSERT_EQ(NumberOf(1), 0u) << "the worker dropped the oldest";
+
+  const MountTable table = TableNow();
+  EXPECT_EQ(DeviceIn(table, 0), reinterpret_cast<uint64_t>(two));
+  EXPECT_EQ(DeviceIn(table, 1), reinterpret_cast<uint64_t>(three));
+  EXPECT_EQ(DeviceIn(table, 2), 0u);
+  EXPECT_EQ(table.Entries[2].InUse, 0);
+  EXPECT_EQ(Drives(), 2u) << "the dropped snapshot's drive went";
+  EXPECT_EQ(MountNumber(2, 16), STATUS_SUCCESS);
+  EXPECT_EQ(Drives(), 2u) << "number 2 already has its drive";
+  std::vector<uint8_t> bytes(2 * kBlockBytes);
+  ASSERT_EQ(ReadSectors(two, kBase * kBlockBytes, bytes), STATUS_SUCCESS);
+  EXPECT_EQ(bytes, Pattern(2 * kBlockBytes, 2)) << "snapshot 2's drive still shows snapshot 2";
+  EXPECT_EQ(UnmountNumber(1), STATUS_SUCCESS);
+  EXPECT_EQ(UnmountNumber(2), STATUS_SUCCESS);
+  EXPECT_EQ(Drives(), 0u) << "an unmount reaches every drive";
+}
+
+// A create may not take an identity a listed snapshot has, nor none.
+TEST_F(RaceTest, ACreateWithoutAFreshGuidIsRefused) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(2));
+  const struct {
+    const char* name;
+    RecordGuid guid;
+    uint32_t second;  // creation time
+  } cases[] = {
+      {"zero", RecordGuid{}, 9},
+      {"the oldest's, at another time", GuidFor(1), 9},
+      {"the newest's, at its time", GuidFor(2), 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> in = VolumeRequestFor();
+    const RecordTime time = TimeFor(c.second);
+    std::memcpy(&in[offsetof(VolumeRequest, SnapshotGuid)], &c.guid, sizeof c.guid);
+    std::memcpy(&in[offsetof(VolumeRequest, CreateTime)], &time, sizeof time);
+    EXPECT_EQ(Send(IOCTL_ENGINE_CREATE_SNAPSHOT, in, 0).status, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(Ext()->Header->SnapshotCount, 2);
+    EXPECT_EQ(Ext()->ChangeInProgress, 0);
+  }
+  EXPECT_EQ(CreateWithIdentity(3), STATUS_SUCCESS);
+  EXPECT_EQ(Ext()->Header->SnapshotCount, 3);
+}
+
+// A header read, then changes the client did not see (a create, or a
+// removal and a create that reuses the freed slot), then the client's
+// header write with snapshot 3 renamed: the name lands on snapshot 3
+// wherever it is now, and every other snapshot keeps its own.
+enum class Unseen { kCreate, kWorkerDrop, kDeleteMiddle, kDeleteOldest };
+struct StaleCase {
+  const char* name;
+  Unseen change;
+};
+class StaleHeaderTest : public RaceTest, public ::testing::WithParamInterface<StaleCase> {};
+
+TEST_P(StaleHeaderTest, TheClientsNamesLandOnTheSnapshotsItRead) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(3));
+  const std::vector<uint8_t> stale = RenamedHeader(3, "renamed");
+  std::set<uint32_t> listed = {1, 2, 3};
+  switch (GetParam().change) {
+    case Unseen::kCreate:
+      ASSERT_EQ(CreateWithIdentity(4), STATUS_SUCCESS);
+      listed.insert(4);
+      break;
+    case Unseen::kWorkerDrop: {
+      ASSERT_NO_FATAL_FAILURE(FillSpace());
+      std::unique_ptr<Caller> writer(WriteBlock(kBase + 2, 3));
+      ASSERT_EQ(writer->Join(), STATUS_SUCCESS);
+      listed.erase(1);
+      break;
+    }
+    case Unseen::kDeleteMiddle:
+    case Unseen::kDeleteOldest: {
+      const uint32_t number = GetParam().change == Unseen::kDeleteMiddle ? 2 : 1;
+      std::vector<uint8_t> in = VolumeRequestFor();
+      SetU32(in, offsetof(VolumeRequest, SnapshotNumber), number);
+      ASSERT_EQ(Send(IOCTL_ENGINE_DELETE_SNAPSHOT, in, 0).status, STATUS_SUCCESS);
+      listed.erase(number);
+      break;
+    }
+  }
+  if (GetParam().change != Unseen::kCreate) {
+    // The slot the removal freed takes the newest's descriptor.
+    ASSERT_EQ(CreateWithIdentity(4), STATUS_SUCCESS);
+    listed.insert(4);
+  }
+  ASSERT_EQ(Send(IOCTL_ENGINE_WRITE_HEADER, stale, 0).status, STATUS_SUCCESS);
+  Restorer r(Installed());
+  ASSERT_EQ(r.Count(), listed.size());
+  for (uint32_t serial : listed) {
+    SCOPED_TRACE("snapshot " + std::to_string(serial));
+    const uint32_t number = NumberOf(serial);
+    ASSERT_NE(number, 0u);
+    ASSERT_NE(r.Descriptor(number), nullptr);
+    const std::string own = "snap " + std::to_string(serial);
+    EXPECT_EQ(std::string(r.Descriptor(number)->Name), serial == 3 ? "renamed" : own);
+  }
+  EXPECT_EQ(std::memcmp(Ext()->Header, HeaderOnDisk().data(), kEngineHeaderBytes), 0)
+      << "the live header is the one written";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StaleHeaderWrites, StaleHeaderTest,
+    ::testing::Values(StaleCase{"AfterCreate", Unseen::kCreate},
+                      StaleCase{"AfterWorkerDropAndCreate", Unseen::kWorkerDrop},
+                      StaleCase{"AfterDeleteMiddleAndCreate", Unseen::kDeleteMiddle},
+                      StaleCase{"AfterDeleteOldestAndCreate", Unseen::kDeleteOldest}),
+    [](const ::testing::TestParamInfo<StaleCase>& p) { return std::string(p.param.name); });
+
+// The rollback names its target by identity: after a drop the client did
+// not see, number 2 is snapshot 3, but the target is still snapshot 2.
+TEST_F(RaceTest, ARollbackByIdentityAfterADropTargetsTheSnapshotNamed) {
+  ASSERT_NO_FATAL_FAILURE(Prepare(3));
+  ASSERT_NO_FATAL_FAILURE(FillSpace());
+  std::unique_ptr<Caller> writer(WriteBlock(kBase + 2, 3));
+  ASSERT_EQ(writer->Join(), STATUS_SUCCESS);
+  ASSERT_EQ(NumberOf(2), 1u);
+  std::vector<uint8_t> in = RollbackRequestFor(1, 2);
+  const RecordGuid guid = GuidFor(2);
+  const RecordTime time = TimeFor(2);
+  std::memcpy(&in[offsetof(RollbackRequest, TargetGuid)], &guid, sizeof guid);
+  std::memcpy(&in[offsetof(RollbackRequest, TargetCreateTime)], &time, sizeof time);
+  ASSERT_EQ(Send(IOCTL_ENGINE_SET_ROLLBACK, in, 0).status, STATUS_SUCCESS);
+  EXPECT_EQ(HeaderRecord().RollbackPending, 1);
+  EXPECT_EQ(HeaderRecord().RollbackTarget, 1u);
+  EXPECT_EQ(Send(IOCTL_ENGINE_SET_ROLLBACK, RollbackRequestFor(0, 0), 0).status, STATUS_SUCCESS);
+}
 
 }  // namespace
 }  // namespace vh::test

@@ -300,6 +300,35 @@ INSTANTIATE_TEST_SUITE_P(Runs, MarkFreeRunTest,
                            return std::string(param.param.name);
                          });
 
+// A run over several words of the bitmaps, starting and ending inside one:
+// every block of it is marked but those not free at the previous snapshot,
+// saved, or written since the collection; nothing outside it.
+TEST_F(SnapshotUnitTest, ALongRunIsMarkedAcrossWordsButForTheBlocksItMustKeep) {
+  ASSERT_NO_FATAL_FAILURE(BootMachine());
+  ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 4));
+  ASSERT_EQ(Create(1), STATUS_SUCCESS);
+  PVolumeFilterExtension ext = Ext();
+  ASSERT_NE(ext->WrittenBlocksBuffer, nullptr);
+  RtlClearAllBits(&ext->MarkedBlocks);
+  RtlClearAllBits(&ext->SavedBlocks);
+  RtlClearAllBits(&ext->WrittenBlocks);
+  std::vector<ULONG> previousBits(ext->MarkedBlocksBytes / sizeof(ULONG), ~0u);
+  RTL_BITMAP previous;
+  RtlInitializeBitMap(&previous, previousBits.data(), ext->MarkedBlocksBytes * 8);
+  const auto first = static_cast<ULONG>(kBase + 5);
+  const ULONG blocks = 100;
+  RtlClearBits(&previous, first + 40, 1);
+  RtlSetBits(&ext->SavedBlocks, first + 33, 1);
+  RtlSetBits(&ext->WrittenBlocks, first + 70, 1);
+  ASSERT_EQ(MarkFreeRunBlocks(Device(), &previous, static_cast<ULONGLONG>(first) * 8, blocks * 8),
+            STATUS_SUCCESS);
+  EXPECT_EQ(RtlNumberOfSetBits(&ext->MarkedBlocks), blocks - 3);
+  for (ULONG kept : {first + 33, first + 40, first + 70, first - 1, first + blocks})
+    EXPECT_FALSE(RtlTestBit(&ext->MarkedBlocks, kept)) << kept - first;
+  for (ULONG marked : {first, first + 26, first + 27, first + blocks - 1})
+    EXPECT_TRUE(RtlTestBit(&ext->MarkedBlocks, marked)) << marked - first;
+}
+
 TEST_F(SnapshotUnitTest, ABlockFreedAfterTheFirstSnapshotIsNotMarkedAtTheSecond) {
   ASSERT_NO_FATAL_FAILURE(BootMachine());
   ASSERT_NO_FATAL_FAILURE(AllocateBlocks(kBase, 1));

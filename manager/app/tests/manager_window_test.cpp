@@ -337,7 +337,12 @@ TEST_F(ManagerWindow, RefreshBuildsTheListFromTheEngine) {
   // Three, with a rollback to 2 pending.
   Create(u"second", u"");
   Create(u"third", u"r3");
-  ASSERT_TRUE(link::SetRollbackTarget(handle, u'C', 2, false));
+  link::SnapshotSlot second{};
+  for (const link::SnapshotSlot& slot : ImageHeader().Slots) {
+    if (slot.Used == 1 && slot.Number == 2) second = slot;
+  }
+  ASSERT_EQ(second.Number, 2);
+  ASSERT_TRUE(link::SetRollbackTarget(handle, u'C', second, false));
   form->RefreshSnapshots();
   h = ImageHeader();
   rows = Rows();
@@ -381,7 +386,7 @@ TEST_F(ManagerWindow, RefreshBuildsTheListFromTheEngine) {
   // A deleted snapshot's row goes. The engine numbers the rest 1 to
   // count again; each number keeps its row, and the row of the number no
   // longer there goes.
-  ASSERT_TRUE(link::SetRollbackTarget(handle, u'C', 2, true));
+  ASSERT_TRUE(link::SetRollbackTarget(handle, u'C', second, true));
   const std::vector<PLazyNode> before = Nodes();
   ASSERT_TRUE(link::DeleteSnapshot(handle, u'C', 1));
   form->RefreshSnapshots();

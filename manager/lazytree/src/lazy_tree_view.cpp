@@ -54,12 +54,14 @@ bool TMailboxSink::ServeOne(uint32_t timeoutMs) {
 // ---- life
 
 TLazyTreeView::TLazyTreeView(classlib::TObject* sender) : TLazyTreeModel(sender) {
+  treeNumber_ = RegisterLiveTree(this);
   TWorkerThread::AcquireValidationThread();
   threadAcquired_ = true;
 }
 
 TLazyTreeView::~TLazyTreeView() {
   destroying_ = true;
+  UnregisterLiveTree(this);
   Options.ReadOnly = false;
   if (threadAcquired_) TWorkerThread::ReleaseValidationThread(this);
   threadAcquired_ = false;

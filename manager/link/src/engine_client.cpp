@@ -79,7 +79,8 @@ bool DeleteSnapshot(EngineHandle handle, char16_t drive, uint32_t number) {
   return true;
 }
 
-bool SetRollbackTarget(EngineHandle handle, char16_t drive, uint8_t target, bool cancel) {
+bool SetRollbackTarget(EngineHandle handle, char16_t drive, const SnapshotSlot& target,
+                       bool cancel) {
   RollbackRequest request = MakeRollbackRequest(drive, target, cancel);
   SendEngineRequest(handle, IOCTL_ENGINE_SET_ROLLBACK, &request, sizeof request, &request,
                     sizeof request, u"Control Error:%s");

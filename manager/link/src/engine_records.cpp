@@ -83,11 +83,13 @@ VolumeRequest MakeDeleteRequest(char16_t driveLetter, uint32_t number) {
   return request;
 }
 
-RollbackRequest MakeRollbackRequest(char16_t driveLetter, uint8_t target, bool cancel) {
+RollbackRequest MakeRollbackRequest(char16_t driveLetter, const SnapshotSlot& target, bool cancel) {
   RollbackRequest request;
   std::memset(&request, 0, sizeof request);
   request.Schedule = cancel ? 0 : 1;
-  request.TargetNumber = target;
+  request.TargetNumber = static_cast<uint8_t>(target.Number);
+  std::memcpy(&request.TargetGuid, &target.Guid, sizeof request.TargetGuid);
+  std::memcpy(&request.TargetCreateTime, &target.CreateTime, sizeof request.TargetCreateTime);
   request.ReclaimFlag = 1;
   request.SpareFlag = 0;
   NameVolume(request, driveLetter);

@@ -163,7 +163,8 @@ TEST_F(EngineClientTest, RollbackIsScheduledAndCancelled) {
   for (const char16_t* name : {u"one", u"two"})
     ASSERT_TRUE(CreateSnapshot(handle_, u'C', name, u""));
   const std::vector<uint8_t> bootBefore = BootSectors();
-  ASSERT_TRUE(SetRollbackTarget(handle_, u'C', 1, false));
+  const SnapshotSlot one = *SlotNumbered(*ImageHeader(), 1);
+  ASSERT_TRUE(SetRollbackTarget(handle_, u'C', one, false));
   auto scheduled = ImageHeader();
   EXPECT_EQ(scheduled->RollbackPending, 1);
   EXPECT_EQ(scheduled->RollbackTarget, 1);
@@ -177,11 +178,29 @@ TEST_F(EngineClientTest, RollbackIsScheduledAndCancelled) {
       0u)
       << "no snapshot while a rollback is pending";
 
-  ASSERT_TRUE(SetRollbackTarget(handle_, u'C', 1, true));
+  ASSERT_TRUE(SetRollbackTarget(handle_, u'C', one, true));
   auto cancelled = ImageHeader();
   EXPECT_EQ(cancelled->RollbackPending, 0);
   EXPECT_EQ(BootSectors(), bootBefore) << "cancelling writes the saved boot sectors back";
   EXPECT_TRUE(CreateSnapshot(handle_, u'C', u"after", u""));
+}
+
+// The caller listed "two" as number 2; the oldest went before its
+// rollback arrived, so number 2 is "three" by then: the link sends the
+// identity, and the engine schedules "two" under its new number.
+TEST_F(EngineClientTest, ARollbackAfterADropTheCallerDidNotSeeTargetsTheSnapshotItListed) {
+  for (const char16_t* name : {u"one", u"two", u"three"})
+    ASSERT_TRUE(CreateSnapshot(handle_, u'C', name, u""));
+  const SnapshotSlot two = *SlotNumbered(*ImageHeader(), 2);
+  ASSERT_STREQ(two.Name, "two");
+  ASSERT_TRUE(DeleteSnapshot(handle_, u'C', 1));
+  ASSERT_TRUE(SetRollbackTarget(handle_, u'C', two, false));
+  auto scheduled = ImageHeader();
+  EXPECT_EQ(scheduled->RollbackPending, 1);
+  ASSERT_NE(SlotNumbered(*scheduled, 1), nullptr);
+  EXPECT_STREQ(SlotNumbered(*scheduled, 1)->Name, "two");
+  EXPECT_EQ(scheduled->RollbackTarget, 1) << "the snapshot listed, not the one numbered 2 now";
+  ASSERT_TRUE(SetRollbackTarget(handle_, u'C', two, true));
 }
 
 TEST_F(EngineClientTest, HeaderReadAndWriteRoundTripThroughTheImage) {
@@ -236,7 +255,12 @@ const FailureCase kFailures[] = {
      }},
     {"create", u"Create Error:%s", [](EngineHandle h) { CreateSnapshot(h, u'C', u"x", u"y"); }},
     {"delete", u"Delete Error:%s", [](EngineHandle h) { DeleteSnapshot(h, u'C', 1); }},
-    {"rollback", u"Control Error:%s", [](EngineHandle h) { SetRollbackTarget(h, u'C', 1, false); }},
+    {"rollback", u"Control Error:%s",
+     [](EngineHandle h) {
+       SnapshotSlot target{};
+       target.Number = 1;
+       SetRollbackTarget(h, u'C', target, false);
+     }},
     {"read", u"Read Error:%s",
      [](EngineHandle h) {
        auto header = std::make_unique<EngineHeader>();

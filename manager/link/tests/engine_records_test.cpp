@@ -185,8 +185,13 @@ struct RollbackCase {
 
 class RollbackRecord : public ::testing::TestWithParam<RollbackCase> {};
 
-TEST_P(RollbackRecord, SendsTargetAndReclaimEitherWay) {
-  const RollbackRequest request = MakeRollbackRequest(u'C', 5, GetParam().cancel);
+TEST_P(RollbackRecord, SendsTargetItsIdentityAndReclaimEitherWay) {
+  SnapshotSlot target{};
+  target.Number = 5;
+  target.Guid = kGuid;
+  target.CreateTime.Year = 2026;
+  target.CreateTime.Second = 7;
+  const RollbackRequest request = MakeRollbackRequest(u'C', target, GetParam().cancel);
   const std::vector<uint8_t> bytes = Bytes(request);
   ASSERT_EQ(bytes.size(), 1024u);
   EXPECT_EQ(bytes[0], GetParam().schedule);
@@ -195,7 +200,11 @@ TEST_P(RollbackRecord, SendsTargetAndReclaimEitherWay) {
   EXPECT_EQ(bytes[3], 0);
   EXPECT_EQ(bytes[0x08], 1);
   EXPECT_EQ(bytes[0x0C], 'C');
-  ExpectZeroOutside(bytes, {{0, 3}, {0x08, 1}, {0x0C, 1}});
+  EXPECT_EQ(std::memcmp(&bytes[0x214], &kGuid, sizeof kGuid), 0);
+  EXPECT_EQ(bytes[0x224], 2026 & 0xFF);
+  EXPECT_EQ(bytes[0x225], 2026 >> 8);
+  EXPECT_EQ(bytes[0x224 + 12], 7);
+  ExpectZeroOutside(bytes, {{0, 3}, {0x08, 1}, {0x0C, 1}, {0x214, 16}, {0x224, 2}, {0x230, 1}});
 }
 
 INSTANTIATE_TEST_SUITE_P(Flags, RollbackRecord,

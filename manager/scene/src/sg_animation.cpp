@@ -1,6 +1,7 @@
 // The animation clock, the animation base class and the trigger conditions.
 #include "scene/sg_animation.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -88,12 +89,13 @@ void TsgAniThread::Tick() {
         ani->SetTag(ani->Tag() + 1);
         advance = ani->Tag() % 3 == 0;
       }
-      if (advance) ani->Process(deltaTime_);
+      if (advance) ani->Process(StepOf(ani, now));
     }
     --i;
     const int last = static_cast<int>(list_.size()) - 1;
     if (i > last) i = last;
   }
+  joined_.clear();
   g_ticking = false;
   if (g_freeRequested) {
     g_freeRequested = false;
@@ -101,13 +103,25 @@ void TsgAniThread::Tick() {
   }
 }
 
+double TsgAniThread::StepOf(const TsgAnimation* ani, uint32_t now) const {
+  for (const auto& [a, since] : joined_)
+    if (a == ani) return std::min(deltaTime_, static_cast<double>(now - since) / 1000.0);
+  return deltaTime_;
+}
+
 void TsgAniThread::Add(TsgAnimation* ani) {
   for (TsgAnimation* a : list_)
     if (a == ani) return;
   list_.push_back(ani);
+  joined_.emplace_back(ani, AnimationTickCount());
 }
 
 void TsgAniThread::Remove(TsgAnimation* ani) {
+  for (size_t i = 0; i < joined_.size(); ++i)
+    if (joined_[i].first == ani) {
+      joined_.erase(joined_.begin() + static_cast<std::ptrdiff_t>(i));
+      break;
+    }
   for (size_t i = 0; i < list_.size(); ++i)
     if (list_[i] == ani) {
       list_.erase(list_.begin() + static_cast<std::ptrdiff_t>(i));

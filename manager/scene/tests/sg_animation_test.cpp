@@ -145,6 +145,30 @@ TEST_F(Animation, RunsOnTheClockFromStartToStopValue) {
   EXPECT_NEAR(AniThread()->DeltaTime(), 0.6, 1e-9);
 }
 
+// A timer period stretched by a busy program must not count for an
+// animation that started inside it: its first step is the time since its
+// start; the ones already running take the whole period.
+TEST_F(Animation, AStartLateInAPeriodStepsOnlyFromItsStart) {
+  TsgFloatAnimation* running = MoveX("running", 10);
+  running->Start();
+  Advance(100);
+  g_now += 600;  // the next tick is late
+  auto* late = New<TsgFloatAnimation>(nullptr);
+  late->SetName("late");
+  late->SetPropertyName("Position.Y");
+  late->SetStartValue(0);
+  late->SetStopValue(100);
+  late->SetDuration(1);
+  root->AddObject(late);
+  late->Start();
+  Advance(100);
+  EXPECT_FLOAT_EQ(root->Position()->Y(), 10);  // 100 ms, not 700
+  EXPECT_TRUE(late->Running());
+  EXPECT_FLOAT_EQ(X(), 8);  // 800 ms of 10 s
+  Advance(100);
+  EXPECT_FLOAT_EQ(root->Position()->Y(), 20);
+}
+
 // An immediate finish (vanishing duration, no scene, design time) applies
 // the end value, fires OnFinish and is not Enabled; only a vanishing
 // duration is replaced by 0.00001, so a designer saving the object keeps

@@ -810,6 +810,21 @@ void TsgMemoLines::SetUpdateState(bool updating) {
   if (Memo) Memo->SetUpdateLocked(updating);
 }
 
+void TsgMemo::SetScene(scene::IsgScene* scene) {
+  const bool arriving = scene && !Scene();
+  inherited::SetScene(scene);
+  if (!arriving || IsLoading()) return;
+  store_.SetViewWidth(ViewportWidth());
+  store_.RebuildLineStarts();
+}
+
+void TsgMemo::Loaded() {
+  inherited::Loaded();
+  if (!Scene()) return;
+  store_.SetViewWidth(ViewportWidth());
+  store_.RebuildLineStarts();
+}
+
 CL_CLASS(TsgHudMemo) {}
 
 }  // namespace kelm::scenectrls

@@ -265,6 +265,17 @@ TEST_F(Memos, LinesEditTheVisualLinesWithoutUndo) {
   EXPECT_EQ(lines->Count(), 0);
 }
 
+TEST_F(Memos, LinesMeasuredWithoutACanvasAreMeasuredAgainInTheScene) {
+  auto* loose = New<TsgMemo>(nullptr);
+  loose->SetText(u"ab\r\na longer line");
+  // No canvas: every width 0, yet the hard break splits the lines.
+  EXPECT_EQ(loose->Store().LineStarts(), (std::vector<int>{1, 5}));
+  EXPECT_EQ(loose->Store().WidestLine(), 0);
+  ctrl.Root->AddObject(loose);
+  EXPECT_EQ(loose->Store().WidestLine(), 1);
+  classlib::Free(loose);
+}
+
 TEST_F(Memos, ATextFromOutsideDropsTheUndoRecords) {
   Type(u"abc");
   memo->SetText(u"new");

@@ -66,10 +66,13 @@ struct Resolved {
   std::u16string remainder;
 };
 bool ResolveName(const std::u16string& name, Resolved* out);
-bool UserMayOpen(PDEVICE_OBJECT device, const std::u16string& remainder);
+bool DescriptorAllowsUser(const std::u16string& sddl, bool administrator, ACCESS_MASK desired);
+bool UserMayOpen(PDEVICE_OBJECT device, const std::u16string& remainder, ACCESS_MASK desired);
+// `mode` and `desired` go into the create request's security context (the
+// subject's token: the system's for kernel mode, the user's for user mode).
 NTSTATUS OpenDevice(PDEVICE_OBJECT device, const std::u16string& remainder, ULONG fileFlags,
                     ULONG disposition, ULONG options, ULONG share, ULONG attributes,
-                    PFILE_OBJECT* out);
+                    PFILE_OBJECT* out, KPROCESSOR_MODE mode = KernelMode, ACCESS_MASK desired = 0);
 void CleanupFile(PFILE_OBJECT file);
 NTSTATUS SendFileControl(PFILE_OBJECT file, UCHAR major, ULONG code, PVOID input, ULONG inputLength,
                          PVOID output, ULONG outputLength, PIO_STATUS_BLOCK iosb,

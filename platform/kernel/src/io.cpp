@@ -214,21 +214,142 @@ std::string IoReport() {
   return report;
 }
 
-// Whether a user-mode caller may open `device`: a device without a
-// descriptor is open to everyone; one with a descriptor only to the
-// trustees it allows (SY, BA: administrators; WD, AU, BU: everyone). A
-// name beyond the device's own is checked only under FILE_DEVICE_SECURE_OPEN.
-bool UserMayOpen(PDEVICE_OBJECT device, const std::u16string& remainder) {
+// Descriptors in SDDL, evaluated as the kernel's access check does for the
+// rights the open asks. Rights: two-letter generic and file rights or a hex
+// mask. Trustees: two-letter aliases of well-known groups.
+namespace {
+constexpr ACCESS_MASK kFileAllAccess = 0x001F01FF;
+constexpr ACCESS_MASK kFileGenericRead = 0x00120089;
+constexpr ACCESS_MASK kFileGenericWrite = 0x00120116;
+constexpr ACCESS_MASK kFileGenericExecute = 0x001200A0;
+constexpr ACCESS_MASK kGenericExecute = 0x20000000;
+
+ACCESS_MASK MapGeneric(ACCESS_MASK mask) {
+  ACCESS_MASK out = mask & 0x0FFFFFFF;
+  if (mask & GENERIC_ALL) out |= kFileAllAccess;
+  if (mask & GENERIC_READ) out |= kFileGenericRead;
+  if (mask & GENERIC_WRITE) out |= kFileGenericWrite;
+  if (mask & kGenericExecute) out |= kFileGenericExecute;
+  return out;
+}
+
+bool RightsOf(const std::u16string& text, ACCESS_MASK* mask) {
+  *mask = 0;
+  if (text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
+    for (size_t i = 2; i < text.size(); ++i) {
+      const char16_t c = text[i];
+      const int digit = c >= u'0' && c <= u'9'   ? c - u'0'
+                        : c >= u'a' && c <= u'f' ? c - u'a' + 10
+                        : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                                                 : -1;
+      if (digit < 0) return false;
+      *mask = *mask << 4 | static_cast<ACCESS_MASK>(digit);
+    }
+    return true;
+  }
+  if (text.size() % 2 != 0) return false;
+  static const struct {
+    const char16_t* code;
+    ACCESS_MASK mask;
+  } kRights[] = {{u"GA", GENERIC_ALL},
+                 {u"GR", GENERIC_READ},
+                 {u"GW", GENERIC_WRITE},
+                 {u"GX", kGenericExecute},
+                 {u"FA", kFileAllAccess},
+                 {u"FR", kFileGenericRead},
+                 {u"FW", kFileGenericWrite},
+                 {u"FX", kFileGenericExecute},
+                 {u"RC", READ_CONTROL},
+                 {u"WD", WRITE_DAC},
+                 {u"SD", DELETE}};
+  for (size_t i = 0; i < text.size(); i += 2) {
+    bool known = false;
+    for (const auto& right : kRights) {
+      if (text.compare(i, 2, right.code) == 0) {
+        *mask |= right.mask;
+        known = true;
+      }
+    }
+    if (!known) return false;
+  }
+  return true;
+}
+
+bool UserHasTrustee(const std::u16string& trustee, bool administrator) {
+  for (const char16_t* everyone : {u"WD", u"AU", u"IU", u"BU"}) {
+    if (trustee == everyone) return true;
+  }
+  return administrator && trustee == u"BA";
+}
+
+std::vector<std::u16string> Fields(const std::u16string& ace) {
+  std::vector<std::u16string> out(1);
+  for (char16_t c : ace) {
+    if (c == u';') {
+      out.emplace_back();
+    } else {
+      out.back() += c;
+    }
+  }
+  return out;
+}
+}  // namespace
+
+bool DescriptorAllowsUser(const std::u16string& sddl, bool administrator, ACCESS_MASK desired) {
+  desired = MapGeneric(desired);
+  const size_t dacl = sddl.find(u"D:");
+  if (dacl == std::u16string::npos) return true;  // no DACL: no check
+  size_t at = dacl + 2;
+  while (at < sddl.size() && sddl[at] != u'(' && sddl[at] != u':') ++at;
+  if (sddl.compare(dacl + 2, 17, u"NO_ACCESS_CONTROL") == 0) return true;
+  ACCESS_MASK granted = 0;
+  while (at < sddl.size() && sddl[at] == u'(') {
+    const size_t close = sddl.find(u')', at);
+    if (close == std::u16string::npos) return false;  // a torn descriptor grants nothing
+    const std::vector<std::u16string> f = Fields(sddl.substr(at + 1, close - at - 1));
+    at = close + 1;
+    ACCESS_MASK mask = 0;
+    if (f.size() != 6 || !RightsOf(f[2], &mask)) return false;
+    if (f[1].find(u"IO") != std::u16string::npos) continue;  // inherit-only: not this object's
+    if (!UserHasTrustee(f[5], administrator)) continue;
+    mask = MapGeneric(mask);
+    if (f[0] == u"D") {
+      if (mask & desired & ~granted) return false;
+    } else if (f[0] == u"A") {
+      granted |= mask & desired;
+    }
+    if (desired != 0 && (granted & desired) == desired) return true;
+  }
+  return (granted & desired) == desired && desired != 0;
+}
+
+// Whether a user-mode caller may open `device` asking for `desired`: a
+// device without a descriptor is open to everyone; one with a descriptor
+// only as its ACEs allow. A name beyond the device's own is checked only
+// under FILE_DEVICE_SECURE_OPEN.
+bool UserMayOpen(PDEVICE_OBJECT device, const std::u16string& remainder, ACCESS_MASK desired) {
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
   auto found = g_deviceSecurity.find(device);
   if (found == g_deviceSecurity.end()) return true;
   if (!remainder.empty() && (device->Characteristics & FILE_DEVICE_SECURE_OPEN) == 0) return true;
-  const std::u16string& sddl = found->second;
-  for (const char16_t* everyone : {u";;;WD)", u";;;AU)", u";;;BU)"}) {
-    if (sddl.find(everyone) != std::u16string::npos) return true;
-  }
-  return g_userIsAdministrator && (sddl.find(u";;;BA)") != std::u16string::npos ||
-                                   sddl.find(u";;;SY)") != std::u16string::npos);
+  return DescriptorAllowsUser(found->second, g_userIsAdministrator, desired);
+}
+
+// The tokens opens act with: the system's for kernel-mode opens, the
+// user's (an administrator's or a standard user's) for user-mode ones.
+struct HostToken {
+  bool administrator;
+};
+const HostToken kSystemToken{true};
+const HostToken kAdministratorToken{true};
+const HostToken kStandardUserToken{false};
+
+PACCESS_TOKEN TokenFor(KPROCESSOR_MODE mode) {
+  std::lock_guard<std::recursive_mutex> guard(g_ioLock);
+  const HostToken* token = mode == KernelMode      ? &kSystemToken
+                           : g_userIsAdministrator ? &kAdministratorToken
+                                                   : &kStandardUserToken;
+  return const_cast<HostToken*>(token);
 }
 
 }  // namespace hk::detail
@@ -1132,9 +1253,13 @@ struct CreateParameters {
   ULONG options;
   USHORT share;
   ULONG attributes;
+  KPROCESSOR_MODE mode;
+  PIO_SECURITY_CONTEXT security;
 };
-bool SetupCreate(PIRP, PIO_STACK_LOCATION stack, void* context) {
+bool SetupCreate(PIRP irp, PIO_STACK_LOCATION stack, void* context) {
   auto* p = static_cast<CreateParameters*>(context);
+  irp->RequestorMode = p->mode;
+  stack->Parameters.Create.SecurityContext = p->security;
   stack->Parameters.Create.Options = p->options;
   stack->Parameters.Create.ShareAccess = p->share;
   stack->Parameters.Create.FileAttributes = static_cast<USHORT>(p->attributes);
@@ -1161,7 +1286,7 @@ bool SetupQuery(PIRP irp, PIO_STACK_LOCATION stack, void* context) {
 // Opens a file object on a device: IRP_MJ_CREATE down the right stack.
 NTSTATUS OpenDevice(PDEVICE_OBJECT device, const std::u16string& remainder, ULONG fileFlags,
                     ULONG disposition, ULONG options, ULONG share, ULONG attributes,
-                    PFILE_OBJECT* out) {
+                    PFILE_OBJECT* out, KPROCESSOR_MODE mode, ACCESS_MASK desired) {
   *out = nullptr;
   {
     std::lock_guard<std::recursive_mutex> guard(g_ioLock);
@@ -1191,8 +1316,17 @@ NTSTATUS OpenDevice(PDEVICE_OBJECT device, const std::u16string& remainder, ULON
     g_files[file] = {false};
   }
   IO_STATUS_BLOCK iosb{};
+  ACCESS_STATE access{};
+  access.RemainingDesiredAccess = desired;
+  access.OriginalDesiredAccess = desired;
+  access.SubjectSecurityContext.PrimaryToken = TokenFor(mode);
+  access.SubjectSecurityContext.ImpersonationLevel = SecurityAnonymous;
+  IO_SECURITY_CONTEXT security{};
+  security.AccessState = &access;
+  security.DesiredAccess = desired;
+  security.FullCreateOptions = (disposition << 24) | (options & 0x00FFFFFF);
   CreateParameters parameters{(disposition << 24) | (options & 0x00FFFFFF),
-                              static_cast<USHORT>(share), attributes};
+                              static_cast<USHORT>(share), attributes, mode, &security};
   NTSTATUS status = SendFileRequest(file, IRP_MJ_CREATE, &iosb, SetupCreate, &parameters);
   if (!NT_SUCCESS(status)) {
     ObfDereferenceObject(file);
@@ -1350,7 +1484,19 @@ void IoReleaseRemoveLockAndWait(PIO_REMOVE_LOCK lock, PVOID tag) {
   KeWaitForSingleObject(&lock->RemoveEvent, Executive, KernelMode, FALSE, nullptr);
 }
 
+BOOLEAN SeTokenIsAdmin(PACCESS_TOKEN token) {
+  if (token == nullptr) hk::Fault("SeTokenIsAdmin without a token");
+  return static_cast<const HostToken*>(token)->administrator ? TRUE : FALSE;
+}
+
 namespace hk {
+void SetDeviceSecurity(PDEVICE_OBJECT device, const std::u16string& sddl) {
+  std::lock_guard<std::recursive_mutex> guard(g_ioLock);
+  g_deviceSecurity[device] = sddl;
+}
+bool DescriptorAllows(const std::u16string& sddl, bool administrator, ACCESS_MASK desired) {
+  return DescriptorAllowsUser(sddl, administrator, desired);
+}
 std::u16string DeviceSecurity(PDEVICE_OBJECT device) {
   std::lock_guard<std::recursive_mutex> guard(g_ioLock);
   auto found = g_deviceSecurity.find(device);

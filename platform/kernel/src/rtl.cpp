@@ -1,7 +1,10 @@
 // Counted strings, the system's upcase rule, bitmaps and the debug log.
 #include <cctype>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "internal.h"
@@ -490,5 +493,122 @@ std::string Narrow(PCUNICODE_STRING s) {
   std::string out;
   if (s && s->Buffer) AppendWide(out, s->Buffer, s->Length / 2);
   return out;
+}
+}  // namespace hk
+
+// ---------------------------------------------------------------- security
+
+namespace {
+// S-1-5-18 (SYSTEM) and S-1-5-32-544 (the administrators).
+struct TwoSubAuthoritySid {
+  SID head;
+  ULONG second;
+};
+SID g_systemSid = {1, 1, {{0, 0, 0, 0, 0, 5}}, {18}};
+TwoSubAuthoritySid g_adminsSid = {{1, 2, {{0, 0, 0, 0, 0, 5}}, {32}}, 544};
+SE_EXPORTS g_seExports = {&g_systemSid, &g_adminsSid};
+
+bool ValidSid(const SID* sid) {
+  return sid != nullptr && sid->Revision == 1 && sid->SubAuthorityCount <= 15;
+}
+}  // namespace
+
+SE_EXPORTS* SeExports = &g_seExports;
+
+ULONG RtlLengthSid(PSID sid) {
+  const auto* s = static_cast<const SID*>(sid);
+  return 8 + 4 * static_cast<ULONG>(s->SubAuthorityCount);
+}
+
+NTSTATUS RtlCreateAcl(PACL acl, ULONG length, ULONG revision) {
+  if (length < sizeof(ACL)) return STATUS_BUFFER_TOO_SMALL;
+  if (revision != ACL_REVISION || length > 0xFFFF) return STATUS_INVALID_PARAMETER;
+  std::memset(acl, 0, sizeof(ACL));
+  acl->AclRevision = static_cast<UCHAR>(revision);
+  acl->AclSize = static_cast<USHORT>(length & ~3u);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS RtlAddAccessAllowedAce(PACL acl, ULONG revision, ACCESS_MASK mask, PSID sid) {
+  if (!ValidSid(static_cast<const SID*>(sid))) return STATUS_INVALID_SID;
+  if (acl->AclRevision != ACL_REVISION || revision != ACL_REVISION) return STATUS_REVISION_MISMATCH;
+  // The ACEs already there, walked by their sizes, to the first free byte.
+  auto* base = reinterpret_cast<UCHAR*>(acl);
+  ULONG used = sizeof(ACL);
+  for (USHORT i = 0; i < acl->AceCount; ++i) {
+    ACE_HEADER header;
+    std::memcpy(&header, base + used, sizeof header);
+    used += header.AceSize;
+    if (header.AceSize < sizeof header || used > acl->AclSize) return STATUS_INVALID_ACL;
+  }
+  const ULONG aceSize = offsetof(ACCESS_ALLOWED_ACE, SidStart) + RtlLengthSid(sid);
+  if (used + aceSize > acl->AclSize) return STATUS_ALLOTTED_SPACE_EXCEEDED;
+  ACCESS_ALLOWED_ACE ace{};
+  ace.Header.AceType = ACCESS_ALLOWED_ACE_TYPE;
+  ace.Header.AceSize = static_cast<USHORT>(aceSize);
+  ace.Mask = mask;
+  std::memcpy(base + used, &ace, offsetof(ACCESS_ALLOWED_ACE, SidStart));
+  std::memcpy(base + used + offsetof(ACCESS_ALLOWED_ACE, SidStart), sid, RtlLengthSid(sid));
+  ++acl->AceCount;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS RtlCreateSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, ULONG revision) {
+  if (revision != SECURITY_DESCRIPTOR_REVISION) return STATUS_UNKNOWN_REVISION;
+  auto* d = static_cast<SECURITY_DESCRIPTOR*>(descriptor);
+  std::memset(d, 0, sizeof *d);
+  d->Revision = static_cast<UCHAR>(revision);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS RtlSetDaclSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, BOOLEAN present, PACL dacl,
+                                      BOOLEAN defaulted) {
+  auto* d = static_cast<SECURITY_DESCRIPTOR*>(descriptor);
+  if (d->Revision != SECURITY_DESCRIPTOR_REVISION) return STATUS_UNKNOWN_REVISION;
+  d->Control &= static_cast<USHORT>(~(SE_DACL_PRESENT | SE_DACL_DEFAULTED));
+  d->Dacl = nullptr;
+  if (present) {
+    d->Control |= SE_DACL_PRESENT;
+    d->Dacl = dacl;
+    if (defaulted) d->Control |= SE_DACL_DEFAULTED;
+  }
+  return STATUS_SUCCESS;
+}
+
+namespace hk {
+std::u16string SddlOf(PSECURITY_DESCRIPTOR descriptor) {
+  const auto* d = static_cast<const SECURITY_DESCRIPTOR*>(descriptor);
+  if ((d->Control & SE_DACL_PRESENT) == 0) return u"";
+  if (d->Dacl == nullptr) return u"D:NO_ACCESS_CONTROL";
+  std::string out = "D:";
+  const auto* base = reinterpret_cast<const UCHAR*>(d->Dacl);
+  ULONG at = sizeof(ACL);
+  for (USHORT i = 0; i < d->Dacl->AceCount && at < d->Dacl->AclSize; ++i) {
+    ACCESS_ALLOWED_ACE ace;
+    std::memcpy(&ace, base + at, offsetof(ACCESS_ALLOWED_ACE, SidStart));
+    const auto* sid =
+        reinterpret_cast<const SID*>(base + at + offsetof(ACCESS_ALLOWED_ACE, SidStart));
+    std::string trustee = "S-1-" + std::to_string(sid->IdentifierAuthority.Value[5]);
+    for (UCHAR k = 0; k < sid->SubAuthorityCount; ++k) {
+      ULONG sub;
+      std::memcpy(&sub, reinterpret_cast<const UCHAR*>(sid->SubAuthority) + 4 * k, sizeof sub);
+      trustee += "-" + std::to_string(sub);
+    }
+    static const struct {
+      const char* sid;
+      const char* alias;
+    } kAliases[] = {{"S-1-5-18", "SY"}, {"S-1-5-32-544", "BA"}, {"S-1-1-0", "WD"},
+                    {"S-1-5-11", "AU"}, {"S-1-5-4", "IU"},      {"S-1-5-32-545", "BU"}};
+    for (const auto& alias : kAliases) {
+      if (trustee == alias.sid) trustee = alias.alias;
+    }
+    char mask[16];
+    std::snprintf(mask, sizeof mask, "0x%x", ace.Mask);
+    out += std::string("(") + (ace.Header.AceType == ACCESS_DENIED_ACE_TYPE ? "D" : "A") + ";" +
+           ((ace.Header.AceFlags & INHERIT_ONLY_ACE) ? "IO" : "") + ";" + mask + ";;;" + trustee +
+           ")";
+    at += ace.Header.AceSize;
+  }
+  return Wide(out.c_str());
 }
 }  // namespace hk

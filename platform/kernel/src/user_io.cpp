@@ -17,7 +17,7 @@ bool NtNameOf(std::u16string_view win32Name, std::u16string* ntName) {
 }  // namespace
 
 UserIoResult UserDeviceIoControl(std::u16string_view win32DeviceName, ULONG code, const void* in,
-                                 ULONG inLen, void* out, ULONG outLen) {
+                                 ULONG inLen, void* out, ULONG outLen, ACCESS_MASK access) {
   detail::RequireIrqlAtMost(PASSIVE_LEVEL, "UserDeviceIoControl");
   std::u16string ntName;
   if (!NtNameOf(win32DeviceName, &ntName)) return {STATUS_OBJECT_NAME_INVALID, 0};
@@ -25,12 +25,16 @@ UserIoResult UserDeviceIoControl(std::u16string_view win32DeviceName, ULONG code
   if (!detail::ResolveName(ntName, &resolved) || resolved.device == nullptr) {
     return {STATUS_OBJECT_NAME_NOT_FOUND, 0};
   }
-  if (!detail::UserMayOpen(resolved.device, resolved.remainder)) return {STATUS_ACCESS_DENIED, 0};
-  // CreateFile(GENERIC_READ | GENERIC_WRITE, share read/write, OPEN_EXISTING).
+  // CreateFile(access, share read/write, OPEN_EXISTING) asks for
+  // SYNCHRONIZE and FILE_READ_ATTRIBUTES besides what the caller names.
+  const ACCESS_MASK desired = access | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
+  if (!detail::UserMayOpen(resolved.device, resolved.remainder, desired))
+    return {STATUS_ACCESS_DENIED, 0};
   PFILE_OBJECT file = nullptr;
-  NTSTATUS status = detail::OpenDevice(resolved.device, resolved.remainder, FO_SYNCHRONOUS_IO,
-                                       FILE_OPEN, FILE_SYNCHRONOUS_IO_NONALERT,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, 0, &file);
+  NTSTATUS status =
+      detail::OpenDevice(resolved.device, resolved.remainder, FO_SYNCHRONOUS_IO, FILE_OPEN,
+                         FILE_SYNCHRONOUS_IO_NONALERT, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, &file,
+                         UserMode, desired);
   if (!NT_SUCCESS(status)) return {status, 0};
 
   IO_STATUS_BLOCK iosb{};

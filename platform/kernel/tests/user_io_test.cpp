@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "hostkernel/control.h"
 #include "hostkernel/user_io.h"
 #include "kernel_test.h"
 #include "scripted_device.h"
@@ -171,6 +172,116 @@ TEST_F(UserIoTest, AFailedOpenIsTheAnswerAndNoControlRequestIsSent) {
   std::vector<SeenRequest> seen = device->Seen();
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].major, IRP_MJ_CREATE);
+}
+
+// Descriptors as the access check evaluates them: ACEs in order, deny
+// before a later allow, rights counted, inherit-only ACEs passed over.
+TEST(DescriptorTest, TheAcesDecideInOrderWithTheirRights) {
+  constexpr ACCESS_MASK kOpen = SYNCHRONIZE | FILE_READ_ATTRIBUTES;  // what every CreateFile asks
+  constexpr ACCESS_MASK kReadWrite = kOpen | GENERIC_READ | GENERIC_WRITE;
+  const struct {
+    const char16_t* sddl;
+    bool administrator;
+    ACCESS_MASK desired;
+    bool allowed;
+  } cases[] = {
+      {u"D:P(A;;GA;;;SY)(A;;GA;;;BA)", true, kReadWrite, true},
+      {u"D:P(A;;GA;;;SY)(A;;GA;;;BA)", false, kOpen, false},
+      {u"D:P(A;;GA;;;SY)(A;;GA;;;BA)", false, kReadWrite, false},
+      {u"D:P(A;;GA;;;WD)", false, kReadWrite, true},
+      // A deny entry refuses, whatever an allow entry after it grants.
+      {u"D:P(D;;GA;;;BU)(A;;GA;;;WD)", false, kOpen, false},
+      {u"D:P(D;;GA;;;BU)(A;;GA;;;WD)", true, kOpen, false},
+      // An allow before the deny has granted the rights already.
+      {u"D:P(A;;GA;;;BA)(D;;GA;;;BU)", true, kReadWrite, true},
+      {u"D:P(A;;GA;;;BA)(D;;GA;;;BU)", false, kReadWrite, false},
+      // A deny of other rights leaves these alone (generic write would
+      // deny SYNCHRONIZE too, which every open asks for).
+      {u"D:P(D;;0x2;;;WD)(A;;GR;;;WD)", false, kOpen | GENERIC_READ, true},
+      {u"D:P(D;;0x2;;;WD)(A;;GA;;;WD)", false, kReadWrite, false},
+      {u"D:P(D;;GW;;;WD)(A;;GR;;;WD)", false, kOpen | GENERIC_READ, false},
+      // Rights: read only grants no write, a hex mask counts bit by bit.
+      {u"D:P(A;;GR;;;WD)", false, kReadWrite, false},
+      {u"D:P(A;;0x100080;;;WD)", false, kOpen, true},
+      {u"D:P(A;;0x80;;;WD)", false, kOpen, false},
+      // Inherit-only entries are not the object's own.
+      {u"D:P(A;IO;GA;;;WD)", false, kOpen, false},
+      {u"D:P(D;CIIO;GA;;;WD)(A;;GA;;;WD)", false, kOpen, true},
+      // Trustees: the users group counts, SYSTEM is no user-mode caller.
+      {u"D:P(A;;GA;;;BU)", false, kOpen, true},
+      {u"D:P(A;;GA;;;SY)", true, kOpen, false},
+      // No DACL lets everyone in; an empty one nobody; a torn one nobody.
+      {u"O:BA", false, kReadWrite, true},
+      {u"D:NO_ACCESS_CONTROL", false, kReadWrite, true},
+      {u"D:P", true, kOpen, false},
+      {u"D:P(A;;GA;;;WD", true, kOpen, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DescriptorAllows(c.sddl, c.administrator, c.desired), c.allowed)
+        << Narrow(c.sddl) << (c.administrator ? " administrator " : " user ") << std::hex
+        << c.desired;
+  }
+}
+
+// A secure device: the open asks for what CreateFile asks, the create
+// request carries the caller's token and user mode.
+TEST_F(UserIoTest, ASecureDeviceOpensOnlyAsItsDescriptorAllowsAndTheCreateNamesTheCaller) {
+  const std::u16string sddl = u"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+  SetDeviceSecurity(device->device(), sddl);
+  bool sawAdministrator = false;
+  KPROCESSOR_MODE sawMode = KernelMode;
+  device->SetHandler([&](PIO_STACK_LOCATION stack, PIRP irp) {
+    if (stack->MajorFunction == IRP_MJ_CREATE) {
+      sawMode = irp->RequestorMode;
+      PIO_SECURITY_CONTEXT context = stack->Parameters.Create.SecurityContext;
+      sawAdministrator =
+          context != nullptr && context->AccessState != nullptr &&
+          SeTokenIsAdmin(SeQuerySubjectContextToken(&context->AccessState->SubjectSecurityContext));
+    }
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    irp->IoStatus.Information = 0;
+  });
+  EXPECT_EQ(UserDeviceIoControl(u"\\\\.\\UserIoProbe", kCode, nullptr, 0, nullptr, 0, 0).status,
+            STATUS_SUCCESS);
+  EXPECT_EQ(sawMode, UserMode);
+  EXPECT_TRUE(sawAdministrator);
+  SetUserIsAdministrator(false);
+  EXPECT_EQ(UserDeviceIoControl(u"\\\\.\\UserIoProbe", kCode, nullptr, 0, nullptr, 0, 0).status,
+            STATUS_ACCESS_DENIED)
+      << "even an open asking for no rights asks for SYNCHRONIZE and FILE_READ_ATTRIBUTES";
+  SetDeviceSecurity(device->device(), u"D:P(A;;GA;;;WD)");
+  EXPECT_EQ(UserDeviceIoControl(u"\\\\.\\UserIoProbe", kCode, nullptr, 0, nullptr, 0).status,
+            STATUS_SUCCESS);
+  EXPECT_FALSE(sawAdministrator) << "the create names the standard user";
+  SetUserIsAdministrator(true);
+}
+
+// A hand-built DACL: ACEs go in order while they fit, and read back as
+// written.
+TEST(DescriptorTest, AHandBuiltAclHoldsWhatFitsInOrder) {
+  PSID system = SeExports->SeLocalSystemSid;
+  PSID administrators = SeExports->SeAliasAdminsSid;
+  EXPECT_EQ(RtlLengthSid(system), 12u);
+  EXPECT_EQ(RtlLengthSid(administrators), 16u);
+  alignas(4) UCHAR buffer[64];
+  auto* acl = reinterpret_cast<PACL>(buffer);
+  const ULONG oneAce = 8 + 12 + 8;  // the header, the SYSTEM ACE, half the next
+  ASSERT_EQ(RtlCreateAcl(acl, oneAce, ACL_REVISION), STATUS_SUCCESS);
+  EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, system), STATUS_SUCCESS);
+  EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ, administrators),
+            STATUS_ALLOTTED_SPACE_EXCEEDED);
+  SECURITY_DESCRIPTOR descriptor;
+  ASSERT_EQ(RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION), STATUS_SUCCESS);
+  EXPECT_EQ(SddlOf(&descriptor), u"") << "no DACL yet";
+  ASSERT_EQ(RtlSetDaclSecurityDescriptor(&descriptor, TRUE, acl, FALSE), STATUS_SUCCESS);
+  EXPECT_EQ(Narrow(SddlOf(&descriptor)), "D:(A;;0x1f01ff;;;SY)");
+  ASSERT_EQ(RtlCreateAcl(acl, sizeof buffer, ACL_REVISION), STATUS_SUCCESS);
+  EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, GENERIC_READ, administrators),
+            STATUS_SUCCESS);
+  EXPECT_EQ(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, system), STATUS_SUCCESS);
+  EXPECT_EQ(Narrow(SddlOf(&descriptor)), "D:(A;;0x80000000;;;BA)(A;;0x1f01ff;;;SY)");
+  ASSERT_EQ(RtlSetDaclSecurityDescriptor(&descriptor, TRUE, nullptr, FALSE), STATUS_SUCCESS);
+  EXPECT_EQ(Narrow(SddlOf(&descriptor)), "D:NO_ACCESS_CONTROL");
 }
 
 }  // namespace

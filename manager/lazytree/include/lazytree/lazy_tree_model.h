@@ -252,8 +252,11 @@ class TLazyTreeModel {
   // Raw update count changes without the bracket's events (sorting).
   void AdjustUpdateCount(int delta) { updateCount_ = static_cast<uint32_t>(updateCount_ + delta); }
 
- private:
+ protected:
+  // A fresh, unlinked node of this tree (zero-filled, visible, default height).
   PLazyNode MakeNewNode();
+
+ private:
   void FreeNodeMemory(PLazyNode node);
   void FreeSubtreeQuietly(PLazyNode node);
   size_t OwnerDataOffset() const;

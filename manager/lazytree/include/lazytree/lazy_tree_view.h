@@ -12,11 +12,16 @@
 #include <mutex>
 #include <vector>
 
+#include "classlib/streams.h"
 #include "lazytree/lazy_tree_model.h"
 
 namespace kelm::lazytree {
 
 class TLazyTreeView;
+
+// The process's live trees: a tree joins when made and leaves when freed.
+uint32_t RegisterLiveTree(TLazyTreeView* tree);
+void UnregisterLiveTree(TLazyTreeView* tree);
 
 enum TLTNodeAttachMode : uint8_t {
   amNoWhere,
@@ -35,6 +40,7 @@ struct TLazyViewOptions {
   bool AutoTristateTracking = true;      // toAutoTristateTracking
   bool AutoFreeOnCollapse = false;       // toAutoFreeOnCollapse
   bool AutoScrollOnExpand = false;       // toAutoScrollOnExpand
+  bool InitOnSave = false;               // toInitOnSave
 };
 
 // The rubber band in tree coordinates: rows from the top of the whole
@@ -212,6 +218,53 @@ class TLazyTreeView : public TLazyTreeModel {
   using TLazyTreeModel::UpdateAllHiddenChildrenFlags;
   using TLazyTreeModel::UpdateHiddenChildrenFlag;
 
+  // ---- the tree stream (lazy_tree_stream.cpp): the node structure and the
+  // owner's chunks, little-endian, written as version 2
+  virtual void SaveToStream(classlib::TStream& stream, PLazyNode node = nullptr);
+  virtual void LoadFromStream(classlib::TStream& stream);
+  // Fills a node already linked into this tree and brings the counts and the
+  // selection up to date; on failure the node is deleted again.
+  virtual void AddNodeFromStream(classlib::TStream& stream, int version, PLazyNode node);
+  virtual void WriteNodeRecord(classlib::TStream& stream, PLazyNode node);
+  virtual void WriteNodeChunks(classlib::TStream& stream, PLazyNode node);
+  virtual void ReadNodeRecord(classlib::TStream& stream, int version, PLazyNode node);
+  virtual bool ReadNodeChunk(classlib::TStream& stream, int version, PLazyNode node,
+                             int32_t chunkType, int32_t chunkSize);
+  void SkipNodeRecord(classlib::TStream& stream);
+  // The magic (version 2) and the count of top-level records.
+  static void WriteStreamHeader(classlib::TStream& stream, uint32_t count);
+  // The magic's version (1 or 2), or the tree error (2002-2004).
+  static int ReadStreamMagic(classlib::TStream& stream);
+  // A version-2 magic and its count of top-level records.
+  static uint32_t ReadStreamHeader(classlib::TStream& stream);
+  static void PatchChunkSize(classlib::TStream& stream, int64_t startPos, int64_t endPos);
+
+  // ---- transferring nodes (lazy_tree_transfer.cpp)
+  // The tree stream of the given nodes (a descendant of a listed node is
+  // left out: its ancestor carries it).
+  void WriteTransferNodes(classlib::TStream& stream, const std::vector<PLazyNode>& nodes);
+  // Reads a transferred stream (version 2, up to its count) as new nodes
+  // at target; a node OnNodeCopying
+  // refuses is deleted again and neither reported nor followed. Nodes keep
+  // their order in every mode.
+  void InsertStreamedNodes(classlib::TStream& stream, PLazyNode target, TLTNodeAttachMode mode,
+                           TChangeReason reason);
+  // The optimized paste: sourceTree's cut-or-copy set (or the given drag
+  // list) moves to target in this tree.
+  void MoveTransferredNodes(TLazyTreeView& sourceTree, std::vector<PLazyNode> nodes,
+                            PLazyNode target, TLTNodeAttachMode mode);
+
+  // The selected nodes go; a selected descendant goes with its ancestor.
+  virtual void DeleteSelectedNodes();
+
+  // ---- moving nodes (lazy_tree_move.cpp)
+  void MoveNode(PLazyNode source, PLazyNode target, TLTNodeAttachMode mode, bool childrenOnly);
+  // The live tree of this process whose node this is, or none.
+  static TLazyTreeView* TreeOfNode(PLazyNode node);
+  // A number naming this tree while it lives (never reused in the process).
+  uint32_t TreeNumber() const { return treeNumber_; }
+  static TLazyTreeView* TreeByNumber(uint32_t number);
+
   // ---- check states
   static TCheckState NextCheckState(TCheckType checkType, TCheckState checkState);
   bool ChangeCheckState(PLazyNode node, TCheckState value);
@@ -265,6 +318,13 @@ class TLazyTreeView : public TLazyTreeModel {
   virtual bool GetBandExtent(PLazyNode /*node*/, int64_t& /*left*/, int64_t& /*right*/) {
     return false;
   }
+  // Events of streaming and moving; the control fires its published ones.
+  virtual void DoSaveNode(PLazyNode /*node*/, classlib::TStream* /*stream*/) {}
+  virtual void DoLoadNode(PLazyNode /*node*/, classlib::TStream* /*stream*/) {}
+  virtual void DoNodeCopied(PLazyNode /*node*/) {}
+  virtual bool DoNodeCopying(PLazyNode /*node*/, PLazyNode /*target*/) { return true; }
+  virtual void DoNodeMoved(PLazyNode /*node*/) {}
+  virtual bool DoNodeMoving(PLazyNode /*node*/, PLazyNode /*target*/) { return true; }
   void AddToSelection(PLazyNode node) override;
   void RemoveFromSelection(PLazyNode node) override;
   void CompactSelection() override;
@@ -304,6 +364,11 @@ class TLazyTreeView : public TLazyTreeModel {
   TMailboxSink mailbox_{*this};
   TChangeStatesSink* sink_ = &mailbox_;
   bool threadAcquired_ = false;
+  // Reading a stream: how deep the node records nest, and where the
+  // enclosing chunk ends (nothing is read past it).
+  int readDepth_ = 0;
+  uint32_t treeNumber_ = 0;
+  int64_t readLimit_ = 0;
 };
 
 // The process's one validation thread: started by the first tree, ended by

@@ -56,6 +56,7 @@ void TBaseLazyTree::OptionsStored() {
   ViewOptions.AutoTristateTracking = autoOptions.Contains(toAutoTristateTracking);
   ViewOptions.AutoFreeOnCollapse = autoOptions.Contains(toAutoFreeOnCollapse);
   ViewOptions.AutoScrollOnExpand = autoOptions.Contains(toAutoScrollOnExpand);
+  ViewOptions.InitOnSave = misc.Contains(toInitOnSave);
   DisableAutoscrollOnFocus = autoOptions.Contains(toDisableAutoscrollOnFocus);
   CenterScrollIntoView = selection.Contains(toCenterScrollIntoView);
 }

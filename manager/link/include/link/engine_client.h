@@ -44,8 +44,12 @@ bool QueryEngineStatus(EngineHandle handle, char16_t drive, EngineStatus& status
 bool CreateSnapshot(EngineHandle handle, char16_t drive, std::u16string_view name,
                     std::u16string_view remark);
 bool DeleteSnapshot(EngineHandle handle, char16_t drive, uint32_t number);
-// Schedules the rollback to `target`, or cancels it when `cancel` is set.
-bool SetRollbackTarget(EngineHandle handle, char16_t drive, uint8_t target, bool cancel);
+// Schedules the rollback to `target`, the snapshot's descriptor as the
+// header listed it, or cancels it when `cancel` is set. The engine finds the
+// target by its identity (GUID and creation time), so an oldest-drop the
+// caller has not seen yet never turns it into the next newer snapshot.
+bool SetRollbackTarget(EngineHandle handle, char16_t drive, const SnapshotSlot& target,
+                       bool cancel);
 bool ReadEngineHeader(EngineHandle handle, char16_t drive, EngineHeader& header);
 bool WriteEngineHeader(EngineHandle handle, char16_t drive, const EngineHeader& header);
 // Flushes \\.\X:\; every failure is swallowed, the result says whether it

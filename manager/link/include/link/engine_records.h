@@ -40,9 +40,10 @@ VolumeRequest MakeCreateRequest(char16_t driveLetter, std::u16string_view name,
 
 VolumeRequest MakeDeleteRequest(char16_t driveLetter, uint32_t number);
 
-// Schedules a rollback to `target`, or cancels the scheduled one when
-// `cancel` is set; the target number and the reclaim flag are sent either way.
-RollbackRequest MakeRollbackRequest(char16_t driveLetter, uint8_t target, bool cancel);
+// Schedules a rollback to `target` (its descriptor as listed), or cancels
+// the scheduled one when `cancel` is set; the target's number then, its
+// identity (GUID and creation time) and the reclaim flag are sent either way.
+RollbackRequest MakeRollbackRequest(char16_t driveLetter, const SnapshotSlot& target, bool cancel);
 
 // The header write: one kHeaderWriteBytes buffer, the VolumeRequest in
 // bytes 0-1,023 and the header after it.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "classlib/object.h"
@@ -59,7 +60,14 @@ class TsgAniThread {
   void Remove(TsgAnimation* ani);
 
  private:
+  // The step an animation takes at the tick read at now.
+  double StepOf(const TsgAnimation* ani, uint32_t now) const;
+
   std::vector<TsgAnimation*> list_;
+  // Animations added since the last processed tick, with the tick count at
+  // their start: their first step is the time since then, not the whole
+  // period, so a start late in a delayed period does not jump ahead.
+  std::vector<std::pair<TsgAnimation*, uint32_t>> joined_;
   // The elapsed milliseconds are summed from unsigned 32-bit differences of
   // the tick count, so the wrap of the count never stops the clock.
   uint32_t lastTick_;

@@ -151,6 +151,9 @@ class TsgMemo : public TsgScrollBox, public IEdtUndoTarget {
   void ApplyStyle() override;
   void GetContentBounds(scene::TsgRect& r) override;
   bool ImeCompositionInfo(scene::TsgFont*& font, scene::TsgPoint& caretOffset) override;
+  // Widths measured without a canvas were 0: the lines are measured again.
+  void SetScene(scene::IsgScene* scene) override;
+  void Loaded() override;
 
  private:
   void FontChanged(classlib::TObject* sender);

@@ -98,6 +98,21 @@ void OnDeviceCreated(std::function<void(PDEVICE_OBJECT)> hook);
 // The security descriptor (SDDL) a device was created with through
 // IoCreateDeviceSecure; empty for a device without one.
 std::u16string DeviceSecurity(PDEVICE_OBJECT device);
+// An administrator's override of a secure device's descriptor (NT keeps it
+// under the device class): the SDDL evaluated from then on.
+void SetDeviceSecurity(PDEVICE_OBJECT device, const std::u16string& sddl);
+// Whether a descriptor in SDDL grants `desired` (generic rights mapped to
+// file rights) to the user-mode caller: its groups are Everyone, the
+// authenticated and interactive users and the users, and the
+// administrators when it is one. Each ACE that names one of them is taken
+// in order: a deny ACE refuses the rights it names that are not granted
+// yet, an allow ACE grants the rights it names; inherit-only ACEs are
+// passed over. No DACL ("D:NO_ACCESS_CONTROL") grants everything, an empty
+// one nothing.
+bool DescriptorAllows(const std::u16string& sddl, bool administrator, ACCESS_MASK desired);
+// A binary descriptor's DACL in SDDL (rights as hex masks, well-known SIDs
+// by their aliases), for DescriptorAllows.
+std::u16string SddlOf(PSECURITY_DESCRIPTOR descriptor);
 // Mounts a file-system device on a volume: opens of names on the volume go
 // to the file system's stack from then on.
 void MountFileSystem(PDEVICE_OBJECT volume, PDEVICE_OBJECT fileSystemDevice);

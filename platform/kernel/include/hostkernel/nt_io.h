@@ -260,6 +260,56 @@ union POWER_STATE {
   ULONG DeviceState;
 };
 
+// Who opens: the create request's security context. The access state keeps
+// only its leading fields, up to the subject's context (the engine reads
+// the subject's token); privileges and names are left out.
+using PACCESS_TOKEN = PVOID;
+enum SECURITY_IMPERSONATION_LEVEL {
+  SecurityAnonymous = 0,
+  SecurityIdentification = 1,
+  SecurityImpersonation = 2,
+  SecurityDelegation = 3,
+};
+struct SECURITY_SUBJECT_CONTEXT {
+  PACCESS_TOKEN ClientToken;
+  SECURITY_IMPERSONATION_LEVEL ImpersonationLevel;
+  PACCESS_TOKEN PrimaryToken;
+  PVOID ProcessAuditId;
+};
+using PSECURITY_SUBJECT_CONTEXT = SECURITY_SUBJECT_CONTEXT*;
+struct LUID {
+  ULONG LowPart;
+  LONG HighPart;
+};
+struct ACCESS_STATE {
+  LUID OperationID;
+  BOOLEAN SecurityEvaluated;
+  BOOLEAN GenerateAudit;
+  BOOLEAN GenerateOnClose;
+  BOOLEAN PrivilegesAllocated;
+  ULONG Flags;
+  ACCESS_MASK RemainingDesiredAccess;
+  ACCESS_MASK PreviouslyGrantedAccess;
+  ACCESS_MASK OriginalDesiredAccess;
+  SECURITY_SUBJECT_CONTEXT SubjectSecurityContext;
+  PVOID SecurityDescriptor;
+};
+using PACCESS_STATE = ACCESS_STATE*;
+struct IO_SECURITY_CONTEXT {
+  PVOID SecurityQos;
+  PACCESS_STATE AccessState;
+  ACCESS_MASK DesiredAccess;
+  ULONG FullCreateOptions;
+};
+using PIO_SECURITY_CONTEXT = IO_SECURITY_CONTEXT*;
+// The token a subject acts with: the impersonated client's, else the
+// process's own.
+inline PACCESS_TOKEN SeQuerySubjectContextToken(PSECURITY_SUBJECT_CONTEXT context) {
+  return context->ClientToken != nullptr ? context->ClientToken : context->PrimaryToken;
+}
+// Whether the token's user belongs to the administrators (enabled group).
+BOOLEAN SeTokenIsAdmin(PACCESS_TOKEN token);
+
 // The parameter union overlays exactly as the kernel's does: a device
 // control request can be turned into a file-system control request by
 // changing only the major and minor function.
@@ -270,7 +320,7 @@ struct IO_STACK_LOCATION {
   UCHAR Control;
   union {
     struct {
-      PVOID SecurityContext;
+      PIO_SECURITY_CONTEXT SecurityContext;
       POINTER_ALIGNMENT ULONG Options;
       POINTER_ALIGNMENT USHORT FileAttributes;
       USHORT ShareAccess;

@@ -8,6 +8,7 @@
 #include "hostkernel/nt_ke.h"
 #include "hostkernel/nt_ex.h"
 #include "hostkernel/nt_rtl.h"
+#include "hostkernel/nt_se.h"
 #include "hostkernel/nt_io.h"
 #include "hostkernel/nt_zw.h"
 #include "hostkernel/nt_ioctl.h"

@@ -23,8 +23,11 @@ struct UserIoResult {
 // the output buffer holds is a loud kernel fault), then IRP_MJ_CLEANUP and
 // IRP_MJ_CLOSE. Runs at PASSIVE_LEVEL in the calling thread.
 // bytesReturned is 0 when the status is an error (nothing is copied back).
+// `access` is what CreateFile asks for (GENERIC_READ | GENERIC_WRITE unless
+// told); the open is a user-mode one, with the user's token.
 UserIoResult UserDeviceIoControl(std::u16string_view win32DeviceName, ULONG code, const void* in,
-                                 ULONG inLen, void* out, ULONG outLen);
+                                 ULONG inLen, void* out, ULONG outLen,
+                                 ACCESS_MASK access = GENERIC_READ | GENERIC_WRITE);
 
 // Who the user-mode caller is: an administrator (the default after every
 // kernel reset) or a standard user, whom a device's descriptor may refuse

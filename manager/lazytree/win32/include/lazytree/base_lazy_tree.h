@@ -222,15 +222,15 @@ class TBaseLazyTree : public classlib::TCustomControl,
   virtual void DoHotChange(PLazyNode oldNode, PLazyNode newNode);
   virtual int DoIncrementalSearch(PLazyNode node, const std::u16string& searchText);
   virtual bool DoKeyAction(WORD& charCode, TShiftState& shift);
-  virtual void DoLoadNode(PLazyNode node, TStream* stream);
-  virtual void DoNodeCopied(PLazyNode node);
-  virtual bool DoNodeCopying(PLazyNode node, PLazyNode target);
+  void DoLoadNode(PLazyNode node, TStream* stream) override;
+  void DoNodeCopied(PLazyNode node) override;
+  bool DoNodeCopying(PLazyNode node, PLazyNode target) override;
   virtual bool DoNodeHeightDblClickResize(PLazyNode node, TColumnIndex column, TShiftState shift,
                                           TPoint p);
   virtual bool DoNodeHeightTracking(PLazyNode node, TColumnIndex column, TShiftState shift,
                                     TPoint& trackPoint, TPoint p);
-  virtual void DoNodeMoved(PLazyNode node);
-  virtual bool DoNodeMoving(PLazyNode node, PLazyNode target);
+  void DoNodeMoved(PLazyNode node) override;
+  bool DoNodeMoving(PLazyNode node, PLazyNode target) override;
   virtual bool DoPaintBackground(TCanvas* canvas, TRect r);
   // A cell's content; nothing in the base tree.
   virtual void DoPaintNode(const TLTPaintInfo& /*paintInfo*/) {}
@@ -238,7 +238,7 @@ class TBaseLazyTree : public classlib::TCustomControl,
   virtual void ShowPopupMenu(PLazyNode node, TColumnIndex column, TPoint p);
   virtual HRESULT DoRenderOLEData(const FORMATETC& formatEtcIn, STGMEDIUM& medium,
                                   bool isClipboard);
-  virtual void DoSaveNode(PLazyNode node, TStream* stream);
+  void DoSaveNode(PLazyNode node, TStream* stream) override;
   virtual void DoScroll(int deltaX, int deltaY);
   // Options of SetOffsetXY.
   enum : uint32_t {

@@ -12,6 +12,7 @@
 #include "engine_lock.h"
 #include "engine_state.h"
 #include "hostkernel/call_and_wait.h"
+#include "hostkernel/control.h"
 #include "hostkernel/user_io.h"
 #include "snapshot_drive.h"
 #include "temporary_fixture.h"
@@ -273,14 +274,18 @@ TEST_F(DriveTest, RemovalUnderTheEngineLockDoesNotWaitForAReadForEver) {
   ASSERT_EQ(Create(1), STATUS_SUCCESS);
   PDEVICE_OBJECT drive = nullptr;
   ASSERT_EQ(Mount(1, 5, 0, 0, &drive), STATUS_SUCCESS);
+  DriverExtension* driver = nullptr;
+  ASSERT_EQ(GetDriverExtension(&driver), STATUS_SUCCESS);
   EngineLock();
   NTSTATUS readStatus = STATUS_PENDING;
   std::thread reader([&] {
     std::vector<uint8_t> data(kBlockBytes);
     readStatus = ReadSectors(drive, 0, data);
   });
-  // The read is queued meanwhile and waits for the lock held here.
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The read is served in the reader's thread and waits for the lock held
+  // here; the drive goes only once it is inside (before, it would read a
+  // freed device).
+  EXPECT_TRUE(hk::WaitForWaiters(&driver->EngineLock, 1));
   EXPECT_EQ(DeleteMountDevice(drive), STATUS_SUCCESS);
   Table().Entries[0] = MountEntry{};
   EngineUnlock();

@@ -158,6 +158,12 @@ void TBaseLazyTree::WndProc(classlib::TMessage& message) {
       return WMScroll(message, message.Msg == WM_VSCROLL);
     case WM_SIZE:
       return WMSize(message);
+    case WM_ERASEBKGND:
+      // Rows paint their own background.
+      message.Result = 1;
+      return;
+    case WM_PRINTCLIENT:
+      return WMPrintClient(message);
     case WM_NCDESTROY:
       // No state message may reach a window that is gone.
       HaltCacheValidation();

@@ -356,6 +356,10 @@ class TBaseLazyTree : public classlib::TCustomControl,
   // none.
   virtual void PaintStaticBackground(TCanvas* canvas, TRect r, TPoint offset);
   virtual void PaintTiledBackground(TCanvas* canvas, TRect r, TPoint offset);
+  // Paints the tree's area window (tree coordinates) onto target at
+  // targetPoint, row by row through one 32-bit bitmap; options: the Paint*
+  // bits (0x3F for the window, 0x3D for print-client).
+  virtual void PaintTree(TCanvas* target, TRect window, TPoint targetPoint, uint32_t paintOptions);
   // Runs step over duration milliseconds (tree_animation.h), inside
   // tsInAnimation; nothing while one runs or for a duration of 0.
   void RunAnimation(uint32_t steps, uint32_t duration, const TAnimationStep& step);
@@ -536,6 +540,16 @@ class TBaseLazyTree : public classlib::TCustomControl,
   bool OptionsUpdating() const override { return UpdateCount() > 0; }
   void OptionsStored() override;
 
+  // The update rectangle WM_PAINT recorded, painted in one pass.
+  void Paint() override;
+  void WMPaint(classlib::TMessage& message) override;
+  void WMPrintClient(classlib::TMessage& message);
+  // Parts of a row, in the row bitmap's coordinates.
+  virtual void DrawTreeLinesAt(HDC dc, const TLineImage& lines, TRect cell, int vAlign, int originX,
+                               int originY);
+  virtual void DrawButtonAt(HDC dc, int x, int y, bool expanded);
+  virtual void PaintCellSelection(TCanvas* canvas, TRect inner);
+
   // The node store's operations bound to the window.
   bool IsDestroying() const override { return TComponent::IsDestroying(); }
   bool IsLoading() const override { return TComponent::IsLoading(); }
@@ -634,6 +648,9 @@ class TBaseLazyTree : public classlib::TCustomControl,
   TCustomImageList* customCheckImages_ = nullptr;
   TRect headerRect_{};
   classlib::TPicture* background_ = nullptr;
+  TRect updateRect_{};
+  classlib::TBitmap* rowBitmap_ = nullptr;  // while PaintTree runs
+  void PaintRows(TCanvas* target, TRect window, TPoint targetPoint, uint32_t paintOptions);
 };
 
 }  // namespace kelm::lazytree

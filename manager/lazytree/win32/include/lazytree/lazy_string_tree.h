@@ -51,6 +51,11 @@ class TCustomLazyStringTree : public TBaseLazyTree {
   virtual void DoGetText(PLazyNode node, TColumnIndex column, TLTTextType textType,
                          std::u16string& text);
   virtual void DoNewText(PLazyNode node, TColumnIndex column, const std::u16string& text);
+  // The caption chunk (win32/src/lazy_string_tree_stream.cpp): the main
+  // column's text with toSaveCaptions.
+  void WriteNodeChunks(TStream& stream, PLazyNode node) override;
+  bool ReadNodeChunk(TStream& stream, int version, PLazyNode node, int32_t chunkType,
+                     int32_t chunkSize) override;
   virtual void DoPaintText(PLazyNode node, TCanvas* canvas, TColumnIndex column,
                            TLTTextType textType);
   virtual int DoTextMeasuring(TCanvas* canvas, PLazyNode node, TColumnIndex column,

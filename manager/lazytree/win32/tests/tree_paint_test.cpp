@@ -253,5 +253,22 @@ TEST_F(RowPainting, FocusRectangleSitsInTheFocusedColumnsCellOnly) {
   EXPECT_EQ(elsewhere, 0) << "column 1's content edge stays plain";
 }
 
+TEST_F(RowPainting, SelectedOnlyPaintsJustTheSelectedRows) {
+  tree->AddToSelection(root2);
+  auto* bitmap = New<classlib::TBitmap>();
+  bitmap->SetPixelFormat(classlib::TPixelFormat::pf32bit);
+  bitmap->SetSize(kWidth, 5 * kRow);
+  constexpr COLORREF kUntouched = RGB(1, 2, 3);
+  bitmap->Canvas()->Brush()->SetColor(kUntouched);
+  bitmap->Canvas()->FillRect(TRect{0, 0, kWidth, 5 * kRow});
+  tree->PaintTree(bitmap->Canvas(), TRect{0, 0, kWidth, 5 * kRow}, TPoint{0, 0},
+                  PaintSelection | PaintSelectedOnly);
+  HDC dc = bitmap->Canvas()->Handle();
+  for (int row = 0; row < 4; ++row) EXPECT_EQ(GetPixel(dc, 157, row * kRow + 2), kUntouched) << row;
+  EXPECT_EQ(GetPixel(dc, 157, 4 * kRow + 2), Blended(kSelection, kTree));
+  EXPECT_FALSE(tree->States().Contains(tsPainting));
+  classlib::Free(bitmap);
+}
+
 }  // namespace
 }  // namespace kelm::lazytree

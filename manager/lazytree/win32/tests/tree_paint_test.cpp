@@ -108,7 +108,7 @@ class RowPainting : public ::testing::Test {
     DeleteDC(dc);
   }
   COLORREF At(int x, int y) const {
-    const uint32_t p = pixels[static_cast<size_t>(y * kWidth + x)];
+    const uint32_t p = pixels[(static_cast<size_t>(y) * kWidth) + static_cast<size_t>(x)];
     return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
   }
   // Pixels of a colour in a rectangle.

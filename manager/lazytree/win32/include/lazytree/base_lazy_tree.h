@@ -543,7 +543,7 @@ class TBaseLazyTree : public classlib::TCustomControl,
   // The update rectangle WM_PAINT recorded, painted in one pass.
   void Paint() override;
   void WMPaint(classlib::TMessage& message) override;
-  void WMPrintClient(classlib::TMessage& message);
+  void WMPrintClient(classlib::TMessage& message) override;
   // Parts of a row, in the row bitmap's coordinates.
   virtual void DrawTreeLinesAt(HDC dc, const TLineImage& lines, TRect cell, int vAlign, int originX,
                                int originY);
